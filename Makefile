@@ -1,0 +1,44 @@
+# Set-up and checks. A fresh machine needs only `make demo` and `make test`.
+PYTHON ?= python3
+VENV := .venv
+VENV_NP1 := .venv-np1
+BUILD_DIR := build/cmake
+WHEEL_DIR := dist
+PYTEST_ARGS ?= -q
+
+.PHONY: all build demo test test-np2 test-np1 bench sanitize clean
+
+all: test
+
+# Main environment: current numpy 2.x, the build backend and the test tools.
+$(VENV)/.ready: Makefile
+	$(PYTHON) -m venv $(VENV)
+	$(VENV)/bin/pip install -q --upgrade "scikit-build-core>=0.9" "numpy>=2" ninja pytest hypothesis
+	touch $@
+
+# Second environment for the numpy 1.x platform, fed with the same wheel.
+$(VENV_NP1)/.ready: Makefile
+	$(PYTHON) -m venv $(VENV_NP1)
+	$(VENV_NP1)/bin/pip install -q "numpy==1.26.4" pytest hypothesis
+	touch $@
+
+# One wheel, built incrementally against numpy 2 headers; it runs under numpy 1.x and 2.x.
+build: $(VENV)/.ready
+	rm -rf $(WHEEL_DIR)
+	$(VENV)/bin/pip wheel -q --no-build-isolation --no-deps -Cbuild-dir=$(BUILD_DIR) -w $(WHEEL_DIR) .
+	$(VENV)/bin/pip install -q --force-reinstall --no-deps $(WHEEL_DIR)/*.whl
+
+demo: build
+	$(VENV)/bin/python examples/demo.py
+
+test-np2: build
+	$(VENV)/bin/pytest $(PYTEST_ARGS) tests
+
+test-np1: build $(VENV_NP1)/.ready
+	$(VENV_NP1)/bin/pip install -q --force-reinstall --no-deps $(WHEEL_DIR)/*.whl
+	$(VENV_NP1)/bin/pytest $(PYTEST_ARGS) tests
+
+test: test-np2 test-np1
+
+clean:
+	rm -rf build $(WHEEL_DIR) $(VENV) $(VENV_NP1)

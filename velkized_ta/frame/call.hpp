@@ -1,0 +1,142 @@
+// The calling frame shared by every exported function: the description of a
+// function's parameters (one row of the function table) and the per-call state
+// an indicator body works with.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <vector>
+
+#include "frame/ref.hpp"
+#include "frame/view.hpp"
+
+namespace velk {
+
+// How an argument is converted at the call.
+enum class Kind : uint8_t {
+  Array,   // numpy.ndarray (or subclass) or None, read through a float32 view
+  Int,     // converted to a 32-bit C int
+  Bool,    // converted to a truth value
+  Object,  // held as given; the body tests it where it uses it
+};
+
+struct Default {
+  enum class Type : uint8_t { Required, None, Int, Bool };
+  Type type = Type::Required;
+  int32_t value = 0;
+};
+
+struct Param {
+  const char* name;
+  Kind kind;
+  Default fallback;
+};
+
+// Shorthands for the function table.
+inline Param array_param(const char* name) { return {name, Kind::Array, {}}; }
+inline Param array_param(const char* name, std::nullptr_t) {
+  return {name, Kind::Array, {Default::Type::None, 0}};
+}
+inline Param int_param(const char* name) { return {name, Kind::Int, {}}; }
+inline Param int_param(const char* name, int32_t value) {
+  return {name, Kind::Int, {Default::Type::Int, value}};
+}
+inline Param bool_param(const char* name, bool value) {
+  return {name, Kind::Bool, {Default::Type::Bool, value}};
+}
+inline Param object_param(const char* name, bool value) {
+  return {name, Kind::Object, {Default::Type::Bool, value}};
+}
+
+class Call;
+using Body = PyObject* (*)(Call&);
+
+struct FunctionDef {
+  const char* name;
+  std::vector<Param> params;
+  std::vector<const char*> locals;
+  const char* doc;  // nullptr: no docstring
+  Body body;
+  int line;  // where the row is defined; reported in tracebacks
+
+  int required_count() const {
+    int count = 0;
+    for (const Param& p : params)
+      if (p.fallback.type == Default::Type::Required) ++count;
+    return count;
+  }
+};
+
+constexpr int kMaxParams = 8;
+constexpr int kMaxViews = 16;
+
+struct Keyword {
+  const char* name;
+  PyObject* value;
+};
+
+// State of one call: converted arguments, acquired views (released when the
+// Call goes out of scope, on every path) and the services a body may use.
+class Call {
+ public:
+  explicit Call(const FunctionDef& def) : def_(def) {}
+  Call(const Call&) = delete;
+  Call& operator=(const Call&) = delete;
+  ~Call();
+
+  const FunctionDef& def() const { return def_; }
+
+  // Arguments, by parameter position. For Array parameters `object` is the
+  // array object as given (or None) and `array` its view, acquired before the body.
+  PyObject* object(int param) const { return objects_[param]; }
+  int32_t integer(int param) const { return integers_[param]; }
+  bool flag(int param) const { return flags_[param]; }
+  const FloatView& array(int param) const { return arrays_[param]; }
+
+  // len(obj) as the 32-bit int the indicators count with.
+  int32_t length(PyObject* obj);
+  // np.full(n, np.nan, dtype=np.float32): a new output series.
+  Ref new_series(int32_t n);
+  // np.zeros(n, dtype=np.<dtype_name>): a work series ("float32" or "int32").
+  Ref new_zeros(int32_t n, const char* dtype_name);
+  // Result conversion, then a float32 view (writable for outputs and work series).
+  FloatView float_view(PyObject* array, bool writable);
+  IntView int_view(PyObject* array);
+  // A module-level function or builtin looked up by name now, called with these arguments.
+  Ref call_global(const char* name, std::initializer_list<PyObject*> args,
+                  std::initializer_list<Keyword> keywords = {});
+  // getattr(np, attr), with np looked up afresh in the module globals.
+  Ref numpy_attr(const char* attr);
+  static bool truth(PyObject* obj);
+
+  // Used by the frame while binding.
+  PyObject* objects_[kMaxParams] = {};
+  int32_t integers_[kMaxParams] = {};
+  bool flags_[kMaxParams] = {};
+  FloatView arrays_[kMaxParams];
+  void acquire_argument_views();
+
+ private:
+  template <typename T>
+  View<T> acquire(PyObject* array, bool writable, bool integer);
+
+  const FunctionDef& def_;
+  Py_buffer buffers_[kMaxViews];
+  int buffer_count_ = 0;
+};
+
+// Small conveniences for bodies building call arguments.
+Ref py_int(long value);
+PyObject* py_bool(bool value);  // borrowed singleton
+PyObject* interned(const char* text);  // cached per literal address; borrowed
+
+// Set while the module executes; every lookup of a global goes through it.
+extern PyObject* g_module_dict;
+PyObject* lookup_global(PyObject* name);  // module dict, then builtins; borrowed or NULL+NameError
+
+// numpy.ndarray, imported while the module executes.
+extern PyTypeObject* g_ndarray_type;
+
+}  // namespace velk

@@ -1,0 +1,175 @@
+// numpy's C interface: attached once at import from the multiarray capsule, and
+// the numpy type objects checked against the layout this module was built with.
+// One build serves numpy 1.x and 2.x: the module path and the ABI version differ.
+
+#define PY_ARRAY_UNIQUE_SYMBOL velk_ARRAY_API
+#define PY_UFUNC_UNIQUE_SYMBOL velk_UFUNC_API
+#define NO_IMPORT_UFUNC
+#include "frame/numpy_interface.hpp"
+
+#include <numpy/arrayobject.h>
+#include <numpy/ufuncobject.h>
+
+#include "frame/call.hpp"
+
+namespace velk {
+
+namespace {
+
+constexpr unsigned kAbiNumpy1 = 0x01000009;
+constexpr unsigned kAbiNumpy2 = 0x02000000;
+constexpr unsigned kMinimumFeatureVersion = 0xd;
+
+PyObject* import_multiarray_module() {
+  PyObject* module = PyImport_ImportModule("numpy._core._multiarray_umath");
+  if (module == nullptr && PyErr_ExceptionMatches(PyExc_ImportError)) {
+    PyErr_Clear();
+    module = PyImport_ImportModule("numpy.core._multiarray_umath");
+  }
+  return module;
+}
+
+int check_c_interface() {
+  Ref module(import_multiarray_module());
+  if (!module) return -1;
+  Ref capsule(PyObject_GetAttrString(module.get(), "_ARRAY_API"));
+  if (!capsule) return -1;
+  if (!PyCapsule_CheckExact(capsule.get())) {
+    PyErr_SetString(PyExc_RuntimeError, "_ARRAY_API is not PyCapsule object");
+    return -1;
+  }
+  PyArray_API = static_cast<void**>(PyCapsule_GetPointer(capsule.get(), nullptr));
+  if (PyArray_API == nullptr) {
+    PyErr_SetString(PyExc_RuntimeError, "_ARRAY_API is NULL pointer");
+    return -1;
+  }
+  const unsigned abi = static_cast<unsigned>(PyArray_GetNDArrayCVersion());
+  if (abi != kAbiNumpy1 && abi != kAbiNumpy2) {
+    PyErr_Format(PyExc_RuntimeError, "module compiled against ABI version 0x%x but this version of numpy is 0x%x",
+                 kAbiNumpy1, abi);
+    return -1;
+  }
+  const unsigned feature = static_cast<unsigned>(PyArray_GetNDArrayCFeatureVersion());
+  if (feature < kMinimumFeatureVersion) {
+    PyErr_Format(PyExc_RuntimeError,
+                 "module compiled against API version 0x%x but this version of numpy is 0x%x . Check the section "
+                 "C-API incompatibility at the Troubleshooting ImportError section at "
+                 "https://numpy.org/devdocs/user/troubleshooting-importerror.html#c-api-incompatibility "
+                 "for indications on how to solve this problem .",
+                 kMinimumFeatureVersion, feature);
+    return -1;
+  }
+  PyArray_RUNTIME_VERSION = static_cast<int>(feature);
+  const int endianness = PyArray_GetEndianness();
+  if (endianness == NPY_CPU_BIG) {
+    PyErr_SetString(PyExc_RuntimeError,
+                    "FATAL: module compiled as little endian, but detected different endianness at runtime");
+    return -1;
+  }
+  if (endianness != NPY_CPU_LITTLE) {
+    PyErr_SetString(PyExc_RuntimeError, "FATAL: module compiled as unknown endian");
+    return -1;
+  }
+  return 0;
+}
+
+enum class SizeCheck { Ignore, Warn };
+
+PyTypeObject* import_type(PyObject* module, const char* module_name, const char* type_name, size_t expected,
+                          SizeCheck larger) {
+  PyObject* found = PyObject_GetAttrString(module, type_name);
+  if (found == nullptr) return nullptr;
+  if (!PyType_Check(found)) {
+    PyErr_Format(PyExc_TypeError, "%.200s.%.200s is not a type object", module_name, type_name);
+    Py_DECREF(found);
+    return nullptr;
+  }
+  const Py_ssize_t actual = reinterpret_cast<PyTypeObject*>(found)->tp_basicsize;
+  const Py_ssize_t wanted = static_cast<Py_ssize_t>(expected);
+  if (actual < wanted) {
+    PyErr_Format(PyExc_ValueError,
+                 "%.200s.%.200s size changed, may indicate binary incompatibility. Expected %zd from C header, got "
+                 "%zd from PyObject",
+                 module_name, type_name, wanted, actual);
+    Py_DECREF(found);
+    return nullptr;
+  }
+  if (actual > wanted && larger == SizeCheck::Warn &&
+      PyErr_WarnFormat(PyExc_RuntimeWarning, 0,
+                       "%.200s.%.200s size changed, may indicate binary incompatibility. Expected %zd from C "
+                       "header, got %zd from PyObject",
+                       module_name, type_name, wanted, actual) != 0) {
+    Py_DECREF(found);
+    return nullptr;
+  }
+  return reinterpret_cast<PyTypeObject*>(found);
+}
+
+PyTypeObject* g_types[16];
+
+}  // namespace
+
+int attach_numpy_c_interface() {
+  if (check_c_interface() == 0) return 0;
+  PyArray_API = nullptr;
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  PyErr_SetString(PyExc_ImportError,
+                  "numpy.core.multiarray failed to import: the numpy installed beside this module does not offer "
+                  "a C interface it can use (see the chained exception)");
+  PyObject *import_type_, *import_value, *import_traceback;
+  PyErr_Fetch(&import_type_, &import_value, &import_traceback);
+  PyErr_NormalizeException(&import_type_, &import_value, &import_traceback);
+  if (value != nullptr) {
+    if (traceback != nullptr) PyException_SetTraceback(value, traceback);
+    Py_INCREF(value);
+    PyException_SetCause(import_value, value);
+    PyException_SetContext(import_value, value);
+  }
+  Py_XDECREF(type);
+  Py_XDECREF(traceback);
+  PyErr_Restore(import_type_, import_value, import_traceback);
+  return -1;
+}
+
+int import_numpy_types() {
+  Ref builtins(PyImport_ImportModule("builtins"));
+  if (!builtins) return -1;
+  g_types[0] = import_type(builtins.get(), "builtins", "type", sizeof(PyHeapTypeObject), SizeCheck::Warn);
+  if (g_types[0] == nullptr) return -1;
+  Ref numpy(PyImport_ImportModule("numpy"));
+  if (!numpy) return -1;
+  struct Expected {
+    const char* name;
+    size_t size;
+    SizeCheck larger;
+  };
+  const Expected numpy_types[] = {
+      {"dtype", sizeof(PyArray_Descr), SizeCheck::Ignore},
+      {"flatiter", sizeof(PyArrayIterObject), SizeCheck::Ignore},
+      {"broadcast", sizeof(PyArrayMultiIterObject), SizeCheck::Ignore},
+      {"ndarray", sizeof(PyArrayObject_fields), SizeCheck::Ignore},
+      {"generic", sizeof(PyObject), SizeCheck::Warn},
+      {"number", sizeof(PyObject), SizeCheck::Warn},
+      {"integer", sizeof(PyObject), SizeCheck::Warn},
+      {"signedinteger", sizeof(PyObject), SizeCheck::Warn},
+      {"unsignedinteger", sizeof(PyObject), SizeCheck::Warn},
+      {"inexact", sizeof(PyObject), SizeCheck::Warn},
+      {"floating", sizeof(PyObject), SizeCheck::Warn},
+      {"complexfloating", sizeof(PyObject), SizeCheck::Warn},
+      {"flexible", sizeof(PyObject), SizeCheck::Warn},
+      {"character", sizeof(PyObject), SizeCheck::Warn},
+      {"ufunc", sizeof(PyUFuncObject), SizeCheck::Ignore},
+  };
+  int k = 1;
+  for (const Expected& e : numpy_types) {
+    g_types[k] = import_type(numpy.get(), "numpy", e.name, e.size, e.larger);
+    if (g_types[k] == nullptr) return -1;
+    if (k == 4) g_ndarray_type = g_types[k];
+    ++k;
+  }
+  return 0;
+}
+
+}  // namespace velk
