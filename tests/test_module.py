@@ -148,3 +148,15 @@ def test_module_attributes_from_import_spec():
     assert velk_ta_funcs.__file__ == velk_ta_funcs.__spec__.origin
     assert type(velk_ta_funcs.__loader__) is type(velk_ta_funcs.__spec__.loader)
     assert velk_ta_funcs.__builtins__ is __import__("builtins")
+
+
+def test_typing_stub_matches_the_functions():
+    import ast
+    import pathlib
+
+    stub = pathlib.Path(velk_ta_funcs.__file__).with_name("velk_ta_funcs.pyi")
+    tree = ast.parse(stub.read_text())
+    stubbed = {node.name: [a.arg for a in node.args.args] for node in tree.body if isinstance(node, ast.FunctionDef)}
+    assert list(stubbed) == list(DEFAULTS)
+    for name, params in stubbed.items():
+        assert params == list(inspect.signature(getattr(velk_ta_funcs, name)).parameters), name
