@@ -233,8 +233,9 @@ int exec_steps(PyObject* module) {
   PyObject* numpy = PyImport_ImportModuleLevel("numpy", nullptr, nullptr, nullptr, 0);
   if (numpy == nullptr) return -1;
   const int stored = PyDict_SetItemString(module_dict, "np", numpy);
+  const int recorded = stored == 0 ? record_numpy_originals(numpy) : -1;
   Py_DECREF(numpy);
-  if (stored != 0) return -1;
+  if (recorded != 0) return -1;
 
   for (const FunctionDef& def : kFunctions) {
     PyObject* function = new_function(def, module_dict);

@@ -3,6 +3,8 @@
 
 #include "frame/call.hpp"
 
+#include "frame/numpy_interface.hpp"
+
 #include <cstring>
 #include <unordered_map>
 
@@ -137,6 +139,10 @@ bool check_format(const char* format, bool integer) {
 template <typename T>
 View<T> Call::acquire(PyObject* array, bool writable, bool integer) {
   if (array == Py_None) return View<T>();
+  char* data;
+  int64_t length, stride;
+  // Arguments are held by the caller for the whole call, so the buffer stays put.
+  if (direct_view(array, writable, integer, &data, &length, &stride)) return View<T>(data, length, stride);
   if (buffer_count_ == kMaxViews) {
     PyErr_SetString(PyExc_RuntimeError, "too many buffer views in one call");
     throw PythonError{};
@@ -201,6 +207,8 @@ Ref Call::numpy_attr(const char* attr) {
 }
 
 Ref Call::new_series(int32_t n) {
+  PyObject* np = lookup_global_or_throw("np");
+  if (PyObject* fast = fast_new_series(np, n)) return Ref(fast);
   Ref full = numpy_attr("full");
   Ref length = py_int(n);
   Ref nan = numpy_attr("nan");
@@ -211,6 +219,8 @@ Ref Call::new_series(int32_t n) {
 }
 
 Ref Call::new_zeros(int32_t n, const char* dtype_name) {
+  PyObject* np = lookup_global_or_throw("np");
+  if (PyObject* fast = fast_new_zeros(np, n, std::strcmp(dtype_name, "int32") == 0)) return Ref(fast);
   Ref zeros = numpy_attr("zeros");
   Ref length = py_int(n);
   Ref dtype = numpy_attr(dtype_name);

@@ -127,6 +127,31 @@ class Call {
   int buffer_count_ = 0;
 };
 
+// Releases the GIL for the lifetime of the object when `release` is true. Only
+// native loops over views may run meanwhile: no Python object may be touched.
+class GilRelease {
+ public:
+  explicit GilRelease(bool release) : state_(release ? PyEval_SaveThread() : nullptr) {}
+  GilRelease(const GilRelease&) = delete;
+  GilRelease& operator=(const GilRelease&) = delete;
+  ~GilRelease() {
+    if (state_ != nullptr) PyEval_RestoreThread(state_);
+  }
+
+ private:
+  PyThreadState* state_;
+};
+
+// Below this many elements a loop finishes faster than a GIL hand-over.
+constexpr int64_t kGilReleaseThreshold = 20000;
+
+// Runs a native loop over `elements` positions, without the GIL when that pays.
+template <class Loop>
+inline void run_native(int64_t elements, Loop&& loop) {
+  GilRelease unlocked(elements >= kGilReleaseThreshold);
+  loop();
+}
+
 // Small conveniences for bodies building call arguments.
 Ref py_int(long value);
 PyObject* py_bool(bool value);  // borrowed singleton

@@ -107,7 +107,72 @@ PyTypeObject* import_type(PyObject* module, const char* module_name, const char*
 
 PyTypeObject* g_types[16];
 
+// numpy's own objects, recorded at import: allocation may bypass the Python-level
+// call only while the module's `np` still resolves to exactly these.
+struct NumpyOriginals {
+  PyObject* module = nullptr;
+  PyObject* full = nullptr;
+  PyObject* zeros = nullptr;
+  PyObject* nan = nullptr;
+  PyObject* float32 = nullptr;
+  PyObject* int32 = nullptr;
+} g_originals;
+
+bool attribute_is(PyObject* module, const char* name, PyObject* original) {
+  PyObject* dict = PyModule_GetDict(module);
+  PyObject* found = PyDict_GetItemWithError(dict, interned(name));
+  return found == original && found != nullptr;
+}
+
 }  // namespace
+
+int record_numpy_originals(PyObject* numpy) {
+  g_originals.module = Py_NewRef(numpy);
+  g_originals.full = PyObject_GetAttrString(numpy, "full");
+  g_originals.zeros = PyObject_GetAttrString(numpy, "zeros");
+  g_originals.nan = PyObject_GetAttrString(numpy, "nan");
+  g_originals.float32 = PyObject_GetAttrString(numpy, "float32");
+  g_originals.int32 = PyObject_GetAttrString(numpy, "int32");
+  if (!g_originals.full || !g_originals.zeros || !g_originals.nan || !g_originals.float32 || !g_originals.int32)
+    return -1;
+  return 0;
+}
+
+PyObject* fast_new_series(PyObject* np, int32_t n) {
+  if (np != g_originals.module || !attribute_is(np, "full", g_originals.full) ||
+      !attribute_is(np, "nan", g_originals.nan) || !attribute_is(np, "float32", g_originals.float32))
+    return nullptr;
+  npy_intp dims[1] = {n};
+  PyObject* array = PyArray_SimpleNew(1, dims, NPY_FLOAT32);
+  if (array == nullptr) throw PythonError{};
+  // np.full with the float64 NaN gives float32 quiet NaNs with this bit pattern.
+  const uint32_t quiet_nan = 0x7fc00000u;
+  auto* data = static_cast<uint32_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array)));
+  for (int32_t i = 0; i < n; ++i) data[i] = quiet_nan;
+  return array;
+}
+
+PyObject* fast_new_zeros(PyObject* np, int32_t n, bool integer) {
+  if (np != g_originals.module || !attribute_is(np, "zeros", g_originals.zeros) ||
+      !attribute_is(np, integer ? "int32" : "float32", integer ? g_originals.int32 : g_originals.float32))
+    return nullptr;
+  npy_intp dims[1] = {n};
+  PyObject* array = PyArray_ZEROS(1, dims, integer ? NPY_INT32 : NPY_FLOAT32, 0);
+  if (array == nullptr) throw PythonError{};
+  return array;
+}
+
+bool direct_view(PyObject* obj, bool writable, bool integer, char** data, int64_t* length, int64_t* stride) {
+  if (Py_TYPE(obj) != &PyArray_Type) return false;
+  auto* array = reinterpret_cast<PyArrayObject*>(obj);
+  if (PyArray_NDIM(array) != 1 || PyArray_TYPE(array) != (integer ? NPY_INT32 : NPY_FLOAT32) ||
+      !PyArray_ISNOTSWAPPED(array) || (writable && !PyArray_ISWRITEABLE(array)))
+    return false;
+  *data = static_cast<char*>(PyArray_DATA(array));
+  *length = PyArray_DIM(array, 0);
+  *stride = PyArray_STRIDE(array, 0);
+  return true;
+}
 
 int attach_numpy_c_interface() {
   if (check_c_interface() == 0) return 0;

@@ -3,6 +3,8 @@
 
 #include <Python.h>
 
+#include <cstdint>
+
 namespace velk {
 
 // Imports numpy's multiarray capsule and checks its ABI, feature level and byte
@@ -10,5 +12,15 @@ namespace velk {
 int attach_numpy_c_interface();
 // Imports builtins.type and numpy's type objects, checking their instance sizes.
 int import_numpy_types();
+// Remembers numpy's own allocation functions and constants.
+int record_numpy_originals(PyObject* numpy);
+
+// np.full(n, np.nan, dtype=np.float32) / np.zeros(n, dtype=...) through the C
+// interface, when `np` and its attributes are still numpy's own; NULL otherwise.
+PyObject* fast_new_series(PyObject* np, int32_t n);
+PyObject* fast_new_zeros(PyObject* np, int32_t n, bool integer);
+// The element view of an exact, native-order, one-dimensional ndarray of the
+// element type, read from the array itself; false when the buffer protocol must decide.
+bool direct_view(PyObject* obj, bool writable, bool integer, char** data, int64_t* length, int64_t* stride);
 
 }  // namespace velk

@@ -2,6 +2,8 @@
 
 #include "indicators/bodies.hpp"
 
+#include <algorithm>
+
 namespace velk::indicators {
 
 namespace {
@@ -31,18 +33,22 @@ void sma_kernel(const FloatView& x, const FloatView& out, int32_t period, bool n
   // The first pre-fill position is start - period: with the default window that is
   // -1, the last element, which the first main step removes again.
   for (int64_t k = int64_t{start} - period; k < start; ++k) window.add(x[k]);
-  for (int64_t i = start; i < n; ++i) {
-    window.add(x[i]);
-    window.remove(x[i - period]);
-    if (window.count < 1) continue;
+  auto step = [&](auto checked, int64_t i) {
+    constexpr bool kChecked = decltype(checked)::value;
+    window.add(x.at<kChecked>(i));
+    window.remove(x.at<kChecked>(i - period));
+    if (window.count < 1) return;
     const float mean = window.sum / static_cast<float>(window.count);
     if (normalize) {
-      const float v = x[i];
-      out.set(i, divide(mean - v, v));
+      const float v = x.at<kChecked>(i);
+      out.put<kChecked>(i, divide(mean - v, v));
     } else {
-      out.set(i, mean);
+      out.put<kChecked>(i, mean);
     }
-  }
+  };
+  const int64_t safe_begin = std::max<int64_t>(0, period);
+  const int64_t safe_end = std::min({x.size(), out.size(), x.size() + period});
+  split_loop(start, n, safe_begin, safe_end, step);
 }
 
 }  // namespace
@@ -58,7 +64,7 @@ PyObject* velk_sma(Call& call) {
   Ref sma = call.new_series(n);
   const FloatView out = call.float_view(sma.get(), true);
   const int32_t start = trailing_start(sub32(timeperiod, 1), n, n_values);
-  sma_kernel(x, out, timeperiod, normalize, start, n);
+  run_native(n, [&] { sma_kernel(x, out, timeperiod, normalize, start, n); });
   return sma.release();
 }
 
