@@ -42,3 +42,23 @@ test: test-np2 test-np1
 
 clean:
 	rm -rf build $(WHEEL_DIR) $(VENV) $(VENV_NP1)
+
+# The whole suite against a build instrumented with AddressSanitizer and UBSan.
+VENV_SAN := .venv-sanitize
+SAN_RUNTIME = $(shell g++ -print-file-name=libasan.so) $(shell g++ -print-file-name=libubsan.so)
+
+$(VENV_SAN)/.ready: Makefile
+	$(PYTHON) -m venv $(VENV_SAN)
+	$(VENV_SAN)/bin/pip install -q "scikit-build-core>=0.9" "numpy>=2" ninja pytest hypothesis
+	touch $@
+
+sanitize: $(VENV_SAN)/.ready
+	rm -rf build/sanitize-dist
+	$(VENV_SAN)/bin/pip wheel -q --no-build-isolation --no-deps -Cbuild-dir=build/sanitize \
+	    -Ccmake.define.VELK_SANITIZE=ON -w build/sanitize-dist .
+	$(VENV_SAN)/bin/pip install -q --force-reinstall --no-deps build/sanitize-dist/*.whl
+	LD_PRELOAD="$(SAN_RUNTIME)" PYTHONMALLOC=malloc \
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_init_order=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer-suppressions.txt:print_suppressions=0 \
+	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	    $(VENV_SAN)/bin/pytest $(PYTEST_ARGS) -p no:cacheprovider tests
