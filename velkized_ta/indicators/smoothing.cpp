@@ -275,7 +275,8 @@ PyObject* velk_macd(Call& call) {
   auto average = [&](int32_t period) {
     Ref p = py_int(period);
     Ref limit = py_int(n_values);
-    return held_stage(call, call.call_global("velk_ema", {input0}, {{"timeperiod", p.get()}, {"n_values", limit.get()}}));
+    return held_stage(call,
+                      call.call_global("velk_ema", {input0}, {{"timeperiod", p.get()}, {"n_values", limit.get()}}));
   };
   Stage fast_ema, slow_ema;
   if (input1_is_fast_ema && input2_is_slow_ema) {
