@@ -4,8 +4,6 @@
 // its stages by calling the module's current `velk_ema` (so rebinding it on the
 // module changes what they compute) and only combines the returned arrays.
 
-#include <optional>
-
 #include "indicators/bodies.hpp"
 
 namespace velk::indicators {
@@ -62,15 +60,21 @@ void ema_kernel(const FloatView& x, const FloatView& out, float alpha, int32_t n
   }
 }
 
-// One stage of the chain: velk_ema(source, timeperiod, normalize=..., [n_values=...])
-// through the module global, looked up now.
-Ref ema_stage(Call& call, PyObject* source, int32_t timeperiod, bool normalize,
-              std::optional<int32_t> n_values = std::nullopt) {
+// One stage of the chain: velk_ema(source, timeperiod, normalize=...[, n_values=...])
+// through the module global, looked up now. Without `limited` the stage covers the whole series.
+Ref ema_stage(Call& call, PyObject* source, int32_t timeperiod, bool normalize, bool limited, int32_t n_values) {
   Ref period = py_int(timeperiod);
-  if (!n_values) return call.call_global("velk_ema", {source, period.get()}, {{"normalize", py_bool(normalize)}});
-  Ref limit = py_int(*n_values);
+  if (!limited) return call.call_global("velk_ema", {source, period.get()}, {{"normalize", py_bool(normalize)}});
+  Ref limit = py_int(n_values);
   return call.call_global("velk_ema", {source, period.get()},
                           {{"normalize", py_bool(normalize)}, {"n_values", limit.get()}});
+}
+
+Ref whole_stage(Call& call, PyObject* source, int32_t timeperiod, bool normalize) {
+  return ema_stage(call, source, timeperiod, normalize, false, 0);
+}
+Ref last_stage(Call& call, PyObject* source, int32_t timeperiod, bool normalize, int32_t n_values) {
+  return ema_stage(call, source, timeperiod, normalize, true, n_values);
 }
 
 // A stage result that is kept and read: it must be an ndarray (or None) with a float32 view.
@@ -111,9 +115,9 @@ PyObject* velk_ema2(Call& call) {
   const bool input_is_ema1 = call.flag(2);
   const int32_t n_values = call.integer(3);
 
-  if (input_is_ema1) return ema_stage(call, input_array, timeperiod, false, n_values).release();
-  const Stage ema1 = held_stage(call, ema_stage(call, input_array, timeperiod, true));
-  Stage ema2 = held_stage(call, ema_stage(call, ema1.object.get(), timeperiod, false, n_values));
+  if (input_is_ema1) return last_stage(call, input_array, timeperiod, false, n_values).release();
+  const Stage ema1 = held_stage(call, whole_stage(call, input_array, timeperiod, true));
+  Stage ema2 = held_stage(call, last_stage(call, ema1.object.get(), timeperiod, false, n_values));
   return ema2.object.release();
 }
 
@@ -123,15 +127,15 @@ PyObject* velk_ema3(Call& call) {
   const bool input_is_ema2 = call.flag(2);
   const int32_t n_values = call.integer(4);
 
-  if (input_is_ema2) return ema_stage(call, input_array, timeperiod, false, n_values).release();
+  if (input_is_ema2) return last_stage(call, input_array, timeperiod, false, n_values).release();
   // Only looked at when stage 2 was not handed in.
   if (Call::truth(call.object(3))) {
-    const Stage ema2 = held_stage(call, ema_stage(call, input_array, timeperiod, false));
-    return ema_stage(call, ema2.object.get(), timeperiod, false, n_values).release();
+    const Stage ema2 = held_stage(call, whole_stage(call, input_array, timeperiod, false));
+    return last_stage(call, ema2.object.get(), timeperiod, false, n_values).release();
   }
-  const Stage ema1 = held_stage(call, ema_stage(call, input_array, timeperiod, true));
-  const Stage ema2 = held_stage(call, ema_stage(call, ema1.object.get(), timeperiod, false));
-  return ema_stage(call, ema2.object.get(), timeperiod, false, n_values).release();
+  const Stage ema1 = held_stage(call, whole_stage(call, input_array, timeperiod, true));
+  const Stage ema2 = held_stage(call, whole_stage(call, ema1.object.get(), timeperiod, false));
+  return last_stage(call, ema2.object.get(), timeperiod, false, n_values).release();
 }
 
 // A stage that feeds a later computed stage covers the whole series; the last
@@ -152,11 +156,11 @@ PyObject* velk_dema(Call& call) {
   if (input1_is_ema1) {
     ema1 = handed_in(call, 0);
   } else {
-    const std::optional<int32_t> limit = input2_is_ema2 ? std::optional<int32_t>(n_values) : std::nullopt;
-    ema1 = held_stage(call, ema_stage(call, input1, timeperiod, true, limit));
+    // Limited only when no computed stage is derived from it.
+    ema1 = held_stage(call, ema_stage(call, input1, timeperiod, true, input2_is_ema2, n_values));
   }
   ema2 = input2_is_ema2 ? handed_in(call, 1)
-                        : held_stage(call, ema_stage(call, ema1.object.get(), timeperiod, false, n_values));
+                        : held_stage(call, last_stage(call, ema1.object.get(), timeperiod, false, n_values));
 
   for (int64_t i = k; i < n; ++i) {
     const double a = ema1.view[i];
@@ -179,23 +183,19 @@ PyObject* velk_tema(Call& call) {
   Ref tema = call.new_series(n);
   const FloatView out = call.float_view(tema.get(), true);
 
-  auto limit_unless_feeding = [n_values](bool feeds_next) {
-    return feeds_next ? std::nullopt : std::optional<int32_t>(n_values);
-  };
   Stage ema1, ema2, ema3;
   if (input1_is_ema1) {
     ema1 = handed_in(call, 0);
   } else {
-    ema1 = held_stage(call, ema_stage(call, input1, timeperiod, true, limit_unless_feeding(!input2_is_ema2)));
+    ema1 = held_stage(call, ema_stage(call, input1, timeperiod, true, input2_is_ema2, n_values));
   }
   if (input2_is_ema2) {
     ema2 = handed_in(call, 1);
   } else {
-    ema2 = held_stage(call, ema_stage(call, ema1.object.get(), timeperiod, false,
-                                      limit_unless_feeding(!input3_is_ema3)));
+    ema2 = held_stage(call, ema_stage(call, ema1.object.get(), timeperiod, false, input3_is_ema3, n_values));
   }
   ema3 = input3_is_ema3 ? handed_in(call, 2)
-                        : held_stage(call, ema_stage(call, ema2.object.get(), timeperiod, false, n_values));
+                        : held_stage(call, last_stage(call, ema2.object.get(), timeperiod, false, n_values));
 
   for (int64_t i = k; i < n; ++i) {
     const double a = ema1.view[i];
@@ -236,14 +236,14 @@ PyObject* velk_trix(Call& call) {
   if (input_is_ema3) {
     ema3 = handed_in(call, 0);
   } else if (input_is_ema2) {
-    ema3 = held_stage(call, ema_stage(call, arr, timeperiod, false, m));
+    ema3 = held_stage(call, last_stage(call, arr, timeperiod, false, m));
   } else if (input_is_ema1) {
-    const Stage ema2 = held_stage(call, ema_stage(call, arr, timeperiod, false));
-    ema3 = held_stage(call, ema_stage(call, ema2.object.get(), timeperiod, false, m));
+    const Stage ema2 = held_stage(call, whole_stage(call, arr, timeperiod, false));
+    ema3 = held_stage(call, last_stage(call, ema2.object.get(), timeperiod, false, m));
   } else {
-    const Stage ema1 = held_stage(call, ema_stage(call, arr, timeperiod, true));
-    const Stage ema2 = held_stage(call, ema_stage(call, ema1.object.get(), timeperiod, false));
-    ema3 = held_stage(call, ema_stage(call, ema2.object.get(), timeperiod, false, m));
+    const Stage ema1 = held_stage(call, whole_stage(call, arr, timeperiod, true));
+    const Stage ema2 = held_stage(call, whole_stage(call, ema1.object.get(), timeperiod, false));
+    ema3 = held_stage(call, last_stage(call, ema2.object.get(), timeperiod, false, m));
   }
 
   for (int64_t k = start; k < n; ++k) {
