@@ -1,15 +1,304 @@
 // Exponential smoothing: EMA and the indicators composed from it by calls.
+//
+// velk_ema is the only place that smooths. Every other function here obtains
+// its stages by calling the module's current `velk_ema` (so rebinding it on the
+// module changes what they compute) and only combines the returned arrays.
 
 #include "indicators/bodies.hpp"
 
 namespace velk::indicators {
 
-PyObject* velk_ema(Call& call) { return not_implemented(call); }
-PyObject* velk_ema2(Call& call) { return not_implemented(call); }
-PyObject* velk_ema3(Call& call) { return not_implemented(call); }
-PyObject* velk_dema(Call& call) { return not_implemented(call); }
-PyObject* velk_tema(Call& call) { return not_implemented(call); }
-PyObject* velk_trix(Call& call) { return not_implemented(call); }
-PyObject* velk_macd(Call& call) { return not_implemented(call); }
+namespace {
+
+// Running EMA state. The product is a float32 operation; the update is one
+// fused multiply-add in double, rounded to float32 afterwards.
+struct EmaStep {
+  float alpha;
+  float value;
+
+  void apply(float x) {
+    const float q = alpha * x;
+    const double c = 1.0 - static_cast<double>(alpha);
+    value = static_cast<float>(std::fma(c, static_cast<double>(value), static_cast<double>(q)));
+  }
+};
+
+// First position whose element is not NaN, or -1.
+int32_t first_present(const FloatView& x, int32_t n) {
+  for (int32_t i = 0; i < n; ++i)
+    if (!is_missing(x[i])) return i;
+  return -1;
+}
+
+void ema_write(const FloatView& x, const FloatView& out, int64_t i, float value, bool normalize) {
+  if (normalize) {
+    const float v = x[i];
+    out.set(i, divide(value - v, v));
+  } else {
+    out.set(i, value);
+  }
+}
+
+void ema_kernel(const FloatView& x, const FloatView& out, float alpha, int32_t n, int32_t n_values,
+                bool normalize) {
+  const int32_t seed = first_present(x, n);
+  EmaStep ema{alpha, seed >= 0 ? x[seed] : 0.0f};
+  const int32_t d = sub32(n, n_values);
+  int64_t first_written;
+  if (seed < d) {
+    // The seed itself is not stepped here; positions before d are smoothed but not written.
+    for (int64_t i = int64_t{seed} + 1; i < d; ++i) ema.apply(x[i]);
+    first_written = d;
+  } else {
+    // Stepping the seed again can move it by the last bit; callers rely on that.
+    // Without a seed this starts at -1, the last element, whose NaN poisons the run.
+    first_written = seed;
+  }
+  for (int64_t i = first_written; i < n; ++i) {
+    ema.apply(x[i]);
+    ema_write(x, out, i, ema.value, normalize);
+  }
+}
+
+// One stage of the chain: velk_ema(source, timeperiod, normalize=...[, n_values=...])
+// through the module global, looked up now. Without `limited` the stage covers the whole series.
+Ref ema_stage(Call& call, PyObject* source, int32_t timeperiod, bool normalize, bool limited, int32_t n_values) {
+  Ref period = py_int(timeperiod);
+  if (!limited) return call.call_global("velk_ema", {source, period.get()}, {{"normalize", py_bool(normalize)}});
+  Ref limit = py_int(n_values);
+  return call.call_global("velk_ema", {source, period.get()},
+                          {{"normalize", py_bool(normalize)}, {"n_values", limit.get()}});
+}
+
+Ref whole_stage(Call& call, PyObject* source, int32_t timeperiod, bool normalize) {
+  return ema_stage(call, source, timeperiod, normalize, false, 0);
+}
+Ref last_stage(Call& call, PyObject* source, int32_t timeperiod, bool normalize, int32_t n_values) {
+  return ema_stage(call, source, timeperiod, normalize, true, n_values);
+}
+
+// A stage result that is kept and read: it must be an ndarray (or None) with a float32 view.
+struct Stage {
+  Ref object;
+  FloatView view;
+};
+
+Stage held_stage(Call& call, Ref result) {
+  const FloatView view = call.float_view(result.get(), false);
+  return {std::move(result), view};
+}
+
+Stage handed_in(Call& call, int param) { return {Ref::borrow(call.object(param)), call.array(param)}; }
+
+}  // namespace
+
+PyObject* velk_ema(Call& call) {
+  PyObject* input_array = call.object(0);
+  const FloatView& x = call.array(0);
+  const int32_t timeperiod = call.integer(1);
+  const bool normalize = call.flag(2);
+  const int32_t n_values = call.integer(3);
+
+  const int32_t n = call.length(input_array);
+  const int32_t divisor = add32(timeperiod, 1);
+  if (divisor == 0) throw FloatDivision{};
+  const float alpha = static_cast<float>(2.0 / static_cast<double>(divisor));
+  Ref ema = call.new_series(n);
+  const FloatView out = call.float_view(ema.get(), true);
+  ema_kernel(x, out, alpha, n, n_values, normalize);
+  return ema.release();
+}
+
+PyObject* velk_ema2(Call& call) {
+  PyObject* input_array = call.object(0);
+  const int32_t timeperiod = call.integer(1);
+  const bool input_is_ema1 = call.flag(2);
+  const int32_t n_values = call.integer(3);
+
+  if (input_is_ema1) return last_stage(call, input_array, timeperiod, false, n_values).release();
+  const Stage ema1 = held_stage(call, whole_stage(call, input_array, timeperiod, true));
+  Stage ema2 = held_stage(call, last_stage(call, ema1.object.get(), timeperiod, false, n_values));
+  return ema2.object.release();
+}
+
+PyObject* velk_ema3(Call& call) {
+  PyObject* input_array = call.object(0);
+  const int32_t timeperiod = call.integer(1);
+  const bool input_is_ema2 = call.flag(2);
+  const int32_t n_values = call.integer(4);
+
+  if (input_is_ema2) return last_stage(call, input_array, timeperiod, false, n_values).release();
+  // Only looked at when stage 2 was not handed in.
+  if (Call::truth(call.object(3))) {
+    const Stage ema2 = held_stage(call, whole_stage(call, input_array, timeperiod, false));
+    return last_stage(call, ema2.object.get(), timeperiod, false, n_values).release();
+  }
+  const Stage ema1 = held_stage(call, whole_stage(call, input_array, timeperiod, true));
+  const Stage ema2 = held_stage(call, whole_stage(call, ema1.object.get(), timeperiod, false));
+  return last_stage(call, ema2.object.get(), timeperiod, false, n_values).release();
+}
+
+// A stage that feeds a later computed stage covers the whole series; the last
+// computed stage is limited to the trailing window.
+PyObject* velk_dema(Call& call) {
+  PyObject* input1 = call.object(0);
+  const int32_t timeperiod = call.integer(2);
+  const bool input1_is_ema1 = call.flag(3);
+  const bool input2_is_ema2 = call.flag(4);
+  const int32_t n_values = call.integer(5);
+
+  const int32_t n = call.length(input1);
+  const int32_t k = trailing_start(0, n, n_values);
+  Ref dema = call.new_series(n);
+  const FloatView out = call.float_view(dema.get(), true);
+
+  Stage ema1, ema2;
+  if (input1_is_ema1) {
+    ema1 = handed_in(call, 0);
+  } else {
+    // Limited only when no computed stage is derived from it.
+    ema1 = held_stage(call, ema_stage(call, input1, timeperiod, true, input2_is_ema2, n_values));
+  }
+  ema2 = input2_is_ema2 ? handed_in(call, 1)
+                        : held_stage(call, last_stage(call, ema1.object.get(), timeperiod, false, n_values));
+
+  for (int64_t i = k; i < n; ++i) {
+    const double a = ema1.view[i];
+    const double b = ema2.view[i];
+    out.set(i, static_cast<float>(2.0 * a - b));  // 2a is exact: one rounding in double
+  }
+  return dema.release();
+}
+
+PyObject* velk_tema(Call& call) {
+  PyObject* input1 = call.object(0);
+  const int32_t timeperiod = call.integer(3);
+  const bool input3_is_ema3 = call.flag(4);
+  const bool input2_is_ema2 = call.flag(5);
+  const bool input1_is_ema1 = call.flag(6);
+  const int32_t n_values = call.integer(7);
+
+  const int32_t n = call.length(input1);
+  const int32_t k = trailing_start(0, n, n_values);
+  Ref tema = call.new_series(n);
+  const FloatView out = call.float_view(tema.get(), true);
+
+  Stage ema1, ema2, ema3;
+  if (input1_is_ema1) {
+    ema1 = handed_in(call, 0);
+  } else {
+    ema1 = held_stage(call, ema_stage(call, input1, timeperiod, true, input2_is_ema2, n_values));
+  }
+  if (input2_is_ema2) {
+    ema2 = handed_in(call, 1);
+  } else {
+    ema2 = held_stage(call, ema_stage(call, ema1.object.get(), timeperiod, false, input3_is_ema3, n_values));
+  }
+  ema3 = input3_is_ema3 ? handed_in(call, 2)
+                        : held_stage(call, last_stage(call, ema2.object.get(), timeperiod, false, n_values));
+
+  for (int64_t i = k; i < n; ++i) {
+    const double a = ema1.view[i];
+    const double b = ema2.view[i];
+    const double c = ema3.view[i];
+    // 3a and 3b are exact in double: the difference and the sum round once each.
+    out.set(i, static_cast<float>((3.0 * a - 3.0 * b) + c));
+  }
+  return tema.release();
+}
+
+PyObject* velk_trix(Call& call) {
+  PyObject* arr = call.object(0);
+  const int32_t timeperiod = call.integer(1);
+  const bool input_is_ema3 = call.flag(2);
+  const bool input_is_ema2 = call.flag(3);
+  const bool input_is_ema1 = call.flag(4);
+  const int32_t n_values = call.integer(5);
+
+  if (arr == Py_None) {
+    PyErr_SetString(PyExc_TypeError, "velk_trix() argument 'arr' must be a numpy array, not None");
+    throw PythonError{};
+  }
+  const int64_t size = call.array(0).size();
+  if (size > INT32_MAX) {
+    PyErr_Format(PyExc_OverflowError, "velk_trix() supports series of at most 2147483647 elements, got %lld",
+                 static_cast<long long>(size));
+    throw PythonError{};
+  }
+  const int32_t n = static_cast<int32_t>(size);
+  const int32_t start = trailing_start(1, n, n_values);
+  Ref trix = call.new_series(n);
+  const FloatView out = call.float_view(trix.get(), true);
+
+  // One position more than is written: each output reads the previous stage 3 value.
+  const int32_t m = add32(n_values, 1);
+  Stage ema3;
+  if (input_is_ema3) {
+    ema3 = handed_in(call, 0);
+  } else if (input_is_ema2) {
+    ema3 = held_stage(call, last_stage(call, arr, timeperiod, false, m));
+  } else if (input_is_ema1) {
+    const Stage ema2 = held_stage(call, whole_stage(call, arr, timeperiod, false));
+    ema3 = held_stage(call, last_stage(call, ema2.object.get(), timeperiod, false, m));
+  } else {
+    const Stage ema1 = held_stage(call, whole_stage(call, arr, timeperiod, true));
+    const Stage ema2 = held_stage(call, whole_stage(call, ema1.object.get(), timeperiod, false));
+    ema3 = held_stage(call, last_stage(call, ema2.object.get(), timeperiod, false, m));
+  }
+
+  for (int64_t k = start; k < n; ++k) {
+    const float a = ema3.view[k];
+    const float b = ema3.view[k - 1];
+    const float numerator = a - b;
+    // A NaN b compares unequal to 0 and passes through.
+    const double guard = b != 0.0f ? 0.0 : 1e-9;
+    out.set(k, static_cast<float>(static_cast<double>(numerator) / (static_cast<double>(b) + guard)));
+  }
+  return trix.release();
+}
+
+PyObject* velk_macd(Call& call) {
+  PyObject* input0 = call.object(0);
+  const int32_t short_period = call.integer(3);
+  const int32_t long_period = call.integer(4);
+  const bool input1_is_fast_ema = call.flag(5);
+  const bool input2_is_slow_ema = call.flag(6);
+  const int32_t n_values = call.integer(7);
+
+  const int32_t n = call.length(input0);
+  const int32_t k = trailing_start(long_period, n, n_values);
+  Ref macd = call.new_series(n);
+  const FloatView out = call.float_view(macd.get(), true);
+
+  // Each computed average takes the prices as its only positional argument and
+  // keeps velk_ema's default normalization.
+  auto average = [&](int32_t period) {
+    Ref p = py_int(period);
+    Ref limit = py_int(n_values);
+    return held_stage(call,
+                      call.call_global("velk_ema", {input0}, {{"timeperiod", p.get()}, {"n_values", limit.get()}}));
+  };
+  Stage fast_ema, slow_ema;
+  if (input1_is_fast_ema && input2_is_slow_ema) {
+    fast_ema = handed_in(call, 1);
+    slow_ema = handed_in(call, 2);
+  } else if (input1_is_fast_ema) {
+    slow_ema = average(long_period);
+    fast_ema = handed_in(call, 1);
+  } else if (input2_is_slow_ema) {
+    fast_ema = average(short_period);
+    slow_ema = handed_in(call, 2);
+  } else {
+    fast_ema = average(short_period);
+    slow_ema = average(long_period);
+  }
+
+  for (int64_t i = k; i < n; ++i) {
+    const float a = fast_ema.view[i];
+    const float b = slow_ema.view[i];
+    out.set(i, a - b);
+  }
+  return macd.release();
+}
 
 }  // namespace velk::indicators
