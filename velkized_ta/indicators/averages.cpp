@@ -1,6 +1,10 @@
 // Simple averages and regression: moving average, regression slope, midpoint.
 
+#include <algorithm>
+#include <cmath>
+
 #include "indicators/bodies.hpp"
+#include "indicators/position_queue.hpp"
 
 #include <algorithm>
 
@@ -51,6 +55,73 @@ void sma_kernel(const FloatView& x, const FloatView& out, int32_t period, bool n
   split_loop(start, n, safe_begin, safe_end, step);
 }
 
+// Least-squares slope over the last `period` values, with coordinates 1 .. period
+// inside the window, moved one position per step through running sums.
+// `deduction` is the window's sum without its first value, so the weighted sum
+// shifts by one coordinate without a loop.
+void lin_kernel(const FloatView& x, const FloatView& out, int32_t period, int32_t first, int32_t n,
+                int32_t n_values) {
+  const float p = static_cast<float>(period);
+  const int32_t tail = sub32(n, n_values);
+  const int32_t start_index = std::max(first, sub32(tail, period));
+
+  float sum_y = 0.0f, sum_xy = 0.0f, sum_x = 0.0f, sum_x2 = 0.0f, deduction = 0.0f;
+  for (int64_t step = 1; step <= period; ++step) {
+    const int32_t y = static_cast<int32_t>(step);
+    const float v = x[int64_t{start_index} + y - 1];
+    if (y >= 2) deduction += v;
+    const float fy = static_cast<float>(y);
+    sum_y += v;
+    sum_x += fy;
+    sum_x2 += static_cast<float>(mul32(y, y));
+    sum_xy = std::fmaf(v, fy, sum_xy);
+  }
+  // Zero for a period of 1 or less: then no slope is defined and nothing is written.
+  const float denom = std::fmaf(p, sum_x2, -(sum_x * sum_x));
+  const auto slope = [&] { return std::fmaf(p, sum_xy, -(sum_x * sum_y)) / denom; };
+
+  const int64_t first_end = int64_t{start_index} + period - 1;
+  if (denom != 0.0f && first_end >= tail) out.set(first_end, slope());
+
+  for (int64_t i = start_index; i < int64_t{n} - period; ++i) {
+    const float entering = x[i + period];
+    const float leaving = x[i];
+    const float second = x[i + 1];
+    sum_y += entering - leaving;
+    sum_xy += std::fmaf(entering, p, -leaving) - deduction;
+    if (denom != 0.0f) out.set(i + period, slope());
+    deduction += entering - second;
+  }
+}
+
+// Midpoint of the window's highest high and lowest low, or its relative
+// deviation from the close. Both are evaluated in double and rounded once.
+void mid_kernel(const FloatView& close, const FloatView& out, HighQueue& highs, LowQueue& lows, int32_t period,
+                bool normalize, int32_t start, int32_t n) {
+  for (int64_t i = int64_t{start} - period + 1; i < start; ++i) {
+    highs.push(static_cast<int32_t>(i));
+    lows.push(static_cast<int32_t>(i));
+  }
+  for (int32_t i = start; i < n; ++i) {
+    const int32_t expired = sub32(i, period);
+    highs.expire(expired);
+    lows.expire(expired);
+    highs.push(i);
+    lows.push(i);
+    const float hh = highs.front_value();
+    const float ll = lows.front_value();
+    const double half_range = static_cast<double>(hh - ll) * 0.5;
+    if (normalize) {
+      const float v = close[i];
+      if (v == 0.0f) throw FloatDivision{};
+      const float r = static_cast<float>(half_range + ll - static_cast<double>(v));
+      out.set(i, r / v);
+    } else {
+      out.set(i, static_cast<float>(half_range + ll));
+    }
+  }
+}
+
 }  // namespace
 
 PyObject* velk_sma(Call& call) {
@@ -68,8 +139,50 @@ PyObject* velk_sma(Call& call) {
   return sma.release();
 }
 
-PyObject* velk_lin(Call& call) { return not_implemented(call); }
-PyObject* velk_mid(Call& call) { return not_implemented(call); }
+PyObject* velk_lin(Call& call) {
+  PyObject* input_array = call.object(0);
+  const FloatView& x = call.array(0);
+  const int32_t timeperiod = call.integer(1);
+  const int32_t n_values = call.integer(2);
+
+  const int32_t n = call.length(input_array);
+  Ref lin = call.new_series(n);
+  const FloatView out = call.float_view(lin.get(), true);
+
+  // Leading missing values are skipped: the first window starts at the first
+  // value found within the search bounds. Nothing is written if there is none.
+  const int32_t a = sub32(n, mul32(2, timeperiod));
+  const int32_t lo = sub32(a, std::min(a, n_values));
+  const int32_t hi = sub32(n, timeperiod);
+  for (int64_t k = lo; k < hi; ++k) {
+    if (!is_missing(x[k])) {
+      lin_kernel(x, out, timeperiod, static_cast<int32_t>(k), n, n_values);
+      break;
+    }
+  }
+  return lin.release();
+}
+
+PyObject* velk_mid(Call& call) {
+  const FloatView& high = call.array(0);
+  const FloatView& low = call.array(1);
+  PyObject* close_obj = call.object(2);
+  const FloatView& close = call.array(2);
+  const int32_t timeperiod = call.integer(3);
+  const bool normalize = call.flag(4);
+  const int32_t n_values = call.integer(5);
+
+  const int32_t n = call.length(close_obj);
+  const int32_t start = trailing_start(sub32(timeperiod, 1), n, n_values);
+  Ref mid = call.new_series(n);
+  const FloatView out = call.float_view(mid.get(), true);
+  Ref high_indices = call.new_zeros(n, "int32");
+  HighQueue highs(call.int_view(high_indices.get()), high);
+  Ref low_indices = call.new_zeros(n, "int32");
+  LowQueue lows(call.int_view(low_indices.get()), low);
+  mid_kernel(close, out, highs, lows, timeperiod, normalize, start, n);
+  return mid.release();
+}
 
 PyObject* not_implemented(Call& call) {
   PyErr_Format(PyExc_NotImplementedError, "%s is not implemented yet", call.def().name);
