@@ -3,8 +3,10 @@
 
 #include "frame/call.hpp"
 
+#include "frame/fma.hpp"
 #include "frame/numpy_interface.hpp"
 
+#include <cstdlib>
 #include <cstring>
 #include <unordered_map>
 
@@ -260,5 +262,19 @@ bool Call::truth(PyObject* obj) {
 
 template View<float> Call::acquire<float>(PyObject*, bool, bool);
 template View<int32_t> Call::acquire<int32_t>(PyObject*, bool, bool);
+
+}  // namespace velk
+
+namespace velk {
+
+bool use_fma_unit() {
+  static const bool use = [] {
+    const char* forced = std::getenv("VELKIZED_TA_PORTABLE_FMA");
+    if (forced != nullptr && forced[0] != '\0' && forced[0] != '0') return false;
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("fma") != 0;
+  }();
+  return use;
+}
 
 }  // namespace velk

@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "frame/fma.hpp"
 #include "indicators/bodies.hpp"
 #include "indicators/position_queue.hpp"
-
-#include <algorithm>
 
 namespace velk::indicators {
 
@@ -74,24 +73,28 @@ void lin_kernel(const FloatView& x, const FloatView& out, int32_t period, int32_
     sum_y += v;
     sum_x += fy;
     sum_x2 += static_cast<float>(mul32(y, y));
-    sum_xy = std::fmaf(v, fy, sum_xy);
+    sum_xy = fused(v, fy, sum_xy);
   }
   // Zero for a period of 1 or less: then no slope is defined and nothing is written.
-  const float denom = std::fmaf(p, sum_x2, -(sum_x * sum_x));
-  const auto slope = [&] { return std::fmaf(p, sum_xy, -(sum_x * sum_y)) / denom; };
+  const float denom = fused(p, sum_x2, -(sum_x * sum_x));
+  const auto slope = [&] { return fused(p, sum_xy, -(sum_x * sum_y)) / denom; };
 
   const int64_t first_end = int64_t{start_index} + period - 1;
   if (denom != 0.0f && first_end >= tail) out.set(first_end, slope());
 
-  for (int64_t i = start_index; i < int64_t{n} - period; ++i) {
-    const float entering = x[i + period];
-    const float leaving = x[i];
-    const float second = x[i + 1];
+  auto slide = [&](auto checked, int64_t i) {
+    constexpr bool kChecked = decltype(checked)::value;
+    const float entering = x.at<kChecked>(i + period);
+    const float leaving = x.at<kChecked>(i);
+    const float second = x.at<kChecked>(i + 1);
     sum_y += entering - leaving;
-    sum_xy += std::fmaf(entering, p, -leaving) - deduction;
-    if (denom != 0.0f) out.set(i + period, slope());
+    sum_xy += fused(entering, p, -leaving) - deduction;
+    if (denom != 0.0f) out.put<kChecked>(i + period, slope());
     deduction += entering - second;
-  }
+  };
+  const int64_t safe_begin = std::max<int64_t>(0, -int64_t{period});
+  const int64_t safe_end = std::min({x.size() - period, x.size() - 1, out.size() - period});
+  with_fma([&] { split_loop(start_index, int64_t{n} - period, safe_begin, safe_end, slide); });
 }
 
 // Midpoint of the window's highest high and lowest low, or its relative
@@ -156,7 +159,7 @@ PyObject* velk_lin(Call& call) {
   const int32_t hi = sub32(n, timeperiod);
   for (int64_t k = lo; k < hi; ++k) {
     if (!is_missing(x[k])) {
-      lin_kernel(x, out, timeperiod, static_cast<int32_t>(k), n, n_values);
+      run_native(n, [&] { lin_kernel(x, out, timeperiod, static_cast<int32_t>(k), n, n_values); });
       break;
     }
   }
@@ -180,7 +183,7 @@ PyObject* velk_mid(Call& call) {
   HighQueue highs(call.int_view(high_indices.get()), high);
   Ref low_indices = call.new_zeros(n, "int32");
   LowQueue lows(call.int_view(low_indices.get()), low);
-  mid_kernel(close, out, highs, lows, timeperiod, normalize, start, n);
+  run_native(n, [&] { mid_kernel(close, out, highs, lows, timeperiod, normalize, start, n); });
   return mid.release();
 }
 

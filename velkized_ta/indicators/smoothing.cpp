@@ -6,6 +6,10 @@
 
 #include "indicators/bodies.hpp"
 
+#include <algorithm>
+
+#include "frame/fma.hpp"
+
 namespace velk::indicators {
 
 namespace {
@@ -19,7 +23,7 @@ struct EmaStep {
   void apply(float x) {
     const float q = alpha * x;
     const double c = 1.0 - static_cast<double>(alpha);
-    value = static_cast<float>(std::fma(c, static_cast<double>(value), static_cast<double>(q)));
+    value = static_cast<float>(fused(c, static_cast<double>(value), static_cast<double>(q)));
   }
 };
 
@@ -30,34 +34,32 @@ int32_t first_present(const FloatView& x, int32_t n) {
   return -1;
 }
 
-void ema_write(const FloatView& x, const FloatView& out, int64_t i, float value, bool normalize) {
-  if (normalize) {
-    const float v = x[i];
-    out.set(i, divide(value - v, v));
-  } else {
-    out.set(i, value);
-  }
-}
-
 void ema_kernel(const FloatView& x, const FloatView& out, float alpha, int32_t n, int32_t n_values,
                 bool normalize) {
   const int32_t seed = first_present(x, n);
   EmaStep ema{alpha, seed >= 0 ? x[seed] : 0.0f};
   const int32_t d = sub32(n, n_values);
-  int64_t first_written;
-  if (seed < d) {
-    // The seed itself is not stepped here; positions before d are smoothed but not written.
-    for (int64_t i = int64_t{seed} + 1; i < d; ++i) ema.apply(x[i]);
-    first_written = d;
-  } else {
-    // Stepping the seed again can move it by the last bit; callers rely on that.
-    // Without a seed this starts at -1, the last element, whose NaN poisons the run.
-    first_written = seed;
-  }
-  for (int64_t i = first_written; i < n; ++i) {
-    ema.apply(x[i]);
-    ema_write(x, out, i, ema.value, normalize);
-  }
+  const int64_t safe_end = std::min(x.size(), out.size());
+  auto smooth = [&](auto checked, int64_t i) { ema.apply(x.at<decltype(checked)::value>(i)); };
+  auto smooth_and_write = [&](auto checked, int64_t i) {
+    constexpr bool kChecked = decltype(checked)::value;
+    const float v = x.at<kChecked>(i);
+    ema.apply(v);
+    out.put<kChecked>(i, normalize ? divide(ema.value - v, v) : ema.value);
+  };
+  with_fma([&] {
+    int64_t first_written;
+    if (seed < d) {
+      // The seed itself is not stepped here; positions before d are smoothed but not written.
+      split_loop(int64_t{seed} + 1, d, 0, safe_end, smooth);
+      first_written = d;
+    } else {
+      // Stepping the seed again can move it by the last bit; callers rely on that.
+      // Without a seed this starts at -1, the last element, whose NaN poisons the run.
+      first_written = seed;
+    }
+    split_loop(first_written, n, 0, safe_end, smooth_and_write);
+  });
 }
 
 // One stage of the chain: velk_ema(source, timeperiod, normalize=...[, n_values=...])
@@ -105,7 +107,7 @@ PyObject* velk_ema(Call& call) {
   const float alpha = static_cast<float>(2.0 / static_cast<double>(divisor));
   Ref ema = call.new_series(n);
   const FloatView out = call.float_view(ema.get(), true);
-  ema_kernel(x, out, alpha, n, n_values, normalize);
+  run_native(n, [&] { ema_kernel(x, out, alpha, n, n_values, normalize); });
   return ema.release();
 }
 

@@ -1,0 +1,55 @@
+"""The FMA-unit and portable builds of the fused steps must give identical bits."""
+
+import json
+import os
+import subprocess
+import sys
+
+import numpy as np
+
+SCRIPT = r"""
+import inspect, json, sys
+import numpy as np
+from velkized_ta import velk_ta_funcs, FUNCTION_NAMES
+from velkized_ta.sample import sample_ohlc
+
+bars = sample_ohlc(3000)
+series = {"high": bars["high"], "low": bars["low"], "open": bars["open"], "close": bars["close"]}
+roles = {"high": "high", "high_arr": "high", "low": "low", "low_arr": "low", "input_array_2": "open"}
+results = {}
+for name in FUNCTION_NAMES:
+    function = getattr(velk_ta_funcs, name)
+    kwargs = {}
+    for param, spec in inspect.signature(function).parameters.items():
+        if spec.default is inspect.Parameter.empty or param in ("input0",):
+            if "period" in param:
+                kwargs[param] = {"short_period": 5, "medium_period": 9, "long_period": 17}.get(param, 13)
+            else:
+                kwargs[param] = series[roles.get(param, "close")]
+        elif "period" in param:
+            kwargs[param] = {"short_period": 5, "long_period": 17}.get(param, 13)
+    try:
+        results[name] = function(**kwargs).tobytes().hex()
+    except NotImplementedError:
+        pass
+json.dump(results, sys.stdout)
+"""
+
+
+def run(portable):
+    env = dict(os.environ)
+    env.pop("VELKIZED_TA_PORTABLE_FMA", None)
+    if portable:
+        env["VELKIZED_TA_PORTABLE_FMA"] = "1"
+    out = subprocess.run([sys.executable, "-c", SCRIPT], env=env, capture_output=True, text=True, check=True,
+                         cwd=os.path.dirname(__file__))
+    return json.loads(out.stdout)
+
+
+def test_fma_unit_and_library_fma_agree_bit_for_bit():
+    hardware, portable = run(False), run(True)
+    assert hardware.keys() == portable.keys() and "velk_ema" in hardware
+    differing = [name for name in hardware if hardware[name] != portable[name]]
+    assert differing == []
+    some = np.frombuffer(bytes.fromhex(hardware["velk_ema"]), dtype=np.float32)
+    assert np.isfinite(some[1:]).all()

@@ -1,0 +1,33 @@
+// Fused multiply-adds: evaluated by the CPU's FMA unit where it has one and by the
+// C library's exactly rounded fma elsewhere. Both round once, so the bits agree.
+#pragma once
+
+namespace velk {
+
+inline double fused(double a, double b, double c) { return __builtin_fma(a, b, c); }
+inline float fused(float a, float b, float c) { return __builtin_fmaf(a, b, c); }
+
+// Decided once per process: the CPU has an FMA unit and the environment variable
+// VELKIZED_TA_PORTABLE_FMA is unset (setting it forces the library path, for testing).
+bool use_fma_unit();
+
+template <class Loop>
+__attribute__((target("fma"), flatten, noinline)) void run_with_fma_unit(Loop& loop) {
+  loop();
+}
+template <class Loop>
+__attribute__((flatten, noinline)) void run_portable(Loop& loop) {
+  loop();
+}
+
+// Runs a loop that calls `fused`, compiled once for the FMA unit and once portably.
+template <class Loop>
+inline void with_fma(Loop&& loop) {
+  if (use_fma_unit()) {
+    run_with_fma_unit(loop);
+  } else {
+    run_portable(loop);
+  }
+}
+
+}  // namespace velk
