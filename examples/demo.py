@@ -16,7 +16,11 @@ SERIES = {
     "input_array_1": "close", "input_array_2": "open",
 }
 PERIODS = {"timeperiod": 14, "short_period": 7, "medium_period": 14, "long_period": 28}
-OVERRIDES = {"velk_macd": {"short_period": 12, "long_period": 26}}
+OVERRIDES = {
+    "velk_macd": {"short_period": 12, "long_period": 26},
+    # every argument of velk_adx is optional, so its series are not picked up above
+    "velk_adx": {"high_arr": BARS["high"], "low_arr": BARS["low"], "close_arr": BARS["close"], "timeperiod": 14},
+}
 
 
 def arguments(name):
