@@ -8,26 +8,16 @@ import sys
 import numpy as np
 
 SCRIPT = r"""
-import inspect, json, sys
+import json, sys
 import numpy as np
 from velkized_ta import velk_ta_funcs, FUNCTION_NAMES
-from velkized_ta.sample import sample_ohlc
+from velkized_ta.sample import example_arguments, sample_ohlc
 
 bars = sample_ohlc(3000)
-series = {"high": bars["high"], "low": bars["low"], "open": bars["open"], "close": bars["close"]}
-roles = {"high": "high", "high_arr": "high", "low": "low", "low_arr": "low", "input_array_2": "open"}
 results = {}
 for name in FUNCTION_NAMES:
     function = getattr(velk_ta_funcs, name)
-    kwargs = {}
-    for param, spec in inspect.signature(function).parameters.items():
-        if spec.default is inspect.Parameter.empty or param in ("input0",):
-            if "period" in param:
-                kwargs[param] = {"short_period": 5, "medium_period": 9, "long_period": 17}.get(param, 13)
-            else:
-                kwargs[param] = series[roles.get(param, "close")]
-        elif "period" in param:
-            kwargs[param] = {"short_period": 5, "long_period": 17}.get(param, 13)
+    kwargs = example_arguments(function, bars, 13)
     try:
         results[name] = function(**kwargs).tobytes().hex()
     except NotImplementedError:

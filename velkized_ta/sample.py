@@ -22,3 +22,32 @@ def sample_ohlc(n: int = 5000, seed: int = SEED) -> dict:
         "low": low.astype(np.float32),
         "close": close.astype(np.float32),
     }
+
+
+_SERIES_ROLE = {
+    "input_array": "close", "arr": "close", "input0": "close", "close": "close", "close_arr": "close",
+    "high": "high", "high_arr": "high", "low": "low", "low_arr": "low",
+    "input_array_1": "close", "input_array_2": "open",
+}
+# Stage arrays a caller may hand in; only the first one, when required, is the price series.
+_STAGE_INPUTS = ("input1", "input2", "input3")
+
+
+def example_arguments(function, bars: dict, timeperiod: int = 14) -> dict:
+    """Keyword arguments for a typical call of `function` on `bars` (see sample_ohlc)."""
+    import inspect
+
+    periods = {"timeperiod": timeperiod, "short_period": timeperiod // 2, "medium_period": timeperiod,
+               "long_period": 2 * timeperiod}
+    if function.__name__ == "velk_macd":
+        periods.update(short_period=12, long_period=26)
+    kwargs = {}
+    for name, param in inspect.signature(function).parameters.items():
+        required = param.default is inspect.Parameter.empty
+        if name in _SERIES_ROLE:
+            kwargs[name] = bars[_SERIES_ROLE[name]]
+        elif name in _STAGE_INPUTS and required:
+            kwargs[name] = bars["close"]
+        elif name in periods:
+            kwargs[name] = periods[name]
+    return kwargs
