@@ -255,6 +255,7 @@ def test_ult_matches_reference_and_trailing_window():
     part = ta.velk_ult(high, low, close, 7, 14, 28, n_values=50)
     assert np.isnan(part[:-50]).all()
     np.testing.assert_allclose(part[-50:], full[-50:], rtol=1e-5)
+    assert np.isnan(ta.velk_ult(*bars(6), 2, 3, 6)).all()
 
 
 def test_ult_is_one_when_pressure_equals_range():
@@ -279,7 +280,6 @@ def test_ult_errors(n, periods, error):
     high, low, close = bars(n)
     with pytest.raises(error):
         ta.velk_ult(high, low, close, *periods)
-    assert np.isnan(ta.velk_ult(*bars(6), 2, 3, 6)).all()
 
 
 # ---------------------------------------------------------------- commodity channel index
@@ -337,4 +337,7 @@ def test_cci_nan_sticks_and_broadcasting():
 def test_cci_errors(n, period, n_values, error):
     with pytest.raises(error):
         ta.velk_cci(*bars(n), period, n_values)
+
+
+def test_cci_period_zero_without_positions_to_compute():
     assert np.isnan(ta.velk_cci(*bars(5), 0, 0)).all()
