@@ -143,9 +143,8 @@ enum class RangeFraction { FromHigh, FromLow };
 // Seeds the window ending before `start`, then writes from `start` on the
 // close's place in the window's range; a range of width 0 leaves NaN.
 template <RangeFraction kind>
-void extreme_range_kernel(const FloatView& high, const FloatView& low, const FloatView& close,
-                          const FloatView& out, ExtremeQueues& queues, int32_t period, int32_t start,
-                          int32_t n) {
+void extreme_range_kernel(const FloatView& close, const FloatView& out, ExtremeQueues& queues, int32_t period,
+                          int32_t start, int32_t n) {
   for (int64_t i = int64_t{start} - period + 1; i < start; ++i) queues.push(static_cast<int32_t>(i));
   for (int64_t i = start; i < n; ++i) {
     queues.advance(i, period);
@@ -177,7 +176,7 @@ PyObject* extreme_range_body(Call& call, int32_t period, FirstPosition first_pos
   const IntView low_slots = call.int_view(low_indices.get());
 
   ExtremeQueues queues{HighQueue(high_slots, high), LowQueue(low_slots, low)};
-  extreme_range_kernel<kind>(high, low, close, out, queues, period, start, n);
+  extreme_range_kernel<kind>(close, out, queues, period, start, n);
   return result.release();
 }
 
