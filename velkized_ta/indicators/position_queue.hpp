@@ -9,6 +9,8 @@
 // removed, so the newest position of equal values stays.
 #pragma once
 
+#include <cstdint>
+
 #include "frame/view.hpp"
 
 namespace velk::indicators {
@@ -28,8 +30,9 @@ class PositionQueue {
   }
 
   // One position enters the window per step, so at most one leaves: the front
-  // expires when it is at or before `oldest_expired` (i - period).
-  void expire(int32_t oldest_expired) {
+  // expires when it is at or before `oldest_expired` (i - period). That bound is
+  // taken in 64 bits: with a large negative period it lies beyond the int32 range.
+  void expire(int64_t oldest_expired) {
     if (start_ < end_ && slots_[start_] <= oldest_expired) ++start_;
   }
 

@@ -1,0 +1,343 @@
+import itertools
+import warnings
+
+import numpy as np
+import pytest
+from numpy.lib.stride_tricks import sliding_window_view
+
+from velkized_ta import velk_ta_funcs as ta
+
+BUFFER_ERROR = "Out of bounds on buffer access (axis 0)"
+
+
+def f32(*values):
+    return np.array(values, dtype=np.float32)
+
+
+def bars(n=60, seed=3):
+    rng = np.random.default_rng(seed)
+    close = 50 + np.cumsum(rng.normal(0, 1, n))
+    high = close + rng.uniform(0, 2, n)
+    low = close - rng.uniform(0, 2, n)
+    return high.astype(np.float32), low.astype(np.float32), close.astype(np.float32)
+
+
+def assert_same(a, b):
+    np.testing.assert_array_equal(a, b, strict=True)
+
+
+# ---------------------------------------------------------------- rate of change
+
+
+def test_roc_worked_numbers():
+    out = ta.velk_roc(f32(2, 0, 3, 1, 0.0, -0.0, np.nan, 4), 2)
+    assert np.isnan(out[:2]).all()
+    assert out[2] == np.float32(0.5)
+    assert out[3] == np.float32(1e9)  # base 0: divisor 1e-9
+    assert out[4] == -1 and out[5] == -1 and np.isnan(out[6])
+    assert out[7] == np.float32(4e9)  # base -0
+    assert ta.velk_roc(f32(0, 0), 1)[1] == 0
+
+
+def test_roc_zero_base_quotient_is_double():
+    # float32 division by float32(1e-9) would round this one differently
+    d = np.float32(1.5271802)
+    out = ta.velk_roc(f32(0, d), 1)
+    assert out[1] == np.float32(np.float64(d) / 1e-9)
+    assert out[1] != d / np.float32(1e-9)
+
+
+def test_roc_period_zero_and_tails():
+    out = ta.velk_roc(f32(1, -2, np.inf, np.nan), 0)
+    assert out[0] == 0 and np.signbit(out[1]) and np.isnan(out[2:]).all()
+    x = np.linspace(1, 3, 20, dtype=np.float32)
+    full = ta.velk_roc(x, 4)
+    for m in (1, 5, 16):
+        part = ta.velk_roc(x, 4, n_values=m)
+        assert_same(part[-m:], full[-m:])
+        assert np.isnan(part[:-m]).all()
+    assert np.isnan(ta.velk_roc(x, 19)[:-1]).all() and not np.isnan(ta.velk_roc(x, 19)[-1])
+    assert np.isnan(ta.velk_roc(x, 20)).all()
+    assert np.isnan(ta.velk_roc(x, 3, n_values=-4)).all()
+
+
+@pytest.mark.parametrize("period, index", [(-1, 5), (-6, -6), (-2, 5)])
+def test_roc_negative_period_raises_numpy_index_error(period, index):
+    with pytest.raises(IndexError, match=rf"^index {index} is out of bounds for axis 0 with size 5$"):
+        ta.velk_roc(f32(1, 2, 3, 4, 5), period)
+
+
+# ---------------------------------------------------------------- RSI and CMO
+
+
+def rsi_reference(close, period):
+    d = np.diff(close.astype(np.float64))
+    gain, loss = np.where(d > 0, d, 0), np.where(d < 0, -d, 0)
+    g, l = gain[:period].sum(), loss[:period].sum()
+    out = np.full(len(close), np.nan)
+    for i in range(period + 1, len(close)):
+        g += gain[i - 1] - g / period
+        l += loss[i - 1] - l / period
+        out[i] = 100 - 100 / (g / l + 1) if l else 100
+    return out
+
+
+def cmo_reference(close, period):
+    d = np.diff(close.astype(np.float64))
+    out = np.full(len(close), np.nan)
+    for i in range(period, len(close)):
+        w = d[i - period:i]
+        w = w[~np.isnan(w)]
+        g, l = w[w > 0].sum(), -w[w < 0].sum()
+        out[i] = (g - l) / (g + l) if g + l else 0
+    return out
+
+
+def test_rsi_matches_reference_and_trailing_window():
+    close = bars()[2]
+    full = ta.velk_rsi(close, 14)
+    np.testing.assert_allclose(full, rsi_reference(close, 14), rtol=1e-4)
+    for m in (1, 10, 45):
+        part = ta.velk_rsi(close, 14, m)
+        assert_same(part[-m:], full[-m:])
+        assert np.isnan(part[:-m]).all()
+    assert np.isnan(ta.velk_rsi(close, 14, 0)).all()
+
+
+@pytest.mark.parametrize("close, value", [
+    (np.full(12, 7, np.float32), 100),
+    (np.arange(12, dtype=np.float32), 100),
+    (np.arange(12, 0, -1, dtype=np.float32), 0),
+])
+def test_rsi_flat_rising_falling(close, value):
+    out = ta.velk_rsi(close, 4)
+    assert np.isnan(out[:5]).all() and (out[5:] == value).all()
+
+
+def test_rsi_nan_price_and_short_series():
+    close = bars()[2]
+    close[20] = np.nan
+    assert np.isfinite(ta.velk_rsi(close, 5)[6:]).all()
+    x = np.arange(8, dtype=np.float32)
+    assert np.isnan(ta.velk_rsi(x, 7)).all()
+    assert np.isnan(ta.velk_rsi(x, 6)[:-1]).all() and ta.velk_rsi(x, 6)[-1] == 100
+    assert np.isnan(ta.velk_rsi(f32(1), 0)).all()
+
+
+@pytest.mark.parametrize("args, error, message", [
+    ((f32(1, 2, 3), 3), IndexError, BUFFER_ERROR),
+    ((f32(1, 2, 3), 0), ZeroDivisionError, "float division"),
+    ((f32(1, 2, 3), 1, -2), IndexError, BUFFER_ERROR),
+])
+def test_rsi_errors(args, error, message):
+    with pytest.raises(error, match=f"^{message}$".replace("(", r"\(").replace(")", r"\)")):
+        ta.velk_rsi(*args)
+
+
+def test_cmo_matches_reference_range_and_nan():
+    close = bars(200)[2]
+    close[50] = np.nan
+    out = ta.velk_cmo(close, 9)
+    assert np.isnan(out[:9]).all()
+    np.testing.assert_allclose(out, cmo_reference(close, 9), atol=1e-5)
+    assert (np.abs(out[9:]) <= 1).all()
+    np.testing.assert_allclose(ta.velk_cmo(close, 9, 30)[-30:], out[-30:], atol=1e-5)
+
+
+@pytest.mark.parametrize("close, value", [
+    (np.arange(10, dtype=np.float32), 1),
+    (np.arange(10, 0, -1, dtype=np.float32), -1),
+    (np.full(10, 3, np.float32), 0),
+])
+def test_cmo_one_sided_windows(close, value):
+    assert (ta.velk_cmo(close, 4)[4:] == value).all()
+
+
+def test_cmo_period_zero_is_zero():
+    assert (ta.velk_cmo(bars(20)[2], 0) == 0).all()
+
+
+@pytest.mark.parametrize("close, period, n_values", [
+    (f32(), 1, 999999999), (f32(), 0, 999999999), (f32(1, 2, 3), 3, 999999999),
+    (f32(1, 2, 3), 1, 0), (f32(1, 2, 3, 4, 5), -2, 999999999),
+])
+def test_cmo_errors(close, period, n_values):
+    with pytest.raises(IndexError, match=r"^Out of bounds on buffer access \(axis 0\)$"):
+        ta.velk_cmo(close, period, n_values)
+
+
+# ---------------------------------------------------------------- Williams %R, fast stochastic
+
+
+def window_fractions(high, low, close, period):
+    hh = np.full(len(close), np.nan, np.float32)
+    ll = hh.copy()
+    hh[period - 1:] = sliding_window_view(high, period).max(axis=1)
+    ll[period - 1:] = sliding_window_view(low, period).min(axis=1)
+    with np.errstate(all="ignore"):
+        return np.where(hh == ll, np.nan, (hh - close) / (hh - ll)), np.where(
+            hh == ll, np.nan, (close - ll) / (hh - ll))
+
+
+@pytest.mark.parametrize("period", [1, 2, 5, 14, 60])
+def test_willr_and_stochf_follow_window_extremes(period):
+    high, low, close = bars()
+    high[::7] = high[1::7][: len(high[::7])]  # ties
+    willr, stochf = window_fractions(high, low, close, period)
+    assert_same(ta.velk_willr(high, low, close, period), willr)
+    assert_same(ta.velk_stochf(high, low, close, period), stochf)
+
+
+def test_extremes_give_zero_and_one():
+    high, low, close = f32(3, 4, 5, 6, 7), f32(1, 2, 3, 4, 5), f32(9, 9, 5, 0, 3)
+    assert_same(ta.velk_willr(high, low, close, 3)[2:], f32(0, 1.5, 1))
+    assert_same(ta.velk_stochf(high, low, close, 3)[2:], f32(1, -0.5, 0))
+    assert np.isnan(ta.velk_willr(f32(2, 2), f32(2, 2), f32(2, 2), 2)).all()
+
+
+def test_nan_high_shields_older_entries_until_it_expires():
+    high, low, close = f32(5, np.nan, 10, 1, 1, 1), f32(0, 0, 0, 0, 0, 0), f32(1, 1, 1, 1, 1, 1)
+    out = ta.velk_stochf(high, low, close, 3)
+    assert out[2] == np.float32(1 / 5)  # front is still 5, not 10
+    assert np.isnan(out[3])  # the NaN stands at the front
+    assert out[4] == np.float32(1 / 10) and out[5] == 1
+
+
+def test_willr_trailing_window_and_lengths():
+    high, low, close = bars(30)
+    full = ta.velk_willr(high, low, close, 6)
+    for m in (1, 7, 25):
+        part = ta.velk_willr(high, low, close, 6, m)
+        assert_same(part[-m:], full[-m:])
+        assert np.isnan(part[:-m]).all()
+    assert np.isnan(ta.velk_willr(high, low, close, 30)[:-1]).all()
+    assert np.isnan(ta.velk_willr(high, low, close, 31)).all()
+    assert np.isnan(ta.velk_willr(high, low, close, 6, 0)).all()
+
+
+def test_stochf_flags_do_not_change_the_result():
+    high, low, close = bars(25)
+    base = ta.velk_stochf(high, low, close, 5)
+    for stream, last in itertools.product([False, True, None, 2], repeat=2):
+        assert_same(ta.velk_stochf(high, low, close, 5, stream, last_value_only=last), base)
+    with pytest.raises(ValueError, match="ambiguous"):
+        ta.velk_stochf(high, low, close, 5, np.ones(2))
+
+
+@pytest.mark.parametrize("func", ["velk_willr", "velk_stochf"])
+@pytest.mark.parametrize("period, short_high", [(7, False), (0, False), (-20, False), (3, True)])
+def test_extreme_range_errors(func, period, short_high):
+    high, low, close = bars(5)
+    with pytest.raises(IndexError, match=r"^Out of bounds on buffer access \(axis 0\)$"):
+        getattr(ta, func)(high[:3] if short_high else high, low, close, period)
+
+
+# ---------------------------------------------------------------- ultimate oscillator
+
+
+def ult_reference(high, low, close, periods):
+    h, l, c = (a.astype(np.float64) for a in (high, low, close))
+    prev = np.concatenate([[np.nan], c[:-1]])
+    lower, upper = np.fmin(prev, l), np.fmax(prev, h)
+    bp, tr = c - lower, upper - lower
+    out = np.full(len(c), np.nan)
+    s, m, lg = periods
+    for i in range(lg, len(c)):
+        ratio = [bp[i - p + 1:i + 1].sum() / tr[i - p + 1:i + 1].sum() for p in periods]
+        out[i] = (ratio[0] * lg + ratio[1] * m + ratio[2] * s) / (s + m + lg)
+    return out
+
+
+def test_ult_matches_reference_and_trailing_window():
+    high, low, close = bars(120)
+    full = ta.velk_ult(high, low, close, 7, 14, 28)
+    np.testing.assert_allclose(full, ult_reference(high, low, close, (7, 14, 28)), rtol=1e-4)
+    part = ta.velk_ult(high, low, close, 7, 14, 28, n_values=50)
+    assert np.isnan(part[:-50]).all()
+    np.testing.assert_allclose(part[-50:], full[-50:], rtol=1e-5)
+    assert np.isnan(ta.velk_ult(*bars(6), 2, 3, 6)).all()
+
+
+def test_ult_is_one_when_pressure_equals_range():
+    close = np.arange(10, 50, 1, dtype=np.float32)
+    out = ta.velk_ult(close, close - 0.5, close, 7, 14, 28)
+    assert np.isnan(out[:28]).all() and (out[28:] == 1).all()
+
+
+def test_ult_without_range_is_zero_and_nan_sticks():
+    flat = np.full(12, 4, np.float32)
+    assert (ta.velk_ult(flat, flat, flat, 2, 3, 4)[4:] == 0).all()
+    high, low, close = bars(40)
+    low[10] = np.nan
+    out = ta.velk_ult(high, low, close, 2, 3, 4)
+    assert np.isfinite(out[4:10]).all() and np.isnan(out[10:]).all()
+
+
+@pytest.mark.parametrize("n, periods, error", [
+    (5, (2, 3, 6), IndexError), (0, (1, 1, 1), IndexError), (5, (1, -1, 0), ZeroDivisionError),
+])
+def test_ult_errors(n, periods, error):
+    high, low, close = bars(n)
+    with pytest.raises(error):
+        ta.velk_ult(high, low, close, *periods)
+
+
+# ---------------------------------------------------------------- commodity channel index
+
+
+def test_cci_worked_number_and_zero_variance():
+    ones = f32(1, 1)
+    out = ta.velk_cci(f32(1, 3) * 3 - 2, ones, ones, 2)  # typical prices 1, 3
+    assert np.isnan(out[0]) and out[1] == np.float32(1 / 0.015)
+    flat = np.full(8, 5, np.float32)
+    assert (ta.velk_cci(flat, flat, flat, 3)[2:] == 0).all()
+    assert (ta.velk_cci(flat, flat, flat, 1) == 0).all()
+
+
+def test_cci_matches_population_deviation():
+    high, low, close = bars(100)
+    tp = (high.astype(np.float64) + low + close) / 3
+    win = sliding_window_view(tp, 10)
+    expected = (tp[9:] - win.mean(axis=1)) / (0.015 * win.std(axis=1))
+    out = ta.velk_cci(high, low, close, 10)
+    assert np.isnan(out[:9]).all()
+    np.testing.assert_allclose(out[9:], expected, rtol=2e-2, atol=2e-2)
+    part = ta.velk_cci(high, low, close, 10, n_values=40)
+    assert np.isnan(part[:-40]).all()
+    np.testing.assert_allclose(part[-40:], out[-40:], rtol=1e-3, atol=1e-3)
+
+
+def test_cci_negative_variance_is_nan_through_numpy_sqrt():
+    h = np.full(6, 1000.1, np.float32)
+    h[::2] += np.float32(0.001)
+    with pytest.warns(RuntimeWarning, match="invalid value"):
+        out = ta.velk_cci(h, h, h, 3)
+    assert np.isnan(out[[3, 5]]).all()
+    with np.errstate(invalid="raise"), pytest.raises(FloatingPointError):
+        ta.velk_cci(h, h, h, 3)
+
+
+def test_cci_nan_sticks_and_broadcasting():
+    high, low, close = bars(30)
+    close[12] = np.nan
+    out = ta.velk_cci(high, low, close, 5)
+    assert np.isfinite(out[4:12]).all() and np.isnan(out[12:]).all()
+    one = f32(2)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        assert_same(ta.velk_cci(one, one, close, 5)[:12], ta.velk_cci(close * 0 + 2, close * 0 + 2, close, 5)[:12])
+    with pytest.raises(ValueError, match="broadcast"):
+        ta.velk_cci(high[:5], low, close, 5)
+
+
+@pytest.mark.parametrize("n, period, n_values, error", [
+    (5, 6, 999999999, IndexError), (0, 1, 999999999, IndexError), (5, -1, 999999999, IndexError),
+    (5, 0, 999999999, ZeroDivisionError), (5, 0, 3, ZeroDivisionError),
+])
+def test_cci_errors(n, period, n_values, error):
+    with pytest.raises(error):
+        ta.velk_cci(*bars(n), period, n_values)
+
+
+def test_cci_period_zero_without_positions_to_compute():
+    assert np.isnan(ta.velk_cci(*bars(5), 0, 0)).all()
