@@ -160,3 +160,38 @@ def test_typing_stub_matches_the_functions():
     assert list(stubbed) == list(DEFAULTS)
     for name, params in stubbed.items():
         assert params == list(inspect.signature(getattr(velk_ta_funcs, name)).parameters), name
+
+
+@pytest.mark.parametrize(
+    "sabotage, cause",
+    [
+        ("core._ARRAY_API = 1", "_ARRAY_API is not PyCapsule object"),
+        ("del core._ARRAY_API", "_ARRAY_API"),
+    ],
+)
+def test_unusable_numpy_c_interface_fails_the_import(tmp_path, sabotage, cause):
+    script = f"""
+import importlib, traceback
+try:
+    import numpy._core._multiarray_umath as core
+except ImportError:
+    import numpy.core._multiarray_umath as core
+saved = core._ARRAY_API
+{sabotage}
+try:
+    import velkized_ta.velk_ta_funcs
+except ImportError as error:
+    print(str(error).splitlines()[0])
+    print(str(error.__cause__))
+    print(traceback.extract_tb(error.__traceback__)[-1].name)
+core._ARRAY_API = saved
+import velkized_ta.velk_ta_funcs as module
+print(module.velk_sma.__name__)
+"""
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.splitlines()
+    assert lines[0].startswith("numpy.core.multiarray failed to import")
+    assert cause in lines[1]
+    assert lines[2] == "init velkized_ta.velk_ta_funcs"
+    assert lines[3] == "velk_sma"  # a later import succeeds
