@@ -37,12 +37,21 @@ def settings(quick: bool) -> dict:
     return {"rounds_large": 15, "rounds_small": 31, "thread_calls": 4, "thread_repeats": 3}
 
 
-def is_built(module, case, bars) -> bool:
+def build_status(module, case, bars) -> str:
+    """"built", "not built", or the error a built indicator raised on ordinary bars."""
     try:
         case.call(module, bars)()
     except NotImplementedError:
-        return False
-    return True
+        return "not built"
+    except Exception as e:  # reported in its row; the other indicators are still measured
+        return f"{type(e).__name__}: {e}"[:120]
+    return "built"
+
+
+def thread_calls(size: dict, most: int) -> int:
+    """Calls per thread: up to `most`, fewer for slow indicators so the probe stays short."""
+    seconds = size["velk"]["time"] if size.get("velk") else 1.0
+    return max(1, min(most, round(0.3 / max(seconds, 1e-6))))
 
 
 def measure(case, module, bars, built: bool, rounds: int, chains) -> dict:
@@ -169,15 +178,17 @@ def main(argv=None) -> int:
     rows = []
     try:
         for case in cases:
-            built = is_built(module, case, small)
-            print(f"{case.name:<12} {'built' if built else 'not built'}", flush=True)
-            row = {"name": case.name, "built": built, "note": case.note, "chain_what": case.chain_what,
-                   "arrays": case.arrays, "inputs": list(case.inputs)}
+            status = build_status(module, case, small)
+            built = status == "built"
+            print(f"{case.name:<12} {status}", flush=True)
+            row = {"name": case.name, "built": built, "status": status, "note": case.note,
+                   "chain_what": case.chain_what, "arrays": case.arrays, "inputs": list(case.inputs)}
             row["large"] = measure(case, module, large, built, cfg["rounds_large"], chains)
             row["small"] = measure(case, module, small, built, cfg["rounds_small"], None)
             if built:
-                row["threads"] = thread_speedup(lambda b, c=case: c.call(module, b), large, other,
-                                                cfg["thread_calls"], cfg["thread_repeats"])
+                calls = thread_calls(row["large"], cfg["thread_calls"])
+                row["threads"] = thread_speedup(lambda b, c=case: c.call(module, b), large, other, calls,
+                                                cfg["thread_repeats"])
             rows.append(row)
     finally:
         chains.close()

@@ -100,8 +100,7 @@ def write_report(path: Path, info: dict, rows: list, large: int, small: int) -> 
             used = max(mem["traced"], mem["rss"] or 0)
             flag = "" if used <= mem["allowed"] + 65536 else " **over**"
             mem_text = f"{used / MB:.1f} ({mem['allowed'] / MB:.0f}){flag}"
-        name = r["name"] if r["built"] else f"{r['name']} (not built)"
-        add(f"| {name} | {fmt(t, 1e3)} | {fmt_spread(big)} | {fmt(ratio(t, large), 1e9)} "
+        add(f"| {row_name(r)} | {fmt(t, 1e3)} | {fmt_spread(big)} | {fmt(ratio(t, large), 1e9)} "
             f"| {label(best) if best else '–'} | {fmt(best['time'] if best else None, 1e3)} "
             f"| {fmt_ratio(ratio(t, best['time'] if best else None))} | {fmt(big['conversion']['time'], 1e3)} "
             f"| {fmt(chain, 1e3)} | {fmt_ratio(ratio(t, chain))} | {mem_text} "
@@ -124,8 +123,7 @@ def write_report(path: Path, info: dict, rows: list, large: int, small: int) -> 
         t = velk_time(sm)
         ta = peer_named(sm, "TA-Lib")
         best = fastest_peer(sm)
-        name = r["name"] if r["built"] else f"{r['name']} (not built)"
-        add(f"| {name} | {fmt(t, 1e6)} | {fmt(ta['time'] if ta else None, 1e6)} "
+        add(f"| {row_name(r)} | {fmt(t, 1e6)} | {fmt(ta['time'] if ta else None, 1e6)} "
             f"| {fmt_ratio(ratio(t, ta['time'] if ta else None))} | {fmt(sm['conversion']['time'], 1e6)} "
             f"| {label(best) if best else '–'} | {fmt(best['time'] if best else None, 1e6)} "
             f"| {fmt_ratio(ratio(t, best['time'] if best else None))} |")
@@ -166,6 +164,10 @@ def write_report(path: Path, info: dict, rows: list, large: int, small: int) -> 
     path.write_text("\n".join(lines))
     draw_chart(path.parent / "ratios.png", rows, large, small)
     return failures
+
+
+def row_name(r: dict) -> str:
+    return r["name"] if r["built"] else f"{r['name']} ({r['status']})"
 
 
 def fmt_spread(size: dict) -> str:
@@ -209,6 +211,9 @@ def add_targets(add, rows):
     add(f"- n = 100, slower than TA-Lib's equivalent: {', '.join(slow_small) or 'none'}.")
     add(f"- Two threads below {THREADS_TARGET}x one thread's throughput: {', '.join(threads_low) or 'none'}.")
     add(f"- Peak extra memory above the specified arrays: {', '.join(memory_over) or 'none'}.")
+    missing = [row_name(r) for r in rows if not r["built"]]
+    if missing:
+        add(f"- Not measured: {', '.join(missing)}.")
 
 
 def draw_chart(path: Path, rows: list, large: int, small: int):
