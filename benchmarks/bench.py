@@ -180,7 +180,8 @@ def main(argv=None) -> int:
         for case in cases:
             status = build_status(module, case, small)
             built = status == "built"
-            print(f"{case.name:<12} {status}", flush=True)
+            print(f"{case.name:<12} {status:<10}", end=" ", flush=True)
+            case_began = time.time()
             row = {"name": case.name, "built": built, "status": status, "note": case.note,
                    "chain_what": case.chain_what, "arrays": case.arrays, "inputs": list(case.inputs)}
             row["large"] = measure(case, module, large, built, cfg["rounds_large"], chains)
@@ -190,6 +191,7 @@ def main(argv=None) -> int:
                 row["threads"] = thread_speedup(lambda b, c=case: c.call(module, b), large, other, calls,
                                                 cfg["thread_repeats"])
             rows.append(row)
+            print(f"{time.time() - case_began:5.1f} s", flush=True)
     finally:
         chains.close()
     built_names = [r["name"] for r in rows if r["built"]]

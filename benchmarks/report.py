@@ -81,7 +81,7 @@ def write_report(path: Path, info: dict, rows: list, large: int, small: int) -> 
         "(at n = 100 a contender's sample is a batch of calls). Ratios are indicator time / peer time: "
         "below 1 the indicator is faster. Peers that need float64 are timed on float64 copies made "
         "beforehand; the cost of converting the function's inputs is the conversion column. A peer is "
-        "timed only after its values agreed with the indicator's (last table).")
+        "timed only after its values agreed with the indicator's (table \"Every comparison\").")
     add("")
 
     add(f"## n = {large:,}")
@@ -216,11 +216,16 @@ def add_targets(add, rows):
         add(f"- Not measured: {', '.join(missing)}.")
 
 
+def from_one(values):
+    return [v - 1.0 if v else float("nan") for v in values]
+
+
 def draw_chart(path: Path, rows: list, large: int, small: int):
     import matplotlib
 
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+    from matplotlib.ticker import FixedLocator, FuncFormatter, NullFormatter
 
     names = [r["name"].removeprefix("velk_") for r in rows]
     peer_big, chain_big, ta_small = [], [], []
@@ -235,23 +240,32 @@ def draw_chart(path: Path, rows: list, large: int, small: int):
     fig, axes = plt.subplots(1, 2, figsize=(12, 0.32 * len(rows) + 1.8), sharey=True)
     ys = range(len(rows))
     height = 0.4
-    nan = float("nan")
     ax = axes[0]
-    ax.barh([y - height / 2 for y in ys], [v or nan for v in peer_big], height, label="/ fastest peer")
-    ax.barh([y + height / 2 for y in ys], [v or nan for v in chain_big], height, label="/ chain-only kernel")
+    # Bars grow from 1: to the left where the indicator is faster, to the right where slower.
+    ax.barh([y - height / 2 for y in ys], from_one(peer_big), height, left=1.0, label="/ fastest peer")
+    ax.barh([y + height / 2 for y in ys], from_one(chain_big), height, left=1.0, label="/ chain-only kernel")
     ax.axvline(1.0, color="black", linewidth=0.8)
     ax.axvline(CHAIN_LIMIT, color="grey", linewidth=0.8, linestyle="--")
     ax.set_title(f"n = {large:,}")
     ax.legend(loc="lower right", fontsize=8)
     ax = axes[1]
-    ax.barh(list(ys), [v or nan for v in ta_small], 0.6, color="tab:green", label="/ TA-Lib equivalent")
+    ax.barh(list(ys), from_one(ta_small), 0.6, left=1.0, color="tab:green", label="/ TA-Lib equivalent")
     ax.axvline(1.0, color="black", linewidth=0.8)
     ax.set_title(f"n = {small}")
     ax.legend(loc="lower right", fontsize=8)
-    for ax in axes:
+    for ax, values in ((axes[0], peer_big + chain_big), (axes[1], ta_small)):
+        present = [v for v in values if v]
+        low = min(present + [0.5]) / 1.3
+        high = max(present + [2.0]) * 1.3
         ax.set_xscale("log")
+        ax.set_xlim(low, high)
+        ticks = [t for t in (0.01, 0.03, 0.1, 0.25, 0.5, 1, 2, 4, 10, 30, 100, 300, 1000) if low <= t <= high]
+        ax.xaxis.set_major_locator(FixedLocator(ticks))
+        ax.xaxis.set_major_formatter(FuncFormatter(lambda x, _: f"{x:g}"))
+        ax.xaxis.set_minor_formatter(NullFormatter())
         ax.set_xlabel("indicator time / other time (log; < 1 is faster)")
-        ax.grid(axis="x", which="both", alpha=0.3)
+        ax.grid(axis="x", which="major", alpha=0.3)
+    names = [name if r["built"] else f"{name} (not built)" for name, r in zip(names, rows)]
     axes[0].set_yticks(list(ys))
     axes[0].set_yticklabels(names)
     axes[0].invert_yaxis()
