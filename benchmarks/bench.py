@@ -22,8 +22,8 @@ import numpy as np
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 
-from cases import available, build_cases  # noqa: E402
-from harness import Chains, agreement, interleaved_medians, peak_memory, random_walk_bars, thread_speedup  # noqa: E402
+from cases import available, build_cases
+from harness import Chains, agreement, interleaved_medians, peak_memory, random_walk_bars, thread_speedup
 
 HERE = Path(__file__).resolve().parent
 SEED, OTHER_SEED = 20261208, 20261209
@@ -149,10 +149,10 @@ def main(argv=None) -> int:
         print(json.dumps(memory_probe(set(args.memory_probe.split(",")))))
         return 0
 
-    import velkized_ta
     import velkized_ta.velk_ta_funcs as module
-
     from report import write_report
+
+    import velkized_ta
 
     # Overflowing quotients near zero crossings and negative float32 variances are expected values.
     warnings.simplefilter("ignore", RuntimeWarning)

@@ -11,10 +11,10 @@ from __future__ import annotations
 
 import importlib
 from dataclasses import dataclass, field
+from functools import partial
 from typing import Callable
 
 import numpy as np
-
 from harness import Bars, Chains, pad_front
 
 P = 14  # every single-period indicator
@@ -139,6 +139,14 @@ def ta_stages(b: Bars, count: int, p: int = P):
     return run
 
 
+def pd_rolling_mean(s, p=P):
+    return s.rolling(p).mean()
+
+
+def relative_difference(a, b):
+    return (a - b) / b
+
+
 def pd_ewm(s, p=P):
     return s.ewm(span=p, adjust=False).mean()
 
@@ -217,15 +225,40 @@ def relative_change(s):
     return s.pct_change()
 
 
+def macd_peer(lib: str):
+    """(fast EMA - slow EMA) / close through one peer's EMA."""
+
+    def make(b: Bars):
+        if lib == "pandas":
+            c = b.series("close")
+            fast, slow = partial(pd_ewm, c, FAST), partial(pd_ewm, c, SLOW)
+        elif lib == "polars":
+            c = b.polars("close")
+            fast = partial(c.ewm_mean, span=FAST, adjust=False)
+            slow = partial(c.ewm_mean, span=SLOW, adjust=False)
+        else:
+            c = b.f64("close")
+            ema = _ta().EMA if lib == "TA-Lib" else _ti().ema
+            fast, slow = partial(ema, c, FAST), partial(ema, c, SLOW)
+        return lambda: (fast() - slow()) / c
+
+    return make
+
+
+def ta_relative_difference(b: Bars):
+    ta, c, o = _ta(), b.f64("close"), b.f64("open")
+    return lambda: ta.DIV(ta.SUB(c, o), o)
+
+
 # Bar quantities of the directional family, for the pandas compositions.
 
 
-def pd_true_range(h, l, c):  # noqa: E741
+def pd_true_range(h, l, c):
     prev = c.shift(1)
     return np.maximum(np.maximum(h - l, (h - prev).abs()), (l - prev).abs())
 
 
-def pd_directional(h, l):  # noqa: E741
+def pd_directional(h, l):
     up, down = h.diff(), -l.diff()
     plus = up.where((up > down) & (up > 0), 0.0)
     minus = down.where((down > up) & (down > 0), 0.0)
@@ -236,7 +269,7 @@ def pd_wilder(s, p=P):
     return s.ewm(alpha=1.0 / p, adjust=False).mean()
 
 
-def pd_dx(h, l, c, p=P):  # noqa: E741
+def pd_dx(h, l, c, p=P):
     atr = pd_wilder(pd_true_range(h, l, c), p)
     plus, minus = pd_directional(h, l)
     pdi, mdi = pd_wilder(plus, p) / atr, pd_wilder(minus, p) / atr
@@ -246,7 +279,7 @@ def pd_dx(h, l, c, p=P):  # noqa: E741
 # Window extremes.
 
 
-def window_extremes_np(h, l, p=P):  # noqa: E741
+def window_extremes_np(h, l, p=P):
     from numpy.lib.stride_tricks import sliding_window_view
 
     n = len(h)
@@ -261,23 +294,23 @@ def extremes_peers(formula, ta_call, ti_call, what: str, tol: float):
     `formula(hh, ll, c)` over each peer's rolling maximum and minimum."""
 
     def pd_make(b):
-        h, l, c = hlc_series(b)  # noqa: E741
+        h, l, c = hlc_series(b)
         return lambda: formula(h.rolling(P).max(), l.rolling(P).min(), c)
 
     def bn_make(b):
-        bn, (h, l, c) = _bn(), hlc32(b)  # noqa: E741
+        bn, (h, l, c) = _bn(), hlc32(b)
         return lambda: formula(bn.move_max(h, P), bn.move_min(l, P), c)
 
     def pl_make(b):
-        h, l, c = b.polars("high"), b.polars("low"), b.polars("close")  # noqa: E741
+        h, l, c = b.polars("high"), b.polars("low"), b.polars("close")
         return lambda: formula(h.rolling_max(P), l.rolling_min(P), c)
 
     def ti_make(b):
-        ti, (h, l, c) = _ti(), hlc64(b)  # noqa: E741
+        ti, (h, l, c) = _ti(), hlc64(b)
         return lambda: ti_call(ti, h, l, c)
 
     def ta_make(b):
-        ta, (h, l, c) = _ta(), hlc64(b)  # noqa: E741
+        ta, (h, l, c) = _ta(), hlc64(b)
         return lambda: ta_call(ta, h, l, c)
 
     return [
@@ -298,7 +331,7 @@ def _gains_losses(b: Bars):
 
 
 def _bar_ranges(b: Bars):
-    h, l, c = hlc32(b)  # noqa: E741
+    h, l, c = hlc32(b)
     prev = np.concatenate(([c[0]], c[:-1]))
     lower = np.minimum(l, prev)
     tr = (np.maximum(h, prev) - lower).astype(np.float32)
@@ -343,12 +376,12 @@ def chain_emas(passes: int, periods=(P,)):
 
 
 def chain_totals(k: Chains, b: Bars):
-    g, l = b.derived("gains_losses", _gains_losses)  # noqa: E741
+    g, l = b.derived("gains_losses", _gains_losses)
     return lambda: k.totals(g, l, len(b), P)
 
 
 def chain_window_sum2(k: Chains, b: Bars):
-    g, l = b.derived("gains_losses", _gains_losses)  # noqa: E741
+    g, l = b.derived("gains_losses", _gains_losses)
     return lambda: k.window_sum2(g, l, len(b), P)
 
 
@@ -387,20 +420,17 @@ def build_cases() -> list:
     add = cases.append
 
     # Simple moving average.
-    def bn_sma(b):
-        bn = _bn()
-        return lambda: bn.move_mean(b.close, P)
-
     add(Case(
-        "velk_sma", lambda m, b: lambda: m.velk_sma(b.close, P, False), ("close",), 1, chain_sum,
+        "velk_sma", lambda m, b: partial(m.velk_sma, b.close, P, False), ("close",), 1, chain_sum,
         "window sum: add entering, subtract leaving (2 float adds per bar)",
         [
-            Peer("TA-Lib", "SMA(close, 14)", lambda b: lambda: _ta().SMA(b.f64("close"), P)),
-            Peer("pandas", "rolling(14).mean()", lambda b: lambda: b.series("close").rolling(P).mean()),
-            Peer("bottleneck", "move_mean(close, 14) (float32)", bn_sma, f64=False),
-            Peer("polars", "rolling_mean(14) (float32)", lambda b: lambda: b.polars("close").rolling_mean(P),
+            Peer("TA-Lib", "SMA(close, 14)", lambda b: partial(_ta().SMA, b.f64("close"), P)),
+            Peer("pandas", "rolling(14).mean()", lambda b: partial(pd_rolling_mean, b.series("close"))),
+            Peer("bottleneck", "move_mean(close, 14) (float32)", lambda b: partial(_bn().move_mean, b.close, P),
                  f64=False),
-            Peer("tulipy", "sma(close, 14)", lambda b: lambda: _ti().sma(b.f64("close"), P), post=padded()),
+            Peer("polars", "rolling_mean(14) (float32)", lambda b: partial(b.polars("close").rolling_mean, P),
+                 f64=False),
+            Peer("tulipy", "sma(close, 14)", lambda b: partial(_ti().sma, b.f64("close"), P), post=padded()),
         ],
         "normalize=False: the plain moving average of the close.",
     ))
@@ -419,12 +449,12 @@ def build_cases() -> list:
         return run
 
     add(Case(
-        "velk_lin", lambda m, b: lambda: m.velk_lin(b.close, P), ("close",), 1, chain_regression,
+        "velk_lin", lambda m, b: partial(m.velk_lin, b.close, P), ("close",), 1, chain_regression,
         "three running sums (value, weighted, window-less-first), one float add each per bar",
         [
-            Peer("TA-Lib", "LINEARREG_SLOPE(close, 14)", lambda b: lambda: _ta().LINEARREG_SLOPE(b.f64("close"), P),
+            Peer("TA-Lib", "LINEARREG_SLOPE(close, 14)", lambda b: partial(_ta().LINEARREG_SLOPE, b.f64("close"), P),
                  **DRIFTING),
-            Peer("tulipy", "linregslope(close, 14)", lambda b: lambda: _ti().linregslope(b.f64("close"), P),
+            Peer("tulipy", "linregslope(close, 14)", lambda b: partial(_ti().linregslope, b.f64("close"), P),
                  post=padded(), **DRIFTING),
             Peer("numpy", "convolve with centred weights (float64)", np_slope, f64=False, **DRIFTING),
         ],
@@ -435,52 +465,52 @@ def build_cases() -> list:
 
     # Midpoint.
     add(Case(
-        "velk_mid", lambda m, b: lambda: m.velk_mid(b.high, b.low, b.close, P, False), ("high", "low", "close"), 3,
+        "velk_mid", lambda m, b: partial(m.velk_mid, b.high, b.low, b.close, P, False), ("high", "low", "close"), 3,
         chain_queues, "highest-high and lowest-low position queues",
         extremes_peers(
             lambda hh, ll, c: (hh + ll) / 2,
-            lambda ta, h, l, c: ta.MIDPRICE(h, l, P),  # noqa: E741
-            lambda ti, h, l, c: (ti.max(h, P) + ti.min(l, P)) / 2,  # noqa: E741
+            lambda ta, h, l, c: ta.MIDPRICE(h, l, P),
+            lambda ti, h, l, c: (ti.max(h, P) + ti.min(l, P)) / 2,
             ("MIDPRICE(high, low, 14)", scaled(1), "(max(high) + min(low)) / 2", padded()), 1e-6),
         "normalize=False: (highest high + lowest low) / 2 over the last 14 bars.",
     ))
 
     # EMA and the chain built from it.
     add(Case(
-        "velk_ema", lambda m, b: lambda: m.velk_ema(b.close, P, False), ("close",), 1, chain_emas(1),
+        "velk_ema", lambda m, b: partial(m.velk_ema, b.close, P, False), ("close",), 1, chain_emas(1),
         "EMA update: float32 state, double fused multiply-add, narrowed",
         [
-            Peer("TA-Lib", "EMA(close, 14)", lambda b: lambda: _ta().EMA(b.f64("close"), P), skip=SETTLED * P),
-            Peer("pandas", "ewm(span=14, adjust=False).mean()", lambda b: lambda: pd_ewm(b.series("close"))),
-            Peer("tulipy", "ema(close, 14)", lambda b: lambda: _ti().ema(b.f64("close"), P), post=padded()),
+            Peer("TA-Lib", "EMA(close, 14)", lambda b: partial(_ta().EMA, b.f64("close"), P), skip=SETTLED * P),
+            Peer("pandas", "ewm(span=14, adjust=False).mean()", lambda b: partial(pd_ewm, b.series("close"))),
+            Peer("tulipy", "ema(close, 14)", lambda b: partial(_ti().ema, b.f64("close"), P), post=padded()),
             Peer("polars", "ewm_mean(span=14, adjust=False) (float32)",
-                 lambda b: lambda: b.polars("close").ewm_mean(span=P, adjust=False), f64=False),
+                 lambda b: partial(b.polars("close").ewm_mean, span=P, adjust=False), f64=False),
         ],
         "normalize=False: EMA seeded at the first close. TA-Lib seeds with the first 14-bar mean, "
         f"so it is compared only from bar {SETTLED * P} on, where the seed has decayed.",
     ))
     add(Case(
-        "velk_ema2", lambda m, b: lambda: m.velk_ema2(b.close, P), ("close",), 2, chain_emas(2),
+        "velk_ema2", lambda m, b: partial(m.velk_ema2, b.close, P), ("close",), 2, chain_emas(2),
         "2 EMA passes", stage_peers(2, lambda s: s[1], "EMA of (EMA - close) / close"),
         "Stage 2: EMA of the relative deviation (EMA - close) / close, through each peer's EMA.",
     ))
     add(Case(
-        "velk_ema3", lambda m, b: lambda: m.velk_ema3(b.close, P), ("close",), 3, chain_emas(3),
+        "velk_ema3", lambda m, b: partial(m.velk_ema3, b.close, P), ("close",), 3, chain_emas(3),
         "3 EMA passes", stage_peers(3, lambda s: s[2], "EMA of EMA of (EMA - close) / close"),
         "Stage 3 of the same chain.",
     ))
     add(Case(
-        "velk_dema", lambda m, b: lambda: m.velk_dema(b.close, timeperiod=P), ("close",), 3, chain_emas(2),
+        "velk_dema", lambda m, b: partial(m.velk_dema, b.close, timeperiod=P), ("close",), 3, chain_emas(2),
         "2 EMA passes", stage_peers(2, lambda s: 2 * s[0] - s[1], "2 stage1 - stage2"),
         "2 x stage 1 - stage 2 of the chain (not the peers' DEMA of the price).",
     ))
     add(Case(
-        "velk_tema", lambda m, b: lambda: m.velk_tema(b.close, timeperiod=P), ("close",), 4, chain_emas(3),
+        "velk_tema", lambda m, b: partial(m.velk_tema, b.close, timeperiod=P), ("close",), 4, chain_emas(3),
         "3 EMA passes", stage_peers(3, lambda s: 3 * s[0] - 3 * s[1] + s[2], "3 stage1 - 3 stage2 + stage3"),
         "3 x stage 1 - 3 x stage 2 + stage 3 of the chain (not the peers' TEMA of the price).",
     ))
     add(Case(
-        "velk_trix", lambda m, b: lambda: m.velk_trix(b.close, P), ("close",), 4, chain_emas(3),
+        "velk_trix", lambda m, b: partial(m.velk_trix, b.close, P), ("close",), 4, chain_emas(3),
         "3 EMA passes",
         stage_peers(3, lambda s: relative_change(s[2]), "one-bar relative change of stage3", tol=1e-3, frac=0.99,
                     skip=2),
@@ -488,22 +518,15 @@ def build_cases() -> list:
         "crosses zero, where the quotient is ill-conditioned: 99 % of the positions must agree.",
     ))
     add(Case(
-        "velk_macd", lambda m, b: lambda: m.velk_macd(b.close, short_period=FAST, long_period=SLOW), ("close",), 3,
+        "velk_macd", lambda m, b: partial(m.velk_macd, b.close, short_period=FAST, long_period=SLOW), ("close",), 3,
         chain_emas(2, (FAST, SLOW)), "2 EMA passes",
         [
-            Peer("TA-Lib", "(EMA(close, 12) - EMA(close, 26)) / close",
-                 lambda b: (lambda ta, c: lambda: (ta.EMA(c, FAST) - ta.EMA(c, SLOW)) / c)(_ta(), b.f64("close")),
+            Peer("TA-Lib", "(EMA(close, 12) - EMA(close, 26)) / close", macd_peer("TA-Lib"),
                  skip=SETTLED * SLOW, tol=1e-4),
-            Peer("pandas", "(ewm(12) - ewm(26)) / close",
-                 lambda b: (lambda c: lambda: (pd_ewm(c, FAST) - pd_ewm(c, SLOW)) / c)(b.series("close")),
-                 skip=SLOW, tol=1e-4),
-            Peer("tulipy", "(ema(12) - ema(26)) / close",
-                 lambda b: (lambda ti, c: lambda: (ti.ema(c, FAST) - ti.ema(c, SLOW)) / c)(_ti(), b.f64("close")),
-                 skip=SLOW, tol=1e-4),
-            Peer("polars", "(ewm_mean(12) - ewm_mean(26)) / close (float32)",
-                 lambda b: (lambda c: lambda: (c.ewm_mean(span=FAST, adjust=False)
-                                               - c.ewm_mean(span=SLOW, adjust=False)) / c)(b.polars("close")),
-                 skip=SLOW, tol=1e-4, f64=False),
+            Peer("pandas", "(ewm(12) - ewm(26)) / close", macd_peer("pandas"), skip=SLOW, tol=1e-4),
+            Peer("tulipy", "(ema(12) - ema(26)) / close", macd_peer("tulipy"), skip=SLOW, tol=1e-4),
+            Peer("polars", "(ewm_mean(12) - ewm_mean(26)) / close (float32)", macd_peer("polars"), skip=SLOW,
+                 tol=1e-4, f64=False),
         ],
         "Fast minus slow relative deviation = (EMA12 - EMA26) / close, EMAs seeded at the first close; "
         "no signal line (the peers' MACD functions would add one).",
@@ -511,12 +534,12 @@ def build_cases() -> list:
 
     # Momentum.
     add(Case(
-        "velk_roc", lambda m, b: lambda: m.velk_roc(b.close, P), ("close",), 1, None, "none (element-wise)",
+        "velk_roc", lambda m, b: partial(m.velk_roc, b.close, P), ("close",), 1, None, "none (element-wise)",
         [
-            Peer("TA-Lib", "ROCP(close, 14)", lambda b: lambda: _ta().ROCP(b.f64("close"), P)),
-            Peer("pandas", "pct_change(14)", lambda b: lambda: b.series("close").pct_change(P)),
-            Peer("polars", "pct_change(14) (float32)", lambda b: lambda: b.polars("close").pct_change(P), f64=False),
-            Peer("tulipy", "roc(close, 14)", lambda b: lambda: _ti().roc(b.f64("close"), P), post=padded()),
+            Peer("TA-Lib", "ROCP(close, 14)", lambda b: partial(_ta().ROCP, b.f64("close"), P)),
+            Peer("pandas", "pct_change(14)", lambda b: partial(b.series("close").pct_change, P)),
+            Peer("polars", "pct_change(14) (float32)", lambda b: partial(b.polars("close").pct_change, P), f64=False),
+            Peer("tulipy", "roc(close, 14)", lambda b: partial(_ti().roc, b.f64("close"), P), post=padded()),
         ],
         "Relative change over 14 bars as a fraction.",
     ))
@@ -526,24 +549,24 @@ def build_cases() -> list:
 
         def run():
             d = c.diff()
-            g, l = pd_wilder(d.clip(lower=0)), pd_wilder((-d).clip(lower=0))  # noqa: E741
+            g, l = pd_wilder(d.clip(lower=0)), pd_wilder((-d).clip(lower=0))
             return 100 - 100 / (1 + g / l)
 
         return run
 
     add(Case(
-        "velk_rsi", lambda m, b: lambda: m.velk_rsi(b.close, P), ("close",), 1, chain_totals,
+        "velk_rsi", lambda m, b: partial(m.velk_rsi, b.close, P), ("close",), 1, chain_totals,
         "two Wilder totals: t + (g - t / 14), a division, a subtraction and an addition per bar",
         [
-            Peer("TA-Lib", "RSI(close, 14)", lambda b: lambda: _ta().RSI(b.f64("close"), P), tol=1e-4),
+            Peer("TA-Lib", "RSI(close, 14)", lambda b: partial(_ta().RSI, b.f64("close"), P), tol=1e-4),
             Peer("pandas", "Wilder ewm of gains and losses", pd_rsi, skip=SETTLED * P, tol=1e-4),
-            Peer("tulipy", "rsi(close, 14)", lambda b: lambda: _ti().rsi(b.f64("close"), P), post=padded(),
+            Peer("tulipy", "rsi(close, 14)", lambda b: partial(_ti().rsi, b.f64("close"), P), post=padded(),
                  tol=1e-4),
         ],
         "RSI on 0 ... 100 with Wilder smoothing seeded by the first 14 changes (pandas seeds at the first change).",
     ))
 
-    def cmo_formula(g, l):  # noqa: E741
+    def cmo_formula(g, l):
         return (g - l) / (g + l)
 
     def ta_cmo(b):
@@ -574,13 +597,13 @@ def build_cases() -> list:
         return run
 
     add(Case(
-        "velk_cmo", lambda m, b: lambda: m.velk_cmo(b.close, P), ("close",), 1, chain_window_sum2,
+        "velk_cmo", lambda m, b: partial(m.velk_cmo, b.close, P), ("close",), 1, chain_window_sum2,
         "two window sums (gains, losses), add entering and subtract leaving",
         [
             Peer("TA-Lib", "SUM of gains and losses, (G - L) / (G + L)", ta_cmo, tol=1e-4),
             Peer("pandas", "rolling sums of gains and losses", pd_cmo, tol=1e-4),
             Peer("bottleneck", "move_sum of gains and losses (float32)", bn_cmo, tol=1e-4, f64=False),
-            Peer("tulipy", "cmo(close, 14)", lambda b: lambda: _ti().cmo(b.f64("close"), P), post=padded(100),
+            Peer("tulipy", "cmo(close, 14)", lambda b: partial(_ti().cmo, b.f64("close"), P), post=padded(100),
                  tol=1e-4),
         ],
         "(gains - losses) / (gains + losses) over plain 14-change window sums, as a fraction. TA-Lib's CMO "
@@ -588,22 +611,22 @@ def build_cases() -> list:
     ))
 
     add(Case(
-        "velk_willr", lambda m, b: lambda: m.velk_willr(b.high, b.low, b.close, P), ("high", "low", "close"), 3,
+        "velk_willr", lambda m, b: partial(m.velk_willr, b.high, b.low, b.close, P), ("high", "low", "close"), 3,
         chain_queues, "highest-high and lowest-low position queues",
         extremes_peers(
             lambda hh, ll, c: (hh - c) / (hh - ll),
-            lambda ta, h, l, c: ta.WILLR(h, l, c, P),  # noqa: E741
-            lambda ti, h, l, c: ti.willr(h, l, c, P),  # noqa: E741
+            lambda ta, h, l, c: ta.WILLR(h, l, c, P),
+            lambda ti, h, l, c: ti.willr(h, l, c, P),
             ("WILLR(high, low, close, 14)", scaled(-100), "willr(high, low, close, 14)", padded(-100)), 1e-5),
         "(highest high - close) / (highest high - lowest low) as a fraction; the peers' %R is -100 times it.",
     ))
     add(Case(
-        "velk_stochf", lambda m, b: lambda: m.velk_stochf(b.high, b.low, b.close, P), ("high", "low", "close"), 3,
+        "velk_stochf", lambda m, b: partial(m.velk_stochf, b.high, b.low, b.close, P), ("high", "low", "close"), 3,
         chain_queues, "highest-high and lowest-low position queues",
         extremes_peers(
             lambda hh, ll, c: (c - ll) / (hh - ll),
-            lambda ta, h, l, c: ta.STOCHF(h, l, c, P, 1, 0),  # noqa: E741
-            lambda ti, h, l, c: ti.stoch(h, l, c, P, 1, 1),  # noqa: E741
+            lambda ta, h, l, c: ta.STOCHF(h, l, c, P, 1, 0),
+            lambda ti, h, l, c: ti.stoch(h, l, c, P, 1, 1),
             ("STOCHF(14, fastd 1): fast %K", lambda out, bars: first(out, bars) / 100,
              "stoch(14, 1, 1): %K", padded(100, pick=0)), 1e-5),
         "Fast %K, (close - lowest low) / (highest high - lowest low) as a fraction; peers give 100 times it.",
@@ -613,7 +636,7 @@ def build_cases() -> list:
         return (tp - mean) / (0.015 * sd)
 
     def ta_cci(b):
-        ta, (h, l, c) = _ta(), hlc64(b)  # noqa: E741
+        ta, (h, l, c) = _ta(), hlc64(b)
 
         def run():
             tp = ta.TYPPRICE(h, l, c)
@@ -622,7 +645,7 @@ def build_cases() -> list:
         return run
 
     def pd_cci(b):
-        h, l, c = hlc_series(b)  # noqa: E741
+        h, l, c = hlc_series(b)
 
         def run():
             tp = (h + l + c) / 3
@@ -632,7 +655,7 @@ def build_cases() -> list:
         return run
 
     def bn_cci(b):
-        bn, (h, l, c) = _bn(), hlc32(b)  # noqa: E741
+        bn, (h, l, c) = _bn(), hlc32(b)
 
         def run():
             tp = (h + l + c) / np.float32(3)
@@ -641,7 +664,7 @@ def build_cases() -> list:
         return run
 
     def ti_cci(b):
-        ti, (h, l, c) = _ti(), hlc64(b)  # noqa: E741
+        ti, (h, l, c) = _ti(), hlc64(b)
 
         def run():
             tp = ti.typprice(h, l, c)
@@ -650,7 +673,7 @@ def build_cases() -> list:
         return run
 
     add(Case(
-        "velk_cci", lambda m, b: lambda: m.velk_cci(b.high, b.low, b.close, P), ("high", "low", "close"), 2,
+        "velk_cci", lambda m, b: partial(m.velk_cci, b.high, b.low, b.close, P), ("high", "low", "close"), 2,
         chain_squares, "running sum and sum of squares, one float add each per bar",
         [
             Peer("TA-Lib", "TYPPRICE, SMA, STDDEV composition", ta_cci, **DRIFTING),
@@ -667,15 +690,15 @@ def build_cases() -> list:
 
     # Directional movement and volatility.
     def pd_dx_make(b):
-        h, l, c = hlc_series(b)  # noqa: E741
+        h, l, c = hlc_series(b)
         return lambda: pd_dx(h, l, c)
 
     def pd_adx_make(b):
-        h, l, c = hlc_series(b)  # noqa: E741
+        h, l, c = hlc_series(b)
         return lambda: pd_wilder(pd_dx(h, l, c))
 
     def pd_adxr_make(b):
-        h, l, c = hlc_series(b)  # noqa: E741
+        h, l, c = hlc_series(b)
 
         def run():
             adx = pd_wilder(pd_dx(h, l, c))
@@ -684,7 +707,7 @@ def build_cases() -> list:
         return run
 
     def ta_adxr(b):
-        ta, (h, l, c) = _ta(), hlc64(b)  # noqa: E741
+        ta, (h, l, c) = _ta(), hlc64(b)
 
         def run():
             adx = ta.ADX(h, l, c, P)
@@ -695,7 +718,7 @@ def build_cases() -> list:
         return run
 
     def ti_adxr(b):
-        ti, (h, l, c) = _ti(), hlc64(b)  # noqa: E741
+        ti, (h, l, c) = _ti(), hlc64(b)
 
         def run():
             adx = ti.adx(h, l, c, P)
@@ -705,32 +728,32 @@ def build_cases() -> list:
 
     directional = "Wilder smoothing of true range and directional movement"
     add(Case(
-        "velk_dx", lambda m, b: lambda: m.velk_dx(b.high, b.low, b.close, P), ("high", "low", "close"), 4,
+        "velk_dx", lambda m, b: partial(m.velk_dx, b.high, b.low, b.close, P), ("high", "low", "close"), 4,
         chain_wilder(1, 0), "three Wilder averages: fmaf then a division per bar",
         [
-            Peer("TA-Lib", "DX(high, low, close, 14)", lambda b: lambda: _ta().DX(*hlc64(b), P), post=scaled(100),
+            Peer("TA-Lib", "DX(high, low, close, 14)", lambda b: partial(_ta().DX, *hlc64(b), P), post=scaled(100),
                  skip=SETTLED * P, tol=1e-4),
             Peer("pandas", f"{directional} (ewm alpha=1/14)", pd_dx_make, skip=SETTLED * P, tol=1e-4),
-            Peer("tulipy", "dx(high, low, close, 14)", lambda b: lambda: _ti().dx(*hlc64(b), P),
+            Peer("tulipy", "dx(high, low, close, 14)", lambda b: partial(_ti().dx, *hlc64(b), P),
                  post=padded(100), skip=SETTLED * P, tol=1e-4),
         ],
         "DX as a fraction; peers give 100 times it. Seeds differ, so compared from bar "
         f"{SETTLED * P} on.",
     ))
     add(Case(
-        "velk_adx", lambda m, b: lambda: m.velk_adx(b.high, b.low, b.close, P), ("high", "low", "close"), 5,
+        "velk_adx", lambda m, b: partial(m.velk_adx, b.high, b.low, b.close, P), ("high", "low", "close"), 5,
         chain_wilder(1, 1), "DX pass, then one Wilder average",
         [
-            Peer("TA-Lib", "ADX(high, low, close, 14)", lambda b: lambda: _ta().ADX(*hlc64(b), P),
+            Peer("TA-Lib", "ADX(high, low, close, 14)", lambda b: partial(_ta().ADX, *hlc64(b), P),
                  post=scaled(100), skip=SETTLED * P, tol=1e-4),
             Peer("pandas", "Wilder ewm of the DX composition", pd_adx_make, skip=SETTLED * P, tol=1e-4),
-            Peer("tulipy", "adx(high, low, close, 14)", lambda b: lambda: _ti().adx(*hlc64(b), P),
+            Peer("tulipy", "adx(high, low, close, 14)", lambda b: partial(_ti().adx, *hlc64(b), P),
                  post=padded(100), skip=SETTLED * P, tol=1e-4),
         ],
         f"ADX as a fraction; compared from bar {SETTLED * P} on (different seeds).",
     ))
     add(Case(
-        "velk_adxr", lambda m, b: lambda: m.velk_adxr(b.high, b.low, b.close, P), ("high", "low", "close"), 5,
+        "velk_adxr", lambda m, b: partial(m.velk_adxr, b.high, b.low, b.close, P), ("high", "low", "close"), 5,
         chain_wilder(1, 1), "DX pass, then one Wilder average (the rating itself is element-wise)",
         [
             Peer("TA-Lib", "(ADX[i - 14] + ADX[i]) / 2 from ADX", ta_adxr, post=scaled(100), skip=SETTLED * P,
@@ -744,17 +767,17 @@ def build_cases() -> list:
     ))
 
     def pd_natr(b):
-        h, l, c = hlc_series(b)  # noqa: E741
+        h, l, c = hlc_series(b)
         return lambda: pd_wilder(pd_true_range(h, l, c)) / c
 
     add(Case(
-        "velk_natr", lambda m, b: lambda: m.velk_natr(b.high, b.low, b.close, P), ("high", "low", "close"), 3,
+        "velk_natr", lambda m, b: partial(m.velk_natr, b.high, b.low, b.close, P), ("high", "low", "close"), 3,
         chain_wilder(0, 1), "one Wilder average: fmaf then a division per bar",
         [
-            Peer("TA-Lib", "NATR(high, low, close, 14)", lambda b: lambda: _ta().NATR(*hlc64(b), P),
+            Peer("TA-Lib", "NATR(high, low, close, 14)", lambda b: partial(_ta().NATR, *hlc64(b), P),
                  post=scaled(100), skip=SETTLED * P, tol=1e-4),
             Peer("pandas", "Wilder ewm of true range / close", pd_natr, skip=SETTLED * P, tol=1e-4),
-            Peer("tulipy", "natr(high, low, close, 14)", lambda b: lambda: _ti().natr(*hlc64(b), P),
+            Peer("tulipy", "natr(high, low, close, 14)", lambda b: partial(_ti().natr, *hlc64(b), P),
                  post=padded(100), skip=SETTLED * P, tol=1e-4),
         ],
         f"Average true range / close as a fraction; compared from bar {SETTLED * P} on (different seeds).",
@@ -765,7 +788,7 @@ def build_cases() -> list:
         return (LONG * a[0] + MEDIUM * a[1] + SHORT * a[2]) / (SHORT + MEDIUM + LONG)
 
     def pd_ult(b):
-        h, l, c = hlc_series(b)  # noqa: E741
+        h, l, c = hlc_series(b)
 
         def run():
             prev = c.shift(1)
@@ -775,7 +798,7 @@ def build_cases() -> list:
         return run
 
     def bn_ult(b):
-        bn, (h, l, c) = _bn(), hlc32(b)  # noqa: E741
+        bn, (h, l, c) = _bn(), hlc32(b)
 
         def run():
             prev = np.concatenate(([np.float32(np.nan)], c[:-1]))
@@ -785,14 +808,14 @@ def build_cases() -> list:
         return run
 
     add(Case(
-        "velk_ult", lambda m, b: lambda: m.velk_ult(b.high, b.low, b.close, SHORT, MEDIUM, LONG),
+        "velk_ult", lambda m, b: partial(m.velk_ult, b.high, b.low, b.close, SHORT, MEDIUM, LONG),
         ("high", "low", "close"), 1, chain_six, "six window sums, one float add each per bar",
         [
-            Peer("TA-Lib", "ULTOSC(7, 14, 28)", lambda b: lambda: _ta().ULTOSC(*hlc64(b), SHORT, MEDIUM, LONG),
+            Peer("TA-Lib", "ULTOSC(7, 14, 28)", lambda b: partial(_ta().ULTOSC, *hlc64(b), SHORT, MEDIUM, LONG),
                  post=scaled(100), tol=1e-4),
             Peer("pandas", "rolling sums of buying pressure and true range", pd_ult, tol=1e-4),
             Peer("bottleneck", "move_sum composition (float32)", bn_ult, tol=1e-4, f64=False),
-            Peer("tulipy", "ultosc(7, 14, 28)", lambda b: lambda: _ti().ultosc(*hlc64(b), SHORT, MEDIUM, LONG),
+            Peer("tulipy", "ultosc(7, 14, 28)", lambda b: partial(_ti().ultosc, *hlc64(b), SHORT, MEDIUM, LONG),
                  post=padded(100), tol=1e-4),
         ],
         "Ultimate oscillator with weights 4:2:1 for periods 7, 14, 28, as a fraction; peers give 100 times it.",
@@ -805,7 +828,7 @@ def build_cases() -> list:
         return (top - bottom) / c
 
     def np_wick(b):
-        h, l, c = hlc32(b)  # noqa: E741
+        h, l, c = hlc32(b)
 
         def run():
             hh, ll = window_extremes_np(h, l)
@@ -815,11 +838,11 @@ def build_cases() -> list:
         return run
 
     def pd_wick(b):
-        h, l, c = hlc_series(b)  # noqa: E741
+        h, l, c = hlc_series(b)
         return lambda: wick_formula(h.rolling(P).max(), l.rolling(P).min(), c, c.shift(P))
 
     def bn_wick(b):
-        bn, (h, l, c) = _bn(), hlc32(b)  # noqa: E741
+        bn, (h, l, c) = _bn(), hlc32(b)
 
         def run():
             open_ = np.concatenate((np.full(P, np.nan, dtype=np.float32), c[:-P]))
@@ -828,7 +851,7 @@ def build_cases() -> list:
         return run
 
     add(Case(
-        "velk_wick", lambda m, b: lambda: m.velk_wick(b.high, b.low, b.close, P), ("high", "low", "close"), 3,
+        "velk_wick", lambda m, b: partial(m.velk_wick, b.high, b.low, b.close, P), ("high", "low", "close"), 3,
         chain_queues, "highest-high and lowest-low position queues",
         [
             Peer("numpy", "sliding_window_view max/min (float32)", np_wick, tol=1e-4, f64=False),
@@ -840,24 +863,22 @@ def build_cases() -> list:
     ))
 
     add(Case(
-        "velk_adif", lambda m, b: lambda: m.velk_adif(b.close, b.open), ("close", "open"), 1, None,
+        "velk_adif", lambda m, b: partial(m.velk_adif, b.close, b.open), ("close", "open"), 1, None,
         "none (element-wise)",
         [
-            Peer("numpy", "close - open (float32)", lambda b: lambda: b.close - b.open, f64=False, tol=1e-6),
-            Peer("TA-Lib", "SUB(close, open)", lambda b: lambda: _ta().SUB(b.f64("close"), b.f64("open")),
+            Peer("numpy", "close - open (float32)", lambda b: partial(np.subtract, b.close, b.open), f64=False, tol=1e-6),
+            Peer("TA-Lib", "SUB(close, open)", lambda b: partial(_ta().SUB, b.f64("close"), b.f64("open")),
                  tol=1e-4),
         ],
         "Difference of two series (close and the previous close).",
     ))
     add(Case(
-        "velk_rdif", lambda m, b: lambda: m.velk_rdif(b.close, b.open), ("close", "open"), 1, None,
+        "velk_rdif", lambda m, b: partial(m.velk_rdif, b.close, b.open), ("close", "open"), 1, None,
         "none (element-wise)",
         [
-            Peer("numpy", "(close - open) / open (float32)", lambda b: lambda: (b.close - b.open) / b.open,
+            Peer("numpy", "(close - open) / open (float32)", lambda b: partial(relative_difference, b.close, b.open),
                  f64=False, tol=1e-6),
-            Peer("TA-Lib", "DIV(SUB(close, open), open)",
-                 lambda b: (lambda ta, c, o: lambda: ta.DIV(ta.SUB(c, o), o))(_ta(), b.f64("close"), b.f64("open")),
-                 tol=1e-4),
+            Peer("TA-Lib", "DIV(SUB(close, open), open)", ta_relative_difference, tol=1e-4),
         ],
         "Relative difference of two series.",
     ))

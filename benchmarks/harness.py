@@ -83,8 +83,7 @@ def random_walk_bars(n: int, seed: int) -> Bars:
     reach = np.abs(rng.normal(0.0, 0.006, n)) * close
     high = np.maximum(open_, close) + reach * rng.random(n)
     low = np.minimum(open_, close) - reach * rng.random(n)
-    f32 = lambda a: np.ascontiguousarray(a, dtype=np.float32)  # noqa: E731
-    return Bars(open=f32(open_), high=f32(high), low=f32(low), close=f32(close))
+    return Bars(*(np.ascontiguousarray(a, dtype=np.float32) for a in (open_, high, low, close)))
 
 
 # ---------------------------------------------------------------- timing
@@ -213,13 +212,7 @@ def thread_speedup(make_call, bars_a: Bars, bars_b: Bars, calls: int, repeats: i
         single = time.perf_counter() - begin
 
         barrier = threading.Barrier(3)
-
-        def worker(f):
-            barrier.wait()
-            for _ in range(calls):
-                f()
-
-        threads = [threading.Thread(target=worker, args=(f,)) for f in (one, other)]
+        threads = [threading.Thread(target=_repeat, args=(f, calls, barrier)) for f in (one, other)]
         for t in threads:
             t.start()
         barrier.wait()
@@ -229,6 +222,12 @@ def thread_speedup(make_call, bars_a: Bars, bars_b: Bars, calls: int, repeats: i
         double = time.perf_counter() - begin
         ratios.append(2 * single / double)
     return float(np.median(ratios))
+
+
+def _repeat(f, calls: int, barrier: threading.Barrier):
+    barrier.wait()
+    for _ in range(calls):
+        f()
 
 
 # ---------------------------------------------------------------- memory

@@ -8,7 +8,7 @@ import pytest
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "benchmarks"))
 
-from harness import agreement, pad_front, random_walk_bars  # noqa: E402
+from harness import agreement, pad_front, random_walk_bars
 
 
 @pytest.fixture(scope="module")
