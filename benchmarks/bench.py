@@ -38,7 +38,7 @@ def settings(quick: bool) -> dict:
 
 
 def build_status(module, case, bars) -> str:
-    """"built", "not built", or the error a built indicator raised on ordinary bars."""
+    """Whether the indicator is built, or the error it raised on ordinary bars."""
     try:
         case.call(module, bars)()
     except NotImplementedError:
@@ -203,6 +203,7 @@ def main(argv=None) -> int:
     info["load_after"] = [round(x, 2) for x in os.getloadavg()]
 
     out = Path(args.out)
+    out.parent.mkdir(parents=True, exist_ok=True)
     (out.parent / "results.json").write_text(json.dumps({"info": info, "rows": rows}, indent=1) + "\n")
     failures = write_report(out, info, rows, LARGE, SMALL)
     print(f"wrote {out} in {info['seconds']} s")
