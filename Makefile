@@ -2,6 +2,7 @@
 PYTHON ?= python3
 VENV := .venv
 VENV_NP1 := .venv-np1
+VENV_BENCH := .venv-bench
 BUILD_DIR := build/cmake
 WHEEL_DIR := dist
 PYTEST_ARGS ?= -q
@@ -39,6 +40,19 @@ test-np1: build $(VENV_NP1)/.ready
 	$(VENV_NP1)/bin/pytest $(PYTEST_ARGS) tests
 
 test: test-np2 test-np1
+
+# Benchmark environment: the peers from PyPI beside the wheel of `make build`. tulipy only
+# ships a source distribution; when it does not build, the benchmark runs without it.
+$(VENV_BENCH)/.ready: Makefile benchmarks/requirements.txt
+	$(PYTHON) -m venv $(VENV_BENCH)
+	$(VENV_BENCH)/bin/pip install -q -r benchmarks/requirements.txt
+	-$(VENV_BENCH)/bin/pip install -q tulipy
+	touch $@
+
+# BENCH_QUICK=1 for a smoke run; writes benchmarks/RESULTS.md and benchmarks/ratios.png.
+bench: build $(VENV_BENCH)/.ready
+	$(VENV_BENCH)/bin/pip install -q --force-reinstall --no-deps $(WHEEL_DIR)/*.whl
+	$(VENV_BENCH)/bin/python benchmarks/bench.py
 
 clean:
 	rm -rf build $(WHEEL_DIR) $(VENV) $(VENV_NP1)
