@@ -252,6 +252,19 @@ Ref Call::call_global(const char* name, std::initializer_list<PyObject*> args,
   return checked(PyObject_Vectorcall(callee.get(), stack, args.size(), kwnames.get()));
 }
 
+float Call::nanmean_of_slice(PyObject* series, PyObject* start, PyObject* stop) {
+  Ref bounds = checked(PySlice_New(start, stop, nullptr));
+  double mean;
+  if (!fast_nanmean(lookup_global_or_throw("np"), series, bounds.get(), &mean)) {
+    Ref window = checked(PyObject_GetItem(series, bounds.get()));
+    Ref nanmean = numpy_attr("nanmean");
+    Ref result = checked(PyObject_CallOneArg(nanmean.get(), window.get()));
+    mean = PyFloat_AsDouble(result.get());
+    if (mean == -1.0 && PyErr_Occurred()) throw PythonError{};
+  }
+  return static_cast<float>(mean);
+}
+
 bool Call::truth(PyObject* obj) {
   if (obj == Py_True) return true;
   if (obj == Py_False || obj == Py_None) return false;

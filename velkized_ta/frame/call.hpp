@@ -107,6 +107,9 @@ class Call {
   // A module-level function or builtin looked up by name now, called with these arguments.
   Ref call_global(const char* name, std::initializer_list<PyObject*> args,
                   std::initializer_list<Keyword> keywords = {});
+  // np.nanmean(series[start:stop]) converted to float32; start and stop are
+  // Python ints or None, sliced with Python's rules.
+  float nanmean_of_slice(PyObject* series, PyObject* start, PyObject* stop);
   // getattr(np, attr), with np looked up afresh in the module globals.
   Ref numpy_attr(const char* attr);
   static bool truth(PyObject* obj);

@@ -12,6 +12,9 @@
 
 #include "frame/call.hpp"
 
+#include <cmath>
+#include <cstring>
+
 namespace velk {
 
 namespace {
@@ -116,6 +119,7 @@ struct NumpyOriginals {
   PyObject* nan = nullptr;
   PyObject* float32 = nullptr;
   PyObject* int32 = nullptr;
+  PyObject* nanmean = nullptr;
 } g_originals;
 
 bool attribute_is(PyObject* module, const char* name, PyObject* original) {
@@ -133,7 +137,9 @@ int record_numpy_originals(PyObject* numpy) {
   g_originals.nan = PyObject_GetAttrString(numpy, "nan");
   g_originals.float32 = PyObject_GetAttrString(numpy, "float32");
   g_originals.int32 = PyObject_GetAttrString(numpy, "int32");
-  if (!g_originals.full || !g_originals.zeros || !g_originals.nan || !g_originals.float32 || !g_originals.int32)
+  g_originals.nanmean = PyObject_GetAttrString(numpy, "nanmean");
+  if (!g_originals.full || !g_originals.zeros || !g_originals.nan || !g_originals.float32 || !g_originals.int32 ||
+      !g_originals.nanmean)
     return -1;
   return 0;
 }
@@ -160,6 +166,70 @@ PyObject* fast_new_zeros(PyObject* np, int32_t n, bool integer) {
   PyObject* array = PyArray_ZEROS(1, dims, integer ? NPY_INT32 : NPY_FLOAT32, 0);
   if (array == nullptr) throw PythonError{};
   return array;
+}
+
+namespace {
+
+// numpy's float32 sum: pairwise, eight accumulators per block of up to 128
+// elements, over the values with NaN replaced by +0 (nanmean sums a copy so).
+class PairwiseSum {
+ public:
+  PairwiseSum(const char* data, int64_t stride) : data_(data), stride_(stride) {}
+
+  float operator()(int64_t begin, int64_t n) const {
+    if (n < 8) {
+      float res = 0.0f;
+      for (int64_t i = 0; i < n; ++i) res += at(begin + i);
+      return res;
+    }
+    if (n <= 128) {
+      float r[8];
+      for (int k = 0; k < 8; ++k) r[k] = at(begin + k);
+      int64_t i = 8;
+      for (; i < n - (n % 8); i += 8)
+        for (int k = 0; k < 8; ++k) r[k] += at(begin + i + k);
+      float res = ((r[0] + r[1]) + (r[2] + r[3])) + ((r[4] + r[5]) + (r[6] + r[7]));
+      for (; i < n; ++i) res += at(begin + i);
+      return res;
+    }
+    int64_t half = n / 2;
+    half -= half % 8;
+    return (*this)(begin, half) + (*this)(begin + half, n - half);
+  }
+
+ private:
+  float at(int64_t i) const {
+    float v;
+    std::memcpy(&v, data_ + i * stride_, sizeof v);
+    return std::isnan(v) ? 0.0f : v;
+  }
+  const char* data_;
+  int64_t stride_;
+};
+
+}  // namespace
+
+bool fast_nanmean(PyObject* np, PyObject* series, PyObject* slice, double* mean) {
+  if (np != g_originals.module || !attribute_is(np, "nanmean", g_originals.nanmean)) return false;
+  char* data;
+  int64_t length, stride;
+  if (!direct_view(series, false, false, &data, &length, &stride)) return false;
+  Py_ssize_t start, stop, step;
+  if (PySlice_Unpack(slice, &start, &stop, &step) < 0) throw PythonError{};
+  const Py_ssize_t count = PySlice_AdjustIndices(length, &start, &stop, step);
+  const char* first = data + start * stride;
+  const int64_t element_stride = stride * step;
+  int64_t present = 0;
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    float v;
+    std::memcpy(&v, first + i * element_stride, sizeof v);
+    present += std::isnan(v) ? 0 : 1;
+  }
+  // numpy warns about a slice without values: let it.
+  if (present == 0) return false;
+  const float total = 0.0f + PairwiseSum(first, element_stride)(0, count);
+  *mean = static_cast<float>(static_cast<double>(total) / static_cast<double>(present));
+  return true;
 }
 
 bool direct_view(PyObject* obj, bool writable, bool integer, char** data, int64_t* length, int64_t* stride) {

@@ -19,6 +19,10 @@ int record_numpy_originals(PyObject* numpy);
 // interface, when `np` and its attributes are still numpy's own; NULL otherwise.
 PyObject* fast_new_series(PyObject* np, int32_t n);
 PyObject* fast_new_zeros(PyObject* np, int32_t n, bool integer);
+// np.nanmean(series[slice]) computed as numpy computes it, when `np` and its
+// nanmean are numpy's own and series is a plain float32 array with values in the
+// slice; false when the Python-level call must decide (including its warning).
+bool fast_nanmean(PyObject* np, PyObject* series, PyObject* slice, double* mean);
 // The element view of an exact, native-order, one-dimensional ndarray of the
 // element type, read from the array itself; false when the buffer protocol must decide.
 bool direct_view(PyObject* obj, bool writable, bool integer, char** data, int64_t* length, int64_t* stride);

@@ -149,18 +149,6 @@ void natr_kernel(const FloatView& high, const FloatView& low, const FloatView& c
   }
 }
 
-// np.nanmean(series[start:stop]) as a float32: an ordinary slice of the array
-// object, so Python's slicing rules and numpy's empty-slice warning both apply.
-float nanmean_seed(Call& call, PyObject* series, PyObject* start, PyObject* stop) {
-  Ref slice_bounds = checked(PySlice_New(start, stop, nullptr));
-  Ref window = checked(PyObject_GetItem(series, slice_bounds.get()));
-  Ref nanmean = call.numpy_attr("nanmean");
-  Ref mean = checked(PyObject_CallOneArg(nanmean.get(), window.get()));
-  const double value = PyFloat_AsDouble(mean.get());
-  if (value == -1.0 && PyErr_Occurred()) throw PythonError{};
-  return static_cast<float>(value);
-}
-
 }  // namespace
 
 PyObject* velk_dx(Call& call) {
@@ -207,7 +195,7 @@ PyObject* velk_adx(Call& call) {
     dx_view = call.float_view(dx.get(), false);
   }
   // The first DX values are NaN, and nanmean skips them.
-  const float seed = nanmean_seed(call, dx.get(), py_int(timeperiod).get(), py_int(warm_up_end).get());
+  const float seed = call.nanmean_of_slice(dx.get(), py_int(timeperiod).get(), py_int(warm_up_end).get());
   smooth_series(dx_view, out, seed, timeperiod, warm_up_end, k, n);
   return adx.release();
 }
@@ -253,7 +241,7 @@ PyObject* velk_natr(Call& call) {
 
   natr_seed_ranges(high, low, close, tr_view, timeperiod);
   // Position 0 of tr stays 0 and counts in the mean.
-  const float seed = nanmean_seed(call, tr.get(), Py_None, py_int(timeperiod).get());
+  const float seed = call.nanmean_of_slice(tr.get(), Py_None, py_int(timeperiod).get());
   // A zero period stores at -1, the last element.
   atr_view.set(int64_t{timeperiod} - 1, seed);
   natr_kernel(high, low, close, tr_view, atr_view, out, seed, timeperiod, k, n);
