@@ -185,7 +185,7 @@ void smooth_series(const FloatView& input, const FloatView& output, float seed, 
     float average = seed;
     auto advance = [&](auto access, int64_t i) {
       const float v = decltype(access)::get(values, i);
-      if (timeperiod == 0) throw FloatDivision{};
+      if (wilder.period() == 0.0f) throw FloatDivision{};
       average = wilder.step(average, v);
     };
     access_loop(begin, start, 0, safe_end, contiguous, advance);
@@ -236,7 +236,7 @@ void natr_kernel(const Prices& input, const FloatView& tr_series, const FloatVie
       using A = decltype(access);
       const float range = prices.true_range_at<A>(i);
       A::put(tr, i, range);
-      if (timeperiod == 0) throw FloatDivision{};
+      if (wilder.period() == 0.0f) throw FloatDivision{};
       atr_value = wilder.step(atr_value, range);
     };
     access_loop(timeperiod, start, 1, safe_end, contiguous, advance);
