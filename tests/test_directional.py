@@ -234,3 +234,55 @@ def test_extreme_arguments_fail_cleanly(func, period, n_values):
         except (IndexError, ZeroDivisionError):
             return
     assert out.dtype == np.float32 and len(out) == 12
+
+
+def with_stride(a, step):
+    """The same values seen through a view of another stride (negative: walked backwards)."""
+    wide = np.repeat(a if step > 0 else a[::-1], abs(step))
+    return wide[::step]
+
+
+def bits(a):
+    return a.view(np.uint32)
+
+
+@pytest.mark.parametrize("func", [ta.velk_dx, ta.velk_adx, ta.velk_adxr, ta.velk_natr])
+@pytest.mark.parametrize("strided, step", [((0,), 2), ((2,), -1), ((0, 1, 2), -3)])
+def test_strided_views_give_the_same_bits(func, strided, step):
+    high, low, close = bars(400, seed=8)
+    low[150] = np.nan
+    arrays = [with_stride(a, step) if k in strided else a for k, a in enumerate((high, low, close))]
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", RuntimeWarning)
+        np.testing.assert_array_equal(bits(func(*arrays, 5)), bits(func(high, low, close, 5)))
+
+
+def test_companion_lengths_at_the_edge():
+    high, low, close = bars(300, seed=9)
+    same(ta.velk_dx(high, low, close[:-1], 4), ta.velk_dx(high, low, close, 4))  # close is read one bar behind
+    same(ta.velk_natr(high, low, close[:-1], 4), ta.velk_natr(high[:-1], low[:-1], close[:-1], 4))
+    for call in (lambda: ta.velk_dx(high, low, close[:-2], 4), lambda: ta.velk_dx(high, low[:-1], close, 4),
+                 lambda: ta.velk_natr(high, low[:-1], close, 4)):
+        with pytest.raises(IndexError, match=OOB):
+            call()
+
+
+def test_adxr_of_two_nans_is_the_earlier_one():
+    adx = np.zeros(64, f32)
+    bits(adx)[::2], bits(adx)[1::2] = 0x7FC00001, 0xFFC00002
+    adx[40] = 3
+    out = bits(ta.velk_adxr(None, None, adx, 1, close_arr_is_adx=True))
+    expected = np.roll(bits(adx), 1)
+    expected[41] = bits(adx)[41]  # a finite earlier term passes the later NaN on
+    assert np.isnan(adx[0]) and out[0] == bits(f32(np.nan))  # position 0 is never written
+    np.testing.assert_array_equal(out[1:], expected[1:])
+
+
+def test_concurrent_calls_on_long_series():
+    from concurrent.futures import ThreadPoolExecutor
+    high, low, close = bars(60000, seed=10)  # long enough to run without the interpreter lock
+    calls = [lambda f=f: f(high, low, close, 14) for f in (ta.velk_dx, ta.velk_adxr, ta.velk_natr)] * 3
+    expected = [call() for call in calls]
+    with ThreadPoolExecutor(3) as pool:
+        for got, want in zip(pool.map(lambda call: call(), calls), expected):
+            np.testing.assert_array_equal(bits(got), bits(want))

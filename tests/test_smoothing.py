@@ -198,3 +198,35 @@ def test_stage_calls_go_through_module_global(monkeypatch, name, args, kwargs, e
     monkeypatch.delattr(m, "velk_ema")
     with pytest.raises(NameError, match="velk_ema"):
         m.velk_ema2(X, 3)
+
+
+# --- views and long series ----------------------------------------------------------------------
+
+def strided(a, step):
+    """The same values through a view of another stride (negative: walked backwards)."""
+    return np.repeat(a if step > 0 else a[::-1], abs(step))[::step]
+
+
+@pytest.mark.parametrize("step", [2, -1, -3])
+def test_strided_inputs_give_the_same_bits(step):
+    x = PRICES.copy()
+    x[200] = NAN
+    s1, s2, s3 = m.velk_ema(x, 9), m.velk_ema2(x, 9), m.velk_ema3(x, 9)
+    v = lambda a: strided(a, step)
+    for got, want in [(m.velk_ema(v(x), 9), s1), (m.velk_ema2(v(x), 9), s2),
+                      (m.velk_dema(v(s1), v(s2), 9, True, True), m.velk_dema(x, timeperiod=9)),
+                      (m.velk_tema(v(s1), v(s2), v(s3), 9, True, True, True), m.velk_tema(x, timeperiod=9)),
+                      (m.velk_trix(v(s3), input_is_ema3=True), m.velk_trix(x, 9)),
+                      (m.velk_macd(v(x), v(s1), v(s2), 1, 4, True, True), m.velk_macd(x, s1, s2, 1, 4, True, True))]:
+        same(got.view(np.uint32), want.view(np.uint32))
+
+
+def test_concurrent_calls_on_long_series():
+    from concurrent.futures import ThreadPoolExecutor
+    x = (100 + np.random.default_rng(9).standard_normal(60000).cumsum()).astype(f32)  # runs without the lock
+    calls = [lambda: m.velk_ema(x, 14), lambda: m.velk_tema(x, timeperiod=14), lambda: m.velk_trix(x, 14),
+             lambda: m.velk_macd(x, short_period=12, long_period=26)] * 2
+    expected = [call() for call in calls]
+    with ThreadPoolExecutor(3) as pool:
+        for got, want in zip(pool.map(lambda call: call(), calls), expected):
+            same(got.view(np.uint32), want.view(np.uint32))

@@ -1,7 +1,10 @@
 // Directional movement and volatility: DX, ADX, ADXR and the normalised
 // average true range, all smoothed with Wilder's running average.
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <initializer_list>
 
 #include "indicators/bodies.hpp"
 #include "indicators/wilder.hpp"
@@ -10,35 +13,92 @@ namespace velk::indicators {
 
 namespace {
 
-// True range of bar i against the previous close. The comparisons are strict, so a
+// How a loop body reaches its views: with bounds checks, without, or without on
+// contiguous views, where the fixed stride lets one index address every array.
+template <bool kChecked, bool kContiguous = false>
+struct Access {
+  static float get(const FloatView& view, int64_t p) {
+    if constexpr (kContiguous) {
+      float value;
+      std::memcpy(&value, view.data() + p * int64_t{sizeof(float)}, sizeof value);
+      return value;
+    } else {
+      return view.at<kChecked>(p);
+    }
+  }
+  static void put(const FloatView& view, int64_t p, float value) {
+    if constexpr (kContiguous) {
+      std::memcpy(view.data() + p * int64_t{sizeof(float)}, &value, sizeof value);
+    } else {
+      view.put<kChecked>(p, value);
+    }
+  }
+};
+
+// split_loop with body(access, i); the unchecked part takes the contiguous access
+// when every view the body touches is contiguous.
+template <class Body>
+void access_loop(int64_t begin, int64_t end, int64_t safe_begin, int64_t safe_end, bool contiguous, Body&& body) {
+  if (contiguous) {
+    split_loop(begin, end, safe_begin, safe_end, [&](auto checked, int64_t i) {
+      constexpr bool kChecked = decltype(checked)::value;
+      body(Access<kChecked, !kChecked>{}, i);
+    });
+  } else {
+    split_loop(begin, end, safe_begin, safe_end,
+               [&](auto checked, int64_t i) { body(Access<decltype(checked)::value>{}, i); });
+  }
+}
+
+bool all_contiguous(std::initializer_list<FloatView> views) {
+  return std::all_of(views.begin(), views.end(), [](const FloatView& v) { return v.contiguous(); });
+}
+
+// True range of a bar against the previous close. The comparisons are strict, so a
 // NaN candidate never replaces the bar's own range (a NaN previous close is ignored).
-float true_range(const FloatView& high, const FloatView& low, const FloatView& close, int64_t i) {
-  const float h = high[i];
-  const float l = low[i];
-  const float previous_close = close[i - 1];
-  float range = h - l;
-  const float from_high = std::fabs(h - previous_close);
+float true_range(float high, float low, float previous_close) {
+  float range = high - low;
+  const float from_high = std::fabs(high - previous_close);
   if (from_high > range) range = from_high;
-  const float from_low = std::fabs(l - previous_close);
+  const float from_low = std::fabs(low - previous_close);
   if (from_low > range) range = from_low;
   return range;
 }
 
-struct Bar {
-  float tr;
-  float plus_dm;
-  float minus_dm;
+struct Prices {
+  FloatView high;
+  FloatView low;
+  FloatView close;
+
+  // Every read of bar i and of the bar before it is in range for i in [1, this).
+  int64_t safe_end() const { return std::min({high.size(), low.size(), close.size() + 1}); }
+  bool contiguous() const { return all_contiguous({high, low, close}); }
+
+  template <class A>
+  float true_range_at(int64_t i) const {
+    return true_range(A::get(high, i), A::get(low, i), A::get(close, i - 1));
+  }
 };
 
+// A bar's +dm, -dm and true range, in the lanes of the averages they feed.
+constexpr int kPlus = 0;
+constexpr int kMinus = 1;
+constexpr int kRange = 2;
+
 // Only the larger of the two moves counts, and only when it is positive;
-// equal moves and NaN prices count as no movement at all.
-Bar directional_bar(const FloatView& high, const FloatView& low, const FloatView& close, int64_t i) {
-  Bar bar;
-  bar.tr = true_range(high, low, close, i);
-  const float up = high[i] - high[i - 1];
-  const float down = low[i - 1] - low[i];
-  bar.plus_dm = (up > down && up > 0.0f) ? up : 0.0f;
-  bar.minus_dm = (down > up && down > 0.0f) ? down : 0.0f;
+// equal moves and NaN prices count as no movement at all. Selected lane-wise
+// without branches: which move wins is a coin toss on real prices.
+template <class A>
+Lanes directional_bar(const Prices& prices, int64_t i) {
+  const float high = A::get(prices.high, i);
+  const float low = A::get(prices.low, i);
+  const float previous_close = A::get(prices.close, i - 1);
+  const float up = high - A::get(prices.high, i - 1);
+  const float down = A::get(prices.low, i - 1) - low;
+  const Lanes moves{up, down, 0.0f, 0.0f};
+  const Lanes rivals{down, up, 0.0f, 0.0f};
+  Lanes bar = (moves > rivals) & (moves > Lanes{}) ? moves : Lanes{};
+  bar[kRange] = true_range(high, low, previous_close);
   return bar;
 }
 
@@ -49,112 +109,150 @@ struct DirectionalWork {
   FloatView minus_dm;
   FloatView tr;
 
-  void store(int64_t i, const Bar& bar) const {
-    tr.set(i, bar.tr);
-    plus_dm.set(i, bar.plus_dm);
-    minus_dm.set(i, bar.minus_dm);
+  int64_t size() const { return std::min({plus_dm.size(), minus_dm.size(), tr.size()}); }
+  bool contiguous() const { return all_contiguous({plus_dm, minus_dm, tr}); }
+
+  template <class A>
+  void store(int64_t i, const Lanes& bar) const {
+    A::put(tr, i, bar[kRange]);
+    A::put(plus_dm, i, bar[kPlus]);
+    A::put(minus_dm, i, bar[kMinus]);
   }
 };
 
-void dx_kernel(const FloatView& high, const FloatView& low, const FloatView& close, const DirectionalWork& work,
-               const FloatView& dx, int32_t timeperiod, int32_t n_values, int32_t n) {
+void dx_kernel(const Prices& input, const DirectionalWork& work_series, const FloatView& output, int32_t timeperiod,
+               int32_t n_values, int32_t n) {
+  const int64_t safe_end = std::min({input.safe_end(), work_series.size(), output.size()});
+  const bool contiguous = input.contiguous() && work_series.contiguous() && output.contiguous();
   float plus_dm_sum = 0.0f;
   float minus_dm_sum = 0.0f;
   float atr_sum = 0.0f;
-  for (int64_t i = 1; i <= timeperiod; ++i) {
-    const Bar bar = directional_bar(high, low, close, i);
-    work.store(i, bar);
-    plus_dm_sum += bar.plus_dm;
-    minus_dm_sum += bar.minus_dm;
-    atr_sum += bar.tr;
-  }
+  access_loop(1, int64_t{timeperiod} + 1, 1, safe_end, contiguous, [&](auto access, int64_t i) {
+    using A = decltype(access);
+    const Lanes bar = directional_bar<A>(input, i);
+    work_series.store<A>(i, bar);
+    plus_dm_sum += bar[kPlus];
+    minus_dm_sum += bar[kMinus];
+    atr_sum += bar[kRange];
+  });
   // A zero period fails here for any input, even an empty one.
   if (timeperiod == 0) throw FloatDivision{};
-  const WilderSmoothing wilder(timeperiod);
-  float atr = atr_sum / wilder.period();
-  plus_dm_sum = plus_dm_sum / wilder.period();
-  minus_dm_sum = minus_dm_sum / wilder.period();
-
-  auto advance = [&](int64_t i) {
-    const Bar bar = directional_bar(high, low, close, i);
-    work.store(i, bar);
-    atr = wilder.step(atr, bar.tr);
-    plus_dm_sum = wilder.step(plus_dm_sum, bar.plus_dm);
-    minus_dm_sum = wilder.step(minus_dm_sum, bar.minus_dm);
-  };
-
+  const float period = static_cast<float>(timeperiod);
+  const Lanes seed{plus_dm_sum / period, minus_dm_sum / period, atr_sum / period, 0.0f};
   const int32_t first = add32(timeperiod, 1);
   const int32_t start = trailing_start(first, n, n_values);
-  // Positions before the trailing window only advance the averages: no division
-  // by the range there, so flat stretches outside the window raise nothing.
-  for (int64_t i = first; i < start; ++i) advance(i);
-  for (int64_t i = start; i < n; ++i) {
-    advance(i);
-    if (atr == 0.0f) throw FloatDivision{};
-    const float plus_di = plus_dm_sum / atr;
-    const float minus_di = minus_dm_sum / atr;
-    dx.set(i, divide(std::fabs(plus_di - minus_di), plus_di + minus_di));
-  }
+
+  with_fma([&] {
+    // Local copies, so that the stores below cannot force the averages or the
+    // views out of registers.
+    const Prices prices = input;
+    const DirectionalWork work = work_series;
+    const FloatView dx = output;
+    const WilderSmoothing wilder(timeperiod);
+    Lanes averages = seed;
+    auto advance = [&](auto access, int64_t i) {
+      using A = decltype(access);
+      const Lanes bar = directional_bar<A>(prices, i);
+      work.store<A>(i, bar);
+      averages = wilder.step(averages, bar);
+    };
+    // Positions before the trailing window only advance the averages: no division
+    // by the range there, so flat stretches outside the window raise nothing.
+    access_loop(first, start, 1, safe_end, contiguous, advance);
+    access_loop(start, n, 1, safe_end, contiguous, [&](auto access, int64_t i) {
+      advance(access, i);
+      const float atr = averages[kRange];
+      if (atr == 0.0f) throw FloatDivision{};
+      const Lanes indicators = averages / atr;
+      const float plus_di = indicators[kPlus];
+      const float minus_di = indicators[kMinus];
+      decltype(access)::put(dx, i, divide(std::fabs(plus_di - minus_di), plus_di + minus_di));
+    });
+  });
 }
 
 // Wilder average of a series from `seed`: positions begin .. start-1 only advance it,
 // start .. n-1 are also written. A zero period fails at the first update, after the
 // element has been read.
-void smooth_series(const FloatView& values, const FloatView& out, float seed, int32_t timeperiod, int64_t begin,
+void smooth_series(const FloatView& input, const FloatView& output, float seed, int32_t timeperiod, int64_t begin,
                    int32_t start, int32_t n) {
-  const WilderSmoothing wilder(timeperiod);
-  float average = seed;
-  for (int64_t i = begin; i < start; ++i) {
-    const float v = values[i];
-    if (timeperiod == 0) throw FloatDivision{};
-    average = wilder.step(average, v);
-  }
-  for (int64_t i = start; i < n; ++i) {
-    const float v = values[i];
-    if (timeperiod == 0) throw FloatDivision{};
-    average = wilder.step(average, v);
-    out.set(i, average);
-  }
+  const int64_t safe_end = std::min(input.size(), output.size());
+  const bool contiguous = all_contiguous({input, output});
+  with_fma([&] {
+    const FloatView values = input;
+    const FloatView out = output;
+    const WilderSmoothing wilder(timeperiod);
+    float average = seed;
+    auto advance = [&](auto access, int64_t i) {
+      const float v = decltype(access)::get(values, i);
+      if (wilder.period() == 0.0f) throw FloatDivision{};
+      average = wilder.step(average, v);
+    };
+    access_loop(begin, start, 0, safe_end, contiguous, advance);
+    access_loop(start, n, 0, safe_end, contiguous, [&](auto access, int64_t i) {
+      advance(access, i);
+      decltype(access)::put(out, i, average);
+    });
+  });
 }
 
-void adxr_kernel(const FloatView& adx, const FloatView& adxr, int32_t timeperiod, int32_t start, int32_t n) {
-  for (int64_t i = start; i < n; ++i) {
-    const float earlier = adx[i - timeperiod];
-    const float current = adx[i];
-    adxr.set(i, (earlier + current) * 0.5f);
-  }
+void adxr_kernel(const FloatView& input, const FloatView& output, int32_t timeperiod, int32_t start, int32_t n) {
+  const FloatView adx = input;
+  const FloatView adxr = output;
+  // Both the current and the earlier position are in range.
+  const int64_t safe_begin = std::max<int64_t>(0, timeperiod);
+  const int64_t safe_end = std::min({adx.size(), adx.size() + timeperiod, adxr.size()});
+  access_loop(start, n, safe_begin, safe_end, all_contiguous({adx, adxr}), [&](auto access, int64_t i) {
+    using A = decltype(access);
+    const float earlier = A::get(adx, i - timeperiod);
+    const float current = A::get(adx, i);
+    // Two NaNs yield the earlier one, whichever operand order the compiler picks.
+    const float addend = is_missing(earlier) ? earlier : current;
+    A::put(adxr, i, (earlier + addend) * 0.5f);
+  });
 }
 
-void natr_seed_ranges(const FloatView& high, const FloatView& low, const FloatView& close, const FloatView& tr,
-                      int32_t timeperiod) {
-  for (int64_t i = 1; i < timeperiod; ++i) tr.set(i, true_range(high, low, close, i));
+void natr_seed_ranges(const Prices& prices, const FloatView& tr, int32_t timeperiod) {
+  const bool contiguous = prices.contiguous() && tr.contiguous();
+  access_loop(1, timeperiod, 1, std::min(prices.safe_end(), tr.size()), contiguous, [&](auto access, int64_t i) {
+    using A = decltype(access);
+    A::put(tr, i, prices.true_range_at<A>(i));
+  });
 }
 
-void natr_kernel(const FloatView& high, const FloatView& low, const FloatView& close, const FloatView& tr,
-                 const FloatView& atr, const FloatView& natr, float seed, int32_t timeperiod, int32_t start,
-                 int32_t n) {
-  const WilderSmoothing wilder(timeperiod);
-  float atr_value = seed;
-  auto advance = [&](int64_t i) {
-    const float range = true_range(high, low, close, i);
-    tr.set(i, range);
-    if (timeperiod == 0) throw FloatDivision{};
-    atr_value = wilder.step(atr_value, range);
-  };
-  for (int64_t i = timeperiod; i < start; ++i) advance(i);
-  for (int64_t i = start; i < n; ++i) {
-    advance(i);
-    atr.set(i, atr_value);
-    natr.set(i, divide(atr_value, close[i]));
-  }
+void natr_kernel(const Prices& input, const FloatView& tr_series, const FloatView& atr_series,
+                 const FloatView& output, float seed, int32_t timeperiod, int32_t start, int32_t n) {
+  const int64_t safe_end =
+      std::min({input.safe_end(), input.close.size(), tr_series.size(), atr_series.size(), output.size()});
+  const bool contiguous = input.contiguous() && all_contiguous({tr_series, atr_series, output});
+  with_fma([&] {
+    const Prices prices = input;
+    const FloatView tr = tr_series;
+    const FloatView atr = atr_series;
+    const FloatView natr = output;
+    const WilderSmoothing wilder(timeperiod);
+    float atr_value = seed;
+    auto advance = [&](auto access, int64_t i) {
+      using A = decltype(access);
+      const float range = prices.true_range_at<A>(i);
+      A::put(tr, i, range);
+      if (wilder.period() == 0.0f) throw FloatDivision{};
+      atr_value = wilder.step(atr_value, range);
+    };
+    access_loop(timeperiod, start, 1, safe_end, contiguous, advance);
+    access_loop(start, n, 1, safe_end, contiguous, [&](auto access, int64_t i) {
+      using A = decltype(access);
+      advance(access, i);
+      A::put(atr, i, atr_value);
+      A::put(natr, i, divide(atr_value, A::get(prices.close, i)));
+    });
+  });
 }
 
 }  // namespace
 
 PyObject* velk_dx(Call& call) {
-  const FloatView& high = call.array(0);
-  const FloatView& low = call.array(1);
-  const FloatView& close = call.array(2);
+  const Prices prices{call.array(0), call.array(1), call.array(2)};
   const int32_t timeperiod = call.integer(3);
   const int32_t n_values = call.integer(4);
 
@@ -168,7 +266,7 @@ PyObject* velk_dx(Call& call) {
   work.minus_dm = call.float_view(minus_dm.get(), true);
   Ref tr = call.new_zeros(n, "float32");
   work.tr = call.float_view(tr.get(), true);
-  dx_kernel(high, low, close, work, out, timeperiod, n_values, n);
+  run_native(n, [&] { dx_kernel(prices, work, out, timeperiod, n_values, n); });
   return dx.release();
 }
 
@@ -196,7 +294,7 @@ PyObject* velk_adx(Call& call) {
   }
   // The first DX values are NaN, and nanmean skips them.
   const float seed = call.nanmean_of_slice(dx.get(), py_int(timeperiod).get(), py_int(warm_up_end).get());
-  smooth_series(dx_view, out, seed, timeperiod, warm_up_end, k, n);
+  run_native(n, [&] { smooth_series(dx_view, out, seed, timeperiod, warm_up_end, k, n); });
   return adx.release();
 }
 
@@ -219,14 +317,12 @@ PyObject* velk_adxr(Call& call) {
   Ref adxr = call.new_series(n);
   const FloatView out = call.float_view(adxr.get(), true);
   const int32_t k = trailing_start(timeperiod, n, n_values);
-  adxr_kernel(adx_view, out, timeperiod, k, n);
+  run_native(n, [&] { adxr_kernel(adx_view, out, timeperiod, k, n); });
   return adxr.release();
 }
 
 PyObject* velk_natr(Call& call) {
-  const FloatView& high = call.array(0);
-  const FloatView& low = call.array(1);
-  const FloatView& close = call.array(2);
+  const Prices prices{call.array(0), call.array(1), call.array(2)};
   const int32_t timeperiod = call.integer(3);
   const int32_t n_values = call.integer(4);
 
@@ -239,12 +335,12 @@ PyObject* velk_natr(Call& call) {
   Ref natr = call.new_series(n);
   const FloatView out = call.float_view(natr.get(), true);
 
-  natr_seed_ranges(high, low, close, tr_view, timeperiod);
+  run_native(timeperiod, [&] { natr_seed_ranges(prices, tr_view, timeperiod); });
   // Position 0 of tr stays 0 and counts in the mean.
   const float seed = call.nanmean_of_slice(tr.get(), Py_None, py_int(timeperiod).get());
   // A zero period stores at -1, the last element.
   atr_view.set(int64_t{timeperiod} - 1, seed);
-  natr_kernel(high, low, close, tr_view, atr_view, out, seed, timeperiod, k, n);
+  run_native(n, [&] { natr_kernel(prices, tr_view, atr_view, out, seed, timeperiod, k, n); });
   return natr.release();
 }
 

@@ -7,6 +7,8 @@
 #include "indicators/bodies.hpp"
 
 #include <algorithm>
+#include <cstdint>
+#include <initializer_list>
 
 #include "frame/fma.hpp"
 
@@ -34,31 +36,47 @@ int32_t first_present(const FloatView& x, int32_t n) {
   return -1;
 }
 
-void ema_kernel(const FloatView& x, const FloatView& out, float alpha, int32_t n, int32_t n_values,
+void ema_kernel(const FloatView& input, const FloatView& output, float alpha, int32_t n, int32_t n_values,
                 bool normalize) {
-  const int32_t seed = first_present(x, n);
-  EmaStep ema{alpha, seed >= 0 ? x[seed] : 0.0f};
+  const int32_t seed = first_present(input, n);
+  const float seed_value = seed >= 0 ? input[seed] : 0.0f;
   const int32_t d = sub32(n, n_values);
-  const int64_t safe_end = std::min(x.size(), out.size());
-  auto smooth = [&](auto checked, int64_t i) { ema.apply(x.at<decltype(checked)::value>(i)); };
-  auto smooth_and_write = [&](auto checked, int64_t i) {
-    constexpr bool kChecked = decltype(checked)::value;
-    const float v = x.at<kChecked>(i);
-    ema.apply(v);
-    out.put<kChecked>(i, normalize ? divide(ema.value - v, v) : ema.value);
-  };
+  const int64_t safe_end = std::min(input.size(), output.size());
   with_fma([&] {
-    int64_t first_written;
-    if (seed < d) {
-      // The seed itself is not stepped here; positions before d are smoothed but not written.
-      split_loop(int64_t{seed} + 1, d, 0, safe_end, smooth);
-      first_written = d;
+    // Copies local to this loop: the running value and the views stay in registers
+    // instead of being reloaded after every store to the output.
+    const FloatView x = input;
+    const FloatView out = output;
+    EmaStep ema{alpha, seed_value};
+    auto run = [&](auto normalized) {
+      auto smooth = [&](auto checked, int64_t i) { ema.apply(x.at<decltype(checked)::value>(i)); };
+      auto smooth_and_write = [&](auto checked, int64_t i) {
+        constexpr bool kChecked = decltype(checked)::value;
+        const float v = x.at<kChecked>(i);
+        ema.apply(v);
+        if constexpr (decltype(normalized)::value) {
+          out.put<kChecked>(i, divide(ema.value - v, v));
+        } else {
+          out.put<kChecked>(i, ema.value);
+        }
+      };
+      int64_t first_written;
+      if (seed < d) {
+        // The seed itself is not stepped here; positions before d are smoothed but not written.
+        split_loop(int64_t{seed} + 1, d, 0, safe_end, smooth);
+        first_written = d;
+      } else {
+        // Stepping the seed again can move it by the last bit; callers rely on that.
+        // Without a seed this starts at -1, the last element, whose NaN poisons the run.
+        first_written = seed;
+      }
+      split_loop(first_written, n, 0, safe_end, smooth_and_write);
+    };
+    if (normalize) {
+      run(std::true_type{});
     } else {
-      // Stepping the seed again can move it by the last bit; callers rely on that.
-      // Without a seed this starts at -1, the last element, whose NaN poisons the run.
-      first_written = seed;
+      run(std::false_type{});
     }
-    split_loop(first_written, n, 0, safe_end, smooth_and_write);
   });
 }
 
@@ -91,6 +109,71 @@ Stage held_stage(Call& call, Ref result) {
 }
 
 Stage handed_in(Call& call, int param) { return {Ref::borrow(call.object(param)), call.array(param)}; }
+
+// The combination passes below read their stages at the positions they write;
+// inside [safe_begin, safe_end) every one of those positions is in range.
+int64_t common_size(std::initializer_list<FloatView> views) {
+  int64_t size = INT64_MAX;
+  for (const FloatView& v : views) size = std::min(size, v.size());
+  return size;
+}
+
+// 2a - b in double: 2a is exact, so the difference is the one rounding before float32.
+void dema_kernel(const FloatView& stage1, const FloatView& stage2, const FloatView& output, int32_t k, int32_t n) {
+  run_native(int64_t{n} - k, [&] {
+    const FloatView ema1 = stage1, ema2 = stage2, out = output;
+    split_loop(k, n, 0, common_size({ema1, ema2, out}), [&](auto checked, int64_t i) {
+      constexpr bool kChecked = decltype(checked)::value;
+      const double a = ema1.at<kChecked>(i);
+      const double b = ema2.at<kChecked>(i);
+      out.put<kChecked>(i, static_cast<float>(2.0 * a - b));
+    });
+  });
+}
+
+void tema_kernel(const FloatView& stage1, const FloatView& stage2, const FloatView& stage3, const FloatView& output,
+                 int32_t k, int32_t n) {
+  run_native(int64_t{n} - k, [&] {
+    const FloatView ema1 = stage1, ema2 = stage2, ema3 = stage3, out = output;
+    split_loop(k, n, 0, common_size({ema1, ema2, ema3, out}), [&](auto checked, int64_t i) {
+      constexpr bool kChecked = decltype(checked)::value;
+      const double a = ema1.at<kChecked>(i);
+      const double b = ema2.at<kChecked>(i);
+      const double c = ema3.at<kChecked>(i);
+      // 3a and 3b are exact in double: the difference and the sum round once each.
+      out.put<kChecked>(i, static_cast<float>((3.0 * a - 3.0 * b) + c));
+    });
+  });
+}
+
+// Starts at 1 or later, so the previous position is never negative.
+void trix_kernel(const FloatView& stage3, const FloatView& output, int32_t start, int32_t n) {
+  run_native(int64_t{n} - start, [&] {
+    const FloatView ema3 = stage3, out = output;
+    split_loop(start, n, 1, common_size({ema3, out}), [&](auto checked, int64_t k) {
+      constexpr bool kChecked = decltype(checked)::value;
+      const float a = ema3.at<kChecked>(k);
+      const float b = ema3.at<kChecked>(k - 1);
+      const float numerator = a - b;
+      // A NaN b compares unequal to 0 and passes through.
+      const double guard = b != 0.0f ? 0.0 : 1e-9;
+      out.put<kChecked>(k, static_cast<float>(static_cast<double>(numerator) / (static_cast<double>(b) + guard)));
+    });
+  });
+}
+
+// A negative start writes its first positions through the end of the arrays.
+void macd_kernel(const FloatView& fast, const FloatView& slow, const FloatView& output, int32_t k, int32_t n) {
+  run_native(int64_t{n} - k, [&] {
+    const FloatView fast_ema = fast, slow_ema = slow, out = output;
+    split_loop(k, n, 0, common_size({fast_ema, slow_ema, out}), [&](auto checked, int64_t i) {
+      constexpr bool kChecked = decltype(checked)::value;
+      const float a = fast_ema.at<kChecked>(i);
+      const float b = slow_ema.at<kChecked>(i);
+      out.put<kChecked>(i, a - b);
+    });
+  });
+}
 
 }  // namespace
 
@@ -164,11 +247,7 @@ PyObject* velk_dema(Call& call) {
   ema2 = input2_is_ema2 ? handed_in(call, 1)
                         : held_stage(call, last_stage(call, ema1.object.get(), timeperiod, false, n_values));
 
-  for (int64_t i = k; i < n; ++i) {
-    const double a = ema1.view[i];
-    const double b = ema2.view[i];
-    out.set(i, static_cast<float>(2.0 * a - b));  // 2a is exact: one rounding in double
-  }
+  dema_kernel(ema1.view, ema2.view, out, k, n);
   return dema.release();
 }
 
@@ -199,13 +278,7 @@ PyObject* velk_tema(Call& call) {
   ema3 = input3_is_ema3 ? handed_in(call, 2)
                         : held_stage(call, last_stage(call, ema2.object.get(), timeperiod, false, n_values));
 
-  for (int64_t i = k; i < n; ++i) {
-    const double a = ema1.view[i];
-    const double b = ema2.view[i];
-    const double c = ema3.view[i];
-    // 3a and 3b are exact in double: the difference and the sum round once each.
-    out.set(i, static_cast<float>((3.0 * a - 3.0 * b) + c));
-  }
+  tema_kernel(ema1.view, ema2.view, ema3.view, out, k, n);
   return tema.release();
 }
 
@@ -248,14 +321,7 @@ PyObject* velk_trix(Call& call) {
     ema3 = held_stage(call, last_stage(call, ema2.object.get(), timeperiod, false, m));
   }
 
-  for (int64_t k = start; k < n; ++k) {
-    const float a = ema3.view[k];
-    const float b = ema3.view[k - 1];
-    const float numerator = a - b;
-    // A NaN b compares unequal to 0 and passes through.
-    const double guard = b != 0.0f ? 0.0 : 1e-9;
-    out.set(k, static_cast<float>(static_cast<double>(numerator) / (static_cast<double>(b) + guard)));
-  }
+  trix_kernel(ema3.view, out, start, n);
   return trix.release();
 }
 
@@ -295,11 +361,7 @@ PyObject* velk_macd(Call& call) {
     slow_ema = average(long_period);
   }
 
-  for (int64_t i = k; i < n; ++i) {
-    const float a = fast_ema.view[i];
-    const float b = slow_ema.view[i];
-    out.set(i, a - b);
-  }
+  macd_kernel(fast_ema.view, slow_ema.view, out, k, n);
   return macd.release();
 }
 
