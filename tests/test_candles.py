@@ -150,3 +150,60 @@ def test_wick_without_a_full_window_is_all_nan(period):
 def test_differences(a, b, n_values, adif, rdif):
     check(velk_adif(f32(*a), f32(*b), n_values), adif)
     check(velk_rdif(f32(*a), f32(*b), n_values), rdif)
+
+
+@pytest.mark.parametrize("signs", [(a, b, c) for a in (1, -1) for b in (1, -1) for c in (1, -1)])
+def test_wick_newest_of_equal_highs_counts(signs):
+    # Highs of +0 and -0 tie; the newest one is the window's high, and its sign
+    # survives into the result: open 0, close -1, low -1 make it -high / -1.
+    high = f32(0, *(s * 0.0 for s in signs), 0)
+    low = f32(-1, -1, -1, -1, -1)
+    close = f32(0, 0, -1, -1, -1)
+    out = velk_wick(high, low, close, 2)
+    assert np.signbit(out[2]) != np.signbit(high[2]) and out[2] == 0
+    assert np.signbit(out[3]) != np.signbit(high[3]) and out[3] == 0
+
+
+def relaid(a, layout):
+    if layout == "strided":
+        b = np.zeros(a.size * 2, np.float32)
+        b[::2] = a
+        return b[::2]
+    if layout == "reversed":
+        return a[::-1].copy()[::-1]
+    b = np.ndarray(a.shape, np.float32, np.zeros(a.size * 4 + 1, np.uint8), offset=1)
+    b[:] = a
+    return b
+
+
+@pytest.mark.parametrize("layout", ["contiguous", "strided", "reversed", "unaligned"])
+@pytest.mark.parametrize("n", [0, 1, 3, 4, 5, 9, 17])
+def test_differences_do_not_depend_on_layout(layout, n):
+    rng = np.random.default_rng(n)
+    a = rng.normal(0, 2, n).astype(np.float32)
+    b = rng.normal(0, 2, n).astype(np.float32)
+    b[::3] = 0  # zero references in every group of four
+    a2, b2 = (x if layout == "contiguous" else relaid(x, layout) for x in (a, b))
+    for n_values in (999999999, n - 1, 2):
+        if n_values < 0:
+            continue
+        tail = slice(n - min(n, n_values), n)
+        absolute = velk_adif(a2, b2, n_values)
+        relative = velk_rdif(a2, b2, n_values)
+        np.testing.assert_array_equal(absolute[tail], a[tail] - b[tail])
+        assert np.isnan(absolute[:tail.start]).all() and np.isnan(relative[:tail.start]).all()
+        zero = b[tail] == 0
+        # A zero reference gives a x 1e9 to float32 precision, others a float32 quotient.
+        np.testing.assert_array_equal(relative[tail][~zero], (a[tail] - b[tail])[~zero] / b[tail][~zero])
+        np.testing.assert_allclose(relative[tail][zero], a[tail][zero].astype(np.float64) * 1e9, rtol=1e-7)
+
+
+@pytest.mark.parametrize("short", [0, 3, 4, 6])
+def test_differences_fail_at_a_short_reference_in_any_layout(short):
+    a = np.arange(1, 9, dtype=np.float32)
+    for b in (a[:short].copy(), relaid(a[:short].copy(), "strided")):
+        for func in (velk_adif, velk_rdif):
+            with pytest.raises(IndexError, match=r"Out of bounds on buffer access \(axis 0\)"):
+                func(a, b)
+            # Nothing is read when no position is asked for.
+            np.testing.assert_array_equal(func(a, b, 0), np.full(8, np.nan, np.float32))

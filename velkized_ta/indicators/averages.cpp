@@ -99,6 +99,19 @@ void lin_kernel(const FloatView& x, const FloatView& out, int32_t period, int32_
 
 // Midpoint of the window's highest high and lowest low, or its relative
 // deviation from the close. Both are evaluated in double and rounded once.
+template <bool kChecked>
+inline void write_mid(const FloatView& close, const FloatView& out, int64_t i, float hh, float ll, bool normalize) {
+  const double half_range = static_cast<double>(hh - ll) * 0.5;
+  if (normalize) {
+    const float v = close.at<kChecked>(i);
+    if (v == 0.0f) throw FloatDivision{};
+    const float r = static_cast<float>(half_range + ll - static_cast<double>(v));
+    out.put<kChecked>(i, r / v);
+  } else {
+    out.put<kChecked>(i, static_cast<float>(half_range + ll));
+  }
+}
+
 void mid_kernel(const FloatView& close, const FloatView& out, HighQueue& highs, LowQueue& lows, int32_t period,
                 bool normalize, int32_t start, int32_t n) {
   for (int64_t i = int64_t{start} - period + 1; i < start; ++i) {
@@ -111,18 +124,21 @@ void mid_kernel(const FloatView& close, const FloatView& out, HighQueue& highs, 
     lows.expire(expired);
     highs.push(i);
     lows.push(i);
-    const float hh = highs.front_value();
-    const float ll = lows.front_value();
-    const double half_range = static_cast<double>(hh - ll) * 0.5;
-    if (normalize) {
-      const float v = close[i];
-      if (v == 0.0f) throw FloatDivision{};
-      const float r = static_cast<float>(half_range + ll - static_cast<double>(v));
-      out.set(i, r / v);
-    } else {
-      out.set(i, static_cast<float>(half_range + ll));
-    }
+    write_mid<true>(close, out, i, highs.front_value(), lows.front_value(), normalize);
   }
+}
+
+// The same run on ring queues, taken when no access can fail and nothing written
+// shares memory with anything else used; false, having done nothing, otherwise.
+bool fast_mid_kernel(const FloatView& high, const FloatView& low, const FloatView& close, const FloatView& out,
+                     const IntView& high_slots, const IntView& low_slots, int32_t period, bool normalize,
+                     int32_t start, int32_t n) {
+  if (!extremes_in_range(high, low, high_slots, low_slots, period, start, n)) return false;
+  if (close.size() < n || out.size() < n) return false;
+  if (!separate({Span(out), Span(high_slots), Span(low_slots)}, {Span(high), Span(low), Span(close)})) return false;
+  return scan_extremes(high, low, period, start, n, [close, out, normalize](int64_t i, float hh, float ll) {
+    write_mid<false>(close, out, i, hh, ll, normalize);
+  });
 }
 
 }  // namespace
@@ -180,10 +196,15 @@ PyObject* velk_mid(Call& call) {
   Ref mid = call.new_series(n);
   const FloatView out = call.float_view(mid.get(), true);
   Ref high_indices = call.new_zeros(n, "int32");
-  HighQueue highs(call.int_view(high_indices.get()), high);
+  const IntView high_slots = call.int_view(high_indices.get());
   Ref low_indices = call.new_zeros(n, "int32");
-  LowQueue lows(call.int_view(low_indices.get()), low);
-  run_native(n, [&] { mid_kernel(close, out, highs, lows, timeperiod, normalize, start, n); });
+  const IntView low_slots = call.int_view(low_indices.get());
+  run_native(n, [&] {
+    if (fast_mid_kernel(high, low, close, out, high_slots, low_slots, timeperiod, normalize, start, n)) return;
+    HighQueue highs(high_slots, high);
+    LowQueue lows(low_slots, low);
+    mid_kernel(close, out, highs, lows, timeperiod, normalize, start, n);
+  });
   return mid.release();
 }
 

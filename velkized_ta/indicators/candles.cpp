@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "indicators/bodies.hpp"
@@ -12,8 +13,31 @@ namespace velk::indicators {
 namespace {
 
 // Wick balance of a synthetic candle spanning the last `period` bars: its open is
-// the close `period` bars back, its high and low the window's extremes. The open
-// side of each wick is taken in double, the close side in float32.
+// the close `period` bars back, its high and low the window's extremes.
+template <bool kChecked>
+inline void write_wick(const FloatView& close, const FloatView& out, int64_t i, int32_t period, float max_high,
+                       float min_low) {
+  const int64_t open_at = i - period;
+  if (open_at < 0) {
+    // Stored explicitly: with a period of zero or below, i itself is negative
+    // and addresses the end of the series.
+    out.put<kChecked>(i, std::numeric_limits<float>::quiet_NaN());
+    return;
+  }
+  const float open = close.at<kChecked>(open_at);
+  const float c = close.at<kChecked>(i);
+  // The open side is a float32 value widened to double, so its differences taken in
+  // double and rounded once equal the float32 differences. A NaN on either side
+  // fails the comparison and the open takes the upper side. Selecting the sides
+  // instead of branching keeps a coin-toss branch out of the loop.
+  const bool rising = c > open;
+  const float upper = rising ? c : open;
+  const float lower = rising ? open : c;
+  const float top_wick = max_high - upper;
+  const float bottom_wick = lower - min_low;
+  out.put<kChecked>(i, divide(top_wick - bottom_wick, c));
+}
+
 void wick_kernel(const FloatView& close, const FloatView& out, HighQueue& highs, LowQueue& lows, int32_t period,
                  int32_t start, int32_t n) {
   for (int64_t i = int64_t{start} - period + 1; i < start; ++i) {
@@ -26,52 +50,80 @@ void wick_kernel(const FloatView& close, const FloatView& out, HighQueue& highs,
     lows.expire(expired);
     highs.push(i);
     lows.push(i);
-    const float max_high = highs.front_value();
-    const float min_low = lows.front_value();
-    const int64_t open_at = int64_t{i} - period;
-    if (open_at < 0) {
-      // Stored explicitly: with a period of zero or below, i itself is negative
-      // and addresses the end of the series.
-      out.set(i, std::numeric_limits<float>::quiet_NaN());
-      continue;
-    }
-    const double previous_close = close[open_at];
-    const float c = close[i];
-    float top_wick, bottom_wick;
-    if (static_cast<double>(c) > previous_close) {
-      top_wick = max_high - c;
-      bottom_wick = static_cast<float>(previous_close - static_cast<double>(min_low));
-    } else {
-      top_wick = static_cast<float>(static_cast<double>(max_high) - previous_close);
-      bottom_wick = c - min_low;
-    }
-    out.set(i, divide(top_wick - bottom_wick, c));
+    write_wick<true>(close, out, i, period, highs.front_value(), lows.front_value());
   }
 }
 
-void adif_kernel(const FloatView& a, const FloatView& b, const FloatView& out, int32_t from, int32_t n) {
-  for (int32_t i = from; i < n; ++i) {
-    const float left = a[i];
-    out.set(i, left - b[i]);
-  }
+// The same run without queues in memory, taken when no access can fail and
+// nothing written shares memory with anything else used; false, having done
+// nothing, otherwise.
+bool fast_wick_kernel(const FloatView& high, const FloatView& low, const FloatView& close, const FloatView& out,
+                      const IntView& high_slots, const IntView& low_slots, int32_t period, int32_t start, int32_t n) {
+  if (!extremes_in_range(high, low, high_slots, low_slots, period, start, n)) return false;
+  if (close.size() < n || out.size() < n) return false;
+  if (!separate({Span(out), Span(high_slots), Span(low_slots)}, {Span(high), Span(low), Span(close)})) return false;
+  return scan_extremes(high, low, period, start, n, [close, out, period](int64_t i, float hh, float ll) {
+    write_wick<false>(close, out, i, period, hh, ll);
+  });
 }
+
+// Four float32 lanes; each lane's arithmetic is the scalar IEEE operation.
+using Lanes = float __attribute__((vector_size(16)));
+
+inline Lanes load_lanes(const char* at) {
+  Lanes v;
+  std::memcpy(&v, at, sizeof v);
+  return v;
+}
+inline void store_lanes(char* at, Lanes v) { std::memcpy(at, &v, sizeof v); }
+
+struct AbsoluteDifference {
+  template <typename T>
+  T operator()(T left, T reference) const {
+    return left - reference;
+  }
+};
 
 // A zero reference is replaced by 1e-9 in double, so the result stays finite.
-void rdif_kernel(const FloatView& a, const FloatView& b, const FloatView& out, int32_t from, int32_t n) {
-  for (int32_t i = from; i < n; ++i) {
-    const float reference = b[i];
-    const float difference = a[i] - reference;
-    if (reference != 0.0f) {
-      out.set(i, difference / reference);
-    } else {
-      out.set(i, static_cast<float>(static_cast<double>(difference) / (static_cast<double>(reference) + 1e-9)));
+struct RelativeDifference {
+  float operator()(float left, float reference) const {
+    const float difference = left - reference;
+    if (reference != 0.0f) return difference / reference;
+    return static_cast<float>(static_cast<double>(difference) / (static_cast<double>(reference) + 1e-9));
+  }
+  Lanes operator()(Lanes left, Lanes reference) const {
+    Lanes q = (left - reference) / reference;
+    const auto zero = reference == Lanes{};
+    if (zero[0] | zero[1] | zero[2] | zero[3]) {
+      for (int k = 0; k < 4; ++k) q[k] = (*this)(left[k], reference[k]);
+    }
+    return q;
+  }
+};
+
+// out[i] = op(a[i], b[i]) for i = from .. n - 1, a read before b. Positions every
+// view holds run unchecked, four at a time when the views are contiguous and the
+// output shares no memory with the inputs; the first position some view lacks
+// fails as a checked access would.
+template <class Op>
+void dif_kernel(const FloatView a, const FloatView b, const FloatView out, int32_t from, int32_t n, Op op) {
+  const int64_t safe_end = std::min({a.size(), b.size(), out.size()});
+  int64_t i = from;
+  if (a.contiguous() && b.contiguous() && out.contiguous() && separate({Span(out)}, {Span(a), Span(b)})) {
+    const int64_t vector_end = std::min<int64_t>(n, safe_end);
+    for (; i + 4 <= vector_end; i += 4) {
+      store_lanes(out.data() + i * 4, op(load_lanes(a.data() + i * 4), load_lanes(b.data() + i * 4)));
     }
   }
+  split_loop(i, n, 0, safe_end, [&](auto checked, int64_t j) {
+    constexpr bool kChecked = decltype(checked)::value;
+    const float left = a.at<kChecked>(j);
+    out.put<kChecked>(j, op(left, b.at<kChecked>(j)));
+  });
 }
 
-using DifKernel = void (*)(const FloatView&, const FloatView&, const FloatView&, int32_t, int32_t);
-
-PyObject* dif_body(Call& call, DifKernel kernel) {
+template <class Op>
+PyObject* dif_body(Call& call, Op op) {
   PyObject* input_array_1 = call.object(0);
   const FloatView& a = call.array(0);
   const FloatView& b = call.array(1);
@@ -81,7 +133,7 @@ PyObject* dif_body(Call& call, DifKernel kernel) {
   Ref dif = call.new_series(n);
   const FloatView out = call.float_view(dif.get(), true);
   const int32_t m = std::min(n, n_values);
-  if (m > 0) kernel(a, b, out, n - m, n);
+  if (m > 0) run_native(m, [&] { dif_kernel(a, b, out, n - m, n, op); });
   return dif.release();
 }
 
@@ -100,14 +152,19 @@ PyObject* velk_wick(Call& call) {
   Ref wick_arr = call.new_series(n);
   const FloatView out = call.float_view(wick_arr.get(), true);
   Ref high_indices = call.new_zeros(n, "int32");
-  HighQueue highs(call.int_view(high_indices.get()), high_arr);
+  const IntView high_slots = call.int_view(high_indices.get());
   Ref low_indices = call.new_zeros(n, "int32");
-  LowQueue lows(call.int_view(low_indices.get()), low_arr);
-  wick_kernel(close_arr, out, highs, lows, timeperiod, k, n);
+  const IntView low_slots = call.int_view(low_indices.get());
+  run_native(n, [&] {
+    if (fast_wick_kernel(high_arr, low_arr, close_arr, out, high_slots, low_slots, timeperiod, k, n)) return;
+    HighQueue highs(high_slots, high_arr);
+    LowQueue lows(low_slots, low_arr);
+    wick_kernel(close_arr, out, highs, lows, timeperiod, k, n);
+  });
   return wick_arr.release();
 }
 
-PyObject* velk_adif(Call& call) { return dif_body(call, adif_kernel); }
-PyObject* velk_rdif(Call& call) { return dif_body(call, rdif_kernel); }
+PyObject* velk_adif(Call& call) { return dif_body(call, AbsoluteDifference{}); }
+PyObject* velk_rdif(Call& call) { return dif_body(call, RelativeDifference{}); }
 
 }  // namespace velk::indicators

@@ -9,7 +9,14 @@
 // removed, so the newest position of equal values stays.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <limits>
+#include <utility>
+#include <memory>
+#include <new>
 
 #include "frame/view.hpp"
 
@@ -18,13 +25,26 @@ namespace velk::indicators {
 enum class Extreme { Highest, Lowest };
 
 template <Extreme kind>
+inline bool outranked(float older, float newer) {
+  if constexpr (kind == Extreme::Highest) {
+    return older <= newer;
+  } else {
+    return older >= newer;
+  }
+}
+
+template <Extreme kind>
 class PositionQueue {
  public:
   PositionQueue(const IntView& slots, const FloatView& values) : slots_(slots), values_(values) {}
 
   // Drops the newest entries the value at position i outranks (or ties), then appends i.
+  // values_[i] is read only when there is an entry to compare it with.
   void push(int32_t i) {
-    while (end_ > start_ && outranked(values_[slots_[end_ - 1]], values_[i])) --end_;
+    if (end_ > start_) {
+      const float value = values_[i];
+      while (end_ > start_ && outranked<kind>(values_[slots_[end_ - 1]], value)) --end_;
+    }
     slots_.set(end_, i);
     ++end_;
   }
@@ -40,14 +60,6 @@ class PositionQueue {
   float front_value() const { return values_[slots_[start_]]; }
 
  private:
-  static bool outranked(float older, float newer) {
-    if constexpr (kind == Extreme::Highest) {
-      return older <= newer;
-    } else {
-      return older >= newer;
-    }
-  }
-
   IntView slots_;
   FloatView values_;
   int32_t start_ = 0;
@@ -56,5 +68,198 @@ class PositionQueue {
 
 using HighQueue = PositionQueue<Extreme::Highest>;
 using LowQueue = PositionQueue<Extreme::Lowest>;
+
+// ---------------------------------------------------------------------------
+// The same queues for a run in which no access can fail (see extremes_in_range).
+// An entry never outlives its window, so a ring of `period` entries suffices, and
+// each entry keeps its value beside its position: a comparison reads one
+// neighbouring slot instead of a slot and then the price series.
+
+struct RingEntry {
+  float value;
+  int32_t position;
+};
+
+template <Extreme kind>
+class RingQueue {
+ public:
+  RingQueue(RingEntry* ring, uint32_t mask) : ring_(ring), mask_(mask) {}
+
+  void push(int32_t i, float value) {
+    while (back_ != front_ && outranked<kind>(ring_[(back_ - 1) & mask_].value, value)) --back_;
+    ring_[back_ & mask_] = {value, i};
+    ++back_;
+  }
+  void expire(int64_t oldest_expired) {
+    if (back_ != front_ && ring_[front_ & mask_].position <= oldest_expired) ++front_;
+  }
+  float front_value() const { return ring_[front_ & mask_].value; }
+
+ private:
+  RingEntry* ring_;
+  uint32_t mask_;
+  uint32_t front_ = 0;  // entry counters; only their difference and low bits matter
+  uint32_t back_ = 0;
+};
+
+// True when a run that pushes positions start - period + 1 .. n - 1 onto queues
+// over `high` and `low`, reads the extremes at start .. n - 1 and stores them in
+// `slots_high` / `slots_low` cannot fail: every position is non-negative and
+// within each series, and no queue can run past its slot series.
+inline bool extremes_in_range(const FloatView& high, const FloatView& low, const IntView& slots_high,
+                              const IntView& slots_low, int32_t period, int32_t start, int32_t n) {
+  const int64_t first = int64_t{start} - period + 1;
+  return period >= 1 && first >= 0 && start <= n && high.size() >= n && low.size() >= n &&
+         slots_high.size() >= n - first && slots_low.size() >= n - first;
+}
+
+// Address interval of a view's elements: views whose spans do not meet share no element.
+struct Span {
+  uintptr_t lo = 0;
+  uintptr_t hi = 0;  // one past the last byte; lo == hi for an empty view
+
+  template <typename T>
+  explicit Span(const View<T>& v) {
+    if (v.size() == 0) return;
+    const uintptr_t base = reinterpret_cast<uintptr_t>(v.data());
+    const uintptr_t last = base + static_cast<uintptr_t>((v.size() - 1) * v.stride());
+    lo = std::min(base, last);
+    hi = std::max(base, last) + sizeof(T);
+  }
+  bool meets(const Span& other) const { return lo < other.hi && other.lo < hi && lo < hi && other.lo < other.hi; }
+};
+
+// True when no written view shares memory with another written view or with a read
+// one. A run that keeps values it read, or reads a series once where the plain
+// loop reads it again, needs this to see what the plain loop sees.
+inline bool separate(std::initializer_list<Span> written, std::initializer_list<Span> read) {
+  for (auto w = written.begin(); w != written.end(); ++w) {
+    for (auto other = w + 1; other != written.end(); ++other)
+      if (w->meets(*other)) return false;
+    for (const Span& r : read)
+      if (w->meets(r)) return false;
+  }
+  return true;
+}
+
+// Buffer of `count` elements: on the stack when small, else on the heap; empty if
+// the heap refuses (callers then fall back to the slot queues).
+template <typename T, size_t kInline>
+class ScratchBuffer {
+ public:
+  explicit ScratchBuffer(uint64_t count) {
+    if (count <= kInline) {
+      data_ = inline_;
+    } else if (count <= SIZE_MAX / sizeof(T)) {
+      heap_.reset(new (std::nothrow) T[count]);
+      data_ = heap_.get();
+    }
+  }
+  T* get() const { return data_; }
+
+ private:
+  T inline_[kInline];
+  std::unique_ptr<T[]> heap_;
+  T* data_ = nullptr;
+};
+
+// Ring-queue run: pushes start - period + 1 .. start - 1, then for each i in
+// start .. n - 1 expires, pushes i and calls emit(i, highest high, lowest low).
+template <class Emit>
+bool scan_extremes_by_queue(const FloatView high, const FloatView low, int32_t period, int64_t start, int64_t n,
+                            Emit emit) {
+  const int64_t first = start - period + 1;
+  const int64_t most = std::max<int64_t>(1, std::min<int64_t>(period, n - first));
+  uint64_t capacity = 1;
+  while (capacity < static_cast<uint64_t>(most)) capacity *= 2;
+  ScratchBuffer<RingEntry, 512> rings(2 * capacity);
+  if (!rings.get()) return false;
+  const uint32_t mask = static_cast<uint32_t>(capacity - 1);
+  RingQueue<Extreme::Highest> highs(rings.get(), mask);
+  RingQueue<Extreme::Lowest> lows(rings.get() + capacity, mask);
+
+  for (int64_t i = first; i < start; ++i) {
+    highs.push(static_cast<int32_t>(i), high.get_unchecked(i));
+    lows.push(static_cast<int32_t>(i), low.get_unchecked(i));
+  }
+  for (int64_t i = start; i < n; ++i) {
+    highs.expire(i - period);
+    lows.expire(i - period);
+    highs.push(static_cast<int32_t>(i), high.get_unchecked(i));
+    lows.push(static_cast<int32_t>(i), low.get_unchecked(i));
+    emit(i, highs.front_value(), lows.front_value());
+  }
+  return true;
+}
+
+// Without NaN the queue's front is the window's extreme, and among equal extremes
+// (+0 and -0 are the only distinguishable ones) the newest. `later_high(older,
+// newer)` picks exactly that and is associative, so the window can be folded from
+// block-wise suffixes and prefixes instead: blocks of `period` positions starting
+// at the first pushed one, each window being a suffix of one block and a prefix
+// of the next. This has no data-dependent branches. A block holding a NaN hands
+// the rest of the run to the ring queue, whose state at any step depends only on
+// the positions in that step's window.
+inline float later_high(float older, float newer) { return older > newer ? older : newer; }
+inline float later_low(float older, float newer) { return older < newer ? older : newer; }
+
+// Calls emit(i, highest high, lowest low) for i = start .. n - 1 as the queues
+// would produce them. The caller has checked extremes_in_range. Returns false,
+// having emitted nothing, when no scratch memory could be had. Views and `emit`
+// (which should capture by value) are copied so that output stores cannot alias them.
+template <class Emit>
+bool scan_extremes(const FloatView high, const FloatView low, int32_t period, int32_t start_, int32_t n_, Emit emit) {
+  const int64_t start = start_, n = n_, p = period;
+  if (start >= n) return true;
+  constexpr float kLowest = -std::numeric_limits<float>::infinity();
+  constexpr float kHighest = std::numeric_limits<float>::infinity();
+
+  // Suffix folds of the current and the next block, plus an identity past the end.
+  ScratchBuffer<float, 1024> scratch(4 * static_cast<uint64_t>(p + 1));
+  if (!scratch.get()) return scan_extremes_by_queue(high, low, period, start, n, emit);
+  float* suffix_high = scratch.get();
+  float* suffix_low = suffix_high + (p + 1);
+  float* next_high = suffix_low + (p + 1);
+  float* next_low = next_high + (p + 1);
+  suffix_high[p] = next_high[p] = kLowest;
+  suffix_low[p] = next_low[p] = kHighest;
+
+  // Folds block [from, from + length) backwards; false if it holds a NaN.
+  const auto fold_suffixes = [&](int64_t from, int64_t length, float* sh, float* sl) {
+    bool missing = false;
+    float h = kLowest, l = kHighest;
+    for (int64_t t = length - 1; t >= 0; --t) {
+      const float vh = high.get_unchecked(from + t);
+      const float vl = low.get_unchecked(from + t);
+      missing |= (vh != vh) | (vl != vl);
+      h = later_high(vh, h);
+      l = later_low(vl, l);
+      sh[t] = h;
+      sl[t] = l;
+    }
+    return !missing;
+  };
+
+  // The first window is exactly the first block.
+  if (!fold_suffixes(start - p + 1, p, suffix_high, suffix_low)) {
+    return scan_extremes_by_queue(high, low, period, start, n, emit);
+  }
+  emit(start, suffix_high[0], suffix_low[0]);
+  for (int64_t from = start + 1; from < n; from += p) {
+    const int64_t length = std::min(p, n - from);
+    if (!fold_suffixes(from, length, next_high, next_low)) {
+      return scan_extremes_by_queue(high, low, period, from, n, emit);
+    }
+    float prefix_high = kLowest, prefix_low = kHighest;
+    for (int64_t t = 0; t < length; ++t) {
+      prefix_high = later_high(prefix_high, high.get_unchecked(from + t));
+      prefix_low = later_low(prefix_low, low.get_unchecked(from + t));
+      emit(from + t, later_high(suffix_high[t + 1], prefix_high), later_low(suffix_low[t + 1], prefix_low));
+    }
+    std::swap(suffix_high, next_high);
+    std::swap(suffix_low, next_low);
+  }
+  return true;
+}
 
 }  // namespace velk::indicators
