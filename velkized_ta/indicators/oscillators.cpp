@@ -104,6 +104,16 @@ void roc_kernel(const FloatView x, const FloatView out, int32_t period, int32_t 
 // ---------------------------------------------------------------------------
 // RSI and CMO
 
+// `value` where `keep` holds, else +0, without a branch the compiler could
+// bring back: the signs of successive changes are unpredictable.
+float kept(bool keep, float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  bits &= 0u - static_cast<uint32_t>(keep);
+  std::memcpy(&value, &bits, sizeof bits);
+  return value;
+}
+
 // NaN and zero changes are neither gain nor loss.
 float gain_of(float change) { return change > 0.0f ? change : 0.0f; }
 float loss_of(float change) { return change < 0.0f ? -change : 0.0f; }
@@ -144,7 +154,8 @@ void rsi_kernel(const FloatView close, const FloatView out, int32_t period, int3
 }
 
 void cmo_kernel(const FloatView close, const FloatView out, int32_t period, int32_t start, int32_t n) {
-  // Neither sum can become -0, so adding a zero for "no change" leaves it as it is.
+  // Neither sum can become -0, so adding +0 for "no change" leaves it as it is,
+  // and adding the negated change equals subtracting it.
   float gains = 0.0f;
   float losses = 0.0f;
   auto ratio = [&] {
@@ -153,8 +164,8 @@ void cmo_kernel(const FloatView close, const FloatView out, int32_t period, int3
   };
   for (int64_t i = int64_t{start} - period + 1; i <= start; ++i) {
     const float change = close[i] - close[i - 1];
-    gains += change >= 0.0f ? change : 0.0f;
-    losses += change < 0.0f ? -change : 0.0f;
+    gains += kept(change >= 0.0f, change);
+    losses += kept(change < 0.0f, -change);
   }
   out.set(start, ratio());
   auto slide = [&](auto checked, int64_t i) {
@@ -162,12 +173,10 @@ void cmo_kernel(const FloatView close, const FloatView out, int32_t period, int3
     const float entering = close.at<kChecked>(i) - close.at<kChecked>(i - 1);
     const int64_t leaving_at = i - period;
     const float leaving = close.at<kChecked>(leaving_at) - close.at<kChecked>(leaving_at - 1);
-    gains += entering >= 0.0f ? entering : 0.0f;
-    losses += entering < 0.0f ? -entering : 0.0f;
-    // Written as additions of +0 when nothing leaves, so the compiler keeps the
-    // selects instead of branching on the sign of each change.
-    gains += leaving >= 0.0f ? -leaving : 0.0f;
-    losses += leaving < 0.0f ? leaving : 0.0f;
+    gains += kept(entering >= 0.0f, entering);
+    losses += kept(entering < 0.0f, -entering);
+    gains += kept(leaving >= 0.0f, -leaving);
+    losses += kept(leaving < 0.0f, leaving);
     out.put<kChecked>(i, ratio());
   };
   const int64_t safe_begin = std::max<int64_t>(1, int64_t{period} + 1);
@@ -325,72 +334,80 @@ struct UltPeriods {
 // first negative variance is left to numpy, so that numpy's invalid-value
 // warning (or error, under np.errstate) is what the caller sees; its value then
 // stands for every later negative variance.
-struct CciWindow {
+struct CciState {
   float sum = 0.0f;
   float sum_squared = 0.0f;
-  float p;
   bool negative_root_known = false;
   double negative_root = 0.0;
   // Left by a run that stopped at a negative variance.
   float pending_variance = 0.0f;
   float pending_deviation = 0.0f;
+};
 
-  explicit CciWindow(int32_t period) : p(static_cast<float>(period)) {}
+float cci_scaled(float deviation, double root) {
+  return static_cast<float>(static_cast<double>(deviation) / (root * 0.015));
+}
 
-  void add(float tp) {
-    sum += tp;
-    sum_squared += tp * tp;
-  }
-
-  // False when the score needs numpy's root of a negative variance first.
-  template <bool kChecked>
-  bool score(const FloatView& out, int64_t at, float tp, float sum, float sum_squared) {
-    const float mean = sum / p;
-    const float variance = sum_squared / p - mean * mean;
-    double root;
-    if (variance == 0.0f) {
-      out.put<kChecked>(at, 0.0f);
-      return true;
-    }
-    if (!(variance < 0.0f)) {
-      root = std::sqrt(static_cast<double>(variance));
-    } else if (negative_root_known) {
-      root = negative_root;
-    } else {
-      pending_variance = variance;
-      pending_deviation = tp - mean;
-      return false;
-    }
-    out.put<kChecked>(at, scaled(tp - mean, root));
+// Scores the window at `at`; false when it needs numpy's root of a negative
+// variance first (then `variance` and `deviation` hold what it needs).
+template <bool kChecked>
+[[gnu::always_inline]] inline bool cci_score(const FloatView& out, int64_t at, float tp, float sum,
+                                             float sum_squared, float p, bool negative_root_known,
+                                             double negative_root, float& variance, float& deviation) {
+  const float mean = sum / p;
+  variance = sum_squared / p - mean * mean;
+  if (variance == 0.0f) {
+    out.put<kChecked>(at, 0.0f);
     return true;
   }
-
-  static float scaled(float deviation, double root) {
-    return static_cast<float>(static_cast<double>(deviation) / (root * 0.015));
+  double root;
+  if (!(variance < 0.0f)) {
+    root = std::sqrt(static_cast<double>(variance));
+  } else if (negative_root_known) {
+    root = negative_root;
+  } else {
+    deviation = tp - mean;
+    return false;
   }
-};
+  out.put<kChecked>(at, cci_scaled(tp - mean, root));
+  return true;
+}
 
 // Runs the window over positions from .. n - 1; returns where it stopped for a
 // negative variance's root, or n.
-[[gnu::flatten]] int64_t cci_run(const FloatView tp, const FloatView out, CciWindow& window, int32_t period, int64_t from,
-                int32_t n) {
-  // Locals, so the sums stay in registers.
-  float sum = window.sum;
-  float sum_squared = window.sum_squared;
+[[gnu::flatten]] int64_t cci_run(const FloatView tp, const FloatView out, CciState& state, int32_t period,
+                                 int64_t from, int32_t n) {
+  if (period == 0) {
+    if (from < n) {
+      (void)tp[from];
+      throw FloatDivision{};
+    }
+    return n;
+  }
+  // Locals, so the running state stays in registers.
+  const float p = static_cast<float>(period);
+  const bool negative_root_known = state.negative_root_known;
+  const double negative_root = state.negative_root;
+  float sum = state.sum;
+  float sum_squared = state.sum_squared;
+  float variance = 0.0f;
+  float deviation = 0.0f;
   auto step = [&](auto checked, int64_t i) {
     constexpr bool kChecked = decltype(checked)::value;
     const float old_tp = tp.at<kChecked>(i - period);
     const float new_tp = tp.at<kChecked>(i);
-    if (period == 0) throw FloatDivision{};
     sum = sum + (new_tp - old_tp);
     sum_squared = sum_squared + (new_tp * new_tp - old_tp * old_tp);
-    return window.score<kChecked>(out, i, new_tp, sum, sum_squared);
+    return cci_score<kChecked>(out, i, new_tp, sum, sum_squared, p, negative_root_known, negative_root, variance,
+                               deviation);
   };
   const int64_t safe_begin = std::max<int64_t>(0, period);
   const int64_t safe_end = std::min({tp.size(), tp.size() + period, out.size()});
   const int64_t stopped = split_loop_until(from, n, safe_begin, safe_end, step);
-  window.sum = sum;
-  window.sum_squared = sum_squared;
+  state.sum = sum;
+  state.sum_squared = sum_squared;
+  state.pending_variance = variance;
+  state.pending_deviation = deviation;
   return stopped;
 }
 
@@ -405,31 +422,37 @@ double numpy_sqrt(Call& call, double v) {
 }
 
 // Takes numpy's root for the variance a run stopped at and writes that position.
-void finish_pending(Call& call, const FloatView& out, CciWindow& window, int64_t at) {
-  window.negative_root = numpy_sqrt(call, static_cast<double>(window.pending_variance));
-  window.negative_root_known = true;
-  out.set(at, CciWindow::scaled(window.pending_deviation, window.negative_root));
+void finish_pending(Call& call, const FloatView& out, CciState& state, int64_t at) {
+  state.negative_root = numpy_sqrt(call, static_cast<double>(state.pending_variance));
+  state.negative_root_known = true;
+  out.set(at, cci_scaled(state.pending_deviation, state.negative_root));
 }
 
 void cci_kernel(Call& call, const FloatView& tp, const FloatView& out, int32_t period, int32_t start,
                 int32_t n, int32_t n_values) {
-  CciWindow window(period);
-  int64_t stopped = n;
-  run_native(n, [&] {
-    for (int64_t j = int64_t{start} - period; j < start; ++j) window.add(tp[j]);
+  CciState state;
+  run_native(period, [&] {
+    for (int64_t j = int64_t{start} - period; j < start; ++j) {
+      const float v = tp[j];
+      state.sum += v;
+      state.sum_squared += v * v;
+    }
   });
   // The window ending just before start is complete and wanted only when start
   // is the warm-up end itself.
   if (int64_t{start} - 1 >= sub32(n, n_values)) {
     if (period == 0) throw FloatDivision{};
     const int64_t at = int64_t{start} - 1;
-    if (!window.score<true>(out, at, tp[at], window.sum, window.sum_squared)) finish_pending(call, out, window, at);
+    if (!cci_score<true>(out, at, tp[at], state.sum, state.sum_squared, static_cast<float>(period), false, 0.0,
+                         state.pending_variance, state.pending_deviation))
+      finish_pending(call, out, state, at);
   }
   int64_t from = start;
   for (;;) {
-    run_native(int64_t{n} - from, [&] { stopped = cci_run(tp, out, window, period, from, n); });
+    int64_t stopped = n;
+    run_native(int64_t{n} - from, [&] { stopped = cci_run(tp, out, state, period, from, n); });
     if (stopped >= n) return;
-    finish_pending(call, out, window, stopped);
+    finish_pending(call, out, state, stopped);
     from = stopped + 1;
   }
 }
