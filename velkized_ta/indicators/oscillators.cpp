@@ -173,8 +173,8 @@ void cmo_kernel(const FloatView close, const FloatView out, int32_t period, int3
     const float entering = close.at<kChecked>(i) - close.at<kChecked>(i - 1);
     const int64_t leaving_at = i - period;
     const float leaving = close.at<kChecked>(leaving_at) - close.at<kChecked>(leaving_at - 1);
-    gains += kept(entering >= 0.0f, entering);
-    losses += kept(entering < 0.0f, -entering);
+    gains += entering >= 0.0f ? entering : 0.0f;
+    losses += entering < 0.0f ? -entering : 0.0f;
     gains += kept(leaving >= 0.0f, -leaving);
     losses += kept(leaving < 0.0f, leaving);
     out.put<kChecked>(i, ratio());
