@@ -307,6 +307,29 @@ def test_cci_matches_population_deviation():
     np.testing.assert_allclose(part[-40:], out[-40:], rtol=1e-3, atol=1e-3)
 
 
+def cci_float32_steps(tp, period):
+    # The running-sum arithmetic step by step in numpy float32 scalars.
+    p = np.float32(period)
+    s = sq = np.float32(0)
+    out = np.full(len(tp), np.nan, np.float32)
+
+    def score(x):
+        m = s / p
+        v = sq / p - m * m
+        if v == 0:
+            return 0
+        return np.nan if v < 0 else np.float64(x - m) / (np.sqrt(np.float64(v)) * 0.015)
+
+    for x in tp[:period]:
+        s, sq = s + x, sq + x * x
+    out[period - 1] = score(tp[period - 1])
+    for i in range(period, len(tp)):
+        new, old = tp[i], tp[i - period]
+        s, sq = s + (new - old), sq + (new * new - old * old)
+        out[i] = score(new)
+    return out
+
+
 def test_cci_negative_variance_is_nan_through_numpy_sqrt():
     h = np.full(6, 1000.1, np.float32)
     h[::2] += np.float32(0.001)
@@ -315,6 +338,27 @@ def test_cci_negative_variance_is_nan_through_numpy_sqrt():
     assert np.isnan(out[[3, 5]]).all()
     with np.errstate(invalid="raise"), pytest.raises(FloatingPointError):
         ta.velk_cci(h, h, h, 3)
+
+
+@pytest.mark.parametrize("seed, period", [(5, 4), (6, 3), (7, 2)])
+def test_cci_many_negative_variances_warn_once_and_stay_exact(seed, period):
+    # Prices near 1000 with a tiny spread: rounding makes many variances negative,
+    # some of them at the first computed position.
+    x = (1000 + np.random.default_rng(seed).normal(0, 0.01, 60)).astype(np.float32)
+    tp = (x + x + x) / 3
+    expected = cci_float32_steps(tp, period)
+    assert np.isnan(expected[period - 1:]).sum() >= 3
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        out = ta.velk_cci(x, x, x, period)
+    assert [w.category for w in caught] == [RuntimeWarning]
+    assert_same(out, expected)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        with np.errstate(invalid="ignore"):
+            assert_same(ta.velk_cci(x, x, x, period), expected)
+        with np.errstate(invalid="raise"), pytest.raises(FloatingPointError, match="invalid value"):
+            ta.velk_cci(x, x, x, period)
 
 
 def test_cci_nan_sticks_and_broadcasting():
@@ -341,3 +385,67 @@ def test_cci_errors(n, period, n_values, error):
 
 def test_cci_period_zero_without_positions_to_compute():
     assert np.isnan(ta.velk_cci(*bars(5), 0, 0)).all()
+
+
+# ---------------------------------------------------------------- access paths
+
+
+def roc_expected(x, period):
+    # The change in float32, the quotient in double, a zero base replaced by 1e-9.
+    out = np.full(len(x), np.nan, np.float32)
+    base = x[:len(x) - period].astype(np.float64)
+    change = (x[period:] - x[:len(x) - period]).astype(np.float64)
+    with np.errstate(all="ignore"):
+        out[period:] = change / np.where(base == 0, 1e-9, base)
+    return out
+
+
+@pytest.mark.parametrize("n", range(1, 14))
+def test_roc_every_lane_and_tail_length(n):
+    # Zero bases land in every lane of a four-wide block and in the tail.
+    x = np.arange(1, n + 1, dtype=np.float32) * np.float32(1.37)
+    x[1::3] = 0
+    x[2::5] = -0.0
+    x[-1] = np.nan if n > 7 else x[-1]
+    for period in (1, 2, 3):
+        if period < n:
+            assert_same(ta.velk_roc(x, period), roc_expected(x, period))
+
+
+CALLS = {
+    "roc": lambda h, l, c: ta.velk_roc(c, 5),
+    "rsi": lambda h, l, c: ta.velk_rsi(c, 7),
+    "cmo": lambda h, l, c: ta.velk_cmo(c, 7),
+    "willr": lambda h, l, c: ta.velk_willr(h, l, c, 6),
+    "stochf": lambda h, l, c: ta.velk_stochf(h, l, c, 6),
+    "ult": lambda h, l, c: ta.velk_ult(h, l, c, 3, 5, 9),
+    "cci": lambda h, l, c: ta.velk_cci(h, l, c, 6),
+}
+
+
+@pytest.mark.parametrize("name", CALLS)
+@pytest.mark.parametrize("n", [40, 30000])  # the longer one runs without the GIL
+def test_strided_inputs_give_the_contiguous_result(name, n):
+    high, low, close = bars(n, seed=11)
+    close[n // 3] = np.nan
+    strided = [np.repeat(a, 3)[::3] for a in (high, low, close)]
+    assert strided[0].strides == (12,)
+    assert_same(CALLS[name](*strided), CALLS[name](high, low, close))
+
+
+@pytest.mark.parametrize("name", ["willr", "stochf", "ult"])
+def test_short_companion_fails_only_where_it_ends(name):
+    # The buffer error comes from the first read past the short series' end,
+    # after the positions before it were computed normally.
+    high, low, close = bars(50, seed=2)
+    with pytest.raises(IndexError, match=r"^Out of bounds on buffer access \(axis 0\)$"):
+        CALLS[name](high[:45], low, close)
+    assert_same(CALLS[name](high[:50], low, close), CALLS[name](high, low, close))
+
+
+def test_cmo_signed_zero_and_infinite_changes():
+    close = f32(1, 1, -0.0, 0.0, 2, np.inf, 3, 3, 4, 1, 2, 5, 6)
+    out = ta.velk_cmo(close, 3)
+    # No change at all in the first window; inf - inf poisons the sums for good.
+    assert out[3] == -1 and np.isnan(out[5:]).all()
+    np.testing.assert_allclose(ta.velk_cmo(close[6:], 3)[3:], cmo_reference(close[6:], 3)[3:], atol=1e-6)

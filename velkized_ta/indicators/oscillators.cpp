@@ -1,7 +1,9 @@
 // Momentum oscillators: rate of change, RSI, CMO, Williams %R, fast stochastic,
 // ultimate oscillator, commodity channel index.
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "indicators/bodies.hpp"
 #include "indicators/position_queue.hpp"
@@ -9,6 +11,22 @@
 namespace velk::indicators {
 
 namespace {
+
+// Like split_loop, for a body that may stop the run by returning false; gives
+// the position it stopped at, or `end`.
+template <class Body>
+int64_t split_loop_until(int64_t begin, int64_t end, int64_t safe_begin, int64_t safe_end, Body&& body) {
+  safe_begin = std::max(safe_begin, begin);
+  safe_end = std::min(safe_end, end);
+  if (safe_begin >= safe_end) safe_begin = safe_end = end;
+  for (int64_t i = begin; i < safe_begin; ++i)
+    if (!body(std::true_type{}, i)) return i;
+  for (int64_t i = safe_begin; i < safe_end; ++i)
+    if (!body(std::false_type{}, i)) return i;
+  for (int64_t i = safe_end; i < end; ++i)
+    if (!body(std::true_type{}, i)) return i;
+  return end;
+}
 
 // ---------------------------------------------------------------------------
 // Rate of change
@@ -25,138 +43,184 @@ int64_t item_position(const FloatView& v, int64_t p) {
   return p < 0 ? p + v.size() : p;
 }
 
-void roc_kernel(const FloatView& x, const FloatView& out, int32_t period, int32_t start, int32_t n) {
-  for (int64_t i = start; i < n; ++i) {
-    const int64_t base_at = i - period;
-    const float current = x.get_unchecked(item_position(x, i));
-    const float base = x.get_unchecked(item_position(x, base_at));
-    const float change = current - base;
-    // A zero base would divide by zero; a tiny substitute keeps the sign of the change.
-    const double divisor = base != 0.0f ? static_cast<double>(base) : static_cast<double>(base) + 1e-9;
-    out.set_unchecked(item_position(out, i), static_cast<float>(static_cast<double>(change) / divisor));
+// A zero base would divide by zero; the tiny substitute keeps the sign of the
+// change. The quotient is taken in double, which for a non-zero base rounds to
+// the same float as the float quotient.
+float zero_base_quotient(float change) { return static_cast<float>(static_cast<double>(change) / 1e-9); }
+
+float relative_change(float current, float base) {
+  const float change = current - base;
+  return base != 0.0f ? change / base : zero_base_quotient(change);
+}
+
+using Floats4 = float __attribute__((vector_size(16)));
+
+// Four lanes at a time over contiguous series; a lane with a zero base is redone alone.
+void roc_packed(const char* x, char* out, int64_t period, int64_t begin, int64_t end) {
+  int64_t i = begin;
+  for (; i + 4 <= end; i += 4) {
+    Floats4 current, base;
+    std::memcpy(&current, x + 4 * i, sizeof current);
+    std::memcpy(&base, x + 4 * (i - period), sizeof base);
+    const Floats4 change = current - base;
+    Floats4 q = change / base;
+    const auto zero = base == 0.0f;
+    if (zero[0] | zero[1] | zero[2] | zero[3]) {
+      for (int k = 0; k < 4; ++k)
+        if (zero[k]) q[k] = zero_base_quotient(change[k]);
+    }
+    std::memcpy(out + 4 * i, &q, sizeof q);
+  }
+  for (; i < end; ++i) {
+    float current, base;
+    std::memcpy(&current, x + 4 * i, 4);
+    std::memcpy(&base, x + 4 * (i - period), 4);
+    const float q = relative_change(current, base);
+    std::memcpy(out + 4 * i, &q, 4);
+  }
+}
+
+void roc_kernel(const FloatView x, const FloatView out, int32_t period, int32_t start, int32_t n) {
+  auto step = [&](auto checked, int64_t i) {
+    if constexpr (decltype(checked)::value) {
+      const float current = x.get_unchecked(item_position(x, i));
+      const float base = x.get_unchecked(item_position(x, i - period));
+      out.set_unchecked(item_position(out, i), relative_change(current, base));
+    } else {
+      out.set_unchecked(i, relative_change(x.get_unchecked(i), x.get_unchecked(i - period)));
+    }
+  };
+  const int64_t safe_begin = std::max<int64_t>({0, period, start});
+  const int64_t safe_end = std::min({x.size(), x.size() + period, out.size(), int64_t{n}});
+  if (safe_begin < safe_end && x.contiguous() && out.contiguous()) {
+    split_loop(start, safe_begin, 0, 0, step);
+    roc_packed(x.data(), out.data(), period, safe_begin, safe_end);
+    split_loop(safe_end, n, 0, 0, step);
+  } else {
+    split_loop(start, n, safe_begin, safe_end, step);
   }
 }
 
 // ---------------------------------------------------------------------------
 // RSI and CMO
 
-struct Split {
-  float gain;
-  float loss;
-};
-
-// NaN and zero changes are neither gain nor loss.
-Split split_change(float change) {
-  if (change > 0.0f) return {change, 0.0f};
-  if (change < 0.0f) return {0.0f, -change};
-  return {0.0f, 0.0f};
+// `value` where `keep` holds, else +0, without a branch the compiler could
+// bring back: the signs of successive changes are unpredictable.
+float kept(bool keep, float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  bits &= 0u - static_cast<uint32_t>(keep);
+  std::memcpy(&value, &bits, sizeof bits);
+  return value;
 }
 
-void rsi_kernel(const FloatView& close, const FloatView& out, int32_t period, int32_t start, int32_t n) {
+// NaN and zero changes are neither gain nor loss.
+float gain_of(float change) { return change > 0.0f ? change : 0.0f; }
+float loss_of(float change) { return change < 0.0f ? -change : 0.0f; }
+
+void rsi_kernel(const FloatView close, const FloatView out, int32_t period, int32_t start, int32_t n) {
+  // Reads i and i - 1 are in range from 1 up to the series' end.
+  const int64_t safe_end = std::min(close.size(), out.size());
   float total_gain = 0.0f;
   float total_loss = 0.0f;
   // The totals hold period x average, so the seed is a plain sum.
-  for (int64_t i = 1; i <= period; ++i) {
-    const Split s = split_change(close[i] - close[i - 1]);
-    total_gain += s.gain;
-    total_loss += s.loss;
-  }
+  split_loop(1, int64_t{period} + 1, 1, safe_end, [&](auto checked, int64_t i) {
+    constexpr bool kChecked = decltype(checked)::value;
+    const float change = close.at<kChecked>(i) - close.at<kChecked>(i - 1);
+    total_gain += gain_of(change);
+    total_loss += loss_of(change);
+  });
   const float p = static_cast<float>(period);
-  auto smooth = [&](int64_t i) {
-    const Split s = split_change(close[i] - close[i - 1]);
-    total_gain = total_gain + (s.gain - divide(total_gain, p));
-    total_loss = total_loss + (s.loss - divide(total_loss, p));
+  auto smooth = [&](auto checked, int64_t i) {
+    constexpr bool kChecked = decltype(checked)::value;
+    const float change = close.at<kChecked>(i) - close.at<kChecked>(i - 1);
+    if (period == 0) throw FloatDivision{};
+    total_gain = total_gain + (gain_of(change) - total_gain / p);
+    total_loss = total_loss + (loss_of(change) - total_loss / p);
   };
-  for (int64_t i = int64_t{period} + 1; i < start; ++i) smooth(i);
-  for (int64_t i = start; i < n; ++i) {
-    smooth(i);
+  const int64_t first = int64_t{period} + 1;
+  split_loop(first, start, 1, safe_end, smooth);
+  split_loop(start, n, 1, safe_end, [&](auto checked, int64_t i) {
+    constexpr bool kChecked = decltype(checked)::value;
+    smooth(checked, i);
+    float value = 100.0f;
     if (total_loss != 0.0f) {
       // Both totals are non-negative, so r >= 1 (or NaN).
       const float r = total_gain / total_loss + 1.0f;
-      out.set(i, static_cast<float>(100.0 - 100.0 / static_cast<double>(r)));
-    } else {
-      out.set(i, 100.0f);
+      value = static_cast<float>(100.0 - 100.0 / static_cast<double>(r));
     }
-  }
+    out.put<kChecked>(i, value);
+  });
 }
 
-struct GainLossSums {
+void cmo_kernel(const FloatView close, const FloatView out, int32_t period, int32_t start, int32_t n) {
+  // Neither sum can become -0, so adding +0 for "no change" leaves it as it is,
+  // and adding the negated change equals subtracting it.
   float gains = 0.0f;
   float losses = 0.0f;
-
-  void enter(float change) {
-    if (change >= 0.0f) {
-      gains += change;
-    } else if (change < 0.0f) {
-      losses -= change;
-    }
-  }
-  void leave(float change) {
-    if (change >= 0.0f) {
-      gains -= change;
-    } else if (change < 0.0f) {
-      losses += change;
-    }
-  }
-  float ratio() const {
+  auto ratio = [&] {
     const float total = gains + losses;
     return total != 0.0f ? (gains - losses) / total : 0.0f;
+  };
+  for (int64_t i = int64_t{start} - period + 1; i <= start; ++i) {
+    const float change = close[i] - close[i - 1];
+    gains += kept(change >= 0.0f, change);
+    losses += kept(change < 0.0f, -change);
   }
-};
-
-void cmo_kernel(const FloatView& close, const FloatView& out, int32_t period, int32_t start, int32_t n) {
-  GainLossSums sums;
-  for (int64_t i = int64_t{start} - period + 1; i <= start; ++i) sums.enter(close[i] - close[i - 1]);
-  out.set(start, sums.ratio());
-  for (int64_t i = int64_t{start} + 1; i < n; ++i) {
-    const float entering = close[i] - close[i - 1];
+  out.set(start, ratio());
+  auto slide = [&](auto checked, int64_t i) {
+    constexpr bool kChecked = decltype(checked)::value;
+    const float entering = close.at<kChecked>(i) - close.at<kChecked>(i - 1);
     const int64_t leaving_at = i - period;
-    const float leaving = close[leaving_at] - close[leaving_at - 1];
-    sums.enter(entering);
-    sums.leave(leaving);
-    out.set(i, sums.ratio());
-  }
+    const float leaving = close.at<kChecked>(leaving_at) - close.at<kChecked>(leaving_at - 1);
+    gains += entering >= 0.0f ? entering : 0.0f;
+    losses += entering < 0.0f ? -entering : 0.0f;
+    gains += kept(leaving >= 0.0f, -leaving);
+    losses += kept(leaving < 0.0f, leaving);
+    out.put<kChecked>(i, ratio());
+  };
+  const int64_t safe_begin = std::max<int64_t>(1, int64_t{period} + 1);
+  const int64_t safe_end = std::min({close.size(), close.size() + period, out.size()});
+  split_loop(int64_t{start} + 1, n, safe_begin, safe_end, slide);
 }
 
 // ---------------------------------------------------------------------------
 // Williams %R and fast stochastic share the window extremes.
-
-struct ExtremeQueues {
-  HighQueue high;
-  LowQueue low;
-
-  void push(int32_t i) {
-    high.push(i);
-    low.push(i);
-  }
-  // Both fronts are checked before either queue takes the new position.
-  void advance(int64_t i, int32_t period) {
-    const int64_t oldest_expired = i - period;
-    high.expire(oldest_expired);
-    low.expire(oldest_expired);
-    push(static_cast<int32_t>(i));
-  }
-};
 
 enum class RangeFraction { FromHigh, FromLow };
 
 // Seeds the window ending before `start`, then writes from `start` on the
 // close's place in the window's range; a range of width 0 leaves NaN.
 template <RangeFraction kind>
-void extreme_range_kernel(const FloatView& close, const FloatView& out, ExtremeQueues& queues, int32_t period,
-                          int32_t start, int32_t n) {
-  for (int64_t i = int64_t{start} - period + 1; i < start; ++i) queues.push(static_cast<int32_t>(i));
-  for (int64_t i = start; i < n; ++i) {
-    queues.advance(i, period);
-    const float highest_high = queues.high.front_value();
-    const float lowest_low = queues.low.front_value();
-    if (highest_high == lowest_low) continue;
-    if constexpr (kind == RangeFraction::FromHigh) {
-      out.set(i, (highest_high - close[i]) / (highest_high - lowest_low));
-    } else {
-      out.set(i, (close[i] - lowest_low) / (highest_high - lowest_low));
-    }
+[[gnu::flatten]] void extreme_range_kernel(const FloatView high, const FloatView low, const FloatView close,
+                                           const FloatView out, const IntView high_slots, const IntView low_slots, int32_t period, int32_t start,
+                          int32_t n) {
+  // Local queues: their cursors can live in registers.
+  HighQueue highs(high_slots, high);
+  LowQueue lows(low_slots, low);
+  for (int64_t i = int64_t{start} - period + 1; i < start; ++i) {
+    highs.push(static_cast<int32_t>(i));
+    lows.push(static_cast<int32_t>(i));
   }
+  auto step = [&](auto checked, int64_t i) {
+    constexpr bool kChecked = decltype(checked)::value;
+    // Both fronts are checked before either queue takes the new position.
+    const int64_t oldest_expired = i - period;
+    highs.expire(oldest_expired);
+    lows.expire(oldest_expired);
+    highs.push(static_cast<int32_t>(i));
+    lows.push(static_cast<int32_t>(i));
+    const float highest_high = highs.front_value();
+    const float lowest_low = lows.front_value();
+    if (highest_high == lowest_low) return;
+    const float c = close.at<kChecked>(i);
+    if constexpr (kind == RangeFraction::FromHigh) {
+      out.put<kChecked>(i, (highest_high - c) / (highest_high - lowest_low));
+    } else {
+      out.put<kChecked>(i, (c - lowest_low) / (highest_high - lowest_low));
+    }
+  };
+  split_loop(start, n, 0, std::min(close.size(), out.size()), step);
 }
 
 // `first_position(n)` gives the first written position for a series of length n.
@@ -175,8 +239,9 @@ PyObject* extreme_range_body(Call& call, int32_t period, FirstPosition first_pos
   Ref low_indices = call.new_zeros(n, "int32");
   const IntView low_slots = call.int_view(low_indices.get());
 
-  ExtremeQueues queues{HighQueue(high_slots, high), LowQueue(low_slots, low)};
-  extreme_range_kernel<kind>(close, out, queues, period, start, n);
+  run_native(n, [&] {
+    extreme_range_kernel<kind>(high, low, close, out, high_slots, low_slots, period, start, n);
+  });
   return result.release();
 }
 
@@ -190,32 +255,15 @@ struct Bar {
 
 // Buying pressure and true range of bar j against the previous close; a NaN
 // previous close falls back to the bar's own low and high.
-Bar pressure_and_range(const FloatView& high, const FloatView& low, const FloatView& close, int64_t j) {
-  const float previous = close[j - 1];
-  const float l = low[j];
+template <bool kChecked>
+[[gnu::always_inline]] inline Bar pressure_and_range(const FloatView& high, const FloatView& low, const FloatView& close, int64_t j) {
+  const float previous = close.at<kChecked>(j - 1);
+  const float l = low.at<kChecked>(j);
   const float lower = previous < l ? previous : l;
-  const float h = high[j];
+  const float h = high.at<kChecked>(j);
   const float upper = previous > h ? previous : h;
-  return {close[j] - lower, upper - lower};
+  return {close.at<kChecked>(j) - lower, upper - lower};
 }
-
-struct PressureSums {
-  float bp = 0.0f;
-  float tr = 0.0f;
-
-  void add(const Bar& bar) {
-    bp += bar.bp;
-    tr += bar.tr;
-  }
-  void slide(const Bar& entering, const Bar& leaving) {
-    bp = bp + (entering.bp - leaving.bp);
-    tr = tr + (entering.tr - leaving.tr);
-  }
-  // A window without any range would divide by zero; the substitute stays in the sum.
-  void guard_zero_range() {
-    if (tr == 0.0f) tr += 1e-10f;
-  }
-};
 
 struct UltPeriods {
   int32_t short_period;
@@ -223,45 +271,148 @@ struct UltPeriods {
   int32_t long_period;
 };
 
-void ult_kernel(const FloatView& high, const FloatView& low, const FloatView& close, const FloatView& out,
+[[gnu::flatten]] void ult_kernel(const FloatView high, const FloatView low, const FloatView close, const FloatView out,
                 UltPeriods periods, int32_t start, int32_t n) {
-  PressureSums short_sums, medium_sums, long_sums;
-  const int64_t short_from = int64_t{start} - periods.short_period;
-  const int64_t medium_from = int64_t{start} - periods.medium_period;
-  for (int64_t j = int64_t{start} - periods.long_period; j < start; ++j) {
-    const Bar bar = pressure_and_range(high, low, close, j);
-    long_sums.add(bar);
-    if (j >= medium_from) medium_sums.add(bar);
-    if (j >= short_from) short_sums.add(bar);
+  const int64_t s_period = periods.short_period;
+  const int64_t m_period = periods.medium_period;
+  const int64_t l_period = periods.long_period;
+  float bp_short = 0.0f, tr_short = 0.0f, bp_medium = 0.0f, tr_medium = 0.0f, bp_long = 0.0f, tr_long = 0.0f;
+  for (int64_t j = int64_t{start} - l_period; j < start; ++j) {
+    const Bar bar = pressure_and_range<true>(high, low, close, j);
+    bp_long += bar.bp;
+    tr_long += bar.tr;
+    if (j >= int64_t{start} - m_period) {
+      bp_medium += bar.bp;
+      tr_medium += bar.tr;
+    }
+    if (j >= int64_t{start} - s_period) {
+      bp_short += bar.bp;
+      tr_short += bar.tr;
+    }
   }
   const int32_t weight_sum = add32(add32(periods.short_period, periods.medium_period), periods.long_period);
   const float s = static_cast<float>(periods.short_period);
   const float m = static_cast<float>(periods.medium_period);
   const float l = static_cast<float>(periods.long_period);
   const float w = static_cast<float>(weight_sum);
-  for (int64_t i = start; i < n; ++i) {
-    const Bar entering = pressure_and_range(high, low, close, i);
-    short_sums.slide(entering, pressure_and_range(high, low, close, i - periods.short_period));
-    medium_sums.slide(entering, pressure_and_range(high, low, close, i - periods.medium_period));
-    long_sums.slide(entering, pressure_and_range(high, low, close, i - periods.long_period));
-    short_sums.guard_zero_range();
-    medium_sums.guard_zero_range();
-    long_sums.guard_zero_range();
+  // A window without any range would divide by zero; the substitute stays in the sum.
+  auto guard = [](float& tr) {
+    if (tr == 0.0f) tr += 1e-10f;
+  };
+  auto step = [&](auto checked, int64_t i) {
+    constexpr bool kChecked = decltype(checked)::value;
+    const Bar entering = pressure_and_range<kChecked>(high, low, close, i);
+    const Bar leaving_short = pressure_and_range<kChecked>(high, low, close, i - s_period);
+    bp_short = bp_short + (entering.bp - leaving_short.bp);
+    tr_short = tr_short + (entering.tr - leaving_short.tr);
+    const Bar leaving_medium = pressure_and_range<kChecked>(high, low, close, i - m_period);
+    bp_medium = bp_medium + (entering.bp - leaving_medium.bp);
+    tr_medium = tr_medium + (entering.tr - leaving_medium.tr);
+    const Bar leaving_long = pressure_and_range<kChecked>(high, low, close, i - l_period);
+    bp_long = bp_long + (entering.bp - leaving_long.bp);
+    tr_long = tr_long + (entering.tr - leaving_long.tr);
+    guard(tr_short);
+    guard(tr_medium);
+    guard(tr_long);
     if (weight_sum == 0) throw FloatDivision{};
     // Crosswise weights: the shortest window counts most.
-    const float weighted = (short_sums.bp * l / short_sums.tr + medium_sums.bp * m / medium_sums.tr) +
-                           long_sums.bp * s / long_sums.tr;
-    out.set(i, weighted / w);
-  }
+    const float weighted = (bp_short * l / tr_short + bp_medium * m / tr_medium) + bp_long * s / tr_long;
+    out.put<kChecked>(i, weighted / w);
+  };
+  // Bars i - P read positions i - P - 1 .. i - P for P in {0, short, medium, long}.
+  const int64_t least = std::min({int64_t{0}, s_period, m_period, l_period});
+  const int64_t most = std::max({int64_t{0}, s_period, m_period, l_period});
+  const int64_t shortest = std::min({high.size(), low.size(), close.size()});
+  split_loop(start, n, most + 1, std::min(shortest + least, out.size()), step);
 }
 
 // ---------------------------------------------------------------------------
 // Commodity channel index
 
-// Square root through numpy where it is undefined, so that numpy's
-// invalid-value warning (or error, under np.errstate) is what the caller sees.
+// The spread is the population deviation from running sums, which rounding can
+// push to zero or below; zero scores 0, below zero gives NaN. The root of the
+// first negative variance is left to numpy, so that numpy's invalid-value
+// warning (or error, under np.errstate) is what the caller sees; its value then
+// stands for every later negative variance.
+struct CciState {
+  float sum = 0.0f;
+  float sum_squared = 0.0f;
+  bool negative_root_known = false;
+  double negative_root = 0.0;
+  // Left by a run that stopped at a negative variance.
+  float pending_variance = 0.0f;
+  float pending_deviation = 0.0f;
+};
+
+float cci_scaled(float deviation, double root) {
+  return static_cast<float>(static_cast<double>(deviation) / (root * 0.015));
+}
+
+// Scores the window at `at`; false when it needs numpy's root of a negative
+// variance first (then `variance` and `deviation` hold what it needs).
+template <bool kChecked>
+[[gnu::always_inline]] inline bool cci_score(const FloatView& out, int64_t at, float tp, float sum,
+                                             float sum_squared, float p, bool negative_root_known,
+                                             double negative_root, float& variance, float& deviation) {
+  const float mean = sum / p;
+  variance = sum_squared / p - mean * mean;
+  if (variance == 0.0f) {
+    out.put<kChecked>(at, 0.0f);
+    return true;
+  }
+  double root;
+  if (!(variance < 0.0f)) {
+    root = std::sqrt(static_cast<double>(variance));
+  } else if (negative_root_known) {
+    root = negative_root;
+  } else {
+    deviation = tp - mean;
+    return false;
+  }
+  out.put<kChecked>(at, cci_scaled(tp - mean, root));
+  return true;
+}
+
+// Runs the window over positions from .. n - 1; returns where it stopped for a
+// negative variance's root, or n.
+[[gnu::flatten]] int64_t cci_run(const FloatView tp, const FloatView out, CciState& state, int32_t period,
+                                 int64_t from, int32_t n) {
+  if (period == 0) {
+    if (from < n) {
+      (void)tp[from];
+      throw FloatDivision{};
+    }
+    return n;
+  }
+  // Locals, so the running state stays in registers.
+  const float p = static_cast<float>(period);
+  const bool negative_root_known = state.negative_root_known;
+  const double negative_root = state.negative_root;
+  float sum = state.sum;
+  float sum_squared = state.sum_squared;
+  float variance = 0.0f;
+  float deviation = 0.0f;
+  auto step = [&](auto checked, int64_t i) {
+    constexpr bool kChecked = decltype(checked)::value;
+    const float old_tp = tp.at<kChecked>(i - period);
+    const float new_tp = tp.at<kChecked>(i);
+    sum = sum + (new_tp - old_tp);
+    sum_squared = sum_squared + (new_tp * new_tp - old_tp * old_tp);
+    return cci_score<kChecked>(out, i, new_tp, sum, sum_squared, p, negative_root_known, negative_root, variance,
+                               deviation);
+  };
+  const int64_t safe_begin = std::max<int64_t>(0, period);
+  const int64_t safe_end = std::min({tp.size(), tp.size() + period, out.size()});
+  const int64_t stopped = split_loop_until(from, n, safe_begin, safe_end, step);
+  state.sum = sum;
+  state.sum_squared = sum_squared;
+  state.pending_variance = variance;
+  state.pending_deviation = deviation;
+  return stopped;
+}
+
+// Root of a negative variance through numpy.
 double numpy_sqrt(Call& call, double v) {
-  if (!(v < 0.0)) return std::sqrt(v);
   Ref sqrt = call.numpy_attr("sqrt");
   Ref argument = checked(PyFloat_FromDouble(v));
   Ref root = checked(PyObject_CallOneArg(sqrt.get(), argument.get()));
@@ -270,49 +421,39 @@ double numpy_sqrt(Call& call, double v) {
   return value;
 }
 
-struct CciWindow {
-  float sum = 0.0f;
-  float sum_squared = 0.0f;
-  float p;
-
-  explicit CciWindow(int32_t period) : p(static_cast<float>(period)) {}
-
-  void add(float tp) {
-    sum += tp;
-    sum_squared += tp * tp;
-  }
-  void slide(float new_tp, float old_tp) {
-    sum = sum + (new_tp - old_tp);
-    sum_squared = sum_squared + (new_tp * new_tp - old_tp * old_tp);
-  }
-  // The spread is the population deviation from running sums, which rounding
-  // can push to zero or below; zero scores 0, below zero gives NaN.
-  float score(Call& call, float tp) const {
-    const float mean = sum / p;
-    const float variance = sum_squared / p - mean * mean;
-    if (variance == 0.0f) return 0.0f;
-    const double root = numpy_sqrt(call, static_cast<double>(variance));
-    return static_cast<float>(static_cast<double>(tp - mean) / (root * 0.015));
-  }
-};
+// Takes numpy's root for the variance a run stopped at and writes that position.
+void finish_pending(Call& call, const FloatView& out, CciState& state, int64_t at) {
+  state.negative_root = numpy_sqrt(call, static_cast<double>(state.pending_variance));
+  state.negative_root_known = true;
+  out.set(at, cci_scaled(state.pending_deviation, state.negative_root));
+}
 
 void cci_kernel(Call& call, const FloatView& tp, const FloatView& out, int32_t period, int32_t start,
                 int32_t n, int32_t n_values) {
-  CciWindow window(period);
-  for (int64_t j = int64_t{start} - period; j < start; ++j) window.add(tp[j]);
+  CciState state;
+  run_native(period, [&] {
+    for (int64_t j = int64_t{start} - period; j < start; ++j) {
+      const float v = tp[j];
+      state.sum += v;
+      state.sum_squared += v * v;
+    }
+  });
   // The window ending just before start is complete and wanted only when start
   // is the warm-up end itself.
   if (int64_t{start} - 1 >= sub32(n, n_values)) {
     if (period == 0) throw FloatDivision{};
     const int64_t at = int64_t{start} - 1;
-    out.set(at, window.score(call, tp[at]));
+    if (!cci_score<true>(out, at, tp[at], state.sum, state.sum_squared, static_cast<float>(period), false, 0.0,
+                         state.pending_variance, state.pending_deviation))
+      finish_pending(call, out, state, at);
   }
-  for (int64_t i = start; i < n; ++i) {
-    const float old_tp = tp[i - period];
-    const float new_tp = tp[i];
-    if (period == 0) throw FloatDivision{};
-    window.slide(new_tp, old_tp);
-    out.set(i, window.score(call, new_tp));
+  int64_t from = start;
+  for (;;) {
+    int64_t stopped = n;
+    run_native(int64_t{n} - from, [&] { stopped = cci_run(tp, out, state, period, from, n); });
+    if (stopped >= n) return;
+    finish_pending(call, out, state, stopped);
+    from = stopped + 1;
   }
 }
 
@@ -337,7 +478,7 @@ PyObject* velk_roc(Call& call) {
   const FloatView out = call.float_view(roc.get(), true);
   const int32_t start = trailing_start(timeperiod, n, n_values);
   try {
-    roc_kernel(x, out, timeperiod, start, n);
+    run_native(n, [&] { roc_kernel(x, out, timeperiod, start, n); });
   } catch (const ItemIndexError& e) {
     PyErr_Format(PyExc_IndexError, "index %lld is out of bounds for axis 0 with size %lld",
                  static_cast<long long>(e.index), static_cast<long long>(e.size));
@@ -356,7 +497,7 @@ PyObject* velk_rsi(Call& call) {
   Ref rsi = call.new_series(n);
   const FloatView out = call.float_view(rsi.get(), true);
   const int32_t start = trailing_start(add32(timeperiod, 1), n, n_values);
-  rsi_kernel(x, out, timeperiod, start, n);
+  run_native(n, [&] { rsi_kernel(x, out, timeperiod, start, n); });
   return rsi.release();
 }
 
@@ -370,7 +511,7 @@ PyObject* velk_cmo(Call& call) {
   Ref cmo = call.new_series(n);
   const FloatView out = call.float_view(cmo.get(), true);
   const int32_t start = trailing_start(timeperiod, n, n_values);
-  cmo_kernel(x, out, timeperiod, start, n);
+  run_native(n, [&] { cmo_kernel(x, out, timeperiod, start, n); });
   return cmo.release();
 }
 
@@ -399,7 +540,10 @@ PyObject* velk_ult(Call& call) {
   Ref uo = call.new_series(n);
   const FloatView out = call.float_view(uo.get(), true);
   const int32_t start = trailing_start(periods.long_period, n, n_values);
-  ult_kernel(call.array(0), call.array(1), call.array(2), out, periods, start, n);
+  const FloatView& high = call.array(0);
+  const FloatView& low = call.array(1);
+  const FloatView& close = call.array(2);
+  run_native(n, [&] { ult_kernel(high, low, close, out, periods, start, n); });
   return uo.release();
 }
 
