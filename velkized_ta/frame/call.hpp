@@ -97,8 +97,31 @@ class Call {
 
   // len(obj) as the 32-bit int the indicators count with.
   int32_t length(PyObject* obj);
+  // An allocated array and its writable view.
+  template <typename T>
+  struct Allocated {
+    Ref object;
+    View<T> view;
+  };
   // np.full(n, np.nan, dtype=np.float32): a new output series.
   Ref new_series(int32_t n);
+  Allocated<float> new_output(int32_t n) {
+    Ref series = new_series(n);
+    const FloatView view = float_view(series.get(), true);
+    return {std::move(series), view};
+  }
+  // np.zeros(n, dtype=np.int32): storage for a position queue.
+  Allocated<int32_t> new_positions(int32_t n) {
+    Ref slots = new_zeros(n, "int32");
+    const IntView view = int_view(slots.get());
+    return {std::move(slots), view};
+  }
+  // np.zeros(n, dtype=np.float32): a float work series.
+  Allocated<float> new_work_series(int32_t n) {
+    Ref series = new_zeros(n, "float32");
+    const FloatView view = float_view(series.get(), true);
+    return {std::move(series), view};
+  }
   // np.zeros(n, dtype=np.<dtype_name>): a work series ("float32" or "int32").
   Ref new_zeros(int32_t n, const char* dtype_name);
   // Result conversion, then a float32 view (writable for outputs and work series).

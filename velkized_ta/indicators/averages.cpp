@@ -151,8 +151,7 @@ PyObject* velk_sma(Call& call) {
   const int32_t n_values = call.integer(3);
 
   const int32_t n = call.length(input_array);
-  Ref sma = call.new_series(n);
-  const FloatView out = call.float_view(sma.get(), true);
+  auto [sma, out] = call.new_output(n);
   const int32_t start = trailing_start(sub32(timeperiod, 1), n, n_values);
   run_native(n, [&] { sma_kernel(x, out, timeperiod, normalize, start, n); });
   return sma.release();
@@ -165,8 +164,7 @@ PyObject* velk_lin(Call& call) {
   const int32_t n_values = call.integer(2);
 
   const int32_t n = call.length(input_array);
-  Ref lin = call.new_series(n);
-  const FloatView out = call.float_view(lin.get(), true);
+  auto [lin, out] = call.new_output(n);
 
   // Leading missing values are skipped: the first window starts at the first
   // value found within the search bounds. Nothing is written if there is none.
@@ -193,12 +191,9 @@ PyObject* velk_mid(Call& call) {
 
   const int32_t n = call.length(close_obj);
   const int32_t start = trailing_start(sub32(timeperiod, 1), n, n_values);
-  Ref mid = call.new_series(n);
-  const FloatView out = call.float_view(mid.get(), true);
-  Ref high_indices = call.new_zeros(n, "int32");
-  const IntView high_slots = call.int_view(high_indices.get());
-  Ref low_indices = call.new_zeros(n, "int32");
-  const IntView low_slots = call.int_view(low_indices.get());
+  auto [mid, out] = call.new_output(n);
+  auto [high_indices, high_slots] = call.new_positions(n);
+  auto [low_indices, low_slots] = call.new_positions(n);
   run_native(n, [&] {
     if (fast_mid_kernel(high, low, close, out, high_slots, low_slots, timeperiod, normalize, start, n)) return;
     HighQueue highs(high_slots, high);

@@ -130,8 +130,7 @@ PyObject* dif_body(Call& call, Op op) {
   const int32_t n_values = call.integer(2);
 
   const int32_t n = call.length(input_array_1);
-  Ref dif = call.new_series(n);
-  const FloatView out = call.float_view(dif.get(), true);
+  auto [dif, out] = call.new_output(n);
   const int32_t m = std::min(n, n_values);
   if (m > 0) run_native(m, [&] { dif_kernel(a, b, out, n - m, n, op); });
   return dif.release();
@@ -149,12 +148,9 @@ PyObject* velk_wick(Call& call) {
 
   const int32_t n = call.length(close_obj);
   const int32_t k = trailing_start(sub32(timeperiod, 1), n, n_values);
-  Ref wick_arr = call.new_series(n);
-  const FloatView out = call.float_view(wick_arr.get(), true);
-  Ref high_indices = call.new_zeros(n, "int32");
-  const IntView high_slots = call.int_view(high_indices.get());
-  Ref low_indices = call.new_zeros(n, "int32");
-  const IntView low_slots = call.int_view(low_indices.get());
+  auto [wick_arr, out] = call.new_output(n);
+  auto [high_indices, high_slots] = call.new_positions(n);
+  auto [low_indices, low_slots] = call.new_positions(n);
   run_native(n, [&] {
     if (fast_wick_kernel(high_arr, low_arr, close_arr, out, high_slots, low_slots, timeperiod, k, n)) return;
     HighQueue highs(high_slots, high_arr);

@@ -257,15 +257,14 @@ PyObject* velk_dx(Call& call) {
   const int32_t n_values = call.integer(4);
 
   const int32_t n = call.length(call.object(0));
-  Ref dx = call.new_series(n);
-  const FloatView out = call.float_view(dx.get(), true);
+  auto [dx, out] = call.new_output(n);
   DirectionalWork work;
-  Ref plus_dm = call.new_zeros(n, "float32");
-  work.plus_dm = call.float_view(plus_dm.get(), true);
-  Ref minus_dm = call.new_zeros(n, "float32");
-  work.minus_dm = call.float_view(minus_dm.get(), true);
-  Ref tr = call.new_zeros(n, "float32");
-  work.tr = call.float_view(tr.get(), true);
+  const auto plus_dm = call.new_work_series(n);
+  work.plus_dm = plus_dm.view;
+  const auto minus_dm = call.new_work_series(n);
+  work.minus_dm = minus_dm.view;
+  const auto tr = call.new_work_series(n);
+  work.tr = tr.view;
   run_native(n, [&] { dx_kernel(prices, work, out, timeperiod, n_values, n); });
   return dx.release();
 }
@@ -279,8 +278,7 @@ PyObject* velk_adx(Call& call) {
   const int32_t n = call.length(close_arr);
   const int32_t warm_up_end = mul32(2, timeperiod);
   const int32_t k = trailing_start(warm_up_end, n, n_values);
-  Ref adx = call.new_series(n);
-  const FloatView out = call.float_view(adx.get(), true);
+  auto [adx, out] = call.new_output(n);
 
   Ref dx;
   FloatView dx_view;
@@ -314,8 +312,7 @@ PyObject* velk_adxr(Call& call) {
     adx = call.call_global("velk_adx", {call.object(0), call.object(1), close_arr, period.get()});
     adx_view = call.float_view(adx.get(), false);
   }
-  Ref adxr = call.new_series(n);
-  const FloatView out = call.float_view(adxr.get(), true);
+  auto [adxr, out] = call.new_output(n);
   const int32_t k = trailing_start(timeperiod, n, n_values);
   run_native(n, [&] { adxr_kernel(adx_view, out, timeperiod, k, n); });
   return adxr.release();
@@ -328,12 +325,9 @@ PyObject* velk_natr(Call& call) {
 
   const int32_t n = call.length(call.object(2));
   const int32_t k = trailing_start(timeperiod, n, n_values);
-  Ref tr = call.new_zeros(n, "float32");
-  const FloatView tr_view = call.float_view(tr.get(), true);
-  Ref atr = call.new_series(n);
-  const FloatView atr_view = call.float_view(atr.get(), true);
-  Ref natr = call.new_series(n);
-  const FloatView out = call.float_view(natr.get(), true);
+  auto [tr, tr_view] = call.new_work_series(n);
+  auto [atr, atr_view] = call.new_output(n);
+  auto [natr, out] = call.new_output(n);
 
   run_native(timeperiod, [&] { natr_seed_ranges(prices, tr_view, timeperiod); });
   // Position 0 of tr stays 0 and counts in the mean.

@@ -232,12 +232,9 @@ PyObject* extreme_range_body(Call& call, int32_t period, FirstPosition first_pos
   const int32_t n = call.length(call.object(2));
   const int32_t start = first_position(n);
 
-  Ref result = call.new_series(n);
-  const FloatView out = call.float_view(result.get(), true);
-  Ref high_indices = call.new_zeros(n, "int32");
-  const IntView high_slots = call.int_view(high_indices.get());
-  Ref low_indices = call.new_zeros(n, "int32");
-  const IntView low_slots = call.int_view(low_indices.get());
+  auto [result, out] = call.new_output(n);
+  auto [high_indices, high_slots] = call.new_positions(n);
+  auto [low_indices, low_slots] = call.new_positions(n);
 
   run_native(n, [&] {
     extreme_range_kernel<kind>(high, low, close, out, high_slots, low_slots, period, start, n);
@@ -474,8 +471,7 @@ PyObject* velk_roc(Call& call) {
   const int32_t n_values = call.integer(2);
 
   const int32_t n = call.length(input_array);
-  Ref roc = call.new_series(n);
-  const FloatView out = call.float_view(roc.get(), true);
+  auto [roc, out] = call.new_output(n);
   const int32_t start = trailing_start(timeperiod, n, n_values);
   try {
     run_native(n, [&] { roc_kernel(x, out, timeperiod, start, n); });
@@ -494,8 +490,7 @@ PyObject* velk_rsi(Call& call) {
   const int32_t n_values = call.integer(2);
 
   const int32_t n = call.length(close);
-  Ref rsi = call.new_series(n);
-  const FloatView out = call.float_view(rsi.get(), true);
+  auto [rsi, out] = call.new_output(n);
   const int32_t start = trailing_start(add32(timeperiod, 1), n, n_values);
   run_native(n, [&] { rsi_kernel(x, out, timeperiod, start, n); });
   return rsi.release();
@@ -508,8 +503,7 @@ PyObject* velk_cmo(Call& call) {
   const int32_t n_values = call.integer(2);
 
   const int32_t n = call.length(close_arr);
-  Ref cmo = call.new_series(n);
-  const FloatView out = call.float_view(cmo.get(), true);
+  auto [cmo, out] = call.new_output(n);
   const int32_t start = trailing_start(timeperiod, n, n_values);
   run_native(n, [&] { cmo_kernel(x, out, timeperiod, start, n); });
   return cmo.release();
@@ -537,8 +531,7 @@ PyObject* velk_ult(Call& call) {
   const int32_t n_values = call.integer(6);
 
   const int32_t n = call.length(close_arr);
-  Ref uo = call.new_series(n);
-  const FloatView out = call.float_view(uo.get(), true);
+  auto [uo, out] = call.new_output(n);
   const int32_t start = trailing_start(periods.long_period, n, n_values);
   const FloatView& high = call.array(0);
   const FloatView& low = call.array(1);
@@ -556,8 +549,7 @@ PyObject* velk_cci(Call& call) {
 
   const int32_t n = call.length(close_arr);
   const int32_t start = trailing_start(timeperiod, n, n_values);
-  Ref cci = call.new_series(n);
-  const FloatView out = call.float_view(cci.get(), true);
+  auto [cci, out] = call.new_output(n);
   Ref typical = typical_price(high_arr, low_arr, close_arr);
   const FloatView tp = call.float_view(typical.get(), false);
   cci_kernel(call, tp, out, timeperiod, start, n, n_values);

@@ -188,8 +188,7 @@ PyObject* velk_ema(Call& call) {
   const int32_t divisor = add32(timeperiod, 1);
   if (divisor == 0) throw FloatDivision{};
   const float alpha = static_cast<float>(2.0 / static_cast<double>(divisor));
-  Ref ema = call.new_series(n);
-  const FloatView out = call.float_view(ema.get(), true);
+  auto [ema, out] = call.new_output(n);
   run_native(n, [&] { ema_kernel(x, out, alpha, n, n_values, normalize); });
   return ema.release();
 }
@@ -234,8 +233,7 @@ PyObject* velk_dema(Call& call) {
 
   const int32_t n = call.length(input1);
   const int32_t k = trailing_start(0, n, n_values);
-  Ref dema = call.new_series(n);
-  const FloatView out = call.float_view(dema.get(), true);
+  auto [dema, out] = call.new_output(n);
 
   Stage ema1, ema2;
   if (input1_is_ema1) {
@@ -261,8 +259,7 @@ PyObject* velk_tema(Call& call) {
 
   const int32_t n = call.length(input1);
   const int32_t k = trailing_start(0, n, n_values);
-  Ref tema = call.new_series(n);
-  const FloatView out = call.float_view(tema.get(), true);
+  auto [tema, out] = call.new_output(n);
 
   Stage ema1, ema2, ema3;
   if (input1_is_ema1) {
@@ -302,8 +299,7 @@ PyObject* velk_trix(Call& call) {
   }
   const int32_t n = static_cast<int32_t>(size);
   const int32_t start = trailing_start(1, n, n_values);
-  Ref trix = call.new_series(n);
-  const FloatView out = call.float_view(trix.get(), true);
+  auto [trix, out] = call.new_output(n);
 
   // One position more than is written: each output reads the previous stage 3 value.
   const int32_t m = add32(n_values, 1);
@@ -335,8 +331,7 @@ PyObject* velk_macd(Call& call) {
 
   const int32_t n = call.length(input0);
   const int32_t k = trailing_start(long_period, n, n_values);
-  Ref macd = call.new_series(n);
-  const FloatView out = call.float_view(macd.get(), true);
+  auto [macd, out] = call.new_output(n);
 
   // Each computed average takes the prices as its only positional argument and
   // keeps velk_ema's default normalization.
