@@ -58,6 +58,7 @@ clean:
 	rm -rf build $(WHEEL_DIR) $(VENV) $(VENV_NP1)
 
 # The whole suite against a build instrumented with AddressSanitizer and UBSan.
+# VELK_SANITIZE_RUN makes the generated and repeated-call tests run fewer cases.
 VENV_SAN := .venv-sanitize
 SAN_RUNTIME = $(shell g++ -print-file-name=libasan.so) $(shell g++ -print-file-name=libubsan.so)
 
@@ -71,7 +72,7 @@ sanitize: $(VENV_SAN)/.ready
 	$(VENV_SAN)/bin/pip wheel -q --no-build-isolation --no-deps -Cbuild-dir=build/sanitize \
 	    -Ccmake.define.VELK_SANITIZE=ON -w build/sanitize-dist .
 	$(VENV_SAN)/bin/pip install -q --force-reinstall --no-deps build/sanitize-dist/*.whl
-	LD_PRELOAD="$(SAN_RUNTIME)" PYTHONMALLOC=malloc \
+	VELK_SANITIZE_RUN=1 LD_PRELOAD="$(SAN_RUNTIME)" PYTHONMALLOC=malloc \
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_init_order=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer-suppressions.txt:print_suppressions=0 \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
