@@ -193,6 +193,7 @@ def rss_bytes():
 
 
 @pytest.mark.skipif(SANITIZE_RUN, reason="the address sanitizer's quarantine grows the process by design")
+@pytest.mark.filterwarnings("ignore:Mean of empty slice:RuntimeWarning")
 def test_resident_memory_stays_flat_over_every_path():
     big = sample_ohlc(20000)  # large outputs make a leaked result visible in the RSS at once
     runs = [(getattr(velk_ta_funcs, name), args, expected)
