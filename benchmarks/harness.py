@@ -294,8 +294,10 @@ class Chains:
         self.compiler = cc
         self._dir = tempfile.mkdtemp(prefix="velk-chains-")
         lib = Path(self._dir) / "chains.so"
+        # A sanitizer runtime preloaded into the tests must not be preloaded into the compiler.
+        env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
         subprocess.run([cc, *self.flags, "-fPIC", "-shared", "-o", str(lib), str(HERE / "chains.c"), "-lm"],
-                       check=True)
+                       check=True, env=env)
         self.lib = ctypes.CDLL(str(lib))
         f32 = np.ctypeslib.ndpointer(dtype=np.float32, ndim=1, flags="C_CONTIGUOUS")
         i32 = np.ctypeslib.ndpointer(dtype=np.int32, ndim=1, flags="C_CONTIGUOUS")
