@@ -232,6 +232,61 @@ def test_extreme_range_errors(func, period, short_high):
         getattr(ta, func)(high[:3] if short_high else high, low, close, period)
 
 
+def queue_fronts(values, period, start, keep_older):
+    # The monotonic position queue played out in Python: the value at its front
+    # for each step from `start` on.
+    queue, fronts = [], {}
+    for i in range(start - period + 1, len(values)):
+        if i >= start and queue and queue[0] <= i - period:
+            queue.pop(0)
+        while queue and not keep_older(values[queue[-1]], values[i]):
+            queue.pop()
+        queue.append(i)
+        if i >= start:
+            fronts[i] = values[queue[0]]
+    return fronts
+
+
+def queue_fractions(high, low, close, period, start):
+    highs = queue_fronts(high, period, start, lambda old, new: not old <= new)
+    lows = queue_fronts(low, period, start, lambda old, new: not old >= new)
+    willr, stochf = (np.full(len(close), np.nan, np.float32) for _ in range(2))
+    with np.errstate(all="ignore"):
+        for i, hh in highs.items():
+            ll = lows[i]
+            if hh != ll:
+                willr[i] = (hh - close[i]) / (hh - ll)
+                stochf[i] = (close[i] - ll) / (hh - ll)
+    return willr, stochf
+
+
+SPECIALS = f32(np.nan, np.inf, -np.inf, 0.0, -0.0, 1, 1, 2)
+
+
+@pytest.mark.parametrize("seed", range(6))
+@pytest.mark.parametrize("period", [1, 2, 3, 7, 16, 50])
+def test_extremes_follow_the_queue_rule_with_nan_ties_and_signed_zeros(seed, period):
+    # Ties, signed zeros, infinities and NaN (which shields older entries and
+    # hands later blocks to the queue) anywhere in long and short runs.
+    rng = np.random.default_rng(seed)
+    n = int(rng.integers(period, 4 * period + 40))
+    high = rng.choice(SPECIALS if seed % 2 else SPECIALS[3:], n)
+    low = rng.choice(SPECIALS[1:] if seed % 3 else SPECIALS, n) - 1
+    close = rng.choice(SPECIALS, n)
+    for n_values in (999999999, n - period - 3, 5):
+        start = max(period - 1, n - n_values)
+        willr, _ = queue_fractions(high, low, close, period, start)
+        assert_same(ta.velk_willr(high, low, close, period, n_values), willr)
+    assert_same(ta.velk_stochf(high, low, close, period), queue_fractions(high, low, close, period, period - 1)[1])
+
+
+@pytest.mark.parametrize("high, expected_sign", [(f32(0.0, -0.0), -1), (f32(-0.0, 0.0), 1)])
+def test_equal_zeros_keep_the_newest(high, expected_sign):
+    # (hh - close) is a signed zero whose sign is that of the newest zero high.
+    out = ta.velk_willr(high, f32(-1, -1), f32(0, 0), 2)
+    assert out[1] == 0 and np.copysign(1, out[1]) == expected_sign
+
+
 # ---------------------------------------------------------------- ultimate oscillator
 
 

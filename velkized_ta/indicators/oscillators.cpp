@@ -223,6 +223,27 @@ template <RangeFraction kind>
   split_loop(start, n, 0, std::min(close.size(), out.size()), step);
 }
 
+// The same run on window folds or ring queues, taken when no access can fail and
+// nothing written shares memory with anything else used; false, having done
+// nothing, otherwise. The slot series are work storage nobody reads afterwards.
+template <RangeFraction kind>
+bool fast_extreme_range_kernel(const FloatView& high, const FloatView& low, const FloatView& close,
+                               const FloatView& out, const IntView& high_slots, const IntView& low_slots,
+                               int32_t period, int32_t start, int32_t n) {
+  if (!extremes_in_range(high, low, high_slots, low_slots, period, start, n)) return false;
+  if (close.size() < n || out.size() < n) return false;
+  if (!separate({Span(out), Span(high_slots), Span(low_slots)}, {Span(high), Span(low), Span(close)})) return false;
+  return scan_extremes(high, low, period, start, n, [close, out](int64_t i, float highest_high, float lowest_low) {
+    if (highest_high == lowest_low) return;
+    const float c = close.get_unchecked(i);
+    if constexpr (kind == RangeFraction::FromHigh) {
+      out.set_unchecked(i, (highest_high - c) / (highest_high - lowest_low));
+    } else {
+      out.set_unchecked(i, (c - lowest_low) / (highest_high - lowest_low));
+    }
+  });
+}
+
 // `first_position(n)` gives the first written position for a series of length n.
 template <RangeFraction kind, typename FirstPosition>
 PyObject* extreme_range_body(Call& call, int32_t period, FirstPosition first_position) {
@@ -237,6 +258,7 @@ PyObject* extreme_range_body(Call& call, int32_t period, FirstPosition first_pos
   auto [low_indices, low_slots] = call.new_positions(n);
 
   run_native(n, [&] {
+    if (fast_extreme_range_kernel<kind>(high, low, close, out, high_slots, low_slots, period, start, n)) return;
     extreme_range_kernel<kind>(high, low, close, out, high_slots, low_slots, period, start, n);
   });
   return result.release();
