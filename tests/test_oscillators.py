@@ -232,6 +232,61 @@ def test_extreme_range_errors(func, period, short_high):
         getattr(ta, func)(high[:3] if short_high else high, low, close, period)
 
 
+def queue_fronts(values, period, start, keep_older):
+    # The monotonic position queue played out in Python: the value at its front
+    # for each step from `start` on.
+    queue, fronts = [], {}
+    for i in range(start - period + 1, len(values)):
+        if i >= start and queue and queue[0] <= i - period:
+            queue.pop(0)
+        while queue and not keep_older(values[queue[-1]], values[i]):
+            queue.pop()
+        queue.append(i)
+        if i >= start:
+            fronts[i] = values[queue[0]]
+    return fronts
+
+
+def queue_fractions(high, low, close, period, start):
+    highs = queue_fronts(high, period, start, lambda old, new: not old <= new)
+    lows = queue_fronts(low, period, start, lambda old, new: not old >= new)
+    willr, stochf = (np.full(len(close), np.nan, np.float32) for _ in range(2))
+    with np.errstate(all="ignore"):
+        for i, hh in highs.items():
+            ll = lows[i]
+            if hh != ll:
+                willr[i] = (hh - close[i]) / (hh - ll)
+                stochf[i] = (close[i] - ll) / (hh - ll)
+    return willr, stochf
+
+
+SPECIALS = f32(np.nan, np.inf, -np.inf, 0.0, -0.0, 1, 1, 2)
+
+
+@pytest.mark.parametrize("seed", range(6))
+@pytest.mark.parametrize("period", [1, 2, 3, 7, 16, 50])
+def test_extremes_follow_the_queue_rule_with_nan_ties_and_signed_zeros(seed, period):
+    # Ties, signed zeros, infinities and NaN (which shields older entries and
+    # hands later blocks to the queue) anywhere in long and short runs.
+    rng = np.random.default_rng(seed)
+    n = int(rng.integers(period, 4 * period + 40))
+    high = rng.choice(SPECIALS if seed % 2 else SPECIALS[3:], n)
+    low = rng.choice(SPECIALS[1:] if seed % 3 else SPECIALS, n) - 1
+    close = rng.choice(SPECIALS, n)
+    for n_values in (999999999, n - period - 3, 5):
+        start = max(period - 1, n - n_values)
+        willr, _ = queue_fractions(high, low, close, period, start)
+        assert_same(ta.velk_willr(high, low, close, period, n_values), willr)
+    assert_same(ta.velk_stochf(high, low, close, period), queue_fractions(high, low, close, period, period - 1)[1])
+
+
+@pytest.mark.parametrize("high, expected_sign", [(f32(0.0, -0.0), -1), (f32(-0.0, 0.0), 1)])
+def test_equal_zeros_keep_the_newest(high, expected_sign):
+    # (hh - close) is a signed zero whose sign is that of the newest zero high.
+    out = ta.velk_willr(high, f32(-1, -1), f32(0, 0), 2)
+    assert out[1] == 0 and np.copysign(1, out[1]) == expected_sign
+
+
 # ---------------------------------------------------------------- ultimate oscillator
 
 
@@ -449,3 +504,120 @@ def test_cmo_signed_zero_and_infinite_changes():
     # No change at all in the first window; inf - inf poisons the sums for good.
     assert out[3] == -1 and np.isnan(out[5:]).all()
     np.testing.assert_allclose(ta.velk_cmo(close[6:], 3)[3:], cmo_reference(close[6:], 3)[3:], atol=1e-6)
+
+
+# ---------------------------------------------------------------- typical price without numpy temporaries
+
+
+class NumpyProxy:
+    """Not numpy's module object: the typical price is then left to numpy."""
+
+    def __getattr__(self, name):
+        return getattr(np, name)
+
+
+def cci_both_ways(module, *args, errstate=None):
+    # Output bits, or the error, and the warnings of one call each way.
+    results = []
+    for np_binding in (np, NumpyProxy()):
+        module.np = np_binding
+        with warnings.catch_warnings(record=True) as caught, np.errstate(**(errstate or {})):
+            warnings.simplefilter("always")
+            try:
+                outcome = module.velk_cci(*args).tobytes()
+            except Exception as e:  # noqa: BLE001 - the error itself is compared
+                outcome = (type(e), str(e))
+        results.append((outcome, [(w.category, str(w.message)) for w in caught]))
+    module.np = np
+    return results
+
+
+def bits(*patterns):
+    return np.array(patterns, dtype=np.uint32).view(np.float32)
+
+
+QUIET_NAN, NEGATIVE_NAN, PAYLOAD_NAN = 0x7FC00000, 0xFFC00000, 0x7FC01234
+SIGNALING_NAN, SMALLEST_SUBNORMAL = 0x7F800001, 0x00000001
+
+# Each kind is written over a few positions of the bars (the n >= 32768 runs also
+# take the native route under numpy 1.x).
+SPECIAL_INPUTS = {
+    "plain": lambda h, l, c: None,
+    "same nan everywhere": lambda h, l, c: [a.__setitem__(slice(3, None, 5), np.nan) for a in (h, l, c)],
+    "nan payloads that differ": lambda h, l, c: (h.__setitem__(7, bits(NEGATIVE_NAN)[0]),
+                                                 l.__setitem__(7, bits(PAYLOAD_NAN)[0])),
+    "sum nan meets close nan": lambda h, l, c: (h.__setitem__(9, bits(NEGATIVE_NAN)[0]),
+                                                c.__setitem__(9, bits(QUIET_NAN)[0])),
+    "invalid sum": lambda h, l, c: (h.__setitem__(10, np.inf), l.__setitem__(10, -np.inf)),
+    "one nan with payload": lambda h, l, c: c.__setitem__(11, bits(NEGATIVE_NAN)[0]),
+    "signaling nan": lambda h, l, c: l.__setitem__(5, bits(SIGNALING_NAN)[0]),
+    "overflow": lambda h, l, c: (h.__setitem__(4, 3e38), l.__setitem__(4, 3e38)),
+    "underflow": lambda h, l, c: [a.__setitem__(6, bits(SMALLEST_SUBNORMAL)[0]) for a in (h, l, c)],
+    "infinities": lambda h, l, c: (h.__setitem__(8, np.inf), c.__setitem__(12, -np.inf)),
+    "signed zeros": lambda h, l, c: [a.__setitem__(slice(0, 4), v) for a, v in ((h, -0.0), (l, 0.0), (c, -0.0))],
+}
+
+
+@pytest.mark.parametrize("n", [0, 1, 5, 23, 40000])
+@pytest.mark.parametrize("kind", SPECIAL_INPUTS)
+def test_typical_price_natively_matches_numpy(restore_module_globals, kind, n):
+    high, low, close = (a.copy() for a in bars(max(n, 13), seed=n))
+    SPECIAL_INPUTS[kind](high, low, close)
+    high, low, close = high[:n], low[:n], close[:n]
+    for period in (1, 4):
+        for errstate in (None, {"all": "raise"}, {"all": "warn"}):
+            native, through_numpy = cci_both_ways(restore_module_globals, high, low, close, period,
+                                                  errstate=errstate)
+            assert native == through_numpy
+
+
+@pytest.mark.parametrize("layout", ["strided", "reversed", "broadcast one", "unequal", "subclass", "swapped",
+                                    "float64", "two-dimensional", "aliased"])
+def test_typical_price_layouts_match_numpy(restore_module_globals, layout):
+    high, low, close = bars(40000 if layout == "reversed" else 50, seed=4)
+    arrays = {
+        "strided": lambda: [np.repeat(a, 2)[::2] for a in (high, low, close)],
+        "reversed": lambda: [a[::-1] for a in (high, low, close)],
+        "broadcast one": lambda: [high, low[:1], close],
+        "unequal": lambda: [high, low[:-1], close],
+        "subclass": lambda: [high.view(np.recarray), low, close],
+        "swapped": lambda: [high, low.astype(low.dtype.newbyteorder()), close],
+        "float64": lambda: [high, low, close.astype(np.float64)],
+        "two-dimensional": lambda: [high, low, close.reshape(1, -1)],
+        "aliased": lambda: [close, close, close],
+    }[layout]()
+    native, through_numpy = cci_both_ways(restore_module_globals, *arrays, 5)
+    assert native == through_numpy
+
+
+@pytest.mark.parametrize("n", [100, 40000])
+def test_typical_price_needs_no_whole_array_temporaries(n):
+    import tracemalloc
+
+    if n < 32768 and hasattr(np, "set_numeric_ops"):
+        pytest.skip("numpy 1.x's arithmetic is verified, and so bypassed, only for long series")
+    high, low, close = bars(n, seed=1)
+    tracemalloc.start()
+    try:
+        with np.errstate(invalid="ignore"):
+            ta.velk_cci(high, low, close, 14)
+        peak = tracemalloc.get_traced_memory()[1]
+    finally:
+        tracemalloc.stop()
+    # The output itself is n float32 values; numpy's expression would add three more.
+    assert peak < 4 * n * 1.5 + 4096
+
+
+@pytest.mark.skipif(not hasattr(np, "set_numeric_ops"), reason="ndarray arithmetic is fixed from numpy 2 on")
+@pytest.mark.filterwarnings("ignore:PyArray_SetNumericOps is deprecated:DeprecationWarning")
+def test_swapped_numeric_ops_are_honoured(restore_module_globals):
+    high, low, close = bars(40000, seed=8)
+    plain = ta.velk_cci(high, low, close, 5)
+    previous = np.set_numeric_ops(add=np.subtract)
+    try:
+        with np.errstate(invalid="ignore"):
+            swapped = ta.velk_cci(high, low, close, 5)
+        _, through_numpy = cci_both_ways(restore_module_globals, high, low, close, 5)
+    finally:
+        np.set_numeric_ops(**previous)
+    assert swapped.tobytes() == through_numpy[0] and swapped.tobytes() != plain.tobytes()

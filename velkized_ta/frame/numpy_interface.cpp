@@ -120,6 +120,10 @@ struct NumpyOriginals {
   PyObject* float32 = nullptr;
   PyObject* int32 = nullptr;
   PyObject* nanmean = nullptr;
+  // The ufuncs behind ndarray `+` and `/`, and numpy 1.x's way to swap them (null under 2.x).
+  PyObject* add = nullptr;
+  PyObject* true_divide = nullptr;
+  PyObject* set_numeric_ops = nullptr;
 } g_originals;
 
 bool attribute_is(PyObject* module, const char* name, PyObject* original) {
@@ -141,7 +145,34 @@ int record_numpy_originals(PyObject* numpy) {
   if (!g_originals.full || !g_originals.zeros || !g_originals.nan || !g_originals.float32 || !g_originals.int32 ||
       !g_originals.nanmean)
     return -1;
+  Ref umath(import_multiarray_module());
+  if (!umath) return -1;
+  g_originals.add = PyObject_GetAttrString(umath.get(), "add");
+  g_originals.true_divide = PyObject_GetAttrString(umath.get(), "true_divide");
+  if (!g_originals.add || !g_originals.true_divide) return -1;
+  g_originals.set_numeric_ops = PyObject_GetAttrString(umath.get(), "set_numeric_ops");
+  if (!g_originals.set_numeric_ops) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+    PyErr_Clear();
+  }
   return 0;
+}
+
+bool numpy_arithmetic_is_own(bool allow_costly_check) {
+  // The Python-level expression never looks `np` up, so a failed lookup only means "no".
+  PyObject* np = g_module_dict ? PyDict_GetItemWithError(g_module_dict, interned("np")) : nullptr;
+  if (np != g_originals.module || np == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  if (g_originals.set_numeric_ops == nullptr) return true;
+  if (!allow_costly_check) return false;
+  Ref ops(PyObject_CallNoArgs(g_originals.set_numeric_ops));
+  bool own = ops && PyDict_CheckExact(ops.get());
+  own = own && PyDict_GetItemWithError(ops.get(), interned("add")) == g_originals.add;
+  own = own && PyDict_GetItemWithError(ops.get(), interned("true_divide")) == g_originals.true_divide;
+  PyErr_Clear();
+  return own;
 }
 
 PyObject* fast_new_series(PyObject* np, int32_t n) {

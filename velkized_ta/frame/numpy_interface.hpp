@@ -23,6 +23,11 @@ PyObject* fast_new_zeros(PyObject* np, int32_t n, bool integer);
 // nanmean are numpy's own and series is a plain float32 array with values in the
 // slice; false when the Python-level call must decide (including its warning).
 bool fast_nanmean(PyObject* np, PyObject* series, PyObject* slice, double* mean);
+// Whether ndarray `+` and `/` still call numpy's own add and true_divide and the
+// module's `np` is numpy itself. numpy 1.x can swap them (np.set_numeric_ops), and
+// asking it builds a dictionary: without allow_costly_check the answer there is false.
+// Never leaves a Python error set.
+bool numpy_arithmetic_is_own(bool allow_costly_check);
 // The element view of an exact, native-order, one-dimensional ndarray of the
 // element type, read from the array itself; false when the buffer protocol must decide.
 bool direct_view(PyObject* obj, bool writable, bool integer, char** data, int64_t* length, int64_t* stride);

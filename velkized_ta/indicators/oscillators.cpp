@@ -2,9 +2,11 @@
 // ultimate oscillator, commodity channel index.
 
 #include <algorithm>
+#include <cfenv>
 #include <cmath>
 #include <cstring>
 
+#include "frame/numpy_interface.hpp"
 #include "indicators/bodies.hpp"
 #include "indicators/position_queue.hpp"
 
@@ -223,6 +225,27 @@ template <RangeFraction kind>
   split_loop(start, n, 0, std::min(close.size(), out.size()), step);
 }
 
+// The same run on window folds or ring queues, taken when no access can fail and
+// nothing written shares memory with anything else used; false, having done
+// nothing, otherwise. The slot series are work storage nobody reads afterwards.
+template <RangeFraction kind>
+bool fast_extreme_range_kernel(const FloatView& high, const FloatView& low, const FloatView& close,
+                               const FloatView& out, const IntView& high_slots, const IntView& low_slots,
+                               int32_t period, int32_t start, int32_t n) {
+  if (!extremes_in_range(high, low, high_slots, low_slots, period, start, n)) return false;
+  if (close.size() < n || out.size() < n) return false;
+  if (!separate({Span(out), Span(high_slots), Span(low_slots)}, {Span(high), Span(low), Span(close)})) return false;
+  return scan_extremes(high, low, period, start, n, [close, out](int64_t i, float highest_high, float lowest_low) {
+    if (highest_high == lowest_low) return;
+    const float c = close.get_unchecked(i);
+    if constexpr (kind == RangeFraction::FromHigh) {
+      out.set_unchecked(i, (highest_high - c) / (highest_high - lowest_low));
+    } else {
+      out.set_unchecked(i, (c - lowest_low) / (highest_high - lowest_low));
+    }
+  });
+}
+
 // `first_position(n)` gives the first written position for a series of length n.
 template <RangeFraction kind, typename FirstPosition>
 PyObject* extreme_range_body(Call& call, int32_t period, FirstPosition first_position) {
@@ -237,6 +260,7 @@ PyObject* extreme_range_body(Call& call, int32_t period, FirstPosition first_pos
   auto [low_indices, low_slots] = call.new_positions(n);
 
   run_native(n, [&] {
+    if (fast_extreme_range_kernel<kind>(high, low, close, out, high_slots, low_slots, period, start, n)) return;
     extreme_range_kernel<kind>(high, low, close, out, high_slots, low_slots, period, start, n);
   });
   return result.release();
@@ -462,6 +486,82 @@ Ref typical_price(PyObject* high, PyObject* low, PyObject* close) {
   return checked(PyNumber_TrueDivide(total.get(), three.get()));
 }
 
+using Ints4 = int32_t __attribute__((vector_size(16)));
+
+Ints4 bits_of(Floats4 v) {
+  Ints4 bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  return bits;
+}
+
+// Lanes where both operands are NaN with different bits: which one a sum carries
+// is up to how numpy's loop was compiled, so such an input is left to numpy.
+Ints4 nan_clash(Floats4 a, Floats4 b) { return (a != a) & (b != b) & (bits_of(a) != bits_of(b)); }
+
+// Lanes i .. i + count - 1 of a series; idle lanes hold zeros, which raise nothing.
+template <bool kContiguous>
+[[gnu::always_inline]] inline Floats4 load_lanes(const FloatView& v, int64_t i, int64_t count) {
+  Floats4 lanes = {0.0f, 0.0f, 0.0f, 0.0f};
+  if (kContiguous && count == 4) {
+    std::memcpy(&lanes, v.data() + 4 * i, sizeof lanes);
+  } else {
+    for (int64_t k = 0; k < count; ++k) lanes[k] = v.get_unchecked(i + k);
+  }
+  return lanes;
+}
+
+// The float32 steps of the expression, four lanes at a time; false on a NaN
+// clash. Kept out of line so the arithmetic stays between the clearing and the
+// testing of the exception flags.
+template <bool kContiguous>
+[[gnu::noinline]] bool typical_price_lanes(const FloatView high, const FloatView low, const FloatView close,
+                                           float* tp, int64_t n) {
+  Ints4 clash = {0, 0, 0, 0};
+  auto block = [&](int64_t i, int64_t count) {
+    const Floats4 h = load_lanes<kContiguous>(high, i, count);
+    const Floats4 l = load_lanes<kContiguous>(low, i, count);
+    const Floats4 c = load_lanes<kContiguous>(close, i, count);
+    const Floats4 pair = h + l;
+    const Floats4 total = pair + c;
+    clash |= nan_clash(h, l) | nan_clash(pair, c);
+    const Floats4 quotient = total / 3.0f;
+    std::memcpy(tp + i, &quotient, sizeof(float) * count);
+  };
+  int64_t i = 0;
+  for (; i + 4 <= n; i += 4) block(i, 4);
+  if (i < n) block(i, n - i);
+  return !(clash[0] | clash[1] | clash[2] | clash[3]);
+}
+
+// Arrays for which numpy's typical price is plain float32 arithmetic, element by element.
+bool plain_operand(PyObject* obj, int64_t n, FloatView& view) {
+  char* data;
+  int64_t length, stride;
+  if (!direct_view(obj, false, false, &data, &length, &stride) || length != n) return false;
+  view = FloatView(data, length, stride);
+  return true;
+}
+
+// Below this many elements numpy 1.x's arithmetic is not worth verifying.
+constexpr int32_t kCostlyCheckThreshold = 1 << 15;
+
+// The typical price computed natively into `tp`, when that provably gives numpy's
+// bits and numpy would have had nothing to report (no floating-point exception
+// raised); false, leaving the expression to numpy, otherwise.
+bool native_typical_price(PyObject* high, PyObject* low, PyObject* close, int32_t n, float* tp) {
+  FloatView h, l, c;
+  if (!plain_operand(high, n, h) || !plain_operand(low, n, l) || !plain_operand(close, n, c)) return false;
+  if (!numpy_arithmetic_is_own(n >= kCostlyCheckThreshold)) return false;
+  bool exact = false;
+  run_native(n, [&] {
+    std::feclearexcept(FE_ALL_EXCEPT);
+    const bool contiguous = h.contiguous() && l.contiguous() && c.contiguous();
+    exact = (contiguous ? typical_price_lanes<true>(h, l, c, tp, n) : typical_price_lanes<false>(h, l, c, tp, n)) &&
+            !std::fetestexcept(FE_OVERFLOW | FE_INVALID | FE_DIVBYZERO | FE_UNDERFLOW);
+  });
+  return exact;
+}
+
 }  // namespace
 
 PyObject* velk_roc(Call& call) {
@@ -550,6 +650,12 @@ PyObject* velk_cci(Call& call) {
   const int32_t n = call.length(close_arr);
   const int32_t start = trailing_start(timeperiod, n, n_values);
   auto [cci, out] = call.new_output(n);
+  ScratchBuffer<float, 512> native(static_cast<uint64_t>(std::max(n, 0)));
+  if (native.get() && native_typical_price(high_arr, low_arr, close_arr, n, native.get())) {
+    cci_kernel(call, FloatView(reinterpret_cast<char*>(native.get()), n, sizeof(float)), out, timeperiod, start, n,
+               n_values);
+    return cci.release();
+  }
   Ref typical = typical_price(high_arr, low_arr, close_arr);
   const FloatView tp = call.float_view(typical.get(), false);
   cci_kernel(call, tp, out, timeperiod, start, n, n_values);
