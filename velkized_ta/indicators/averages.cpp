@@ -163,24 +163,51 @@ void lin_kernel(const FloatView& x, const FloatView& out, int32_t period, int32_
   }
   // Zero for a period of 1 or less: then no slope is defined and nothing is written.
   const float denom = fused(p, sum_x2, -(sum_x * sum_x));
-  const auto slope = [&] { return fused(p, sum_xy, -(sum_x * sum_y)) / denom; };
-
   const int64_t first_end = int64_t{start_index} + period - 1;
-  if (denom != 0.0f && first_end >= tail) out.set(first_end, slope());
+  if (denom != 0.0f && first_end >= tail) out.set(first_end, fused(p, sum_xy, -(sum_x * sum_y)) / denom);
 
-  auto slide = [&](auto checked, int64_t i) {
-    constexpr bool kChecked = decltype(checked)::value;
-    const float entering = x.at<kChecked>(i + period);
-    const float leaving = x.at<kChecked>(i);
-    const float second = x.at<kChecked>(i + 1);
-    sum_y += entering - leaving;
-    sum_xy += fused(entering, p, -leaving) - deduction;
-    if (denom != 0.0f) out.put<kChecked>(i + period, slope());
-    deduction += entering - second;
-  };
-  const int64_t safe_begin = std::max<int64_t>(0, -int64_t{period});
-  const int64_t safe_end = std::min({x.size() - period, x.size() - 1, out.size() - period});
-  with_fma([&] { split_loop(start_index, int64_t{n} - period, safe_begin, safe_end, slide); });
+  const int64_t begin = start_index;
+  const int64_t end = int64_t{n} - period;
+  // In range for i + period, i and i + 1 in x and i + period in the output.
+  const int64_t safe_begin = std::max<int64_t>({begin, 0, -int64_t{period}});
+  const int64_t safe_end = std::min({end, x.size() - period, x.size() - 1, out.size() - period});
+  with_fma([&] {
+    // The running sums and views live in this loop's registers, not behind references.
+    const FloatView xs = x;
+    const FloatView outs = out;
+    float sy = sum_y, sxy = sum_xy, ded = deduction;
+    const float sx = sum_x, d = denom;
+    auto slope = [&] { return fused(p, sxy, -(sx * sy)) / d; };
+    // Each step reads x[i + period], x[i] and x[i + 1] before it writes.
+    auto checked_slides = [&](int64_t from, int64_t to) {
+      for (int64_t i = from; i < to; ++i) {
+        const float entering = xs[i + period];
+        const float leaving = xs[i];
+        const float second = xs[i + 1];
+        sy += entering - leaving;
+        sxy += fused(entering, p, -leaving) - ded;
+        if (d != 0.0f) outs.set(i + period, slope());
+        ded += entering - second;
+      }
+    };
+    if (safe_begin >= safe_end) {
+      checked_slides(begin, end);
+      return;
+    }
+    checked_slides(begin, safe_begin);
+    // Here no read can fail, and one step's second value is the next one's leaving value.
+    float leaving = xs.get_unchecked(safe_begin);
+    for (int64_t i = safe_begin; i < safe_end; ++i) {
+      const float entering = xs.get_unchecked(i + period);
+      const float second = xs.get_unchecked(i + 1);
+      sy += entering - leaving;
+      sxy += fused(entering, p, -leaving) - ded;
+      if (d != 0.0f) outs.set_unchecked(i + period, slope());
+      ded += entering - second;
+      leaving = second;
+    }
+    checked_slides(safe_end, end);
+  });
 }
 
 // Midpoint of the window's highest high and lowest low, or its relative
