@@ -48,6 +48,41 @@ def test_lin_tracks_least_squares_fit():
     np.testing.assert_allclose(out[period - 1:], fits, atol=2e-3)
 
 
+def strided_like(x, layout):
+    if layout == "step2":
+        return np.repeat(x, 2)[::2]
+    if layout == "reversed":
+        return x[::-1].copy()[::-1]
+    buf = bytearray(4 * x.size + 1)
+    view = np.ndarray(x.shape, np.float32, buffer=buf, offset=1)
+    view[:] = x
+    return view
+
+
+@pytest.mark.parametrize("layout", ["step2", "reversed", "unaligned"])
+@pytest.mark.parametrize("period, n_values", [(2, 999999999), (9, 999999999), (9, 40), (30, 1), (-2, 999999999)])
+def test_lin_layout_does_not_change_values(layout, period, n_values):
+    x = bars(701, 4)[2]
+    x[:5] = np.nan
+    args = (period, n_values)
+    try:
+        expected = velk_lin(x, *args)
+    except IndexError:
+        with pytest.raises(IndexError):
+            velk_lin(strided_like(x, layout), *args)
+        return
+    np.testing.assert_array_equal(velk_lin(strided_like(x, layout), *args), expected)
+
+
+@pytest.mark.parametrize("n", [4, 5, 6, 50])
+def test_lin_slides_to_the_last_position(n):
+    # A straight line has slope 2 in every complete window, up to the series' end.
+    x = (2 * np.arange(n) + 1).astype(np.float32)
+    out = velk_lin(x, 3)
+    assert np.isnan(out[:2]).all()
+    np.testing.assert_array_equal(out[2:], np.full(n - 2, 2, np.float32))
+
+
 def test_lin_bits_follow_fused_running_sums():
     # Unfused products in the sums or the slope change the bits at every one of these positions.
     x = np.array([float.fromhex(h) for h in (

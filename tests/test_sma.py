@@ -110,3 +110,85 @@ def test_zero_price_when_normalizing():
     with pytest.raises(ZeroDivisionError):
         velk_sma(f32(1, 2, -0.0), 2)
     np.testing.assert_array_equal(velk_sma(f32(1, 0, 3), 2, False), f32(NAN, 0.5, 1.5))
+
+
+def float32_running_sma(x, period, normalize):
+    """Step by step in float32 with the default window: pre-fill from -1, then add/remove."""
+    x = np.asarray(x, np.float32)
+    n = x.size
+    out = np.full(n, np.nan, np.float32)
+    total, count = np.float32(0), 0
+    for k in range(-1, period - 1):
+        if not np.isnan(x[k]):
+            total, count = np.float32(total + x[k]), count + 1
+    for i in range(period - 1, n):
+        for v, sign in ((x[i], 1), (x[i - period], -1)):
+            if not np.isnan(v):
+                total = np.float32(total + v) if sign > 0 else np.float32(total - v)
+                count += sign
+        if count >= 1:
+            mean = np.float32(total / np.float32(count))
+            out[i] = np.float32(np.float32(mean - x[i]) / x[i]) if normalize else mean
+    return out
+
+
+def bits(a):
+    return np.ascontiguousarray(a).view(np.uint32)
+
+
+def with_gaps(n, seed):
+    rng = np.random.default_rng(seed)
+    x = (100 + np.cumsum(rng.normal(size=n))).astype(np.float32)
+    x[rng.random(n) < 0.2] = np.nan
+    x[rng.integers(0, n, size=n // 20)] = np.inf  # a window through an infinity reads NaN afterwards
+    return x
+
+
+@pytest.mark.parametrize("n", [5, 8, 9, 11, 255, 256, 257, 262, 600])
+@pytest.mark.parametrize("period", [1, 2, 4, 7, 64])
+@pytest.mark.parametrize("normalize", [True, False])
+def test_bits_match_a_float32_step_by_step_run(n, period, normalize):
+    if period > n:
+        pytest.skip("no window")
+    x = with_gaps(n, n * 100 + period)
+    x[-1] = 1.0  # the pre-fill reads it; keep the sums finite
+    with np.errstate(all="ignore"):
+        expected = float32_running_sma(x, period, normalize)
+    assert (bits(velk_sma(x, period, normalize)) == bits(expected)).all()
+
+
+@pytest.mark.parametrize("layout", ["step2", "step3", "reversed", "unaligned"])
+@pytest.mark.parametrize("normalize", [True, False])
+@pytest.mark.parametrize("n_values", [999999999, 300, 7])
+def test_layout_does_not_change_bits(layout, normalize, n_values):
+    x = with_gaps(1037, 5)
+    x[x == 0] = 1.0
+    if layout == "step2":
+        view = np.repeat(x, 2)[::2]
+    elif layout == "step3":
+        view = np.repeat(x, 3)[::3]
+    elif layout == "reversed":
+        view = x[::-1].copy()[::-1]
+    else:
+        buf = bytearray(4 * x.size + 1)
+        view = np.ndarray(x.shape, np.float32, buffer=buf, offset=1)
+        view[:] = x
+    assert (bits(velk_sma(view, 13, normalize, n_values)) == bits(velk_sma(x, 13, normalize, n_values))).all()
+
+
+@pytest.mark.parametrize("at", [20, 21, 22, 23, 255, 256, 257, 520, 1021, 1022, 1023])
+def test_zero_price_raises_wherever_it_sits(at):
+    x = np.linspace(1, 2, 1024, dtype=np.float32)
+    x[at] = 0.0
+    with pytest.raises(ZeroDivisionError, match="^float division$"):
+        velk_sma(x, 20)
+
+
+def test_negative_zeros_average_to_positive_zero():
+    x = np.full(530, -0.0, np.float32)
+    x[::7] = np.nan
+    x[100:120] = np.nan
+    out = velk_sma(x, 10, False)
+    written = ~np.isnan(out)
+    assert written[9:100].all() and not written[110:120].any()
+    assert (bits(out[written]) == 0).all()

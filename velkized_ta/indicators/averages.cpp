@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "frame/fma.hpp"
 #include "indicators/bodies.hpp"
@@ -11,47 +12,132 @@ namespace velk::indicators {
 
 namespace {
 
-// Running sum and count of the non-missing values in a sliding window.
-struct WindowSum {
-  float sum = 0.0f;
-  int32_t count = 0;
+// `value`, or +0 for a missing value. Adding or subtracting +0 leaves a window
+// sum unchanged, as skipping would, because the sum is never -0: it starts at +0,
+// and a float sum or difference is -0 only when its first operand already is.
+inline float present_or_zero(float value) { return is_missing(value) ? 0.0f : value; }
 
-  void add(float v) {
-    if (is_missing(v)) return;
-    sum += v;
-    ++count;
+using Lanes = float __attribute__((vector_size(16)));
+using Counts = int32_t __attribute__((vector_size(16)));
+
+inline Lanes as_lanes(Counts bits) { return reinterpret_cast<Lanes>(bits); }
+inline Counts as_counts(Lanes values) { return reinterpret_cast<Counts>(values); }
+
+// Elements p .. p+3.
+template <bool kContiguous>
+inline Lanes lanes_at(const FloatView& x, int64_t p) {
+  Lanes v;
+  if constexpr (kContiguous) {
+    std::memcpy(&v, x.data() + p * int64_t{sizeof(float)}, sizeof v);
+  } else {
+    v = Lanes{x.get_unchecked(p), x.get_unchecked(p + 1), x.get_unchecked(p + 2), x.get_unchecked(p + 3)};
   }
-  void remove(float v) {
-    if (is_missing(v)) return;
-    sum -= v;
-    --count;
+  return v;
+}
+
+// Steps from `begin` in groups of four, while a whole group fits before `end`,
+// every read and write of which is in range; returns the first step not taken.
+// The running sum is stepped one value at a time as always; what surrounds it
+// (the missing-value masks, the counts, the divisions, the stores) is done for
+// four steps at once. A zero value stops the call as it would at its own step
+// (checked once per stretch: what was written meanwhile goes with the failed call).
+template <bool kNormalize, bool kContiguous>
+int64_t sma_groups(const FloatView x, const FloatView out, int64_t period, int64_t begin, int64_t end,
+                   float& running_sum, int32_t& running_count) {
+  constexpr int64_t kStretch = 256;
+  float sum = running_sum;
+  int32_t count = running_count;
+  const Counts none = {0, 0, 0, 0};
+  int64_t i = begin;
+  while (end - i >= 4) {
+    const int64_t stretch_end = i + std::min(kStretch, end - i);
+    Counts zero_divisor = none;
+    for (; stretch_end - i >= 4; i += 4) {
+      const Lanes in = lanes_at<kContiguous>(x, i);
+      const Lanes gone = lanes_at<kContiguous>(x, i - period);
+      const Counts in_present = in == in;
+      const Counts gone_present = gone == gone;
+      const Lanes add = as_lanes(as_counts(in) & in_present);
+      const Lanes sub = as_lanes(as_counts(gone) & gone_present);
+      const float s0 = (sum + add[0]) - sub[0];
+      const float s1 = (s0 + add[1]) - sub[1];
+      const float s2 = (s1 + add[2]) - sub[2];
+      const float s3 = (s2 + add[3]) - sub[3];
+      sum = s3;
+      // Comparisons give -1 for true; the counts after each step are a prefix sum.
+      Counts counts = gone_present - in_present;
+      counts += __builtin_shuffle(counts, none, Counts{4, 0, 1, 2});
+      counts += __builtin_shuffle(counts, none, Counts{4, 4, 0, 1});
+      counts += count;
+      count = counts[3];
+      const Counts written = counts >= 1;
+      Lanes result = Lanes{s0, s1, s2, s3} / __builtin_convertvector(counts, Lanes);
+      if constexpr (kNormalize) {
+        zero_divisor |= (in == 0.0f) & written;
+        result = (result - in) / in;
+      }
+      // Lanes with an empty window keep what the output holds.
+      if (out.contiguous()) {
+        result = written ? result : lanes_at<true>(out, i);
+        std::memcpy(out.data() + i * int64_t{sizeof(float)}, &result, sizeof result);
+      } else {
+        for (int k = 0; k < 4; ++k)
+          if (written[k]) out.set_unchecked(i + k, result[k]);
+      }
+    }
+    if (zero_divisor[0] | zero_divisor[1] | zero_divisor[2] | zero_divisor[3]) throw FloatDivision{};
   }
-};
+  running_sum = sum;
+  running_count = count;
+  return i;
+}
+
+template <bool kNormalize>
+int64_t sma_groups(const FloatView& x, const FloatView& out, int64_t period, int64_t begin, int64_t end, float& sum,
+                   int32_t& count) {
+  return x.contiguous() ? sma_groups<kNormalize, true>(x, out, period, begin, end, sum, count)
+                        : sma_groups<kNormalize, false>(x, out, period, begin, end, sum, count);
+}
 
 // Mean of the last `period` values, skipping missing ones; optionally as the
 // relative deviation (mean - value) / value.
-void sma_kernel(const FloatView& x, const FloatView& out, int32_t period, bool normalize, int32_t start,
+void sma_kernel(const FloatView& input, const FloatView& output, int32_t period, bool normalize, int32_t start,
                 int32_t n) {
-  WindowSum window;
+  // Local copies: the views and the running state stay in registers across the output stores.
+  const FloatView x = input;
+  const FloatView out = output;
+  float sum = 0.0f;
+  int32_t count = 0;
   // The first pre-fill position is start - period: with the default window that is
   // -1, the last element, which the first main step removes again.
-  for (int64_t k = int64_t{start} - period; k < start; ++k) window.add(x[k]);
-  auto step = [&](auto checked, int64_t i) {
-    constexpr bool kChecked = decltype(checked)::value;
-    window.add(x.at<kChecked>(i));
-    window.remove(x.at<kChecked>(i - period));
-    if (window.count < 1) return;
-    const float mean = window.sum / static_cast<float>(window.count);
-    if (normalize) {
-      const float v = x.at<kChecked>(i);
-      out.put<kChecked>(i, divide(mean - v, v));
-    } else {
-      out.put<kChecked>(i, mean);
+  for (int64_t k = int64_t{start} - period; k < start; ++k) {
+    const float v = x[k];
+    sum += present_or_zero(v);
+    count += !is_missing(v);
+  }
+  // Reads at positions that may be out of range, one step at a time.
+  auto checked_steps = [&](int64_t begin, int64_t end) {
+    for (int64_t i = begin; i < end; ++i) {
+      const float entering = x[i];
+      const float leaving = x[i - period];
+      sum += present_or_zero(entering);
+      sum -= present_or_zero(leaving);
+      count += int32_t{!is_missing(entering)} - int32_t{!is_missing(leaving)};
+      if (count < 1) continue;
+      const float mean = sum / static_cast<float>(count);
+      out.set(i, normalize ? divide(mean - entering, entering) : mean);
     }
   };
-  const int64_t safe_begin = std::max<int64_t>(0, period);
-  const int64_t safe_end = std::min({x.size(), out.size(), x.size() + period});
-  split_loop(start, n, safe_begin, safe_end, step);
+  const int64_t safe_begin = std::max<int64_t>({0, period, start});
+  const int64_t safe_end = std::min({x.size(), out.size(), x.size() + period, int64_t{n}});
+  if (safe_begin >= safe_end) {
+    checked_steps(start, n);
+    return;
+  }
+  checked_steps(start, safe_begin);
+  const int64_t reached = normalize ? sma_groups<true>(x, out, period, safe_begin, safe_end, sum, count)
+                                    : sma_groups<false>(x, out, period, safe_begin, safe_end, sum, count);
+  checked_steps(reached, n);
 }
 
 // Least-squares slope over the last `period` values, with coordinates 1 .. period
@@ -77,24 +163,51 @@ void lin_kernel(const FloatView& x, const FloatView& out, int32_t period, int32_
   }
   // Zero for a period of 1 or less: then no slope is defined and nothing is written.
   const float denom = fused(p, sum_x2, -(sum_x * sum_x));
-  const auto slope = [&] { return fused(p, sum_xy, -(sum_x * sum_y)) / denom; };
-
   const int64_t first_end = int64_t{start_index} + period - 1;
-  if (denom != 0.0f && first_end >= tail) out.set(first_end, slope());
+  if (denom != 0.0f && first_end >= tail) out.set(first_end, fused(p, sum_xy, -(sum_x * sum_y)) / denom);
 
-  auto slide = [&](auto checked, int64_t i) {
-    constexpr bool kChecked = decltype(checked)::value;
-    const float entering = x.at<kChecked>(i + period);
-    const float leaving = x.at<kChecked>(i);
-    const float second = x.at<kChecked>(i + 1);
-    sum_y += entering - leaving;
-    sum_xy += fused(entering, p, -leaving) - deduction;
-    if (denom != 0.0f) out.put<kChecked>(i + period, slope());
-    deduction += entering - second;
-  };
-  const int64_t safe_begin = std::max<int64_t>(0, -int64_t{period});
-  const int64_t safe_end = std::min({x.size() - period, x.size() - 1, out.size() - period});
-  with_fma([&] { split_loop(start_index, int64_t{n} - period, safe_begin, safe_end, slide); });
+  const int64_t begin = start_index;
+  const int64_t end = int64_t{n} - period;
+  // In range for i + period, i and i + 1 in x and i + period in the output.
+  const int64_t safe_begin = std::max<int64_t>({begin, 0, -int64_t{period}});
+  const int64_t safe_end = std::min({end, x.size() - period, x.size() - 1, out.size() - period});
+  with_fma([&] {
+    // The running sums and views live in this loop's registers, not behind references.
+    const FloatView xs = x;
+    const FloatView outs = out;
+    float sy = sum_y, sxy = sum_xy, ded = deduction;
+    const float sx = sum_x, d = denom;
+    auto slope = [&] { return fused(p, sxy, -(sx * sy)) / d; };
+    // Each step reads x[i + period], x[i] and x[i + 1] before it writes.
+    auto checked_slides = [&](int64_t from, int64_t to) {
+      for (int64_t i = from; i < to; ++i) {
+        const float entering = xs[i + period];
+        const float leaving = xs[i];
+        const float second = xs[i + 1];
+        sy += entering - leaving;
+        sxy += fused(entering, p, -leaving) - ded;
+        if (d != 0.0f) outs.set(i + period, slope());
+        ded += entering - second;
+      }
+    };
+    if (safe_begin >= safe_end) {
+      checked_slides(begin, end);
+      return;
+    }
+    checked_slides(begin, safe_begin);
+    // Here no read can fail, and one step's second value is the next one's leaving value.
+    float leaving = xs.get_unchecked(safe_begin);
+    for (int64_t i = safe_begin; i < safe_end; ++i) {
+      const float entering = xs.get_unchecked(i + period);
+      const float second = xs.get_unchecked(i + 1);
+      sy += entering - leaving;
+      sxy += fused(entering, p, -leaving) - ded;
+      if (d != 0.0f) outs.set_unchecked(i + period, slope());
+      ded += entering - second;
+      leaving = second;
+    }
+    checked_slides(safe_end, end);
+  });
 }
 
 // Midpoint of the window's highest high and lowest low, or its relative
