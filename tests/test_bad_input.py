@@ -12,16 +12,9 @@ from numpy.lib.stride_tricks import as_strided
 
 from velkized_ta import FUNCTION_NAMES, velk_ta_funcs
 from velkized_ta.sample import example_arguments, sample_ohlc
+from signatures import kind_of, LENGTH_PARAM
 
 BARS = sample_ohlc(60)
-
-
-def kind_of(name):
-    if name == "n_values" or name.endswith("period"):
-        return "int"
-    if "_is_" in name or name in ("normalize", "stream", "last_value_only"):
-        return "flag"
-    return "array"
 
 
 def slots(kind):
@@ -200,15 +193,6 @@ def test_flags_whose_truth_test_fails(name, param):
 
 
 # --- series longer than 32-bit positions ---------------------------------------
-
-LENGTH_PARAM = {
-    "velk_sma": "input_array", "velk_lin": "input_array", "velk_mid": "close", "velk_ema": "input_array",
-    "velk_ema2": "input_array", "velk_ema3": "input_array", "velk_dema": "input1", "velk_tema": "input1",
-    "velk_trix": "arr", "velk_roc": "input_array", "velk_rsi": "close", "velk_willr": "close_arr",
-    "velk_cci": "close_arr", "velk_dx": "high", "velk_adx": "close_arr", "velk_adxr": "close_arr",
-    "velk_cmo": "close_arr", "velk_natr": "close_arr", "velk_ult": "close_arr", "velk_stochf": "close_arr",
-    "velk_wick": "close_arr", "velk_macd": "input0", "velk_adif": "input_array_1", "velk_rdif": "input_array_1",
-}
 
 
 def endless(length, value=100.0):

@@ -13,18 +13,11 @@ import pytest
 
 from velkized_ta import FUNCTION_NAMES, velk_ta_funcs
 from velkized_ta.sample import example_arguments, sample_ohlc
+from signatures import kind_of
 
 SANITIZE_RUN = os.environ.get("VELK_SANITIZE_RUN") == "1"
 CALLS = 500 if SANITIZE_RUN else 1000
 BARS = sample_ohlc(60)
-
-
-def kind_of(name):
-    if name == "n_values" or name.endswith("period"):
-        return "int"
-    if "_is_" in name or name in ("normalize", "stream", "last_value_only"):
-        return "flag"
-    return "array"
 
 
 def with_zero(series, at=30):

@@ -19,6 +19,7 @@ from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
 
 from velkized_ta import FUNCTION_NAMES, velk_ta_funcs
+from signatures import kind_of, LENGTH_PARAM
 
 INT32_MIN, INT32_MAX = -(2**31), 2**31 - 1
 INT_EXTREMES = [INT32_MIN, INT32_MIN + 1, INT32_MAX - 1, INT32_MAX]
@@ -34,28 +35,11 @@ SETTINGS = settings(
     suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large, HealthCheck.filter_too_much],
 )
 
-# The array whose length is the length of the result.
-LENGTH_PARAM = {
-    "velk_sma": "input_array", "velk_lin": "input_array", "velk_mid": "close", "velk_ema": "input_array",
-    "velk_ema2": "input_array", "velk_ema3": "input_array", "velk_dema": "input1", "velk_tema": "input1",
-    "velk_trix": "arr", "velk_roc": "input_array", "velk_rsi": "close", "velk_willr": "close_arr",
-    "velk_cci": "close_arr", "velk_dx": "high", "velk_adx": "close_arr", "velk_adxr": "close_arr",
-    "velk_cmo": "close_arr", "velk_natr": "close_arr", "velk_ult": "close_arr", "velk_stochf": "close_arr",
-    "velk_wick": "close_arr", "velk_macd": "input0", "velk_adif": "input_array_1", "velk_rdif": "input_array_1",
-}
 # Functions with no unguarded division anywhere on their path.
 NEVER_DIVIDES_BY_ZERO = {"velk_lin", "velk_roc", "velk_willr", "velk_cmo", "velk_stochf", "velk_adif", "velk_rdif"}
 BUFFER_INDEX_ERROR = "Out of bounds on buffer access (axis 0)"
 # velk_roc indexes like numpy items, so its out-of-range errors are numpy's.
 NUMPY_INDEX_ERROR = re.compile(r"index -?\d+ is out of bounds for axis 0 with size \d+")
-
-
-def kind_of(name):
-    if name == "n_values" or name.endswith("period"):
-        return "int"
-    if "_is_" in name or name in ("normalize", "stream", "last_value_only"):
-        return "flag"
-    return "array"
 
 
 SIGNATURES = {
