@@ -125,18 +125,23 @@ def first(out, bars):
 # EMA chains. Stage 1 is the relative deviation (EMA - price) / price; later stages are plain EMAs.
 
 
-def ta_stages(b: Bars, count: int, p: int = P):
-    ta, c = _ta(), b.f64("close")
+def ema_chain(ema, c, count: int):
+    """A peer's EMA chain: stage 1 of the prices, then `count` - 1 further stages."""
 
     def run():
-        stage = (ta.EMA(c, p) - c) / c
+        stage = (ema(c) - c) / c
         stages = [stage]
         for _ in range(count - 1):
-            stage = ta.EMA(stage, p)
+            stage = ema(stage)
             stages.append(stage)
         return stages
 
     return run
+
+
+def ta_stages(b: Bars, count: int, p: int = P):
+    ta = _ta()
+    return ema_chain(lambda s: ta.EMA(s, p), b.f64("close"), count)
 
 
 def pd_rolling_mean(s, p=P):
@@ -152,45 +157,16 @@ def pd_ewm(s, p=P):
 
 
 def pd_stages(b: Bars, count: int, p: int = P):
-    c = b.series("close")
-
-    def run():
-        stage = (pd_ewm(c, p) - c) / c
-        stages = [stage]
-        for _ in range(count - 1):
-            stage = pd_ewm(stage, p)
-            stages.append(stage)
-        return stages
-
-    return run
+    return ema_chain(lambda s: pd_ewm(s, p), b.series("close"), count)
 
 
 def ti_stages(b: Bars, count: int, p: int = P):
-    ti, c = _ti(), b.f64("close")
-
-    def run():
-        stage = (ti.ema(c, p) - c) / c
-        stages = [stage]
-        for _ in range(count - 1):
-            stage = ti.ema(stage, p)
-            stages.append(stage)
-        return stages
-
-    return run
+    ti = _ti()
+    return ema_chain(lambda s: ti.ema(s, p), b.f64("close"), count)
 
 
 def pl_stages(b: Bars, count: int, p: int = P):
-    c = b.polars("close")
-
-    def run():
-        stage = (c.ewm_mean(span=p, adjust=False) - c) / c
-        stages = [stage]
-        for _ in range(count - 1):
-            stage = stage.ewm_mean(span=p, adjust=False)
-            stages.append(stage)
-        return stages
-
-    return run
+    return ema_chain(lambda s: s.ewm_mean(span=p, adjust=False), b.polars("close"), count)
 
 
 STAGE_PEERS = (
