@@ -316,9 +316,4 @@ PyObject* velk_mid(Call& call) {
   return mid.release();
 }
 
-PyObject* not_implemented(Call& call) {
-  PyErr_Format(PyExc_NotImplementedError, "%s is not implemented yet", call.def().name);
-  return nullptr;
-}
-
 }  // namespace velk::indicators

@@ -36,7 +36,4 @@ PyObject* velk_wick(Call& call);
 PyObject* velk_adif(Call& call);
 PyObject* velk_rdif(Call& call);
 
-// Placeholder for an indicator that is not built yet.
-PyObject* not_implemented(Call& call);
-
 }  // namespace velk::indicators
