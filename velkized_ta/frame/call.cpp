@@ -143,8 +143,10 @@ View<T> Call::acquire(PyObject* array, bool writable, bool integer) {
   if (array == Py_None) return View<T>();
   char* data;
   int64_t length, stride;
-  // Arguments are held by the caller for the whole call, so the buffer stays put.
-  if (direct_view(array, writable, integer, &data, &length, &stride)) return View<T>(data, length, stride);
+  if (direct_view(array, writable, integer, &data, &length, &stride)) {
+    pin(array);
+    return View<T>(data, length, stride);
+  }
   if (buffer_count_ == kMaxViews) {
     PyErr_SetString(PyExc_RuntimeError, "too many buffer views in one call");
     throw PythonError{};
@@ -168,16 +170,35 @@ View<T> Call::acquire(PyObject* array, bool writable, bool integer) {
   return View<T>(static_cast<char*>(buffer->buf), buffer->shape[0], buffer->strides[0]);
 }
 
+void Call::pin(PyObject* array) {
+  if (pinned_count_ == kMaxPinned) {
+    PyErr_SetString(PyExc_RuntimeError, "too many arrays in one call");
+    throw PythonError{};
+  }
+  pinned_[pinned_count_++] = Py_NewRef(array);
+}
+
+bool Call::plain_float_view(PyObject* array, int64_t n, FloatView& view) {
+  char* data;
+  int64_t length, stride;
+  if (!direct_view(array, false, false, &data, &length, &stride) || length != n) return false;
+  pin(array);
+  view = FloatView(data, length, stride);
+  return true;
+}
+
 void Call::acquire_argument_views() {
   for (size_t i = 0; i < def_.params.size(); ++i)
     if (def_.params[i].kind == Kind::Array) arrays_[i] = acquire<float>(objects_[i], false, false);
 }
 
 Call::~Call() {
-  if (buffer_count_ == 0) return;
+  if (buffer_count_ == 0 && pinned_count_ == 0) return;
+  // Releasing can run arbitrary code (a deallocator); the pending exception survives it.
   PyObject *type, *value, *traceback;
   PyErr_Fetch(&type, &value, &traceback);
   for (int i = buffer_count_ - 1; i >= 0; --i) PyBuffer_Release(&buffers_[i]);
+  for (int i = pinned_count_ - 1; i >= 0; --i) Py_DECREF(pinned_[i]);
   PyErr_Restore(type, value, traceback);
 }
 

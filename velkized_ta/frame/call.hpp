@@ -71,6 +71,8 @@ struct FunctionDef {
 
 constexpr int kMaxParams = 8;
 constexpr int kMaxViews = 16;
+// Arrays one call can view at once: arguments, stages, outputs, work arrays and queues.
+constexpr int kMaxPinned = 32;
 
 struct Keyword {
   const char* name;
@@ -79,6 +81,11 @@ struct Keyword {
 
 // State of one call: converted arguments, acquired views (released when the
 // Call goes out of scope, on every path) and the services a body may use.
+//
+// Pinning: every array a view is taken of stays referenced by the Call until the
+// call ends, so `ndarray.resize` (which refuses while others hold a reference) from
+// another thread or from Python code running mid-call cannot free a buffer in use.
+// Views are only ever taken here.
 class Call {
  public:
   explicit Call(const FunctionDef& def) : def_(def) {}
@@ -127,6 +134,9 @@ class Call {
   // Result conversion, then a float32 view (writable for outputs and work series).
   FloatView float_view(PyObject* array, bool writable);
   IntView int_view(PyObject* array);
+  // The view of an exact, native-order, one-dimensional float32 ndarray of length n,
+  // pinned like every other; false (nothing taken) for anything else.
+  bool plain_float_view(PyObject* array, int64_t n, FloatView& view);
   // A module-level function or builtin looked up by name now, called with these arguments.
   Ref call_global(const char* name, std::initializer_list<PyObject*> args,
                   std::initializer_list<Keyword> keywords = {});
@@ -147,10 +157,13 @@ class Call {
  private:
   template <typename T>
   View<T> acquire(PyObject* array, bool writable, bool integer);
+  void pin(PyObject* array);
 
   const FunctionDef& def_;
   Py_buffer buffers_[kMaxViews];
   int buffer_count_ = 0;
+  PyObject* pinned_[kMaxPinned];
+  int pinned_count_ = 0;
 };
 
 // Releases the GIL for the lifetime of the object when `release` is true. Only

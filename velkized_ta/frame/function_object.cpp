@@ -61,10 +61,23 @@ void raise_from_failure() {
   }
 }
 
+// Calls of the module's functions in progress on this thread, nested in each other.
+// The functions nest at most three deep by themselves (ADXR, ADX, DX); a cycle made by
+// rebinding siblings would otherwise recurse until the interpreter's limit, which
+// on some versions, thread stack sizes and raised limits lies beyond the C stack.
+thread_local int t_nesting = 0;
+constexpr int kMaxNesting = 16;
+
+const char kRecursionContext[] = " while calling a velkized_ta function";
+
 PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
   const FunctionDef& def = *as_function(self)->def;
-  // Rebinding a sibling on the module could make the functions call each other forever.
-  if (Py_EnterRecursiveCall(" while calling a velkized_ta function") != 0) return nullptr;
+  if (t_nesting >= kMaxNesting) {
+    PyErr_Format(PyExc_RecursionError, "maximum recursion depth exceeded%s", kRecursionContext);
+    return nullptr;
+  }
+  if (Py_EnterRecursiveCall(kRecursionContext) != 0) return nullptr;
+  ++t_nesting;
   PyObject* result = nullptr;
   {
     Call call(def);
@@ -81,6 +94,7 @@ PyObject* function_vectorcall(PyObject* self, PyObject* const* args, size_t narg
       }
     }
   }
+  --t_nesting;
   Py_LeaveRecursiveCall();
   return result;
 }

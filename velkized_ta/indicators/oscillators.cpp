@@ -533,24 +533,16 @@ template <bool kContiguous>
   return !(clash[0] | clash[1] | clash[2] | clash[3]);
 }
 
-// Arrays for which numpy's typical price is plain float32 arithmetic, element by element.
-bool plain_operand(PyObject* obj, int64_t n, FloatView& view) {
-  char* data;
-  int64_t length, stride;
-  if (!direct_view(obj, false, false, &data, &length, &stride) || length != n) return false;
-  view = FloatView(data, length, stride);
-  return true;
-}
-
 // Below this many elements numpy 1.x's arithmetic is not worth verifying.
 constexpr int32_t kCostlyCheckThreshold = 1 << 15;
 
 // The typical price computed natively into `tp`, when that provably gives numpy's
 // bits and numpy would have had nothing to report (no floating-point exception
 // raised); false, leaving the expression to numpy, otherwise.
-bool native_typical_price(PyObject* high, PyObject* low, PyObject* close, int32_t n, float* tp) {
+bool native_typical_price(Call& call, PyObject* high, PyObject* low, PyObject* close, int32_t n, float* tp) {
   FloatView h, l, c;
-  if (!plain_operand(high, n, h) || !plain_operand(low, n, l) || !plain_operand(close, n, c)) return false;
+  if (!call.plain_float_view(high, n, h) || !call.plain_float_view(low, n, l) || !call.plain_float_view(close, n, c))
+    return false;
   if (!numpy_arithmetic_is_own(n >= kCostlyCheckThreshold)) return false;
   bool exact = false;
   run_native(n, [&] {
@@ -651,7 +643,7 @@ PyObject* velk_cci(Call& call) {
   const int32_t start = trailing_start(timeperiod, n, n_values);
   auto [cci, out] = call.new_output(n);
   ScratchBuffer<float, 512> native(static_cast<uint64_t>(std::max(n, 0)));
-  if (native.get() && native_typical_price(high_arr, low_arr, close_arr, n, native.get())) {
+  if (native.get() && native_typical_price(call, high_arr, low_arr, close_arr, n, native.get())) {
     cci_kernel(call, FloatView(reinterpret_cast<char*>(native.get()), n, sizeof(float)), out, timeperiod, start, n,
                n_values);
     return cci.release();
