@@ -1,0 +1,160 @@
+"""velkized_ta.batch: each series of a many-series call is the exact function's result on it alone."""
+
+import sys
+import zlib
+import warnings
+
+import numpy as np
+import pytest
+
+from velkized_ta import FUNCTION_NAMES, batch, velk_ta_funcs
+from velkized_ta._signatures import parameters
+
+REQUIRED = object()
+
+
+def random_walks(rng, length, count):
+    steps = rng.normal(0.0, 1.0, (length, count)).astype(np.float32)
+    walks = (100 + np.cumsum(steps, axis=0)).astype(np.float32)
+    walks[rng.random((length, count)) < 0.05] = np.nan  # scattered NaN
+    if length > 8:
+        walks[3:6, 0] = np.nan  # a NaN run
+        walks[:, -1] = walks[0, -1]  # a flat series
+    return walks
+
+
+def random_scalars(rng, function):
+    """Scalar arguments of a plausible call: small periods, some n_values, every flag."""
+    scalars = {}
+    for name, kind, _ in parameters(function):
+        if kind == "int" and name != "n_values":
+            scalars[name] = int(rng.integers(1, 7))
+        elif name == "n_values" and rng.random() < 0.5:
+            scalars[name] = int(rng.choice([0, 1, 3, -2, 50]))
+        elif kind == "flag":
+            scalars[name] = bool(rng.random() < 0.5)
+    if function in ("velk_macd", "velk_ult"):
+        periods = sorted(rng.choice(np.arange(2, 12), 3, replace=False))
+        scalars.update(short_period=int(periods[0]), long_period=int(periods[-1]))
+        if function == "velk_ult":
+            scalars["medium_period"] = int(periods[1])
+    return scalars
+
+
+def series_arguments(rng, function, make):
+    """One array per series parameter; optional stage inputs are sometimes left out."""
+    arrays = {}
+    for name, kind, default in parameters(function):
+        if kind == "series" and (default is not None or rng.random() < 0.6):
+            arrays[name] = make()
+    if not arrays:
+        arrays[next(name for name, kind, _ in parameters(function) if kind == "series")] = make()
+    return arrays
+
+
+def exact_or_nan(function, arrays, scalars, length):
+    try:
+        return getattr(velk_ta_funcs, function)(**arrays, **scalars)
+    except Exception:  # noqa: BLE001 - the batch call with errors="nan" gives NaN there
+        return np.full(length, np.nan, dtype=np.float32)
+
+
+def same_bits(a, b):
+    return a.shape == b.shape and np.array_equal(a.view(np.uint32), b.view(np.uint32))
+
+
+@pytest.mark.parametrize("function", FUNCTION_NAMES)
+@pytest.mark.parametrize("layout", ["columns", "rows", "segments"])
+def test_every_series_equals_the_exact_function(function, layout):
+    rng = np.random.default_rng(zlib.crc32(f"{function} {layout}".encode()))
+    for _ in range(4):
+        scalars = random_scalars(rng, function)
+        if layout == "segments":
+            lengths = rng.choice([0, 1, 2, 7, 30, 61], size=5)
+            offsets = np.concatenate(([0], np.cumsum(lengths)))
+            arrays = series_arguments(rng, function, lambda: random_walks(rng, int(offsets[-1]), 1)[:, 0].copy())
+            result = getattr(batch, function)(**arrays, **scalars, offsets=offsets, errors="nan")
+            pieces = [(slice(a, b), {k: v[a:b].copy() for k, v in arrays.items()}) for a, b in
+                      zip(offsets[:-1], offsets[1:])]
+        else:
+            length, count = int(rng.integers(1, 60)), int(rng.integers(1, 5))
+            axis = 0 if layout == "columns" else 1
+            arrays = series_arguments(rng, function, lambda: random_walks(rng, length, count))
+            if axis == 1:  # rows of a transposed, hence strided, array
+                arrays = {k: v.T for k, v in arrays.items()}
+            result = getattr(batch, function)(**arrays, **scalars, axis=axis, errors="nan")
+            pieces = [((slice(None), j) if axis == 0 else (j, slice(None)),
+                       {k: np.ascontiguousarray(v[:, j] if axis == 0 else v[j]) for k, v in arrays.items()})
+                      for j in range(count)]
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            for where, alone in pieces:
+                length = len(next(iter(alone.values())))
+                assert same_bits(result[where], exact_or_nan(function, alone, scalars, length)), (scalars, where)
+
+
+def test_errors_raise_names_the_first_failing_series():
+    closes = random_walks(np.random.default_rng(1), 40, 4)
+    closes[:, 2] = np.nan
+    closes[:, 3] = 5.0
+    with pytest.raises(ZeroDivisionError) as caught:
+        batch.velk_adx(closes, closes, closes, 3)
+    alone = None
+    try:
+        velk_ta_funcs.velk_adx(np.ascontiguousarray(closes[:, 3]), closes[:, 3].copy(), closes[:, 3].copy(), 3)
+    except ZeroDivisionError as error:
+        alone = error
+    assert str(caught.value) == str(alone)
+    described = getattr(caught.value, "__notes__", [str(caught.value)])
+    assert any("series 3" in text for text in described) or sys.version_info < (3, 11)
+
+
+def test_errors_nan_warns_once_with_the_count():
+    closes = np.nan_to_num(random_walks(np.random.default_rng(2), 40, 6), nan=100.0)
+    closes[:, [1, 4]] = 7.0  # flat, like the last column: no true range to divide by
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        result = batch.velk_adx(closes, closes, closes, 3, errors="nan")
+    batch_warnings = [w for w in caught if issubclass(w.category, batch.BatchWarning)]
+    assert len(batch_warnings) == 1 and "3 of 6 series failed" in str(batch_warnings[0].message)
+    assert np.isnan(result[:, [1, 4, 5]]).all() and not np.isnan(result[:, 0]).all()
+
+
+X2 = np.ones((10, 3), dtype=np.float32)
+X1 = np.ones(10, dtype=np.float32)
+
+
+@pytest.mark.parametrize("call, error, text", [
+    (lambda: batch.velk_rsi(X2.astype(np.float64), 3), TypeError, "argument 'close' must be float32, got float64"),
+    (lambda: batch.velk_rsi(X2.tolist(), 3), TypeError, "argument 'close' must be a numpy array"),
+    (lambda: batch.velk_rsi(X1, 3), ValueError, "must be a 2-D array"),
+    (lambda: batch.velk_rsi(X2, 3, offsets=[0, 10]), ValueError, "must be a 1-D array with offsets"),
+    (lambda: batch.velk_rsi(X1, 3, offsets=[0, 6, 4, 10]), ValueError, "'offsets' must be ascending"),
+    (lambda: batch.velk_rsi(X1, 3, offsets=[0, 6]), ValueError, "end with the series' total length 10"),
+    (lambda: batch.velk_rsi(X1, 3, offsets=[1, 10]), ValueError, "'offsets' must start with 0"),
+    (lambda: batch.velk_rsi(X1, 3, offsets=[0.0, 10.0]), TypeError, "'offsets' must be a 1-D integer array"),
+    (lambda: batch.velk_willr(X2, X2, X2[:5], 3), ValueError, "'close_arr' has shape (5, 3), but 'high_arr'"),
+    (lambda: batch.velk_dema(X2, X2[:, :2], timeperiod=3), ValueError, "'input2' has shape (10, 2)"),
+    (lambda: batch.velk_rsi(X2), TypeError, "missing required argument 'timeperiod'"),
+    (lambda: batch.velk_rsi(X2, 3, period=3), TypeError, "unexpected keyword argument 'period'"),
+    (lambda: batch.velk_rsi(X2, 3, errors="ignore"), ValueError, "'errors' must be 'raise' or 'nan'"),
+    (lambda: batch.velk_rsi(X2, 3, axis=2), ValueError, "'axis' must be 0 or 1"),
+    (lambda: batch.velk_rsi(X2, 3, threads=0), ValueError, "'threads' must be a positive integer"),
+])
+def test_bad_arguments_are_named(call, error, text):
+    with pytest.raises(error) as caught:
+        call()
+    assert text in str(caught.value) and "batch.velk_" in str(caught.value)
+
+
+def test_thread_count_does_not_change_the_bits():
+    closes = random_walks(np.random.default_rng(3), 3000, 9)
+    one = batch.velk_rsi(closes, 14, threads=1, errors="nan")
+    assert same_bits(one, batch.velk_rsi(closes, 14, threads=4, errors="nan"))
+
+
+def test_inputs_are_left_untouched():
+    closes = random_walks(np.random.default_rng(4), 50, 3)
+    before = closes.copy()
+    batch.velk_ema(closes, 5)
+    assert same_bits(closes, before)

@@ -1,0 +1,222 @@
+"""Many series per call: the 24 indicators over a table of series or a sorted long column.
+
+Each function takes the exact function's parameters plus keyword-only ``offsets``,
+``axis``, ``threads`` and ``errors``. A series argument (and a handed-in stage) is
+
+* a 2-D float32 array holding one series per column (``axis=0``, time down the rows, as in
+  a wide frame) or per row (``axis=1``), any strides; the result has the same shape; or
+* a 1-D float32 array of concatenated series with ``offsets``: ascending segment starts
+  ending with the total length (``offsets[0] == 0``, ``offsets[-1] == len(values)``), as in
+  a long table sorted by symbol; the result is 1-D and each segment is computed on its own.
+
+Every series of the result is bit for bit what the exact function gives for that series
+alone, as a contiguous float32 array, with the same arguments. With ``errors="raise"`` the
+first failing series (in order) raises the exact function's exception and message with the
+series' index added; with ``errors="nan"`` failing series come back all NaN and one
+:class:`BatchWarning` says how many failed.
+
+Example::
+
+    >>> import numpy as np
+    >>> from velkized_ta import batch
+    >>> closes = np.cumsum(np.ones((50, 3), dtype=np.float32), axis=0) + 100
+    >>> batch.velk_rsi(closes, 14).shape
+    (50, 3)
+"""
+
+import inspect
+import os
+import sys
+import warnings
+
+import numpy as np
+
+from velkized_ta import FUNCTION_NAMES, velk_ta_funcs
+from velkized_ta._signatures import parameters
+
+__all__ = list(FUNCTION_NAMES) + ["BatchWarning"]
+
+# The functions as the package exports them; batch results are defined by these objects.
+_EXACT = {name: getattr(velk_ta_funcs, name) for name in FUNCTION_NAMES}
+
+
+_REQUIRED = inspect.Parameter.empty
+
+
+class BatchWarning(RuntimeWarning):
+    """Some series of a batch call failed and were returned as NaN (``errors="nan"``)."""
+
+
+def _available_cores():
+    try:
+        return len(os.sched_getaffinity(0))
+    except (AttributeError, OSError):
+        return os.cpu_count() or 1
+
+
+class _Layout:
+    """How a batch call's series lie in its arrays: columns, rows, or segments of one column."""
+
+    def __init__(self, function, shape, offsets, axis):
+        self.function = function
+        self.shape = shape
+        if offsets is not None:
+            self.starts = offsets
+            self.count = len(offsets) - 1
+            self.axis = None
+        else:
+            self.axis = axis
+            self.count = shape[1 - axis]
+
+    def series(self, array, j):
+        """Series j of `array` as the contiguous float32 array the exact function is defined on."""
+        if self.axis is None:
+            part = array[self.starts[j]:self.starts[j + 1]]
+        elif self.axis == 0:
+            part = array[:, j]
+        else:
+            part = array[j, :]
+        return np.ascontiguousarray(part)
+
+    def target(self, out, j):
+        if self.axis is None:
+            return out[self.starts[j]:self.starts[j + 1]]
+        return out[:, j] if self.axis == 0 else out[j, :]
+
+
+def _check_offsets(function, offsets, total):
+    try:
+        offsets = np.asarray(offsets)
+    except Exception as error:  # noqa: BLE001 - any unconvertible object
+        raise TypeError(f"{function}() argument 'offsets' must be a 1-D integer array: {error}") from None
+    if offsets.ndim != 1 or not (np.issubdtype(offsets.dtype, np.integer) or offsets.size == 0):
+        raise TypeError(f"{function}() argument 'offsets' must be a 1-D integer array, "
+                        f"got {offsets.ndim}-D {offsets.dtype}")
+    if offsets.size == 0 or offsets[0] != 0:
+        raise ValueError(f"{function}() argument 'offsets' must start with 0")
+    if offsets[-1] != total:
+        raise ValueError(f"{function}() argument 'offsets' must end with the series' total length {total}, "
+                         f"got {int(offsets[-1])}")
+    if np.any(np.diff(offsets) < 0):
+        raise ValueError(f"{function}() argument 'offsets' must be ascending")
+    return offsets.astype(np.int64)
+
+
+def _check_series(function, name, value, offsets):
+    if not isinstance(value, np.ndarray):
+        raise TypeError(f"{function}() argument '{name}' must be a numpy array, not {type(value).__name__}")
+    if value.dtype != np.float32:
+        raise TypeError(f"{function}() argument '{name}' must be float32, got {value.dtype} "
+                        f"(convert with .astype(np.float32); the indicators are defined in float32 arithmetic)")
+    wanted = 1 if offsets is not None else 2
+    if value.ndim != wanted:
+        how = "a 1-D array with offsets" if offsets is not None else "a 2-D array (or 1-D with offsets)"
+        raise ValueError(f"{function}() argument '{name}' must be {how}, got {value.ndim}-D")
+
+
+def _with_series_index(error, j):
+    if sys.version_info >= (3, 11):
+        error.add_note(f"(in series {j})")
+    elif error.args and isinstance(error.args[0], str):
+        error.args = (f"{error.args[0]} (in series {j})",) + error.args[1:]
+    return error
+
+
+def _run(function, bound, series_args, layout, errors):
+    exact = _EXACT[function]
+    reference = next(value for value in series_args.values() if value is not None)
+    out = np.empty(reference.shape, dtype=np.float32)
+    failed = []
+    first_error = None
+    for j in range(layout.count):
+        kwargs = dict(bound)
+        for name, value in series_args.items():
+            kwargs[name] = None if value is None else layout.series(value, j)
+        try:
+            values = exact(**kwargs)
+        except Exception as error:
+            if errors == "raise":
+                raise _with_series_index(error, j)
+            failed.append(j)
+            first_error = first_error or error
+            layout.target(out, j)[...] = np.nan
+            continue
+        target = layout.target(out, j)
+        if np.shape(values) != target.shape:
+            # The exact function's result length comes from one of its inputs; a mismatch
+            # means the caller's series disagree, which the shape check already rules out.
+            raise ValueError(f"batch.{function}() series {j} gave {np.shape(values)} values for {target.shape} positions")
+        target[...] = values
+    if failed:
+        shown = ", ".join(str(j) for j in failed[:5]) + (", ..." if len(failed) > 5 else "")
+        warnings.warn(f"batch.{function}(): {len(failed)} of {layout.count} series failed and are NaN "
+                      f"(series {shown}; first error: {type(first_error).__name__}: {first_error})",
+                      BatchWarning, stacklevel=3)
+    return out
+
+
+def _make(function):
+    params = parameters(function)
+    names = [name for name, _, _ in params]
+
+    label = f"batch.{function}"
+
+    def batch_function(*args, offsets=None, axis=0, threads=None, errors="raise", **kwargs):
+        if len(args) > len(names):
+            raise TypeError(f"{label}() takes at most {len(names)} positional arguments ({len(args)} given)")
+        given = dict(zip(names, args))
+        for name, value in kwargs.items():
+            if name not in names:
+                raise TypeError(f"{label}() got an unexpected keyword argument '{name}'")
+            if name in given:
+                raise TypeError(f"{label}() got multiple values for argument '{name}'")
+            given[name] = value
+        if errors not in ("raise", "nan"):
+            raise ValueError(f"{label}() argument 'errors' must be 'raise' or 'nan', got {errors!r}")
+        if axis not in (0, 1, -1, -2):
+            raise ValueError(f"{label}() argument 'axis' must be 0 or 1, got {axis!r}")
+        axis %= 2
+        if threads is not None and (not isinstance(threads, int) or threads < 1):
+            raise ValueError(f"{label}() argument 'threads' must be a positive integer or None, got {threads!r}")
+        missing = [name for name, _, default in params if default is _REQUIRED and name not in given]
+        if missing:
+            raise TypeError(f"{label}() missing required argument '{missing[0]}'")
+        series_args, bound = {}, {}
+        for name, kind, default in params:
+            value = given.get(name, default)
+            if kind != "series":
+                if name in given:
+                    bound[name] = value
+                continue
+            if value is not None:
+                _check_series(label, name, value, offsets)
+            series_args[name] = value
+        present = [(name, value) for name, value in series_args.items() if value is not None]
+        if not present:
+            raise TypeError(f"{label}() needs at least one series argument")
+        first_name, first = present[0]
+        for name, value in present[1:]:
+            if value.shape != first.shape:
+                raise ValueError(f"{label}() argument '{name}' has shape {value.shape}, "
+                                 f"but '{first_name}' has shape {first.shape}")
+        if offsets is not None:
+            offsets = _check_offsets(label, offsets, first.shape[0])
+        layout = _Layout(function, first.shape, offsets, axis)
+        return _run(function, bound, series_args, layout, errors)
+
+    batch_function.__name__ = batch_function.__qualname__ = function
+    batch_function.__module__ = __name__
+    batch_function.__doc__ = (
+        f"{function} over many series at once: each series of the result equals\n"
+        f"velkized_ta.{function} on that series alone, bit for bit.\n\n"
+        f"Parameters are those of velkized_ta.{function} ({', '.join(names)}), plus keyword-only\n"
+        "offsets (segment starts of a 1-D input, ending with its length), axis (0: one series per\n"
+        "column, 1: per row), threads (worker threads; default: the usable cores) and errors\n"
+        "('raise' or 'nan'). See the module docstring for the layouts and error rules."
+    )
+    return batch_function
+
+
+for _name in FUNCTION_NAMES:
+    globals()[_name] = _make(_name)
+del _name
