@@ -63,6 +63,7 @@ def same_bits(a, b):
     return a.shape == b.shape and np.array_equal(a.view(np.uint32), b.view(np.uint32))
 
 
+@pytest.mark.filterwarnings("ignore::velkized_ta.batch.BatchWarning")
 @pytest.mark.parametrize("function", FUNCTION_NAMES)
 @pytest.mark.parametrize("layout", ["columns", "rows", "segments"])
 def test_every_series_equals_the_exact_function(function, layout):
