@@ -122,8 +122,20 @@ def _with_series_index(error, j):
     return error
 
 
-def _run(function, bound, series_args, layout, errors):
-    exact = _EXACT[function]
+def _series_values(function, kwargs, live):
+    """The exact function's values for one series, or with `live` those a stream handle gives."""
+    if not live:
+        return _EXACT[function](**kwargs)
+    from velkized_ta import stream  # imported on first use: stream imports this module's siblings
+
+    series = {name: value for name, value in kwargs.items() if isinstance(value, np.ndarray)}
+    params = {name: value for name, value in kwargs.items() if name not in series and name != "n_values"}
+    empty = {name: value[:0] for name, value in series.items()}
+    handle = getattr(stream, function)(**empty, **params)
+    return handle.update_many(*series.values())
+
+
+def _run(function, bound, series_args, layout, errors, live=False, short_as_nan=False):
     reference = next(value for value in series_args.values() if value is not None)
     out = np.empty(reference.shape, dtype=np.float32)
     failed = []
@@ -132,16 +144,19 @@ def _run(function, bound, series_args, layout, errors):
         kwargs = dict(bound)
         for name, value in series_args.items():
             kwargs[name] = None if value is None else layout.series(value, j)
+        target = layout.target(out, j)
         try:
-            values = exact(**kwargs)
+            values = _series_values(function, kwargs, live)
         except Exception as error:
+            if short_as_nan and isinstance(error, IndexError):  # fewer bars than the warm-up needs
+                target[...] = np.nan
+                continue
             if errors == "raise":
                 raise _with_series_index(error, j)
             failed.append(j)
             first_error = first_error or error
-            layout.target(out, j)[...] = np.nan
+            target[...] = np.nan
             continue
-        target = layout.target(out, j)
         if np.shape(values) != target.shape:
             # The exact function's result length comes from one of its inputs; a mismatch
             # means the caller's series disagree, which the shape check already rules out.
@@ -155,13 +170,20 @@ def _run(function, bound, series_args, layout, errors):
     return out
 
 
+def _compute(function, series_args, bound, offsets, live=False, short_as_nan=False):
+    """1-D float32 series (checked by the caller) per segment of `offsets`; for the front-ends."""
+    first = next(iter(series_args.values()))
+    layout = _Layout(function, first.shape, offsets, 0)
+    return _run(function, bound, series_args, layout, "raise", live=live, short_as_nan=short_as_nan)
+
+
 def _make(function):
     params = parameters(function)
     names = [name for name, _, _ in params]
 
     label = f"batch.{function}"
 
-    def batch_function(*args, offsets=None, axis=0, threads=None, errors="raise", **kwargs):
+    def batch_function(*args, offsets=None, axis=0, threads=None, errors="raise", live=False, **kwargs):
         if len(args) > len(names):
             raise TypeError(f"{label}() takes at most {len(names)} positional arguments ({len(args)} given)")
         given = dict(zip(names, args))
@@ -202,7 +224,7 @@ def _make(function):
         if offsets is not None:
             offsets = _check_offsets(label, offsets, first.shape[0])
         layout = _Layout(function, first.shape, offsets, axis)
-        return _run(function, bound, series_args, layout, errors)
+        return _run(function, bound, series_args, layout, errors, live=bool(live))
 
     batch_function.__name__ = batch_function.__qualname__ = function
     batch_function.__module__ = __name__

@@ -1,0 +1,98 @@
+"""polars front-end: the package's indicators as expressions.
+
+    >>> import polars as pl
+    >>> import velkized_ta.polars as vp
+    >>> from velkized_ta.sample import sample_ohlc
+    >>> bars = pl.DataFrame(sample_ohlc(300))
+    >>> out = bars.with_columns(vp.rsi(pl.col("close"), 14), vp.willr(timeperiod=14))
+    >>> out.columns[-2:], out.schema["rsi_14"]
+    (['rsi_14', 'willr_14'], Float32)
+
+Each function takes its price expressions first (defaulting to ``pl.col("close")``,
+``pl.col("high")``, ``pl.col("low")``; column names are accepted too), then its periods, and
+keyword-only ``exact`` (False: the live values a stream handle gives; True: the exact
+function's values bit for bit) and ``nulls`` (True: positions without a value, the warm-up
+among them, become null instead of NaN, following polars' missing-data convention). The result
+is a Float32 expression named after the indicator and its periods; it works in ``select`` and
+``with_columns``, in lazy frames and per group under ``.over("symbol")``. Prices are converted
+to float32 (each price rounded once); a group shorter than the warm-up gives NaN (or null).
+"""
+
+import numpy as np
+import polars as pl
+
+from velkized_ta import _frontend
+from velkized_ta._frontend import DEFAULT_COLUMNS, INDICATORS
+
+__all__ = list(INDICATORS)
+
+
+def _as_expr(value, role):
+    if value is None:
+        return pl.col(DEFAULT_COLUMNS[role])
+    if isinstance(value, str):
+        return pl.col(value)
+    if isinstance(value, pl.Expr):
+        return value
+    raise TypeError(f"argument '{role}' must be a polars expression or a column name, not {type(value).__name__}")
+
+
+def _evaluate(name, roles, values, flags, exact, nulls):
+    def run(batch):
+        if isinstance(batch, pl.Series) and batch.dtype == pl.Struct:
+            columns = [batch.struct.field(f"_{i}") for i in range(len(roles))]
+        else:
+            columns = [batch]
+        prices = {}
+        for role, column in zip(roles, columns):
+            array = column.cast(pl.Float64).fill_null(np.nan).to_numpy() if column.dtype != pl.Float32 \
+                else column.fill_null(np.nan).to_numpy()
+            prices[role] = _frontend.as_float32(array, name, role)
+        result = pl.Series(_frontend.compute(name, prices, values, flags, exact=exact), dtype=pl.Float32)
+        return result.fill_nan(None) if nulls else result
+
+    return run
+
+
+def _function(name):
+    spec = INDICATORS[name]
+    roles = [role for role, _ in spec.roles]
+
+    def indicator(*args, exact=False, nulls=False, **keywords):
+        positional = roles + list(spec.periods)
+        if len(args) > len(positional):
+            raise TypeError(f"{name}() takes at most {len(positional)} positional arguments ({len(args)} given)")
+        given = dict(zip(positional, args))
+        for key, value in keywords.items():
+            if key in given:
+                raise TypeError(f"{name}() got multiple values for argument '{key}'")
+            if key not in positional and key not in spec.options:
+                raise TypeError(f"{name}() got an unexpected keyword argument '{key}'")
+            given[key] = value
+        values, flags = _frontend.resolve(
+            name, {k: v for k, v in given.items() if k in spec.periods},
+            {k: v for k, v in given.items() if k in spec.options})
+        exprs = [_as_expr(given.get(role), role) for role in roles]
+        run = _evaluate(name, roles, values, flags, bool(exact), bool(nulls))
+        source = exprs[0] if len(exprs) == 1 else pl.struct([e.alias(f"_{i}") for i, e in enumerate(exprs)])
+        return source.map_batches(run, return_dtype=pl.Float32).alias(spec.label(name, values))
+
+    inputs = ", ".join(f"{role}=pl.col('{DEFAULT_COLUMNS[role]}')" for role in roles)
+    periods = ", ".join(f"{p}={v}" for p, v in spec.periods.items())
+    indicator.__name__ = indicator.__qualname__ = name
+    indicator.__doc__ = (
+        f"{spec.summary[:1].upper()}{spec.summary[1:]} ({spec.function}) as a Float32 expression; units: "
+        f"{spec.units}.\n\n"
+        f"Parameters: {inputs}{', ' + periods if periods else ''}"
+        + (f", {', '.join(f'{o}={v}' for o, v in spec.options.items())}" if spec.options else "")
+        + "; keyword-only exact=False (True: the exact function's values) and nulls=False (True: NaN\n"
+        "becomes null). The first positions, before the warm-up is complete, have no value.\n\n"
+        f"Example: ``frame.with_columns(vp.{name}({', '.join(str(v) for v in spec.periods.values())})"
+        ".over('symbol'))``"
+    )
+    return indicator
+
+
+for _name in INDICATORS:
+    globals()[_name] = _function(_name)
+del _name
