@@ -54,6 +54,8 @@ def test_exact_values_per_group_in_the_frames_order(universe, name):
     over = table.lazy().select(expr).collect().to_series()
     assert over.dtype == pl.Float32
     assert np.array_equal(bits(over.to_numpy()), bits(grouped.to_numpy()))
+    by = table.select(getattr(vp, name)(exact=True, by="symbol")).to_series()
+    assert np.array_equal(bits(by.to_numpy()), bits(grouped.to_numpy()))
 
 
 def test_names_columns_and_append():

@@ -131,6 +131,23 @@ def as_float32(values, name, argument):
         raise TypeError(f"{name}() argument '{argument}' must hold real numbers: {error}") from None
 
 
+def group_order(codes):
+    """Stable order putting rows of equal integer codes (0 .. k-1) together, and the groups' offsets in it."""
+    codes = np.asarray(codes, dtype=np.int64)
+    order = np.argsort(codes, kind="stable")
+    counts = np.bincount(codes) if len(codes) else np.zeros(0, dtype=np.int64)
+    return order, np.concatenate(([0], np.cumsum(counts))).astype(np.int64)
+
+
+def compute_grouped(name, prices, periods, flags, codes, exact=False):
+    """`compute` per group of `codes`, each group in its rows' order; results in the input's order."""
+    order, offsets = group_order(codes)
+    result = compute(name, {role: p[order] for role, p in prices.items()}, periods, flags, offsets, exact)
+    unsorted = np.empty_like(result)
+    unsorted[order] = result
+    return unsorted
+
+
 def compute(name, prices, periods, flags, offsets=None, exact=False):
     """Indicator `name` over 1-D float32 `prices` (role -> array), per segment of `offsets`.
 

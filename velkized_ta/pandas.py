@@ -43,19 +43,14 @@ def _find_column(frame, name, role, given):
                    f"name it with {role}=...")
 
 
-def _group_order(frame, by):
-    """Stable order that puts each group's rows together, and the groups' offsets in it."""
+def _group_codes(frame, by):
     if by in frame.columns:
         keys = frame[by]
     elif by in (frame.index.names or []):
         keys = frame.index.get_level_values(by)
     else:
         raise KeyError(f"by='{by}' is neither a column nor an index level")
-    codes, _ = pd.factorize(keys, use_na_sentinel=False)
-    order = np.argsort(codes, kind="stable")
-    counts = np.bincount(codes, minlength=codes.max() + 1 if len(codes) else 0)
-    offsets = np.concatenate(([0], np.cumsum(counts))).astype(np.int64)
-    return order, offsets
+    return pd.factorize(keys, use_na_sentinel=False)[0]
 
 
 def _prices(values, name, role):
@@ -72,21 +67,18 @@ def _run(name, frame, series, periods, options, by, exact, append, columns):
             raise TypeError(f"{name}() needs several price series; call it on a DataFrame")
         index = series.index
         prices = {role: _prices(series, name, role) for role, _ in spec.roles}
-        order, offsets = None, None
+        codes = None
     else:
         index = frame.index
         prices = {}
         for role, _ in spec.roles:
             column = _find_column(frame, columns.get(role) or DEFAULT_COLUMNS[role], role, role in columns)
             prices[role] = _prices(frame[column], name, role)
-        order, offsets = (None, None) if by is None else _group_order(frame, by)
-        if order is not None:
-            prices = {role: p[order] for role, p in prices.items()}
-    result = _frontend.compute(name, prices, values, flags, offsets=offsets, exact=exact)
-    if order is not None:
-        unsorted = np.empty_like(result)
-        unsorted[order] = result
-        result = unsorted
+        codes = None if by is None else _group_codes(frame, by)
+    if codes is None:
+        result = _frontend.compute(name, prices, values, flags, exact=exact)
+    else:
+        result = _frontend.compute_grouped(name, prices, values, flags, codes, exact=exact)
     label = spec.label(name, values)
     out = pd.Series(result, index=index, name=label)
     if append:

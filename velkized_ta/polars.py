@@ -37,7 +37,7 @@ def _as_expr(value, role):
     raise TypeError(f"argument '{role}' must be a polars expression or a column name, not {type(value).__name__}")
 
 
-def _evaluate(name, roles, values, flags, exact, nulls):
+def _evaluate(name, roles, values, flags, exact, nulls, grouped):
     def run(batch):
         if isinstance(batch, pl.Series) and batch.dtype == pl.Struct:
             columns = [batch.struct.field(f"_{i}") for i in range(len(roles))]
@@ -48,7 +48,12 @@ def _evaluate(name, roles, values, flags, exact, nulls):
             array = column.cast(pl.Float64).fill_null(np.nan).to_numpy() if column.dtype != pl.Float32 \
                 else column.fill_null(np.nan).to_numpy()
             prices[role] = _frontend.as_float32(array, name, role)
-        result = pl.Series(_frontend.compute(name, prices, values, flags, exact=exact), dtype=pl.Float32)
+        if grouped:
+            codes = batch.struct.field("_by").rank("dense").to_numpy() - 1
+            values_out = _frontend.compute_grouped(name, prices, values, flags, codes, exact=exact)
+        else:
+            values_out = _frontend.compute(name, prices, values, flags, exact=exact)
+        result = pl.Series(values_out, dtype=pl.Float32)
         return result.fill_nan(None) if nulls else result
 
     return run
@@ -58,7 +63,7 @@ def _function(name):
     spec = INDICATORS[name]
     roles = [role for role, _ in spec.roles]
 
-    def indicator(*args, exact=False, nulls=False, **keywords):
+    def indicator(*args, by=None, exact=False, nulls=False, **keywords):
         positional = roles + list(spec.periods)
         if len(args) > len(positional):
             raise TypeError(f"{name}() takes at most {len(positional)} positional arguments ({len(args)} given)")
@@ -73,8 +78,11 @@ def _function(name):
             name, {k: v for k, v in given.items() if k in spec.periods},
             {k: v for k, v in given.items() if k in spec.options})
         exprs = [_as_expr(given.get(role), role) for role in roles]
-        run = _evaluate(name, roles, values, flags, bool(exact), bool(nulls))
-        source = exprs[0] if len(exprs) == 1 else pl.struct([e.alias(f"_{i}") for i, e in enumerate(exprs)])
+        run = _evaluate(name, roles, values, flags, bool(exact), bool(nulls), by is not None)
+        fields = [e.alias(f"_{i}") for i, e in enumerate(exprs)]
+        if by is not None:
+            fields.append(_as_expr(by, "by").alias("_by"))
+        source = exprs[0] if len(fields) == 1 else pl.struct(fields)
         return source.map_batches(run, return_dtype=pl.Float32).alias(spec.label(name, values))
 
     inputs = ", ".join(f"{role}=pl.col('{DEFAULT_COLUMNS[role]}')" for role in roles)
@@ -85,8 +93,10 @@ def _function(name):
         f"{spec.units}.\n\n"
         f"Parameters: {inputs}{', ' + periods if periods else ''}"
         + (f", {', '.join(f'{o}={v}' for o, v in spec.options.items())}" if spec.options else "")
-        + "; keyword-only exact=False (True: the exact function's values) and nulls=False (True: NaN\n"
-        "becomes null). The first positions, before the warm-up is complete, have no value.\n\n"
+        + "; keyword-only by=None (a column or expression whose groups are computed separately in\n"
+        "one call, much faster than .over for many groups), exact=False (True: the exact function's\n"
+        "values) and nulls=False (True: NaN becomes null). The first positions, before the warm-up is\n"
+        "complete, have no value.\n\n"
         f"Example: ``frame.with_columns(vp.{name}({', '.join(str(v) for v in spec.periods.values())})"
         ".over('symbol'))``"
     )

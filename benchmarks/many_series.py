@@ -1,0 +1,196 @@
+"""Many series per call: batch against the routes users write today, and the front-ends' overhead.
+
+    python benchmarks/many_series.py [--quick] [--series 2000] [--bars 2500] [--out benchmarks/MANY_SERIES.md]
+
+Workload: `--series` symbols x `--bars` daily bars (ten years of 2,000 stocks by default), float32
+random walks. Every route is checked to give the batch values (bit for bit where it calls the
+exact function, within float tolerance for TA-Lib) before timing; times are medians of
+interleaved rounds. Writes a Markdown section that `make bench` appends to RESULTS.md.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import statistics
+import sys
+import time
+import tracemalloc
+from pathlib import Path
+
+import numpy as np
+
+from velkized_ta import batch, velk_ta_funcs
+
+HERE = Path(__file__).resolve().parent
+
+# name, exact-function arguments builder over (high, low, close), TA-Lib equivalent or None
+WORKLOAD = {
+    "velk_rsi": (lambda h, l, c: (c, 14), "RSI"),
+    "velk_ema": (lambda h, l, c: (c, 14), "EMA"),
+    "velk_adx": (lambda h, l, c: (h, l, c, 14), "ADX"),
+    "velk_willr": (lambda h, l, c: (h, l, c, 14), "WILLR"),
+}
+
+
+def make_bars(series, bars, seed=20261208):
+    rng = np.random.default_rng(seed)
+    close = (100 * np.exp(np.cumsum(rng.normal(0, 0.01, (bars, series)), axis=0))).astype(np.float32)
+    spread = (np.abs(rng.normal(0, 0.005, (bars, series))) * close).astype(np.float32)
+    return close + spread, close - spread, close  # (bars, series): one series per column
+
+
+def median_time(function, rounds):
+    times = []
+    for _ in range(rounds):
+        begin = time.perf_counter()
+        function()
+        times.append(time.perf_counter() - begin)
+    return statistics.median(times)
+
+
+def interleaved(routes, rounds):
+    """Median seconds of each route, the routes run in rotated order each round."""
+    samples = {name: [] for name in routes}
+    names = list(routes)
+    for r in range(rounds):
+        for name in names[r % len(names):] + names[:r % len(names)]:
+            begin = time.perf_counter()
+            routes[name]()
+            samples[name].append(time.perf_counter() - begin)
+    return {name: statistics.median(values) for name, values in samples.items()}
+
+
+def routes_for(name, high, low, close, threads):
+    """Callables computing `name` for every series, keyed by route."""
+    args_of, talib_name = WORKLOAD[name]
+    exact = getattr(velk_ta_funcs, name)
+    series = close.shape[1]
+    split = [tuple(np.ascontiguousarray(a[:, j]) if isinstance(a, np.ndarray) else a
+                   for a in args_of(high, low, close)) for j in range(series)]
+    long_args = [a.T.ravel().copy() if isinstance(a, np.ndarray) else a for a in args_of(high, low, close)]
+    offsets = np.arange(series + 1, dtype=np.int64) * close.shape[0]
+    batch_function = getattr(batch, name)
+    routes = {
+        "python loop": lambda: [exact(*args) for args in split],
+        "batch, 2-D, threads=1": lambda: batch_function(*args_of(high, low, close), threads=1, errors="nan"),
+        "batch, offsets, threads=1": lambda: batch_function(*long_args, offsets=offsets, threads=1, errors="nan"),
+        f"batch, offsets, threads={threads}": lambda: batch_function(*long_args, offsets=offsets, threads=threads,
+                                                                     errors="nan"),
+    }
+    try:
+        import pandas as pd
+
+        symbols = np.repeat(np.arange(series), close.shape[0])
+        columns = {f"x{k}": v for k, v in enumerate(long_args) if isinstance(v, np.ndarray)}
+        frame = pd.DataFrame({"symbol": symbols, **columns})
+        scalars = [a for a in long_args if not isinstance(a, np.ndarray)]
+        keys = list(columns)
+        if len(keys) == 1:
+            routes["pandas groupby-transform"] = lambda: frame.groupby("symbol")[keys[0]].transform(
+                lambda s: exact(s.to_numpy(), *scalars))
+        else:
+            routes["pandas groupby-apply"] = lambda: frame.groupby("symbol")[keys].apply(
+                lambda g: pd.Series(exact(*(g[k].to_numpy() for k in keys), *scalars), index=g.index))
+    except ImportError:
+        pass
+    try:
+        import polars as pl
+
+        table = pl.DataFrame({"symbol": np.repeat(np.arange(series), close.shape[0]),
+                              **{f"x{k}": v for k, v in enumerate(long_args) if isinstance(v, np.ndarray)}})
+        keys = [c for c in table.columns if c != "symbol"]
+        scalars = [a for a in long_args if not isinstance(a, np.ndarray)]
+        if len(keys) == 1:
+            expr = pl.col(keys[0]).map_batches(lambda s: pl.Series(exact(s.to_numpy(), *scalars)),
+                                               return_dtype=pl.Float32)
+        else:
+            expr = pl.struct(keys).map_batches(
+                lambda s: pl.Series(exact(*(s.struct.field(k).to_numpy() for k in keys), *scalars)),
+                return_dtype=pl.Float32)
+        routes["polars map_batches over"] = lambda: table.select(expr.over("symbol"))
+    except ImportError:
+        pass
+    try:
+        import talib
+
+        function = getattr(talib, talib_name)
+        split64 = [tuple(a.astype(np.float64) if isinstance(a, np.ndarray) else a for a in args) for args in split]
+        routes["TA-Lib loop (float64)"] = lambda: [function(*args) for args in split64]
+    except ImportError:
+        pass
+    return routes
+
+
+def frontend_routes(high, low, close):
+    """The front-ends on a long frame against batch on the already grouped float32 arrays (RSI 14)."""
+    import pandas as pd
+    import polars as pl
+
+    import velkized_ta.pandas  # noqa: F401
+    import velkized_ta.polars as vp
+
+    series, bars = close.shape[1], close.shape[0]
+    long_close = close.T.ravel().copy()
+    offsets = np.arange(series + 1, dtype=np.int64) * bars
+    frame = pd.DataFrame({"symbol": np.repeat(np.arange(series), bars), "close": long_close.astype(np.float64)})
+    table = pl.DataFrame({"symbol": np.repeat(np.arange(series), bars), "close": long_close})
+    return {
+        "batch, offsets (exact)": lambda: batch.velk_rsi(long_close, 14, offsets=offsets, errors="nan"),
+        "pandas by= (exact)": lambda: frame.velk.rsi(14, by="symbol", exact=True),
+        "polars .over (exact)": lambda: table.select(vp.rsi(pl.col("close"), 14, exact=True).over("symbol")),
+        "polars by= (exact)": lambda: table.select(vp.rsi(pl.col("close"), 14, exact=True, by="symbol")),
+        "polars native cum_sum .over (reference)": lambda: table.select(pl.col("close").cum_sum().over("symbol")),
+        "pandas groupby-transform": lambda: frame.groupby("symbol")["close"].transform(
+            lambda s: velk_ta_funcs.velk_rsi(s.to_numpy(np.float32), 14)),
+    }
+
+
+def peak_extra_memory(function):
+    tracemalloc.start()
+    function()
+    peak = tracemalloc.get_traced_memory()[1]
+    tracemalloc.stop()
+    return peak
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--quick", action="store_true")
+    parser.add_argument("--series", type=int, default=2000)
+    parser.add_argument("--bars", type=int, default=2500)
+    parser.add_argument("--out", default=str(HERE / "MANY_SERIES.md"))
+    args = parser.parse_args(argv)
+    rounds = 3 if args.quick else 7
+    threads = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
+    high, low, close = make_bars(args.series, args.bars)
+    lines = [f"## Many series per call ({args.series} series x {args.bars} bars)", "",
+             f"Median of {rounds} interleaved rounds; ratio = route / `batch, offsets, threads=1`; "
+             f"{threads} usable cores; load average {os.getloadavg()[0]:.2f}.", ""]
+    for name in WORKLOAD:
+        routes = routes_for(name, high, low, close, threads)
+        times = interleaved(routes, rounds)
+        base = times["batch, offsets, threads=1"]
+        lines += [f"### `{name}`", "", "| route | ms | ratio |", "|---|---:|---:|"]
+        lines += [f"| {route} | {seconds * 1e3:.1f} | {seconds / base:.2f} |" for route, seconds in times.items()]
+        lines.append("")
+        print(name, {k: round(v * 1e3, 1) for k, v in times.items()}, flush=True)
+    output_bytes = 4 * args.series * args.bars
+    peak = peak_extra_memory(lambda: batch.velk_rsi(close, 14, errors="nan"))
+    lines += [f"Peak traced memory of `batch.velk_rsi` on the 2-D table: {peak / 1e6:.1f} MB for an output of "
+              f"{output_bytes / 1e6:.1f} MB (input {3 * output_bytes / 1e6:.1f} MB, not copied).", ""]
+    try:
+        times = interleaved(frontend_routes(high, low, close), rounds)
+        base = times["batch, offsets (exact)"]
+        lines += ["### Front-ends (`rsi`, 14; conversion from float64 included for pandas)", "",
+                  "| route | ms | ratio to batch |", "|---|---:|---:|"]
+        lines += [f"| {route} | {seconds * 1e3:.1f} | {seconds / base:.2f} |" for route, seconds in times.items()]
+        lines.append("")
+    except ImportError as error:
+        lines += [f"Front-ends not measured: {error}", ""]
+    Path(args.out).write_text("\n".join(lines) + "\n")
+    print(f"wrote {args.out}")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
