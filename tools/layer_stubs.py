@@ -1,0 +1,113 @@
+"""Writes the type stubs of the Python layers (batch, pandas, polars) from their own definitions.
+
+    python tools/layer_stubs.py           # rewrite velkized_ta/{batch,pandas,polars}.pyi
+    python tools/layer_stubs.py --check   # exit 1 when a stub differs from what would be written
+
+tests/test_layer_stubs.py runs the check, so a stub cannot fall behind its layer.
+"""
+
+import argparse
+import inspect
+import sys
+from pathlib import Path
+
+PACKAGE = Path(__file__).resolve().parent.parent / "velkized_ta"
+
+HEADER = '''"""Type stubs for velkized_ta.{module} (written by tools/layer_stubs.py)."""
+
+{imports}
+'''
+
+
+def _annotation(kind, default, array):
+    if kind == "series":
+        return f"{array} | None" if default is None else array
+    return {"int": "SupportsInt", "flag": "object"}[kind]
+
+
+def _signature(params, array):
+    parts = []
+    for name, kind, default in params:
+        text = f"{name}: {_annotation(kind, default, array)}"
+        if default is not inspect.Parameter.empty:
+            text += f" = {default!r}"
+        parts.append(text)
+    return parts
+
+
+def batch_stub():
+    from velkized_ta import FUNCTION_NAMES
+    from velkized_ta._signatures import parameters
+
+    lines = [HEADER.format(module="batch", imports="from typing import Literal, SupportsInt\n\n"
+                           "import numpy as np\nimport numpy.typing as npt\n\n_Series = npt.NDArray[np.float32]\n"
+                           "_Offsets = npt.ArrayLike\n"),
+             "__all__: list[str]\n", "class BatchWarning(RuntimeWarning): ...\n"]
+    for name in FUNCTION_NAMES:
+        arguments = _signature(parameters(name), "_Series") + [
+            "*", "offsets: _Offsets | None = None", "axis: int = 0", "threads: int | None = None",
+            "errors: Literal['raise', 'nan'] = 'raise'", "live: bool = False"]
+        lines.append(f"def {name}(\n    " + ",\n    ".join(arguments) + ",\n) -> _Series: ...")
+    return "\n".join(lines) + "\n"
+
+
+def _frontend_parameters(spec, expression):
+    roles = [f"{role}: _Price = None" for role, _ in spec.roles] if expression else []
+    periods = [f"{p}: int = {v}" for p, v in spec.periods.items()]
+    options = [f"{o}: bool = {v}" for o, v in spec.options.items()]
+    return roles, periods, options
+
+
+def polars_stub():
+    from velkized_ta._frontend import INDICATORS
+
+    lines = [HEADER.format(module="polars", imports="import polars as pl\n\n_Price = pl.Expr | str | None\n"),
+             "__all__: list[str]\n"]
+    for name, spec in INDICATORS.items():
+        roles, periods, options = _frontend_parameters(spec, True)
+        arguments = roles + periods + ["*"] + options + ["by: _Price = None", "exact: bool = False",
+                                                          "nulls: bool = False"]
+        lines.append(f"def {name}(\n    " + ",\n    ".join(arguments) + ",\n) -> pl.Expr: ...")
+    return "\n".join(lines) + "\n"
+
+
+def pandas_stub():
+    from velkized_ta._frontend import INDICATORS
+
+    lines = [HEADER.format(module="pandas", imports="from typing import Hashable\n\nimport pandas as pd\n"),
+             "__all__: list[str]\n", "class _Accessor:"]
+    for name, spec in INDICATORS.items():
+        _, periods, options = _frontend_parameters(spec, False)
+        columns = [f"{role}: Hashable | None = None" for role, _ in spec.roles]
+        arguments = ["self"] + periods + ["*"] + options + columns + [
+            "by: Hashable | None = None", "exact: bool = False", "append: bool = False"]
+        lines.append(f"    def {name}(\n        " + ",\n        ".join(arguments)
+                     + ",\n    ) -> pd.Series | pd.DataFrame: ...")
+    lines += ["", "class VelkFrameAccessor(_Accessor): ...", "class VelkSeriesAccessor(_Accessor): ..."]
+    return "\n".join(lines) + "\n"
+
+
+STUBS = {"batch.pyi": batch_stub, "polars.pyi": polars_stub, "pandas.pyi": pandas_stub}
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--check", action="store_true")
+    args = parser.parse_args(argv)
+    stale = []
+    for filename, make in STUBS.items():
+        path = PACKAGE / filename
+        text = make()
+        if args.check:
+            if not path.exists() or path.read_text() != text:
+                stale.append(filename)
+        else:
+            path.write_text(text)
+    if stale:
+        print("stale stubs (run python tools/layer_stubs.py):", ", ".join(stale))
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

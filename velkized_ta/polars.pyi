@@ -1,0 +1,227 @@
+"""Type stubs for velkized_ta.polars (written by tools/layer_stubs.py)."""
+
+import polars as pl
+
+_Price = pl.Expr | str | None
+
+
+__all__: list[str]
+
+def sma(
+    close: _Price = None,
+    timeperiod: int = 20,
+    *,
+    normalize: bool = True,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def lin(
+    close: _Price = None,
+    timeperiod: int = 14,
+    *,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def mid(
+    high: _Price = None,
+    low: _Price = None,
+    close: _Price = None,
+    timeperiod: int = 14,
+    *,
+    normalize: bool = True,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def ema(
+    close: _Price = None,
+    timeperiod: int = 20,
+    *,
+    normalize: bool = True,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def ema2(
+    close: _Price = None,
+    timeperiod: int = 20,
+    *,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def ema3(
+    close: _Price = None,
+    timeperiod: int = 20,
+    *,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def dema(
+    close: _Price = None,
+    timeperiod: int = 20,
+    *,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def tema(
+    close: _Price = None,
+    timeperiod: int = 20,
+    *,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def trix(
+    close: _Price = None,
+    timeperiod: int = 15,
+    *,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def macd(
+    close: _Price = None,
+    short_period: int = 12,
+    long_period: int = 26,
+    *,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def roc(
+    close: _Price = None,
+    timeperiod: int = 10,
+    *,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def rsi(
+    close: _Price = None,
+    timeperiod: int = 14,
+    *,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def cmo(
+    close: _Price = None,
+    timeperiod: int = 14,
+    *,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def willr(
+    high: _Price = None,
+    low: _Price = None,
+    close: _Price = None,
+    timeperiod: int = 14,
+    *,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def stochf(
+    high: _Price = None,
+    low: _Price = None,
+    close: _Price = None,
+    timeperiod: int = 14,
+    *,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def ult(
+    high: _Price = None,
+    low: _Price = None,
+    close: _Price = None,
+    short_period: int = 7,
+    medium_period: int = 14,
+    long_period: int = 28,
+    *,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def cci(
+    high: _Price = None,
+    low: _Price = None,
+    close: _Price = None,
+    timeperiod: int = 20,
+    *,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def dx(
+    high: _Price = None,
+    low: _Price = None,
+    close: _Price = None,
+    timeperiod: int = 14,
+    *,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def adx(
+    high: _Price = None,
+    low: _Price = None,
+    close: _Price = None,
+    timeperiod: int = 14,
+    *,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def adxr(
+    high: _Price = None,
+    low: _Price = None,
+    close: _Price = None,
+    timeperiod: int = 14,
+    *,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def natr(
+    high: _Price = None,
+    low: _Price = None,
+    close: _Price = None,
+    timeperiod: int = 14,
+    *,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def wick(
+    high: _Price = None,
+    low: _Price = None,
+    close: _Price = None,
+    timeperiod: int = 14,
+    *,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def adif(
+    a: _Price = None,
+    b: _Price = None,
+    *,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
+def rdif(
+    a: _Price = None,
+    b: _Price = None,
+    *,
+    by: _Price = None,
+    exact: bool = False,
+    nulls: bool = False,
+) -> pl.Expr: ...
