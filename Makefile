@@ -65,7 +65,7 @@ $(VENV_DOCS)/.ready: Makefile docs/requirements.txt
 
 docs: build $(VENV_DOCS)/.ready
 	$(VENV_DOCS)/bin/pip install -q --force-reinstall --no-deps $(WHEEL_DIR)/*.whl
-	MPLBACKEND=Agg $(VENV_DOCS)/bin/mkdocs build --strict --clean --site-dir site
+	MPLBACKEND=Agg NO_MKDOCS_2_WARNING=1 $(VENV_DOCS)/bin/mkdocs build --strict --clean --site-dir site
 
 clean:
 	rm -rf build $(WHEEL_DIR) $(VENV) $(VENV_NP1) $(VENV_DOCS) site demo.png

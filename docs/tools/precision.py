@@ -106,6 +106,7 @@ HISTORY_CALLS = {
     "velk_natr": lambda b: ta.velk_natr(b["high"], b["low"], b["close"], PERIOD),
     "velk_sma": lambda b: ta.velk_sma(b["close"], PERIOD),
     "velk_cci": lambda b: ta.velk_cci(b["high"], b["low"], b["close"], PERIOD),
+    "velk_cmo": lambda b: ta.velk_cmo(b["close"], PERIOD),
 }
 HISTORIES = (50, 100, 200, 500, 2000)
 
