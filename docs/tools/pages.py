@@ -76,7 +76,7 @@ def facts(name, sample_call, chart_src):
     indicator = INDICATORS[name]
     lines = [
         "```python", signature(name), "```", "",
-        "| | |", "|---|---|",
+        "| At a glance | |", "|---|---|",
         f"| Family | {indicator.family} |",
         f"| Output | {indicator.unit} |",
         f"| Range | {bounds_text(indicator)} |",
