@@ -25,7 +25,8 @@ def shown_periods(periods):
 def print_table(bars):
     print(f"velkized_ta {velkized_ta.__version__} on {len(bars['close'])} sample bars "
           f"(velkized_ta.sample.sample_ohlc); last close {bars['close'][-1]:.2f}")
-    print("Fractions are printed as percentages: -0.41 % is 0.41 % below the reference price.\n")
+    print("Fractions are printed as percentages: -0.41 % is 0.41 % below the reference price.")
+    print("velk_adif and velk_rdif compare the close with the open.\n")
     print(f"{'indicator':<13}{'periods':<10}{'last value':>11}   {'unit':<40}first value")
     family = None
     for indicator in INDICATORS.values():

@@ -57,7 +57,6 @@ def _precision_table(which):
 def _benchmark(page):
     text = (ROOT / "benchmarks" / "RESULTS.md").read_text()
     text = text.split("\n", 1)[1]  # the page has its own title
-    text = re.sub(r"^(#+) ", r"#\1 ", text, flags=re.M)
     return text.replace("](ratios.png)", f"]({_relative(page, RATIOS)})")
 
 
@@ -68,8 +67,7 @@ def _architecture():
                 "Until then, the layout in the README names the parts: the module entry, the calling frame "
                 "and the indicator sources.")
     text = path.read_text()
-    text = re.sub(r"\A# .*\n", "", text)
-    text = re.sub(r"^(#+) ", r"#\1 ", text, flags=re.M)
+    text = re.sub(r"\A# .*\n", "", text)  # the page has its own title
     # Links into the repository have no page here: keep their text as code.
     return re.sub(r"\[([^\]]+)\]\((?!https?://|#)[^)]+\)", r"`\1`", text)
 
