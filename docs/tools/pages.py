@@ -31,7 +31,10 @@ PARAMETERS = {
 # Where a name means something else in one function.
 OVERRIDES = {
     ("velk_ema3", "input_is_ema1"): "`input_array` already is stage 1 (tested only when `input_is_ema2` is false).",
-    ("velk_adx", "close_arr"): "Bar closes, or a ready DX series when `close_arr_is_dx` is true. Sets the output length.",
+    ("velk_trix", "input_is_ema2"): "`arr` already is stage 2 (`velk_ema2(price, timeperiod)`).",
+    ("velk_trix", "input_is_ema1"): "`arr` already is stage 1 (`velk_ema(price, timeperiod)`).",
+    ("velk_adx", "close_arr"): ("Bar closes, or a ready DX series when `close_arr_is_dx` is true. "
+                                "Sets the output length."),
     ("velk_adx", "close_arr_is_dx"): "`close_arr` already is `velk_dx(high, low, close, timeperiod)`.",
     ("velk_adxr", "close_arr"): "Bar closes, or a ready ADX series when `close_arr_is_adx` is true.",
     ("velk_adxr", "close_arr_is_adx"): "`close_arr` already is `velk_adx(high, low, close, timeperiod)`.",
