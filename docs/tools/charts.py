@@ -21,34 +21,21 @@ LEVELS = {
     "velk_rsi": (30, 70), "velk_willr": (0.2, 0.8), "velk_stochf": (0.2, 0.8), "velk_cci": (-100, 100),
     "velk_ult": (0.3, 0.7),
 }
-
-
-def call_arguments(name, bars):
-    function = getattr(ta, name)
-    return function, example_arguments(function, bars)
+BARS = sample_ohlc()
+ROLE_OF = {id(series): role for role, series in BARS.items()}
 
 
 def describe_call(name, kwargs):
-    roles = {id(series): role for role, series in sample_ohlc_roles().items()}
-    shown = []
-    for key, value in kwargs.items():
-        shown.append(f"{key}={roles[id(value)]}" if isinstance(value, np.ndarray) else f"{key}={value}")
+    shown = [f"{key}={ROLE_OF[id(value)]}" if isinstance(value, np.ndarray) else f"{key}={value}"
+             for key, value in kwargs.items()]
     return f"{name}({', '.join(shown)})"
 
 
-_BARS = {}
-
-
-def sample_ohlc_roles():
-    if not _BARS:
-        _BARS.update(sample_ohlc())
-    return _BARS
-
-
 def draw(name, path):
-    bars = sample_ohlc_roles()
+    bars = BARS
     indicator = INDICATORS[name]
-    function, kwargs = call_arguments(name, bars)
+    function = getattr(ta, name)
+    kwargs = example_arguments(function, bars)
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", RuntimeWarning)
         values = function(**kwargs)

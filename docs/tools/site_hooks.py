@@ -13,7 +13,6 @@ A page asks for a part with a line `<!-- generated: NAME [ARGUMENT] -->`:
 import pathlib
 import re
 import sys
-import tempfile
 
 from mkdocs.exceptions import PluginError
 from mkdocs.structure.files import File
@@ -34,7 +33,8 @@ _precision = {}
 
 
 def on_files(files, config):
-    out = pathlib.Path(tempfile.mkdtemp(prefix="velk-docs-charts-"))
+    out = ROOT / "build" / "docs-charts"
+    out.mkdir(parents=True, exist_ok=True)
     for name in pages.INDICATORS:
         path = out / f"{name}.png"
         _sample_calls[name] = charts.draw(name, path)
