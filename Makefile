@@ -3,18 +3,19 @@ PYTHON ?= python3
 VENV := .venv
 VENV_NP1 := .venv-np1
 VENV_BENCH := .venv-bench
+VENV_DOCS := .venv-docs
 BUILD_DIR := build/cmake
 WHEEL_DIR := dist
 PYTEST_ARGS ?= -q
 
-.PHONY: all build demo test test-np2 test-np1 bench sanitize clean
+.PHONY: all build demo test test-np2 test-np1 bench docs sanitize clean
 
 all: test
 
-# Main environment: current numpy 2.x, the build backend and the test tools.
+# Main environment: current numpy 2.x, the build backend, the test tools and matplotlib for the demo.
 $(VENV)/.ready: Makefile
 	$(PYTHON) -m venv $(VENV)
-	$(VENV)/bin/pip install -q --upgrade "scikit-build-core>=0.9" "numpy>=2" ninja pytest hypothesis
+	$(VENV)/bin/pip install -q --upgrade "scikit-build-core>=0.9" "numpy>=2" ninja pytest hypothesis matplotlib
 	touch $@
 
 # Second environment for the numpy 1.x platform, fed with the same wheel.
@@ -29,8 +30,9 @@ build: $(VENV)/.ready
 	$(VENV)/bin/pip wheel -q --no-build-isolation --no-deps -Cbuild-dir=$(BUILD_DIR) -w $(WHEEL_DIR) .
 	$(VENV)/bin/pip install -q --force-reinstall --no-deps $(WHEEL_DIR)/*.whl
 
+# Prints every indicator's last value on the sample bars and writes demo.png.
 demo: build
-	$(VENV)/bin/python examples/demo.py
+	$(VENV)/bin/python examples/demo.py --chart demo.png
 
 test-np2: build
 	$(VENV)/bin/pytest $(PYTEST_ARGS) tests
@@ -54,8 +56,19 @@ bench: build $(VENV_BENCH)/.ready
 	$(VENV_BENCH)/bin/pip install -q --force-reinstall --no-deps $(WHEEL_DIR)/*.whl
 	$(VENV_BENCH)/bin/python benchmarks/bench.py
 
+# The documentation site, built from docs/ into site/ with the wheel of `make build`; the indicator
+# charts are drawn during the build. Warnings fail it.
+$(VENV_DOCS)/.ready: Makefile docs/requirements.txt
+	$(PYTHON) -m venv $(VENV_DOCS)
+	$(VENV_DOCS)/bin/pip install -q -r docs/requirements.txt
+	touch $@
+
+docs: build $(VENV_DOCS)/.ready
+	$(VENV_DOCS)/bin/pip install -q --force-reinstall --no-deps $(WHEEL_DIR)/*.whl
+	MPLBACKEND=Agg NO_MKDOCS_2_WARNING=1 $(VENV_DOCS)/bin/mkdocs build --strict --clean --site-dir site
+
 clean:
-	rm -rf build $(WHEEL_DIR) $(VENV) $(VENV_NP1)
+	rm -rf build $(WHEEL_DIR) $(VENV) $(VENV_NP1) $(VENV_DOCS) site demo.png
 
 # The whole suite against a build instrumented with AddressSanitizer and UBSan.
 # VELK_SANITIZE_RUN makes the generated and repeated-call tests run fewer cases.

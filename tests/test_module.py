@@ -154,12 +154,19 @@ def test_typing_stub_matches_the_functions():
     import ast
     import pathlib
 
+    from velkized_ta.catalog import INDICATORS
+
     stub = pathlib.Path(velk_ta_funcs.__file__).with_name("velk_ta_funcs.pyi")
     tree = ast.parse(stub.read_text())
-    stubbed = {node.name: [a.arg for a in node.args.args] for node in tree.body if isinstance(node, ast.FunctionDef)}
+    functions = [node for node in tree.body if isinstance(node, ast.FunctionDef)]
+    stubbed = {node.name: [a.arg for a in node.args.args] for node in functions}
     assert list(stubbed) == list(DEFAULTS)
     for name, params in stubbed.items():
         assert params == list(inspect.signature(getattr(velk_ta_funcs, name)).parameters), name
+    # IDEs show the stub's docstring; its stated first value must be the catalogue's.
+    for node in functions:
+        warm_up = INDICATORS[node.name].warm_up_text.replace("−", "-").replace("×", "*")
+        assert f"First value at position {warm_up}" in " ".join(ast.get_docstring(node).split()), node.name
 
 
 @pytest.mark.parametrize(

@@ -1,0 +1,92 @@
+"""MkDocs hook: fills the pages' generated parts at build time.
+
+A page asks for a part with a line `<!-- generated: NAME [ARGUMENT] -->`:
+
+- `facts`: an indicator page's signature, parameter table, output facts and chart (the page's file
+  name is the function's name);
+- `overview`: the table of all indicators;
+- `precision lin|cci|sma|history`: a table measured by precision.py on this build's package;
+- `benchmark`: benchmarks/RESULTS.md and its chart;
+- `architecture`: ARCHITECTURE.md from the repository's root, or a pointer to it while it is absent.
+"""
+
+import pathlib
+import re
+import sys
+
+from mkdocs.exceptions import PluginError
+from mkdocs.structure.files import File
+
+TOOLS = pathlib.Path(__file__).resolve().parent
+ROOT = TOOLS.parents[1]
+sys.path.insert(0, str(TOOLS))
+
+import charts  # noqa: E402
+import pages  # noqa: E402
+import precision  # noqa: E402
+
+MARKER = re.compile(r"^<!-- generated: (\w+)(?: (\w+))? -->$", re.M)
+CHART_DIR = "assets/charts"
+RATIOS = "assets/ratios.png"
+_sample_calls = {}
+_precision = {}
+
+
+def on_files(files, config):
+    out = ROOT / "build" / "docs-charts"
+    out.mkdir(parents=True, exist_ok=True)
+    for name in pages.INDICATORS:
+        path = out / f"{name}.png"
+        _sample_calls[name] = charts.draw(name, path)
+        files.append(File.generated(config, f"{CHART_DIR}/{name}.png", abs_src_path=str(path)))
+    files.append(File.generated(config, RATIOS, abs_src_path=str(ROOT / "benchmarks" / "ratios.png")))
+    return files
+
+
+def _relative(page, target):
+    depth = page.file.src_uri.count("/")
+    return "../" * depth + target
+
+
+def _precision_table(which):
+    if which not in _precision:
+        _precision[which] = getattr(precision, f"{which}_table")()
+    return _precision[which]
+
+
+def _benchmark(page):
+    text = (ROOT / "benchmarks" / "RESULTS.md").read_text()
+    text = text.split("\n", 1)[1]  # the page has its own title
+    return text.replace("](ratios.png)", f"]({_relative(page, RATIOS)})")
+
+
+def _architecture():
+    path = ROOT / "ARCHITECTURE.md"
+    if not path.exists():
+        return ("The repository's `ARCHITECTURE.md` is not part of this build; read it at the root of a checkout. "
+                "Until then, the layout in the README names the parts: the module entry, the calling frame "
+                "and the indicator sources.")
+    text = path.read_text()
+    text = re.sub(r"\A# .*\n", "", text)  # the page has its own title
+    # Links into the repository have no page here: keep their text as code.
+    return re.sub(r"\[([^\]]+)\]\((?!https?://|#)[^)]+\)", r"`\1`", text)
+
+
+def on_page_markdown(markdown, page, config, files):
+    def expand(match):
+        name, argument = match.groups()
+        if name == "facts":
+            function = pathlib.PurePosixPath(page.file.src_uri).stem
+            chart = f"{CHART_DIR}/{function}.png"
+            return pages.facts(function, _sample_calls[function], _relative(page, chart))
+        if name == "overview":
+            return pages.overview_table()
+        if name == "precision":
+            return _precision_table(argument)
+        if name == "benchmark":
+            return _benchmark(page)
+        if name == "architecture":
+            return _architecture()
+        raise PluginError(f"{page.file.src_uri}: unknown generated part {name!r}")
+
+    return MARKER.sub(expand, markdown)

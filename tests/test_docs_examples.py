@@ -1,0 +1,39 @@
+"""Every Python example in the documentation and the README runs.
+
+The blocks of one page run in order in one namespace, as a reader would paste them.
+"""
+
+import pathlib
+import re
+import textwrap
+
+import pytest
+
+from velkized_ta.catalog import INDICATORS
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+PAGES = sorted((ROOT / "docs").rglob("*.md")) + [ROOT / "README.md"]
+FENCE = re.compile(r"^([ \t]*)```(\w*)[^\n]*\n(.*?)^\1```", re.S | re.M)
+
+
+def python_blocks(page):
+    return [textwrap.dedent(body) for _, language, body in FENCE.findall(page.read_text())
+            if language in ("python", "py")]
+
+
+def page_id(page):
+    return str(page.relative_to(ROOT))
+
+
+@pytest.mark.parametrize("page", [page for page in PAGES if python_blocks(page)], ids=page_id)
+def test_examples_run(page, tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)  # an example that writes a file leaves the checkout alone
+    namespace = {"__name__": "__docs_example__"}
+    for number, code in enumerate(python_blocks(page), 1):
+        exec(compile(code, f"{page_id(page)}, example {number}", "exec"), namespace)
+
+
+def test_every_indicator_page_has_an_example():
+    pages = {page.stem: page for page in (ROOT / "docs" / "indicators").glob("velk_*.md")}
+    assert sorted(pages) == sorted(INDICATORS)
+    assert [name for name, page in pages.items() if not python_blocks(page)] == []

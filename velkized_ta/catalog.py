@@ -1,0 +1,110 @@
+"""What each indicator returns: family, unit, range and warm-up, for tables, charts and checks.
+
+>>> from velkized_ta.catalog import INDICATORS
+>>> INDICATORS["velk_adx"].warm_up(timeperiod=14)
+28
+"""
+
+from __future__ import annotations
+
+import math
+from dataclasses import dataclass
+from typing import Callable, Optional, Tuple
+
+FAMILIES = (
+    "Averages and regression",
+    "Exponential smoothing",
+    "Momentum oscillators",
+    "Directional movement and volatility",
+    "Candles and spreads",
+)
+
+
+@dataclass(frozen=True)
+class Indicator:
+    """One indicator's output as a reader needs to know it.
+
+    `unit` names what the default output is measured in; `percent` says whether it is a fraction best
+    read as a percentage; `bounds` is the closed range of every value on well-formed bars
+    (low <= open, close <= high), None when unbounded. `warm_up` gives the first position with a value
+    on a series without NaN, from the call's period arguments.
+    """
+
+    name: str
+    family: str
+    title: str
+    unit: str
+    percent: bool
+    bounds: Optional[Tuple[float, float]]
+    warm_up_text: str
+    first_value: Callable[..., int]
+
+    def warm_up(self, **arguments) -> int:
+        """First position with a value (default `n_values`, no NaN in the input)."""
+        return self.first_value(**arguments)
+
+    def format(self, value: float) -> str:
+        """`value` with its unit, for a table cell."""
+        if math.isnan(value):
+            return "NaN"
+        if self.percent:
+            return f"{value * 100:+.3g} %"
+        return f"{value:.4g}"
+
+
+def _period(timeperiod=1, **_):
+    return timeperiod
+
+
+def _entry(name, family, title, unit, warm_up_text, first_value, percent=False, bounds=None):
+    return Indicator(name, FAMILIES[family], title, unit, percent, bounds, warm_up_text, first_value)
+
+
+_ENTRIES = (
+    _entry("velk_sma", 0, "Simple moving average", "fraction of the price", "timeperiod − 1",
+           lambda **a: _period(**a) - 1, percent=True),
+    _entry("velk_lin", 0, "Linear regression slope", "price per bar", "timeperiod − 1",
+           lambda **a: _period(**a) - 1),
+    _entry("velk_mid", 0, "Midpoint of the window's range", "fraction of the close", "timeperiod − 1",
+           lambda **a: _period(**a) - 1, percent=True),
+    _entry("velk_ema", 1, "Exponential moving average", "fraction of the price", "0", lambda **a: 0,
+           percent=True),
+    _entry("velk_ema2", 1, "Second EMA stage", "fraction of the price", "0", lambda **a: 0, percent=True),
+    _entry("velk_ema3", 1, "Third EMA stage", "fraction of the price", "0", lambda **a: 0, percent=True),
+    _entry("velk_dema", 1, "Double exponential average", "fraction of the price", "0", lambda **a: 0,
+           percent=True),
+    _entry("velk_tema", 1, "Triple exponential average", "fraction of the price", "0", lambda **a: 0,
+           percent=True),
+    _entry("velk_trix", 1, "TRIX: relative change of the third stage", "fraction per bar", "1",
+           lambda **a: 1, percent=True),
+    _entry("velk_macd", 1, "MACD line", "fraction of the price", "long_period",
+           lambda long_period=1, **_: long_period, percent=True),
+    _entry("velk_roc", 2, "Rate of change", "fraction of the earlier price", "timeperiod", _period,
+           percent=True),
+    _entry("velk_rsi", 2, "Relative strength index", "points, 0 … 100", "timeperiod + 1",
+           lambda **a: _period(**a) + 1, bounds=(0.0, 100.0)),
+    _entry("velk_cmo", 2, "Chande momentum oscillator", "ratio, −1 … 1", "timeperiod", _period,
+           bounds=(-1.0, 1.0)),
+    _entry("velk_willr", 2, "Williams %R", "fraction of the range, 0 … 1", "timeperiod − 1",
+           lambda **a: _period(**a) - 1, bounds=(0.0, 1.0)),
+    _entry("velk_stochf", 2, "Fast stochastic %K", "fraction of the range, 0 … 1", "timeperiod − 1",
+           lambda **a: _period(**a) - 1, bounds=(0.0, 1.0)),
+    _entry("velk_ult", 2, "Ultimate oscillator", "ratio, 0 … 1", "long_period",
+           lambda long_period=1, **_: long_period, bounds=(0.0, 1.0)),
+    _entry("velk_cci", 2, "Commodity channel index", "points; 100 = 1.5 standard deviations", "timeperiod − 1",
+           lambda **a: _period(**a) - 1),
+    _entry("velk_dx", 3, "Directional movement index", "ratio, 0 … 1", "timeperiod + 1",
+           lambda **a: _period(**a) + 1, bounds=(0.0, 1.0)),
+    _entry("velk_adx", 3, "Average directional index", "ratio, 0 … 1", "2 × timeperiod",
+           lambda **a: 2 * _period(**a), bounds=(0.0, 1.0)),
+    _entry("velk_adxr", 3, "Average directional index rating", "ratio, 0 … 1", "3 × timeperiod",
+           lambda **a: 3 * _period(**a), bounds=(0.0, 1.0)),
+    _entry("velk_natr", 3, "Normalised average true range", "fraction of the close", "timeperiod", _period,
+           percent=True),
+    _entry("velk_wick", 4, "Wick balance", "fraction of the close", "timeperiod", _period, percent=True),
+    _entry("velk_adif", 4, "Difference of two series", "price", "0", lambda **a: 0),
+    _entry("velk_rdif", 4, "Relative difference of two series", "fraction of the second series", "0",
+           lambda **a: 0, percent=True),
+)
+
+INDICATORS = {entry.name: entry for entry in _ENTRIES}
