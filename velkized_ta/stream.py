@@ -39,15 +39,21 @@ that is also the batch call's output. For the "trailing" ones the batch call
 differs on long series: its float32 running sums start from the last element and
 drift along the series (the trailing call sums each window afresh). The full
 calls of the functions with running window sums (``velk_lin``, ``velk_cmo``,
-``velk_cci``) drift too, and their handles follow that drift exactly. Last value
-of ``velk_lin(x, 14)`` on a float32 random walk (steps N(0, 1), start 1000):
+``velk_cci``) drift too; their handles follow the full call, drift included, so
+live values equal the batch output the model was trained on. Where the accurate
+window value is wanted instead, the batch call with ``n_values=1`` gives it.
+Measured on a float32 random walk (steps N(0, 1), start 1000), last value:
 
-==========  ==================  ==================  ==================
-bars        full call           trailing call       float64 polyfit
-==========  ==================  ==================  ==================
-10,000      {lin_10k}
-1,000,000   {lin_1m}
-==========  ==================  ==================  ==================
+======================  ===========  ============  ===============  ==================
+function                bars         full call     n_values=1       float64 reference
+======================  ===========  ============  ===============  ==================
+``velk_lin(x, 14)``     10,000       -0.14233      -0.026604        -0.026553 (polyfit)
+``velk_lin(x, 14)``     1,000,000    -823.48       -0.047243        -0.047230 (polyfit)
+``velk_sma(x, 14)``     10,000       860.63300     860.63251        860.63249 (mean)
+``velk_sma(x, 14)``     1,000,000    2667.6968     2667.7761        2667.7764 (mean)
+======================  ===========  ============  ===============  ==================
+
+(``velk_sma`` with ``normalize=False``; its handle follows the ``n_values=1`` column.)
 
 Cost: an update is O(1) for the recursive indicators and O(period) at most for
 windowed ones; a handle holds O(period) state, never the history; opening runs

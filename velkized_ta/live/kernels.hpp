@@ -601,6 +601,9 @@ struct CciKernel {
   int32_t period;
   float big_p;
   float sum = 0, sum_squared = 0;
+  // numpy's root of a negative variance is the same NaN for every one; asked once.
+  bool negative_root_known = false;
+  double negative_root = 0.0;
   Ring tp;
   explicit CciKernel(const Params& p) : period(p[0]), big_p(static_cast<float>(p[0])), tp(p[0]) {}
   int arity() const { return 3; }
@@ -631,8 +634,12 @@ struct CciKernel {
         double root;
         if (!(variance < 0.0f)) {
           root = std::sqrt(static_cast<double>(variance));
-        } else if (!numpy_sqrt(static_cast<double>(variance), root)) {
-          return Status::python_error;
+        } else if (negative_root_known) {
+          root = negative_root;
+        } else {
+          if (!numpy_sqrt(static_cast<double>(variance), root)) return Status::python_error;
+          negative_root_known = true;
+          negative_root = root;
         }
         out = static_cast<float>(static_cast<double>(v - mean) / (root * 0.015));
       }
@@ -643,7 +650,7 @@ struct CciKernel {
   }
   template <class Ar>
   void fields(Ar& ar) {
-    ar(sum), ar(sum_squared);
+    ar(sum), ar(sum_squared), ar(negative_root_known), ar(negative_root);
     tp.fields(ar);
   }
 };
@@ -698,17 +705,20 @@ struct AdxOfDx {
   float value = 0;
   std::vector<float> seed_window;
   explicit AdxOfDx(int32_t p) : period(p), wilder(p) {}
+  // Commits nothing when it fails (only numpy's nanmean can).
   Status step(float dx, float& out) {
     out = kNaN;
     float v = value;
     if (n >= int64_t{2} * period) {
-      if (n == int64_t{2} * period && !numpy_nanmean(seed_window.data(), int64_t(seed_window.size()), v))
-        return Status::python_error;
+      if (n == int64_t{2} * period) {
+        if (!numpy_nanmean(seed_window.data(), int64_t(seed_window.size()), v)) return Status::python_error;
+        seed_window = {};
+      }
       v = wilder.step(v, dx);
       out = v;
+    } else if (n >= period) {
+      seed_window.push_back(dx);
     }
-    if (n >= period && n < int64_t{2} * period) seed_window.push_back(dx);
-    if (n == int64_t{2} * period) seed_window = {};
     value = v;
     ++n;
     return Status::ok;
@@ -734,11 +744,9 @@ struct AdxKernel {
       const Status s = dx_next.step(bar, d);
       if (s != Status::ok) return s;
     }
-    AdxOfDx adx_next = adx;
-    const Status s = adx_next.step(d, out);
+    const Status s = adx.step(d, out);
     if (s != Status::ok) return s;
     if (!dx_given) dx = dx_next;
-    adx = std::move(adx_next);
     return Status::ok;
   }
   template <class Ar>

@@ -7,18 +7,26 @@
 
 namespace velk::live {
 
-// The last `capacity` values pushed, addressed by their position in the whole series.
+// Slots for at least `wanted` entries, a power of two so positions map by a mask.
+inline size_t slots_for(int64_t wanted) {
+  size_t size = 1;
+  while (static_cast<int64_t>(size) < wanted) size <<= 1;
+  return size;
+}
+
+// At least the last `capacity` values pushed, addressed by their position in the whole series.
 struct Ring {
   std::vector<float> slots;
   int64_t pushed = 0;
 
   Ring() = default;
-  explicit Ring(int64_t capacity) : slots(static_cast<size_t>(capacity < 1 ? 1 : capacity), 0.0f) {}
+  explicit Ring(int64_t capacity) : slots(slots_for(capacity), 0.0f) {}
 
   int64_t capacity() const { return static_cast<int64_t>(slots.size()); }
-  void push(float v) { slots[static_cast<size_t>(pushed++ % capacity())] = v; }
+  int64_t mask() const { return capacity() - 1; }
+  void push(float v) { slots[static_cast<size_t>(pushed++ & mask())] = v; }
   // Position `pos` of the series; the caller keeps it among the last `capacity` pushed.
-  float at(int64_t pos) const { return slots[static_cast<size_t>(pos % capacity())]; }
+  float at(int64_t pos) const { return slots[static_cast<size_t>(pos & mask())]; }
   // `back` positions before the newest (0 is the newest).
   float back(int64_t back) const { return at(pushed - 1 - back); }
 
@@ -43,12 +51,11 @@ struct ExtremeQueue {
   int64_t end = 0;
 
   ExtremeQueue() = default;
-  explicit ExtremeQueue(int64_t period) : slots(static_cast<size_t>(period + 2)) {}
+  explicit ExtremeQueue(int64_t period) : slots(slots_for(period + 2)) {}
 
-  Entry& slot(int64_t k) { return slots[static_cast<size_t>(k % static_cast<int64_t>(slots.size()))]; }
-  const Entry& slot(int64_t k) const {
-    return slots[static_cast<size_t>(k % static_cast<int64_t>(slots.size()))];
-  }
+  int64_t mask() const { return static_cast<int64_t>(slots.size()) - 1; }
+  Entry& slot(int64_t k) { return slots[static_cast<size_t>(k & mask())]; }
+  const Entry& slot(int64_t k) const { return slots[static_cast<size_t>(k & mask())]; }
 
   void expire(int64_t oldest_kept) {
     if (end > front && slot(front).pos < oldest_kept) ++front;
