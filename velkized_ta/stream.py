@@ -303,28 +303,26 @@ def velk_natr(high_arr, low_arr, close_arr, timeperiod) -> Handle:
     return _one_period("velk_natr", (high_arr, low_arr, close_arr), timeperiod)
 
 
+def _wilder_of(name: str, high_arr, low_arr, close_arr, timeperiod, flag: str, given: Any) -> Handle:
+    """ADX and ADXR: close may carry the series one level down, and high and low are then unused."""
+    call = ((high_arr, low_arr, close_arr, timeperiod), {flag: given})
+    p = _int(name, call, timeperiod)
+    _at_least(name, call, 1, timeperiod=p)
+    if given and isinstance(close_arr, np.ndarray):
+        high_arr, low_arr = _stand_in(high_arr, close_arr), _stand_in(low_arr, close_arr)
+    return _open(name, name, (p, bool(given)), (high_arr, low_arr, close_arr), call)
+
+
 def velk_adx(high_arr=None, low_arr=None, close_arr=None, timeperiod=1, close_arr_is_dx=False) -> Handle:
     """Live ``velk_adx``; ``update(high, low, close)``, close being DX with ``close_arr_is_dx`` (high
     and low are then ignored). Matches "full". timeperiod >= 1."""
-    call = ((high_arr, low_arr, close_arr, timeperiod), {"close_arr_is_dx": close_arr_is_dx})
-    p = _int("velk_adx", call, timeperiod)
-    _at_least("velk_adx", call, 1, timeperiod=p)
-    given = bool(close_arr_is_dx)
-    if given and isinstance(close_arr, np.ndarray):
-        high_arr, low_arr = _stand_in(high_arr, close_arr), _stand_in(low_arr, close_arr)
-    return _open("velk_adx", "velk_adx", (p, given), (high_arr, low_arr, close_arr), call)
+    return _wilder_of("velk_adx", high_arr, low_arr, close_arr, timeperiod, "close_arr_is_dx", close_arr_is_dx)
 
 
 def velk_adxr(high_arr, low_arr, close_arr, timeperiod, close_arr_is_adx=False) -> Handle:
     """Live ``velk_adxr``; ``update(high, low, close)``, close being ADX with ``close_arr_is_adx`` (high
     and low are then ignored). Matches "full". timeperiod >= 1."""
-    call = ((high_arr, low_arr, close_arr, timeperiod), {"close_arr_is_adx": close_arr_is_adx})
-    p = _int("velk_adxr", call, timeperiod)
-    _at_least("velk_adxr", call, 1, timeperiod=p)
-    given = bool(close_arr_is_adx)
-    if given and isinstance(close_arr, np.ndarray):
-        high_arr, low_arr = _stand_in(high_arr, close_arr), _stand_in(low_arr, close_arr)
-    return _open("velk_adxr", "velk_adxr", (p, given), (high_arr, low_arr, close_arr), call)
+    return _wilder_of("velk_adxr", high_arr, low_arr, close_arr, timeperiod, "close_arr_is_adx", close_arr_is_adx)
 
 
 # ---------------------------------------------------------------- candles and spreads
