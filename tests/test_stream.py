@@ -1,0 +1,226 @@
+"""Stream handles against the batch functions, bar by bar and bit for bit."""
+
+import pickle
+
+import numpy as np
+import pytest
+
+from velkized_ta import stream, velk_ta_funcs as exact
+
+# name -> (series the bars carry, parameter sets, does the handle match the trailing call)
+P = [1, 2, 3, 5, 8]
+ONE_PERIOD = [{"timeperiod": p} for p in P]
+CASES = {
+    "velk_sma": (1, [{"timeperiod": p, "normalize": nz} for p in P for nz in (True, False)]),
+    "velk_lin": (1, ONE_PERIOD),
+    "velk_mid": (3, [{"timeperiod": p, "normalize": nz} for p in P for nz in (True, False)]),
+    "velk_ema": (1, [{"timeperiod": p, "normalize": nz} for p in (0, 1, 3, 8) for nz in (True, False)]),
+    "velk_ema2": (1, [{"timeperiod": p, "input_is_ema1": f} for p in (1, 4) for f in (False, True)]),
+    "velk_ema3": (1, [{"timeperiod": 4, "input_is_ema2": a, "input_is_ema1": b} for a in (0, 1) for b in (0, 1)]),
+    "velk_dema": (1, [{"timeperiod": p, "input1_is_ema1": a, "input2_is_ema2": b}
+                      for p in (1, 4) for a in (0, 1) for b in (0, 1)]),
+    "velk_tema": (1, [{"timeperiod": 3, "input1_is_ema1": a, "input2_is_ema2": b, "input3_is_ema3": c}
+                      for a in (0, 1) for b in (0, 1) for c in (0, 1)]),
+    "velk_trix": (1, [{"timeperiod": 3, "input_is_ema3": a, "input_is_ema2": b, "input_is_ema1": c}
+                      for a, b, c in ((0, 0, 0), (1, 0, 0), (0, 1, 0), (0, 0, 1), (1, 1, 1))]),
+    "velk_macd": (1, [{"short_period": s, "long_period": lp, "input1_is_fast_ema": a, "input2_is_slow_ema": b}
+                      for s, lp in ((1, 1), (3, 7), (5, 0)) for a in (0, 1) for b in (0, 1)]),
+    "velk_roc": (1, ONE_PERIOD),
+    "velk_rsi": (1, ONE_PERIOD),
+    "velk_cmo": (1, ONE_PERIOD),
+    "velk_willr": (3, ONE_PERIOD),
+    "velk_stochf": (3, ONE_PERIOD),
+    "velk_cci": (3, ONE_PERIOD),
+    "velk_ult": (3, [{"short_period": s, "medium_period": m, "long_period": lp}
+                     for s, m, lp in ((1, 1, 1), (2, 3, 5), (3, 5, 9), (4, 4, 4))]),
+    "velk_dx": (3, ONE_PERIOD),
+    "velk_adx": (3, [{"timeperiod": p, "close_arr_is_dx": f} for p in P for f in (False, True)]),
+    "velk_adxr": (3, [{"timeperiod": p, "close_arr_is_adx": f} for p in (1, 2, 4) for f in (False, True)]),
+    "velk_natr": (3, ONE_PERIOD),
+    "velk_wick": (3, ONE_PERIOD),
+    "velk_adif": (2, [{}]),
+    "velk_rdif": (2, [{}]),
+}
+TRAILING = {"velk_sma", "velk_ult"}
+# Flags that add a series to the bar, and that series' position among the arguments.
+STAGE_FLAGS = {"input2_is_ema2": 1, "input3_is_ema3": 2, "input1_is_fast_ema": 1, "input2_is_slow_ema": 2}
+SERIES_NAMES = {
+    "velk_dema": ("input1", "input2"), "velk_tema": ("input1", "input2", "input3"),
+    "velk_macd": ("input0", "input1", "input2"),
+}
+
+
+def bars(rng, n, width, kind):
+    """Random walks with NaN runs, flat stretches and, for kind 'zeros', zero prices."""
+    close = (100 + np.cumsum(rng.normal(0, 1, n))).astype(np.float32)
+    spread = np.abs(rng.normal(0, 1, n)).astype(np.float32)
+    high, low = close + spread, close - spread * np.float32(0.7)
+    if kind in ("flat", "nan"):
+        a = rng.integers(0, n - 8)
+        close[a:a + 8] = high[a:a + 8] = low[a:a + 8] = close[a]
+    if kind == "nan":
+        for _ in range(2):
+            a = rng.integers(0, n - 3)
+            [high, low, close][rng.integers(0, 3)][a:a + rng.integers(1, 4)] = np.nan
+        close[:2] = np.nan
+    if kind == "zeros":
+        close[rng.integers(0, n, 3)] = 0.0
+    return [high, low, close][-width:] if width <= 3 else None
+
+
+def batch_last(name, series, kw, trailing):
+    """The batch call's last value, NaN for its warm-up IndexError, or its exception."""
+    args, kwargs = split(name, series, kw)
+    if trailing:
+        kwargs["n_values"] = 1
+    try:
+        with np.errstate(all="ignore"):
+            out = getattr(exact, name)(*args, **kwargs)
+    except IndexError:
+        return np.float32(np.nan)
+    except Exception as exc:  # noqa: BLE001 - compared by type and message
+        return exc
+    return out[-1] if len(out) else np.float32(np.nan)
+
+
+def split(name, series, kw):
+    """Batch arguments for bars that carry `series` (the price first, then each flagged stage)."""
+    kw = dict(kw)
+    if name in SERIES_NAMES:
+        names = SERIES_NAMES[name]
+        given = sorted(STAGE_FLAGS[f] for f, v in kw.items() if f in STAGE_FLAGS and v)
+        for slot, s in zip([0] + given, series):
+            kw[names[slot]] = s
+        return (), kw
+    return tuple(series), kw
+
+
+def open_handle(name, series, kw):
+    args, kwargs = split(name, series, kw)
+    return getattr(stream, name)(*args, **kwargs)
+
+
+def bits(values):
+    return np.asarray(values, dtype=np.float32).view(np.uint32)
+
+
+def width_of(name, kw):
+    width = CASES[name][0]
+    if name in SERIES_NAMES:
+        width += sum(1 for f, v in kw.items() if f in STAGE_FLAGS and v)
+    return width
+
+
+@pytest.mark.parametrize("kind", ["plain", "flat", "nan", "zeros"])
+@pytest.mark.parametrize("name", sorted(CASES))
+def test_updates_follow_the_batch_call(name, kind):
+    rng = np.random.default_rng(abs(hash((name, kind))) % 2**32)
+    trailing = name in TRAILING
+    for kw in CASES[name][1]:
+        width = width_of(name, kw)
+        n = 40
+        data = [s for s in bars(rng, n, min(width, 3), kind)]
+        while len(data) < width:
+            data.append(data[-1] * np.float32(1.01))
+        split_at = int(rng.integers(0, 12))
+        history = [s[:split_at] for s in data]
+        expected = batch_last(name, history, kw, trailing)
+        if isinstance(expected, Exception):
+            with pytest.raises(type(expected), match=str(expected)):
+                open_handle(name, history, kw)
+            continue
+        h = open_handle(name, history, kw)
+        assert h.matches == ("trailing" if trailing else "full")
+        assert bits(h.value) == bits(expected), (kw, split_at)
+        consumed = list(history)
+        got, want = [], []
+        for i in range(split_at, n):
+            bar = [float(s[i]) for s in data]
+            candidate = [np.append(c, np.float32(b)) for c, b in zip(consumed, bar)]
+            expected = batch_last(name, candidate, kw, trailing)
+            if isinstance(expected, Exception):
+                before = h.value
+                with pytest.raises(type(expected), match=str(expected)):
+                    h.update(*bar)
+                assert bits(h.value) == bits(before)
+                continue
+            peeked = h.peek(*bar)
+            got.append(h.update(*bar))
+            want.append(expected)
+            assert bits(peeked) == bits(got[-1])
+            consumed = candidate
+        assert np.array_equal(bits(got), bits(want)), (kw, split_at, bits(got), bits(want))
+
+
+@pytest.mark.parametrize("name", sorted(CASES))
+def test_update_many_copy_and_pickle_agree_with_updates(name):
+    rng = np.random.default_rng(7)
+    kw = CASES[name][1][-1]
+    width = width_of(name, kw)
+    data = bars(rng, 60, min(width, 3), "nan")
+    while len(data) < width:
+        data.append(data[-1] * np.float32(1.01))
+    data = [np.where(s == 0, np.float32(1), s) for s in data]
+    empty = [s[:0] for s in data]
+    one = open_handle(name, empty, kw)
+    many = open_handle(name, empty, kw)
+    head = many.update_many(*[s[:25] for s in data])
+    clone = pickle.loads(pickle.dumps(many))
+    twin = many.copy()
+    tail = many.update_many(*[s[25:] for s in data])
+    singles = [one.update(*[float(s[i]) for s in data]) for i in range(60)]
+    assert head.dtype == np.float32
+    assert np.array_equal(bits(np.concatenate([head, tail])), bits(singles))
+    for other in (clone, twin):
+        assert np.array_equal(bits(other.update_many(*[s[25:] for s in data])), bits(tail))
+    assert bits(many.value) == bits(singles[-1])
+
+
+def test_failed_bars_are_not_consumed():
+    history = [np.array([5, 6, 7], np.float32) - d for d in (0, 1, 0.5)]
+    h = stream.velk_dx(*history, 1)
+    with pytest.raises(ZeroDivisionError, match="float division"):
+        h.update(6.5, 6.5, 6.5)
+    with pytest.raises(ZeroDivisionError, match="float division"):
+        h.update_many(np.array([7, 6.5], np.float32), np.array([6, 6.5], np.float32),
+                      np.array([6.5, 6.5], np.float32))
+    assert bits(h.value) == bits(exact.velk_dx(*history, 1)[-1])
+    bar = (9.0, 7.0, 8.0)
+    assert bits(h.update(*bar)) == bits(exact.velk_dx(*[np.append(s, np.float32(b)) for s, b in zip(history, bar)], 1)[-1])
+
+
+@pytest.mark.parametrize(
+    "call, error",
+    [
+        (lambda h: h.update(1.0, 2.0), "velk_rsi stream update\\(\\) takes 1 bar value \\(2 given\\)"),
+        (lambda h: h.peek("1"), "velk_rsi stream peek\\(\\) takes real numbers, got str"),
+        (lambda h: h.update_many(), "velk_rsi stream update_many\\(\\) takes 1 series"),
+    ],
+)
+def test_bad_bars_raise_type_error_naming_the_function(call, error):
+    h = stream.velk_rsi(np.arange(1, 30, dtype=np.float32), 14)
+    with pytest.raises(TypeError, match=error):
+        call(h)
+
+
+@pytest.mark.parametrize(
+    "open_, error",
+    [
+        (lambda: stream.velk_rsi(np.arange(5.0), 3), "Buffer dtype mismatch"),
+        (lambda: stream.velk_rsi([1.0, 2.0], 3), "incorrect type"),
+        (lambda: stream.velk_dx(*[np.zeros(3, np.float32)] * 3, 0), "float division"),
+        (lambda: stream.velk_ema(np.ones(3, np.float32), -1), "float division"),
+        (lambda: stream.velk_roc(np.ones(30, np.float32), 0), "timeperiod must be at least 1"),
+        (lambda: stream.velk_rsi(np.ones(30, np.float32), None), "an integer is required"),
+    ],
+)
+def test_invalid_openings_raise_what_the_batch_call_raises(open_, error):
+    with pytest.raises((TypeError, ValueError, ZeroDivisionError), match=error):
+        open_()
+
+
+def test_state_of_another_version_is_refused():
+    h = stream.velk_ema(np.ones(3, np.float32), 3)
+    restore, args = h.__reduce__()
+    with pytest.raises(ValueError, match="version"):
+        restore(args[0] + 1, *args[1:])

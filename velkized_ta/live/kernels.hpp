@@ -1,0 +1,890 @@
+// Live kernels: one state struct per indicator that consumes a bar and yields
+// the value the batch function gives at that bar's position.
+//
+// Every kernel has:
+//   static constexpr bool kFull   - follows the full call (else the call with n_values=1)
+//   explicit K(const Params&)     - parameters in the order the handle's factory lists them
+//   int arity() const             - floats per bar
+//   Status step(const float* bar, float& out)  - commits the bar only when it returns ok
+//   template <class Ar> void fields(Ar&)       - the state, for pickling
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "live/ring.hpp"
+#include "live/steps.hpp"
+
+namespace velk::live {
+
+enum class Status { ok, zero_division, python_error };
+
+using Params = std::vector<int32_t>;
+
+constexpr float kNaN = __builtin_nanf("");
+
+// numpy's nanmean of a float32 window, rounded to float32 (defined by the module).
+bool numpy_nanmean(const float* values, int64_t n, float& mean);
+// numpy's square root of a double (for a negative variance: NaN and numpy's warning).
+bool numpy_sqrt(double v, double& root);
+
+// a + b as the x86 unit evaluates it in this operand order: of two NaNs, the
+// first one's sign and payload survive. The compiler may swap a plain a + b.
+inline float add_in_order(float a, float b) { return std::isnan(a) ? a : a + b; }
+
+// ---------------------------------------------------------------- averages
+
+// The call with n_values=1 sums the window afresh from the bar `period` back;
+// at n == period that bar is position -1, the newest.
+struct SmaKernel {
+  static constexpr bool kFull = false;
+  int32_t period;
+  bool normalize;
+  Ring x;
+  explicit SmaKernel(const Params& p) : period(p[0]), normalize(p[1] != 0), x(int64_t{p[0]} + 1) {}
+  int arity() const { return 1; }
+  int64_t memory() const { return x.capacity(); }
+  void skip(int64_t bars) { x.pushed += bars; }
+  void absorb(const float* bar) { x.push(bar[0]); }
+
+  Status step(const float* bar, float& out) {
+    const float v = bar[0];
+    const int64_t n = x.pushed + 1;
+    out = kNaN;
+    if (n >= period) {
+      auto at = [&](int64_t pos) {
+        if (pos < 0) pos += n;
+        return pos == n - 1 ? v : x.at(pos);
+      };
+      float sum = 0.0f;
+      int32_t count = 0;
+      for (int64_t k = n - 1 - period; k < n - 1; ++k) {
+        const float e = at(k);
+        if (!std::isnan(e)) sum += e, ++count;
+      }
+      if (!std::isnan(v)) sum += v, ++count;
+      const float leaving = at(n - 1 - period);
+      if (!std::isnan(leaving)) sum -= leaving, --count;
+      if (count >= 1) {
+        if (normalize) {
+          if (v == 0.0f) return Status::zero_division;
+          out = ((sum / static_cast<float>(count)) - v) / v;
+        } else {
+          out = sum / static_cast<float>(count);
+        }
+      }
+    }
+    x.push(v);
+    return Status::ok;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    x.fields(ar);
+  }
+};
+
+// Running regression sums from the first non-NaN value on, as the full call slides them.
+struct LinKernel {
+  static constexpr bool kFull = true;
+  int32_t period;
+  float big_p;
+  int64_t seen = 0;          // bars since the first non-NaN one, that one included
+  bool sliding = false;
+  float sum_y = 0, sum_xy = 0, sum_x = 0, sum_x2 = 0, deduction = 0, denom = 0;
+  Ring x;
+  explicit LinKernel(const Params& p) : period(p[0]), big_p(static_cast<float>(p[0])), x(int64_t{p[0]} + 1) {}
+  int arity() const { return 1; }
+
+  float slope() const { return fused(big_p, sum_xy, -(sum_x * sum_y)) / denom; }
+
+  void slide(float entering) {
+    const float leaving = x.back(period - 1);
+    const float next_leaving = period >= 2 ? x.back(period - 2) : entering;
+    sum_y += (entering - leaving);
+    sum_xy += (fused(entering, big_p, -leaving) - deduction);
+    deduction += (entering - next_leaving);
+  }
+
+  Status step(const float* bar, float& out) {
+    const float v = bar[0];
+    out = kNaN;
+    if (seen == 0 && std::isnan(v)) return Status::ok;
+    if (sliding) {
+      slide(v);
+      if (denom != 0.0f) out = slope();
+    } else if (seen == period) {
+      // The first window is the `period` bars from the first non-NaN one; this bar slides it once.
+      for (int32_t y = 1; y <= period; ++y) {
+        const float e = x.back(period - y);
+        if (y >= 2) deduction += e;
+        sum_y += e;
+        sum_x += static_cast<float>(y);
+        sum_x2 += static_cast<float>(y * y);
+        sum_xy = fused(e, static_cast<float>(y), sum_xy);
+      }
+      denom = fused(big_p, sum_x2, -(sum_x * sum_x));
+      sliding = true;
+      slide(v);
+      if (denom != 0.0f) out = slope();
+    }
+    ++seen;
+    x.push(v);
+    return Status::ok;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    ar(seen), ar(sliding), ar(sum_y), ar(sum_xy), ar(sum_x), ar(sum_x2), ar(deduction), ar(denom);
+    x.fields(ar);
+  }
+};
+
+// Window extremes of high and low, as the position queues of the batch functions keep them.
+struct WindowExtremes {
+  int32_t period;
+  int64_t n = 0;
+  ExtremeQueue<true> highs;
+  ExtremeQueue<false> lows;
+  explicit WindowExtremes(int32_t p) : period(p), highs(p), lows(p) {}
+  // Pushes the bar at position n; true when its window is complete.
+  bool push(float high, float low) {
+    const int64_t i = n++;
+    highs.expire(i - period + 1);
+    lows.expire(i - period + 1);
+    highs.push(i, high);
+    lows.push(i, low);
+    return i >= int64_t{period} - 1;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    ar(n);
+    highs.fields(ar);
+    lows.fields(ar);
+  }
+};
+
+struct MidKernel {
+  static constexpr bool kFull = true;
+  bool normalize;
+  WindowExtremes w;
+  explicit MidKernel(const Params& p) : normalize(p[1] != 0), w(p[0]) {}
+  int arity() const { return 3; }
+  Status step(const float* bar, float& out) {
+    const float close = bar[2];
+    out = kNaN;
+    if (normalize && close == 0.0f && w.n >= int64_t{w.period} - 1) return Status::zero_division;
+    if (!w.push(bar[0], bar[1])) return Status::ok;
+    const float ll = w.lows.extreme();
+    const float d = w.highs.extreme() - ll;
+    const double mid = static_cast<double>(d) * 0.5 + static_cast<double>(ll);
+    out = normalize ? static_cast<float>(mid - static_cast<double>(close)) / close : static_cast<float>(mid);
+    return Status::ok;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    w.fields(ar);
+  }
+};
+
+// ---------------------------------------------------------------- exponential smoothing
+
+// Stages 1..depth of the EMA chain; a stage handed in comes from the bar instead.
+// Stage 1 computed from prices is the relative deviation (EMA - price) / price.
+struct EmaChain {
+  int depth;
+  bool given[4] = {false, false, false, false};
+  bool normalize_first;
+  EmaStep ema[4];
+
+  EmaChain(int32_t period, int d, bool normalize = true) : depth(d), normalize_first(normalize) {
+    for (auto& e : ema) e = EmaStep(period);
+  }
+  // Bars carry the price (unless stage 1 is handed in) and then each handed-in stage.
+  int arity() const {
+    int a = given[1] ? 0 : 1;
+    for (int k = 1; k <= depth; ++k) a += given[k];
+    return a;
+  }
+  // Fills stage[1..depth]; nothing is committed.
+  Status evaluate(const float* bar, float* stage, float* next_value) const {
+    int b = 0;
+    const float price = given[1] ? kNaN : bar[b++];
+    for (int k = 1; k <= depth; ++k) {
+      if (given[k]) {
+        stage[k] = bar[b++];
+        continue;
+      }
+      const float input = k == 1 ? price : stage[k - 1];
+      next_value[k] = ema[k].next(input);
+      if (k == 1 && normalize_first) {
+        if (!ema[k].seeded && std::isnan(input)) {
+          stage[k] = kNaN;
+        } else {
+          if (input == 0.0f) return Status::zero_division;
+          stage[k] = (next_value[k] - input) / input;
+        }
+      } else {
+        stage[k] = next_value[k];
+      }
+    }
+    return Status::ok;
+  }
+  void commit(const float* bar, const float* stage, const float* next_value) {
+    const float price = given[1] ? kNaN : bar[0];
+    for (int k = 1; k <= depth; ++k)
+      if (!given[k]) ema[k].commit(k == 1 ? price : stage[k - 1], next_value[k]);
+  }
+  Status step(const float* bar, float* stage) {
+    float next_value[4];
+    const Status s = evaluate(bar, stage, next_value);
+    if (s == Status::ok) commit(bar, stage, next_value);
+    return s;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    for (auto& e : ema) e.fields(ar);
+  }
+};
+
+struct EmaKernel {
+  static constexpr bool kFull = true;
+  EmaChain chain;
+  explicit EmaKernel(const Params& p) : chain(p[0], 1, p[1] != 0) {}
+  int arity() const { return 1; }
+  Status step(const float* bar, float& out) {
+    float stage[4];
+    const Status s = chain.step(bar, stage);
+    out = stage[1];
+    return s;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    chain.fields(ar);
+  }
+};
+
+// ema2, ema3, dema, tema: params (period, given1, given2, given3, depth, combination).
+struct ChainKernel {
+  static constexpr bool kFull = true;
+  enum Combination { last = 0, dema = 1, tema = 2 };
+  EmaChain chain;
+  int combination;
+  explicit ChainKernel(const Params& p) : chain(p[0], p[4]), combination(p[5]) {
+    chain.given[1] = p[1] != 0;
+    chain.given[2] = p[2] != 0;
+    chain.given[3] = p[3] != 0;
+  }
+  // ema2 and ema3 take one series, the highest handed-in stage; dema and tema one per stage.
+  int arity() const { return combination == last ? 1 : chain.arity(); }
+  Status step(const float* bar, float& out) {
+    float stage[4];
+    const float expanded[3] = {bar[0], bar[0], bar[0]};
+    const Status s = chain.step(combination == last ? expanded : bar, stage);
+    if (s != Status::ok) return s;
+    const double a = stage[1], b = stage[2];
+    if (combination == dema) {
+      out = static_cast<float>(2.0 * a - b);
+    } else if (combination == tema) {
+      out = static_cast<float>((3.0 * a - 3.0 * b) + static_cast<double>(stage[3]));
+    } else {
+      out = stage[chain.depth];
+    }
+    return Status::ok;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    chain.fields(ar);
+  }
+};
+
+// params (period, given3, given2, given1); stages from the highest handed-in one.
+struct TrixKernel {
+  static constexpr bool kFull = true;
+  EmaChain chain;
+  int64_t n = 0;
+  float previous = 0.0f;
+  explicit TrixKernel(const Params& p) : chain(p[0], 3) {
+    // The highest flag wins and the stages below it are not used.
+    if (p[1]) {
+      chain.given[1] = chain.given[2] = chain.given[3] = true;
+    } else if (p[2]) {
+      chain.given[1] = chain.given[2] = true;
+    } else if (p[3]) {
+      chain.given[1] = true;
+    }
+  }
+  int arity() const { return 1; }
+  Status step(const float* bar, float& out) {
+    float stage[4];
+    // The bar is the highest handed-in stage; the stages below it are never read.
+    float expanded[3] = {bar[0], bar[0], bar[0]};
+    const Status s = chain.step(expanded, stage);
+    if (s != Status::ok) return s;
+    const float a = stage[3];
+    if (n >= 1) {
+      const float b = previous;
+      const float numerator = a - b;
+      const double guard = b != 0.0f ? 0.0 : 1e-9;
+      out = static_cast<float>(static_cast<double>(numerator) / (static_cast<double>(b) + guard));
+    } else {
+      out = kNaN;
+    }
+    previous = a;
+    ++n;
+    return Status::ok;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    chain.fields(ar);
+    ar(n), ar(previous);
+  }
+};
+
+// params (short, long, fast given, slow given).
+struct MacdKernel {
+  static constexpr bool kFull = true;
+  EmaStep fast, slow;
+  int32_t long_period;
+  bool fast_given, slow_given;
+  int64_t n = 0;
+  explicit MacdKernel(const Params& p)
+      : fast(p[0]), slow(p[1]), long_period(p[1]), fast_given(p[2] != 0), slow_given(p[3] != 0) {}
+  int arity() const { return 1 + fast_given + slow_given; }
+
+  // Relative deviation of one average; NaN before its seed.
+  static Status deviation(const EmaStep& e, float x, float& next, float& dev) {
+    next = e.next(x);
+    if (!e.seeded && std::isnan(x)) {
+      dev = kNaN;
+      return Status::ok;
+    }
+    if (x == 0.0f) return Status::zero_division;
+    dev = (next - x) / x;
+    return Status::ok;
+  }
+  Status step(const float* bar, float& out) {
+    const float x = bar[0];
+    float fast_next = 0, slow_next = 0, f, s;
+    int b = 1;
+    if (fast_given) {
+      f = bar[b++];
+    } else if (deviation(fast, x, fast_next, f) != Status::ok) {
+      return Status::zero_division;
+    }
+    if (slow_given) {
+      s = bar[b++];
+    } else if (deviation(slow, x, slow_next, s) != Status::ok) {
+      return Status::zero_division;
+    }
+    if (!fast_given) fast.commit(x, fast_next);
+    if (!slow_given) slow.commit(x, slow_next);
+    out = n >= long_period ? f - s : kNaN;
+    ++n;
+    return Status::ok;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    fast.fields(ar), slow.fields(ar), ar(n);
+  }
+};
+
+// ---------------------------------------------------------------- momentum
+
+struct RocKernel {
+  static constexpr bool kFull = true;
+  int32_t period;
+  Ring x;
+  explicit RocKernel(const Params& p) : period(p[0]), x(p[0]) {}
+  int arity() const { return 1; }
+  Status step(const float* bar, float& out) {
+    const float v = bar[0];
+    out = kNaN;
+    if (x.pushed >= period) {
+      const float base = x.back(period - 1);
+      const float d = v - base;
+      const double divisor = base != 0.0f ? static_cast<double>(base) : static_cast<double>(base) + 1e-9;
+      out = static_cast<float>(static_cast<double>(d) / divisor);
+    }
+    x.push(v);
+    return Status::ok;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    x.fields(ar);
+  }
+};
+
+inline float gain_of(float change) { return change > 0.0f ? change : 0.0f; }
+inline float loss_of(float change) { return change < 0.0f ? -change : 0.0f; }
+
+struct RsiKernel {
+  static constexpr bool kFull = true;
+  int32_t period;
+  float big_p;
+  int64_t n = 0;
+  float previous = 0, total_gain = 0, total_loss = 0;
+  explicit RsiKernel(const Params& p) : period(p[0]), big_p(static_cast<float>(p[0])) {}
+  int arity() const { return 1; }
+  Status step(const float* bar, float& out) {
+    const float v = bar[0];
+    out = kNaN;
+    if (n >= 1) {
+      const float change = v - previous;
+      if (n <= period) {
+        total_gain += gain_of(change);
+        total_loss += loss_of(change);
+      } else {
+        total_gain = total_gain + (gain_of(change) - total_gain / big_p);
+        total_loss = total_loss + (loss_of(change) - total_loss / big_p);
+        if (total_loss != 0.0f) {
+          const float r = total_gain / total_loss + 1.0f;
+          out = static_cast<float>(100.0 - 100.0 / static_cast<double>(r));
+        } else {
+          out = 100.0f;
+        }
+      }
+    }
+    previous = v;
+    ++n;
+    return Status::ok;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    ar(n), ar(previous), ar(total_gain), ar(total_loss);
+  }
+};
+
+struct CmoKernel {
+  static constexpr bool kFull = true;
+  int32_t period;
+  float gains = 0, losses = 0;
+  Ring x;
+  explicit CmoKernel(const Params& p) : period(p[0]), x(int64_t{p[0]} + 1) {}
+  int arity() const { return 1; }
+  void enter(float c) {
+    if (c >= 0.0f) {
+      gains += c;
+    } else if (c < 0.0f) {
+      losses -= c;
+    }
+  }
+  Status step(const float* bar, float& out) {
+    const float v = bar[0];
+    const int64_t i = x.pushed;
+    out = kNaN;
+    if (i == period) {
+      for (int64_t j = 1; j < period; ++j) enter(x.at(j) - x.at(j - 1));
+      enter(v - x.at(i - 1));
+    } else if (i > period) {
+      enter(v - x.at(i - 1));
+      const float old_change = x.at(i - period) - x.at(i - period - 1);
+      if (old_change >= 0.0f) {
+        gains -= old_change;
+      } else if (old_change < 0.0f) {
+        losses += old_change;
+      }
+    }
+    if (i >= period) {
+      const float den = gains + losses;
+      out = den != 0.0f ? (gains - losses) / den : 0.0f;
+    }
+    x.push(v);
+    return Status::ok;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    ar(gains), ar(losses);
+    x.fields(ar);
+  }
+};
+
+struct WillrKernel {
+  static constexpr bool kFull = true;
+  WindowExtremes w;
+  explicit WillrKernel(const Params& p) : w(p[0]) {}
+  int arity() const { return 3; }
+  Status step(const float* bar, float& out) {
+    out = kNaN;
+    if (!w.push(bar[0], bar[1])) return Status::ok;
+    const float hh = w.highs.extreme(), ll = w.lows.extreme();
+    if (!(hh == ll)) out = (hh - bar[2]) / (hh - ll);
+    return Status::ok;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    w.fields(ar);
+  }
+};
+
+struct StochfKernel {
+  static constexpr bool kFull = true;
+  WindowExtremes w;
+  explicit StochfKernel(const Params& p) : w(p[0]) {}
+  int arity() const { return 3; }
+  Status step(const float* bar, float& out) {
+    out = kNaN;
+    if (!w.push(bar[0], bar[1])) return Status::ok;
+    const float hh = w.highs.extreme(), ll = w.lows.extreme();
+    if (!(hh == ll)) out = (bar[2] - ll) / (hh - ll);
+    return Status::ok;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    w.fields(ar);
+  }
+};
+
+// The call with n_values=1 seeds the three windows afresh; at n == long + 1 the
+// first seeded bar's previous close is position -1, the newest close.
+struct UltKernel {
+  static constexpr bool kFull = false;
+  int32_t periods[3];
+  Ring high, low, close;
+  explicit UltKernel(const Params& p)
+      : periods{p[0], p[1], p[2]}, high(int64_t{p[2]} + 2), low(int64_t{p[2]} + 2), close(int64_t{p[2]} + 2) {}
+  int arity() const { return 3; }
+  int64_t memory() const { return high.capacity(); }
+  void skip(int64_t bars) { high.pushed += bars, low.pushed += bars, close.pushed += bars; }
+  void absorb(const float* bar) { high.push(bar[0]), low.push(bar[1]), close.push(bar[2]); }
+  Status step(const float* bar, float& out) {
+    const int64_t n = high.pushed + 1;
+    const int32_t s = periods[0], m = periods[1], l = periods[2];
+    out = kNaN;
+    if (n > l) {
+      if (s + m + l == 0) return Status::zero_division;
+      auto at = [&](const Ring& r, int b, int64_t pos) {
+        if (pos < 0) pos += n;
+        return pos == n - 1 ? bar[b] : r.at(pos);
+      };
+      auto bp_tr = [&](int64_t j, float& bp, float& tr) {
+        const float pc = at(close, 2, j - 1), lo = at(low, 1, j), hi = at(high, 0, j);
+        const float lower = pc < lo ? pc : lo;
+        const float upper = pc > hi ? pc : hi;
+        bp = at(close, 2, j) - lower;
+        tr = upper - lower;
+      };
+      const int64_t start = n - 1;
+      float sbp[3] = {0, 0, 0}, str[3] = {0, 0, 0};
+      for (int64_t j = start - l; j < start; ++j) {
+        float bp, tr;
+        bp_tr(j, bp, tr);
+        sbp[2] += bp, str[2] += tr;
+        if (j >= start - m) sbp[1] += bp, str[1] += tr;
+        if (j >= start - s) sbp[0] += bp, str[0] += tr;
+      }
+      float bp, tr;
+      bp_tr(start, bp, tr);
+      for (int k = 0; k < 3; ++k) {
+        float old_bp, old_tr;
+        bp_tr(start - periods[k], old_bp, old_tr);
+        sbp[k] = sbp[k] + (bp - old_bp);
+        str[k] = str[k] + (tr - old_tr);
+      }
+      for (float& t : str)
+        if (t == 0.0f) t += 1e-10f;
+      const float w = static_cast<float>(s + m + l);
+      out = ((sbp[0] * static_cast<float>(l) / str[0] + sbp[1] * static_cast<float>(m) / str[1]) +
+             sbp[2] * static_cast<float>(s) / str[2]) /
+            w;
+    }
+    high.push(bar[0]), low.push(bar[1]), close.push(bar[2]);
+    return Status::ok;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    high.fields(ar), low.fields(ar), close.fields(ar);
+  }
+};
+
+struct CciKernel {
+  static constexpr bool kFull = true;
+  int32_t period;
+  float big_p;
+  float sum = 0, sum_squared = 0;
+  // numpy's root of a negative variance is the same NaN for every one; asked once.
+  bool negative_root_known = false;
+  double negative_root = 0.0;
+  Ring tp;
+  explicit CciKernel(const Params& p) : period(p[0]), big_p(static_cast<float>(p[0])), tp(p[0]) {}
+  int arity() const { return 3; }
+  Status step(const float* bar, float& out) {
+    const float v = ((bar[0] + bar[1]) + bar[2]) / 3.0f;
+    const int64_t i = tp.pushed;
+    float s = sum, sq = sum_squared;
+    out = kNaN;
+    if (i == int64_t{period} - 1) {
+      for (int64_t j = 0; j < i; ++j) {
+        const float e = tp.at(j);
+        s += e;
+        sq += e * e;
+      }
+      s += v;
+      sq += v * v;
+    } else if (i >= period) {
+      const float old_tp = tp.at(i - period);
+      s = s + (v - old_tp);
+      sq = sq + (v * v - old_tp * old_tp);
+    }
+    if (i >= int64_t{period} - 1) {
+      const float mean = s / big_p;
+      const float variance = sq / big_p - mean * mean;
+      if (variance == 0.0f) {
+        out = 0.0f;
+      } else {
+        double root;
+        if (!(variance < 0.0f)) {
+          root = std::sqrt(static_cast<double>(variance));
+        } else if (negative_root_known) {
+          root = negative_root;
+        } else {
+          if (!numpy_sqrt(static_cast<double>(variance), root)) return Status::python_error;
+          negative_root_known = true;
+          negative_root = root;
+        }
+        out = static_cast<float>(static_cast<double>(v - mean) / (root * 0.015));
+      }
+    }
+    sum = s, sum_squared = sq;
+    tp.push(v);
+    return Status::ok;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    ar(sum), ar(sum_squared), ar(negative_root_known), ar(negative_root);
+    tp.fields(ar);
+  }
+};
+
+// ---------------------------------------------------------------- directional movement
+
+struct DxKernel {
+  static constexpr bool kFull = true;
+  int32_t period;
+  Wilder wilder;
+  int64_t n = 0;
+  float ph = 0, pl = 0, pc = 0;
+  float atr = 0, plus = 0, minus = 0;
+  explicit DxKernel(const Params& p) : period(p[0]), wilder(p[0]) {}
+  int arity() const { return 3; }
+  Status step(const float* bar, float& out) {
+    const float h = bar[0], l = bar[1], c = bar[2];
+    float a = atr, pdm = plus, mdm = minus;
+    out = kNaN;
+    if (n >= 1) {
+      const float tr = true_range(h, l, pc);
+      const DirectionalMove dm = directional_move(h, l, ph, pl);
+      if (n <= period) {
+        a += tr, pdm += dm.plus, mdm += dm.minus;
+        if (n == period) a /= wilder.period, pdm /= wilder.period, mdm /= wilder.period;
+      } else {
+        a = wilder.step(a, tr);
+        pdm = wilder.step(pdm, dm.plus);
+        mdm = wilder.step(mdm, dm.minus);
+        if (a == 0.0f) return Status::zero_division;
+        const float pi = pdm / a, mi = mdm / a, q = pi + mi;
+        if (q == 0.0f) return Status::zero_division;
+        out = std::fabs(pi - mi) / q;
+      }
+    }
+    atr = a, plus = pdm, minus = mdm;
+    ph = h, pl = l, pc = c;
+    ++n;
+    return Status::ok;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    ar(n), ar(ph), ar(pl), ar(pc), ar(atr), ar(plus), ar(minus);
+  }
+};
+
+// Wilder average of DX seeded with numpy's nanmean of DX over [period, 2 * period).
+struct AdxOfDx {
+  int32_t period;
+  Wilder wilder;
+  int64_t n = 0;
+  float value = 0;
+  std::vector<float> seed_window;
+  explicit AdxOfDx(int32_t p) : period(p), wilder(p) {}
+  // Commits nothing when it fails (only numpy's nanmean can).
+  Status step(float dx, float& out) {
+    out = kNaN;
+    float v = value;
+    if (n >= int64_t{2} * period) {
+      if (n == int64_t{2} * period) {
+        if (!numpy_nanmean(seed_window.data(), int64_t(seed_window.size()), v)) return Status::python_error;
+        seed_window = {};
+      }
+      v = wilder.step(v, dx);
+      out = v;
+    } else if (n >= period) {
+      seed_window.push_back(dx);
+    }
+    value = v;
+    ++n;
+    return Status::ok;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    ar(n), ar(value), ar(seed_window);
+  }
+};
+
+// params (period, close is dx).
+struct AdxKernel {
+  static constexpr bool kFull = true;
+  bool dx_given;
+  DxKernel dx;
+  AdxOfDx adx;
+  explicit AdxKernel(const Params& p) : dx_given(p[1] != 0), dx(p), adx(p[0]) {}
+  int arity() const { return 3; }
+  Status step(const float* bar, float& out) {
+    DxKernel dx_next = dx;
+    float d = bar[2];
+    if (!dx_given) {
+      const Status s = dx_next.step(bar, d);
+      if (s != Status::ok) return s;
+    }
+    const Status s = adx.step(d, out);
+    if (s != Status::ok) return s;
+    if (!dx_given) dx = dx_next;
+    return Status::ok;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    dx.fields(ar), adx.fields(ar);
+  }
+};
+
+// params (period, close is adx).
+struct AdxrKernel {
+  static constexpr bool kFull = true;
+  int32_t period;
+  AdxKernel adx;
+  Ring history;
+  explicit AdxrKernel(const Params& p)
+      : period(p[0]), adx(p), history(int64_t{p[0]} < 1 ? 1 : p[0]) {}
+  int arity() const { return 3; }
+  Status step(const float* bar, float& out) {
+    float a = bar[2];
+    if (!adx.dx_given) {
+      const Status s = adx.step(bar, a);
+      if (s != Status::ok) return s;
+    }
+    out = history.pushed >= period ? add_in_order(history.back(period - 1), a) * 0.5f : kNaN;
+    history.push(a);
+    return Status::ok;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    adx.fields(ar);
+    history.fields(ar);
+  }
+};
+
+// Wilder average of the true range seeded with numpy's nanmean of tr[0:period], tr[0] = 0.
+struct NatrKernel {
+  static constexpr bool kFull = true;
+  int32_t period;
+  Wilder wilder;
+  int64_t n = 0;
+  float pc = 0, atr = 0;
+  std::vector<float> seed_window;
+  explicit NatrKernel(const Params& p) : period(p[0]), wilder(p[0]) {}
+  int arity() const { return 3; }
+  Status step(const float* bar, float& out) {
+    const float c = bar[2];
+    out = kNaN;
+    const float tr = n >= 1 ? true_range(bar[0], bar[1], pc) : 0.0f;
+    float a = atr;
+    if (n < period) {
+      std::vector<float> window = seed_window;
+      window.push_back(tr);
+      if (n == int64_t{period} - 1) {
+        if (!numpy_nanmean(window.data(), int64_t(window.size()), a)) return Status::python_error;
+        window = {};
+      }
+      seed_window = std::move(window);
+    } else {
+      a = wilder.step(a, tr);
+      if (c == 0.0f) return Status::zero_division;
+      out = a / c;
+    }
+    atr = a;
+    pc = c;
+    ++n;
+    return Status::ok;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    ar(n), ar(pc), ar(atr), ar(seed_window);
+  }
+};
+
+// ---------------------------------------------------------------- candles and spreads
+
+struct WickKernel {
+  static constexpr bool kFull = true;
+  WindowExtremes w;
+  Ring close;
+  explicit WickKernel(const Params& p) : w(p[0]), close(p[0]) {}
+  int arity() const { return 3; }
+  Status step(const float* bar, float& out) {
+    const float c = bar[2];
+    const int32_t period = w.period;
+    out = kNaN;
+    const bool computed = w.n >= period;
+    if (computed && c == 0.0f) return Status::zero_division;
+    w.push(bar[0], bar[1]);
+    if (computed) {
+      const double previous = close.back(period - 1);
+      const float hh = w.highs.extreme(), ll = w.lows.extreme();
+      float top, bottom;
+      if (static_cast<double>(c) > previous) {
+        top = hh - c;
+        bottom = static_cast<float>(previous - static_cast<double>(ll));
+      } else {
+        top = static_cast<float>(static_cast<double>(hh) - previous);
+        bottom = c - ll;
+      }
+      out = (top - bottom) / c;
+    }
+    close.push(c);
+    return Status::ok;
+  }
+  template <class Ar>
+  void fields(Ar& ar) {
+    w.fields(ar);
+    close.fields(ar);
+  }
+};
+
+struct AdifKernel {
+  static constexpr bool kFull = true;
+  explicit AdifKernel(const Params&) {}
+  int arity() const { return 2; }
+  Status step(const float* bar, float& out) {
+    out = bar[0] - bar[1];
+    return Status::ok;
+  }
+  template <class Ar>
+  void fields(Ar&) {}
+};
+
+struct RdifKernel {
+  static constexpr bool kFull = true;
+  explicit RdifKernel(const Params&) {}
+  int arity() const { return 2; }
+  Status step(const float* bar, float& out) {
+    const float a = bar[0], b = bar[1];
+    if (b != 0.0f) {
+      out = (a - b) / b;
+    } else {
+      out = static_cast<float>(static_cast<double>(a - b) / (static_cast<double>(b) + 1e-9));
+    }
+    return Status::ok;
+  }
+  template <class Ar>
+  void fields(Ar&) {}
+};
+
+}  // namespace velk::live

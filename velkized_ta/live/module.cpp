@@ -1,0 +1,597 @@
+// velkized_ta._live: stream handles over the live kernels.
+//
+// A handle owns one kernel. update/peek take Python floats through METH_FASTCALL;
+// update_many and the openers run the kernel over float32 buffers. A failed bar
+// leaves the kernel as it was.
+
+#include <Python.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <type_traits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "live/kernels.hpp"
+
+namespace velk::live {
+namespace {
+
+constexpr int kStateVersion = 1;
+constexpr int kMaxArity = 4;
+
+PyObject* numpy_module = nullptr;
+
+// ---------------------------------------------------------------- state archives
+
+struct Writer {
+  std::string bytes;
+  template <class T>
+  void operator()(const T& v) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    bytes.append(reinterpret_cast<const char*>(&v), sizeof v);
+  }
+  template <class T>
+  void operator()(const std::vector<T>& v) {
+    (*this)(static_cast<int64_t>(v.size()));
+    bytes.append(reinterpret_cast<const char*>(v.data()), v.size() * sizeof(T));
+  }
+};
+
+struct Reader {
+  const char* at;
+  const char* end;
+  bool ok = true;
+  template <class T>
+  void operator()(T& v) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    if (end - at < static_cast<ptrdiff_t>(sizeof v)) {
+      ok = false;
+      return;
+    }
+    std::memcpy(&v, at, sizeof v);
+    at += sizeof v;
+  }
+  template <class T>
+  void operator()(std::vector<T>& v) {
+    int64_t size = 0;
+    (*this)(size);
+    if (!ok || size < 0 || (end - at) / static_cast<ptrdiff_t>(sizeof(T)) < size) {
+      ok = false;
+      return;
+    }
+    v.resize(static_cast<size_t>(size));
+    std::memcpy(v.data(), at, v.size() * sizeof(T));
+    at += v.size() * sizeof(T);
+  }
+};
+
+// ---------------------------------------------------------------- kernels behind one interface
+
+struct Columns {
+  const char* data[kMaxArity];
+  Py_ssize_t stride[kMaxArity];
+  int arity;
+  void bar(Py_ssize_t i, float* out) const {
+    for (int k = 0; k < arity; ++k) std::memcpy(&out[k], data[k] + i * stride[k], sizeof(float));
+  }
+};
+
+struct Stream {
+  virtual ~Stream() = default;
+  virtual int arity() const = 0;
+  virtual bool full() const = 0;
+  virtual Status update(const float* bar, float& out) = 0;
+  virtual Status peek(const float* bar, float& out) const = 0;
+  // Consumes bars [0, n); on failure returns the status and how many bars succeeded.
+  virtual Status run(const Columns& cols, Py_ssize_t n, float* out, Py_ssize_t& done) = 0;
+  // Consumes a history, skipping the values of bars the matched call does not look at.
+  virtual Status open(const Columns& cols, Py_ssize_t n, float& last) = 0;
+  virtual std::unique_ptr<Stream> clone() const = 0;
+  virtual std::string save() = 0;
+  virtual bool load(const char* data, Py_ssize_t size) = 0;
+};
+
+// The batch functions use the CPU's FMA unit when it has one (unless
+// VELKIZED_TA_PORTABLE_FMA is set) and the C library's fma otherwise; both round
+// once, but they propagate NaN operands differently, so the kernels follow suit.
+bool use_fma_unit() {
+  static const bool use = [] {
+    const char* forced = std::getenv("VELKIZED_TA_PORTABLE_FMA");
+    if (forced != nullptr && forced[0] != '\0' && forced[0] != '0') return false;
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("fma") != 0;
+  }();
+  return use;
+}
+
+template <class K>
+Status run_bars(K& k, const Columns& cols, Py_ssize_t n, float* out, Py_ssize_t& done) {
+  float bar[kMaxArity];
+  for (done = 0; done < n; ++done) {
+    cols.bar(done, bar);
+    const Status s = k.step(bar, out[done]);
+    if (s != Status::ok) return s;
+  }
+  return Status::ok;
+}
+
+template <class K>
+__attribute__((target("fma"), flatten, noinline)) Status run_fma(K& k, const Columns& cols, Py_ssize_t n,
+                                                                   float* out, Py_ssize_t& done) {
+  return run_bars(k, cols, n, out, done);
+}
+template <class K>
+__attribute__((flatten, noinline)) Status run_portable(K& k, const Columns& cols, Py_ssize_t n, float* out,
+                                                       Py_ssize_t& done) {
+  return run_bars(k, cols, n, out, done);
+}
+template <class K>
+__attribute__((target("fma"), flatten, noinline)) Status step_fma(K& k, const float* bar, float& out) {
+  return k.step(bar, out);
+}
+template <class K>
+__attribute__((flatten, noinline)) Status step_portable(K& k, const float* bar, float& out) {
+  return k.step(bar, out);
+}
+
+template <class K>
+struct StreamOf final : Stream {
+  K k;
+  explicit StreamOf(const Params& p) : k(p) {}
+  int arity() const override { return k.arity(); }
+  bool full() const override { return K::kFull; }
+  static Status step(K& kernel, const float* bar, float& out) {
+    return use_fma_unit() ? step_fma(kernel, bar, out) : step_portable(kernel, bar, out);
+  }
+  Status update(const float* bar, float& out) override { return step(k, bar, out); }
+  Status peek(const float* bar, float& out) const override {
+    K copy = k;
+    return step(copy, bar, out);
+  }
+  Status run(const Columns& cols, Py_ssize_t n, float* out, Py_ssize_t& done) override {
+    return use_fma_unit() ? run_fma(k, cols, n, out, done) : run_portable(k, cols, n, out, done);
+  }
+  Status open(const Columns& cols, Py_ssize_t n, float& last) override {
+    float bar[kMaxArity];
+    last = kNaN;
+    if (n == 0) return Status::ok;
+    if constexpr (!K::kFull) {
+      // Only the last bars reach the call with n_values=1.
+      const Py_ssize_t first = n - 1 - std::min<Py_ssize_t>(n - 1, k.memory());
+      k.skip(first);
+      for (Py_ssize_t i = first; i < n - 1; ++i) {
+        cols.bar(i, bar);
+        k.absorb(bar);
+      }
+      cols.bar(n - 1, bar);
+      return step(k, bar, last);
+    } else {
+      // The values go to a scratch block; only the last one is kept.
+      constexpr Py_ssize_t kBlock = 4096;
+      std::vector<float> scratch(static_cast<size_t>(std::min(n, kBlock)));
+      for (Py_ssize_t at = 0; at < n; at += kBlock) {
+        Columns part = cols;
+        for (int c = 0; c < cols.arity; ++c) part.data[c] += at * cols.stride[c];
+        const Py_ssize_t count = std::min(kBlock, n - at);
+        Py_ssize_t done;
+        const Status s = run(part, count, scratch.data(), done);
+        if (s != Status::ok) return s;
+        last = scratch[static_cast<size_t>(count - 1)];
+      }
+      return Status::ok;
+    }
+  }
+  std::unique_ptr<Stream> clone() const override { return std::make_unique<StreamOf<K>>(*this); }
+  std::string save() override {
+    Writer w;
+    k.fields(w);
+    return std::move(w.bytes);
+  }
+  bool load(const char* data, Py_ssize_t size) override {
+    Reader r{data, data + size};
+    k.fields(r);
+    return r.ok && r.at == r.end;
+  }
+};
+
+struct Entry {
+  const char* name;
+  std::unique_ptr<Stream> (*make)(const Params&);
+};
+
+template <class K>
+std::unique_ptr<Stream> make(const Params& p) {
+  return std::make_unique<StreamOf<K>>(p);
+}
+
+const Entry kEntries[] = {
+    {"velk_sma", make<SmaKernel>},     {"velk_lin", make<LinKernel>},       {"velk_mid", make<MidKernel>},
+    {"velk_ema", make<EmaKernel>},     {"chain", make<ChainKernel>},        {"velk_trix", make<TrixKernel>},
+    {"velk_macd", make<MacdKernel>},   {"velk_roc", make<RocKernel>},       {"velk_rsi", make<RsiKernel>},
+    {"velk_cmo", make<CmoKernel>},     {"velk_willr", make<WillrKernel>},   {"velk_stochf", make<StochfKernel>},
+    {"velk_ult", make<UltKernel>},     {"velk_cci", make<CciKernel>},       {"velk_dx", make<DxKernel>},
+    {"velk_adx", make<AdxKernel>},     {"velk_adxr", make<AdxrKernel>},     {"velk_natr", make<NatrKernel>},
+    {"velk_wick", make<WickKernel>},   {"velk_adif", make<AdifKernel>},     {"velk_rdif", make<RdifKernel>},
+};
+
+const Entry* find_entry(const char* kernel) {
+  for (const Entry& e : kEntries)
+    if (std::strcmp(e.name, kernel) == 0) return &e;
+  return nullptr;
+}
+
+// ---------------------------------------------------------------- the handle type
+
+struct Handle {
+  PyObject_HEAD
+  Stream* stream;
+  PyObject* name;     // the function's name, for messages
+  PyObject* kernel;   // the kernel's name in kEntries
+  PyObject* params;   // tuple of ints
+  float value;
+};
+
+PyTypeObject* handle_type = nullptr;
+
+bool fail(Status s) {
+  if (s == Status::zero_division) PyErr_SetString(PyExc_ZeroDivisionError, "float division");
+  return false;
+}
+
+bool parse_bar(Handle* h, PyObject* const* args, Py_ssize_t nargs, float* bar, const char* method) {
+  const int arity = h->stream->arity();
+  if (nargs != arity) {
+    PyErr_Format(PyExc_TypeError, "%U stream %s() takes %d bar value%s (%zd given)", h->name, method, arity,
+                 arity == 1 ? "" : "s", nargs);
+    return false;
+  }
+  for (int k = 0; k < arity; ++k) {
+    PyObject* v = args[k];
+    double d;
+    if (PyFloat_CheckExact(v)) {
+      d = PyFloat_AS_DOUBLE(v);
+    } else if (PyUnicode_Check(v) || PyBytes_Check(v) || v == Py_None) {
+      PyErr_Format(PyExc_TypeError, "%U stream %s() takes real numbers, got %.200s", h->name, method,
+                   Py_TYPE(v)->tp_name);
+      return false;
+    } else {
+      d = PyFloat_AsDouble(v);
+      if (d == -1.0 && PyErr_Occurred()) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_TypeError, "%U stream %s() takes real numbers, got %.200s", h->name, method,
+                     Py_TYPE(v)->tp_name);
+        return false;
+      }
+    }
+    bar[k] = static_cast<float>(d);
+  }
+  return true;
+}
+
+PyObject* handle_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+  Handle* h = reinterpret_cast<Handle*>(self);
+  float bar[kMaxArity];
+  if (!parse_bar(h, args, nargs, bar, "update")) return nullptr;
+  float out;
+  const Status s = h->stream->update(bar, out);
+  if (s != Status::ok) return fail(s), nullptr;
+  h->value = out;
+  return PyFloat_FromDouble(out);
+}
+
+PyObject* handle_peek(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+  Handle* h = reinterpret_cast<Handle*>(self);
+  float bar[kMaxArity];
+  if (!parse_bar(h, args, nargs, bar, "peek")) return nullptr;
+  float out;
+  const Status s = h->stream->peek(bar, out);
+  if (s != Status::ok) return fail(s), nullptr;
+  return PyFloat_FromDouble(out);
+}
+
+// Float32 one-dimensional buffers of the arrays (converted by numpy when they are not).
+struct Buffers {
+  std::vector<Py_buffer> views;
+  std::vector<PyObject*> owned;
+  ~Buffers() {
+    for (Py_buffer& b : views) PyBuffer_Release(&b);
+    for (PyObject* o : owned) Py_DECREF(o);
+  }
+  bool add(PyObject* obj, const char* what, PyObject* name) {
+    Py_buffer view;
+    if (PyObject_GetBuffer(obj, &view, PyBUF_STRIDES | PyBUF_FORMAT) == 0) {
+      if (view.ndim == 1 && view.itemsize == 4 && view.format && (std::strcmp(view.format, "f") == 0 ||
+                                                                   std::strcmp(view.format, "<f") == 0 ||
+                                                                   std::strcmp(view.format, "=f") == 0)) {
+        views.push_back(view);
+        return true;
+      }
+      PyBuffer_Release(&view);
+    } else {
+      PyErr_Clear();
+    }
+    PyObject* converted = PyObject_CallMethod(numpy_module, "ascontiguousarray", "Os", obj, "float32");
+    if (!converted) return false;
+    owned.push_back(converted);
+    if (PyObject_GetBuffer(converted, &view, PyBUF_STRIDES | PyBUF_FORMAT) != 0) return false;
+    if (view.ndim != 1) {
+      PyBuffer_Release(&view);
+      PyErr_Format(PyExc_ValueError, "%U stream %s takes one-dimensional series", name, what);
+      return false;
+    }
+    views.push_back(view);
+    return true;
+  }
+  bool columns(Columns& cols, Py_ssize_t& n, PyObject* name, const char* what) const {
+    cols.arity = static_cast<int>(views.size());
+    n = views.empty() ? 0 : views[0].shape[0];
+    for (size_t k = 0; k < views.size(); ++k) {
+      if (views[k].shape[0] != n) {
+        PyErr_Format(PyExc_ValueError, "%U stream %s takes series of one length", name, what);
+        return false;
+      }
+      cols.data[k] = static_cast<const char*>(views[k].buf);
+      cols.stride[k] = views[k].strides[0];
+    }
+    return true;
+  }
+};
+
+PyObject* new_float32_array(Py_ssize_t n) {
+  return PyObject_CallMethod(numpy_module, "empty", "ns", n, "float32");
+}
+
+PyObject* handle_update_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+  Handle* h = reinterpret_cast<Handle*>(self);
+  const int arity = h->stream->arity();
+  if (nargs != arity) {
+    PyErr_Format(PyExc_TypeError, "%U stream update_many() takes %d series (%zd given)", h->name, arity, nargs);
+    return nullptr;
+  }
+  Buffers in;
+  for (Py_ssize_t k = 0; k < nargs; ++k)
+    if (!in.add(args[k], "update_many()", h->name)) return nullptr;
+  Columns cols;
+  Py_ssize_t n;
+  if (!in.columns(cols, n, h->name, "update_many()")) return nullptr;
+  PyObject* result = new_float32_array(n);
+  if (!result) return nullptr;
+  Py_buffer out;
+  if (PyObject_GetBuffer(result, &out, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) != 0) {
+    Py_DECREF(result);
+    return nullptr;
+  }
+  // All or nothing: the bars run on a copy that replaces the kernel only on success.
+  std::unique_ptr<Stream> work = h->stream->clone();
+  Py_ssize_t done;
+  const Status s = work->run(cols, n, static_cast<float*>(out.buf), done);
+  const float last = n > 0 ? static_cast<float*>(out.buf)[n - 1] : h->value;
+  PyBuffer_Release(&out);
+  if (s != Status::ok) {
+    Py_DECREF(result);
+    return fail(s), nullptr;
+  }
+  delete h->stream;
+  h->stream = work.release();
+  h->value = last;
+  return result;
+}
+
+PyObject* wrap(std::unique_ptr<Stream> stream, PyObject* name, PyObject* kernel, PyObject* params, float value) {
+  Handle* h = PyObject_New(Handle, handle_type);
+  if (!h) return nullptr;
+  h->stream = stream.release();
+  Py_INCREF(name), Py_INCREF(kernel), Py_INCREF(params);
+  h->name = name, h->kernel = kernel, h->params = params;
+  h->value = value;
+  return reinterpret_cast<PyObject*>(h);
+}
+
+PyObject* handle_copy(PyObject* self, PyObject*) {
+  Handle* h = reinterpret_cast<Handle*>(self);
+  return wrap(h->stream->clone(), h->name, h->kernel, h->params, h->value);
+}
+
+PyObject* handle_deepcopy(PyObject* self, PyObject*) { return handle_copy(self, nullptr); }
+
+PyObject* restore_function = nullptr;
+
+PyObject* handle_reduce(PyObject* self, PyObject*) {
+  Handle* h = reinterpret_cast<Handle*>(self);
+  const std::string state = h->stream->save();
+  return Py_BuildValue("O(iOOOy#f)", restore_function, kStateVersion, h->name, h->kernel, h->params, state.data(),
+                       static_cast<Py_ssize_t>(state.size()), h->value);
+}
+
+void handle_dealloc(PyObject* self) {
+  Handle* h = reinterpret_cast<Handle*>(self);
+  delete h->stream;
+  Py_XDECREF(h->name), Py_XDECREF(h->kernel), Py_XDECREF(h->params);
+  PyObject_Free(self);
+}
+
+PyObject* handle_value(PyObject* self, void*) { return PyFloat_FromDouble(reinterpret_cast<Handle*>(self)->value); }
+PyObject* handle_matches(PyObject* self, void*) {
+  return PyUnicode_FromString(reinterpret_cast<Handle*>(self)->stream->full() ? "full" : "trailing");
+}
+PyObject* handle_name(PyObject* self, void*) {
+  PyObject* name = reinterpret_cast<Handle*>(self)->name;
+  Py_INCREF(name);
+  return name;
+}
+PyObject* handle_arity(PyObject* self, void*) {
+  return PyLong_FromLong(reinterpret_cast<Handle*>(self)->stream->arity());
+}
+
+PyObject* handle_repr(PyObject* self) {
+  Handle* h = reinterpret_cast<Handle*>(self);
+  PyObject* value = PyFloat_FromDouble(h->value);
+  if (!value) return nullptr;
+  PyObject* r = PyUnicode_FromFormat("<%U stream handle, value=%R>", h->name, value);
+  Py_DECREF(value);
+  return r;
+}
+
+PyMethodDef handle_methods[] = {
+    {"update", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(handle_update)), METH_FASTCALL,
+     "update(*bar) -> float\n\nConsumes one bar (one float per series) and returns the new value. A bar the "
+     "batch call would fail on raises its exception and is not consumed."},
+    {"peek", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(handle_peek)), METH_FASTCALL,
+     "peek(*bar) -> float\n\nThe value update(*bar) would return, without consuming the bar."},
+    {"update_many", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(handle_update_many)),
+     METH_FASTCALL,
+     "update_many(*series) -> numpy.ndarray\n\nConsumes the bars of the series in order and returns, as "
+     "float32, the value update would have returned for each. All or nothing: on a failing bar it raises "
+     "and consumes none of them."},
+    {"copy", handle_copy, METH_NOARGS, "copy() -> handle\n\nAn independent handle in the same state."},
+    {"__copy__", handle_copy, METH_NOARGS, nullptr},
+    {"__deepcopy__", handle_deepcopy, METH_O, nullptr},
+    {"__reduce__", handle_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr}};
+
+PyGetSetDef handle_getset[] = {
+    {"value", handle_value, nullptr, "The value after the last consumed bar (NaN before any).", nullptr},
+    {"matches", handle_matches, nullptr,
+     "'full' when values follow the full batch call, 'trailing' when they follow the call with n_values=1.",
+     nullptr},
+    {"name", handle_name, nullptr, "The batch function this handle follows.", nullptr},
+    {"arity", handle_arity, nullptr, "Floats per bar.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr}};
+
+PyType_Slot handle_slots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(handle_dealloc)},
+    {Py_tp_methods, handle_methods},
+    {Py_tp_getset, handle_getset},
+    {Py_tp_repr, reinterpret_cast<void*>(handle_repr)},
+    {Py_tp_doc, const_cast<char*>("A live handle of one indicator; see velkized_ta.stream.")},
+    {0, nullptr}};
+
+PyType_Spec handle_spec = {"velkized_ta._live.Handle", sizeof(Handle), 0, Py_TPFLAGS_DEFAULT, handle_slots};
+
+// ---------------------------------------------------------------- module functions
+
+bool parse_params(PyObject* params, Params& out) {
+  if (!PyTuple_Check(params)) {
+    PyErr_SetString(PyExc_TypeError, "params must be a tuple of ints");
+    return false;
+  }
+  for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(params); ++i) {
+    const long v = PyLong_AsLong(PyTuple_GET_ITEM(params, i));
+    if (v == -1 && PyErr_Occurred()) return false;
+    out.push_back(static_cast<int32_t>(v));
+  }
+  return true;
+}
+
+const Entry* entry_of(PyObject* kernel) {
+  const char* k = PyUnicode_AsUTF8(kernel);
+  if (!k) return nullptr;
+  const Entry* e = find_entry(k);
+  if (!e) PyErr_Format(PyExc_ValueError, "no live kernel named %U", kernel);
+  return e;
+}
+
+// open(name, kernel, params, series) -> handle
+PyObject* live_open(PyObject*, PyObject* args) {
+  PyObject *name, *kernel, *params, *series;
+  if (!PyArg_ParseTuple(args, "UUO!O!", &name, &kernel, &PyTuple_Type, &params, &PyTuple_Type, &series))
+    return nullptr;
+  const Entry* e = entry_of(kernel);
+  Params p;
+  if (!e || !parse_params(params, p)) return nullptr;
+  std::unique_ptr<Stream> stream = e->make(p);
+  if (PyTuple_GET_SIZE(series) != stream->arity()) {
+    PyErr_Format(PyExc_TypeError, "%U stream takes %d series (%zd given)", name, stream->arity(),
+                 PyTuple_GET_SIZE(series));
+    return nullptr;
+  }
+  Buffers in;
+  for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(series); ++k)
+    if (!in.add(PyTuple_GET_ITEM(series, k), "history", name)) return nullptr;
+  Columns cols;
+  Py_ssize_t n;
+  if (!in.columns(cols, n, name, "history")) return nullptr;
+  float last;
+  const Status s = stream->open(cols, n, last);
+  if (s != Status::ok) return fail(s), nullptr;
+  return wrap(std::move(stream), name, kernel, params, last);
+}
+
+PyObject* live_restore(PyObject*, PyObject* args) {
+  int version;
+  PyObject *name, *kernel, *params;
+  const char* state;
+  Py_ssize_t size;
+  float value;
+  if (!PyArg_ParseTuple(args, "iUUO!y#f", &version, &name, &kernel, &PyTuple_Type, &params, &state, &size, &value))
+    return nullptr;
+  if (version != kStateVersion) {
+    PyErr_Format(PyExc_ValueError, "%U stream state of version %d cannot be restored by version %d", name, version,
+                 kStateVersion);
+    return nullptr;
+  }
+  const Entry* e = entry_of(kernel);
+  Params p;
+  if (!e || !parse_params(params, p)) return nullptr;
+  std::unique_ptr<Stream> stream = e->make(p);
+  if (!stream->load(state, size)) {
+    PyErr_Format(PyExc_ValueError, "%U stream state is damaged", name);
+    return nullptr;
+  }
+  return wrap(std::move(stream), name, kernel, params, value);
+}
+
+PyMethodDef module_methods[] = {
+    {"open", live_open, METH_VARARGS, "open(name, kernel, params, series) -> handle"},
+    {"_restore", live_restore, METH_VARARGS, "Rebuilds a pickled handle."},
+    {nullptr, nullptr, 0, nullptr}};
+
+int live_exec(PyObject* module) {
+  numpy_module = PyImport_ImportModule("numpy");
+  if (!numpy_module) return -1;
+  handle_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&handle_spec));
+  if (!handle_type) return -1;
+  if (PyModule_AddObjectRef(module, "Handle", reinterpret_cast<PyObject*>(handle_type)) < 0) return -1;
+  restore_function = PyObject_GetAttrString(module, "_restore");
+  if (!restore_function) return -1;
+  if (PyModule_AddIntConstant(module, "STATE_VERSION", kStateVersion) < 0) return -1;
+  return 0;
+}
+
+PyModuleDef_Slot module_slots[] = {{Py_mod_exec, reinterpret_cast<void*>(live_exec)}, {0, nullptr}};
+
+PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "_live", "Native stream handles of velkized_ta.stream.", 0,
+                          module_methods, module_slots, nullptr, nullptr, nullptr};
+
+}  // namespace
+
+bool numpy_nanmean(const float* values, int64_t n, float& mean) {
+  PyObject* bytes = PyBytes_FromStringAndSize(reinterpret_cast<const char*>(values), n * 4);
+  if (!bytes) return false;
+  PyObject* array = PyObject_CallMethod(numpy_module, "frombuffer", "Os", bytes, "float32");
+  Py_DECREF(bytes);
+  if (!array) return false;
+  PyObject* result = PyObject_CallMethod(numpy_module, "nanmean", "O", array);
+  Py_DECREF(array);
+  if (!result) return false;
+  const double d = PyFloat_AsDouble(result);
+  Py_DECREF(result);
+  if (d == -1.0 && PyErr_Occurred()) return false;
+  mean = static_cast<float>(d);
+  return true;
+}
+
+bool numpy_sqrt(double v, double& root) {
+  PyObject* result = PyObject_CallMethod(numpy_module, "sqrt", "d", v);
+  if (!result) return false;
+  root = PyFloat_AsDouble(result);
+  Py_DECREF(result);
+  return !(root == -1.0 && PyErr_Occurred());
+}
+
+}  // namespace velk::live
+
+PyMODINIT_FUNC PyInit__live() { return PyModuleDef_Init(&velk::live::module_def); }
