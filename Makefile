@@ -1,27 +1,20 @@
 # Set-up and checks. A fresh machine needs only `make demo` and `make test`.
 PYTHON ?= python3
 VENV := .venv
-VENV_NP1 := .venv-np1
 VENV_BENCH := .venv-bench
 VENV_DOCS := .venv-docs
 BUILD_DIR := build/cmake
 WHEEL_DIR := dist
 PYTEST_ARGS ?= -q
 
-.PHONY: all build demo test test-np2 test-np1 bench docs sanitize clean
+.PHONY: all build demo test test-default bench docs sanitize clean
 
 all: test
 
-# Main environment: current numpy 2.x, the build backend, the test tools and matplotlib for the demo.
+# Environment of `make demo`, `make bench` and `make docs`: numpy 2.x, the build backend, matplotlib.
 $(VENV)/.ready: Makefile
 	$(PYTHON) -m venv $(VENV)
 	$(VENV)/bin/pip install -q --upgrade "scikit-build-core>=0.9" "numpy>=2" ninja pytest hypothesis matplotlib
-	touch $@
-
-# Second environment for the numpy 1.x platform, fed with the same wheel.
-$(VENV_NP1)/.ready: Makefile
-	$(PYTHON) -m venv $(VENV_NP1)
-	$(VENV_NP1)/bin/pip install -q "numpy==1.26.4" pytest hypothesis
 	touch $@
 
 # One wheel, built incrementally against numpy 2 headers; it runs under numpy 1.x and 2.x.
@@ -34,14 +27,14 @@ build: $(VENV)/.ready
 demo: build
 	$(VENV)/bin/python examples/demo.py --chart demo.png
 
-test-np2: build
-	$(VENV)/bin/pytest $(PYTEST_ARGS) tests
+# Every CPython from 3.9 found through pyenv or on the PATH, each with the newest numpy 2.x
+# it takes and, up to 3.12, with numpy 1.26; environments in .venv-matrix, builds in build/matrix.
+test:
+	$(PYTHON) tools/test_matrix.py --python $(PYTHON) -- $(PYTEST_ARGS)
 
-test-np1: build $(VENV_NP1)/.ready
-	$(VENV_NP1)/bin/pip install -q --force-reinstall --no-deps $(WHEEL_DIR)/*.whl
-	$(VENV_NP1)/bin/pytest $(PYTEST_ARGS) tests
-
-test: test-np2 test-np1
+# The quick check while developing: the default interpreter alone, under numpy 2.x and 1.26.
+test-default:
+	$(PYTHON) tools/test_matrix.py --python $(PYTHON) --default-only -- $(PYTEST_ARGS)
 
 # Benchmark environment: the peers from PyPI beside the wheel of `make build`. tulipy only
 # ships a source distribution; when it does not build, the benchmark runs without it.
@@ -67,8 +60,9 @@ docs: build $(VENV_DOCS)/.ready
 	$(VENV_DOCS)/bin/pip install -q --force-reinstall --no-deps $(WHEEL_DIR)/*.whl
 	MPLBACKEND=Agg NO_MKDOCS_2_WARNING=1 $(VENV_DOCS)/bin/mkdocs build --strict --clean --site-dir site
 
+# .venv-np1 is left by earlier versions of this Makefile.
 clean:
-	rm -rf build $(WHEEL_DIR) $(VENV) $(VENV_NP1) $(VENV_DOCS) site demo.png
+	rm -rf build $(WHEEL_DIR) $(VENV) .venv-matrix $(VENV_BENCH) $(VENV_SAN) $(VENV_DOCS) .venv-np1 site demo.png
 
 # The whole suite against a build instrumented with AddressSanitizer and UBSan.
 # VELK_SANITIZE_RUN makes the generated and repeated-call tests run fewer cases.

@@ -1,0 +1,264 @@
+#!/usr/bin/env python3
+"""Runs the test suite under every CPython from 3.9 on this machine, with numpy 2.x and 1.26.
+
+One wheel is built per interpreter, in a virtual environment that also serves as its numpy 2.x
+test environment; the same wheel is installed into the interpreter's numpy 1.26 environment.
+Interpreters come from pyenv and the PATH; a supported minor version that is not found is
+reported and left out. Exits non-zero when any (interpreter, numpy) pair fails.
+
+    tools/test_matrix.py [--python PY] [--default-only] [--only 3.12,3.13] [-- pytest arguments]
+"""
+
+import argparse
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import time
+from dataclasses import dataclass, field
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+ENV_ROOT = ROOT / ".venv-matrix"
+BUILD_ROOT = ROOT / "build" / "matrix"
+
+SUPPORTED_MINORS = range(9, 14)  # reported when missing; newer ones are tested when present
+NUMPY_1_MINORS = range(9, 13)  # numpy 1.26.4 ships wheels for 3.9 to 3.12
+BUILD_REQUIREMENTS = ["scikit-build-core>=0.9", "ninja"]
+# The test tools and the libraries of the front-ends and the cluster example (tests/requirements.txt).
+TEST_REQUIREMENTS = ["pytest", "hypothesis"] + [
+    line.strip() for line in (ROOT / "tests" / "requirements.txt").read_text().splitlines()
+    if line.strip() and not line.startswith("#")]
+
+PROBE = """
+import platform, sys, sysconfig, os
+try:
+    import ensurepip, venv
+    usable = 'yes'
+except ImportError:
+    usable = 'no venv module'
+if usable == 'yes' and not os.path.exists(os.path.join(sysconfig.get_paths()['include'], 'Python.h')):
+    usable = 'no development headers'
+print(platform.python_implementation())
+print('.'.join(map(str, sys.version_info[:3])))
+print(sysconfig.get_config_var('Py_GIL_DISABLED') or 0)
+print(usable)
+print(sys.executable)
+"""
+
+
+@dataclass
+class Interpreter:
+    version: tuple
+    executable: str
+    problem: str = ""  # why it cannot be used, empty when it can
+    is_default: bool = False
+
+    @property
+    def name(self):
+        return "cpython " + ".".join(map(str, self.version))
+
+    @property
+    def tag(self):
+        return f"cp3{self.version[1]}"
+
+
+@dataclass
+class Result:
+    interpreter: Interpreter
+    numpy: str
+    passed: bool
+    summary: str
+    seconds: float = 0.0
+
+    def line(self):
+        status = "PASS" if self.passed else "FAIL"
+        return f"{status}  {self.interpreter.name:<15} numpy {self.numpy:<7} {self.summary}  ({self.seconds:.0f} s)"
+
+
+@dataclass
+class Pair:
+    interpreter: Interpreter
+    numpy_requirement: str
+    numpy_label: str  # shown until the environment says which numpy it holds
+    env: Path
+    extra_requirements: list = field(default_factory=list)
+
+
+def probe(executable):
+    try:
+        out = subprocess.run([executable, "-c", PROBE], capture_output=True, text=True, timeout=60)
+    except (OSError, subprocess.TimeoutExpired):
+        return None
+    lines = out.stdout.splitlines()
+    if out.returncode != 0 or len(lines) != 5 or lines[0] != "CPython" or lines[2] not in ("0", "False"):
+        return None  # a failing pyenv shim, another implementation, or a free-threaded build
+    version = tuple(int(part) for part in lines[1].split("."))
+    return Interpreter(version, lines[4], "" if lines[3] == "yes" else lines[3])
+
+
+def pyenv_pythons():
+    root = os.environ.get("PYENV_ROOT")
+    if not root and shutil.which("pyenv"):
+        root = subprocess.run(["pyenv", "root"], capture_output=True, text=True).stdout.strip()
+    versions = Path(root or Path.home() / ".pyenv") / "versions"
+    if not versions.is_dir():
+        return []
+    # Plain X.Y.Z names are CPython builds; pypy, conda and free-threaded ones are named otherwise.
+    return [str(d / "bin" / "python") for d in sorted(versions.iterdir()) if re.fullmatch(r"3\.\d+\.\d+", d.name)]
+
+
+def path_pythons():
+    names = ["python3"] + [f"python3.{minor}" for minor in range(SUPPORTED_MINORS.start, 30)]
+    return [found for found in map(shutil.which, names) if found]
+
+
+def find_interpreters(default_python):
+    """One interpreter per minor version from 3.9, the default one for its own minor."""
+    default = probe(default_python)
+    if default is None:
+        sys.exit(f"test_matrix: {default_python} is not a CPython interpreter this script can use")
+    default.is_default = True
+    chosen = {default.version[:2]: default}
+    candidates = [found for found in map(probe, pyenv_pythons() + path_pythons()) if found]
+    # Usable before unusable, then the newest patch release.
+    for found in sorted(candidates, key=lambda i: (not i.problem, i.version), reverse=True):
+        if found.version >= (3, SUPPORTED_MINORS.start) and found.version[:2] not in chosen:
+            chosen[found.version[:2]] = found
+    return [chosen[minor] for minor in sorted(chosen)]
+
+
+def run(command, **kwargs):
+    print("+", " ".join(map(str, command)), flush=True)
+    return subprocess.run(command, cwd=ROOT, **kwargs).returncode == 0
+
+
+def bin_of(env, program):
+    return env / "bin" / program
+
+
+def ensure_env(pair):
+    """Creates the pair's environment unless one with the same interpreter and packages exists."""
+    requirements = [pair.numpy_requirement, *TEST_REQUIREMENTS, *pair.extra_requirements]
+    wanted = f"{pair.interpreter.executable} {pair.interpreter.name}\n{' '.join(requirements)}\n"
+    marker = pair.env / ".ready"
+    if marker.exists() and marker.read_text() == wanted:
+        return True
+    shutil.rmtree(pair.env, ignore_errors=True)
+    if not (run([pair.interpreter.executable, "-m", "venv", pair.env])
+            and run([bin_of(pair.env, "python"), "-m", "pip", "install", "-q", *requirements])):
+        return False
+    marker.write_text(wanted)
+    return True
+
+
+def build_wheel(build_pair):
+    """Builds incrementally in the interpreter's own build directory: (wheel, "") or (None, why not)."""
+    if not ensure_env(build_pair):
+        return None, "the build environment could not be set up"
+    build_dir = BUILD_ROOT / build_pair.interpreter.tag
+    shutil.rmtree(build_dir / "dist", ignore_errors=True)
+    if not run([bin_of(build_pair.env, "python"), "-m", "pip", "wheel", "-q", "--no-build-isolation", "--no-deps",
+                # The long option: the pip of 3.9 and 3.10 has no -C.
+                f"--config-settings=build-dir={build_dir / 'cmake'}", "-w", build_dir / "dist", "."]):
+        return None, "the wheel did not build"
+    return next((build_dir / "dist").glob("*.whl")), ""
+
+
+def numpy_version(pair):
+    if not bin_of(pair.env, "python").exists():
+        return pair.numpy_label
+    out = subprocess.run([bin_of(pair.env, "python"), "-c", "import numpy; print(numpy.__version__)"],
+                         capture_output=True, text=True)
+    return out.stdout.strip() or pair.numpy_label
+
+
+def summary_of(returncode, last_lines):
+    """pytest's closing counts without the time, or how the run ended without them."""
+    if returncode < 0:
+        return f"crashed ({signal.Signals(-returncode).name})"
+    for line in reversed(last_lines):
+        counts = re.fullmatch(r"=*\s*(\d+ \w+.*?) in [\d.]+s\b.*?=*", line.strip())
+        if counts:
+            return counts.group(1)
+    return f"pytest exited with {returncode}"
+
+
+def run_tests(pair, wheel, why_no_wheel, pytest_args):
+    print(f"\n=== {pair.interpreter.name}  numpy {pair.numpy_label} ===", flush=True)
+    started = time.monotonic()
+
+    def failed(why):
+        return Result(pair.interpreter, numpy_version(pair), False, why, time.monotonic() - started)
+
+    if wheel is None:
+        return failed(why_no_wheel)
+    if not ensure_env(pair):
+        return failed("the environment could not be set up")
+    if not run([bin_of(pair.env, "python"), "-m", "pip", "install", "-q", "--force-reinstall", "--no-deps", wheel]):
+        return failed("the wheel did not install")
+    command = [bin_of(pair.env, "pytest"), *pytest_args, "tests"]
+    print("+", " ".join(map(str, command)), flush=True)
+    started = time.monotonic()
+    process = subprocess.Popen(command, cwd=ROOT, stdout=subprocess.PIPE, text=True,
+                               env={**os.environ, "PYTHONUNBUFFERED": "1"})
+    last_lines = []
+    for line in process.stdout:
+        sys.stdout.write(line)
+        sys.stdout.flush()
+        last_lines = (last_lines + [line])[-5:]
+    returncode = process.wait()
+    return Result(pair.interpreter, numpy_version(pair), returncode == 0,
+                  summary_of(returncode, last_lines), time.monotonic() - started)
+
+
+def pairs_of(interpreter):
+    """The numpy 2.x pair first: its environment carries the build tools and builds the wheel."""
+    pairs = [Pair(interpreter, "numpy>=2", "2.x", ENV_ROOT / f"{interpreter.tag}-numpy2", BUILD_REQUIREMENTS)]
+    if interpreter.version[1] in NUMPY_1_MINORS:
+        pairs.append(Pair(interpreter, "numpy==1.26.4", "1.26.4", ENV_ROOT / f"{interpreter.tag}-numpy1"))
+    return pairs
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--python", default=sys.executable, help="the default interpreter (always tested)")
+    parser.add_argument("--default-only", action="store_true", help="test the default interpreter alone")
+    parser.add_argument("--only", default="", help="comma-separated minor versions to test, e.g. 3.12,3.13")
+    parser.add_argument("pytest_args", nargs="*", help="passed to pytest (after --)")
+    args = parser.parse_args()
+
+    began = time.monotonic()
+    interpreters = find_interpreters(args.python)
+    notes = []
+    if args.default_only:
+        interpreters = [i for i in interpreters if i.is_default]
+    elif args.only:
+        wanted = {tuple(int(part) for part in minor.split(".")) for minor in args.only.split(",")}
+        interpreters = [i for i in interpreters if i.version[:2] in wanted]
+    else:
+        found = {i.version[1] for i in interpreters}
+        notes = [f"SKIP  cpython 3.{minor}  not found through pyenv or on the PATH"
+                 for minor in SUPPORTED_MINORS if minor not in found]
+    notes += [f"SKIP  {i.name}  ({i.executable}): {i.problem}" for i in interpreters if i.problem]
+    interpreters = [i for i in interpreters if not i.problem]
+    for note in notes:
+        print(note, flush=True)
+    print("testing", ", ".join(f"{i.name} ({i.executable})" for i in interpreters), flush=True)
+
+    results = []
+    for interpreter in interpreters:
+        pairs = pairs_of(interpreter)
+        wheel, why_not = build_wheel(pairs[0])
+        results += [run_tests(pair, wheel, why_not, args.pytest_args) for pair in pairs]
+
+    print(f"\n=== test matrix ({time.monotonic() - began:.0f} s) ===")
+    for line in notes + [result.line() for result in results]:
+        print(line)
+    return 0 if results and all(result.passed for result in results) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
