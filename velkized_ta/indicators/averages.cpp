@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "frame/fma.hpp"
-#include "indicators/bodies.hpp"
+#include "indicators/declarations.hpp"
 #include "indicators/position_queue.hpp"
 
 namespace velk::indicators {
@@ -256,12 +256,12 @@ bool fast_mid_kernel(const FloatView& high, const FloatView& low, const FloatVie
 
 }  // namespace
 
-PyObject* velk_sma(Call& call) {
-  PyObject* input_array = call.object(0);
-  const FloatView& x = call.array(0);
-  const int32_t timeperiod = call.integer(1);
-  const bool normalize = call.flag(2);
-  const int32_t n_values = call.integer(3);
+PyObject* Sma::run(Call& call, const Args& args) {
+  PyObject* input_array = args.input_array.object;
+  const FloatView& x = args.input_array.view;
+  const int32_t timeperiod = args.timeperiod;
+  const bool normalize = args.normalize;
+  const int32_t n_values = args.n_values;
 
   const int32_t n = call.length(input_array);
   auto [sma, out] = call.new_output(n);
@@ -270,11 +270,11 @@ PyObject* velk_sma(Call& call) {
   return sma.release();
 }
 
-PyObject* velk_lin(Call& call) {
-  PyObject* input_array = call.object(0);
-  const FloatView& x = call.array(0);
-  const int32_t timeperiod = call.integer(1);
-  const int32_t n_values = call.integer(2);
+PyObject* Lin::run(Call& call, const Args& args) {
+  PyObject* input_array = args.input_array.object;
+  const FloatView& x = args.input_array.view;
+  const int32_t timeperiod = args.timeperiod;
+  const int32_t n_values = args.n_values;
 
   const int32_t n = call.length(input_array);
   auto [lin, out] = call.new_output(n);
@@ -293,14 +293,14 @@ PyObject* velk_lin(Call& call) {
   return lin.release();
 }
 
-PyObject* velk_mid(Call& call) {
-  const FloatView& high = call.array(0);
-  const FloatView& low = call.array(1);
-  PyObject* close_obj = call.object(2);
-  const FloatView& close = call.array(2);
-  const int32_t timeperiod = call.integer(3);
-  const bool normalize = call.flag(4);
-  const int32_t n_values = call.integer(5);
+PyObject* Mid::run(Call& call, const Args& args) {
+  const FloatView& high = args.high.view;
+  const FloatView& low = args.low.view;
+  PyObject* close_obj = args.close.object;
+  const FloatView& close = args.close.view;
+  const int32_t timeperiod = args.timeperiod;
+  const bool normalize = args.normalize;
+  const int32_t n_values = args.n_values;
 
   const int32_t n = call.length(close_obj);
   const int32_t start = trailing_start(sub32(timeperiod, 1), n, n_values);

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <limits>
 
-#include "indicators/bodies.hpp"
+#include "indicators/declarations.hpp"
 #include "indicators/position_queue.hpp"
 
 namespace velk::indicators {
@@ -122,12 +122,12 @@ void dif_kernel(const FloatView a, const FloatView b, const FloatView out, int32
   });
 }
 
-template <class Op>
-PyObject* dif_body(Call& call, Op op) {
-  PyObject* input_array_1 = call.object(0);
-  const FloatView& a = call.array(0);
-  const FloatView& b = call.array(1);
-  const int32_t n_values = call.integer(2);
+template <class Args, class Op>
+PyObject* dif_body(Call& call, const Args& args, Op op) {
+  PyObject* input_array_1 = args.input_array_1.object;
+  const FloatView& a = args.input_array_1.view;
+  const FloatView& b = args.input_array_2.view;
+  const int32_t n_values = args.n_values;
 
   const int32_t n = call.length(input_array_1);
   auto [dif, out] = call.new_output(n);
@@ -138,13 +138,13 @@ PyObject* dif_body(Call& call, Op op) {
 
 }  // namespace
 
-PyObject* velk_wick(Call& call) {
-  const FloatView& high_arr = call.array(0);
-  const FloatView& low_arr = call.array(1);
-  PyObject* close_obj = call.object(2);
-  const FloatView& close_arr = call.array(2);
-  const int32_t timeperiod = call.integer(3);
-  const int32_t n_values = call.integer(4);
+PyObject* Wick::run(Call& call, const Args& args) {
+  const FloatView& high_arr = args.high_arr.view;
+  const FloatView& low_arr = args.low_arr.view;
+  PyObject* close_obj = args.close_arr.object;
+  const FloatView& close_arr = args.close_arr.view;
+  const int32_t timeperiod = args.timeperiod;
+  const int32_t n_values = args.n_values;
 
   const int32_t n = call.length(close_obj);
   const int32_t k = trailing_start(sub32(timeperiod, 1), n, n_values);
@@ -160,7 +160,7 @@ PyObject* velk_wick(Call& call) {
   return wick_arr.release();
 }
 
-PyObject* velk_adif(Call& call) { return dif_body(call, AbsoluteDifference{}); }
-PyObject* velk_rdif(Call& call) { return dif_body(call, RelativeDifference{}); }
+PyObject* Adif::run(Call& call, const Args& args) { return dif_body(call, args, AbsoluteDifference{}); }
+PyObject* Rdif::run(Call& call, const Args& args) { return dif_body(call, args, RelativeDifference{}); }
 
 }  // namespace velk::indicators

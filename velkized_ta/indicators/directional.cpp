@@ -6,7 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "indicators/bodies.hpp"
+#include "indicators/declarations.hpp"
 #include "indicators/wilder.hpp"
 
 namespace velk::indicators {
@@ -251,12 +251,12 @@ void natr_kernel(const Prices& input, const FloatView& tr_series, const FloatVie
 
 }  // namespace
 
-PyObject* velk_dx(Call& call) {
-  const Prices prices{call.array(0), call.array(1), call.array(2)};
-  const int32_t timeperiod = call.integer(3);
-  const int32_t n_values = call.integer(4);
+PyObject* Dx::run(Call& call, const Args& args) {
+  const Prices prices{args.high.view, args.low.view, args.close.view};
+  const int32_t timeperiod = args.timeperiod;
+  const int32_t n_values = args.n_values;
 
-  const int32_t n = call.length(call.object(0));
+  const int32_t n = call.length(args.high.object);
   auto [dx, out] = call.new_output(n);
   DirectionalWork work;
   const auto plus_dm = call.new_work_series(n);
@@ -269,11 +269,11 @@ PyObject* velk_dx(Call& call) {
   return dx.release();
 }
 
-PyObject* velk_adx(Call& call) {
-  PyObject* close_arr = call.object(2);
-  const int32_t timeperiod = call.integer(3);
-  const int32_t n_values = call.integer(4);
-  const bool close_arr_is_dx = call.flag(5);
+PyObject* Adx::run(Call& call, const Args& args) {
+  PyObject* close_arr = args.close_arr.object;
+  const int32_t timeperiod = args.timeperiod;
+  const int32_t n_values = args.n_values;
+  const bool close_arr_is_dx = args.close_arr_is_dx;
 
   const int32_t n = call.length(close_arr);
   const int32_t warm_up_end = mul32(2, timeperiod);
@@ -284,10 +284,10 @@ PyObject* velk_adx(Call& call) {
   FloatView dx_view;
   if (close_arr_is_dx) {
     dx = Ref::borrow(close_arr);
-    dx_view = call.array(2);
+    dx_view = args.close_arr.view;
   } else {
     Ref period = py_int(timeperiod);
-    dx = call.call_global("velk_dx", {call.object(0), call.object(1), close_arr, period.get()});
+    dx = call.call_global("velk_dx", {args.high_arr.object, args.low_arr.object, close_arr, period.get()});
     dx_view = call.float_view(dx.get(), false);
   }
   // The first DX values are NaN, and nanmean skips them.
@@ -296,20 +296,20 @@ PyObject* velk_adx(Call& call) {
   return adx.release();
 }
 
-PyObject* velk_adxr(Call& call) {
-  PyObject* close_arr = call.object(2);
-  const int32_t timeperiod = call.integer(3);
-  const int32_t n_values = call.integer(4);
-  const bool close_arr_is_adx = call.flag(5);
+PyObject* Adxr::run(Call& call, const Args& args) {
+  PyObject* close_arr = args.close_arr.object;
+  const int32_t timeperiod = args.timeperiod;
+  const int32_t n_values = args.n_values;
+  const bool close_arr_is_adx = args.close_arr_is_adx;
 
   const int32_t n = call.length(close_arr);
   Ref adx;
   FloatView adx_view;
   if (close_arr_is_adx) {
-    adx_view = call.array(2);
+    adx_view = args.close_arr.view;
   } else {
     Ref period = py_int(timeperiod);
-    adx = call.call_global("velk_adx", {call.object(0), call.object(1), close_arr, period.get()});
+    adx = call.call_global("velk_adx", {args.high_arr.object, args.low_arr.object, close_arr, period.get()});
     adx_view = call.float_view(adx.get(), false);
   }
   auto [adxr, out] = call.new_output(n);
@@ -318,12 +318,12 @@ PyObject* velk_adxr(Call& call) {
   return adxr.release();
 }
 
-PyObject* velk_natr(Call& call) {
-  const Prices prices{call.array(0), call.array(1), call.array(2)};
-  const int32_t timeperiod = call.integer(3);
-  const int32_t n_values = call.integer(4);
+PyObject* Natr::run(Call& call, const Args& args) {
+  const Prices prices{args.high_arr.view, args.low_arr.view, args.close_arr.view};
+  const int32_t timeperiod = args.timeperiod;
+  const int32_t n_values = args.n_values;
 
-  const int32_t n = call.length(call.object(2));
+  const int32_t n = call.length(args.close_arr.object);
   const int32_t k = trailing_start(timeperiod, n, n_values);
   auto [tr, tr_view] = call.new_work_series(n);
   auto [atr, atr_view] = call.new_output(n);

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "frame/numpy_interface.hpp"
-#include "indicators/bodies.hpp"
+#include "indicators/declarations.hpp"
 #include "indicators/position_queue.hpp"
 
 namespace velk::indicators {
@@ -247,12 +247,13 @@ bool fast_extreme_range_kernel(const FloatView& high, const FloatView& low, cons
 }
 
 // `first_position(n)` gives the first written position for a series of length n.
-template <RangeFraction kind, typename FirstPosition>
-PyObject* extreme_range_body(Call& call, int32_t period, FirstPosition first_position) {
-  const FloatView& high = call.array(0);
-  const FloatView& low = call.array(1);
-  const FloatView& close = call.array(2);
-  const int32_t n = call.length(call.object(2));
+template <RangeFraction kind, class Args, typename FirstPosition>
+PyObject* extreme_range_body(Call& call, const Args& args, FirstPosition first_position) {
+  const int32_t period = args.timeperiod;
+  const FloatView& high = args.high_arr.view;
+  const FloatView& low = args.low_arr.view;
+  const FloatView& close = args.close_arr.view;
+  const int32_t n = call.length(args.close_arr.object);
   const int32_t start = first_position(n);
 
   auto [result, out] = call.new_output(n);
@@ -556,11 +557,11 @@ bool native_typical_price(Call& call, PyObject* high, PyObject* low, PyObject* c
 
 }  // namespace
 
-PyObject* velk_roc(Call& call) {
-  PyObject* input_array = call.object(0);
-  const FloatView& x = call.array(0);
-  const int32_t timeperiod = call.integer(1);
-  const int32_t n_values = call.integer(2);
+PyObject* Roc::run(Call& call, const Args& args) {
+  PyObject* input_array = args.input_array.object;
+  const FloatView& x = args.input_array.view;
+  const int32_t timeperiod = args.timeperiod;
+  const int32_t n_values = args.n_values;
 
   const int32_t n = call.length(input_array);
   auto [roc, out] = call.new_output(n);
@@ -575,11 +576,11 @@ PyObject* velk_roc(Call& call) {
   return roc.release();
 }
 
-PyObject* velk_rsi(Call& call) {
-  PyObject* close = call.object(0);
-  const FloatView& x = call.array(0);
-  const int32_t timeperiod = call.integer(1);
-  const int32_t n_values = call.integer(2);
+PyObject* Rsi::run(Call& call, const Args& args) {
+  PyObject* close = args.close.object;
+  const FloatView& x = args.close.view;
+  const int32_t timeperiod = args.timeperiod;
+  const int32_t n_values = args.n_values;
 
   const int32_t n = call.length(close);
   auto [rsi, out] = call.new_output(n);
@@ -588,11 +589,11 @@ PyObject* velk_rsi(Call& call) {
   return rsi.release();
 }
 
-PyObject* velk_cmo(Call& call) {
-  PyObject* close_arr = call.object(0);
-  const FloatView& x = call.array(0);
-  const int32_t timeperiod = call.integer(1);
-  const int32_t n_values = call.integer(2);
+PyObject* Cmo::run(Call& call, const Args& args) {
+  PyObject* close_arr = args.close_arr.object;
+  const FloatView& x = args.close_arr.view;
+  const int32_t timeperiod = args.timeperiod;
+  const int32_t n_values = args.n_values;
 
   const int32_t n = call.length(close_arr);
   auto [cmo, out] = call.new_output(n);
@@ -601,43 +602,43 @@ PyObject* velk_cmo(Call& call) {
   return cmo.release();
 }
 
-PyObject* velk_willr(Call& call) {
-  const int32_t timeperiod = call.integer(3);
-  const int32_t n_values = call.integer(4);
-  return extreme_range_body<RangeFraction::FromHigh>(call, timeperiod, [&](int32_t n) {
+PyObject* Willr::run(Call& call, const Args& args) {
+  const int32_t timeperiod = args.timeperiod;
+  const int32_t n_values = args.n_values;
+  return extreme_range_body<RangeFraction::FromHigh>(call, args, [&](int32_t n) {
     return trailing_start(sub32(timeperiod, 1), n, n_values);
   });
 }
 
-PyObject* velk_stochf(Call& call) {
-  const int32_t timeperiod = call.integer(3);
+PyObject* Stochf::run(Call& call, const Args& args) {
+  const int32_t timeperiod = args.timeperiod;
   // `stream` and `last_value_only` are accepted for compatibility; every call
   // returns the full series.
-  return extreme_range_body<RangeFraction::FromLow>(call, timeperiod,
+  return extreme_range_body<RangeFraction::FromLow>(call, args,
                                                     [&](int32_t) { return sub32(timeperiod, 1); });
 }
 
-PyObject* velk_ult(Call& call) {
-  PyObject* close_arr = call.object(2);
-  const UltPeriods periods{call.integer(3), call.integer(4), call.integer(5)};
-  const int32_t n_values = call.integer(6);
+PyObject* Ult::run(Call& call, const Args& args) {
+  PyObject* close_arr = args.close_arr.object;
+  const UltPeriods periods{args.short_period, args.medium_period, args.long_period};
+  const int32_t n_values = args.n_values;
 
   const int32_t n = call.length(close_arr);
   auto [uo, out] = call.new_output(n);
   const int32_t start = trailing_start(periods.long_period, n, n_values);
-  const FloatView& high = call.array(0);
-  const FloatView& low = call.array(1);
-  const FloatView& close = call.array(2);
+  const FloatView& high = args.high_arr.view;
+  const FloatView& low = args.low_arr.view;
+  const FloatView& close = args.close_arr.view;
   run_native(n, [&] { ult_kernel(high, low, close, out, periods, start, n); });
   return uo.release();
 }
 
-PyObject* velk_cci(Call& call) {
-  PyObject* high_arr = call.object(0);
-  PyObject* low_arr = call.object(1);
-  PyObject* close_arr = call.object(2);
-  const int32_t timeperiod = call.integer(3);
-  const int32_t n_values = call.integer(4);
+PyObject* Cci::run(Call& call, const Args& args) {
+  PyObject* high_arr = args.high_arr.object;
+  PyObject* low_arr = args.low_arr.object;
+  PyObject* close_arr = args.close_arr.object;
+  const int32_t timeperiod = args.timeperiod;
+  const int32_t n_values = args.n_values;
 
   const int32_t n = call.length(close_arr);
   const int32_t start = trailing_start(timeperiod, n, n_values);

@@ -4,7 +4,7 @@
 // its stages by calling the module's current `velk_ema` (so rebinding it on the
 // module changes what they compute) and only combines the returned arrays.
 
-#include "indicators/bodies.hpp"
+#include "indicators/declarations.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -108,7 +108,7 @@ Stage held_stage(Call& call, Ref result) {
   return {std::move(result), view};
 }
 
-Stage handed_in(Call& call, int param) { return {Ref::borrow(call.object(param)), call.array(param)}; }
+Stage handed_in(const Series& argument) { return {Ref::borrow(argument.object), argument.view}; }
 
 // The combination passes below read their stages at the positions they write;
 // inside [safe_begin, safe_end) every one of those positions is in range.
@@ -177,12 +177,12 @@ void macd_kernel(const FloatView& fast, const FloatView& slow, const FloatView& 
 
 }  // namespace
 
-PyObject* velk_ema(Call& call) {
-  PyObject* input_array = call.object(0);
-  const FloatView& x = call.array(0);
-  const int32_t timeperiod = call.integer(1);
-  const bool normalize = call.flag(2);
-  const int32_t n_values = call.integer(3);
+PyObject* Ema::run(Call& call, const Args& args) {
+  PyObject* input_array = args.input_array.object;
+  const FloatView& x = args.input_array.view;
+  const int32_t timeperiod = args.timeperiod;
+  const bool normalize = args.normalize;
+  const int32_t n_values = args.n_values;
 
   const int32_t n = call.length(input_array);
   const int32_t divisor = add32(timeperiod, 1);
@@ -193,11 +193,11 @@ PyObject* velk_ema(Call& call) {
   return ema.release();
 }
 
-PyObject* velk_ema2(Call& call) {
-  PyObject* input_array = call.object(0);
-  const int32_t timeperiod = call.integer(1);
-  const bool input_is_ema1 = call.flag(2);
-  const int32_t n_values = call.integer(3);
+PyObject* Ema2::run(Call& call, const Args& args) {
+  PyObject* input_array = args.input_array.object;
+  const int32_t timeperiod = args.timeperiod;
+  const bool input_is_ema1 = args.input_is_ema1;
+  const int32_t n_values = args.n_values;
 
   if (input_is_ema1) return last_stage(call, input_array, timeperiod, false, n_values).release();
   const Stage ema1 = held_stage(call, whole_stage(call, input_array, timeperiod, true));
@@ -205,15 +205,15 @@ PyObject* velk_ema2(Call& call) {
   return ema2.object.release();
 }
 
-PyObject* velk_ema3(Call& call) {
-  PyObject* input_array = call.object(0);
-  const int32_t timeperiod = call.integer(1);
-  const bool input_is_ema2 = call.flag(2);
-  const int32_t n_values = call.integer(4);
+PyObject* Ema3::run(Call& call, const Args& args) {
+  PyObject* input_array = args.input_array.object;
+  const int32_t timeperiod = args.timeperiod;
+  const bool input_is_ema2 = args.input_is_ema2;
+  const int32_t n_values = args.n_values;
 
   if (input_is_ema2) return last_stage(call, input_array, timeperiod, false, n_values).release();
   // Only looked at when stage 2 was not handed in.
-  if (Call::truth(call.object(3))) {
+  if (Call::truth(args.input_is_ema1)) {
     const Stage ema2 = held_stage(call, whole_stage(call, input_array, timeperiod, false));
     return last_stage(call, ema2.object.get(), timeperiod, false, n_values).release();
   }
@@ -224,12 +224,12 @@ PyObject* velk_ema3(Call& call) {
 
 // A stage that feeds a later computed stage covers the whole series; the last
 // computed stage is limited to the trailing window.
-PyObject* velk_dema(Call& call) {
-  PyObject* input1 = call.object(0);
-  const int32_t timeperiod = call.integer(2);
-  const bool input1_is_ema1 = call.flag(3);
-  const bool input2_is_ema2 = call.flag(4);
-  const int32_t n_values = call.integer(5);
+PyObject* Dema::run(Call& call, const Args& args) {
+  PyObject* input1 = args.input1.object;
+  const int32_t timeperiod = args.timeperiod;
+  const bool input1_is_ema1 = args.input1_is_ema1;
+  const bool input2_is_ema2 = args.input2_is_ema2;
+  const int32_t n_values = args.n_values;
 
   const int32_t n = call.length(input1);
   const int32_t k = trailing_start(0, n, n_values);
@@ -237,25 +237,25 @@ PyObject* velk_dema(Call& call) {
 
   Stage ema1, ema2;
   if (input1_is_ema1) {
-    ema1 = handed_in(call, 0);
+    ema1 = handed_in(args.input1);
   } else {
     // Limited only when no computed stage is derived from it.
     ema1 = held_stage(call, ema_stage(call, input1, timeperiod, true, input2_is_ema2, n_values));
   }
-  ema2 = input2_is_ema2 ? handed_in(call, 1)
+  ema2 = input2_is_ema2 ? handed_in(args.input2)
                         : held_stage(call, last_stage(call, ema1.object.get(), timeperiod, false, n_values));
 
   dema_kernel(ema1.view, ema2.view, out, k, n);
   return dema.release();
 }
 
-PyObject* velk_tema(Call& call) {
-  PyObject* input1 = call.object(0);
-  const int32_t timeperiod = call.integer(3);
-  const bool input3_is_ema3 = call.flag(4);
-  const bool input2_is_ema2 = call.flag(5);
-  const bool input1_is_ema1 = call.flag(6);
-  const int32_t n_values = call.integer(7);
+PyObject* Tema::run(Call& call, const Args& args) {
+  PyObject* input1 = args.input1.object;
+  const int32_t timeperiod = args.timeperiod;
+  const bool input3_is_ema3 = args.input3_is_ema3;
+  const bool input2_is_ema2 = args.input2_is_ema2;
+  const bool input1_is_ema1 = args.input1_is_ema1;
+  const int32_t n_values = args.n_values;
 
   const int32_t n = call.length(input1);
   const int32_t k = trailing_start(0, n, n_values);
@@ -263,35 +263,35 @@ PyObject* velk_tema(Call& call) {
 
   Stage ema1, ema2, ema3;
   if (input1_is_ema1) {
-    ema1 = handed_in(call, 0);
+    ema1 = handed_in(args.input1);
   } else {
     ema1 = held_stage(call, ema_stage(call, input1, timeperiod, true, input2_is_ema2, n_values));
   }
   if (input2_is_ema2) {
-    ema2 = handed_in(call, 1);
+    ema2 = handed_in(args.input2);
   } else {
     ema2 = held_stage(call, ema_stage(call, ema1.object.get(), timeperiod, false, input3_is_ema3, n_values));
   }
-  ema3 = input3_is_ema3 ? handed_in(call, 2)
+  ema3 = input3_is_ema3 ? handed_in(args.input3)
                         : held_stage(call, last_stage(call, ema2.object.get(), timeperiod, false, n_values));
 
   tema_kernel(ema1.view, ema2.view, ema3.view, out, k, n);
   return tema.release();
 }
 
-PyObject* velk_trix(Call& call) {
-  PyObject* arr = call.object(0);
-  const int32_t timeperiod = call.integer(1);
-  const bool input_is_ema3 = call.flag(2);
-  const bool input_is_ema2 = call.flag(3);
-  const bool input_is_ema1 = call.flag(4);
-  const int32_t n_values = call.integer(5);
+PyObject* Trix::run(Call& call, const Args& args) {
+  PyObject* arr = args.arr.object;
+  const int32_t timeperiod = args.timeperiod;
+  const bool input_is_ema3 = args.input_is_ema3;
+  const bool input_is_ema2 = args.input_is_ema2;
+  const bool input_is_ema1 = args.input_is_ema1;
+  const int32_t n_values = args.n_values;
 
   if (arr == Py_None) {
     PyErr_SetString(PyExc_TypeError, "velk_trix() argument 'arr' must be a numpy array, not None");
     throw PythonError{};
   }
-  const int64_t size = call.array(0).size();
+  const int64_t size = args.arr.view.size();
   if (size > INT32_MAX) {
     PyErr_Format(PyExc_OverflowError, "velk_trix() supports series of at most 2147483647 elements, got %lld",
                  static_cast<long long>(size));
@@ -305,7 +305,7 @@ PyObject* velk_trix(Call& call) {
   const int32_t m = add32(n_values, 1);
   Stage ema3;
   if (input_is_ema3) {
-    ema3 = handed_in(call, 0);
+    ema3 = handed_in(args.arr);
   } else if (input_is_ema2) {
     ema3 = held_stage(call, last_stage(call, arr, timeperiod, false, m));
   } else if (input_is_ema1) {
@@ -321,13 +321,13 @@ PyObject* velk_trix(Call& call) {
   return trix.release();
 }
 
-PyObject* velk_macd(Call& call) {
-  PyObject* input0 = call.object(0);
-  const int32_t short_period = call.integer(3);
-  const int32_t long_period = call.integer(4);
-  const bool input1_is_fast_ema = call.flag(5);
-  const bool input2_is_slow_ema = call.flag(6);
-  const int32_t n_values = call.integer(7);
+PyObject* Macd::run(Call& call, const Args& args) {
+  PyObject* input0 = args.input0.object;
+  const int32_t short_period = args.short_period;
+  const int32_t long_period = args.long_period;
+  const bool input1_is_fast_ema = args.input1_is_fast_ema;
+  const bool input2_is_slow_ema = args.input2_is_slow_ema;
+  const int32_t n_values = args.n_values;
 
   const int32_t n = call.length(input0);
   const int32_t k = trailing_start(long_period, n, n_values);
@@ -343,14 +343,14 @@ PyObject* velk_macd(Call& call) {
   };
   Stage fast_ema, slow_ema;
   if (input1_is_fast_ema && input2_is_slow_ema) {
-    fast_ema = handed_in(call, 1);
-    slow_ema = handed_in(call, 2);
+    fast_ema = handed_in(args.input1);
+    slow_ema = handed_in(args.input2);
   } else if (input1_is_fast_ema) {
     slow_ema = average(long_period);
-    fast_ema = handed_in(call, 1);
+    fast_ema = handed_in(args.input1);
   } else if (input2_is_slow_ema) {
     fast_ema = average(short_period);
-    slow_ema = handed_in(call, 2);
+    slow_ema = handed_in(args.input2);
   } else {
     fast_ema = average(short_period);
     slow_ema = average(long_period);
