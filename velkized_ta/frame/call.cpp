@@ -300,6 +300,7 @@ template View<int32_t> Call::acquire<int32_t>(PyObject*, bool, bool);
 
 namespace velk {
 
+#if defined(__x86_64__)
 bool use_fma_unit() {
   static const bool use = [] {
     const char* forced = std::getenv("VELKIZED_TA_PORTABLE_FMA");
@@ -309,5 +310,6 @@ bool use_fma_unit() {
   }();
   return use;
 }
+#endif
 
 }  // namespace velk

@@ -164,16 +164,6 @@ class GilRelease {
   PyThreadState* state_;
 };
 
-// Below this many elements a loop finishes faster than a GIL hand-over.
-constexpr int64_t kGilReleaseThreshold = 20000;
-
-// Runs a native loop over `elements` positions, without the GIL when that pays.
-template <class Loop>
-inline void run_native(int64_t elements, Loop&& loop) {
-  GilRelease unlocked(elements >= kGilReleaseThreshold);
-  loop();
-}
-
 // Small conveniences for bodies building call arguments.
 Ref py_int(long value);
 PyObject* py_bool(bool value);  // borrowed singleton
