@@ -25,11 +25,7 @@ def main():
     for name in velkized_ta.FUNCTION_NAMES:
         function = getattr(velk_ta_funcs, name)
         kwargs = example_arguments(function, BARS)
-        try:
-            result = function(**kwargs)
-        except NotImplementedError:
-            print(f"{name:<14}{'(not built yet)':>16}")
-            continue
+        result = function(**kwargs)
         seconds = median_seconds(function, kwargs)
         values = np.asarray(result)
         print(f"{name:<14}{values[-1]:>16.7g}{int(np.count_nonzero(~np.isnan(values))):>10}"
