@@ -193,35 +193,29 @@ inline void write_mid(A at, const FloatView& close, const FloatView& out, int64_
 }  // namespace
 
 PyObject* Sma::run(Call& call, const Args& args) {
-  PyObject* input_array = args.input_array.object;
   const FloatView& x = args.input_array.view;
-  const int32_t timeperiod = args.timeperiod;
-  const bool normalize = args.normalize;
-  const int32_t n_values = args.n_values;
 
-  const int32_t n = call.length(input_array);
+  const int32_t n = call.length(args.input_array.object);
   auto [sma, out] = call.new_output(n);
-  const int32_t start = trailing_start(sub32(timeperiod, 1), n, n_values);
-  native(n, [&] { sma_kernel(x, out, timeperiod, normalize, start, n); });
+  const int32_t start = trailing_start(sub32(args.timeperiod, 1), n, args.n_values);
+  native(n, [&] { sma_kernel(x, out, args.timeperiod, args.normalize, start, n); });
   return sma.release();
 }
 
 PyObject* Lin::run(Call& call, const Args& args) {
   const FloatView& x = args.input_array.view;
-  const int32_t timeperiod = args.timeperiod;
-  const int32_t n_values = args.n_values;
 
   const int32_t n = call.length(args.input_array.object);
   auto [lin, out] = call.new_output(n);
 
   // Leading missing values are skipped: the first window starts at the first
   // value found within the search bounds. Nothing is written if there is none.
-  const int32_t a = sub32(n, mul32(2, timeperiod));
-  const int32_t lo = sub32(a, std::min(a, n_values));
-  const int32_t hi = sub32(n, timeperiod);
+  const int32_t a = sub32(n, mul32(2, args.timeperiod));
+  const int32_t lo = sub32(a, std::min(a, args.n_values));
+  const int32_t hi = sub32(n, args.timeperiod);
   for (int64_t k = lo; k < hi; ++k) {
     if (!is_missing(x[k])) {
-      native(n, [&] { lin_kernel(x, out, timeperiod, static_cast<int32_t>(k), n, n_values); });
+      native(n, [&] { lin_kernel(x, out, args.timeperiod, static_cast<int32_t>(k), n, args.n_values); });
       break;
     }
   }
@@ -234,14 +228,12 @@ PyObject* Mid::run(Call& call, const Args& args) {
   auto [mid, out] = call.new_output(n);
   auto [high_indices, high_slots] = call.new_positions(n);
   auto [low_indices, low_slots] = call.new_positions(n);
-  const bool normalize = args.normalize;
   native(n, [&] {
     window_extremes<Expiry::Wrapping32>(
         args.high.view, args.low.view, args.close.view, out, high_slots, low_slots, args.timeperiod, start, n,
         {reach(args.close.view), reach(out)},
-        [normalize](auto at, const FloatView& close, const FloatView& midpoint, int64_t i, float hh, float ll) {
-          write_mid(at, close, midpoint, i, hh, ll, normalize);
-        });
+        [normalize = args.normalize](auto at, const FloatView& close, const FloatView& midpoint, int64_t i, float hh,
+                                     float ll) { write_mid(at, close, midpoint, i, hh, ll, normalize); });
   });
   return mid.release();
 }

@@ -15,7 +15,8 @@ inline constexpr const char kCciDoc[] =
     "\n    Note: this function uses mean squared deviation instead of mean absolute deviation to achieve "
     "faster execution.\n    ";
 
-struct Sma {
+// Parameter lists several functions share.
+struct SeriesPeriodNormalize {
   struct Args {
     Series input_array;
     int32_t timeperiod;
@@ -27,6 +28,37 @@ struct Sma {
       integer("timeperiod", &Args::timeperiod),
       flag("normalize", &Args::normalize, true),
       integer("n_values", &Args::n_values, kWholeSeries)};
+};
+
+struct PricesPeriod {
+  struct Args {
+    Series high_arr;
+    Series low_arr;
+    Series close_arr;
+    int32_t timeperiod;
+    int32_t n_values;
+  };
+  static constexpr auto params = std::tuple{
+      array("high_arr", &Args::high_arr),
+      array("low_arr", &Args::low_arr),
+      array("close_arr", &Args::close_arr),
+      integer("timeperiod", &Args::timeperiod),
+      integer("n_values", &Args::n_values, kWholeSeries)};
+};
+
+struct TwoSeries {
+  struct Args {
+    Series input_array_1;
+    Series input_array_2;
+    int32_t n_values;
+  };
+  static constexpr auto params = std::tuple{
+      array("input_array_1", &Args::input_array_1),
+      array("input_array_2", &Args::input_array_2),
+      integer("n_values", &Args::n_values, kWholeSeries)};
+};
+
+struct Sma : SeriesPeriodNormalize {
   static constexpr const char* name = "velk_sma";
   static constexpr const char* locals[] = {"n", "i", "non_nan_count", "sma", "sum", "k"};
   static constexpr const char* doc = nullptr;
@@ -77,18 +109,7 @@ struct Mid {
   static PyObject* run(Call& call, const Args& args);
 };
 
-struct Ema {
-  struct Args {
-    Series input_array;
-    int32_t timeperiod;
-    bool normalize;
-    int32_t n_values;
-  };
-  static constexpr auto params = std::tuple{
-      array("input_array", &Args::input_array),
-      integer("timeperiod", &Args::timeperiod),
-      flag("normalize", &Args::normalize, true),
-      integer("n_values", &Args::n_values, kWholeSeries)};
+struct Ema : SeriesPeriodNormalize {
   static constexpr const char* name = "velk_ema";
   static constexpr const char* locals[] = {"n", "i", "first_non_nan", "alpha", "ema_value", "ema"};
   static constexpr const char* doc = nullptr;
@@ -243,20 +264,7 @@ struct Rsi {
   static PyObject* run(Call& call, const Args& args);
 };
 
-struct Willr {
-  struct Args {
-    Series high_arr;
-    Series low_arr;
-    Series close_arr;
-    int32_t timeperiod;
-    int32_t n_values;
-  };
-  static constexpr auto params = std::tuple{
-      array("high_arr", &Args::high_arr),
-      array("low_arr", &Args::low_arr),
-      array("close_arr", &Args::close_arr),
-      integer("timeperiod", &Args::timeperiod),
-      integer("n_values", &Args::n_values, kWholeSeries)};
+struct Willr : PricesPeriod {
   static constexpr const char* name = "velk_willr";
   static constexpr const char* locals[] = {
       "n", "i", "high_start", "high_end", "low_start", "low_end", "k", "willr", "high_indices", "low_indices",
@@ -266,20 +274,7 @@ struct Willr {
   static PyObject* run(Call& call, const Args& args);
 };
 
-struct Cci {
-  struct Args {
-    Series high_arr;
-    Series low_arr;
-    Series close_arr;
-    int32_t timeperiod;
-    int32_t n_values;
-  };
-  static constexpr auto params = std::tuple{
-      array("high_arr", &Args::high_arr),
-      array("low_arr", &Args::low_arr),
-      array("close_arr", &Args::close_arr),
-      integer("timeperiod", &Args::timeperiod),
-      integer("n_values", &Args::n_values, kWholeSeries)};
+struct Cci : PricesPeriod {
   static constexpr const char* name = "velk_cci";
   static constexpr const char* locals[] = {
       "n", "i", "j", "k", "cci", "typical_price", "sum_tp", "sum_tp_squared", "old_avg_tp", "new_avg_tp", "old_tp",
@@ -375,20 +370,7 @@ struct Cmo {
   static PyObject* run(Call& call, const Args& args);
 };
 
-struct Natr {
-  struct Args {
-    Series high_arr;
-    Series low_arr;
-    Series close_arr;
-    int32_t timeperiod;
-    int32_t n_values;
-  };
-  static constexpr auto params = std::tuple{
-      array("high_arr", &Args::high_arr),
-      array("low_arr", &Args::low_arr),
-      array("close_arr", &Args::close_arr),
-      integer("timeperiod", &Args::timeperiod),
-      integer("n_values", &Args::n_values, kWholeSeries)};
+struct Natr : PricesPeriod {
   static constexpr const char* name = "velk_natr";
   static constexpr const char* locals[] = {"n", "i", "k", "tr", "atr", "natr", "atr_value"};
   static constexpr const char* doc = nullptr;
@@ -448,20 +430,7 @@ struct Stochf {
   static PyObject* run(Call& call, const Args& args);
 };
 
-struct Wick {
-  struct Args {
-    Series high_arr;
-    Series low_arr;
-    Series close_arr;
-    int32_t timeperiod;
-    int32_t n_values;
-  };
-  static constexpr auto params = std::tuple{
-      array("high_arr", &Args::high_arr),
-      array("low_arr", &Args::low_arr),
-      array("close_arr", &Args::close_arr),
-      integer("timeperiod", &Args::timeperiod),
-      integer("n_values", &Args::n_values, kWholeSeries)};
+struct Wick : PricesPeriod {
   static constexpr const char* name = "velk_wick";
   static constexpr const char* locals[] = {
       "n", "high_start", "high_end", "low_start", "low_end", "i", "highest_idx", "lowest_idx", "k", "wick_arr",
@@ -498,16 +467,7 @@ struct Macd {
   static PyObject* run(Call& call, const Args& args);
 };
 
-struct Adif {
-  struct Args {
-    Series input_array_1;
-    Series input_array_2;
-    int32_t n_values;
-  };
-  static constexpr auto params = std::tuple{
-      array("input_array_1", &Args::input_array_1),
-      array("input_array_2", &Args::input_array_2),
-      integer("n_values", &Args::n_values, kWholeSeries)};
+struct Adif : TwoSeries {
   static constexpr const char* name = "velk_adif";
   static constexpr const char* locals[] = {"n", "i", "dif"};
   static constexpr const char* doc = nullptr;
@@ -515,16 +475,7 @@ struct Adif {
   static PyObject* run(Call& call, const Args& args);
 };
 
-struct Rdif {
-  struct Args {
-    Series input_array_1;
-    Series input_array_2;
-    int32_t n_values;
-  };
-  static constexpr auto params = std::tuple{
-      array("input_array_1", &Args::input_array_1),
-      array("input_array_2", &Args::input_array_2),
-      integer("n_values", &Args::n_values, kWholeSeries)};
+struct Rdif : TwoSeries {
   static constexpr const char* name = "velk_rdif";
   static constexpr const char* locals[] = {"n", "i", "dif"};
   static constexpr const char* doc = nullptr;

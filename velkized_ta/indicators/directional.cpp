@@ -178,8 +178,6 @@ void natr_kernel(const Prices prices, const FloatView tr, const FloatView atr, c
 
 PyObject* Dx::run(Call& call, const Args& args) {
   const Prices prices{args.high.view, args.low.view, args.close.view};
-  const int32_t timeperiod = args.timeperiod;
-  const int32_t n_values = args.n_values;
 
   const int32_t n = call.length(args.high.object);
   auto [dx, out] = call.new_output(n);
@@ -190,76 +188,64 @@ PyObject* Dx::run(Call& call, const Args& args) {
   work.minus_dm = minus_dm.view;
   const auto tr = call.new_work_series(n);
   work.tr = tr.view;
-  native(n, [&] { dx_kernel(prices, work, out, timeperiod, n_values, n); });
+  native(n, [&] { dx_kernel(prices, work, out, args.timeperiod, args.n_values, n); });
   return dx.release();
 }
 
 PyObject* Adx::run(Call& call, const Args& args) {
-  PyObject* close_arr = args.close_arr.object;
-  const int32_t timeperiod = args.timeperiod;
-  const int32_t n_values = args.n_values;
-  const bool close_arr_is_dx = args.close_arr_is_dx;
-
-  const int32_t n = call.length(close_arr);
-  const int32_t warm_up_end = mul32(2, timeperiod);
-  const int32_t k = trailing_start(warm_up_end, n, n_values);
+  const int32_t n = call.length(args.close_arr.object);
+  const int32_t warm_up_end = mul32(2, args.timeperiod);
+  const int32_t k = trailing_start(warm_up_end, n, args.n_values);
   auto [adx, out] = call.new_output(n);
 
   Ref dx;
   FloatView dx_view;
-  if (close_arr_is_dx) {
-    dx = Ref::borrow(close_arr);
+  if (args.close_arr_is_dx) {
+    dx = Ref::borrow(args.close_arr.object);
     dx_view = args.close_arr.view;
   } else {
-    Ref period = py_int(timeperiod);
-    dx = call.call_global("velk_dx", {args.high_arr.object, args.low_arr.object, close_arr, period.get()});
+    Ref period = py_int(args.timeperiod);
+    dx = call.call_global("velk_dx", {args.high_arr.object, args.low_arr.object, args.close_arr.object, period.get()});
     dx_view = call.float_view(dx.get(), false);
   }
   // The first DX values are NaN, and nanmean skips them.
-  const float seed = call.nanmean_of_slice(dx.get(), py_int(timeperiod).get(), py_int(warm_up_end).get());
-  native(n, [&] { smooth_series(dx_view, out, seed, timeperiod, warm_up_end, k, n); });
+  const float seed = call.nanmean_of_slice(dx.get(), py_int(args.timeperiod).get(), py_int(warm_up_end).get());
+  native(n, [&] { smooth_series(dx_view, out, seed, args.timeperiod, warm_up_end, k, n); });
   return adx.release();
 }
 
 PyObject* Adxr::run(Call& call, const Args& args) {
-  PyObject* close_arr = args.close_arr.object;
-  const int32_t timeperiod = args.timeperiod;
-  const int32_t n_values = args.n_values;
-  const bool close_arr_is_adx = args.close_arr_is_adx;
-
-  const int32_t n = call.length(close_arr);
+  const int32_t n = call.length(args.close_arr.object);
   Ref adx;
   FloatView adx_view;
-  if (close_arr_is_adx) {
+  if (args.close_arr_is_adx) {
     adx_view = args.close_arr.view;
   } else {
-    Ref period = py_int(timeperiod);
-    adx = call.call_global("velk_adx", {args.high_arr.object, args.low_arr.object, close_arr, period.get()});
+    Ref period = py_int(args.timeperiod);
+    adx = call.call_global("velk_adx", {args.high_arr.object, args.low_arr.object, args.close_arr.object, period.get()});
     adx_view = call.float_view(adx.get(), false);
   }
   auto [adxr, out] = call.new_output(n);
-  const int32_t k = trailing_start(timeperiod, n, n_values);
-  native(n, [&] { adxr_kernel(adx_view, out, timeperiod, k, n); });
+  const int32_t k = trailing_start(args.timeperiod, n, args.n_values);
+  native(n, [&] { adxr_kernel(adx_view, out, args.timeperiod, k, n); });
   return adxr.release();
 }
 
 PyObject* Natr::run(Call& call, const Args& args) {
   const Prices prices{args.high_arr.view, args.low_arr.view, args.close_arr.view};
-  const int32_t timeperiod = args.timeperiod;
-  const int32_t n_values = args.n_values;
 
   const int32_t n = call.length(args.close_arr.object);
-  const int32_t k = trailing_start(timeperiod, n, n_values);
+  const int32_t k = trailing_start(args.timeperiod, n, args.n_values);
   auto [tr, tr_view] = call.new_work_series(n);
   auto [atr, atr_view] = call.new_output(n);
   auto [natr, out] = call.new_output(n);
 
-  native(timeperiod, [&] { natr_seed_ranges(prices, tr_view, timeperiod); });
+  native(args.timeperiod, [&] { natr_seed_ranges(prices, tr_view, args.timeperiod); });
   // Position 0 of tr stays 0 and counts in the mean.
-  const float seed = call.nanmean_of_slice(tr.get(), Py_None, py_int(timeperiod).get());
+  const float seed = call.nanmean_of_slice(tr.get(), Py_None, py_int(args.timeperiod).get());
   // A zero period stores at -1, the last element.
-  atr_view.set(int64_t{timeperiod} - 1, seed);
-  native(n, [&] { natr_kernel(prices, tr_view, atr_view, out, seed, timeperiod, k, n); });
+  atr_view.set(int64_t{args.timeperiod} - 1, seed);
+  native(n, [&] { natr_kernel(prices, tr_view, atr_view, out, seed, args.timeperiod, k, n); });
   return natr.release();
 }
 

@@ -423,16 +423,13 @@ bool native_typical_price(Call& call, PyObject* high, PyObject* low, PyObject* c
 }  // namespace
 
 PyObject* Roc::run(Call& call, const Args& args) {
-  PyObject* input_array = args.input_array.object;
   const FloatView& x = args.input_array.view;
-  const int32_t timeperiod = args.timeperiod;
-  const int32_t n_values = args.n_values;
 
-  const int32_t n = call.length(input_array);
+  const int32_t n = call.length(args.input_array.object);
   auto [roc, out] = call.new_output(n);
-  const int32_t start = trailing_start(timeperiod, n, n_values);
+  const int32_t start = trailing_start(args.timeperiod, n, args.n_values);
   try {
-    native(n, [&] { roc_kernel(x, out, timeperiod, start, n); });
+    native(n, [&] { roc_kernel(x, out, args.timeperiod, start, n); });
   } catch (const ItemIndexError& e) {
     PyErr_Format(PyExc_IndexError, "index %lld is out of bounds for axis 0 with size %lld",
                  static_cast<long long>(e.index), static_cast<long long>(e.size));
@@ -442,55 +439,44 @@ PyObject* Roc::run(Call& call, const Args& args) {
 }
 
 PyObject* Rsi::run(Call& call, const Args& args) {
-  PyObject* close = args.close.object;
   const FloatView& x = args.close.view;
-  const int32_t timeperiod = args.timeperiod;
-  const int32_t n_values = args.n_values;
 
-  const int32_t n = call.length(close);
+  const int32_t n = call.length(args.close.object);
   auto [rsi, out] = call.new_output(n);
-  const int32_t start = trailing_start(add32(timeperiod, 1), n, n_values);
-  native(n, [&] { rsi_kernel(x, out, timeperiod, start, n); });
+  const int32_t start = trailing_start(add32(args.timeperiod, 1), n, args.n_values);
+  native(n, [&] { rsi_kernel(x, out, args.timeperiod, start, n); });
   return rsi.release();
 }
 
 PyObject* Cmo::run(Call& call, const Args& args) {
-  PyObject* close_arr = args.close_arr.object;
   const FloatView& x = args.close_arr.view;
-  const int32_t timeperiod = args.timeperiod;
-  const int32_t n_values = args.n_values;
 
-  const int32_t n = call.length(close_arr);
+  const int32_t n = call.length(args.close_arr.object);
   auto [cmo, out] = call.new_output(n);
-  const int32_t start = trailing_start(timeperiod, n, n_values);
-  native(n, [&] { cmo_kernel(x, out, timeperiod, start, n); });
+  const int32_t start = trailing_start(args.timeperiod, n, args.n_values);
+  native(n, [&] { cmo_kernel(x, out, args.timeperiod, start, n); });
   return cmo.release();
 }
 
 PyObject* Willr::run(Call& call, const Args& args) {
-  const int32_t timeperiod = args.timeperiod;
-  const int32_t n_values = args.n_values;
   return extreme_range_body<RangeFraction::FromHigh>(call, args, [&](int32_t n) {
-    return trailing_start(sub32(timeperiod, 1), n, n_values);
+    return trailing_start(sub32(args.timeperiod, 1), n, args.n_values);
   });
 }
 
 PyObject* Stochf::run(Call& call, const Args& args) {
-  const int32_t timeperiod = args.timeperiod;
   // `stream` and `last_value_only` are accepted for compatibility; every call
   // returns the full series.
   return extreme_range_body<RangeFraction::FromLow>(call, args,
-                                                    [&](int32_t) { return sub32(timeperiod, 1); });
+                                                    [&](int32_t) { return sub32(args.timeperiod, 1); });
 }
 
 PyObject* Ult::run(Call& call, const Args& args) {
-  PyObject* close_arr = args.close_arr.object;
   const UltPeriods periods{args.short_period, args.medium_period, args.long_period};
-  const int32_t n_values = args.n_values;
 
-  const int32_t n = call.length(close_arr);
+  const int32_t n = call.length(args.close_arr.object);
   auto [uo, out] = call.new_output(n);
-  const int32_t start = trailing_start(periods.long_period, n, n_values);
+  const int32_t start = trailing_start(periods.long_period, n, args.n_values);
   const FloatView& high = args.high_arr.view;
   const FloatView& low = args.low_arr.view;
   const FloatView& close = args.close_arr.view;
@@ -499,24 +485,18 @@ PyObject* Ult::run(Call& call, const Args& args) {
 }
 
 PyObject* Cci::run(Call& call, const Args& args) {
-  PyObject* high_arr = args.high_arr.object;
-  PyObject* low_arr = args.low_arr.object;
-  PyObject* close_arr = args.close_arr.object;
-  const int32_t timeperiod = args.timeperiod;
-  const int32_t n_values = args.n_values;
-
-  const int32_t n = call.length(close_arr);
-  const int32_t start = trailing_start(timeperiod, n, n_values);
+  const int32_t n = call.length(args.close_arr.object);
+  const int32_t start = trailing_start(args.timeperiod, n, args.n_values);
   auto [cci, out] = call.new_output(n);
   ScratchBuffer<float, 512> native(static_cast<uint64_t>(std::max(n, 0)));
-  if (native.get() && native_typical_price(call, high_arr, low_arr, close_arr, n, native.get())) {
-    cci_kernel(call, FloatView(reinterpret_cast<char*>(native.get()), n, sizeof(float)), out, timeperiod, start, n,
-               n_values);
+  if (native.get() && native_typical_price(call, args.high_arr.object, args.low_arr.object, args.close_arr.object, n, native.get())) {
+    cci_kernel(call, FloatView(reinterpret_cast<char*>(native.get()), n, sizeof(float)), out, args.timeperiod, start, n,
+               args.n_values);
     return cci.release();
   }
-  Ref typical = typical_price(high_arr, low_arr, close_arr);
+  Ref typical = typical_price(args.high_arr.object, args.low_arr.object, args.close_arr.object);
   const FloatView tp = call.float_view(typical.get(), false);
-  cci_kernel(call, tp, out, timeperiod, start, n, n_values);
+  cci_kernel(call, tp, out, args.timeperiod, start, n, args.n_values);
   return cci.release();
 }
 

@@ -128,116 +128,82 @@ void macd_kernel(const FloatView fast_ema, const FloatView slow_ema, const Float
 }  // namespace
 
 PyObject* Ema::run(Call& call, const Args& args) {
-  PyObject* input_array = args.input_array.object;
   const FloatView& x = args.input_array.view;
-  const int32_t timeperiod = args.timeperiod;
-  const bool normalize = args.normalize;
-  const int32_t n_values = args.n_values;
 
-  const int32_t n = call.length(input_array);
+  const int32_t n = call.length(args.input_array.object);
   float alpha;
-  if (!ema_alpha(timeperiod, alpha)) throw FloatDivision{};
+  if (!ema_alpha(args.timeperiod, alpha)) throw FloatDivision{};
   auto [ema, out] = call.new_output(n);
-  native(n, [&] { ema_kernel(x, out, alpha, n, n_values, normalize); });
+  native(n, [&] { ema_kernel(x, out, alpha, n, args.n_values, args.normalize); });
   return ema.release();
 }
 
 PyObject* Ema2::run(Call& call, const Args& args) {
-  PyObject* input_array = args.input_array.object;
-  const int32_t timeperiod = args.timeperiod;
-  const bool input_is_ema1 = args.input_is_ema1;
-  const int32_t n_values = args.n_values;
-
-  if (input_is_ema1) return last_stage(call, input_array, timeperiod, false, n_values).release();
-  const Stage ema1 = held_stage(call, whole_stage(call, input_array, timeperiod, true));
-  Stage ema2 = held_stage(call, last_stage(call, ema1.object.get(), timeperiod, false, n_values));
+  if (args.input_is_ema1) return last_stage(call, args.input_array.object, args.timeperiod, false, args.n_values).release();
+  const Stage ema1 = held_stage(call, whole_stage(call, args.input_array.object, args.timeperiod, true));
+  Stage ema2 = held_stage(call, last_stage(call, ema1.object.get(), args.timeperiod, false, args.n_values));
   return ema2.object.release();
 }
 
 PyObject* Ema3::run(Call& call, const Args& args) {
-  PyObject* input_array = args.input_array.object;
-  const int32_t timeperiod = args.timeperiod;
-  const bool input_is_ema2 = args.input_is_ema2;
-  const int32_t n_values = args.n_values;
-
-  if (input_is_ema2) return last_stage(call, input_array, timeperiod, false, n_values).release();
+  if (args.input_is_ema2) return last_stage(call, args.input_array.object, args.timeperiod, false, args.n_values).release();
   // Only looked at when stage 2 was not handed in.
   if (Call::truth(args.input_is_ema1)) {
-    const Stage ema2 = held_stage(call, whole_stage(call, input_array, timeperiod, false));
-    return last_stage(call, ema2.object.get(), timeperiod, false, n_values).release();
+    const Stage ema2 = held_stage(call, whole_stage(call, args.input_array.object, args.timeperiod, false));
+    return last_stage(call, ema2.object.get(), args.timeperiod, false, args.n_values).release();
   }
-  const Stage ema1 = held_stage(call, whole_stage(call, input_array, timeperiod, true));
-  const Stage ema2 = held_stage(call, whole_stage(call, ema1.object.get(), timeperiod, false));
-  return last_stage(call, ema2.object.get(), timeperiod, false, n_values).release();
+  const Stage ema1 = held_stage(call, whole_stage(call, args.input_array.object, args.timeperiod, true));
+  const Stage ema2 = held_stage(call, whole_stage(call, ema1.object.get(), args.timeperiod, false));
+  return last_stage(call, ema2.object.get(), args.timeperiod, false, args.n_values).release();
 }
 
 // A stage that feeds a later computed stage covers the whole series; the last
 // computed stage is limited to the trailing window.
 PyObject* Dema::run(Call& call, const Args& args) {
-  PyObject* input1 = args.input1.object;
-  const int32_t timeperiod = args.timeperiod;
-  const bool input1_is_ema1 = args.input1_is_ema1;
-  const bool input2_is_ema2 = args.input2_is_ema2;
-  const int32_t n_values = args.n_values;
-
-  const int32_t n = call.length(input1);
-  const int32_t k = trailing_start(0, n, n_values);
+  const int32_t n = call.length(args.input1.object);
+  const int32_t k = trailing_start(0, n, args.n_values);
   auto [dema, out] = call.new_output(n);
 
   Stage ema1, ema2;
-  if (input1_is_ema1) {
+  if (args.input1_is_ema1) {
     ema1 = handed_in(args.input1);
   } else {
     // Limited only when no computed stage is derived from it.
-    ema1 = held_stage(call, ema_stage(call, input1, timeperiod, true, input2_is_ema2, n_values));
+    ema1 = held_stage(call, ema_stage(call, args.input1.object, args.timeperiod, true, args.input2_is_ema2, args.n_values));
   }
-  ema2 = input2_is_ema2 ? handed_in(args.input2)
-                        : held_stage(call, last_stage(call, ema1.object.get(), timeperiod, false, n_values));
+  ema2 = args.input2_is_ema2 ? handed_in(args.input2)
+                        : held_stage(call, last_stage(call, ema1.object.get(), args.timeperiod, false, args.n_values));
 
   native(int64_t{n} - k, [&] { dema_kernel(ema1.view, ema2.view, out, k, n); });
   return dema.release();
 }
 
 PyObject* Tema::run(Call& call, const Args& args) {
-  PyObject* input1 = args.input1.object;
-  const int32_t timeperiod = args.timeperiod;
-  const bool input3_is_ema3 = args.input3_is_ema3;
-  const bool input2_is_ema2 = args.input2_is_ema2;
-  const bool input1_is_ema1 = args.input1_is_ema1;
-  const int32_t n_values = args.n_values;
-
-  const int32_t n = call.length(input1);
-  const int32_t k = trailing_start(0, n, n_values);
+  const int32_t n = call.length(args.input1.object);
+  const int32_t k = trailing_start(0, n, args.n_values);
   auto [tema, out] = call.new_output(n);
 
   Stage ema1, ema2, ema3;
-  if (input1_is_ema1) {
+  if (args.input1_is_ema1) {
     ema1 = handed_in(args.input1);
   } else {
-    ema1 = held_stage(call, ema_stage(call, input1, timeperiod, true, input2_is_ema2, n_values));
+    ema1 = held_stage(call, ema_stage(call, args.input1.object, args.timeperiod, true, args.input2_is_ema2, args.n_values));
   }
-  if (input2_is_ema2) {
+  if (args.input2_is_ema2) {
     ema2 = handed_in(args.input2);
   } else {
-    ema2 = held_stage(call, ema_stage(call, ema1.object.get(), timeperiod, false, input3_is_ema3, n_values));
+    ema2 = held_stage(call, ema_stage(call, ema1.object.get(), args.timeperiod, false, args.input3_is_ema3, args.n_values));
   }
-  ema3 = input3_is_ema3 ? handed_in(args.input3)
-                        : held_stage(call, last_stage(call, ema2.object.get(), timeperiod, false, n_values));
+  ema3 = args.input3_is_ema3 ? handed_in(args.input3)
+                        : held_stage(call, last_stage(call, ema2.object.get(), args.timeperiod, false, args.n_values));
 
   native(int64_t{n} - k, [&] { tema_kernel(ema1.view, ema2.view, ema3.view, out, k, n); });
   return tema.release();
 }
 
 PyObject* Trix::run(Call& call, const Args& args) {
-  PyObject* arr = args.arr.object;
-  const int32_t timeperiod = args.timeperiod;
-  const bool input_is_ema3 = args.input_is_ema3;
-  const bool input_is_ema2 = args.input_is_ema2;
-  const bool input_is_ema1 = args.input_is_ema1;
-  const int32_t n_values = args.n_values;
-
-  if (arr == Py_None) {
-    PyErr_SetString(PyExc_TypeError, "velk_trix() argument 'arr' must be a numpy array, not None");
+  if (args.arr.object == Py_None) {
+    PyErr_SetString(PyExc_TypeError, "velk_trix() argument 'args.arr.object' must be a numpy array, not None");
     throw PythonError{};
   }
   const int64_t size = args.arr.view.size();
@@ -247,23 +213,23 @@ PyObject* Trix::run(Call& call, const Args& args) {
     throw PythonError{};
   }
   const int32_t n = static_cast<int32_t>(size);
-  const int32_t start = trailing_start(1, n, n_values);
+  const int32_t start = trailing_start(1, n, args.n_values);
   auto [trix, out] = call.new_output(n);
 
   // One position more than is written: each output reads the previous stage 3 value.
-  const int32_t m = add32(n_values, 1);
+  const int32_t m = add32(args.n_values, 1);
   Stage ema3;
-  if (input_is_ema3) {
+  if (args.input_is_ema3) {
     ema3 = handed_in(args.arr);
-  } else if (input_is_ema2) {
-    ema3 = held_stage(call, last_stage(call, arr, timeperiod, false, m));
-  } else if (input_is_ema1) {
-    const Stage ema2 = held_stage(call, whole_stage(call, arr, timeperiod, false));
-    ema3 = held_stage(call, last_stage(call, ema2.object.get(), timeperiod, false, m));
+  } else if (args.input_is_ema2) {
+    ema3 = held_stage(call, last_stage(call, args.arr.object, args.timeperiod, false, m));
+  } else if (args.input_is_ema1) {
+    const Stage ema2 = held_stage(call, whole_stage(call, args.arr.object, args.timeperiod, false));
+    ema3 = held_stage(call, last_stage(call, ema2.object.get(), args.timeperiod, false, m));
   } else {
-    const Stage ema1 = held_stage(call, whole_stage(call, arr, timeperiod, true));
-    const Stage ema2 = held_stage(call, whole_stage(call, ema1.object.get(), timeperiod, false));
-    ema3 = held_stage(call, last_stage(call, ema2.object.get(), timeperiod, false, m));
+    const Stage ema1 = held_stage(call, whole_stage(call, args.arr.object, args.timeperiod, true));
+    const Stage ema2 = held_stage(call, whole_stage(call, ema1.object.get(), args.timeperiod, false));
+    ema3 = held_stage(call, last_stage(call, ema2.object.get(), args.timeperiod, false, m));
   }
 
   native(int64_t{n} - start, [&] { trix_kernel(ema3.view, out, start, n); });
@@ -271,38 +237,31 @@ PyObject* Trix::run(Call& call, const Args& args) {
 }
 
 PyObject* Macd::run(Call& call, const Args& args) {
-  PyObject* input0 = args.input0.object;
-  const int32_t short_period = args.short_period;
-  const int32_t long_period = args.long_period;
-  const bool input1_is_fast_ema = args.input1_is_fast_ema;
-  const bool input2_is_slow_ema = args.input2_is_slow_ema;
-  const int32_t n_values = args.n_values;
-
-  const int32_t n = call.length(input0);
-  const int32_t k = trailing_start(long_period, n, n_values);
+  const int32_t n = call.length(args.input0.object);
+  const int32_t k = trailing_start(args.long_period, n, args.n_values);
   auto [macd, out] = call.new_output(n);
 
   // Each computed average takes the prices as its only positional argument and
   // keeps velk_ema's default normalization.
   auto average = [&](int32_t period) {
     Ref p = py_int(period);
-    Ref limit = py_int(n_values);
+    Ref limit = py_int(args.n_values);
     return held_stage(call,
-                      call.call_global("velk_ema", {input0}, {{"timeperiod", p.get()}, {"n_values", limit.get()}}));
+                      call.call_global("velk_ema", {args.input0.object}, {{"timeperiod", p.get()}, {"n_values", limit.get()}}));
   };
   Stage fast_ema, slow_ema;
-  if (input1_is_fast_ema && input2_is_slow_ema) {
+  if (args.input1_is_fast_ema && args.input2_is_slow_ema) {
     fast_ema = handed_in(args.input1);
     slow_ema = handed_in(args.input2);
-  } else if (input1_is_fast_ema) {
-    slow_ema = average(long_period);
+  } else if (args.input1_is_fast_ema) {
+    slow_ema = average(args.long_period);
     fast_ema = handed_in(args.input1);
-  } else if (input2_is_slow_ema) {
-    fast_ema = average(short_period);
+  } else if (args.input2_is_slow_ema) {
+    fast_ema = average(args.short_period);
     slow_ema = handed_in(args.input2);
   } else {
-    fast_ema = average(short_period);
-    slow_ema = average(long_period);
+    fast_ema = average(args.short_period);
+    slow_ema = average(args.long_period);
   }
 
   native(int64_t{n} - k, [&] { macd_kernel(fast_ema.view, slow_ema.view, out, k, n); });
