@@ -55,7 +55,7 @@ bench: build $(VENV_BENCH)/.ready
 	$(VENV_BENCH)/bin/python benchmarks/bench.py
 
 clean:
-	rm -rf build $(WHEEL_DIR) $(VENV) $(VENV_NP1)
+	rm -rf build $(WHEEL_DIR) $(VENV) $(VENV_NP1) $(VENV_BENCH) $(VENV_SAN)
 
 # The whole suite against a build instrumented with AddressSanitizer and UBSan.
 # VELK_SANITIZE_RUN makes the generated and repeated-call tests run fewer cases.
