@@ -47,7 +47,7 @@ def agreement_text(p) -> str:
         return f"error: {p['error']}"
     a = p.get("agreement")
     if a is None:
-        return "not checked (indicator not built)"
+        return "not checked (indicator failed)"
     if not a["ok"]:
         return f"**DISAGREES**: {a['reason'] or 'see results.json'} (max {a['max_err']:.1e})"
     if a["checked"] == 0:
@@ -190,7 +190,7 @@ def fmt_spread(size: dict) -> str:
 def add_targets(add, rows):
     built = [r for r in rows if r["built"]]
     if not built:
-        add("No indicator is built yet.")
+        add("No indicator ran.")
         return
     faster, near_chain, behind, slow_small, threads_low, over = [], [], [], [], [], []
     for r in built:
@@ -275,7 +275,7 @@ def draw_chart(path: Path, rows: list, large: int, small: int):
         ax.xaxis.set_minor_formatter(NullFormatter())
         ax.set_xlabel("indicator time / other time (log; < 1 is faster)")
         ax.grid(axis="x", which="major", alpha=0.3)
-    names = [name if r["built"] else f"{name} (not built)" for name, r in zip(names, rows)]
+    names = [name if r["built"] else f"{name} (failed)" for name, r in zip(names, rows)]
     axes[0].set_yticks(list(ys))
     axes[0].set_yticklabels(names)
     axes[0].invert_yaxis()

@@ -1,13 +1,32 @@
-"""What the tests need to know about each function's parameters."""
+"""What the tests need to know about each function's parameters, read from their declarations."""
+
+import pathlib
+import re
+
+DECLARATIONS = pathlib.Path(__file__).resolve().parent.parent / "velkized_ta" / "indicators" / "declarations.hpp"
+KIND_NAMES = {"array": "array", "integer": "int", "flag": "flag", "object": "flag"}
+
+
+def declared_parameters(text=None):
+    """{function name: [(parameter, kind)]} in declaration order, shared parameter lists resolved."""
+    text = DECLARATIONS.read_text() if text is None else text
+    params, names = {}, {}
+    for struct, base, body in re.findall(r"^struct (\w+)(?: : (\w+))? \{\n(.*?)^\};", text, re.S | re.M):
+        own = re.findall(r'(array|integer|flag|object)\("(\w+)"', body)
+        params[struct] = [(p, KIND_NAMES[k]) for k, p in own] or params[base]
+        name = re.search(r'name = "(\w+)"', body)
+        if name:
+            names[name.group(1)] = struct
+    return {name: params[struct] for name, struct in names.items()}
+
+
+PARAMETERS = declared_parameters()
+_KINDS = {p: kind for params in PARAMETERS.values() for p, kind in params}
 
 
 def kind_of(name):
-    """'int', 'flag' or 'array' for a parameter name."""
-    if name == "n_values" or name.endswith("period"):
-        return "int"
-    if "_is_" in name or name in ("normalize", "stream", "last_value_only"):
-        return "flag"
-    return "array"
+    """'int', 'flag' or 'array' for a parameter name (the same for every function that has it)."""
+    return _KINDS[name]
 
 
 # The array whose length is the length of the result.

@@ -18,10 +18,7 @@ results = {}
 for name in FUNCTION_NAMES:
     function = getattr(velk_ta_funcs, name)
     kwargs = example_arguments(function, bars, 13)
-    try:
-        results[name] = function(**kwargs).tobytes().hex()
-    except NotImplementedError:
-        pass
+    results[name] = function(**kwargs).tobytes().hex()
 json.dump(results, sys.stdout)
 """
 

@@ -150,6 +150,19 @@ def test_module_attributes_from_import_spec():
     assert velk_ta_funcs.__builtins__ is __import__("builtins")
 
 
+def test_declarations_match_the_functions():
+    from signatures import PARAMETERS
+
+    assert list(PARAMETERS) == list(DEFAULTS)
+    for name, params in PARAMETERS.items():
+        assert [p for p, _ in params] == list(inspect.signature(getattr(velk_ta_funcs, name)).parameters), name
+    # one kind per parameter name across functions
+    kinds = {}
+    for params in PARAMETERS.values():
+        for p, kind in params:
+            assert kinds.setdefault(p, kind) == kind, p
+
+
 def test_typing_stub_matches_the_functions():
     import ast
     import pathlib

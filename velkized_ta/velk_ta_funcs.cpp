@@ -7,122 +7,17 @@
 #include "frame/call.hpp"
 #include "frame/function_object.hpp"
 #include "frame/numpy_interface.hpp"
-#include "indicators/bodies.hpp"
+#include "indicators/declarations.hpp"
 
 namespace velk {
 namespace {
 
-namespace ind = indicators;
-
-constexpr int32_t kAll = 999999999;  // default n_values: the whole series
-
-const char kCciDoc[] =
-    "\n    Note: this function uses mean squared deviation instead of mean absolute deviation to achieve "
-    "faster execution.\n    ";
-
-// One row per exported function, in export order:
-// name, parameters (kind, default), locals after the parameters, docstring, body, line.
-const FunctionDef kFunctions[] = {
-    {"velk_sma",
-     {array_param("input_array"), int_param("timeperiod"), bool_param("normalize", true), int_param("n_values", kAll)},
-     {"n", "i", "non_nan_count", "sma", "sum", "k"}, nullptr, ind::velk_sma, __LINE__},
-    {"velk_lin", {array_param("input_array"), int_param("timeperiod"), int_param("n_values", kAll)},
-     {"n", "i", "j", "first_non_nan_index", "start_index", "lin", "sum_y", "sum_xy", "sum_x", "sum_x2", "denom",
-      "deduction"},
-     nullptr, ind::velk_lin, __LINE__},
-    {"velk_mid",
-     {array_param("high"), array_param("low"), array_param("close"), int_param("timeperiod"),
-      bool_param("normalize", true), int_param("n_values", kAll)},
-     {"n", "i", "high_start", "high_end", "low_start", "low_end", "k", "mid", "high_indices", "low_indices"}, nullptr,
-     ind::velk_mid, __LINE__},
-    {"velk_ema",
-     {array_param("input_array"), int_param("timeperiod"), bool_param("normalize", true), int_param("n_values", kAll)},
-     {"n", "i", "first_non_nan", "alpha", "ema_value", "ema"}, nullptr, ind::velk_ema, __LINE__},
-    {"velk_ema2",
-     {array_param("input_array"), int_param("timeperiod"), bool_param("input_is_ema1", false),
-      int_param("n_values", kAll)},
-     {"ema1", "ema2"}, nullptr, ind::velk_ema2, __LINE__},
-    {"velk_ema3",
-     {array_param("input_array"), int_param("timeperiod"), bool_param("input_is_ema2", false),
-      object_param("input_is_ema1", false), int_param("n_values", kAll)},
-     {"ema1", "ema2", "ema3"}, nullptr, ind::velk_ema3, __LINE__},
-    {"velk_dema",
-     {array_param("input1"), array_param("input2", nullptr), int_param("timeperiod", 1),
-      bool_param("input1_is_ema1", false), bool_param("input2_is_ema2", false), int_param("n_values", kAll)},
-     {"n", "i", "k", "dema", "ema1", "ema2"}, nullptr, ind::velk_dema, __LINE__},
-    {"velk_tema",
-     {array_param("input1"), array_param("input2", nullptr), array_param("input3", nullptr),
-      int_param("timeperiod", 1), bool_param("input3_is_ema3", false), bool_param("input2_is_ema2", false),
-      bool_param("input1_is_ema1", false), int_param("n_values", kAll)},
-     {"n", "i", "k", "tema", "ema1", "ema2", "ema3"}, nullptr, ind::velk_tema, __LINE__},
-    {"velk_trix",
-     {array_param("arr"), int_param("timeperiod", 1), bool_param("input_is_ema3", false),
-      bool_param("input_is_ema2", false), bool_param("input_is_ema1", false), int_param("n_values", kAll)},
-     {"n", "k", "trix", "ema1", "ema2", "ema3", "i"}, nullptr, ind::velk_trix, __LINE__},
-    {"velk_roc", {array_param("input_array"), int_param("timeperiod"), int_param("n_values", kAll)},
-     {"n", "roc", "k", "i"}, nullptr, ind::velk_roc, __LINE__},
-    {"velk_rsi", {array_param("close"), int_param("timeperiod"), int_param("n_values", kAll)},
-     {"n", "i", "k", "rsi", "total_gain", "total_loss", "diff", "gain", "loss"}, nullptr, ind::velk_rsi, __LINE__},
-    {"velk_willr",
-     {array_param("high_arr"), array_param("low_arr"), array_param("close_arr"), int_param("timeperiod"),
-      int_param("n_values", kAll)},
-     {"n", "i", "high_start", "high_end", "low_start", "low_end", "k", "willr", "high_indices", "low_indices",
-      "highest_high", "lowest_low"},
-     nullptr, ind::velk_willr, __LINE__},
-    {"velk_cci",
-     {array_param("high_arr"), array_param("low_arr"), array_param("close_arr"), int_param("timeperiod"),
-      int_param("n_values", kAll)},
-     {"n", "i", "j", "k", "cci", "typical_price", "sum_tp", "sum_tp_squared", "old_avg_tp", "new_avg_tp", "old_tp",
-      "new_tp", "mean_squared_deviation"},
-     kCciDoc, ind::velk_cci, __LINE__},
-    {"velk_dx",
-     {array_param("high"), array_param("low"), array_param("close"), int_param("timeperiod"),
-      int_param("n_values", kAll)},
-     {"n", "i", "dx", "plus_dm", "minus_dm", "atr", "tr", "plus_dm_sum", "minus_dm_sum", "atr_sum"}, nullptr,
-     ind::velk_dx, __LINE__},
-    {"velk_adx",
-     {array_param("high_arr", nullptr), array_param("low_arr", nullptr), array_param("close_arr", nullptr),
-      int_param("timeperiod", 1), int_param("n_values", kAll), bool_param("close_arr_is_dx", false)},
-     {"n", "i", "k", "adx", "dx", "adx_value"}, nullptr, ind::velk_adx, __LINE__},
-    {"velk_adxr",
-     {array_param("high_arr"), array_param("low_arr"), array_param("close_arr"), int_param("timeperiod"),
-      int_param("n_values", kAll), bool_param("close_arr_is_adx", false)},
-     {"n", "i", "k", "adx", "adxr"}, nullptr, ind::velk_adxr, __LINE__},
-    {"velk_cmo", {array_param("close_arr"), int_param("timeperiod"), int_param("n_values", kAll)},
-     {"n", "i", "k", "cmo", "sum_gains", "sum_losses", "change", "new_change", "old_change"}, nullptr, ind::velk_cmo,
-     __LINE__},
-    {"velk_natr",
-     {array_param("high_arr"), array_param("low_arr"), array_param("close_arr"), int_param("timeperiod"),
-      int_param("n_values", kAll)},
-     {"n", "i", "k", "tr", "atr", "natr", "atr_value"}, nullptr, ind::velk_natr, __LINE__},
-    {"velk_ult",
-     {array_param("high_arr"), array_param("low_arr"), array_param("close_arr"), int_param("short_period"),
-      int_param("medium_period"), int_param("long_period"), int_param("n_values", kAll)},
-     {"n", "i", "k", "uo", "sum_bp_short", "sum_tr_short", "sum_bp_medium", "sum_tr_medium", "sum_bp_long",
-      "sum_tr_long", "eps", "bp", "tr"},
-     nullptr, ind::velk_ult, __LINE__},
-    {"velk_stochf",
-     {array_param("high_arr"), array_param("low_arr"), array_param("close_arr"), int_param("timeperiod"),
-      bool_param("stream", false), bool_param("last_value_only", false)},
-     {"n", "stochf_k", "high_indices", "low_indices", "high_start", "high_end", "low_start", "low_end", "i",
-      "highest_idx", "lowest_idx", "highest_high", "lowest_low"},
-     nullptr, ind::velk_stochf, __LINE__},
-    {"velk_wick",
-     {array_param("high_arr"), array_param("low_arr"), array_param("close_arr"), int_param("timeperiod"),
-      int_param("n_values", kAll)},
-     {"n", "high_start", "high_end", "low_start", "low_end", "i", "highest_idx", "lowest_idx", "k", "wick_arr",
-      "high_indices", "low_indices", "top_wick", "bottom_wick", "max_high", "min_low", "previous_close"},
-     nullptr, ind::velk_wick, __LINE__},
-    {"velk_macd",
-     {array_param("input0", nullptr), array_param("input1", nullptr), array_param("input2", nullptr),
-      int_param("short_period", 1), int_param("long_period", 1), bool_param("input1_is_fast_ema", false),
-      bool_param("input2_is_slow_ema", false), int_param("n_values", kAll)},
-     {"n", "i", "k", "macd", "fast_ema", "slow_ema"}, nullptr, ind::velk_macd, __LINE__},
-    {"velk_adif", {array_param("input_array_1"), array_param("input_array_2"), int_param("n_values", kAll)},
-     {"n", "i", "dif"}, nullptr, ind::velk_adif, __LINE__},
-    {"velk_rdif", {array_param("input_array_1"), array_param("input_array_2"), int_param("n_values", kAll)},
-     {"n", "i", "dif"}, nullptr, ind::velk_rdif, __LINE__},
-};
+// One row per exported function, in export order, each derived from its declaration.
+template <class... I>
+std::vector<FunctionDef> define_all(std::tuple<I...>*) {
+  return {define<I>()...};
+}
+const std::vector<FunctionDef> kFunctions = define_all(static_cast<indicators::Exported*>(nullptr));
 
 const char kModuleName[] = "velkized_ta.velk_ta_funcs";
 const char kInitTraceback[] = "init velkized_ta.velk_ta_funcs";

@@ -95,7 +95,8 @@ bool bind_arguments(const FunctionDef& def, PyObject* const* args, Py_ssize_t na
   const Py_ssize_t total = static_cast<Py_ssize_t>(def.params.size());
   const Py_ssize_t required = def.required_count();
   const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
-  PyObject** values = call.objects_;
+  Call::Slots& slots = call.slots();
+  PyObject** values = slots.objects;
 
   if (nargs > total) {
     raise_positional_count(def, false, total, nargs);
@@ -148,12 +149,12 @@ bool bind_arguments(const FunctionDef& def, PyObject* const* args, Py_ssize_t na
     if (given == nullptr) {
       if (p.fallback.type == Default::Type::None) values[i] = Py_None;
       else if (p.kind == Kind::Object) values[i] = py_bool(p.fallback.value != 0);
-      call.integers_[i] = p.fallback.value;
-      call.flags_[i] = p.fallback.value != 0;
+      slots.integers[i] = p.fallback.value;
+      slots.flags[i] = p.fallback.value != 0;
       continue;
     }
-    if (p.kind == Kind::Int && !convert_int(given, &call.integers_[i])) return false;
-    if (p.kind == Kind::Bool && !convert_bool(given, &call.flags_[i])) return false;
+    if (p.kind == Kind::Int && !convert_int(given, &slots.integers[i])) return false;
+    if (p.kind == Kind::Bool && !convert_bool(given, &slots.flags[i])) return false;
   }
   return true;
 }
@@ -161,7 +162,7 @@ bool bind_arguments(const FunctionDef& def, PyObject* const* args, Py_ssize_t na
 bool type_test_arrays(const FunctionDef& def, Call& call) {
   for (size_t i = 0; i < def.params.size(); ++i) {
     if (def.params[i].kind != Kind::Array) continue;
-    PyObject* value = call.objects_[i];
+    PyObject* value = call.slots().objects[i];
     if (value == Py_None || PyObject_TypeCheck(value, g_ndarray_type)) continue;
     PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
                  def.params[i].name, g_ndarray_type->tp_name, Py_TYPE(value)->tp_name);

@@ -3,6 +3,7 @@
 
 #include "frame/call.hpp"
 
+#include "frame/binding.hpp"
 #include "frame/fma.hpp"
 #include "frame/numpy_interface.hpp"
 
@@ -189,7 +190,7 @@ bool Call::plain_float_view(PyObject* array, int64_t n, FloatView& view) {
 
 void Call::acquire_argument_views() {
   for (size_t i = 0; i < def_.params.size(); ++i)
-    if (def_.params[i].kind == Kind::Array) arrays_[i] = acquire<float>(objects_[i], false, false);
+    if (def_.params[i].kind == Kind::Array) slots_.arrays[i] = acquire<float>(slots_.objects[i], false, false);
 }
 
 Call::~Call() {
@@ -287,11 +288,9 @@ float Call::nanmean_of_slice(PyObject* series, PyObject* start, PyObject* stop) 
 }
 
 bool Call::truth(PyObject* obj) {
-  if (obj == Py_True) return true;
-  if (obj == Py_False || obj == Py_None) return false;
-  const int result = PyObject_IsTrue(obj);
-  if (result < 0) throw PythonError{};
-  return result != 0;
+  bool value;
+  if (!convert_bool(obj, &value)) throw PythonError{};
+  return value;
 }
 
 template View<float> Call::acquire<float>(PyObject*, bool, bool);
@@ -301,6 +300,7 @@ template View<int32_t> Call::acquire<int32_t>(PyObject*, bool, bool);
 
 namespace velk {
 
+#if defined(__x86_64__)
 bool use_fma_unit() {
   static const bool use = [] {
     const char* forced = std::getenv("VELKIZED_TA_PORTABLE_FMA");
@@ -310,5 +310,6 @@ bool use_fma_unit() {
   }();
   return use;
 }
+#endif
 
 }  // namespace velk

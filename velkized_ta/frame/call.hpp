@@ -34,22 +34,6 @@ struct Param {
   Default fallback;
 };
 
-// Shorthands for the function table.
-inline Param array_param(const char* name) { return {name, Kind::Array, {}}; }
-inline Param array_param(const char* name, std::nullptr_t) {
-  return {name, Kind::Array, {Default::Type::None, 0}};
-}
-inline Param int_param(const char* name) { return {name, Kind::Int, {}}; }
-inline Param int_param(const char* name, int32_t value) {
-  return {name, Kind::Int, {Default::Type::Int, value}};
-}
-inline Param bool_param(const char* name, bool value) {
-  return {name, Kind::Bool, {Default::Type::Bool, value}};
-}
-inline Param object_param(const char* name, bool value) {
-  return {name, Kind::Object, {Default::Type::Bool, value}};
-}
-
 class Call;
 using Body = PyObject* (*)(Call&);
 
@@ -93,14 +77,16 @@ class Call {
   Call& operator=(const Call&) = delete;
   ~Call();
 
-  const FunctionDef& def() const { return def_; }
-
-  // Arguments, by parameter position. For Array parameters `object` is the
-  // array object as given (or None) and `array` its view, acquired before the body.
-  PyObject* object(int param) const { return objects_[param]; }
-  int32_t integer(int param) const { return integers_[param]; }
-  bool flag(int param) const { return flags_[param]; }
-  const FloatView& array(int param) const { return arrays_[param]; }
+  // The bound arguments by parameter position, for the frame only: bodies receive
+  // them as the typed members of their declaration (frame/declaration.hpp).
+  struct Slots {
+    PyObject* objects[kMaxParams] = {};
+    int32_t integers[kMaxParams] = {};
+    bool flags[kMaxParams] = {};
+    FloatView arrays[kMaxParams];
+  };
+  const Slots& slots() const { return slots_; }
+  Slots& slots() { return slots_; }
 
   // len(obj) as the 32-bit int the indicators count with.
   int32_t length(PyObject* obj);
@@ -147,11 +133,7 @@ class Call {
   Ref numpy_attr(const char* attr);
   static bool truth(PyObject* obj);
 
-  // Used by the frame while binding.
-  PyObject* objects_[kMaxParams] = {};
-  int32_t integers_[kMaxParams] = {};
-  bool flags_[kMaxParams] = {};
-  FloatView arrays_[kMaxParams];
+  // Takes the views of the Array arguments; used by the frame before the body runs.
   void acquire_argument_views();
 
  private:
@@ -160,6 +142,7 @@ class Call {
   void pin(PyObject* array);
 
   const FunctionDef& def_;
+  Slots slots_;
   Py_buffer buffers_[kMaxViews];
   int buffer_count_ = 0;
   PyObject* pinned_[kMaxPinned];
@@ -180,16 +163,6 @@ class GilRelease {
  private:
   PyThreadState* state_;
 };
-
-// Below this many elements a loop finishes faster than a GIL hand-over.
-constexpr int64_t kGilReleaseThreshold = 20000;
-
-// Runs a native loop over `elements` positions, without the GIL when that pays.
-template <class Loop>
-inline void run_native(int64_t elements, Loop&& loop) {
-  GilRelease unlocked(elements >= kGilReleaseThreshold);
-  loop();
-}
 
 // Small conveniences for bodies building call arguments.
 Ref py_int(long value);

@@ -7,6 +7,8 @@ namespace velk {
 inline double fused(double a, double b, double c) { return __builtin_fma(a, b, c); }
 inline float fused(float a, float b, float c) { return __builtin_fmaf(a, b, c); }
 
+#if defined(__x86_64__)
+
 // Decided once per process: the CPU has an FMA unit and the environment variable
 // VELKIZED_TA_PORTABLE_FMA is unset (setting it forces the library path, for testing).
 bool use_fma_unit();
@@ -20,7 +22,8 @@ __attribute__((flatten, noinline)) void run_portable(Loop& loop) {
   loop();
 }
 
-// Runs a loop that calls `fused`, compiled once for the FMA unit and once portably.
+// Runs a loop that may call `fused`, compiled once for the FMA unit and once
+// portably. Only the loop driver calls this (driver/loop.hpp, `native`).
 template <class Loop>
 inline void with_fma(Loop&& loop) {
   if (use_fma_unit()) {
@@ -29,5 +32,16 @@ inline void with_fma(Loop&& loop) {
     run_portable(loop);
   }
 }
+
+#else
+
+// Elsewhere the baseline instruction set decides: the compiler emits the fused
+// instruction where the target has one and calls the library otherwise.
+template <class Loop>
+inline void with_fma(Loop&& loop) {
+  loop();
+}
+
+#endif
 
 }  // namespace velk

@@ -35,25 +35,6 @@ class View {
   T get_unchecked(int64_t p) const { return load(data_ + p * stride_); }
   void set_unchecked(int64_t p, T value) const { store(data_ + p * stride_, value); }
 
-  // Checked or unchecked access chosen at compile time (see split_loop).
-  template <bool kChecked>
-  T at(int64_t p) const {
-    if constexpr (kChecked) {
-      return (*this)[p];
-    } else {
-      return get_unchecked(p);
-    }
-  }
-  template <bool kChecked>
-  void put(int64_t p, T value) const {
-    if constexpr (kChecked) {
-      set(p, value);
-    } else {
-      set_unchecked(p, value);
-    }
-  }
-
-  bool in_range(int64_t p) const { return p >= -length_ && p < length_; }
   bool contiguous() const { return stride_ == static_cast<int64_t>(sizeof(T)); }
   char* data() const { return data_; }
   int64_t stride() const { return stride_; }
@@ -107,22 +88,5 @@ inline float divide(float numerator, float denominator) {
 }
 
 inline bool is_missing(float value) { return std::isnan(value); }
-
-// Runs body(std::true_type / std::false_type, i) for i = begin .. end-1: checked
-// access outside [safe_begin, safe_end), unchecked inside it. The caller proves
-// every position touched inside the safe range is within its view, so which
-// error is raised, and when, never changes.
-template <class Body>
-inline void split_loop(int64_t begin, int64_t end, int64_t safe_begin, int64_t safe_end, Body&& body) {
-  if (safe_begin < begin) safe_begin = begin;
-  if (safe_end > end) safe_end = end;
-  if (safe_begin >= safe_end) {
-    for (int64_t i = begin; i < end; ++i) body(std::true_type{}, i);
-    return;
-  }
-  for (int64_t i = begin; i < safe_begin; ++i) body(std::true_type{}, i);
-  for (int64_t i = safe_begin; i < safe_end; ++i) body(std::false_type{}, i);
-  for (int64_t i = safe_end; i < end; ++i) body(std::true_type{}, i);
-}
 
 }  // namespace velk

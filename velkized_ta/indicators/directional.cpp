@@ -6,53 +6,14 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "indicators/bodies.hpp"
+#include "indicators/declarations.hpp"
+#include "driver/lanes.hpp"
+#include "driver/loop.hpp"
 #include "indicators/wilder.hpp"
 
 namespace velk::indicators {
 
 namespace {
-
-// How a loop body reaches its views: with bounds checks, without, or without on
-// contiguous views, where the fixed stride lets one index address every array.
-template <bool kChecked, bool kContiguous = false>
-struct Access {
-  static float get(const FloatView& view, int64_t p) {
-    if constexpr (kContiguous) {
-      float value;
-      std::memcpy(&value, view.data() + p * int64_t{sizeof(float)}, sizeof value);
-      return value;
-    } else {
-      return view.at<kChecked>(p);
-    }
-  }
-  static void put(const FloatView& view, int64_t p, float value) {
-    if constexpr (kContiguous) {
-      std::memcpy(view.data() + p * int64_t{sizeof(float)}, &value, sizeof value);
-    } else {
-      view.put<kChecked>(p, value);
-    }
-  }
-};
-
-// split_loop with body(access, i); the unchecked part takes the contiguous access
-// when every view the body touches is contiguous.
-template <class Body>
-void access_loop(int64_t begin, int64_t end, int64_t safe_begin, int64_t safe_end, bool contiguous, Body&& body) {
-  if (contiguous) {
-    split_loop(begin, end, safe_begin, safe_end, [&](auto checked, int64_t i) {
-      constexpr bool kChecked = decltype(checked)::value;
-      body(Access<kChecked, !kChecked>{}, i);
-    });
-  } else {
-    split_loop(begin, end, safe_begin, safe_end,
-               [&](auto checked, int64_t i) { body(Access<decltype(checked)::value>{}, i); });
-  }
-}
-
-bool all_contiguous(std::initializer_list<FloatView> views) {
-  return std::all_of(views.begin(), views.end(), [](const FloatView& v) { return v.contiguous(); });
-}
 
 // True range of a bar against the previous close. The comparisons are strict, so a
 // NaN candidate never replaces the bar's own range (a NaN previous close is ignored).
@@ -70,9 +31,6 @@ struct Prices {
   FloatView low;
   FloatView close;
 
-  // Every read of bar i and of the bar before it is in range for i in [1, this).
-  int64_t safe_end() const { return std::min({high.size(), low.size(), close.size() + 1}); }
-  bool contiguous() const { return all_contiguous({high, low, close}); }
 
   template <class A>
   float true_range_at(int64_t i) const {
@@ -109,8 +67,6 @@ struct DirectionalWork {
   FloatView minus_dm;
   FloatView tr;
 
-  int64_t size() const { return std::min({plus_dm.size(), minus_dm.size(), tr.size()}); }
-  bool contiguous() const { return all_contiguous({plus_dm, minus_dm, tr}); }
 
   template <class A>
   void store(int64_t i, const Lanes& bar) const {
@@ -120,143 +76,110 @@ struct DirectionalWork {
   }
 };
 
-void dx_kernel(const Prices& input, const DirectionalWork& work_series, const FloatView& output, int32_t timeperiod,
+void dx_kernel(const Prices prices, const DirectionalWork work, const FloatView dx, int32_t timeperiod,
                int32_t n_values, int32_t n) {
-  const int64_t safe_end = std::min({input.safe_end(), work_series.size(), output.size()});
-  const bool contiguous = input.contiguous() && work_series.contiguous() && output.contiguous();
-  float plus_dm_sum = 0.0f;
-  float minus_dm_sum = 0.0f;
-  float atr_sum = 0.0f;
-  access_loop(1, int64_t{timeperiod} + 1, 1, safe_end, contiguous, [&](auto access, int64_t i) {
-    using A = decltype(access);
-    const Lanes bar = directional_bar<A>(input, i);
-    work_series.store<A>(i, bar);
-    plus_dm_sum += bar[kPlus];
-    minus_dm_sum += bar[kMinus];
-    atr_sum += bar[kRange];
+  // Bar i reads the prices at i and i - 1 and stores the work series at i.
+  const auto bar_reaches = {reach(prices.high, {-1, 0}), reach(prices.low, {-1, 0}), reach(prices.close, {-1}),
+                            reach(work.plus_dm), reach(work.minus_dm), reach(work.tr)};
+  const auto reaches = {reach(prices.high, {-1, 0}), reach(prices.low, {-1, 0}), reach(prices.close, {-1}),
+                        reach(work.plus_dm), reach(work.minus_dm), reach(work.tr), reach(dx)};
+  Lanes sums{};
+  run_steps(1, int64_t{timeperiod} + 1, bar_reaches, [&](auto at, int64_t i) {
+    using A = decltype(at);
+    const Lanes bar = directional_bar<A>(prices, i);
+    work.store<A>(i, bar);
+    sums[kPlus] += bar[kPlus];
+    sums[kMinus] += bar[kMinus];
+    sums[kRange] += bar[kRange];
   });
   // A zero period fails here for any input, even an empty one.
   if (timeperiod == 0) throw FloatDivision{};
   const float period = static_cast<float>(timeperiod);
-  const Lanes seed{plus_dm_sum / period, minus_dm_sum / period, atr_sum / period, 0.0f};
   const int32_t first = add32(timeperiod, 1);
   const int32_t start = trailing_start(first, n, n_values);
 
-  with_fma([&] {
-    // Local copies, so that the stores below cannot force the averages or the
-    // views out of registers.
-    const Prices prices = input;
-    const DirectionalWork work = work_series;
-    const FloatView dx = output;
-    const WilderSmoothing wilder(timeperiod);
-    Lanes averages = seed;
-    auto advance = [&](auto access, int64_t i) {
-      using A = decltype(access);
-      const Lanes bar = directional_bar<A>(prices, i);
-      work.store<A>(i, bar);
-      averages = wilder.step(averages, bar);
-    };
-    // Positions before the trailing window only advance the averages: no division
-    // by the range there, so flat stretches outside the window raise nothing.
-    access_loop(first, start, 1, safe_end, contiguous, advance);
-    access_loop(start, n, 1, safe_end, contiguous, [&](auto access, int64_t i) {
-      advance(access, i);
-      const float atr = averages[kRange];
-      if (atr == 0.0f) throw FloatDivision{};
-      const Lanes indicators = averages / atr;
-      const float plus_di = indicators[kPlus];
-      const float minus_di = indicators[kMinus];
-      decltype(access)::put(dx, i, divide(std::fabs(plus_di - minus_di), plus_di + minus_di));
-    });
+  const WilderSmoothing wilder(timeperiod);
+  Lanes averages{sums[kPlus] / period, sums[kMinus] / period, sums[kRange] / period, 0.0f};
+  auto advance = [&](auto at, int64_t i) {
+    using A = decltype(at);
+    const Lanes bar = directional_bar<A>(prices, i);
+    work.store<A>(i, bar);
+    averages = wilder.step(averages, bar);
+  };
+  // Positions before the trailing window only advance the averages: no division
+  // by the range there, so flat stretches outside the window raise nothing.
+  run_steps(first, start, bar_reaches, advance);
+  run_steps(start, n, reaches, [&](auto at, int64_t i) {
+    advance(at, i);
+    const float atr = averages[kRange];
+    if (atr == 0.0f) throw FloatDivision{};
+    const Lanes indicators = averages / atr;
+    const float plus_di = indicators[kPlus];
+    const float minus_di = indicators[kMinus];
+    at.put(dx, i, divide(std::fabs(plus_di - minus_di), plus_di + minus_di));
   });
 }
 
 // Wilder average of a series from `seed`: positions begin .. start-1 only advance it,
 // start .. n-1 are also written. A zero period fails at the first update, after the
 // element has been read.
-void smooth_series(const FloatView& input, const FloatView& output, float seed, int32_t timeperiod, int64_t begin,
+void smooth_series(const FloatView values, const FloatView out, float seed, int32_t timeperiod, int64_t begin,
                    int32_t start, int32_t n) {
-  const int64_t safe_end = std::min(input.size(), output.size());
-  const bool contiguous = all_contiguous({input, output});
-  with_fma([&] {
-    const FloatView values = input;
-    const FloatView out = output;
-    const WilderSmoothing wilder(timeperiod);
-    float average = seed;
-    auto advance = [&](auto access, int64_t i) {
-      const float v = decltype(access)::get(values, i);
-      if (wilder.period() == 0.0f) throw FloatDivision{};
-      average = wilder.step(average, v);
-    };
-    access_loop(begin, start, 0, safe_end, contiguous, advance);
-    access_loop(start, n, 0, safe_end, contiguous, [&](auto access, int64_t i) {
-      advance(access, i);
-      decltype(access)::put(out, i, average);
-    });
+  const WilderSmoothing wilder(timeperiod);
+  float average = seed;
+  auto advance = [&](auto at, int64_t i) {
+    const float v = at.get(values, i);
+    if (wilder.period() == 0.0f) throw FloatDivision{};
+    average = wilder.step(average, v);
+  };
+  run_steps(begin, start, {reach(values), reach(out)}, advance);
+  run_steps(start, n, {reach(values), reach(out)}, [&](auto at, int64_t i) {
+    advance(at, i);
+    at.put(out, i, average);
   });
 }
 
-void adxr_kernel(const FloatView& input, const FloatView& output, int32_t timeperiod, int32_t start, int32_t n) {
-  const FloatView adx = input;
-  const FloatView adxr = output;
-  // Both the current and the earlier position are in range.
-  const int64_t safe_begin = std::max<int64_t>(0, timeperiod);
-  const int64_t safe_end = std::min({adx.size(), adx.size() + timeperiod, adxr.size()});
-  access_loop(start, n, safe_begin, safe_end, all_contiguous({adx, adxr}), [&](auto access, int64_t i) {
-    using A = decltype(access);
-    const float earlier = A::get(adx, i - timeperiod);
-    const float current = A::get(adx, i);
+void adxr_kernel(const FloatView adx, const FloatView adxr, int32_t timeperiod, int32_t start, int32_t n) {
+  run_steps(start, n, {reach(adx, {0, -int64_t{timeperiod}}), reach(adxr)}, [&](auto at, int64_t i) {
+    const float earlier = at.get(adx, i - timeperiod);
+    const float current = at.get(adx, i);
     // Two NaNs yield the earlier one, whichever operand order the compiler picks.
     const float addend = is_missing(earlier) ? earlier : current;
-    A::put(adxr, i, (earlier + addend) * 0.5f);
+    at.put(adxr, i, (earlier + addend) * 0.5f);
   });
 }
 
-void natr_seed_ranges(const Prices& prices, const FloatView& tr, int32_t timeperiod) {
-  const bool contiguous = prices.contiguous() && tr.contiguous();
-  access_loop(1, timeperiod, 1, std::min(prices.safe_end(), tr.size()), contiguous, [&](auto access, int64_t i) {
-    using A = decltype(access);
-    A::put(tr, i, prices.true_range_at<A>(i));
-  });
+void natr_seed_ranges(const Prices prices, const FloatView tr, int32_t timeperiod) {
+  run_steps(1, timeperiod, {reach(prices.high), reach(prices.low), reach(prices.close, {-1}), reach(tr)},
+            [&](auto at, int64_t i) { at.put(tr, i, prices.true_range_at<decltype(at)>(i)); });
 }
 
-void natr_kernel(const Prices& input, const FloatView& tr_series, const FloatView& atr_series,
-                 const FloatView& output, float seed, int32_t timeperiod, int32_t start, int32_t n) {
-  const int64_t safe_end =
-      std::min({input.safe_end(), input.close.size(), tr_series.size(), atr_series.size(), output.size()});
-  const bool contiguous = input.contiguous() && all_contiguous({tr_series, atr_series, output});
-  with_fma([&] {
-    const Prices prices = input;
-    const FloatView tr = tr_series;
-    const FloatView atr = atr_series;
-    const FloatView natr = output;
-    const WilderSmoothing wilder(timeperiod);
-    float atr_value = seed;
-    auto advance = [&](auto access, int64_t i) {
-      using A = decltype(access);
-      const float range = prices.true_range_at<A>(i);
-      A::put(tr, i, range);
-      if (wilder.period() == 0.0f) throw FloatDivision{};
-      atr_value = wilder.step(atr_value, range);
-    };
-    access_loop(timeperiod, start, 1, safe_end, contiguous, advance);
-    access_loop(start, n, 1, safe_end, contiguous, [&](auto access, int64_t i) {
-      using A = decltype(access);
-      advance(access, i);
-      A::put(atr, i, atr_value);
-      A::put(natr, i, divide(atr_value, A::get(prices.close, i)));
-    });
+void natr_kernel(const Prices prices, const FloatView tr, const FloatView atr, const FloatView natr, float seed,
+                 int32_t timeperiod, int32_t start, int32_t n) {
+  const auto reaches = {reach(prices.high), reach(prices.low), reach(prices.close, {-1, 0}), reach(tr), reach(atr),
+                        reach(natr)};
+  const WilderSmoothing wilder(timeperiod);
+  float atr_value = seed;
+  auto advance = [&](auto at, int64_t i) {
+    const float range = prices.true_range_at<decltype(at)>(i);
+    at.put(tr, i, range);
+    if (wilder.period() == 0.0f) throw FloatDivision{};
+    atr_value = wilder.step(atr_value, range);
+  };
+  run_steps(timeperiod, start, reaches, advance);
+  run_steps(start, n, reaches, [&](auto at, int64_t i) {
+    advance(at, i);
+    at.put(atr, i, atr_value);
+    at.put(natr, i, divide(atr_value, at.get(prices.close, i)));
   });
 }
 
 }  // namespace
 
-PyObject* velk_dx(Call& call) {
-  const Prices prices{call.array(0), call.array(1), call.array(2)};
-  const int32_t timeperiod = call.integer(3);
-  const int32_t n_values = call.integer(4);
+PyObject* Dx::run(Call& call, const Args& args) {
+  const Prices prices{args.high.view, args.low.view, args.close.view};
 
-  const int32_t n = call.length(call.object(0));
+  const int32_t n = call.length(args.high.object);
   auto [dx, out] = call.new_output(n);
   DirectionalWork work;
   const auto plus_dm = call.new_work_series(n);
@@ -265,76 +188,64 @@ PyObject* velk_dx(Call& call) {
   work.minus_dm = minus_dm.view;
   const auto tr = call.new_work_series(n);
   work.tr = tr.view;
-  run_native(n, [&] { dx_kernel(prices, work, out, timeperiod, n_values, n); });
+  native(n, [&] { dx_kernel(prices, work, out, args.timeperiod, args.n_values, n); });
   return dx.release();
 }
 
-PyObject* velk_adx(Call& call) {
-  PyObject* close_arr = call.object(2);
-  const int32_t timeperiod = call.integer(3);
-  const int32_t n_values = call.integer(4);
-  const bool close_arr_is_dx = call.flag(5);
-
-  const int32_t n = call.length(close_arr);
-  const int32_t warm_up_end = mul32(2, timeperiod);
-  const int32_t k = trailing_start(warm_up_end, n, n_values);
+PyObject* Adx::run(Call& call, const Args& args) {
+  const int32_t n = call.length(args.close_arr.object);
+  const int32_t warm_up_end = mul32(2, args.timeperiod);
+  const int32_t k = trailing_start(warm_up_end, n, args.n_values);
   auto [adx, out] = call.new_output(n);
 
   Ref dx;
   FloatView dx_view;
-  if (close_arr_is_dx) {
-    dx = Ref::borrow(close_arr);
-    dx_view = call.array(2);
+  if (args.close_arr_is_dx) {
+    dx = Ref::borrow(args.close_arr.object);
+    dx_view = args.close_arr.view;
   } else {
-    Ref period = py_int(timeperiod);
-    dx = call.call_global("velk_dx", {call.object(0), call.object(1), close_arr, period.get()});
+    Ref period = py_int(args.timeperiod);
+    dx = call.call_global("velk_dx", {args.high_arr.object, args.low_arr.object, args.close_arr.object, period.get()});
     dx_view = call.float_view(dx.get(), false);
   }
   // The first DX values are NaN, and nanmean skips them.
-  const float seed = call.nanmean_of_slice(dx.get(), py_int(timeperiod).get(), py_int(warm_up_end).get());
-  run_native(n, [&] { smooth_series(dx_view, out, seed, timeperiod, warm_up_end, k, n); });
+  const float seed = call.nanmean_of_slice(dx.get(), py_int(args.timeperiod).get(), py_int(warm_up_end).get());
+  native(n, [&] { smooth_series(dx_view, out, seed, args.timeperiod, warm_up_end, k, n); });
   return adx.release();
 }
 
-PyObject* velk_adxr(Call& call) {
-  PyObject* close_arr = call.object(2);
-  const int32_t timeperiod = call.integer(3);
-  const int32_t n_values = call.integer(4);
-  const bool close_arr_is_adx = call.flag(5);
-
-  const int32_t n = call.length(close_arr);
+PyObject* Adxr::run(Call& call, const Args& args) {
+  const int32_t n = call.length(args.close_arr.object);
   Ref adx;
   FloatView adx_view;
-  if (close_arr_is_adx) {
-    adx_view = call.array(2);
+  if (args.close_arr_is_adx) {
+    adx_view = args.close_arr.view;
   } else {
-    Ref period = py_int(timeperiod);
-    adx = call.call_global("velk_adx", {call.object(0), call.object(1), close_arr, period.get()});
+    Ref period = py_int(args.timeperiod);
+    adx = call.call_global("velk_adx", {args.high_arr.object, args.low_arr.object, args.close_arr.object, period.get()});
     adx_view = call.float_view(adx.get(), false);
   }
   auto [adxr, out] = call.new_output(n);
-  const int32_t k = trailing_start(timeperiod, n, n_values);
-  run_native(n, [&] { adxr_kernel(adx_view, out, timeperiod, k, n); });
+  const int32_t k = trailing_start(args.timeperiod, n, args.n_values);
+  native(n, [&] { adxr_kernel(adx_view, out, args.timeperiod, k, n); });
   return adxr.release();
 }
 
-PyObject* velk_natr(Call& call) {
-  const Prices prices{call.array(0), call.array(1), call.array(2)};
-  const int32_t timeperiod = call.integer(3);
-  const int32_t n_values = call.integer(4);
+PyObject* Natr::run(Call& call, const Args& args) {
+  const Prices prices{args.high_arr.view, args.low_arr.view, args.close_arr.view};
 
-  const int32_t n = call.length(call.object(2));
-  const int32_t k = trailing_start(timeperiod, n, n_values);
+  const int32_t n = call.length(args.close_arr.object);
+  const int32_t k = trailing_start(args.timeperiod, n, args.n_values);
   auto [tr, tr_view] = call.new_work_series(n);
   auto [atr, atr_view] = call.new_output(n);
   auto [natr, out] = call.new_output(n);
 
-  run_native(timeperiod, [&] { natr_seed_ranges(prices, tr_view, timeperiod); });
+  native(args.timeperiod, [&] { natr_seed_ranges(prices, tr_view, args.timeperiod); });
   // Position 0 of tr stays 0 and counts in the mean.
-  const float seed = call.nanmean_of_slice(tr.get(), Py_None, py_int(timeperiod).get());
+  const float seed = call.nanmean_of_slice(tr.get(), Py_None, py_int(args.timeperiod).get());
   // A zero period stores at -1, the last element.
-  atr_view.set(int64_t{timeperiod} - 1, seed);
-  run_native(n, [&] { natr_kernel(prices, tr_view, atr_view, out, seed, timeperiod, k, n); });
+  atr_view.set(int64_t{args.timeperiod} - 1, seed);
+  native(n, [&] { natr_kernel(prices, tr_view, atr_view, out, seed, args.timeperiod, k, n); });
   return natr.release();
 }
 

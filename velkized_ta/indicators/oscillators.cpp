@@ -7,28 +7,15 @@
 #include <cstring>
 
 #include "frame/numpy_interface.hpp"
-#include "indicators/bodies.hpp"
+#include "indicators/declarations.hpp"
+#include "driver/lanes.hpp"
+#include "driver/loop.hpp"
+#include "indicators/momentum.hpp"
 #include "indicators/position_queue.hpp"
 
 namespace velk::indicators {
 
 namespace {
-
-// Like split_loop, for a body that may stop the run by returning false; gives
-// the position it stopped at, or `end`.
-template <class Body>
-int64_t split_loop_until(int64_t begin, int64_t end, int64_t safe_begin, int64_t safe_end, Body&& body) {
-  safe_begin = std::max(safe_begin, begin);
-  safe_end = std::min(safe_end, end);
-  if (safe_begin >= safe_end) safe_begin = safe_end = end;
-  for (int64_t i = begin; i < safe_begin; ++i)
-    if (!body(std::true_type{}, i)) return i;
-  for (int64_t i = safe_begin; i < safe_end; ++i)
-    if (!body(std::false_type{}, i)) return i;
-  for (int64_t i = safe_end; i < end; ++i)
-    if (!body(std::true_type{}, i)) return i;
-  return end;
-}
 
 // ---------------------------------------------------------------------------
 // Rate of change
@@ -55,135 +42,77 @@ float relative_change(float current, float base) {
   return base != 0.0f ? change / base : zero_base_quotient(change);
 }
 
-using Floats4 = float __attribute__((vector_size(16)));
-
 // Four lanes at a time over contiguous series; a lane with a zero base is redone alone.
-void roc_packed(const char* x, char* out, int64_t period, int64_t begin, int64_t end) {
+int64_t roc_packed(const FloatView x, const FloatView out, int64_t period, int64_t begin, int64_t end) {
   int64_t i = begin;
-  for (; i + 4 <= end; i += 4) {
-    Floats4 current, base;
-    std::memcpy(&current, x + 4 * i, sizeof current);
-    std::memcpy(&base, x + 4 * (i - period), sizeof base);
-    const Floats4 change = current - base;
-    Floats4 q = change / base;
-    const auto zero = base == 0.0f;
-    if (zero[0] | zero[1] | zero[2] | zero[3]) {
-      for (int k = 0; k < 4; ++k)
+  for (; i + kLanes <= end; i += kLanes) {
+    const Lanes current = load_lanes<true>(x, i);
+    const Lanes base = load_lanes<true>(x, i - period);
+    const Lanes change = current - base;
+    Lanes q = change / base;
+    const Mask zero = base == 0.0f;
+    if (any(zero)) {
+      for (int k = 0; k < kLanes; ++k)
         if (zero[k]) q[k] = zero_base_quotient(change[k]);
     }
-    std::memcpy(out + 4 * i, &q, sizeof q);
+    store_lanes<true>(out, i, q);
   }
-  for (; i < end; ++i) {
-    float current, base;
-    std::memcpy(&current, x + 4 * i, 4);
-    std::memcpy(&base, x + 4 * (i - period), 4);
-    const float q = relative_change(current, base);
-    std::memcpy(out + 4 * i, &q, 4);
-  }
+  return i;
 }
 
 void roc_kernel(const FloatView x, const FloatView out, int32_t period, int32_t start, int32_t n) {
-  auto step = [&](auto checked, int64_t i) {
-    if constexpr (decltype(checked)::value) {
+  auto step = [&](auto at, int64_t i) {
+    if constexpr (decltype(at)::checked) {
       const float current = x.get_unchecked(item_position(x, i));
       const float base = x.get_unchecked(item_position(x, i - period));
       out.set_unchecked(item_position(out, i), relative_change(current, base));
     } else {
-      out.set_unchecked(i, relative_change(x.get_unchecked(i), x.get_unchecked(i - period)));
+      at.put(out, i, relative_change(at.get(x, i), at.get(x, i - period)));
     }
   };
-  const int64_t safe_begin = std::max<int64_t>({0, period, start});
-  const int64_t safe_end = std::min({x.size(), x.size() + period, out.size(), int64_t{n}});
-  if (safe_begin < safe_end && x.contiguous() && out.contiguous()) {
-    split_loop(start, safe_begin, 0, 0, step);
-    roc_packed(x.data(), out.data(), period, safe_begin, safe_end);
-    split_loop(safe_end, n, 0, 0, step);
-  } else {
-    split_loop(start, n, safe_begin, safe_end, step);
+  const auto reaches = {reach(x, {0, -int64_t{period}}), reach(out)};
+  const Stretch fast = unchecked_stretch(start, n, reaches);
+  int64_t from = start;
+  if (x.contiguous() && out.contiguous()) {
+    run_steps(start, fast.begin, reaches, step);
+    from = roc_packed(x, out, period, fast.begin, fast.end);
   }
+  run_steps(from, n, reaches, step);
 }
 
 // ---------------------------------------------------------------------------
 // RSI and CMO
 
-// `value` where `keep` holds, else +0, without a branch the compiler could
-// bring back: the signs of successive changes are unpredictable.
-float kept(bool keep, float value) {
-  uint32_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  bits &= 0u - static_cast<uint32_t>(keep);
-  std::memcpy(&value, &bits, sizeof bits);
-  return value;
-}
-
-// NaN and zero changes are neither gain nor loss.
-float gain_of(float change) { return change > 0.0f ? change : 0.0f; }
-float loss_of(float change) { return change < 0.0f ? -change : 0.0f; }
 
 void rsi_kernel(const FloatView close, const FloatView out, int32_t period, int32_t start, int32_t n) {
-  // Reads i and i - 1 are in range from 1 up to the series' end.
-  const int64_t safe_end = std::min(close.size(), out.size());
-  float total_gain = 0.0f;
-  float total_loss = 0.0f;
-  // The totals hold period x average, so the seed is a plain sum.
-  split_loop(1, int64_t{period} + 1, 1, safe_end, [&](auto checked, int64_t i) {
-    constexpr bool kChecked = decltype(checked)::value;
-    const float change = close.at<kChecked>(i) - close.at<kChecked>(i - 1);
-    total_gain += gain_of(change);
-    total_loss += loss_of(change);
-  });
+  RsiState rsi;
+  const auto changes = {reach(close, {-1, 0})};
+  const auto reaches = {reach(close, {-1, 0}), reach(out)};
+  run_steps(1, int64_t{period} + 1, changes, [&](auto at, int64_t i) { rsi.seed(at.get(close, i) - at.get(close, i - 1)); });
   const float p = static_cast<float>(period);
-  auto smooth = [&](auto checked, int64_t i) {
-    constexpr bool kChecked = decltype(checked)::value;
-    const float change = close.at<kChecked>(i) - close.at<kChecked>(i - 1);
+  auto smooth = [&](auto at, int64_t i) {
+    const float change = at.get(close, i) - at.get(close, i - 1);
     if (period == 0) throw FloatDivision{};
-    total_gain = total_gain + (gain_of(change) - total_gain / p);
-    total_loss = total_loss + (loss_of(change) - total_loss / p);
+    rsi.step(change, p);
   };
-  const int64_t first = int64_t{period} + 1;
-  split_loop(first, start, 1, safe_end, smooth);
-  split_loop(start, n, 1, safe_end, [&](auto checked, int64_t i) {
-    constexpr bool kChecked = decltype(checked)::value;
-    smooth(checked, i);
-    float value = 100.0f;
-    if (total_loss != 0.0f) {
-      // Both totals are non-negative, so r >= 1 (or NaN).
-      const float r = total_gain / total_loss + 1.0f;
-      value = static_cast<float>(100.0 - 100.0 / static_cast<double>(r));
-    }
-    out.put<kChecked>(i, value);
+  run_steps(int64_t{period} + 1, start, changes, smooth);
+  run_steps(start, n, reaches, [&](auto at, int64_t i) {
+    smooth(at, i);
+    at.put(out, i, rsi.value());
   });
 }
 
 void cmo_kernel(const FloatView close, const FloatView out, int32_t period, int32_t start, int32_t n) {
-  // Neither sum can become -0, so adding +0 for "no change" leaves it as it is,
-  // and adding the negated change equals subtracting it.
-  float gains = 0.0f;
-  float losses = 0.0f;
-  auto ratio = [&] {
-    const float total = gains + losses;
-    return total != 0.0f ? (gains - losses) / total : 0.0f;
-  };
-  for (int64_t i = int64_t{start} - period + 1; i <= start; ++i) {
-    const float change = close[i] - close[i - 1];
-    gains += kept(change >= 0.0f, change);
-    losses += kept(change < 0.0f, -change);
-  }
-  out.set(start, ratio());
-  auto slide = [&](auto checked, int64_t i) {
-    constexpr bool kChecked = decltype(checked)::value;
-    const float entering = close.at<kChecked>(i) - close.at<kChecked>(i - 1);
-    const int64_t leaving_at = i - period;
-    const float leaving = close.at<kChecked>(leaving_at) - close.at<kChecked>(leaving_at - 1);
-    gains += entering >= 0.0f ? entering : 0.0f;
-    losses += entering < 0.0f ? -entering : 0.0f;
-    gains += kept(leaving >= 0.0f, -leaving);
-    losses += kept(leaving < 0.0f, leaving);
-    out.put<kChecked>(i, ratio());
-  };
-  const int64_t safe_begin = std::max<int64_t>(1, int64_t{period} + 1);
-  const int64_t safe_end = std::min({close.size(), close.size() + period, out.size()});
-  split_loop(int64_t{start} + 1, n, safe_begin, safe_end, slide);
+  CmoState cmo;
+  for (int64_t i = int64_t{start} - period + 1; i <= start; ++i) cmo.enter_seed(close[i] - close[i - 1]);
+  out.set(start, cmo.value());
+  const int64_t p = period;
+  run_steps(int64_t{start} + 1, n, {reach(close, {0, -1, -p, -p - 1}), reach(out)}, [&](auto at, int64_t i) {
+    const float entering = at.get(close, i) - at.get(close, i - 1);
+    const float leaving = at.get(close, i - p) - at.get(close, i - p - 1);
+    cmo.slide(entering, leaving);
+    at.put(out, i, cmo.value());
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -191,77 +120,39 @@ void cmo_kernel(const FloatView close, const FloatView out, int32_t period, int3
 
 enum class RangeFraction { FromHigh, FromLow };
 
-// Seeds the window ending before `start`, then writes from `start` on the
-// close's place in the window's range; a range of width 0 leaves NaN.
-template <RangeFraction kind>
-[[gnu::flatten]] void extreme_range_kernel(const FloatView high, const FloatView low, const FloatView close,
-                                           const FloatView out, const IntView high_slots, const IntView low_slots, int32_t period, int32_t start,
-                          int32_t n) {
-  // Local queues: their cursors can live in registers.
-  HighQueue highs(high_slots, high);
-  LowQueue lows(low_slots, low);
-  for (int64_t i = int64_t{start} - period + 1; i < start; ++i) {
-    highs.push(static_cast<int32_t>(i));
-    lows.push(static_cast<int32_t>(i));
+// The close's place in the window's range; a range of width 0 leaves NaN.
+template <RangeFraction kind, class A>
+inline void write_range_fraction(A at, const FloatView& close, const FloatView& out, int64_t i, float highest_high,
+                                 float lowest_low) {
+  if (highest_high == lowest_low) return;
+  const float c = at.get(close, i);
+  if constexpr (kind == RangeFraction::FromHigh) {
+    at.put(out, i, (highest_high - c) / (highest_high - lowest_low));
+  } else {
+    at.put(out, i, (c - lowest_low) / (highest_high - lowest_low));
   }
-  auto step = [&](auto checked, int64_t i) {
-    constexpr bool kChecked = decltype(checked)::value;
-    // Both fronts are checked before either queue takes the new position.
-    const int64_t oldest_expired = i - period;
-    highs.expire(oldest_expired);
-    lows.expire(oldest_expired);
-    highs.push(static_cast<int32_t>(i));
-    lows.push(static_cast<int32_t>(i));
-    const float highest_high = highs.front_value();
-    const float lowest_low = lows.front_value();
-    if (highest_high == lowest_low) return;
-    const float c = close.at<kChecked>(i);
-    if constexpr (kind == RangeFraction::FromHigh) {
-      out.put<kChecked>(i, (highest_high - c) / (highest_high - lowest_low));
-    } else {
-      out.put<kChecked>(i, (c - lowest_low) / (highest_high - lowest_low));
-    }
-  };
-  split_loop(start, n, 0, std::min(close.size(), out.size()), step);
-}
-
-// The same run on window folds or ring queues, taken when no access can fail and
-// nothing written shares memory with anything else used; false, having done
-// nothing, otherwise. The slot series are work storage nobody reads afterwards.
-template <RangeFraction kind>
-bool fast_extreme_range_kernel(const FloatView& high, const FloatView& low, const FloatView& close,
-                               const FloatView& out, const IntView& high_slots, const IntView& low_slots,
-                               int32_t period, int32_t start, int32_t n) {
-  if (!extremes_in_range(high, low, high_slots, low_slots, period, start, n)) return false;
-  if (close.size() < n || out.size() < n) return false;
-  if (!separate({Span(out), Span(high_slots), Span(low_slots)}, {Span(high), Span(low), Span(close)})) return false;
-  return scan_extremes(high, low, period, start, n, [close, out](int64_t i, float highest_high, float lowest_low) {
-    if (highest_high == lowest_low) return;
-    const float c = close.get_unchecked(i);
-    if constexpr (kind == RangeFraction::FromHigh) {
-      out.set_unchecked(i, (highest_high - c) / (highest_high - lowest_low));
-    } else {
-      out.set_unchecked(i, (c - lowest_low) / (highest_high - lowest_low));
-    }
-  });
 }
 
 // `first_position(n)` gives the first written position for a series of length n.
-template <RangeFraction kind, typename FirstPosition>
-PyObject* extreme_range_body(Call& call, int32_t period, FirstPosition first_position) {
-  const FloatView& high = call.array(0);
-  const FloatView& low = call.array(1);
-  const FloatView& close = call.array(2);
-  const int32_t n = call.length(call.object(2));
+template <RangeFraction kind, class Args, typename FirstPosition>
+PyObject* extreme_range_body(Call& call, const Args& args, FirstPosition first_position) {
+  const int32_t period = args.timeperiod;
+  const FloatView& high = args.high_arr.view;
+  const FloatView& low = args.low_arr.view;
+  const FloatView& close = args.close_arr.view;
+  const int32_t n = call.length(args.close_arr.object);
   const int32_t start = first_position(n);
 
   auto [result, out] = call.new_output(n);
   auto [high_indices, high_slots] = call.new_positions(n);
   auto [low_indices, low_slots] = call.new_positions(n);
 
-  run_native(n, [&] {
-    if (fast_extreme_range_kernel<kind>(high, low, close, out, high_slots, low_slots, period, start, n)) return;
-    extreme_range_kernel<kind>(high, low, close, out, high_slots, low_slots, period, start, n);
+  native(n, [&] {
+    window_extremes<Expiry::Exact>(
+        high, low, close, out, high_slots, low_slots, period, start, n, {reach(close), reach(out)},
+        [](auto at, const FloatView& c, const FloatView& result, int64_t i, float highest_high, float lowest_low) {
+          write_range_fraction<kind>(at, c, result, i, highest_high, lowest_low);
+        });
   });
   return result.release();
 }
@@ -276,14 +167,15 @@ struct Bar {
 
 // Buying pressure and true range of bar j against the previous close; a NaN
 // previous close falls back to the bar's own low and high.
-template <bool kChecked>
-[[gnu::always_inline]] inline Bar pressure_and_range(const FloatView& high, const FloatView& low, const FloatView& close, int64_t j) {
-  const float previous = close.at<kChecked>(j - 1);
-  const float l = low.at<kChecked>(j);
+template <class A>
+[[gnu::always_inline]] inline Bar pressure_and_range(A at, const FloatView& high, const FloatView& low,
+                                                     const FloatView& close, int64_t j) {
+  const float previous = at.get(close, j - 1);
+  const float l = at.get(low, j);
   const float lower = previous < l ? previous : l;
-  const float h = high.at<kChecked>(j);
+  const float h = at.get(high, j);
   const float upper = previous > h ? previous : h;
-  return {close.at<kChecked>(j) - lower, upper - lower};
+  return {at.get(close, j) - lower, upper - lower};
 }
 
 struct UltPeriods {
@@ -292,14 +184,14 @@ struct UltPeriods {
   int32_t long_period;
 };
 
-[[gnu::flatten]] void ult_kernel(const FloatView high, const FloatView low, const FloatView close, const FloatView out,
+void ult_kernel(const FloatView high, const FloatView low, const FloatView close, const FloatView out,
                 UltPeriods periods, int32_t start, int32_t n) {
   const int64_t s_period = periods.short_period;
   const int64_t m_period = periods.medium_period;
   const int64_t l_period = periods.long_period;
   float bp_short = 0.0f, tr_short = 0.0f, bp_medium = 0.0f, tr_medium = 0.0f, bp_long = 0.0f, tr_long = 0.0f;
   for (int64_t j = int64_t{start} - l_period; j < start; ++j) {
-    const Bar bar = pressure_and_range<true>(high, low, close, j);
+    const Bar bar = pressure_and_range(Checked{}, high, low, close, j);
     bp_long += bar.bp;
     tr_long += bar.tr;
     if (j >= int64_t{start} - m_period) {
@@ -320,16 +212,15 @@ struct UltPeriods {
   auto guard = [](float& tr) {
     if (tr == 0.0f) tr += 1e-10f;
   };
-  auto step = [&](auto checked, int64_t i) {
-    constexpr bool kChecked = decltype(checked)::value;
-    const Bar entering = pressure_and_range<kChecked>(high, low, close, i);
-    const Bar leaving_short = pressure_and_range<kChecked>(high, low, close, i - s_period);
+  auto step = [&](auto at, int64_t i) {
+    const Bar entering = pressure_and_range(at, high, low, close, i);
+    const Bar leaving_short = pressure_and_range(at, high, low, close, i - s_period);
     bp_short = bp_short + (entering.bp - leaving_short.bp);
     tr_short = tr_short + (entering.tr - leaving_short.tr);
-    const Bar leaving_medium = pressure_and_range<kChecked>(high, low, close, i - m_period);
+    const Bar leaving_medium = pressure_and_range(at, high, low, close, i - m_period);
     bp_medium = bp_medium + (entering.bp - leaving_medium.bp);
     tr_medium = tr_medium + (entering.tr - leaving_medium.tr);
-    const Bar leaving_long = pressure_and_range<kChecked>(high, low, close, i - l_period);
+    const Bar leaving_long = pressure_and_range(at, high, low, close, i - l_period);
     bp_long = bp_long + (entering.bp - leaving_long.bp);
     tr_long = tr_long + (entering.tr - leaving_long.tr);
     guard(tr_short);
@@ -338,13 +229,11 @@ struct UltPeriods {
     if (weight_sum == 0) throw FloatDivision{};
     // Crosswise weights: the shortest window counts most.
     const float weighted = (bp_short * l / tr_short + bp_medium * m / tr_medium) + bp_long * s / tr_long;
-    out.put<kChecked>(i, weighted / w);
+    at.put(out, i, weighted / w);
   };
   // Bars i - P read positions i - P - 1 .. i - P for P in {0, short, medium, long}.
-  const int64_t least = std::min({int64_t{0}, s_period, m_period, l_period});
-  const int64_t most = std::max({int64_t{0}, s_period, m_period, l_period});
-  const int64_t shortest = std::min({high.size(), low.size(), close.size()});
-  split_loop(start, n, most + 1, std::min(shortest + least, out.size()), step);
+  const std::initializer_list<int64_t> bars = {0, -s_period, -m_period, -l_period, -1, -s_period - 1, -m_period - 1, -l_period - 1};
+  run_steps(start, n, {reach(high, bars), reach(low, bars), reach(close, bars), reach(out)}, step);
 }
 
 // ---------------------------------------------------------------------------
@@ -371,14 +260,14 @@ float cci_scaled(float deviation, double root) {
 
 // Scores the window at `at`; false when it needs numpy's root of a negative
 // variance first (then `variance` and `deviation` hold what it needs).
-template <bool kChecked>
-[[gnu::always_inline]] inline bool cci_score(const FloatView& out, int64_t at, float tp, float sum,
+template <class A>
+[[gnu::always_inline]] inline bool cci_score(A access, const FloatView& out, int64_t at, float tp, float sum,
                                              float sum_squared, float p, bool negative_root_known,
                                              double negative_root, float& variance, float& deviation) {
   const float mean = sum / p;
   variance = sum_squared / p - mean * mean;
   if (variance == 0.0f) {
-    out.put<kChecked>(at, 0.0f);
+    access.put(out, at, 0.0f);
     return true;
   }
   double root;
@@ -390,13 +279,13 @@ template <bool kChecked>
     deviation = tp - mean;
     return false;
   }
-  out.put<kChecked>(at, cci_scaled(tp - mean, root));
+  access.put(out, at, cci_scaled(tp - mean, root));
   return true;
 }
 
 // Runs the window over positions from .. n - 1; returns where it stopped for a
 // negative variance's root, or n.
-[[gnu::flatten]] int64_t cci_run(const FloatView tp, const FloatView out, CciState& state, int32_t period,
+int64_t cci_run(const FloatView tp, const FloatView out, CciState& state, int32_t period,
                                  int64_t from, int32_t n) {
   if (period == 0) {
     if (from < n) {
@@ -413,18 +302,15 @@ template <bool kChecked>
   float sum_squared = state.sum_squared;
   float variance = 0.0f;
   float deviation = 0.0f;
-  auto step = [&](auto checked, int64_t i) {
-    constexpr bool kChecked = decltype(checked)::value;
-    const float old_tp = tp.at<kChecked>(i - period);
-    const float new_tp = tp.at<kChecked>(i);
+  auto step = [&](auto at, int64_t i) {
+    const float old_tp = at.get(tp, i - period);
+    const float new_tp = at.get(tp, i);
     sum = sum + (new_tp - old_tp);
     sum_squared = sum_squared + (new_tp * new_tp - old_tp * old_tp);
-    return cci_score<kChecked>(out, i, new_tp, sum, sum_squared, p, negative_root_known, negative_root, variance,
+    return cci_score(at, out, i, new_tp, sum, sum_squared, p, negative_root_known, negative_root, variance,
                                deviation);
   };
-  const int64_t safe_begin = std::max<int64_t>(0, period);
-  const int64_t safe_end = std::min({tp.size(), tp.size() + period, out.size()});
-  const int64_t stopped = split_loop_until(from, n, safe_begin, safe_end, step);
+  const int64_t stopped = run_steps(from, n, {reach(tp, {0, -int64_t{period}}), reach(out)}, step);
   state.sum = sum;
   state.sum_squared = sum_squared;
   state.pending_variance = variance;
@@ -452,7 +338,7 @@ void finish_pending(Call& call, const FloatView& out, CciState& state, int64_t a
 void cci_kernel(Call& call, const FloatView& tp, const FloatView& out, int32_t period, int32_t start,
                 int32_t n, int32_t n_values) {
   CciState state;
-  run_native(period, [&] {
+  native(period, [&] {
     for (int64_t j = int64_t{start} - period; j < start; ++j) {
       const float v = tp[j];
       state.sum += v;
@@ -464,14 +350,14 @@ void cci_kernel(Call& call, const FloatView& tp, const FloatView& out, int32_t p
   if (int64_t{start} - 1 >= sub32(n, n_values)) {
     if (period == 0) throw FloatDivision{};
     const int64_t at = int64_t{start} - 1;
-    if (!cci_score<true>(out, at, tp[at], state.sum, state.sum_squared, static_cast<float>(period), false, 0.0,
+    if (!cci_score(Checked{}, out, at, tp[at], state.sum, state.sum_squared, static_cast<float>(period), false, 0.0,
                          state.pending_variance, state.pending_deviation))
       finish_pending(call, out, state, at);
   }
   int64_t from = start;
   for (;;) {
     int64_t stopped = n;
-    run_native(int64_t{n} - from, [&] { stopped = cci_run(tp, out, state, period, from, n); });
+    native(int64_t{n} - from, [&] { stopped = cci_run(tp, out, state, period, from, n); });
     if (stopped >= n) return;
     finish_pending(call, out, state, stopped);
     from = stopped + 1;
@@ -486,29 +372,9 @@ Ref typical_price(PyObject* high, PyObject* low, PyObject* close) {
   return checked(PyNumber_TrueDivide(total.get(), three.get()));
 }
 
-using Ints4 = int32_t __attribute__((vector_size(16)));
-
-Ints4 bits_of(Floats4 v) {
-  Ints4 bits;
-  std::memcpy(&bits, &v, sizeof bits);
-  return bits;
-}
-
 // Lanes where both operands are NaN with different bits: which one a sum carries
 // is up to how numpy's loop was compiled, so such an input is left to numpy.
-Ints4 nan_clash(Floats4 a, Floats4 b) { return (a != a) & (b != b) & (bits_of(a) != bits_of(b)); }
-
-// Lanes i .. i + count - 1 of a series; idle lanes hold zeros, which raise nothing.
-template <bool kContiguous>
-[[gnu::always_inline]] inline Floats4 load_lanes(const FloatView& v, int64_t i, int64_t count) {
-  Floats4 lanes = {0.0f, 0.0f, 0.0f, 0.0f};
-  if (kContiguous && count == 4) {
-    std::memcpy(&lanes, v.data() + 4 * i, sizeof lanes);
-  } else {
-    for (int64_t k = 0; k < count; ++k) lanes[k] = v.get_unchecked(i + k);
-  }
-  return lanes;
-}
+Mask nan_clash(Lanes a, Lanes b) { return (a != a) & (b != b) & (bits_of(a) != bits_of(b)); }
 
 // The float32 steps of the expression, four lanes at a time; false on a NaN
 // clash. Kept out of line so the arithmetic stays between the clearing and the
@@ -516,21 +382,21 @@ template <bool kContiguous>
 template <bool kContiguous>
 [[gnu::noinline]] bool typical_price_lanes(const FloatView high, const FloatView low, const FloatView close,
                                            float* tp, int64_t n) {
-  Ints4 clash = {0, 0, 0, 0};
+  Mask clash{};
   auto block = [&](int64_t i, int64_t count) {
-    const Floats4 h = load_lanes<kContiguous>(high, i, count);
-    const Floats4 l = load_lanes<kContiguous>(low, i, count);
-    const Floats4 c = load_lanes<kContiguous>(close, i, count);
-    const Floats4 pair = h + l;
-    const Floats4 total = pair + c;
+    const Lanes h = load_lanes<kContiguous>(high, i, count);
+    const Lanes l = load_lanes<kContiguous>(low, i, count);
+    const Lanes c = load_lanes<kContiguous>(close, i, count);
+    const Lanes pair = h + l;
+    const Lanes total = pair + c;
     clash |= nan_clash(h, l) | nan_clash(pair, c);
-    const Floats4 quotient = total / 3.0f;
+    const Lanes quotient = total / 3.0f;
     std::memcpy(tp + i, &quotient, sizeof(float) * count);
   };
   int64_t i = 0;
-  for (; i + 4 <= n; i += 4) block(i, 4);
+  for (; i + kLanes <= n; i += kLanes) block(i, kLanes);
   if (i < n) block(i, n - i);
-  return !(clash[0] | clash[1] | clash[2] | clash[3]);
+  return !any(clash);
 }
 
 // Below this many elements numpy 1.x's arithmetic is not worth verifying.
@@ -545,7 +411,7 @@ bool native_typical_price(Call& call, PyObject* high, PyObject* low, PyObject* c
     return false;
   if (!numpy_arithmetic_is_own(n >= kCostlyCheckThreshold)) return false;
   bool exact = false;
-  run_native(n, [&] {
+  native(n, [&] {
     std::feclearexcept(FE_ALL_EXCEPT);
     const bool contiguous = h.contiguous() && l.contiguous() && c.contiguous();
     exact = (contiguous ? typical_price_lanes<true>(h, l, c, tp, n) : typical_price_lanes<false>(h, l, c, tp, n)) &&
@@ -556,17 +422,14 @@ bool native_typical_price(Call& call, PyObject* high, PyObject* low, PyObject* c
 
 }  // namespace
 
-PyObject* velk_roc(Call& call) {
-  PyObject* input_array = call.object(0);
-  const FloatView& x = call.array(0);
-  const int32_t timeperiod = call.integer(1);
-  const int32_t n_values = call.integer(2);
+PyObject* Roc::run(Call& call, const Args& args) {
+  const FloatView& x = args.input_array.view;
 
-  const int32_t n = call.length(input_array);
+  const int32_t n = call.length(args.input_array.object);
   auto [roc, out] = call.new_output(n);
-  const int32_t start = trailing_start(timeperiod, n, n_values);
+  const int32_t start = trailing_start(args.timeperiod, n, args.n_values);
   try {
-    run_native(n, [&] { roc_kernel(x, out, timeperiod, start, n); });
+    native(n, [&] { roc_kernel(x, out, args.timeperiod, start, n); });
   } catch (const ItemIndexError& e) {
     PyErr_Format(PyExc_IndexError, "index %lld is out of bounds for axis 0 with size %lld",
                  static_cast<long long>(e.index), static_cast<long long>(e.size));
@@ -575,82 +438,65 @@ PyObject* velk_roc(Call& call) {
   return roc.release();
 }
 
-PyObject* velk_rsi(Call& call) {
-  PyObject* close = call.object(0);
-  const FloatView& x = call.array(0);
-  const int32_t timeperiod = call.integer(1);
-  const int32_t n_values = call.integer(2);
+PyObject* Rsi::run(Call& call, const Args& args) {
+  const FloatView& x = args.close.view;
 
-  const int32_t n = call.length(close);
+  const int32_t n = call.length(args.close.object);
   auto [rsi, out] = call.new_output(n);
-  const int32_t start = trailing_start(add32(timeperiod, 1), n, n_values);
-  run_native(n, [&] { rsi_kernel(x, out, timeperiod, start, n); });
+  const int32_t start = trailing_start(add32(args.timeperiod, 1), n, args.n_values);
+  native(n, [&] { rsi_kernel(x, out, args.timeperiod, start, n); });
   return rsi.release();
 }
 
-PyObject* velk_cmo(Call& call) {
-  PyObject* close_arr = call.object(0);
-  const FloatView& x = call.array(0);
-  const int32_t timeperiod = call.integer(1);
-  const int32_t n_values = call.integer(2);
+PyObject* Cmo::run(Call& call, const Args& args) {
+  const FloatView& x = args.close_arr.view;
 
-  const int32_t n = call.length(close_arr);
+  const int32_t n = call.length(args.close_arr.object);
   auto [cmo, out] = call.new_output(n);
-  const int32_t start = trailing_start(timeperiod, n, n_values);
-  run_native(n, [&] { cmo_kernel(x, out, timeperiod, start, n); });
+  const int32_t start = trailing_start(args.timeperiod, n, args.n_values);
+  native(n, [&] { cmo_kernel(x, out, args.timeperiod, start, n); });
   return cmo.release();
 }
 
-PyObject* velk_willr(Call& call) {
-  const int32_t timeperiod = call.integer(3);
-  const int32_t n_values = call.integer(4);
-  return extreme_range_body<RangeFraction::FromHigh>(call, timeperiod, [&](int32_t n) {
-    return trailing_start(sub32(timeperiod, 1), n, n_values);
+PyObject* Willr::run(Call& call, const Args& args) {
+  return extreme_range_body<RangeFraction::FromHigh>(call, args, [&](int32_t n) {
+    return trailing_start(sub32(args.timeperiod, 1), n, args.n_values);
   });
 }
 
-PyObject* velk_stochf(Call& call) {
-  const int32_t timeperiod = call.integer(3);
+PyObject* Stochf::run(Call& call, const Args& args) {
   // `stream` and `last_value_only` are accepted for compatibility; every call
   // returns the full series.
-  return extreme_range_body<RangeFraction::FromLow>(call, timeperiod,
-                                                    [&](int32_t) { return sub32(timeperiod, 1); });
+  return extreme_range_body<RangeFraction::FromLow>(call, args,
+                                                    [&](int32_t) { return sub32(args.timeperiod, 1); });
 }
 
-PyObject* velk_ult(Call& call) {
-  PyObject* close_arr = call.object(2);
-  const UltPeriods periods{call.integer(3), call.integer(4), call.integer(5)};
-  const int32_t n_values = call.integer(6);
+PyObject* Ult::run(Call& call, const Args& args) {
+  const UltPeriods periods{args.short_period, args.medium_period, args.long_period};
 
-  const int32_t n = call.length(close_arr);
+  const int32_t n = call.length(args.close_arr.object);
   auto [uo, out] = call.new_output(n);
-  const int32_t start = trailing_start(periods.long_period, n, n_values);
-  const FloatView& high = call.array(0);
-  const FloatView& low = call.array(1);
-  const FloatView& close = call.array(2);
-  run_native(n, [&] { ult_kernel(high, low, close, out, periods, start, n); });
+  const int32_t start = trailing_start(periods.long_period, n, args.n_values);
+  const FloatView& high = args.high_arr.view;
+  const FloatView& low = args.low_arr.view;
+  const FloatView& close = args.close_arr.view;
+  native(n, [&] { ult_kernel(high, low, close, out, periods, start, n); });
   return uo.release();
 }
 
-PyObject* velk_cci(Call& call) {
-  PyObject* high_arr = call.object(0);
-  PyObject* low_arr = call.object(1);
-  PyObject* close_arr = call.object(2);
-  const int32_t timeperiod = call.integer(3);
-  const int32_t n_values = call.integer(4);
-
-  const int32_t n = call.length(close_arr);
-  const int32_t start = trailing_start(timeperiod, n, n_values);
+PyObject* Cci::run(Call& call, const Args& args) {
+  const int32_t n = call.length(args.close_arr.object);
+  const int32_t start = trailing_start(args.timeperiod, n, args.n_values);
   auto [cci, out] = call.new_output(n);
   ScratchBuffer<float, 512> native(static_cast<uint64_t>(std::max(n, 0)));
-  if (native.get() && native_typical_price(call, high_arr, low_arr, close_arr, n, native.get())) {
-    cci_kernel(call, FloatView(reinterpret_cast<char*>(native.get()), n, sizeof(float)), out, timeperiod, start, n,
-               n_values);
+  if (native.get() && native_typical_price(call, args.high_arr.object, args.low_arr.object, args.close_arr.object, n, native.get())) {
+    cci_kernel(call, FloatView(reinterpret_cast<char*>(native.get()), n, sizeof(float)), out, args.timeperiod, start, n,
+               args.n_values);
     return cci.release();
   }
-  Ref typical = typical_price(high_arr, low_arr, close_arr);
+  Ref typical = typical_price(args.high_arr.object, args.low_arr.object, args.close_arr.object);
   const FloatView tp = call.float_view(typical.get(), false);
-  cci_kernel(call, tp, out, timeperiod, start, n, n_values);
+  cci_kernel(call, tp, out, args.timeperiod, start, n, args.n_values);
   return cci.release();
 }
 

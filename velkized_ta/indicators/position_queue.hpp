@@ -18,6 +18,7 @@
 #include <memory>
 #include <new>
 
+#include "driver/loop.hpp"
 #include "frame/view.hpp"
 
 namespace velk::indicators {
@@ -56,7 +57,6 @@ class PositionQueue {
     if (start_ < end_ && slots_[start_] <= oldest_expired) ++start_;
   }
 
-  int32_t front() const { return slots_[start_]; }
   float front_value() const { return values_[slots_[start_]]; }
 
  private:
@@ -260,6 +260,48 @@ bool scan_extremes(const FloatView high, const FloatView low, int32_t period, in
     std::swap(suffix_low, next_low);
   }
   return true;
+}
+
+// How a slot-queue run computes the oldest expired position i - period: in 32
+// bits, wrapping (the midpoint and the wick), or exactly (%R and the stochastic).
+// They differ only for periods near the most negative int, where the results differ too.
+enum class Expiry { Wrapping32, Exact };
+
+// The window extremes of every position: for i = start .. n - 1 calls
+// write(access, close, out, i, highest high, lowest low) for the window
+// i - period + 1 .. i, the positions before start having been pushed first. This
+// is the one place that chooses how: window folds and ring queues when no access
+// can fail and nothing written shares memory with anything read, else the slot
+// queues over `high_slots` and `low_slots`, as the plain loop runs them.
+// `write` touches `close` and `out` only, as `write_reaches` states; the fold and
+// ring runs require period >= 1, so there it touches nothing outside 0 .. n - 1.
+template <Expiry kExpiry, class Write>
+void window_extremes(const FloatView& high, const FloatView& low, const FloatView& close, const FloatView& out,
+                     const IntView& high_slots, const IntView& low_slots, int32_t period, int32_t start, int32_t n,
+                     std::initializer_list<Reach> write_reaches, Write write) {
+  if (extremes_in_range(high, low, high_slots, low_slots, period, start, n) && close.size() >= n &&
+      out.size() >= n &&
+      separate({Span(out), Span(high_slots), Span(low_slots)}, {Span(high), Span(low), Span(close)})) {
+    const bool done = scan_extremes(high, low, period, start, n, [close, out, write](int64_t i, float hh, float ll) {
+      write(Access<false>{}, close, out, i, hh, ll);
+    });
+    if (done) return;
+  }
+  HighQueue highs(high_slots, high);
+  LowQueue lows(low_slots, low);
+  for (int64_t i = int64_t{start} - period + 1; i < start; ++i) {
+    highs.push(static_cast<int32_t>(i));
+    lows.push(static_cast<int32_t>(i));
+  }
+  run_steps(start, n, write_reaches, [&](auto access, int64_t i) {
+    // Both fronts are checked before either queue takes the new position.
+    const int64_t expired = kExpiry == Expiry::Exact ? i - period : sub32(static_cast<int32_t>(i), period);
+    highs.expire(expired);
+    lows.expire(expired);
+    highs.push(static_cast<int32_t>(i));
+    lows.push(static_cast<int32_t>(i));
+    write(access, close, out, i, highs.front_value(), lows.front_value());
+  });
 }
 
 }  // namespace velk::indicators

@@ -4,30 +4,18 @@
 // its stages by calling the module's current `velk_ema` (so rebinding it on the
 // module changes what they compute) and only combines the returned arrays.
 
-#include "indicators/bodies.hpp"
+#include "indicators/declarations.hpp"
 
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 
-#include "frame/fma.hpp"
+#include "driver/loop.hpp"
+#include "indicators/ema.hpp"
 
 namespace velk::indicators {
 
 namespace {
-
-// Running EMA state. The product is a float32 operation; the update is one
-// fused multiply-add in double, rounded to float32 afterwards.
-struct EmaStep {
-  float alpha;
-  float value;
-
-  void apply(float x) {
-    const float q = alpha * x;
-    const double c = 1.0 - static_cast<double>(alpha);
-    value = static_cast<float>(fused(c, static_cast<double>(value), static_cast<double>(q)));
-  }
-};
 
 // First position whose element is not NaN, or -1.
 int32_t first_present(const FloatView& x, int32_t n) {
@@ -36,48 +24,31 @@ int32_t first_present(const FloatView& x, int32_t n) {
   return -1;
 }
 
-void ema_kernel(const FloatView& input, const FloatView& output, float alpha, int32_t n, int32_t n_values,
-                bool normalize) {
-  const int32_t seed = first_present(input, n);
-  const float seed_value = seed >= 0 ? input[seed] : 0.0f;
-  const int32_t d = sub32(n, n_values);
-  const int64_t safe_end = std::min(input.size(), output.size());
-  with_fma([&] {
-    // Copies local to this loop: the running value and the views stay in registers
-    // instead of being reloaded after every store to the output.
-    const FloatView x = input;
-    const FloatView out = output;
-    EmaStep ema{alpha, seed_value};
-    auto run = [&](auto normalized) {
-      auto smooth = [&](auto checked, int64_t i) { ema.apply(x.at<decltype(checked)::value>(i)); };
-      auto smooth_and_write = [&](auto checked, int64_t i) {
-        constexpr bool kChecked = decltype(checked)::value;
-        const float v = x.at<kChecked>(i);
-        ema.apply(v);
-        if constexpr (decltype(normalized)::value) {
-          out.put<kChecked>(i, divide(ema.value - v, v));
-        } else {
-          out.put<kChecked>(i, ema.value);
-        }
-      };
-      int64_t first_written;
-      if (seed < d) {
-        // The seed itself is not stepped here; positions before d are smoothed but not written.
-        split_loop(int64_t{seed} + 1, d, 0, safe_end, smooth);
-        first_written = d;
-      } else {
-        // Stepping the seed again can move it by the last bit; callers rely on that.
-        // Without a seed this starts at -1, the last element, whose NaN poisons the run.
-        first_written = seed;
-      }
-      split_loop(first_written, n, 0, safe_end, smooth_and_write);
-    };
-    if (normalize) {
-      run(std::true_type{});
-    } else {
-      run(std::false_type{});
-    }
+template <bool kNormalize>
+void ema_run(const FloatView x, const FloatView out, EmaState ema, int32_t seed, int32_t n, int32_t first_written) {
+  const auto reaches = {reach(x), reach(out)};
+  // The seed itself is not stepped here; positions before the first written one
+  // are smoothed but not written.
+  run_steps(int64_t{seed} + 1, first_written, {reach(x)}, [&](auto at, int64_t i) { ema.step(at.get(x, i)); });
+  run_steps(first_written, n, reaches, [&](auto at, int64_t i) {
+    const float v = at.get(x, i);
+    ema.step(v);
+    at.put(out, i, kNormalize ? ema.normalized(v) : ema.value);
   });
+}
+
+void ema_kernel(const FloatView x, const FloatView out, float alpha, int32_t n, int32_t n_values, bool normalize) {
+  const int32_t seed = first_present(x, n);
+  const EmaState ema{alpha, seed >= 0 ? x[seed] : 0.0f};
+  const int32_t d = sub32(n, n_values);
+  // Stepping the seed again can move it by the last bit; callers rely on that.
+  // Without a seed this starts at -1, the last element, whose NaN poisons the run.
+  const int32_t first_written = seed < d ? d : seed;
+  if (normalize) {
+    ema_run<true>(x, out, ema, seed, n, first_written);
+  } else {
+    ema_run<false>(x, out, ema, seed, n, first_written);
+  }
 }
 
 // One stage of the chain: velk_ema(source, timeperiod, normalize=...[, n_values=...])
@@ -108,255 +79,192 @@ Stage held_stage(Call& call, Ref result) {
   return {std::move(result), view};
 }
 
-Stage handed_in(Call& call, int param) { return {Ref::borrow(call.object(param)), call.array(param)}; }
+Stage handed_in(const Series& argument) { return {Ref::borrow(argument.object), argument.view}; }
 
-// The combination passes below read their stages at the positions they write;
-// inside [safe_begin, safe_end) every one of those positions is in range.
-int64_t common_size(std::initializer_list<FloatView> views) {
-  int64_t size = INT64_MAX;
-  for (const FloatView& v : views) size = std::min(size, v.size());
-  return size;
-}
+// The combination passes: each reads its stages at the position it writes (the
+// rate of change also one before) and combines them in double where it says so.
 
 // 2a - b in double: 2a is exact, so the difference is the one rounding before float32.
-void dema_kernel(const FloatView& stage1, const FloatView& stage2, const FloatView& output, int32_t k, int32_t n) {
-  run_native(int64_t{n} - k, [&] {
-    const FloatView ema1 = stage1, ema2 = stage2, out = output;
-    split_loop(k, n, 0, common_size({ema1, ema2, out}), [&](auto checked, int64_t i) {
-      constexpr bool kChecked = decltype(checked)::value;
-      const double a = ema1.at<kChecked>(i);
-      const double b = ema2.at<kChecked>(i);
-      out.put<kChecked>(i, static_cast<float>(2.0 * a - b));
-    });
+void dema_kernel(const FloatView ema1, const FloatView ema2, const FloatView out, int32_t k, int32_t n) {
+  run_steps(k, n, {reach(ema1), reach(ema2), reach(out)}, [&](auto at, int64_t i) {
+    const double a = at.get(ema1, i);
+    const double b = at.get(ema2, i);
+    at.put(out, i, static_cast<float>(2.0 * a - b));
   });
 }
 
-void tema_kernel(const FloatView& stage1, const FloatView& stage2, const FloatView& stage3, const FloatView& output,
-                 int32_t k, int32_t n) {
-  run_native(int64_t{n} - k, [&] {
-    const FloatView ema1 = stage1, ema2 = stage2, ema3 = stage3, out = output;
-    split_loop(k, n, 0, common_size({ema1, ema2, ema3, out}), [&](auto checked, int64_t i) {
-      constexpr bool kChecked = decltype(checked)::value;
-      const double a = ema1.at<kChecked>(i);
-      const double b = ema2.at<kChecked>(i);
-      const double c = ema3.at<kChecked>(i);
-      // 3a and 3b are exact in double: the difference and the sum round once each.
-      out.put<kChecked>(i, static_cast<float>((3.0 * a - 3.0 * b) + c));
-    });
+void tema_kernel(const FloatView ema1, const FloatView ema2, const FloatView ema3, const FloatView out, int32_t k,
+                 int32_t n) {
+  run_steps(k, n, {reach(ema1), reach(ema2), reach(ema3), reach(out)}, [&](auto at, int64_t i) {
+    const double a = at.get(ema1, i);
+    const double b = at.get(ema2, i);
+    const double c = at.get(ema3, i);
+    // 3a and 3b are exact in double: the difference and the sum round once each.
+    at.put(out, i, static_cast<float>((3.0 * a - 3.0 * b) + c));
   });
 }
 
 // Starts at 1 or later, so the previous position is never negative.
-void trix_kernel(const FloatView& stage3, const FloatView& output, int32_t start, int32_t n) {
-  run_native(int64_t{n} - start, [&] {
-    const FloatView ema3 = stage3, out = output;
-    split_loop(start, n, 1, common_size({ema3, out}), [&](auto checked, int64_t k) {
-      constexpr bool kChecked = decltype(checked)::value;
-      const float a = ema3.at<kChecked>(k);
-      const float b = ema3.at<kChecked>(k - 1);
-      const float numerator = a - b;
-      // A NaN b compares unequal to 0 and passes through.
-      const double guard = b != 0.0f ? 0.0 : 1e-9;
-      out.put<kChecked>(k, static_cast<float>(static_cast<double>(numerator) / (static_cast<double>(b) + guard)));
-    });
+void trix_kernel(const FloatView ema3, const FloatView out, int32_t start, int32_t n) {
+  run_steps(start, n, {reach(ema3, {-1, 0}), reach(out)}, [&](auto at, int64_t k) {
+    const float a = at.get(ema3, k);
+    const float b = at.get(ema3, k - 1);
+    const float numerator = a - b;
+    // A NaN b compares unequal to 0 and passes through.
+    const double guard = b != 0.0f ? 0.0 : 1e-9;
+    at.put(out, k, static_cast<float>(static_cast<double>(numerator) / (static_cast<double>(b) + guard)));
   });
 }
 
 // A negative start writes its first positions through the end of the arrays.
-void macd_kernel(const FloatView& fast, const FloatView& slow, const FloatView& output, int32_t k, int32_t n) {
-  run_native(int64_t{n} - k, [&] {
-    const FloatView fast_ema = fast, slow_ema = slow, out = output;
-    split_loop(k, n, 0, common_size({fast_ema, slow_ema, out}), [&](auto checked, int64_t i) {
-      constexpr bool kChecked = decltype(checked)::value;
-      const float a = fast_ema.at<kChecked>(i);
-      const float b = slow_ema.at<kChecked>(i);
-      out.put<kChecked>(i, a - b);
-    });
+void macd_kernel(const FloatView fast_ema, const FloatView slow_ema, const FloatView out, int32_t k, int32_t n) {
+  run_steps(k, n, {reach(fast_ema), reach(slow_ema), reach(out)}, [&](auto at, int64_t i) {
+    const float a = at.get(fast_ema, i);
+    const float b = at.get(slow_ema, i);
+    at.put(out, i, a - b);
   });
 }
 
 }  // namespace
 
-PyObject* velk_ema(Call& call) {
-  PyObject* input_array = call.object(0);
-  const FloatView& x = call.array(0);
-  const int32_t timeperiod = call.integer(1);
-  const bool normalize = call.flag(2);
-  const int32_t n_values = call.integer(3);
+PyObject* Ema::run(Call& call, const Args& args) {
+  const FloatView& x = args.input_array.view;
 
-  const int32_t n = call.length(input_array);
-  const int32_t divisor = add32(timeperiod, 1);
-  if (divisor == 0) throw FloatDivision{};
-  const float alpha = static_cast<float>(2.0 / static_cast<double>(divisor));
+  const int32_t n = call.length(args.input_array.object);
+  float alpha;
+  if (!ema_alpha(args.timeperiod, alpha)) throw FloatDivision{};
   auto [ema, out] = call.new_output(n);
-  run_native(n, [&] { ema_kernel(x, out, alpha, n, n_values, normalize); });
+  native(n, [&] { ema_kernel(x, out, alpha, n, args.n_values, args.normalize); });
   return ema.release();
 }
 
-PyObject* velk_ema2(Call& call) {
-  PyObject* input_array = call.object(0);
-  const int32_t timeperiod = call.integer(1);
-  const bool input_is_ema1 = call.flag(2);
-  const int32_t n_values = call.integer(3);
-
-  if (input_is_ema1) return last_stage(call, input_array, timeperiod, false, n_values).release();
-  const Stage ema1 = held_stage(call, whole_stage(call, input_array, timeperiod, true));
-  Stage ema2 = held_stage(call, last_stage(call, ema1.object.get(), timeperiod, false, n_values));
+PyObject* Ema2::run(Call& call, const Args& args) {
+  if (args.input_is_ema1) return last_stage(call, args.input_array.object, args.timeperiod, false, args.n_values).release();
+  const Stage ema1 = held_stage(call, whole_stage(call, args.input_array.object, args.timeperiod, true));
+  Stage ema2 = held_stage(call, last_stage(call, ema1.object.get(), args.timeperiod, false, args.n_values));
   return ema2.object.release();
 }
 
-PyObject* velk_ema3(Call& call) {
-  PyObject* input_array = call.object(0);
-  const int32_t timeperiod = call.integer(1);
-  const bool input_is_ema2 = call.flag(2);
-  const int32_t n_values = call.integer(4);
-
-  if (input_is_ema2) return last_stage(call, input_array, timeperiod, false, n_values).release();
+PyObject* Ema3::run(Call& call, const Args& args) {
+  if (args.input_is_ema2) return last_stage(call, args.input_array.object, args.timeperiod, false, args.n_values).release();
   // Only looked at when stage 2 was not handed in.
-  if (Call::truth(call.object(3))) {
-    const Stage ema2 = held_stage(call, whole_stage(call, input_array, timeperiod, false));
-    return last_stage(call, ema2.object.get(), timeperiod, false, n_values).release();
+  if (Call::truth(args.input_is_ema1)) {
+    const Stage ema2 = held_stage(call, whole_stage(call, args.input_array.object, args.timeperiod, false));
+    return last_stage(call, ema2.object.get(), args.timeperiod, false, args.n_values).release();
   }
-  const Stage ema1 = held_stage(call, whole_stage(call, input_array, timeperiod, true));
-  const Stage ema2 = held_stage(call, whole_stage(call, ema1.object.get(), timeperiod, false));
-  return last_stage(call, ema2.object.get(), timeperiod, false, n_values).release();
+  const Stage ema1 = held_stage(call, whole_stage(call, args.input_array.object, args.timeperiod, true));
+  const Stage ema2 = held_stage(call, whole_stage(call, ema1.object.get(), args.timeperiod, false));
+  return last_stage(call, ema2.object.get(), args.timeperiod, false, args.n_values).release();
 }
 
 // A stage that feeds a later computed stage covers the whole series; the last
 // computed stage is limited to the trailing window.
-PyObject* velk_dema(Call& call) {
-  PyObject* input1 = call.object(0);
-  const int32_t timeperiod = call.integer(2);
-  const bool input1_is_ema1 = call.flag(3);
-  const bool input2_is_ema2 = call.flag(4);
-  const int32_t n_values = call.integer(5);
-
-  const int32_t n = call.length(input1);
-  const int32_t k = trailing_start(0, n, n_values);
+PyObject* Dema::run(Call& call, const Args& args) {
+  const int32_t n = call.length(args.input1.object);
+  const int32_t k = trailing_start(0, n, args.n_values);
   auto [dema, out] = call.new_output(n);
 
   Stage ema1, ema2;
-  if (input1_is_ema1) {
-    ema1 = handed_in(call, 0);
+  if (args.input1_is_ema1) {
+    ema1 = handed_in(args.input1);
   } else {
     // Limited only when no computed stage is derived from it.
-    ema1 = held_stage(call, ema_stage(call, input1, timeperiod, true, input2_is_ema2, n_values));
+    ema1 = held_stage(call, ema_stage(call, args.input1.object, args.timeperiod, true, args.input2_is_ema2, args.n_values));
   }
-  ema2 = input2_is_ema2 ? handed_in(call, 1)
-                        : held_stage(call, last_stage(call, ema1.object.get(), timeperiod, false, n_values));
+  ema2 = args.input2_is_ema2 ? handed_in(args.input2)
+                        : held_stage(call, last_stage(call, ema1.object.get(), args.timeperiod, false, args.n_values));
 
-  dema_kernel(ema1.view, ema2.view, out, k, n);
+  native(int64_t{n} - k, [&] { dema_kernel(ema1.view, ema2.view, out, k, n); });
   return dema.release();
 }
 
-PyObject* velk_tema(Call& call) {
-  PyObject* input1 = call.object(0);
-  const int32_t timeperiod = call.integer(3);
-  const bool input3_is_ema3 = call.flag(4);
-  const bool input2_is_ema2 = call.flag(5);
-  const bool input1_is_ema1 = call.flag(6);
-  const int32_t n_values = call.integer(7);
-
-  const int32_t n = call.length(input1);
-  const int32_t k = trailing_start(0, n, n_values);
+PyObject* Tema::run(Call& call, const Args& args) {
+  const int32_t n = call.length(args.input1.object);
+  const int32_t k = trailing_start(0, n, args.n_values);
   auto [tema, out] = call.new_output(n);
 
   Stage ema1, ema2, ema3;
-  if (input1_is_ema1) {
-    ema1 = handed_in(call, 0);
+  if (args.input1_is_ema1) {
+    ema1 = handed_in(args.input1);
   } else {
-    ema1 = held_stage(call, ema_stage(call, input1, timeperiod, true, input2_is_ema2, n_values));
+    ema1 = held_stage(call, ema_stage(call, args.input1.object, args.timeperiod, true, args.input2_is_ema2, args.n_values));
   }
-  if (input2_is_ema2) {
-    ema2 = handed_in(call, 1);
+  if (args.input2_is_ema2) {
+    ema2 = handed_in(args.input2);
   } else {
-    ema2 = held_stage(call, ema_stage(call, ema1.object.get(), timeperiod, false, input3_is_ema3, n_values));
+    ema2 = held_stage(call, ema_stage(call, ema1.object.get(), args.timeperiod, false, args.input3_is_ema3, args.n_values));
   }
-  ema3 = input3_is_ema3 ? handed_in(call, 2)
-                        : held_stage(call, last_stage(call, ema2.object.get(), timeperiod, false, n_values));
+  ema3 = args.input3_is_ema3 ? handed_in(args.input3)
+                        : held_stage(call, last_stage(call, ema2.object.get(), args.timeperiod, false, args.n_values));
 
-  tema_kernel(ema1.view, ema2.view, ema3.view, out, k, n);
+  native(int64_t{n} - k, [&] { tema_kernel(ema1.view, ema2.view, ema3.view, out, k, n); });
   return tema.release();
 }
 
-PyObject* velk_trix(Call& call) {
-  PyObject* arr = call.object(0);
-  const int32_t timeperiod = call.integer(1);
-  const bool input_is_ema3 = call.flag(2);
-  const bool input_is_ema2 = call.flag(3);
-  const bool input_is_ema1 = call.flag(4);
-  const int32_t n_values = call.integer(5);
-
-  if (arr == Py_None) {
-    PyErr_SetString(PyExc_TypeError, "velk_trix() argument 'arr' must be a numpy array, not None");
+PyObject* Trix::run(Call& call, const Args& args) {
+  if (args.arr.object == Py_None) {
+    PyErr_SetString(PyExc_TypeError, "velk_trix() argument 'args.arr.object' must be a numpy array, not None");
     throw PythonError{};
   }
-  const int64_t size = call.array(0).size();
+  const int64_t size = args.arr.view.size();
   if (size > INT32_MAX) {
     PyErr_Format(PyExc_OverflowError, "velk_trix() supports series of at most 2147483647 elements, got %lld",
                  static_cast<long long>(size));
     throw PythonError{};
   }
   const int32_t n = static_cast<int32_t>(size);
-  const int32_t start = trailing_start(1, n, n_values);
+  const int32_t start = trailing_start(1, n, args.n_values);
   auto [trix, out] = call.new_output(n);
 
   // One position more than is written: each output reads the previous stage 3 value.
-  const int32_t m = add32(n_values, 1);
+  const int32_t m = add32(args.n_values, 1);
   Stage ema3;
-  if (input_is_ema3) {
-    ema3 = handed_in(call, 0);
-  } else if (input_is_ema2) {
-    ema3 = held_stage(call, last_stage(call, arr, timeperiod, false, m));
-  } else if (input_is_ema1) {
-    const Stage ema2 = held_stage(call, whole_stage(call, arr, timeperiod, false));
-    ema3 = held_stage(call, last_stage(call, ema2.object.get(), timeperiod, false, m));
+  if (args.input_is_ema3) {
+    ema3 = handed_in(args.arr);
+  } else if (args.input_is_ema2) {
+    ema3 = held_stage(call, last_stage(call, args.arr.object, args.timeperiod, false, m));
+  } else if (args.input_is_ema1) {
+    const Stage ema2 = held_stage(call, whole_stage(call, args.arr.object, args.timeperiod, false));
+    ema3 = held_stage(call, last_stage(call, ema2.object.get(), args.timeperiod, false, m));
   } else {
-    const Stage ema1 = held_stage(call, whole_stage(call, arr, timeperiod, true));
-    const Stage ema2 = held_stage(call, whole_stage(call, ema1.object.get(), timeperiod, false));
-    ema3 = held_stage(call, last_stage(call, ema2.object.get(), timeperiod, false, m));
+    const Stage ema1 = held_stage(call, whole_stage(call, args.arr.object, args.timeperiod, true));
+    const Stage ema2 = held_stage(call, whole_stage(call, ema1.object.get(), args.timeperiod, false));
+    ema3 = held_stage(call, last_stage(call, ema2.object.get(), args.timeperiod, false, m));
   }
 
-  trix_kernel(ema3.view, out, start, n);
+  native(int64_t{n} - start, [&] { trix_kernel(ema3.view, out, start, n); });
   return trix.release();
 }
 
-PyObject* velk_macd(Call& call) {
-  PyObject* input0 = call.object(0);
-  const int32_t short_period = call.integer(3);
-  const int32_t long_period = call.integer(4);
-  const bool input1_is_fast_ema = call.flag(5);
-  const bool input2_is_slow_ema = call.flag(6);
-  const int32_t n_values = call.integer(7);
-
-  const int32_t n = call.length(input0);
-  const int32_t k = trailing_start(long_period, n, n_values);
+PyObject* Macd::run(Call& call, const Args& args) {
+  const int32_t n = call.length(args.input0.object);
+  const int32_t k = trailing_start(args.long_period, n, args.n_values);
   auto [macd, out] = call.new_output(n);
 
   // Each computed average takes the prices as its only positional argument and
   // keeps velk_ema's default normalization.
   auto average = [&](int32_t period) {
     Ref p = py_int(period);
-    Ref limit = py_int(n_values);
+    Ref limit = py_int(args.n_values);
     return held_stage(call,
-                      call.call_global("velk_ema", {input0}, {{"timeperiod", p.get()}, {"n_values", limit.get()}}));
+                      call.call_global("velk_ema", {args.input0.object}, {{"timeperiod", p.get()}, {"n_values", limit.get()}}));
   };
   Stage fast_ema, slow_ema;
-  if (input1_is_fast_ema && input2_is_slow_ema) {
-    fast_ema = handed_in(call, 1);
-    slow_ema = handed_in(call, 2);
-  } else if (input1_is_fast_ema) {
-    slow_ema = average(long_period);
-    fast_ema = handed_in(call, 1);
-  } else if (input2_is_slow_ema) {
-    fast_ema = average(short_period);
-    slow_ema = handed_in(call, 2);
+  if (args.input1_is_fast_ema && args.input2_is_slow_ema) {
+    fast_ema = handed_in(args.input1);
+    slow_ema = handed_in(args.input2);
+  } else if (args.input1_is_fast_ema) {
+    slow_ema = average(args.long_period);
+    fast_ema = handed_in(args.input1);
+  } else if (args.input2_is_slow_ema) {
+    fast_ema = average(args.short_period);
+    slow_ema = handed_in(args.input2);
   } else {
-    fast_ema = average(short_period);
-    slow_ema = average(long_period);
+    fast_ema = average(args.short_period);
+    slow_ema = average(args.long_period);
   }
 
-  macd_kernel(fast_ema.view, slow_ema.view, out, k, n);
+  native(int64_t{n} - k, [&] { macd_kernel(fast_ema.view, slow_ema.view, out, k, n); });
   return macd.release();
 }
 

@@ -1,0 +1,65 @@
+// The one lane type for work done several positions at a time. Each lane's
+// arithmetic is the scalar IEEE operation, so a lane rounds exactly as the
+// scalar step does; only what is independent between positions goes in lanes.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "frame/fma.hpp"
+#include "frame/view.hpp"
+
+namespace velk {
+
+constexpr int kLanes = 4;
+using Lanes = float __attribute__((vector_size(kLanes * sizeof(float))));
+// Lane-wise comparisons give -1 (true) or 0.
+using Mask = int32_t __attribute__((vector_size(kLanes * sizeof(int32_t))));
+
+inline Mask bits_of(Lanes v) {
+  Mask bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  return bits;
+}
+inline Lanes from_bits(Mask bits) {
+  Lanes v;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
+}
+inline bool any(Mask m) {
+  int32_t folded = 0;
+  for (int k = 0; k < kLanes; ++k) folded |= m[k];
+  return folded != 0;
+}
+inline Lanes splat(float v) { return Lanes{} + v; }
+
+// Elements p .. p + count - 1 of a view whose positions are proven in range;
+// lanes past `count` hold zeros, which raise nothing.
+template <bool kContiguous>
+inline Lanes load_lanes(const FloatView& v, int64_t p, int64_t count = kLanes) {
+  Lanes lanes{};
+  if (kContiguous && count == kLanes) {
+    std::memcpy(&lanes, v.data() + p * int64_t{sizeof(float)}, sizeof lanes);
+  } else {
+    for (int64_t k = 0; k < count; ++k) lanes[k] = v.get_unchecked(p + k);
+  }
+  return lanes;
+}
+
+template <bool kContiguous>
+inline void store_lanes(const FloatView& v, int64_t p, Lanes lanes, int64_t count = kLanes) {
+  if (kContiguous && count == kLanes) {
+    std::memcpy(v.data() + p * int64_t{sizeof(float)}, &lanes, sizeof lanes);
+  } else {
+    for (int64_t k = 0; k < count; ++k) v.set_unchecked(p + k, lanes[k]);
+  }
+}
+
+// Lane by lane, so each lane rounds exactly as the scalar fused step does.
+inline Lanes fused(Lanes a, Lanes b, Lanes c) {
+  Lanes r;
+  for (int k = 0; k < kLanes; ++k) r[k] = fused(a[k], b[k], c[k]);
+  return r;
+}
+
+}  // namespace velk
