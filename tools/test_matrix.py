@@ -218,7 +218,9 @@ def pairs_of(interpreter):
     """The numpy 2.x pair first: its environment carries the build tools and builds the wheel."""
     pairs = [Pair(interpreter, "numpy>=2", "2.x", ENV_ROOT / f"{interpreter.tag}-numpy2", BUILD_REQUIREMENTS)]
     if interpreter.version[1] in NUMPY_1_MINORS:
-        pairs.append(Pair(interpreter, "numpy==1.26.4", "1.26.4", ENV_ROOT / f"{interpreter.tag}-numpy1"))
+        # pyarrow from 22 on is built for numpy 2 only.
+        pairs.append(Pair(interpreter, "numpy==1.26.4", "1.26.4", ENV_ROOT / f"{interpreter.tag}-numpy1",
+                          extra_requirements=["pyarrow<22"]))
     return pairs
 
 
