@@ -41,7 +41,7 @@ CASES = {
     "velk_adif": (2, [{}]),
     "velk_rdif": (2, [{}]),
 }
-TRAILING = {"velk_sma", "velk_ult"}
+TRAILING = {"velk_sma", "velk_ult", "velk_lin", "velk_cmo", "velk_cci"}
 # Flags that add a series to the bar, and that series' position among the arguments.
 STAGE_FLAGS = {"input2_is_ema2": 1, "input3_is_ema3": 2, "input1_is_fast_ema": 1, "input2_is_slow_ema": 2}
 SERIES_NAMES = {
@@ -224,3 +224,26 @@ def test_state_of_another_version_is_refused():
     restore, args = h.__reduce__()
     with pytest.raises(ValueError, match="version"):
         restore(args[0] + 1, *args[1:])
+
+
+def test_live_regression_slope_stays_accurate_on_a_long_history():
+    # The full call's sliding float32 sums drift (its slope here ends near -20 against a fit of
+    # about -0.1); the live handle refits each window, so every window stays within float32
+    # rounding of a float64 least-squares fit.
+    period, n = 14, 1_000_000
+    rng = np.random.default_rng(11)
+    x = (1000 + np.cumsum(rng.normal(0, 1, n))).astype(np.float32)
+    live = stream.velk_lin(x[:0], period).update_many(x)
+    ends = np.arange(2 * period, n, 997)
+    windows = np.stack([x[e - period + 1:e + 1] for e in ends], axis=1).astype(np.float64)
+    fit = np.polyfit(np.arange(1, period + 1), windows, 1)[0]
+    # Both numerator terms, period * sum(y * x) and sum(y) * sum(x), are at most
+    # period * sum(y) * max|x|; each is a float32 sum of about period + 4 rounded steps
+    # (the first window, then one slide), so the classic summation bound gives this.
+    largest = np.abs(windows).max(axis=0)
+    numerator_scale = 2 * period * (period * (period + 1) / 2) * largest
+    denominator = period * period * (period * period - 1) / 12
+    bound = (period + 4) * np.finfo(np.float32).eps * numerator_scale / denominator
+    assert np.all(np.abs(live[ends] - fit) <= bound)
+    for e in ends[::40]:
+        assert bits(live[e]) == bits(exact.velk_lin(x[:e + 1], period, n_values=1)[-1]), e

@@ -9,6 +9,7 @@
 //   template <class Ar> void fields(Ar&)       - the state, for pickling
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -84,57 +85,65 @@ struct SmaKernel {
   }
 };
 
-// Running regression sums from the first non-NaN value on, as the full call slides them.
-struct LinKernel {
-  static constexpr bool kFull = true;
-  int32_t period;
-  float big_p;
-  int64_t seen = 0;          // bars since the first non-NaN one, that one included
-  bool sliding = false;
+// The regression sums of the first window, as the batch call forms them before
+// its sliding loop: outside the FMA-unit dispatch, so its fused steps take the
+// C library's fmaf whichever path the handle runs on.
+struct LinSums {
   float sum_y = 0, sum_xy = 0, sum_x = 0, sum_x2 = 0, deduction = 0, denom = 0;
+};
+[[gnu::noinline]] inline LinSums lin_first_window(const Ring& x, int64_t from, int32_t period) {
+  LinSums w;
+  for (int32_t y = 1; y <= period; ++y) {
+    const float e = x.at(from + y - 1);
+    if (y >= 2) w.deduction += e;
+    const float fy = static_cast<float>(y);
+    w.sum_y += e;
+    w.sum_x += fy;
+    w.sum_x2 += static_cast<float>(static_cast<int32_t>(static_cast<uint32_t>(y) * static_cast<uint32_t>(y)));
+    w.sum_xy = fused(e, fy, w.sum_xy);
+  }
+  const float p = static_cast<float>(period);
+  w.denom = fused(p, w.sum_x2, -(w.sum_x * w.sum_x));
+  return w;
+}
+
+// The call with n_values=1: the window of `period` bars before the newest, summed
+// afresh and slid once onto the newest bar. It writes only when the bars
+// max(0, n - 2 * period - 1) .. n - period - 1 hold a non-NaN value.
+struct LinKernel {
+  static constexpr bool kFull = false;
+  int32_t period;
   Ring x;
-  explicit LinKernel(const Params& p) : period(p[0]), big_p(static_cast<float>(p[0])), x(int64_t{p[0]} + 1) {}
+  explicit LinKernel(const Params& p) : period(p[0]), x(2 * int64_t{p[0]} + 1) {}
   int arity() const { return 1; }
+  int64_t memory() const { return x.capacity(); }
+  void skip(int64_t bars) { x.pushed += bars; }
+  void absorb(const float* bar) { x.push(bar[0]); }
 
-  float slope() const { return fused(big_p, sum_xy, -(sum_x * sum_y)) / denom; }
-
-  void slide(float entering) {
-    const float leaving = x.back(period - 1);
-    const float next_leaving = period >= 2 ? x.back(period - 2) : entering;
-    sum_y += (entering - leaving);
-    sum_xy += (fused(entering, big_p, -leaving) - deduction);
-    deduction += (entering - next_leaving);
+  bool searched_value_present(int64_t n) const {
+    for (int64_t k = std::max<int64_t>(0, n - 2 * int64_t{period} - 1); k <= n - period - 1; ++k)
+      if (!std::isnan(x.at(k))) return true;
+    return false;
   }
 
   Status step(const float* bar, float& out) {
-    const float v = bar[0];
+    const float entering = bar[0];
+    const int64_t n = x.pushed + 1;
     out = kNaN;
-    if (seen == 0 && std::isnan(v)) return Status::ok;
-    if (sliding) {
-      slide(v);
-      if (denom != 0.0f) out = slope();
-    } else if (seen == period) {
-      // The first window is the `period` bars from the first non-NaN one; this bar slides it once.
-      for (int32_t y = 1; y <= period; ++y) {
-        const float e = x.back(period - y);
-        if (y >= 2) deduction += e;
-        sum_y += e;
-        sum_x += static_cast<float>(y);
-        sum_x2 += static_cast<float>(y * y);
-        sum_xy = fused(e, static_cast<float>(y), sum_xy);
-      }
-      denom = fused(big_p, sum_x2, -(sum_x * sum_x));
-      sliding = true;
-      slide(v);
-      if (denom != 0.0f) out = slope();
+    if (n > period && searched_value_present(n)) {
+      const int64_t from = n - 1 - period;
+      const LinSums w = lin_first_window(x, from, period);
+      const float p = static_cast<float>(period);
+      const float leaving = x.at(from);
+      const float sum_y = w.sum_y + (entering - leaving);
+      const float sum_xy = w.sum_xy + (fused(entering, p, -leaving) - w.deduction);
+      if (w.denom != 0.0f) out = fused(p, sum_xy, -(w.sum_x * sum_y)) / w.denom;
     }
-    ++seen;
-    x.push(v);
+    x.push(entering);
     return Status::ok;
   }
   template <class Ar>
   void fields(Ar& ar) {
-    ar(seen), ar(sliding), ar(sum_y), ar(sum_xy), ar(sum_x), ar(sum_x2), ar(deduction), ar(denom);
     x.fields(ar);
   }
 };
@@ -454,37 +463,28 @@ struct RsiKernel {
   }
 };
 
+// The call with n_values=1: the gains and losses of the last `period` changes, summed afresh.
 struct CmoKernel {
-  static constexpr bool kFull = true;
+  static constexpr bool kFull = false;
   int32_t period;
-  float gains = 0, losses = 0;
   Ring x;
   explicit CmoKernel(const Params& p) : period(p[0]), x(int64_t{p[0]} + 1) {}
   int arity() const { return 1; }
-  void enter(float c) {
-    if (c >= 0.0f) {
-      gains += c;
-    } else if (c < 0.0f) {
-      losses -= c;
-    }
-  }
+  int64_t memory() const { return x.capacity(); }
+  void skip(int64_t bars) { x.pushed += bars; }
+  void absorb(const float* bar) { x.push(bar[0]); }
   Status step(const float* bar, float& out) {
     const float v = bar[0];
-    const int64_t i = x.pushed;
+    const int64_t newest = x.pushed;
     out = kNaN;
-    if (i == period) {
-      for (int64_t j = 1; j < period; ++j) enter(x.at(j) - x.at(j - 1));
-      enter(v - x.at(i - 1));
-    } else if (i > period) {
-      enter(v - x.at(i - 1));
-      const float old_change = x.at(i - period) - x.at(i - period - 1);
-      if (old_change >= 0.0f) {
-        gains -= old_change;
-      } else if (old_change < 0.0f) {
-        losses += old_change;
+    if (newest >= period) {
+      // Neither sum can become -0, so adding +0 for "no change" is skipping it.
+      float gains = 0.0f, losses = 0.0f;
+      for (int64_t i = newest - period + 1; i <= newest; ++i) {
+        const float change = (i == newest ? v : x.at(i)) - x.at(i - 1);
+        gains += change >= 0.0f ? change : 0.0f;
+        losses += change < 0.0f ? -change : 0.0f;
       }
-    }
-    if (i >= period) {
       const float den = gains + losses;
       out = den != 0.0f ? (gains - losses) / den : 0.0f;
     }
@@ -493,7 +493,6 @@ struct CmoKernel {
   }
   template <class Ar>
   void fields(Ar& ar) {
-    ar(gains), ar(losses);
     x.fields(ar);
   }
 };
@@ -596,36 +595,39 @@ struct UltKernel {
   }
 };
 
+// The call with n_values=1: the sums of the `period` typical prices before the
+// newest, formed afresh and slid once onto it (at n == period, all of them, not slid).
+// Each call takes numpy's root of a negative variance itself, warning included.
 struct CciKernel {
-  static constexpr bool kFull = true;
+  static constexpr bool kFull = false;
   int32_t period;
-  float big_p;
-  float sum = 0, sum_squared = 0;
-  // numpy's root of a negative variance is the same NaN for every one; asked once.
-  bool negative_root_known = false;
-  double negative_root = 0.0;
   Ring tp;
-  explicit CciKernel(const Params& p) : period(p[0]), big_p(static_cast<float>(p[0])), tp(p[0]) {}
+  explicit CciKernel(const Params& p) : period(p[0]), tp(int64_t{p[0]} + 1) {}
   int arity() const { return 3; }
+  int64_t memory() const { return tp.capacity(); }
+  void skip(int64_t bars) { tp.pushed += bars; }
+  void absorb(const float* bar) { tp.push(typical(bar)); }
+  static float typical(const float* bar) { return ((bar[0] + bar[1]) + bar[2]) / 3.0f; }
+
   Status step(const float* bar, float& out) {
-    const float v = ((bar[0] + bar[1]) + bar[2]) / 3.0f;
-    const int64_t i = tp.pushed;
-    float s = sum, sq = sum_squared;
+    const float v = typical(bar);
+    const int64_t newest = tp.pushed;
     out = kNaN;
-    if (i == int64_t{period} - 1) {
-      for (int64_t j = 0; j < i; ++j) {
-        const float e = tp.at(j);
+    if (newest >= int64_t{period} - 1) {
+      const bool slid = newest >= period;
+      const int64_t first = slid ? newest - period : 0;
+      float s = 0.0f, sq = 0.0f;
+      for (int64_t j = first; j < first + period; ++j) {
+        const float e = j == newest ? v : tp.at(j);
         s += e;
         sq += e * e;
       }
-      s += v;
-      sq += v * v;
-    } else if (i >= period) {
-      const float old_tp = tp.at(i - period);
-      s = s + (v - old_tp);
-      sq = sq + (v * v - old_tp * old_tp);
-    }
-    if (i >= int64_t{period} - 1) {
+      if (slid) {
+        const float old_tp = tp.at(newest - period);
+        s = s + (v - old_tp);
+        sq = sq + (v * v - old_tp * old_tp);
+      }
+      const float big_p = static_cast<float>(period);
       const float mean = s / big_p;
       const float variance = sq / big_p - mean * mean;
       if (variance == 0.0f) {
@@ -634,23 +636,17 @@ struct CciKernel {
         double root;
         if (!(variance < 0.0f)) {
           root = std::sqrt(static_cast<double>(variance));
-        } else if (negative_root_known) {
-          root = negative_root;
-        } else {
-          if (!numpy_sqrt(static_cast<double>(variance), root)) return Status::python_error;
-          negative_root_known = true;
-          negative_root = root;
+        } else if (!numpy_sqrt(static_cast<double>(variance), root)) {
+          return Status::python_error;
         }
         out = static_cast<float>(static_cast<double>(v - mean) / (root * 0.015));
       }
     }
-    sum = s, sum_squared = sq;
     tp.push(v);
     return Status::ok;
   }
   template <class Ar>
   void fields(Ar& ar) {
-    ar(sum), ar(sum_squared), ar(negative_root_known), ar(negative_root);
     tp.fields(ar);
   }
 };

@@ -19,7 +19,7 @@
 namespace velk::live {
 namespace {
 
-constexpr int kStateVersion = 1;
+constexpr int kStateVersion = 2;
 constexpr int kMaxArity = 4;
 
 PyObject* numpy_module = nullptr;
