@@ -247,3 +247,29 @@ def test_live_regression_slope_stays_accurate_on_a_long_history():
     assert np.all(np.abs(live[ends] - fit) <= bound)
     for e in ends[::40]:
         assert bits(live[e]) == bits(exact.velk_lin(x[:e + 1], period, n_values=1)[-1]), e
+
+
+@pytest.mark.parametrize("name", ["velk_lin", "velk_cci", "velk_adx", "velk_willr", "velk_tema"])
+def test_pickled_handle_continues_alike_in_another_process(name, tmp_path):
+    import subprocess
+    import sys
+
+    kw = CASES[name][1][-1]
+    width = width_of(name, kw)
+    data = bars(np.random.default_rng(3), 80, min(width, 3), "plain")
+    while len(data) < width:
+        data.append(data[-1] * np.float32(1.01))
+    h = open_handle(name, [s[:0] for s in data], kw)
+    h.update_many(*[s[:50] for s in data])
+    rest = [s[50:] for s in data]
+    child = (
+        "import pickle, sys\n"
+        "h, rest = pickle.loads(sys.stdin.buffer.read())\n"
+        "sys.stdout.buffer.write(pickle.dumps((h.update_many(*rest), h.value)))\n"
+    )
+    # Run outside the checkout, whose source package would shadow the installed one.
+    done = subprocess.run([sys.executable, "-c", child], input=pickle.dumps((h, rest)), capture_output=True,
+                          check=True, cwd=tmp_path)
+    there, last = pickle.loads(done.stdout)
+    assert np.array_equal(bits(there), bits(h.update_many(*rest)))
+    assert bits(last) == bits(h.value)
