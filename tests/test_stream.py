@@ -273,3 +273,19 @@ def test_pickled_handle_continues_alike_in_another_process(name, tmp_path):
     there, last = pickle.loads(done.stdout)
     assert np.array_equal(bits(there), bits(h.update_many(*rest)))
     assert bits(last) == bits(h.value)
+
+
+@pytest.mark.parametrize("name, kw", [("velk_willr", {"timeperiod": 5}), ("velk_stochf", {"timeperiod": 1}),
+                                      ("velk_stochf", {"timeperiod": 9}), ("velk_ema", {"timeperiod": 6}),
+                                      ("velk_ema", {"timeperiod": 3, "normalize": False})])
+def test_bulk_runs_in_pieces_follow_the_full_call(name, kw):
+    # Long clean runs take the kernels' own bulk loops; pieces of any size, then single
+    # updates, must carry the state across exactly.
+    data = bars(np.random.default_rng(9), 400, CASES[name][0], "plain")
+    h = open_handle(name, [s[:7] for s in data], kw)
+    got = []
+    for a, b in ((7, 30), (30, 31), (31, 250), (250, 390)):
+        got.extend(h.update_many(*[s[a:b] for s in data]))
+    got.extend(h.update(*[float(s[i]) for s in data]) for i in range(390, 400))
+    args, kwargs = split(name, data, kw)
+    assert np.array_equal(bits(got), bits(getattr(exact, name)(*args, **kwargs)[7:]))

@@ -11,7 +11,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "live/ring.hpp"
@@ -24,6 +26,22 @@ enum class Status { ok, zero_division, python_error };
 using Params = std::vector<int32_t>;
 
 constexpr float kNaN = __builtin_nanf("");
+constexpr int kMaxArity = 4;
+
+// The series of a run of bars: element i of series k is at data[k] + i * stride[k].
+struct Columns {
+  const char* data[kMaxArity];
+  ptrdiff_t stride[kMaxArity];
+  int arity;
+  float at(int k, int64_t i) const {
+    float v;
+    std::memcpy(&v, data[k] + i * stride[k], sizeof v);
+    return v;
+  }
+  void bar(int64_t i, float* out) const {
+    for (int k = 0; k < arity; ++k) out[k] = at(k, i);
+  }
+};
 
 // numpy's nanmean of a float32 window, rounded to float32 (defined by the module).
 bool numpy_nanmean(const float* values, int64_t n, float& mean);
@@ -164,6 +182,63 @@ struct WindowExtremes {
     lows.push(i, low);
     return i >= int64_t{period} - 1;
   }
+  // emit(i, window complete, highest high, lowest low) for bars i of `cols` (high, low first), as
+  // push() gives them. Once every window lies in `cols`, and when no NaN is involved, the windows
+  // are folded from block-wise suffixes and prefixes (blocks of `period` bars, each window a
+  // suffix of one and a prefix of the next): no data-dependent branches. The queues are then
+  // rebuilt from the last window, which is all their state depends on.
+  template <class Emit>
+  void run(const Columns& cols, int64_t count, Emit emit) {
+    const int64_t p = period;
+    bool folded = count >= 2 * p;
+    for (int64_t i = 0; folded && i < count; ++i) folded = !std::isnan(cols.at(0, i)) && !std::isnan(cols.at(1, i));
+    const int64_t queued = folded ? p - 1 : count;
+    for (int64_t i = 0; i < queued; ++i) {
+      const bool complete = push(cols.at(0, i), cols.at(1, i));
+      emit(i, complete, highs.extreme(), lows.extreme());
+    }
+    if (!folded) return;
+    const float lowest = -__builtin_inff(), highest = __builtin_inff();
+    auto later_high = [](float older, float newer) { return older > newer ? older : newer; };
+    auto later_low = [](float older, float newer) { return older < newer ? older : newer; };
+    std::vector<float> folds(4 * static_cast<size_t>(p + 1));
+    float* suffix_high = folds.data();
+    float* suffix_low = suffix_high + (p + 1);
+    float* next_high = suffix_low + (p + 1);
+    float* next_low = next_high + (p + 1);
+    suffix_high[p] = next_high[p] = lowest;
+    suffix_low[p] = next_low[p] = highest;
+    auto fold_suffixes = [&](int64_t from, int64_t length, float* sh, float* sl) {
+      float h = lowest, l = highest;
+      for (int64_t t = length - 1; t >= 0; --t) {
+        h = later_high(cols.at(0, from + t), h);
+        l = later_low(cols.at(1, from + t), l);
+        sh[t] = h;
+        sl[t] = l;
+      }
+    };
+    fold_suffixes(0, p, suffix_high, suffix_low);
+    emit(p - 1, true, suffix_high[0], suffix_low[0]);
+    for (int64_t from = p; from < count; from += p) {
+      const int64_t length = std::min(p, count - from);
+      fold_suffixes(from, length, next_high, next_low);
+      float prefix_high = lowest, prefix_low = highest;
+      for (int64_t t = 0; t < length; ++t) {
+        prefix_high = later_high(prefix_high, cols.at(0, from + t));
+        prefix_low = later_low(prefix_low, cols.at(1, from + t));
+        emit(from + t, true, later_high(suffix_high[t + 1], prefix_high), later_low(suffix_low[t + 1], prefix_low));
+      }
+      std::swap(suffix_high, next_high);
+      std::swap(suffix_low, next_low);
+    }
+    const int64_t start = n - (p - 1);  // the position of this run's first bar
+    n = start + count;
+    highs.front = highs.end = lows.front = lows.end = 0;
+    for (int64_t i = count - p; i < count; ++i) {
+      highs.push(start + i, cols.at(0, i));
+      lows.push(start + i, cols.at(1, i));
+    }
+  }
   template <class Ar>
   void fields(Ar& ar) {
     ar(n);
@@ -264,6 +339,35 @@ struct EmaKernel {
     float stage[4];
     const Status s = chain.step(bar, stage);
     out = stage[1];
+    return s;
+  }
+  // Once seeded, EmaStep::next and the normalisation in one loop with the average in a register.
+  Status run(const Columns& cols, int64_t n, float* out, int64_t& done) {
+    EmaStep& ema = chain.ema[1];
+    for (done = 0; done < n && !ema.seeded; ++done) {
+      const float x = cols.at(0, done);
+      const Status s = step(&x, out[done]);
+      if (s != Status::ok) return s;
+    }
+    const float alpha = ema.alpha;
+    const double keep = 1.0 - static_cast<double>(alpha);
+    float average = ema.value;
+    Status s = Status::ok;
+    for (; done < n; ++done) {
+      const float x = cols.at(0, done);
+      const float next = static_cast<float>(fused(keep, static_cast<double>(average), static_cast<double>(alpha * x)));
+      if (chain.normalize_first) {
+        if (x == 0.0f) {
+          s = Status::zero_division;
+          break;
+        }
+        out[done] = (next - x) / x;
+      } else {
+        out[done] = next;
+      }
+      average = next;
+    }
+    ema.value = average;
     return s;
   }
   template <class Ar>
@@ -502,6 +606,14 @@ struct WillrKernel {
   WindowExtremes w;
   explicit WillrKernel(const Params& p) : w(p[0]) {}
   int arity() const { return 3; }
+  Status run(const Columns& cols, int64_t n, float* out, int64_t& done) {
+    w.run(cols, n, [&](int64_t i, bool complete, float hh, float ll) {
+      const float c = cols.at(2, i);
+      out[i] = complete && !(hh == ll) ? (hh - c) / (hh - ll) : kNaN;
+    });
+    done = n;
+    return Status::ok;
+  }
   Status step(const float* bar, float& out) {
     out = kNaN;
     if (!w.push(bar[0], bar[1])) return Status::ok;
@@ -520,6 +632,14 @@ struct StochfKernel {
   WindowExtremes w;
   explicit StochfKernel(const Params& p) : w(p[0]) {}
   int arity() const { return 3; }
+  Status run(const Columns& cols, int64_t n, float* out, int64_t& done) {
+    w.run(cols, n, [&](int64_t i, bool complete, float hh, float ll) {
+      const float c = cols.at(2, i);
+      out[i] = complete && !(hh == ll) ? (c - ll) / (hh - ll) : kNaN;
+    });
+    done = n;
+    return Status::ok;
+  }
   Status step(const float* bar, float& out) {
     out = kNaN;
     if (!w.push(bar[0], bar[1])) return Status::ok;

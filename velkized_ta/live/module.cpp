@@ -22,7 +22,6 @@ namespace velk::live {
 namespace {
 
 constexpr int kStateVersion = 2;
-constexpr int kMaxArity = 4;
 
 PyObject* numpy_module = nullptr;
 
@@ -79,15 +78,6 @@ struct Reader {
 
 // ---------------------------------------------------------------- kernels behind one interface
 
-struct Columns {
-  const char* data[kMaxArity];
-  Py_ssize_t stride[kMaxArity];
-  int arity;
-  void bar(Py_ssize_t i, float* out) const {
-    for (int k = 0; k < arity; ++k) std::memcpy(&out[k], data[k] + i * stride[k], sizeof(float));
-  }
-};
-
 struct Stream {
   virtual ~Stream() = default;
   virtual int arity() const = 0;
@@ -116,15 +106,30 @@ bool use_fma_unit() {
   return use;
 }
 
-template <class K>
-Status run_bars(K& k, const Columns& cols, Py_ssize_t n, float* out, Py_ssize_t& done) {
+template <int kArity, class K>
+Status run_steps(K& k, const Columns& cols, Py_ssize_t n, float* out, Py_ssize_t& done) {
   float bar[kMaxArity];
   for (done = 0; done < n; ++done) {
-    cols.bar(done, bar);
+    for (int c = 0; c < kArity; ++c) std::memcpy(&bar[c], cols.data[c] + done * cols.stride[c], sizeof(float));
     const Status s = k.step(bar, out[done]);
     if (s != Status::ok) return s;
   }
   return Status::ok;
+}
+
+// A kernel's own bulk loop where it has one; else its step, with the bar's width fixed at compile time.
+template <class K>
+Status run_bars(K& k, const Columns& cols, Py_ssize_t n, float* out, Py_ssize_t& done) {
+  if constexpr (requires { k.run(cols, n, out, done); }) {
+    return k.run(cols, n, out, done);
+  } else {
+    switch (cols.arity) {
+      case 1: return run_steps<1>(k, cols, n, out, done);
+      case 2: return run_steps<2>(k, cols, n, out, done);
+      case 3: return run_steps<3>(k, cols, n, out, done);
+      default: return run_steps<kMaxArity>(k, cols, n, out, done);
+    }
+  }
 }
 
 template <class K>
