@@ -277,7 +277,7 @@ def test_pickled_handle_continues_alike_in_another_process(name, tmp_path):
 
 @pytest.mark.parametrize("name, kw", [("velk_willr", {"timeperiod": 5}), ("velk_stochf", {"timeperiod": 1}),
                                       ("velk_stochf", {"timeperiod": 9}), ("velk_ema", {"timeperiod": 6}),
-                                      ("velk_ema", {"timeperiod": 3, "normalize": False})])
+                                      ("velk_ema", {"timeperiod": 3, "normalize": False}), ("velk_rsi", {"timeperiod": 4})])
 def test_bulk_runs_in_pieces_follow_the_full_call(name, kw):
     # Long clean runs take the kernels' own bulk loops; pieces of any size, then single
     # updates, must carry the state across exactly.

@@ -538,6 +538,26 @@ struct RsiKernel {
   float previous = 0, total_gain = 0, total_loss = 0;
   explicit RsiKernel(const Params& p) : period(p[0]), big_p(static_cast<float>(p[0])) {}
   int arity() const { return 1; }
+  // After the warm-up, the smoothing step of `step` with the state in registers.
+  Status run(const Columns& cols, int64_t count, float* out, int64_t& done) {
+    for (done = 0; done < count && n <= period; ++done) {
+      const float v = cols.at(0, done);
+      step(&v, out[done]);
+    }
+    float last = previous, gain = total_gain, loss = total_loss;
+    for (int64_t i = done; i < count; ++i) {
+      const float v = cols.at(0, i);
+      const float change = v - last;
+      gain = gain + (gain_of(change) - gain / big_p);
+      loss = loss + (loss_of(change) - loss / big_p);
+      out[i] = loss != 0.0f ? static_cast<float>(100.0 - 100.0 / static_cast<double>(gain / loss + 1.0f)) : 100.0f;
+      last = v;
+    }
+    n += count - done;
+    previous = last, total_gain = gain, total_loss = loss;
+    done = count;
+    return Status::ok;
+  }
   Status step(const float* bar, float& out) {
     const float v = bar[0];
     out = kNaN;
@@ -821,6 +841,7 @@ struct AdxOfDx {
   float value = 0;
   std::vector<float> seed_window;
   explicit AdxOfDx(int32_t p) : period(p), wilder(p) {}
+  bool at_seed() const { return n == int64_t{2} * period; }
   // Commits nothing when it fails (only numpy's nanmean can).
   Status step(float dx, float& out) {
     out = kNaN;
@@ -854,16 +875,18 @@ struct AdxKernel {
   explicit AdxKernel(const Params& p) : dx_given(p[1] != 0), dx(p), adx(p[0]) {}
   int arity() const { return 3; }
   Status step(const float* bar, float& out) {
-    DxKernel dx_next = dx;
     float d = bar[2];
-    if (!dx_given) {
-      const Status s = dx_next.step(bar, d);
-      if (s != Status::ok) return s;
+    if (dx_given) return adx.step(d, out);
+    // DX commits only on success; ADX can fail only at its seed, the one bar DX must wait for.
+    if (!adx.at_seed()) {
+      const Status s = dx.step(bar, d);
+      return s != Status::ok ? s : adx.step(d, out);
     }
-    const Status s = adx.step(d, out);
-    if (s != Status::ok) return s;
-    if (!dx_given) dx = dx_next;
-    return Status::ok;
+    DxKernel dx_next = dx;
+    Status s = dx_next.step(bar, d);
+    if (s == Status::ok) s = adx.step(d, out);
+    if (s == Status::ok) dx = dx_next;
+    return s;
   }
   template <class Ar>
   void fields(Ar& ar) {
