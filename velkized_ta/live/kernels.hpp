@@ -621,24 +621,27 @@ struct CmoKernel {
   }
 };
 
-struct WillrKernel {
+// Williams %R (from the highest high) and the fast stochastic (from the lowest low):
+// the close's place in the window's range; a range of width 0 leaves NaN.
+template <bool kFromHigh>
+struct RangeKernel {
   static constexpr bool kFull = true;
   WindowExtremes w;
-  explicit WillrKernel(const Params& p) : w(p[0]) {}
+  explicit RangeKernel(const Params& p) : w(p[0]) {}
   int arity() const { return 3; }
+  static float place(float close, float hh, float ll) {
+    if (hh == ll) return kNaN;
+    return kFromHigh ? (hh - close) / (hh - ll) : (close - ll) / (hh - ll);
+  }
   Status run(const Columns& cols, int64_t n, float* out, int64_t& done) {
     w.run(cols, n, [&](int64_t i, bool complete, float hh, float ll) {
-      const float c = cols.at(2, i);
-      out[i] = complete && !(hh == ll) ? (hh - c) / (hh - ll) : kNaN;
+      out[i] = complete ? place(cols.at(2, i), hh, ll) : kNaN;
     });
     done = n;
     return Status::ok;
   }
   Status step(const float* bar, float& out) {
-    out = kNaN;
-    if (!w.push(bar[0], bar[1])) return Status::ok;
-    const float hh = w.highs.extreme(), ll = w.lows.extreme();
-    if (!(hh == ll)) out = (hh - bar[2]) / (hh - ll);
+    out = w.push(bar[0], bar[1]) ? place(bar[2], w.highs.extreme(), w.lows.extreme()) : kNaN;
     return Status::ok;
   }
   template <class Ar>
@@ -646,32 +649,8 @@ struct WillrKernel {
     w.fields(ar);
   }
 };
-
-struct StochfKernel {
-  static constexpr bool kFull = true;
-  WindowExtremes w;
-  explicit StochfKernel(const Params& p) : w(p[0]) {}
-  int arity() const { return 3; }
-  Status run(const Columns& cols, int64_t n, float* out, int64_t& done) {
-    w.run(cols, n, [&](int64_t i, bool complete, float hh, float ll) {
-      const float c = cols.at(2, i);
-      out[i] = complete && !(hh == ll) ? (c - ll) / (hh - ll) : kNaN;
-    });
-    done = n;
-    return Status::ok;
-  }
-  Status step(const float* bar, float& out) {
-    out = kNaN;
-    if (!w.push(bar[0], bar[1])) return Status::ok;
-    const float hh = w.highs.extreme(), ll = w.lows.extreme();
-    if (!(hh == ll)) out = (bar[2] - ll) / (hh - ll);
-    return Status::ok;
-  }
-  template <class Ar>
-  void fields(Ar& ar) {
-    w.fields(ar);
-  }
-};
+using WillrKernel = RangeKernel<true>;
+using StochfKernel = RangeKernel<false>;
 
 // The call with n_values=1 seeds the three windows afresh; at n == long + 1 the
 // first seeded bar's previous close is position -1, the newest close.
