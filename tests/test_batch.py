@@ -159,3 +159,60 @@ def test_inputs_are_left_untouched():
     before = closes.copy()
     batch.velk_ema(closes, 5)
     assert same_bits(closes, before)
+
+
+def live_reference(function, arrays, scalars):
+    """What one series gives through a stream handle from an empty history, NaN where it raises."""
+    from velkized_ta import stream
+
+    params = {k: v for k, v in scalars.items() if k != "n_values"}
+    length = len(next(iter(arrays.values())))
+    try:
+        handle = getattr(stream, function)(**{k: v[:0] for k, v in arrays.items()}, **params)
+        return handle.update_many(*arrays.values())
+    except Exception:  # noqa: BLE001 - the batch call with errors="nan" gives NaN there
+        return np.full(length, np.nan, dtype=np.float32)
+
+
+@pytest.mark.filterwarnings("ignore::velkized_ta.batch.BatchWarning")
+@pytest.mark.parametrize("function", FUNCTION_NAMES)
+@pytest.mark.parametrize("layout", ["columns", "segments"])
+def test_live_series_equal_their_handles_for_any_thread_count(function, layout):
+    rng = np.random.default_rng(zlib.crc32(f"live {function} {layout}".encode()))
+    for _ in range(3):
+        scalars = random_scalars(rng, function)
+        if layout == "segments":
+            lengths = rng.choice([0, 1, 7, 30, 200], size=6)
+            offsets = np.concatenate(([0], np.cumsum(lengths)))
+            arrays = series_arguments(rng, function, lambda: random_walks(rng, int(offsets[-1]), 1)[:, 0].copy())
+            pieces = [(slice(a, b), {k: v[a:b].copy() for k, v in arrays.items()})
+                      for a, b in zip(offsets[:-1], offsets[1:])]
+            extra = {"offsets": offsets}
+        else:
+            arrays = series_arguments(rng, function, lambda: random_walks(rng, 150, 6))
+            pieces = [((slice(None), j), {k: np.ascontiguousarray(v[:, j]) for k, v in arrays.items()})
+                      for j in range(6)]
+            extra = {}
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            one, four = (getattr(batch, function)(**arrays, **scalars, **extra, live=True, errors="nan", threads=t)
+                         for t in (1, 4))
+            assert same_bits(one, four)
+            for where, alone in pieces:
+                assert same_bits(one[where], live_reference(function, alone, scalars)), (scalars, where)
+
+
+def test_live_series_needing_python_warn_and_raise_in_series_order():
+    closes = np.nan_to_num(random_walks(np.random.default_rng(5), 60, 5), nan=100.0)  # the last one is flat
+    closes[:, 1] = np.nan  # no DX to seed from: numpy warns "Mean of empty slice"
+    closes[:, 3] = 7.0  # flat too: no true range to divide by
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        result = batch.velk_adx(closes, closes, closes, 4, live=True, errors="nan", threads=2)
+    messages = [str(w.message) for w in caught]
+    assert any("Mean of empty slice" in m for m in messages)
+    assert any("2 of 5 series failed" in m and "series 3, 4;" in m for m in messages)
+    assert np.isnan(result[:, [1, 3, 4]]).all() and not np.isnan(result[:, 0]).all()
+    with pytest.raises(ZeroDivisionError) as raised:
+        batch.velk_adx(closes[:, 2:], closes[:, 2:], closes[:, 2:], 4, live=True, threads=2)
+    assert any("series 1" in text for text in getattr(raised.value, "__notes__", ["series 1"]))

@@ -41,7 +41,7 @@ CASES = {
     "velk_adif": (2, [{}]),
     "velk_rdif": (2, [{}]),
 }
-TRAILING = {"velk_sma", "velk_ult"}
+TRAILING = {"velk_sma", "velk_ult", "velk_lin", "velk_cmo", "velk_cci"}
 # Flags that add a series to the bar, and that series' position among the arguments.
 STAGE_FLAGS = {"input2_is_ema2": 1, "input3_is_ema3": 2, "input1_is_fast_ema": 1, "input2_is_slow_ema": 2}
 SERIES_NAMES = {
@@ -224,3 +224,68 @@ def test_state_of_another_version_is_refused():
     restore, args = h.__reduce__()
     with pytest.raises(ValueError, match="version"):
         restore(args[0] + 1, *args[1:])
+
+
+def test_live_regression_slope_stays_accurate_on_a_long_history():
+    # The full call's sliding float32 sums drift (its slope here ends near -20 against a fit of
+    # about -0.1); the live handle refits each window, so every window stays within float32
+    # rounding of a float64 least-squares fit.
+    period, n = 14, 1_000_000
+    rng = np.random.default_rng(11)
+    x = (1000 + np.cumsum(rng.normal(0, 1, n))).astype(np.float32)
+    live = stream.velk_lin(x[:0], period).update_many(x)
+    ends = np.arange(2 * period, n, 997)
+    windows = np.stack([x[e - period + 1:e + 1] for e in ends], axis=1).astype(np.float64)
+    fit = np.polyfit(np.arange(1, period + 1), windows, 1)[0]
+    # Both numerator terms, period * sum(y * x) and sum(y) * sum(x), are at most
+    # period * sum(y) * max|x|; each is a float32 sum of about period + 4 rounded steps
+    # (the first window, then one slide), so the classic summation bound gives this.
+    largest = np.abs(windows).max(axis=0)
+    numerator_scale = 2 * period * (period * (period + 1) / 2) * largest
+    denominator = period * period * (period * period - 1) / 12
+    bound = (period + 4) * np.finfo(np.float32).eps * numerator_scale / denominator
+    assert np.all(np.abs(live[ends] - fit) <= bound)
+    for e in ends[::40]:
+        assert bits(live[e]) == bits(exact.velk_lin(x[:e + 1], period, n_values=1)[-1]), e
+
+
+@pytest.mark.parametrize("name", ["velk_lin", "velk_cci", "velk_adx", "velk_willr", "velk_tema"])
+def test_pickled_handle_continues_alike_in_another_process(name, tmp_path):
+    import subprocess
+    import sys
+
+    kw = CASES[name][1][-1]
+    width = width_of(name, kw)
+    data = bars(np.random.default_rng(3), 80, min(width, 3), "plain")
+    while len(data) < width:
+        data.append(data[-1] * np.float32(1.01))
+    h = open_handle(name, [s[:0] for s in data], kw)
+    h.update_many(*[s[:50] for s in data])
+    rest = [s[50:] for s in data]
+    child = (
+        "import pickle, sys\n"
+        "h, rest = pickle.loads(sys.stdin.buffer.read())\n"
+        "sys.stdout.buffer.write(pickle.dumps((h.update_many(*rest), h.value)))\n"
+    )
+    # Run outside the checkout, whose source package would shadow the installed one.
+    done = subprocess.run([sys.executable, "-c", child], input=pickle.dumps((h, rest)), capture_output=True,
+                          check=True, cwd=tmp_path)
+    there, last = pickle.loads(done.stdout)
+    assert np.array_equal(bits(there), bits(h.update_many(*rest)))
+    assert bits(last) == bits(h.value)
+
+
+@pytest.mark.parametrize("name, kw", [("velk_willr", {"timeperiod": 5}), ("velk_stochf", {"timeperiod": 1}),
+                                      ("velk_stochf", {"timeperiod": 9}), ("velk_ema", {"timeperiod": 6}),
+                                      ("velk_ema", {"timeperiod": 3, "normalize": False}), ("velk_rsi", {"timeperiod": 4})])
+def test_bulk_runs_in_pieces_follow_the_full_call(name, kw):
+    # Long clean runs take the kernels' own bulk loops; pieces of any size, then single
+    # updates, must carry the state across exactly.
+    data = bars(np.random.default_rng(9), 400, CASES[name][0], "plain")
+    h = open_handle(name, [s[:7] for s in data], kw)
+    got = []
+    for a, b in ((7, 30), (30, 31), (31, 250), (250, 390)):
+        got.extend(h.update_many(*[s[a:b] for s in data]))
+    got.extend(h.update(*[float(s[i]) for s in data]) for i in range(390, 400))
+    args, kwargs = split(name, data, kw)
+    assert np.array_equal(bits(got), bits(getattr(exact, name)(*args, **kwargs)[7:]))

@@ -135,12 +135,41 @@ def _series_values(function, kwargs, live):
     return handle.update_many(*series.values())
 
 
-def _run(function, bound, series_args, layout, errors, live=False, short_as_nan=False):
+def _live_statuses(function, bound, series_args, layout, out, threads):
+    """Live values of every series at once on native threads, into `out`; per series 0 when done,
+    else the series is left to the handle path (a failing bar, or numpy would warn). None when the
+    handle cannot even be opened: then each series raises (or warns) on its own, as always."""
+    from velkized_ta import _live, stream
+
+    present = {name: value for name, value in series_args.items() if value is not None}
+    empty = {name: np.empty(0, dtype=np.float32) for name in present}
+    params = {name: value for name, value in bound.items() if name != "n_values"}
+    params.update((name, None) for name, value in series_args.items() if value is None)
+    try:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            handle = getattr(stream, function)(**empty, **params)
+    except Exception:  # noqa: BLE001 - the per-series path raises it with the series index
+        return None
+    _, (_, _, kernel, kernel_params, _, _) = handle.__reduce__()
+    if handle.arity != len(present):
+        return None
+    offsets = None if layout.axis is not None else np.ascontiguousarray(layout.starts, dtype=np.int64)
+    return _live.run_many(kernel, kernel_params, tuple(present.values()), out, offsets, layout.axis or 0,
+                          threads or _available_cores())
+
+
+def _run(function, bound, series_args, layout, errors, live=False, short_as_nan=False, threads=None):
     reference = next(value for value in series_args.values() if value is not None)
     out = np.empty(reference.shape, dtype=np.float32)
     failed = []
     first_error = None
-    for j in range(layout.count):
+    pending = range(layout.count)
+    if live:
+        statuses = _live_statuses(function, bound, series_args, layout, out, threads)
+        if statuses is not None:
+            pending = np.flatnonzero(statuses).tolist()
+    for j in pending:
         kwargs = dict(bound)
         for name, value in series_args.items():
             kwargs[name] = None if value is None else layout.series(value, j)
@@ -224,7 +253,7 @@ def _make(function):
         if offsets is not None:
             offsets = _check_offsets(label, offsets, first.shape[0])
         layout = _Layout(function, first.shape, offsets, axis)
-        return _run(function, bound, series_args, layout, errors, live=bool(live))
+        return _run(function, bound, series_args, layout, errors, live=bool(live), threads=threads)
 
     batch_function.__name__ = batch_function.__qualname__ = function
     batch_function.__module__ = __name__

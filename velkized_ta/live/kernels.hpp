@@ -9,8 +9,11 @@
 //   template <class Ar> void fields(Ar&)       - the state, for pickling
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "live/ring.hpp"
@@ -23,6 +26,22 @@ enum class Status { ok, zero_division, python_error };
 using Params = std::vector<int32_t>;
 
 constexpr float kNaN = __builtin_nanf("");
+constexpr int kMaxArity = 4;
+
+// The series of a run of bars: element i of series k is at data[k] + i * stride[k].
+struct Columns {
+  const char* data[kMaxArity];
+  ptrdiff_t stride[kMaxArity];
+  int arity;
+  float at(int k, int64_t i) const {
+    float v;
+    std::memcpy(&v, data[k] + i * stride[k], sizeof v);
+    return v;
+  }
+  void bar(int64_t i, float* out) const {
+    for (int k = 0; k < arity; ++k) out[k] = at(k, i);
+  }
+};
 
 // numpy's nanmean of a float32 window, rounded to float32 (defined by the module).
 bool numpy_nanmean(const float* values, int64_t n, float& mean);
@@ -84,57 +103,65 @@ struct SmaKernel {
   }
 };
 
-// Running regression sums from the first non-NaN value on, as the full call slides them.
-struct LinKernel {
-  static constexpr bool kFull = true;
-  int32_t period;
-  float big_p;
-  int64_t seen = 0;          // bars since the first non-NaN one, that one included
-  bool sliding = false;
+// The regression sums of the first window, as the batch call forms them before
+// its sliding loop: outside the FMA-unit dispatch, so its fused steps take the
+// C library's fmaf whichever path the handle runs on.
+struct LinSums {
   float sum_y = 0, sum_xy = 0, sum_x = 0, sum_x2 = 0, deduction = 0, denom = 0;
+};
+[[gnu::noinline]] inline LinSums lin_first_window(const Ring& x, int64_t from, int32_t period) {
+  LinSums w;
+  for (int32_t y = 1; y <= period; ++y) {
+    const float e = x.at(from + y - 1);
+    if (y >= 2) w.deduction += e;
+    const float fy = static_cast<float>(y);
+    w.sum_y += e;
+    w.sum_x += fy;
+    w.sum_x2 += static_cast<float>(static_cast<int32_t>(static_cast<uint32_t>(y) * static_cast<uint32_t>(y)));
+    w.sum_xy = fused(e, fy, w.sum_xy);
+  }
+  const float p = static_cast<float>(period);
+  w.denom = fused(p, w.sum_x2, -(w.sum_x * w.sum_x));
+  return w;
+}
+
+// The call with n_values=1: the window of `period` bars before the newest, summed
+// afresh and slid once onto the newest bar. It writes only when the bars
+// max(0, n - 2 * period - 1) .. n - period - 1 hold a non-NaN value.
+struct LinKernel {
+  static constexpr bool kFull = false;
+  int32_t period;
   Ring x;
-  explicit LinKernel(const Params& p) : period(p[0]), big_p(static_cast<float>(p[0])), x(int64_t{p[0]} + 1) {}
+  explicit LinKernel(const Params& p) : period(p[0]), x(2 * int64_t{p[0]} + 1) {}
   int arity() const { return 1; }
+  int64_t memory() const { return x.capacity(); }
+  void skip(int64_t bars) { x.pushed += bars; }
+  void absorb(const float* bar) { x.push(bar[0]); }
 
-  float slope() const { return fused(big_p, sum_xy, -(sum_x * sum_y)) / denom; }
-
-  void slide(float entering) {
-    const float leaving = x.back(period - 1);
-    const float next_leaving = period >= 2 ? x.back(period - 2) : entering;
-    sum_y += (entering - leaving);
-    sum_xy += (fused(entering, big_p, -leaving) - deduction);
-    deduction += (entering - next_leaving);
+  bool searched_value_present(int64_t n) const {
+    for (int64_t k = std::max<int64_t>(0, n - 2 * int64_t{period} - 1); k <= n - period - 1; ++k)
+      if (!std::isnan(x.at(k))) return true;
+    return false;
   }
 
   Status step(const float* bar, float& out) {
-    const float v = bar[0];
+    const float entering = bar[0];
+    const int64_t n = x.pushed + 1;
     out = kNaN;
-    if (seen == 0 && std::isnan(v)) return Status::ok;
-    if (sliding) {
-      slide(v);
-      if (denom != 0.0f) out = slope();
-    } else if (seen == period) {
-      // The first window is the `period` bars from the first non-NaN one; this bar slides it once.
-      for (int32_t y = 1; y <= period; ++y) {
-        const float e = x.back(period - y);
-        if (y >= 2) deduction += e;
-        sum_y += e;
-        sum_x += static_cast<float>(y);
-        sum_x2 += static_cast<float>(y * y);
-        sum_xy = fused(e, static_cast<float>(y), sum_xy);
-      }
-      denom = fused(big_p, sum_x2, -(sum_x * sum_x));
-      sliding = true;
-      slide(v);
-      if (denom != 0.0f) out = slope();
+    if (n > period && searched_value_present(n)) {
+      const int64_t from = n - 1 - period;
+      const LinSums w = lin_first_window(x, from, period);
+      const float p = static_cast<float>(period);
+      const float leaving = x.at(from);
+      const float sum_y = w.sum_y + (entering - leaving);
+      const float sum_xy = w.sum_xy + (fused(entering, p, -leaving) - w.deduction);
+      if (w.denom != 0.0f) out = fused(p, sum_xy, -(w.sum_x * sum_y)) / w.denom;
     }
-    ++seen;
-    x.push(v);
+    x.push(entering);
     return Status::ok;
   }
   template <class Ar>
   void fields(Ar& ar) {
-    ar(seen), ar(sliding), ar(sum_y), ar(sum_xy), ar(sum_x), ar(sum_x2), ar(deduction), ar(denom);
     x.fields(ar);
   }
 };
@@ -154,6 +181,63 @@ struct WindowExtremes {
     highs.push(i, high);
     lows.push(i, low);
     return i >= int64_t{period} - 1;
+  }
+  // emit(i, window complete, highest high, lowest low) for bars i of `cols` (high, low first), as
+  // push() gives them. Once every window lies in `cols`, and when no NaN is involved, the windows
+  // are folded from block-wise suffixes and prefixes (blocks of `period` bars, each window a
+  // suffix of one and a prefix of the next): no data-dependent branches. The queues are then
+  // rebuilt from the last window, which is all their state depends on.
+  template <class Emit>
+  void run(const Columns& cols, int64_t count, Emit emit) {
+    const int64_t p = period;
+    bool folded = count >= 2 * p;
+    for (int64_t i = 0; folded && i < count; ++i) folded = !std::isnan(cols.at(0, i)) && !std::isnan(cols.at(1, i));
+    const int64_t queued = folded ? p - 1 : count;
+    for (int64_t i = 0; i < queued; ++i) {
+      const bool complete = push(cols.at(0, i), cols.at(1, i));
+      emit(i, complete, highs.extreme(), lows.extreme());
+    }
+    if (!folded) return;
+    const float lowest = -__builtin_inff(), highest = __builtin_inff();
+    auto later_high = [](float older, float newer) { return older > newer ? older : newer; };
+    auto later_low = [](float older, float newer) { return older < newer ? older : newer; };
+    std::vector<float> folds(4 * static_cast<size_t>(p + 1));
+    float* suffix_high = folds.data();
+    float* suffix_low = suffix_high + (p + 1);
+    float* next_high = suffix_low + (p + 1);
+    float* next_low = next_high + (p + 1);
+    suffix_high[p] = next_high[p] = lowest;
+    suffix_low[p] = next_low[p] = highest;
+    auto fold_suffixes = [&](int64_t from, int64_t length, float* sh, float* sl) {
+      float h = lowest, l = highest;
+      for (int64_t t = length - 1; t >= 0; --t) {
+        h = later_high(cols.at(0, from + t), h);
+        l = later_low(cols.at(1, from + t), l);
+        sh[t] = h;
+        sl[t] = l;
+      }
+    };
+    fold_suffixes(0, p, suffix_high, suffix_low);
+    emit(p - 1, true, suffix_high[0], suffix_low[0]);
+    for (int64_t from = p; from < count; from += p) {
+      const int64_t length = std::min(p, count - from);
+      fold_suffixes(from, length, next_high, next_low);
+      float prefix_high = lowest, prefix_low = highest;
+      for (int64_t t = 0; t < length; ++t) {
+        prefix_high = later_high(prefix_high, cols.at(0, from + t));
+        prefix_low = later_low(prefix_low, cols.at(1, from + t));
+        emit(from + t, true, later_high(suffix_high[t + 1], prefix_high), later_low(suffix_low[t + 1], prefix_low));
+      }
+      std::swap(suffix_high, next_high);
+      std::swap(suffix_low, next_low);
+    }
+    const int64_t start = n - (p - 1);  // the position of this run's first bar
+    n = start + count;
+    highs.front = highs.end = lows.front = lows.end = 0;
+    for (int64_t i = count - p; i < count; ++i) {
+      highs.push(start + i, cols.at(0, i));
+      lows.push(start + i, cols.at(1, i));
+    }
   }
   template <class Ar>
   void fields(Ar& ar) {
@@ -255,6 +339,35 @@ struct EmaKernel {
     float stage[4];
     const Status s = chain.step(bar, stage);
     out = stage[1];
+    return s;
+  }
+  // Once seeded, EmaStep::next and the normalisation in one loop with the average in a register.
+  Status run(const Columns& cols, int64_t n, float* out, int64_t& done) {
+    EmaStep& ema = chain.ema[1];
+    for (done = 0; done < n && !ema.seeded; ++done) {
+      const float x = cols.at(0, done);
+      const Status s = step(&x, out[done]);
+      if (s != Status::ok) return s;
+    }
+    const float alpha = ema.alpha;
+    const double keep = 1.0 - static_cast<double>(alpha);
+    float average = ema.value;
+    Status s = Status::ok;
+    for (; done < n; ++done) {
+      const float x = cols.at(0, done);
+      const float next = static_cast<float>(fused(keep, static_cast<double>(average), static_cast<double>(alpha * x)));
+      if (chain.normalize_first) {
+        if (x == 0.0f) {
+          s = Status::zero_division;
+          break;
+        }
+        out[done] = (next - x) / x;
+      } else {
+        out[done] = next;
+      }
+      average = next;
+    }
+    ema.value = average;
     return s;
   }
   template <class Ar>
@@ -425,6 +538,26 @@ struct RsiKernel {
   float previous = 0, total_gain = 0, total_loss = 0;
   explicit RsiKernel(const Params& p) : period(p[0]), big_p(static_cast<float>(p[0])) {}
   int arity() const { return 1; }
+  // After the warm-up, the smoothing step of `step` with the state in registers.
+  Status run(const Columns& cols, int64_t count, float* out, int64_t& done) {
+    for (done = 0; done < count && n <= period; ++done) {
+      const float v = cols.at(0, done);
+      step(&v, out[done]);
+    }
+    float last = previous, gain = total_gain, loss = total_loss;
+    for (int64_t i = done; i < count; ++i) {
+      const float v = cols.at(0, i);
+      const float change = v - last;
+      gain = gain + (gain_of(change) - gain / big_p);
+      loss = loss + (loss_of(change) - loss / big_p);
+      out[i] = loss != 0.0f ? static_cast<float>(100.0 - 100.0 / static_cast<double>(gain / loss + 1.0f)) : 100.0f;
+      last = v;
+    }
+    n += count - done;
+    previous = last, total_gain = gain, total_loss = loss;
+    done = count;
+    return Status::ok;
+  }
   Status step(const float* bar, float& out) {
     const float v = bar[0];
     out = kNaN;
@@ -454,37 +587,28 @@ struct RsiKernel {
   }
 };
 
+// The call with n_values=1: the gains and losses of the last `period` changes, summed afresh.
 struct CmoKernel {
-  static constexpr bool kFull = true;
+  static constexpr bool kFull = false;
   int32_t period;
-  float gains = 0, losses = 0;
   Ring x;
   explicit CmoKernel(const Params& p) : period(p[0]), x(int64_t{p[0]} + 1) {}
   int arity() const { return 1; }
-  void enter(float c) {
-    if (c >= 0.0f) {
-      gains += c;
-    } else if (c < 0.0f) {
-      losses -= c;
-    }
-  }
+  int64_t memory() const { return x.capacity(); }
+  void skip(int64_t bars) { x.pushed += bars; }
+  void absorb(const float* bar) { x.push(bar[0]); }
   Status step(const float* bar, float& out) {
     const float v = bar[0];
-    const int64_t i = x.pushed;
+    const int64_t newest = x.pushed;
     out = kNaN;
-    if (i == period) {
-      for (int64_t j = 1; j < period; ++j) enter(x.at(j) - x.at(j - 1));
-      enter(v - x.at(i - 1));
-    } else if (i > period) {
-      enter(v - x.at(i - 1));
-      const float old_change = x.at(i - period) - x.at(i - period - 1);
-      if (old_change >= 0.0f) {
-        gains -= old_change;
-      } else if (old_change < 0.0f) {
-        losses += old_change;
+    if (newest >= period) {
+      // Neither sum can become -0, so adding +0 for "no change" is skipping it.
+      float gains = 0.0f, losses = 0.0f;
+      for (int64_t i = newest - period + 1; i <= newest; ++i) {
+        const float change = (i == newest ? v : x.at(i)) - x.at(i - 1);
+        gains += change >= 0.0f ? change : 0.0f;
+        losses += change < 0.0f ? -change : 0.0f;
       }
-    }
-    if (i >= period) {
       const float den = gains + losses;
       out = den != 0.0f ? (gains - losses) / den : 0.0f;
     }
@@ -493,21 +617,31 @@ struct CmoKernel {
   }
   template <class Ar>
   void fields(Ar& ar) {
-    ar(gains), ar(losses);
     x.fields(ar);
   }
 };
 
-struct WillrKernel {
+// Williams %R (from the highest high) and the fast stochastic (from the lowest low):
+// the close's place in the window's range; a range of width 0 leaves NaN.
+template <bool kFromHigh>
+struct RangeKernel {
   static constexpr bool kFull = true;
   WindowExtremes w;
-  explicit WillrKernel(const Params& p) : w(p[0]) {}
+  explicit RangeKernel(const Params& p) : w(p[0]) {}
   int arity() const { return 3; }
+  static float place(float close, float hh, float ll) {
+    if (hh == ll) return kNaN;
+    return kFromHigh ? (hh - close) / (hh - ll) : (close - ll) / (hh - ll);
+  }
+  Status run(const Columns& cols, int64_t n, float* out, int64_t& done) {
+    w.run(cols, n, [&](int64_t i, bool complete, float hh, float ll) {
+      out[i] = complete ? place(cols.at(2, i), hh, ll) : kNaN;
+    });
+    done = n;
+    return Status::ok;
+  }
   Status step(const float* bar, float& out) {
-    out = kNaN;
-    if (!w.push(bar[0], bar[1])) return Status::ok;
-    const float hh = w.highs.extreme(), ll = w.lows.extreme();
-    if (!(hh == ll)) out = (hh - bar[2]) / (hh - ll);
+    out = w.push(bar[0], bar[1]) ? place(bar[2], w.highs.extreme(), w.lows.extreme()) : kNaN;
     return Status::ok;
   }
   template <class Ar>
@@ -515,24 +649,8 @@ struct WillrKernel {
     w.fields(ar);
   }
 };
-
-struct StochfKernel {
-  static constexpr bool kFull = true;
-  WindowExtremes w;
-  explicit StochfKernel(const Params& p) : w(p[0]) {}
-  int arity() const { return 3; }
-  Status step(const float* bar, float& out) {
-    out = kNaN;
-    if (!w.push(bar[0], bar[1])) return Status::ok;
-    const float hh = w.highs.extreme(), ll = w.lows.extreme();
-    if (!(hh == ll)) out = (bar[2] - ll) / (hh - ll);
-    return Status::ok;
-  }
-  template <class Ar>
-  void fields(Ar& ar) {
-    w.fields(ar);
-  }
-};
+using WillrKernel = RangeKernel<true>;
+using StochfKernel = RangeKernel<false>;
 
 // The call with n_values=1 seeds the three windows afresh; at n == long + 1 the
 // first seeded bar's previous close is position -1, the newest close.
@@ -596,36 +714,39 @@ struct UltKernel {
   }
 };
 
+// The call with n_values=1: the sums of the `period` typical prices before the
+// newest, formed afresh and slid once onto it (at n == period, all of them, not slid).
+// Each call takes numpy's root of a negative variance itself, warning included.
 struct CciKernel {
-  static constexpr bool kFull = true;
+  static constexpr bool kFull = false;
   int32_t period;
-  float big_p;
-  float sum = 0, sum_squared = 0;
-  // numpy's root of a negative variance is the same NaN for every one; asked once.
-  bool negative_root_known = false;
-  double negative_root = 0.0;
   Ring tp;
-  explicit CciKernel(const Params& p) : period(p[0]), big_p(static_cast<float>(p[0])), tp(p[0]) {}
+  explicit CciKernel(const Params& p) : period(p[0]), tp(int64_t{p[0]} + 1) {}
   int arity() const { return 3; }
+  int64_t memory() const { return tp.capacity(); }
+  void skip(int64_t bars) { tp.pushed += bars; }
+  void absorb(const float* bar) { tp.push(typical(bar)); }
+  static float typical(const float* bar) { return ((bar[0] + bar[1]) + bar[2]) / 3.0f; }
+
   Status step(const float* bar, float& out) {
-    const float v = ((bar[0] + bar[1]) + bar[2]) / 3.0f;
-    const int64_t i = tp.pushed;
-    float s = sum, sq = sum_squared;
+    const float v = typical(bar);
+    const int64_t newest = tp.pushed;
     out = kNaN;
-    if (i == int64_t{period} - 1) {
-      for (int64_t j = 0; j < i; ++j) {
-        const float e = tp.at(j);
+    if (newest >= int64_t{period} - 1) {
+      const bool slid = newest >= period;
+      const int64_t first = slid ? newest - period : 0;
+      float s = 0.0f, sq = 0.0f;
+      for (int64_t j = first; j < first + period; ++j) {
+        const float e = j == newest ? v : tp.at(j);
         s += e;
         sq += e * e;
       }
-      s += v;
-      sq += v * v;
-    } else if (i >= period) {
-      const float old_tp = tp.at(i - period);
-      s = s + (v - old_tp);
-      sq = sq + (v * v - old_tp * old_tp);
-    }
-    if (i >= int64_t{period} - 1) {
+      if (slid) {
+        const float old_tp = tp.at(newest - period);
+        s = s + (v - old_tp);
+        sq = sq + (v * v - old_tp * old_tp);
+      }
+      const float big_p = static_cast<float>(period);
       const float mean = s / big_p;
       const float variance = sq / big_p - mean * mean;
       if (variance == 0.0f) {
@@ -634,23 +755,17 @@ struct CciKernel {
         double root;
         if (!(variance < 0.0f)) {
           root = std::sqrt(static_cast<double>(variance));
-        } else if (negative_root_known) {
-          root = negative_root;
-        } else {
-          if (!numpy_sqrt(static_cast<double>(variance), root)) return Status::python_error;
-          negative_root_known = true;
-          negative_root = root;
+        } else if (!numpy_sqrt(static_cast<double>(variance), root)) {
+          return Status::python_error;
         }
         out = static_cast<float>(static_cast<double>(v - mean) / (root * 0.015));
       }
     }
-    sum = s, sum_squared = sq;
     tp.push(v);
     return Status::ok;
   }
   template <class Ar>
   void fields(Ar& ar) {
-    ar(sum), ar(sum_squared), ar(negative_root_known), ar(negative_root);
     tp.fields(ar);
   }
 };
@@ -705,6 +820,7 @@ struct AdxOfDx {
   float value = 0;
   std::vector<float> seed_window;
   explicit AdxOfDx(int32_t p) : period(p), wilder(p) {}
+  bool at_seed() const { return n == int64_t{2} * period; }
   // Commits nothing when it fails (only numpy's nanmean can).
   Status step(float dx, float& out) {
     out = kNaN;
@@ -738,16 +854,18 @@ struct AdxKernel {
   explicit AdxKernel(const Params& p) : dx_given(p[1] != 0), dx(p), adx(p[0]) {}
   int arity() const { return 3; }
   Status step(const float* bar, float& out) {
-    DxKernel dx_next = dx;
     float d = bar[2];
-    if (!dx_given) {
-      const Status s = dx_next.step(bar, d);
-      if (s != Status::ok) return s;
+    if (dx_given) return adx.step(d, out);
+    // DX commits only on success; ADX can fail only at its seed, the one bar DX must wait for.
+    if (!adx.at_seed()) {
+      const Status s = dx.step(bar, d);
+      return s != Status::ok ? s : adx.step(d, out);
     }
-    const Status s = adx.step(d, out);
-    if (s != Status::ok) return s;
-    if (!dx_given) dx = dx_next;
-    return Status::ok;
+    DxKernel dx_next = dx;
+    Status s = dx_next.step(bar, d);
+    if (s == Status::ok) s = adx.step(d, out);
+    if (s == Status::ok) dx = dx_next;
+    return s;
   }
   template <class Ar>
   void fields(Ar& ar) {

@@ -7,11 +7,13 @@
 #include <Python.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <type_traits>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "live/kernels.hpp"
@@ -19,10 +21,16 @@
 namespace velk::live {
 namespace {
 
-constexpr int kStateVersion = 1;
-constexpr int kMaxArity = 4;
+constexpr int kStateVersion = 2;
 
 PyObject* numpy_module = nullptr;
+
+// Set on run_many's worker threads, which run without the GIL: numpy is asked
+// only where it can neither warn nor raise, and `needs_python` marks the rest.
+struct WorkerContext {
+  bool needs_python = false;
+};
+thread_local WorkerContext* worker = nullptr;
 
 // ---------------------------------------------------------------- state archives
 
@@ -70,15 +78,6 @@ struct Reader {
 
 // ---------------------------------------------------------------- kernels behind one interface
 
-struct Columns {
-  const char* data[kMaxArity];
-  Py_ssize_t stride[kMaxArity];
-  int arity;
-  void bar(Py_ssize_t i, float* out) const {
-    for (int k = 0; k < arity; ++k) std::memcpy(&out[k], data[k] + i * stride[k], sizeof(float));
-  }
-};
-
 struct Stream {
   virtual ~Stream() = default;
   virtual int arity() const = 0;
@@ -107,15 +106,30 @@ bool use_fma_unit() {
   return use;
 }
 
-template <class K>
-Status run_bars(K& k, const Columns& cols, Py_ssize_t n, float* out, Py_ssize_t& done) {
+template <int kArity, class K>
+Status run_steps(K& k, const Columns& cols, Py_ssize_t n, float* out, Py_ssize_t& done) {
   float bar[kMaxArity];
   for (done = 0; done < n; ++done) {
-    cols.bar(done, bar);
+    for (int c = 0; c < kArity; ++c) std::memcpy(&bar[c], cols.data[c] + done * cols.stride[c], sizeof(float));
     const Status s = k.step(bar, out[done]);
     if (s != Status::ok) return s;
   }
   return Status::ok;
+}
+
+// A kernel's own bulk loop where it has one; else its step, with the bar's width fixed at compile time.
+template <class K>
+Status run_bars(K& k, const Columns& cols, Py_ssize_t n, float* out, Py_ssize_t& done) {
+  if constexpr (requires { k.run(cols, n, out, done); }) {
+    return k.run(cols, n, out, done);
+  } else {
+    switch (cols.arity) {
+      case 1: return run_steps<1>(k, cols, n, out, done);
+      case 2: return run_steps<2>(k, cols, n, out, done);
+      case 3: return run_steps<3>(k, cols, n, out, done);
+      default: return run_steps<kMaxArity>(k, cols, n, out, done);
+    }
+  }
 }
 
 template <class K>
@@ -544,9 +558,169 @@ PyObject* live_restore(PyObject*, PyObject* args) {
   return wrap(std::move(stream), name, kernel, params, value);
 }
 
+// ---------------------------------------------------------------- many series
+
+// A float32 view of a series argument or of the output: 2-D, or 1-D cut by offsets.
+struct Table {
+  Py_buffer view{};
+  bool held = false;
+  ~Table() {
+    if (held) PyBuffer_Release(&view);
+  }
+  bool take(PyObject* obj, int ndim, bool writable, const char* what) {
+    if (PyObject_GetBuffer(obj, &view, PyBUF_STRIDES | PyBUF_FORMAT | (writable ? PyBUF_WRITABLE : 0)) != 0)
+      return false;
+    held = true;
+    const char* f = view.format ? view.format : "B";
+    if (view.ndim != ndim || view.itemsize != 4 ||
+        !(std::strcmp(f, "f") == 0 || std::strcmp(f, "<f") == 0 || std::strcmp(f, "=f") == 0)) {
+      PyErr_Format(PyExc_ValueError, "run_many: %s must be a %d-D float32 array", what, ndim);
+      return false;
+    }
+    return true;
+  }
+};
+
+// Where series j lies: its first element, its length and the step between its elements.
+struct SeriesLayout {
+  const int64_t* offsets = nullptr;  // segments of a 1-D array, or
+  int axis = 0;                      // the time axis of a 2-D one
+  Py_ssize_t count = 0;
+  void locate(const Py_buffer& v, Py_ssize_t j, char*& base, Py_ssize_t& length, Py_ssize_t& stride) const {
+    char* buf = static_cast<char*>(v.buf);
+    if (offsets) {
+      base = buf + offsets[j] * v.strides[0], length = offsets[j + 1] - offsets[j], stride = v.strides[0];
+    } else {
+      base = buf + j * v.strides[1 - axis], length = v.shape[axis], stride = v.strides[axis];
+    }
+  }
+};
+
+enum SeriesStatus : int8_t { series_ok = 0, series_failed = 1, series_needs_python = 2 };
+
+// One series from an empty handle, in blocks through a scratch buffer when the output is strided.
+SeriesStatus run_series(const Entry& entry, const Params& params, const std::vector<Table>& in, Table& out,
+                        const SeriesLayout& layout, Py_ssize_t j, std::vector<float>& scratch) {
+  std::unique_ptr<Stream> stream = entry.make(params);
+  Columns cols;
+  cols.arity = static_cast<int>(in.size());
+  Py_ssize_t n = 0, out_stride = 0;
+  char* out_base = nullptr;
+  for (int k = 0; k < cols.arity; ++k) {
+    char* base;
+    layout.locate(in[k].view, j, base, n, cols.stride[k]);
+    cols.data[k] = base;
+  }
+  layout.locate(out.view, j, out_base, n, out_stride);
+  constexpr Py_ssize_t kBlock = 4096;
+  const bool direct = out_stride == static_cast<Py_ssize_t>(sizeof(float));
+  for (Py_ssize_t at = 0; at < n; at += kBlock) {
+    const Py_ssize_t count = std::min(kBlock, n - at);
+    float* target = direct ? reinterpret_cast<float*>(out_base) + at : scratch.data();
+    Columns part = cols;
+    for (int k = 0; k < cols.arity; ++k) part.data[k] += at * cols.stride[k];
+    Py_ssize_t done;
+    if (stream->run(part, count, target, done) != Status::ok)
+      return worker->needs_python ? series_needs_python : series_failed;
+    if (!direct)
+      for (Py_ssize_t i = 0; i < count; ++i)
+        std::memcpy(out_base + (at + i) * out_stride, &scratch[static_cast<size_t>(i)], sizeof(float));
+  }
+  return series_ok;
+}
+
+// run_many(kernel, params, series, out, offsets, axis, threads) -> int8 status per series
+PyObject* live_run_many(PyObject*, PyObject* args) {
+  PyObject *kernel, *params, *series, *out_obj, *offsets_obj;
+  int axis, threads;
+  if (!PyArg_ParseTuple(args, "UO!O!OOii", &kernel, &PyTuple_Type, &params, &PyTuple_Type, &series, &out_obj,
+                        &offsets_obj, &axis, &threads))
+    return nullptr;
+  const Entry* e = entry_of(kernel);
+  Params p;
+  if (!e || !parse_params(params, p)) return nullptr;
+  const int arity = e->make(p)->arity();
+  if (PyTuple_GET_SIZE(series) != arity) {
+    PyErr_Format(PyExc_TypeError, "run_many: %U takes %d series (%zd given)", kernel, arity,
+                 PyTuple_GET_SIZE(series));
+    return nullptr;
+  }
+  const bool segmented = offsets_obj != Py_None;
+  const int ndim = segmented ? 1 : 2;
+  std::vector<Table> in(static_cast<size_t>(arity));
+  Table out;
+  if (!out.take(out_obj, ndim, true, "out")) return nullptr;
+  for (int k = 0; k < arity; ++k) {
+    if (!in[static_cast<size_t>(k)].take(PyTuple_GET_ITEM(series, k), ndim, false, "each series")) return nullptr;
+    for (int d = 0; d < ndim; ++d)
+      if (in[static_cast<size_t>(k)].view.shape[d] != out.view.shape[d]) {
+        PyErr_SetString(PyExc_ValueError, "run_many: every series must have the output's shape");
+        return nullptr;
+      }
+  }
+  SeriesLayout layout;
+  Table offsets;
+  if (segmented) {
+    if (PyObject_GetBuffer(offsets_obj, &offsets.view, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) != 0) return nullptr;
+    offsets.held = true;
+    const char* f = offsets.view.format ? offsets.view.format : "B";
+    const Py_ssize_t m = offsets.view.ndim == 1 ? offsets.view.shape[0] : 0;
+    layout.offsets = static_cast<const int64_t*>(offsets.view.buf);
+    bool valid = offsets.view.itemsize == 8 && (std::strchr(f, 'q') || std::strchr(f, 'l')) && m >= 1 &&
+                 layout.offsets[0] == 0 && layout.offsets[m - 1] == out.view.shape[0];
+    for (Py_ssize_t j = 0; valid && j + 1 < m; ++j) valid = layout.offsets[j] <= layout.offsets[j + 1];
+    if (!valid) {
+      PyErr_SetString(PyExc_ValueError, "run_many: offsets must be ascending int64 from 0 to the length");
+      return nullptr;
+    }
+    layout.count = m - 1;
+  } else {
+    if (axis != 0 && axis != 1) {
+      PyErr_SetString(PyExc_ValueError, "run_many: axis must be 0 or 1");
+      return nullptr;
+    }
+    layout.axis = axis;
+    layout.count = out.view.shape[1 - axis];
+  }
+  PyObject* statuses = PyObject_CallMethod(numpy_module, "zeros", "ns", layout.count, "int8");
+  if (!statuses) return nullptr;
+  Py_buffer status_view;
+  if (PyObject_GetBuffer(statuses, &status_view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) != 0) {
+    Py_DECREF(statuses);
+    return nullptr;
+  }
+  int8_t* status = static_cast<int8_t*>(status_view.buf);
+  // Series are handed out one at a time; each is computed whole by one thread.
+  std::atomic<Py_ssize_t> next{0};
+  auto work = [&] {
+    WorkerContext context;
+    worker = &context;
+    std::vector<float> scratch(4096);
+    for (Py_ssize_t j; (j = next.fetch_add(1)) < layout.count;) {
+      context.needs_python = false;
+      status[j] = run_series(*e, p, in, out, layout, j, scratch);
+    }
+    worker = nullptr;
+  };
+  const int pool = static_cast<int>(std::max<Py_ssize_t>(1, std::min<Py_ssize_t>(threads, layout.count)));
+  Py_BEGIN_ALLOW_THREADS
+  std::vector<std::thread> helpers;
+  for (int t = 1; t < pool; ++t) helpers.emplace_back(work);
+  work();
+  for (std::thread& t : helpers) t.join();
+  Py_END_ALLOW_THREADS
+  PyBuffer_Release(&status_view);
+  return statuses;
+}
+
 PyMethodDef module_methods[] = {
     {"open", live_open, METH_VARARGS, "open(name, kernel, params, series) -> handle"},
     {"_restore", live_restore, METH_VARARGS, "Rebuilds a pickled handle."},
+    {"run_many", live_run_many, METH_VARARGS,
+     "run_many(kernel, params, series, out, offsets, axis, threads) -> int8 array\n\nWrites into `out` what "
+     "update_many gives from an empty handle, for every series of 2-D arrays (time along `axis`) or of 1-D "
+     "arrays cut by int64 `offsets`, on up to `threads` threads without the GIL. Status per series: 0 done, 1 "
+     "a bar failed, 2 it needs Python (numpy would warn); those are left for the handle path."},
     {nullptr, nullptr, 0, nullptr}};
 
 int live_exec(PyObject* module) {
@@ -568,7 +742,34 @@ PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "_live", "Native stream handles
 
 }  // namespace
 
+bool numpy_nanmean_with_gil(const float* values, int64_t n, float& mean);
+
+// numpy's nanmean cannot warn or raise on these: some present values, all finite, none so
+// large that the float32 sum overflows nor so small that the mean underflows.
+bool nanmean_is_quiet(const float* values, int64_t n) {
+  int64_t present = 0;
+  for (int64_t i = 0; i < n; ++i) {
+    const float a = std::fabs(values[i]);
+    if (std::isnan(a)) continue;
+    if (!(a <= 0x1p100f) || (a != 0.0f && a < 0x1p-70f)) return false;
+    ++present;
+  }
+  return present >= 1 && present <= (int64_t{1} << 24);
+}
+
 bool numpy_nanmean(const float* values, int64_t n, float& mean) {
+  if (worker) {
+    if (!nanmean_is_quiet(values, n)) return worker->needs_python = true, false;
+    const PyGILState_STATE gil = PyGILState_Ensure();
+    const bool ok = numpy_nanmean_with_gil(values, n, mean);
+    if (!ok) PyErr_Clear(), worker->needs_python = true;
+    PyGILState_Release(gil);
+    return ok;
+  }
+  return numpy_nanmean_with_gil(values, n, mean);
+}
+
+bool numpy_nanmean_with_gil(const float* values, int64_t n, float& mean) {
   PyObject* bytes = PyBytes_FromStringAndSize(reinterpret_cast<const char*>(values), n * 4);
   if (!bytes) return false;
   PyObject* array = PyObject_CallMethod(numpy_module, "frombuffer", "Os", bytes, "float32");
@@ -585,6 +786,8 @@ bool numpy_nanmean(const float* values, int64_t n, float& mean) {
 }
 
 bool numpy_sqrt(double v, double& root) {
+  // A negative variance makes numpy warn: left to the handle path.
+  if (worker) return worker->needs_python = true, false;
   PyObject* result = PyObject_CallMethod(numpy_module, "sqrt", "d", v);
   if (!result) return false;
   root = PyFloat_AsDouble(result);
