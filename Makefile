@@ -48,6 +48,8 @@ $(VENV_BENCH)/.ready: Makefile benchmarks/requirements.txt
 bench: build $(VENV_BENCH)/.ready
 	$(VENV_BENCH)/bin/pip install -q --force-reinstall --no-deps $(WHEEL_DIR)/*.whl
 	$(VENV_BENCH)/bin/python benchmarks/bench.py
+	$(VENV_BENCH)/bin/python benchmarks/many_series.py $(if $(BENCH_QUICK),--quick)
+	STREAM_QUICK=$(BENCH_QUICK) $(VENV_BENCH)/bin/python benchmarks/stream_bench.py
 
 # The documentation site, built from docs/ into site/ with the wheel of `make build`; the indicator
 # charts are drawn during the build. Warnings fail it.

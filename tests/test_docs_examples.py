@@ -3,6 +3,7 @@
 The blocks of one page run in order in one namespace, as a reader would paste them.
 """
 
+import importlib.util
 import pathlib
 import re
 import textwrap
@@ -13,6 +14,8 @@ from velkized_ta.catalog import INDICATORS
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
 PAGES = sorted((ROOT / "docs").rglob("*.md")) + [ROOT / "README.md"]
+# Libraries of the front-ends: pages that use them run where tests/requirements.txt is installed.
+OPTIONAL_LIBRARIES = ("pandas", "polars", "dask")
 FENCE = re.compile(r"^([ \t]*)```(\w*)[^\n]*\n(.*?)^\1```", re.S | re.M)
 
 
@@ -27,6 +30,11 @@ def page_id(page):
 
 @pytest.mark.parametrize("page", [page for page in PAGES if python_blocks(page)], ids=page_id)
 def test_examples_run(page, tmp_path, monkeypatch):
+    for library in OPTIONAL_LIBRARIES:
+        if any(re.search(rf"^\s*import {library}\b", code, re.M) for code in python_blocks(page)) \
+                and importlib.util.find_spec(library) is None:
+            pytest.skip(f"the examples of {page_id(page)} use {library}, not installed here "
+                        "(tests/requirements.txt)")
     monkeypatch.chdir(tmp_path)  # an example that writes a file leaves the checkout alone
     namespace = {"__name__": "__docs_example__"}
     for number, code in enumerate(python_blocks(page), 1):

@@ -7,6 +7,7 @@ A page asks for a part with a line `<!-- generated: NAME [ARGUMENT] -->`:
 - `overview`: the table of all indicators;
 - `precision lin|cci|sma|history`: a table measured by precision.py on this build's package;
 - `benchmark`: benchmarks/RESULTS.md and its chart;
+- `results NAME`: benchmarks/NAME.md (MANY_SERIES, STREAM), written by `make bench`;
 - `architecture`: ARCHITECTURE.md from the repository's root, or a pointer to it while it is absent.
 """
 
@@ -60,6 +61,13 @@ def _benchmark(page):
     return text.replace("](ratios.png)", f"]({_relative(page, RATIOS)})")
 
 
+def _results(name):
+    path = ROOT / "benchmarks" / f"{name}.md"
+    if not path.exists():
+        return f"`make bench` writes these figures to `benchmarks/{name}.md`; this build has none yet."
+    return re.sub(r"\A#+ .*\n", "", path.read_text())  # the page has its own headings
+
+
 def _architecture():
     path = ROOT / "ARCHITECTURE.md"
     if not path.exists():
@@ -85,6 +93,8 @@ def on_page_markdown(markdown, page, config, files):
             return _precision_table(argument)
         if name == "benchmark":
             return _benchmark(page)
+        if name == "results":
+            return _results(argument)
         if name == "architecture":
             return _architecture()
         raise PluginError(f"{page.file.src_uri}: unknown generated part {name!r}")
