@@ -90,11 +90,17 @@ struct Arguments {
   BatchContext context;
 };
 
+// The views of one series: per parameter position, and the output.
+struct SeriesViews {
+  FloatView arrays[kMaxParams];
+  FloatView out;
+};
+
 template <class T>
-T argument_of(const Arguments& a, int64_t j, int position) {
+T argument_of(const Arguments& a, const SeriesViews& views, int position) {
   if constexpr (std::is_same_v<T, Series>) {
     if (a.arrays[position] == nullptr) return {Py_None, FloatView()};
-    return indicators::present_series(a.layout.series(*a.arrays[position], j));
+    return indicators::present_series(views.arrays[position]);
   } else if constexpr (std::is_same_v<T, int32_t>) {
     return a.integers[position];
   } else if constexpr (std::is_same_v<T, bool>) {
@@ -105,8 +111,8 @@ T argument_of(const Arguments& a, int64_t j, int position) {
 }
 
 template <class I>
-uint8_t run_series(const Arguments& a, int64_t j, Workspace& work) {
-  const FloatView out = a.layout.series(*a.out, j);
+uint8_t run_series(const Arguments& a, const SeriesViews& views, Workspace& work) {
+  const FloatView& out = views.out;
   // Positions are 32-bit in the exported function, which reports longer series.
   if (out.size() > INT32_MAX) return kExportedFunction;
   const float nan = __builtin_nanf("");
@@ -118,7 +124,7 @@ uint8_t run_series(const Arguments& a, int64_t j, Workspace& work) {
         [&](const auto&... fields) {
           int position = 0;
           ((args.*(fields.member) =
-                argument_of<std::remove_cvref_t<decltype(args.*(fields.member))>>(a, j, position++)),
+                argument_of<std::remove_cvref_t<decltype(args.*(fields.member))>>(a, views, position++)),
            ...);
         },
         I::params);
@@ -129,7 +135,7 @@ uint8_t run_series(const Arguments& a, int64_t j, Workspace& work) {
   }
 }
 
-using SeriesEntry = uint8_t (*)(const Arguments&, int64_t, Workspace&);
+using SeriesEntry = uint8_t (*)(const Arguments&, const SeriesViews&, Workspace&);
 
 template <class... I>
 std::vector<SeriesEntry> entries_of(std::tuple<I...>*) {
@@ -145,22 +151,101 @@ std::vector<std::vector<Kind>> kinds_of(std::tuple<I...>*) {
 }
 const std::vector<std::vector<Kind>> kKinds = kinds_of(static_cast<indicators::Exported*>(nullptr));
 
+// Series side by side in a 2-D array whose time axis is strided (one series per
+// column of a row-major table) are copied a block at a time into contiguous work
+// arrays, reading whole rows of the block, and their results copied back the same
+// way; elsewhere the workers read and write the arrays in place.
+constexpr int64_t kBlock = 64;
+
+class Worker {
+ public:
+  Worker(const Arguments& a, SeriesEntry entry, uint8_t* statuses) : a_(a), entry_(entry), statuses_(statuses) {}
+
+  void run_block(int64_t first, int64_t last) {
+    SeriesViews views;
+    if (a_.layout.offsets != nullptr || !strided(*a_.out)) {
+      for (int64_t j = first; j < last; ++j) {
+        for (int p = 0; p < kMaxParams; ++p)
+          if (a_.arrays[p] != nullptr) views.arrays[p] = a_.layout.series(*a_.arrays[p], j);
+        views.out = a_.layout.series(*a_.out, j);
+        statuses_[j] = entry_(a_, views, work_);
+      }
+      return;
+    }
+    const int64_t n = a_.out->shape[a_.layout.axis];
+    for (int p = 0; p < kMaxParams; ++p)
+      if (a_.arrays[p] != nullptr && strided(*a_.arrays[p])) copy_block(*a_.arrays[p], first, last, n, copies_[p], true);
+    out_.resize(static_cast<size_t>((last - first) * n));
+    for (int64_t j = first; j < last; ++j) {
+      const int64_t b = j - first;
+      for (int p = 0; p < kMaxParams; ++p) {
+        if (a_.arrays[p] == nullptr) continue;
+        views.arrays[p] = strided(*a_.arrays[p]) ? contiguous(copies_[p], b, n) : a_.layout.series(*a_.arrays[p], j);
+      }
+      views.out = contiguous(out_, b, n);
+      statuses_[j] = entry_(a_, views, work_);
+    }
+    copy_block(*a_.out, first, last, n, out_, false);
+  }
+
+ private:
+  bool strided(const Py_buffer& b) const { return b.strides[a_.layout.axis] != sizeof(float); }
+
+  static FloatView contiguous(std::vector<float>& storage, int64_t b, int64_t n) {
+    return FloatView(reinterpret_cast<char*>(storage.data() + b * n), n, sizeof(float));
+  }
+
+  // Series first .. last-1 of `array` to (or from) `storage`, one series after another.
+  void copy_block(const Py_buffer& array, int64_t first, int64_t last, int64_t n, std::vector<float>& storage,
+                  bool in) const {
+    const int64_t width = last - first;
+    storage.resize(static_cast<size_t>(width * n));
+    const int64_t along = array.strides[a_.layout.axis];
+    const int64_t across = array.strides[1 - a_.layout.axis];
+    char* base = static_cast<char*>(array.buf) + first * across;
+    float* data = storage.data();
+    // Tiles of a few rows: whole rows of the block are read, runs of each series written.
+    constexpr int64_t kRows = 8;
+    for (int64_t i0 = 0; i0 < n; i0 += kRows) {
+      const int64_t rows = std::min(kRows, n - i0);
+      for (int64_t b = 0; b < width; ++b) {
+        char* column = base + i0 * along + b * across;
+        float* run = data + b * n + i0;
+        for (int64_t r = 0; r < rows; ++r) {
+          if (in) {
+            std::memcpy(run + r, column + r * along, sizeof(float));
+          } else {
+            std::memcpy(column + r * along, run + r, sizeof(float));
+          }
+        }
+      }
+    }
+  }
+
+  const Arguments& a_;
+  SeriesEntry entry_;
+  uint8_t* statuses_;
+  Workspace work_;
+  std::vector<float> copies_[kMaxParams];
+  std::vector<float> out_;
+};
+
 void run_all(const Arguments& a, SeriesEntry entry, int threads, uint8_t* statuses) {
   std::atomic<int64_t> next{0};
-  auto worker = [&] {
-    Workspace work;
-    for (int64_t j; (j = next.fetch_add(1, std::memory_order_relaxed)) < a.layout.count;)
-      statuses[j] = entry(a, j, work);
+  auto work = [&] {
+    Worker worker(a, entry, statuses);
+    for (int64_t first; (first = next.fetch_add(kBlock, std::memory_order_relaxed)) < a.layout.count;)
+      worker.run_block(first, std::min(first + kBlock, a.layout.count));
   };
   std::vector<std::thread> pool;
   for (int t = 1; t < threads; ++t) {
     try {
-      pool.emplace_back(worker);
+      pool.emplace_back(work);
     } catch (...) {
       break;  // fewer threads: the same results
     }
   }
-  worker();
+  work();
   for (std::thread& t : pool) t.join();
 }
 
