@@ -298,6 +298,14 @@ Series ema_stage_of(Workspace& work, const Series& source, int32_t timeperiod, b
   return present_series(stage);
 }
 
+// A chain's stage: handed in, or computed from the previous one, covering only the
+// trailing window when the next stage is handed in (nothing is derived from it then).
+Series chain_stage(Workspace& work, const Series& handed, bool is_handed_in, const Series& previous, int32_t timeperiod,
+                   bool normalize, bool next_handed_in, int32_t n_values) {
+  if (is_handed_in) return handed;
+  return ema_stage_of(work, previous, timeperiod, normalize, next_handed_in ? n_values : kWhole);
+}
+
 }  // namespace
 
 template <>
@@ -337,10 +345,9 @@ void compute_series<Dema>(const Dema::Args& args, const FloatView& out, Workspac
     const int32_t n = length_of(args.input1);
     const int32_t k = trailing_start(0, n, args.n_values);
     const int32_t p = args.timeperiod;
-    const Series ema1 = args.input1_is_ema1
-                            ? args.input1
-                            : ema_stage_of(work, args.input1, p, true, args.input2_is_ema2 ? args.n_values : kWhole);
-    const Series ema2 = args.input2_is_ema2 ? args.input2 : ema_stage_of(work, ema1, p, false, args.n_values);
+    const Series ema1 =
+        chain_stage(work, args.input1, args.input1_is_ema1, args.input1, p, true, args.input2_is_ema2, args.n_values);
+    const Series ema2 = chain_stage(work, args.input2, args.input2_is_ema2, ema1, p, false, true, args.n_values);
     dema_kernel(ema1.view, ema2.view, out, k, n);
   });
 }
@@ -352,13 +359,11 @@ void compute_series<Tema>(const Tema::Args& args, const FloatView& out, Workspac
     const int32_t n = length_of(args.input1);
     const int32_t k = trailing_start(0, n, args.n_values);
     const int32_t p = args.timeperiod;
-    const Series ema1 = args.input1_is_ema1
-                            ? args.input1
-                            : ema_stage_of(work, args.input1, p, true, args.input2_is_ema2 ? args.n_values : kWhole);
-    const Series ema2 = args.input2_is_ema2
-                            ? args.input2
-                            : ema_stage_of(work, ema1, p, false, args.input3_is_ema3 ? args.n_values : kWhole);
-    const Series ema3 = args.input3_is_ema3 ? args.input3 : ema_stage_of(work, ema2, p, false, args.n_values);
+    const Series ema1 =
+        chain_stage(work, args.input1, args.input1_is_ema1, args.input1, p, true, args.input2_is_ema2, args.n_values);
+    const Series ema2 =
+        chain_stage(work, args.input2, args.input2_is_ema2, ema1, p, false, args.input3_is_ema3, args.n_values);
+    const Series ema3 = chain_stage(work, args.input3, args.input3_is_ema3, ema2, p, false, true, args.n_values);
     tema_kernel(ema1.view, ema2.view, ema3.view, out, k, n);
   });
 }
