@@ -74,6 +74,8 @@ def routes_for(name, high, low, close, threads):
     routes = {
         "python loop": lambda: [exact(*args) for args in split],
         "batch, 2-D, threads=1": lambda: batch_function(*args_of(high, low, close), threads=1, errors="nan"),
+        f"batch, 2-D, threads={threads}": lambda: batch_function(*args_of(high, low, close), threads=threads,
+                                                                errors="nan"),
         "batch, offsets, threads=1": lambda: batch_function(*long_args, offsets=offsets, threads=1, errors="nan"),
         f"batch, offsets, threads={threads}": lambda: batch_function(*long_args, offsets=offsets, threads=threads,
                                                                      errors="nan"),

@@ -8,7 +8,7 @@ import numpy as np
 import pytest
 
 from velkized_ta import FUNCTION_NAMES, batch, velk_ta_funcs
-from velkized_ta._signatures import parameters
+from velkized_ta._signatures import parameters, series_names
 
 REQUIRED = object()
 
@@ -148,17 +148,24 @@ def test_bad_arguments_are_named(call, error, text):
     assert text in str(caught.value) and "batch.velk_" in str(caught.value)
 
 
-def test_thread_count_does_not_change_the_bits():
-    closes = random_walks(np.random.default_rng(3), 3000, 9)
-    one = batch.velk_rsi(closes, 14, threads=1, errors="nan")
-    assert same_bits(one, batch.velk_rsi(closes, 14, threads=4, errors="nan"))
-
-
-def test_inputs_are_left_untouched():
-    closes = random_walks(np.random.default_rng(4), 50, 3)
-    before = closes.copy()
-    batch.velk_ema(closes, 5)
-    assert same_bits(closes, before)
+@pytest.mark.parametrize("function, layout", [
+    ("velk_rsi", "columns"), ("velk_adx", "rows"), ("velk_willr", "segments"), ("velk_tema", "columns")])
+def test_thread_count_does_not_change_the_bits(function, layout):
+    closes = random_walks(np.random.default_rng(3), 3000, 48)  # enough work for several threads
+    arrays = {name: closes for name in series_names(function)}
+    options = {"axis": 1 if layout == "rows" else 0}
+    if layout == "rows":
+        arrays = {name: value.T for name, value in arrays.items()}
+    elif layout == "segments":
+        arrays = {name: value.T.ravel() for name, value in arrays.items()}
+        options = {"offsets": np.arange(49) * 3000}
+    call = getattr(batch, function)
+    one = call(**arrays, timeperiod=14, threads=1, errors="nan", **options)
+    assert same_bits(one, call(**arrays, timeperiod=14, threads=4, errors="nan", **options))
+    alone = getattr(velk_ta_funcs, function)(**{name: np.ascontiguousarray(closes[:, 7]) for name in arrays},
+                                             timeperiod=14)
+    seventh = one[7] if layout == "rows" else one[7 * 3000:8 * 3000] if layout == "segments" else one[:, 7]
+    assert same_bits(seventh, alone)
 
 
 def live_reference(function, arrays, scalars):
@@ -216,3 +223,60 @@ def test_live_series_needing_python_warn_and_raise_in_series_order():
     with pytest.raises(ZeroDivisionError) as raised:
         batch.velk_adx(closes[:, 2:], closes[:, 2:], closes[:, 2:], 4, live=True, threads=2)
     assert any("series 1" in text for text in getattr(raised.value, "__notes__", ["series 1"]))
+
+
+class Counting:
+    """Stands in for a module attribute, counting the calls the exact functions make to it."""
+
+    def __init__(self, target):
+        self.target, self.calls = target, 0
+
+    def __call__(self, *args, **kwargs):
+        self.calls += 1
+        return self.target(*args, **kwargs)
+
+
+@pytest.mark.parametrize("function, rebound", [
+    ("velk_dema", "velk_ema"), ("velk_adx", "velk_dx"), ("velk_adxr", "velk_dx"), ("velk_rsi", "np")])
+def test_rebound_siblings_and_np_are_called_for_every_series(monkeypatch, function, rebound):
+    closes = random_walks(np.random.default_rng(5), 60, 4)
+    if rebound == "np":
+        counting = Counting(np.full)
+        stand_in = type(sys)("np_stand_in")
+        stand_in.__dict__.update({name: getattr(np, name) for name in dir(np) if not name.startswith("__")})
+        stand_in.full = counting
+    else:
+        counting = Counting(getattr(velk_ta_funcs, "velk_sma" if rebound == "velk_ema" else rebound))
+        stand_in = counting
+    monkeypatch.setattr(velk_ta_funcs, rebound, stand_in)
+    arrays = {name: closes for name in series_names(function)}
+    result = getattr(batch, function)(**arrays, timeperiod=3, errors="nan")
+    assert counting.calls >= closes.shape[1]
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        for j in range(closes.shape[1]):
+            alone = {name: np.ascontiguousarray(closes[:, j]) for name in arrays}
+            assert same_bits(result[:, j], exact_or_nan(function, alone, {"timeperiod": 3}, len(closes)))
+
+
+def test_first_failing_series_in_order_raises_its_own_error():
+    closes = np.nan_to_num(random_walks(np.random.default_rng(6), 40, 7), nan=100.0)
+    closes[:, 2] = 5.0  # flat: DX divides by a zero range
+    closes[:, 4] = np.nan  # no value to seed the average: numpy's warning, then NaN
+    closes[:, 5] = 5.0
+    with pytest.raises(ZeroDivisionError) as caught:
+        batch.velk_adx(closes, closes, closes, 3, threads=2)
+    with pytest.raises(ZeroDivisionError) as alone:
+        velk_ta_funcs.velk_adx(*[np.ascontiguousarray(closes[:, 2])] * 3, 3)
+    assert str(caught.value) == str(alone.value)
+    assert "series 2" in " ".join(getattr(caught.value, "__notes__", [str(caught.value)]))
+
+
+@pytest.mark.filterwarnings("ignore::velkized_ta.batch.BatchWarning", "ignore::RuntimeWarning")
+@pytest.mark.parametrize("function", FUNCTION_NAMES)
+def test_inputs_are_left_untouched(function):
+    rng = np.random.default_rng(zlib.crc32(function.encode()))
+    arrays = series_arguments(rng, function, lambda: random_walks(rng, 50, 3).T)  # rows, strided
+    before = {name: value.copy() for name, value in arrays.items()}
+    getattr(batch, function)(**arrays, **random_scalars(rng, function), axis=1, errors="nan")
+    assert all(same_bits(arrays[name], before[name]) for name in arrays)

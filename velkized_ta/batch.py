@@ -31,7 +31,7 @@ import warnings
 
 import numpy as np
 
-from velkized_ta import FUNCTION_NAMES, velk_ta_funcs
+from velkized_ta import FUNCTION_NAMES, _many, velk_ta_funcs
 from velkized_ta._signatures import parameters
 
 __all__ = list(FUNCTION_NAMES) + ["BatchWarning"]
@@ -41,6 +41,58 @@ _EXACT = {name: getattr(velk_ta_funcs, name) for name in FUNCTION_NAMES}
 
 
 _REQUIRED = inspect.Parameter.empty
+
+# The native path (velkized_ta._many) computes stages as the module's own siblings do and
+# allocates as numpy's own np.full / np.zeros do: it is taken only while those are in place.
+_FUNCTION_TYPE = type(velk_ta_funcs.__dict__["velk_sma"])
+_SIBLINGS = dict.fromkeys(("velk_ema2", "velk_ema3", "velk_dema", "velk_tema", "velk_trix", "velk_macd"),
+                          ("velk_ema",))
+_SIBLINGS.update(velk_adx=("velk_dx",), velk_adxr=("velk_adx", "velk_dx"))
+_NUMPY_OWN = {attr: getattr(np, attr) for attr in ("full", "nan", "float32", "zeros", "int32", "nanmean", "sqrt")}
+_INT32 = (-2**31, 2**31 - 1)
+
+
+def _is_own(function, value):
+    return type(value) is _FUNCTION_TYPE and value.__code__.co_name == function
+
+
+def _native_ready(function):
+    """Whether the module's function, its siblings and its np are its own right now."""
+    module = velk_ta_funcs.__dict__
+    if module.get("np") is not np or any(getattr(np, attr, None) is not value for attr, value in _NUMPY_OWN.items()):
+        return False
+    return _is_own(function, _EXACT[function]) and all(
+        _is_own(sibling, module.get(sibling)) for sibling in _SIBLINGS.get(function, ()))
+
+
+def _native_parameters(function, bound, series_args):
+    """The declaration's parameters in order for _many.run, or None when a scalar needs the
+    exact function's own conversion (anything but a plain int in range or a bool)."""
+    values = []
+    for name, kind, default in parameters(function):
+        if kind == "series":
+            values.append(series_args.get(name))
+            continue
+        value = bound.get(name, default)
+        if kind == "int" and not (type(value) is int and _INT32[0] <= value <= _INT32[1]):
+            return None
+        if kind == "flag" and type(value) is not bool:
+            return None
+        values.append(value)
+    return tuple(values)
+
+
+def _run_native(function, bound, series_args, layout, out, threads):
+    """Statuses of the native pass over every series (non-zero: the exact function decides), or None."""
+    if not _native_ready(function):
+        return None
+    params = _native_parameters(function, bound, series_args)
+    if params is None:
+        return None
+    offsets = layout.starts if layout.axis is None else None
+    statuses = _many.run(FUNCTION_NAMES.index(function), params, out, offsets, layout.axis or 0,
+                         threads or _available_cores(), False)
+    return np.flatnonzero(np.frombuffer(statuses, dtype=np.uint8)).tolist()
 
 
 class BatchWarning(RuntimeWarning):
@@ -162,14 +214,13 @@ def _live_statuses(function, bound, series_args, layout, out, threads):
 def _run(function, bound, series_args, layout, errors, live=False, short_as_nan=False, threads=None):
     reference = next(value for value in series_args.values() if value is not None)
     out = np.empty(reference.shape, dtype=np.float32)
+    pending = None if live else _run_native(function, bound, series_args, layout, out, threads)
     failed = []
     first_error = None
-    pending = range(layout.count)
     if live:
         statuses = _live_statuses(function, bound, series_args, layout, out, threads)
-        if statuses is not None:
-            pending = np.flatnonzero(statuses).tolist()
-    for j in pending:
+        pending = None if statuses is None else np.flatnonzero(statuses).tolist()
+    for j in range(layout.count) if pending is None else pending:
         kwargs = dict(bound)
         for name, value in series_args.items():
             kwargs[name] = None if value is None else layout.series(value, j)

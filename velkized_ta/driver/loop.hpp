@@ -34,6 +34,13 @@ inline void native(int64_t positions, Loop&& loop) {
   with_fma(loop);
 }
 
+// A native loop on a worker thread that already runs without the GIL (the
+// many-series path): only the FMA build is dispatched.
+template <class Loop>
+inline void native_unlocked(Loop&& loop) {
+  with_fma(loop);
+}
+
 // A step's accesses of one view: view[i + lowest] .. view[i + highest].
 struct Reach {
   int64_t size;

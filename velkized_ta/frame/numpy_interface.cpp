@@ -255,10 +255,12 @@ bool fast_nanmean(PyObject* np, PyObject* series, PyObject* slice, double* mean)
   Py_ssize_t start, stop, step;
   if (PySlice_Unpack(slice, &start, &stop, &step) < 0) throw PythonError{};
   const Py_ssize_t count = PySlice_AdjustIndices(length, &start, &stop, step);
-  const char* first = data + start * stride;
-  const int64_t element_stride = stride * step;
+  return nanmean_of_elements(data + start * stride, count, stride * step, mean);
+}
+
+bool nanmean_of_elements(const char* first, int64_t count, int64_t element_stride, double* mean) {
   int64_t present = 0;
-  for (Py_ssize_t i = 0; i < count; ++i) {
+  for (int64_t i = 0; i < count; ++i) {
     float v;
     std::memcpy(&v, first + i * element_stride, sizeof v);
     present += std::isnan(v) ? 0 : 1;

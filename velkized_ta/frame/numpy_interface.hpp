@@ -23,6 +23,9 @@ PyObject* fast_new_zeros(PyObject* np, int32_t n, bool integer);
 // nanmean are numpy's own and series is a plain float32 array with values in the
 // slice; false when the Python-level call must decide (including its warning).
 bool fast_nanmean(PyObject* np, PyObject* series, PyObject* slice, double* mean);
+// The same over `count` float32 elements from `first`, `element_stride` bytes apart;
+// touches no Python object, so a worker thread without the GIL may call it.
+bool nanmean_of_elements(const char* first, int64_t count, int64_t element_stride, double* mean);
 // Whether ndarray `+` and `/` still call numpy's own add and true_divide and the
 // module's `np` is numpy itself. numpy 1.x can swap them (np.set_numeric_ops), and
 // asking it builds a dictionary: without allow_costly_check the answer there is false.

@@ -239,3 +239,50 @@ PyObject* Mid::run(Call& call, const Args& args) {
 }
 
 }  // namespace velk::indicators
+
+// ---------------------------------------------------------------------------
+// Many series: the bodies above over one series of a batch.
+
+#include "indicators/many.hpp"
+
+namespace velk::indicators {
+
+template <>
+void compute_series<Sma>(const Sma::Args& args, const FloatView& out, Workspace&, const BatchContext&) {
+  const int32_t n = length_of(args.input_array);
+  const int32_t start = trailing_start(sub32(args.timeperiod, 1), n, args.n_values);
+  native_unlocked([&] { sma_kernel(args.input_array.view, out, args.timeperiod, args.normalize, start, n); });
+}
+
+template <>
+void compute_series<Lin>(const Lin::Args& args, const FloatView& out, Workspace&, const BatchContext&) {
+  const FloatView& x = args.input_array.view;
+  const int32_t n = length_of(args.input_array);
+  const int32_t a = sub32(n, mul32(2, args.timeperiod));
+  const int32_t lo = sub32(a, std::min(a, args.n_values));
+  const int32_t hi = sub32(n, args.timeperiod);
+  for (int64_t k = lo; k < hi; ++k) {
+    if (!is_missing(x[k])) {
+      native_unlocked([&] { lin_kernel(x, out, args.timeperiod, static_cast<int32_t>(k), n, args.n_values); });
+      return;
+    }
+  }
+}
+
+template <>
+void compute_series<Mid>(const Mid::Args& args, const FloatView& out, Workspace& work,
+                         const BatchContext&) {
+  const int32_t n = length_of(args.close);
+  const int32_t start = trailing_start(sub32(args.timeperiod, 1), n, args.n_values);
+  const IntView high_slots = work.zero_positions(n);
+  const IntView low_slots = work.zero_positions(n);
+  native_unlocked([&] {
+    window_extremes<Expiry::Wrapping32>(
+        args.high.view, args.low.view, args.close.view, out, high_slots, low_slots, args.timeperiod, start, n,
+        {reach(args.close.view), reach(out)},
+        [normalize = args.normalize](auto at, const FloatView& close, const FloatView& midpoint, int64_t i, float hh,
+                                     float ll) { write_mid(at, close, midpoint, i, hh, ll, normalize); });
+  });
+}
+
+}  // namespace velk::indicators

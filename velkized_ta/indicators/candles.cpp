@@ -117,3 +117,51 @@ PyObject* Adif::run(Call& call, const Args& args) { return dif_body(call, args, 
 PyObject* Rdif::run(Call& call, const Args& args) { return dif_body(call, args, RelativeDifference{}); }
 
 }  // namespace velk::indicators
+
+// ---------------------------------------------------------------------------
+// Many series: the bodies above over one series of a batch.
+
+#include "indicators/many.hpp"
+
+namespace velk::indicators {
+
+template <>
+void compute_series<Wick>(const Wick::Args& args, const FloatView& out, Workspace& work,
+                          const BatchContext&) {
+  const int32_t period = args.timeperiod;
+  const int32_t n = length_of(args.close_arr);
+  const int32_t k = trailing_start(sub32(period, 1), n, args.n_values);
+  const IntView high_slots = work.zero_positions(n);
+  const IntView low_slots = work.zero_positions(n);
+  native_unlocked([&] {
+    window_extremes<Expiry::Wrapping32>(
+        args.high_arr.view, args.low_arr.view, args.close_arr.view, out, high_slots, low_slots, period, k, n,
+        {reach(args.close_arr.view, {0, -int64_t{period}}), reach(out)},
+        [period](auto at, const FloatView& close, const FloatView& wick, int64_t i, float hh, float ll) {
+          write_wick(at, close, wick, i, period, hh, ll);
+        });
+  });
+}
+
+namespace {
+
+template <class Args, class Op>
+void dif_series(const Args& args, const FloatView& out, Op op) {
+  const int32_t n = length_of(args.input_array_1);
+  const int32_t m = std::min(n, args.n_values);
+  if (m > 0) native_unlocked([&] { dif_kernel(args.input_array_1.view, args.input_array_2.view, out, n - m, n, op); });
+}
+
+}  // namespace
+
+template <>
+void compute_series<Adif>(const Adif::Args& args, const FloatView& out, Workspace&, const BatchContext&) {
+  dif_series(args, out, AbsoluteDifference{});
+}
+
+template <>
+void compute_series<Rdif>(const Rdif::Args& args, const FloatView& out, Workspace&, const BatchContext&) {
+  dif_series(args, out, RelativeDifference{});
+}
+
+}  // namespace velk::indicators

@@ -250,3 +250,79 @@ PyObject* Natr::run(Call& call, const Args& args) {
 }
 
 }  // namespace velk::indicators
+
+// ---------------------------------------------------------------------------
+// Many series: the bodies above over one series of a batch, the DX and ADX
+// stages computed natively as the module's own velk_dx and velk_adx compute them
+// (the batch layer checks that they are the module's own before taking this path).
+
+#include "frame/numpy_interface.hpp"
+#include "indicators/many.hpp"
+
+namespace velk::indicators {
+
+namespace {
+
+// np.nanmean(series[start:stop]) for the body's integer bounds; a slice without
+// values is numpy's to warn about.
+float nanmean_of_range(const FloatView& series, Py_ssize_t start, Py_ssize_t stop) {
+  const Py_ssize_t count = PySlice_AdjustIndices(series.size(), &start, &stop, 1);
+  double mean;
+  if (!nanmean_of_elements(series.data() + start * series.stride(), count, series.stride(), &mean))
+    throw HandToPython{};
+  return static_cast<float>(mean);
+}
+
+}  // namespace
+
+template <>
+void compute_series<Dx>(const Dx::Args& args, const FloatView& out, Workspace& work, const BatchContext&) {
+  const Prices prices{args.high.view, args.low.view, args.close.view};
+  const int32_t n = length_of(args.high);
+  const DirectionalWork directional{work.zero_series(n), work.zero_series(n), work.zero_series(n)};
+  native_unlocked([&] { dx_kernel(prices, directional, out, args.timeperiod, args.n_values, n); });
+}
+
+template <>
+void compute_series<Adx>(const Adx::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  const int32_t n = length_of(args.close_arr);
+  const int32_t warm_up_end = mul32(2, args.timeperiod);
+  const int32_t k = trailing_start(warm_up_end, n, args.n_values);
+  FloatView dx = args.close_arr.view;
+  if (!args.close_arr_is_dx) {
+    dx = work.nan_series(length_of(args.high_arr));
+    compute_series<Dx>({args.high_arr, args.low_arr, args.close_arr, args.timeperiod, kWholeSeries}, dx, work, context);
+  }
+  const float seed = nanmean_of_range(dx, args.timeperiod, warm_up_end);
+  native_unlocked([&] { smooth_series(dx, out, seed, args.timeperiod, warm_up_end, k, n); });
+}
+
+template <>
+void compute_series<Adxr>(const Adxr::Args& args, const FloatView& out, Workspace& work,
+                          const BatchContext& context) {
+  const int32_t n = length_of(args.close_arr);
+  FloatView adx = args.close_arr.view;
+  if (!args.close_arr_is_adx) {
+    adx = work.nan_series(n);
+    compute_series<Adx>({args.high_arr, args.low_arr, args.close_arr, args.timeperiod, kWholeSeries, false}, adx,
+                        work, context);
+  }
+  const int32_t k = trailing_start(args.timeperiod, n, args.n_values);
+  native_unlocked([&] { adxr_kernel(adx, out, args.timeperiod, k, n); });
+}
+
+template <>
+void compute_series<Natr>(const Natr::Args& args, const FloatView& out, Workspace& work, const BatchContext&) {
+  const Prices prices{args.high_arr.view, args.low_arr.view, args.close_arr.view};
+  const int32_t n = length_of(args.close_arr);
+  const int32_t k = trailing_start(args.timeperiod, n, args.n_values);
+  const FloatView tr = work.zero_series(n);
+  const FloatView atr = work.nan_series(n);
+  native_unlocked([&] { natr_seed_ranges(prices, tr, args.timeperiod); });
+  // Position 0 of tr stays 0 and counts in the mean.
+  const float seed = nanmean_of_range(tr, 0, args.timeperiod);
+  atr.set(int64_t{args.timeperiod} - 1, seed);
+  native_unlocked([&] { natr_kernel(prices, tr, atr, out, seed, args.timeperiod, k, n); });
+}
+
+}  // namespace velk::indicators

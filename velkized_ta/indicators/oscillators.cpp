@@ -501,3 +501,80 @@ PyObject* Cci::run(Call& call, const Args& args) {
 }
 
 }  // namespace velk::indicators
+
+// ---------------------------------------------------------------------------
+// Many series: the bodies above over one series of a batch.
+
+#include "indicators/many.hpp"
+
+namespace velk::indicators {
+
+namespace {
+
+template <RangeFraction kind, class Args>
+void extreme_range_series(const Args& args, int32_t n, int32_t start, const FloatView& out, Workspace& work) {
+  const IntView high_slots = work.zero_positions(n);
+  const IntView low_slots = work.zero_positions(n);
+  native_unlocked([&] {
+    window_extremes<Expiry::Exact>(
+        args.high_arr.view, args.low_arr.view, args.close_arr.view, out, high_slots, low_slots, args.timeperiod,
+        start, n, {reach(args.close_arr.view), reach(out)},
+        [](auto at, const FloatView& c, const FloatView& result, int64_t i, float highest_high, float lowest_low) {
+          write_range_fraction<kind>(at, c, result, i, highest_high, lowest_low);
+        });
+  });
+}
+
+}  // namespace
+
+template <>
+void compute_series<Roc>(const Roc::Args& args, const FloatView& out, Workspace&, const BatchContext&) {
+  const int32_t n = length_of(args.input_array);
+  const int32_t start = trailing_start(args.timeperiod, n, args.n_values);
+  native_unlocked([&] { roc_kernel(args.input_array.view, out, args.timeperiod, start, n); });
+}
+
+template <>
+void compute_series<Rsi>(const Rsi::Args& args, const FloatView& out, Workspace&, const BatchContext&) {
+  const int32_t n = length_of(args.close);
+  const int32_t start = trailing_start(add32(args.timeperiod, 1), n, args.n_values);
+  native_unlocked([&] { rsi_kernel(args.close.view, out, args.timeperiod, start, n); });
+}
+
+template <>
+void compute_series<Cmo>(const Cmo::Args& args, const FloatView& out, Workspace&, const BatchContext&) {
+  const int32_t n = length_of(args.close_arr);
+  const int32_t start = trailing_start(args.timeperiod, n, args.n_values);
+  native_unlocked([&] { cmo_kernel(args.close_arr.view, out, args.timeperiod, start, n); });
+}
+
+template <>
+void compute_series<Willr>(const Willr::Args& args, const FloatView& out, Workspace& work,
+                           const BatchContext&) {
+  const int32_t n = length_of(args.close_arr);
+  const int32_t start = trailing_start(sub32(args.timeperiod, 1), n, args.n_values);
+  extreme_range_series<RangeFraction::FromHigh>(args, n, start, out, work);
+}
+
+template <>
+void compute_series<Stochf>(const Stochf::Args& args, const FloatView& out, Workspace& work,
+                            const BatchContext&) {
+  extreme_range_series<RangeFraction::FromLow>(args, length_of(args.close_arr), sub32(args.timeperiod, 1), out, work);
+}
+
+template <>
+void compute_series<Ult>(const Ult::Args& args, const FloatView& out, Workspace&, const BatchContext&) {
+  const UltPeriods periods{args.short_period, args.medium_period, args.long_period};
+  const int32_t n = length_of(args.close_arr);
+  const int32_t start = trailing_start(periods.long_period, n, args.n_values);
+  native_unlocked(
+      [&] { ult_kernel(args.high_arr.view, args.low_arr.view, args.close_arr.view, out, periods, start, n); });
+}
+
+// The typical price and the negative variance's root are numpy's: left to the exported function.
+template <>
+void compute_series<Cci>(const Cci::Args&, const FloatView&, Workspace&, const BatchContext&) {
+  throw HandToPython{};
+}
+
+}  // namespace velk::indicators

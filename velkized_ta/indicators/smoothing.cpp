@@ -269,3 +269,144 @@ PyObject* Macd::run(Call& call, const Args& args) {
 }
 
 }  // namespace velk::indicators
+
+// ---------------------------------------------------------------------------
+// Many series: the bodies above over one series of a batch, each stage computed
+// natively as the module's own velk_ema computes it (the batch layer checks that
+// the module's velk_ema is its own before taking this path).
+
+#include "indicators/many.hpp"
+
+namespace velk::indicators {
+
+namespace {
+
+constexpr int32_t kWhole = kWholeSeries;
+
+// velk_ema(source, timeperiod, normalize=..., n_values=...) into `out`.
+void ema_stage_into(const Series& source, const FloatView& out, int32_t timeperiod, bool normalize, int32_t n_values) {
+  const int32_t n = length_of(source);
+  float alpha;
+  if (!ema_alpha(timeperiod, alpha)) throw FloatDivision{};
+  ema_kernel(source.view, out, alpha, n, n_values, normalize);
+}
+
+// The same stage into a new work array, as a stage a sibling call returns.
+Series ema_stage_of(Workspace& work, const Series& source, int32_t timeperiod, bool normalize, int32_t n_values) {
+  const FloatView stage = work.nan_series(length_of(source));
+  ema_stage_into(source, stage, timeperiod, normalize, n_values);
+  return present_series(stage);
+}
+
+// A chain's stage: handed in, or computed from the previous one, covering only the
+// trailing window when the next stage is handed in (nothing is derived from it then).
+Series chain_stage(Workspace& work, const Series& handed, bool is_handed_in, const Series& previous, int32_t timeperiod,
+                   bool normalize, bool next_handed_in, int32_t n_values) {
+  if (is_handed_in) return handed;
+  return ema_stage_of(work, previous, timeperiod, normalize, next_handed_in ? n_values : kWhole);
+}
+
+}  // namespace
+
+template <>
+void compute_series<Ema>(const Ema::Args& args, const FloatView& out, Workspace&, const BatchContext&) {
+  native_unlocked([&] { ema_stage_into(args.input_array, out, args.timeperiod, args.normalize, args.n_values); });
+}
+
+template <>
+void compute_series<Ema2>(const Ema2::Args& args, const FloatView& out, Workspace& work,
+                          const BatchContext&) {
+  native_unlocked([&] {
+    const int32_t p = args.timeperiod;
+    const Series ema1 = args.input_is_ema1 ? args.input_array : ema_stage_of(work, args.input_array, p, true, kWhole);
+    ema_stage_into(ema1, out, p, false, args.n_values);
+  });
+}
+
+template <>
+void compute_series<Ema3>(const Ema3::Args& args, const FloatView& out, Workspace& work,
+                          const BatchContext&) {
+  native_unlocked([&] {
+    const int32_t p = args.timeperiod;
+    Series ema2 = args.input_array;
+    if (!args.input_is_ema2) {
+      const bool input_is_ema1 = args.input_is_ema1 == Py_True;
+      const Series ema1 = input_is_ema1 ? args.input_array : ema_stage_of(work, args.input_array, p, true, kWhole);
+      ema2 = ema_stage_of(work, ema1, p, false, kWhole);
+    }
+    ema_stage_into(ema2, out, p, false, args.n_values);
+  });
+}
+
+template <>
+void compute_series<Dema>(const Dema::Args& args, const FloatView& out, Workspace& work,
+                          const BatchContext&) {
+  native_unlocked([&] {
+    const int32_t n = length_of(args.input1);
+    const int32_t k = trailing_start(0, n, args.n_values);
+    const int32_t p = args.timeperiod;
+    const Series ema1 =
+        chain_stage(work, args.input1, args.input1_is_ema1, args.input1, p, true, args.input2_is_ema2, args.n_values);
+    const Series ema2 = chain_stage(work, args.input2, args.input2_is_ema2, ema1, p, false, true, args.n_values);
+    dema_kernel(ema1.view, ema2.view, out, k, n);
+  });
+}
+
+template <>
+void compute_series<Tema>(const Tema::Args& args, const FloatView& out, Workspace& work,
+                          const BatchContext&) {
+  native_unlocked([&] {
+    const int32_t n = length_of(args.input1);
+    const int32_t k = trailing_start(0, n, args.n_values);
+    const int32_t p = args.timeperiod;
+    const Series ema1 =
+        chain_stage(work, args.input1, args.input1_is_ema1, args.input1, p, true, args.input2_is_ema2, args.n_values);
+    const Series ema2 =
+        chain_stage(work, args.input2, args.input2_is_ema2, ema1, p, false, args.input3_is_ema3, args.n_values);
+    const Series ema3 = chain_stage(work, args.input3, args.input3_is_ema3, ema2, p, false, true, args.n_values);
+    tema_kernel(ema1.view, ema2.view, ema3.view, out, k, n);
+  });
+}
+
+template <>
+void compute_series<Trix>(const Trix::Args& args, const FloatView& out, Workspace& work,
+                          const BatchContext&) {
+  native_unlocked([&] {
+    const int32_t n = length_of(args.arr);
+    const int32_t start = trailing_start(1, n, args.n_values);
+    const int32_t m = add32(args.n_values, 1);
+    const int32_t p = args.timeperiod;
+    Series ema3 = args.arr;
+    if (!args.input_is_ema3) {
+      Series ema2 = args.arr;
+      if (!args.input_is_ema2) {
+        const Series ema1 = args.input_is_ema1 ? args.arr : ema_stage_of(work, args.arr, p, true, kWhole);
+        ema2 = ema_stage_of(work, ema1, p, false, kWhole);
+      }
+      ema3 = ema_stage_of(work, ema2, p, false, m);
+    }
+    trix_kernel(ema3.view, out, start, n);
+  });
+}
+
+template <>
+void compute_series<Macd>(const Macd::Args& args, const FloatView& out, Workspace& work,
+                          const BatchContext&) {
+  native_unlocked([&] {
+    const int32_t n = length_of(args.input0);
+    const int32_t k = trailing_start(args.long_period, n, args.n_values);
+    // In the body's order: the slow average first when only the fast one is handed in.
+    auto average = [&](int32_t period) { return ema_stage_of(work, args.input0, period, true, args.n_values); };
+    Series fast_ema, slow_ema;
+    if (args.input1_is_fast_ema) {
+      slow_ema = args.input2_is_slow_ema ? args.input2 : average(args.long_period);
+      fast_ema = args.input1;
+    } else {
+      fast_ema = average(args.short_period);
+      slow_ema = args.input2_is_slow_ema ? args.input2 : average(args.long_period);
+    }
+    macd_kernel(fast_ema.view, slow_ema.view, out, k, n);
+  });
+}
+
+}  // namespace velk::indicators

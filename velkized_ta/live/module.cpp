@@ -71,6 +71,7 @@ struct Reader {
       return;
     }
     v.resize(static_cast<size_t>(size));
+    if (size == 0) return;  // an empty vector's data() may be null, which memcpy must not get
     std::memcpy(v.data(), at, v.size() * sizeof(T));
     at += v.size() * sizeof(T);
   }

@@ -1,0 +1,33 @@
+// Work arrays of the native many-series path (indicators/many.hpp).
+
+#include "indicators/many.hpp"
+
+#include <cstring>
+
+namespace velk::indicators {
+
+namespace {
+
+template <typename T>
+View<T> filled(std::vector<std::vector<T>>& pool, size_t& used, int32_t n, T value) {
+  if (used == pool.size()) pool.emplace_back();
+  std::vector<T>& storage = pool[used++];
+  storage.assign(static_cast<size_t>(n < 0 ? 0 : n), value);
+  return View<T>(reinterpret_cast<char*>(storage.data()), static_cast<int64_t>(storage.size()), sizeof(T));
+}
+
+float quiet_nan() {
+  // The bits np.full(n, np.nan, dtype=np.float32) stores.
+  const uint32_t bits = 0x7fc00000u;
+  float value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+}  // namespace
+
+FloatView Workspace::nan_series(int32_t n) { return filled(floats_, floats_used_, n, quiet_nan()); }
+FloatView Workspace::zero_series(int32_t n) { return filled(floats_, floats_used_, n, 0.0f); }
+IntView Workspace::zero_positions(int32_t n) { return filled(ints_, ints_used_, n, int32_t{0}); }
+
+}  // namespace velk::indicators

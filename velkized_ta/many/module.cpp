@@ -1,0 +1,362 @@
+// velkized_ta._many: many series per call on native worker threads.
+//
+// run(index, params, out, offsets, axis, threads, numpy_arithmetic_own) computes
+// every series of a batch call with the native entry of declaration `index`
+// (indicators/many.hpp) and returns one status byte per series: 0 done, 1 left to
+// the exported function. The Python layer (velkized_ta/batch.py) has validated
+// the arrays and scalars and recomputes the series marked 1 with the GIL, in order.
+// Work is split by series only, so no bit depends on the thread count.
+
+#include <Python.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "driver/loop.hpp"
+#include "indicators/declarations.hpp"
+#include "indicators/many.hpp"
+
+namespace velk {
+namespace {
+
+using indicators::BatchContext;
+using indicators::Workspace;
+
+enum Status : uint8_t { kDone = 0, kExportedFunction = 1 };
+
+// Below this many elements per thread, another thread costs more than it saves.
+constexpr int64_t kElementsPerThread = 1 << 16;
+
+// The arrays of one batch call, pinned for the whole call: each is referenced and
+// exported through the buffer protocol until the frame ends, so a resize from
+// another thread is refused while the workers read or write it.
+class BatchFrame {
+ public:
+  BatchFrame() = default;
+  BatchFrame(const BatchFrame&) = delete;
+  BatchFrame& operator=(const BatchFrame&) = delete;
+  ~BatchFrame() {
+    for (int i = count_ - 1; i >= 0; --i) PyBuffer_Release(&buffers_[i]);
+  }
+
+  // The buffer of a float32 (or, for offsets, int64) array; NULL with an exception set.
+  const Py_buffer* pin(PyObject* array, bool writable, bool offsets) {
+    Py_buffer* buffer = &buffers_[count_];
+    const int flags = PyBUF_FORMAT | PyBUF_STRIDES | (writable ? PyBUF_WRITABLE : 0);
+    if (PyObject_GetBuffer(array, buffer, flags) != 0) return nullptr;
+    ++count_;
+    const char* format = buffer->format ? buffer->format : "B";
+    if (*format == '=' || *format == '<' || *format == '@') ++format;
+    const bool element_ok = offsets ? (buffer->itemsize == 8 && (std::strcmp(format, "q") == 0 || std::strcmp(format, "l") == 0))
+                                    : (buffer->itemsize == 4 && std::strcmp(format, "f") == 0);
+    if (!element_ok || buffer->ndim < 1 || buffer->ndim > 2) {
+      PyErr_SetString(PyExc_TypeError, offsets ? "_many.run: offsets must be int64" : "_many.run: series must be float32");
+      return nullptr;
+    }
+    return buffer;
+  }
+
+ private:
+  Py_buffer buffers_[kMaxParams + 2];
+  int count_ = 0;
+};
+
+// Where series j lies in an array of the call.
+struct Layout {
+  const int64_t* offsets = nullptr;  // segment starts of 1-D arrays, or NULL
+  int axis = 0;                      // for 2-D arrays: 0 one series per column, 1 per row
+  int64_t count = 0;
+
+  FloatView series(const Py_buffer& b, int64_t j) const {
+    char* base = static_cast<char*>(b.buf);
+    if (offsets != nullptr) return FloatView(base + offsets[j] * b.strides[0], offsets[j + 1] - offsets[j], b.strides[0]);
+    const int along = axis;       // time runs along this dimension
+    const int across = 1 - axis;  // series are laid side by side along this one
+    return FloatView(base + j * b.strides[across], b.shape[along], b.strides[along]);
+  }
+};
+
+// One batch call's arguments, per parameter position of the declaration.
+struct Arguments {
+  const Py_buffer* arrays[kMaxParams] = {};  // NULL for None
+  int32_t integers[kMaxParams] = {};
+  bool flags[kMaxParams] = {};
+  const Py_buffer* out = nullptr;
+  Layout layout;
+  BatchContext context;
+};
+
+// The views of one series: per parameter position, and the output.
+struct SeriesViews {
+  FloatView arrays[kMaxParams];
+  FloatView out;
+};
+
+template <class T>
+T argument_of(const Arguments& a, const SeriesViews& views, int position) {
+  if constexpr (std::is_same_v<T, Series>) {
+    if (a.arrays[position] == nullptr) return {Py_None, FloatView()};
+    return indicators::present_series(views.arrays[position]);
+  } else if constexpr (std::is_same_v<T, int32_t>) {
+    return a.integers[position];
+  } else if constexpr (std::is_same_v<T, bool>) {
+    return a.flags[position];
+  } else {
+    return py_bool(a.flags[position]);  // an object parameter the layer passed as a truth value
+  }
+}
+
+template <class I>
+uint8_t run_series(const Arguments& a, const SeriesViews& views, Workspace& work) {
+  const FloatView& out = views.out;
+  // Positions are 32-bit in the exported function, which reports longer series.
+  if (out.size() > INT32_MAX) return kExportedFunction;
+  const float nan = __builtin_nanf("");
+  for (int64_t i = 0; i < out.size(); ++i) out.set_unchecked(i, nan);
+  work.reset();
+  try {
+    typename I::Args args{};
+    std::apply(
+        [&](const auto&... fields) {
+          int position = 0;
+          ((args.*(fields.member) =
+                argument_of<std::remove_cvref_t<decltype(args.*(fields.member))>>(a, views, position++)),
+           ...);
+        },
+        I::params);
+    indicators::compute_series<I>(args, out, work, a.context);
+    return kDone;
+  } catch (...) {
+    return kExportedFunction;
+  }
+}
+
+using SeriesEntry = uint8_t (*)(const Arguments&, const SeriesViews&, Workspace&);
+
+template <class... I>
+std::vector<SeriesEntry> entries_of(std::tuple<I...>*) {
+  return {run_series<I>...};
+}
+const std::vector<SeriesEntry> kEntries = entries_of(static_cast<indicators::Exported*>(nullptr));
+
+template <class... I>
+std::vector<std::vector<Kind>> kinds_of(std::tuple<I...>*) {
+  std::vector<std::vector<Kind>> all;
+  (all.push_back(std::apply([](const auto&... f) { return std::vector<Kind>{f.kind()...}; }, I::params)), ...);
+  return all;
+}
+const std::vector<std::vector<Kind>> kKinds = kinds_of(static_cast<indicators::Exported*>(nullptr));
+
+// Series side by side in a 2-D array whose time axis is strided (one series per
+// column of a row-major table) are copied a block at a time into contiguous work
+// arrays, reading whole rows of the block, and their results copied back the same
+// way; elsewhere the workers read and write the arrays in place.
+constexpr int64_t kBlock = 64;
+
+class Worker {
+ public:
+  Worker(const Arguments& a, SeriesEntry entry, uint8_t* statuses) : a_(a), entry_(entry), statuses_(statuses) {}
+
+  void run_block(int64_t first, int64_t last) {
+    SeriesViews views;
+    if (a_.layout.offsets != nullptr || !strided(*a_.out)) {
+      for (int64_t j = first; j < last; ++j) {
+        for (int p = 0; p < kMaxParams; ++p)
+          if (a_.arrays[p] != nullptr) views.arrays[p] = a_.layout.series(*a_.arrays[p], j);
+        views.out = a_.layout.series(*a_.out, j);
+        statuses_[j] = entry_(a_, views, work_);
+      }
+      return;
+    }
+    const int64_t n = a_.out->shape[a_.layout.axis];
+    for (int p = 0; p < kMaxParams; ++p)
+      if (a_.arrays[p] != nullptr && strided(*a_.arrays[p])) copy_block(*a_.arrays[p], first, last, n, copies_[p], true);
+    out_.resize(static_cast<size_t>((last - first) * n));
+    for (int64_t j = first; j < last; ++j) {
+      const int64_t b = j - first;
+      for (int p = 0; p < kMaxParams; ++p) {
+        if (a_.arrays[p] == nullptr) continue;
+        views.arrays[p] = strided(*a_.arrays[p]) ? contiguous(copies_[p], b, n) : a_.layout.series(*a_.arrays[p], j);
+      }
+      views.out = contiguous(out_, b, n);
+      statuses_[j] = entry_(a_, views, work_);
+    }
+    copy_block(*a_.out, first, last, n, out_, false);
+  }
+
+ private:
+  bool strided(const Py_buffer& b) const { return b.strides[a_.layout.axis] != sizeof(float); }
+
+  static FloatView contiguous(std::vector<float>& storage, int64_t b, int64_t n) {
+    return FloatView(reinterpret_cast<char*>(storage.data() + b * n), n, sizeof(float));
+  }
+
+  // Series first .. last-1 of `array` to (or from) `storage`, one series after another.
+  void copy_block(const Py_buffer& array, int64_t first, int64_t last, int64_t n, std::vector<float>& storage,
+                  bool in) const {
+    const int64_t width = last - first;
+    storage.resize(static_cast<size_t>(width * n));
+    const int64_t along = array.strides[a_.layout.axis];
+    const int64_t across = array.strides[1 - a_.layout.axis];
+    char* base = static_cast<char*>(array.buf) + first * across;
+    float* data = storage.data();
+    // Tiles of a few rows: whole rows of the block are read, runs of each series written.
+    constexpr int64_t kRows = 8;
+    for (int64_t i0 = 0; i0 < n; i0 += kRows) {
+      const int64_t rows = std::min(kRows, n - i0);
+      for (int64_t b = 0; b < width; ++b) {
+        char* column = base + i0 * along + b * across;
+        float* run = data + b * n + i0;
+        for (int64_t r = 0; r < rows; ++r) {
+          if (in) {
+            std::memcpy(run + r, column + r * along, sizeof(float));
+          } else {
+            std::memcpy(column + r * along, run + r, sizeof(float));
+          }
+        }
+      }
+    }
+  }
+
+  const Arguments& a_;
+  SeriesEntry entry_;
+  uint8_t* statuses_;
+  Workspace work_;
+  std::vector<float> copies_[kMaxParams];
+  std::vector<float> out_;
+};
+
+void run_all(const Arguments& a, SeriesEntry entry, int threads, uint8_t* statuses) {
+  std::atomic<int64_t> next{0};
+  auto work = [&] {
+    Worker worker(a, entry, statuses);
+    for (int64_t first; (first = next.fetch_add(kBlock, std::memory_order_relaxed)) < a.layout.count;)
+      worker.run_block(first, std::min(first + kBlock, a.layout.count));
+  };
+  std::vector<std::thread> pool;
+  for (int t = 1; t < threads; ++t) {
+    try {
+      pool.emplace_back(work);
+    } catch (...) {
+      break;  // fewer threads: the same results
+    }
+  }
+  work();
+  for (std::thread& t : pool) t.join();
+}
+
+PyObject* run(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 7) {
+    PyErr_SetString(PyExc_TypeError, "_many.run takes 7 arguments");
+    return nullptr;
+  }
+  const long index = PyLong_AsLong(args[0]);
+  if (index == -1 && PyErr_Occurred()) return nullptr;
+  if (index < 0 || index >= static_cast<long>(kEntries.size()) || !PyTuple_Check(args[1])) {
+    PyErr_SetString(PyExc_ValueError, "_many.run: unknown declaration or parameters not a tuple");
+    return nullptr;
+  }
+  const std::vector<Kind>& kinds = kKinds[index];
+  PyObject* params = args[1];
+  if (PyTuple_GET_SIZE(params) != static_cast<Py_ssize_t>(kinds.size())) {
+    PyErr_SetString(PyExc_ValueError, "_many.run: wrong number of parameters");
+    return nullptr;
+  }
+  BatchFrame frame;
+  Arguments a;
+  for (size_t p = 0; p < kinds.size(); ++p) {
+    PyObject* value = PyTuple_GET_ITEM(params, p);
+    switch (kinds[p]) {
+      case Kind::Array:
+        if (value != Py_None && (a.arrays[p] = frame.pin(value, false, false)) == nullptr) return nullptr;
+        break;
+      case Kind::Int: {
+        const long v = PyLong_AsLong(value);
+        if (v == -1 && PyErr_Occurred()) return nullptr;
+        if (v < INT32_MIN || v > INT32_MAX) {
+          PyErr_SetString(PyExc_OverflowError, "_many.run: integer parameter out of range");
+          return nullptr;
+        }
+        a.integers[p] = static_cast<int32_t>(v);
+        break;
+      }
+      case Kind::Bool:
+      case Kind::Object: {
+        const int truth = PyObject_IsTrue(value);
+        if (truth < 0) return nullptr;
+        a.flags[p] = truth != 0;
+        break;
+      }
+    }
+  }
+  if ((a.out = frame.pin(args[2], true, false)) == nullptr) return nullptr;
+  const int expected_ndim = args[3] == Py_None ? 2 : 1;
+  if (args[3] != Py_None) {
+    const Py_buffer* offsets = frame.pin(args[3], false, true);
+    if (offsets == nullptr) return nullptr;
+    if (offsets->ndim != 1 || offsets->strides[0] != 8 || offsets->shape[0] < 1) {
+      PyErr_SetString(PyExc_ValueError, "_many.run: offsets must be a contiguous 1-D array");
+      return nullptr;
+    }
+    a.layout.offsets = static_cast<const int64_t*>(offsets->buf);
+    a.layout.count = offsets->shape[0] - 1;
+  } else {
+    const long axis = PyLong_AsLong(args[4]);
+    if (axis == -1 && PyErr_Occurred()) return nullptr;
+    a.layout.axis = axis == 1 ? 1 : 0;
+    a.layout.count = a.out->ndim == 2 ? a.out->shape[1 - a.layout.axis] : 0;
+  }
+  for (size_t p = 0; p < kinds.size(); ++p) {
+    const Py_buffer* b = a.arrays[p];
+    bool same = b == nullptr || b->ndim == a.out->ndim;
+    for (int d = 0; same && b != nullptr && d < b->ndim; ++d) same = b->shape[d] == a.out->shape[d];
+    if (!same || a.out->ndim != expected_ndim) {
+      PyErr_SetString(PyExc_ValueError, "_many.run: series shapes disagree with the output");
+      return nullptr;
+    }
+  }
+  if (a.layout.offsets != nullptr) {
+    for (int64_t j = 0; j < a.layout.count; ++j) {
+      if (a.layout.offsets[j] < 0 || a.layout.offsets[j] > a.layout.offsets[j + 1] ||
+          a.layout.offsets[a.layout.count] > a.out->shape[0]) {
+        PyErr_SetString(PyExc_ValueError, "_many.run: offsets must be ascending within the series");
+        return nullptr;
+      }
+    }
+  }
+  const long requested = PyLong_AsLong(args[5]);
+  if (requested == -1 && PyErr_Occurred()) return nullptr;
+  const int truth = PyObject_IsTrue(args[6]);
+  if (truth < 0) return nullptr;
+  a.context.numpy_arithmetic_own = truth != 0;
+
+  PyObject* result = PyBytes_FromStringAndSize(nullptr, a.layout.count);
+  if (result == nullptr) return nullptr;
+  auto* statuses = reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(result));
+  const int64_t elements = a.out->len / 4;
+  const int64_t useful = std::max<int64_t>(1, elements / kElementsPerThread);
+  const int threads = static_cast<int>(std::clamp<int64_t>(requested, 1, std::min<int64_t>(useful, std::max<int64_t>(a.layout.count, 1))));
+  {
+    GilRelease unlocked(true);
+    run_all(a, kEntries[index], std::min(threads, 256), statuses);
+  }
+  return result;
+}
+
+PyMethodDef methods[] = {
+    {"run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(run)), METH_FASTCALL,
+     "run(index, params, out, offsets, axis, threads, numpy_arithmetic_own) -> bytes of statuses"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "_many", "Many series per call on native worker threads.", -1,
+                          methods, nullptr, nullptr, nullptr, nullptr};
+
+}  // namespace
+}  // namespace velk
+
+PyMODINIT_FUNC PyInit__many(void) { return PyModule_Create(&velk::module_def); }
