@@ -16,10 +16,20 @@
 #include <cstring>
 #include <vector>
 
+#include "frame/fma.hpp"
+#include "indicators/directional_steps.hpp"
+#include "indicators/ema.hpp"
+#include "indicators/momentum.hpp"
+#include "indicators/wilder.hpp"
 #include "live/ring.hpp"
-#include "live/steps.hpp"
 
 namespace velk::live {
+
+using indicators::CmoState;
+using indicators::DirectionalMove;
+using indicators::EmaState;
+using indicators::RsiState;
+using indicators::WilderSmoothing;
 
 enum class Status { ok, zero_division, python_error };
 
@@ -272,16 +282,50 @@ struct MidKernel {
 
 // ---------------------------------------------------------------- exponential smoothing
 
+// The batch EMA bar by bar: seeded with the first non-NaN value, which is itself stepped once.
+struct SeededEma {
+  EmaState state{0.0f, 0.0f};
+  bool seeded = false;
+
+  SeededEma() = default;
+  // The factories refuse the period whose divisor is 0; were it given, alpha would be 2 / 0.
+  explicit SeededEma(int32_t period) {
+    if (!indicators::ema_alpha(period, state.alpha)) state.alpha = __builtin_inff();
+  }
+  // The average after x, without committing it; NaN before the seed.
+  float next(float x) const {
+    EmaState after = state;
+    if (!seeded) {
+      if (std::isnan(x)) return x;
+      after.value = x;
+    }
+    after.step(x);
+    return after.value;
+  }
+  void commit(float x, float next_value) {
+    if (!seeded && std::isnan(x)) return;
+    seeded = true;
+    state.value = next_value;
+  }
+
+  template <class Archive>
+  void fields(Archive& ar) {
+    ar(state.alpha);
+    ar(state.value);
+    ar(seeded);
+  }
+};
+
 // Stages 1..depth of the EMA chain; a stage handed in comes from the bar instead.
 // Stage 1 computed from prices is the relative deviation (EMA - price) / price.
 struct EmaChain {
   int depth;
   bool given[4] = {false, false, false, false};
   bool normalize_first;
-  EmaStep ema[4];
+  SeededEma ema[4];
 
   EmaChain(int32_t period, int d, bool normalize = true) : depth(d), normalize_first(normalize) {
-    for (auto& e : ema) e = EmaStep(period);
+    for (auto& e : ema) e = SeededEma(period);
   }
   // Bars carry the price (unless stage 1 is handed in) and then each handed-in stage.
   int arity() const {
@@ -341,33 +385,32 @@ struct EmaKernel {
     out = stage[1];
     return s;
   }
-  // Once seeded, EmaStep::next and the normalisation in one loop with the average in a register.
+  // Once seeded, the EMA step and the normalisation in one loop with the average in a register.
   Status run(const Columns& cols, int64_t n, float* out, int64_t& done) {
-    EmaStep& ema = chain.ema[1];
+    SeededEma& ema = chain.ema[1];
     for (done = 0; done < n && !ema.seeded; ++done) {
       const float x = cols.at(0, done);
       const Status s = step(&x, out[done]);
       if (s != Status::ok) return s;
     }
-    const float alpha = ema.alpha;
-    const double keep = 1.0 - static_cast<double>(alpha);
-    float average = ema.value;
+    EmaState average = ema.state;
     Status s = Status::ok;
     for (; done < n; ++done) {
       const float x = cols.at(0, done);
-      const float next = static_cast<float>(fused(keep, static_cast<double>(average), static_cast<double>(alpha * x)));
+      EmaState after = average;
+      after.step(x);
       if (chain.normalize_first) {
         if (x == 0.0f) {
           s = Status::zero_division;
           break;
         }
-        out[done] = (next - x) / x;
+        out[done] = (after.value - x) / x;
       } else {
-        out[done] = next;
+        out[done] = after.value;
       }
-      average = next;
+      average = after;
     }
-    ema.value = average;
+    ema.state = average;
     return s;
   }
   template <class Ar>
@@ -456,7 +499,7 @@ struct TrixKernel {
 // params (short, long, fast given, slow given).
 struct MacdKernel {
   static constexpr bool kFull = true;
-  EmaStep fast, slow;
+  SeededEma fast, slow;
   int32_t long_period;
   bool fast_given, slow_given;
   int64_t n = 0;
@@ -465,7 +508,7 @@ struct MacdKernel {
   int arity() const { return 1 + fast_given + slow_given; }
 
   // Relative deviation of one average; NaN before its seed.
-  static Status deviation(const EmaStep& e, float x, float& next, float& dev) {
+  static Status deviation(const SeededEma& e, float x, float& next, float& dev) {
     next = e.next(x);
     if (!e.seeded && std::isnan(x)) {
       dev = kNaN;
@@ -527,15 +570,13 @@ struct RocKernel {
   }
 };
 
-inline float gain_of(float change) { return change > 0.0f ? change : 0.0f; }
-inline float loss_of(float change) { return change < 0.0f ? -change : 0.0f; }
-
 struct RsiKernel {
   static constexpr bool kFull = true;
   int32_t period;
   float big_p;
   int64_t n = 0;
-  float previous = 0, total_gain = 0, total_loss = 0;
+  float previous = 0;
+  RsiState rsi;
   explicit RsiKernel(const Params& p) : period(p[0]), big_p(static_cast<float>(p[0])) {}
   int arity() const { return 1; }
   // After the warm-up, the smoothing step of `step` with the state in registers.
@@ -544,17 +585,16 @@ struct RsiKernel {
       const float v = cols.at(0, done);
       step(&v, out[done]);
     }
-    float last = previous, gain = total_gain, loss = total_loss;
+    float last = previous;
+    RsiState totals = rsi;
     for (int64_t i = done; i < count; ++i) {
       const float v = cols.at(0, i);
-      const float change = v - last;
-      gain = gain + (gain_of(change) - gain / big_p);
-      loss = loss + (loss_of(change) - loss / big_p);
-      out[i] = loss != 0.0f ? static_cast<float>(100.0 - 100.0 / static_cast<double>(gain / loss + 1.0f)) : 100.0f;
+      totals.step(v - last, big_p);
+      out[i] = totals.value();
       last = v;
     }
     n += count - done;
-    previous = last, total_gain = gain, total_loss = loss;
+    previous = last, rsi = totals;
     done = count;
     return Status::ok;
   }
@@ -564,17 +604,10 @@ struct RsiKernel {
     if (n >= 1) {
       const float change = v - previous;
       if (n <= period) {
-        total_gain += gain_of(change);
-        total_loss += loss_of(change);
+        rsi.seed(change);
       } else {
-        total_gain = total_gain + (gain_of(change) - total_gain / big_p);
-        total_loss = total_loss + (loss_of(change) - total_loss / big_p);
-        if (total_loss != 0.0f) {
-          const float r = total_gain / total_loss + 1.0f;
-          out = static_cast<float>(100.0 - 100.0 / static_cast<double>(r));
-        } else {
-          out = 100.0f;
-        }
+        rsi.step(change, big_p);
+        out = rsi.value();
       }
     }
     previous = v;
@@ -583,7 +616,7 @@ struct RsiKernel {
   }
   template <class Ar>
   void fields(Ar& ar) {
-    ar(n), ar(previous), ar(total_gain), ar(total_loss);
+    ar(n), ar(previous), ar(rsi.total_gain), ar(rsi.total_loss);
   }
 };
 
@@ -602,15 +635,9 @@ struct CmoKernel {
     const int64_t newest = x.pushed;
     out = kNaN;
     if (newest >= period) {
-      // Neither sum can become -0, so adding +0 for "no change" is skipping it.
-      float gains = 0.0f, losses = 0.0f;
-      for (int64_t i = newest - period + 1; i <= newest; ++i) {
-        const float change = (i == newest ? v : x.at(i)) - x.at(i - 1);
-        gains += change >= 0.0f ? change : 0.0f;
-        losses += change < 0.0f ? -change : 0.0f;
-      }
-      const float den = gains + losses;
-      out = den != 0.0f ? (gains - losses) / den : 0.0f;
+      CmoState cmo;
+      for (int64_t i = newest - period + 1; i <= newest; ++i) cmo.enter_seed((i == newest ? v : x.at(i)) - x.at(i - 1));
+      out = cmo.value();
     }
     x.push(v);
     return Status::ok;
@@ -775,7 +802,7 @@ struct CciKernel {
 struct DxKernel {
   static constexpr bool kFull = true;
   int32_t period;
-  Wilder wilder;
+  WilderSmoothing wilder;
   int64_t n = 0;
   float ph = 0, pl = 0, pc = 0;
   float atr = 0, plus = 0, minus = 0;
@@ -786,19 +813,16 @@ struct DxKernel {
     float a = atr, pdm = plus, mdm = minus;
     out = kNaN;
     if (n >= 1) {
-      const float tr = true_range(h, l, pc);
-      const DirectionalMove dm = directional_move(h, l, ph, pl);
+      const float tr = indicators::true_range(h, l, pc);
+      const DirectionalMove dm = indicators::directional_move(h, l, ph, pl);
       if (n <= period) {
         a += tr, pdm += dm.plus, mdm += dm.minus;
-        if (n == period) a /= wilder.period, pdm /= wilder.period, mdm /= wilder.period;
+        if (n == period) a /= wilder.period(), pdm /= wilder.period(), mdm /= wilder.period();
       } else {
         a = wilder.step(a, tr);
         pdm = wilder.step(pdm, dm.plus);
         mdm = wilder.step(mdm, dm.minus);
-        if (a == 0.0f) return Status::zero_division;
-        const float pi = pdm / a, mi = mdm / a, q = pi + mi;
-        if (q == 0.0f) return Status::zero_division;
-        out = std::fabs(pi - mi) / q;
+        if (!indicators::directional_index(pdm, mdm, a, out)) return Status::zero_division;
       }
     }
     atr = a, plus = pdm, minus = mdm;
@@ -815,7 +839,7 @@ struct DxKernel {
 // Wilder average of DX seeded with numpy's nanmean of DX over [period, 2 * period).
 struct AdxOfDx {
   int32_t period;
-  Wilder wilder;
+  WilderSmoothing wilder;
   int64_t n = 0;
   float value = 0;
   std::vector<float> seed_window;
@@ -903,7 +927,7 @@ struct AdxrKernel {
 struct NatrKernel {
   static constexpr bool kFull = true;
   int32_t period;
-  Wilder wilder;
+  WilderSmoothing wilder;
   int64_t n = 0;
   float pc = 0, atr = 0;
   std::vector<float> seed_window;
@@ -912,7 +936,7 @@ struct NatrKernel {
   Status step(const float* bar, float& out) {
     const float c = bar[2];
     out = kNaN;
-    const float tr = n >= 1 ? true_range(bar[0], bar[1], pc) : 0.0f;
+    const float tr = n >= 1 ? indicators::true_range(bar[0], bar[1], pc) : 0.0f;
     float a = atr;
     if (n < period) {
       std::vector<float> window = seed_window;

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
 #include <type_traits>
 #include <memory>
@@ -16,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "frame/fma.hpp"
+#include "frame/numpy_interface.hpp"
 #include "live/kernels.hpp"
 
 namespace velk::live {
@@ -94,19 +95,6 @@ struct Stream {
   virtual bool load(const char* data, Py_ssize_t size) = 0;
 };
 
-// The batch functions use the CPU's FMA unit when it has one (unless
-// VELKIZED_TA_PORTABLE_FMA is set) and the C library's fma otherwise; both round
-// once, but they propagate NaN operands differently, so the kernels follow suit.
-bool use_fma_unit() {
-  static const bool use = [] {
-    const char* forced = std::getenv("VELKIZED_TA_PORTABLE_FMA");
-    if (forced != nullptr && forced[0] != '\0' && forced[0] != '0') return false;
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("fma") != 0;
-  }();
-  return use;
-}
-
 template <int kArity, class K>
 Status run_steps(K& k, const Columns& cols, Py_ssize_t n, float* out, Py_ssize_t& done) {
   float bar[kMaxArity];
@@ -134,32 +122,17 @@ Status run_bars(K& k, const Columns& cols, Py_ssize_t n, float* out, Py_ssize_t&
 }
 
 template <class K>
-__attribute__((target("fma"), flatten, noinline)) Status run_fma(K& k, const Columns& cols, Py_ssize_t n,
-                                                                   float* out, Py_ssize_t& done) {
-  return run_bars(k, cols, n, out, done);
-}
-template <class K>
-__attribute__((flatten, noinline)) Status run_portable(K& k, const Columns& cols, Py_ssize_t n, float* out,
-                                                       Py_ssize_t& done) {
-  return run_bars(k, cols, n, out, done);
-}
-template <class K>
-__attribute__((target("fma"), flatten, noinline)) Status step_fma(K& k, const float* bar, float& out) {
-  return k.step(bar, out);
-}
-template <class K>
-__attribute__((flatten, noinline)) Status step_portable(K& k, const float* bar, float& out) {
-  return k.step(bar, out);
-}
-
-template <class K>
 struct StreamOf final : Stream {
   K k;
   explicit StreamOf(const Params& p) : k(p) {}
   int arity() const override { return k.arity(); }
   bool full() const override { return K::kFull; }
+  // Through the batch functions' FMA dispatch: the unit and the C library's fma
+  // propagate NaN operands differently, so the handles must take the same path.
   static Status step(K& kernel, const float* bar, float& out) {
-    return use_fma_unit() ? step_fma(kernel, bar, out) : step_portable(kernel, bar, out);
+    Status s;
+    with_fma([&] { s = kernel.step(bar, out); });
+    return s;
   }
   Status update(const float* bar, float& out) override { return step(k, bar, out); }
   Status peek(const float* bar, float& out) const override {
@@ -167,7 +140,9 @@ struct StreamOf final : Stream {
     return step(copy, bar, out);
   }
   Status run(const Columns& cols, Py_ssize_t n, float* out, Py_ssize_t& done) override {
-    return use_fma_unit() ? run_fma(k, cols, n, out, done) : run_portable(k, cols, n, out, done);
+    Status s;
+    with_fma([&] { s = run_bars(k, cols, n, out, done); });
+    return s;
   }
   Status open(const Columns& cols, Py_ssize_t n, float& last) override {
     float bar[kMaxArity];
@@ -745,28 +720,15 @@ PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "_live", "Native stream handles
 
 bool numpy_nanmean_with_gil(const float* values, int64_t n, float& mean);
 
-// numpy's nanmean cannot warn or raise on these: some present values, all finite, none so
-// large that the float32 sum overflows nor so small that the mean underflows.
-bool nanmean_is_quiet(const float* values, int64_t n) {
-  int64_t present = 0;
-  for (int64_t i = 0; i < n; ++i) {
-    const float a = std::fabs(values[i]);
-    if (std::isnan(a)) continue;
-    if (!(a <= 0x1p100f) || (a != 0.0f && a < 0x1p-70f)) return false;
-    ++present;
-  }
-  return present >= 1 && present <= (int64_t{1} << 24);
-}
-
+// The batch functions' own nanmean (what their seeds take while `np` is numpy);
+// a window without values is numpy's to warn about, which needs Python.
 bool numpy_nanmean(const float* values, int64_t n, float& mean) {
-  if (worker) {
-    if (!nanmean_is_quiet(values, n)) return worker->needs_python = true, false;
-    const PyGILState_STATE gil = PyGILState_Ensure();
-    const bool ok = numpy_nanmean_with_gil(values, n, mean);
-    if (!ok) PyErr_Clear(), worker->needs_python = true;
-    PyGILState_Release(gil);
-    return ok;
+  double native_mean;
+  if (nanmean_of_elements(reinterpret_cast<const char*>(values), n, sizeof(float), &native_mean)) {
+    mean = static_cast<float>(native_mean);
+    return true;
   }
+  if (worker) return worker->needs_python = true, false;
   return numpy_nanmean_with_gil(values, n, mean);
 }
 
