@@ -278,10 +278,14 @@ def test_pickled_handle_continues_alike_in_another_process(name, tmp_path):
 @pytest.mark.parametrize("name, kw", [("velk_willr", {"timeperiod": 5}), ("velk_stochf", {"timeperiod": 1}),
                                       ("velk_stochf", {"timeperiod": 9}), ("velk_ema", {"timeperiod": 6}),
                                       ("velk_ema", {"timeperiod": 3, "normalize": False}), ("velk_rsi", {"timeperiod": 4})])
-def test_bulk_runs_in_pieces_follow_the_full_call(name, kw):
-    # Long clean runs take the kernels' own bulk loops; pieces of any size, then single
-    # updates, must carry the state across exactly.
+@pytest.mark.parametrize("holes", [False, True])
+def test_bulk_runs_in_pieces_follow_the_full_call(name, kw, holes):
+    # Long runs take the kernels' own bulk loops (NaN inside a window takes the folds'
+    # queue fallback); pieces of any size, then single updates, must carry the state across exactly.
     data = bars(np.random.default_rng(9), 400, CASES[name][0], "plain")
+    if holes:
+        data[0][100:103] = np.nan
+        data[min(1, len(data) - 1)][262] = np.nan
     h = open_handle(name, [s[:7] for s in data], kw)
     got = []
     for a, b in ((7, 30), (30, 31), (31, 250), (250, 390)):

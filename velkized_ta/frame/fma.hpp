@@ -23,7 +23,7 @@ __attribute__((flatten, noinline)) void run_portable(Loop& loop) {
 }
 
 // Runs a loop that may call `fused`, compiled once for the FMA unit and once
-// portably. Only the loop driver calls this (driver/loop.hpp, `native`).
+// portably. Called by the loop driver (driver/loop.hpp, `native`) and the live handles.
 template <class Loop>
 inline void with_fma(Loop&& loop) {
   if (use_fma_unit()) {

@@ -17,9 +17,13 @@
 #include <vector>
 
 #include "frame/fma.hpp"
+#include "indicators/combination_steps.hpp"
 #include "indicators/directional_steps.hpp"
 #include "indicators/ema.hpp"
 #include "indicators/momentum.hpp"
+#include "indicators/oscillator_steps.hpp"
+#include "indicators/position_queue.hpp"
+#include "indicators/regression_steps.hpp"
 #include "indicators/wilder.hpp"
 #include "live/ring.hpp"
 
@@ -57,10 +61,6 @@ struct Columns {
 bool numpy_nanmean(const float* values, int64_t n, float& mean);
 // numpy's square root of a double (for a negative variance: NaN and numpy's warning).
 bool numpy_sqrt(double v, double& root);
-
-// a + b as the x86 unit evaluates it in this operand order: of two NaNs, the
-// first one's sign and payload survive. The compiler may swap a plain a + b.
-inline float add_in_order(float a, float b) { return std::isnan(a) ? a : a + b; }
 
 // ---------------------------------------------------------------- averages
 
@@ -116,22 +116,11 @@ struct SmaKernel {
 // The regression sums of the first window, as the batch call forms them before
 // its sliding loop: outside the FMA-unit dispatch, so its fused steps take the
 // C library's fmaf whichever path the handle runs on.
-struct LinSums {
-  float sum_y = 0, sum_xy = 0, sum_x = 0, sum_x2 = 0, deduction = 0, denom = 0;
-};
-[[gnu::noinline]] inline LinSums lin_first_window(const Ring& x, int64_t from, int32_t period) {
-  LinSums w;
-  for (int32_t y = 1; y <= period; ++y) {
-    const float e = x.at(from + y - 1);
-    if (y >= 2) w.deduction += e;
-    const float fy = static_cast<float>(y);
-    w.sum_y += e;
-    w.sum_x += fy;
-    w.sum_x2 += static_cast<float>(static_cast<int32_t>(static_cast<uint32_t>(y) * static_cast<uint32_t>(y)));
-    w.sum_xy = fused(e, fy, w.sum_xy);
-  }
-  const float p = static_cast<float>(period);
-  w.denom = fused(p, w.sum_x2, -(w.sum_x * w.sum_x));
+[[gnu::noinline]] inline indicators::RegressionSums lin_first_window(const Ring& x, int64_t from, int32_t period,
+                                                                     float& denom) {
+  indicators::RegressionSums w;
+  for (int32_t y = 1; y <= period; ++y) w.enter(y, x.at(from + y - 1));
+  denom = w.denominator(static_cast<float>(period));
   return w;
 }
 
@@ -160,12 +149,11 @@ struct LinKernel {
     out = kNaN;
     if (n > period && searched_value_present(n)) {
       const int64_t from = n - 1 - period;
-      const LinSums w = lin_first_window(x, from, period);
+      float denom;
+      indicators::RegressionSums w = lin_first_window(x, from, period, denom);
       const float p = static_cast<float>(period);
-      const float leaving = x.at(from);
-      const float sum_y = w.sum_y + (entering - leaving);
-      const float sum_xy = w.sum_xy + (fused(entering, p, -leaving) - w.deduction);
-      if (w.denom != 0.0f) out = fused(p, sum_xy, -(w.sum_x * sum_y)) / w.denom;
+      w.slide(entering, x.at(from), p);
+      if (denom != 0.0f) out = w.slope(p, denom);
     }
     x.push(entering);
     return Status::ok;
@@ -193,53 +181,29 @@ struct WindowExtremes {
     return i >= int64_t{period} - 1;
   }
   // emit(i, window complete, highest high, lowest low) for bars i of `cols` (high, low first), as
-  // push() gives them. Once every window lies in `cols`, and when no NaN is involved, the windows
-  // are folded from block-wise suffixes and prefixes (blocks of `period` bars, each window a
-  // suffix of one and a prefix of the next): no data-dependent branches. The queues are then
-  // rebuilt from the last window, which is all their state depends on.
+  // push() gives them. Once every window lies in `cols`, the batch functions' window folds
+  // (indicators/position_queue.hpp) give the extremes; the queues are then rebuilt from the
+  // last window, which is all their state depends on.
   template <class Emit>
   void run(const Columns& cols, int64_t count, Emit emit) {
     const int64_t p = period;
-    bool folded = count >= 2 * p;
-    for (int64_t i = 0; folded && i < count; ++i) folded = !std::isnan(cols.at(0, i)) && !std::isnan(cols.at(1, i));
+    const bool folded = p >= 1 && count >= 2 * p && count <= INT32_MAX;
     const int64_t queued = folded ? p - 1 : count;
     for (int64_t i = 0; i < queued; ++i) {
       const bool complete = push(cols.at(0, i), cols.at(1, i));
       emit(i, complete, highs.extreme(), lows.extreme());
     }
     if (!folded) return;
-    const float lowest = -__builtin_inff(), highest = __builtin_inff();
-    auto later_high = [](float older, float newer) { return older > newer ? older : newer; };
-    auto later_low = [](float older, float newer) { return older < newer ? older : newer; };
-    std::vector<float> folds(4 * static_cast<size_t>(p + 1));
-    float* suffix_high = folds.data();
-    float* suffix_low = suffix_high + (p + 1);
-    float* next_high = suffix_low + (p + 1);
-    float* next_low = next_high + (p + 1);
-    suffix_high[p] = next_high[p] = lowest;
-    suffix_low[p] = next_low[p] = highest;
-    auto fold_suffixes = [&](int64_t from, int64_t length, float* sh, float* sl) {
-      float h = lowest, l = highest;
-      for (int64_t t = length - 1; t >= 0; --t) {
-        h = later_high(cols.at(0, from + t), h);
-        l = later_low(cols.at(1, from + t), l);
-        sh[t] = h;
-        sl[t] = l;
+    const FloatView high(const_cast<char*>(cols.data[0]), count, cols.stride[0]);
+    const FloatView low(const_cast<char*>(cols.data[1]), count, cols.stride[1]);
+    const bool scanned = indicators::scan_extremes(high, low, period, period - 1, static_cast<int32_t>(count),
+                                                   [&](int64_t i, float hh, float ll) { emit(i, true, hh, ll); });
+    if (!scanned) {  // no scratch memory: the queues carry on
+      for (int64_t i = queued; i < count; ++i) {
+        push(cols.at(0, i), cols.at(1, i));
+        emit(i, true, highs.extreme(), lows.extreme());
       }
-    };
-    fold_suffixes(0, p, suffix_high, suffix_low);
-    emit(p - 1, true, suffix_high[0], suffix_low[0]);
-    for (int64_t from = p; from < count; from += p) {
-      const int64_t length = std::min(p, count - from);
-      fold_suffixes(from, length, next_high, next_low);
-      float prefix_high = lowest, prefix_low = highest;
-      for (int64_t t = 0; t < length; ++t) {
-        prefix_high = later_high(prefix_high, cols.at(0, from + t));
-        prefix_low = later_low(prefix_low, cols.at(1, from + t));
-        emit(from + t, true, later_high(suffix_high[t + 1], prefix_high), later_low(suffix_low[t + 1], prefix_low));
-      }
-      std::swap(suffix_high, next_high);
-      std::swap(suffix_low, next_low);
+      return;
     }
     const int64_t start = n - (p - 1);  // the position of this run's first bar
     n = start + count;
@@ -268,10 +232,8 @@ struct MidKernel {
     out = kNaN;
     if (normalize && close == 0.0f && w.n >= int64_t{w.period} - 1) return Status::zero_division;
     if (!w.push(bar[0], bar[1])) return Status::ok;
-    const float ll = w.lows.extreme();
-    const float d = w.highs.extreme() - ll;
-    const double mid = static_cast<double>(d) * 0.5 + static_cast<double>(ll);
-    out = normalize ? static_cast<float>(mid - static_cast<double>(close)) / close : static_cast<float>(mid);
+    const double mid = indicators::window_midpoint(w.highs.extreme(), w.lows.extreme());
+    out = normalize ? indicators::midpoint_deviation(mid, close) / close : static_cast<float>(mid);
     return Status::ok;
   }
   template <class Ar>
@@ -437,11 +399,10 @@ struct ChainKernel {
     const float expanded[3] = {bar[0], bar[0], bar[0]};
     const Status s = chain.step(combination == last ? expanded : bar, stage);
     if (s != Status::ok) return s;
-    const double a = stage[1], b = stage[2];
     if (combination == dema) {
-      out = static_cast<float>(2.0 * a - b);
+      out = indicators::dema_of(stage[1], stage[2]);
     } else if (combination == tema) {
-      out = static_cast<float>((3.0 * a - 3.0 * b) + static_cast<double>(stage[3]));
+      out = indicators::tema_of(stage[1], stage[2], stage[3]);
     } else {
       out = stage[chain.depth];
     }
@@ -477,14 +438,7 @@ struct TrixKernel {
     const Status s = chain.step(expanded, stage);
     if (s != Status::ok) return s;
     const float a = stage[3];
-    if (n >= 1) {
-      const float b = previous;
-      const float numerator = a - b;
-      const double guard = b != 0.0f ? 0.0 : 1e-9;
-      out = static_cast<float>(static_cast<double>(numerator) / (static_cast<double>(b) + guard));
-    } else {
-      out = kNaN;
-    }
+    out = n >= 1 ? indicators::trix_ratio(a, previous) : kNaN;
     previous = a;
     ++n;
     return Status::ok;
@@ -556,10 +510,7 @@ struct RocKernel {
     const float v = bar[0];
     out = kNaN;
     if (x.pushed >= period) {
-      const float base = x.back(period - 1);
-      const float d = v - base;
-      const double divisor = base != 0.0f ? static_cast<double>(base) : static_cast<double>(base) + 1e-9;
-      out = static_cast<float>(static_cast<double>(d) / divisor);
+      out = indicators::relative_change(v, x.back(period - 1));
     }
     x.push(v);
     return Status::ok;
@@ -657,8 +608,8 @@ struct RangeKernel {
   explicit RangeKernel(const Params& p) : w(p[0]) {}
   int arity() const { return 3; }
   static float place(float close, float hh, float ll) {
-    if (hh == ll) return kNaN;
-    return kFromHigh ? (hh - close) / (hh - ll) : (close - ll) / (hh - ll);
+    float fraction;
+    return indicators::range_fraction<kFromHigh>(close, hh, ll, fraction) ? fraction : kNaN;
   }
   Status run(const Columns& cols, int64_t n, float* out, int64_t& done) {
     w.run(cols, n, [&](int64_t i, bool complete, float hh, float ll) {
@@ -696,17 +647,15 @@ struct UltKernel {
     const int32_t s = periods[0], m = periods[1], l = periods[2];
     out = kNaN;
     if (n > l) {
-      if (s + m + l == 0) return Status::zero_division;
+      const int32_t weight_sum = add32(add32(s, m), l);
+      if (weight_sum == 0) return Status::zero_division;
       auto at = [&](const Ring& r, int b, int64_t pos) {
         if (pos < 0) pos += n;
         return pos == n - 1 ? bar[b] : r.at(pos);
       };
       auto bp_tr = [&](int64_t j, float& bp, float& tr) {
-        const float pc = at(close, 2, j - 1), lo = at(low, 1, j), hi = at(high, 0, j);
-        const float lower = pc < lo ? pc : lo;
-        const float upper = pc > hi ? pc : hi;
-        bp = at(close, 2, j) - lower;
-        tr = upper - lower;
+        const auto bar_j = indicators::pressure_and_range(at(close, 2, j - 1), at(low, 1, j), at(high, 0, j), at(close, 2, j));
+        bp = bar_j.bp, tr = bar_j.tr;
       };
       const int64_t start = n - 1;
       float sbp[3] = {0, 0, 0}, str[3] = {0, 0, 0};
@@ -725,12 +674,9 @@ struct UltKernel {
         sbp[k] = sbp[k] + (bp - old_bp);
         str[k] = str[k] + (tr - old_tr);
       }
-      for (float& t : str)
-        if (t == 0.0f) t += 1e-10f;
-      const float w = static_cast<float>(s + m + l);
-      out = ((sbp[0] * static_cast<float>(l) / str[0] + sbp[1] * static_cast<float>(m) / str[1]) +
-             sbp[2] * static_cast<float>(s) / str[2]) /
-            w;
+      for (float& t : str) indicators::guard_range(t);
+      out = indicators::ultimate_value(sbp[0], str[0], sbp[1], str[1], sbp[2], str[2], static_cast<float>(s),
+                                       static_cast<float>(m), static_cast<float>(l), static_cast<float>(weight_sum));
     }
     high.push(bar[0]), low.push(bar[1]), close.push(bar[2]);
     return Status::ok;
@@ -753,7 +699,7 @@ struct CciKernel {
   int64_t memory() const { return tp.capacity(); }
   void skip(int64_t bars) { tp.pushed += bars; }
   void absorb(const float* bar) { tp.push(typical(bar)); }
-  static float typical(const float* bar) { return ((bar[0] + bar[1]) + bar[2]) / 3.0f; }
+  static float typical(const float* bar) { return indicators::typical_price(bar[0], bar[1], bar[2]); }
 
   Status step(const float* bar, float& out) {
     const float v = typical(bar);
@@ -773,9 +719,8 @@ struct CciKernel {
         s = s + (v - old_tp);
         sq = sq + (v * v - old_tp * old_tp);
       }
-      const float big_p = static_cast<float>(period);
-      const float mean = s / big_p;
-      const float variance = sq / big_p - mean * mean;
+      float mean, variance;
+      indicators::window_moments(s, sq, static_cast<float>(period), mean, variance);
       if (variance == 0.0f) {
         out = 0.0f;
       } else {
@@ -785,7 +730,7 @@ struct CciKernel {
         } else if (!numpy_sqrt(static_cast<double>(variance), root)) {
           return Status::python_error;
         }
-        out = static_cast<float>(static_cast<double>(v - mean) / (root * 0.015));
+        out = indicators::cci_scaled(v - mean, root);
       }
     }
     tp.push(v);
@@ -912,7 +857,7 @@ struct AdxrKernel {
       const Status s = adx.step(bar, a);
       if (s != Status::ok) return s;
     }
-    out = history.pushed >= period ? add_in_order(history.back(period - 1), a) * 0.5f : kNaN;
+    out = history.pushed >= period ? indicators::adxr_mean(history.back(period - 1), a) : kNaN;
     history.push(a);
     return Status::ok;
   }
@@ -978,17 +923,7 @@ struct WickKernel {
     if (computed && c == 0.0f) return Status::zero_division;
     w.push(bar[0], bar[1]);
     if (computed) {
-      const double previous = close.back(period - 1);
-      const float hh = w.highs.extreme(), ll = w.lows.extreme();
-      float top, bottom;
-      if (static_cast<double>(c) > previous) {
-        top = hh - c;
-        bottom = static_cast<float>(previous - static_cast<double>(ll));
-      } else {
-        top = static_cast<float>(static_cast<double>(hh) - previous);
-        bottom = c - ll;
-      }
-      out = (top - bottom) / c;
+      out = indicators::wick_balance(close.back(period - 1), c, w.highs.extreme(), w.lows.extreme()) / c;
     }
     close.push(c);
     return Status::ok;
@@ -1017,12 +952,7 @@ struct RdifKernel {
   explicit RdifKernel(const Params&) {}
   int arity() const { return 2; }
   Status step(const float* bar, float& out) {
-    const float a = bar[0], b = bar[1];
-    if (b != 0.0f) {
-      out = (a - b) / b;
-    } else {
-      out = static_cast<float>(static_cast<double>(a - b) / (static_cast<double>(b) + 1e-9));
-    }
+    out = indicators::relative_difference(bar[0], bar[1]);
     return Status::ok;
   }
   template <class Ar>
