@@ -34,6 +34,8 @@ struct RegressionSums {
     sum_y += entering - leaving;
     sum_xy += fused(entering, p, -leaving) - deduction;
   }
+  // After a slide whose window's second value was `second`: the new window's sum without its first.
+  void shift_deduction(float entering, float second) { deduction += entering - second; }
   float slope(float p, float denom) const { return fused(p, sum_xy, -(sum_x * sum_y)) / denom; }
 };
 
