@@ -242,6 +242,23 @@ Ref Call::new_series(int32_t n) {
   return checked(PyObject_Vectorcall(full.get(), args, 2, kwnames.get()));
 }
 
+Call::Allocated<float> Call::new_output_written_whole(int32_t n) {
+  PyObject* np = lookup_global_or_throw("np");
+  PyObject* fast = fast_new_unfilled_series(np, n);
+  Ref series = fast ? Ref(fast) : new_series(n);
+  const FloatView view = float_view(series.get(), true);
+  return {std::move(series), view};
+}
+
+bool Call::allocation_is_native() {
+  PyObject* np = g_module_dict ? PyDict_GetItemWithError(g_module_dict, interned("np")) : nullptr;
+  if (np == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  return numpy_full_is_own(np);
+}
+
 Ref Call::new_zeros(int32_t n, const char* dtype_name) {
   PyObject* np = lookup_global_or_throw("np");
   if (PyObject* fast = fast_new_zeros(np, n, std::strcmp(dtype_name, "int32") == 0)) return Ref(fast);

@@ -177,13 +177,22 @@ bool numpy_arithmetic_is_own(bool allow_costly_check) {
   return own;
 }
 
-PyObject* fast_new_series(PyObject* np, int32_t n) {
-  if (np != g_originals.module || !attribute_is(np, "full", g_originals.full) ||
-      !attribute_is(np, "nan", g_originals.nan) || !attribute_is(np, "float32", g_originals.float32))
-    return nullptr;
+bool numpy_full_is_own(PyObject* np) {
+  return np == g_originals.module && attribute_is(np, "full", g_originals.full) &&
+         attribute_is(np, "nan", g_originals.nan) && attribute_is(np, "float32", g_originals.float32);
+}
+
+PyObject* fast_new_unfilled_series(PyObject* np, int32_t n) {
+  if (!numpy_full_is_own(np)) return nullptr;
   npy_intp dims[1] = {n};
   PyObject* array = PyArray_SimpleNew(1, dims, NPY_FLOAT32);
   if (array == nullptr) throw PythonError{};
+  return array;
+}
+
+PyObject* fast_new_series(PyObject* np, int32_t n) {
+  PyObject* array = fast_new_unfilled_series(np, n);
+  if (array == nullptr) return nullptr;
   // np.full with the float64 NaN gives float32 quiet NaNs with this bit pattern.
   const uint32_t quiet_nan = 0x7fc00000u;
   auto* data = static_cast<char*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array)));

@@ -19,6 +19,12 @@ int record_numpy_originals(PyObject* numpy);
 // interface, when `np` and its attributes are still numpy's own; NULL otherwise.
 PyObject* fast_new_series(PyObject* np, int32_t n);
 PyObject* fast_new_zeros(PyObject* np, int32_t n, bool integer);
+// Whether np.full, np.nan and np.float32 on `np` are numpy's own, so that allocating
+// an output runs no Python code.
+bool numpy_full_is_own(PyObject* np);
+// The array of fast_new_series with its elements left unset, for a body that writes
+// every position itself (NaN where it computes nothing); NULL when `np` is not numpy's own.
+PyObject* fast_new_unfilled_series(PyObject* np, int32_t n);
 // np.nanmean(series[slice]) computed as numpy computes it, when `np` and its
 // nanmean are numpy's own and series is a plain float32 array with values in the
 // slice; false when the Python-level call must decide (including its warning).
