@@ -159,3 +159,53 @@ def test_rebound_numpy_takes_the_stage_calls(restore_module_globals):
     restore_module_globals.np = Spy()
     velk_ta_funcs.velk_tema(prices(20, "plain"), timeperiod=3)
     assert calls == ["full"] * 4
+
+
+def bars(n, kind, seed=0):
+    rng = np.random.default_rng(seed + 7 * n)
+    close = prices(n, "plain", seed)
+    high = close * (1 + rng.uniform(0, 0.03, n)).astype(np.float32)
+    low = close * (1 - rng.uniform(0, 0.03, n)).astype(np.float32)
+    if kind == "flat start":
+        high[:6] = low[:6] = close[:6] = 5.0
+    elif kind == "flat end":
+        high[-4:] = low[-4:] = close[-4:] = 5.0
+    elif kind == "nan run":
+        high[n // 2: n // 2 + 2] = np.nan
+    elif kind == "nan seed window":
+        high[:] = np.nan
+    elif kind == "short high":
+        high = high[:-1]
+    elif kind == "strided":
+        high = np.repeat(high, 2)[::2]
+    return high, low, close
+
+
+@pytest.mark.parametrize("name, sibling", [("velk_adx", "velk_dx"), ("velk_adxr", "velk_adx"),
+                                           ("velk_adxr", "velk_dx")])
+@pytest.mark.parametrize("kind", ["plain", "flat start", "flat end", "nan run", "nan seed window", "short high",
+                                  "strided"])
+def test_directional_composites_match_their_calls(restore_module_globals, name, sibling, kind):
+    function = getattr(velk_ta_funcs, name)
+    for n in [0, 1, 2, 5, 12, 60]:
+        if n < 8 and kind != "plain":
+            continue
+        high, low, close = bars(n, kind)
+        for period in [-1, 0, 1, 2, 3, 5, 29, 30, 31, 59, 60, 61]:
+            for n_values in [-3, 0, 1, 7, n - 2 * period, 999999999, INT32_MAX]:
+                args = (high, low, close, period, n_values)
+                one_pass, through_calls = both_ways(restore_module_globals, sibling, function, args, {})
+                assert one_pass == through_calls, (n, period, n_values)
+
+
+def test_directional_subclass_inputs_take_the_calls(restore_module_globals):
+    class Tracked(np.ndarray):
+        lengths = 0
+
+        def __len__(self):
+            Tracked.lengths += 1
+            return super().__len__()
+
+    high, low, close = (a.view(Tracked) for a in bars(40, "plain"))
+    velk_ta_funcs.velk_adxr(high, low, close, 4)
+    assert Tracked.lengths == 3  # velk_adxr, velk_adx and velk_dx each take it

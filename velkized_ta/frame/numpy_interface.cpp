@@ -266,17 +266,30 @@ bool fast_nanmean(PyObject* np, PyObject* series, PyObject* slice, double* mean)
   const Py_ssize_t count = PySlice_AdjustIndices(length, &start, &stop, step);
   const char* first = data + start * stride;
   const int64_t element_stride = stride * step;
+  return nanmean_of_elements(first, count, element_stride, mean);
+}
+
+bool nanmean_of_elements(const char* first, int64_t count, int64_t stride, double* mean) {
   int64_t present = 0;
-  for (Py_ssize_t i = 0; i < count; ++i) {
+  for (int64_t i = 0; i < count; ++i) {
     float v;
-    std::memcpy(&v, first + i * element_stride, sizeof v);
+    std::memcpy(&v, first + i * stride, sizeof v);
     present += std::isnan(v) ? 0 : 1;
   }
   // numpy warns about a slice without values: let it.
   if (present == 0) return false;
-  const float total = 0.0f + PairwiseSum(first, element_stride)(0, count);
+  const float total = 0.0f + PairwiseSum(first, stride)(0, count);
   *mean = static_cast<float>(static_cast<double>(total) / static_cast<double>(present));
   return true;
+}
+
+bool numpy_nanmean_is_own() {
+  PyObject* np = g_module_dict ? PyDict_GetItemWithError(g_module_dict, interned("np")) : nullptr;
+  if (np == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  return np == g_originals.module && attribute_is(np, "nanmean", g_originals.nanmean);
 }
 
 bool direct_view(PyObject* obj, bool writable, bool integer, char** data, int64_t* length, int64_t* stride) {

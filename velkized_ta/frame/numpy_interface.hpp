@@ -29,6 +29,11 @@ PyObject* fast_new_unfilled_series(PyObject* np, int32_t n);
 // nanmean are numpy's own and series is a plain float32 array with values in the
 // slice; false when the Python-level call must decide (including its warning).
 bool fast_nanmean(PyObject* np, PyObject* series, PyObject* slice, double* mean);
+// The mean fast_nanmean computes over `count` float32 elements `stride` bytes apart;
+// false when none is present (numpy would warn). Touches no Python object.
+bool nanmean_of_elements(const char* first, int64_t count, int64_t stride, double* mean);
+// Whether the module's `np` and its nanmean are numpy's own.
+bool numpy_nanmean_is_own();
 // Whether ndarray `+` and `/` still call numpy's own add and true_divide and the
 // module's `np` is numpy itself. numpy 1.x can swap them (np.set_numeric_ops), and
 // asking it builds a dictionary: without allow_costly_check the answer there is false.

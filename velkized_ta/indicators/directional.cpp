@@ -9,6 +9,7 @@
 #include "indicators/declarations.hpp"
 #include "driver/lanes.hpp"
 #include "driver/loop.hpp"
+#include "frame/numpy_interface.hpp"
 #include "indicators/wilder.hpp"
 
 namespace velk::indicators {
@@ -76,6 +77,85 @@ struct DirectionalWork {
   }
 };
 
+// velk_dx's running state over its positions tp + 1 .. n - 1, one position at a time.
+class DirectionalIndex {
+ public:
+  // Sums the bars 1 .. timeperiod, which must exist; timeperiod is at least 1.
+  DirectionalIndex(const Prices& prices, int32_t timeperiod) : prices_(prices), wilder_(timeperiod) {
+    Lanes sums{};
+    run_steps(1, int64_t{timeperiod} + 1, {reach(prices.high, {-1, 0}), reach(prices.low, {-1, 0}), reach(prices.close, {-1})},
+              [&](auto at, int64_t i) {
+                const Lanes bar = directional_bar<decltype(at)>(prices, i);
+                sums[kPlus] += bar[kPlus];
+                sums[kMinus] += bar[kMinus];
+                sums[kRange] += bar[kRange];
+              });
+    const float period = static_cast<float>(timeperiod);
+    averages_ = Lanes{sums[kPlus] / period, sums[kMinus] / period, sums[kRange] / period, 0.0f};
+  }
+
+  // DX at i; false where velk_dx divides by zero.
+  template <class A>
+  bool next(int64_t i, float& dx) {
+    averages_ = wilder_.step(averages_, directional_bar<A>(prices_, i));
+    const float atr = averages_[kRange];
+    if (atr == 0.0f) return false;
+    const Lanes indicators = averages_ / atr;
+    const float sum = indicators[kPlus] + indicators[kMinus];
+    if (sum == 0.0f) return false;
+    dx = std::fabs(indicators[kPlus] - indicators[kMinus]) / sum;
+    return true;
+  }
+
+ private:
+  Prices prices_;
+  WilderSmoothing wilder_;
+  Lanes averages_;
+};
+
+// velk_adx over velk_dx's series in one pass: emit(at, i, adx) at each position from
+// 2 timeperiod on. DX at timeperiod .. 2 timeperiod - 1 is kept in `adx` until the
+// seed is taken; positions below 2 timeperiod are left for the caller. False where a
+// call would raise or warn.
+template <class Emit>
+bool adx_in_one_pass(const Prices prices, const FloatView adx, int32_t timeperiod, int32_t n, Emit&& emit) {
+  DirectionalIndex index(prices, timeperiod);
+  const int64_t seed_end = std::min<int64_t>(2 * int64_t{timeperiod}, n);
+  const auto reaches = {reach(prices.high, {-1, 0}), reach(prices.low, {-1, 0}), reach(prices.close, {-1}), reach(adx)};
+  bool raises = false;
+  adx.set_unchecked(timeperiod, kUnwritten);
+  run_steps(int64_t{timeperiod} + 1, seed_end, reaches, [&](auto at, int64_t i) {
+    float dx;
+    if (!index.template next<decltype(at)>(i, dx)) return !(raises = true);
+    at.put(adx, i, dx);
+    return true;
+  });
+  double mean;
+  if (raises || !nanmean_of_elements(adx.data() + timeperiod * adx.stride(), seed_end - timeperiod, adx.stride(), &mean))
+    return false;
+  const WilderSmoothing wilder(timeperiod);
+  float average = static_cast<float>(mean);
+  run_steps(seed_end, n, reaches, [&](auto at, int64_t i) {
+    float dx;
+    if (!index.template next<decltype(at)>(i, dx)) return !(raises = true);
+    average = wilder.step(average, dx);
+    emit(at, i, average);
+    return true;
+  });
+  return !raises;
+}
+
+// Whether velk_adx's call of velk_dx (nested `levels` deep) is certain to succeed
+// without warnings or Python code, so that adx_in_one_pass decides.
+bool adx_decidable(const Adx::Args& args, int32_t n, int levels) {
+  const Series* series[] = {&args.high_arr, &args.low_arr, &args.close_arr};
+  for (const Series* s : series)
+    if (Py_TYPE(s->object) != g_ndarray_type || s->view.size() != n) return false;
+  // Period 1 seeds from one NaN, and numpy warns about it.
+  return args.timeperiod >= 2 && args.timeperiod < n && args.timeperiod < (1 << 29) && Call::allocation_is_native() &&
+         numpy_nanmean_is_own() && Call::sibling_is_own("velk_dx", levels);
+}
+
 void dx_kernel(const Prices prices, const DirectionalWork work, const FloatView dx, int32_t timeperiod,
                int32_t n_values, int32_t n) {
   // Bar i reads the prices at i and i - 1 and stores the work series at i.
@@ -139,13 +219,16 @@ void smooth_series(const FloatView values, const FloatView out, float seed, int3
   });
 }
 
+inline float adxr_of(float earlier, float current) {
+  // Two NaNs yield the earlier one, whichever operand order the compiler picks.
+  const float addend = is_missing(earlier) ? earlier : current;
+  return (earlier + addend) * 0.5f;
+}
+
 void adxr_kernel(const FloatView adx, const FloatView adxr, int32_t timeperiod, int32_t start, int32_t n) {
   run_steps(start, n, {reach(adx, {0, -int64_t{timeperiod}}), reach(adxr)}, [&](auto at, int64_t i) {
     const float earlier = at.get(adx, i - timeperiod);
-    const float current = at.get(adx, i);
-    // Two NaNs yield the earlier one, whichever operand order the compiler picks.
-    const float addend = is_missing(earlier) ? earlier : current;
-    at.put(adxr, i, (earlier + addend) * 0.5f);
+    at.put(adxr, i, adxr_of(earlier, at.get(adx, i)));
   });
 }
 
@@ -196,6 +279,19 @@ PyObject* Adx::run(Call& call, const Args& args) {
   const int32_t n = call.length(args.close_arr.object);
   const int32_t warm_up_end = mul32(2, args.timeperiod);
   const int32_t k = trailing_start(warm_up_end, n, args.n_values);
+  const Prices prices{args.high_arr.view, args.low_arr.view, args.close_arr.view};
+  // A start beyond the end makes the pre-roll read past it.
+  if (!args.close_arr_is_dx && k <= n && adx_decidable(args, n, 1)) {
+    auto [adx, out] = call.new_output_written_whole(n);
+    bool done = false;
+    native(n, [&] {
+      done = adx_in_one_pass(prices, out, args.timeperiod, n, [&](auto at, int64_t i, float adx_value) {
+        if (i >= k) at.put(out, i, adx_value);
+      });
+      fill_unwritten(out, 0, k);
+    });
+    if (done) return adx.release();
+  }
   auto [adx, out] = call.new_output(n);
 
   Ref dx;
@@ -216,6 +312,28 @@ PyObject* Adx::run(Call& call, const Args& args) {
 
 PyObject* Adxr::run(Call& call, const Args& args) {
   const int32_t n = call.length(args.close_arr.object);
+  const Adx::Args adx_args{args.high_arr, args.low_arr, args.close_arr, args.timeperiod, kWholeSeries, false};
+  if (!args.close_arr_is_adx && Call::sibling_is_own("velk_adx", 1) && adx_decidable(adx_args, n, 2)) {
+    auto [adxr, out] = call.new_output_written_whole(n);
+    const int32_t k = trailing_start(args.timeperiod, n, args.n_values);
+    const Prices prices{args.high_arr.view, args.low_arr.view, args.close_arr.view};
+    bool done = false;
+    native(n, [&] {
+      // ADX of the last `timeperiod` positions, in a ring on positions 0 .. timeperiod - 1,
+      // which stay NaN in the result (k >= timeperiod); ADX is NaN before 2 timeperiod.
+      fill_unwritten(out, 0, args.timeperiod);
+      int64_t slot = 0;
+      done = adx_in_one_pass(prices, out, args.timeperiod, n, [&](auto at, int64_t i, float adx_value) {
+        const float earlier = out.get_unchecked(slot);
+        if (i >= k) at.put(out, i, adxr_of(earlier, adx_value));
+        out.set_unchecked(slot, adx_value);
+        slot = slot + 1 == args.timeperiod ? 0 : slot + 1;
+      });
+      // Rated from two NaNs there, which gives the NaN np.full leaves.
+      fill_unwritten(out, 0, std::max(k, 2 * args.timeperiod));
+    });
+    if (done) return adxr.release();
+  }
   Ref adx;
   FloatView adx_view;
   if (args.close_arr_is_adx) {
