@@ -10,9 +10,18 @@ import warnings
 import numpy as np
 import pytest
 
+import velkized_ta
 from velkized_ta import velk_ta_funcs
+from velkized_ta.sample import example_arguments, sample_ohlc
 
 INT32_MAX = 2**31 - 1
+
+
+class NumpyProxy:
+    """Not numpy's module object: every allocation goes through np.full at Python level."""
+
+    def __getattr__(self, attr):
+        return getattr(np, attr)
 
 
 def outcome(function, args, kwargs):
@@ -209,3 +218,22 @@ def test_directional_subclass_inputs_take_the_calls(restore_module_globals):
     high, low, close = (a.view(Tracked) for a in bars(40, "plain"))
     velk_ta_funcs.velk_adxr(high, low, close, 4)
     assert Tracked.lengths == 3  # velk_adxr, velk_adx and velk_dx each take it
+
+
+@pytest.mark.parametrize("name", velkized_ta.FUNCTION_NAMES)
+@pytest.mark.parametrize("n_values", [0, 5, 999999999])
+def test_outputs_are_nan_where_nothing_is_written(restore_module_globals, name, n_values):
+    """Outputs come unfilled from numpy's allocator; what was there before must not show through."""
+    function = getattr(velk_ta_funcs, name)
+    kwargs = example_arguments(function, sample_ohlc(64), 6)
+    kwargs["n_values"] = n_values
+
+    def poisoned_call():
+        for _ in range(4):
+            junk = np.full(64, 7.0, dtype=np.float32)
+            del junk
+        return outcome(function, (), kwargs)
+
+    direct = poisoned_call()
+    restore_module_globals.np = NumpyProxy()
+    assert direct == poisoned_call()

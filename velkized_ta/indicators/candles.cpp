@@ -87,9 +87,12 @@ PyObject* dif_body(Call& call, const Args& args, Op op) {
   const int32_t n_values = args.n_values;
 
   const int32_t n = call.length(input_array_1);
-  auto [dif, out] = call.new_output(n);
+  auto [dif, out] = call.new_output_written_whole(n);
   const int32_t m = std::min(n, n_values);
-  if (m > 0) native(m, [&] { dif_kernel(a, b, out, n - m, n, op); });
+  native(n, [&] {
+    fill_unwritten(out, 0, m > 0 ? n - m : n);
+    if (m > 0) dif_kernel(a, b, out, n - m, n, op);
+  });
   return dif.release();
 }
 
@@ -99,10 +102,11 @@ PyObject* Wick::run(Call& call, const Args& args) {
   const int32_t period = args.timeperiod;
   const int32_t n = call.length(args.close_arr.object);
   const int32_t k = trailing_start(sub32(period, 1), n, args.n_values);
-  auto [wick_arr, out] = call.new_output(n);
+  auto [wick_arr, out] = call.new_output_written_whole(n);
   auto [high_indices, high_slots] = call.new_positions(n);
   auto [low_indices, low_slots] = call.new_positions(n);
   native(n, [&] {
+    fill_unwritten(out, 0, k);
     window_extremes<Expiry::Wrapping32>(
         args.high_arr.view, args.low_arr.view, args.close_arr.view, out, high_slots, low_slots, period, k, n,
         {reach(args.close_arr.view, {0, -int64_t{period}}), reach(out)},

@@ -189,6 +189,7 @@ void dx_kernel(const Prices prices, const DirectionalWork work, const FloatView 
   // Positions before the trailing window only advance the averages: no division
   // by the range there, so flat stretches outside the window raise nothing.
   run_steps(first, start, bar_reaches, advance);
+  fill_unwritten(dx, 0, start);
   run_steps(start, n, reaches, [&](auto at, int64_t i) {
     advance(at, i);
     const float atr = averages[kRange];
@@ -263,7 +264,7 @@ PyObject* Dx::run(Call& call, const Args& args) {
   const Prices prices{args.high.view, args.low.view, args.close.view};
 
   const int32_t n = call.length(args.high.object);
-  auto [dx, out] = call.new_output(n);
+  auto [dx, out] = call.new_output_written_whole(n);
   DirectionalWork work;
   const auto plus_dm = call.new_work_series(n);
   work.plus_dm = plus_dm.view;
@@ -292,7 +293,7 @@ PyObject* Adx::run(Call& call, const Args& args) {
     });
     if (done) return adx.release();
   }
-  auto [adx, out] = call.new_output(n);
+  auto [adx, out] = call.new_output_written_whole(n);
 
   Ref dx;
   FloatView dx_view;
@@ -306,7 +307,10 @@ PyObject* Adx::run(Call& call, const Args& args) {
   }
   // The first DX values are NaN, and nanmean skips them.
   const float seed = call.nanmean_of_slice(dx.get(), py_int(args.timeperiod).get(), py_int(warm_up_end).get());
-  native(n, [&] { smooth_series(dx_view, out, seed, args.timeperiod, warm_up_end, k, n); });
+  native(n, [&] {
+    fill_unwritten(out, 0, k);
+    smooth_series(dx_view, out, seed, args.timeperiod, warm_up_end, k, n);
+  });
   return adx.release();
 }
 
@@ -343,9 +347,12 @@ PyObject* Adxr::run(Call& call, const Args& args) {
     adx = call.call_global("velk_adx", {args.high_arr.object, args.low_arr.object, args.close_arr.object, period.get()});
     adx_view = call.float_view(adx.get(), false);
   }
-  auto [adxr, out] = call.new_output(n);
+  auto [adxr, out] = call.new_output_written_whole(n);
   const int32_t k = trailing_start(args.timeperiod, n, args.n_values);
-  native(n, [&] { adxr_kernel(adx_view, out, args.timeperiod, k, n); });
+  native(n, [&] {
+    fill_unwritten(out, 0, k);
+    adxr_kernel(adx_view, out, args.timeperiod, k, n);
+  });
   return adxr.release();
 }
 
@@ -355,15 +362,19 @@ PyObject* Natr::run(Call& call, const Args& args) {
   const int32_t n = call.length(args.close_arr.object);
   const int32_t k = trailing_start(args.timeperiod, n, args.n_values);
   auto [tr, tr_view] = call.new_work_series(n);
-  auto [atr, atr_view] = call.new_output(n);
-  auto [natr, out] = call.new_output(n);
+  // atr is never read back: only its allocation is observable.
+  auto [atr, atr_view] = call.new_output_written_whole(n);
+  auto [natr, out] = call.new_output_written_whole(n);
 
   native(args.timeperiod, [&] { natr_seed_ranges(prices, tr_view, args.timeperiod); });
   // Position 0 of tr stays 0 and counts in the mean.
   const float seed = call.nanmean_of_slice(tr.get(), Py_None, py_int(args.timeperiod).get());
   // A zero period stores at -1, the last element.
   atr_view.set(int64_t{args.timeperiod} - 1, seed);
-  native(n, [&] { natr_kernel(prices, tr_view, atr_view, out, seed, args.timeperiod, k, n); });
+  native(n, [&] {
+    fill_unwritten(out, 0, k);
+    natr_kernel(prices, tr_view, atr_view, out, seed, args.timeperiod, k, n);
+  });
   return natr.release();
 }
 
