@@ -42,20 +42,20 @@ float relative_change(float current, float base) {
   return base != 0.0f ? change / base : zero_base_quotient(change);
 }
 
-// Four lanes at a time over contiguous series; a lane with a zero base is redone alone.
+// Wide lanes over contiguous series; a lane with a zero base is redone alone.
 int64_t roc_packed(const FloatView x, const FloatView out, int64_t period, int64_t begin, int64_t end) {
   int64_t i = begin;
-  for (; i + kLanes <= end; i += kLanes) {
-    const Lanes current = load_lanes<true>(x, i);
-    const Lanes base = load_lanes<true>(x, i - period);
-    const Lanes change = current - base;
-    Lanes q = change / base;
-    const Mask zero = base == 0.0f;
+  for (; i + kWide <= end; i += kWide) {
+    const Wide current = load_wide(x, i);
+    const Wide base = load_wide(x, i - period);
+    const Wide change = current - base;
+    Wide q = change / base;
+    const WideMask zero = base == 0.0f;
     if (any(zero)) {
-      for (int k = 0; k < kLanes; ++k)
+      for (int k = 0; k < kWide; ++k)
         if (zero[k]) q[k] = zero_base_quotient(change[k]);
     }
-    store_lanes<true>(out, i, q);
+    store_wide(out, i, q);
   }
   return i;
 }
@@ -429,7 +429,7 @@ PyObject* Roc::run(Call& call, const Args& args) {
   auto [roc, out] = call.new_output_written_whole(n);
   const int32_t start = trailing_start(args.timeperiod, n, args.n_values);
   try {
-    native(n, [&] {
+    native_wide(n, [&] {
       fill_unwritten(out, 0, start);
       roc_kernel(x, out, args.timeperiod, start, n);
     });

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "driver/lanes.hpp"
 #include "driver/loop.hpp"
 #include "indicators/ema.hpp"
 
@@ -100,6 +101,25 @@ inline float trix_of(float a, float b) {
   const float numerator = a - b;
   const double guard = b != 0.0f ? 0.0 : 1e-9;
   return static_cast<float>(static_cast<double>(numerator) / (static_cast<double>(b) + guard));
+}
+
+// The same in wide lanes, each lane the scalar computation.
+inline Wide trix_of(Wide a, Wide b) {
+  const Wide numerator = a - b;
+  const WideDoubles divisor = __builtin_convertvector(b, WideDoubles);
+  const WideDoubles guard = divisor != 0.0 ? WideDoubles{} : WideDoubles{} + 1e-9;
+  return __builtin_convertvector(__builtin_convertvector(numerator, WideDoubles) / (divisor + guard), Wide);
+}
+
+// out[i] = trix_of(out[i], out[i - 1]) for i = start .. n - 1 over stage 3 held in
+// `out` from start - 1 on; from the end, so each position still reads the stage before it.
+void trix_in_place(const FloatView out, int64_t start, int64_t n) {
+  int64_t i = n;
+  if (out.contiguous()) {
+    for (; i - kWide >= start; i -= kWide)
+      store_wide(out, i - kWide, trix_of(load_wide(out, i - kWide), load_wide(out, i - kWide - 1)));
+  }
+  while (--i >= start) out.set_unchecked(i, trix_of(out.get_unchecked(i), out.get_unchecked(i - 1)));
 }
 
 void dema_kernel(const FloatView ema1, const FloatView ema2, const FloatView out, int32_t k, int32_t n) {
@@ -551,16 +571,21 @@ PyObject* Trix::run(Call& call, const Args& args) {
     if (pass.decidable()) {
       auto [trix, out] = call.new_output_written_whole(n);
       bool done = false;
+      // Stage 3 goes into the output from the position before the first written one,
+      // and the relative changes are taken in place afterwards, in wide lanes.
       native(n, [&] {
-        fill_unwritten(out, 0, start);
-        float previous = kUnwritten;
         done = pass.run<kChainOfThree[0], kChainOfThree[1], kChainOfThree[2]>(out, [&](auto at, int64_t i,
                                                                                       const float* level) {
-          if (i >= start) at.put(out, i, trix_of(level[3], previous));
-          previous = level[3];
+          if (i >= start - 1) at.put(out, i, level[3]);
         });
       });
-      if (done) return trix.release();
+      if (done) {
+        native_wide(int64_t{n} - start, [&] {
+          trix_in_place(out, start, n);
+          fill_unwritten(out, 0, start);
+        });
+        return trix.release();
+      }
     }
   }
 
