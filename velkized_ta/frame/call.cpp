@@ -256,7 +256,7 @@ bool Call::allocation_is_native() {
     PyErr_Clear();
     return false;
   }
-  return numpy_full_is_own(np);
+  return numpy_full_is_own(np) && numpy_zeros_are_own(np);
 }
 
 Ref Call::new_zeros(int32_t n, const char* dtype_name) {

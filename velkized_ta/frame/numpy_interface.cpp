@@ -182,6 +182,11 @@ bool numpy_full_is_own(PyObject* np) {
          attribute_is(np, "nan", g_originals.nan) && attribute_is(np, "float32", g_originals.float32);
 }
 
+bool numpy_zeros_are_own(PyObject* np) {
+  return np == g_originals.module && attribute_is(np, "zeros", g_originals.zeros) &&
+         attribute_is(np, "float32", g_originals.float32) && attribute_is(np, "int32", g_originals.int32);
+}
+
 PyObject* fast_new_unfilled_series(PyObject* np, int32_t n) {
   if (!numpy_full_is_own(np)) return nullptr;
   npy_intp dims[1] = {n};

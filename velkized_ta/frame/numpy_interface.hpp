@@ -22,6 +22,8 @@ PyObject* fast_new_zeros(PyObject* np, int32_t n, bool integer);
 // Whether np.full, np.nan and np.float32 on `np` are numpy's own, so that allocating
 // an output runs no Python code.
 bool numpy_full_is_own(PyObject* np);
+// Whether np.zeros, np.float32 and np.int32 on `np` are numpy's own.
+bool numpy_zeros_are_own(PyObject* np);
 // The array of fast_new_series with its elements left unset, for a body that writes
 // every position itself (NaN where it computes nothing); NULL when `np` is not numpy's own.
 PyObject* fast_new_unfilled_series(PyObject* np, int32_t n);

@@ -238,22 +238,24 @@ void natr_seed_ranges(const Prices prices, const FloatView tr, int32_t timeperio
             [&](auto at, int64_t i) { at.put(tr, i, prices.true_range_at<decltype(at)>(i)); });
 }
 
+// Without kKeepWork the work series tr and atr, which nothing reads back, are not stored.
+template <bool kKeepWork>
 void natr_kernel(const Prices prices, const FloatView tr, const FloatView atr, const FloatView natr, float seed,
                  int32_t timeperiod, int32_t start, int32_t n) {
-  const auto reaches = {reach(prices.high), reach(prices.low), reach(prices.close, {-1, 0}), reach(tr), reach(atr),
-                        reach(natr)};
+  const auto reaches = {reach(prices.high), reach(prices.low), reach(prices.close, {-1, 0}),
+                        reach(kKeepWork ? tr : natr), reach(kKeepWork ? atr : natr), reach(natr)};
   const WilderSmoothing wilder(timeperiod);
   float atr_value = seed;
   auto advance = [&](auto at, int64_t i) {
     const float range = prices.true_range_at<decltype(at)>(i);
-    at.put(tr, i, range);
+    if constexpr (kKeepWork) at.put(tr, i, range);
     if (wilder.period() == 0.0f) throw FloatDivision{};
     atr_value = wilder.step(atr_value, range);
   };
   run_steps(timeperiod, start, reaches, advance);
   run_steps(start, n, reaches, [&](auto at, int64_t i) {
     advance(at, i);
-    at.put(atr, i, atr_value);
+    if constexpr (kKeepWork) at.put(atr, i, atr_value);
     at.put(natr, i, divide(atr_value, at.get(prices.close, i)));
   });
 }
@@ -361,6 +363,21 @@ PyObject* Natr::run(Call& call, const Args& args) {
 
   const int32_t n = call.length(args.close_arr.object);
   const int32_t k = trailing_start(args.timeperiod, n, args.n_values);
+  // With numpy's own allocation and nanmean nothing can observe the work series:
+  // the seed window's ranges go into the output's first positions, which stay NaN.
+  if (args.timeperiod >= 1 && args.timeperiod <= n && Call::allocation_is_native() && numpy_nanmean_is_own()) {
+    auto [natr, out] = call.new_output_written_whole(n);
+    out.set(0, 0.0f);
+    native(args.timeperiod, [&] { natr_seed_ranges(prices, out, args.timeperiod); });
+    double mean;
+    // Position 0 holds 0, so the window is never empty.
+    nanmean_of_elements(out.data(), args.timeperiod, out.stride(), &mean);
+    native(n, [&] {
+      fill_unwritten(out, 0, k);
+      natr_kernel<false>(prices, out, out, out, static_cast<float>(mean), args.timeperiod, k, n);
+    });
+    return natr.release();
+  }
   auto [tr, tr_view] = call.new_work_series(n);
   // atr is never read back: only its allocation is observable.
   auto [atr, atr_view] = call.new_output_written_whole(n);
@@ -373,7 +390,7 @@ PyObject* Natr::run(Call& call, const Args& args) {
   atr_view.set(int64_t{args.timeperiod} - 1, seed);
   native(n, [&] {
     fill_unwritten(out, 0, k);
-    natr_kernel(prices, tr_view, atr_view, out, seed, args.timeperiod, k, n);
+    natr_kernel<true>(prices, tr_view, atr_view, out, seed, args.timeperiod, k, n);
   });
   return natr.release();
 }
