@@ -374,21 +374,40 @@ PyObject* ema2_in_one_pass(Call& call, const Ema2::Args& args) {
 constexpr unsigned kChainOfThree[] = {Shape::shape(kU, kU, kH, kB), Shape::shape(kU, kH, kB, kB),
                                       Shape::shape(kH, kP, kB, kB)};
 
+// Stage 3 of `series`, which is the stage `level` (0: the prices): the stages
+// between cover the whole series, stage 3 the trailing `n_values`.
+void plan_stage_three(OnePass& pass, const Series& series, int level, int32_t period, int32_t n_values) {
+  pass.hand_in(level, series);
+  for (int j = level + 1; j <= 3; ++j) pass.compute(j, j - 1, period, j == 3, n_values);
+}
+
 PyObject* ema3_in_one_pass(Call& call, const Ema3::Args& args, bool input_is_ema1) {
   const int32_t n = call.length(args.input_array.object);
   OnePass pass(n);
-  if (args.input_is_ema2) {
-    pass.hand_in(2, args.input_array);
-  } else if (input_is_ema1) {
-    pass.hand_in(1, args.input_array);
-    pass.compute(2, 1, args.timeperiod, false, 0);
-  } else {
-    pass.hand_in(0, args.input_array);
-    pass.compute(1, 0, args.timeperiod, false, 0);
-    pass.compute(2, 1, args.timeperiod, false, 0);
-  }
-  pass.compute(3, 2, args.timeperiod, true, args.n_values);
+  plan_stage_three(pass, args.input_array, args.input_is_ema2 ? 2 : input_is_ema1 ? 1 : 0, args.timeperiod,
+                   args.n_values);
   return last_stage_in_one_pass<kChainOfThree[0], kChainOfThree[1], kChainOfThree[2]>(call, pass, 3, n, args.n_values);
+}
+
+// The stages of velk_dema and velk_tema: stage j is its argument where its flag is
+// set, else velk_ema of the stage below (stage 1 of the prices, which the first
+// argument then holds). A computed stage is limited to the trailing window exactly
+// when no computed stage is derived from it.
+struct Flagged {
+  bool handed;
+  const Series* series;
+};
+void plan_chain(OnePass& pass, std::initializer_list<Flagged> stages, int32_t period, int32_t n_values) {
+  const Flagged* level = stages.begin();
+  for (int j = 1; j <= static_cast<int>(stages.size()); ++j, ++level) {
+    if (level->handed) {
+      pass.hand_in(j, *level->series);
+      continue;
+    }
+    if (j == 1) pass.hand_in(0, *level->series);
+    const bool last_computed = j == static_cast<int>(stages.size()) || level[1].handed;
+    pass.compute(j, j - 1, period, last_computed, n_values);
+  }
 }
 
 // Runs the pass into `out` after filling positions 0 .. k - 1; false where the calls must decide.
@@ -447,17 +466,8 @@ PyObject* Dema::run(Call& call, const Args& args) {
 
   if (!(args.input1_is_ema1 && args.input2_is_ema2)) {
     OnePass pass(n);
-    if (args.input1_is_ema1) {
-      pass.hand_in(1, args.input1);
-    } else {
-      pass.hand_in(0, args.input1);
-      pass.compute(1, 0, args.timeperiod, args.input2_is_ema2, args.n_values);
-    }
-    if (args.input2_is_ema2) {
-      pass.hand_in(2, args.input2);
-    } else {
-      pass.compute(2, 1, args.timeperiod, true, args.n_values);
-    }
+    plan_chain(pass, {{args.input1_is_ema1, &args.input1}, {args.input2_is_ema2, &args.input2}}, args.timeperiod,
+               args.n_values);
     if (pass.decidable()) {
       auto [dema, out] = call.new_output_written_whole(n);
       constexpr unsigned kShapes[] = {Shape::shape(kH, kP, kB), Shape::shape(kU, kH, kB), Shape::shape(kH, kP, kH)};
@@ -491,22 +501,10 @@ PyObject* Tema::run(Call& call, const Args& args) {
 
   if (!(args.input1_is_ema1 && args.input2_is_ema2 && args.input3_is_ema3)) {
     OnePass pass(n);
-    if (args.input1_is_ema1) {
-      pass.hand_in(1, args.input1);
-    } else {
-      pass.hand_in(0, args.input1);
-      pass.compute(1, 0, args.timeperiod, args.input2_is_ema2, args.n_values);
-    }
-    if (args.input2_is_ema2) {
-      pass.hand_in(2, args.input2);
-    } else {
-      pass.compute(2, 1, args.timeperiod, args.input3_is_ema3, args.n_values);
-    }
-    if (args.input3_is_ema3) {
-      pass.hand_in(3, args.input3);
-    } else {
-      pass.compute(3, 2, args.timeperiod, true, args.n_values);
-    }
+    plan_chain(pass,
+               {{args.input1_is_ema1, &args.input1}, {args.input2_is_ema2, &args.input2},
+                {args.input3_is_ema3, &args.input3}},
+               args.timeperiod, args.n_values);
     if (pass.decidable()) {
       auto [tema, out] = call.new_output_written_whole(n);
       if (combine_in_one_pass<Shape::shape(kH, kP, kB, kB), Shape::shape(kH, kP, kB, kH), Shape::shape(kH, kP, kH, kB),
@@ -557,17 +555,7 @@ PyObject* Trix::run(Call& call, const Args& args) {
 
   if (!args.input_is_ema3) {
     OnePass pass(n);
-    if (args.input_is_ema2) {
-      pass.hand_in(2, args.arr);
-    } else if (args.input_is_ema1) {
-      pass.hand_in(1, args.arr);
-      pass.compute(2, 1, args.timeperiod, false, 0);
-    } else {
-      pass.hand_in(0, args.arr);
-      pass.compute(1, 0, args.timeperiod, false, 0);
-      pass.compute(2, 1, args.timeperiod, false, 0);
-    }
-    pass.compute(3, 2, args.timeperiod, true, m);
+    plan_stage_three(pass, args.arr, args.input_is_ema2 ? 2 : args.input_is_ema1 ? 1 : 0, args.timeperiod, m);
     if (pass.decidable()) {
       auto [trix, out] = call.new_output_written_whole(n);
       bool done = false;
