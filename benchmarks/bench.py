@@ -27,14 +27,14 @@ from harness import Chains, agreement, interleaved_medians, peak_memory, random_
 
 HERE = Path(__file__).resolve().parent
 SEED, OTHER_SEED = 20261208, 20261209
-LARGE, SMALL = 1_000_000, 100
+LARGE, MEDIUM, SMALL = 1_000_000, 10_000, 100
 PEER_LIBS = ("TA-Lib", "pandas", "bottleneck", "polars", "tulipy", "numpy")
 
 
 def settings(quick: bool) -> dict:
     if quick:
-        return {"rounds_large": 3, "rounds_small": 5, "thread_calls": 2, "thread_repeats": 1}
-    return {"rounds_large": 15, "rounds_small": 31, "thread_calls": 4, "thread_repeats": 3}
+        return {"rounds_large": 3, "rounds_medium": 5, "rounds_small": 5, "thread_calls": 2, "thread_repeats": 1}
+    return {"rounds_large": 15, "rounds_medium": 21, "rounds_small": 31, "thread_calls": 4, "thread_repeats": 3}
 
 
 def build_status(module, case, bars) -> str:
@@ -55,7 +55,7 @@ def thread_calls(size: dict, most: int) -> int:
 def measure(case, module, bars, built: bool, rounds: int, chains) -> dict:
     """Agreement of every peer with the indicator, then interleaved timing of those that agree."""
     n = len(bars)
-    out = {"velk": None, "peers": [], "conversion": None, "chain": None}
+    out = {"velk": None, "peers": [], "conversion": None, "chain": None, "context": None}
     contenders = {}
     ours = None
     if built:
@@ -82,6 +82,8 @@ def measure(case, module, bars, built: bool, rounds: int, chains) -> dict:
     contenders["conversion"] = lambda: [a.astype(np.float64) for a in inputs]
     if chains is not None and case.chain is not None:
         contenders["chain"] = case.chain(chains, bars)
+    if case.context is not None:
+        contenders["context"] = case.context.make(bars)
     medians, spreads = interleaved_medians(contenders, rounds, min_sample_s=2e-4 if n <= 10_000 else 0.0)
     for key, seconds in medians.items():
         record = {"time": seconds, "spread": spreads[key]}
@@ -165,11 +167,13 @@ def main(argv=None) -> int:
     libs = [lib for lib in PEER_LIBS if available(lib)]
     for case in cases:
         case.peers = [p for p in case.peers if p.lib in libs]
+        if case.context is not None and case.context.lib not in libs:
+            case.context = None
 
     began = time.time()
     info = {"machine": machine(), "versions": versions(), "quick": args.quick, "settings": cfg,
             "peers_missing": [lib for lib in PEER_LIBS if lib not in libs]}
-    large, small = random_walk_bars(LARGE, SEED), random_walk_bars(SMALL, SEED)
+    large, medium, small = random_walk_bars(LARGE, SEED), random_walk_bars(MEDIUM, SEED), random_walk_bars(SMALL, SEED)
     other = random_walk_bars(LARGE, OTHER_SEED)
     chains = Chains()
     info["chain_flags"] = " ".join(chains.flags)
@@ -181,8 +185,10 @@ def main(argv=None) -> int:
             print(f"{case.name:<12} {status:<10}", end=" ", flush=True)
             case_began = time.time()
             row = {"name": case.name, "built": built, "status": status, "note": case.note,
-                   "chain_what": case.chain_what, "arrays": case.arrays, "inputs": list(case.inputs)}
+                   "chain_what": case.chain_what, "arrays": case.arrays, "inputs": list(case.inputs),
+                   "context_what": case.context.what if case.context else None}
             row["large"] = measure(case, module, large, built, cfg["rounds_large"], chains)
+            row["medium"] = measure(case, module, medium, built, cfg["rounds_medium"], None)
             row["small"] = measure(case, module, small, built, cfg["rounds_small"], None)
             if built:
                 calls = thread_calls(row["large"], cfg["thread_calls"])
@@ -203,7 +209,7 @@ def main(argv=None) -> int:
     out = Path(args.out)
     out.parent.mkdir(parents=True, exist_ok=True)
     (out.parent / "results.json").write_text(json.dumps({"info": info, "rows": rows}, indent=1) + "\n")
-    failures = write_report(out, info, rows, LARGE, SMALL)
+    failures = write_report(out, info, rows, LARGE, MEDIUM, SMALL)
     print(f"wrote {out} in {info['seconds']} s")
     for failure in failures:
         print("DISAGREES:", failure, file=sys.stderr)

@@ -52,6 +52,9 @@ class Case:
     chain_what: str
     peers: list = field(default_factory=list)
     note: str = ""
+    # For context only: the nearest single peer call, timed without an agreement check because
+    # its quantity differs (the peers' TEMA smooths the price, not its relative deviation).
+    context: Peer | None = None
 
 
 def available(lib: str) -> bool:
@@ -150,6 +153,17 @@ def pd_rolling_mean(s, p=P):
 
 def relative_difference(a, b):
     return (a - b) / b
+
+
+def np_roc(b: Bars):
+    c = b.close
+    return lambda: relative_difference(c[P:], c[:-P])
+
+
+def ta_single(function: str, *periods):
+    """Context peer: one TA-Lib call on the float64 close."""
+    return Peer("TA-Lib", f"{function}(close, {', '.join(map(str, periods))})",
+                lambda b: partial(getattr(_ta(), function), b.f64("close"), *periods))
 
 
 def pd_ewm(s, p=P):
@@ -391,6 +405,10 @@ def chain_wilder(passes3: int, passes1: int):
 # ---------------------------------------------------------------- the cases
 
 
+ONE_EMA = "one EMA recurrence: the stages run side by side in one pass"
+ONE_WILDER = "three Wilder averages (DX), ADX's beside them in the same pass"
+
+
 def build_cases() -> list:
     cases = []
     add = cases.append
@@ -466,36 +484,39 @@ def build_cases() -> list:
         f"so it is compared only from bar {SETTLED * P} on, where the seed has decayed.",
     ))
     add(Case(
-        "velk_ema2", lambda m, b: partial(m.velk_ema2, b.close, P), ("close",), 2, chain_emas(2),
-        "2 EMA passes", stage_peers(2, lambda s: s[1], "EMA of (EMA - close) / close"),
+        "velk_ema2", lambda m, b: partial(m.velk_ema2, b.close, P), ("close",), 2, chain_emas(1),
+        ONE_EMA, stage_peers(2, lambda s: s[1], "EMA of (EMA - close) / close"),
         "Stage 2: EMA of the relative deviation (EMA - close) / close, through each peer's EMA.",
     ))
     add(Case(
-        "velk_ema3", lambda m, b: partial(m.velk_ema3, b.close, P), ("close",), 3, chain_emas(3),
-        "3 EMA passes", stage_peers(3, lambda s: s[2], "EMA of EMA of (EMA - close) / close"),
+        "velk_ema3", lambda m, b: partial(m.velk_ema3, b.close, P), ("close",), 3, chain_emas(1),
+        ONE_EMA, stage_peers(3, lambda s: s[2], "EMA of EMA of (EMA - close) / close"),
         "Stage 3 of the same chain.",
     ))
     add(Case(
-        "velk_dema", lambda m, b: partial(m.velk_dema, b.close, timeperiod=P), ("close",), 3, chain_emas(2),
-        "2 EMA passes", stage_peers(2, lambda s: 2 * s[0] - s[1], "2 stage1 - stage2"),
+        "velk_dema", lambda m, b: partial(m.velk_dema, b.close, timeperiod=P), ("close",), 3, chain_emas(1),
+        ONE_EMA, stage_peers(2, lambda s: 2 * s[0] - s[1], "2 stage1 - stage2"),
         "2 x stage 1 - stage 2 of the chain (not the peers' DEMA of the price).",
+        context=ta_single("DEMA", P),
     ))
     add(Case(
-        "velk_tema", lambda m, b: partial(m.velk_tema, b.close, timeperiod=P), ("close",), 4, chain_emas(3),
-        "3 EMA passes", stage_peers(3, lambda s: 3 * s[0] - 3 * s[1] + s[2], "3 stage1 - 3 stage2 + stage3"),
+        "velk_tema", lambda m, b: partial(m.velk_tema, b.close, timeperiod=P), ("close",), 4, chain_emas(1),
+        ONE_EMA, stage_peers(3, lambda s: 3 * s[0] - 3 * s[1] + s[2], "3 stage1 - 3 stage2 + stage3"),
         "3 x stage 1 - 3 x stage 2 + stage 3 of the chain (not the peers' TEMA of the price).",
+        context=ta_single("TEMA", P),
     ))
     add(Case(
-        "velk_trix", lambda m, b: partial(m.velk_trix, b.close, P), ("close",), 4, chain_emas(3),
-        "3 EMA passes",
+        "velk_trix", lambda m, b: partial(m.velk_trix, b.close, P), ("close",), 4, chain_emas(1),
+        ONE_EMA,
         stage_peers(3, lambda s: relative_change(s[2]), "one-bar relative change of stage3", tol=1e-3, frac=0.99,
                     skip=2),
         "One-bar relative change of stage 3, as a fraction (not the peers' TRIX of the price). Stage 3 "
         "crosses zero, where the quotient is ill-conditioned: 99 % of the positions must agree.",
+        context=ta_single("TRIX", P),
     ))
     add(Case(
         "velk_macd", lambda m, b: partial(m.velk_macd, b.close, short_period=FAST, long_period=SLOW), ("close",), 3,
-        chain_emas(2, (FAST, SLOW)), "2 EMA passes",
+        chain_emas(1, (SLOW,)), "one EMA recurrence: fast and slow run side by side in one pass",
         [
             Peer("TA-Lib", "(EMA(close, 12) - EMA(close, 26)) / close", macd_peer("TA-Lib"),
                  skip=SETTLED * SLOW, tol=1e-4),
@@ -506,6 +527,7 @@ def build_cases() -> list:
         ],
         "Fast minus slow relative deviation = (EMA12 - EMA26) / close, EMAs seeded at the first close; "
         "no signal line (the peers' MACD functions would add one).",
+        context=Peer("TA-Lib", "MACD(close, 12, 26, 9)", lambda b: partial(_ta().MACD, b.f64("close"), FAST, SLOW, 9)),
     ))
 
     # Momentum.
@@ -516,6 +538,8 @@ def build_cases() -> list:
             Peer("pandas", "pct_change(14)", lambda b: partial(b.series("close").pct_change, P)),
             Peer("polars", "pct_change(14) (float32)", lambda b: partial(b.polars("close").pct_change, P), f64=False),
             Peer("tulipy", "roc(close, 14)", lambda b: partial(_ti().roc, b.f64("close"), P), post=padded()),
+            Peer("numpy", "(close[14:] - close[:-14]) / close[:-14] (float32)", np_roc, post=padded(), f64=False,
+                 tol=1e-6),
         ],
         "Relative change over 14 bars as a fraction.",
     ))
@@ -718,7 +742,7 @@ def build_cases() -> list:
     ))
     add(Case(
         "velk_adx", lambda m, b: partial(m.velk_adx, b.high, b.low, b.close, P), ("high", "low", "close"), 5,
-        chain_wilder(1, 1), "DX pass, then one Wilder average",
+        chain_wilder(1, 0), ONE_WILDER,
         [
             Peer("TA-Lib", "ADX(high, low, close, 14)", lambda b: partial(_ta().ADX, *hlc64(b), P),
                  post=scaled(100), skip=SETTLED * P, tol=1e-4),
@@ -730,7 +754,7 @@ def build_cases() -> list:
     ))
     add(Case(
         "velk_adxr", lambda m, b: partial(m.velk_adxr, b.high, b.low, b.close, P), ("high", "low", "close"), 5,
-        chain_wilder(1, 1), "DX pass, then one Wilder average (the rating itself is element-wise)",
+        chain_wilder(1, 0), ONE_WILDER + " (the rating itself is element-wise)",
         [
             Peer("TA-Lib", "(ADX[i - 14] + ADX[i]) / 2 from ADX", ta_adxr, post=scaled(100), skip=SETTLED * P,
                  tol=1e-4),

@@ -7,6 +7,13 @@ from pathlib import Path
 
 CHAIN_LIMIT = 1.25
 THREADS_TARGET = 1.8
+# Composites against the call they are built from, timed in the same run.
+COMPOSITE_LIMITS = {"velk_ema2": ("velk_ema", 1.3), "velk_dema": ("velk_ema", 1.3), "velk_macd": ("velk_ema", 1.3),
+                    "velk_ema3": ("velk_ema", 1.5), "velk_tema": ("velk_ema", 1.5), "velk_trix": ("velk_ema", 1.5),
+                    "velk_adx": ("velk_dx", 1.3), "velk_adxr": ("velk_dx", 1.3)}
+# Element-wise functions against the numpy expression on the same float32 arrays.
+NUMPY_LIMIT = 1.1
+ELEMENT_WISE = ("velk_adif", "velk_rdif", "velk_roc")
 MB = 1e6
 
 
@@ -55,7 +62,7 @@ def agreement_text(p) -> str:
     return f"max {a['max_err']:.1e} ≤ {a['tol']:g} on {a['checked']}; all: {a['full_max_err']:.1e}"
 
 
-def write_report(path: Path, info: dict, rows: list, large: int, small: int) -> list:
+def write_report(path: Path, info: dict, rows: list, large: int, medium: int, small: int) -> list:
     """Writes RESULTS.md and ratios.png; returns the comparisons that disagreed."""
     lines = []
     add = lines.append
@@ -75,10 +82,11 @@ def write_report(path: Path, info: dict, rows: list, large: int, small: int) -> 
     s = info["settings"]
     add("")
     add(f"Data: a random-walk OHLC series (1 % log steps reflected inside a band around 100; open = previous "
-        f"close), float32, n = {large:,} and n = {small}. Periods: 14; MACD 12/26; ultimate oscillator 7/14/28. "
-        f"Times are medians over {s['rounds_large']} (n = {large:,}) and {s['rounds_small']} (n = {small}) rounds; "
-        "each round runs every contender of a function once, in an order rotated from round to round "
-        "(at n = 100 a contender's sample is a batch of calls). Ratios are indicator time / peer time: "
+        f"close), float32, n = {large:,}, n = {medium:,} and n = {small}. Periods: 14; MACD 12/26; ultimate "
+        f"oscillator 7/14/28. Times are medians over {s['rounds_large']} (n = {large:,}), {s['rounds_medium']} "
+        f"(n = {medium:,}) and {s['rounds_small']} (n = {small}) rounds; each round runs every contender of a "
+        "function once, in an order rotated from round to round (at the two smaller sizes a contender's sample "
+        "is a batch of calls). Ratios are indicator time / peer time: "
         "below 1 the indicator is faster. Peers that need float64 are timed on float64 copies made "
         "beforehand; the cost of converting the function's inputs is the conversion column. A peer is "
         "timed only after its values agreed with the indicator's (table \"Every comparison\").")
@@ -113,25 +121,42 @@ def write_report(path: Path, info: dict, rows: list, large: int, small: int) -> 
         "thread's.")
     add("")
 
-    add(f"## n = {small}")
-    add("")
-    add("| function | time µs | TA-Lib equivalent µs | ratio to TA-Lib | conversion µs | fastest peer | peer µs "
-        "| ratio |")
-    add("|---|---|---|---|---|---|---|---|")
-    for r in rows:
-        sm = r["small"]
-        t = velk_time(sm)
-        ta = peer_named(sm, "TA-Lib")
-        best = fastest_peer(sm)
-        add(f"| {row_name(r)} | {fmt(t, 1e6)} | {fmt(ta['time'] if ta else None, 1e6)} "
-            f"| {fmt_ratio(ratio(t, ta['time'] if ta else None))} | {fmt(sm['conversion']['time'], 1e6)} "
-            f"| {label(best) if best else '–'} | {fmt(best['time'] if best else None, 1e6)} "
-            f"| {fmt_ratio(ratio(t, best['time'] if best else None))} |")
-    add("")
+    context_rows = [r for r in rows if r["large"].get("context")]
+    if context_rows:
+        add("Nearest single peer call, for context only: it computes a different quantity (the peers smooth the "
+            "price, these functions its relative deviation), so its values are not compared.")
+        add("")
+        add(f"| function | peer call | n = {large:,} ms | ratio | n = {medium:,} µs | ratio | n = {small} µs | ratio |")
+        add("|---|---|---|---|---|---|---|---|")
+        for r in context_rows:
+            cells = []
+            for key, scale in (("large", 1e3), ("medium", 1e6), ("small", 1e6)):
+                peer = r[key].get("context")
+                seconds = peer["time"] if peer else None
+                cells.append(f"{fmt(seconds, scale)} | {fmt_ratio(ratio(velk_time(r[key]), seconds))}")
+            add(f"| {r['name']} | TA-Lib: {r['context_what']} | " + " | ".join(cells) + " |")
+        add("")
+
+    for key, n in (("medium", medium), ("small", small)):
+        add(f"## n = {n:,}")
+        add("")
+        add("| function | time µs | TA-Lib equivalent µs | ratio to TA-Lib | conversion µs | fastest peer | peer µs "
+            "| ratio |")
+        add("|---|---|---|---|---|---|---|---|")
+        for r in rows:
+            sm = r[key]
+            t = velk_time(sm)
+            ta = peer_named(sm, "TA-Lib")
+            best = fastest_peer(sm)
+            add(f"| {row_name(r)} | {fmt(t, 1e6)} | {fmt(ta['time'] if ta else None, 1e6)} "
+                f"| {fmt_ratio(ratio(t, ta['time'] if ta else None))} | {fmt(sm['conversion']['time'], 1e6)} "
+                f"| {label(best) if best else '–'} | {fmt(best['time'] if best else None, 1e6)} "
+                f"| {fmt_ratio(ratio(t, best['time'] if best else None))} |")
+        add("")
 
     add("## Targets")
     add("")
-    add_targets(add, rows)
+    add_targets(add, rows, medium, small)
     add("")
     add("![Indicator time over peer time](ratios.png)")
     add("")
@@ -187,16 +212,38 @@ def fmt_spread(size: dict) -> str:
     return f"{100 * size['velk']['spread']:.0f} %"
 
 
-def add_targets(add, rows):
+def composite_ratios(rows) -> dict:
+    """Each composite's time over the call it is built from, both at n = 1,000,000 in this run."""
+    times = {r["name"]: velk_time(r["large"]) for r in rows if r["built"]}
+    found = {}
+    for name, (base, limit) in COMPOSITE_LIMITS.items():
+        if times.get(name) and times.get(base):
+            found[name] = (times[name] / times[base], base, limit)
+    return found
+
+
+def add_targets(add, rows, medium, small):
     built = [r for r in rows if r["built"]]
     if not built:
         add("No indicator ran.")
         return
-    faster, near_chain, behind, slow_small, threads_low, over = [], [], [], [], [], []
+    composites = composite_ratios(built)
+    met_composite, missed_composite, met_numpy, missed_numpy = [], [], [], []
+    faster, near_chain, behind, threads_low, over = [], [], [], [], []
+    slow = {medium: [], small: []}
     for r in built:
-        big, sm = r["large"], r["small"]
+        big = r["large"]
         t, best = velk_time(big), fastest_peer(big)
         chain = big["chain"]["time"] if big.get("chain") else None
+        if r["name"] in composites:
+            value, base, limit = composites[r["name"]]
+            (met_composite if value <= limit else missed_composite).append(
+                f"{r['name']} ({value:.2f}x {base}, target {limit}x)")
+        if r["name"] in ELEMENT_WISE:
+            numpy_peer = peer_named(big, "numpy")
+            if numpy_peer:
+                value = t / numpy_peer["time"]
+                (met_numpy if value <= NUMPY_LIMIT else missed_numpy).append(f"{r['name']} ({value:.2f}x)")
         if best is None or t <= best["time"]:
             faster.append(r["name"])
         elif chain and t / chain <= CHAIN_LIMIT:
@@ -204,21 +251,27 @@ def add_targets(add, rows):
         else:
             behind.append(f"{r['name']} ({t / best['time']:.2f}x {best['lib']}"
                           + (f", {t / chain:.2f}x chain" if chain else "") + ")")
-        ta = peer_named(sm, "TA-Lib")
-        if ta and velk_time(sm) > ta["time"]:
-            slow_small.append(f"{r['name']} ({velk_time(sm) / ta['time']:.2f}x)")
+        for key, n in (("medium", medium), ("small", small)):
+            peer = fastest_peer(r[key])
+            if peer and velk_time(r[key]) > peer["time"]:
+                slow[n].append(f"{r['name']} ({velk_time(r[key]) / peer['time']:.2f}x {peer['lib']})")
         if r.get("threads") is not None and r["threads"] < THREADS_TARGET:
             threads_low.append(f"{r['name']} ({r['threads']:.2f}x)")
         if memory_over(r):
             over.append(r["name"])
     add("Measured, not asserted:")
     add("")
+    add(f"- Composites within their limit of the call they are built from: {', '.join(met_composite) or 'none'}; "
+        f"beyond it: {', '.join(missed_composite) or 'none'}.")
+    add(f"- Element-wise functions within {NUMPY_LIMIT}x of the numpy expression: {', '.join(met_numpy) or 'none'}; "
+        f"beyond it: {', '.join(missed_numpy) or 'none'}.")
     add(f"- n = 1,000,000, at least as fast as the fastest peer: {len(faster)} of {len(built)}"
         + (f" ({', '.join(faster)})" if faster else "") + ".")
     add(f"- Slower than a peer but within {CHAIN_LIMIT}x of the chain-only time (meets the target where the "
         f"indicator's chain is longer than the peer's): {', '.join(near_chain) or 'none'}.")
     add(f"- Slower than a peer and beyond {CHAIN_LIMIT}x of the chain: {', '.join(behind) or 'none'}.")
-    add(f"- n = 100, slower than TA-Lib's equivalent: {', '.join(slow_small) or 'none'}.")
+    for n, names in slow.items():
+        add(f"- n = {n:,}, slower than the fastest peer: {', '.join(names) or 'none'}.")
     add(f"- Two threads below {THREADS_TARGET}x one thread's throughput: {', '.join(threads_low) or 'none'}.")
     add(f"- Peak extra memory above the specified arrays: {', '.join(over) or 'none'}.")
     missing = [row_name(r) for r in rows if not r["built"]]

@@ -62,4 +62,28 @@ inline Lanes fused(Lanes a, Lanes b, Lanes c) {
   return r;
 }
 
+// Element-wise passes take sixteen positions at a time: one AVX-512 instruction,
+// two AVX2 or four SSE ones, as `native_wide` chose the build (driver/loop.hpp).
+constexpr int kWide = 16;
+using Wide = float __attribute__((vector_size(kWide * sizeof(float))));
+using WideMask = int32_t __attribute__((vector_size(kWide * sizeof(int32_t))));
+using WideDoubles = double __attribute__((vector_size(kWide * sizeof(double))));
+
+inline bool any(WideMask m) {
+  uint64_t words[kWide / 2];
+  std::memcpy(words, &m, sizeof words);
+  uint64_t folded = 0;
+  for (uint64_t w : words) folded |= w;
+  return folded != 0;
+}
+// Positions p .. p + kWide - 1 of a contiguous view, proven in range.
+inline Wide load_wide(const FloatView& v, int64_t p) {
+  Wide lanes;
+  std::memcpy(&lanes, v.data() + p * int64_t{sizeof(float)}, sizeof lanes);
+  return lanes;
+}
+inline void store_wide(const FloatView& v, int64_t p, Wide lanes) {
+  std::memcpy(v.data() + p * int64_t{sizeof(float)}, &lanes, sizeof lanes);
+}
+
 }  // namespace velk

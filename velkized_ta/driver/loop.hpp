@@ -41,6 +41,14 @@ inline void native_unlocked(Loop&& loop) {
   with_fma(loop);
 }
 
+// `native` for element-wise passes written in wide lanes (driver/lanes.hpp): compiled
+// for the widest vector unit there is.
+template <class Loop>
+inline void native_wide(int64_t positions, Loop&& loop) {
+  GilRelease unlocked(positions >= kGilReleaseThreshold);
+  with_wide_vectors(loop);
+}
+
 // A step's accesses of one view: view[i + lowest] .. view[i + highest].
 struct Reach {
   int64_t size;

@@ -242,6 +242,23 @@ Ref Call::new_series(int32_t n) {
   return checked(PyObject_Vectorcall(full.get(), args, 2, kwnames.get()));
 }
 
+Call::Allocated<float> Call::new_output_written_whole(int32_t n) {
+  PyObject* np = lookup_global_or_throw("np");
+  PyObject* fast = fast_new_unfilled_series(np, n);
+  Ref series = fast ? Ref(fast) : new_series(n);
+  const FloatView view = float_view(series.get(), true);
+  return {std::move(series), view};
+}
+
+bool Call::allocation_is_native() {
+  PyObject* np = g_module_dict ? PyDict_GetItemWithError(g_module_dict, interned("np")) : nullptr;
+  if (np == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  return numpy_full_is_own(np) && numpy_zeros_are_own(np);
+}
+
 Ref Call::new_zeros(int32_t n, const char* dtype_name) {
   PyObject* np = lookup_global_or_throw("np");
   if (PyObject* fast = fast_new_zeros(np, n, std::strcmp(dtype_name, "int32") == 0)) return Ref(fast);
@@ -309,6 +326,20 @@ bool use_fma_unit() {
     return __builtin_cpu_supports("fma") != 0;
   }();
   return use;
+}
+
+VectorUnit widest_vector_unit() {
+  static const VectorUnit unit = [] {
+    const char* forced = std::getenv("VELKIZED_TA_NARROW_VECTORS");
+    if (forced != nullptr && forced[0] != '\0' && forced[0] != '0') return VectorUnit::Narrow;
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq"))
+      return VectorUnit::Avx512;
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return VectorUnit::Avx2;
+    return VectorUnit::Narrow;
+  }();
+  return unit;
 }
 #endif
 

@@ -103,6 +103,18 @@ class Call {
     const FloatView view = float_view(series.get(), true);
     return {std::move(series), view};
   }
+  // An output whose body writes every position, NaN where it computes nothing:
+  // numpy's own np.full would fill what is overwritten anyway, so the array comes
+  // unfilled; a rebound np.full is called as always.
+  Allocated<float> new_output_written_whole(int32_t n);
+  // Whether allocating outputs and work series runs no Python code (`np` and its
+  // allocation attributes are numpy's own).
+  static bool allocation_is_native();
+  // Whether the module's global `name` is still the module's own function of that
+  // name, and `levels` nested calls of it would pass the nesting bound and the
+  // interpreter's recursion guard. When both hold, a composite may compute the
+  // stage itself: the call could neither fail before its body nor run Python code.
+  static bool sibling_is_own(const char* name, int levels);
   // np.zeros(n, dtype=np.int32): storage for a position queue.
   Allocated<int32_t> new_positions(int32_t n) {
     Ref slots = new_zeros(n, "int32");

@@ -33,12 +33,44 @@ inline void with_fma(Loop&& loop) {
   }
 }
 
+// The widest vector unit element-wise passes may use, decided once per process:
+// AVX-512 or AVX2 where the CPU has them and VELKIZED_TA_NARROW_VECTORS is unset
+// (setting it forces the build `with_fma` runs, for testing). Every lane is the
+// scalar IEEE operation, so the width never changes a bit.
+enum class VectorUnit { Narrow, Avx2, Avx512 };
+VectorUnit widest_vector_unit();
+
+template <class Loop>
+__attribute__((target("avx512f,avx512vl,avx512bw,avx512dq,avx2,fma"), flatten, noinline)) void run_with_avx512(
+    Loop& loop) {
+  loop();
+}
+template <class Loop>
+__attribute__((target("avx2,fma"), flatten, noinline)) void run_with_avx2(Loop& loop) {
+  loop();
+}
+
+// Runs an element-wise loop compiled for the widest vector unit there is.
+template <class Loop>
+inline void with_wide_vectors(Loop&& loop) {
+  switch (widest_vector_unit()) {
+    case VectorUnit::Avx512: run_with_avx512(loop); break;
+    case VectorUnit::Avx2: run_with_avx2(loop); break;
+    case VectorUnit::Narrow: with_fma(loop); break;
+  }
+}
+
 #else
 
 // Elsewhere the baseline instruction set decides: the compiler emits the fused
-// instruction where the target has one and calls the library otherwise.
+// instruction where the target has one and calls the library otherwise, and
+// lowers wide vectors to the NEON or other units it has.
 template <class Loop>
 inline void with_fma(Loop&& loop) {
+  loop();
+}
+template <class Loop>
+inline void with_wide_vectors(Loop&& loop) {
   loop();
 }
 

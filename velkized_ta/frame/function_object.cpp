@@ -7,6 +7,7 @@
 #include <frameobject.h>
 #include <structmember.h>
 
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -304,6 +305,22 @@ void add_traceback(const char* qualified_name, int line) {
   }
   Py_XDECREF(reinterpret_cast<PyObject*>(code));
   Py_XDECREF(globals);
+}
+
+bool Call::sibling_is_own(const char* name, int levels) {
+  PyObject* found = PyDict_GetItemWithError(g_module_dict, interned(name));
+  if (found == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  if (Py_TYPE(found) != &function_type || std::strcmp(as_function(found)->def->name, name) != 0) return false;
+  if (t_nesting + levels > kMaxNesting) return false;
+  int entered = 0;
+  while (entered < levels && Py_EnterRecursiveCall(kRecursionContext) == 0) ++entered;
+  for (int k = 0; k < entered; ++k) Py_LeaveRecursiveCall();
+  if (entered == levels) return true;
+  PyErr_Clear();
+  return false;
 }
 
 int ready_function_type() { return PyType_Ready(&function_type); }

@@ -177,13 +177,27 @@ bool numpy_arithmetic_is_own(bool allow_costly_check) {
   return own;
 }
 
-PyObject* fast_new_series(PyObject* np, int32_t n) {
-  if (np != g_originals.module || !attribute_is(np, "full", g_originals.full) ||
-      !attribute_is(np, "nan", g_originals.nan) || !attribute_is(np, "float32", g_originals.float32))
-    return nullptr;
+bool numpy_full_is_own(PyObject* np) {
+  return np == g_originals.module && attribute_is(np, "full", g_originals.full) &&
+         attribute_is(np, "nan", g_originals.nan) && attribute_is(np, "float32", g_originals.float32);
+}
+
+bool numpy_zeros_are_own(PyObject* np) {
+  return np == g_originals.module && attribute_is(np, "zeros", g_originals.zeros) &&
+         attribute_is(np, "float32", g_originals.float32) && attribute_is(np, "int32", g_originals.int32);
+}
+
+PyObject* fast_new_unfilled_series(PyObject* np, int32_t n) {
+  if (!numpy_full_is_own(np)) return nullptr;
   npy_intp dims[1] = {n};
   PyObject* array = PyArray_SimpleNew(1, dims, NPY_FLOAT32);
   if (array == nullptr) throw PythonError{};
+  return array;
+}
+
+PyObject* fast_new_series(PyObject* np, int32_t n) {
+  PyObject* array = fast_new_unfilled_series(np, n);
+  if (array == nullptr) return nullptr;
   // np.full with the float64 NaN gives float32 quiet NaNs with this bit pattern.
   const uint32_t quiet_nan = 0x7fc00000u;
   auto* data = static_cast<char*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array)));
@@ -258,18 +272,27 @@ bool fast_nanmean(PyObject* np, PyObject* series, PyObject* slice, double* mean)
   return nanmean_of_elements(data + start * stride, count, stride * step, mean);
 }
 
-bool nanmean_of_elements(const char* first, int64_t count, int64_t element_stride, double* mean) {
+bool nanmean_of_elements(const char* first, int64_t count, int64_t stride, double* mean) {
   int64_t present = 0;
   for (int64_t i = 0; i < count; ++i) {
     float v;
-    std::memcpy(&v, first + i * element_stride, sizeof v);
+    std::memcpy(&v, first + i * stride, sizeof v);
     present += std::isnan(v) ? 0 : 1;
   }
   // numpy warns about a slice without values: let it.
   if (present == 0) return false;
-  const float total = 0.0f + PairwiseSum(first, element_stride)(0, count);
+  const float total = 0.0f + PairwiseSum(first, stride)(0, count);
   *mean = static_cast<float>(static_cast<double>(total) / static_cast<double>(present));
   return true;
+}
+
+bool numpy_nanmean_is_own() {
+  PyObject* np = g_module_dict ? PyDict_GetItemWithError(g_module_dict, interned("np")) : nullptr;
+  if (np == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  return np == g_originals.module && attribute_is(np, "nanmean", g_originals.nanmean);
 }
 
 bool direct_view(PyObject* obj, bool writable, bool integer, char** data, int64_t* length, int64_t* stride) {

@@ -3,9 +3,11 @@
 // failure types below and the calling frame turns them into exceptions.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 
 namespace velk {
@@ -88,5 +90,15 @@ inline float divide(float numerator, float denominator) {
 }
 
 inline bool is_missing(float value) { return std::isnan(value); }
+
+// What np.full(n, np.nan, dtype=np.float32) holds at every position: the quiet NaN 0x7fc00000.
+inline const float kUnwritten = std::numeric_limits<float>::quiet_NaN();
+
+// Positions begin .. end - 1 (clipped to the view) of an output a body leaves NaN.
+inline void fill_unwritten(const FloatView& out, int64_t begin, int64_t end) {
+  begin = std::max<int64_t>(begin, 0);
+  end = std::min<int64_t>(end, out.size());
+  for (int64_t i = begin; i < end; ++i) out.set_unchecked(i, kUnwritten);
+}
 
 }  // namespace velk

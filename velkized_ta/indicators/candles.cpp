@@ -52,17 +52,17 @@ struct RelativeDifference {
     if (reference != 0.0f) return difference / reference;
     return static_cast<float>(static_cast<double>(difference) / (static_cast<double>(reference) + 1e-9));
   }
-  Lanes operator()(Lanes left, Lanes reference) const {
-    Lanes q = (left - reference) / reference;
-    if (any(reference == Lanes{})) {
-      for (int k = 0; k < 4; ++k) q[k] = (*this)(left[k], reference[k]);
+  Wide operator()(Wide left, Wide reference) const {
+    Wide q = (left - reference) / reference;
+    if (any(reference == Wide{})) {
+      for (int k = 0; k < kWide; ++k) q[k] = (*this)(left[k], reference[k]);
     }
     return q;
   }
 };
 
 // out[i] = op(a[i], b[i]) for i = from .. n - 1, a read before b. Positions every
-// view holds run four at a time when the views are contiguous and the output
+// view holds run in wide lanes when the views are contiguous and the output
 // shares no memory with the inputs.
 template <class Op>
 void dif_kernel(const FloatView a, const FloatView b, const FloatView out, int32_t from, int32_t n, Op op) {
@@ -70,8 +70,7 @@ void dif_kernel(const FloatView a, const FloatView b, const FloatView out, int32
   const Stretch packed = unchecked_stretch(from, n, {reach(a), reach(b), reach(out)});
   if (packed.begin == from && a.contiguous() && b.contiguous() && out.contiguous() &&
       separate({Span(out)}, {Span(a), Span(b)})) {
-    for (; i + kLanes <= packed.end; i += kLanes)
-      store_lanes<true>(out, i, op(load_lanes<true>(a, i), load_lanes<true>(b, i)));
+    for (; i + kWide <= packed.end; i += kWide) store_wide(out, i, op(load_wide(a, i), load_wide(b, i)));
   }
   run_steps(i, n, {reach(a), reach(b), reach(out)}, [&](auto at, int64_t j) {
     const float left = at.get(a, j);
@@ -87,9 +86,12 @@ PyObject* dif_body(Call& call, const Args& args, Op op) {
   const int32_t n_values = args.n_values;
 
   const int32_t n = call.length(input_array_1);
-  auto [dif, out] = call.new_output(n);
+  auto [dif, out] = call.new_output_written_whole(n);
   const int32_t m = std::min(n, n_values);
-  if (m > 0) native(m, [&] { dif_kernel(a, b, out, n - m, n, op); });
+  native_wide(n, [&] {
+    fill_unwritten(out, 0, m > 0 ? n - m : n);
+    if (m > 0) dif_kernel(a, b, out, n - m, n, op);
+  });
   return dif.release();
 }
 
@@ -99,10 +101,11 @@ PyObject* Wick::run(Call& call, const Args& args) {
   const int32_t period = args.timeperiod;
   const int32_t n = call.length(args.close_arr.object);
   const int32_t k = trailing_start(sub32(period, 1), n, args.n_values);
-  auto [wick_arr, out] = call.new_output(n);
+  auto [wick_arr, out] = call.new_output_written_whole(n);
   auto [high_indices, high_slots] = call.new_positions(n);
   auto [low_indices, low_slots] = call.new_positions(n);
   native(n, [&] {
+    fill_unwritten(out, 0, k);
     window_extremes<Expiry::Wrapping32>(
         args.high_arr.view, args.low_arr.view, args.close_arr.view, out, high_slots, low_slots, period, k, n,
         {reach(args.close_arr.view, {0, -int64_t{period}}), reach(out)},

@@ -9,6 +9,7 @@
 #include "indicators/declarations.hpp"
 #include "driver/lanes.hpp"
 #include "driver/loop.hpp"
+#include "frame/numpy_interface.hpp"
 #include "indicators/wilder.hpp"
 
 namespace velk::indicators {
@@ -76,6 +77,85 @@ struct DirectionalWork {
   }
 };
 
+// velk_dx's running state over its positions tp + 1 .. n - 1, one position at a time.
+class DirectionalIndex {
+ public:
+  // Sums the bars 1 .. timeperiod, which must exist; timeperiod is at least 1.
+  DirectionalIndex(const Prices& prices, int32_t timeperiod) : prices_(prices), wilder_(timeperiod) {
+    Lanes sums{};
+    run_steps(1, int64_t{timeperiod} + 1, {reach(prices.high, {-1, 0}), reach(prices.low, {-1, 0}), reach(prices.close, {-1})},
+              [&](auto at, int64_t i) {
+                const Lanes bar = directional_bar<decltype(at)>(prices, i);
+                sums[kPlus] += bar[kPlus];
+                sums[kMinus] += bar[kMinus];
+                sums[kRange] += bar[kRange];
+              });
+    const float period = static_cast<float>(timeperiod);
+    averages_ = Lanes{sums[kPlus] / period, sums[kMinus] / period, sums[kRange] / period, 0.0f};
+  }
+
+  // DX at i; false where velk_dx divides by zero.
+  template <class A>
+  bool next(int64_t i, float& dx) {
+    averages_ = wilder_.step(averages_, directional_bar<A>(prices_, i));
+    const float atr = averages_[kRange];
+    if (atr == 0.0f) return false;
+    const Lanes indicators = averages_ / atr;
+    const float sum = indicators[kPlus] + indicators[kMinus];
+    if (sum == 0.0f) return false;
+    dx = std::fabs(indicators[kPlus] - indicators[kMinus]) / sum;
+    return true;
+  }
+
+ private:
+  Prices prices_;
+  WilderSmoothing wilder_;
+  Lanes averages_;
+};
+
+// velk_adx over velk_dx's series in one pass: emit(at, i, adx) at each position from
+// 2 timeperiod on. DX at timeperiod .. 2 timeperiod - 1 is kept in `adx` until the
+// seed is taken; positions below 2 timeperiod are left for the caller. False where a
+// call would raise or warn.
+template <class Emit>
+bool adx_in_one_pass(const Prices prices, const FloatView adx, int32_t timeperiod, int32_t n, Emit&& emit) {
+  DirectionalIndex index(prices, timeperiod);
+  const int64_t seed_end = std::min<int64_t>(2 * int64_t{timeperiod}, n);
+  const auto reaches = {reach(prices.high, {-1, 0}), reach(prices.low, {-1, 0}), reach(prices.close, {-1}), reach(adx)};
+  bool raises = false;
+  adx.set_unchecked(timeperiod, kUnwritten);
+  run_steps(int64_t{timeperiod} + 1, seed_end, reaches, [&](auto at, int64_t i) {
+    float dx;
+    if (!index.template next<decltype(at)>(i, dx)) return !(raises = true);
+    at.put(adx, i, dx);
+    return true;
+  });
+  double mean;
+  if (raises || !nanmean_of_elements(adx.data() + timeperiod * adx.stride(), seed_end - timeperiod, adx.stride(), &mean))
+    return false;
+  const WilderSmoothing wilder(timeperiod);
+  float average = static_cast<float>(mean);
+  run_steps(seed_end, n, reaches, [&](auto at, int64_t i) {
+    float dx;
+    if (!index.template next<decltype(at)>(i, dx)) return !(raises = true);
+    average = wilder.step(average, dx);
+    emit(at, i, average);
+    return true;
+  });
+  return !raises;
+}
+
+// Whether velk_adx's call of velk_dx (nested `levels` deep) is certain to succeed
+// without warnings or Python code, so that adx_in_one_pass decides.
+bool adx_decidable(const Adx::Args& args, int32_t n, int levels) {
+  const Series* series[] = {&args.high_arr, &args.low_arr, &args.close_arr};
+  for (const Series* s : series)
+    if (Py_TYPE(s->object) != g_ndarray_type || s->view.size() != n) return false;
+  // Period 1 seeds from one NaN, and numpy warns about it.
+  return args.timeperiod >= 2 && args.timeperiod < n && args.timeperiod < (1 << 29) && Call::allocation_is_native() &&
+         numpy_nanmean_is_own() && Call::sibling_is_own("velk_dx", levels);
+}
+
 void dx_kernel(const Prices prices, const DirectionalWork work, const FloatView dx, int32_t timeperiod,
                int32_t n_values, int32_t n) {
   // Bar i reads the prices at i and i - 1 and stores the work series at i.
@@ -109,6 +189,7 @@ void dx_kernel(const Prices prices, const DirectionalWork work, const FloatView 
   // Positions before the trailing window only advance the averages: no division
   // by the range there, so flat stretches outside the window raise nothing.
   run_steps(first, start, bar_reaches, advance);
+  fill_unwritten(dx, 0, start);
   run_steps(start, n, reaches, [&](auto at, int64_t i) {
     advance(at, i);
     const float atr = averages[kRange];
@@ -139,13 +220,16 @@ void smooth_series(const FloatView values, const FloatView out, float seed, int3
   });
 }
 
+inline float adxr_of(float earlier, float current) {
+  // Two NaNs yield the earlier one, whichever operand order the compiler picks.
+  const float addend = is_missing(earlier) ? earlier : current;
+  return (earlier + addend) * 0.5f;
+}
+
 void adxr_kernel(const FloatView adx, const FloatView adxr, int32_t timeperiod, int32_t start, int32_t n) {
   run_steps(start, n, {reach(adx, {0, -int64_t{timeperiod}}), reach(adxr)}, [&](auto at, int64_t i) {
     const float earlier = at.get(adx, i - timeperiod);
-    const float current = at.get(adx, i);
-    // Two NaNs yield the earlier one, whichever operand order the compiler picks.
-    const float addend = is_missing(earlier) ? earlier : current;
-    at.put(adxr, i, (earlier + addend) * 0.5f);
+    at.put(adxr, i, adxr_of(earlier, at.get(adx, i)));
   });
 }
 
@@ -154,22 +238,24 @@ void natr_seed_ranges(const Prices prices, const FloatView tr, int32_t timeperio
             [&](auto at, int64_t i) { at.put(tr, i, prices.true_range_at<decltype(at)>(i)); });
 }
 
+// Without kKeepWork the work series tr and atr, which nothing reads back, are not stored.
+template <bool kKeepWork>
 void natr_kernel(const Prices prices, const FloatView tr, const FloatView atr, const FloatView natr, float seed,
                  int32_t timeperiod, int32_t start, int32_t n) {
-  const auto reaches = {reach(prices.high), reach(prices.low), reach(prices.close, {-1, 0}), reach(tr), reach(atr),
-                        reach(natr)};
+  const auto reaches = {reach(prices.high), reach(prices.low), reach(prices.close, {-1, 0}),
+                        reach(kKeepWork ? tr : natr), reach(kKeepWork ? atr : natr), reach(natr)};
   const WilderSmoothing wilder(timeperiod);
   float atr_value = seed;
   auto advance = [&](auto at, int64_t i) {
     const float range = prices.true_range_at<decltype(at)>(i);
-    at.put(tr, i, range);
+    if constexpr (kKeepWork) at.put(tr, i, range);
     if (wilder.period() == 0.0f) throw FloatDivision{};
     atr_value = wilder.step(atr_value, range);
   };
   run_steps(timeperiod, start, reaches, advance);
   run_steps(start, n, reaches, [&](auto at, int64_t i) {
     advance(at, i);
-    at.put(atr, i, atr_value);
+    if constexpr (kKeepWork) at.put(atr, i, atr_value);
     at.put(natr, i, divide(atr_value, at.get(prices.close, i)));
   });
 }
@@ -180,7 +266,7 @@ PyObject* Dx::run(Call& call, const Args& args) {
   const Prices prices{args.high.view, args.low.view, args.close.view};
 
   const int32_t n = call.length(args.high.object);
-  auto [dx, out] = call.new_output(n);
+  auto [dx, out] = call.new_output_written_whole(n);
   DirectionalWork work;
   const auto plus_dm = call.new_work_series(n);
   work.plus_dm = plus_dm.view;
@@ -196,7 +282,20 @@ PyObject* Adx::run(Call& call, const Args& args) {
   const int32_t n = call.length(args.close_arr.object);
   const int32_t warm_up_end = mul32(2, args.timeperiod);
   const int32_t k = trailing_start(warm_up_end, n, args.n_values);
-  auto [adx, out] = call.new_output(n);
+  const Prices prices{args.high_arr.view, args.low_arr.view, args.close_arr.view};
+  // A start beyond the end makes the pre-roll read past it.
+  if (!args.close_arr_is_dx && k <= n && adx_decidable(args, n, 1)) {
+    auto [adx, out] = call.new_output_written_whole(n);
+    bool done = false;
+    native(n, [&] {
+      done = adx_in_one_pass(prices, out, args.timeperiod, n, [&](auto at, int64_t i, float adx_value) {
+        if (i >= k) at.put(out, i, adx_value);
+      });
+      fill_unwritten(out, 0, k);
+    });
+    if (done) return adx.release();
+  }
+  auto [adx, out] = call.new_output_written_whole(n);
 
   Ref dx;
   FloatView dx_view;
@@ -210,12 +309,37 @@ PyObject* Adx::run(Call& call, const Args& args) {
   }
   // The first DX values are NaN, and nanmean skips them.
   const float seed = call.nanmean_of_slice(dx.get(), py_int(args.timeperiod).get(), py_int(warm_up_end).get());
-  native(n, [&] { smooth_series(dx_view, out, seed, args.timeperiod, warm_up_end, k, n); });
+  native(n, [&] {
+    fill_unwritten(out, 0, k);
+    smooth_series(dx_view, out, seed, args.timeperiod, warm_up_end, k, n);
+  });
   return adx.release();
 }
 
 PyObject* Adxr::run(Call& call, const Args& args) {
   const int32_t n = call.length(args.close_arr.object);
+  const Adx::Args adx_args{args.high_arr, args.low_arr, args.close_arr, args.timeperiod, kWholeSeries, false};
+  if (!args.close_arr_is_adx && Call::sibling_is_own("velk_adx", 1) && adx_decidable(adx_args, n, 2)) {
+    auto [adxr, out] = call.new_output_written_whole(n);
+    const int32_t k = trailing_start(args.timeperiod, n, args.n_values);
+    const Prices prices{args.high_arr.view, args.low_arr.view, args.close_arr.view};
+    bool done = false;
+    native(n, [&] {
+      // ADX of the last `timeperiod` positions, in a ring on positions 0 .. timeperiod - 1,
+      // which stay NaN in the result (k >= timeperiod); ADX is NaN before 2 timeperiod.
+      fill_unwritten(out, 0, args.timeperiod);
+      int64_t slot = 0;
+      done = adx_in_one_pass(prices, out, args.timeperiod, n, [&](auto at, int64_t i, float adx_value) {
+        const float earlier = out.get_unchecked(slot);
+        if (i >= k) at.put(out, i, adxr_of(earlier, adx_value));
+        out.set_unchecked(slot, adx_value);
+        slot = slot + 1 == args.timeperiod ? 0 : slot + 1;
+      });
+      // Rated from two NaNs there, which gives the NaN np.full leaves.
+      fill_unwritten(out, 0, std::max(k, 2 * args.timeperiod));
+    });
+    if (done) return adxr.release();
+  }
   Ref adx;
   FloatView adx_view;
   if (args.close_arr_is_adx) {
@@ -225,9 +349,12 @@ PyObject* Adxr::run(Call& call, const Args& args) {
     adx = call.call_global("velk_adx", {args.high_arr.object, args.low_arr.object, args.close_arr.object, period.get()});
     adx_view = call.float_view(adx.get(), false);
   }
-  auto [adxr, out] = call.new_output(n);
+  auto [adxr, out] = call.new_output_written_whole(n);
   const int32_t k = trailing_start(args.timeperiod, n, args.n_values);
-  native(n, [&] { adxr_kernel(adx_view, out, args.timeperiod, k, n); });
+  native(n, [&] {
+    fill_unwritten(out, 0, k);
+    adxr_kernel(adx_view, out, args.timeperiod, k, n);
+  });
   return adxr.release();
 }
 
@@ -236,16 +363,35 @@ PyObject* Natr::run(Call& call, const Args& args) {
 
   const int32_t n = call.length(args.close_arr.object);
   const int32_t k = trailing_start(args.timeperiod, n, args.n_values);
+  // With numpy's own allocation and nanmean nothing can observe the work series:
+  // the seed window's ranges go into the output's first positions, which stay NaN.
+  if (args.timeperiod >= 1 && args.timeperiod <= n && Call::allocation_is_native() && numpy_nanmean_is_own()) {
+    auto [natr, out] = call.new_output_written_whole(n);
+    out.set(0, 0.0f);
+    native(args.timeperiod, [&] { natr_seed_ranges(prices, out, args.timeperiod); });
+    double mean;
+    // Position 0 holds 0, so the window is never empty.
+    nanmean_of_elements(out.data(), args.timeperiod, out.stride(), &mean);
+    native(n, [&] {
+      fill_unwritten(out, 0, k);
+      natr_kernel<false>(prices, out, out, out, static_cast<float>(mean), args.timeperiod, k, n);
+    });
+    return natr.release();
+  }
   auto [tr, tr_view] = call.new_work_series(n);
-  auto [atr, atr_view] = call.new_output(n);
-  auto [natr, out] = call.new_output(n);
+  // atr is never read back: only its allocation is observable.
+  auto [atr, atr_view] = call.new_output_written_whole(n);
+  auto [natr, out] = call.new_output_written_whole(n);
 
   native(args.timeperiod, [&] { natr_seed_ranges(prices, tr_view, args.timeperiod); });
   // Position 0 of tr stays 0 and counts in the mean.
   const float seed = call.nanmean_of_slice(tr.get(), Py_None, py_int(args.timeperiod).get());
   // A zero period stores at -1, the last element.
   atr_view.set(int64_t{args.timeperiod} - 1, seed);
-  native(n, [&] { natr_kernel(prices, tr_view, atr_view, out, seed, args.timeperiod, k, n); });
+  native(n, [&] {
+    fill_unwritten(out, 0, k);
+    natr_kernel<true>(prices, tr_view, atr_view, out, seed, args.timeperiod, k, n);
+  });
   return natr.release();
 }
 
@@ -322,7 +468,7 @@ void compute_series<Natr>(const Natr::Args& args, const FloatView& out, Workspac
   // Position 0 of tr stays 0 and counts in the mean.
   const float seed = nanmean_of_range(tr, 0, args.timeperiod);
   atr.set(int64_t{args.timeperiod} - 1, seed);
-  native_unlocked([&] { natr_kernel(prices, tr, atr, out, seed, args.timeperiod, k, n); });
+  native_unlocked([&] { natr_kernel<true>(prices, tr, atr, out, seed, args.timeperiod, k, n); });
 }
 
 }  // namespace velk::indicators

@@ -42,20 +42,20 @@ float relative_change(float current, float base) {
   return base != 0.0f ? change / base : zero_base_quotient(change);
 }
 
-// Four lanes at a time over contiguous series; a lane with a zero base is redone alone.
+// Wide lanes over contiguous series; a lane with a zero base is redone alone.
 int64_t roc_packed(const FloatView x, const FloatView out, int64_t period, int64_t begin, int64_t end) {
   int64_t i = begin;
-  for (; i + kLanes <= end; i += kLanes) {
-    const Lanes current = load_lanes<true>(x, i);
-    const Lanes base = load_lanes<true>(x, i - period);
-    const Lanes change = current - base;
-    Lanes q = change / base;
-    const Mask zero = base == 0.0f;
+  for (; i + kWide <= end; i += kWide) {
+    const Wide current = load_wide(x, i);
+    const Wide base = load_wide(x, i - period);
+    const Wide change = current - base;
+    Wide q = change / base;
+    const WideMask zero = base == 0.0f;
     if (any(zero)) {
-      for (int k = 0; k < kLanes; ++k)
+      for (int k = 0; k < kWide; ++k)
         if (zero[k]) q[k] = zero_base_quotient(change[k]);
     }
-    store_lanes<true>(out, i, q);
+    store_wide(out, i, q);
   }
   return i;
 }
@@ -426,10 +426,13 @@ PyObject* Roc::run(Call& call, const Args& args) {
   const FloatView& x = args.input_array.view;
 
   const int32_t n = call.length(args.input_array.object);
-  auto [roc, out] = call.new_output(n);
+  auto [roc, out] = call.new_output_written_whole(n);
   const int32_t start = trailing_start(args.timeperiod, n, args.n_values);
   try {
-    native(n, [&] { roc_kernel(x, out, args.timeperiod, start, n); });
+    native_wide(n, [&] {
+      fill_unwritten(out, 0, start);
+      roc_kernel(x, out, args.timeperiod, start, n);
+    });
   } catch (const ItemIndexError& e) {
     PyErr_Format(PyExc_IndexError, "index %lld is out of bounds for axis 0 with size %lld",
                  static_cast<long long>(e.index), static_cast<long long>(e.size));
@@ -442,9 +445,12 @@ PyObject* Rsi::run(Call& call, const Args& args) {
   const FloatView& x = args.close.view;
 
   const int32_t n = call.length(args.close.object);
-  auto [rsi, out] = call.new_output(n);
+  auto [rsi, out] = call.new_output_written_whole(n);
   const int32_t start = trailing_start(add32(args.timeperiod, 1), n, args.n_values);
-  native(n, [&] { rsi_kernel(x, out, args.timeperiod, start, n); });
+  native(n, [&] {
+    fill_unwritten(out, 0, start);
+    rsi_kernel(x, out, args.timeperiod, start, n);
+  });
   return rsi.release();
 }
 
@@ -452,9 +458,12 @@ PyObject* Cmo::run(Call& call, const Args& args) {
   const FloatView& x = args.close_arr.view;
 
   const int32_t n = call.length(args.close_arr.object);
-  auto [cmo, out] = call.new_output(n);
+  auto [cmo, out] = call.new_output_written_whole(n);
   const int32_t start = trailing_start(args.timeperiod, n, args.n_values);
-  native(n, [&] { cmo_kernel(x, out, args.timeperiod, start, n); });
+  native(n, [&] {
+    fill_unwritten(out, 0, start);
+    cmo_kernel(x, out, args.timeperiod, start, n);
+  });
   return cmo.release();
 }
 

@@ -1,8 +1,11 @@
 // Exponential smoothing: EMA and the indicators composed from it by calls.
 //
 // velk_ema is the only place that smooths. Every other function here obtains
-// its stages by calling the module's current `velk_ema` (so rebinding it on the
-// module changes what they compute) and only combines the returned arrays.
+// its stages from the module's current `velk_ema` (so rebinding it on the module
+// changes what they compute). While that is the module's own function and no stage
+// call could fail or run Python code, a composite carries all its stages in one
+// native pass (OnePass) instead of calling it; otherwise it calls it stage by stage
+// and combines the returned arrays.
 
 #include "indicators/declarations.hpp"
 
@@ -10,6 +13,7 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "driver/lanes.hpp"
 #include "driver/loop.hpp"
 #include "indicators/ema.hpp"
 
@@ -24,6 +28,7 @@ int32_t first_present(const FloatView& x, int32_t n) {
   return -1;
 }
 
+// Position 0 .. first_written - 1 stay NaN; everything from there on is written.
 template <bool kNormalize>
 void ema_run(const FloatView x, const FloatView out, EmaState ema, int32_t seed, int32_t n, int32_t first_written) {
   const auto reaches = {reach(x), reach(out)};
@@ -44,6 +49,7 @@ void ema_kernel(const FloatView x, const FloatView out, float alpha, int32_t n, 
   // Stepping the seed again can move it by the last bit; callers rely on that.
   // Without a seed this starts at -1, the last element, whose NaN poisons the run.
   const int32_t first_written = seed < d ? d : seed;
+  fill_unwritten(out, 0, first_written);
   if (normalize) {
     ema_run<true>(x, out, ema, seed, n, first_written);
   } else {
@@ -85,22 +91,50 @@ Stage handed_in(const Series& argument) { return {Ref::borrow(argument.object), 
 // rate of change also one before) and combines them in double where it says so.
 
 // 2a - b in double: 2a is exact, so the difference is the one rounding before float32.
+inline float dema_of(double a, double b) { return static_cast<float>(2.0 * a - b); }
+
+// 3a and 3b are exact in double: the difference and the sum round once each.
+inline float tema_of(double a, double b, double c) { return static_cast<float>((3.0 * a - 3.0 * b) + c); }
+
+// The relative change from b to a. A NaN b compares unequal to 0 and passes through.
+inline float trix_of(float a, float b) {
+  const float numerator = a - b;
+  const double guard = b != 0.0f ? 0.0 : 1e-9;
+  return static_cast<float>(static_cast<double>(numerator) / (static_cast<double>(b) + guard));
+}
+
+// The same in wide lanes, each lane the scalar computation.
+inline Wide trix_of(Wide a, Wide b) {
+  const Wide numerator = a - b;
+  const WideDoubles divisor = __builtin_convertvector(b, WideDoubles);
+  const WideDoubles guard = divisor != 0.0 ? WideDoubles{} : WideDoubles{} + 1e-9;
+  return __builtin_convertvector(__builtin_convertvector(numerator, WideDoubles) / (divisor + guard), Wide);
+}
+
+// out[i] = trix_of(out[i], out[i - 1]) for i = start .. n - 1 over stage 3 held in
+// `out` from start - 1 on; from the end, so each position still reads the stage before it.
+void trix_in_place(const FloatView out, int64_t start, int64_t n) {
+  int64_t i = n;
+  if (out.contiguous()) {
+    for (; i - kWide >= start; i -= kWide)
+      store_wide(out, i - kWide, trix_of(load_wide(out, i - kWide), load_wide(out, i - kWide - 1)));
+  }
+  while (--i >= start) out.set_unchecked(i, trix_of(out.get_unchecked(i), out.get_unchecked(i - 1)));
+}
+
 void dema_kernel(const FloatView ema1, const FloatView ema2, const FloatView out, int32_t k, int32_t n) {
   run_steps(k, n, {reach(ema1), reach(ema2), reach(out)}, [&](auto at, int64_t i) {
-    const double a = at.get(ema1, i);
-    const double b = at.get(ema2, i);
-    at.put(out, i, static_cast<float>(2.0 * a - b));
+    const float a = at.get(ema1, i);
+    at.put(out, i, dema_of(a, at.get(ema2, i)));
   });
 }
 
 void tema_kernel(const FloatView ema1, const FloatView ema2, const FloatView ema3, const FloatView out, int32_t k,
                  int32_t n) {
   run_steps(k, n, {reach(ema1), reach(ema2), reach(ema3), reach(out)}, [&](auto at, int64_t i) {
-    const double a = at.get(ema1, i);
-    const double b = at.get(ema2, i);
-    const double c = at.get(ema3, i);
-    // 3a and 3b are exact in double: the difference and the sum round once each.
-    at.put(out, i, static_cast<float>((3.0 * a - 3.0 * b) + c));
+    const float a = at.get(ema1, i);
+    const float b = at.get(ema2, i);
+    at.put(out, i, tema_of(a, b, at.get(ema3, i)));
   });
 }
 
@@ -108,11 +142,7 @@ void tema_kernel(const FloatView ema1, const FloatView ema2, const FloatView ema
 void trix_kernel(const FloatView ema3, const FloatView out, int32_t start, int32_t n) {
   run_steps(start, n, {reach(ema3, {-1, 0}), reach(out)}, [&](auto at, int64_t k) {
     const float a = at.get(ema3, k);
-    const float b = at.get(ema3, k - 1);
-    const float numerator = a - b;
-    // A NaN b compares unequal to 0 and passes through.
-    const double guard = b != 0.0f ? 0.0 : 1e-9;
-    at.put(out, k, static_cast<float>(static_cast<double>(numerator) / (static_cast<double>(b) + guard)));
+    at.put(out, k, trix_of(a, at.get(ema3, k - 1)));
   });
 }
 
@@ -125,6 +155,274 @@ void macd_kernel(const FloatView fast_ema, const FloatView slow_ema, const Float
   });
 }
 
+// velk_ema fed one position at a time: seeded at the first present value, written
+// from `first_written` on; the seed is stepped again only when it is written.
+struct StreamedEma {
+  EmaState ema;
+  int32_t first_written;
+  bool normalize;
+  bool seeded = false;
+
+  // The element velk_ema returns at i for input v (kUnwritten where it writes
+  // nothing); false where velk_ema raises.
+  bool feed(int64_t i, float v, float& element) {
+    if (!seeded) {
+      if (is_missing(v)) {
+        element = kUnwritten;
+        return true;
+      }
+      seeded = true;
+      ema.value = v;
+      if (i < first_written) {
+        element = kUnwritten;
+        return true;
+      }
+    }
+    ema.step(v);
+    if (i < first_written) {
+      element = kUnwritten;
+    } else if (!normalize) {
+      element = ema.value;
+    } else {
+      if (v == 0.0f) return false;
+      element = (ema.value - v) / v;
+    }
+    return true;
+  }
+};
+
+// A composite's series in one pass: level 0 is the prices, higher levels are its
+// stages, each either handed in or velk_ema of a lower level. The pass computes
+// what the calls of velk_ema would return, element for element, without
+// allocating them; it declines (and the body takes the calls) wherever a call
+// could fail, warn or run Python code.
+class OnePass {
+ public:
+  static constexpr int kLevels = 4;
+  // What a level is, two bits per level in a pass's shape.
+  enum Kind : unsigned { kUnused = 0, kHanded = 1, kFromBelow = 2, kFromPrices = 3 };
+  static constexpr unsigned shape(Kind l0, Kind l1, Kind l2 = kUnused, Kind l3 = kUnused) {
+    return l0 | l1 << 2 | l2 << 4 | l3 << 6;
+  }
+
+  explicit OnePass(int32_t n) : n_(n) {}
+
+  void hand_in(int level, const Series& series) {
+    shape_ |= kHanded << (2 * level);
+    views_[level] = series.view;
+    objects_[level] = series.object;
+  }
+  // velk_ema(level `from`, period, normalize=...), with n_values only when `limited`.
+  // A stage of the prices is normalized, a stage of a stage is not.
+  void compute(int level, int from, int32_t period, bool limited, int32_t n_values) {
+    shape_ |= (from == 0 ? kFromPrices : kFromBelow) << (2 * level);
+    float alpha = 0.0f;
+    periods_ok_ = ema_alpha(period, alpha) && periods_ok_;
+    limits_ok_ = limits_ok_ && (!limited || n_values >= 0);
+    const int32_t d = sub32(n_, limited ? n_values : kWholeSeries);
+    stages_[level] = StreamedEma{EmaState{alpha, 0.0f}, d, from == 0};
+  }
+
+  // Whether every velk_ema call the body would make is certain to succeed without running Python code.
+  bool decidable() const {
+    if (n_ < 1 || !periods_ok_ || !limits_ok_) return false;
+    if (!Call::allocation_is_native() || !Call::sibling_is_own("velk_ema", 1)) return false;
+    for (int j = 0; j < kLevels; ++j) {
+      if (kind(shape_, j) != kHanded) continue;
+      bool feeds_stage = j + 1 < kLevels && kind(shape_, j + 1) == kFromBelow;
+      for (int above = 1; j == 0 && above < kLevels; ++above) feeds_stage |= kind(shape_, above) == kFromPrices;
+      // A stage call takes len() of its source, which must be numpy's own and the composite's length.
+      if (feeds_stage && (Py_TYPE(objects_[j]) != g_ndarray_type || views_[j].size() != n_)) return false;
+      if (views_[j].size() < n_) return false;
+    }
+    return true;
+  }
+
+  // Runs every level over all positions and emit(at, i, levels) at each; false
+  // where a call would raise or a stage finds no seed (the calls decide then).
+  // kShapes lists the shapes the caller can build.
+  template <unsigned... kShapes, class Emit>
+  bool run(const FloatView out, Emit&& emit) {
+    bool done = false;
+    ((shape_ == kShapes && (done = run_shape<kShapes>(out, emit), true)) || ...);
+    return done;
+  }
+
+ private:
+  static constexpr Kind kind(unsigned shape, int level) { return static_cast<Kind>((shape >> (2 * level)) & 3u); }
+  bool computed(int level) const { return kind(shape_, level) >= kFromBelow; }
+
+  // Levels read from no view reach nothing.
+  Reach level_reach(int level) const {
+    return kind(shape_, level) == kHanded ? reach(views_[level]) : Reach{INT64_MAX, 0, 0, true};
+  }
+
+  template <unsigned kShape, class Emit>
+  bool run_shape(const FloatView out, Emit& emit) {
+    const auto reaches = {level_reach(0), level_reach(1), level_reach(2), level_reach(3), reach(out)};
+    // Until every stage has its seed, each is fed the general way.
+    bool raises = false;
+    int64_t seeded_at = -1;
+    auto all_seeded = [&] {
+      for (int j = 0; j < kLevels; ++j)
+        if (computed(j) && !stages_[j].seeded) return false;
+      return true;
+    };
+    if (!all_seeded()) {
+      seeded_at = run_steps(0, n_, reaches, [&](auto at, int64_t i) {
+        float level[kLevels];
+        for (int j = 0; j < kLevels; ++j) {
+          const Kind k = kind(kShape, j);
+          if (k == kHanded) {
+            level[j] = at.get(views_[j], i);
+          } else if (k != kUnused && !stages_[j].feed(i, level[k == kFromPrices ? 0 : j - 1], level[j])) {
+            raises = true;
+            return false;
+          }
+        }
+        emit(at, i, level);
+        return !all_seeded();
+      });
+      if (raises || seeded_at == n_) return false;
+    }
+    // Then each stage's state lives in a register and its steps carry no tests but the written one.
+    EmaState ema[kLevels];
+    int32_t first_written[kLevels];
+    for (int j = 0; j < kLevels; ++j) {
+      ema[j] = stages_[j].ema;
+      first_written[j] = stages_[j].first_written;
+    }
+    run_steps(seeded_at + 1, n_, reaches, [&](auto at, int64_t i) {
+      float level[kLevels];
+      if (!(advance<kShape, 0>(at, i, ema, first_written, level) && advance<kShape, 1>(at, i, ema, first_written, level) &&
+            advance<kShape, 2>(at, i, ema, first_written, level) && advance<kShape, 3>(at, i, ema, first_written, level))) {
+        raises = true;
+        return false;
+      }
+      emit(at, i, level);
+      return true;
+    });
+    return !raises;
+  }
+
+  template <unsigned kShape, int J, class A>
+  bool advance(A, int64_t i, EmaState* ema, const int32_t* first_written, float* level) const {
+    constexpr Kind k = kind(kShape, J);
+    if constexpr (k == kHanded) {
+      level[J] = A::get(views_[J], i);
+    } else if constexpr (k != kUnused) {
+      const float v = level[k == kFromPrices ? 0 : J - 1];
+      ema[J].step(v);
+      if (i < first_written[J]) {
+        level[J] = kUnwritten;
+      } else if constexpr (k == kFromPrices) {
+        if (v == 0.0f) return false;
+        level[J] = (ema[J].value - v) / v;
+      } else {
+        level[J] = ema[J].value;
+      }
+    }
+    return true;
+  }
+
+  int32_t n_;
+  unsigned shape_ = 0;
+  FloatView views_[kLevels];
+  PyObject* objects_[kLevels] = {};
+  StreamedEma stages_[kLevels] = {};
+  bool periods_ok_ = true;
+  bool limits_ok_ = true;
+};
+
+constexpr auto kU = OnePass::kUnused, kH = OnePass::kHanded, kB = OnePass::kFromBelow, kP = OnePass::kFromPrices;
+using Shape = OnePass;
+
+// The composites' one-pass forms. Each states the levels its calls would produce
+// and returns nullptr where it leaves the work to the calls; the positions before
+// the first written one are filled in before the pass, which writes the rest.
+
+// velk_ema2 and velk_ema3 return their last stage as velk_ema writes it.
+template <unsigned... kShapes>
+PyObject* last_stage_in_one_pass(Call& call, OnePass& pass, int top, int32_t n, int32_t n_values) {
+  if (!pass.decidable()) return nullptr;
+  auto [result, out] = call.new_output_written_whole(n);
+  const int32_t k = std::max(sub32(n, n_values), 0);
+  bool done = false;
+  native(n, [&] {
+    fill_unwritten(out, 0, k);
+    done = pass.run<kShapes...>(out, [&](auto at, int64_t i, const float* level) {
+      if (i >= k) at.put(out, i, level[top]);
+    });
+  });
+  return done ? result.release() : nullptr;
+}
+
+PyObject* ema2_in_one_pass(Call& call, const Ema2::Args& args) {
+  const int32_t n = call.length(args.input_array.object);
+  OnePass pass(n);
+  if (args.input_is_ema1) {
+    pass.hand_in(1, args.input_array);
+  } else {
+    pass.hand_in(0, args.input_array);
+    pass.compute(1, 0, args.timeperiod, false, 0);
+  }
+  pass.compute(2, 1, args.timeperiod, true, args.n_values);
+  return last_stage_in_one_pass<Shape::shape(kH, kP, kB), Shape::shape(kU, kH, kB)>(call, pass, 2, n, args.n_values);
+}
+
+// Stage 3 from stage 2, stage 1 or the prices.
+constexpr unsigned kChainOfThree[] = {Shape::shape(kU, kU, kH, kB), Shape::shape(kU, kH, kB, kB),
+                                      Shape::shape(kH, kP, kB, kB)};
+
+// Stage 3 of `series`, which is the stage `level` (0: the prices): the stages
+// between cover the whole series, stage 3 the trailing `n_values`.
+void plan_stage_three(OnePass& pass, const Series& series, int level, int32_t period, int32_t n_values) {
+  pass.hand_in(level, series);
+  for (int j = level + 1; j <= 3; ++j) pass.compute(j, j - 1, period, j == 3, n_values);
+}
+
+PyObject* ema3_in_one_pass(Call& call, const Ema3::Args& args, bool input_is_ema1) {
+  const int32_t n = call.length(args.input_array.object);
+  OnePass pass(n);
+  plan_stage_three(pass, args.input_array, args.input_is_ema2 ? 2 : input_is_ema1 ? 1 : 0, args.timeperiod,
+                   args.n_values);
+  return last_stage_in_one_pass<kChainOfThree[0], kChainOfThree[1], kChainOfThree[2]>(call, pass, 3, n, args.n_values);
+}
+
+// The stages of velk_dema and velk_tema: stage j is its argument where its flag is
+// set, else velk_ema of the stage below (stage 1 of the prices, which the first
+// argument then holds). A computed stage is limited to the trailing window exactly
+// when no computed stage is derived from it.
+struct Flagged {
+  bool handed;
+  const Series* series;
+};
+void plan_chain(OnePass& pass, std::initializer_list<Flagged> stages, int32_t period, int32_t n_values) {
+  const Flagged* level = stages.begin();
+  for (int j = 1; j <= static_cast<int>(stages.size()); ++j, ++level) {
+    if (level->handed) {
+      pass.hand_in(j, *level->series);
+      continue;
+    }
+    if (j == 1) pass.hand_in(0, *level->series);
+    const bool last_computed = j == static_cast<int>(stages.size()) || level[1].handed;
+    pass.compute(j, j - 1, period, last_computed, n_values);
+  }
+}
+
+// Runs the pass into `out` after filling positions 0 .. k - 1; false where the calls must decide.
+template <unsigned... kShapes, class Combine>
+bool combine_in_one_pass(OnePass& pass, const FloatView out, int32_t k, int32_t n, Combine combine) {
+  bool done = false;
+  native(n, [&] {
+    fill_unwritten(out, 0, k);
+    done = pass.run<kShapes...>(out, [&](auto at, int64_t i, const float* level) {
+      if (i >= k) at.put(out, i, combine(level));
+    });
+  });
+  return done;
+}
+
 }  // namespace
 
 PyObject* Ema::run(Call& call, const Args& args) {
@@ -133,12 +431,13 @@ PyObject* Ema::run(Call& call, const Args& args) {
   const int32_t n = call.length(args.input_array.object);
   float alpha;
   if (!ema_alpha(args.timeperiod, alpha)) throw FloatDivision{};
-  auto [ema, out] = call.new_output(n);
+  auto [ema, out] = call.new_output_written_whole(n);
   native(n, [&] { ema_kernel(x, out, alpha, n, args.n_values, args.normalize); });
   return ema.release();
 }
 
 PyObject* Ema2::run(Call& call, const Args& args) {
+  if (PyObject* done = ema2_in_one_pass(call, args)) return done;
   if (args.input_is_ema1) return last_stage(call, args.input_array.object, args.timeperiod, false, args.n_values).release();
   const Stage ema1 = held_stage(call, whole_stage(call, args.input_array.object, args.timeperiod, true));
   Stage ema2 = held_stage(call, last_stage(call, ema1.object.get(), args.timeperiod, false, args.n_values));
@@ -146,9 +445,11 @@ PyObject* Ema2::run(Call& call, const Args& args) {
 }
 
 PyObject* Ema3::run(Call& call, const Args& args) {
-  if (args.input_is_ema2) return last_stage(call, args.input_array.object, args.timeperiod, false, args.n_values).release();
   // Only looked at when stage 2 was not handed in.
-  if (Call::truth(args.input_is_ema1)) {
+  const bool input_is_ema1 = !args.input_is_ema2 && Call::truth(args.input_is_ema1);
+  if (PyObject* done = ema3_in_one_pass(call, args, input_is_ema1)) return done;
+  if (args.input_is_ema2) return last_stage(call, args.input_array.object, args.timeperiod, false, args.n_values).release();
+  if (input_is_ema1) {
     const Stage ema2 = held_stage(call, whole_stage(call, args.input_array.object, args.timeperiod, false));
     return last_stage(call, ema2.object.get(), args.timeperiod, false, args.n_values).release();
   }
@@ -162,8 +463,21 @@ PyObject* Ema3::run(Call& call, const Args& args) {
 PyObject* Dema::run(Call& call, const Args& args) {
   const int32_t n = call.length(args.input1.object);
   const int32_t k = trailing_start(0, n, args.n_values);
-  auto [dema, out] = call.new_output(n);
 
+  if (!(args.input1_is_ema1 && args.input2_is_ema2)) {
+    OnePass pass(n);
+    plan_chain(pass, {{args.input1_is_ema1, &args.input1}, {args.input2_is_ema2, &args.input2}}, args.timeperiod,
+               args.n_values);
+    if (pass.decidable()) {
+      auto [dema, out] = call.new_output_written_whole(n);
+      constexpr unsigned kShapes[] = {Shape::shape(kH, kP, kB), Shape::shape(kU, kH, kB), Shape::shape(kH, kP, kH)};
+      if (combine_in_one_pass<kShapes[0], kShapes[1], kShapes[2]>(
+              pass, out, k, n, [](const float* level) { return dema_of(level[1], level[2]); }))
+        return dema.release();
+    }
+  }
+
+  auto [dema, out] = call.new_output_written_whole(n);
   Stage ema1, ema2;
   if (args.input1_is_ema1) {
     ema1 = handed_in(args.input1);
@@ -174,15 +488,34 @@ PyObject* Dema::run(Call& call, const Args& args) {
   ema2 = args.input2_is_ema2 ? handed_in(args.input2)
                         : held_stage(call, last_stage(call, ema1.object.get(), args.timeperiod, false, args.n_values));
 
-  native(int64_t{n} - k, [&] { dema_kernel(ema1.view, ema2.view, out, k, n); });
+  native(int64_t{n} - k, [&] {
+    fill_unwritten(out, 0, k);
+    dema_kernel(ema1.view, ema2.view, out, k, n);
+  });
   return dema.release();
 }
 
 PyObject* Tema::run(Call& call, const Args& args) {
   const int32_t n = call.length(args.input1.object);
   const int32_t k = trailing_start(0, n, args.n_values);
-  auto [tema, out] = call.new_output(n);
 
+  if (!(args.input1_is_ema1 && args.input2_is_ema2 && args.input3_is_ema3)) {
+    OnePass pass(n);
+    plan_chain(pass,
+               {{args.input1_is_ema1, &args.input1}, {args.input2_is_ema2, &args.input2},
+                {args.input3_is_ema3, &args.input3}},
+               args.timeperiod, args.n_values);
+    if (pass.decidable()) {
+      auto [tema, out] = call.new_output_written_whole(n);
+      if (combine_in_one_pass<Shape::shape(kH, kP, kB, kB), Shape::shape(kH, kP, kB, kH), Shape::shape(kH, kP, kH, kB),
+                              Shape::shape(kH, kP, kH, kH), Shape::shape(kU, kH, kB, kB), Shape::shape(kU, kH, kB, kH),
+                              Shape::shape(kU, kH, kH, kB)>(
+              pass, out, k, n, [](const float* level) { return tema_of(level[1], level[2], level[3]); }))
+        return tema.release();
+    }
+  }
+
+  auto [tema, out] = call.new_output_written_whole(n);
   Stage ema1, ema2, ema3;
   if (args.input1_is_ema1) {
     ema1 = handed_in(args.input1);
@@ -197,7 +530,10 @@ PyObject* Tema::run(Call& call, const Args& args) {
   ema3 = args.input3_is_ema3 ? handed_in(args.input3)
                         : held_stage(call, last_stage(call, ema2.object.get(), args.timeperiod, false, args.n_values));
 
-  native(int64_t{n} - k, [&] { tema_kernel(ema1.view, ema2.view, ema3.view, out, k, n); });
+  native(int64_t{n} - k, [&] {
+    fill_unwritten(out, 0, k);
+    tema_kernel(ema1.view, ema2.view, ema3.view, out, k, n);
+  });
   return tema.release();
 }
 
@@ -214,10 +550,34 @@ PyObject* Trix::run(Call& call, const Args& args) {
   }
   const int32_t n = static_cast<int32_t>(size);
   const int32_t start = trailing_start(1, n, args.n_values);
-  auto [trix, out] = call.new_output(n);
-
   // One position more than is written: each output reads the previous stage 3 value.
   const int32_t m = add32(args.n_values, 1);
+
+  if (!args.input_is_ema3) {
+    OnePass pass(n);
+    plan_stage_three(pass, args.arr, args.input_is_ema2 ? 2 : args.input_is_ema1 ? 1 : 0, args.timeperiod, m);
+    if (pass.decidable()) {
+      auto [trix, out] = call.new_output_written_whole(n);
+      bool done = false;
+      // Stage 3 goes into the output from the position before the first written one,
+      // and the relative changes are taken in place afterwards, in wide lanes.
+      native(n, [&] {
+        done = pass.run<kChainOfThree[0], kChainOfThree[1], kChainOfThree[2]>(out, [&](auto at, int64_t i,
+                                                                                      const float* level) {
+          if (i >= start - 1) at.put(out, i, level[3]);
+        });
+      });
+      if (done) {
+        native_wide(int64_t{n} - start, [&] {
+          trix_in_place(out, start, n);
+          fill_unwritten(out, 0, start);
+        });
+        return trix.release();
+      }
+    }
+  }
+
+  auto [trix, out] = call.new_output_written_whole(n);
   Stage ema3;
   if (args.input_is_ema3) {
     ema3 = handed_in(args.arr);
@@ -232,15 +592,40 @@ PyObject* Trix::run(Call& call, const Args& args) {
     ema3 = held_stage(call, last_stage(call, ema2.object.get(), args.timeperiod, false, m));
   }
 
-  native(int64_t{n} - start, [&] { trix_kernel(ema3.view, out, start, n); });
+  native(int64_t{n} - start, [&] {
+    fill_unwritten(out, 0, start);
+    trix_kernel(ema3.view, out, start, n);
+  });
   return trix.release();
 }
 
 PyObject* Macd::run(Call& call, const Args& args) {
   const int32_t n = call.length(args.input0.object);
   const int32_t k = trailing_start(args.long_period, n, args.n_values);
-  auto [macd, out] = call.new_output(n);
 
+  // A negative start writes through the end of the arrays: the calls handle it.
+  if (!(args.input1_is_fast_ema && args.input2_is_slow_ema) && k >= 0) {
+    OnePass pass(n);
+    pass.hand_in(0, args.input0);
+    if (args.input1_is_fast_ema) {
+      pass.hand_in(1, args.input1);
+    } else {
+      pass.compute(1, 0, args.short_period, true, args.n_values);
+    }
+    if (args.input2_is_slow_ema) {
+      pass.hand_in(2, args.input2);
+    } else {
+      pass.compute(2, 0, args.long_period, true, args.n_values);
+    }
+    if (pass.decidable()) {
+      auto [macd, out] = call.new_output_written_whole(n);
+      if (combine_in_one_pass<Shape::shape(kH, kP, kP), Shape::shape(kH, kH, kP), Shape::shape(kH, kP, kH)>(
+              pass, out, k, n, [](const float* level) { return level[1] - level[2]; }))
+        return macd.release();
+    }
+  }
+
+  auto [macd, out] = call.new_output_written_whole(n);
   // Each computed average takes the prices as its only positional argument and
   // keeps velk_ema's default normalization.
   auto average = [&](int32_t period) {
@@ -264,7 +649,10 @@ PyObject* Macd::run(Call& call, const Args& args) {
     slow_ema = average(args.long_period);
   }
 
-  native(int64_t{n} - k, [&] { macd_kernel(fast_ema.view, slow_ema.view, out, k, n); });
+  native(int64_t{n} - k, [&] {
+    fill_unwritten(out, 0, k);
+    macd_kernel(fast_ema.view, slow_ema.view, out, k, n);
+  });
   return macd.release();
 }
 
