@@ -7,8 +7,10 @@
 #include "driver/lanes.hpp"
 #include "driver/loop.hpp"
 #include "frame/fma.hpp"
+#include "indicators/combination_steps.hpp"
 #include "indicators/declarations.hpp"
 #include "indicators/position_queue.hpp"
+#include "indicators/regression_steps.hpp"
 
 namespace velk::indicators {
 
@@ -124,69 +126,59 @@ void lin_kernel(const FloatView x, const FloatView out, int32_t period, int32_t 
   const int32_t tail = sub32(n, n_values);
   const int32_t start_index = std::max(first, sub32(tail, period));
 
-  float sum_y = 0.0f, sum_xy = 0.0f, sum_x = 0.0f, sum_x2 = 0.0f, deduction = 0.0f;
+  RegressionSums sums;
   for (int64_t step = 1; step <= period; ++step) {
     const int32_t y = static_cast<int32_t>(step);
-    const float v = x[int64_t{start_index} + y - 1];
-    if (y >= 2) deduction += v;
-    const float fy = static_cast<float>(y);
-    sum_y += v;
-    sum_x += fy;
-    sum_x2 += static_cast<float>(mul32(y, y));
-    sum_xy = fused(v, fy, sum_xy);
+    sums.enter(y, x[int64_t{start_index} + y - 1]);
   }
   // Zero for a period of 1 or less: then no slope is defined and nothing is written.
-  const float denom = fused(p, sum_x2, -(sum_x * sum_x));
+  const float d = sums.denominator(p);
   const int64_t first_end = int64_t{start_index} + period - 1;
-  if (denom != 0.0f && first_end >= tail) out.set(first_end, fused(p, sum_xy, -(sum_x * sum_y)) / denom);
+  if (d != 0.0f && first_end >= tail) out.set(first_end, sums.slope(p, d));
 
   const int64_t begin = start_index;
   const int64_t end = int64_t{n} - period;
-  float sy = sum_y, sxy = sum_xy, ded = deduction;
-  const float sx = sum_x, d = denom;
-  auto slope = [&] { return fused(p, sxy, -(sx * sy)) / d; };
   // Each step reads x[i + period], x[i] and x[i + 1] before it writes.
   auto slide = [&](auto at, int64_t i) {
     const float entering = at.get(x, i + period);
     const float leaving = at.get(x, i);
     const float second = at.get(x, i + 1);
-    sy += entering - leaving;
-    sxy += fused(entering, p, -leaving) - ded;
-    if (d != 0.0f) at.put(out, i + period, slope());
-    ded += entering - second;
+    sums.slide(entering, leaving, p);
+    if (d != 0.0f) at.put(out, i + period, sums.slope(p, d));
+    sums.shift_deduction(entering, second);
   };
   const auto reaches = {reach(x, {0, 1, period}), reach(out, {period})};
   const Stretch fast = unchecked_stretch(begin, end, reaches);
   run_steps(begin, fast.begin, reaches, slide);
   // Here no read can fail, and one step's second value is the next one's leaving value.
   if (fast.begin < fast.end) {
+    RegressionSums local = sums;  // in registers for the unchecked stretch
     float leaving = x.get_unchecked(fast.begin);
     for (int64_t i = fast.begin; i < fast.end; ++i) {
       const float entering = x.get_unchecked(i + period);
       const float second = x.get_unchecked(i + 1);
-      sy += entering - leaving;
-      sxy += fused(entering, p, -leaving) - ded;
-      if (d != 0.0f) out.set_unchecked(i + period, slope());
-      ded += entering - second;
+      local.slide(entering, leaving, p);
+      if (d != 0.0f) out.set_unchecked(i + period, local.slope(p, d));
+      local.shift_deduction(entering, second);
       leaving = second;
     }
+    sums = local;
   }
   run_steps(fast.end, end, reaches, slide);
 }
 
 // Midpoint of the window's highest high and lowest low, or its relative
-// deviation from the close. Both are evaluated in double and rounded once.
+// deviation from the close (indicators/combination_steps.hpp).
 template <class A>
 inline void write_mid(A at, const FloatView& close, const FloatView& out, int64_t i, float hh, float ll,
                       bool normalize) {
-  const double half_range = static_cast<double>(hh - ll) * 0.5;
+  const double midpoint = window_midpoint(hh, ll);
   if (normalize) {
     const float v = at.get(close, i);
     if (v == 0.0f) throw FloatDivision{};
-    const float r = static_cast<float>(half_range + ll - static_cast<double>(v));
-    at.put(out, i, r / v);
+    at.put(out, i, midpoint_deviation(midpoint, v) / v);
   } else {
-    at.put(out, i, static_cast<float>(half_range + ll));
+    at.put(out, i, static_cast<float>(midpoint));
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include "driver/lanes.hpp"
 #include "driver/loop.hpp"
+#include "indicators/combination_steps.hpp"
 #include "indicators/declarations.hpp"
 #include "indicators/position_queue.hpp"
 
@@ -28,14 +29,7 @@ inline void write_wick(A at, const FloatView& close, const FloatView& out, int64
   }
   const float open = at.get(close, open_at);
   const float c = at.get(close, i);
-  // A NaN on either side fails the comparison and the open takes the upper side.
-  // Selecting the sides instead of branching keeps a coin-toss branch out of the loop.
-  const bool rising = c > open;
-  const float upper = rising ? c : open;
-  const float lower = rising ? open : c;
-  const float top_wick = max_high - upper;
-  const float bottom_wick = lower - min_low;
-  at.put(out, i, divide(top_wick - bottom_wick, c));
+  at.put(out, i, divide(wick_balance(open, c, max_high, min_low), c));
 }
 
 struct AbsoluteDifference {
@@ -45,13 +39,9 @@ struct AbsoluteDifference {
   }
 };
 
-// A zero reference is replaced by 1e-9 in double, so the result stays finite.
+// Lane by lane what relative_difference gives (indicators/combination_steps.hpp).
 struct RelativeDifference {
-  float operator()(float left, float reference) const {
-    const float difference = left - reference;
-    if (reference != 0.0f) return difference / reference;
-    return static_cast<float>(static_cast<double>(difference) / (static_cast<double>(reference) + 1e-9));
-  }
+  float operator()(float left, float reference) const { return relative_difference(left, reference); }
   Wide operator()(Wide left, Wide reference) const {
     Wide q = (left - reference) / reference;
     if (any(reference == Wide{})) {

@@ -10,22 +10,13 @@
 #include "driver/lanes.hpp"
 #include "driver/loop.hpp"
 #include "frame/numpy_interface.hpp"
+#include "indicators/combination_steps.hpp"
+#include "indicators/directional_steps.hpp"
 #include "indicators/wilder.hpp"
 
 namespace velk::indicators {
 
 namespace {
-
-// True range of a bar against the previous close. The comparisons are strict, so a
-// NaN candidate never replaces the bar's own range (a NaN previous close is ignored).
-float true_range(float high, float low, float previous_close) {
-  float range = high - low;
-  const float from_high = std::fabs(high - previous_close);
-  if (from_high > range) range = from_high;
-  const float from_low = std::fabs(low - previous_close);
-  if (from_low > range) range = from_low;
-  return range;
-}
 
 struct Prices {
   FloatView high;
@@ -98,13 +89,7 @@ class DirectionalIndex {
   template <class A>
   bool next(int64_t i, float& dx) {
     averages_ = wilder_.step(averages_, directional_bar<A>(prices_, i));
-    const float atr = averages_[kRange];
-    if (atr == 0.0f) return false;
-    const Lanes indicators = averages_ / atr;
-    const float sum = indicators[kPlus] + indicators[kMinus];
-    if (sum == 0.0f) return false;
-    dx = std::fabs(indicators[kPlus] - indicators[kMinus]) / sum;
-    return true;
+    return directional_index(averages_[kPlus], averages_[kMinus], averages_[kRange], dx);
   }
 
  private:
@@ -192,12 +177,9 @@ void dx_kernel(const Prices prices, const DirectionalWork work, const FloatView 
   fill_unwritten(dx, 0, start);
   run_steps(start, n, reaches, [&](auto at, int64_t i) {
     advance(at, i);
-    const float atr = averages[kRange];
-    if (atr == 0.0f) throw FloatDivision{};
-    const Lanes indicators = averages / atr;
-    const float plus_di = indicators[kPlus];
-    const float minus_di = indicators[kMinus];
-    at.put(dx, i, divide(std::fabs(plus_di - minus_di), plus_di + minus_di));
+    float value;
+    if (!directional_index(averages[kPlus], averages[kMinus], averages[kRange], value)) throw FloatDivision{};
+    at.put(dx, i, value);
   });
 }
 
@@ -220,16 +202,10 @@ void smooth_series(const FloatView values, const FloatView out, float seed, int3
   });
 }
 
-inline float adxr_of(float earlier, float current) {
-  // Two NaNs yield the earlier one, whichever operand order the compiler picks.
-  const float addend = is_missing(earlier) ? earlier : current;
-  return (earlier + addend) * 0.5f;
-}
-
 void adxr_kernel(const FloatView adx, const FloatView adxr, int32_t timeperiod, int32_t start, int32_t n) {
   run_steps(start, n, {reach(adx, {0, -int64_t{timeperiod}}), reach(adxr)}, [&](auto at, int64_t i) {
     const float earlier = at.get(adx, i - timeperiod);
-    at.put(adxr, i, adxr_of(earlier, at.get(adx, i)));
+    at.put(adxr, i, adxr_mean(earlier, at.get(adx, i)));
   });
 }
 
@@ -331,7 +307,7 @@ PyObject* Adxr::run(Call& call, const Args& args) {
       int64_t slot = 0;
       done = adx_in_one_pass(prices, out, args.timeperiod, n, [&](auto at, int64_t i, float adx_value) {
         const float earlier = out.get_unchecked(slot);
-        if (i >= k) at.put(out, i, adxr_of(earlier, adx_value));
+        if (i >= k) at.put(out, i, adxr_mean(earlier, adx_value));
         out.set_unchecked(slot, adx_value);
         slot = slot + 1 == args.timeperiod ? 0 : slot + 1;
       });

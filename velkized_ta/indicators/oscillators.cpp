@@ -11,6 +11,7 @@
 #include "driver/lanes.hpp"
 #include "driver/loop.hpp"
 #include "indicators/momentum.hpp"
+#include "indicators/oscillator_steps.hpp"
 #include "indicators/position_queue.hpp"
 
 namespace velk::indicators {
@@ -30,16 +31,6 @@ struct ItemIndexError {
 int64_t item_position(const FloatView& v, int64_t p) {
   if (p < -v.size() || p >= v.size()) throw ItemIndexError{p, v.size()};
   return p < 0 ? p + v.size() : p;
-}
-
-// A zero base would divide by zero; the tiny substitute keeps the sign of the
-// change. The quotient is taken in double, which for a non-zero base rounds to
-// the same float as the float quotient.
-float zero_base_quotient(float change) { return static_cast<float>(static_cast<double>(change) / 1e-9); }
-
-float relative_change(float current, float base) {
-  const float change = current - base;
-  return base != 0.0f ? change / base : zero_base_quotient(change);
 }
 
 // Wide lanes over contiguous series; a lane with a zero base is redone alone.
@@ -124,13 +115,10 @@ enum class RangeFraction { FromHigh, FromLow };
 template <RangeFraction kind, class A>
 inline void write_range_fraction(A at, const FloatView& close, const FloatView& out, int64_t i, float highest_high,
                                  float lowest_low) {
-  if (highest_high == lowest_low) return;
-  const float c = at.get(close, i);
-  if constexpr (kind == RangeFraction::FromHigh) {
-    at.put(out, i, (highest_high - c) / (highest_high - lowest_low));
-  } else {
-    at.put(out, i, (c - lowest_low) / (highest_high - lowest_low));
-  }
+  if (highest_high == lowest_low) return;  // before reading the close, as the loop always did
+  float fraction;
+  range_fraction<kind == RangeFraction::FromHigh>(at.get(close, i), highest_high, lowest_low, fraction);
+  at.put(out, i, fraction);
 }
 
 // `first_position(n)` gives the first written position for a series of length n.
@@ -160,22 +148,16 @@ PyObject* extreme_range_body(Call& call, const Args& args, FirstPosition first_p
 // ---------------------------------------------------------------------------
 // Ultimate oscillator
 
-struct Bar {
-  float bp;
-  float tr;
-};
+using Bar = PressureAndRange;
 
-// Buying pressure and true range of bar j against the previous close; a NaN
-// previous close falls back to the bar's own low and high.
+// Bar j's buying pressure and true range; the reads keep the order of the checked loop.
 template <class A>
-[[gnu::always_inline]] inline Bar pressure_and_range(A at, const FloatView& high, const FloatView& low,
-                                                     const FloatView& close, int64_t j) {
+[[gnu::always_inline]] inline Bar bar_at(A at, const FloatView& high, const FloatView& low, const FloatView& close,
+                                         int64_t j) {
   const float previous = at.get(close, j - 1);
   const float l = at.get(low, j);
-  const float lower = previous < l ? previous : l;
   const float h = at.get(high, j);
-  const float upper = previous > h ? previous : h;
-  return {at.get(close, j) - lower, upper - lower};
+  return pressure_and_range(previous, l, h, at.get(close, j));
 }
 
 struct UltPeriods {
@@ -191,7 +173,7 @@ void ult_kernel(const FloatView high, const FloatView low, const FloatView close
   const int64_t l_period = periods.long_period;
   float bp_short = 0.0f, tr_short = 0.0f, bp_medium = 0.0f, tr_medium = 0.0f, bp_long = 0.0f, tr_long = 0.0f;
   for (int64_t j = int64_t{start} - l_period; j < start; ++j) {
-    const Bar bar = pressure_and_range(Checked{}, high, low, close, j);
+    const Bar bar = bar_at(Checked{}, high, low, close, j);
     bp_long += bar.bp;
     tr_long += bar.tr;
     if (j >= int64_t{start} - m_period) {
@@ -208,28 +190,22 @@ void ult_kernel(const FloatView high, const FloatView low, const FloatView close
   const float m = static_cast<float>(periods.medium_period);
   const float l = static_cast<float>(periods.long_period);
   const float w = static_cast<float>(weight_sum);
-  // A window without any range would divide by zero; the substitute stays in the sum.
-  auto guard = [](float& tr) {
-    if (tr == 0.0f) tr += 1e-10f;
-  };
   auto step = [&](auto at, int64_t i) {
-    const Bar entering = pressure_and_range(at, high, low, close, i);
-    const Bar leaving_short = pressure_and_range(at, high, low, close, i - s_period);
+    const Bar entering = bar_at(at, high, low, close, i);
+    const Bar leaving_short = bar_at(at, high, low, close, i - s_period);
     bp_short = bp_short + (entering.bp - leaving_short.bp);
     tr_short = tr_short + (entering.tr - leaving_short.tr);
-    const Bar leaving_medium = pressure_and_range(at, high, low, close, i - m_period);
+    const Bar leaving_medium = bar_at(at, high, low, close, i - m_period);
     bp_medium = bp_medium + (entering.bp - leaving_medium.bp);
     tr_medium = tr_medium + (entering.tr - leaving_medium.tr);
-    const Bar leaving_long = pressure_and_range(at, high, low, close, i - l_period);
+    const Bar leaving_long = bar_at(at, high, low, close, i - l_period);
     bp_long = bp_long + (entering.bp - leaving_long.bp);
     tr_long = tr_long + (entering.tr - leaving_long.tr);
-    guard(tr_short);
-    guard(tr_medium);
-    guard(tr_long);
+    guard_range(tr_short);
+    guard_range(tr_medium);
+    guard_range(tr_long);
     if (weight_sum == 0) throw FloatDivision{};
-    // Crosswise weights: the shortest window counts most.
-    const float weighted = (bp_short * l / tr_short + bp_medium * m / tr_medium) + bp_long * s / tr_long;
-    at.put(out, i, weighted / w);
+    at.put(out, i, ultimate_value(bp_short, tr_short, bp_medium, tr_medium, bp_long, tr_long, s, m, l, w));
   };
   // Bars i - P read positions i - P - 1 .. i - P for P in {0, short, medium, long}.
   const std::initializer_list<int64_t> bars = {0, -s_period, -m_period, -l_period, -1, -s_period - 1, -m_period - 1, -l_period - 1};
@@ -254,18 +230,14 @@ struct CciState {
   float pending_deviation = 0.0f;
 };
 
-float cci_scaled(float deviation, double root) {
-  return static_cast<float>(static_cast<double>(deviation) / (root * 0.015));
-}
-
 // Scores the window at `at`; false when it needs numpy's root of a negative
 // variance first (then `variance` and `deviation` hold what it needs).
 template <class A>
 [[gnu::always_inline]] inline bool cci_score(A access, const FloatView& out, int64_t at, float tp, float sum,
                                              float sum_squared, float p, bool negative_root_known,
                                              double negative_root, float& variance, float& deviation) {
-  const float mean = sum / p;
-  variance = sum_squared / p - mean * mean;
+  float mean;
+  window_moments(sum, sum_squared, p, mean, variance);
   if (variance == 0.0f) {
     access.put(out, at, 0.0f);
     return true;
