@@ -24,10 +24,13 @@ struct EmaState {
   float alpha;
   float value;
 
-  void step(float x) {
+  void step(float x) { step(x, static_cast<double>(value)); }
+  // The same step for a loop that holds the value widened already (exactly `value`),
+  // so that a widening it also needs elsewhere is done once.
+  void step(float x, double widened_value) {
     const float q = alpha * x;
     const double c = 1.0 - static_cast<double>(alpha);
-    value = static_cast<float>(fused(c, static_cast<double>(value), static_cast<double>(q)));
+    value = static_cast<float>(fused(c, widened_value, static_cast<double>(q)));
   }
   // The normalized output: the average's relative distance from the value.
   float normalized(float x) const { return divide(value - x, x); }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
+#include <type_traits>
 
 #include "driver/lanes.hpp"
 #include "driver/loop.hpp"
@@ -285,35 +286,53 @@ class OnePass {
       });
       if (raises || seeded_at == n_) return false;
     }
-    // Then each stage's state lives in a register and its steps carry no tests but the written one.
-    EmaState ema[kLevels];
-    int32_t first_written[kLevels];
+    // Then each stage's state lives in registers, with its value also held widened
+    // (the next step and a combination in double both use it), and past every
+    // stage's first written position the steps test nothing.
+    Registers state;
+    int64_t all_written = seeded_at + 1;
     for (int j = 0; j < kLevels; ++j) {
-      ema[j] = stages_[j].ema;
-      first_written[j] = stages_[j].first_written;
+      state.ema[j] = stages_[j].ema;
+      state.widened[j] = stages_[j].ema.value;
+      state.first_written[j] = stages_[j].first_written;
+      if (computed(j)) all_written = std::max<int64_t>(all_written, stages_[j].first_written);
     }
-    run_steps(seeded_at + 1, n_, reaches, [&](auto at, int64_t i) {
-      float level[kLevels];
-      if (!(advance<kShape, 0>(at, i, ema, first_written, level) && advance<kShape, 1>(at, i, ema, first_written, level) &&
-            advance<kShape, 2>(at, i, ema, first_written, level) && advance<kShape, 3>(at, i, ema, first_written, level))) {
-        raises = true;
-        return false;
-      }
-      emit(at, i, level);
-      return true;
-    });
+    all_written = std::min<int64_t>(all_written, n_);
+    auto steps = [&](auto all_stages_written) {
+      return [&](auto at, int64_t i) {
+        constexpr bool kWritten = decltype(all_stages_written)::value;
+        float level[kLevels];
+        if (!(advance<kShape, 0, kWritten>(at, i, state, level) && advance<kShape, 1, kWritten>(at, i, state, level) &&
+              advance<kShape, 2, kWritten>(at, i, state, level) && advance<kShape, 3, kWritten>(at, i, state, level))) {
+          raises = true;
+          return false;
+        }
+        emit(at, i, level);
+        return true;
+      };
+    };
+    run_steps(seeded_at + 1, all_written, reaches, steps(std::false_type{}));
+    if (!raises) run_steps(all_written, n_, reaches, steps(std::true_type{}));
     return !raises;
   }
 
-  template <unsigned kShape, int J, class A>
-  bool advance(A, int64_t i, EmaState* ema, const int32_t* first_written, float* level) const {
+  struct Registers {
+    EmaState ema[kLevels];
+    double widened[kLevels];
+    int32_t first_written[kLevels];
+  };
+
+  template <unsigned kShape, int J, bool kWritten, class A>
+  bool advance(A, int64_t i, Registers& state, float* level) const {
     constexpr Kind k = kind(kShape, J);
+    EmaState* ema = state.ema;
     if constexpr (k == kHanded) {
       level[J] = A::get(views_[J], i);
     } else if constexpr (k != kUnused) {
       const float v = level[k == kFromPrices ? 0 : J - 1];
-      ema[J].step(v);
-      if (i < first_written[J]) {
+      ema[J].step(v, state.widened[J]);
+      state.widened[J] = ema[J].value;
+      if (!kWritten && i < state.first_written[J]) {
         level[J] = kUnwritten;
       } else if constexpr (k == kFromPrices) {
         if (v == 0.0f) return false;
