@@ -7,6 +7,7 @@
 // native pass (OnePass) instead of calling it; otherwise it calls it stage by stage
 // and combines the returned arrays.
 
+#include "indicators/combination_steps.hpp"
 #include "indicators/declarations.hpp"
 
 #include <algorithm>
@@ -91,20 +92,10 @@ Stage handed_in(const Series& argument) { return {Ref::borrow(argument.object), 
 // The combination passes: each reads its stages at the position it writes (the
 // rate of change also one before) and combines them in double where it says so.
 
-// 2a - b in double: 2a is exact, so the difference is the one rounding before float32.
-inline float dema_of(double a, double b) { return static_cast<float>(2.0 * a - b); }
-
-// 3a and 3b are exact in double: the difference and the sum round once each.
-inline float tema_of(double a, double b, double c) { return static_cast<float>((3.0 * a - 3.0 * b) + c); }
-
-// The relative change from b to a. A NaN b compares unequal to 0 and passes through.
-inline float trix_of(float a, float b) {
-  const float numerator = a - b;
-  const double guard = b != 0.0f ? 0.0 : 1e-9;
-  return static_cast<float>(static_cast<double>(numerator) / (static_cast<double>(b) + guard));
-}
-
-// The same in wide lanes, each lane the scalar computation.
+// dema_of, tema_of and trix_ratio (the relative change) come from
+// indicators/combination_steps.hpp; TRIX's relative change also in wide lanes,
+// each lane the scalar computation.
+inline float trix_of(float a, float b) { return trix_ratio(a, b); }
 inline Wide trix_of(Wide a, Wide b) {
   const Wide numerator = a - b;
   const WideDoubles divisor = __builtin_convertvector(b, WideDoubles);
