@@ -121,3 +121,24 @@ def test_polars_nulls_option_marks_the_warm_up():
     bars = pl.DataFrame(sample_ohlc(30))
     out = bars.select(vp.rsi(timeperiod=14, exact=True, nulls=True), vp.rsi(timeperiod=14, exact=True).alias("nan"))
     assert out["rsi_14"].null_count() == out["nan"].is_nan().sum() == 15
+
+
+@pytest.mark.parametrize("keys", [
+    np.repeat([3, 1, 2], 40),                                   # contiguous runs, numpy ints
+    pd.array(np.repeat(["b", "a", "c"], 40), dtype="string"),   # extension strings
+    pd.Categorical(np.repeat(["b", "a", "c"], 40)),
+    np.tile([1.0, np.nan, 2.0], 40),                            # interleaved, NaN a group of its own
+    np.concatenate([np.repeat([1, 2], 30), np.repeat([1], 60)]),  # a key that comes back later
+])
+def test_group_keys_of_every_kind(keys):
+    frame = pd.DataFrame({**sample_ohlc(120), "key": keys})
+    grouped = frame.velk.rsi(5, by="key", exact=True)
+    codes = pd.factorize(frame["key"], use_na_sentinel=False)[0]
+    for code in np.unique(codes):
+        rows = frame[codes == code]
+        expected = exact_values("rsi", {c: rows[c].to_numpy() for c in rows.columns}, timeperiod=5)
+        assert np.array_equal(bits(grouped[codes == code]), bits(expected))
+    table = pl.from_pandas(frame.assign(key=frame["key"].astype(str)))
+    by = table.select(vp.rsi(timeperiod=5, exact=True, by="key")).to_series()
+    assert np.array_equal(bits(by.to_numpy()), bits(frame.assign(key=frame["key"].astype(str))
+                                                    .velk.rsi(5, by="key", exact=True)))

@@ -139,9 +139,21 @@ def group_order(codes):
     return order, np.concatenate(([0], np.cumsum(counts))).astype(np.int64)
 
 
-def compute_grouped(name, prices, periods, flags, codes, exact=False):
-    """`compute` per group of `codes`, each group in its rows' order; results in the input's order."""
-    order, offsets = group_order(codes)
+def contiguous_offsets(starts, heads_unique, total):
+    """Offsets of runs of equal keys when every key forms a single run (the usual sorted long
+    table), else None. `starts` are the positions where a new run begins (0 excluded)."""
+    if not heads_unique:
+        return None
+    return np.concatenate(([0], starts, [total])).astype(np.int64)
+
+
+def compute_grouped(name, prices, periods, flags, codes, exact=False, offsets=None):
+    """`compute` per group of `codes`, each group in its rows' order; results in the input's order.
+
+    With `offsets` (the groups already lie in contiguous runs) nothing is reordered."""
+    if offsets is not None:
+        return compute(name, prices, periods, flags, offsets, exact)
+    order, offsets = group_order(codes() if callable(codes) else codes)
     result = compute(name, {role: p[order] for role, p in prices.items()}, periods, flags, offsets, exact)
     unsorted = np.empty_like(result)
     unsorted[order] = result

@@ -43,14 +43,33 @@ def _find_column(frame, name, role, given):
                    f"name it with {role}=...")
 
 
-def _group_codes(frame, by):
+def _group_keys(frame, by):
     if by in frame.columns:
-        keys = frame[by]
-    elif by in (frame.index.names or []):
-        keys = frame.index.get_level_values(by)
-    else:
-        raise KeyError(f"by='{by}' is neither a column nor an index level")
-    return pd.factorize(keys, use_na_sentinel=False)[0]
+        return frame[by]
+    if by in (frame.index.names or []):
+        return pd.Series(frame.index.get_level_values(by))
+    raise KeyError(f"by='{by}' is neither a column nor an index level")
+
+
+def _grouping(keys):
+    """(offsets, None) when each group's rows are contiguous, else (None, integer codes)."""
+    n = len(keys)
+    if n == 0:
+        return np.zeros(1, dtype=np.int64), None
+    if isinstance(keys.dtype, np.dtype) and keys.dtype != object:
+        values = keys.to_numpy()
+        changes = values[1:] != values[:-1]
+    else:  # extension arrays (arrow strings, categoricals) compare natively, not as Python objects
+        keys = pd.Series(keys.array)
+        changes = keys.ne(keys.shift()).to_numpy(dtype=bool, na_value=True)[1:]
+    starts = np.flatnonzero(changes) + 1
+    heads = pd.Series(keys.array if isinstance(keys, pd.Series) else keys).iloc[np.concatenate(([0], starts))]
+    # NaN keys never compare equal, so they go through factorize, which groups them.
+    if not heads.isna().any():
+        offsets = _frontend.contiguous_offsets(starts, heads.is_unique, n)
+        if offsets is not None:
+            return offsets, None
+    return None, pd.factorize(keys, use_na_sentinel=False)[0]
 
 
 def _prices(values, name, role):
@@ -67,18 +86,19 @@ def _run(name, frame, series, periods, options, by, exact, append, columns):
             raise TypeError(f"{name}() needs several price series; call it on a DataFrame")
         index = series.index
         prices = {role: _prices(series, name, role) for role, _ in spec.roles}
-        codes = None
+        grouping = None
     else:
         index = frame.index
         prices = {}
         for role, _ in spec.roles:
             column = _find_column(frame, columns.get(role) or DEFAULT_COLUMNS[role], role, role in columns)
             prices[role] = _prices(frame[column], name, role)
-        codes = None if by is None else _group_codes(frame, by)
-    if codes is None:
+        grouping = None if by is None else _grouping(_group_keys(frame, by))
+    if grouping is None:
         result = _frontend.compute(name, prices, values, flags, exact=exact)
     else:
-        result = _frontend.compute_grouped(name, prices, values, flags, codes, exact=exact)
+        offsets, codes = grouping
+        result = _frontend.compute_grouped(name, prices, values, flags, codes, exact=exact, offsets=offsets)
     label = spec.label(name, values)
     out = pd.Series(result, index=index, name=label)
     if append:

@@ -49,8 +49,16 @@ def _evaluate(name, roles, values, flags, exact, nulls, grouped):
                 else column.fill_null(np.nan).to_numpy()
             prices[role] = _frontend.as_float32(array, name, role)
         if grouped:
-            codes = batch.struct.field("_by").rank("dense").to_numpy() - 1
-            values_out = _frontend.compute_grouped(name, prices, values, flags, codes, exact=exact)
+            keys = batch.struct.field("_by")
+            offsets = None
+            if len(keys) and keys.null_count() == 0:
+                starts = (keys != keys.shift(1)).fill_null(True).arg_true().to_numpy()[1:]
+                heads = keys.gather(np.concatenate(([0], starts)))
+                offsets = _frontend.contiguous_offsets(starts, heads.n_unique() == len(heads), len(keys))
+            # Only when the groups are not contiguous; a null key is a group of its own.
+            codes = lambda: keys.rank("dense").fill_null(0).to_numpy().astype(np.int64)  # noqa: E731
+            values_out = _frontend.compute_grouped(name, prices, values, flags, codes, exact=exact,
+                                                   offsets=offsets)
         else:
             values_out = _frontend.compute(name, prices, values, flags, exact=exact)
         result = pl.Series(values_out, dtype=pl.Float32)
