@@ -6,6 +6,8 @@
 
 #include <Python.h>
 
+#include "frame/compat.hpp"
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
