@@ -142,3 +142,20 @@ def test_group_keys_of_every_kind(keys):
     by = table.select(vp.rsi(timeperiod=5, exact=True, by="key")).to_series()
     assert np.array_equal(bits(by.to_numpy()), bits(frame.assign(key=frame["key"].astype(str))
                                                     .velk.rsi(5, by="key", exact=True)))
+
+
+@pytest.mark.parametrize("name", sorted(INDICATORS))
+def test_default_values_are_the_live_handles_values(universe, name):
+    """By default each group gets what a stream handle opened on no history gives bar by bar."""
+    from velkized_ta import stream
+
+    spec = INDICATORS[name]
+    live = getattr(universe.velk, name)(by="symbol")
+    polars_live = pl.from_pandas(universe.reset_index(drop=True)).select(
+        getattr(vp, name)(by="symbol")).to_series().to_numpy()
+    assert np.array_equal(bits(polars_live), bits(live))
+    columns = {"a": "close", "b": "open"}
+    for symbol, rows in universe.groupby("symbol", sort=False):
+        series = [rows[columns.get(role, role)].to_numpy(np.float32) for role, _ in spec.roles]
+        handle = getattr(stream, spec.function)(*(s[:0] for s in series), **spec.periods, **spec.options)
+        assert np.array_equal(bits(live.loc[rows.index]), bits(handle.update_many(*series))), symbol
