@@ -131,6 +131,8 @@ ERRORS = ("raise", "nan")
 # CCI's float32 variance E[x^2] - mean^2 rounds below zero (NaN) on a share of the full windows when
 # the window's spread is tiny beside the price level; above this share the values are not usable.
 CCI_NAN_SHARE = 0.001
+CCI_SAMPLED_ERROR = 0.05
+CCI_SAMPLES = 256
 
 
 class UndefinedWarning(RuntimeWarning):
@@ -245,7 +247,7 @@ def compute(name, prices, periods, flags, offsets=None, exact=False, errors="rai
     except Exception:  # noqa: BLE001 - redone group by group, to name the group or go on past it
         result, refused = _by_group(name, spec.function, arguments, bound, offsets, exact, errors, key_at)
     if spec.function == "velk_cci":
-        _check_cci(name, prices, result, offsets, periods["timeperiod"], refused)
+        _check_cci(name, prices, result, offsets, periods["timeperiod"], refused, exact)
     return result
 
 
@@ -337,9 +339,11 @@ def _warn_undefined(name, affected, groups, bars, offsets, exact, first_error, k
     warn(message, UndefinedWarning)
 
 
-def _check_cci(name, prices, values, offsets, period, refused):
-    """PrecisionWarning when CCI is NaN at more than CCI_NAN_SHARE of the positions whose whole
-    window has prices (a negative float32 variance); refused bars do not count."""
+def _check_cci(name, prices, values, offsets, period, refused, exact=False):
+    """PrecisionWarning when CCI's float32 arithmetic failed on the prices given: NaN (a variance rounded
+    below zero) at more than CCI_NAN_SHARE of the positions whose whole window has prices, or values off
+    by more than CCI_SAMPLED_ERROR (median, relative) from float64 at up to CCI_SAMPLES of them.
+    Refused bars do not count."""
     total = len(values)
     if total == 0:
         return
@@ -355,10 +359,25 @@ def _check_cci(name, prices, values, offsets, period, refused):
     if refused is not None:
         counted &= ~refused
     windows = int(counted.sum())
+    if not windows:
+        return
     undefined = int(np.isnan(values[counted]).sum())
-    if windows and undefined > CCI_NAN_SHARE * windows:
-        warn(f"{name}(): {undefined} of {windows} values ({undefined / windows:.1%}) are NaN where float32 "
-             "CCI's variance E[x^2] - mean^2 rounded below zero: the window's spread is tiny beside the price "
-             "level (typical of intraday prices). Subtract a reference level from high, low and close first "
-             "(CCI is unchanged by a shift of the prices); see the guide 'Exactness and precision'.",
-             PrecisionWarning)
+    sampled = np.flatnonzero(counted & ~np.isnan(values))
+    sampled = sampled[np.linspace(0, len(sampled) - 1, min(CCI_SAMPLES, len(sampled))).astype(np.int64)]
+    error = 0.0
+    if len(sampled):
+        typical = (prices["high"].astype(np.float64) + prices["low"] + prices["close"]) / 3
+        window = typical[sampled[:, None] + np.arange(1 - period, 1)]
+        spread = window.std(axis=1)
+        kept = spread > 0
+        reference = (typical[sampled] - window.mean(axis=1))[kept] / (0.015 * spread[kept])
+        if kept.any() and np.median(np.abs(reference)) > 0:
+            error = float(np.median(np.abs(values[sampled][kept] - reference)) / np.median(np.abs(reference)))
+    if undefined > CCI_NAN_SHARE * windows or error > CCI_SAMPLED_ERROR:
+        warn(f"{name}(): float32 CCI failed on these prices: {undefined / windows:.1%} of the values are NaN "
+             f"(a variance E[x^2] - mean^2 rounded below zero) and sampled values are {error:.0%} off float64 "
+             "(median): the window's spread is tiny beside the price level (typical of intraday prices)"
+             + (", or the full call's running sums drifted over a long history (the live values, without "
+                "exact=True, sum each window afresh)" if exact else "")
+             + ". Subtract a reference level from high, low and close first (CCI is unchanged by a shift of "
+             "the prices); see the guide 'Exactness and precision'.", PrecisionWarning)
