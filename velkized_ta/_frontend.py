@@ -128,11 +128,11 @@ def resolve(name, periods, options):
 # Failures of the data (a zero divisor at some bar), as opposed to errors in the arguments.
 DATA_ERRORS = (ZeroDivisionError, FloatingPointError)
 ERRORS = ("raise", "nan")
-# CCI's float32 variance E[x^2] - mean^2 rounds below zero (NaN) on a share of the full windows when
-# the window's spread is tiny beside the price level; above this share the values are not usable.
-CCI_NAN_SHARE = 0.001
+# CCI's float32 variance E[x^2] - mean^2 is rounding noise when the window's spread is tiny beside the
+# price level: NaN where it rounds below zero, far off elsewhere. Sampled, so the check stays cheap.
+CCI_NAN_SHARE = 0.01
 CCI_SAMPLED_ERROR = 0.05
-CCI_SAMPLES = 256
+CCI_SAMPLES = 1024
 
 
 class UndefinedWarning(RuntimeWarning):
@@ -340,42 +340,37 @@ def _warn_undefined(name, affected, groups, bars, offsets, exact, first_error, k
 
 
 def _check_cci(name, prices, values, offsets, period, refused, exact=False):
-    """PrecisionWarning when CCI's float32 arithmetic failed on the prices given: NaN (a variance rounded
-    below zero) at more than CCI_NAN_SHARE of the positions whose whole window has prices, or values off
-    by more than CCI_SAMPLED_ERROR (median, relative) from float64 at up to CCI_SAMPLES of them.
-    Refused bars do not count."""
+    """PrecisionWarning when CCI's float32 arithmetic failed on the prices given, told from up to
+    CCI_SAMPLES positions spread over the series whose whole window has prices (refused bars left out):
+    NaN (a variance rounded below zero) at more than CCI_NAN_SHARE of them, or values off float64 by
+    more than CCI_SAMPLED_ERROR (median, relative to the median magnitude)."""
     total = len(values)
-    if total == 0:
+    if total < period:
         return
-    missing = np.zeros(total, dtype=bool)
-    for role in ("high", "low", "close"):
-        missing |= np.isnan(prices[role])
-    before = np.concatenate(([0], np.cumsum(missing)))
-    position = np.arange(total)
-    within = position - np.repeat(offsets[:-1], np.diff(offsets))
-    full = within >= period - 1
-    window_start = np.where(full, position + 1 - period, 0)
-    counted = full & (before[position + 1] - before[window_start] == 0)
+    rows = np.unique(np.linspace(period - 1, total - 1, min(CCI_SAMPLES, total)).astype(np.int64))
+    starts = offsets[np.searchsorted(offsets, rows, side="right") - 1]
+    rows = rows[rows - starts >= period - 1]
     if refused is not None:
-        counted &= ~refused
-    windows = int(counted.sum())
-    if not windows:
+        rows = rows[~refused[rows]]
+    window = rows[:, None] + np.arange(1 - period, 1)
+    typical = (prices["high"][window].astype(np.float64) + prices["low"][window] + prices["close"][window]) / 3
+    rows, typical = rows[~np.isnan(typical).any(axis=1)], typical[~np.isnan(typical).any(axis=1)]
+    if not len(rows):
         return
-    undefined = int(np.isnan(values[counted]).sum())
-    sampled = np.flatnonzero(counted & ~np.isnan(values))
-    sampled = sampled[np.linspace(0, len(sampled) - 1, min(CCI_SAMPLES, len(sampled))).astype(np.int64)]
+    sampled = values[rows]
+    undefined = np.isnan(sampled)
+    spread = typical.std(axis=1)
+    kept = ~undefined & (spread > 0)
     error = 0.0
-    if len(sampled):
-        typical = (prices["high"].astype(np.float64) + prices["low"] + prices["close"]) / 3
-        window = typical[sampled[:, None] + np.arange(1 - period, 1)]
-        spread = window.std(axis=1)
-        kept = spread > 0
-        reference = (typical[sampled] - window.mean(axis=1))[kept] / (0.015 * spread[kept])
-        if kept.any() and np.median(np.abs(reference)) > 0:
-            error = float(np.median(np.abs(values[sampled][kept] - reference)) / np.median(np.abs(reference)))
-    if undefined > CCI_NAN_SHARE * windows or error > CCI_SAMPLED_ERROR:
-        warn(f"{name}(): float32 CCI failed on these prices: {undefined / windows:.1%} of the values are NaN "
-             f"(a variance E[x^2] - mean^2 rounded below zero) and sampled values are {error:.0%} off float64 "
+    if kept.any():
+        reference = (typical[kept, -1] - typical[kept].mean(axis=1)) / (0.015 * spread[kept])
+        scale = np.median(np.abs(reference))
+        if scale > 0:
+            error = float(np.median(np.abs(sampled[kept] - reference)) / scale)
+    share = float(undefined.mean())
+    if share > CCI_NAN_SHARE or error > CCI_SAMPLED_ERROR:
+        warn(f"{name}(): float32 CCI failed on these prices: {share:.1%} of the values sampled are NaN "
+             f"(a variance E[x^2] - mean^2 rounded below zero) and the others are {error:.0%} off float64 "
              "(median): the window's spread is tiny beside the price level (typical of intraday prices)"
              + (", or the full call's running sums drifted over a long history (the live values, without "
                 "exact=True, sum each window afresh)" if exact else "")
