@@ -252,31 +252,51 @@ def compute(name, prices, periods, flags, offsets=None, exact=False, errors="rai
 
 
 def _by_group(name, function, arguments, bound, offsets, exact, errors, key_at):
-    """Values group by group after the one-call pass failed; (values, mask of NaN-for-failure bars)."""
+    """Values after the one-call pass failed; (values, mask of the bars NaN for a failure).
+
+    The groups are halved until the failing ones stand alone (the others still go many per call), and
+    those go group by group, in order: the first failing group raises, or with ``errors="nan"`` each
+    gives NaN where it fails."""
     out = np.empty(offsets[-1], dtype=np.float32)
     refused = np.zeros(offsets[-1], dtype=bool)
-    affected, bars, first_error = [], 0, None
-    for j in range(len(offsets) - 1):
-        rows = slice(int(offsets[j]), int(offsets[j + 1]))
-        series = {parameter: array[rows] for parameter, array in arguments.items()}
+    affected, failures = [], []
+
+    def settle(first, stop):
+        begin, end = int(offsets[first]), int(offsets[stop])
+        if stop - first > 1:
+            try:
+                out[begin:end] = batch._compute(function, {p: a[begin:end] for p, a in arguments.items()}, bound,
+                                                offsets[first:stop + 1] - begin, live=not exact, short_as_nan=True)
+                return
+            except Exception:  # noqa: BLE001 - some group in here fails: halve
+                middle = (first + stop) // 2
+                settle(first, middle)
+                settle(middle, stop)
+                return
+        series = {parameter: array[begin:end] for parameter, array in arguments.items()}
         try:
             if not exact and errors == "nan":
-                out[rows] = _live_past_refusals(function, series, bound, refused[rows])
+                out[begin:end] = _live_past_refusals(function, series, bound, refused[begin:end])
             else:
-                out[rows] = _group_values(function, series, bound, exact)
+                out[begin:end] = _group_values(function, series, bound, exact)
         except Exception as error:
             if not (errors == "nan" and isinstance(error, DATA_ERRORS)):
                 if key_at is not None:
-                    _name_group(error, key_at(rows.start))
+                    _name_group(error, key_at(begin))
                 raise
-            out[rows], refused[rows] = np.nan, True
-            first_error = first_error or error
-        if refused[rows].any():
-            affected.append(j)
-            bars += int(refused[rows].sum())
+            out[begin:end], refused[begin:end] = np.nan, True
+            failures.append(error)
+        if refused[begin:end].any():
+            affected.append(first)
+
+    groups = len(offsets) - 1
+    halves = ((0, groups // 2), (groups // 2, groups)) if groups > 1 else ((0, groups),)
+    for first, stop in halves:  # the whole range already failed in one call
+        settle(first, stop)
     if affected:
-        groups = int(np.count_nonzero(np.diff(offsets)))
-        _warn_undefined(name, affected, groups, bars, offsets, exact, first_error, key_at)
+        bars = int(refused.sum())
+        _warn_undefined(name, affected, int(np.count_nonzero(np.diff(offsets))), bars, offsets, exact,
+                        failures[0] if failures else None, key_at)
     return out, refused
 
 
