@@ -64,13 +64,14 @@ _WARNINGS = "class UndefinedWarning(RuntimeWarning): ...\nclass PrecisionWarning
 def polars_stub():
     from velkized_ta._frontend import INDICATORS
 
-    lines = [HEADER.format(module="polars", imports="import polars as pl\n\n_Price = pl.Expr | str | None\n"),
+    imports = "from typing import Literal\n\nimport polars as pl\n\n_Price = pl.Expr | str | None\n"
+    lines = [HEADER.format(module="polars", imports=imports),
              "__all__: list[str]\n", _WARNINGS]
     for name, spec in INDICATORS.items():
         roles, periods, options = _frontend_parameters(spec, True)
         arguments = roles + periods + ["*"] + options + ["by: _Price = None", "exact: bool = False",
                                                           "nulls: bool = False",
-                                                          "errors: str = 'raise'"]
+                                                          "errors: Literal['raise', 'nan'] = 'raise'"]
         lines.append(f"def {name}(\n    " + ",\n    ".join(arguments) + ",\n) -> pl.Expr: ...")
     return "\n".join(lines) + "\n"
 
@@ -78,14 +79,15 @@ def polars_stub():
 def pandas_stub():
     from velkized_ta._frontend import INDICATORS
 
-    lines = [HEADER.format(module="pandas", imports="from typing import Hashable\n\nimport pandas as pd\n"),
+    lines = [HEADER.format(module="pandas", imports="from typing import Hashable, Literal\n\nimport pandas as pd\n"),
              "__all__: list[str]\n", _WARNINGS + "class RowOrderWarning(UserWarning): ...\n",
              "class _Accessor:"]
     for name, spec in INDICATORS.items():
         _, periods, options = _frontend_parameters(spec, False)
         columns = [f"{role}: Hashable | None = None" for role, _ in spec.roles]
         arguments = ["self"] + periods + ["*"] + options + columns + [
-            "by: Hashable | None = None", "exact: bool = False", "append: bool = False", "errors: str = 'raise'"]
+            "by: Hashable | None = None", "exact: bool = False", "append: bool = False",
+            "errors: Literal['raise', 'nan'] = 'raise'"]
         lines.append(f"    def {name}(\n        " + ",\n        ".join(arguments)
                      + ",\n    ) -> pd.Series | pd.DataFrame: ...")
     lines += ["", "class VelkFrameAccessor(_Accessor): ...", "class VelkSeriesAccessor(_Accessor): ..."]

@@ -28,7 +28,8 @@ group named (``(in group symbol='XYZ')``). ``errors="nan"`` keeps going instead:
 each bar the stream handle refuses is NaN and the handle goes on with the next; with ``exact=True``
 a failing group is NaN. One :class:`UndefinedWarning` names the groups affected. A
 :class:`PrecisionWarning` says when CCI's float32 arithmetic failed (NaN at more than 1% of up to
-1,024 sampled windows, or the others more than 5% off float64), and a :class:`RowOrderWarning` when a group's datetime index goes back in time.
+1,024 sampled windows, or the others more than 5% off float64), and a :class:`RowOrderWarning` when a
+group's datetime index goes back in time.
 """
 
 import numpy as np

@@ -1,6 +1,6 @@
 """Type stubs for velkized_ta.pandas (written by tools/layer_stubs.py)."""
 
-from typing import Hashable
+from typing import Hashable, Literal
 
 import pandas as pd
 
@@ -21,7 +21,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def lin(
         self,
@@ -31,7 +31,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def mid(
         self,
@@ -44,7 +44,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def ema(
         self,
@@ -55,7 +55,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def ema2(
         self,
@@ -65,7 +65,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def ema3(
         self,
@@ -75,7 +75,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def dema(
         self,
@@ -85,7 +85,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def tema(
         self,
@@ -95,7 +95,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def trix(
         self,
@@ -105,7 +105,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def macd(
         self,
@@ -116,7 +116,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def roc(
         self,
@@ -126,7 +126,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def rsi(
         self,
@@ -136,7 +136,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def cmo(
         self,
@@ -146,7 +146,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def willr(
         self,
@@ -158,7 +158,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def stochf(
         self,
@@ -170,7 +170,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def ult(
         self,
@@ -184,7 +184,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def cci(
         self,
@@ -196,7 +196,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def dx(
         self,
@@ -208,7 +208,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def adx(
         self,
@@ -220,7 +220,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def adxr(
         self,
@@ -232,7 +232,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def natr(
         self,
@@ -244,7 +244,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def wick(
         self,
@@ -256,7 +256,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def adif(
         self,
@@ -266,7 +266,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def rdif(
         self,
@@ -276,7 +276,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
 
 class VelkFrameAccessor(_Accessor): ...

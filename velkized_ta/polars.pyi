@@ -1,5 +1,7 @@
 """Type stubs for velkized_ta.polars (written by tools/layer_stubs.py)."""
 
+from typing import Literal
+
 import polars as pl
 
 _Price = pl.Expr | str | None
@@ -18,7 +20,7 @@ def sma(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def lin(
     close: _Price = None,
@@ -27,7 +29,7 @@ def lin(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def mid(
     high: _Price = None,
@@ -39,7 +41,7 @@ def mid(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def ema(
     close: _Price = None,
@@ -49,7 +51,7 @@ def ema(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def ema2(
     close: _Price = None,
@@ -58,7 +60,7 @@ def ema2(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def ema3(
     close: _Price = None,
@@ -67,7 +69,7 @@ def ema3(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def dema(
     close: _Price = None,
@@ -76,7 +78,7 @@ def dema(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def tema(
     close: _Price = None,
@@ -85,7 +87,7 @@ def tema(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def trix(
     close: _Price = None,
@@ -94,7 +96,7 @@ def trix(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def macd(
     close: _Price = None,
@@ -104,7 +106,7 @@ def macd(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def roc(
     close: _Price = None,
@@ -113,7 +115,7 @@ def roc(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def rsi(
     close: _Price = None,
@@ -122,7 +124,7 @@ def rsi(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def cmo(
     close: _Price = None,
@@ -131,7 +133,7 @@ def cmo(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def willr(
     high: _Price = None,
@@ -142,7 +144,7 @@ def willr(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def stochf(
     high: _Price = None,
@@ -153,7 +155,7 @@ def stochf(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def ult(
     high: _Price = None,
@@ -166,7 +168,7 @@ def ult(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def cci(
     high: _Price = None,
@@ -177,7 +179,7 @@ def cci(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def dx(
     high: _Price = None,
@@ -188,7 +190,7 @@ def dx(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def adx(
     high: _Price = None,
@@ -199,7 +201,7 @@ def adx(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def adxr(
     high: _Price = None,
@@ -210,7 +212,7 @@ def adxr(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def natr(
     high: _Price = None,
@@ -221,7 +223,7 @@ def natr(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def wick(
     high: _Price = None,
@@ -232,7 +234,7 @@ def wick(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def adif(
     a: _Price = None,
@@ -241,7 +243,7 @@ def adif(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def rdif(
     a: _Price = None,
@@ -250,5 +252,5 @@ def rdif(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
