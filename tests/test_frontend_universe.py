@@ -231,7 +231,7 @@ def _bars(n=40):
      ValueError, "already has a column 'rsi_14'"),
     (lambda: pl.DataFrame(sample_ohlc(40)).with_columns(pl.datetime_range(
         pl.datetime(2024, 1, 1), pl.datetime(2024, 1, 1, 0, 39), "1m", eager=True).alias("close")),
-     lambda t: t.select(vp.rsi()), Exception, "dtype Datetime"),
+     lambda t: t.select(vp.rsi()), Exception, "column 'close' for the close prices has dtype Datetime"),
     (lambda: pl.DataFrame(sample_ohlc(40)).with_columns(pl.col("close").cast(pl.String)),
      lambda t: t.select(vp.rsi()), Exception, "dtype String"),
 ])
