@@ -11,7 +11,7 @@ from velkized_ta import FUNCTION_NAMES, batch, velk_ta_funcs
 from velkized_ta._signatures import parameters, series_names
 
 # Failing series are expected in these cases; tests that count the warning record it themselves.
-pytestmark = pytest.mark.filterwarnings("ignore::velkized_ta.batch.BatchWarning")
+pytestmark = [pytest.mark.filterwarnings("ignore::velkized_ta.batch.BatchWarning"), pytest.mark.every_dispatch]
 
 REQUIRED = object()
 
