@@ -203,11 +203,11 @@ def _live_statuses(function, bound, series_args, layout, out, threads):
             handle = getattr(stream, function)(**empty, **params)
     except Exception:  # noqa: BLE001 - the per-series path raises it with the series index
         return None
-    _, (_, _, kernel, kernel_params, _, _) = handle.__reduce__()
+    _, (_, name, kernel, kernel_params, _, _) = handle.__reduce__()
     if handle.arity != len(present):
         return None
     offsets = None if layout.axis is not None else np.ascontiguousarray(layout.starts, dtype=np.int64)
-    return _live.run_many(kernel, kernel_params, tuple(present.values()), out, offsets, layout.axis or 0,
+    return _live.run_many(name, kernel, kernel_params, tuple(present.values()), out, offsets, layout.axis or 0,
                           threads or _available_cores())
 
 
