@@ -85,6 +85,7 @@ import numpy as np
 
 from velkized_ta import _live
 from velkized_ta import velk_ta_funcs as _exact
+from velkized_ta._signatures import exact_int
 
 __all__ = [
     "velk_sma", "velk_lin", "velk_mid", "velk_ema", "velk_ema2", "velk_ema3", "velk_dema", "velk_tema",
@@ -105,11 +106,9 @@ def _rejected(name: str, call: tuple, message: str) -> ValueError:
 
 
 def _int(name: str, call: tuple, value: Any) -> int:
-    if type(value) is int:
-        return value
-    # The batch function's conversion decides what is accepted and what it raises.
-    getattr(_exact, name)(*call[0], **call[1])
-    return int(value)
+    """The batch function's conversion: what it accepts, in 32 bits, and its error for the rest."""
+    del name, call
+    return exact_int(value)
 
 
 def _open(name: str, kernel: str, params: tuple, series: tuple, call: tuple) -> Handle:
@@ -136,6 +135,25 @@ def _ema_period(name: str, call: tuple, **periods: int) -> None:
 def _stand_in(series: Any, like: np.ndarray) -> np.ndarray:
     """High and low of DX/ADX-fed handles are not read; None becomes zeros."""
     return np.zeros(len(like), dtype=np.float32) if series is None else series
+
+
+# The series whose values make a bar, for the functions that read some series only under a flag.
+_FLAGGED_SERIES = {
+    "velk_dema": (("input1", None), ("input2", "input2_is_ema2")),
+    "velk_tema": (("input1", None), ("input2", "input2_is_ema2"), ("input3", "input3_is_ema3")),
+    "velk_macd": (("input0", None), ("input1", "input1_is_fast_ema"), ("input2", "input2_is_slow_ema")),
+}
+_FLAG_DEFAULTS = {"input2_is_ema2": False, "input3_is_ema3": False, "input1_is_fast_ema": False,
+                  "input2_is_slow_ema": False}
+
+
+def _bar_series(name: str, series_names: tuple, arguments: dict) -> tuple:
+    """The names of the series a handle of `name` opened with `arguments` takes in each bar, in order."""
+    flagged = _FLAGGED_SERIES.get(name)
+    if flagged is None:
+        return series_names
+    return tuple(series for series, flag in flagged
+                 if flag is None or bool(arguments.get(flag, _FLAG_DEFAULTS[flag])))
 
 
 # ---------------------------------------------------------------- averages
