@@ -340,6 +340,12 @@ def test_live_batches_take_the_exact_functions_calls(function, args, kwargs):
         assert np.array_equal(live[:, j], expected, equal_nan=True)
 
 
+@pytest.mark.parametrize("period", [0, -1, -5])
+def test_periods_the_live_handles_refuse_raise_whatever_errors_says(period):
+    with pytest.raises(ValueError, match="at least 1"):
+        batch.velk_rsi(np.tile(X[:, None], 2), period, live=True, errors="nan")
+
+
 def test_negative_windows_raise_on_the_live_route_as_on_the_exact_one():
     with pytest.raises(IndexError):
         velk_ta_funcs.velk_rsi(X, 5, n_values=-1)

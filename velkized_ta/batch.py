@@ -178,6 +178,13 @@ def _check_scalar(function, name, kind, value):
         bool(value)
 
 
+def _refused_period(function, error):
+    """Whether `error` is a stream opener's refusal of a period outside the range it documents."""
+    message = str(error)
+    return (isinstance(error, ValueError) and message.startswith(f"{function} stream: ")
+            and ("must be at least" in message or "must not be -1" in message))
+
+
 def _with_series_index(error, j):
     if sys.version_info >= (3, 11):
         error.add_note(f"(in series {j})")
@@ -267,6 +274,8 @@ def _run(function, bound, series_args, layout, errors, live=False, short_as_nan=
             if short_as_nan and isinstance(error, IndexError):  # fewer bars than the warm-up needs
                 target[...] = np.nan
                 continue
+            if live and _refused_period(function, error):
+                raise  # a period the live handles refuse, whatever the series: not the data's failure
             if errors == "raise":
                 raise _with_series_index(error, j)
             failed.append(j)
