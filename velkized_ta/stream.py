@@ -70,9 +70,21 @@ Cost: an update is O(1) for the recursive indicators and O(period) at most for
 windowed ones; a handle holds O(period) state, never the history; opening runs
 the kernel over the history once (the "trailing" ones read only its last bars).
 
+Arguments are converted as the batch functions convert them (ints, bools, numpy
+integers and anything with ``__int__``, in 32 bits; the same TypeError or
+OverflowError otherwise). Memory follows the bars: windows grow as bars arrive,
+so a huge period costs nothing until that many bars are seen, and a failed
+allocation raises MemoryError. A step that calls numpy (and so possibly Python
+code: a warnings hook, another thread) holds its handle; any call on the same
+handle meanwhile raises RuntimeError ("handle in use"). Handles come from the
+openers and from unpickling only (``Handle()`` raises TypeError); a pickled state
+is checked against its parameters when restored, and damaged or forged bytes
+raise ValueError.
+
 Deviations from the batch functions: periods outside the range each opener
 documents are rejected with ValueError (after letting the batch function raise
-its own error on the history, if it does); warnings the batch call would emit
+its own error on the history, if it does, other than IndexError for too few
+bars); warnings the batch call would emit
 (numpy's, from ``nanmean`` of an all-NaN seed window or the square root of a
 negative variance) are emitted when the handle reaches that bar.
 """
