@@ -6,7 +6,8 @@
 //   explicit K(const Params&)     - parameters in the order the handle's factory lists them
 //   int arity() const             - floats per bar
 //   Status step(const float* bar, float& out)  - commits the bar only when it returns ok
-//   template <class Ar> void fields(Ar&)       - the state, for pickling
+//   template <class Ar> void fields(Ar&)       - the state, for pickling, field by field
+//   bool valid() const (optional)              - a restored state fits the parameters
 #pragma once
 
 #include <algorithm>
@@ -173,6 +174,7 @@ struct WindowExtremes {
   explicit WindowExtremes(int32_t p) : period(p), highs(p), lows(p) {}
   // Pushes the bar at position n; true when its window is complete.
   bool push(float high, float low) {
+    make_room();
     const int64_t i = n++;
     highs.expire(i - period + 1);
     lows.expire(i - period + 1);
@@ -180,6 +182,7 @@ struct WindowExtremes {
     lows.push(i, low);
     return i >= int64_t{period} - 1;
   }
+  void make_room() { highs.make_room(), lows.make_room(); }
   // emit(i, window complete, highest high, lowest low) for bars i of `cols` (high, low first), as
   // push() gives them. Once every window lies in `cols`, the batch functions' window folds
   // (indicators/position_queue.hpp) give the extremes; the queues are then rebuilt from the
@@ -207,7 +210,7 @@ struct WindowExtremes {
     }
     const int64_t start = n - (p - 1);  // the position of this run's first bar
     n = start + count;
-    highs.front = highs.end = lows.front = lows.end = 0;
+    highs.clear(), lows.clear();
     for (int64_t i = count - p; i < count; ++i) {
       highs.push(start + i, cols.at(0, i));
       lows.push(start + i, cols.at(1, i));
@@ -218,6 +221,9 @@ struct WindowExtremes {
     ar(n);
     highs.fields(ar);
     lows.fields(ar);
+  }
+  bool valid() const {
+    return n >= 0 && n <= kMaxPosition && period >= 1 && highs.valid(n, period) && lows.valid(n, period);
   }
 };
 
@@ -240,6 +246,7 @@ struct MidKernel {
   void fields(Ar& ar) {
     w.fields(ar);
   }
+  bool valid() const { return w.valid(); }
 };
 
 // ---------------------------------------------------------------- exponential smoothing
@@ -270,9 +277,9 @@ struct SeededEma {
     state.value = next_value;
   }
 
+  // alpha follows from the period, which the parameters carry.
   template <class Archive>
   void fields(Archive& ar) {
-    ar(state.alpha);
     ar(state.value);
     ar(seeded);
   }
@@ -448,6 +455,7 @@ struct TrixKernel {
     chain.fields(ar);
     ar(n), ar(previous);
   }
+  bool valid() const { return n >= 0 && n <= kMaxPosition; }
 };
 
 // params (short, long, fast given, slow given).
@@ -496,6 +504,7 @@ struct MacdKernel {
   void fields(Ar& ar) {
     fast.fields(ar), slow.fields(ar), ar(n);
   }
+  bool valid() const { return n >= 0 && n <= kMaxPosition; }
 };
 
 // ---------------------------------------------------------------- momentum
@@ -569,6 +578,7 @@ struct RsiKernel {
   void fields(Ar& ar) {
     ar(n), ar(previous), ar(rsi.total_gain), ar(rsi.total_loss);
   }
+  bool valid() const { return n >= 0 && n <= kMaxPosition; }
 };
 
 // The call with n_values=1: the gains and losses of the last `period` changes, summed afresh.
@@ -626,6 +636,7 @@ struct RangeKernel {
   void fields(Ar& ar) {
     w.fields(ar);
   }
+  bool valid() const { return w.valid(); }
 };
 using WillrKernel = RangeKernel<true>;
 using StochfKernel = RangeKernel<false>;
@@ -678,6 +689,7 @@ struct UltKernel {
       out = indicators::ultimate_value(sbp[0], str[0], sbp[1], str[1], sbp[2], str[2], static_cast<float>(s),
                                        static_cast<float>(m), static_cast<float>(l), static_cast<float>(weight_sum));
     }
+    high.make_room(), low.make_room(), close.make_room();
     high.push(bar[0]), low.push(bar[1]), close.push(bar[2]);
     return Status::ok;
   }
@@ -685,6 +697,7 @@ struct UltKernel {
   void fields(Ar& ar) {
     high.fields(ar), low.fields(ar), close.fields(ar);
   }
+  bool valid() const { return high.pushed == low.pushed && low.pushed == close.pushed; }
 };
 
 // The call with n_values=1: the sums of the `period` typical prices before the
@@ -779,6 +792,7 @@ struct DxKernel {
   void fields(Ar& ar) {
     ar(n), ar(ph), ar(pl), ar(pc), ar(atr), ar(plus), ar(minus);
   }
+  bool valid() const { return n >= 0 && n <= kMaxPosition; }
 };
 
 // Wilder average of DX seeded with numpy's nanmean of DX over [period, 2 * period).
@@ -790,6 +804,12 @@ struct AdxOfDx {
   std::vector<float> seed_window;
   explicit AdxOfDx(int32_t p) : period(p), wilder(p) {}
   bool at_seed() const { return n == int64_t{2} * period; }
+  // Room for this bar's DX in the seed window, so DX's commit is never followed by a failed push.
+  void make_room() {
+    const size_t size = seed_window.size();
+    if (n >= period && n < int64_t{2} * period && size == seed_window.capacity())
+      seed_window.reserve(std::max<size_t>(16, 2 * size));
+  }
   // Commits nothing when it fails (only numpy's nanmean can).
   Status step(float dx, float& out) {
     out = kNaN;
@@ -812,6 +832,12 @@ struct AdxOfDx {
   void fields(Ar& ar) {
     ar(n), ar(value), ar(seed_window);
   }
+  // The window holds DX from bar `period` on until the seed at bar 2 * period consumes it.
+  bool valid() const {
+    const int64_t p = period;
+    const int64_t window = n > p && n <= 2 * p ? n - p : 0;
+    return n >= 0 && n <= kMaxPosition && static_cast<int64_t>(seed_window.size()) == window;
+  }
 };
 
 // params (period, close is dx).
@@ -826,6 +852,7 @@ struct AdxKernel {
     float d = bar[2];
     if (dx_given) return adx.step(d, out);
     // DX commits only on success; ADX can fail only at its seed, the one bar DX must wait for.
+    adx.make_room();
     if (!adx.at_seed()) {
       const Status s = dx.step(bar, d);
       return s != Status::ok ? s : adx.step(d, out);
@@ -840,6 +867,7 @@ struct AdxKernel {
   void fields(Ar& ar) {
     dx.fields(ar), adx.fields(ar);
   }
+  bool valid() const { return dx.valid() && adx.valid(); }
 };
 
 // params (period, close is adx).
@@ -853,6 +881,7 @@ struct AdxrKernel {
   int arity() const { return 3; }
   Status step(const float* bar, float& out) {
     float a = bar[2];
+    history.make_room();
     if (!adx.dx_given) {
       const Status s = adx.step(bar, a);
       if (s != Status::ok) return s;
@@ -866,6 +895,7 @@ struct AdxrKernel {
     adx.fields(ar);
     history.fields(ar);
   }
+  bool valid() const { return adx.valid(); }
 };
 
 // Wilder average of the true range seeded with numpy's nanmean of tr[0:period], tr[0] = 0.
@@ -883,14 +913,14 @@ struct NatrKernel {
     out = kNaN;
     const float tr = n >= 1 ? indicators::true_range(bar[0], bar[1], pc) : 0.0f;
     float a = atr;
-    if (n < period) {
+    if (n < int64_t{period} - 1) {
+      seed_window.push_back(tr);
+    } else if (n == int64_t{period} - 1) {
+      // The seed may fail (numpy's nanmean): the window is committed only after it.
       std::vector<float> window = seed_window;
       window.push_back(tr);
-      if (n == int64_t{period} - 1) {
-        if (!numpy_nanmean(window.data(), int64_t(window.size()), a)) return Status::python_error;
-        window = {};
-      }
-      seed_window = std::move(window);
+      if (!numpy_nanmean(window.data(), int64_t(window.size()), a)) return Status::python_error;
+      seed_window = {};
     } else {
       a = wilder.step(a, tr);
       if (c == 0.0f) return Status::zero_division;
@@ -904,6 +934,10 @@ struct NatrKernel {
   template <class Ar>
   void fields(Ar& ar) {
     ar(n), ar(pc), ar(atr), ar(seed_window);
+  }
+  // The true ranges of the bars before the seed, which bar period - 1 consumes.
+  bool valid() const {
+    return n >= 0 && n <= kMaxPosition && static_cast<int64_t>(seed_window.size()) == (n < period ? n : 0);
   }
 };
 
@@ -921,6 +955,7 @@ struct WickKernel {
     out = kNaN;
     const bool computed = w.n >= period;
     if (computed && c == 0.0f) return Status::zero_division;
+    close.make_room();
     w.push(bar[0], bar[1]);
     if (computed) {
       out = indicators::wick_balance(close.back(period - 1), c, w.highs.extreme(), w.lows.extreme()) / c;
@@ -933,6 +968,7 @@ struct WickKernel {
     w.fields(ar);
     close.fields(ar);
   }
+  bool valid() const { return w.valid() && close.pushed == w.n; }
 };
 
 struct AdifKernel {
