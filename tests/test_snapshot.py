@@ -43,3 +43,24 @@ def test_case_ids_give_back_their_arguments():
             if "=" in part:
                 name, value = part.split("=")
                 assert (kwargs[name] is None) == (value == "None"), case_id
+
+
+def test_comparing_two_results_files_names_each_difference(tmp_path):
+    """The comparison other machines' runs rely on: cases compared, each difference, the first differing position."""
+    import base64
+
+    import numpy as np
+
+    tool = _tool()
+
+    def results(values, extra=()):
+        encoded = base64.b64encode(np.asarray(values, dtype=np.float32).tobytes()).decode()
+        cases = {"a": "same", "b": f"digest of {values}", **{c: "x" for c in extra}}
+        return {"meta": {"inputs": "i"}, "cases": cases, "values": {"b": encoded}}
+
+    tool.save(results([1.0, 2.0, 3.0]), tmp_path / "x.json.gz")
+    tool.save(results([1.0, 2.0, np.nextafter(np.float32(3), np.float32(4))], extra=["c"]), tmp_path / "y.json.gz")
+    lines, compared = tool.differences(tool.load(tmp_path / "x.json.gz"), tool.load(tmp_path / "y.json.gz"))
+    assert compared == 2
+    assert lines[0].startswith("b:") and "1 positions differ, first 2" in lines[0] and "1 units" in lines[0]
+    assert lines[1] == "c: not in the expected file"

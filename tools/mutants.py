@@ -4,6 +4,7 @@
     python tools/mutants.py                 # every mutant (make mutants)
     python tools/mutants.py --only rsi,ema  # mutants whose name contains one of these words
     python tools/mutants.py --list          # the mutants, without running anything
+    python tools/mutants.py --plant NAME    # leave one mutant planted and built in the scratch tree
 
 Each mutant replaces one line of one file. The tool keeps a scratch git worktree of HEAD in
 build/mutants/tree (your own tree is never touched: commit what you want tested), builds its
@@ -190,7 +191,15 @@ def main(argv=None):
     parser.add_argument("--only", help="comma-separated words; mutants whose name contains one of them")
     parser.add_argument("--list", action="store_true")
     parser.add_argument("--timeout", type=float, default=1800, help="seconds for one mutant's test run")
+    parser.add_argument("--plant", metavar="NAME", help="plant and build one mutant, run nothing")
     args = parser.parse_args(argv)
+    if args.plant:
+        (mutant,) = [m for m in MUTANTS if m.name == args.plant]
+        prepare_tree()
+        if not plant(mutant) or build():
+            sys.exit(f"{mutant.name} does not apply or does not build")
+        print(f"planted {mutant.name}; run the tests with: cd {TREE} && PYTHONPATH={TREE} {PYTHON} -m pytest ...")
+        return 0
     chosen = MUTANTS
     if args.only:
         words = args.only.split(",")
