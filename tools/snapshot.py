@@ -152,6 +152,7 @@ def _series_for(name, kind, n, stream):
 SHORT_LENGTHS = (0, 1, 2, 3, 5, 8, 21)
 LONG_LENGTHS = (64, 257, 3000)
 N_VALUES = (WHOLE, -2, -1, 0, 1, 2, 3)
+HUGE_PERIODS = (2**24 + 2, 2**31 - 2, 2**31 - 1, -2**31)
 
 
 def _periods_near(n):
@@ -162,7 +163,8 @@ def _period_sets(periods, n, wide):
     """Tuples of values for a function's period parameters."""
     if not periods:
         return [()]
-    single = _periods_near(n) if wide else [1, 2, 5, 14, 30]
+    # Long periods: 1 - alpha of the EMA then has more bits than a double product keeps.
+    single = _periods_near(n) if wide else [1, 2, 5, 14, 30, 200, 1000]
     if len(periods) == 1:
         return [(p,) for p in single]
     if wide:
@@ -206,16 +208,23 @@ def cases():
             for kind in KINDS:
                 for pv in _period_sets(periods, n, wide=False):
                     yield spec(kind, n, pv)
+        # Periods whose 32-bit arithmetic wraps or which a float does not hold.
+        for kind in ("walk", "nan_runs"):
+            for p in HUGE_PERIODS:
+                pv = {"velk_ult": (2, 3, p), "velk_macd": (12, p)}.get(function, (p,) * len(periods))
+                if periods:
+                    yield spec(kind, 64, pv)
         # Every flag combination with and without each optional (stage) series.
         for n, kind in ((40, "walk"), (40, "nan_runs"), (300, "walk"), (300, "flat_runs"), (300, "zeros")):
             for fv in itertools.product((False, True), repeat=len(flags)):
                 for given in itertools.product((False, True), repeat=len(optional)):
                     chosen = tuple(p for p, g in zip(optional, given) if g)
-                    for pv in ([(3,) * len(periods), (14,) * len(periods)] if periods else [()]):
+                    for pv in ([(3,) * len(periods), (14,) * len(periods), (150,) * len(periods)] if periods
+                               else [()]):
                         if function == "velk_ult":
-                            pv = (2, 3, 5) if pv[0] == 3 else (7, 14, 28)
+                            pv = {3: (2, 3, 5), 14: (7, 14, 28), 150: (50, 100, 150)}[pv[0]]
                         if function == "velk_macd":
-                            pv = (3, 5) if pv[0] == 3 else (12, 26)
+                            pv = {3: (3, 5), 14: (12, 26), 150: (100, 150)}[pv[0]]
                         yield spec(kind, n, pv, fv, chosen)
         # n_values, also beside and beyond the length, with short and long windows.
         if has_n_values:
