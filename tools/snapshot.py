@@ -120,7 +120,7 @@ def _price_series(kind, n, stream):
     elif kind == "negative":
         close, high, low = close - 200.0, high - 200.0, low - 200.0
     elif kind == "huge":
-        close, high, low = close * 3e35, high * 3e35, low * 3e35  # sums overflow float32
+        close, high, low = close * 1.5e36, high * 1.5e36, low * 1.5e36  # near the float32 limit: sums and doubled values overflow
     elif kind == "tiny":
         close, high, low = close * 1e-41, high * 1e-41, low * 1e-41  # subnormal
     elif kind == "steps":
@@ -215,7 +215,8 @@ def cases():
                 if periods:
                     yield spec(kind, 64, pv)
         # Every flag combination with and without each optional (stage) series.
-        for n, kind in ((40, "walk"), (40, "nan_runs"), (300, "walk"), (300, "flat_runs"), (300, "zeros")):
+        for n, kind in ((40, "walk"), (40, "nan_runs"), (300, "walk"), (300, "flat_runs"), (300, "zeros"), (300, "huge"),
+                        (300, "tiny")):
             for fv in itertools.product((False, True), repeat=len(flags)):
                 for given in itertools.product((False, True), repeat=len(optional)):
                     chosen = tuple(p for p, g in zip(optional, given) if g)
