@@ -120,13 +120,14 @@ def _price_series(kind, n, stream):
     elif kind == "negative":
         close, high, low = close - 200.0, high - 200.0, low - 200.0
     elif kind == "huge":
-        close, high, low = close * 1.5e36, high * 1.5e36, low * 1.5e36  # near the float32 limit: sums and doubled values overflow
+        close, high, low = close * 2.2e36, high * 2.2e36, low * 2.2e36  # near the float32 limit: sums and doubled values overflow
     elif kind == "tiny":
         close, high, low = close * 1e-41, high * 1e-41, low * 1e-41  # subnormal
     elif kind == "steps":
         close = np.floor(close / 4.0) * 4.0  # few distinct values: ties and zero changes
         high, low = np.maximum(high, close), np.minimum(low, close)
-    return tuple(np.ascontiguousarray(s, dtype=np.float32) for s in (high, low, close))
+    with np.errstate(over="ignore"):  # the far ends of long huge walks become infinite
+        return tuple(np.ascontiguousarray(s, dtype=np.float32) for s in (high, low, close))
 
 
 # ---------------------------------------------------------------- the corpus
