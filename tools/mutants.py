@@ -192,6 +192,8 @@ def main(argv=None):
     parser.add_argument("--list", action="store_true")
     parser.add_argument("--timeout", type=float, default=1800, help="seconds for one mutant's test run")
     parser.add_argument("--plant", metavar="NAME", help="plant and build one mutant, run nothing")
+    parser.add_argument("--skip-baseline", action="store_true",
+                        help="do not first check that the unmutated tree passes (a failure there would 'catch' all)")
     args = parser.parse_args(argv)
     if args.plant:
         (mutant,) = [m for m in MUTANTS if m.name == args.plant]
@@ -214,6 +216,11 @@ def main(argv=None):
     failure = build()
     if failure:
         sys.exit(f"the unmutated tree does not build:\n{failure}")
+    if not args.skip_baseline:
+        failure = first_failure(args.timeout)
+        if failure:
+            sys.exit(f"the unmutated tree fails its tests ({failure}); fix that first")
+        print("the unmutated tree passes", flush=True)
     survivors, outcomes = [], []
     for m in chosen:
         started = time.time()
