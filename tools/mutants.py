@@ -238,7 +238,8 @@ def main(argv=None):
     build()  # leaves the scratch build unmutated for the next run
     planted = sum(not o.startswith("stale") for o in outcomes)
     print(f"\n{planted} mutants planted, {len(survivors)} survived"
-          + (f" ({100 * len(survivors) / planted:.0f} %): {', '.join(survivors)}" if planted else ""))
+          + (f" ({100 * len(survivors) / planted:.0f} %)" if planted else "")
+          + (f": {', '.join(survivors)}" if survivors else ""))
     return 1 if survivors else 0
 
 
