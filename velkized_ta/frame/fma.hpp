@@ -7,6 +7,10 @@ namespace velk {
 inline double fused(double a, double b, double c) { return __builtin_fma(a, b, c); }
 inline float fused(float a, float b, float c) { return __builtin_fmaf(a, b, c); }
 
+// a * b - c, rounded once. The FMA unit's fused subtract passes a NaN `c` on with its sign, where
+// negating `c` first (as the library's fma needs) would flip it: a NaN `c` is returned as it is.
+inline float fused_minus(float a, float b, float c) { return c != c ? c : __builtin_fmaf(a, b, -c); }
+
 #if defined(__x86_64__)
 
 // Decided once per process: the CPU has an FMA unit and the environment variable

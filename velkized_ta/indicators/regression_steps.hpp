@@ -28,15 +28,15 @@ struct RegressionSums {
     sum_xy = fused(v, fy, sum_xy);
   }
   // Zero for a period of 1 or less: then no slope is defined.
-  float denominator(float p) const { return fused(p, sum_x2, -(sum_x * sum_x)); }
+  float denominator(float p) const { return fused_minus(p, sum_x2, sum_x * sum_x); }
   // One position on: `entering` joins at coordinate period, `leaving` drops out.
   void slide(float entering, float leaving, float p) {
     sum_y += entering - leaving;
-    sum_xy += fused(entering, p, -leaving) - deduction;
+    sum_xy += fused_minus(entering, p, leaving) - deduction;
   }
   // After a slide whose window's second value was `second`: the new window's sum without its first.
   void shift_deduction(float entering, float second) { deduction += entering - second; }
-  float slope(float p, float denom) const { return fused(p, sum_xy, -(sum_x * sum_y)) / denom; }
+  float slope(float p, float denom) const { return fused_minus(p, sum_xy, sum_x * sum_y) / denom; }
 };
 
 }  // namespace velk::indicators
