@@ -1,0 +1,59 @@
+// Moving average convergence/divergence.
+#include "classic_engine/indicator.hpp"
+
+namespace velk::classic {
+namespace {
+
+// As TA-Lib does, both averages are seeded at the bar where the slow one's seed window ends: the
+// fast seed is the mean of the fastperiod closes ending there.
+struct State {
+  static constexpr int inputs = 1, outputs = 3;
+  explicit State(const double* params)
+      : fast_period(std::min(int_param(params, 0), int_param(params, 1))),
+        slow_period(std::max(int_param(params, 0), int_param(params, 1))),
+        fast(fast_period),
+        slow(slow_period),
+        signal(int_param(params, 2)) {}
+  bool step(const double* bar, double* out) {
+    const double x = bar[0];
+    const bool slow_ready = slow.push(x);
+    if (++seen > slow_period - fast_period) fast.push(x);
+    if (!slow_ready) return false;
+    const double line = fast.value() - slow.value();
+    if (!signal.push(line)) return false;
+    out[0] = line;
+    out[1] = signal.value();
+    out[2] = line - signal.value();
+    return true;
+  }
+  template <class Archive>
+  void fields(Archive& a) {
+    a(seen);
+    fast.fields(a);
+    slow.fields(a);
+    signal.fields(a);
+  }
+  int64_t fast_period, slow_period;
+  SeededEma fast, slow, signal;
+  int64_t seen = 0;
+};
+
+const Registrar<State> registered{Descriptor{
+    "macd", "momentum", "MACD: the fast EMA minus the slow EMA, its EMA (signal) and their difference.",
+    R"(macd = ema(close, fastperiod) - ema(close, slowperiod)
+signal = ema(macd, signalperiod), hist = macd - signal
+
+Both averages are seeded at bar slowperiod - 1 (the fast one with the mean of the fastperiod closes
+ending there); the signal is seeded with the mean of its first signalperiod values. All three
+outputs start at slowperiod + signalperiod - 2 (33 with the defaults). A fastperiod above
+slowperiod is swapped with it. Flat prices give 0.
+TA-Lib MACD: same first value and the same seeds.)",
+    {"close"},
+    {{"fastperiod", ParamKind::integer, 12, 2, 100000, "Period of the fast EMA."},
+     {"slowperiod", ParamKind::integer, 26, 2, 100000, "Period of the slow EMA."},
+     {"signalperiod", ParamKind::integer, 9, 1, 100000, "Period of the signal EMA."}},
+    {"macd", "macdsignal", "macdhist"},
+    [](const double* p) { return std::max(int_param(p, 0), int_param(p, 1)) - 1 + int_param(p, 2) - 1; }}};
+
+}  // namespace
+}  // namespace velk::classic
