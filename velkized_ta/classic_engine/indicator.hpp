@@ -251,11 +251,16 @@ class SeededEma {
 };
 
 // Wilder's average: the simple average of the first `period` values, then
-// value = (value * (period - 1) + x) / period.
+// value = (value * (period - 1) + x) / period, computed as value * ((period - 1) / period) +
+// x * (1 / period) so no division sits on the bar-to-bar chain (a rounding apart, and the
+// error does not grow: each step shrinks the previous one's).
 class WilderAverage {
  public:
   WilderAverage() = default;
-  explicit WilderAverage(int64_t period) : period_(period) {}
+  explicit WilderAverage(int64_t period)
+      : period_(period),
+        kept_(static_cast<double>(period - 1) / static_cast<double>(period)),
+        share_(1.0 / static_cast<double>(period)) {}
 
   bool push(double x) {
     if (seen_ < period_) {
@@ -264,7 +269,7 @@ class WilderAverage {
       value_ /= static_cast<double>(period_);
       return true;
     }
-    value_ = (value_ * static_cast<double>(period_ - 1) + x) / static_cast<double>(period_);
+    value_ = value_ * kept_ + x * share_;
     return true;
   }
   double value() const { return value_; }
@@ -277,6 +282,8 @@ class WilderAverage {
 
  private:
   int64_t period_ = 1;
+  double kept_ = 0.0;
+  double share_ = 1.0;
   double value_ = 0.0;
   int64_t seen_ = 0;
 };
