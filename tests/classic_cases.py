@@ -18,6 +18,7 @@ CASES = {
     "obv": [{}],
     "stoch": [{}, {"fastk_period": 14, "slowk_period": 1, "slowd_period": 4}],
     "willr": [{}, {"timeperiod": 2}],
+    "cci": [{}, {"timeperiod": 2}, {"timeperiod": 20}],
 }
 
 # Deliberate differences from TA-Lib, by (name, case index): the factor TA-Lib's values need.
