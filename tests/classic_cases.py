@@ -19,6 +19,9 @@ CASES = {
     "stoch": [{}, {"fastk_period": 14, "slowk_period": 1, "slowd_period": 4}],
     "willr": [{}, {"timeperiod": 2}],
     "cci": [{}, {"timeperiod": 2}, {"timeperiod": 20}],
+    "plus_di": [{}, {"timeperiod": 1}, {"timeperiod": 5}],
+    "minus_di": [{}, {"timeperiod": 1}, {"timeperiod": 5}],
+    "adx": [{}, {"timeperiod": 2}, {"timeperiod": 5}],
 }
 
 # Deliberate differences from TA-Lib, by (name, case index): the factor TA-Lib's values need.
