@@ -6,31 +6,17 @@ namespace {
 
 struct State {
   static constexpr int inputs = 1, outputs = 1;
-  explicit State(const double* params) : gains(int_param(params, 0)), losses(int_param(params, 0)) {}
+  explicit State(const double* params) : strength(int_param(params, 0)) {}
   bool step(const double* bar, double* out) {
-    const double x = bar[0];
-    const bool first = !has_previous;
-    const double change = x - previous;
-    previous = x;
-    has_previous = true;
-    if (first) return false;
-    const bool ready = gains.push(change > 0.0 ? change : 0.0);
-    losses.push(change < 0.0 ? -change : 0.0);
-    if (!ready) return false;
-    const double total = gains.value() + losses.value();
-    out[0] = total != 0.0 ? 100.0 * (gains.value() / total) : 0.0;
+    if (!strength.push(bar[0])) return false;
+    out[0] = strength.value();
     return true;
   }
   template <class Archive>
   void fields(Archive& a) {
-    a(previous);
-    a(has_previous);
-    gains.fields(a);
-    losses.fields(a);
+    strength.fields(a);
   }
-  double previous = 0.0;
-  bool has_previous = false;
-  WilderAverage gains, losses;
+  RelativeStrength strength;
 };
 
 const Registrar<State> registered{Descriptor{
