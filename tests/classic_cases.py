@@ -22,6 +22,7 @@ CASES = {
     "plus_di": [{}, {"timeperiod": 1}, {"timeperiod": 5}],
     "minus_di": [{}, {"timeperiod": 1}, {"timeperiod": 5}],
     "adx": [{}, {"timeperiod": 2}, {"timeperiod": 5}],
+    "dema": [{}, {"timeperiod": 1}, {"timeperiod": 5}],
 }
 
 # Deliberate differences from TA-Lib, by (name, case index): the factor TA-Lib's values need.
