@@ -23,6 +23,7 @@ CASES = {
     "minus_di": [{}, {"timeperiod": 1}, {"timeperiod": 5}],
     "adx": [{}, {"timeperiod": 2}, {"timeperiod": 5}],
     "dema": [{}, {"timeperiod": 1}, {"timeperiod": 5}],
+    "tema": [{}, {"timeperiod": 1}, {"timeperiod": 4}],
 }
 
 # Deliberate differences from TA-Lib, by (name, case index): the factor TA-Lib's values need.
