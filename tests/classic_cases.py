@@ -25,6 +25,7 @@ CASES = {
     "dema": [{}, {"timeperiod": 1}, {"timeperiod": 5}],
     "tema": [{}, {"timeperiod": 1}, {"timeperiod": 4}],
     "trima": [{}, {"timeperiod": 1}, {"timeperiod": 2}, {"timeperiod": 7}, {"timeperiod": 10}],
+    "kama": [{}, {"timeperiod": 1}, {"timeperiod": 10}],
 }
 
 # Deliberate differences from TA-Lib, by (name, case index): the factor TA-Lib's values need.
