@@ -29,6 +29,7 @@ CASES = {
     "t3": [{}, {"timeperiod": 1}, {"timeperiod": 3, "vfactor": 0.0}, {"timeperiod": 8, "vfactor": 1.0}],
     "midpoint": [{}, {"timeperiod": 2}],
     "midprice": [{}, {"timeperiod": 2}],
+    "apo": [{}, {"fastperiod": 5, "slowperiod": 3}],
 }
 
 # Deliberate differences from TA-Lib, by (name, case index): the factor TA-Lib's values need.
