@@ -30,6 +30,7 @@ CASES = {
     "midpoint": [{}, {"timeperiod": 2}],
     "midprice": [{}, {"timeperiod": 2}],
     "apo": [{}, {"fastperiod": 5, "slowperiod": 3}],
+    "ppo": [{}, {"fastperiod": 5, "slowperiod": 3}],
 }
 
 # Deliberate differences from TA-Lib, by (name, case index): the factor TA-Lib's values need.
