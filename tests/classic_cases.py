@@ -31,6 +31,7 @@ CASES = {
     "midprice": [{}, {"timeperiod": 2}],
     "apo": [{}, {"fastperiod": 5, "slowperiod": 3}],
     "ppo": [{}, {"fastperiod": 5, "slowperiod": 3}],
+    "mom": [{}, {"timeperiod": 1}],
 }
 
 # Deliberate differences from TA-Lib, by (name, case index): the factor TA-Lib's values need.
