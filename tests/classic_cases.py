@@ -32,6 +32,7 @@ CASES = {
     "apo": [{}, {"fastperiod": 5, "slowperiod": 3}],
     "ppo": [{}, {"fastperiod": 5, "slowperiod": 3}],
     "mom": [{}, {"timeperiod": 1}],
+    "roc": [{}, {"timeperiod": 1}],
 }
 
 # Deliberate differences from TA-Lib, by (name, case index): the factor TA-Lib's values need.
