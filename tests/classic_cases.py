@@ -33,6 +33,7 @@ CASES = {
     "ppo": [{}, {"fastperiod": 5, "slowperiod": 3}],
     "mom": [{}, {"timeperiod": 1}],
     "roc": [{}, {"timeperiod": 1}],
+    "stochf": [{}, {"fastk_period": 1, "fastd_period": 1}, {"fastk_period": 14, "fastd_period": 5}],
 }
 
 # Deliberate differences from TA-Lib, by (name, case index): the factor TA-Lib's values need.
