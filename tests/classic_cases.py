@@ -34,6 +34,7 @@ CASES = {
     "mom": [{}, {"timeperiod": 1}],
     "roc": [{}, {"timeperiod": 1}],
     "stochf": [{}, {"fastk_period": 1, "fastd_period": 1}, {"fastk_period": 14, "fastd_period": 5}],
+    "stochrsi": [{}, {"timeperiod": 2, "fastk_period": 1, "fastd_period": 1}, {"fastk_period": 9, "fastd_period": 4}],
 }
 
 # Deliberate differences from TA-Lib, by (name, case index): the factor TA-Lib's values need.
