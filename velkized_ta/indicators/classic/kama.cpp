@@ -60,7 +60,9 @@ every moving average of one bar). No movement at all (a zero path) counts as er 
 price.
 TA-Lib KAMA: same first value and the same operations (er = 1 also where the path is not above the
 signed change); TA-Lib's running path sum is not re-added, so its values drift on long series (the
-path sum here is re-added every window).)",
+path sum here is re-added every window).
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 2.2e-16 on a 10^6-bar random walk, 6.2e-13 on a level drop 1e5 -> 1.)",
     {"close"},
     {{"timeperiod", ParamKind::integer, 30, 1, 100000, "Changes in the efficiency ratio."}},
     {"kama"},

@@ -30,7 +30,9 @@ First value at timeperiod (the first close has no change). Flat prices (no gain 
 0, as TA-Lib does.
 TA-Lib RSI: same first value; Wilder's step is rounded differently, values agree within 1e-13
 relative; TA-Lib also gives 0 when
-avg_gain + avg_loss < 1e-14 (prices below about 1e-12), where this gives the ratio.)",
+avg_gain + avg_loss < 1e-14 (prices below about 1e-12), where this gives the ratio.
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 1.3e-15 on a 10^6-bar random walk, 5.6e-15 on a level drop 1e5 -> 1.)",
     {"close"},
     {{"timeperiod", ParamKind::integer, 14, 2, 100000, "Wilder's smoothing period."}},
     {"rsi"},

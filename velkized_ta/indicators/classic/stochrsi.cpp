@@ -38,7 +38,9 @@ fastd = sma(fastk, fastd_period)
 
 First value (both outputs) at timeperiod + fastk_period + fastd_period - 2. A zero range of the
 RSI (flat prices) gives fastk = 0, as TA-Lib does.
-TA-Lib STOCHRSI (matype 0): same first value and the same operations.)",
+TA-Lib STOCHRSI (matype 0): same first value and the same operations.
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 1.5e-13 on a 10^6-bar random walk, 7.4e-10 on a level drop 1e5 -> 1.)",
     {"close"},
     {{"timeperiod", ParamKind::integer, 14, 2, 100000, "Period of the RSI."},
      {"fastk_period", ParamKind::integer, 5, 1, 100000, "RSI values of the highest and lowest."},

@@ -31,7 +31,9 @@ i.e. weights 1, 2, ..., k, ..., 2, 1 over timeperiod bars, divided by their sum
 First value at timeperiod - 1. The window sums are re-added every window, so they do not drift.
 Flat prices give the price.
 TA-Lib TRIMA: same first value; TA-Lib keeps running weighted sums, values agree within 1e-9
-relative.)",
+relative.
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 5.3e-14 on a 10^6-bar random walk, 8.1e-15 on a level drop 1e5 -> 1.)",
     {"close"},
     {{"timeperiod", ParamKind::integer, 30, 1, 100000, "Bars in the window."}},
     {"trima"},
