@@ -17,6 +17,16 @@ CASES = {
     "macd": [{}, {"fastperiod": 5, "slowperiod": 3, "signalperiod": 1}],
     "obv": [{}],
     "stoch": [{}, {"fastk_period": 14, "slowk_period": 1, "slowd_period": 4}],
+    # statistics, price transforms, momentum, volume
+    "stddev": [{}, {"timeperiod": 2}, {"timeperiod": 20, "nbdev": 2.5}],
+    "var": [{}, {"timeperiod": 1}, {"timeperiod": 20, "nbdev": 3.0}],
+    "linearreg": [{}, {"timeperiod": 2}, {"timeperiod": 30}],
+    "linearreg_slope": [{}, {"timeperiod": 2}, {"timeperiod": 30}],
+    "linearreg_intercept": [{}, {"timeperiod": 2}, {"timeperiod": 30}],
+    "linearreg_angle": [{}, {"timeperiod": 2}, {"timeperiod": 30}],
+    "tsf": [{}, {"timeperiod": 2}, {"timeperiod": 30}],
+    "beta": [{}, {"timeperiod": 1}, {"timeperiod": 20}],
+    "correl": [{}, {"timeperiod": 1}, {"timeperiod": 10}],
 }
 
 # Indicators whose state sums a window (checked against math.fsum on long series): the

@@ -32,9 +32,47 @@ def bbands(
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
+def beta(
+    real0: _Input,
+    real1: _Input,
+    timeperiod: SupportsInt = 5,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def correl(
+    real0: _Input,
+    real1: _Input,
+    timeperiod: SupportsInt = 30,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def ema(
     close: _Input,
     timeperiod: SupportsInt = 30,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def linearreg(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def linearreg_angle(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def linearreg_intercept(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def linearreg_slope(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
@@ -64,6 +102,13 @@ def sma(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def stddev(
+    close: _Input,
+    timeperiod: SupportsInt = 5,
+    nbdev: float = 1.0,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def stoch(
     high: _Input,
     low: _Input,
@@ -78,6 +123,19 @@ def trange(
     high: _Input,
     low: _Input,
     close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def tsf(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def var(
+    close: _Input,
+    timeperiod: SupportsInt = 5,
+    nbdev: float = 1.0,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...

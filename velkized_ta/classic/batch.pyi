@@ -47,9 +47,71 @@ def bbands(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
+def beta(
+    real0: _Input,
+    real1: _Input,
+    timeperiod: SupportsInt = 5,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def correl(
+    real0: _Input,
+    real1: _Input,
+    timeperiod: SupportsInt = 30,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def ema(
     close: _Input,
     timeperiod: SupportsInt = 30,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def linearreg(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def linearreg_angle(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def linearreg_intercept(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def linearreg_slope(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -99,6 +161,17 @@ def sma(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def stddev(
+    close: _Input,
+    timeperiod: SupportsInt = 5,
+    nbdev: float = 1.0,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def stoch(
     high: _Input,
     low: _Input,
@@ -117,6 +190,27 @@ def trange(
     high: _Input,
     low: _Input,
     close: _Input,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def tsf(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def var(
+    close: _Input,
+    timeperiod: SupportsInt = 5,
+    nbdev: float = 1.0,
     *,
     offsets: _Input | None = None,
     axis: int = 0,

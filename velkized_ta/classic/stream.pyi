@@ -37,9 +37,35 @@ def bbands(
     nbdevup: float = 2.0,
     nbdevdn: float = 2.0,
 ) -> Handle: ...
+def beta(
+    real0: _Input,
+    real1: _Input,
+    timeperiod: SupportsInt = 5,
+) -> Handle: ...
+def correl(
+    real0: _Input,
+    real1: _Input,
+    timeperiod: SupportsInt = 30,
+) -> Handle: ...
 def ema(
     close: _Input,
     timeperiod: SupportsInt = 30,
+) -> Handle: ...
+def linearreg(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def linearreg_angle(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def linearreg_intercept(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def linearreg_slope(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
 ) -> Handle: ...
 def macd(
     close: _Input,
@@ -59,6 +85,11 @@ def sma(
     close: _Input,
     timeperiod: SupportsInt = 30,
 ) -> Handle: ...
+def stddev(
+    close: _Input,
+    timeperiod: SupportsInt = 5,
+    nbdev: float = 1.0,
+) -> Handle: ...
 def stoch(
     high: _Input,
     low: _Input,
@@ -71,6 +102,15 @@ def trange(
     high: _Input,
     low: _Input,
     close: _Input,
+) -> Handle: ...
+def tsf(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def var(
+    close: _Input,
+    timeperiod: SupportsInt = 5,
+    nbdev: float = 1.0,
 ) -> Handle: ...
 def wma(
     close: _Input,
