@@ -27,6 +27,11 @@ CASES = {
     "tsf": [{}, {"timeperiod": 2}, {"timeperiod": 30}],
     "beta": [{}, {"timeperiod": 1}, {"timeperiod": 20}],
     "correl": [{}, {"timeperiod": 1}, {"timeperiod": 10}],
+    "avgprice": [{}],
+    "medprice": [{}],
+    "typprice": [{}],
+    "wclprice": [{}],
+    "bop": [{}],
 }
 
 # Indicators whose state sums a window (checked against math.fsum on long series): the

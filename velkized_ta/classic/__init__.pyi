@@ -24,6 +24,14 @@ def atr(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def avgprice(
+    open: _Input,
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def bbands(
     close: _Input,
     timeperiod: SupportsInt = 5,
@@ -36,6 +44,14 @@ def beta(
     real0: _Input,
     real1: _Input,
     timeperiod: SupportsInt = 5,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def bop(
+    open: _Input,
+    high: _Input,
+    low: _Input,
+    close: _Input,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
@@ -84,6 +100,12 @@ def macd(
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
+def medprice(
+    high: _Input,
+    low: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def obv(
     close: _Input,
     volume: _Input,
@@ -132,10 +154,24 @@ def tsf(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def typprice(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def var(
     close: _Input,
     timeperiod: SupportsInt = 5,
     nbdev: float = 1.0,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def wclprice(
+    high: _Input,
+    low: _Input,
+    close: _Input,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...

@@ -35,6 +35,18 @@ def atr(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def avgprice(
+    open: _Input,
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def bbands(
     close: _Input,
     timeperiod: SupportsInt = 5,
@@ -51,6 +63,18 @@ def beta(
     real0: _Input,
     real1: _Input,
     timeperiod: SupportsInt = 5,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def bop(
+    open: _Input,
+    high: _Input,
+    low: _Input,
+    close: _Input,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -131,6 +155,16 @@ def macd(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
+def medprice(
+    high: _Input,
+    low: _Input,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def obv(
     close: _Input,
     volume: _Input,
@@ -207,10 +241,32 @@ def tsf(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def typprice(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def var(
     close: _Input,
     timeperiod: SupportsInt = 5,
     nbdev: float = 1.0,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def wclprice(
+    high: _Input,
+    low: _Input,
+    close: _Input,
     *,
     offsets: _Input | None = None,
     axis: int = 0,

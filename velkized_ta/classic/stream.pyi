@@ -31,6 +31,12 @@ def atr(
     close: _Input,
     timeperiod: SupportsInt = 14,
 ) -> Handle: ...
+def avgprice(
+    open: _Input,
+    high: _Input,
+    low: _Input,
+    close: _Input,
+) -> Handle: ...
 def bbands(
     close: _Input,
     timeperiod: SupportsInt = 5,
@@ -41,6 +47,12 @@ def beta(
     real0: _Input,
     real1: _Input,
     timeperiod: SupportsInt = 5,
+) -> Handle: ...
+def bop(
+    open: _Input,
+    high: _Input,
+    low: _Input,
+    close: _Input,
 ) -> Handle: ...
 def correl(
     real0: _Input,
@@ -72,6 +84,10 @@ def macd(
     fastperiod: SupportsInt = 12,
     slowperiod: SupportsInt = 26,
     signalperiod: SupportsInt = 9,
+) -> Handle: ...
+def medprice(
+    high: _Input,
+    low: _Input,
 ) -> Handle: ...
 def obv(
     close: _Input,
@@ -107,10 +123,20 @@ def tsf(
     close: _Input,
     timeperiod: SupportsInt = 14,
 ) -> Handle: ...
+def typprice(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+) -> Handle: ...
 def var(
     close: _Input,
     timeperiod: SupportsInt = 5,
     nbdev: float = 1.0,
+) -> Handle: ...
+def wclprice(
+    high: _Input,
+    low: _Input,
+    close: _Input,
 ) -> Handle: ...
 def wma(
     close: _Input,
