@@ -32,6 +32,11 @@ CASES = {
     "typprice": [{}],
     "wclprice": [{}],
     "bop": [{}],
+    "rocp": [{}, {"timeperiod": 1}, {"timeperiod": 25}],
+    "rocr": [{}, {"timeperiod": 1}, {"timeperiod": 25}],
+    "rocr100": [{}, {"timeperiod": 1}, {"timeperiod": 25}],
+    "cmo": [{}, {"timeperiod": 2}, {"timeperiod": 30}],
+    "trix": [{}, {"timeperiod": 1}, {"timeperiod": 9}],
 }
 
 # Indicators whose state sums a window (checked against math.fsum on long series): the

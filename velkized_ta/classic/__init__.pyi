@@ -55,6 +55,12 @@ def bop(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def cmo(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def correl(
     real0: _Input,
     real1: _Input,
@@ -112,6 +118,24 @@ def obv(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def rocp(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def rocr(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def rocr100(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def rsi(
     close: _Input,
     timeperiod: SupportsInt = 14,
@@ -145,6 +169,12 @@ def trange(
     high: _Input,
     low: _Input,
     close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def trix(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...

@@ -82,6 +82,16 @@ def bop(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def cmo(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def correl(
     real0: _Input,
     real1: _Input,
@@ -175,6 +185,36 @@ def obv(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def rocp(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def rocr(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def rocr100(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def rsi(
     close: _Input,
     timeperiod: SupportsInt = 14,
@@ -224,6 +264,16 @@ def trange(
     high: _Input,
     low: _Input,
     close: _Input,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def trix(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
     *,
     offsets: _Input | None = None,
     axis: int = 0,

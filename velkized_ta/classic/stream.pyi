@@ -54,6 +54,10 @@ def bop(
     low: _Input,
     close: _Input,
 ) -> Handle: ...
+def cmo(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
 def correl(
     real0: _Input,
     real1: _Input,
@@ -93,6 +97,18 @@ def obv(
     close: _Input,
     volume: _Input,
 ) -> Handle: ...
+def rocp(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+) -> Handle: ...
+def rocr(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+) -> Handle: ...
+def rocr100(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+) -> Handle: ...
 def rsi(
     close: _Input,
     timeperiod: SupportsInt = 14,
@@ -118,6 +134,10 @@ def trange(
     high: _Input,
     low: _Input,
     close: _Input,
+) -> Handle: ...
+def trix(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
 ) -> Handle: ...
 def tsf(
     close: _Input,
