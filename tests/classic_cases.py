@@ -37,6 +37,9 @@ CASES = {
     "rocr100": [{}, {"timeperiod": 1}, {"timeperiod": 25}],
     "cmo": [{}, {"timeperiod": 2}, {"timeperiod": 30}],
     "trix": [{}, {"timeperiod": 1}, {"timeperiod": 9}],
+    "mfi": [{}, {"timeperiod": 2}, {"timeperiod": 30}],
+    "ad": [{}],
+    "adosc": [{}, {"fastperiod": 12, "slowperiod": 5}],
 }
 
 # Indicators whose state sums a window (checked against math.fsum on long series): the

@@ -111,6 +111,16 @@ def ref_correl(x, y, period):
     return np.clip(np.where(spread > 0.0, xy / np.where(spread > 0.0, spread, 1.0), 0.0), -1.0, 1.0)
 
 
+def ref_mfi(high, low, close, volume, period):
+    typical = (high + low + close) / 3.0
+    flow = (typical * volume)[1:]
+    rising = np.where(typical[1:] > typical[:-1], flow, 0.0)
+    falling = np.where(typical[1:] < typical[:-1], flow, 0.0)
+    up = np.array([math.fsum(w) for w in windows(rising, period)])
+    down = np.array([math.fsum(w) for w in windows(falling, period)])
+    return np.where(up + down != 0.0, 100.0 * up / np.where(up + down != 0.0, up + down, 1.0), 0.0)
+
+
 # Positions checked: around the level drop and a spread over the whole series, so the reference's
 # Python loops stay short while drift (which grows with position) is caught where it is largest.
 def checked_positions(n, drop, span):
@@ -138,6 +148,8 @@ REFERENCES = {
     "tsf": (lambda d, p: (ref_line(d["close"], p["timeperiod"], 1.0),), lambda p: p["timeperiod"]),
     "beta": (lambda d, p: (ref_beta(d["real0"], d["real1"], p["timeperiod"]),), lambda p: p["timeperiod"] + 1),
     "correl": (lambda d, p: (ref_correl(d["real0"], d["real1"], p["timeperiod"]),), lambda p: p["timeperiod"]),
+    "mfi": (lambda d, p: (ref_mfi(d["high"], d["low"], d["close"], d["volume"], p["timeperiod"]),),
+            lambda p: p["timeperiod"] + 1),
 }
 
 
@@ -176,3 +188,15 @@ def test_window_sums_do_not_drift(name, kind):
         scale = np.abs(data["close"][positions])
         np.testing.assert_allclose(out[positions], want, rtol=1e-9, atol=0)
         assert np.all(np.abs(out[positions] - want) <= 1e-9 * np.maximum(np.abs(want), scale))
+
+
+def test_accumulation_line_is_the_exactly_rounded_running_total():
+    # A cumulative sum, not a window: checked at a few positions against math.fsum of every bar
+    # term so far, on a million bars.
+    data, _ = long_series("walk")
+    high, low, close, volume = data["high"], data["low"], data["close"], data["volume"]
+    terms = np.where(high - low > 0.0, ((close - low) - (high - close)) / (high - low) * volume, 0.0)
+    ours = classic.ad(high, low, close, volume)
+    for t in (999, 123_456, 500_000, len(terms) - 1):
+        exact = math.fsum(terms[:t + 1])
+        assert abs(ours[t] - exact) <= 1e-15 * max(abs(exact), np.abs(volume).max())

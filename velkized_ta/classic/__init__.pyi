@@ -16,6 +16,24 @@ NAMES: tuple[str, ...]
 def descriptor(name_or_function: object) -> dict[str, Any]: ...
 def lookback(name_or_function: object, *args: Any, **kwargs: Any) -> int: ...
 
+def ad(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def adosc(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    fastperiod: SupportsInt = 3,
+    slowperiod: SupportsInt = 10,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def atr(
     high: _Input,
     low: _Input,
@@ -109,6 +127,15 @@ def macd(
 def medprice(
     high: _Input,
     low: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def mfi(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    timeperiod: SupportsInt = 14,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...

@@ -23,6 +23,32 @@ def batch(
     **kwargs: Any,
 ) -> Any: ...
 
+def ad(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def adosc(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    fastperiod: SupportsInt = 3,
+    slowperiod: SupportsInt = 10,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def atr(
     high: _Input,
     low: _Input,
@@ -168,6 +194,19 @@ def macd(
 def medprice(
     high: _Input,
     low: _Input,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def mfi(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    timeperiod: SupportsInt = 14,
     *,
     offsets: _Input | None = None,
     axis: int = 0,

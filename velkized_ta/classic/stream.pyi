@@ -25,6 +25,20 @@ class Handle:
     def update_many(self, *series: _Input) -> Any: ...
     def copy(self) -> Handle: ...
 
+def ad(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+) -> Handle: ...
+def adosc(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    fastperiod: SupportsInt = 3,
+    slowperiod: SupportsInt = 10,
+) -> Handle: ...
 def atr(
     high: _Input,
     low: _Input,
@@ -92,6 +106,13 @@ def macd(
 def medprice(
     high: _Input,
     low: _Input,
+) -> Handle: ...
+def mfi(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    timeperiod: SupportsInt = 14,
 ) -> Handle: ...
 def obv(
     close: _Input,
