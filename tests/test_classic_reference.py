@@ -161,6 +161,7 @@ def long_series(kind):
         noise = np.cumsum(np.random.default_rng(8).normal(scale=1e-3, size=n))
         for name in ("open", "high", "low", "close"):
             data[name] = level * (1.0 + noise) + (data[name] - data["close"]) * level * 1e-3
+        data["real0"], data["real1"] = data["close"], data["high"]
     return data, n // 2
 
 

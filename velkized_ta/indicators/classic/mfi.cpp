@@ -47,7 +47,8 @@ TA-Lib MFI: same first value and classification; TA-Lib gives 0 whenever positiv
 below 1 (a window whose price times volume adds up to less than 1, e.g. small fractional volumes),
 where this gives the ratio. Its running sums are not re-added: once every rising (or falling)
 flow has left the window, TA-Lib's sum keeps a rounding residue, measured up to 6e-12 of the MFI
-scale on 3000-bar random walks, where this gives exactly 0 (or 100).)",
+scale on 3000-bar random walks, where this gives exactly 0 (or 100); after a level drop from 1e5
+to 1 its sums keep the earlier level's rounding, measured up to 7e-9 on the 0...100 scale.)",
     {"high", "low", "close", "volume"},
     {{"timeperiod", ParamKind::integer, 14, 2, 100000, "Bars in the window."}},
     {"mfi"},
