@@ -23,7 +23,8 @@ inline bool variance_has_cancelled(double squares_now, double peak, double shift
 class WindowMoments {
  public:
   WindowMoments() = default;
-  explicit WindowMoments(int64_t period) : window_(period), period_(period) {}
+  explicit WindowMoments(int64_t period)
+      : window_(period), period_(period), reciprocal_(1.0 / static_cast<double>(period)) {}
 
   // Adds x and drops the value leaving; true once the window is full.
   bool push(double x) {
@@ -46,10 +47,10 @@ class WindowMoments {
     if (variance_has_cancelled(centred_squares(), peak_, shift_, static_cast<double>(period_))) resum();
     return true;
   }
-  double mean() const { return shift_ + deviations_ / static_cast<double>(period_); }
+  double mean() const { return shift_ + deviations_ * reciprocal_; }
   // Population variance (divided by the period), never negative.
   double variance() const {
-    const double v = centred_squares() / static_cast<double>(period_);
+    const double v = centred_squares() * reciprocal_;
     return v > 0.0 ? v : 0.0;
   }
 
@@ -65,7 +66,7 @@ class WindowMoments {
 
  private:
   // Sum of squared deviations from the window mean.
-  double centred_squares() const { return squares_ - deviations_ * (deviations_ / static_cast<double>(period_)); }
+  double centred_squares() const { return squares_ - deviations_ * (deviations_ * reciprocal_); }
   void resum() {
     since_resum_ = 0;
     const size_t n = window_.size();
@@ -82,6 +83,7 @@ class WindowMoments {
 
   Ring window_;
   int64_t period_ = 1;
+  double reciprocal_ = 1.0;  // 1 / period: the per-bar divisions become products
   double shift_ = 0.0;
   double deviations_ = 0.0;
   double squares_ = 0.0;
@@ -93,7 +95,8 @@ class WindowMoments {
 class WindowCoMoments {
  public:
   WindowCoMoments() = default;
-  explicit WindowCoMoments(int64_t period) : xs_(period), ys_(period), period_(period) {}
+  explicit WindowCoMoments(int64_t period)
+      : xs_(period), ys_(period), period_(period), reciprocal_(1.0 / static_cast<double>(period)) {}
 
   // Adds the pair and drops the pair leaving; true once the window is full.
   bool push(double x, double y) {
@@ -118,9 +121,9 @@ class WindowCoMoments {
   }
   // Sums of squared and crossed deviations from the window means (n times the population
   // moments); the squared ones never negative.
-  double centred_xx() const { return sxx_ - sx_ * (sx_ / static_cast<double>(period_)); }
-  double centred_yy() const { return syy_ - sy_ * (sy_ / static_cast<double>(period_)); }
-  double centred_xy() const { return sxy_ - sx_ * (sy_ / static_cast<double>(period_)); }
+  double centred_xx() const { return sxx_ - sx_ * (sx_ * reciprocal_); }
+  double centred_yy() const { return syy_ - sy_ * (sy_ * reciprocal_); }
+  double centred_xy() const { return sxy_ - sx_ * (sy_ * reciprocal_); }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -159,6 +162,7 @@ class WindowCoMoments {
 
   Ring xs_, ys_;
   int64_t period_ = 1;
+  double reciprocal_ = 1.0;
   double shift_x_ = 0.0, shift_y_ = 0.0;
   double sx_ = 0.0, sy_ = 0.0, sxx_ = 0.0, syy_ = 0.0, sxy_ = 0.0;
   double peak_x_ = 0.0, peak_y_ = 0.0;
@@ -172,7 +176,13 @@ class WindowCoMoments {
 class WindowRegression {
  public:
   WindowRegression() = default;
-  explicit WindowRegression(int64_t period) : window_(period), period_(period) {}
+  explicit WindowRegression(int64_t period) : window_(period), period_(period) {
+    const double n = static_cast<double>(period);
+    reciprocal_ = 1.0 / n;
+    half_span_ = (n - 1.0) * 0.5;
+    sum_age_ = n * half_span_;
+    slope_scale_ = 1.0 / (n * (n * (n - 1.0) * (2.0 * n - 1.0) / 6.0) - sum_age_ * sum_age_);
+  }
 
   // Adds y; true once the window is full.
   bool push(double y) {
@@ -194,22 +204,15 @@ class WindowRegression {
       if (squares_ > peak_) peak_ = squares_;
     }
     if (!window_.full()) return false;
-    const double n = static_cast<double>(period_);
-    if (variance_has_cancelled(squares_ - sum_ * (sum_ / n), peak_, shift_, n)) resum();
+    if (variance_has_cancelled(squares_ - sum_ * (sum_ * reciprocal_), peak_, shift_, static_cast<double>(period_))) {
+      resum();
+    }
     return true;
   }
   // Slope per bar (positive when values rise with time).
-  double slope() const {
-    const double n = static_cast<double>(period_);
-    const double sum_age = n * (n - 1.0) * 0.5;
-    const double sum_age_squared = n * (n - 1.0) * (2.0 * n - 1.0) / 6.0;
-    return (sum_age * sum_ - n * weighted_) / (n * sum_age_squared - sum_age * sum_age);
-  }
+  double slope() const { return (sum_age_ * sum_ - static_cast<double>(period_) * weighted_) * slope_scale_; }
   // The line's value `ahead` bars after the newest (0: at the newest bar, -(period-1): the oldest).
-  double value_at(double ahead) const {
-    const double n = static_cast<double>(period_);
-    return shift_ + sum_ / n + slope() * ((n - 1.0) * 0.5 + ahead);
-  }
+  double value_at(double ahead) const { return shift_ + sum_ * reciprocal_ + slope() * (half_span_ + ahead); }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -241,6 +244,8 @@ class WindowRegression {
 
   Ring window_;
   int64_t period_ = 2;
+  // From the period: 1 / n, (n - 1) / 2, the sum of the ages and 1 / (n sum(age^2) - sum(age)^2).
+  double reciprocal_ = 0.5, half_span_ = 0.5, sum_age_ = 1.0, slope_scale_ = 1.0;
   double shift_ = 0.0;
   double sum_ = 0.0;       // sum of (y - shift)
   double weighted_ = 0.0;  // sum of age * (y - shift)
