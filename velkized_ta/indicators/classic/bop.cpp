@@ -21,8 +21,7 @@ const Registrar<State> registered{Descriptor{
     R"(bop = (close - open) / (high - low), 0 when high - low <= 0
 
 First value at 0; each bar on its own, so no state. A zero range (flat prices) gives 0.
-TA-Lib BOP: same first value and values, except that TA-Lib gives 0 whenever the range is below
-1e-14, where this gives the ratio.)",
+TA-Lib BOP: same first value, identical values (a zero range gives 0 there too).)",
     {"open", "high", "low", "close"},
     {},
     {"bop"},

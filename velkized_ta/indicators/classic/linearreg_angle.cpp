@@ -31,10 +31,9 @@ First value at timeperiod - 1. The sums are kept as deviations from the window m
 per bar (a new bar adds the window's sum to the age-weighted sum), re-added every timeperiod bars
 and at once after a level change, so they neither drift nor cancel at high price levels. Flat
 prices give 0.
-TA-Lib LINEARREG_ANGLE: same first value; TA-Lib re-adds the window's raw sums every bar, so its
-slope carries the rounding of sums at the price level: measured on 3000-bar random walks at
-level 1000, TA-Lib's slope is off by up to 4e-14 of the price, which is up to 2.4e-7 relative
-where the slope is near 0 (this slope is within 1e-20 of the exact one there).)",
+TA-Lib LINEARREG_ANGLE: same first value; its slope carries rounding at the price level: measured on
+3000-bar random walks at level 1000, up to 2.4e-7 relative where the angle is near 0 (5e-9 degrees),
+where this is within 1e-20 of the exact slope.)",
     {"close"},
     {{"timeperiod", ParamKind::integer, 14, 2, 100000, "Bars in the window."}},
     {"linearreg_angle"},

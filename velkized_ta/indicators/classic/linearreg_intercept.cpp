@@ -31,9 +31,8 @@ First value at timeperiod - 1. The sums are kept as deviations from the window m
 per bar (a new bar adds the window's sum to the age-weighted sum), re-added every timeperiod bars
 and at once after a level change, so they neither drift nor cancel at high price levels. Flat
 prices give the price.
-TA-Lib LINEARREG_INTERCEPT: same first value; TA-Lib re-adds the window's raw sums every bar, so the
-two differ by rounding only: measured on 3000-bar random walks at level 1000, up to 2e-13
-relative.)",
+TA-Lib LINEARREG_INTERCEPT: same first value; measured on 3000-bar random walks at level 1000, up to
+2e-13 relative.)",
     {"close"},
     {{"timeperiod", ParamKind::integer, 14, 2, 100000, "Bars in the window."}},
     {"linearreg_intercept"},

@@ -43,12 +43,10 @@ mfi = 100 * positive / (positive + negative), sums over the last timeperiod bars
 
 First value at timeperiod (the first bar has no change). No flow in the window (flat prices or
 zero volume) gives 0. The window sums are re-added every timeperiod bars, so they do not drift.
-TA-Lib MFI: same first value and classification; TA-Lib gives 0 whenever positive + negative is
-below 1 (a window whose price times volume adds up to less than 1, e.g. small fractional volumes),
-where this gives the ratio. Its running sums are not re-added: once every rising (or falling)
-flow has left the window, TA-Lib's sum keeps a rounding residue, measured up to 6e-12 of the MFI
-scale on 3000-bar random walks, where this gives exactly 0 (or 100); after a level drop from 1e5
-to 1 its sums keep the earlier level's rounding, measured up to 7e-9 on the 0...100 scale.)",
+TA-Lib MFI: same first value, classification and zero result. Once every rising (or falling) flow
+has left the window, TA-Lib's sums keep a rounding residue, measured up to 6e-12 on the 0...100
+scale on 3000-bar random walks, where this gives exactly 0 (or 100); after a level drop from 1e5 to
+1, up to 7e-9.)",
     {"high", "low", "close", "volume"},
     {{"timeperiod", ParamKind::integer, 14, 2, 100000, "Bars in the window."}},
     {"mfi"},

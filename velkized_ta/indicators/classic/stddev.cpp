@@ -28,11 +28,9 @@ stddev = nbdev * sqrt(sum((x[i] - mean)^2) / timeperiod)   (population deviation
 First value at timeperiod - 1. The sums are kept as deviations from the window mean and re-added
 every timeperiod bars (and at once after a level change), so they neither drift nor cancel at high
 price levels. Flat prices give 0.
-TA-Lib STDDEV: same first value; TA-Lib computes sum(x^2)/n - mean^2 from running sums, which at a
-price level L loses about L^2 * 1e-16 of the variance, and gives 0 when the variance is below
-1e-14 (deviations below 1e-7), where this gives the deviation. Measured on 3000-bar random walks
-at level 1000: up to 1.4e-9 relative (timeperiod 2, where the deviation is 1e-3 of the price), all
-of it TA-Lib's: this is within 2e-11 of the exactly computed deviation there.)",
+TA-Lib STDDEV: same first value, the same flat result. Measured on 3000-bar random walks at level
+1000: up to 1.4e-9 relative (timeperiod 2, where the deviation is 1e-3 of the price), TA-Lib's
+rounding: this is within 2e-11 of the exactly computed deviation there.)",
     {"close"},
     {{"timeperiod", ParamKind::integer, 5, 2, 100000, "Bars in the window."},
      {"nbdev", ParamKind::real, 1.0, -3e37, 3e37, "Multiplier of the deviation."}},
