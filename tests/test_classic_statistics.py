@@ -28,9 +28,12 @@ def test_small_variation_on_a_high_level_keeps_its_digits(name):
 
 def test_zero_prices_and_ranges_follow_the_documented_conventions():
     close = np.array([0.0, 0.0, 2.0, 0.0, 3.0, 3.0, 0.0, 5.0, 1.0, 0.0, 2.0, 4.0])
-    assert np.array_equal(classic.rocr(close, 1)[1:], np.where(close[:-1] != 0.0, close[1:] / np.where(close[:-1] != 0.0, close[:-1], 1.0), 0.0))
+    before = close[:-1]
+    ratio = np.where(before != 0.0, close[1:] / np.where(before != 0.0, before, 1.0), 0.0)
+    assert np.array_equal(classic.rocr(close, 1)[1:], ratio)
     for name in ("rocp", "rocr", "rocr100", "trix", "cmo"):
-        assert np.isfinite(getattr(classic, name)(close, 1 if name != "cmo" else 2)[classic.lookback(name, 1 if name != "cmo" else 2):]).all()
+        period = 2 if name == "cmo" else 1
+        assert np.isfinite(getattr(classic, name)(close, period)[classic.lookback(name, period):]).all()
     # Returns after a zero price count as 0, so beta stays finite and a window of such returns gives 0.
     beta = classic.beta(close, close[::-1].copy(), 2)
     assert np.isfinite(beta[2:]).all() and beta[2] == 0.0
