@@ -90,6 +90,59 @@ def ref_kama(x, period):
     return np.array(out)
 
 
+def ref_var(x, period):
+    means = ref_sma(x, period)
+    return np.array([math.fsum((w - m) ** 2) / period for w, m in zip(windows(x, period), means)])
+
+
+def ref_line(x, period, ahead):
+    """The least-squares line through each window, `ahead` bars after its newest value (None:
+    the slope)."""
+    centred = np.arange(period) - (period - 1) / 2.0
+    spread = math.fsum(centred**2)
+    out = []
+    for w in windows(x, period):
+        mean = math.fsum(w) / period
+        slope = math.fsum(centred * (w - mean)) / spread
+        out.append(slope if ahead is None else mean + slope * ((period - 1) / 2.0 + ahead))
+    return np.array(out)
+
+
+def simple_returns(x):
+    before = x[:-1]
+    return np.where(before != 0.0, (x[1:] - before) / np.where(before != 0.0, before, 1.0), 0.0)
+
+
+def co_moments(x, y, period):
+    """Centred sums xx, yy, xy of each window, each from exact sums."""
+    out = []
+    for wx, wy in zip(windows(x, period), windows(y, period)):
+        dx, dy = wx - math.fsum(wx) / period, wy - math.fsum(wy) / period
+        out.append((math.fsum(dx * dx), math.fsum(dy * dy), math.fsum(dx * dy)))
+    return np.array(out).reshape(-1, 3).T
+
+
+def ref_beta(x, y, period):
+    xx, _, xy = co_moments(simple_returns(x), simple_returns(y), period)
+    return np.where(xx > 0.0, xy / np.where(xx > 0.0, xx, 1.0), 0.0)
+
+
+def ref_correl(x, y, period):
+    xx, yy, xy = co_moments(x, y, period)
+    spread = np.sqrt(xx) * np.sqrt(yy)
+    return np.clip(np.where(spread > 0.0, xy / np.where(spread > 0.0, spread, 1.0), 0.0), -1.0, 1.0)
+
+
+def ref_mfi(high, low, close, volume, period):
+    typical = (high + low + close) / 3.0
+    flow = (typical * volume)[1:]
+    rising = np.where(typical[1:] > typical[:-1], flow, 0.0)
+    falling = np.where(typical[1:] < typical[:-1], flow, 0.0)
+    up = np.array([math.fsum(w) for w in windows(rising, period)])
+    down = np.array([math.fsum(w) for w in windows(falling, period)])
+    return np.where(up + down != 0.0, 100.0 * up / np.where(up + down != 0.0, up + down, 1.0), 0.0)
+
+
 # Positions checked: around the level drop and a spread over the whole series, so the reference's
 # Python loops stay short while drift (which grows with position) is caught where it is largest.
 def checked_positions(n, drop, span):
@@ -107,6 +160,19 @@ REFERENCES = {
     "stoch": (lambda d, p: ref_stoch(d["high"], d["low"], d["close"], p["fastk_period"], p["slowk_period"],
                                      p["slowd_period"]),
               lambda p: p["fastk_period"] + p["slowk_period"] + p["slowd_period"] - 2),
+    "stddev": (lambda d, p: (np.sqrt(ref_var(d["close"], p["timeperiod"])) * p["nbdev"],), lambda p: p["timeperiod"]),
+    "var": (lambda d, p: (ref_var(d["close"], p["timeperiod"]),), lambda p: p["timeperiod"]),
+    "linearreg": (lambda d, p: (ref_line(d["close"], p["timeperiod"], 0.0),), lambda p: p["timeperiod"]),
+    "linearreg_slope": (lambda d, p: (ref_line(d["close"], p["timeperiod"], None),), lambda p: p["timeperiod"]),
+    "linearreg_intercept": (lambda d, p: (ref_line(d["close"], p["timeperiod"], 1.0 - p["timeperiod"]),),
+                            lambda p: p["timeperiod"]),
+    "linearreg_angle": (lambda d, p: (np.degrees(np.arctan(ref_line(d["close"], p["timeperiod"], None))),),
+                        lambda p: p["timeperiod"]),
+    "tsf": (lambda d, p: (ref_line(d["close"], p["timeperiod"], 1.0),), lambda p: p["timeperiod"]),
+    "beta": (lambda d, p: (ref_beta(d["real0"], d["real1"], p["timeperiod"]),), lambda p: p["timeperiod"] + 1),
+    "correl": (lambda d, p: (ref_correl(d["real0"], d["real1"], p["timeperiod"]),), lambda p: p["timeperiod"]),
+    "mfi": (lambda d, p: (ref_mfi(d["high"], d["low"], d["close"], d["volume"], p["timeperiod"]),),
+            lambda p: p["timeperiod"] + 1),
 }
 
 
@@ -126,6 +192,7 @@ def long_series(kind):
         noise = np.cumsum(np.random.default_rng(8).normal(scale=1e-3, size=n))
         for name in ("open", "high", "low", "close"):
             data[name] = level * (1.0 + noise) + (data[name] - data["close"]) * level * 1e-3
+        data["real0"], data["real1"] = data["close"], data["high"]
     return data, n // 2
 
 
@@ -153,3 +220,15 @@ def test_window_sums_do_not_drift(name, kind):
         scale = np.abs(data["close"][positions])
         np.testing.assert_allclose(out[positions], want, rtol=1e-9, atol=0)
         assert np.all(np.abs(out[positions] - want) <= 1e-9 * np.maximum(np.abs(want), scale))
+
+
+def test_accumulation_line_is_the_exactly_rounded_running_total():
+    # A cumulative sum, not a window: checked at a few positions against math.fsum of every bar
+    # term so far, on a million bars.
+    data, _ = long_series("walk")
+    high, low, close, volume = data["high"], data["low"], data["close"], data["volume"]
+    terms = np.where(high - low > 0.0, ((close - low) - (high - close)) / (high - low) * volume, 0.0)
+    ours = classic.ad(high, low, close, volume)
+    for t in (999, 123_456, 500_000, len(terms) - 1):
+        exact = math.fsum(terms[:t + 1])
+        assert abs(ours[t] - exact) <= 1e-15 * max(abs(exact), np.abs(volume).max())

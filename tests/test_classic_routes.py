@@ -51,11 +51,11 @@ def noisy(n, seed):
     """Bars with a leading NaN run, NaN gaps in different inputs, and a flat stretch."""
     data = bars(n, seed)
     rng = np.random.default_rng(seed + 100)
-    for name in ("open", "high", "low", "close", "volume"):
+    for name in ("open", "high", "low", "close", "volume", "real0", "real1"):
         data[name] = data[name].copy()
         data[name][:3] = np.nan
         data[name][rng.integers(0, n, 4)] = np.nan
-    for name in ("open", "high", "low", "close"):
+    for name in ("open", "high", "low", "close", "real0", "real1"):
         data[name][n // 2:n // 2 + 40] = 500.0
     return data
 
@@ -186,7 +186,8 @@ def test_nan_bars_are_skipped_and_the_first_value_sits_at_the_lookback(entry):
 @pytest.mark.parametrize("entry", classic.REGISTRY, ids=classic.NAMES)
 def test_flat_prices_and_zero_volume_stay_finite(entry):
     function = getattr(classic, entry["name"])
-    flat = {name: np.full(120, 0.0 if name == "volume" else 42.0) for name in ("open", "high", "low", "close", "volume")}
+    flat = {name: np.full(120, 0.0 if name == "volume" else 42.0)
+            for name in ("open", "high", "low", "close", "volume", "real0", "real1")}
     with np.errstate(all="raise"):
         for params in CASES[entry["name"]]:
             for out in as_tuple(function(*inputs_of(entry, flat), **params)):

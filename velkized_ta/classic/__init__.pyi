@@ -28,6 +28,21 @@ def apo(
     close: _Input,
     fastperiod: SupportsInt = 12,
     slowperiod: SupportsInt = 26,
+def ad(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def adosc(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    fastperiod: SupportsInt = 3,
+    slowperiod: SupportsInt = 10,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
@@ -36,6 +51,14 @@ def atr(
     low: _Input,
     close: _Input,
     timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def avgprice(
+    open: _Input,
+    high: _Input,
+    low: _Input,
+    close: _Input,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
@@ -51,12 +74,32 @@ def cci(
     high: _Input,
     low: _Input,
     close: _Input,
+def beta(
+    real0: _Input,
+    real1: _Input,
+    timeperiod: SupportsInt = 5,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def bop(
+    open: _Input,
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def cmo(
+    close: _Input,
     timeperiod: SupportsInt = 14,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
 def dema(
     close: _Input,
+def correl(
+    real0: _Input,
+    real1: _Input,
     timeperiod: SupportsInt = 30,
     *,
     dtype: _DType = np.float64,
@@ -70,6 +113,27 @@ def ema(
 def kama(
     close: _Input,
     timeperiod: SupportsInt = 30,
+def linearreg(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def linearreg_angle(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def linearreg_intercept(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def linearreg_slope(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
@@ -98,6 +162,17 @@ def minus_di(
     high: _Input,
     low: _Input,
     close: _Input,
+def medprice(
+    high: _Input,
+    low: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def mfi(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
     timeperiod: SupportsInt = 14,
     *,
     dtype: _DType = np.float64,
@@ -130,6 +205,19 @@ def ppo(
     dtype: _DType = np.float64,
 ) -> _Result: ...
 def roc(
+def rocp(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def rocr(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def rocr100(
     close: _Input,
     timeperiod: SupportsInt = 10,
     *,
@@ -144,6 +232,13 @@ def rsi(
 def sma(
     close: _Input,
     timeperiod: SupportsInt = 30,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def stddev(
+    close: _Input,
+    timeperiod: SupportsInt = 5,
+    nbdev: float = 1.0,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
@@ -195,6 +290,7 @@ def trange(
     dtype: _DType = np.float64,
 ) -> _Result: ...
 def trima(
+def trix(
     close: _Input,
     timeperiod: SupportsInt = 30,
     *,
@@ -203,8 +299,30 @@ def trima(
 def willr(
     high: _Input,
     low: _Input,
+def tsf(
     close: _Input,
     timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def typprice(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def var(
+    close: _Input,
+    timeperiod: SupportsInt = 5,
+    nbdev: float = 1.0,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def wclprice(
+    high: _Input,
+    low: _Input,
+    close: _Input,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...

@@ -28,6 +28,11 @@ def adx(
     low: _Input,
     close: _Input,
     timeperiod: SupportsInt = 14,
+def ad(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -39,6 +44,13 @@ def apo(
     close: _Input,
     fastperiod: SupportsInt = 12,
     slowperiod: SupportsInt = 26,
+def adosc(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    fastperiod: SupportsInt = 3,
+    slowperiod: SupportsInt = 10,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -51,6 +63,18 @@ def atr(
     low: _Input,
     close: _Input,
     timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def avgprice(
+    open: _Input,
+    high: _Input,
+    low: _Input,
+    close: _Input,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -74,6 +98,31 @@ def cci(
     high: _Input,
     low: _Input,
     close: _Input,
+def beta(
+    real0: _Input,
+    real1: _Input,
+    timeperiod: SupportsInt = 5,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def bop(
+    open: _Input,
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def cmo(
+    close: _Input,
     timeperiod: SupportsInt = 14,
     *,
     offsets: _Input | None = None,
@@ -84,6 +133,9 @@ def cci(
 ) -> _Result: ...
 def dema(
     close: _Input,
+def correl(
+    real0: _Input,
+    real1: _Input,
     timeperiod: SupportsInt = 30,
     *,
     offsets: _Input | None = None,
@@ -105,6 +157,39 @@ def ema(
 def kama(
     close: _Input,
     timeperiod: SupportsInt = 30,
+def linearreg(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def linearreg_angle(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def linearreg_intercept(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def linearreg_slope(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -138,6 +223,9 @@ def midprice(
     high: _Input,
     low: _Input,
     timeperiod: SupportsInt = 14,
+def medprice(
+    high: _Input,
+    low: _Input,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -149,6 +237,11 @@ def minus_di(
     high: _Input,
     low: _Input,
     close: _Input,
+def mfi(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
     timeperiod: SupportsInt = 14,
     *,
     offsets: _Input | None = None,
@@ -201,6 +294,27 @@ def ppo(
     dtype: _DType = np.float64,
 ) -> _Result: ...
 def roc(
+def rocp(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def rocr(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def rocr100(
     close: _Input,
     timeperiod: SupportsInt = 10,
     *,
@@ -223,6 +337,17 @@ def rsi(
 def sma(
     close: _Input,
     timeperiod: SupportsInt = 30,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def stddev(
+    close: _Input,
+    timeperiod: SupportsInt = 5,
+    nbdev: float = 1.0,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -302,6 +427,7 @@ def trange(
     dtype: _DType = np.float64,
 ) -> _Result: ...
 def trima(
+def trix(
     close: _Input,
     timeperiod: SupportsInt = 30,
     *,
@@ -314,8 +440,42 @@ def trima(
 def willr(
     high: _Input,
     low: _Input,
+def tsf(
     close: _Input,
     timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def typprice(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def var(
+    close: _Input,
+    timeperiod: SupportsInt = 5,
+    nbdev: float = 1.0,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def wclprice(
+    high: _Input,
+    low: _Input,
+    close: _Input,
     *,
     offsets: _Input | None = None,
     axis: int = 0,

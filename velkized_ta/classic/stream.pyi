@@ -35,12 +35,31 @@ def apo(
     close: _Input,
     fastperiod: SupportsInt = 12,
     slowperiod: SupportsInt = 26,
+def ad(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+) -> Handle: ...
+def adosc(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    fastperiod: SupportsInt = 3,
+    slowperiod: SupportsInt = 10,
 ) -> Handle: ...
 def atr(
     high: _Input,
     low: _Input,
     close: _Input,
     timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def avgprice(
+    open: _Input,
+    high: _Input,
+    low: _Input,
+    close: _Input,
 ) -> Handle: ...
 def bbands(
     close: _Input,
@@ -56,6 +75,24 @@ def cci(
 ) -> Handle: ...
 def dema(
     close: _Input,
+def beta(
+    real0: _Input,
+    real1: _Input,
+    timeperiod: SupportsInt = 5,
+) -> Handle: ...
+def bop(
+    open: _Input,
+    high: _Input,
+    low: _Input,
+    close: _Input,
+) -> Handle: ...
+def cmo(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def correl(
+    real0: _Input,
+    real1: _Input,
     timeperiod: SupportsInt = 30,
 ) -> Handle: ...
 def ema(
@@ -65,6 +102,21 @@ def ema(
 def kama(
     close: _Input,
     timeperiod: SupportsInt = 30,
+def linearreg(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def linearreg_angle(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def linearreg_intercept(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def linearreg_slope(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
 ) -> Handle: ...
 def macd(
     close: _Input,
@@ -91,6 +143,17 @@ def mom(
     close: _Input,
     timeperiod: SupportsInt = 10,
 ) -> Handle: ...
+def medprice(
+    high: _Input,
+    low: _Input,
+) -> Handle: ...
+def mfi(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
 def obv(
     close: _Input,
     volume: _Input,
@@ -107,6 +170,15 @@ def ppo(
     slowperiod: SupportsInt = 26,
 ) -> Handle: ...
 def roc(
+def rocp(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+) -> Handle: ...
+def rocr(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+) -> Handle: ...
+def rocr100(
     close: _Input,
     timeperiod: SupportsInt = 10,
 ) -> Handle: ...
@@ -117,6 +189,11 @@ def rsi(
 def sma(
     close: _Input,
     timeperiod: SupportsInt = 30,
+) -> Handle: ...
+def stddev(
+    close: _Input,
+    timeperiod: SupportsInt = 5,
+    nbdev: float = 1.0,
 ) -> Handle: ...
 def stoch(
     high: _Input,
@@ -162,6 +239,29 @@ def willr(
     low: _Input,
     close: _Input,
     timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def trix(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
+) -> Handle: ...
+def tsf(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def typprice(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+) -> Handle: ...
+def var(
+    close: _Input,
+    timeperiod: SupportsInt = 5,
+    nbdev: float = 1.0,
+) -> Handle: ...
+def wclprice(
+    high: _Input,
+    low: _Input,
+    close: _Input,
 ) -> Handle: ...
 def wma(
     close: _Input,
