@@ -17,6 +17,11 @@ CASES = {
     "macd": [{}, {"fastperiod": 5, "slowperiod": 3, "signalperiod": 1}],
     "obv": [{}],
     "stoch": [{}, {"fastk_period": 14, "slowk_period": 1, "slowd_period": 4}],
+    # aroon, ultosc, sar and the added set
+    "aroon": [{}, {"timeperiod": 2}, {"timeperiod": 25}],
+    "aroonosc": [{}, {"timeperiod": 2}, {"timeperiod": 25}],
+    "ultosc": [{}, {"timeperiod1": 1, "timeperiod2": 1, "timeperiod3": 1}, {"timeperiod1": 20, "timeperiod2": 3, "timeperiod3": 9}],
+    "sar": [{}, {"acceleration": 0.5, "maximum": 0.1}, {"acceleration": 0.01, "maximum": 0.5}],
 }
 
 # Indicators whose state sums a window (checked against math.fsum on long series): the

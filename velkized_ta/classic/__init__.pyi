@@ -16,6 +16,20 @@ NAMES: tuple[str, ...]
 def descriptor(name_or_function: object) -> dict[str, Any]: ...
 def lookback(name_or_function: object, *args: Any, **kwargs: Any) -> int: ...
 
+def aroon(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
+def aroonosc(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def atr(
     high: _Input,
     low: _Input,
@@ -58,6 +72,14 @@ def rsi(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def sar(
+    high: _Input,
+    low: _Input,
+    acceleration: float = 0.02,
+    maximum: float = 0.2,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def sma(
     close: _Input,
     timeperiod: SupportsInt = 30,
@@ -78,6 +100,16 @@ def trange(
     high: _Input,
     low: _Input,
     close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def ultosc(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod1: SupportsInt = 7,
+    timeperiod2: SupportsInt = 14,
+    timeperiod3: SupportsInt = 28,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...

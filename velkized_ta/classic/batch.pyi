@@ -23,6 +23,28 @@ def batch(
     **kwargs: Any,
 ) -> Any: ...
 
+def aroon(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
+def aroonosc(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def atr(
     high: _Input,
     low: _Input,
@@ -89,6 +111,18 @@ def rsi(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def sar(
+    high: _Input,
+    low: _Input,
+    acceleration: float = 0.02,
+    maximum: float = 0.2,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def sma(
     close: _Input,
     timeperiod: SupportsInt = 30,
@@ -117,6 +151,20 @@ def trange(
     high: _Input,
     low: _Input,
     close: _Input,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def ultosc(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod1: SupportsInt = 7,
+    timeperiod2: SupportsInt = 14,
+    timeperiod3: SupportsInt = 28,
     *,
     offsets: _Input | None = None,
     axis: int = 0,

@@ -25,6 +25,16 @@ class Handle:
     def update_many(self, *series: _Input) -> Any: ...
     def copy(self) -> Handle: ...
 
+def aroon(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def aroonosc(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
 def atr(
     high: _Input,
     low: _Input,
@@ -55,6 +65,12 @@ def rsi(
     close: _Input,
     timeperiod: SupportsInt = 14,
 ) -> Handle: ...
+def sar(
+    high: _Input,
+    low: _Input,
+    acceleration: float = 0.02,
+    maximum: float = 0.2,
+) -> Handle: ...
 def sma(
     close: _Input,
     timeperiod: SupportsInt = 30,
@@ -71,6 +87,14 @@ def trange(
     high: _Input,
     low: _Input,
     close: _Input,
+) -> Handle: ...
+def ultosc(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod1: SupportsInt = 7,
+    timeperiod2: SupportsInt = 14,
+    timeperiod3: SupportsInt = 28,
 ) -> Handle: ...
 def wma(
     close: _Input,
