@@ -22,11 +22,24 @@ CASES = {
     "aroonosc": [{}, {"timeperiod": 2}, {"timeperiod": 25}],
     "ultosc": [{}, {"timeperiod1": 1, "timeperiod2": 1, "timeperiod3": 1}, {"timeperiod1": 20, "timeperiod2": 3, "timeperiod3": 9}],
     "sar": [{}, {"acceleration": 0.5, "maximum": 0.1}, {"acceleration": 0.01, "maximum": 0.5}],
+    "keltner": [{}, {"timeperiod": 1, "multiplier": 0.5}, {"timeperiod": 10, "multiplier": -1.0}],
+    "donchian": [{}, {"timeperiod": 1}, {"timeperiod": 55}],
+    "supertrend": [{}, {"timeperiod": 1, "multiplier": 0.0}, {"timeperiod": 7, "multiplier": 1.5}],
+    "ichimoku": [{}, {"tenkan": 1, "kijun": 1, "senkou": 1}, {"tenkan": 30, "kijun": 5, "senkou": 12}],
+    "hma": [{}, {"timeperiod": 2}, {"timeperiod": 9}],
+    "zlema": [{}, {"timeperiod": 1}, {"timeperiod": 2}, {"timeperiod": 9}],
+    "heikin_ashi": [{}],
+    "cmf": [{}, {"timeperiod": 1}, {"timeperiod": 7}],
+    "vortex": [{}, {"timeperiod": 1}, {"timeperiod": 30}],
+    "zscore": [{}, {"timeperiod": 2}, {"timeperiod": 50}],
 }
 
 # Indicators whose state sums a window (checked against math.fsum on long series): the
 # reference computes the same values from exact window sums.
 TALIB_NAMES = {}  # our name -> TA-Lib's, where not simply upper-cased
+# Not in TA-Lib: compared with the references of test_classic_reference.py (PEERS) instead.
+TALIB_NAMES.update(dict.fromkeys(["keltner", "donchian", "supertrend", "ichimoku", "hma", "zlema", "heikin_ashi",
+                                  "cmf", "vortex", "zscore"]))
 
 
 def bars(n, seed=0, level=1000.0):

@@ -109,9 +109,109 @@ def ref_ultosc(high, low, close, *periods):
     return (100.0 * (total / 7.0),)
 
 
+def ref_cmf(high, low, close, volume, period):
+    span = high - low
+    location = np.divide((close - low) - (high - close), span, out=np.zeros_like(span), where=span != 0)
+    flow = np.array([math.fsum(w) for w in windows(location * volume, period)])
+    total = np.array([math.fsum(w) for w in windows(volume, period)])
+    return (np.divide(flow, total, out=np.zeros_like(flow), where=total != 0),)
+
+
+def ref_vortex(high, low, close, period):
+    ranges = np.maximum(high[1:], close[:-1]) - np.minimum(low[1:], close[:-1])
+    total = np.array([math.fsum(w) for w in windows(ranges, period)])
+    plus = np.array([math.fsum(w) for w in windows(np.abs(high[1:] - low[:-1]), period)])
+    minus = np.array([math.fsum(w) for w in windows(np.abs(low[1:] - high[:-1]), period)])
+    return tuple(np.divide(v, total, out=np.zeros_like(v), where=total != 0) for v in (plus, minus))
+
+
+def ref_zscore(x, period):
+    out = []
+    for w in windows(x, period):
+        mean = math.fsum(w) / period
+        spread = math.sqrt(math.fsum((w - mean) ** 2) / period)
+        out.append(math.fsum(w[-1] - w) / period / spread if spread > 0 else 0.0)
+    return (np.array(out),)
+
+
+def ref_hma(x, period):
+    slow = ref_wma(x, period)
+    inner = 2.0 * ref_wma(x, period // 2)[-len(slow):] - slow
+    return (ref_wma(inner, math.isqrt(period)),)
+
+
+def ref_supertrend(talib, high, low, close, period, multiplier):
+    atr = talib.ATR(high, low, close, period)
+    trend, direction = np.full(len(close), np.nan), np.full(len(close), np.nan)
+    rising = None
+    for t in np.flatnonzero(~np.isnan(atr)):
+        middle = (high[t] + low[t]) / 2
+        basic_upper, basic_lower = middle + multiplier * atr[t], middle - multiplier * atr[t]
+        if rising is None:
+            upper, lower, rising = basic_upper, basic_lower, False
+        else:
+            upper = basic_upper if basic_upper < upper or close[t - 1] > upper else upper
+            lower = basic_lower if basic_lower > lower or close[t - 1] < lower else lower
+            rising = close[t] >= lower if rising else close[t] > upper
+        trend[t], direction[t] = (lower, 1.0) if rising else (upper, -1.0)
+    return trend, direction
+
+
+def ref_heikin_ashi(open_, high, low, close):
+    ha_close = (open_ + high + low + close) / 4
+    ha_open = np.empty_like(ha_close)
+    ha_open[0] = (open_[0] + close[0]) / 2
+    for t in range(1, len(close)):
+        ha_open[t] = (ha_open[t - 1] + ha_close[t - 1]) / 2
+    return ha_open, np.maximum(high, np.maximum(ha_open, ha_close)), np.minimum(low, np.minimum(ha_open, ha_close)), ha_close
+
+
+def ref_ichimoku(talib, high, low, tenkan, kijun, senkou):
+    lines = [talib.MIDPRICE(high, low, p) if p > 1 else (high + low) / 2 for p in (tenkan, kijun, senkou)]
+    lines.insert(2, (lines[0] + lines[1]) / 2)
+    first = max(tenkan, kijun, senkou) - 1
+    for line in lines:
+        line[:first] = np.nan
+    return tuple(lines)
+
+
+def ref_zlema(talib, close, period):
+    lag = (period - 1) // 2
+    corrected = np.full(len(close), np.nan)
+    corrected[lag:] = 2 * close[lag:] - close[:len(close) - lag]
+    return (talib.EMA(corrected, period) if period > 1 else corrected,)
+
+
+def ref_keltner(talib, high, low, close, period, multiplier):
+    middle = talib.EMA(close, period) if period > 1 else close.copy()
+    width = multiplier * talib.ATR(high, low, close, period)
+    middle[np.isnan(width)] = np.nan
+    return middle + width, middle, middle - width
+
+
+# Definitions beyond TA-Lib: a reference per indicator (TA-Lib's blocks composed, or exact sums).
+PEERS = {
+    "keltner": lambda t, d, p: ref_keltner(t, d["high"], d["low"], d["close"], p["timeperiod"], p["multiplier"]),
+    "donchian": lambda t, d, p: ((windows(d["high"], p["timeperiod"]).max(axis=1),
+                                  (windows(d["high"], p["timeperiod"]).max(axis=1) + windows(d["low"], p["timeperiod"]).min(axis=1)) / 2,
+                                  windows(d["low"], p["timeperiod"]).min(axis=1))),
+    "supertrend": lambda t, d, p: ref_supertrend(t, d["high"], d["low"], d["close"], p["timeperiod"], p["multiplier"]),
+    "ichimoku": lambda t, d, p: ref_ichimoku(t, d["high"], d["low"], p["tenkan"], p["kijun"], p["senkou"]),
+    "hma": lambda t, d, p: ref_hma(d["close"], p["timeperiod"]),
+    "zlema": lambda t, d, p: ref_zlema(t, d["close"], p["timeperiod"]),
+    "heikin_ashi": lambda t, d, p: ref_heikin_ashi(d["open"], d["high"], d["low"], d["close"]),
+    "cmf": lambda t, d, p: ref_cmf(d["high"], d["low"], d["close"], d["volume"], p["timeperiod"]),
+    "vortex": lambda t, d, p: ref_vortex(d["high"], d["low"], d["close"], p["timeperiod"]),
+    "zscore": lambda t, d, p: ref_zscore(d["close"], p["timeperiod"]),
+}
+
 REFERENCES.update({
     "ultosc": (lambda d, p: ref_ultosc(d["high"], d["low"], d["close"], p["timeperiod1"], p["timeperiod2"], p["timeperiod3"]),
                lambda p: max(p["timeperiod1"], p["timeperiod2"], p["timeperiod3"]) + 1),
+    "hma": (lambda d, p: ref_hma(d["close"], p["timeperiod"]), lambda p: p["timeperiod"] + math.isqrt(p["timeperiod"])),
+    "cmf": (lambda d, p: ref_cmf(d["high"], d["low"], d["close"], d["volume"], p["timeperiod"]), lambda p: p["timeperiod"]),
+    "vortex": (lambda d, p: ref_vortex(d["high"], d["low"], d["close"], p["timeperiod"]), lambda p: p["timeperiod"] + 1),
+    "zscore": (lambda d, p: ref_zscore(d["close"], p["timeperiod"]), lambda p: p["timeperiod"]),
 })
 
 
@@ -151,3 +251,24 @@ def test_window_sums_do_not_drift(name, kind):
         np.testing.assert_allclose(out[positions], want, rtol=1e-9, atol=0)
         assert np.all(np.abs(out[positions] - want) <= 1e-9 * np.maximum(np.abs(want), scale))
 
+
+# ---------------------------------------------------------------- definitions beyond TA-Lib
+
+def test_every_entry_outside_talib_has_a_peer():
+    assert {name for name, peer in TALIB_NAMES.items() if peer is None} == set(PEERS)
+
+
+@pytest.mark.parametrize("seed", [0, 1])
+@pytest.mark.parametrize(("name", "params"), [c for c in cases() if c[0] in PEERS],
+                         ids=[i for i, c in zip(CASE_IDS, cases()) if c[0] in PEERS])
+def test_agrees_with_its_reference(name, params, seed):
+    talib = pytest.importorskip("talib")
+    entry = classic.descriptor(name)
+    data = bars(3000, seed)
+    ours = as_tuple(getattr(classic, name)(*inputs_of(entry, data), **params))
+    theirs = as_tuple(PEERS[name](talib, data, full_params(name, params)))
+    scale = np.max(np.abs(data["close"]))
+    for mine, peer in zip(ours, theirs):
+        peer = np.concatenate([np.full(len(mine) - len(peer), np.nan), peer])
+        assert np.flatnonzero(~np.isnan(mine))[0] == np.flatnonzero(~np.isnan(peer))[0] == classic.lookback(name, **params)
+        np.testing.assert_allclose(mine, peer, rtol=1e-9, atol=1e-9 * scale, equal_nan=True)

@@ -46,12 +46,61 @@ def bbands(
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
+def cmf(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    timeperiod: SupportsInt = 20,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def donchian(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 20,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result, _Result]: ...
 def ema(
     close: _Input,
     timeperiod: SupportsInt = 30,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def heikin_ashi(
+    open: _Input,
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result, _Result, _Result]: ...
+def hma(
+    close: _Input,
+    timeperiod: SupportsInt = 20,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def ichimoku(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    tenkan: SupportsInt = 9,
+    kijun: SupportsInt = 26,
+    senkou: SupportsInt = 52,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result, _Result, _Result]: ...
+def keltner(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 20,
+    multiplier: float = 2.0,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result, _Result]: ...
 def macd(
     close: _Input,
     fastperiod: SupportsInt = 12,
@@ -96,6 +145,15 @@ def stoch(
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result]: ...
+def supertrend(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+    multiplier: float = 3.0,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
 def trange(
     high: _Input,
     low: _Input,
@@ -113,9 +171,29 @@ def ultosc(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def vortex(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
 def wma(
     close: _Input,
     timeperiod: SupportsInt = 30,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def zlema(
+    close: _Input,
+    timeperiod: SupportsInt = 20,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def zscore(
+    close: _Input,
+    timeperiod: SupportsInt = 20,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...

@@ -69,6 +69,30 @@ def bbands(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
+def cmf(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    timeperiod: SupportsInt = 20,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def donchian(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 20,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result, _Result]: ...
 def ema(
     close: _Input,
     timeperiod: SupportsInt = 30,
@@ -79,6 +103,55 @@ def ema(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def heikin_ashi(
+    open: _Input,
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result, _Result, _Result]: ...
+def hma(
+    close: _Input,
+    timeperiod: SupportsInt = 20,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def ichimoku(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    tenkan: SupportsInt = 9,
+    kijun: SupportsInt = 26,
+    senkou: SupportsInt = 52,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result, _Result, _Result]: ...
+def keltner(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 20,
+    multiplier: float = 2.0,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result, _Result]: ...
 def macd(
     close: _Input,
     fastperiod: SupportsInt = 12,
@@ -147,6 +220,19 @@ def stoch(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result]: ...
+def supertrend(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+    multiplier: float = 3.0,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
 def trange(
     high: _Input,
     low: _Input,
@@ -172,9 +258,41 @@ def ultosc(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def vortex(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
 def wma(
     close: _Input,
     timeperiod: SupportsInt = 30,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def zlema(
+    close: _Input,
+    timeperiod: SupportsInt = 20,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def zscore(
+    close: _Input,
+    timeperiod: SupportsInt = 20,
     *,
     offsets: _Input | None = None,
     axis: int = 0,

@@ -47,9 +47,46 @@ def bbands(
     nbdevup: float = 2.0,
     nbdevdn: float = 2.0,
 ) -> Handle: ...
+def cmf(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    timeperiod: SupportsInt = 20,
+) -> Handle: ...
+def donchian(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 20,
+) -> Handle: ...
 def ema(
     close: _Input,
     timeperiod: SupportsInt = 30,
+) -> Handle: ...
+def heikin_ashi(
+    open: _Input,
+    high: _Input,
+    low: _Input,
+    close: _Input,
+) -> Handle: ...
+def hma(
+    close: _Input,
+    timeperiod: SupportsInt = 20,
+) -> Handle: ...
+def ichimoku(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    tenkan: SupportsInt = 9,
+    kijun: SupportsInt = 26,
+    senkou: SupportsInt = 52,
+) -> Handle: ...
+def keltner(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 20,
+    multiplier: float = 2.0,
 ) -> Handle: ...
 def macd(
     close: _Input,
@@ -83,6 +120,13 @@ def stoch(
     slowk_period: SupportsInt = 3,
     slowd_period: SupportsInt = 3,
 ) -> Handle: ...
+def supertrend(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+    multiplier: float = 3.0,
+) -> Handle: ...
 def trange(
     high: _Input,
     low: _Input,
@@ -96,7 +140,21 @@ def ultosc(
     timeperiod2: SupportsInt = 14,
     timeperiod3: SupportsInt = 28,
 ) -> Handle: ...
+def vortex(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
 def wma(
     close: _Input,
     timeperiod: SupportsInt = 30,
+) -> Handle: ...
+def zlema(
+    close: _Input,
+    timeperiod: SupportsInt = 20,
+) -> Handle: ...
+def zscore(
+    close: _Input,
+    timeperiod: SupportsInt = 20,
 ) -> Handle: ...
