@@ -32,6 +32,7 @@ CASES = {
     "cmf": [{}, {"timeperiod": 1}, {"timeperiod": 7}],
     "vortex": [{}, {"timeperiod": 1}, {"timeperiod": 30}],
     "zscore": [{}, {"timeperiod": 2}, {"timeperiod": 50}],
+    "vwap": [{}],
 }
 
 # Indicators whose state sums a window (checked against math.fsum on long series): the
@@ -39,11 +40,15 @@ CASES = {
 TALIB_NAMES = {}  # our name -> TA-Lib's, where not simply upper-cased
 # Not in TA-Lib: compared with the references of test_classic_reference.py (PEERS) instead.
 TALIB_NAMES.update(dict.fromkeys(["keltner", "donchian", "supertrend", "ichimoku", "hma", "zlema", "heikin_ashi",
-                                  "cmf", "vortex", "zscore"]))
+                                  "cmf", "vortex", "zscore", "vwap"]))
+
+
+SESSION_BARS = 390
 
 
 def bars(n, seed=0, level=1000.0):
-    """A random walk with high/low around the close and integer volumes (some zero)."""
+    """A random walk with high/low around the close, integer volumes (some zero) and session
+    labels (a new one every SESSION_BARS bars)."""
     rng = np.random.default_rng(seed)
     close = level + np.cumsum(rng.normal(size=n))
     high = close + np.abs(rng.normal(size=n))
@@ -51,7 +56,7 @@ def bars(n, seed=0, level=1000.0):
     volume = rng.integers(0, 1000, n).astype(np.float64)
     volume[rng.random(n) < 0.1] = 0.0
     return {"open": close + rng.normal(scale=0.1, size=n), "high": high, "low": low, "close": close,
-            "volume": volume, "real0": close, "real1": high}
+            "volume": volume, "real0": close, "real1": high, "session": np.arange(n) // SESSION_BARS * 1.0}
 
 
 def inputs_of(entry, data):

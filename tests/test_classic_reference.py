@@ -5,7 +5,7 @@ import math
 
 import numpy as np
 import pytest
-from classic_cases import CASES, TALIB_NAMES, bars, cases, inputs_of
+from classic_cases import CASES, SESSION_BARS, TALIB_NAMES, bars, cases, inputs_of
 
 from velkized_ta import classic
 
@@ -182,6 +182,19 @@ def ref_zlema(talib, close, period):
     return (talib.EMA(corrected, period) if period > 1 else corrected,)
 
 
+def ref_vwap(high, low, close, volume, session):
+    """Per run of equal session labels, from cumulative sums in extended precision."""
+    typical = (high + low + close) / 3
+    out = np.empty_like(typical)
+    starts = np.flatnonzero(np.r_[True, session[1:] != session[:-1]])
+    for start, stop in zip(starts, np.r_[starts[1:], len(session)]):
+        traded = np.cumsum(typical[start:stop].astype(np.longdouble) * volume[start:stop])
+        volumes = np.cumsum(volume[start:stop].astype(np.longdouble))
+        ratio = (traded / np.where(volumes != 0, volumes, 1)).astype(np.float64)
+        out[start:stop] = np.where(volumes != 0, ratio, typical[start:stop])
+    return (out,)
+
+
 def ref_keltner(talib, high, low, close, period, multiplier):
     middle = talib.EMA(close, period) if period > 1 else close.copy()
     width = multiplier * talib.ATR(high, low, close, period)
@@ -203,6 +216,7 @@ PEERS = {
     "cmf": lambda t, d, p: ref_cmf(d["high"], d["low"], d["close"], d["volume"], p["timeperiod"]),
     "vortex": lambda t, d, p: ref_vortex(d["high"], d["low"], d["close"], p["timeperiod"]),
     "zscore": lambda t, d, p: ref_zscore(d["close"], p["timeperiod"]),
+    "vwap": lambda t, d, p: ref_vwap(d["high"], d["low"], d["close"], d["volume"], d["session"]),
 }
 
 REFERENCES.update({
@@ -212,6 +226,7 @@ REFERENCES.update({
     "cmf": (lambda d, p: ref_cmf(d["high"], d["low"], d["close"], d["volume"], p["timeperiod"]), lambda p: p["timeperiod"]),
     "vortex": (lambda d, p: ref_vortex(d["high"], d["low"], d["close"], p["timeperiod"]), lambda p: p["timeperiod"] + 1),
     "zscore": (lambda d, p: ref_zscore(d["close"], p["timeperiod"]), lambda p: p["timeperiod"]),
+    "vwap": (lambda d, p: ref_vwap(d["high"], d["low"], d["close"], d["volume"], d["session"]), lambda p: SESSION_BARS),
 })
 
 

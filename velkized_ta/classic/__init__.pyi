@@ -179,6 +179,15 @@ def vortex(
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result]: ...
+def vwap(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    session: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def wma(
     close: _Input,
     timeperiod: SupportsInt = 30,

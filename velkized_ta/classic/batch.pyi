@@ -270,6 +270,19 @@ def vortex(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result]: ...
+def vwap(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    session: _Input,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def wma(
     close: _Input,
     timeperiod: SupportsInt = 30,

@@ -146,6 +146,13 @@ def vortex(
     close: _Input,
     timeperiod: SupportsInt = 14,
 ) -> Handle: ...
+def vwap(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    session: _Input,
+) -> Handle: ...
 def wma(
     close: _Input,
     timeperiod: SupportsInt = 30,
