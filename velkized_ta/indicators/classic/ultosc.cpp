@@ -66,8 +66,10 @@ ultosc = 100 * (4 a_short + 2 a_middle + a_long) / 7
 Larry Williams' definition. First value at the longest period (the sums start at the second bar).
 Runs on 0...100. A window whose true ranges are all zero contributes 0 (flat prices give 0). The
 sums are re-added every period bars and after a collapse of their size, so they do not drift.
-TA-Lib ULTOSC: same first value and period sorting; TA-Lib's running sums drift, and it drops a
-term whose range sum is below 1e-8 in absolute value where this drops only an exact zero.)",
+TA-Lib ULTOSC: same first value and period sorting; identical values on a random walk. TA-Lib's
+running sums keep the rounding of a level drop: after prices fall from 1e5 to 1 its values are up
+to 1.2e-9 relative from exact sums (these 6e-13). TA-Lib drops a term whose range sum is below
+1e-8 in absolute value, where this drops only an exact zero.)",
     {"high", "low", "close"},
     {{"timeperiod1", ParamKind::integer, 7, 1, 100000, "First period (the three are sorted)."},
      {"timeperiod2", ParamKind::integer, 14, 1, 100000, "Second period."},
