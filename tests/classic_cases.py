@@ -58,15 +58,40 @@ CASES = {
     "mfi": [{}, {"timeperiod": 2}, {"timeperiod": 30}],
     "ad": [{}],
     "adosc": [{}, {"fastperiod": 12, "slowperiod": 5}],
+    # aroon, ultosc, sar and the added set
+    "aroon": [{}, {"timeperiod": 2}, {"timeperiod": 25}],
+    "aroonosc": [{}, {"timeperiod": 2}, {"timeperiod": 25}],
+    "ultosc": [{}, {"timeperiod1": 1, "timeperiod2": 1, "timeperiod3": 1}, {"timeperiod1": 20, "timeperiod2": 3, "timeperiod3": 9}],
+    "sar": [{}, {"acceleration": 0.5, "maximum": 0.1}, {"acceleration": 0.01, "maximum": 0.5}],
+    "keltner": [{}, {"timeperiod": 1, "multiplier": 0.5}, {"timeperiod": 10, "multiplier": -1.0}],
+    "donchian": [{}, {"timeperiod": 1}, {"timeperiod": 55}],
+    "supertrend": [{}, {"timeperiod": 1, "multiplier": 0.0}, {"timeperiod": 7, "multiplier": 1.5}],
+    "ichimoku": [{}, {"tenkan": 1, "kijun": 1, "senkou": 1}, {"tenkan": 30, "kijun": 5, "senkou": 12}],
+    "hma": [{}, {"timeperiod": 2}, {"timeperiod": 9}],
+    "zlema": [{}, {"timeperiod": 1}, {"timeperiod": 2}, {"timeperiod": 9}],
+    "heikin_ashi": [{}],
+    "cmf": [{}, {"timeperiod": 1}, {"timeperiod": 7}],
+    "vortex": [{}, {"timeperiod": 1}, {"timeperiod": 30}],
+    "zscore": [{}, {"timeperiod": 2}, {"timeperiod": 50}],
+    "vwap": [{}],
 }
 
 # Deliberate differences from TA-Lib, by (name, case index): the factor TA-Lib's values need.
 # With timeperiod=1 TA-Lib's PLUS_DI and MINUS_DI return the ratio, not the percentage.
 TALIB_FACTOR = {("plus_di", 1): 100.0, ("minus_di", 1): 100.0}
 
+TALIB_NAMES = {}  # our name -> TA-Lib's, where not simply upper-cased
+# Not in TA-Lib: compared with the references of test_classic_reference.py (PEERS) instead.
+TALIB_NAMES.update(dict.fromkeys(["keltner", "donchian", "supertrend", "ichimoku", "hma", "zlema", "heikin_ashi",
+                                  "cmf", "vortex", "zscore", "vwap"]))
+
+
+SESSION_BARS = 390
+
 
 def bars(n, seed=0, level=1000.0):
-    """A random walk with high/low around the close and integer volumes (some zero)."""
+    """A random walk with high/low around the close, integer volumes (some zero) and session
+    labels (a new one every SESSION_BARS bars)."""
     rng = np.random.default_rng(seed)
     close = level + np.cumsum(rng.normal(size=n))
     high = close + np.abs(rng.normal(size=n))
@@ -74,7 +99,7 @@ def bars(n, seed=0, level=1000.0):
     volume = rng.integers(0, 1000, n).astype(np.float64)
     volume[rng.random(n) < 0.1] = 0.0
     return {"open": close + rng.normal(scale=0.1, size=n), "high": high, "low": low, "close": close,
-            "volume": volume, "real0": close, "real1": high}
+            "volume": volume, "real0": close, "real1": high, "session": np.arange(n) // SESSION_BARS * 1.0}
 
 
 def inputs_of(entry, data):

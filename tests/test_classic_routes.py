@@ -188,6 +188,7 @@ def test_flat_prices_and_zero_volume_stay_finite(entry):
     function = getattr(classic, entry["name"])
     flat = {name: np.full(120, 0.0 if name == "volume" else 42.0)
             for name in ("open", "high", "low", "close", "volume", "real0", "real1")}
+    flat["session"] = np.repeat([0.0, 1.0], 60)
     with np.errstate(all="raise"):
         for params in CASES[entry["name"]]:
             for out in as_tuple(function(*inputs_of(entry, flat), **params)):

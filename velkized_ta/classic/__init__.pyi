@@ -20,6 +20,16 @@ def adx(
     high: _Input,
     low: _Input,
     close: _Input,
+def aroon(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
+def aroonosc(
+    high: _Input,
+    low: _Input,
     timeperiod: SupportsInt = 14,
     *,
     dtype: _DType = np.float64,
@@ -104,6 +114,22 @@ def correl(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def cmf(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    timeperiod: SupportsInt = 20,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def donchian(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 20,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result, _Result]: ...
 def ema(
     close: _Input,
     timeperiod: SupportsInt = 30,
@@ -137,6 +163,39 @@ def linearreg_slope(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def heikin_ashi(
+    open: _Input,
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result, _Result, _Result]: ...
+def hma(
+    close: _Input,
+    timeperiod: SupportsInt = 20,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def ichimoku(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    tenkan: SupportsInt = 9,
+    kijun: SupportsInt = 26,
+    senkou: SupportsInt = 52,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result, _Result, _Result]: ...
+def keltner(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 20,
+    multiplier: float = 2.0,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result, _Result]: ...
 def macd(
     close: _Input,
     fastperiod: SupportsInt = 12,
@@ -229,6 +288,14 @@ def rsi(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def sar(
+    high: _Input,
+    low: _Input,
+    acceleration: float = 0.02,
+    maximum: float = 0.2,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def sma(
     close: _Input,
     timeperiod: SupportsInt = 30,
@@ -282,6 +349,15 @@ def tema(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def supertrend(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+    multiplier: float = 3.0,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
 def trange(
     high: _Input,
     low: _Input,
@@ -300,6 +376,19 @@ def willr(
     high: _Input,
     low: _Input,
 def tsf(
+def ultosc(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod1: SupportsInt = 7,
+    timeperiod2: SupportsInt = 14,
+    timeperiod3: SupportsInt = 28,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def vortex(
+    high: _Input,
+    low: _Input,
     close: _Input,
     timeperiod: SupportsInt = 14,
     *,
@@ -323,12 +412,31 @@ def wclprice(
     high: _Input,
     low: _Input,
     close: _Input,
+) -> tuple[_Result, _Result]: ...
+def vwap(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    session: _Input,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
 def wma(
     close: _Input,
     timeperiod: SupportsInt = 30,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def zlema(
+    close: _Input,
+    timeperiod: SupportsInt = 20,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def zscore(
+    close: _Input,
+    timeperiod: SupportsInt = 20,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...

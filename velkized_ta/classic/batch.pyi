@@ -51,6 +51,21 @@ def adosc(
     volume: _Input,
     fastperiod: SupportsInt = 3,
     slowperiod: SupportsInt = 10,
+def aroon(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
+def aroonosc(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -102,6 +117,12 @@ def beta(
     real0: _Input,
     real1: _Input,
     timeperiod: SupportsInt = 5,
+def cmf(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    timeperiod: SupportsInt = 20,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -114,6 +135,10 @@ def bop(
     high: _Input,
     low: _Input,
     close: _Input,
+def donchian(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 20,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -144,6 +169,7 @@ def correl(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
+) -> tuple[_Result, _Result, _Result]: ...
 def ema(
     close: _Input,
     timeperiod: SupportsInt = 30,
@@ -160,6 +186,21 @@ def kama(
 def linearreg(
     close: _Input,
     timeperiod: SupportsInt = 14,
+def heikin_ashi(
+    open: _Input,
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result, _Result, _Result]: ...
+def hma(
+    close: _Input,
+    timeperiod: SupportsInt = 20,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -170,6 +211,13 @@ def linearreg(
 def linearreg_angle(
     close: _Input,
     timeperiod: SupportsInt = 14,
+def ichimoku(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    tenkan: SupportsInt = 9,
+    kijun: SupportsInt = 26,
+    senkou: SupportsInt = 52,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -180,6 +228,13 @@ def linearreg_angle(
 def linearreg_intercept(
     close: _Input,
     timeperiod: SupportsInt = 14,
+) -> tuple[_Result, _Result, _Result, _Result]: ...
+def keltner(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 20,
+    multiplier: float = 2.0,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -197,6 +252,7 @@ def linearreg_slope(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
+) -> tuple[_Result, _Result, _Result]: ...
 def macd(
     close: _Input,
     fastperiod: SupportsInt = 12,
@@ -334,6 +390,18 @@ def rsi(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def sar(
+    high: _Input,
+    low: _Input,
+    acceleration: float = 0.02,
+    maximum: float = 0.2,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def sma(
     close: _Input,
     timeperiod: SupportsInt = 30,
@@ -375,6 +443,12 @@ def stochf(
     close: _Input,
     fastk_period: SupportsInt = 5,
     fastd_period: SupportsInt = 3,
+def supertrend(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+    multiplier: float = 3.0,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -430,6 +504,13 @@ def trima(
 def trix(
     close: _Input,
     timeperiod: SupportsInt = 30,
+def ultosc(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod1: SupportsInt = 7,
+    timeperiod2: SupportsInt = 14,
+    timeperiod3: SupportsInt = 28,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -441,6 +522,9 @@ def willr(
     high: _Input,
     low: _Input,
 def tsf(
+def vortex(
+    high: _Input,
+    low: _Input,
     close: _Input,
     timeperiod: SupportsInt = 14,
     *,
@@ -476,6 +560,13 @@ def wclprice(
     high: _Input,
     low: _Input,
     close: _Input,
+) -> tuple[_Result, _Result]: ...
+def vwap(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    session: _Input,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -486,6 +577,26 @@ def wclprice(
 def wma(
     close: _Input,
     timeperiod: SupportsInt = 30,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def zlema(
+    close: _Input,
+    timeperiod: SupportsInt = 20,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def zscore(
+    close: _Input,
+    timeperiod: SupportsInt = 20,
     *,
     offsets: _Input | None = None,
     axis: int = 0,

@@ -48,6 +48,15 @@ def adosc(
     volume: _Input,
     fastperiod: SupportsInt = 3,
     slowperiod: SupportsInt = 10,
+def aroon(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def aroonosc(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
 ) -> Handle: ...
 def atr(
     high: _Input,
@@ -94,6 +103,17 @@ def correl(
     real0: _Input,
     real1: _Input,
     timeperiod: SupportsInt = 30,
+def cmf(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    timeperiod: SupportsInt = 20,
+) -> Handle: ...
+def donchian(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 20,
 ) -> Handle: ...
 def ema(
     close: _Input,
@@ -117,6 +137,30 @@ def linearreg_intercept(
 def linearreg_slope(
     close: _Input,
     timeperiod: SupportsInt = 14,
+def heikin_ashi(
+    open: _Input,
+    high: _Input,
+    low: _Input,
+    close: _Input,
+) -> Handle: ...
+def hma(
+    close: _Input,
+    timeperiod: SupportsInt = 20,
+) -> Handle: ...
+def ichimoku(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    tenkan: SupportsInt = 9,
+    kijun: SupportsInt = 26,
+    senkou: SupportsInt = 52,
+) -> Handle: ...
+def keltner(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 20,
+    multiplier: float = 2.0,
 ) -> Handle: ...
 def macd(
     close: _Input,
@@ -186,6 +230,12 @@ def rsi(
     close: _Input,
     timeperiod: SupportsInt = 14,
 ) -> Handle: ...
+def sar(
+    high: _Input,
+    low: _Input,
+    acceleration: float = 0.02,
+    maximum: float = 0.2,
+) -> Handle: ...
 def sma(
     close: _Input,
     timeperiod: SupportsInt = 30,
@@ -224,6 +274,12 @@ def t3(
 def tema(
     close: _Input,
     timeperiod: SupportsInt = 30,
+def supertrend(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+    multiplier: float = 3.0,
 ) -> Handle: ...
 def trange(
     high: _Input,
@@ -235,6 +291,15 @@ def trima(
     timeperiod: SupportsInt = 30,
 ) -> Handle: ...
 def willr(
+def ultosc(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod1: SupportsInt = 7,
+    timeperiod2: SupportsInt = 14,
+    timeperiod3: SupportsInt = 28,
+) -> Handle: ...
+def vortex(
     high: _Input,
     low: _Input,
     close: _Input,
@@ -262,8 +327,22 @@ def wclprice(
     high: _Input,
     low: _Input,
     close: _Input,
+def vwap(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    session: _Input,
 ) -> Handle: ...
 def wma(
     close: _Input,
     timeperiod: SupportsInt = 30,
+) -> Handle: ...
+def zlema(
+    close: _Input,
+    timeperiod: SupportsInt = 20,
+) -> Handle: ...
+def zscore(
+    close: _Input,
+    timeperiod: SupportsInt = 20,
 ) -> Handle: ...

@@ -172,6 +172,9 @@ class WindowExtremes {
   bool full() const { return ring_.full(); }
   double highest() const { return highest_; }
   double lowest() const { return lowest_; }
+  // Bars since the extreme (0: the newest value); the newest of equal extremes counts.
+  int64_t highest_age() const { return highest_age_; }
+  int64_t lowest_age() const { return lowest_age_; }
 
   template <class Archive>
   void fields(Archive& a) {
