@@ -59,15 +59,19 @@ def _frontend_parameters(spec, expression):
     return roles, periods, options
 
 
+_WARNINGS = "class UndefinedWarning(RuntimeWarning): ...\nclass PrecisionWarning(RuntimeWarning): ...\n"
+
+
 def polars_stub():
     from velkized_ta._frontend import INDICATORS
 
     lines = [HEADER.format(module="polars", imports="import polars as pl\n\n_Price = pl.Expr | str | None\n"),
-             "__all__: list[str]\n"]
+             "__all__: list[str]\n", _WARNINGS]
     for name, spec in INDICATORS.items():
         roles, periods, options = _frontend_parameters(spec, True)
         arguments = roles + periods + ["*"] + options + ["by: _Price = None", "exact: bool = False",
-                                                          "nulls: bool = False"]
+                                                          "nulls: bool = False",
+                                                          "errors: str = 'raise'"]
         lines.append(f"def {name}(\n    " + ",\n    ".join(arguments) + ",\n) -> pl.Expr: ...")
     return "\n".join(lines) + "\n"
 
@@ -76,12 +80,13 @@ def pandas_stub():
     from velkized_ta._frontend import INDICATORS
 
     lines = [HEADER.format(module="pandas", imports="from typing import Hashable\n\nimport pandas as pd\n"),
-             "__all__: list[str]\n", "class _Accessor:"]
+             "__all__: list[str]\n", _WARNINGS + "class RowOrderWarning(UserWarning): ...\n",
+             "class _Accessor:"]
     for name, spec in INDICATORS.items():
         _, periods, options = _frontend_parameters(spec, False)
         columns = [f"{role}: Hashable | None = None" for role, _ in spec.roles]
         arguments = ["self"] + periods + ["*"] + options + columns + [
-            "by: Hashable | None = None", "exact: bool = False", "append: bool = False"]
+            "by: Hashable | None = None", "exact: bool = False", "append: bool = False", "errors: str = 'raise'"]
         lines.append(f"    def {name}(\n        " + ",\n        ".join(arguments)
                      + ",\n    ) -> pd.Series | pd.DataFrame: ...")
     lines += ["", "class VelkFrameAccessor(_Accessor): ...", "class VelkSeriesAccessor(_Accessor): ..."]

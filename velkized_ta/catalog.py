@@ -26,8 +26,11 @@ class Indicator:
 
     `unit` names what the default output is measured in; `percent` says whether it is a fraction best
     read as a percentage; `bounds` is the closed range of every value on well-formed bars
-    (low <= open, close <= high), None when unbounded. `warm_up` gives the first position with a value
-    on a series without NaN, from the call's period arguments.
+    (low <= open, close <= high), None when unbounded; `in_price_units` says whether the output scales
+    with the prices (a price, a price per bar) rather than being a pure number (fractions, ratios,
+    points). `warm_up` gives the first position with a value on a series without NaN, from the call's
+    period arguments. The tests measure the units, ranges and warm-ups stated here, and check that the
+    docs and docstrings state the same.
     """
 
     name: str
@@ -38,6 +41,7 @@ class Indicator:
     bounds: Optional[Tuple[float, float]]
     warm_up_text: str
     first_value: Callable[..., int]
+    in_price_units: bool = False
 
     def warm_up(self, **arguments) -> int:
         """First position with a value (default `n_values`, no NaN in the input)."""
@@ -56,15 +60,15 @@ def _period(timeperiod=1, **_):
     return timeperiod
 
 
-def _entry(name, family, title, unit, warm_up_text, first_value, percent=False, bounds=None):
-    return Indicator(name, FAMILIES[family], title, unit, percent, bounds, warm_up_text, first_value)
+def _entry(name, family, title, unit, warm_up_text, first_value, percent=False, bounds=None, in_price_units=False):
+    return Indicator(name, FAMILIES[family], title, unit, percent, bounds, warm_up_text, first_value, in_price_units)
 
 
 _ENTRIES = (
     _entry("velk_sma", 0, "Simple moving average", "fraction of the price", "timeperiod − 1",
            lambda **a: _period(**a) - 1, percent=True),
     _entry("velk_lin", 0, "Linear regression slope", "price per bar", "timeperiod − 1",
-           lambda **a: _period(**a) - 1),
+           lambda **a: _period(**a) - 1, in_price_units=True),
     _entry("velk_mid", 0, "Midpoint of the window's range", "fraction of the close", "timeperiod − 1",
            lambda **a: _period(**a) - 1, percent=True),
     _entry("velk_ema", 1, "Exponential moving average", "fraction of the price", "0", lambda **a: 0,
@@ -102,7 +106,7 @@ _ENTRIES = (
     _entry("velk_natr", 3, "Normalised average true range", "fraction of the close", "timeperiod", _period,
            percent=True),
     _entry("velk_wick", 4, "Wick balance", "fraction of the close", "timeperiod", _period, percent=True),
-    _entry("velk_adif", 4, "Difference of two series", "price", "0", lambda **a: 0),
+    _entry("velk_adif", 4, "Difference of two series", "price", "0", lambda **a: 0, in_price_units=True),
     _entry("velk_rdif", 4, "Relative difference of two series", "fraction of the second series", "0",
            lambda **a: 0, percent=True),
 )

@@ -19,32 +19,50 @@ Values: by default the live values, what a stream handle gives bar by bar (equal
 function's wherever the handle follows the full call; for the windowed indicators whose float32
 running sums drift on long histories, the trailing window's value). ``exact=True`` returns the
 exact function's values bit for bit. Prices are converted to float32 (the indicators are defined
-in float32 arithmetic; each price is rounded once); nullable NA becomes NaN. A series or group
+in float32 arithmetic; each price is rounded once); nullable NA (booleans too) becomes NaN;
+datetime, timedelta, text and complex columns are refused with TypeError. A series or group
 shorter than the indicator's warm-up gives NaN.
+
+Failures of the data (a zero divisor, such as ADX on a flat or back-filled symbol) raise with the
+group named (``(in group symbol='XYZ')``). ``errors="nan"`` keeps going instead: with the live values
+each bar the stream handle refuses is NaN and the handle goes on with the next; with ``exact=True``
+a failing group is NaN. One :class:`UndefinedWarning` names the groups affected. A
+:class:`PrecisionWarning` says when CCI's float32 variance gave NaN on more than 0.1% of its windows,
+and a :class:`RowOrderWarning` when a group's datetime index goes back in time.
 """
 
 import numpy as np
 import pandas as pd
 
 from velkized_ta import _frontend
-from velkized_ta._frontend import DEFAULT_COLUMNS, INDICATORS
+from velkized_ta._frontend import DEFAULT_COLUMNS, INDICATORS, PrecisionWarning, RowOrderWarning, UndefinedWarning
 
-__all__ = ["VelkFrameAccessor", "VelkSeriesAccessor"]
+__all__ = ["VelkFrameAccessor", "VelkSeriesAccessor", "UndefinedWarning", "PrecisionWarning", "RowOrderWarning"]
 
 
 def _find_column(frame, name, role, given):
     if name in frame.columns:
+        count = int((frame.columns == name).sum())
+        if count > 1:
+            raise ValueError(f"column {name!r} for the {role} prices appears {count} times in the frame; "
+                             "rename or drop the duplicates")
         return name
     if not given:
         matches = [c for c in frame.columns if isinstance(c, str) and c.lower() == name.lower()]
         if len(matches) == 1:
             return matches[0]
+        if len(matches) > 1:
+            raise ValueError(f"columns {', '.join(map(repr, matches))} all match {name!r} for the {role} prices; "
+                             f"name one with {role}=...")
     raise KeyError(f"no column '{name}' for the {role} prices (columns: {', '.join(map(str, frame.columns))}); "
                    f"name it with {role}=...")
 
 
 def _group_keys(frame, by):
     if by in frame.columns:
+        count = int((frame.columns == by).sum())
+        if count > 1:
+            raise ValueError(f"by={by!r} names {count} columns of the frame; rename or drop the duplicates")
         return frame[by]
     if by in (frame.index.names or []):
         return pd.Series(frame.index.get_level_values(by))
@@ -72,15 +90,77 @@ def _grouping(keys):
     return None, pd.factorize(keys, use_na_sentinel=False)[0]
 
 
-def _prices(values, name, role):
-    if isinstance(values, pd.Series) and values.dtype.kind not in "fiub":
-        values = values.to_numpy(dtype=np.float64, na_value=np.nan)
+def _is_real(dtype):
+    if pd.api.types.is_complex_dtype(dtype):
+        return False
+    return pd.api.types.is_bool_dtype(dtype) or (
+        pd.api.types.is_numeric_dtype(dtype) and not pd.api.types.is_timedelta64_dtype(dtype))
+
+
+def _prices(values, name, role, column=None):
+    if isinstance(values, pd.Series):
+        dtype = values.dtype
+        if dtype == object:
+            kind = pd.api.types.infer_dtype(values, skipna=True)
+            if kind not in ("floating", "integer", "mixed-integer-float", "boolean", "decimal", "empty"):
+                raise _frontend.price_error(name, role, column, f"object (holding {kind} values)")
+        elif not _is_real(dtype):
+            raise _frontend.price_error(name, role, column, dtype)
+        if not isinstance(dtype, np.dtype) or dtype == object:  # nullable, arrow and object: NA as NaN
+            values = values.to_numpy(dtype=np.float64, na_value=np.nan)
     return _frontend.as_float32(values, name, role)
 
 
-def _run(name, frame, series, periods, options, by, exact, append, columns):
+def _time_index(frame):
+    """The frame's datetime index (or the first datetime level of a MultiIndex) as int64, or None."""
+    index = frame.index
+    levels = [index] if not isinstance(index, pd.MultiIndex) else \
+        [index.get_level_values(i) for i in range(index.nlevels)]
+    for level in levels:
+        if pd.api.types.is_datetime64_any_dtype(level.dtype):
+            return level.asi8 if hasattr(level, "asi8") else pd.DatetimeIndex(level).asi8
+    return None
+
+
+def _check_time_order(name, frame, grouping, key_at):
+    """RowOrderWarning naming the groups whose datetime index goes back in time."""
+    times = _time_index(frame)
+    if times is None or len(times) < 2:
+        return
+    offsets, codes = grouping if grouping is not None else (np.array([0, len(times)]), None)
+    order = None
+    if offsets is None:
+        order, offsets = _frontend.group_order(codes)
+        times = times[order]
+    nat = np.iinfo(np.int64).min
+    step_back = (times[1:] < times[:-1]) & (times[1:] != nat) & (times[:-1] != nat)
+    step_back[offsets[1:-1] - 1] = False  # the step from one group to the next
+    if not step_back.any():
+        return
+    groups = np.unique(np.searchsorted(offsets, np.flatnonzero(step_back) + 1, side="right") - 1)
+    if key_at is None:
+        where = "the frame's datetime index"
+    else:
+        rows = offsets[groups] if order is None else order[offsets[groups]]
+        shown = ", ".join(key_at(int(row)) for row in rows[:5]) + (", ..." if len(groups) > 5 else "")
+        where = f"the datetime index of {len(groups)} of {len(offsets) - 1} groups ({shown})"
+    _frontend.warn(f"{name}(): {where} goes back in time; the rows are taken in the frame's order, "
+                   "not sorted by time (sort the frame first if that is not what you meant)",
+                   _frontend.RowOrderWarning)
+
+
+def _run(name, frame, series, periods, options, by, exact, append, columns, errors):
     spec = INDICATORS[name]
     values, flags = _frontend.resolve(name, periods, options)
+    _frontend.check_errors(name, errors)
+    label = spec.label(name, values)
+    if append:
+        if frame is None:
+            raise TypeError(f"{name}(append=True) needs a DataFrame")
+        if label in frame.columns:
+            raise ValueError(f"{name}(append=True): the frame already has a column {label!r}; "
+                             "drop it first, or assign the returned Series yourself to replace it")
+    key_at = None
     if series is not None:
         if len(spec.roles) > 1 and not all(role == "close" for role, _ in spec.roles):
             raise TypeError(f"{name}() needs several price series; call it on a DataFrame")
@@ -92,18 +172,21 @@ def _run(name, frame, series, periods, options, by, exact, append, columns):
         prices = {}
         for role, _ in spec.roles:
             column = _find_column(frame, columns.get(role) or DEFAULT_COLUMNS[role], role, role in columns)
-            prices[role] = _prices(frame[column], name, role)
-        grouping = None if by is None else _grouping(_group_keys(frame, by))
+            prices[role] = _prices(frame[column], name, role, column)
+        grouping = None
+        if by is not None:
+            keys = _group_keys(frame, by)
+            grouping = _grouping(keys)
+            key_at = lambda row: _frontend.key_label(by, keys.iloc[row])  # noqa: E731
+        _check_time_order(name, frame, grouping, key_at)
     if grouping is None:
-        result = _frontend.compute(name, prices, values, flags, exact=exact)
+        result = _frontend.compute(name, prices, values, flags, exact=exact, errors=errors)
     else:
         offsets, codes = grouping
-        result = _frontend.compute_grouped(name, prices, values, flags, codes, exact=exact, offsets=offsets)
-    label = spec.label(name, values)
+        result = _frontend.compute_grouped(name, prices, values, flags, codes, exact=exact, offsets=offsets,
+                                           errors=errors, key_at=key_at)
     out = pd.Series(result, index=index, name=label)
     if append:
-        if frame is None:
-            raise TypeError(f"{name}(append=True) needs a DataFrame")
         return frame.assign(**{label: out})
     return out
 
@@ -112,7 +195,7 @@ def _method(name):
     spec = INDICATORS[name]
     period_names = list(spec.periods)
 
-    def method(self, *periods, by=None, exact=False, append=False, **keywords):
+    def method(self, *periods, by=None, exact=False, append=False, errors="raise", **keywords):
         if len(periods) > len(period_names):
             raise TypeError(f"{name}() takes at most {len(period_names)} periods ({len(periods)} given)")
         given = dict(zip(period_names, periods))
@@ -131,7 +214,7 @@ def _method(name):
                 raise TypeError(f"{name}() got an unexpected keyword argument '{key}'")
         if self._series is not None and (by is not None or columns):
             raise TypeError(f"{name}() on a Series takes no columns and no by=; call it on a DataFrame")
-        return _run(name, self._frame, self._series, given, options, by, exact, append, columns)
+        return _run(name, self._frame, self._series, given, options, by, exact, append, columns, errors)
 
     defaults = ", ".join(f"{p}={v}" for p, v in spec.periods.items())
     roles = ", ".join(f"{role}='{DEFAULT_COLUMNS[role]}'" for role, _ in spec.roles)
@@ -141,9 +224,11 @@ def _method(name):
         f"Parameters: {defaults or 'no periods'}"
         + (f", {', '.join(f'{o}={v}' for o, v in spec.options.items())}" if spec.options else "")
         + f"; price columns {roles}; by=None (a column or index level to group by); exact=False\n"
-        "(True: the exact function's values); append=False (True: return the frame with the result added).\n"
-        "The first positions, before the warm-up is complete, are NaN; a group shorter than the warm-up\n"
-        "is NaN throughout.\n\n"
+        "(True: the exact function's values); append=False (True: return the frame with the result added;\n"
+        "a column of that name already there is refused); errors='raise' ('nan': a bar where the\n"
+        "indicator is undefined is NaN, or with exact=True a failing group, and one UndefinedWarning\n"
+        "names the groups). Errors name the group (symbol='XYZ'). The first positions, before the\n"
+        "warm-up is complete, are NaN; a group shorter than the warm-up is NaN throughout.\n\n"
         f"Returns a float32 Series aligned to the frame's index, named '{spec.label(name, spec.periods)}' "
         "for the default periods.\n\n"
         f"Example: ``bars.velk.{name}({', '.join(str(v) for v in spec.periods.values())})``"

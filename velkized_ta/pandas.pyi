@@ -7,6 +7,10 @@ import pandas as pd
 
 __all__: list[str]
 
+class UndefinedWarning(RuntimeWarning): ...
+class PrecisionWarning(RuntimeWarning): ...
+class RowOrderWarning(UserWarning): ...
+
 class _Accessor:
     def sma(
         self,
@@ -17,6 +21,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def lin(
         self,
@@ -26,6 +31,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def mid(
         self,
@@ -38,6 +44,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def ema(
         self,
@@ -48,6 +55,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def ema2(
         self,
@@ -57,6 +65,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def ema3(
         self,
@@ -66,6 +75,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def dema(
         self,
@@ -75,6 +85,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def tema(
         self,
@@ -84,6 +95,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def trix(
         self,
@@ -93,6 +105,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def macd(
         self,
@@ -103,6 +116,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def roc(
         self,
@@ -112,6 +126,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def rsi(
         self,
@@ -121,6 +136,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def cmo(
         self,
@@ -130,6 +146,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def willr(
         self,
@@ -141,6 +158,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def stochf(
         self,
@@ -152,6 +170,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def ult(
         self,
@@ -165,6 +184,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def cci(
         self,
@@ -176,6 +196,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def dx(
         self,
@@ -187,6 +208,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def adx(
         self,
@@ -198,6 +220,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def adxr(
         self,
@@ -209,6 +232,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def natr(
         self,
@@ -220,6 +244,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def wick(
         self,
@@ -231,6 +256,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def adif(
         self,
@@ -240,6 +266,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def rdif(
         self,
@@ -249,6 +276,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
 
 class VelkFrameAccessor(_Accessor): ...

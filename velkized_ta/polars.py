@@ -15,16 +15,25 @@ function's values bit for bit) and ``nulls`` (True: positions without a value, t
 among them, become null instead of NaN, following polars' missing-data convention). The result
 is a Float32 expression named after the indicator and its periods; it works in ``select`` and
 ``with_columns``, in lazy frames and per group under ``.over("symbol")``. Prices are converted
-to float32 (each price rounded once); a group shorter than the warm-up gives NaN (or null).
+to float32 (each price rounded once; null as NaN); temporal, text and other non-numeric columns
+are refused with TypeError. A group shorter than the warm-up gives NaN (or null).
+
+Failures of the data (a zero divisor, such as ADX on a flat symbol) raise; with ``by=`` the error
+names the group (``(in group symbol='XYZ')``). Keyword-only ``errors="nan"`` keeps going instead:
+with the live values each bar the stream handle refuses is NaN and the handle goes on with the
+next; with ``exact=True`` a failing group is NaN; one :class:`UndefinedWarning` per call names the
+groups affected (under ``.over`` polars calls once per group, so each failing group warns on its
+own). A :class:`PrecisionWarning` says when CCI's float32 variance gave NaN on more than 0.1% of its
+windows.
 """
 
 import numpy as np
 import polars as pl
 
 from velkized_ta import _frontend
-from velkized_ta._frontend import DEFAULT_COLUMNS, INDICATORS
+from velkized_ta._frontend import DEFAULT_COLUMNS, INDICATORS, PrecisionWarning, UndefinedWarning
 
-__all__ = list(INDICATORS)
+__all__ = list(INDICATORS) + ["UndefinedWarning", "PrecisionWarning"]
 
 
 def _as_expr(value, role):
@@ -37,7 +46,19 @@ def _as_expr(value, role):
     raise TypeError(f"argument '{role}' must be a polars expression or a column name, not {type(value).__name__}")
 
 
-def _evaluate(name, roles, values, flags, exact, nulls, grouped):
+def _is_real(dtype):
+    return dtype.is_numeric() or dtype in (pl.Boolean, pl.Null)
+
+
+def _dense_codes(keys):
+    """0 .. k-1 per distinct key (null a key of its own), with no empty code."""
+    codes = keys.rank("dense").fill_null(0).to_numpy().astype(np.int64)
+    return codes - codes.min() if len(codes) else codes
+
+
+def _evaluate(name, roles, values, flags, exact, nulls, by_name, errors):
+    grouped = by_name is not None
+
     def run(batch):
         if isinstance(batch, pl.Series) and batch.dtype == pl.Struct:
             columns = [batch.struct.field(f"_{i}") for i in range(len(roles))]
@@ -45,6 +66,9 @@ def _evaluate(name, roles, values, flags, exact, nulls, grouped):
             columns = [batch]
         prices = {}
         for role, column in zip(roles, columns):
+            if not _is_real(column.dtype):
+                raise _frontend.price_error(name, role, column.name if column.name not in ("", "_0") else None,
+                                            column.dtype)
             array = column.cast(pl.Float64).fill_null(np.nan).to_numpy() if column.dtype != pl.Float32 \
                 else column.fill_null(np.nan).to_numpy()
             prices[role] = _frontend.as_float32(array, name, role)
@@ -56,11 +80,12 @@ def _evaluate(name, roles, values, flags, exact, nulls, grouped):
                 heads = keys.gather(np.concatenate(([0], starts)))
                 offsets = _frontend.contiguous_offsets(starts, heads.n_unique() == len(heads), len(keys))
             # Only when the groups are not contiguous; a null key is a group of its own.
-            codes = lambda: keys.rank("dense").fill_null(0).to_numpy().astype(np.int64)  # noqa: E731
-            values_out = _frontend.compute_grouped(name, prices, values, flags, codes, exact=exact,
-                                                   offsets=offsets)
+            codes = lambda: _dense_codes(keys)  # noqa: E731
+            values_out = _frontend.compute_grouped(
+                name, prices, values, flags, codes, exact=exact, offsets=offsets, errors=errors,
+                key_at=lambda row: _frontend.key_label(by_name, keys[row]))
         else:
-            values_out = _frontend.compute(name, prices, values, flags, exact=exact)
+            values_out = _frontend.compute(name, prices, values, flags, exact=exact, errors=errors)
         result = pl.Series(values_out, dtype=pl.Float32)
         return result.fill_nan(None) if nulls else result
 
@@ -71,7 +96,7 @@ def _function(name):
     spec = INDICATORS[name]
     roles = [role for role, _ in spec.roles]
 
-    def indicator(*args, by=None, exact=False, nulls=False, **keywords):
+    def indicator(*args, by=None, exact=False, nulls=False, errors="raise", **keywords):
         positional = roles + list(spec.periods)
         if len(args) > len(positional):
             raise TypeError(f"{name}() takes at most {len(positional)} positional arguments ({len(args)} given)")
@@ -85,8 +110,13 @@ def _function(name):
         values, flags = _frontend.resolve(
             name, {k: v for k, v in given.items() if k in spec.periods},
             {k: v for k, v in given.items() if k in spec.options})
+        _frontend.check_errors(name, errors)
         exprs = [_as_expr(given.get(role), role) for role in roles]
-        run = _evaluate(name, roles, values, flags, bool(exact), bool(nulls), by is not None)
+        by_name = None
+        if by is not None:
+            by_name = by if isinstance(by, str) else \
+                (_as_expr(by, "by").meta.output_name(raise_if_undetermined=False) or "by")
+        run = _evaluate(name, roles, values, flags, bool(exact), bool(nulls), by_name, errors)
         fields = [e.alias(f"_{i}") for i, e in enumerate(exprs)]
         if by is not None:
             fields.append(_as_expr(by, "by").alias("_by"))
@@ -103,8 +133,9 @@ def _function(name):
         + (f", {', '.join(f'{o}={v}' for o, v in spec.options.items())}" if spec.options else "")
         + "; keyword-only by=None (a column or expression whose groups are computed separately in\n"
         "one call, much faster than .over for many groups), exact=False (True: the exact function's\n"
-        "values) and nulls=False (True: NaN becomes null). The first positions, before the warm-up is\n"
-        "complete, have no value.\n\n"
+        "values), nulls=False (True: NaN becomes null) and errors='raise' ('nan': a bar where the\n"
+        "indicator is undefined is NaN, or with exact=True a failing group, and one UndefinedWarning\n"
+        "names the groups). The first positions, before the warm-up is complete, have no value.\n\n"
         f"Example: ``frame.with_columns(vp.{name}({', '.join(str(v) for v in spec.periods.values())})"
         ".over('symbol'))``"
     )

@@ -7,6 +7,9 @@ _Price = pl.Expr | str | None
 
 __all__: list[str]
 
+class UndefinedWarning(RuntimeWarning): ...
+class PrecisionWarning(RuntimeWarning): ...
+
 def sma(
     close: _Price = None,
     timeperiod: int = 20,
@@ -15,6 +18,7 @@ def sma(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def lin(
     close: _Price = None,
@@ -23,6 +27,7 @@ def lin(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def mid(
     high: _Price = None,
@@ -34,6 +39,7 @@ def mid(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def ema(
     close: _Price = None,
@@ -43,6 +49,7 @@ def ema(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def ema2(
     close: _Price = None,
@@ -51,6 +58,7 @@ def ema2(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def ema3(
     close: _Price = None,
@@ -59,6 +67,7 @@ def ema3(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def dema(
     close: _Price = None,
@@ -67,6 +76,7 @@ def dema(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def tema(
     close: _Price = None,
@@ -75,6 +85,7 @@ def tema(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def trix(
     close: _Price = None,
@@ -83,6 +94,7 @@ def trix(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def macd(
     close: _Price = None,
@@ -92,6 +104,7 @@ def macd(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def roc(
     close: _Price = None,
@@ -100,6 +113,7 @@ def roc(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def rsi(
     close: _Price = None,
@@ -108,6 +122,7 @@ def rsi(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def cmo(
     close: _Price = None,
@@ -116,6 +131,7 @@ def cmo(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def willr(
     high: _Price = None,
@@ -126,6 +142,7 @@ def willr(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def stochf(
     high: _Price = None,
@@ -136,6 +153,7 @@ def stochf(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def ult(
     high: _Price = None,
@@ -148,6 +166,7 @@ def ult(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def cci(
     high: _Price = None,
@@ -158,6 +177,7 @@ def cci(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def dx(
     high: _Price = None,
@@ -168,6 +188,7 @@ def dx(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def adx(
     high: _Price = None,
@@ -178,6 +199,7 @@ def adx(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def adxr(
     high: _Price = None,
@@ -188,6 +210,7 @@ def adxr(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def natr(
     high: _Price = None,
@@ -198,6 +221,7 @@ def natr(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def wick(
     high: _Price = None,
@@ -208,6 +232,7 @@ def wick(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def adif(
     a: _Price = None,
@@ -216,6 +241,7 @@ def adif(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...
 def rdif(
     a: _Price = None,
@@ -224,4 +250,5 @@ def rdif(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: str = 'raise',
 ) -> pl.Expr: ...

@@ -9,8 +9,12 @@ A page asks for a part with a line `<!-- generated: NAME [ARGUMENT] -->`:
 - `benchmark`: benchmarks/RESULTS.md and its chart;
 - `results NAME`: benchmarks/NAME.md (MANY_SERIES, STREAM), written by `make bench`;
 - `architecture`: ARCHITECTURE.md from the repository's root, or a pointer to it while it is absent.
+
+It also copies MathJax (its single-file TeX-to-SVG build and licence) from the django-static-mathjax
+package into the site, so formulas render without a network.
 """
 
+import importlib.util
 import pathlib
 import re
 import sys
@@ -33,7 +37,24 @@ _sample_calls = {}
 _precision = {}
 
 
+MATHJAX_FILES = {"es5/tex-svg-full.js": "javascripts/mathjax/tex-svg-full.js",
+                 "LICENSE": "javascripts/mathjax/LICENSE"}
+
+
+def _mathjax_dir():
+    spec = importlib.util.find_spec("mathjax")
+    if spec is None or spec.origin is None:
+        raise PluginError("MathJax is missing: pip install -r docs/requirements.txt (django-static-mathjax)")
+    path = pathlib.Path(spec.origin).parent / "static" / "mathjax"
+    if not (path / "es5" / "tex-svg-full.js").exists():
+        raise PluginError(f"{path} holds no es5/tex-svg-full.js: install django-static-mathjax")
+    return path
+
+
 def on_files(files, config):
+    mathjax = _mathjax_dir()
+    for source, target in MATHJAX_FILES.items():
+        files.append(File.generated(config, target, abs_src_path=str(mathjax / source)))
     out = ROOT / "build" / "docs-charts"
     out.mkdir(parents=True, exist_ok=True)
     for name in pages.INDICATORS:
