@@ -65,7 +65,7 @@ _WARNINGS = "class UndefinedWarning(RuntimeWarning): ...\nclass PrecisionWarning
 def polars_stub():
     from velkized_ta._frontend import INDICATORS
 
-    lines = [HEADER.format(module="polars", imports="import polars as pl\n\n_Price = pl.Expr | str | None\n"),
+    lines = [HEADER.format(module="polars", imports="from typing import SupportsInt\n\nimport polars as pl\n\n_Price = pl.Expr | str | None\n"),
              "__all__: list[str]\n", _WARNINGS]
     for name, spec in INDICATORS.items():
         roles, periods, options = _frontend_parameters(spec, True)
@@ -73,13 +73,31 @@ def polars_stub():
                                                           "nulls: bool = False",
                                                           "errors: str = 'raise'"]
         lines.append(f"def {name}(\n    " + ",\n    ".join(arguments) + ",\n) -> pl.Expr: ...")
+    lines.append("class _ClassicNamespace:")
+    for entry in _classic_registry():
+        arguments = [f"{i}: _Price = None" for i in entry["inputs"]] + _classic_parameters(entry) + [
+            "*", "by: _Price = None", "nulls: bool = False", "errors: str = 'raise'"]
+        lines.append(f"    @staticmethod\n    def {entry['name']}(\n        " + ",\n        ".join(arguments)
+                     + ",\n    ) -> pl.Expr: ...")
+    lines.append("\nclassic: _ClassicNamespace")
     return "\n".join(lines) + "\n"
+
+
+def _classic_registry():
+    from velkized_ta.classic import REGISTRY
+
+    return REGISTRY
+
+
+def _classic_parameters(entry):
+    return [f"{p['name']}: {'SupportsInt' if p['kind'] == 'int' else 'float'} = {p['default']!r}"
+            for p in entry["params"]]
 
 
 def pandas_stub():
     from velkized_ta._frontend import INDICATORS
 
-    lines = [HEADER.format(module="pandas", imports="from typing import Hashable\n\nimport pandas as pd\n"),
+    lines = [HEADER.format(module="pandas", imports="from typing import Hashable, SupportsInt\n\nimport pandas as pd\n"),
              "__all__: list[str]\n", _WARNINGS + "class RowOrderWarning(UserWarning): ...\n",
              "class _Accessor:"]
     for name, spec in INDICATORS.items():
@@ -89,6 +107,15 @@ def pandas_stub():
             "by: Hashable | None = None", "exact: bool = False", "append: bool = False", "errors: str = 'raise'"]
         lines.append(f"    def {name}(\n        " + ",\n        ".join(arguments)
                      + ",\n    ) -> pd.Series | pd.DataFrame: ...")
+    lines.append("    @property\n    def classic(self) -> VelkClassicAccessor: ...")
+    lines += ["", "class VelkClassicAccessor:"]
+    for entry in _classic_registry():
+        result = "pd.Series" if len(entry["outputs"]) == 1 else "pd.DataFrame"
+        arguments = ["self"] + _classic_parameters(entry) + ["*"] + [
+            f"{i}: Hashable | None = None" for i in entry["inputs"]] + [
+            "by: Hashable | None = None", "append: bool = False", "errors: str = 'raise'"]
+        lines.append(f"    def {entry['name']}(\n        " + ",\n        ".join(arguments)
+                     + f",\n    ) -> {result}: ...")
     lines += ["", "class VelkFrameAccessor(_Accessor): ...", "class VelkSeriesAccessor(_Accessor): ..."]
     return "\n".join(lines) + "\n"
 

@@ -1,6 +1,6 @@
 """Type stubs for velkized_ta.pandas (written by tools/layer_stubs.py)."""
 
-from typing import Hashable
+from typing import Hashable, SupportsInt
 
 import pandas as pd
 
@@ -278,6 +278,111 @@ class _Accessor:
         append: bool = False,
         errors: str = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
+    @property
+    def classic(self) -> VelkClassicAccessor: ...
+
+class VelkClassicAccessor:
+    def atr(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
+    def bbands(
+        self,
+        timeperiod: SupportsInt = 5,
+        nbdevup: float = 2.0,
+        nbdevdn: float = 2.0,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.DataFrame: ...
+    def ema(
+        self,
+        timeperiod: SupportsInt = 30,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
+    def macd(
+        self,
+        fastperiod: SupportsInt = 12,
+        slowperiod: SupportsInt = 26,
+        signalperiod: SupportsInt = 9,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.DataFrame: ...
+    def obv(
+        self,
+        *,
+        close: Hashable | None = None,
+        volume: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
+    def rsi(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
+    def sma(
+        self,
+        timeperiod: SupportsInt = 30,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
+    def stoch(
+        self,
+        fastk_period: SupportsInt = 5,
+        slowk_period: SupportsInt = 3,
+        slowd_period: SupportsInt = 3,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.DataFrame: ...
+    def trange(
+        self,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
+    def wma(
+        self,
+        timeperiod: SupportsInt = 30,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
 
 class VelkFrameAccessor(_Accessor): ...
 class VelkSeriesAccessor(_Accessor): ...

@@ -1,5 +1,7 @@
 """Type stubs for velkized_ta.polars (written by tools/layer_stubs.py)."""
 
+from typing import SupportsInt
+
 import polars as pl
 
 _Price = pl.Expr | str | None
@@ -252,3 +254,107 @@ def rdif(
     nulls: bool = False,
     errors: str = 'raise',
 ) -> pl.Expr: ...
+class _ClassicNamespace:
+    @staticmethod
+    def atr(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def bbands(
+        close: _Price = None,
+        timeperiod: SupportsInt = 5,
+        nbdevup: float = 2.0,
+        nbdevdn: float = 2.0,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def ema(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def macd(
+        close: _Price = None,
+        fastperiod: SupportsInt = 12,
+        slowperiod: SupportsInt = 26,
+        signalperiod: SupportsInt = 9,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def obv(
+        close: _Price = None,
+        volume: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def rsi(
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def sma(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def stoch(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        fastk_period: SupportsInt = 5,
+        slowk_period: SupportsInt = 3,
+        slowd_period: SupportsInt = 3,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def trange(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def wma(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+
+classic: _ClassicNamespace
