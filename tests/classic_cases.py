@@ -17,11 +17,16 @@ CASES = {
     "macd": [{}, {"fastperiod": 5, "slowperiod": 3, "signalperiod": 1}],
     "obv": [{}],
     "stoch": [{}, {"fastk_period": 14, "slowk_period": 1, "slowd_period": 4}],
+    "willr": [{}, {"timeperiod": 2}],
+    "cci": [{}, {"timeperiod": 2}, {"timeperiod": 20}],
+    "plus_di": [{}, {"timeperiod": 1}, {"timeperiod": 5}],
+    "minus_di": [{}, {"timeperiod": 1}, {"timeperiod": 5}],
+    "adx": [{}, {"timeperiod": 2}, {"timeperiod": 5}],
 }
 
-# Indicators whose state sums a window (checked against math.fsum on long series): the
-# reference computes the same values from exact window sums.
-TALIB_NAMES = {}  # our name -> TA-Lib's, where not simply upper-cased
+# Deliberate differences from TA-Lib, by (name, case index): the factor TA-Lib's values need.
+# With timeperiod=1 TA-Lib's PLUS_DI and MINUS_DI return the ratio, not the percentage.
+TALIB_FACTOR = {("plus_di", 1): 100.0, ("minus_di", 1): 100.0}
 
 
 def bars(n, seed=0, level=1000.0):

@@ -16,6 +16,14 @@ NAMES: tuple[str, ...]
 def descriptor(name_or_function: object) -> dict[str, Any]: ...
 def lookback(name_or_function: object, *args: Any, **kwargs: Any) -> int: ...
 
+def adx(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def atr(
     high: _Input,
     low: _Input,
@@ -32,6 +40,14 @@ def bbands(
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
+def cci(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def ema(
     close: _Input,
     timeperiod: SupportsInt = 30,
@@ -46,9 +62,25 @@ def macd(
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
+def minus_di(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def obv(
     close: _Input,
     volume: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def plus_di(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
@@ -78,6 +110,14 @@ def trange(
     high: _Input,
     low: _Input,
     close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def willr(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...

@@ -25,6 +25,12 @@ class Handle:
     def update_many(self, *series: _Input) -> Any: ...
     def copy(self) -> Handle: ...
 
+def adx(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
 def atr(
     high: _Input,
     low: _Input,
@@ -37,6 +43,12 @@ def bbands(
     nbdevup: float = 2.0,
     nbdevdn: float = 2.0,
 ) -> Handle: ...
+def cci(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
 def ema(
     close: _Input,
     timeperiod: SupportsInt = 30,
@@ -47,9 +59,21 @@ def macd(
     slowperiod: SupportsInt = 26,
     signalperiod: SupportsInt = 9,
 ) -> Handle: ...
+def minus_di(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
 def obv(
     close: _Input,
     volume: _Input,
+) -> Handle: ...
+def plus_di(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
 ) -> Handle: ...
 def rsi(
     close: _Input,
@@ -71,6 +95,12 @@ def trange(
     high: _Input,
     low: _Input,
     close: _Input,
+) -> Handle: ...
+def willr(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
 ) -> Handle: ...
 def wma(
     close: _Input,

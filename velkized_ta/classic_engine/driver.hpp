@@ -110,7 +110,9 @@ inline bool step_bar(State& state, const double* bar, double* out) {
 
 template <class State, class Out>
 void run_series(void* raw, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
-  State& state = *static_cast<State*>(raw);
+  // A local state whose address never escapes: its scalars stay in registers across bars
+  // instead of being stored and reloaded around every output write (which could alias them).
+  State state = std::move(*static_cast<State*>(raw));
   double bar[State::inputs];
   double values[State::outputs];
   for (ptrdiff_t t = 0; t < length; ++t) {
@@ -118,6 +120,7 @@ void run_series(void* raw, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
     step_bar(state, bar, values);
     for (int k = 0; k < State::outputs; ++k) out.columns[k][t * out.stride] = static_cast<Out>(values[k]);
   }
+  *static_cast<State*>(raw) = std::move(state);
 }
 
 template <class State>

@@ -251,11 +251,16 @@ class SeededEma {
 };
 
 // Wilder's average: the simple average of the first `period` values, then
-// value = (value * (period - 1) + x) / period.
+// value = (value * (period - 1) + x) / period, computed as value * ((period - 1) / period) +
+// x * (1 / period) so no division sits on the bar-to-bar chain (a rounding apart, and the
+// error does not grow: each step shrinks the previous one's).
 class WilderAverage {
  public:
   WilderAverage() = default;
-  explicit WilderAverage(int64_t period) : period_(period) {}
+  explicit WilderAverage(int64_t period)
+      : period_(period),
+        kept_(static_cast<double>(period - 1) / static_cast<double>(period)),
+        share_(1.0 / static_cast<double>(period)) {}
 
   bool push(double x) {
     if (seen_ < period_) {
@@ -264,7 +269,7 @@ class WilderAverage {
       value_ /= static_cast<double>(period_);
       return true;
     }
-    value_ = (value_ * static_cast<double>(period_ - 1) + x) / static_cast<double>(period_);
+    value_ = value_ * kept_ + x * share_;
     return true;
   }
   double value() const { return value_; }
@@ -277,6 +282,8 @@ class WilderAverage {
 
  private:
   int64_t period_ = 1;
+  double kept_ = 0.0;
+  double share_ = 1.0;
   double value_ = 0.0;
   int64_t seen_ = 0;
 };
@@ -313,6 +320,76 @@ inline double true_range(double high, double low, double previous_close) {
   if (to_high > greatest) greatest = to_high;
   if (to_low > greatest) greatest = to_low;
   return greatest;
+}
+
+// Wilder's sums of +DM, -DM and the true range (TA-Lib's form of the directional system):
+// bars 1 .. period-1 add up, then each bar S = S - S / period + x, here S * ((period - 1) / period)
+// + x. Ready from bar `period` on.
+class DirectionalSums {
+ public:
+  DirectionalSums() = default;
+  explicit DirectionalSums(int64_t period)
+      : period_(period), kept_(static_cast<double>(period - 1) / static_cast<double>(period)) {}
+
+  bool push(double high, double low, double close) {
+    if (seen_ == 0) {
+      seen_ = 1;
+      remember(high, low, close);
+      return false;
+    }
+    const double up = high - previous_high_;
+    const double down = previous_low_ - low;
+    const double plus_move = up > 0.0 && up > down ? up : 0.0;
+    const double minus_move = down > 0.0 && down > up ? down : 0.0;
+    const double range = true_range(high, low, previous_close_);
+    remember(high, low, close);
+    if (seen_ < period_) {
+      ++seen_;
+      plus_ += plus_move;
+      minus_ += minus_move;
+      range_ += range;
+      return false;
+    }
+    plus_ = plus_ * kept_ + plus_move;
+    minus_ = minus_ * kept_ + minus_move;
+    range_ = range_ * kept_ + range;
+    return true;
+  }
+  // +DI and -DI in percent; 0 where the summed range is 0 (flat bars), as TA-Lib does.
+  double plus_di() const { return range_ != 0.0 ? 100.0 * (plus_ / range_) : 0.0; }
+  double minus_di() const { return range_ != 0.0 ? 100.0 * (minus_ / range_) : 0.0; }
+  double plus_dm() const { return plus_; }
+  double minus_dm() const { return minus_; }
+  double range() const { return range_; }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    a(previous_high_);
+    a(previous_low_);
+    a(previous_close_);
+    a(plus_);
+    a(minus_);
+    a(range_);
+    a(seen_);
+  }
+
+ private:
+  void remember(double high, double low, double close) {
+    previous_high_ = high;
+    previous_low_ = low;
+    previous_close_ = close;
+  }
+  int64_t period_ = 1;
+  double kept_ = 0.0;
+  double previous_high_ = 0.0, previous_low_ = 0.0, previous_close_ = 0.0;
+  double plus_ = 0.0, minus_ = 0.0, range_ = 0.0;
+  int64_t seen_ = 0;
+};
+
+// Fast %K: where the close sits in the window's range, in percent; 0 for a zero range, as TA-Lib.
+inline double range_percent(double close, double highest, double lowest) {
+  const double scale = (highest - lowest) / 100.0;
+  return scale != 0.0 ? (close - lowest) / scale : 0.0;
 }
 
 // An integer parameter (the module has checked its range).

@@ -34,7 +34,8 @@ const Registrar<State> registered{Descriptor{
 atr = (atr * (timeperiod - 1) + trange) / timeperiod
 
 First value at timeperiod (true ranges start at the second bar). Flat bars give 0.
-TA-Lib ATR: same first value and the same operations.)",
+TA-Lib ATR: same first value; Wilder's step is rounded differently (multiplications by
+(timeperiod - 1) / timeperiod and 1 / timeperiod), values agree within 1e-14 relative.)",
     {"high", "low", "close"},
     {{"timeperiod", ParamKind::integer, 14, 1, 100000, "Wilder's smoothing period."}},
     {"atr"},

@@ -42,7 +42,8 @@ rsi = 100 * avg_gain / (avg_gain + avg_loss)
 
 First value at timeperiod (the first close has no change). Flat prices (no gain and no loss) give
 0, as TA-Lib does.
-TA-Lib RSI: same first value and the same operations; TA-Lib also gives 0 when
+TA-Lib RSI: same first value; Wilder's step is rounded differently, values agree within 1e-13
+relative; TA-Lib also gives 0 when
 avg_gain + avg_loss < 1e-14 (prices below about 1e-12), where this gives the ratio.)",
     {"close"},
     {{"timeperiod", ParamKind::integer, 14, 2, 100000, "Wilder's smoothing period."}},

@@ -13,10 +13,7 @@ struct State {
     highs.push(bar[0]);
     lows.push(bar[1]);
     if (!highs.full()) return false;
-    const double lowest = lows.lowest();
-    const double scale = (highs.highest() - lowest) / 100.0;
-    const double fastk = scale != 0.0 ? (bar[2] - lowest) / scale : 0.0;
-    if (!slowk.push(fastk)) return false;
+    if (!slowk.push(range_percent(bar[2], highs.highest(), lows.lowest()))) return false;
     if (!slowd.push(slowk.value())) return false;
     out[0] = slowk.value();
     out[1] = slowd.value();
