@@ -282,6 +282,17 @@ class _Accessor:
     def classic(self) -> VelkClassicAccessor: ...
 
 class VelkClassicAccessor:
+    def adx(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
     def atr(
         self,
         timeperiod: SupportsInt = 14,
@@ -304,6 +315,17 @@ class VelkClassicAccessor:
         append: bool = False,
         errors: str = 'raise',
     ) -> pd.DataFrame: ...
+    def cci(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
     def ema(
         self,
         timeperiod: SupportsInt = 30,
@@ -324,11 +346,33 @@ class VelkClassicAccessor:
         append: bool = False,
         errors: str = 'raise',
     ) -> pd.DataFrame: ...
+    def minus_di(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
     def obv(
         self,
         *,
         close: Hashable | None = None,
         volume: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
+    def plus_di(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
         errors: str = 'raise',
@@ -366,6 +410,17 @@ class VelkClassicAccessor:
     ) -> pd.DataFrame: ...
     def trange(
         self,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
+    def willr(
+        self,
+        timeperiod: SupportsInt = 14,
         *,
         high: Hashable | None = None,
         low: Hashable | None = None,

@@ -256,6 +256,17 @@ def rdif(
 ) -> pl.Expr: ...
 class _ClassicNamespace:
     @staticmethod
+    def adx(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
     def atr(
         high: _Price = None,
         low: _Price = None,
@@ -272,6 +283,17 @@ class _ClassicNamespace:
         timeperiod: SupportsInt = 5,
         nbdevup: float = 2.0,
         nbdevdn: float = 2.0,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def cci(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
         *,
         by: _Price = None,
         nulls: bool = False,
@@ -298,9 +320,31 @@ class _ClassicNamespace:
         errors: str = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
+    def minus_di(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
     def obv(
         close: _Price = None,
         volume: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def plus_di(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
         *,
         by: _Price = None,
         nulls: bool = False,
@@ -342,6 +386,17 @@ class _ClassicNamespace:
         high: _Price = None,
         low: _Price = None,
         close: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def willr(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
         *,
         by: _Price = None,
         nulls: bool = False,
