@@ -65,7 +65,8 @@ _WARNINGS = "class UndefinedWarning(RuntimeWarning): ...\nclass PrecisionWarning
 def polars_stub():
     from velkized_ta._frontend import INDICATORS
 
-    lines = [HEADER.format(module="polars", imports="from typing import SupportsInt\n\nimport polars as pl\n\n_Price = pl.Expr | str | None\n"),
+    lines = [HEADER.format(module="polars",
+                           imports="from typing import SupportsInt\n\nimport polars as pl\n\n_Price = pl.Expr | str | None\n"),
              "__all__: list[str]\n", _WARNINGS]
     for name, spec in INDICATORS.items():
         roles, periods, options = _frontend_parameters(spec, True)
@@ -97,7 +98,8 @@ def _classic_parameters(entry):
 def pandas_stub():
     from velkized_ta._frontend import INDICATORS
 
-    lines = [HEADER.format(module="pandas", imports="from typing import Hashable, SupportsInt\n\nimport pandas as pd\n"),
+    lines = [HEADER.format(module="pandas",
+                           imports="from typing import Hashable, SupportsInt\n\nimport pandas as pd\n"),
              "__all__: list[str]\n", _WARNINGS + "class RowOrderWarning(UserWarning): ...\n",
              "class _Accessor:"]
     for name, spec in INDICATORS.items():

@@ -29,6 +29,13 @@ each bar the stream handle refuses is NaN and the handle goes on with the next; 
 a failing group is NaN. One :class:`UndefinedWarning` names the groups affected. A
 :class:`PrecisionWarning` says when CCI's float32 variance gave NaN on more than 0.1% of its windows,
 and a :class:`RowOrderWarning` when a group's datetime index goes back in time.
+
+The classic (textbook, float64) indicators are methods of ``.velk.classic``, one per entry of
+``velkized_ta.classic.REGISTRY``: ``bars.velk.classic.bbands(20, 2.0, 2.0, by="symbol")``. Parameters
+as the classic function takes them, input columns by the registry's input names (overridable by
+keyword), ``by=``, ``append=`` and ``errors=`` as above; the values are the classic function's bit
+for bit (groups through ``velkized_ta.classic.batch``), a float64 Series or, for several outputs, a
+DataFrame, named as ``velkized_ta._classic_frontend`` describes (``macd_signal_12_26_9``).
 """
 
 import numpy as np
@@ -38,7 +45,8 @@ from velkized_ta import _classic_frontend, _frontend
 from velkized_ta.classic import REGISTRY as _CLASSIC_REGISTRY
 from velkized_ta._frontend import DEFAULT_COLUMNS, INDICATORS, PrecisionWarning, RowOrderWarning, UndefinedWarning
 
-__all__ = ["VelkFrameAccessor", "VelkSeriesAccessor", "VelkClassicAccessor", "UndefinedWarning", "PrecisionWarning", "RowOrderWarning"]
+__all__ = ["VelkFrameAccessor", "VelkSeriesAccessor", "VelkClassicAccessor", "UndefinedWarning", "PrecisionWarning",
+           "RowOrderWarning"]
 
 
 def _find_column(frame, name, role, given):

@@ -25,6 +25,12 @@ next; with ``exact=True`` a failing group is NaN; one :class:`UndefinedWarning` 
 groups affected (under ``.over`` polars calls once per group, so each failing group warns on its
 own). A :class:`PrecisionWarning` says when CCI's float32 variance gave NaN on more than 0.1% of its
 windows.
+
+The classic (textbook, float64) indicators are under ``vp.classic``, one function per entry of
+``velkized_ta.classic.REGISTRY``: ``vp.classic.bbands(pl.col("close"), 20, 2.0, 2.0, by="symbol")``.
+Input expressions first (defaulting to ``pl.col(<input name>)``), then the parameters as the
+classic function takes them, keyword-only ``by``, ``nulls`` and ``errors``; a Float64 expression,
+or a struct of Float64 fields for several outputs, with the classic function's values bit for bit.
 """
 
 import numpy as np
