@@ -2,6 +2,8 @@
 the classic function's bits, alone, with ``by=`` (groups contiguous or interleaved) and under
 ``.over``; names, append, errors and the checks on arguments."""
 
+import inspect
+
 import numpy as np
 import pytest
 from classic_cases import bars, cases
@@ -73,7 +75,8 @@ def columns_of(result, entry, params):
         assert list(result.columns) == labels
         return [result[c].to_numpy() for c in labels]
     if result.dtype == pl.Struct:
-        assert [f.name for f in result.dtype.fields] == labels and all(f.dtype == pl.Float64 for f in result.dtype.fields)
+        fields = result.dtype.fields
+        assert [f.name for f in fields] == labels and all(f.dtype == pl.Float64 for f in fields)
         return [result.struct.field(c).to_numpy() for c in labels]
     assert result.dtype == pl.Float64 and len(labels) == 1
     return [result.to_numpy()]
@@ -114,11 +117,13 @@ def test_pandas_and_polars_give_the_function_bits(name, params, universe):
 def test_every_registry_entry_has_its_front_end_methods():
     accessor = pd.DataFrame({"close": [1.0]}).velk.classic
     for entry in classic.REGISTRY:
-        assert getattr(vp.classic, entry["name"]).__doc__.startswith(entry["summary"])
-        method = getattr(accessor, entry["name"])
-        assert method.__doc__.startswith(entry["summary"])
-        for p in entry["params"]:  # the registry's parameters and defaults, in order, in both signatures
-            assert f"{p['name']}={p['default']!r}" in str(pytest.importorskip("inspect").signature(method))
+        expression, method = getattr(vp.classic, entry["name"]), getattr(accessor, entry["name"])
+        params = [(p["name"], p["default"]) for p in entry["params"]]
+        for function, leading in ((expression, list(entry["inputs"])), (method, [])):
+            assert function.__doc__.startswith(entry["summary"])
+            signature = inspect.signature(function).parameters.values()
+            positional = [(q.name, q.default) for q in signature if q.kind is q.POSITIONAL_OR_KEYWORD]
+            assert positional == [(name, None) for name in leading] + params, entry["name"]
 
 
 def test_result_names_follow_the_documented_rule():

@@ -65,8 +65,8 @@ _WARNINGS = "class UndefinedWarning(RuntimeWarning): ...\nclass PrecisionWarning
 def polars_stub():
     from velkized_ta._frontend import INDICATORS
 
-    lines = [HEADER.format(module="polars",
-                           imports="from typing import SupportsInt\n\nimport polars as pl\n\n_Price = pl.Expr | str | None\n"),
+    imports = "from typing import SupportsInt\n\nimport polars as pl\n\n_Price = pl.Expr | str | None\n"
+    lines = [HEADER.format(module="polars", imports=imports),
              "__all__: list[str]\n", _WARNINGS]
     for name, spec in INDICATORS.items():
         roles, periods, options = _frontend_parameters(spec, True)
