@@ -128,9 +128,11 @@ def resolve(name, periods, options):
 # Failures of the data (a zero divisor at some bar), as opposed to errors in the arguments.
 DATA_ERRORS = (ZeroDivisionError, FloatingPointError)
 ERRORS = ("raise", "nan")
-# CCI's float32 variance E[x^2] - mean^2 rounds below zero (NaN) on a share of the full windows when
-# the window's spread is tiny beside the price level; above this share the values are not usable.
-CCI_NAN_SHARE = 0.001
+# CCI's float32 variance E[x^2] - mean^2 is rounding noise when the window's spread is tiny beside the
+# price level: NaN where it rounds below zero, far off elsewhere. Sampled, so the check stays cheap.
+CCI_NAN_SHARE = 0.01
+CCI_SAMPLED_ERROR = 0.05
+CCI_SAMPLES = 1024
 
 
 class UndefinedWarning(RuntimeWarning):
@@ -245,36 +247,56 @@ def compute(name, prices, periods, flags, offsets=None, exact=False, errors="rai
     except Exception:  # noqa: BLE001 - redone group by group, to name the group or go on past it
         result, refused = _by_group(name, spec.function, arguments, bound, offsets, exact, errors, key_at)
     if spec.function == "velk_cci":
-        _check_cci(name, prices, result, offsets, periods["timeperiod"], refused)
+        _check_cci(name, prices, result, offsets, periods["timeperiod"], refused, exact)
     return result
 
 
 def _by_group(name, function, arguments, bound, offsets, exact, errors, key_at):
-    """Values group by group after the one-call pass failed; (values, mask of NaN-for-failure bars)."""
+    """Values after the one-call pass failed; (values, mask of the bars NaN for a failure).
+
+    The groups are halved until the failing ones stand alone (the others still go many per call), and
+    those go group by group, in order: the first failing group raises, or with ``errors="nan"`` each
+    gives NaN where it fails."""
     out = np.empty(offsets[-1], dtype=np.float32)
     refused = np.zeros(offsets[-1], dtype=bool)
-    affected, bars, first_error = [], 0, None
-    for j in range(len(offsets) - 1):
-        rows = slice(int(offsets[j]), int(offsets[j + 1]))
-        series = {parameter: array[rows] for parameter, array in arguments.items()}
+    affected, failures = [], []
+
+    def settle(first, stop):
+        begin, end = int(offsets[first]), int(offsets[stop])
+        if stop - first > 1:
+            try:
+                out[begin:end] = batch._compute(function, {p: a[begin:end] for p, a in arguments.items()}, bound,
+                                                offsets[first:stop + 1] - begin, live=not exact, short_as_nan=True)
+                return
+            except Exception:  # noqa: BLE001 - some group in here fails: halve
+                middle = (first + stop) // 2
+                settle(first, middle)
+                settle(middle, stop)
+                return
+        series = {parameter: array[begin:end] for parameter, array in arguments.items()}
         try:
             if not exact and errors == "nan":
-                out[rows] = _live_past_refusals(function, series, bound, refused[rows])
+                out[begin:end] = _live_past_refusals(function, series, bound, refused[begin:end])
             else:
-                out[rows] = _group_values(function, series, bound, exact)
+                out[begin:end] = _group_values(function, series, bound, exact)
         except Exception as error:
             if not (errors == "nan" and isinstance(error, DATA_ERRORS)):
                 if key_at is not None:
-                    _name_group(error, key_at(rows.start))
+                    _name_group(error, key_at(begin))
                 raise
-            out[rows], refused[rows] = np.nan, True
-            first_error = first_error or error
-        if refused[rows].any():
-            affected.append(j)
-            bars += int(refused[rows].sum())
+            out[begin:end], refused[begin:end] = np.nan, True
+            failures.append(error)
+        if refused[begin:end].any():
+            affected.append(first)
+
+    groups = len(offsets) - 1
+    halves = ((0, groups // 2), (groups // 2, groups)) if groups > 1 else ((0, groups),)
+    for first, stop in halves:  # the whole range already failed in one call
+        settle(first, stop)
     if affected:
-        groups = int(np.count_nonzero(np.diff(offsets)))
-        _warn_undefined(name, affected, groups, bars, offsets, exact, first_error, key_at)
+        bars = int(refused.sum())
+        _warn_undefined(name, affected, int(np.count_nonzero(np.diff(offsets))), bars, offsets, exact,
+                        failures[0] if failures else None, key_at)
     return out, refused
 
 
@@ -337,28 +359,40 @@ def _warn_undefined(name, affected, groups, bars, offsets, exact, first_error, k
     warn(message, UndefinedWarning)
 
 
-def _check_cci(name, prices, values, offsets, period, refused):
-    """PrecisionWarning when CCI is NaN at more than CCI_NAN_SHARE of the positions whose whole
-    window has prices (a negative float32 variance); refused bars do not count."""
+def _check_cci(name, prices, values, offsets, period, refused, exact=False):
+    """PrecisionWarning when CCI's float32 arithmetic failed on the prices given, told from up to
+    CCI_SAMPLES positions spread over the series whose whole window has prices (refused bars left out):
+    NaN (a variance rounded below zero) at more than CCI_NAN_SHARE of them, or values off float64 by
+    more than CCI_SAMPLED_ERROR (median, relative to the median magnitude)."""
     total = len(values)
-    if total == 0:
+    if total < period:
         return
-    missing = np.zeros(total, dtype=bool)
-    for role in ("high", "low", "close"):
-        missing |= np.isnan(prices[role])
-    before = np.concatenate(([0], np.cumsum(missing)))
-    position = np.arange(total)
-    within = position - np.repeat(offsets[:-1], np.diff(offsets))
-    full = within >= period - 1
-    window_start = np.where(full, position + 1 - period, 0)
-    counted = full & (before[position + 1] - before[window_start] == 0)
+    rows = np.unique(np.linspace(period - 1, total - 1, min(CCI_SAMPLES, total)).astype(np.int64))
+    starts = offsets[np.searchsorted(offsets, rows, side="right") - 1]
+    rows = rows[rows - starts >= period - 1]
     if refused is not None:
-        counted &= ~refused
-    windows = int(counted.sum())
-    undefined = int(np.isnan(values[counted]).sum())
-    if windows and undefined > CCI_NAN_SHARE * windows:
-        warn(f"{name}(): {undefined} of {windows} values ({undefined / windows:.1%}) are NaN where float32 "
-             "CCI's variance E[x^2] - mean^2 rounded below zero: the window's spread is tiny beside the price "
-             "level (typical of intraday prices). Subtract a reference level from high, low and close first "
-             "(CCI is unchanged by a shift of the prices); see the guide 'Exactness and precision'.",
-             PrecisionWarning)
+        rows = rows[~refused[rows]]
+    window = rows[:, None] + np.arange(1 - period, 1)
+    typical = (prices["high"][window].astype(np.float64) + prices["low"][window] + prices["close"][window]) / 3
+    rows, typical = rows[~np.isnan(typical).any(axis=1)], typical[~np.isnan(typical).any(axis=1)]
+    if not len(rows):
+        return
+    sampled = values[rows]
+    undefined = np.isnan(sampled)
+    spread = typical.std(axis=1)
+    kept = ~undefined & (spread > 0)
+    error = 0.0
+    if kept.any():
+        reference = (typical[kept, -1] - typical[kept].mean(axis=1)) / (0.015 * spread[kept])
+        scale = np.median(np.abs(reference))
+        if scale > 0:
+            error = float(np.median(np.abs(sampled[kept] - reference)) / scale)
+    share = float(undefined.mean())
+    if share > CCI_NAN_SHARE or error > CCI_SAMPLED_ERROR:
+        warn(f"{name}(): float32 CCI failed on these prices: {share:.1%} of the values sampled are NaN "
+             f"(a variance E[x^2] - mean^2 rounded below zero) and the others are {error:.0%} off float64 "
+             "(median): the window's spread is tiny beside the price level (typical of intraday prices)"
+             + (", or the full call's running sums drifted over a long history (the live values, without "
+                "exact=True, sum each window afresh)" if exact else "")
+             + ". Subtract a reference level from high, low and close first (CCI is unchanged by a shift of "
+             "the prices); see the guide 'Exactness and precision'.", PrecisionWarning)

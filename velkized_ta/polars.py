@@ -23,8 +23,8 @@ names the group (``(in group symbol='XYZ')``). Keyword-only ``errors="nan"`` kee
 with the live values each bar the stream handle refuses is NaN and the handle goes on with the
 next; with ``exact=True`` a failing group is NaN; one :class:`UndefinedWarning` per call names the
 groups affected (under ``.over`` polars calls once per group, so each failing group warns on its
-own). A :class:`PrecisionWarning` says when CCI's float32 variance gave NaN on more than 0.1% of its
-windows.
+own). A :class:`PrecisionWarning` says when CCI's float32 arithmetic failed (NaN at more than 1% of
+up to 1,024 sampled windows, or the others more than 5% off float64).
 
 The classic (textbook, float64) indicators are under ``vp.classic``, one function per entry of
 ``velkized_ta.classic.REGISTRY``: ``vp.classic.bbands(pl.col("close"), 20, 2.0, 2.0, by="symbol")``.

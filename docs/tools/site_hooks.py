@@ -4,6 +4,8 @@ A page asks for a part with a line `<!-- generated: NAME [ARGUMENT] -->`:
 
 - `facts`: an indicator page's signature, parameter table, output facts and chart (the page's file
   name is the function's name);
+- `routes`: an indicator page's runnable example of the pandas, polars, batch and stream calls;
+- `periods`: what periods below 2 give on the sample bars, measured;
 - `overview`: the table of all indicators;
 - `classic_index`, `classic_names`: the classic indicators by group, and the table from TA-Lib's and
   pandas-ta's names to ours.
@@ -130,6 +132,10 @@ def on_page_markdown(markdown, page, config, files):
             function = pathlib.PurePosixPath(page.file.src_uri).stem
             chart = f"{CHART_DIR}/{function}.png"
             return pages.facts(function, _sample_calls[function], _relative(page, chart))
+        if name == "routes":
+            return pages.routes(pathlib.PurePosixPath(page.file.src_uri).stem)
+        if name == "periods":
+            return pages.small_periods(pathlib.PurePosixPath(page.file.src_uri).stem)
         if name == "overview":
             return pages.overview_table()
         if name == "classic_index":
