@@ -20,7 +20,8 @@ SAMPLE_COLUMNS = ("open", "high", "low", "close", "volume")
 # Inputs that are no price column of their own read these sample columns.
 SAMPLE_FALLBACK = {"real0": "close", "real1": "open"}
 # pandas-ta's function, its defaults where they differ from ours, and what else differs, as pandas-ta's
-# 0.3 releases define them (not measured by the build); an entry without a row shows "—".
+# 0.3 releases define them (not measured by the build; with TA-Lib installed, pandas-ta calls it for
+# many of these); an entry without a row shows "—".
 PANDAS_TA = {
     "sma": ("sma", "length=10"), "ema": ("ema", "length=10"), "wma": ("wma", "length=10"),
     "dema": ("dema", "length=10"), "tema": ("tema", "length=10"), "trima": ("trima", "length=10"),
@@ -30,12 +31,12 @@ PANDAS_TA = {
     "macd": ("macd", "columns in the order macd, histogram, signal"),
     "apo": ("apo", ""), "ppo": ("ppo", "also returns the signal line and histogram"),
     "mom": ("mom", ""), "roc": ("roc", ""),
-    "rsi": ("rsi", "Wilder's average as an exponential average from the first change: early values differ"),
+    "rsi": ("rsi", "without TA-Lib installed, Wilder's average as pandas' exponential average: early values differ"),
     "stoch": ("stoch", "k=14, d=3, smooth_k=3"),
     "stochrsi": ("stochrsi", "length=14, rsi_length=14, k=3, d=3"),
     "willr": ("willr", ""), "cci": ("cci", ""), "adx": ("adx", "returns ADX, +DI and −DI together"),
     "plus_di": ("adx", "its DMP column"), "minus_di": ("adx", "its DMN column"),
-    "atr": ("atr", "Wilder's average as an exponential average: early values differ"),
+    "atr": ("atr", "without TA-Lib installed, Wilder's average as pandas' exponential average: early values differ"),
     "natr": ("natr", ""), "trange": ("true_range", ""), "obv": ("obv", ""),
     "aroon": ("aroon", "also returns the oscillator"), "bop": ("bop", ""), "cmo": ("cmo", ""),
     "ultosc": ("uo", ""), "trix": ("trix", "also returns a signal line"), "sar": ("psar", ""),
