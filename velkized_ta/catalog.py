@@ -3,6 +3,12 @@
 >>> from velkized_ta.catalog import INDICATORS
 >>> INDICATORS["velk_adx"].warm_up(timeperiod=14)
 28
+
+`CLASSIC` holds the classic (textbook, float64) family, read from its registry:
+
+>>> from velkized_ta.catalog import CLASSIC
+>>> CLASSIC["macd"].outputs, CLASSIC["macd"].talib, CLASSIC["macd"].warm_up(signalperiod=5)
+(('macd', 'macdsignal', 'macdhist'), 'MACD', 29)
 """
 
 from __future__ import annotations
