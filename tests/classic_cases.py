@@ -22,6 +22,19 @@ CASES = {
     "plus_di": [{}, {"timeperiod": 1}, {"timeperiod": 5}],
     "minus_di": [{}, {"timeperiod": 1}, {"timeperiod": 5}],
     "adx": [{}, {"timeperiod": 2}, {"timeperiod": 5}],
+    "dema": [{}, {"timeperiod": 1}, {"timeperiod": 5}],
+    "tema": [{}, {"timeperiod": 1}, {"timeperiod": 4}],
+    "trima": [{}, {"timeperiod": 1}, {"timeperiod": 2}, {"timeperiod": 7}, {"timeperiod": 10}],
+    "kama": [{}, {"timeperiod": 1}, {"timeperiod": 10}],
+    "t3": [{}, {"timeperiod": 1}, {"timeperiod": 3, "vfactor": 0.0}, {"timeperiod": 8, "vfactor": 1.0}],
+    "midpoint": [{}, {"timeperiod": 2}],
+    "midprice": [{}, {"timeperiod": 2}],
+    "apo": [{}, {"fastperiod": 5, "slowperiod": 3}],
+    "ppo": [{}, {"fastperiod": 5, "slowperiod": 3}],
+    "mom": [{}, {"timeperiod": 1}],
+    "roc": [{}, {"timeperiod": 1}],
+    "stochf": [{}, {"fastk_period": 1, "fastd_period": 1}, {"fastk_period": 14, "fastd_period": 5}],
+    "stochrsi": [{}, {"timeperiod": 2, "fastk_period": 1, "fastd_period": 1}, {"fastk_period": 9, "fastd_period": 4}],
 }
 
 # Deliberate differences from TA-Lib, by (name, case index): the factor TA-Lib's values need.

@@ -69,6 +69,27 @@ def ref_stoch(high, low, close, fastk_period, slowk_period, slowd_period):
     return slowk[slowd_period - 1:], ref_sma(slowk, slowd_period)
 
 
+def ref_trima(x, period):
+    inner = period // 2 + 1
+    weights = np.convolve(np.ones(inner), np.ones(period + 1 - inner))
+    return np.array([math.fsum(weights * w) / weights.sum() for w in windows(x, period)])
+
+
+def ref_kama(x, period):
+    """The recursion on exact path sums, from the first value on."""
+    steps = np.abs(np.diff(x))
+    slowest, span = 2.0 / 31.0, 2.0 / 3.0 - 2.0 / 31.0
+    kama = x[period - 1]
+    out = []
+    for t in range(period, len(x)):
+        path = math.fsum(steps[t - period:t])
+        change = x[t] - x[t - period]
+        efficiency = 1.0 if path <= change or path == 0.0 else abs(change / path)
+        kama += (x[t] - kama) * (efficiency * span + slowest) ** 2
+        out.append(kama)
+    return np.array(out)
+
+
 # Positions checked: around the level drop and a spread over the whole series, so the reference's
 # Python loops stay short while drift (which grows with position) is caught where it is largest.
 def checked_positions(n, drop, span):
@@ -82,10 +103,19 @@ REFERENCES = {
     "wma": (lambda d, p: (ref_wma(d["close"], p["timeperiod"]),), lambda p: p["timeperiod"]),
     "bbands": (lambda d, p: ref_bbands(d["close"], p["timeperiod"], p["nbdevup"], p["nbdevdn"]),
                lambda p: p["timeperiod"]),
+    "trima": (lambda d, p: (ref_trima(d["close"], p["timeperiod"]),), lambda p: p["timeperiod"]),
     "stoch": (lambda d, p: ref_stoch(d["high"], d["low"], d["close"], p["fastk_period"], p["slowk_period"],
                                      p["slowd_period"]),
               lambda p: p["fastk_period"] + p["slowk_period"] + p["slowd_period"] - 2),
 }
+
+
+def test_kama_path_sums_do_not_drift():
+    for kind in ("walk", "drop"):
+        data, _ = long_series(kind)
+        close = data["close"][:200_000]
+        ours = classic.kama(close, 10)
+        np.testing.assert_allclose(ours[10:], ref_kama(close, 10), rtol=1e-9, atol=0)
 
 
 def long_series(kind):

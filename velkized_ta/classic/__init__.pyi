@@ -24,6 +24,13 @@ def adx(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def apo(
+    close: _Input,
+    fastperiod: SupportsInt = 12,
+    slowperiod: SupportsInt = 26,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def atr(
     high: _Input,
     low: _Input,
@@ -48,7 +55,19 @@ def cci(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def dema(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def ema(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def kama(
     close: _Input,
     timeperiod: SupportsInt = 30,
     *,
@@ -62,11 +81,30 @@ def macd(
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
+def midpoint(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def midprice(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def minus_di(
     high: _Input,
     low: _Input,
     close: _Input,
     timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def mom(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
@@ -81,6 +119,19 @@ def plus_di(
     low: _Input,
     close: _Input,
     timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def ppo(
+    close: _Input,
+    fastperiod: SupportsInt = 12,
+    slowperiod: SupportsInt = 26,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def roc(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
@@ -106,10 +157,46 @@ def stoch(
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result]: ...
+def stochf(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    fastk_period: SupportsInt = 5,
+    fastd_period: SupportsInt = 3,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
+def stochrsi(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    fastk_period: SupportsInt = 5,
+    fastd_period: SupportsInt = 3,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
+def t3(
+    close: _Input,
+    timeperiod: SupportsInt = 5,
+    vfactor: float = 0.7,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def tema(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def trange(
     high: _Input,
     low: _Input,
     close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def trima(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...

@@ -35,6 +35,17 @@ def adx(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def apo(
+    close: _Input,
+    fastperiod: SupportsInt = 12,
+    slowperiod: SupportsInt = 26,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def atr(
     high: _Input,
     low: _Input,
@@ -71,7 +82,27 @@ def cci(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def dema(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def ema(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def kama(
     close: _Input,
     timeperiod: SupportsInt = 30,
     *,
@@ -93,11 +124,42 @@ def macd(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
+def midpoint(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def midprice(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def minus_di(
     high: _Input,
     low: _Input,
     close: _Input,
     timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def mom(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -120,6 +182,27 @@ def plus_di(
     low: _Input,
     close: _Input,
     timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def ppo(
+    close: _Input,
+    fastperiod: SupportsInt = 12,
+    slowperiod: SupportsInt = 26,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def roc(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -161,10 +244,66 @@ def stoch(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result]: ...
+def stochf(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    fastk_period: SupportsInt = 5,
+    fastd_period: SupportsInt = 3,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
+def stochrsi(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    fastk_period: SupportsInt = 5,
+    fastd_period: SupportsInt = 3,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
+def t3(
+    close: _Input,
+    timeperiod: SupportsInt = 5,
+    vfactor: float = 0.7,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def tema(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def trange(
     high: _Input,
     low: _Input,
     close: _Input,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def trima(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
     *,
     offsets: _Input | None = None,
     axis: int = 0,

@@ -31,6 +31,11 @@ def adx(
     close: _Input,
     timeperiod: SupportsInt = 14,
 ) -> Handle: ...
+def apo(
+    close: _Input,
+    fastperiod: SupportsInt = 12,
+    slowperiod: SupportsInt = 26,
+) -> Handle: ...
 def atr(
     high: _Input,
     low: _Input,
@@ -49,7 +54,15 @@ def cci(
     close: _Input,
     timeperiod: SupportsInt = 14,
 ) -> Handle: ...
+def dema(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
+) -> Handle: ...
 def ema(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
+) -> Handle: ...
+def kama(
     close: _Input,
     timeperiod: SupportsInt = 30,
 ) -> Handle: ...
@@ -59,11 +72,24 @@ def macd(
     slowperiod: SupportsInt = 26,
     signalperiod: SupportsInt = 9,
 ) -> Handle: ...
+def midpoint(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def midprice(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
 def minus_di(
     high: _Input,
     low: _Input,
     close: _Input,
     timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def mom(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
 ) -> Handle: ...
 def obv(
     close: _Input,
@@ -74,6 +100,15 @@ def plus_di(
     low: _Input,
     close: _Input,
     timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def ppo(
+    close: _Input,
+    fastperiod: SupportsInt = 12,
+    slowperiod: SupportsInt = 26,
+) -> Handle: ...
+def roc(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
 ) -> Handle: ...
 def rsi(
     close: _Input,
@@ -91,10 +126,36 @@ def stoch(
     slowk_period: SupportsInt = 3,
     slowd_period: SupportsInt = 3,
 ) -> Handle: ...
+def stochf(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    fastk_period: SupportsInt = 5,
+    fastd_period: SupportsInt = 3,
+) -> Handle: ...
+def stochrsi(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    fastk_period: SupportsInt = 5,
+    fastd_period: SupportsInt = 3,
+) -> Handle: ...
+def t3(
+    close: _Input,
+    timeperiod: SupportsInt = 5,
+    vfactor: float = 0.7,
+) -> Handle: ...
+def tema(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
+) -> Handle: ...
 def trange(
     high: _Input,
     low: _Input,
     close: _Input,
+) -> Handle: ...
+def trima(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
 ) -> Handle: ...
 def willr(
     high: _Input,

@@ -386,6 +386,72 @@ class DirectionalSums {
   int64_t seen_ = 0;
 };
 
+// Wilder's relative strength in percent; 0 when there is neither gain nor loss (TA-Lib's
+// convention). Ready from the period-th change on.
+class RelativeStrength {
+ public:
+  RelativeStrength() = default;
+  explicit RelativeStrength(int64_t period) : gains_(period), losses_(period) {}
+
+  bool push(double x) {
+    const bool first = !has_previous_;
+    const double change = x - previous_;
+    previous_ = x;
+    has_previous_ = true;
+    if (first) return false;
+    const bool ready = gains_.push(change > 0.0 ? change : 0.0);
+    losses_.push(change < 0.0 ? -change : 0.0);
+    return ready;
+  }
+  double value() const {
+    const double total = gains_.value() + losses_.value();
+    return total != 0.0 ? 100.0 * (gains_.value() / total) : 0.0;
+  }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    a(previous_);
+    a(has_previous_);
+    gains_.fields(a);
+    losses_.fields(a);
+  }
+
+ private:
+  double previous_ = 0.0;
+  bool has_previous_ = false;
+  WilderAverage gains_, losses_;
+};
+
+// The fast and slow EMAs of MACD, APO and PPO: both seeded at the bar where the slow seed window
+// ends (the fast one with the mean of the fast period's closes ending there), as TA-Lib does; a
+// fast period above the slow one is swapped with it. Ready from bar slow - 1 on.
+class AlignedEmaPair {
+ public:
+  AlignedEmaPair() = default;
+  AlignedEmaPair(int64_t a, int64_t b)
+      : fast_period_(std::min(a, b)), slow_period_(std::max(a, b)), fast_(fast_period_), slow_(slow_period_) {}
+
+  bool push(double x) {
+    const bool ready = slow_.push(x);
+    if (++seen_ > slow_period_ - fast_period_) fast_.push(x);
+    return ready;
+  }
+  double fast() const { return fast_.value(); }
+  double slow() const { return slow_.value(); }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    a(seen_);
+    fast_.fields(a);
+    slow_.fields(a);
+  }
+
+ private:
+  int64_t fast_period_ = 1, slow_period_ = 1;
+  SeededEma fast_, slow_;
+  int64_t seen_ = 0;
+};
+
 // Fast %K: where the close sits in the window's range, in percent; 0 for a zero range, as TA-Lib.
 inline double range_percent(double close, double highest, double lowest) {
   const double scale = (highest - lowest) / 100.0;

@@ -35,7 +35,9 @@ atr = (atr * (timeperiod - 1) + trange) / timeperiod
 
 First value at timeperiod (true ranges start at the second bar). Flat bars give 0.
 TA-Lib ATR: same first value; Wilder's step is rounded differently (multiplications by
-(timeperiod - 1) / timeperiod and 1 / timeperiod), values agree within 1e-14 relative.)",
+(timeperiod - 1) / timeperiod and 1 / timeperiod), values agree within 1e-14 relative.
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 1.4e-15 on a 10^6-bar random walk, 1.1e-15 on a level drop 1e5 -> 1.)",
     {"high", "low", "close"},
     {{"timeperiod", ParamKind::integer, 14, 1, 100000, "Wilder's smoothing period."}},
     {"atr"},

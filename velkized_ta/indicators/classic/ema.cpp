@@ -26,7 +26,9 @@ ema[first] = mean of the first timeperiod closes
 ema[t] = (x[t] - ema[t-1]) * k + ema[t-1]
 
 First value at timeperiod - 1. Flat prices give the price.
-TA-Lib EMA (its default compatibility, SMA seed): same first value and the same operations.)",
+TA-Lib EMA (its default compatibility, SMA seed): same first value and the same operations.
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 2.2e-16 on a 10^6-bar random walk, 2.1e-17 on a level drop 1e5 -> 1.)",
     {"close"},
     {{"timeperiod", ParamKind::integer, 30, 1, 100000, "Bars of the seed; sets k = 2 / (timeperiod + 1)."}},
     {"ema"},

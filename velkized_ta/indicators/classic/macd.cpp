@@ -4,22 +4,13 @@
 namespace velk::classic {
 namespace {
 
-// As TA-Lib does, both averages are seeded at the bar where the slow one's seed window ends: the
-// fast seed is the mean of the fastperiod closes ending there.
 struct State {
   static constexpr int inputs = 1, outputs = 3;
   explicit State(const double* params)
-      : fast_period(std::min(int_param(params, 0), int_param(params, 1))),
-        slow_period(std::max(int_param(params, 0), int_param(params, 1))),
-        fast(fast_period),
-        slow(slow_period),
-        signal(int_param(params, 2)) {}
+      : averages(int_param(params, 0), int_param(params, 1)), signal(int_param(params, 2)) {}
   bool step(const double* bar, double* out) {
-    const double x = bar[0];
-    const bool slow_ready = slow.push(x);
-    if (++seen > slow_period - fast_period) fast.push(x);
-    if (!slow_ready) return false;
-    const double line = fast.value() - slow.value();
+    if (!averages.push(bar[0])) return false;
+    const double line = averages.fast() - averages.slow();
     if (!signal.push(line)) return false;
     out[0] = line;
     out[1] = signal.value();
@@ -28,14 +19,11 @@ struct State {
   }
   template <class Archive>
   void fields(Archive& a) {
-    a(seen);
-    fast.fields(a);
-    slow.fields(a);
+    averages.fields(a);
     signal.fields(a);
   }
-  int64_t fast_period, slow_period;
-  SeededEma fast, slow, signal;
-  int64_t seen = 0;
+  AlignedEmaPair averages;
+  SeededEma signal;
 };
 
 const Registrar<State> registered{Descriptor{
@@ -47,7 +35,9 @@ Both averages are seeded at bar slowperiod - 1 (the fast one with the mean of th
 ending there); the signal is seeded with the mean of its first signalperiod values. All three
 outputs start at slowperiod + signalperiod - 2 (33 with the defaults). A fastperiod above
 slowperiod is swapped with it. Flat prices give 0.
-TA-Lib MACD: same first value and the same seeds.)",
+TA-Lib MACD: same first value and the same seeds.
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 8.0e-13 on a 10^6-bar random walk, 1.3e-14 on a level drop 1e5 -> 1.)",
     {"close"},
     {{"fastperiod", ParamKind::integer, 12, 2, 100000, "Period of the fast EMA."},
      {"slowperiod", ParamKind::integer, 26, 2, 100000, "Period of the slow EMA."},

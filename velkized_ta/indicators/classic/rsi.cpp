@@ -6,31 +6,17 @@ namespace {
 
 struct State {
   static constexpr int inputs = 1, outputs = 1;
-  explicit State(const double* params) : gains(int_param(params, 0)), losses(int_param(params, 0)) {}
+  explicit State(const double* params) : strength(int_param(params, 0)) {}
   bool step(const double* bar, double* out) {
-    const double x = bar[0];
-    const bool first = !has_previous;
-    const double change = x - previous;
-    previous = x;
-    has_previous = true;
-    if (first) return false;
-    const bool ready = gains.push(change > 0.0 ? change : 0.0);
-    losses.push(change < 0.0 ? -change : 0.0);
-    if (!ready) return false;
-    const double total = gains.value() + losses.value();
-    out[0] = total != 0.0 ? 100.0 * (gains.value() / total) : 0.0;
+    if (!strength.push(bar[0])) return false;
+    out[0] = strength.value();
     return true;
   }
   template <class Archive>
   void fields(Archive& a) {
-    a(previous);
-    a(has_previous);
-    gains.fields(a);
-    losses.fields(a);
+    strength.fields(a);
   }
-  double previous = 0.0;
-  bool has_previous = false;
-  WilderAverage gains, losses;
+  RelativeStrength strength;
 };
 
 const Registrar<State> registered{Descriptor{
@@ -44,7 +30,9 @@ First value at timeperiod (the first close has no change). Flat prices (no gain 
 0, as TA-Lib does.
 TA-Lib RSI: same first value; Wilder's step is rounded differently, values agree within 1e-13
 relative; TA-Lib also gives 0 when
-avg_gain + avg_loss < 1e-14 (prices below about 1e-12), where this gives the ratio.)",
+avg_gain + avg_loss < 1e-14 (prices below about 1e-12), where this gives the ratio.
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 1.3e-15 on a 10^6-bar random walk, 5.6e-15 on a level drop 1e5 -> 1.)",
     {"close"},
     {{"timeperiod", ParamKind::integer, 14, 2, 100000, "Wilder's smoothing period."}},
     {"rsi"},

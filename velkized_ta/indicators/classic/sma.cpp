@@ -25,8 +25,10 @@ const Registrar<State> registered{Descriptor{
 
 First value at timeperiod - 1. The window sum is re-added from the window every timeperiod bars, so
 it does not drift. Flat prices give the price.
-TA-Lib SMA: same first value; values agree within 1e-9 relative (TA-Lib's running sum drifts on long
-series, see the tests' measurements).)",
+TA-Lib SMA: same first value; TA-Lib's running sum is never re-added, so its rounding grows with
+the series' length.
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 3.1e-14 on a 10^6-bar random walk, 4.0e-15 on a level drop 1e5 -> 1.)",
     {"close"},
     {{"timeperiod", ParamKind::integer, 30, 1, 100000, "Bars in the window."}},
     {"sma"},

@@ -30,7 +30,9 @@ const Registrar<State> registered{Descriptor{
 
 First value at timeperiod - 1. A zero range gives 0, as TA-Lib does.
 TA-Lib WILLR: same first value and the same operations ((highest - close) / ((highest - lowest) /
--100)).)",
+-100)).
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 3.0e-16 on a 10^6-bar random walk, 2.8e-16 on a level drop 1e5 -> 1.)",
     {"high", "low", "close"},
     {{"timeperiod", ParamKind::integer, 14, 2, 100000, "Bars of the highest high and lowest low."}},
     {"willr"},

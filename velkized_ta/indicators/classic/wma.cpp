@@ -57,7 +57,9 @@ const Registrar<State> registered{Descriptor{
 
 First value at timeperiod - 1. The running sums are re-added from the window every timeperiod bars,
 so they do not drift. Flat prices give the price.
-TA-Lib WMA: same first value; values agree within 1e-9 relative.)",
+TA-Lib WMA: same first value; values agree within 1e-9 relative.
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 4.4e-14 on a 10^6-bar random walk, 1.4e-14 on a level drop 1e5 -> 1.)",
     {"close"},
     {{"timeperiod", ParamKind::integer, 30, 1, 100000, "Bars in the window."}},
     {"wma"},
