@@ -126,6 +126,7 @@ INDICATORS = {entry.name: entry for entry in _ENTRIES}
 CLASSIC_GROUPS = {
     "overlap": "Overlap studies: averages and bands",
     "momentum": "Momentum oscillators",
+    "directional": "Directional movement",
     "volume": "Volume",
     "volatility": "Volatility",
     "statistic": "Statistics",

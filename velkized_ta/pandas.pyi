@@ -293,6 +293,16 @@ class VelkClassicAccessor:
         append: bool = False,
         errors: str = 'raise',
     ) -> pd.Series: ...
+    def apo(
+        self,
+        fastperiod: SupportsInt = 12,
+        slowperiod: SupportsInt = 26,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
     def atr(
         self,
         timeperiod: SupportsInt = 14,
@@ -326,7 +336,25 @@ class VelkClassicAccessor:
         append: bool = False,
         errors: str = 'raise',
     ) -> pd.Series: ...
+    def dema(
+        self,
+        timeperiod: SupportsInt = 30,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
     def ema(
+        self,
+        timeperiod: SupportsInt = 30,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
+    def kama(
         self,
         timeperiod: SupportsInt = 30,
         *,
@@ -346,12 +374,40 @@ class VelkClassicAccessor:
         append: bool = False,
         errors: str = 'raise',
     ) -> pd.DataFrame: ...
+    def midpoint(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
+    def midprice(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
     def minus_di(
         self,
         timeperiod: SupportsInt = 14,
         *,
         high: Hashable | None = None,
         low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
+    def mom(
+        self,
+        timeperiod: SupportsInt = 10,
+        *,
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
@@ -372,6 +428,25 @@ class VelkClassicAccessor:
         *,
         high: Hashable | None = None,
         low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
+    def ppo(
+        self,
+        fastperiod: SupportsInt = 12,
+        slowperiod: SupportsInt = 26,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
+    def roc(
+        self,
+        timeperiod: SupportsInt = 10,
+        *,
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
@@ -408,11 +483,62 @@ class VelkClassicAccessor:
         append: bool = False,
         errors: str = 'raise',
     ) -> pd.DataFrame: ...
+    def stochf(
+        self,
+        fastk_period: SupportsInt = 5,
+        fastd_period: SupportsInt = 3,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.DataFrame: ...
+    def stochrsi(
+        self,
+        timeperiod: SupportsInt = 14,
+        fastk_period: SupportsInt = 5,
+        fastd_period: SupportsInt = 3,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.DataFrame: ...
+    def t3(
+        self,
+        timeperiod: SupportsInt = 5,
+        vfactor: float = 0.7,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
+    def tema(
+        self,
+        timeperiod: SupportsInt = 30,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
     def trange(
         self,
         *,
         high: Hashable | None = None,
         low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: str = 'raise',
+    ) -> pd.Series: ...
+    def trima(
+        self,
+        timeperiod: SupportsInt = 30,
+        *,
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,

@@ -267,6 +267,16 @@ class _ClassicNamespace:
         errors: str = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
+    def apo(
+        close: _Price = None,
+        fastperiod: SupportsInt = 12,
+        slowperiod: SupportsInt = 26,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
     def atr(
         high: _Price = None,
         low: _Price = None,
@@ -300,7 +310,25 @@ class _ClassicNamespace:
         errors: str = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
+    def dema(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
     def ema(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def kama(
         close: _Price = None,
         timeperiod: SupportsInt = 30,
         *,
@@ -320,11 +348,39 @@ class _ClassicNamespace:
         errors: str = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
+    def midpoint(
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def midprice(
+        high: _Price = None,
+        low: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
     def minus_di(
         high: _Price = None,
         low: _Price = None,
         close: _Price = None,
         timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def mom(
+        close: _Price = None,
+        timeperiod: SupportsInt = 10,
         *,
         by: _Price = None,
         nulls: bool = False,
@@ -345,6 +401,25 @@ class _ClassicNamespace:
         low: _Price = None,
         close: _Price = None,
         timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def ppo(
+        close: _Price = None,
+        fastperiod: SupportsInt = 12,
+        slowperiod: SupportsInt = 26,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def roc(
+        close: _Price = None,
+        timeperiod: SupportsInt = 10,
         *,
         by: _Price = None,
         nulls: bool = False,
@@ -382,10 +457,61 @@ class _ClassicNamespace:
         errors: str = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
+    def stochf(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        fastk_period: SupportsInt = 5,
+        fastd_period: SupportsInt = 3,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def stochrsi(
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        fastk_period: SupportsInt = 5,
+        fastd_period: SupportsInt = 3,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def t3(
+        close: _Price = None,
+        timeperiod: SupportsInt = 5,
+        vfactor: float = 0.7,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def tema(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
     def trange(
         high: _Price = None,
         low: _Price = None,
         close: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: str = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def trima(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
         *,
         by: _Price = None,
         nulls: bool = False,
