@@ -69,6 +69,10 @@ def number(value):
 def split_doc(doc):
     """(formula, notes, TA-Lib comparison) from a registry entry's doc text."""
     formula, _, rest = doc.partition("\n\n")
+    if "TA-Lib" in formula and "TA-Lib" not in rest:  # a doc of one paragraph: its TA-Lib lines apart
+        lines = formula.splitlines()
+        at = next(i for i, line in enumerate(lines) if "TA-Lib" in line)
+        formula, rest = "\n".join(lines[:at]), "\n".join(lines[at:])
     lines = rest.splitlines()
     start = next((i for i, line in enumerate(lines) if line.startswith("TA-Lib")), len(lines))
     notes = " ".join(lines[:start]).strip()
