@@ -144,6 +144,8 @@ def test_universe_with_bad_symbols(universe, name, exact):
             warnings.simplefilter("always")
             values = run(errors="nan")
         assert np.array_equal(bits(values), bits(expected)), route
+        if not failing:
+            assert not [w for w in caught if issubclass(w.category, vpd.UndefinedWarning)], route
         if route == "polars .over" or not failing:
             continue
         text = _only_warning(caught, vpd.UndefinedWarning)
@@ -231,7 +233,7 @@ def _bars(n=40):
      ValueError, "already has a column 'rsi_14'"),
     (lambda: pl.DataFrame(sample_ohlc(40)).with_columns(pl.datetime_range(
         pl.datetime(2024, 1, 1), pl.datetime(2024, 1, 1, 0, 39), "1m", eager=True).alias("close")),
-     lambda t: t.select(vp.rsi()), Exception, "dtype Datetime"),
+     lambda t: t.select(vp.rsi()), Exception, "column 'close' for the close prices has dtype Datetime"),
     (lambda: pl.DataFrame(sample_ohlc(40)).with_columns(pl.col("close").cast(pl.String)),
      lambda t: t.select(vp.rsi()), Exception, "dtype String"),
 ])

@@ -28,7 +28,8 @@ group named (``(in group symbol='XYZ')``). ``errors="nan"`` keeps going instead:
 each bar the stream handle refuses is NaN and the handle goes on with the next; with ``exact=True``
 a failing group is NaN. One :class:`UndefinedWarning` names the groups affected. A
 :class:`PrecisionWarning` says when CCI's float32 arithmetic failed (NaN at more than 1% of up to
-1,024 sampled windows, or the others more than 5% off float64), and a :class:`RowOrderWarning` when a group's datetime index goes back in time.
+1,024 sampled windows, or the others more than 5% off float64), and a :class:`RowOrderWarning` when a
+group's datetime index goes back in time.
 
 The classic (textbook, float64) indicators are methods of ``.velk.classic``, one per entry of
 ``velkized_ta.classic.REGISTRY``: ``bars.velk.classic.bbands(20, 2.0, 2.0, by="symbol")``. Parameters

@@ -1,6 +1,6 @@
 """Type stubs for velkized_ta.pandas (written by tools/layer_stubs.py)."""
 
-from typing import Hashable, SupportsInt
+from typing import Hashable, Literal, SupportsInt
 
 import pandas as pd
 
@@ -21,7 +21,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def lin(
         self,
@@ -31,7 +31,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def mid(
         self,
@@ -44,7 +44,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def ema(
         self,
@@ -55,7 +55,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def ema2(
         self,
@@ -65,7 +65,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def ema3(
         self,
@@ -75,7 +75,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def dema(
         self,
@@ -85,7 +85,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def tema(
         self,
@@ -95,7 +95,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def trix(
         self,
@@ -105,7 +105,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def macd(
         self,
@@ -116,7 +116,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def roc(
         self,
@@ -126,7 +126,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def rsi(
         self,
@@ -136,7 +136,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def cmo(
         self,
@@ -146,7 +146,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def willr(
         self,
@@ -158,7 +158,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def stochf(
         self,
@@ -170,7 +170,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def ult(
         self,
@@ -184,7 +184,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def cci(
         self,
@@ -196,7 +196,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def dx(
         self,
@@ -208,7 +208,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def adx(
         self,
@@ -220,7 +220,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def adxr(
         self,
@@ -232,7 +232,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def natr(
         self,
@@ -244,7 +244,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def wick(
         self,
@@ -256,7 +256,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def adif(
         self,
@@ -266,7 +266,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def rdif(
         self,
@@ -276,7 +276,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     @property
     def classic(self) -> VelkClassicAccessor: ...
@@ -291,7 +291,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def apo(
         self,
@@ -301,7 +301,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def atr(
         self,
@@ -312,7 +312,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def bbands(
         self,
@@ -323,7 +323,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.DataFrame: ...
     def cci(
         self,
@@ -334,7 +334,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def dema(
         self,
@@ -343,7 +343,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def ema(
         self,
@@ -352,7 +352,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def kama(
         self,
@@ -361,7 +361,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def macd(
         self,
@@ -372,7 +372,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.DataFrame: ...
     def midpoint(
         self,
@@ -381,7 +381,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def midprice(
         self,
@@ -391,7 +391,7 @@ class VelkClassicAccessor:
         low: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def minus_di(
         self,
@@ -402,7 +402,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def mom(
         self,
@@ -411,7 +411,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def obv(
         self,
@@ -420,7 +420,7 @@ class VelkClassicAccessor:
         volume: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def plus_di(
         self,
@@ -431,7 +431,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def ppo(
         self,
@@ -441,7 +441,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def roc(
         self,
@@ -450,7 +450,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def rsi(
         self,
@@ -459,7 +459,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def sma(
         self,
@@ -468,7 +468,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def stoch(
         self,
@@ -481,7 +481,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.DataFrame: ...
     def stochf(
         self,
@@ -493,7 +493,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.DataFrame: ...
     def stochrsi(
         self,
@@ -504,7 +504,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.DataFrame: ...
     def t3(
         self,
@@ -514,7 +514,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def tema(
         self,
@@ -523,7 +523,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def trange(
         self,
@@ -533,7 +533,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def trima(
         self,
@@ -542,7 +542,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def willr(
         self,
@@ -553,7 +553,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
     def wma(
         self,
@@ -562,7 +562,7 @@ class VelkClassicAccessor:
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
 
 class VelkFrameAccessor(_Accessor): ...

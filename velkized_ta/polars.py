@@ -58,12 +58,18 @@ def _is_real(dtype):
 
 
 def _dense_codes(keys):
-    """0 .. k-1 per distinct key (null a key of its own), with no empty code."""
-    codes = keys.rank("dense").fill_null(0).to_numpy().astype(np.int64)
-    return codes - codes.min() if len(codes) else codes
+    """0 .. k-1 per distinct key in the order keys first appear (null a key of its own), as pandas'
+    factorize numbers them: both front-ends take, and name, the groups in the same order."""
+    if not len(keys):
+        return np.zeros(0, dtype=np.int64)
+    ranks = keys.rank("dense").fill_null(0).to_numpy().astype(np.int64)
+    first = keys.is_first_distinct().to_numpy()
+    appearance = np.zeros(ranks.max() + 1, dtype=np.int64)
+    appearance[ranks[first]] = np.arange(int(first.sum()))
+    return appearance[ranks]
 
 
-def _evaluate(name, roles, values, flags, exact, nulls, by_name, errors):
+def _evaluate(name, roles, values, flags, exact, nulls, by_name, errors, columns_named):
     grouped = by_name is not None
 
     def run(batch):
@@ -74,8 +80,7 @@ def _evaluate(name, roles, values, flags, exact, nulls, by_name, errors):
         prices = {}
         for role, column in zip(roles, columns):
             if not _is_real(column.dtype):
-                raise _frontend.price_error(name, role, column.name if column.name not in ("", "_0") else None,
-                                            column.dtype)
+                raise _frontend.price_error(name, role, columns_named.get(role), column.dtype)
             array = column.cast(pl.Float64).fill_null(np.nan).to_numpy() if column.dtype != pl.Float32 \
                 else column.fill_null(np.nan).to_numpy()
             prices[role] = _frontend.as_float32(array, name, role)
@@ -123,7 +128,8 @@ def _function(name):
         if by is not None:
             by_name = by if isinstance(by, str) else \
                 (_as_expr(by, "by").meta.output_name(raise_if_undetermined=False) or "by")
-        run = _evaluate(name, roles, values, flags, bool(exact), bool(nulls), by_name, errors)
+        columns_named = {role: expr.meta.output_name(raise_if_undetermined=False) for role, expr in zip(roles, exprs)}
+        run = _evaluate(name, roles, values, flags, bool(exact), bool(nulls), by_name, errors, columns_named)
         fields = [e.alias(f"_{i}") for i, e in enumerate(exprs)]
         if by is not None:
             fields.append(_as_expr(by, "by").alias("_by"))

@@ -1,6 +1,6 @@
 """Type stubs for velkized_ta.polars (written by tools/layer_stubs.py)."""
 
-from typing import SupportsInt
+from typing import Literal, SupportsInt
 
 import polars as pl
 
@@ -20,7 +20,7 @@ def sma(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def lin(
     close: _Price = None,
@@ -29,7 +29,7 @@ def lin(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def mid(
     high: _Price = None,
@@ -41,7 +41,7 @@ def mid(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def ema(
     close: _Price = None,
@@ -51,7 +51,7 @@ def ema(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def ema2(
     close: _Price = None,
@@ -60,7 +60,7 @@ def ema2(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def ema3(
     close: _Price = None,
@@ -69,7 +69,7 @@ def ema3(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def dema(
     close: _Price = None,
@@ -78,7 +78,7 @@ def dema(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def tema(
     close: _Price = None,
@@ -87,7 +87,7 @@ def tema(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def trix(
     close: _Price = None,
@@ -96,7 +96,7 @@ def trix(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def macd(
     close: _Price = None,
@@ -106,7 +106,7 @@ def macd(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def roc(
     close: _Price = None,
@@ -115,7 +115,7 @@ def roc(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def rsi(
     close: _Price = None,
@@ -124,7 +124,7 @@ def rsi(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def cmo(
     close: _Price = None,
@@ -133,7 +133,7 @@ def cmo(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def willr(
     high: _Price = None,
@@ -144,7 +144,7 @@ def willr(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def stochf(
     high: _Price = None,
@@ -155,7 +155,7 @@ def stochf(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def ult(
     high: _Price = None,
@@ -168,7 +168,7 @@ def ult(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def cci(
     high: _Price = None,
@@ -179,7 +179,7 @@ def cci(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def dx(
     high: _Price = None,
@@ -190,7 +190,7 @@ def dx(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def adx(
     high: _Price = None,
@@ -201,7 +201,7 @@ def adx(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def adxr(
     high: _Price = None,
@@ -212,7 +212,7 @@ def adxr(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def natr(
     high: _Price = None,
@@ -223,7 +223,7 @@ def natr(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def wick(
     high: _Price = None,
@@ -234,7 +234,7 @@ def wick(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def adif(
     a: _Price = None,
@@ -243,7 +243,7 @@ def adif(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def rdif(
     a: _Price = None,
@@ -252,7 +252,7 @@ def rdif(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
-    errors: str = 'raise',
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 class _ClassicNamespace:
     @staticmethod
@@ -264,7 +264,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def apo(
@@ -274,7 +274,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def atr(
@@ -285,7 +285,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def bbands(
@@ -296,7 +296,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def cci(
@@ -307,7 +307,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def dema(
@@ -316,7 +316,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def ema(
@@ -325,7 +325,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def kama(
@@ -334,7 +334,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def macd(
@@ -345,7 +345,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def midpoint(
@@ -354,7 +354,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def midprice(
@@ -364,7 +364,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def minus_di(
@@ -375,7 +375,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def mom(
@@ -384,7 +384,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def obv(
@@ -393,7 +393,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def plus_di(
@@ -404,7 +404,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def ppo(
@@ -414,7 +414,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def roc(
@@ -423,7 +423,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def rsi(
@@ -432,7 +432,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def sma(
@@ -441,7 +441,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def stoch(
@@ -454,7 +454,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def stochf(
@@ -466,7 +466,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def stochrsi(
@@ -477,7 +477,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def t3(
@@ -487,7 +487,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def tema(
@@ -496,7 +496,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def trange(
@@ -506,7 +506,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def trima(
@@ -515,7 +515,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def willr(
@@ -526,7 +526,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
     def wma(
@@ -535,7 +535,7 @@ class _ClassicNamespace:
         *,
         by: _Price = None,
         nulls: bool = False,
-        errors: str = 'raise',
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
 
 classic: _ClassicNamespace
