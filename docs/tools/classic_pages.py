@@ -5,6 +5,7 @@ its rows in the index at build time; nothing here names an indicator except the 
 (`PANDAS_TA`), whose rows show only for entries the registry holds.
 """
 
+import functools
 import math
 import re
 import warnings
@@ -146,13 +147,13 @@ def _labels(entry):
 def talib_difference(entry, n=5000):
     """(largest relative difference, first values agree) against TA-Lib on the sample bars, or None
     when TA-Lib (its Python package) is not installed or has no such function."""
-    if entry.talib is None:
-        return None
-    try:
-        import talib
-    except ImportError:
-        return None
-    function = getattr(talib, entry.talib, None)
+    return _talib_difference(entry.name, n)
+
+
+@functools.lru_cache(maxsize=None)
+def _talib_difference(name, n):
+    entry = CLASSIC[name]
+    function = _talib_function(entry)
     if function is None:
         return None
     bars = sample_frame(n)
@@ -176,6 +177,41 @@ def talib_difference(entry, n=5000):
     return largest, same_first
 
 
+def _talib_function(entry):
+    if entry.talib is None:
+        return None
+    try:
+        import talib
+    except ImportError:
+        return None
+    return getattr(talib, entry.talib, None)
+
+
+def talib_defaults(entry):
+    """The defaults of TA-Lib's Python package for the function, or None without it."""
+    if _talib_function(entry) is None:
+        return None
+    from talib import abstract
+
+    return dict(abstract.Function(entry.talib).parameters)
+
+
+def default_differences(entry):
+    """Where our defaults differ from TA-Lib's Python package, and its parameters we fix, as text
+    (empty when they agree; None without TA-Lib)."""
+    theirs = talib_defaults(entry)
+    if theirs is None:
+        return None
+    ours = {p["name"]: p["default"] for p in entry.params}
+    parts = [f"`{key}={value!r}` here, `{theirs[key]!r}` in TA-Lib's package"
+             for key, value in ours.items() if key in theirs and theirs[key] != value]
+    fixed = [key for key in theirs if key not in ours]
+    if fixed:
+        parts.append(f"TA-Lib's {', '.join(f'`{key}`' for key in fixed)} fixed at its default "
+                     f"({', '.join(repr(theirs[key]) for key in fixed)})")
+    return "; ".join(parts)
+
+
 def page(name, chart_src):
     entry = CLASSIC[name]
     formula, notes, comparison = split_doc(entry.doc)
@@ -191,6 +227,11 @@ def page(name, chart_src):
         measured_text = (f"Measured by this build on 5,000 sample bars with the default parameters: largest "
                          f"relative difference {largest:.2g}; first values "
                          f"{'at the same position' if same_first else 'at different positions'}.")
+    defaults = default_differences(entry)
+    if defaults:
+        measured_text += f" Defaults: {defaults}."
+    elif defaults == "":
+        measured_text += " The defaults are those of TA-Lib's Python package."
     rows = [f"| `{p['name']}` | {p['kind']} | `{p['default']!r}` | {number(p['min'])} … {number(p['max'])} "
             f"| {p['doc']} |" for p in entry.params]
     return "\n".join([
@@ -246,10 +287,18 @@ def index_by_group(prefix="classic/"):
     return "\n".join(lines)
 
 
-def _first_value_claim(comparison):
-    if re.search(r"same first value", comparison, re.I):
-        return "same first value"
-    return "see its page"
+def against_talib(entry):
+    """The name table's TA-Lib cell: measured where TA-Lib is installed, else the definition's claim."""
+    if entry.talib is None:
+        return "—"
+    measured, defaults = talib_difference(entry), default_differences(entry)
+    if measured is None or defaults is None:
+        _, _, comparison = split_doc(entry.doc)
+        return "same first value" if re.search(r"same first value", comparison, re.I) else "see its page"
+    largest, same_first = measured
+    parts = [("same first value" if same_first else "first value differs") + f", within {max(largest, 1e-16):.0e}"]
+    parts.append(defaults or "same defaults")
+    return "; ".join(parts)
 
 
 def names_table(prefix="classic/"):
@@ -258,9 +307,8 @@ def names_table(prefix="classic/"):
              "|---|---|---|---|---|"]
     for e in sorted(CLASSIC.values(), key=lambda e: (e.talib or "~", e.name)):
         peer, note = PANDAS_TA.get(e.name, ("", ""))
-        _, _, comparison = split_doc(e.doc)
         lines.append(f"| {f'`{e.talib}`' if e.talib else '—'} | {f'`{peer}`' if peer else '—'} "
-                     f"| [`classic.{e.name}`]({prefix}{e.name}.md) | {_first_value_claim(comparison)} "
+                     f"| [`classic.{e.name}`]({prefix}{e.name}.md) | {against_talib(e)} "
                      f"| {note or ('same defaults' if peer else '—')} |")
     return "\n".join(lines)
 
