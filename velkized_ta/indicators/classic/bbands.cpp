@@ -88,7 +88,7 @@ First value at timeperiod - 1. The sums are kept as deviations from the window m
 every timeperiod bars (and when the variance has become a tiny part of the sums, after a level
 change), so neither drift nor the cancellation of sum(x^2) - n mean^2 at high price
 levels spoils the deviation. Flat prices give sd = 0: all three bands at the price.
-The default timeperiod is 5 (TA-Lib's C library); TA-Lib's Python package 0.8 defaults to 20.
+The default timeperiod is 5; TA-Lib's Python package 0.8 defaults to 20 (pass timeperiod to compare).
 TA-Lib BBANDS (matype 0): same first value; TA-Lib computes sum(x^2)/n - mean^2, which at a price
 level L loses about L^2 * 1e-16 of the variance, and sets sd = 0 when the variance is below 1e-14.
 Measured with the defaults, largest difference relative to the value (or to the output's median
