@@ -45,3 +45,22 @@ def test_every_indicator_page_has_an_example():
     pages = {page.stem: page for page in (ROOT / "docs" / "indicators").glob("velk_*.md")}
     assert sorted(pages) == sorted(INDICATORS)
     assert [name for name, page in pages.items() if not python_blocks(page)] == []
+
+
+def _page_tools():
+    tools = ROOT / "docs" / "tools"
+    spec = importlib.util.spec_from_file_location("docs_pages", tools / "pages.py")
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+@pytest.mark.parametrize("name", sorted(INDICATORS))
+def test_generated_route_examples_run(name, tmp_path, monkeypatch):
+    """The pandas, polars, batch and stream calls each indicator page shows run and agree."""
+    for library in ("pandas", "polars"):
+        pytest.importorskip(library, reason="the route examples use the front-ends (tests/requirements.txt)")
+    block = _page_tools().routes(name)
+    code = FENCE.findall(block + "\n")[0][2]
+    monkeypatch.chdir(tmp_path)
+    exec(compile(code, f"{name} routes", "exec"), {"__name__": "__docs_example__"})

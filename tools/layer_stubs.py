@@ -59,31 +59,66 @@ def _frontend_parameters(spec, expression):
     return roles, periods, options
 
 
+_WARNINGS = "class UndefinedWarning(RuntimeWarning): ...\nclass PrecisionWarning(RuntimeWarning): ...\n"
+
+
 def polars_stub():
     from velkized_ta._frontend import INDICATORS
 
-    lines = [HEADER.format(module="polars", imports="import polars as pl\n\n_Price = pl.Expr | str | None\n"),
-             "__all__: list[str]\n"]
+    imports = "from typing import Literal, SupportsInt\n\nimport polars as pl\n\n_Price = pl.Expr | str | None\n"
+    lines = [HEADER.format(module="polars", imports=imports),
+             "__all__: list[str]\n", _WARNINGS]
     for name, spec in INDICATORS.items():
         roles, periods, options = _frontend_parameters(spec, True)
         arguments = roles + periods + ["*"] + options + ["by: _Price = None", "exact: bool = False",
-                                                          "nulls: bool = False"]
+                                                          "nulls: bool = False",
+                                                          "errors: Literal['raise', 'nan'] = 'raise'"]
         lines.append(f"def {name}(\n    " + ",\n    ".join(arguments) + ",\n) -> pl.Expr: ...")
+    lines.append("class _ClassicNamespace:")
+    for entry in _classic_registry():
+        arguments = [f"{i}: _Price = None" for i in entry["inputs"]] + _classic_parameters(entry) + [
+            "*", "by: _Price = None", "nulls: bool = False", "errors: Literal['raise', 'nan'] = 'raise'"]
+        lines.append(f"    @staticmethod\n    def {entry['name']}(\n        " + ",\n        ".join(arguments)
+                     + ",\n    ) -> pl.Expr: ...")
+    lines.append("\nclassic: _ClassicNamespace")
     return "\n".join(lines) + "\n"
+
+
+def _classic_registry():
+    from velkized_ta.classic import REGISTRY
+
+    return REGISTRY
+
+
+def _classic_parameters(entry):
+    return [f"{p['name']}: {'SupportsInt' if p['kind'] == 'int' else 'float'} = {p['default']!r}"
+            for p in entry["params"]]
 
 
 def pandas_stub():
     from velkized_ta._frontend import INDICATORS
 
-    lines = [HEADER.format(module="pandas", imports="from typing import Hashable\n\nimport pandas as pd\n"),
-             "__all__: list[str]\n", "class _Accessor:"]
+    lines = [HEADER.format(module="pandas",
+                           imports="from typing import Hashable, Literal, SupportsInt\n\nimport pandas as pd\n"),
+             "__all__: list[str]\n", _WARNINGS + "class RowOrderWarning(UserWarning): ...\n",
+             "class _Accessor:"]
     for name, spec in INDICATORS.items():
         _, periods, options = _frontend_parameters(spec, False)
         columns = [f"{role}: Hashable | None = None" for role, _ in spec.roles]
         arguments = ["self"] + periods + ["*"] + options + columns + [
-            "by: Hashable | None = None", "exact: bool = False", "append: bool = False"]
+            "by: Hashable | None = None", "exact: bool = False", "append: bool = False",
+            "errors: Literal['raise', 'nan'] = 'raise'"]
         lines.append(f"    def {name}(\n        " + ",\n        ".join(arguments)
                      + ",\n    ) -> pd.Series | pd.DataFrame: ...")
+    lines.append("    @property\n    def classic(self) -> VelkClassicAccessor: ...")
+    lines += ["", "class VelkClassicAccessor:"]
+    for entry in _classic_registry():
+        result = "pd.Series" if len(entry["outputs"]) == 1 else "pd.DataFrame"
+        arguments = ["self"] + _classic_parameters(entry) + ["*"] + [
+            f"{i}: Hashable | None = None" for i in entry["inputs"]] + [
+            "by: Hashable | None = None", "append: bool = False", "errors: Literal['raise', 'nan'] = 'raise'"]
+        lines.append(f"    def {entry['name']}(\n        " + ",\n        ".join(arguments)
+                     + f",\n    ) -> {result}: ...")
     lines += ["", "class VelkFrameAccessor(_Accessor): ...", "class VelkSeriesAccessor(_Accessor): ..."]
     return "\n".join(lines) + "\n"
 

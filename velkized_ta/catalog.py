@@ -3,11 +3,18 @@
 >>> from velkized_ta.catalog import INDICATORS
 >>> INDICATORS["velk_adx"].warm_up(timeperiod=14)
 28
+
+`CLASSIC` holds the classic (textbook, float64) family, read from its registry:
+
+>>> from velkized_ta.catalog import CLASSIC
+>>> CLASSIC["macd"].outputs, CLASSIC["macd"].talib, CLASSIC["macd"].warm_up(signalperiod=5)
+(('macd', 'macdsignal', 'macdhist'), 'MACD', 29)
 """
 
 from __future__ import annotations
 
 import math
+import re
 from dataclasses import dataclass
 from typing import Callable, Optional, Tuple
 
@@ -26,8 +33,11 @@ class Indicator:
 
     `unit` names what the default output is measured in; `percent` says whether it is a fraction best
     read as a percentage; `bounds` is the closed range of every value on well-formed bars
-    (low <= open, close <= high), None when unbounded. `warm_up` gives the first position with a value
-    on a series without NaN, from the call's period arguments.
+    (low <= open, close <= high), None when unbounded; `in_price_units` says whether the output scales
+    with the prices (a price, a price per bar) rather than being a pure number (fractions, ratios,
+    points). `warm_up` gives the first position with a value on a series without NaN, from the call's
+    period arguments. The tests measure the units, ranges and warm-ups stated here, and check that the
+    docs and docstrings state the same.
     """
 
     name: str
@@ -38,6 +48,7 @@ class Indicator:
     bounds: Optional[Tuple[float, float]]
     warm_up_text: str
     first_value: Callable[..., int]
+    in_price_units: bool = False
 
     def warm_up(self, **arguments) -> int:
         """First position with a value (default `n_values`, no NaN in the input)."""
@@ -56,15 +67,15 @@ def _period(timeperiod=1, **_):
     return timeperiod
 
 
-def _entry(name, family, title, unit, warm_up_text, first_value, percent=False, bounds=None):
-    return Indicator(name, FAMILIES[family], title, unit, percent, bounds, warm_up_text, first_value)
+def _entry(name, family, title, unit, warm_up_text, first_value, percent=False, bounds=None, in_price_units=False):
+    return Indicator(name, FAMILIES[family], title, unit, percent, bounds, warm_up_text, first_value, in_price_units)
 
 
 _ENTRIES = (
     _entry("velk_sma", 0, "Simple moving average", "fraction of the price", "timeperiod − 1",
            lambda **a: _period(**a) - 1, percent=True),
     _entry("velk_lin", 0, "Linear regression slope", "price per bar", "timeperiod − 1",
-           lambda **a: _period(**a) - 1),
+           lambda **a: _period(**a) - 1, in_price_units=True),
     _entry("velk_mid", 0, "Midpoint of the window's range", "fraction of the close", "timeperiod − 1",
            lambda **a: _period(**a) - 1, percent=True),
     _entry("velk_ema", 1, "Exponential moving average", "fraction of the price", "0", lambda **a: 0,
@@ -102,9 +113,78 @@ _ENTRIES = (
     _entry("velk_natr", 3, "Normalised average true range", "fraction of the close", "timeperiod", _period,
            percent=True),
     _entry("velk_wick", 4, "Wick balance", "fraction of the close", "timeperiod", _period, percent=True),
-    _entry("velk_adif", 4, "Difference of two series", "price", "0", lambda **a: 0),
+    _entry("velk_adif", 4, "Difference of two series", "price", "0", lambda **a: 0, in_price_units=True),
     _entry("velk_rdif", 4, "Relative difference of two series", "fraction of the second series", "0",
            lambda **a: 0, percent=True),
 )
 
 INDICATORS = {entry.name: entry for entry in _ENTRIES}
+
+
+# The classic (textbook, float64) family, read from its registry: a new registry entry is here
+# without an edit. Groups in the order the docs list them; a group not named here follows by name.
+CLASSIC_GROUPS = {
+    "overlap": "Overlap studies: averages and bands",
+    "momentum": "Momentum oscillators",
+    "directional": "Directional movement",
+    "volume": "Volume",
+    "volatility": "Volatility",
+    "statistic": "Statistics",
+    "price": "Price transforms",
+    "cycle": "Cycle indicators",
+}
+_TALIB_NAME = re.compile(r"\bTA-Lib ([A-Z][A-Z0-9_]+)\b")
+
+
+@dataclass(frozen=True)
+class ClassicIndicator:
+    """One classic indicator as its registry describes it, for tables, docs and checks.
+
+    `params` holds the registry's parameter dicts (name, kind, default, min, max, doc); `talib` is
+    the TA-Lib function the definition follows (named in the registry's comparison text), None
+    when TA-Lib has none.
+    """
+
+    name: str
+    group: str
+    title: str
+    inputs: Tuple[str, ...]
+    outputs: Tuple[str, ...]
+    params: Tuple[dict, ...]
+    talib: Optional[str]
+    doc: str
+
+    @property
+    def group_title(self) -> str:
+        return CLASSIC_GROUPS.get(self.group, self.group.capitalize())
+
+    def warm_up(self, **params) -> int:
+        """First position with a value on a series without NaN (the registry's lookback)."""
+        from velkized_ta import classic
+
+        return classic.lookback(self.name, **params)
+
+
+def _classic_entries():
+    from velkized_ta.classic import REGISTRY
+
+    for entry in REGISTRY:
+        found = _TALIB_NAME.search(entry["doc"])
+        yield ClassicIndicator(entry["name"], entry["group"], entry["summary"], tuple(entry["inputs"]),
+                               tuple(entry["outputs"]), tuple(entry["params"]), found and found.group(1),
+                               entry["doc"])
+
+
+CLASSIC = {entry.name: entry for entry in _classic_entries()}
+"""Classic indicators by name, in the registry's order."""
+
+
+def classic_by_group():
+    """[(group title, [ClassicIndicator, ...]), ...] in CLASSIC_GROUPS' order, then other groups by name."""
+    order = list(CLASSIC_GROUPS) + sorted({e.group for e in CLASSIC.values()} - set(CLASSIC_GROUPS))
+    groups = []
+    for group in order:
+        members = [e for e in CLASSIC.values() if e.group == group]
+        if members:
+            groups.append((members[0].group_title, members))
+    return groups

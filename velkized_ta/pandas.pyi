@@ -1,11 +1,15 @@
 """Type stubs for velkized_ta.pandas (written by tools/layer_stubs.py)."""
 
-from typing import Hashable
+from typing import Hashable, Literal, SupportsInt
 
 import pandas as pd
 
 
 __all__: list[str]
+
+class UndefinedWarning(RuntimeWarning): ...
+class PrecisionWarning(RuntimeWarning): ...
+class RowOrderWarning(UserWarning): ...
 
 class _Accessor:
     def sma(
@@ -17,6 +21,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def lin(
         self,
@@ -26,6 +31,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def mid(
         self,
@@ -38,6 +44,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def ema(
         self,
@@ -48,6 +55,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def ema2(
         self,
@@ -57,6 +65,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def ema3(
         self,
@@ -66,6 +75,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def dema(
         self,
@@ -75,6 +85,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def tema(
         self,
@@ -84,6 +95,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def trix(
         self,
@@ -93,6 +105,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def macd(
         self,
@@ -103,6 +116,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def roc(
         self,
@@ -112,6 +126,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def rsi(
         self,
@@ -121,6 +136,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def cmo(
         self,
@@ -130,6 +146,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def willr(
         self,
@@ -141,6 +158,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def stochf(
         self,
@@ -152,6 +170,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def ult(
         self,
@@ -165,6 +184,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def cci(
         self,
@@ -176,6 +196,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def dx(
         self,
@@ -187,6 +208,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def adx(
         self,
@@ -198,6 +220,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def adxr(
         self,
@@ -209,6 +232,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def natr(
         self,
@@ -220,6 +244,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def wick(
         self,
@@ -231,6 +256,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def adif(
         self,
@@ -240,6 +266,7 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
     def rdif(
         self,
@@ -249,7 +276,294 @@ class _Accessor:
         by: Hashable | None = None,
         exact: bool = False,
         append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series | pd.DataFrame: ...
+    @property
+    def classic(self) -> VelkClassicAccessor: ...
+
+class VelkClassicAccessor:
+    def adx(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def apo(
+        self,
+        fastperiod: SupportsInt = 12,
+        slowperiod: SupportsInt = 26,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def atr(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def bbands(
+        self,
+        timeperiod: SupportsInt = 5,
+        nbdevup: float = 2.0,
+        nbdevdn: float = 2.0,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.DataFrame: ...
+    def cci(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def dema(
+        self,
+        timeperiod: SupportsInt = 30,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def ema(
+        self,
+        timeperiod: SupportsInt = 30,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def kama(
+        self,
+        timeperiod: SupportsInt = 30,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def macd(
+        self,
+        fastperiod: SupportsInt = 12,
+        slowperiod: SupportsInt = 26,
+        signalperiod: SupportsInt = 9,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.DataFrame: ...
+    def midpoint(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def midprice(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def minus_di(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def mom(
+        self,
+        timeperiod: SupportsInt = 10,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def obv(
+        self,
+        *,
+        close: Hashable | None = None,
+        volume: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def plus_di(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def ppo(
+        self,
+        fastperiod: SupportsInt = 12,
+        slowperiod: SupportsInt = 26,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def roc(
+        self,
+        timeperiod: SupportsInt = 10,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def rsi(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def sma(
+        self,
+        timeperiod: SupportsInt = 30,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def stoch(
+        self,
+        fastk_period: SupportsInt = 5,
+        slowk_period: SupportsInt = 3,
+        slowd_period: SupportsInt = 3,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.DataFrame: ...
+    def stochf(
+        self,
+        fastk_period: SupportsInt = 5,
+        fastd_period: SupportsInt = 3,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.DataFrame: ...
+    def stochrsi(
+        self,
+        timeperiod: SupportsInt = 14,
+        fastk_period: SupportsInt = 5,
+        fastd_period: SupportsInt = 3,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.DataFrame: ...
+    def t3(
+        self,
+        timeperiod: SupportsInt = 5,
+        vfactor: float = 0.7,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def tema(
+        self,
+        timeperiod: SupportsInt = 30,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def trange(
+        self,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def trima(
+        self,
+        timeperiod: SupportsInt = 30,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def willr(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def wma(
+        self,
+        timeperiod: SupportsInt = 30,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
 
 class VelkFrameAccessor(_Accessor): ...
 class VelkSeriesAccessor(_Accessor): ...

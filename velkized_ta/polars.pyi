@@ -1,11 +1,16 @@
 """Type stubs for velkized_ta.polars (written by tools/layer_stubs.py)."""
 
+from typing import Literal, SupportsInt
+
 import polars as pl
 
 _Price = pl.Expr | str | None
 
 
 __all__: list[str]
+
+class UndefinedWarning(RuntimeWarning): ...
+class PrecisionWarning(RuntimeWarning): ...
 
 def sma(
     close: _Price = None,
@@ -15,6 +20,7 @@ def sma(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def lin(
     close: _Price = None,
@@ -23,6 +29,7 @@ def lin(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def mid(
     high: _Price = None,
@@ -34,6 +41,7 @@ def mid(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def ema(
     close: _Price = None,
@@ -43,6 +51,7 @@ def ema(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def ema2(
     close: _Price = None,
@@ -51,6 +60,7 @@ def ema2(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def ema3(
     close: _Price = None,
@@ -59,6 +69,7 @@ def ema3(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def dema(
     close: _Price = None,
@@ -67,6 +78,7 @@ def dema(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def tema(
     close: _Price = None,
@@ -75,6 +87,7 @@ def tema(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def trix(
     close: _Price = None,
@@ -83,6 +96,7 @@ def trix(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def macd(
     close: _Price = None,
@@ -92,6 +106,7 @@ def macd(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def roc(
     close: _Price = None,
@@ -100,6 +115,7 @@ def roc(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def rsi(
     close: _Price = None,
@@ -108,6 +124,7 @@ def rsi(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def cmo(
     close: _Price = None,
@@ -116,6 +133,7 @@ def cmo(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def willr(
     high: _Price = None,
@@ -126,6 +144,7 @@ def willr(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def stochf(
     high: _Price = None,
@@ -136,6 +155,7 @@ def stochf(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def ult(
     high: _Price = None,
@@ -148,6 +168,7 @@ def ult(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def cci(
     high: _Price = None,
@@ -158,6 +179,7 @@ def cci(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def dx(
     high: _Price = None,
@@ -168,6 +190,7 @@ def dx(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def adx(
     high: _Price = None,
@@ -178,6 +201,7 @@ def adx(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def adxr(
     high: _Price = None,
@@ -188,6 +212,7 @@ def adxr(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def natr(
     high: _Price = None,
@@ -198,6 +223,7 @@ def natr(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def wick(
     high: _Price = None,
@@ -208,6 +234,7 @@ def wick(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def adif(
     a: _Price = None,
@@ -216,6 +243,7 @@ def adif(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
 def rdif(
     a: _Price = None,
@@ -224,4 +252,290 @@ def rdif(
     by: _Price = None,
     exact: bool = False,
     nulls: bool = False,
+    errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
+class _ClassicNamespace:
+    @staticmethod
+    def adx(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def apo(
+        close: _Price = None,
+        fastperiod: SupportsInt = 12,
+        slowperiod: SupportsInt = 26,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def atr(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def bbands(
+        close: _Price = None,
+        timeperiod: SupportsInt = 5,
+        nbdevup: float = 2.0,
+        nbdevdn: float = 2.0,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def cci(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def dema(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def ema(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def kama(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def macd(
+        close: _Price = None,
+        fastperiod: SupportsInt = 12,
+        slowperiod: SupportsInt = 26,
+        signalperiod: SupportsInt = 9,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def midpoint(
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def midprice(
+        high: _Price = None,
+        low: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def minus_di(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def mom(
+        close: _Price = None,
+        timeperiod: SupportsInt = 10,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def obv(
+        close: _Price = None,
+        volume: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def plus_di(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def ppo(
+        close: _Price = None,
+        fastperiod: SupportsInt = 12,
+        slowperiod: SupportsInt = 26,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def roc(
+        close: _Price = None,
+        timeperiod: SupportsInt = 10,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def rsi(
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def sma(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def stoch(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        fastk_period: SupportsInt = 5,
+        slowk_period: SupportsInt = 3,
+        slowd_period: SupportsInt = 3,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def stochf(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        fastk_period: SupportsInt = 5,
+        fastd_period: SupportsInt = 3,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def stochrsi(
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        fastk_period: SupportsInt = 5,
+        fastd_period: SupportsInt = 3,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def t3(
+        close: _Price = None,
+        timeperiod: SupportsInt = 5,
+        vfactor: float = 0.7,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def tema(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def trange(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def trima(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def willr(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def wma(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+
+classic: _ClassicNamespace

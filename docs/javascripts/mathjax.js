@@ -5,6 +5,9 @@ window.MathJax = {
     processEscapes: true,
     processEnvironments: true
   },
+  svg: {
+    fontCache: "global"
+  },
   options: {
     ignoreHtmlClass: ".*|",
     processHtmlClass: "arithmatex"

@@ -103,3 +103,125 @@ def overview_table():
                              f"| `{indicator.warm_up_text}` |")
         lines.append("")
     return "\n".join(lines)
+
+
+# The names the routes' examples give each price series.
+_VARIABLES = {"close": "close", "high": "high", "low": "low", "open": "open_"}
+SMALL_PERIODS = (1, 0, -1, -5)
+
+
+def _example_call(name):
+    """(keyword arguments as source text per parameter, series variable names in order) of the sample call."""
+    from velkized_ta.sample import _SERIES_ROLE, example_arguments, sample_ohlc
+
+    bars = sample_ohlc(10)
+    kwargs = example_arguments(getattr(ta, name), bars)
+    arguments, series = {}, []
+    for parameter, value in kwargs.items():
+        if hasattr(value, "dtype"):
+            role = _SERIES_ROLE.get(parameter, "close")
+            arguments[parameter] = _VARIABLES[role]
+            series.append(_VARIABLES[role])
+        else:
+            arguments[parameter] = repr(value)
+    return arguments, series
+
+
+def _frontend_name(name):
+    from velkized_ta._frontend import INDICATORS as FRONTEND
+
+    return next(short for short, spec in FRONTEND.items() if spec.function == name)
+
+
+def routes(name):
+    """A runnable example: the indicator through numpy, pandas, polars, batch and stream, and how they agree."""
+    from velkized_ta._frontend import INDICATORS as FRONTEND
+
+    arguments, series = _example_call(name)
+    short = _frontend_name(name)
+    spec = FRONTEND[short]
+    periods = {p: arguments[p] for p in spec.periods}
+    numpy_call = ", ".join(f"{p}={v}" for p, v in arguments.items())
+    period_text = ", ".join(periods.values())
+    polars_args = ", ".join(f"{p}={v}" for p, v in periods.items())
+    many = {v: f"{v.rstrip('_')}s" for v in dict.fromkeys(series)}
+    batch_call = ", ".join(f"{p}={many.get(v, v)}" for p, v in arguments.items())
+    history = ", ".join(f"{p}={v}[:-1]" if v in many else f"{p}={v}" for p, v in arguments.items())
+    bar = ", ".join(f"{v}[-1]" for v in series)
+    key = {variable: role for role, variable in _VARIABLES.items()}
+    names = ", ".join(many)
+    lines = [
+        "```python",
+        "import numpy as np",
+        "import pandas as pd",
+        "import polars as pl",
+        "import velkized_ta.pandas  # noqa: F401  (registers the .velk accessor)",
+        "import velkized_ta.polars as vp",
+        f"from velkized_ta import batch, stream, {name}",
+        "from velkized_ta.sample import sample_ohlc",
+        "",
+        "bars = sample_ohlc()",
+        f"{names} = " + ", ".join(f"bars[{key[v]!r}]" for v in many),
+        "",
+        "# numpy, one series: the exact values",
+        f"values = {name}({numpy_call})",
+        "",
+        "# pandas and polars: the live values by default, the exact ones with exact=True;",
+        "# by='symbol' (or polars' .over('symbol')) computes each symbol of a long table on its own",
+        "frame = pd.DataFrame(bars)",
+        f"live = frame.velk.{short}({period_text})",
+        f"exact = frame.velk.{short}({period_text}, exact=True)".replace("(, ", "("),
+        f"table = pl.DataFrame(bars).with_columns(vp.{short}({polars_args}))",
+        "",
+        "# many series per call, one per column (live=True: the handles' values)",
+        *[f"{plural} = np.stack([{v}, {v}[::-1]], axis=1)" for v, plural in many.items()],
+        f"each = batch.{name}({batch_call})",
+        "",
+        "# live: a handle opened on the history, then one bar at a time",
+        f"handle = stream.{name}({history})",
+        f"last = handle.update({bar})",
+        "",
+        "assert np.array_equal(exact.to_numpy(), values, equal_nan=True)",
+        "assert np.array_equal(each[:, 0], values, equal_nan=True)",
+        "assert last == live.iloc[-1]",
+        "```",
+    ]
+    return "\n".join(lines)
+
+
+def _outcome(function, kwargs):
+    import warnings
+
+    import numpy as np
+
+    try:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", RuntimeWarning)
+            values = function(**kwargs)
+    except Exception as error:  # noqa: BLE001 - the outcome is what the table reports
+        return f"`{type(error).__name__}`"
+    missing = np.isnan(values)
+    if missing.all():
+        return "all NaN"
+    first = int(np.flatnonzero(~missing)[0])
+    later = int(missing[first:].sum())
+    return f"values from {first}" + (f", {later:,} NaN after" if later else "")
+
+
+def small_periods(name):
+    """What each period parameter below 2 gives on the sample bars, measured at build time."""
+    from velkized_ta.sample import example_arguments, sample_ohlc
+
+    function = getattr(ta, name)
+    kwargs = example_arguments(function, sample_ohlc())
+    periods = [p for p in kwargs if p.endswith("period")]
+    lines = ["| Parameter | " + " | ".join(f"{v:d}".replace("-", "−") for v in SMALL_PERIODS) + " |",
+             "|---|" + "---|" * len(SMALL_PERIODS)]
+    for period in periods:
+        cells = [_outcome(function, {**kwargs, period: value}) for value in SMALL_PERIODS]
+        lines.append(f"| `{period}` | " + " | ".join(cells) + " |")
+    others = ", ".join(f"`{p}={kwargs[p]}`" for p in periods)
+    return ("Periods below 2, one parameter at a time (the others as in " + others + "), on the 5,000 sample "
+            "bars; measured at every documentation build. Nothing checks a period's sign: what a period "
+            "below 1 gives follows from the arithmetic and depends on the data, so pass periods of at least "
+            "1 (the pandas and polars front-ends refuse smaller ones).\n\n" + "\n".join(lines))

@@ -86,6 +86,43 @@ def cci_table(n=100_000):
         rows)
 
 
+def fx_minute_bars(n, seed=0):
+    """EUR/USD-like one-minute bars: a price near 1.1, steps of about 0.8 pip, bar ranges of about a pip."""
+    rng = np.random.default_rng(seed)
+    close = 1.1 + np.cumsum(rng.normal(0, 8e-5, n))
+    return {"high": (close + np.abs(rng.normal(0, 5e-5, n))).astype(np.float32),
+            "low": (close - np.abs(rng.normal(0, 5e-5, n))).astype(np.float32),
+            "close": close.astype(np.float32)}
+
+
+def fx_cci_table(n=100_000):
+    """velk_cci on FX-like one-minute bars: NaN share and error of the full call, the live values and the
+    live values of prices shifted by the first close, against a float64 CCI."""
+    from velkized_ta import batch
+
+    bars = fx_minute_bars(n)
+    base = bars["close"][0]
+    shifted = {key: series - base for key, series in bars.items()}
+    rows = []
+    for period in (14, 20):
+        reference = _float64_cci(bars, period)[period - 1:]
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", RuntimeWarning)
+            calls = {
+                "full call (`exact=True`)": ta.velk_cci(bars["high"], bars["low"], bars["close"], period),
+                "live values (the front-ends' default)": batch.velk_cci(
+                    *(bars[k][:, None] for k in ("high", "low", "close")), period, live=True)[:, 0],
+                "live values, prices minus the first close": batch.velk_cci(
+                    *(shifted[k][:, None] for k in ("high", "low", "close")), period, live=True)[:, 0],
+            }
+        for label, values in calls.items():
+            values = values[period - 1:]
+            lost = np.isnan(values)
+            error = np.abs(values[~lost] - reference[~lost]) / np.abs(reference[~lost])
+            rows.append([str(period), label, f"{lost.mean():.1%}", f"{np.median(error):.2g}"])
+    return _table(["period", "values", "NaN", "median rel. error of the others"], rows)
+
+
 def sma_table(n=100_000):
     """velk_sma(normalize=False) against a float64 moving average."""
     close = sample_ohlc(n)["close"]
@@ -131,6 +168,7 @@ def main():
         ("velk_lin, 10,000-bar random walk, period 14, against float64", lin_table),
         ("velk_cci, 100,000 bars, period 14, against float64", cci_table),
         ("velk_sma(normalize=False), 100,000 bars, against float64", sma_table),
+        ("velk_cci on 100,000 FX-like one-minute bars, against float64", fx_cci_table),
         ("Last value with H bars of history, against 10,000 bars", history_table),
     ):
         print(f"## {title}\n\n{table()}\n")

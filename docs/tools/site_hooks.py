@@ -4,13 +4,24 @@ A page asks for a part with a line `<!-- generated: NAME [ARGUMENT] -->`:
 
 - `facts`: an indicator page's signature, parameter table, output facts and chart (the page's file
   name is the function's name);
+- `routes`: an indicator page's runnable example of the pandas, polars, batch and stream calls;
+- `periods`: what periods below 2 give on the sample bars, measured;
 - `overview`: the table of all indicators;
+- `classic_index`, `classic_names`: the classic indicators by group, and the table from TA-Lib's and
+  pandas-ta's names to ours.
+
+Each classic indicator's page (`indicators/classic/<name>.md`), chart and place in the navigation
+come from the classic registry at build time (classic_pages.py): no page file to write.
 - `precision lin|cci|sma|history`: a table measured by precision.py on this build's package;
 - `benchmark`: benchmarks/RESULTS.md and its chart;
 - `results NAME`: benchmarks/NAME.md (MANY_SERIES, STREAM), written by `make bench`;
 - `architecture`: ARCHITECTURE.md from the repository's root, or a pointer to it while it is absent.
+
+It also copies MathJax (its single-file TeX-to-SVG build and licence) from the django-static-mathjax
+package into the site, so formulas render without a network.
 """
 
+import importlib.util
 import pathlib
 import re
 import sys
@@ -23,6 +34,7 @@ ROOT = TOOLS.parents[1]
 sys.path.insert(0, str(TOOLS))
 
 import charts  # noqa: E402
+import classic_pages  # noqa: E402
 import pages  # noqa: E402
 import precision  # noqa: E402
 
@@ -33,13 +45,46 @@ _sample_calls = {}
 _precision = {}
 
 
+MATHJAX_FILES = {"es5/tex-svg-full.js": "javascripts/mathjax/tex-svg-full.js",
+                 "LICENSE": "javascripts/mathjax/LICENSE"}
+
+
+def _mathjax_dir():
+    spec = importlib.util.find_spec("mathjax")
+    if spec is None or spec.origin is None:
+        raise PluginError("MathJax is missing: pip install -r docs/requirements.txt (django-static-mathjax)")
+    path = pathlib.Path(spec.origin).parent / "static" / "mathjax"
+    if not (path / "es5" / "tex-svg-full.js").exists():
+        raise PluginError(f"{path} holds no es5/tex-svg-full.js: install django-static-mathjax")
+    return path
+
+
+def on_config(config):
+    """The classic pages join the navigation after the indicators' overview, by group."""
+    for item in config["nav"]:
+        if isinstance(item, dict) and "Indicators" in item:
+            item["Indicators"].append({"Classic (textbook, float64)": classic_pages.nav()})
+            return config
+    raise PluginError("mkdocs.yml's nav has no 'Indicators' section for the classic pages")
+
+
 def on_files(files, config):
+    mathjax = _mathjax_dir()
+    for source, target in MATHJAX_FILES.items():
+        files.append(File.generated(config, target, abs_src_path=str(mathjax / source)))
     out = ROOT / "build" / "docs-charts"
     out.mkdir(parents=True, exist_ok=True)
     for name in pages.INDICATORS:
         path = out / f"{name}.png"
         _sample_calls[name] = charts.draw(name, path)
         files.append(File.generated(config, f"{CHART_DIR}/{name}.png", abs_src_path=str(path)))
+    for name in classic_pages.CLASSIC:
+        path = out / f"classic_{name}.png"
+        charts.draw_classic(name, path)
+        files.append(File.generated(config, f"{CHART_DIR}/classic/{name}.png", abs_src_path=str(path)))
+        page = f"{classic_pages.PAGE_DIR}/{name}.md"
+        content = classic_pages.page(name, "../" * page.count("/") + f"{CHART_DIR}/classic/{name}.png")
+        files.append(File.generated(config, page, content=content))
     files.append(File.generated(config, RATIOS, abs_src_path=str(ROOT / "benchmarks" / "ratios.png")))
     return files
 
@@ -87,8 +132,16 @@ def on_page_markdown(markdown, page, config, files):
             function = pathlib.PurePosixPath(page.file.src_uri).stem
             chart = f"{CHART_DIR}/{function}.png"
             return pages.facts(function, _sample_calls[function], _relative(page, chart))
+        if name == "routes":
+            return pages.routes(pathlib.PurePosixPath(page.file.src_uri).stem)
+        if name == "periods":
+            return pages.small_periods(pathlib.PurePosixPath(page.file.src_uri).stem)
         if name == "overview":
             return pages.overview_table()
+        if name == "classic_index":
+            return classic_pages.index_by_group()
+        if name == "classic_names":
+            return classic_pages.names_table()
         if name == "precision":
             return _precision_table(argument)
         if name == "benchmark":
