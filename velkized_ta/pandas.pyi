@@ -282,6 +282,30 @@ class _Accessor:
     def classic(self) -> VelkClassicAccessor: ...
 
 class VelkClassicAccessor:
+    def ad(
+        self,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        volume: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def adosc(
+        self,
+        fastperiod: SupportsInt = 3,
+        slowperiod: SupportsInt = 10,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        volume: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
     def adx(
         self,
         timeperiod: SupportsInt = 14,
@@ -303,10 +327,41 @@ class VelkClassicAccessor:
         append: bool = False,
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
+    def aroon(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.DataFrame: ...
+    def aroonosc(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
     def atr(
         self,
         timeperiod: SupportsInt = 14,
         *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def avgprice(
+        self,
+        *,
+        open: Hashable | None = None,
         high: Hashable | None = None,
         low: Hashable | None = None,
         close: Hashable | None = None,
@@ -325,6 +380,27 @@ class VelkClassicAccessor:
         append: bool = False,
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.DataFrame: ...
+    def beta(
+        self,
+        timeperiod: SupportsInt = 5,
+        *,
+        real0: Hashable | None = None,
+        real1: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def bop(
+        self,
+        *,
+        open: Hashable | None = None,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
     def cci(
         self,
         timeperiod: SupportsInt = 14,
@@ -332,6 +408,37 @@ class VelkClassicAccessor:
         high: Hashable | None = None,
         low: Hashable | None = None,
         close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def cmf(
+        self,
+        timeperiod: SupportsInt = 20,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        volume: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def cmo(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def correl(
+        self,
+        timeperiod: SupportsInt = 30,
+        *,
+        real0: Hashable | None = None,
+        real1: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
         errors: Literal['raise', 'nan'] = 'raise',
@@ -345,6 +452,16 @@ class VelkClassicAccessor:
         append: bool = False,
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
+    def donchian(
+        self,
+        timeperiod: SupportsInt = 20,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.DataFrame: ...
     def ema(
         self,
         timeperiod: SupportsInt = 30,
@@ -354,9 +471,90 @@ class VelkClassicAccessor:
         append: bool = False,
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
+    def heikin_ashi(
+        self,
+        *,
+        open: Hashable | None = None,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.DataFrame: ...
+    def hma(
+        self,
+        timeperiod: SupportsInt = 20,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def ichimoku(
+        self,
+        tenkan: SupportsInt = 9,
+        kijun: SupportsInt = 26,
+        senkou: SupportsInt = 52,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.DataFrame: ...
     def kama(
         self,
         timeperiod: SupportsInt = 30,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def keltner(
+        self,
+        timeperiod: SupportsInt = 20,
+        multiplier: float = 2.0,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.DataFrame: ...
+    def linearreg(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def linearreg_angle(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def linearreg_intercept(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def linearreg_slope(
+        self,
+        timeperiod: SupportsInt = 14,
         *,
         close: Hashable | None = None,
         by: Hashable | None = None,
@@ -374,6 +572,27 @@ class VelkClassicAccessor:
         append: bool = False,
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.DataFrame: ...
+    def medprice(
+        self,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def mfi(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        volume: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
     def midpoint(
         self,
         timeperiod: SupportsInt = 14,
@@ -452,6 +671,33 @@ class VelkClassicAccessor:
         append: bool = False,
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
+    def rocp(
+        self,
+        timeperiod: SupportsInt = 10,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def rocr(
+        self,
+        timeperiod: SupportsInt = 10,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def rocr100(
+        self,
+        timeperiod: SupportsInt = 10,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
     def rsi(
         self,
         timeperiod: SupportsInt = 14,
@@ -461,9 +707,30 @@ class VelkClassicAccessor:
         append: bool = False,
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
+    def sar(
+        self,
+        acceleration: float = 0.02,
+        maximum: float = 0.2,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
     def sma(
         self,
         timeperiod: SupportsInt = 30,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def stddev(
+        self,
+        timeperiod: SupportsInt = 5,
+        nbdev: float = 1.0,
         *,
         close: Hashable | None = None,
         by: Hashable | None = None,
@@ -501,6 +768,18 @@ class VelkClassicAccessor:
         fastk_period: SupportsInt = 5,
         fastd_period: SupportsInt = 3,
         *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.DataFrame: ...
+    def supertrend(
+        self,
+        timeperiod: SupportsInt = 10,
+        multiplier: float = 3.0,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
@@ -544,6 +823,90 @@ class VelkClassicAccessor:
         append: bool = False,
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
+    def trix(
+        self,
+        timeperiod: SupportsInt = 30,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def tsf(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def typprice(
+        self,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def ultosc(
+        self,
+        timeperiod1: SupportsInt = 7,
+        timeperiod2: SupportsInt = 14,
+        timeperiod3: SupportsInt = 28,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def var(
+        self,
+        timeperiod: SupportsInt = 5,
+        nbdev: float = 1.0,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def vortex(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.DataFrame: ...
+    def vwap(
+        self,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        volume: Hashable | None = None,
+        session: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def wclprice(
+        self,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
     def willr(
         self,
         timeperiod: SupportsInt = 14,
@@ -558,6 +921,24 @@ class VelkClassicAccessor:
     def wma(
         self,
         timeperiod: SupportsInt = 30,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def zlema(
+        self,
+        timeperiod: SupportsInt = 20,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def zscore(
+        self,
+        timeperiod: SupportsInt = 20,
         *,
         close: Hashable | None = None,
         by: Hashable | None = None,

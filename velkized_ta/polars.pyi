@@ -256,6 +256,30 @@ def rdif(
 ) -> pl.Expr: ...
 class _ClassicNamespace:
     @staticmethod
+    def ad(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        volume: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def adosc(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        volume: _Price = None,
+        fastperiod: SupportsInt = 3,
+        slowperiod: SupportsInt = 10,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
     def adx(
         high: _Price = None,
         low: _Price = None,
@@ -277,11 +301,42 @@ class _ClassicNamespace:
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
+    def aroon(
+        high: _Price = None,
+        low: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def aroonosc(
+        high: _Price = None,
+        low: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
     def atr(
         high: _Price = None,
         low: _Price = None,
         close: _Price = None,
         timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def avgprice(
+        open: _Price = None,
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
         *,
         by: _Price = None,
         nulls: bool = False,
@@ -299,11 +354,63 @@ class _ClassicNamespace:
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
+    def beta(
+        real0: _Price = None,
+        real1: _Price = None,
+        timeperiod: SupportsInt = 5,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def bop(
+        open: _Price = None,
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
     def cci(
         high: _Price = None,
         low: _Price = None,
         close: _Price = None,
         timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def cmf(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        volume: _Price = None,
+        timeperiod: SupportsInt = 20,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def cmo(
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def correl(
+        real0: _Price = None,
+        real1: _Price = None,
+        timeperiod: SupportsInt = 30,
         *,
         by: _Price = None,
         nulls: bool = False,
@@ -319,9 +426,52 @@ class _ClassicNamespace:
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
+    def donchian(
+        high: _Price = None,
+        low: _Price = None,
+        timeperiod: SupportsInt = 20,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
     def ema(
         close: _Price = None,
         timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def heikin_ashi(
+        open: _Price = None,
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def hma(
+        close: _Price = None,
+        timeperiod: SupportsInt = 20,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def ichimoku(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        tenkan: SupportsInt = 9,
+        kijun: SupportsInt = 26,
+        senkou: SupportsInt = 52,
         *,
         by: _Price = None,
         nulls: bool = False,
@@ -337,11 +487,80 @@ class _ClassicNamespace:
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
+    def keltner(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 20,
+        multiplier: float = 2.0,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def linearreg(
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def linearreg_angle(
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def linearreg_intercept(
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def linearreg_slope(
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
     def macd(
         close: _Price = None,
         fastperiod: SupportsInt = 12,
         slowperiod: SupportsInt = 26,
         signalperiod: SupportsInt = 9,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def medprice(
+        high: _Price = None,
+        low: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def mfi(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        volume: _Price = None,
+        timeperiod: SupportsInt = 14,
         *,
         by: _Price = None,
         nulls: bool = False,
@@ -426,6 +645,33 @@ class _ClassicNamespace:
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
+    def rocp(
+        close: _Price = None,
+        timeperiod: SupportsInt = 10,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def rocr(
+        close: _Price = None,
+        timeperiod: SupportsInt = 10,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def rocr100(
+        close: _Price = None,
+        timeperiod: SupportsInt = 10,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
     def rsi(
         close: _Price = None,
         timeperiod: SupportsInt = 14,
@@ -435,9 +681,30 @@ class _ClassicNamespace:
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
+    def sar(
+        high: _Price = None,
+        low: _Price = None,
+        acceleration: float = 0.02,
+        maximum: float = 0.2,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
     def sma(
         close: _Price = None,
         timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def stddev(
+        close: _Price = None,
+        timeperiod: SupportsInt = 5,
+        nbdev: float = 1.0,
         *,
         by: _Price = None,
         nulls: bool = False,
@@ -474,6 +741,18 @@ class _ClassicNamespace:
         timeperiod: SupportsInt = 14,
         fastk_period: SupportsInt = 5,
         fastd_period: SupportsInt = 3,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def supertrend(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 10,
+        multiplier: float = 3.0,
         *,
         by: _Price = None,
         nulls: bool = False,
@@ -518,6 +797,90 @@ class _ClassicNamespace:
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
+    def trix(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def tsf(
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def typprice(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def ultosc(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod1: SupportsInt = 7,
+        timeperiod2: SupportsInt = 14,
+        timeperiod3: SupportsInt = 28,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def var(
+        close: _Price = None,
+        timeperiod: SupportsInt = 5,
+        nbdev: float = 1.0,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def vortex(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def vwap(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        volume: _Price = None,
+        session: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def wclprice(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
     def willr(
         high: _Price = None,
         low: _Price = None,
@@ -532,6 +895,24 @@ class _ClassicNamespace:
     def wma(
         close: _Price = None,
         timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def zlema(
+        close: _Price = None,
+        timeperiod: SupportsInt = 20,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def zscore(
+        close: _Price = None,
+        timeperiod: SupportsInt = 20,
         *,
         by: _Price = None,
         nulls: bool = False,

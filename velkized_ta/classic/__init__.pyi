@@ -16,28 +16,6 @@ NAMES: tuple[str, ...]
 def descriptor(name_or_function: object) -> dict[str, Any]: ...
 def lookback(name_or_function: object, *args: Any, **kwargs: Any) -> int: ...
 
-def adx(
-    high: _Input,
-    low: _Input,
-    close: _Input,
-def aroon(
-    high: _Input,
-    low: _Input,
-    timeperiod: SupportsInt = 14,
-    *,
-    dtype: _DType = np.float64,
-) -> tuple[_Result, _Result]: ...
-def aroonosc(
-    high: _Input,
-    low: _Input,
-    timeperiod: SupportsInt = 14,
-    *,
-    dtype: _DType = np.float64,
-) -> _Result: ...
-def apo(
-    close: _Input,
-    fastperiod: SupportsInt = 12,
-    slowperiod: SupportsInt = 26,
 def ad(
     high: _Input,
     low: _Input,
@@ -53,6 +31,35 @@ def adosc(
     volume: _Input,
     fastperiod: SupportsInt = 3,
     slowperiod: SupportsInt = 10,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def adx(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def apo(
+    close: _Input,
+    fastperiod: SupportsInt = 12,
+    slowperiod: SupportsInt = 26,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def aroon(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
+def aroonosc(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
@@ -80,10 +87,6 @@ def bbands(
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
-def cci(
-    high: _Input,
-    low: _Input,
-    close: _Input,
 def beta(
     real0: _Input,
     real1: _Input,
@@ -99,18 +102,11 @@ def bop(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
-def cmo(
+def cci(
+    high: _Input,
+    low: _Input,
     close: _Input,
     timeperiod: SupportsInt = 14,
-    *,
-    dtype: _DType = np.float64,
-) -> _Result: ...
-def dema(
-    close: _Input,
-def correl(
-    real0: _Input,
-    real1: _Input,
-    timeperiod: SupportsInt = 30,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
@@ -120,6 +116,25 @@ def cmf(
     close: _Input,
     volume: _Input,
     timeperiod: SupportsInt = 20,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def cmo(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def correl(
+    real0: _Input,
+    real1: _Input,
+    timeperiod: SupportsInt = 30,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def dema(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
@@ -133,33 +148,6 @@ def donchian(
 def ema(
     close: _Input,
     timeperiod: SupportsInt = 30,
-    *,
-    dtype: _DType = np.float64,
-) -> _Result: ...
-def kama(
-    close: _Input,
-    timeperiod: SupportsInt = 30,
-def linearreg(
-    close: _Input,
-    timeperiod: SupportsInt = 14,
-    *,
-    dtype: _DType = np.float64,
-) -> _Result: ...
-def linearreg_angle(
-    close: _Input,
-    timeperiod: SupportsInt = 14,
-    *,
-    dtype: _DType = np.float64,
-) -> _Result: ...
-def linearreg_intercept(
-    close: _Input,
-    timeperiod: SupportsInt = 14,
-    *,
-    dtype: _DType = np.float64,
-) -> _Result: ...
-def linearreg_slope(
-    close: _Input,
-    timeperiod: SupportsInt = 14,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
@@ -187,6 +175,12 @@ def ichimoku(
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result, _Result]: ...
+def kama(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def keltner(
     high: _Input,
     low: _Input,
@@ -196,6 +190,30 @@ def keltner(
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
+def linearreg(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def linearreg_angle(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def linearreg_intercept(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def linearreg_slope(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def macd(
     close: _Input,
     fastperiod: SupportsInt = 12,
@@ -204,6 +222,21 @@ def macd(
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
+def medprice(
+    high: _Input,
+    low: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def mfi(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def midpoint(
     close: _Input,
     timeperiod: SupportsInt = 14,
@@ -221,17 +254,6 @@ def minus_di(
     high: _Input,
     low: _Input,
     close: _Input,
-def medprice(
-    high: _Input,
-    low: _Input,
-    *,
-    dtype: _DType = np.float64,
-) -> _Result: ...
-def mfi(
-    high: _Input,
-    low: _Input,
-    close: _Input,
-    volume: _Input,
     timeperiod: SupportsInt = 14,
     *,
     dtype: _DType = np.float64,
@@ -264,6 +286,11 @@ def ppo(
     dtype: _DType = np.float64,
 ) -> _Result: ...
 def roc(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def rocp(
     close: _Input,
     timeperiod: SupportsInt = 10,
@@ -336,6 +363,15 @@ def stochrsi(
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result]: ...
+def supertrend(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+    multiplier: float = 3.0,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
 def t3(
     close: _Input,
     timeperiod: SupportsInt = 5,
@@ -349,15 +385,6 @@ def tema(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
-def supertrend(
-    high: _Input,
-    low: _Input,
-    close: _Input,
-    timeperiod: SupportsInt = 10,
-    multiplier: float = 3.0,
-    *,
-    dtype: _DType = np.float64,
-) -> tuple[_Result, _Result]: ...
 def trange(
     high: _Input,
     low: _Input,
@@ -366,29 +393,18 @@ def trange(
     dtype: _DType = np.float64,
 ) -> _Result: ...
 def trima(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def trix(
     close: _Input,
     timeperiod: SupportsInt = 30,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
-def willr(
-    high: _Input,
-    low: _Input,
 def tsf(
-def ultosc(
-    high: _Input,
-    low: _Input,
-    close: _Input,
-    timeperiod1: SupportsInt = 7,
-    timeperiod2: SupportsInt = 14,
-    timeperiod3: SupportsInt = 28,
-    *,
-    dtype: _DType = np.float64,
-) -> _Result: ...
-def vortex(
-    high: _Input,
-    low: _Input,
     close: _Input,
     timeperiod: SupportsInt = 14,
     *,
@@ -401,6 +417,16 @@ def typprice(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def ultosc(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod1: SupportsInt = 7,
+    timeperiod2: SupportsInt = 14,
+    timeperiod3: SupportsInt = 28,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def var(
     close: _Input,
     timeperiod: SupportsInt = 5,
@@ -408,10 +434,13 @@ def var(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
-def wclprice(
+def vortex(
     high: _Input,
     low: _Input,
     close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result]: ...
 def vwap(
     high: _Input,
@@ -419,6 +448,21 @@ def vwap(
     close: _Input,
     volume: _Input,
     session: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def wclprice(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def willr(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...

@@ -23,11 +23,6 @@ def batch(
     **kwargs: Any,
 ) -> Any: ...
 
-def adx(
-    high: _Input,
-    low: _Input,
-    close: _Input,
-    timeperiod: SupportsInt = 14,
 def ad(
     high: _Input,
     low: _Input,
@@ -40,10 +35,6 @@ def ad(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
-def apo(
-    close: _Input,
-    fastperiod: SupportsInt = 12,
-    slowperiod: SupportsInt = 26,
 def adosc(
     high: _Input,
     low: _Input,
@@ -51,6 +42,36 @@ def adosc(
     volume: _Input,
     fastperiod: SupportsInt = 3,
     slowperiod: SupportsInt = 10,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def adx(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def apo(
+    close: _Input,
+    fastperiod: SupportsInt = 12,
+    slowperiod: SupportsInt = 26,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def aroon(
     high: _Input,
     low: _Input,
@@ -109,20 +130,10 @@ def bbands(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
-def cci(
-    high: _Input,
-    low: _Input,
-    close: _Input,
 def beta(
     real0: _Input,
     real1: _Input,
     timeperiod: SupportsInt = 5,
-def cmf(
-    high: _Input,
-    low: _Input,
-    close: _Input,
-    volume: _Input,
-    timeperiod: SupportsInt = 20,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -135,9 +146,30 @@ def bop(
     high: _Input,
     low: _Input,
     close: _Input,
-def donchian(
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def cci(
     high: _Input,
     low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def cmf(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
     timeperiod: SupportsInt = 20,
     *,
     offsets: _Input | None = None,
@@ -156,8 +188,6 @@ def cmo(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
-def dema(
-    close: _Input,
 def correl(
     real0: _Input,
     real1: _Input,
@@ -169,6 +199,26 @@ def correl(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def dema(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def donchian(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 20,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
 def ema(
     close: _Input,
@@ -180,12 +230,6 @@ def ema(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
-def kama(
-    close: _Input,
-    timeperiod: SupportsInt = 30,
-def linearreg(
-    close: _Input,
-    timeperiod: SupportsInt = 14,
 def heikin_ashi(
     open: _Input,
     high: _Input,
@@ -208,9 +252,6 @@ def hma(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
-def linearreg_angle(
-    close: _Input,
-    timeperiod: SupportsInt = 14,
 def ichimoku(
     high: _Input,
     low: _Input,
@@ -224,17 +265,53 @@ def ichimoku(
     threads: int | None = None,
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
-) -> _Result: ...
-def linearreg_intercept(
-    close: _Input,
-    timeperiod: SupportsInt = 14,
 ) -> tuple[_Result, _Result, _Result, _Result]: ...
+def kama(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def keltner(
     high: _Input,
     low: _Input,
     close: _Input,
     timeperiod: SupportsInt = 20,
     multiplier: float = 2.0,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result, _Result]: ...
+def linearreg(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def linearreg_angle(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def linearreg_intercept(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -252,7 +329,6 @@ def linearreg_slope(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
-) -> tuple[_Result, _Result, _Result]: ...
 def macd(
     close: _Input,
     fastperiod: SupportsInt = 12,
@@ -265,6 +341,29 @@ def macd(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
+def medprice(
+    high: _Input,
+    low: _Input,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def mfi(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def midpoint(
     close: _Input,
     timeperiod: SupportsInt = 14,
@@ -279,9 +378,6 @@ def midprice(
     high: _Input,
     low: _Input,
     timeperiod: SupportsInt = 14,
-def medprice(
-    high: _Input,
-    low: _Input,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -293,11 +389,6 @@ def minus_di(
     high: _Input,
     low: _Input,
     close: _Input,
-def mfi(
-    high: _Input,
-    low: _Input,
-    close: _Input,
-    volume: _Input,
     timeperiod: SupportsInt = 14,
     *,
     offsets: _Input | None = None,
@@ -350,6 +441,15 @@ def ppo(
     dtype: _DType = np.float64,
 ) -> _Result: ...
 def roc(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def rocp(
     close: _Input,
     timeperiod: SupportsInt = 10,
@@ -443,12 +543,6 @@ def stochf(
     close: _Input,
     fastk_period: SupportsInt = 5,
     fastd_period: SupportsInt = 3,
-def supertrend(
-    high: _Input,
-    low: _Input,
-    close: _Input,
-    timeperiod: SupportsInt = 10,
-    multiplier: float = 3.0,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -461,6 +555,19 @@ def stochrsi(
     timeperiod: SupportsInt = 14,
     fastk_period: SupportsInt = 5,
     fastd_period: SupportsInt = 3,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
+def supertrend(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+    multiplier: float = 3.0,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -501,16 +608,8 @@ def trange(
     dtype: _DType = np.float64,
 ) -> _Result: ...
 def trima(
-def trix(
     close: _Input,
     timeperiod: SupportsInt = 30,
-def ultosc(
-    high: _Input,
-    low: _Input,
-    close: _Input,
-    timeperiod1: SupportsInt = 7,
-    timeperiod2: SupportsInt = 14,
-    timeperiod3: SupportsInt = 28,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -518,13 +617,17 @@ def ultosc(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
-def willr(
-    high: _Input,
-    low: _Input,
+def trix(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def tsf(
-def vortex(
-    high: _Input,
-    low: _Input,
     close: _Input,
     timeperiod: SupportsInt = 14,
     *,
@@ -545,6 +648,20 @@ def typprice(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def ultosc(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod1: SupportsInt = 7,
+    timeperiod2: SupportsInt = 14,
+    timeperiod3: SupportsInt = 28,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def var(
     close: _Input,
     timeperiod: SupportsInt = 5,
@@ -556,10 +673,17 @@ def var(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
-def wclprice(
+def vortex(
     high: _Input,
     low: _Input,
     close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result]: ...
 def vwap(
     high: _Input,
@@ -567,6 +691,29 @@ def vwap(
     close: _Input,
     volume: _Input,
     session: _Input,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def wclprice(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def willr(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
     *,
     offsets: _Input | None = None,
     axis: int = 0,

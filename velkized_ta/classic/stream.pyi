@@ -25,16 +25,6 @@ class Handle:
     def update_many(self, *series: _Input) -> Any: ...
     def copy(self) -> Handle: ...
 
-def adx(
-    high: _Input,
-    low: _Input,
-    close: _Input,
-    timeperiod: SupportsInt = 14,
-) -> Handle: ...
-def apo(
-    close: _Input,
-    fastperiod: SupportsInt = 12,
-    slowperiod: SupportsInt = 26,
 def ad(
     high: _Input,
     low: _Input,
@@ -48,6 +38,18 @@ def adosc(
     volume: _Input,
     fastperiod: SupportsInt = 3,
     slowperiod: SupportsInt = 10,
+) -> Handle: ...
+def adx(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def apo(
+    close: _Input,
+    fastperiod: SupportsInt = 12,
+    slowperiod: SupportsInt = 26,
+) -> Handle: ...
 def aroon(
     high: _Input,
     low: _Input,
@@ -76,14 +78,6 @@ def bbands(
     nbdevup: float = 2.0,
     nbdevdn: float = 2.0,
 ) -> Handle: ...
-def cci(
-    high: _Input,
-    low: _Input,
-    close: _Input,
-    timeperiod: SupportsInt = 14,
-) -> Handle: ...
-def dema(
-    close: _Input,
 def beta(
     real0: _Input,
     real1: _Input,
@@ -95,6 +89,19 @@ def bop(
     low: _Input,
     close: _Input,
 ) -> Handle: ...
+def cci(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def cmf(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    timeperiod: SupportsInt = 20,
+) -> Handle: ...
 def cmo(
     close: _Input,
     timeperiod: SupportsInt = 14,
@@ -103,12 +110,10 @@ def correl(
     real0: _Input,
     real1: _Input,
     timeperiod: SupportsInt = 30,
-def cmf(
-    high: _Input,
-    low: _Input,
+) -> Handle: ...
+def dema(
     close: _Input,
-    volume: _Input,
-    timeperiod: SupportsInt = 20,
+    timeperiod: SupportsInt = 30,
 ) -> Handle: ...
 def donchian(
     high: _Input,
@@ -119,24 +124,6 @@ def ema(
     close: _Input,
     timeperiod: SupportsInt = 30,
 ) -> Handle: ...
-def kama(
-    close: _Input,
-    timeperiod: SupportsInt = 30,
-def linearreg(
-    close: _Input,
-    timeperiod: SupportsInt = 14,
-) -> Handle: ...
-def linearreg_angle(
-    close: _Input,
-    timeperiod: SupportsInt = 14,
-) -> Handle: ...
-def linearreg_intercept(
-    close: _Input,
-    timeperiod: SupportsInt = 14,
-) -> Handle: ...
-def linearreg_slope(
-    close: _Input,
-    timeperiod: SupportsInt = 14,
 def heikin_ashi(
     open: _Input,
     high: _Input,
@@ -155,6 +142,10 @@ def ichimoku(
     kijun: SupportsInt = 26,
     senkou: SupportsInt = 52,
 ) -> Handle: ...
+def kama(
+    close: _Input,
+    timeperiod: SupportsInt = 30,
+) -> Handle: ...
 def keltner(
     high: _Input,
     low: _Input,
@@ -162,11 +153,38 @@ def keltner(
     timeperiod: SupportsInt = 20,
     multiplier: float = 2.0,
 ) -> Handle: ...
+def linearreg(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def linearreg_angle(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def linearreg_intercept(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def linearreg_slope(
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
 def macd(
     close: _Input,
     fastperiod: SupportsInt = 12,
     slowperiod: SupportsInt = 26,
     signalperiod: SupportsInt = 9,
+) -> Handle: ...
+def medprice(
+    high: _Input,
+    low: _Input,
+) -> Handle: ...
+def mfi(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    timeperiod: SupportsInt = 14,
 ) -> Handle: ...
 def midpoint(
     close: _Input,
@@ -187,17 +205,6 @@ def mom(
     close: _Input,
     timeperiod: SupportsInt = 10,
 ) -> Handle: ...
-def medprice(
-    high: _Input,
-    low: _Input,
-) -> Handle: ...
-def mfi(
-    high: _Input,
-    low: _Input,
-    close: _Input,
-    volume: _Input,
-    timeperiod: SupportsInt = 14,
-) -> Handle: ...
 def obv(
     close: _Input,
     volume: _Input,
@@ -214,6 +221,9 @@ def ppo(
     slowperiod: SupportsInt = 26,
 ) -> Handle: ...
 def roc(
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+) -> Handle: ...
 def rocp(
     close: _Input,
     timeperiod: SupportsInt = 10,
@@ -266,6 +276,13 @@ def stochrsi(
     fastk_period: SupportsInt = 5,
     fastd_period: SupportsInt = 3,
 ) -> Handle: ...
+def supertrend(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 10,
+    multiplier: float = 3.0,
+) -> Handle: ...
 def t3(
     close: _Input,
     timeperiod: SupportsInt = 5,
@@ -274,12 +291,6 @@ def t3(
 def tema(
     close: _Input,
     timeperiod: SupportsInt = 30,
-def supertrend(
-    high: _Input,
-    low: _Input,
-    close: _Input,
-    timeperiod: SupportsInt = 10,
-    multiplier: float = 3.0,
 ) -> Handle: ...
 def trange(
     high: _Input,
@@ -289,21 +300,6 @@ def trange(
 def trima(
     close: _Input,
     timeperiod: SupportsInt = 30,
-) -> Handle: ...
-def willr(
-def ultosc(
-    high: _Input,
-    low: _Input,
-    close: _Input,
-    timeperiod1: SupportsInt = 7,
-    timeperiod2: SupportsInt = 14,
-    timeperiod3: SupportsInt = 28,
-) -> Handle: ...
-def vortex(
-    high: _Input,
-    low: _Input,
-    close: _Input,
-    timeperiod: SupportsInt = 14,
 ) -> Handle: ...
 def trix(
     close: _Input,
@@ -318,21 +314,42 @@ def typprice(
     low: _Input,
     close: _Input,
 ) -> Handle: ...
+def ultosc(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod1: SupportsInt = 7,
+    timeperiod2: SupportsInt = 14,
+    timeperiod3: SupportsInt = 28,
+) -> Handle: ...
 def var(
     close: _Input,
     timeperiod: SupportsInt = 5,
     nbdev: float = 1.0,
 ) -> Handle: ...
-def wclprice(
+def vortex(
     high: _Input,
     low: _Input,
     close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
 def vwap(
     high: _Input,
     low: _Input,
     close: _Input,
     volume: _Input,
     session: _Input,
+) -> Handle: ...
+def wclprice(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+) -> Handle: ...
+def willr(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
 ) -> Handle: ...
 def wma(
     close: _Input,
