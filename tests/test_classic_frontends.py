@@ -18,7 +18,7 @@ import velkized_ta.pandas  # noqa: E402,F401
 import velkized_ta.polars as vp  # noqa: E402
 
 CASE_IDS = [f"{name}-{'-'.join(f'{k}={v}' for k, v in params.items()) or 'defaults'}" for name, params in cases()]
-COLUMNS = ("open", "high", "low", "close", "volume", "real0", "real1")
+COLUMNS = ("open", "high", "low", "close", "volume", "real0", "real1", "session")
 # Symbol lengths: one shorter than any warm-up, one empty of real bars at the start.
 LENGTHS = (140, 3, 95, 160)
 

@@ -17,7 +17,7 @@ from velkized_ta.catalog import CLASSIC, classic_by_group
 from velkized_ta.sample import sample_ohlcv
 
 PAGE_DIR = "indicators/classic"
-SAMPLE_COLUMNS = ("open", "high", "low", "close", "volume")
+SAMPLE_COLUMNS = ("open", "high", "low", "close", "volume", "session")
 # Inputs that are no price column of their own read these sample columns.
 SAMPLE_FALLBACK = {"real0": "close", "real1": "open"}
 # pandas-ta's function, its defaults where they differ from ours, and what else differs, as pandas-ta's
@@ -122,7 +122,7 @@ def calls(entry):
         "from velkized_ta.classic import batch, stream",
         "from velkized_ta.sample import sample_ohlcv",
         "",
-        "bars = pd.DataFrame(sample_ohlcv(500))  # open, high, low, close, volume",
+        "bars = pd.DataFrame(sample_ohlcv(500))  # open, high, low, close, volume, session",
         "",
         "# numpy (or pandas / polars Series): float64 arrays of the input's length",
         f"{outputs} = classic.{name}({numpy_inputs}{after})",
