@@ -35,6 +35,12 @@ CASES = {
     "roc": [{}, {"timeperiod": 1}],
     "stochf": [{}, {"fastk_period": 1, "fastd_period": 1}, {"fastk_period": 14, "fastd_period": 5}],
     "stochrsi": [{}, {"timeperiod": 2, "fastk_period": 1, "fastd_period": 1}, {"fastk_period": 9, "fastd_period": 4}],
+    # directional remainder, moving-average types, MAMA
+    "dx": [{}, {"timeperiod": 2}, {"timeperiod": 5}],
+    "adxr": [{}, {"timeperiod": 2}, {"timeperiod": 5}],
+    "plus_dm": [{}, {"timeperiod": 1}, {"timeperiod": 2}, {"timeperiod": 5}],
+    "minus_dm": [{}, {"timeperiod": 1}, {"timeperiod": 2}, {"timeperiod": 5}],
+    "natr": [{}, {"timeperiod": 2}, {"timeperiod": 5}],
 }
 
 # Deliberate differences from TA-Lib, by (name, case index): the factor TA-Lib's values need.

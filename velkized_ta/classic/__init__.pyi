@@ -24,6 +24,14 @@ def adx(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def adxr(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def apo(
     close: _Input,
     fastperiod: SupportsInt = 12,
@@ -58,6 +66,14 @@ def cci(
 def dema(
     close: _Input,
     timeperiod: SupportsInt = 30,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def dx(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
@@ -102,9 +118,24 @@ def minus_di(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def minus_dm(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def mom(
     close: _Input,
     timeperiod: SupportsInt = 10,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def natr(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
@@ -118,6 +149,13 @@ def plus_di(
     high: _Input,
     low: _Input,
     close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def plus_dm(
+    high: _Input,
+    low: _Input,
     timeperiod: SupportsInt = 14,
     *,
     dtype: _DType = np.float64,

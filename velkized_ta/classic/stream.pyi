@@ -31,6 +31,12 @@ def adx(
     close: _Input,
     timeperiod: SupportsInt = 14,
 ) -> Handle: ...
+def adxr(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
 def apo(
     close: _Input,
     fastperiod: SupportsInt = 12,
@@ -57,6 +63,12 @@ def cci(
 def dema(
     close: _Input,
     timeperiod: SupportsInt = 30,
+) -> Handle: ...
+def dx(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
 ) -> Handle: ...
 def ema(
     close: _Input,
@@ -87,9 +99,20 @@ def minus_di(
     close: _Input,
     timeperiod: SupportsInt = 14,
 ) -> Handle: ...
+def minus_dm(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
 def mom(
     close: _Input,
     timeperiod: SupportsInt = 10,
+) -> Handle: ...
+def natr(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
 ) -> Handle: ...
 def obv(
     close: _Input,
@@ -99,6 +122,11 @@ def plus_di(
     high: _Input,
     low: _Input,
     close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
+def plus_dm(
+    high: _Input,
+    low: _Input,
     timeperiod: SupportsInt = 14,
 ) -> Handle: ...
 def ppo(
