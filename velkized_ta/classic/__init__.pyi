@@ -36,6 +36,7 @@ def apo(
     close: _Input,
     fastperiod: SupportsInt = 12,
     slowperiod: SupportsInt = 26,
+    matype: SupportsInt = 1,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
@@ -52,6 +53,7 @@ def bbands(
     timeperiod: SupportsInt = 5,
     nbdevup: float = 2.0,
     nbdevdn: float = 2.0,
+    matype: SupportsInt = 0,
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
@@ -97,6 +99,24 @@ def macd(
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
+def macdext(
+    close: _Input,
+    fastperiod: SupportsInt = 12,
+    fastmatype: SupportsInt = 0,
+    slowperiod: SupportsInt = 26,
+    slowmatype: SupportsInt = 0,
+    signalperiod: SupportsInt = 9,
+    signalmatype: SupportsInt = 0,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result, _Result]: ...
+def mama(
+    close: _Input,
+    fastlimit: float = 0.5,
+    slowlimit: float = 0.05,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
 def midpoint(
     close: _Input,
     timeperiod: SupportsInt = 14,
@@ -164,6 +184,7 @@ def ppo(
     close: _Input,
     fastperiod: SupportsInt = 12,
     slowperiod: SupportsInt = 26,
+    matype: SupportsInt = 1,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
@@ -192,6 +213,8 @@ def stoch(
     fastk_period: SupportsInt = 5,
     slowk_period: SupportsInt = 3,
     slowd_period: SupportsInt = 3,
+    slowk_matype: SupportsInt = 0,
+    slowd_matype: SupportsInt = 0,
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result]: ...
@@ -201,6 +224,7 @@ def stochf(
     close: _Input,
     fastk_period: SupportsInt = 5,
     fastd_period: SupportsInt = 3,
+    fastd_matype: SupportsInt = 0,
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result]: ...
@@ -209,6 +233,7 @@ def stochrsi(
     timeperiod: SupportsInt = 14,
     fastk_period: SupportsInt = 5,
     fastd_period: SupportsInt = 3,
+    fastd_matype: SupportsInt = 0,
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result]: ...

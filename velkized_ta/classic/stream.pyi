@@ -41,6 +41,7 @@ def apo(
     close: _Input,
     fastperiod: SupportsInt = 12,
     slowperiod: SupportsInt = 26,
+    matype: SupportsInt = 1,
 ) -> Handle: ...
 def atr(
     high: _Input,
@@ -53,6 +54,7 @@ def bbands(
     timeperiod: SupportsInt = 5,
     nbdevup: float = 2.0,
     nbdevdn: float = 2.0,
+    matype: SupportsInt = 0,
 ) -> Handle: ...
 def cci(
     high: _Input,
@@ -83,6 +85,20 @@ def macd(
     fastperiod: SupportsInt = 12,
     slowperiod: SupportsInt = 26,
     signalperiod: SupportsInt = 9,
+) -> Handle: ...
+def macdext(
+    close: _Input,
+    fastperiod: SupportsInt = 12,
+    fastmatype: SupportsInt = 0,
+    slowperiod: SupportsInt = 26,
+    slowmatype: SupportsInt = 0,
+    signalperiod: SupportsInt = 9,
+    signalmatype: SupportsInt = 0,
+) -> Handle: ...
+def mama(
+    close: _Input,
+    fastlimit: float = 0.5,
+    slowlimit: float = 0.05,
 ) -> Handle: ...
 def midpoint(
     close: _Input,
@@ -133,6 +149,7 @@ def ppo(
     close: _Input,
     fastperiod: SupportsInt = 12,
     slowperiod: SupportsInt = 26,
+    matype: SupportsInt = 1,
 ) -> Handle: ...
 def roc(
     close: _Input,
@@ -153,6 +170,8 @@ def stoch(
     fastk_period: SupportsInt = 5,
     slowk_period: SupportsInt = 3,
     slowd_period: SupportsInt = 3,
+    slowk_matype: SupportsInt = 0,
+    slowd_matype: SupportsInt = 0,
 ) -> Handle: ...
 def stochf(
     high: _Input,
@@ -160,12 +179,14 @@ def stochf(
     close: _Input,
     fastk_period: SupportsInt = 5,
     fastd_period: SupportsInt = 3,
+    fastd_matype: SupportsInt = 0,
 ) -> Handle: ...
 def stochrsi(
     close: _Input,
     timeperiod: SupportsInt = 14,
     fastk_period: SupportsInt = 5,
     fastd_period: SupportsInt = 3,
+    fastd_matype: SupportsInt = 0,
 ) -> Handle: ...
 def t3(
     close: _Input,
