@@ -94,9 +94,9 @@ every timeperiod bars (and when the variance has become a tiny part of the sums,
 change), so neither drift nor the cancellation of sum(x^2) - n mean^2 at high price
 levels spoils the deviation. Flat prices give sd = 0: all three bands at the price.
 The default timeperiod is 5; TA-Lib's Python package 0.8 defaults to 20 (pass timeperiod to compare).
-TA-Lib BBANDS: same first value for every matype (with MAMA, whose first value is 32, only for
-timeperiod up to 33: TA-Lib misaligns the deviation beyond); TA-Lib computes sum(x^2)/n - mean^2, which at a price
-level L loses about L^2 * 1e-16 of the variance, and sets sd = 0 when the variance is below 1e-14.
+TA-Lib BBANDS: same first value for every matype; TA-Lib computes sum(x^2)/n - mean^2, which at a
+price level L loses about L^2 * 1e-16 of the variance, and sets sd = 0 when the variance is below
+1e-14.
 Measured with the defaults, largest difference relative to the value (or to the output's median
 size near zero): 4.9e-14 on a 10^6-bar random walk, 1.1e-14 on a level drop 1e5 -> 1.)",
     {"close"},
