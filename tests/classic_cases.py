@@ -13,7 +13,7 @@ CASES = {
     "rsi": [{}, {"timeperiod": 2}, {"timeperiod": 30}],
     "atr": [{}, {"timeperiod": 1}, {"timeperiod": 5}],
     "trange": [{}],
-    "bbands": [{}, *({"matype": matype} for matype in range(1, 9)), {"timeperiod": 33, "matype": 7},
+    "bbands": [{}, *({"matype": matype} for matype in range(1, 9)), {"timeperiod": 40, "matype": 7},
                {"timeperiod": 20, "nbdevup": 1.5, "nbdevdn": 2.5}],
     "macd": [{}, {"fastperiod": 5, "slowperiod": 3, "signalperiod": 1}],
     "obv": [{}],
@@ -50,6 +50,12 @@ CASES = {
                 {"fastmatype": 3, "slowmatype": 4, "signalperiod": 1, "signalmatype": 2},
                 {"fastperiod": 30, "fastmatype": 8, "slowperiod": 10, "slowmatype": 6, "signalperiod": 5, "signalmatype": 7},
                 {"fastperiod": 5, "fastmatype": 7, "slowmatype": 5, "signalmatype": 3}],
+    "ht_dcperiod": [{}],
+    "ht_dcphase": [{}],
+    "ht_phasor": [{}],
+    "ht_sine": [{}],
+    "ht_trendline": [{}],
+    "ht_trendmode": [{}],
 }
 
 # Deliberate differences from TA-Lib, by (name, case index): the factor TA-Lib's values need.

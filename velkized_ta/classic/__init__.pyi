@@ -85,6 +85,36 @@ def ema(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def ht_dcperiod(
+    close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def ht_dcphase(
+    close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def ht_phasor(
+    close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
+def ht_sine(
+    close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
+def ht_trendline(
+    close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def ht_trendmode(
+    close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def kama(
     close: _Input,
     timeperiod: SupportsInt = 30,

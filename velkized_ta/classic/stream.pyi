@@ -76,6 +76,24 @@ def ema(
     close: _Input,
     timeperiod: SupportsInt = 30,
 ) -> Handle: ...
+def ht_dcperiod(
+    close: _Input,
+) -> Handle: ...
+def ht_dcphase(
+    close: _Input,
+) -> Handle: ...
+def ht_phasor(
+    close: _Input,
+) -> Handle: ...
+def ht_sine(
+    close: _Input,
+) -> Handle: ...
+def ht_trendline(
+    close: _Input,
+) -> Handle: ...
+def ht_trendmode(
+    close: _Input,
+) -> Handle: ...
 def kama(
     close: _Input,
     timeperiod: SupportsInt = 30,
