@@ -42,10 +42,19 @@ def adx(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def adxr(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def apo(
     close: _Input,
     fastperiod: SupportsInt = 12,
     slowperiod: SupportsInt = 26,
+    matype: SupportsInt = 1,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
@@ -84,6 +93,7 @@ def bbands(
     timeperiod: SupportsInt = 5,
     nbdevup: float = 2.0,
     nbdevdn: float = 2.0,
+    matype: SupportsInt = 0,
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
@@ -145,6 +155,14 @@ def donchian(
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
+def dx(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def ema(
     close: _Input,
     timeperiod: SupportsInt = 30,
@@ -175,6 +193,36 @@ def ichimoku(
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result, _Result]: ...
+def ht_dcperiod(
+    close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def ht_dcphase(
+    close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def ht_phasor(
+    close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
+def ht_sine(
+    close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
+def ht_trendline(
+    close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def ht_trendmode(
+    close: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def kama(
     close: _Input,
     timeperiod: SupportsInt = 30,
@@ -237,6 +285,24 @@ def mfi(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def macdext(
+    close: _Input,
+    fastperiod: SupportsInt = 12,
+    fastmatype: SupportsInt = 0,
+    slowperiod: SupportsInt = 26,
+    slowmatype: SupportsInt = 0,
+    signalperiod: SupportsInt = 9,
+    signalmatype: SupportsInt = 0,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result, _Result]: ...
+def mama(
+    close: _Input,
+    fastlimit: float = 0.5,
+    slowlimit: float = 0.05,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
 def midpoint(
     close: _Input,
     timeperiod: SupportsInt = 14,
@@ -258,9 +324,24 @@ def minus_di(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def minus_dm(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def mom(
     close: _Input,
     timeperiod: SupportsInt = 10,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def natr(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
@@ -278,10 +359,18 @@ def plus_di(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def plus_dm(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def ppo(
     close: _Input,
     fastperiod: SupportsInt = 12,
     slowperiod: SupportsInt = 26,
+    matype: SupportsInt = 1,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
@@ -343,6 +432,8 @@ def stoch(
     fastk_period: SupportsInt = 5,
     slowk_period: SupportsInt = 3,
     slowd_period: SupportsInt = 3,
+    slowk_matype: SupportsInt = 0,
+    slowd_matype: SupportsInt = 0,
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result]: ...
@@ -352,6 +443,7 @@ def stochf(
     close: _Input,
     fastk_period: SupportsInt = 5,
     fastd_period: SupportsInt = 3,
+    fastd_matype: SupportsInt = 0,
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result]: ...
@@ -360,6 +452,7 @@ def stochrsi(
     timeperiod: SupportsInt = 14,
     fastk_period: SupportsInt = 5,
     fastd_period: SupportsInt = 3,
+    fastd_matype: SupportsInt = 0,
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result]: ...

@@ -61,10 +61,23 @@ def adx(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def adxr(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def apo(
     close: _Input,
     fastperiod: SupportsInt = 12,
     slowperiod: SupportsInt = 26,
+    matype: SupportsInt = 1,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -123,6 +136,7 @@ def bbands(
     timeperiod: SupportsInt = 5,
     nbdevup: float = 2.0,
     nbdevdn: float = 2.0,
+    matype: SupportsInt = 0,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -213,6 +227,11 @@ def donchian(
     high: _Input,
     low: _Input,
     timeperiod: SupportsInt = 20,
+def dx(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -220,6 +239,7 @@ def donchian(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
+) -> _Result: ...
 def ema(
     close: _Input,
     timeperiod: SupportsInt = 30,
@@ -234,6 +254,7 @@ def heikin_ashi(
     open: _Input,
     high: _Input,
     low: _Input,
+def ht_dcperiod(
     close: _Input,
     *,
     offsets: _Input | None = None,
@@ -259,6 +280,9 @@ def ichimoku(
     tenkan: SupportsInt = 9,
     kijun: SupportsInt = 26,
     senkou: SupportsInt = 52,
+) -> _Result: ...
+def ht_dcphase(
+    close: _Input,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -266,6 +290,43 @@ def ichimoku(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result, _Result]: ...
+) -> _Result: ...
+def ht_phasor(
+    close: _Input,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
+def ht_sine(
+    close: _Input,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
+def ht_trendline(
+    close: _Input,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def ht_trendmode(
+    close: _Input,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def kama(
     close: _Input,
     timeperiod: SupportsInt = 30,
@@ -357,6 +418,14 @@ def mfi(
     close: _Input,
     volume: _Input,
     timeperiod: SupportsInt = 14,
+def macdext(
+    close: _Input,
+    fastperiod: SupportsInt = 12,
+    fastmatype: SupportsInt = 0,
+    slowperiod: SupportsInt = 26,
+    slowmatype: SupportsInt = 0,
+    signalperiod: SupportsInt = 9,
+    signalmatype: SupportsInt = 0,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -364,6 +433,18 @@ def mfi(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
+) -> tuple[_Result, _Result, _Result]: ...
+def mama(
+    close: _Input,
+    fastlimit: float = 0.5,
+    slowlimit: float = 0.05,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
 def midpoint(
     close: _Input,
     timeperiod: SupportsInt = 14,
@@ -397,9 +478,32 @@ def minus_di(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def minus_dm(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def mom(
     close: _Input,
     timeperiod: SupportsInt = 10,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def natr(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -429,10 +533,22 @@ def plus_di(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def plus_dm(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def ppo(
     close: _Input,
     fastperiod: SupportsInt = 12,
     slowperiod: SupportsInt = 26,
+    matype: SupportsInt = 1,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -530,6 +646,8 @@ def stoch(
     fastk_period: SupportsInt = 5,
     slowk_period: SupportsInt = 3,
     slowd_period: SupportsInt = 3,
+    slowk_matype: SupportsInt = 0,
+    slowd_matype: SupportsInt = 0,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -543,6 +661,7 @@ def stochf(
     close: _Input,
     fastk_period: SupportsInt = 5,
     fastd_period: SupportsInt = 3,
+    fastd_matype: SupportsInt = 0,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -555,6 +674,7 @@ def stochrsi(
     timeperiod: SupportsInt = 14,
     fastk_period: SupportsInt = 5,
     fastd_period: SupportsInt = 3,
+    fastd_matype: SupportsInt = 0,
     *,
     offsets: _Input | None = None,
     axis: int = 0,

@@ -45,10 +45,17 @@ def adx(
     close: _Input,
     timeperiod: SupportsInt = 14,
 ) -> Handle: ...
+def adxr(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
 def apo(
     close: _Input,
     fastperiod: SupportsInt = 12,
     slowperiod: SupportsInt = 26,
+    matype: SupportsInt = 1,
 ) -> Handle: ...
 def aroon(
     high: _Input,
@@ -77,6 +84,7 @@ def bbands(
     timeperiod: SupportsInt = 5,
     nbdevup: float = 2.0,
     nbdevdn: float = 2.0,
+    matype: SupportsInt = 0,
 ) -> Handle: ...
 def beta(
     real0: _Input,
@@ -119,6 +127,11 @@ def donchian(
     high: _Input,
     low: _Input,
     timeperiod: SupportsInt = 20,
+def dx(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
 ) -> Handle: ...
 def ema(
     close: _Input,
@@ -141,6 +154,23 @@ def ichimoku(
     tenkan: SupportsInt = 9,
     kijun: SupportsInt = 26,
     senkou: SupportsInt = 52,
+def ht_dcperiod(
+    close: _Input,
+) -> Handle: ...
+def ht_dcphase(
+    close: _Input,
+) -> Handle: ...
+def ht_phasor(
+    close: _Input,
+) -> Handle: ...
+def ht_sine(
+    close: _Input,
+) -> Handle: ...
+def ht_trendline(
+    close: _Input,
+) -> Handle: ...
+def ht_trendmode(
+    close: _Input,
 ) -> Handle: ...
 def kama(
     close: _Input,
@@ -185,6 +215,19 @@ def mfi(
     close: _Input,
     volume: _Input,
     timeperiod: SupportsInt = 14,
+def macdext(
+    close: _Input,
+    fastperiod: SupportsInt = 12,
+    fastmatype: SupportsInt = 0,
+    slowperiod: SupportsInt = 26,
+    slowmatype: SupportsInt = 0,
+    signalperiod: SupportsInt = 9,
+    signalmatype: SupportsInt = 0,
+) -> Handle: ...
+def mama(
+    close: _Input,
+    fastlimit: float = 0.5,
+    slowlimit: float = 0.05,
 ) -> Handle: ...
 def midpoint(
     close: _Input,
@@ -201,9 +244,20 @@ def minus_di(
     close: _Input,
     timeperiod: SupportsInt = 14,
 ) -> Handle: ...
+def minus_dm(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
 def mom(
     close: _Input,
     timeperiod: SupportsInt = 10,
+) -> Handle: ...
+def natr(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    timeperiod: SupportsInt = 14,
 ) -> Handle: ...
 def obv(
     close: _Input,
@@ -215,10 +269,16 @@ def plus_di(
     close: _Input,
     timeperiod: SupportsInt = 14,
 ) -> Handle: ...
+def plus_dm(
+    high: _Input,
+    low: _Input,
+    timeperiod: SupportsInt = 14,
+) -> Handle: ...
 def ppo(
     close: _Input,
     fastperiod: SupportsInt = 12,
     slowperiod: SupportsInt = 26,
+    matype: SupportsInt = 1,
 ) -> Handle: ...
 def roc(
     close: _Input,
@@ -262,6 +322,8 @@ def stoch(
     fastk_period: SupportsInt = 5,
     slowk_period: SupportsInt = 3,
     slowd_period: SupportsInt = 3,
+    slowk_matype: SupportsInt = 0,
+    slowd_matype: SupportsInt = 0,
 ) -> Handle: ...
 def stochf(
     high: _Input,
@@ -269,12 +331,14 @@ def stochf(
     close: _Input,
     fastk_period: SupportsInt = 5,
     fastd_period: SupportsInt = 3,
+    fastd_matype: SupportsInt = 0,
 ) -> Handle: ...
 def stochrsi(
     close: _Input,
     timeperiod: SupportsInt = 14,
     fastk_period: SupportsInt = 5,
     fastd_period: SupportsInt = 3,
+    fastd_matype: SupportsInt = 0,
 ) -> Handle: ...
 def supertrend(
     high: _Input,

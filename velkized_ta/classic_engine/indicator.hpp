@@ -389,6 +389,76 @@ class DirectionalSums {
   int64_t seen_ = 0;
 };
 
+// Wilder's average of DX (ADX and ADXR): DX values of bars period .. 2 * period - 1 are averaged,
+// then adx = (adx * (period - 1) + dx) / period. A bar without direction (zero summed range, or
+// +DI + -DI = 0) adds 0 to the seed and later leaves ADX as it was, as TA-Lib does.
+class AverageDirectional {
+ public:
+  AverageDirectional() = default;
+  explicit AverageDirectional(int64_t period)
+      : period_(period), sums_(period), kept_(static_cast<double>(period - 1)), size_(static_cast<double>(period)) {}
+
+  bool push(double high, double low, double close) {
+    if (!sums_.push(high, low, close)) return false;
+    const double plus = sums_.plus_di(), minus = sums_.minus_di();
+    const double total = plus + minus;
+    const bool moved = sums_.range() != 0.0 && total != 0.0;
+    const double dx = moved ? 100.0 * (std::fabs(minus - plus) / total) : 0.0;
+    if (seeded_ < period_) {
+      adx_ += dx;
+      if (++seeded_ < period_) return false;
+      adx_ /= size_;
+    } else if (moved) {
+      adx_ = (adx_ * kept_ + dx) / size_;
+    }
+    return true;
+  }
+  double value() const { return adx_; }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    sums_.fields(a);
+    a(adx_);
+    a(seeded_);
+  }
+
+ private:
+  int64_t period_ = 1;
+  DirectionalSums sums_;
+  double kept_ = 0.0, size_ = 1.0;
+  double adx_ = 0.0;
+  int64_t seeded_ = 0;
+};
+
+// Wilder's average of the true range (ATR, NATR); true ranges start at the second bar.
+class AverageTrueRange {
+ public:
+  AverageTrueRange() = default;
+  explicit AverageTrueRange(int64_t period) : average_(period) {}
+
+  bool push(double high, double low, double close) {
+    const bool first = !has_previous_;
+    const double previous = previous_close_;
+    previous_close_ = close;
+    has_previous_ = true;
+    if (first) return false;
+    return average_.push(true_range(high, low, previous));
+  }
+  double value() const { return average_.value(); }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    a(previous_close_);
+    a(has_previous_);
+    average_.fields(a);
+  }
+
+ private:
+  double previous_close_ = 0.0;
+  bool has_previous_ = false;
+  WilderAverage average_;
+};
+
 // Wilder's relative strength in percent; 0 when there is neither gain nor loss (TA-Lib's
 // convention). Ready from the period-th change on.
 class RelativeStrength {

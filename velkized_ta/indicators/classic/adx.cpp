@@ -6,37 +6,17 @@ namespace {
 
 struct State {
   static constexpr int inputs = 3, outputs = 1;
-  explicit State(const double* params)
-      : period(int_param(params, 0)), sums(period), kept(static_cast<double>(period - 1)),
-        size(static_cast<double>(period)) {}
+  explicit State(const double* params) : adx(int_param(params, 0)) {}
   bool step(const double* bar, double* out) {
-    if (!sums.push(bar[0], bar[1], bar[2])) return false;
-    const double plus = sums.plus_di(), minus = sums.minus_di();
-    const double total = plus + minus;
-    // A bar without direction (zero range or no move) adds 0 to the seed and leaves ADX as it was.
-    const bool moved = sums.range() != 0.0 && total != 0.0;
-    const double dx = moved ? 100.0 * (std::fabs(minus - plus) / total) : 0.0;
-    if (seeded < period) {
-      adx += dx;
-      if (++seeded < period) return false;
-      adx /= size;
-    } else if (moved) {
-      adx = (adx * kept + dx) / size;
-    }
-    out[0] = adx;
+    if (!adx.push(bar[0], bar[1], bar[2])) return false;
+    out[0] = adx.value();
     return true;
   }
   template <class Archive>
   void fields(Archive& a) {
-    sums.fields(a);
-    a(adx);
-    a(seeded);
+    adx.fields(a);
   }
-  int64_t period;
-  DirectionalSums sums;
-  double kept, size;
-  double adx = 0.0;
-  int64_t seeded = 0;
+  AverageDirectional adx;
 };
 
 const Registrar<State> registered{Descriptor{

@@ -6,26 +6,17 @@ namespace {
 
 struct State {
   static constexpr int inputs = 3, outputs = 1;
-  explicit State(const double* params) : average(int_param(params, 0)) {}
+  explicit State(const double* params) : atr(int_param(params, 0)) {}
   bool step(const double* bar, double* out) {
-    const bool first = !has_previous;
-    const double previous = previous_close;
-    previous_close = bar[2];
-    has_previous = true;
-    if (first) return false;
-    if (!average.push(true_range(bar[0], bar[1], previous))) return false;
-    out[0] = average.value();
+    if (!atr.push(bar[0], bar[1], bar[2])) return false;
+    out[0] = atr.value();
     return true;
   }
   template <class Archive>
   void fields(Archive& a) {
-    a(previous_close);
-    a(has_previous);
-    average.fields(a);
+    atr.fields(a);
   }
-  double previous_close = 0.0;
-  bool has_previous = false;
-  WilderAverage average;
+  AverageTrueRange atr;
 };
 
 const Registrar<State> registered{Descriptor{

@@ -1,23 +1,22 @@
 // Double exponential moving average.
-#include "classic_engine/indicator.hpp"
+#include "classic_engine/moving_average.hpp"
 
 namespace velk::classic {
 namespace {
 
 struct State {
   static constexpr int inputs = 1, outputs = 1;
-  explicit State(const double* params) : first(int_param(params, 0)), second(int_param(params, 0)) {}
+  explicit State(const double* params) : average(int_param(params, 0)) {}
   bool step(const double* bar, double* out) {
-    if (!first.push(bar[0]) || !second.push(first.value())) return false;
-    out[0] = 2.0 * first.value() - second.value();
+    if (!average.push(bar[0])) return false;
+    out[0] = average.value();
     return true;
   }
   template <class Archive>
   void fields(Archive& a) {
-    first.fields(a);
-    second.fields(a);
+    average.fields(a);
   }
-  SeededEma first, second;
+  DoubleEma average;
 };
 
 const Registrar<State> registered{Descriptor{

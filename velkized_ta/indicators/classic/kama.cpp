@@ -1,52 +1,22 @@
 // Kaufman's adaptive moving average.
-#include "classic_engine/indicator.hpp"
+#include "classic_engine/moving_average.hpp"
 
 namespace velk::classic {
 namespace {
 
-constexpr double kSlowest = 2.0 / (30.0 + 1.0);
-constexpr double kSpan = 2.0 / (2.0 + 1.0) - kSlowest;
-
 struct State {
   static constexpr int inputs = 1, outputs = 1;
-  explicit State(const double* params)
-      : identity(int_param(params, 0) == 1), prices(int_param(params, 0) + 1), path(int_param(params, 0)) {}
+  explicit State(const double* params) : average(int_param(params, 0)) {}
   bool step(const double* bar, double* out) {
-    const double x = bar[0];
-    if (identity) {
-      out[0] = x;
-      return true;
-    }
-    const bool first = prices.size() == 0;
-    const double previous = first ? x : prices.oldest(prices.size() - 1);
-    prices.push(x);
-    if (first) return false;
-    const double path_length = path.push(std::fabs(x - previous));
-    if (!prices.full()) return false;
-    if (!started) {
-      kama = previous;
-      started = true;
-    }
-    const double change = x - prices.oldest(0);
-    const double efficiency = path_length <= change || path_length == 0.0 ? 1.0 : std::fabs(change / path_length);
-    double smoothing = efficiency * kSpan + kSlowest;
-    smoothing *= smoothing;
-    kama = (x - kama) * smoothing + kama;
-    out[0] = kama;
+    if (!average.push(bar[0])) return false;
+    out[0] = average.value();
     return true;
   }
   template <class Archive>
   void fields(Archive& a) {
-    prices.fields(a);
-    path.fields(a);
-    a(kama);
-    a(started);
+    average.fields(a);
   }
-  bool identity;   // timeperiod 1: the close itself, as every moving average of one bar
-  Ring prices;     // the last timeperiod + 1 closes
-  WindowSum path;  // sum of |close - previous close| over timeperiod changes
-  double kama = 0.0;
-  bool started = false;
+  AdaptiveAverage average;
 };
 
 const Registrar<State> registered{Descriptor{

@@ -1,5 +1,5 @@
 // Slow stochastic oscillator.
-#include "classic_engine/indicator.hpp"
+#include "classic_engine/moving_average.hpp"
 
 namespace velk::classic {
 namespace {
@@ -7,8 +7,8 @@ namespace {
 struct State {
   static constexpr int inputs = 3, outputs = 2;
   explicit State(const double* params)
-      : highs(int_param(params, 0)), lows(int_param(params, 0)), slowk(int_param(params, 1)),
-        slowd(int_param(params, 2)) {}
+      : highs(int_param(params, 0)), lows(int_param(params, 0)), slowk(int_param(params, 3), int_param(params, 1)),
+        slowd(int_param(params, 4), int_param(params, 2)) {}
   bool step(const double* bar, double* out) {
     highs.push(bar[0]);
     lows.push(bar[1]);
@@ -27,26 +27,33 @@ struct State {
     slowd.fields(a);
   }
   WindowExtremes highs, lows;
-  SimpleAverage slowk, slowd;
+  MovingAverage slowk, slowd;
 };
 
 const Registrar<State> registered{Descriptor{
-    "stoch", "momentum", "Slow stochastic: %K smoothed twice by simple averages.",
+    "stoch", "momentum", "Slow stochastic: %K smoothed twice (simple averages by default).",
     R"(fastk = 100 * (close - lowest low) / (highest high - lowest low) over fastk_period bars
-slowk = sma(fastk, slowk_period), slowd = sma(slowk, slowd_period)
+slowk = ma(fastk, slowk_period, slowk_matype), slowd = ma(slowk, slowd_period, slowd_matype)
 
-First value at fastk_period + slowk_period + slowd_period - 3 (8 with the defaults). A zero range
+First value at fastk_period - 1 plus the two averages' first-value positions (8 with the defaults:
+fastk_period + slowk_period + slowd_period - 3 for SMAs). A zero range
 (highest high = lowest low) gives fastk = 0, as TA-Lib does.
-TA-Lib STOCH (matypes 0): same first value; fastk computed as (close - lowest) / ((highest -
+The matypes follow the periods (TA-Lib puts slowk_matype before slowd_period), so positional
+calls written for the three periods keep their meaning.
+TA-Lib STOCH: same first value for every matype; fastk computed as (close - lowest) / ((highest -
 lowest) / 100) as TA-Lib does.
 Measured with the defaults, largest difference relative to the value (or to the output's median
 size near zero): 1.4e-13 on a 10^6-bar random walk, 1.6e-14 on a level drop 1e5 -> 1.)",
     {"high", "low", "close"},
     {{"fastk_period", ParamKind::integer, 5, 1, 100000, "Bars of the highest high and lowest low."},
-     {"slowk_period", ParamKind::integer, 3, 1, 100000, "Simple average of fastk."},
-     {"slowd_period", ParamKind::integer, 3, 1, 100000, "Simple average of slowk."}},
+     {"slowk_period", ParamKind::integer, 3, 1, 100000, "Average of fastk."},
+     {"slowd_period", ParamKind::integer, 3, 1, 100000, "Average of slowk."},
+     matype_param("slowk_matype", 0), matype_param("slowd_matype", 0)},
     {"slowk", "slowd"},
-    [](const double* p) { return int_param(p, 0) + int_param(p, 1) + int_param(p, 2) - 3; }}};
+    [](const double* p) {
+      return int_param(p, 0) - 1 + moving_average_lookback(int_param(p, 3), int_param(p, 1)) +
+             moving_average_lookback(int_param(p, 4), int_param(p, 2));
+    }}};
 
 }  // namespace
 }  // namespace velk::classic

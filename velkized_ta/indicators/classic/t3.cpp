@@ -1,57 +1,22 @@
 // Tillson's T3 moving average.
-#include "classic_engine/indicator.hpp"
+#include "classic_engine/moving_average.hpp"
 
 namespace velk::classic {
 namespace {
 
-// T3's own EMA form, k * x + (1 - k) * e, as TA-Lib writes it, seeded with the mean of the
-// first `period` values.
-struct Stage {
-  bool push(double x, int64_t period, double k, double rest) {
-    if (seen < period) {
-      value += x;
-      if (++seen < period) return false;
-      value /= static_cast<double>(period);
-      return true;
-    }
-    value = k * x + rest * value;
-    return true;
-  }
-  double value = 0.0;
-  int64_t seen = 0;
-};
-
 struct State {
   static constexpr int inputs = 1, outputs = 1;
-  explicit State(const double* params)
-      : period(int_param(params, 0)), k(2.0 / (static_cast<double>(period) + 1.0)), rest(1.0 - k) {
-    const double v = params[1];
-    const double squared = v * v;
-    c1 = -(squared * v);
-    c2 = 3.0 * (squared - c1);
-    c3 = -6.0 * squared - 3.0 * (v - c1);
-    c4 = 1.0 + 3.0 * v - c1 + 3.0 * squared;
-  }
+  explicit State(const double* params) : average(int_param(params, 0), params[1]) {}
   bool step(const double* bar, double* out) {
-    double x = bar[0];
-    for (Stage& stage : stages) {
-      if (!stage.push(x, period, k, rest)) return false;
-      x = stage.value;
-    }
-    out[0] = c1 * stages[5].value + c2 * stages[4].value + c3 * stages[3].value + c4 * stages[2].value;
+    if (!average.push(bar[0])) return false;
+    out[0] = average.value();
     return true;
   }
   template <class Archive>
   void fields(Archive& a) {
-    for (Stage& stage : stages) {
-      a(stage.value);
-      a(stage.seen);
-    }
+    average.fields(a);
   }
-  int64_t period;
-  double k, rest;
-  double c1, c2, c3, c4;
-  Stage stages[6];
+  TillsonT3 average;
 };
 
 const Registrar<State> registered{Descriptor{

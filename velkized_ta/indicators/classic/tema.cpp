@@ -1,25 +1,22 @@
 // Triple exponential moving average.
-#include "classic_engine/indicator.hpp"
+#include "classic_engine/moving_average.hpp"
 
 namespace velk::classic {
 namespace {
 
 struct State {
   static constexpr int inputs = 1, outputs = 1;
-  explicit State(const double* params)
-      : first(int_param(params, 0)), second(int_param(params, 0)), third(int_param(params, 0)) {}
+  explicit State(const double* params) : average(int_param(params, 0)) {}
   bool step(const double* bar, double* out) {
-    if (!first.push(bar[0]) || !second.push(first.value()) || !third.push(second.value())) return false;
-    out[0] = third.value() + (3.0 * first.value() - 3.0 * second.value());
+    if (!average.push(bar[0])) return false;
+    out[0] = average.value();
     return true;
   }
   template <class Archive>
   void fields(Archive& a) {
-    first.fields(a);
-    second.fields(a);
-    third.fields(a);
+    average.fields(a);
   }
-  SeededEma first, second, third;
+  TripleEma average;
 };
 
 const Registrar<State> registered{Descriptor{

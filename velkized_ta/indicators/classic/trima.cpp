@@ -1,26 +1,22 @@
 // Triangular moving average.
-#include "classic_engine/indicator.hpp"
+#include "classic_engine/moving_average.hpp"
 
 namespace velk::classic {
 namespace {
 
-// A simple average of a simple average: windows of timeperiod / 2 + 1 and the rest give the
-// triangular weights 1, 2, ..., 2, 1 over timeperiod bars.
 struct State {
   static constexpr int inputs = 1, outputs = 1;
-  explicit State(const double* params)
-      : inner(int_param(params, 0) / 2 + 1), outer(int_param(params, 0) + 1 - (int_param(params, 0) / 2 + 1)) {}
+  explicit State(const double* params) : average(int_param(params, 0)) {}
   bool step(const double* bar, double* out) {
-    if (!inner.push(bar[0]) || !outer.push(inner.value())) return false;
-    out[0] = outer.value();
+    if (!average.push(bar[0])) return false;
+    out[0] = average.value();
     return true;
   }
   template <class Archive>
   void fields(Archive& a) {
-    inner.fields(a);
-    outer.fields(a);
+    average.fields(a);
   }
-  SimpleAverage inner, outer;
+  TriangularAverage average;
 };
 
 const Registrar<State> registered{Descriptor{
