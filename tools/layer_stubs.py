@@ -1,6 +1,7 @@
-"""Writes the type stubs of the Python layers (batch, pandas, polars) from their own definitions.
+"""Writes the type stubs of the Python layers (batch, pandas, polars, and the classic family's
+function, batch and stream modules) from their own definitions.
 
-    python tools/layer_stubs.py           # rewrite velkized_ta/{batch,pandas,polars}.pyi
+    python tools/layer_stubs.py           # rewrite velkized_ta/{batch,pandas,polars}.pyi and classic/*.pyi
     python tools/layer_stubs.py --check   # exit 1 when a stub differs from what would be written
 
 tests/test_layer_stubs.py runs the check, so a stub cannot fall behind its layer.
@@ -64,7 +65,7 @@ _WARNINGS = "class UndefinedWarning(RuntimeWarning): ...\nclass PrecisionWarning
 def polars_stub():
     from velkized_ta._frontend import INDICATORS
 
-    imports = "from typing import Literal\n\nimport polars as pl\n\n_Price = pl.Expr | str | None\n"
+    imports = "from typing import Literal, SupportsInt\n\nimport polars as pl\n\n_Price = pl.Expr | str | None\n"
     lines = [HEADER.format(module="polars", imports=imports),
              "__all__: list[str]\n", _WARNINGS]
     for name, spec in INDICATORS.items():
@@ -73,13 +74,32 @@ def polars_stub():
                                                           "nulls: bool = False",
                                                           "errors: Literal['raise', 'nan'] = 'raise'"]
         lines.append(f"def {name}(\n    " + ",\n    ".join(arguments) + ",\n) -> pl.Expr: ...")
+    lines.append("class _ClassicNamespace:")
+    for entry in _classic_registry():
+        arguments = [f"{i}: _Price = None" for i in entry["inputs"]] + _classic_parameters(entry) + [
+            "*", "by: _Price = None", "nulls: bool = False", "errors: Literal['raise', 'nan'] = 'raise'"]
+        lines.append(f"    @staticmethod\n    def {entry['name']}(\n        " + ",\n        ".join(arguments)
+                     + ",\n    ) -> pl.Expr: ...")
+    lines.append("\nclassic: _ClassicNamespace")
     return "\n".join(lines) + "\n"
+
+
+def _classic_registry():
+    from velkized_ta.classic import REGISTRY
+
+    return REGISTRY
+
+
+def _classic_parameters(entry):
+    return [f"{p['name']}: {'SupportsInt' if p['kind'] == 'int' else 'float'} = {p['default']!r}"
+            for p in entry["params"]]
 
 
 def pandas_stub():
     from velkized_ta._frontend import INDICATORS
 
-    lines = [HEADER.format(module="pandas", imports="from typing import Hashable, Literal\n\nimport pandas as pd\n"),
+    lines = [HEADER.format(module="pandas",
+                           imports="from typing import Hashable, Literal, SupportsInt\n\nimport pandas as pd\n"),
              "__all__: list[str]\n", _WARNINGS + "class RowOrderWarning(UserWarning): ...\n",
              "class _Accessor:"]
     for name, spec in INDICATORS.items():
@@ -90,11 +110,85 @@ def pandas_stub():
             "errors: Literal['raise', 'nan'] = 'raise'"]
         lines.append(f"    def {name}(\n        " + ",\n        ".join(arguments)
                      + ",\n    ) -> pd.Series | pd.DataFrame: ...")
+    lines.append("    @property\n    def classic(self) -> VelkClassicAccessor: ...")
+    lines += ["", "class VelkClassicAccessor:"]
+    for entry in _classic_registry():
+        result = "pd.Series" if len(entry["outputs"]) == 1 else "pd.DataFrame"
+        arguments = ["self"] + _classic_parameters(entry) + ["*"] + [
+            f"{i}: Hashable | None = None" for i in entry["inputs"]] + [
+            "by: Hashable | None = None", "append: bool = False", "errors: Literal['raise', 'nan'] = 'raise'"]
+        lines.append(f"    def {entry['name']}(\n        " + ",\n        ".join(arguments)
+                     + f",\n    ) -> {result}: ...")
     lines += ["", "class VelkFrameAccessor(_Accessor): ...", "class VelkSeriesAccessor(_Accessor): ..."]
     return "\n".join(lines) + "\n"
 
 
-STUBS = {"batch.pyi": batch_stub, "polars.pyi": polars_stub, "pandas.pyi": pandas_stub}
+def _classic_arguments(entry, series):
+    arguments = [f"{name}: {series}" for name in entry["inputs"]]
+    for spec in entry["params"]:
+        kind = "SupportsInt" if spec["kind"] == "int" else "float"
+        arguments.append(f"{spec['name']}: {kind} = {spec['default']!r}")
+    return arguments
+
+
+def _classic_result(entry, array):
+    outputs = entry["outputs"]
+    return array if len(outputs) == 1 else f"tuple[{', '.join([array] * len(outputs))}]"
+
+
+CLASSIC_IMPORTS = ("from typing import Any, Literal, SupportsInt\n\nimport numpy as np\nimport numpy.typing as npt\n\n"
+                   "_Input = npt.ArrayLike\n_Result = npt.NDArray[np.float64]\n_DType = Any\n")
+
+
+def classic_stub():
+    from velkized_ta.classic import REGISTRY
+
+    lines = [HEADER.format(module="classic", imports=CLASSIC_IMPORTS),
+             "__all__: list[str]\nREGISTRY: tuple[dict[str, Any], ...]\nNAMES: tuple[str, ...]\n"
+             "def descriptor(name_or_function: object) -> dict[str, Any]: ...\n"
+             "def lookback(name_or_function: object, *args: Any, **kwargs: Any) -> int: ...\n"]
+    for entry in REGISTRY:
+        arguments = _classic_arguments(entry, "_Input") + ["*", "dtype: _DType = np.float64"]
+        lines.append(f"def {entry['name']}(\n    " + ",\n    ".join(arguments)
+                     + f",\n) -> {_classic_result(entry, '_Result')}: ...")
+    return "\n".join(lines) + "\n"
+
+
+def classic_batch_stub():
+    from velkized_ta.classic import REGISTRY
+
+    lines = [HEADER.format(module="classic.batch", imports=CLASSIC_IMPORTS),
+             "__all__: list[str]\n",
+             "def batch(\n    name_or_function: object,\n    *args: Any,\n    offsets: _Input | None = None,\n"
+             "    axis: int = 0,\n    threads: int | None = None,\n    errors: Literal['raise', 'nan'] = 'raise',\n"
+             "    dtype: _DType = np.float64,\n    **kwargs: Any,\n) -> Any: ...\n"]
+    for entry in REGISTRY:
+        arguments = _classic_arguments(entry, "_Input") + [
+            "*", "offsets: _Input | None = None", "axis: int = 0", "threads: int | None = None",
+            "errors: Literal['raise', 'nan'] = 'raise'", "dtype: _DType = np.float64"]
+        lines.append(f"def {entry['name']}(\n    " + ",\n    ".join(arguments)
+                     + f",\n) -> {_classic_result(entry, '_Result')}: ...")
+    return "\n".join(lines) + "\n"
+
+
+def classic_stream_stub():
+    from velkized_ta.classic import REGISTRY
+
+    lines = [HEADER.format(module="classic.stream", imports=CLASSIC_IMPORTS),
+             "__all__: list[str]\nSTATE_VERSION: int\n",
+             "class Handle:\n    @property\n    def value(self) -> Any: ...\n    @property\n    def name(self) -> str: ...\n"
+             "    @property\n    def params(self) -> tuple[Any, ...]: ...\n"
+             "    def update(self, *bar: float) -> Any: ...\n    def peek(self, *bar: float) -> Any: ...\n"
+             "    def update_many(self, *series: _Input) -> Any: ...\n    def copy(self) -> Handle: ...\n"]
+    for entry in REGISTRY:
+        arguments = _classic_arguments(entry, "_Input")
+        lines.append(f"def {entry['name']}(\n    " + ",\n    ".join(arguments) + ",\n) -> Handle: ...")
+    return "\n".join(lines) + "\n"
+
+
+STUBS = {"batch.pyi": batch_stub, "polars.pyi": polars_stub, "pandas.pyi": pandas_stub,
+         "classic/__init__.pyi": classic_stub, "classic/batch.pyi": classic_batch_stub,
+         "classic/stream.pyi": classic_stream_stub}
 
 
 def main(argv=None):

@@ -3,11 +3,18 @@
 >>> from velkized_ta.catalog import INDICATORS
 >>> INDICATORS["velk_adx"].warm_up(timeperiod=14)
 28
+
+`CLASSIC` holds the classic (textbook, float64) family, read from its registry:
+
+>>> from velkized_ta.catalog import CLASSIC
+>>> CLASSIC["macd"].outputs, CLASSIC["macd"].talib, CLASSIC["macd"].warm_up(signalperiod=5)
+(('macd', 'macdsignal', 'macdhist'), 'MACD', 29)
 """
 
 from __future__ import annotations
 
 import math
+import re
 from dataclasses import dataclass
 from typing import Callable, Optional, Tuple
 
@@ -112,3 +119,72 @@ _ENTRIES = (
 )
 
 INDICATORS = {entry.name: entry for entry in _ENTRIES}
+
+
+# The classic (textbook, float64) family, read from its registry: a new registry entry is here
+# without an edit. Groups in the order the docs list them; a group not named here follows by name.
+CLASSIC_GROUPS = {
+    "overlap": "Overlap studies: averages and bands",
+    "momentum": "Momentum oscillators",
+    "directional": "Directional movement",
+    "volume": "Volume",
+    "volatility": "Volatility",
+    "statistic": "Statistics",
+    "price": "Price transforms",
+    "cycle": "Cycle indicators",
+}
+_TALIB_NAME = re.compile(r"\bTA-Lib ([A-Z][A-Z0-9_]+)\b")
+
+
+@dataclass(frozen=True)
+class ClassicIndicator:
+    """One classic indicator as its registry describes it, for tables, docs and checks.
+
+    `params` holds the registry's parameter dicts (name, kind, default, min, max, doc); `talib` is
+    the TA-Lib function the definition follows (named in the registry's comparison text), None
+    when TA-Lib has none.
+    """
+
+    name: str
+    group: str
+    title: str
+    inputs: Tuple[str, ...]
+    outputs: Tuple[str, ...]
+    params: Tuple[dict, ...]
+    talib: Optional[str]
+    doc: str
+
+    @property
+    def group_title(self) -> str:
+        return CLASSIC_GROUPS.get(self.group, self.group.capitalize())
+
+    def warm_up(self, **params) -> int:
+        """First position with a value on a series without NaN (the registry's lookback)."""
+        from velkized_ta import classic
+
+        return classic.lookback(self.name, **params)
+
+
+def _classic_entries():
+    from velkized_ta.classic import REGISTRY
+
+    for entry in REGISTRY:
+        found = _TALIB_NAME.search(entry["doc"])
+        yield ClassicIndicator(entry["name"], entry["group"], entry["summary"], tuple(entry["inputs"]),
+                               tuple(entry["outputs"]), tuple(entry["params"]), found and found.group(1),
+                               entry["doc"])
+
+
+CLASSIC = {entry.name: entry for entry in _classic_entries()}
+"""Classic indicators by name, in the registry's order."""
+
+
+def classic_by_group():
+    """[(group title, [ClassicIndicator, ...]), ...] in CLASSIC_GROUPS' order, then other groups by name."""
+    order = list(CLASSIC_GROUPS) + sorted({e.group for e in CLASSIC.values()} - set(CLASSIC_GROUPS))
+    groups = []
+    for group in order:
+        members = [e for e in CLASSIC.values() if e.group == group]
+        if members:
+            groups.append((members[0].group_title, members))
+    return groups

@@ -30,15 +30,24 @@ a failing group is NaN. One :class:`UndefinedWarning` names the groups affected.
 :class:`PrecisionWarning` says when CCI's float32 arithmetic failed (NaN at more than 1% of up to
 1,024 sampled windows, or the others more than 5% off float64), and a :class:`RowOrderWarning` when a
 group's datetime index goes back in time.
+
+The classic (textbook, float64) indicators are methods of ``.velk.classic``, one per entry of
+``velkized_ta.classic.REGISTRY``: ``bars.velk.classic.bbands(20, 2.0, 2.0, by="symbol")``. Parameters
+as the classic function takes them, input columns by the registry's input names (overridable by
+keyword), ``by=``, ``append=`` and ``errors=`` as above; the values are the classic function's bit
+for bit (groups through ``velkized_ta.classic.batch``), a float64 Series or, for several outputs, a
+DataFrame, named as ``velkized_ta._classic_frontend`` describes (``macd_signal_12_26_9``).
 """
 
 import numpy as np
 import pandas as pd
 
-from velkized_ta import _frontend
+from velkized_ta import _classic_frontend, _frontend
+from velkized_ta.classic import REGISTRY as _CLASSIC_REGISTRY
 from velkized_ta._frontend import DEFAULT_COLUMNS, INDICATORS, PrecisionWarning, RowOrderWarning, UndefinedWarning
 
-__all__ = ["VelkFrameAccessor", "VelkSeriesAccessor", "UndefinedWarning", "PrecisionWarning", "RowOrderWarning"]
+__all__ = ["VelkFrameAccessor", "VelkSeriesAccessor", "VelkClassicAccessor", "UndefinedWarning", "PrecisionWarning",
+           "RowOrderWarning"]
 
 
 def _find_column(frame, name, role, given):
@@ -98,7 +107,7 @@ def _is_real(dtype):
         pd.api.types.is_numeric_dtype(dtype) and not pd.api.types.is_timedelta64_dtype(dtype))
 
 
-def _prices(values, name, role, column=None):
+def _prices(values, name, role, column=None, convert=_frontend.as_float32):
     if isinstance(values, pd.Series):
         dtype = values.dtype
         if dtype == object:
@@ -109,7 +118,7 @@ def _prices(values, name, role, column=None):
             raise _frontend.price_error(name, role, column, dtype)
         if not isinstance(dtype, np.dtype) or dtype == object:  # nullable, arrow and object: NA as NaN
             values = values.to_numpy(dtype=np.float64, na_value=np.nan)
-    return _frontend.as_float32(values, name, role)
+    return convert(values, name, role)
 
 
 def _time_index(frame):
@@ -237,10 +246,111 @@ def _method(name):
     return method
 
 
+def _run_classic(entry, owner, params, columns, by, append, errors):
+    name = entry["name"]
+    params = _classic_frontend.bind(entry, params, {})
+    _frontend.check_errors(name, errors)
+    whole, labels = _classic_frontend.labels(entry, params)
+    frame, series = owner._frame, owner._series
+    given = {key: value for key, value in columns.items() if value is not None}
+    if series is not None and (by is not None or given):
+        raise TypeError(f"{name}() on a Series takes no columns and no by=; call it on a DataFrame")
+    if append:
+        if frame is None:
+            raise TypeError(f"{name}(append=True) needs a DataFrame")
+        taken = [label for label in labels if label in frame.columns]
+        if taken:
+            raise ValueError(f"{name}(append=True): the frame already has the column(s) {', '.join(map(repr, taken))}; "
+                             "drop them first, or assign the returned result yourself to replace them")
+    to_float64 = _classic_frontend.as_float64
+    key_at, grouping = None, None
+    if series is not None:
+        if len(entry["inputs"]) > 1:
+            raise TypeError(f"{name}() needs the series {', '.join(entry['inputs'])}; call it on a DataFrame")
+        index = series.index
+        arrays = [_prices(series, name, entry["inputs"][0], convert=to_float64)]
+    else:
+        index = frame.index
+        arrays = []
+        for role in entry["inputs"]:
+            column = _find_column(frame, given.get(role, role), role, role in given)
+            arrays.append(_prices(frame[column], name, role, column, convert=to_float64))
+        if by is not None:
+            keys = _group_keys(frame, by)
+            grouping = _grouping(keys)
+            key_at = lambda row: _frontend.key_label(by, keys.iloc[row])  # noqa: E731
+        _check_time_order(name, frame, grouping, key_at)
+    if grouping is None:
+        outputs = _classic_frontend.compute(entry, arrays, params)
+    else:
+        offsets, codes = grouping
+        outputs = _classic_frontend.compute_grouped(entry, arrays, params, codes, offsets, errors, key_at)
+    if len(outputs) == 1:
+        result = pd.Series(outputs[0], index=index, name=whole)
+    else:
+        result = pd.DataFrame(dict(zip(labels, outputs)), index=index)
+    if append:
+        return frame.assign(**({whole: result} if len(outputs) == 1 else {c: result[c] for c in labels}))
+    return result
+
+
+def _classic_method(entry):
+    """`owner.velk.classic.<name>(params..., *, <input>=column, by, append, errors)`, a generated def."""
+    name = entry["name"]
+    inputs = list(entry["inputs"])
+    signature = _classic_frontend.signature_text(
+        entry, ["self"], [], [f"{i}=None" for i in inputs] + ["by=None", "append=False", "errors='raise'"])
+    params = "".join(f"{p['name']}, " for p in entry["params"])
+    columns = ", ".join(f"{i!r}: {i}" for i in inputs)
+    source = (f"def {name}({signature}):\n"
+              f"    return _run(_entry, self, ({params}), {{{columns}}}, by, append, errors)\n")
+    namespace = {"_run": _run_classic, "_entry": entry}
+    exec(source, namespace)  # a real def: its signature and argument errors are Python's own
+    method = namespace[name]
+    method.__qualname__ = f"VelkClassicAccessor.{name}"
+    method.__module__ = __name__
+    whole, labels = _classic_frontend.labels(entry, [p["default"] for p in entry["params"]])
+    returns = (f"a float64 Series named '{whole}'" if len(labels) == 1 else
+               "a float64 DataFrame with the columns " + ", ".join(f"'{label}'" for label in labels))
+    method.__doc__ = (
+        f"{entry['summary']}\n\n"
+        f"The values of velkized_ta.classic.{name} (bit for bit), aligned to the index.\n\n"
+        f"Parameters:\n{_classic_frontend.parameter_doc(entry)}\n"
+        f"Keyword-only: the input columns {', '.join(f'{i}={i!r}' for i in inputs)} (matched case-insensitively;\n"
+        "a Series is itself the one input); by=None (a column or index level: each group computed on its\n"
+        "own, in one batch call on the usable cores, results in the frame's order); append=False (True:\n"
+        "return the frame with the result's columns added; columns of those names already there are\n"
+        "refused); errors='raise' ('nan': a failing group is NaN and one UndefinedWarning names it).\n\n"
+        f"Returns {returns} with the default parameters (names: indicator, output, parameter values).\n\n"
+        f"Example: ``bars.velk.classic.{name}({', '.join(repr(p['default']) for p in entry['params'])})``"
+    )
+    return method
+
+
+class VelkClassicAccessor:
+    """``obj.velk.classic.<name>(...)``: the classic (textbook, float64) indicators over a frame or series.
+
+    One method per entry of ``velkized_ta.classic.REGISTRY``; names and values as the classic functions."""
+
+    def __init__(self, frame, series):
+        self._frame = frame
+        self._series = series
+
+
+for _entry in _CLASSIC_REGISTRY:
+    setattr(VelkClassicAccessor, _entry["name"], _classic_method(_entry))
+del _entry
+
+
 class _Accessor:
     def __init__(self, obj):
         self._frame = obj if isinstance(obj, pd.DataFrame) else None
         self._series = obj if isinstance(obj, pd.Series) else None
+
+    @property
+    def classic(self):
+        """The classic (textbook, float64) indicators: ``obj.velk.classic.<name>(...)``."""
+        return VelkClassicAccessor(self._frame, self._series)
 
 
 for _name in INDICATORS:

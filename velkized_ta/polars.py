@@ -25,15 +25,22 @@ next; with ``exact=True`` a failing group is NaN; one :class:`UndefinedWarning` 
 groups affected (under ``.over`` polars calls once per group, so each failing group warns on its
 own). A :class:`PrecisionWarning` says when CCI's float32 arithmetic failed (NaN at more than 1% of
 up to 1,024 sampled windows, or the others more than 5% off float64).
+
+The classic (textbook, float64) indicators are under ``vp.classic``, one function per entry of
+``velkized_ta.classic.REGISTRY``: ``vp.classic.bbands(pl.col("close"), 20, 2.0, 2.0, by="symbol")``.
+Input expressions first (defaulting to ``pl.col(<input name>)``), then the parameters as the
+classic function takes them, keyword-only ``by``, ``nulls`` and ``errors``; a Float64 expression,
+or a struct of Float64 fields for several outputs, with the classic function's values bit for bit.
 """
 
 import numpy as np
 import polars as pl
 
-from velkized_ta import _frontend
+from velkized_ta import _classic_frontend, _frontend
+from velkized_ta.classic import REGISTRY as _CLASSIC_REGISTRY
 from velkized_ta._frontend import DEFAULT_COLUMNS, INDICATORS, PrecisionWarning, UndefinedWarning
 
-__all__ = list(INDICATORS) + ["UndefinedWarning", "PrecisionWarning"]
+__all__ = list(INDICATORS) + ["classic", "UndefinedWarning", "PrecisionWarning"]
 
 
 def _as_expr(value, role):
@@ -151,3 +158,113 @@ def _function(name):
 for _name in INDICATORS:
     globals()[_name] = _function(_name)
 del _name
+
+
+def _classic_evaluate(entry, params, nulls, by_name, errors, dtype):
+    name = entry["name"]
+    inputs = entry["inputs"]
+    fields = dtype.fields if len(entry["outputs"]) > 1 else None
+
+    def run(batch):
+        if isinstance(batch, pl.Series) and batch.dtype == pl.Struct:
+            columns = [batch.struct.field(f"_{i}") for i in range(len(inputs))]
+        else:
+            columns = [batch]
+        arrays = []
+        for role, column in zip(inputs, columns):
+            if not _is_real(column.dtype):
+                raise _frontend.price_error(name, role, column.name if column.name not in ("", "_0") else None,
+                                            column.dtype)
+            arrays.append(_classic_frontend.as_float64(column.cast(pl.Float64).fill_null(np.nan).to_numpy(),
+                                                       name, role))
+        if by_name is not None:
+            keys = batch.struct.field("_by")
+            offsets = None
+            if len(keys) and keys.null_count() == 0:
+                starts = (keys != keys.shift(1)).fill_null(True).arg_true().to_numpy()[1:]
+                heads = keys.gather(np.concatenate(([0], starts)))
+                offsets = _frontend.contiguous_offsets(starts, heads.n_unique() == len(heads), len(keys))
+            outputs = _classic_frontend.compute_grouped(
+                entry, arrays, params, lambda: _dense_codes(keys), offsets, errors,
+                lambda row: _frontend.key_label(by_name, keys[row]))
+        else:
+            outputs = _classic_frontend.compute(entry, arrays, params)
+        series = [pl.Series(field.name if fields else "", values, dtype=pl.Float64)
+                  for field, values in zip(fields or [None], outputs)]
+        if nulls:
+            series = [s.fill_nan(None) for s in series]
+        return series[0] if fields is None else pl.struct(series, eager=True)
+
+    return run
+
+
+def _classic_expression(entry, args):
+    """The expression of `vp.classic.<name>(...)`; `args` maps each argument to its value."""
+    name = entry["name"]
+    params = _classic_frontend.bind(entry, [args[p["name"]] for p in entry["params"]], {})
+    _frontend.check_errors(name, args["errors"])
+    whole, labels = _classic_frontend.labels(entry, params)
+    dtype = pl.Float64 if len(labels) == 1 else pl.Struct({label: pl.Float64 for label in labels})
+    exprs = [pl.col(role) if args[role] is None else _as_expr(args[role], role) for role in entry["inputs"]]
+    by = args["by"]
+    by_name = None
+    if by is not None:
+        by_name = by if isinstance(by, str) else \
+            (_as_expr(by, "by").meta.output_name(raise_if_undetermined=False) or "by")
+    run = _classic_evaluate(entry, params, bool(args["nulls"]), by_name, args["errors"], dtype)
+    fields = [e.alias(f"_{i}") for i, e in enumerate(exprs)]
+    if by is not None:
+        fields.append(_as_expr(by, "by").alias("_by"))
+    source = exprs[0] if len(fields) == 1 else pl.struct(fields)
+    return source.map_batches(run, return_dtype=dtype).alias(whole)
+
+
+def _classic_function(entry):
+    """`vp.classic.<name>(inputs..., params..., *, by, nulls, errors)`, a generated def."""
+    name = entry["name"]
+    inputs = list(entry["inputs"])
+    signature = _classic_frontend.signature_text(entry, [], [f"{i}=None" for i in inputs],
+                                                 ["by=None", "nulls=False", "errors='raise'"])
+    names = inputs + [p["name"] for p in entry["params"]] + ["by", "nulls", "errors"]
+    source = (f"def {name}({signature}):\n"
+              f"    return _expression(_entry, {{{', '.join(f'{n!r}: {n}' for n in names)}}})\n")
+    namespace = {"_expression": _classic_expression, "_entry": entry}
+    exec(source, namespace)  # a real def: its signature and argument errors are Python's own
+    function = namespace[name]
+    function.__qualname__ = f"classic.{name}"
+    function.__module__ = __name__
+    whole, labels = _classic_frontend.labels(entry, [p["default"] for p in entry["params"]])
+    returns = ("a Float64 expression" if len(labels) == 1 else
+               "a struct expression with the Float64 fields " + ", ".join(f"'{label}'" for label in labels))
+    function.__doc__ = (
+        f"{entry['summary']}\n\n"
+        f"The values of velkized_ta.classic.{name} (bit for bit) as a polars expression.\n\n"
+        f"Inputs (expressions or column names): {', '.join(f'{i}=pl.col({i!r})' for i in inputs)}.\n"
+        f"Parameters:\n{_classic_frontend.parameter_doc(entry)}\n"
+        "Keyword-only: by=None (a column or expression whose groups are computed separately in one\n"
+        "batch call on the usable cores, much faster than .over for many groups), nulls=False (True:\n"
+        "NaN becomes null), errors='raise' ('nan': a failing group is NaN and one UndefinedWarning\n"
+        "names it). Works in select and with_columns, lazy frames and per group under .over.\n\n"
+        f"Returns {returns}, named '{whole}' with the default parameters (names: indicator, output,\n"
+        "parameter values; ``.struct.unnest()`` gives one column per output).\n\n"
+        f"Example: ``frame.with_columns(vp.classic.{name}("
+        f"{', '.join(repr(p['default']) for p in entry['params'])}).over('symbol'))``"
+    )
+    return function
+
+
+class _ClassicNamespace:
+    """``vp.classic.<name>(...)``: the classic (textbook, float64) indicators as polars expressions,
+    one per entry of ``velkized_ta.classic.REGISTRY``; names and values as the classic functions."""
+
+    def __dir__(self):
+        return [entry["name"] for entry in _CLASSIC_REGISTRY]
+
+    def __reduce__(self):
+        return "classic"
+
+
+classic = _ClassicNamespace()
+for _entry in _CLASSIC_REGISTRY:
+    setattr(classic, _entry["name"], _classic_function(_entry))
+del _entry

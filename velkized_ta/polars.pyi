@@ -1,6 +1,6 @@
 """Type stubs for velkized_ta.polars (written by tools/layer_stubs.py)."""
 
-from typing import Literal
+from typing import Literal, SupportsInt
 
 import polars as pl
 
@@ -254,3 +254,669 @@ def rdif(
     nulls: bool = False,
     errors: Literal['raise', 'nan'] = 'raise',
 ) -> pl.Expr: ...
+class _ClassicNamespace:
+    @staticmethod
+    def ad(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        volume: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def adosc(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        volume: _Price = None,
+        fastperiod: SupportsInt = 3,
+        slowperiod: SupportsInt = 10,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def adx(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def apo(
+        close: _Price = None,
+        fastperiod: SupportsInt = 12,
+        slowperiod: SupportsInt = 26,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def aroon(
+        high: _Price = None,
+        low: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def aroonosc(
+        high: _Price = None,
+        low: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def atr(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def avgprice(
+        open: _Price = None,
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def bbands(
+        close: _Price = None,
+        timeperiod: SupportsInt = 5,
+        nbdevup: float = 2.0,
+        nbdevdn: float = 2.0,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def beta(
+        real0: _Price = None,
+        real1: _Price = None,
+        timeperiod: SupportsInt = 5,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def bop(
+        open: _Price = None,
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def cci(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def cmf(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        volume: _Price = None,
+        timeperiod: SupportsInt = 20,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def cmo(
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def correl(
+        real0: _Price = None,
+        real1: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def dema(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def donchian(
+        high: _Price = None,
+        low: _Price = None,
+        timeperiod: SupportsInt = 20,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def ema(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def heikin_ashi(
+        open: _Price = None,
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def hma(
+        close: _Price = None,
+        timeperiod: SupportsInt = 20,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def ichimoku(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        tenkan: SupportsInt = 9,
+        kijun: SupportsInt = 26,
+        senkou: SupportsInt = 52,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def kama(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def keltner(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 20,
+        multiplier: float = 2.0,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def linearreg(
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def linearreg_angle(
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def linearreg_intercept(
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def linearreg_slope(
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def macd(
+        close: _Price = None,
+        fastperiod: SupportsInt = 12,
+        slowperiod: SupportsInt = 26,
+        signalperiod: SupportsInt = 9,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def medprice(
+        high: _Price = None,
+        low: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def mfi(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        volume: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def midpoint(
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def midprice(
+        high: _Price = None,
+        low: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def minus_di(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def mom(
+        close: _Price = None,
+        timeperiod: SupportsInt = 10,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def obv(
+        close: _Price = None,
+        volume: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def plus_di(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def ppo(
+        close: _Price = None,
+        fastperiod: SupportsInt = 12,
+        slowperiod: SupportsInt = 26,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def roc(
+        close: _Price = None,
+        timeperiod: SupportsInt = 10,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def rocp(
+        close: _Price = None,
+        timeperiod: SupportsInt = 10,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def rocr(
+        close: _Price = None,
+        timeperiod: SupportsInt = 10,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def rocr100(
+        close: _Price = None,
+        timeperiod: SupportsInt = 10,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def rsi(
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def sar(
+        high: _Price = None,
+        low: _Price = None,
+        acceleration: float = 0.02,
+        maximum: float = 0.2,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def sma(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def stddev(
+        close: _Price = None,
+        timeperiod: SupportsInt = 5,
+        nbdev: float = 1.0,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def stoch(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        fastk_period: SupportsInt = 5,
+        slowk_period: SupportsInt = 3,
+        slowd_period: SupportsInt = 3,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def stochf(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        fastk_period: SupportsInt = 5,
+        fastd_period: SupportsInt = 3,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def stochrsi(
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        fastk_period: SupportsInt = 5,
+        fastd_period: SupportsInt = 3,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def supertrend(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 10,
+        multiplier: float = 3.0,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def t3(
+        close: _Price = None,
+        timeperiod: SupportsInt = 5,
+        vfactor: float = 0.7,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def tema(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def trange(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def trima(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def trix(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def tsf(
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def typprice(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def ultosc(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod1: SupportsInt = 7,
+        timeperiod2: SupportsInt = 14,
+        timeperiod3: SupportsInt = 28,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def var(
+        close: _Price = None,
+        timeperiod: SupportsInt = 5,
+        nbdev: float = 1.0,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def vortex(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def vwap(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        volume: _Price = None,
+        session: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def wclprice(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def willr(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def wma(
+        close: _Price = None,
+        timeperiod: SupportsInt = 30,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def zlema(
+        close: _Price = None,
+        timeperiod: SupportsInt = 20,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def zscore(
+        close: _Price = None,
+        timeperiod: SupportsInt = 20,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+
+classic: _ClassicNamespace

@@ -24,6 +24,17 @@ def sample_ohlc(n: int = 5000, seed: int = SEED) -> dict:
     }
 
 
+def sample_ohlcv(n: int = 5000, seed: int = SEED) -> dict:
+    """`sample_ohlc(n, seed)` with a volume per bar (float64, larger on wide bars, some bars zero) and
+    a session label per bar (float64, a new session every 78 bars, for session-anchored indicators)."""
+    bars = sample_ohlc(n, seed)
+    rng = np.random.default_rng(seed + 1)
+    width = (bars["high"] - bars["low"]).astype(np.float64) / bars["close"]
+    volume = np.round(1e6 * width * rng.uniform(0.5, 1.5, n))
+    volume[rng.random(n) < 0.02] = 0.0
+    return {**bars, "volume": volume, "session": (np.arange(n) // 78).astype(np.float64)}
+
+
 _SERIES_ROLE = {
     "input_array": "close", "arr": "close", "input0": "close", "close": "close", "close_arr": "close",
     "high": "high", "high_arr": "high", "low": "low", "low_arr": "low",

@@ -68,3 +68,45 @@ def draw(name, path):
     fig.savefig(path, dpi=90)
     plt.close(fig)
     return describe_call(name, kwargs)
+
+
+def draw_classic(name, path):
+    """A classic indicator with its defaults on the sample bars: overlap studies over the price,
+    the others in a panel below, one line per output."""
+    import classic_pages
+
+    bars = classic_pages.sample_frame(5000)
+    entry = classic_pages.CLASSIC[name]
+    values = classic_pages.chart_values(name, bars)
+    n = len(bars["close"])
+    shown = slice(n - SHOWN_BARS, n)
+    x = np.arange(n)[shown]
+    if entry.group == "overlap":
+        fig, price = plt.subplots(figsize=(8, 3.6))
+        panel = price
+    else:
+        fig, (price, panel) = plt.subplots(2, 1, figsize=(8, 4.6), sharex=True,
+                                           gridspec_kw={"height_ratios": [3, 2]})
+    price.fill_between(x, bars["low"][shown], bars["high"][shown], color="0.85", label="high … low")
+    price.plot(x, bars["close"][shown], color="black", linewidth=1, label="close")
+    target = panel
+    for output, series in zip(entry.outputs, values):
+        target.plot(x, series[shown], linewidth=1, label=output)
+    if "volume" in entry.inputs and panel is not price:
+        volume = panel.twinx()
+        volume.bar(x, bars["volume"][shown], color="0.8", width=1.0)
+        volume.set_ylabel("volume", fontsize=7)
+        panel.set_zorder(volume.get_zorder() + 1)
+        panel.patch.set_visible(False)
+    price.set_ylabel("price")
+    price.legend(loc="upper left", fontsize=7)
+    if panel is not price:
+        panel.legend(loc="upper left", fontsize=7)
+        spread = classic_pages.finite_range([v[shown] for v in values])
+        if spread is not None and spread[0] < 0 < spread[1]:  # a zero line only where values cross it
+            panel.axhline(0, color="0.6", linewidth=0.8)
+    panel.set_xlabel("bar")
+    fig.suptitle(f"classic.{name} on the sample bars (last {SHOWN_BARS} of {n:,})", fontsize=10)
+    fig.tight_layout()
+    fig.savefig(path, dpi=90)
+    plt.close(fig)

@@ -7,6 +7,11 @@ A page asks for a part with a line `<!-- generated: NAME [ARGUMENT] -->`:
 - `routes`: an indicator page's runnable example of the pandas, polars, batch and stream calls;
 - `periods`: what periods below 2 give on the sample bars, measured;
 - `overview`: the table of all indicators;
+- `classic_index`, `classic_names`: the classic indicators by group, and the table from TA-Lib's and
+  pandas-ta's names to ours.
+
+Each classic indicator's page (`indicators/classic/<name>.md`), chart and place in the navigation
+come from the classic registry at build time (classic_pages.py): no page file to write.
 - `precision lin|cci|sma|history`: a table measured by precision.py on this build's package;
 - `benchmark`: benchmarks/RESULTS.md and its chart;
 - `results NAME`: benchmarks/NAME.md (MANY_SERIES, STREAM), written by `make bench`;
@@ -29,6 +34,7 @@ ROOT = TOOLS.parents[1]
 sys.path.insert(0, str(TOOLS))
 
 import charts  # noqa: E402
+import classic_pages  # noqa: E402
 import pages  # noqa: E402
 import precision  # noqa: E402
 
@@ -53,6 +59,15 @@ def _mathjax_dir():
     return path
 
 
+def on_config(config):
+    """The classic pages join the navigation after the indicators' overview, by group."""
+    for item in config["nav"]:
+        if isinstance(item, dict) and "Indicators" in item:
+            item["Indicators"].append({"Classic (textbook, float64)": classic_pages.nav()})
+            return config
+    raise PluginError("mkdocs.yml's nav has no 'Indicators' section for the classic pages")
+
+
 def on_files(files, config):
     mathjax = _mathjax_dir()
     for source, target in MATHJAX_FILES.items():
@@ -63,6 +78,13 @@ def on_files(files, config):
         path = out / f"{name}.png"
         _sample_calls[name] = charts.draw(name, path)
         files.append(File.generated(config, f"{CHART_DIR}/{name}.png", abs_src_path=str(path)))
+    for name in classic_pages.CLASSIC:
+        path = out / f"classic_{name}.png"
+        charts.draw_classic(name, path)
+        files.append(File.generated(config, f"{CHART_DIR}/classic/{name}.png", abs_src_path=str(path)))
+        page = f"{classic_pages.PAGE_DIR}/{name}.md"
+        content = classic_pages.page(name, "../" * page.count("/") + f"{CHART_DIR}/classic/{name}.png")
+        files.append(File.generated(config, page, content=content))
     files.append(File.generated(config, RATIOS, abs_src_path=str(ROOT / "benchmarks" / "ratios.png")))
     return files
 
@@ -116,6 +138,10 @@ def on_page_markdown(markdown, page, config, files):
             return pages.small_periods(pathlib.PurePosixPath(page.file.src_uri).stem)
         if name == "overview":
             return pages.overview_table()
+        if name == "classic_index":
+            return classic_pages.index_by_group()
+        if name == "classic_names":
+            return classic_pages.names_table()
         if name == "precision":
             return _precision_table(argument)
         if name == "benchmark":

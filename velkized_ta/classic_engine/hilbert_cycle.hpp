@@ -1,0 +1,181 @@
+// Ehlers' Hilbert-transform cycle measurement as TA-Lib computes it, shared by the ht_* indicators:
+// the price smoothed by a 4-bar WMA, its in-phase and quadrature parts, the dominant cycle period
+// from their phasor, and on request the dominant cycle phase (with the sine wave and the trend
+// mode) and the instantaneous trendline.
+#pragma once
+
+#include "classic_engine/moving_average.hpp"
+
+namespace velk::classic {
+
+class HilbertCycle {
+ public:
+  // First value positions on NaN-free input: the period and phasor, and what needs 50 smoothed
+  // prices of history (phase, sine, trendline, trend mode).
+  static constexpr int64_t period_first_value = 32;
+  static constexpr int64_t phase_first_value = 63;
+  static constexpr int kHistory = 50;
+
+  HilbertCycle() = default;
+  // The measurement starts from zeros at bar 12, or at bar 37 when the phase or trendline is
+  // wanted, as TA-Lib's functions of each kind do.
+  HilbertCycle(bool with_phase, bool with_trendline)
+      : with_phase_(with_phase), with_trendline_(with_trendline), start_(with_phase || with_trendline ? 37 : 12),
+        prices_(4),
+        smoothed_history_(with_phase ? kHistory : 0), price_history_(with_trendline ? kHistory : 0) {}
+
+  // Takes one price; returns the number of prices taken before it (its bar index).
+  int64_t push(double x) {
+    prices_.push(x);
+    if (with_trendline_) price_history_.push(x);
+    const int64_t bar = seen_++;
+    if (bar < start_) return bar;
+    const double scale = 0.075 * period_ + 0.54;
+    const double smoothed =
+        (4.0 * prices_.oldest(3) + 3.0 * prices_.oldest(2) + 2.0 * prices_.oldest(1) + prices_.oldest(0)) * 0.1;
+    if (with_phase_) smoothed_history_.push(smoothed);
+    Parity& own = bar % 2 == 0 ? even_ : odd_;
+    Parity& other = bar % 2 == 0 ? odd_ : even_;
+    const double i1 = own.i1_back3;
+    const double detrender = own.detrender.push(smoothed, scale);
+    const double q1 = own.q1.push(detrender, scale);
+    const double ji = own.ji.push(i1, scale);
+    const double jq = own.jq.push(q1, scale);
+    const double q2 = 0.2 * (q1 + ji) + 0.8 * previous_q2_;
+    const double i2 = 0.2 * (i1 - jq) + 0.8 * previous_i2_;
+    other.i1_back3 = other.i1_back1;
+    other.i1_back1 = detrender;
+    inphase_ = i1;
+    quadrature_ = q1;
+
+    re_ = 0.2 * (i2 * previous_i2_ + q2 * previous_q2_) + 0.8 * re_;
+    im_ = 0.2 * (i2 * previous_q2_ - q2 * previous_i2_) + 0.8 * im_;
+    previous_q2_ = q2;
+    previous_i2_ = i2;
+    const double before = period_;
+    if (im_ != 0.0 && re_ != 0.0) period_ = 360.0 / (std::atan(im_ / re_) * kDegrees);
+    if (period_ > 1.5 * before) period_ = 1.5 * before;
+    if (period_ < 0.67 * before) period_ = 0.67 * before;
+    if (period_ < 6.0) {
+      period_ = 6.0;
+    } else if (period_ > 50.0) {
+      period_ = 50.0;
+    }
+    period_ = 0.2 * period_ + 0.8 * before;
+    smooth_period_ = 0.33 * period_ + 0.67 * smooth_period_;
+    const int64_t cycle = static_cast<int64_t>(smooth_period_ + 0.5);  // whole bars, at most 50
+    if (with_phase_) measure_phase(cycle);
+    if (with_trendline_) measure_trendline(cycle);
+    return bar;
+  }
+
+  double inphase() const { return inphase_; }
+  double quadrature() const { return quadrature_; }
+  double smooth_period() const { return smooth_period_; }
+  double phase() const { return phase_; }
+  double previous_phase() const { return previous_phase_; }
+  double trendline() const { return trendline_; }
+  // The newest smoothed price (with_phase only).
+  double smoothed() const { return smoothed_history_.oldest(smoothed_history_.size() - 1); }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    prices_.fields(a);
+    smoothed_history_.fields(a);
+    price_history_.fields(a);
+    a(seen_);
+    for (Parity* parity : {&even_, &odd_}) {
+      parity->detrender.fields(a);
+      parity->q1.fields(a);
+      parity->ji.fields(a);
+      parity->jq.fields(a);
+      a(parity->i1_back1);
+      a(parity->i1_back3);
+    }
+    a(previous_i2_);
+    a(previous_q2_);
+    a(re_);
+    a(im_);
+    a(period_);
+    a(smooth_period_);
+    a(inphase_);
+    a(quadrature_);
+    a(phase_);
+    a(previous_phase_);
+    a(trend1_);
+    a(trend2_);
+    a(trend3_);
+    a(trendline_);
+  }
+
+ private:
+  static constexpr double kQuarterPi = 0.78539816339744830962;  // atan(1)
+  static constexpr double kDegrees = 45.0 / kQuarterPi;
+
+  // Phase of the smoothed prices' fundamental over the last `cycle` bars, in degrees, shifted
+  // and wrapped into -45 .. 315 as TA-Lib does.
+  void measure_phase(int64_t cycle) {
+    previous_phase_ = phase_;
+    double real_part = 0.0, imaginary_part = 0.0;
+    const size_t held = smoothed_history_.size();
+    for (int64_t i = 0; i < cycle && static_cast<size_t>(i) < held; ++i) {
+      const double angle = (static_cast<double>(i) * (8.0 * kQuarterPi)) / static_cast<double>(cycle);
+      const double value = smoothed_history_.oldest(held - 1 - static_cast<size_t>(i));
+      real_part += std::sin(angle) * value;
+      imaginary_part += std::cos(angle) * value;
+    }
+    const double magnitude = std::fabs(imaginary_part);
+    if (magnitude > 0.0) {
+      phase_ = std::atan(real_part / imaginary_part) * kDegrees;
+    } else if (magnitude <= 0.01) {
+      if (real_part < 0.0) {
+        phase_ -= 90.0;
+      } else if (real_part > 0.0) {
+        phase_ += 90.0;
+      }
+    }
+    phase_ += 90.0;
+    phase_ += 360.0 / smooth_period_;  // the smoothing WMA's one-bar lag
+    if (imaginary_part < 0.0) phase_ += 180.0;
+    if (phase_ > 315.0) phase_ -= 360.0;
+  }
+
+  // The mean price over the last `cycle` bars, smoothed by a 4-bar WMA of those means.
+  void measure_trendline(int64_t cycle) {
+    double mean = 0.0;
+    const size_t held = price_history_.size();
+    for (int64_t i = 0; i < cycle && static_cast<size_t>(i) < held; ++i) {
+      mean += price_history_.oldest(held - 1 - static_cast<size_t>(i));
+    }
+    if (cycle > 0) mean = mean / static_cast<double>(cycle);
+    trendline_ = (4.0 * mean + 3.0 * trend1_ + 2.0 * trend2_ + trend3_) / 10.0;
+    trend3_ = trend2_;
+    trend2_ = trend1_;
+    trend1_ = mean;
+  }
+
+  struct Parity {
+    HilbertTaps detrender, q1, ji, jq;
+    double i1_back1 = 0.0, i1_back3 = 0.0;  // shifted by the other parity's bars
+  };
+  bool with_phase_ = false, with_trendline_ = false;
+  int64_t start_ = 12;
+  Ring prices_;            // the last 4 prices, for the smoothing WMA
+  Ring smoothed_history_;  // the last 50 smoothed prices (with_phase)
+  Ring price_history_;     // the last 50 prices (with_trendline)
+  int64_t seen_ = 0;
+  Parity even_, odd_;
+  double previous_i2_ = 0.0, previous_q2_ = 0.0, re_ = 0.0, im_ = 0.0;
+  double period_ = 0.0, smooth_period_ = 0.0;
+  double inphase_ = 0.0, quadrature_ = 0.0;
+  double phase_ = 0.0, previous_phase_ = 0.0;
+  double trend1_ = 0.0, trend2_ = 0.0, trend3_ = 0.0, trendline_ = 0.0;
+};
+
+// sin of an angle in degrees, with TA-Lib's degree-to-radian factor.
+inline double sine_of_degrees(double degrees) {
+  constexpr double to_radians = 1.0 / (45.0 / 0.78539816339744830962);
+  return std::sin(degrees * to_radians);
+}
+
+}  // namespace velk::classic

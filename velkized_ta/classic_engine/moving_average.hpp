@@ -1,0 +1,463 @@
+// The moving averages as blocks of a state, and MovingAverage, the one selected at run time by
+// TA-Lib's matype number (0 SMA, 1 EMA, 2 WMA, 3 DEMA, 4 TEMA, 5 TRIMA, 6 KAMA, 7 MAMA, 8 T3).
+// The single-average indicators (ema.cpp, wma.cpp, ...) use the same blocks, so an average picked
+// by matype gives the bits of the indicator of that name.
+#pragma once
+
+#include "classic_engine/indicator.hpp"
+
+namespace velk::classic {
+
+// Linear weights, the newest value weighing `period`. Weighted sum W = sum (i + 1) * x (oldest
+// weight 1) and plain sum S: a new value x gives W' = W - S + n * x, S' = S - leaving + x. Both
+// are re-added from the window every `period` values so they do not drift.
+class WeightedAverage {
+ public:
+  WeightedAverage() = default;
+  explicit WeightedAverage(int64_t period)
+      : period_(period),
+        divisor_(static_cast<double>(period) * static_cast<double>(period + 1) / 2.0),
+        window_(period) {}
+
+  bool push(double x) {
+    const bool was_full = window_.full();
+    const double leaving = window_.push(x);
+    const double n = static_cast<double>(window_.size());
+    if (++since_resum_ >= period_) {
+      since_resum_ = 0;
+      weighted_ = 0.0;
+      plain_ = 0.0;
+      for (size_t i = 0; i < window_.size(); ++i) {
+        weighted_ += static_cast<double>(i + 1) * window_.oldest(i);
+        plain_ += window_.oldest(i);
+      }
+    } else {
+      // Once full, every held value's weight drops by one and the leaving one's reaches zero.
+      weighted_ = (was_full ? weighted_ - plain_ : weighted_) + n * x;
+      if (was_full) plain_ -= leaving;
+      plain_ += x;
+    }
+    return window_.full();
+  }
+  double value() const { return weighted_ / divisor_; }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    window_.fields(a);
+    a(weighted_);
+    a(plain_);
+    a(since_resum_);
+  }
+
+ private:
+  int64_t period_ = 1;
+  double divisor_ = 1.0;
+  Ring window_;
+  double weighted_ = 0.0;
+  double plain_ = 0.0;
+  int64_t since_resum_ = 0;
+};
+
+// 2 EMA - EMA(EMA), each EMA seeded with the mean of its first `period` values.
+class DoubleEma {
+ public:
+  DoubleEma() = default;
+  explicit DoubleEma(int64_t period) : first_(period), second_(period) {}
+
+  bool push(double x) { return first_.push(x) && second_.push(first_.value()); }
+  double value() const { return 2.0 * first_.value() - second_.value(); }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    first_.fields(a);
+    second_.fields(a);
+  }
+
+ private:
+  SeededEma first_, second_;
+};
+
+// EMA(EMA(EMA)) + 3 EMA - 3 EMA(EMA), each EMA seeded with the mean of its first `period` values.
+class TripleEma {
+ public:
+  TripleEma() = default;
+  explicit TripleEma(int64_t period) : first_(period), second_(period), third_(period) {}
+
+  bool push(double x) {
+    return first_.push(x) && second_.push(first_.value()) && third_.push(second_.value());
+  }
+  double value() const { return third_.value() + (3.0 * first_.value() - 3.0 * second_.value()); }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    first_.fields(a);
+    second_.fields(a);
+    third_.fields(a);
+  }
+
+ private:
+  SeededEma first_, second_, third_;
+};
+
+// A simple average of a simple average: windows of period / 2 + 1 and the rest give the
+// triangular weights 1, 2, ..., 2, 1 over `period` values.
+class TriangularAverage {
+ public:
+  TriangularAverage() = default;
+  explicit TriangularAverage(int64_t period) : inner_(period / 2 + 1), outer_(period + 1 - (period / 2 + 1)) {}
+
+  bool push(double x) { return inner_.push(x) && outer_.push(inner_.value()); }
+  double value() const { return outer_.value(); }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    inner_.fields(a);
+    outer_.fields(a);
+  }
+
+ private:
+  SimpleAverage inner_, outer_;
+};
+
+// Kaufman's adaptive average: an EMA whose k follows the efficiency ratio over `period` changes,
+// starting from the previous value; period 1 is the value itself.
+class AdaptiveAverage {
+ public:
+  AdaptiveAverage() = default;
+  explicit AdaptiveAverage(int64_t period) : identity_(period == 1), prices_(period + 1), path_(period) {}
+
+  bool push(double x) {
+    if (identity_) {
+      kama_ = x;
+      return true;
+    }
+    constexpr double slowest = 2.0 / (30.0 + 1.0);
+    constexpr double span = 2.0 / (2.0 + 1.0) - slowest;
+    const bool first = prices_.size() == 0;
+    const double previous = first ? x : prices_.oldest(prices_.size() - 1);
+    prices_.push(x);
+    if (first) return false;
+    const double path_length = path_.push(std::fabs(x - previous));
+    if (!prices_.full()) return false;
+    if (!started_) {
+      kama_ = previous;
+      started_ = true;
+    }
+    const double change = x - prices_.oldest(0);
+    const double efficiency = path_length <= change || path_length == 0.0 ? 1.0 : std::fabs(change / path_length);
+    double smoothing = efficiency * span + slowest;
+    smoothing *= smoothing;
+    kama_ = (x - kama_) * smoothing + kama_;
+    return true;
+  }
+  double value() const { return kama_; }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    prices_.fields(a);
+    path_.fields(a);
+    a(kama_);
+    a(started_);
+  }
+
+ private:
+  bool identity_ = false;
+  Ring prices_;     // the last period + 1 values
+  WindowSum path_;  // sum of |x - previous x| over period changes
+  double kama_ = 0.0;
+  bool started_ = false;
+};
+
+// Tillson's T3: six chained EMAs in the form k * x + (1 - k) * e, each seeded with the mean of
+// its first `period` values, combined with the volume factor's coefficients.
+class TillsonT3 {
+ public:
+  TillsonT3() = default;
+  TillsonT3(int64_t period, double vfactor)
+      : period_(period), k_(2.0 / (static_cast<double>(period) + 1.0)), rest_(1.0 - k_) {
+    const double v = vfactor;
+    const double squared = v * v;
+    c1_ = -(squared * v);
+    c2_ = 3.0 * (squared - c1_);
+    c3_ = -6.0 * squared - 3.0 * (v - c1_);
+    c4_ = 1.0 + 3.0 * v - c1_ + 3.0 * squared;
+  }
+
+  bool push(double x) {
+    for (Stage& stage : stages_) {
+      if (!stage.push(x, period_, k_, rest_)) return false;
+      x = stage.value;
+    }
+    return true;
+  }
+  double value() const {
+    return c1_ * stages_[5].value + c2_ * stages_[4].value + c3_ * stages_[3].value + c4_ * stages_[2].value;
+  }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    for (Stage& stage : stages_) {
+      a(stage.value);
+      a(stage.seen);
+    }
+  }
+
+ private:
+  struct Stage {
+    bool push(double x, int64_t period, double k, double rest) {
+      if (seen < period) {
+        value += x;
+        if (++seen < period) return false;
+        value /= static_cast<double>(period);
+        return true;
+      }
+      value = k * x + rest * value;
+      return true;
+    }
+    double value = 0.0;
+    int64_t seen = 0;
+  };
+  int64_t period_ = 1;
+  double k_ = 1.0, rest_ = 0.0;
+  double c1_ = 0.0, c2_ = 0.0, c3_ = 0.0, c4_ = 1.0;
+  Stage stages_[6];
+};
+
+// One tap set of Ehlers' Hilbert transformer, 0.0962 u + 0.5769 u[1] - 0.5769 u[2] - 0.0962 u[3]
+// over the values of one bar parity (u[1] is two bars back), scaled by 0.075 period + 0.54; the
+// sum is formed in TA-Lib's order so the cycle measurements agree with it closely.
+struct HilbertTaps {
+  static constexpr double a = 0.0962, b = 0.5769;
+  double push(double u, double scale) {
+    double h = -(a * u3);
+    h += a * u;
+    h -= b * u2;
+    h += b * u1;
+    u3 = u2;
+    u2 = u1;
+    u1 = u;
+    return h * scale;
+  }
+  template <class Archive>
+  void fields(Archive& ar) {
+    ar(u1);
+    ar(u2);
+    ar(u3);
+  }
+  double u1 = 0.0, u2 = 0.0, u3 = 0.0;
+};
+
+// Ehlers' MESA adaptive moving average (MAMA) and its following average (FAMA), as TA-Lib
+// computes them: the price smoothed by a 4-bar WMA, the Hilbert transform's in-phase and
+// quadrature parts, the phase change setting alpha = fastlimit / dphase within
+// [slowlimit, fastlimit]. The cycle measurement starts at bar 12 with MAMA = FAMA = 0; values
+// from bar 32 on.
+class MesaAdaptive {
+ public:
+  static constexpr int64_t first_value = 32;
+
+  MesaAdaptive() = default;
+  MesaAdaptive(double fastlimit, double slowlimit) : fast_(fastlimit), slow_(slowlimit), prices_(4) {}
+
+  bool push(double x) {
+    prices_.push(x);
+    const int64_t bar = seen_++;
+    if (bar < 12) return false;
+    const double scale = 0.075 * period_ + 0.54;
+    const double smoothed =
+        (4.0 * prices_.oldest(3) + 3.0 * prices_.oldest(2) + 2.0 * prices_.oldest(1) + prices_.oldest(0)) * 0.1;
+    const bool even = bar % 2 == 0;
+    Parity& own = even ? even_ : odd_;
+    Parity& other = even ? odd_ : even_;
+    const double i1 = own.i1_back3;  // the detrender three bars back
+    const double detrender = own.detrender.push(smoothed, scale);
+    const double q1 = own.q1.push(detrender, scale);
+    const double ji = own.ji.push(i1, scale);
+    const double jq = own.jq.push(q1, scale);
+    const double q2 = 0.2 * (q1 + ji) + 0.8 * previous_q2_;
+    const double i2 = 0.2 * (i1 - jq) + 0.8 * previous_i2_;
+    other.i1_back3 = other.i1_back1;
+    other.i1_back1 = detrender;
+    const double phase = i1 != 0.0 ? std::atan(q1 / i1) * kDegrees : 0.0;
+
+    double alpha = previous_phase_ - phase;
+    previous_phase_ = phase;
+    if (alpha < 1.0) alpha = 1.0;
+    if (alpha > 1.0) {
+      alpha = fast_ / alpha;
+      if (alpha < slow_) alpha = slow_;
+    } else {
+      alpha = fast_;
+    }
+    mama_ = alpha * x + (1.0 - alpha) * mama_;
+    alpha *= 0.5;
+    fama_ = alpha * mama_ + (1.0 - alpha) * fama_;
+
+    re_ = 0.2 * (i2 * previous_i2_ + q2 * previous_q2_) + 0.8 * re_;
+    im_ = 0.2 * (i2 * previous_q2_ - q2 * previous_i2_) + 0.8 * im_;
+    previous_q2_ = q2;
+    previous_i2_ = i2;
+    const double before = period_;
+    if (im_ != 0.0 && re_ != 0.0) period_ = 360.0 / (std::atan(im_ / re_) * kDegrees);
+    if (period_ > 1.5 * before) period_ = 1.5 * before;
+    if (period_ < 0.67 * before) period_ = 0.67 * before;
+    if (period_ < 6.0) {
+      period_ = 6.0;
+    } else if (period_ > 50.0) {
+      period_ = 50.0;
+    }
+    period_ = 0.2 * period_ + 0.8 * before;
+    return bar >= first_value;
+  }
+  double mama() const { return mama_; }
+  double fama() const { return fama_; }
+  double value() const { return mama_; }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    prices_.fields(a);
+    a(seen_);
+    for (Parity* parity : {&even_, &odd_}) {
+      parity->detrender.fields(a);
+      parity->q1.fields(a);
+      parity->ji.fields(a);
+      parity->jq.fields(a);
+      a(parity->i1_back1);
+      a(parity->i1_back3);
+    }
+    a(previous_i2_);
+    a(previous_q2_);
+    a(re_);
+    a(im_);
+    a(period_);
+    a(previous_phase_);
+    a(mama_);
+    a(fama_);
+  }
+
+ private:
+  static constexpr double kDegrees = 180.0 / 3.14159265358979323846;
+  // The filters of one bar parity; i1_back1/back3 hold the other parity's detrenders (1 and 3
+  // bars back when this parity's next bar comes).
+  struct Parity {
+    HilbertTaps detrender, q1, ji, jq;
+    double i1_back1 = 0.0, i1_back3 = 0.0;  // shifted by the other parity's bars
+  };
+  double fast_ = 0.5, slow_ = 0.05;
+  Ring prices_;  // the last 4 prices, for the smoothing WMA
+  int64_t seen_ = 0;
+  Parity even_, odd_;
+  double previous_i2_ = 0.0, previous_q2_ = 0.0, re_ = 0.0, im_ = 0.0;
+  double period_ = 0.0, previous_phase_ = 0.0;
+  double mama_ = 0.0, fama_ = 0.0;
+};
+
+enum class MaType : int64_t { sma = 0, ema, wma, dema, tema, trima, kama, mama, t3 };
+
+inline constexpr int64_t kMaTypeCount = 9;
+
+// Position of the first value of the `matype` average of `period` on NaN-free input (TA-Lib's).
+inline int64_t moving_average_lookback(int64_t matype, int64_t period) {
+  if (period <= 1) return 0;
+  switch (static_cast<MaType>(matype)) {
+    case MaType::dema: return 2 * (period - 1);
+    case MaType::tema: return 3 * (period - 1);
+    case MaType::kama: return period;
+    case MaType::mama: return MesaAdaptive::first_value;
+    case MaType::t3: return 6 * (period - 1);
+    default: return period - 1;
+  }
+}
+
+// The average of kind `matype` (checked by the module, 0..8); period 1 is the value itself for
+// every kind, as TA-Lib's MA does (SMA keeps its block, exact for one value). MAMA ignores the
+// period (fast limit 0.5, slow 0.05) and T3 uses vfactor 0.7, as in TA-Lib's MA. Only the selected
+// kind's block is built and pickled, so an SMA or EMA pickles as SimpleAverage or SeededEma does.
+class MovingAverage {
+ public:
+  MovingAverage() = default;
+  MovingAverage(int64_t matype, int64_t period)
+      : kind_(period <= 1 && matype != static_cast<int64_t>(MaType::sma) ? kIdentity : matype) {
+    switch (kind_) {
+      case static_cast<int64_t>(MaType::sma): sma_ = SimpleAverage(period); break;
+      case static_cast<int64_t>(MaType::ema): ema_ = SeededEma(period); break;
+      case static_cast<int64_t>(MaType::wma): wma_ = WeightedAverage(period); break;
+      case static_cast<int64_t>(MaType::dema): dema_ = DoubleEma(period); break;
+      case static_cast<int64_t>(MaType::tema): tema_ = TripleEma(period); break;
+      case static_cast<int64_t>(MaType::trima): trima_ = TriangularAverage(period); break;
+      case static_cast<int64_t>(MaType::kama): kama_ = AdaptiveAverage(period); break;
+      case static_cast<int64_t>(MaType::mama): mama_ = MesaAdaptive(0.5, 0.05); break;
+      case static_cast<int64_t>(MaType::t3): t3_ = TillsonT3(period, 0.7); break;
+      default: break;
+    }
+  }
+
+  // True once value() holds the average.
+  bool push(double x) {
+    switch (kind_) {
+      case static_cast<int64_t>(MaType::sma): return sma_.push(x);
+      case static_cast<int64_t>(MaType::ema): return ema_.push(x);
+      case static_cast<int64_t>(MaType::wma): return wma_.push(x);
+      case static_cast<int64_t>(MaType::dema): return dema_.push(x);
+      case static_cast<int64_t>(MaType::tema): return tema_.push(x);
+      case static_cast<int64_t>(MaType::trima): return trima_.push(x);
+      case static_cast<int64_t>(MaType::kama): return kama_.push(x);
+      case static_cast<int64_t>(MaType::mama): return mama_.push(x);
+      case static_cast<int64_t>(MaType::t3): return t3_.push(x);
+      default: identity_ = x; return true;
+    }
+  }
+  double value() const {
+    switch (kind_) {
+      case static_cast<int64_t>(MaType::sma): return sma_.value();
+      case static_cast<int64_t>(MaType::ema): return ema_.value();
+      case static_cast<int64_t>(MaType::wma): return wma_.value();
+      case static_cast<int64_t>(MaType::dema): return dema_.value();
+      case static_cast<int64_t>(MaType::tema): return tema_.value();
+      case static_cast<int64_t>(MaType::trima): return trima_.value();
+      case static_cast<int64_t>(MaType::kama): return kama_.value();
+      case static_cast<int64_t>(MaType::mama): return mama_.mama();
+      case static_cast<int64_t>(MaType::t3): return t3_.value();
+      default: return identity_;
+    }
+  }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    switch (kind_) {
+      case static_cast<int64_t>(MaType::sma): sma_.fields(a); break;
+      case static_cast<int64_t>(MaType::ema): ema_.fields(a); break;
+      case static_cast<int64_t>(MaType::wma): wma_.fields(a); break;
+      case static_cast<int64_t>(MaType::dema): dema_.fields(a); break;
+      case static_cast<int64_t>(MaType::tema): tema_.fields(a); break;
+      case static_cast<int64_t>(MaType::trima): trima_.fields(a); break;
+      case static_cast<int64_t>(MaType::kama): kama_.fields(a); break;
+      case static_cast<int64_t>(MaType::mama): mama_.fields(a); break;
+      case static_cast<int64_t>(MaType::t3): t3_.fields(a); break;
+      default: a(identity_); break;
+    }
+  }
+
+ private:
+  static constexpr int64_t kIdentity = -1;
+  int64_t kind_ = kIdentity;
+  double identity_ = 0.0;
+  SimpleAverage sma_;
+  SeededEma ema_;
+  WeightedAverage wma_;
+  DoubleEma dema_;
+  TripleEma tema_;
+  TriangularAverage trima_;
+  AdaptiveAverage kama_;
+  MesaAdaptive mama_;
+  TillsonT3 t3_;
+};
+
+// A matype parameter as the descriptors declare it.
+inline ParamSpec matype_param(const char* name, double default_value) {
+  return ParamSpec{name, ParamKind::integer, default_value, 0, kMaTypeCount - 1,
+                   "Moving-average type, TA-Lib's numbers: 0 SMA, 1 EMA, 2 WMA, 3 DEMA, 4 TEMA, 5 TRIMA, "
+                   "6 KAMA, 7 MAMA, 8 T3."};
+}
+
+}  // namespace velk::classic

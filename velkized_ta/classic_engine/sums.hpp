@@ -1,0 +1,171 @@
+// Sums that ratios and weighted averages can rely on: a window sum that also re-adds after a
+// collapse in magnitude and knows when its window holds only zeros, a linearly weighted window
+// average, and a compensated running sum for cumulative totals.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "classic_engine/indicator.hpp"
+
+namespace velk::classic {
+
+// A window sum for the numerator or denominator of a ratio. Besides re-adding from the window
+// every `capacity` bars (as WindowSum), it re-adds when the window's magnitude (sum of |x|) has
+// fallen far below its peak since the last re-adding: after a large value leaves (a level drop),
+// the rounding it left behind would otherwise be a large part of a small sum until the next
+// scheduled re-adding. A window holding only zeros sums to exactly 0.
+class GuardedWindowSum {
+ public:
+  GuardedWindowSum() = default;
+  explicit GuardedWindowSum(int64_t period) : ring_(period) {}
+
+  double push(double value) {
+    const bool was_full = ring_.full();
+    const double leaving = ring_.push(value);
+    nonzero_ += (value != 0.0) - (was_full && leaving != 0.0);
+    if (++since_resum_ >= static_cast<int64_t>(ring_.capacity())) {
+      resum();
+    } else {
+      sum_ += value;
+      magnitude_ += std::fabs(value);
+      if (was_full) {
+        sum_ -= leaving;
+        magnitude_ -= std::fabs(leaving);
+      }
+      if (magnitude_ > peak_) peak_ = magnitude_;
+      if (magnitude_ < peak_ * kCollapse) resum();
+    }
+    return sum();
+  }
+  bool full() const { return ring_.full(); }
+  double sum() const { return nonzero_ == 0 ? 0.0 : sum_; }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    ring_.fields(a);
+    a(sum_);
+    a(magnitude_);
+    a(peak_);
+    a(nonzero_);
+    a(since_resum_);
+  }
+
+ private:
+  // 2^-14: rounding from before a collapse stays below 1e-11 of the sum for windows of up to
+  // thousands of bars.
+  static constexpr double kCollapse = 1.0 / 16384.0;
+
+  void resum() {
+    since_resum_ = 0;
+    sum_ = 0.0;
+    magnitude_ = 0.0;
+    for (size_t i = 0; i < ring_.size(); ++i) {
+      sum_ += ring_.oldest(i);
+      magnitude_ += std::fabs(ring_.oldest(i));
+    }
+    peak_ = magnitude_;
+  }
+
+  Ring ring_;
+  double sum_ = 0.0;
+  double magnitude_ = 0.0;
+  double peak_ = 0.0;
+  int64_t nonzero_ = 0;
+  int64_t since_resum_ = 0;
+};
+
+// Linearly weighted average of the last `period` values (the newest weighs period, the oldest 1).
+// W' = W - S + n * x and S' = S - leaving + x, re-added from the window every period bars and after
+// a collapse of the plain sum's magnitude, as GuardedWindowSum.
+class WeightedAverage {
+ public:
+  WeightedAverage() = default;
+  explicit WeightedAverage(int64_t period)
+      : window_(period), divisor_(static_cast<double>(period) * static_cast<double>(period + 1) / 2.0) {}
+
+  // True once the window is full (value() is then the average).
+  bool push(double x) {
+    const bool was_full = window_.full();
+    const double leaving = window_.push(x);
+    if (++since_resum_ >= static_cast<int64_t>(window_.capacity())) {
+      resum();
+    } else {
+      weighted_ = (was_full ? weighted_ - plain_ : weighted_) + static_cast<double>(window_.size()) * x;
+      plain_ += x;
+      magnitude_ += std::fabs(x);
+      if (was_full) {
+        plain_ -= leaving;
+        magnitude_ -= std::fabs(leaving);
+      }
+      if (magnitude_ > peak_) peak_ = magnitude_;
+      if (magnitude_ < peak_ * (1.0 / 16384.0)) resum();
+    }
+    return window_.full();
+  }
+  double value() const { return weighted_ / divisor_; }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    window_.fields(a);
+    a(weighted_);
+    a(plain_);
+    a(magnitude_);
+    a(peak_);
+    a(since_resum_);
+  }
+
+ private:
+  void resum() {
+    since_resum_ = 0;
+    weighted_ = 0.0;
+    plain_ = 0.0;
+    magnitude_ = 0.0;
+    for (size_t i = 0; i < window_.size(); ++i) {
+      weighted_ += static_cast<double>(i + 1) * window_.oldest(i);
+      plain_ += window_.oldest(i);
+      magnitude_ += std::fabs(window_.oldest(i));
+    }
+    peak_ = magnitude_;
+  }
+
+  Ring window_;
+  double divisor_ = 1.0;
+  double weighted_ = 0.0;
+  double plain_ = 0.0;
+  double magnitude_ = 0.0;
+  double peak_ = 0.0;
+  int64_t since_resum_ = 0;
+};
+
+// A running total with Neumaier's compensation: the rounding of each addition is kept and added
+// back, so a total over millions of bars is as exact as a sum of a few terms.
+class CompensatedSum {
+ public:
+  void add(double x) {
+    const double total = sum_ + x;
+    if (std::fabs(sum_) >= std::fabs(x)) {
+      compensation_ += (sum_ - total) + x;
+    } else {
+      compensation_ += (x - total) + sum_;
+    }
+    sum_ = total;
+  }
+  void reset() {
+    sum_ = 0.0;
+    compensation_ = 0.0;
+  }
+  double value() const { return sum_ + compensation_; }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    a(sum_);
+    a(compensation_);
+  }
+
+ private:
+  double sum_ = 0.0;
+  double compensation_ = 0.0;
+};
+
+}  // namespace velk::classic

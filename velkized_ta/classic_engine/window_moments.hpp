@@ -1,0 +1,257 @@
+// Window statistics for the classic indicators: the mean and variance of one series, the
+// co-moments of two, and the least-squares line through one. Sums are kept as deviations from a
+// shift (the window mean when last re-added), so the variance does not cancel at high price
+// levels, and they are re-added from the window every period bars so they never drift. When the
+// variance has become a tiny part of the largest sum of squares seen since (a level change whose
+// large values have left the window), the sums are re-added about the new mean at once.
+#pragma once
+
+#include "classic_engine/indicator.hpp"
+
+namespace velk::classic {
+
+// A variance below this share of the largest recent sum of squares is re-added from the window:
+// rounding left by the large values then stays below 1e-6 * 1e-16 of the peak, far under 1e-9
+// of the variance.
+inline constexpr double kRedoShare = 1e-6;
+
+inline bool variance_has_cancelled(double squares_now, double peak, double shift, double count) {
+  return squares_now < peak * kRedoShare && peak > 1e-20 * count * shift * shift;
+}
+
+// Mean and population variance of the last `period` values.
+class WindowMoments {
+ public:
+  WindowMoments() = default;
+  explicit WindowMoments(int64_t period)
+      : window_(period), period_(period), reciprocal_(1.0 / static_cast<double>(period)) {}
+
+  // Adds x and drops the value leaving; true once the window is full.
+  bool push(double x) {
+    const bool was_full = window_.full();
+    const double leaving = window_.push(x);
+    if (++since_resum_ >= period_ || window_.size() == 1) {
+      resum();
+    } else {
+      const double d = x - shift_;
+      deviations_ += d;
+      squares_ += d * d;
+      if (was_full) {
+        const double l = leaving - shift_;
+        deviations_ -= l;
+        squares_ -= l * l;
+      }
+      if (squares_ > peak_) peak_ = squares_;
+    }
+    if (!window_.full()) return false;
+    if (variance_has_cancelled(centred_squares(), peak_, shift_, static_cast<double>(period_))) resum();
+    return true;
+  }
+  double mean() const { return shift_ + deviations_ * reciprocal_; }
+  // Population variance (divided by the period), never negative.
+  double variance() const {
+    const double v = centred_squares() * reciprocal_;
+    return v > 0.0 ? v : 0.0;
+  }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    window_.fields(a);
+    a(shift_);
+    a(deviations_);
+    a(squares_);
+    a(peak_);
+    a(since_resum_);
+  }
+
+ private:
+  // Sum of squared deviations from the window mean.
+  double centred_squares() const { return squares_ - deviations_ * (deviations_ * reciprocal_); }
+  void resum() {
+    since_resum_ = 0;
+    const size_t n = window_.size();
+    shift_ = window_.sum() / static_cast<double>(n);
+    deviations_ = 0.0;
+    squares_ = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+      const double d = window_.oldest(i) - shift_;
+      deviations_ += d;
+      squares_ += d * d;
+    }
+    peak_ = squares_;
+  }
+
+  Ring window_;
+  int64_t period_ = 1;
+  double reciprocal_ = 1.0;  // 1 / period: the per-bar divisions become products
+  double shift_ = 0.0;
+  double deviations_ = 0.0;
+  double squares_ = 0.0;
+  double peak_ = 0.0;  // largest sum of squares since the last re-adding
+  int64_t since_resum_ = 0;
+};
+
+// Variances and covariance of the last `period` pairs (x, y).
+class WindowCoMoments {
+ public:
+  WindowCoMoments() = default;
+  explicit WindowCoMoments(int64_t period)
+      : xs_(period), ys_(period), period_(period), reciprocal_(1.0 / static_cast<double>(period)) {}
+
+  // Adds the pair and drops the pair leaving; true once the window is full.
+  bool push(double x, double y) {
+    const bool was_full = xs_.full();
+    const double leaving_x = xs_.push(x);
+    const double leaving_y = ys_.push(y);
+    if (++since_resum_ >= period_ || xs_.size() == 1) {
+      resum();
+    } else {
+      add(x - shift_x_, y - shift_y_, 1.0);
+      if (was_full) add(leaving_x - shift_x_, leaving_y - shift_y_, -1.0);
+      if (sxx_ > peak_x_) peak_x_ = sxx_;
+      if (syy_ > peak_y_) peak_y_ = syy_;
+    }
+    if (!xs_.full()) return false;
+    const double n = static_cast<double>(period_);
+    if (variance_has_cancelled(centred_xx(), peak_x_, shift_x_, n) ||
+        variance_has_cancelled(centred_yy(), peak_y_, shift_y_, n)) {
+      resum();
+    }
+    return true;
+  }
+  // Sums of squared and crossed deviations from the window means (n times the population
+  // moments); the squared ones never negative.
+  double centred_xx() const { return sxx_ - sx_ * (sx_ * reciprocal_); }
+  double centred_yy() const { return syy_ - sy_ * (sy_ * reciprocal_); }
+  double centred_xy() const { return sxy_ - sx_ * (sy_ * reciprocal_); }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    xs_.fields(a);
+    ys_.fields(a);
+    a(shift_x_);
+    a(shift_y_);
+    a(sx_);
+    a(sy_);
+    a(sxx_);
+    a(syy_);
+    a(sxy_);
+    a(peak_x_);
+    a(peak_y_);
+    a(since_resum_);
+  }
+
+ private:
+  void add(double dx, double dy, double sign) {
+    sx_ += sign * dx;
+    sy_ += sign * dy;
+    sxx_ += sign * (dx * dx);
+    syy_ += sign * (dy * dy);
+    sxy_ += sign * (dx * dy);
+  }
+  void resum() {
+    since_resum_ = 0;
+    const size_t n = xs_.size();
+    shift_x_ = xs_.sum() / static_cast<double>(n);
+    shift_y_ = ys_.sum() / static_cast<double>(n);
+    sx_ = sy_ = sxx_ = syy_ = sxy_ = 0.0;
+    for (size_t i = 0; i < n; ++i) add(xs_.oldest(i) - shift_x_, ys_.oldest(i) - shift_y_, 1.0);
+    peak_x_ = sxx_;
+    peak_y_ = syy_;
+  }
+
+  Ring xs_, ys_;
+  int64_t period_ = 1;
+  double reciprocal_ = 1.0;
+  double shift_x_ = 0.0, shift_y_ = 0.0;
+  double sx_ = 0.0, sy_ = 0.0, sxx_ = 0.0, syy_ = 0.0, sxy_ = 0.0;
+  double peak_x_ = 0.0, peak_y_ = 0.0;
+  int64_t since_resum_ = 0;
+};
+
+// Least-squares line through the last `period` values against their bar positions. Kept as the
+// sum S of deviations from the shift and the sum W of age * deviation (age 0 the newest): a new
+// bar ages every value by one (W += S) and the value reaching age `period` leaves. The sum of
+// squared deviations is kept only to notice a level change, as in WindowMoments.
+class WindowRegression {
+ public:
+  WindowRegression() = default;
+  explicit WindowRegression(int64_t period) : window_(period), period_(period) {
+    const double n = static_cast<double>(period);
+    reciprocal_ = 1.0 / n;
+    half_span_ = (n - 1.0) * 0.5;
+    sum_age_ = n * half_span_;
+    slope_scale_ = 1.0 / (n * (n * (n - 1.0) * (2.0 * n - 1.0) / 6.0) - sum_age_ * sum_age_);
+  }
+
+  // Adds y; true once the window is full.
+  bool push(double y) {
+    const bool was_full = window_.full();
+    const double leaving = window_.push(y);
+    if (++since_resum_ >= period_ || window_.size() == 1) {
+      resum();
+    } else {
+      weighted_ += sum_;
+      if (was_full) {
+        const double l = leaving - shift_;
+        sum_ -= l;
+        squares_ -= l * l;
+        weighted_ -= static_cast<double>(period_) * l;
+      }
+      const double d = y - shift_;
+      sum_ += d;
+      squares_ += d * d;
+      if (squares_ > peak_) peak_ = squares_;
+    }
+    if (!window_.full()) return false;
+    if (variance_has_cancelled(squares_ - sum_ * (sum_ * reciprocal_), peak_, shift_, static_cast<double>(period_))) {
+      resum();
+    }
+    return true;
+  }
+  // Slope per bar (positive when values rise with time).
+  double slope() const { return (sum_age_ * sum_ - static_cast<double>(period_) * weighted_) * slope_scale_; }
+  // The line's value `ahead` bars after the newest (0: at the newest bar, -(period-1): the oldest).
+  double value_at(double ahead) const { return shift_ + sum_ * reciprocal_ + slope() * (half_span_ + ahead); }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    window_.fields(a);
+    a(shift_);
+    a(sum_);
+    a(weighted_);
+    a(squares_);
+    a(peak_);
+    a(since_resum_);
+  }
+
+ private:
+  void resum() {
+    since_resum_ = 0;
+    const size_t n = window_.size();
+    shift_ = window_.sum() / static_cast<double>(n);
+    sum_ = 0.0;
+    weighted_ = 0.0;
+    squares_ = 0.0;
+    for (size_t i = 0; i < n; ++i) {
+      const double d = window_.oldest(i) - shift_;
+      sum_ += d;
+      weighted_ += static_cast<double>(n - 1 - i) * d;
+      squares_ += d * d;
+    }
+    peak_ = squares_;
+  }
+
+  Ring window_;
+  int64_t period_ = 2;
+  // From the period: 1 / n, (n - 1) / 2, the sum of the ages and 1 / (n sum(age^2) - sum(age)^2).
+  double reciprocal_ = 0.5, half_span_ = 0.5, sum_age_ = 1.0, slope_scale_ = 1.0;
+  double shift_ = 0.0;
+  double sum_ = 0.0;       // sum of (y - shift)
+  double weighted_ = 0.0;  // sum of age * (y - shift)
+  double squares_ = 0.0;   // sum of (y - shift)^2
+  double peak_ = 0.0;      // largest sum of squares since the last re-adding
+  int64_t since_resum_ = 0;
+};
+
+}  // namespace velk::classic

@@ -1,0 +1,36 @@
+// Chaikin's accumulation/distribution line.
+#include "classic_engine/accumulation.hpp"
+
+namespace velk::classic {
+namespace {
+
+struct State {
+  static constexpr int inputs = 4, outputs = 1;
+  explicit State(const double*) {}
+  bool step(const double* bar, double* out) {
+    out[0] = line.push(bar[0], bar[1], bar[2], bar[3]);
+    return true;
+  }
+  template <class Archive>
+  void fields(Archive& a) {
+    line.fields(a);
+  }
+  AccumulationLine line;
+};
+
+const Registrar<State> registered{Descriptor{
+    "ad", "volume", "Accumulation/distribution line: the running total of volume weighted by where the close sits in the bar's range.",
+    R"(clv = ((close - low) - (high - close)) / (high - low)   (-1 at the low, 1 at the high)
+ad[t] = ad[t-1] + clv * volume[t], starting from 0 before the first bar
+
+First value at 0. A bar with no range (flat prices) or zero volume adds nothing. The total is kept
+with a compensation term, so it equals the exactly rounded sum of the bar terms on any length.
+TA-Lib AD: same first value and bar terms; TA-Lib adds them into a plain running total, whose
+rounding grows with the series: measured on 3000-bar random walks, up to 4e-13 relative.)",
+    {"high", "low", "close", "volume"},
+    {},
+    {"ad"},
+    [](const double*) { return int64_t{0}; }}};
+
+}  // namespace
+}  // namespace velk::classic

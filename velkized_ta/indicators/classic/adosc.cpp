@@ -1,0 +1,64 @@
+// Chaikin's A/D oscillator.
+#include "classic_engine/accumulation.hpp"
+
+namespace velk::classic {
+namespace {
+
+// Exponential average seeded with its first value.
+struct FirstValueEma {
+  double k;
+  double value = 0.0;
+  void push(double x, bool first) { value = first ? x : (x - value) * k + value; }
+};
+
+struct State {
+  static constexpr int inputs = 4, outputs = 1;
+  explicit State(const double* params)
+      : fast{2.0 / (params[0] + 1.0)},
+        slow{2.0 / (params[1] + 1.0)},
+        warmup(std::max(int_param(params, 0), int_param(params, 1)) - 1) {}
+  bool step(const double* bar, double* out) {
+    const double ad = line.push(bar[0], bar[1], bar[2], bar[3]);
+    const bool first = seen == 0;
+    fast.push(ad, first);
+    slow.push(ad, first);
+    if (seen < warmup) {
+      ++seen;
+      return false;
+    }
+    seen = warmup + 1;  // stays put once warm, so a long series cannot overflow it
+    out[0] = fast.value - slow.value;
+    return true;
+  }
+  template <class Archive>
+  void fields(Archive& a) {
+    line.fields(a);
+    a(fast.value);
+    a(slow.value);
+    a(seen);
+  }
+  AccumulationLine line;
+  FirstValueEma fast, slow;
+  int64_t warmup;
+  int64_t seen = 0;
+};
+
+const Registrar<State> registered{Descriptor{
+    "adosc", "volume", "Chaikin A/D oscillator: the fast minus the slow exponential average of the accumulation/distribution line.",
+    R"(ad as in the ad indicator; ema_p[first] = ad[first], ema_p[t] = (ad[t] - ema_p[t-1]) * k + ema_p[t-1],
+k = 2 / (p + 1)
+adosc = ema_fastperiod(ad) - ema_slowperiod(ad)
+
+First value at max(fastperiod, slowperiod) - 1; both averages start from the first bar's line
+value, as in TA-Lib. Flat prices or zero volume keep the line, and so the oscillator, at 0.
+TA-Lib ADOSC: same first value and seeds; TA-Lib writes the step as k * ad + (1 - k) * ema and adds
+the line into a plain running total, so the two differ by rounding only: measured on 3000-bar random walks, up to 2e-12 absolute on a
+line of size 1e4 (1.6e-10 relative where the oscillator is near 0).)",
+    {"high", "low", "close", "volume"},
+    {{"fastperiod", ParamKind::integer, 3, 2, 100000, "Period of the fast average."},
+     {"slowperiod", ParamKind::integer, 10, 2, 100000, "Period of the slow average."}},
+    {"adosc"},
+    [](const double* p) { return std::max(int_param(p, 0), int_param(p, 1)) - 1; }}};
+
+}  // namespace
+}  // namespace velk::classic

@@ -1,0 +1,42 @@
+// Pearson's correlation coefficient of two series over a window.
+#include "classic_engine/window_moments.hpp"
+
+namespace velk::classic {
+namespace {
+
+struct State {
+  static constexpr int inputs = 2, outputs = 1;
+  explicit State(const double* params) : moments(int_param(params, 0)) {}
+  bool step(const double* bar, double* out) {
+    const bool ready = moments.push(bar[0], bar[1]);
+    const double xx = moments.centred_xx(), yy = moments.centred_yy();
+    double r = 0.0;
+    if (xx > 0.0 && yy > 0.0) r = moments.centred_xy() / (std::sqrt(xx) * std::sqrt(yy));
+    out[0] = std::clamp(r, -1.0, 1.0);  // rounding may step past +-1
+    return ready;
+  }
+  template <class Archive>
+  void fields(Archive& a) {
+    moments.fields(a);
+  }
+  WindowCoMoments moments;
+};
+
+const Registrar<State> registered{Descriptor{
+    "correl", "statistic", "Pearson's correlation coefficient of real0 and real1 over the last timeperiod bars.",
+    R"(correl = sum((x - mean(x)) * (y - mean(y))) / sqrt(sum((x - mean(x))^2) * sum((y - mean(y))^2))
+over the last timeperiod pairs, kept within -1...1.
+
+First value at timeperiod - 1. A series that does not vary in the window (flat prices) gives 0.
+The sums are kept as deviations from the window means and re-added every timeperiod bars (and at
+once after a level change), so they neither drift nor cancel at high price levels.
+TA-Lib CORREL: same first value and flat result; measured on 3000-bar random walks at level 1000, up
+to 1e-11 relative. This one is kept within -1...1, which rounding could step past by a unit in the
+last place.)",
+    {"real0", "real1"},
+    {{"timeperiod", ParamKind::integer, 30, 1, 100000, "Bars in the window."}},
+    {"correl"},
+    [](const double* p) { return int_param(p, 0) - 1; }}};
+
+}  // namespace
+}  // namespace velk::classic

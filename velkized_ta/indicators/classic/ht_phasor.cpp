@@ -1,0 +1,49 @@
+// Hilbert transform phasor.
+#include "classic_engine/hilbert_cycle.hpp"
+
+namespace velk::classic {
+namespace {
+
+struct State {
+  static constexpr int inputs = 1, outputs = 2;
+  explicit State(const double*) : cycle(false, false) {}
+  bool step(const double* bar, double* out) {
+    if (cycle.push(bar[0]) < HilbertCycle::period_first_value) return false;
+    out[0] = cycle.inphase();
+    out[1] = cycle.quadrature();
+    return true;
+  }
+  template <class Archive>
+  void fields(Archive& a) {
+    cycle.fields(a);
+  }
+  HilbertCycle cycle;
+};
+
+const Registrar<State> registered{Descriptor{
+    "ht_phasor", "cycle", "Hilbert transform phasor: the in-phase and quadrature parts of the detrended price.",
+    R"(The cycle measurement as in mama: the price smoothed by a 4-bar WMA, Ehlers' Hilbert transformer
+(taps run separately over even and odd bars, counted from the first real bar) giving the in-phase
+I1 and quadrature Q1 parts, the period from the phasor of I2 = I1 - HT(Q1), Q2 = Q1 + HT(I1),
+360 / atan(Im / Re) limited to 0.67 .. 1.5 times the previous one and 6 .. 50, smoothed 0.2/0.8,
+smooth_period = 0.33 period + 0.67 smooth_period. It starts from zeros at bar 12 (ht_dcperiod,
+ht_phasor) or 37 (the others), as TA-Lib does, so the start is remembered for a while (TA-Lib's
+unstable period).
+inphase = I1 (the detrended smoothed price three bars back), quadrature = Q1
+
+First value at 32. Flat prices give 0.
+TA-Lib HT_PHASOR: same first value, the same start and the same operations, except that the 4-bar
+WMA is computed from the window each bar: TA-Lib's running WMA sums are never re-added, so their
+rounding accumulates (and carries a high level's rounding past a level change), and the cycle
+measurement, a ratio of sums of the small detrended signal, amplifies it. See mama for exactly
+flat stretches.
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 7.7e-10 on a 10^6-bar random walk (3.0e-11 against TA-Lib restarted 5000 bars before the
+compared 15000), 7.3e-7 on a level drop 1e5 -> 1.)",
+    {"close"},
+    {},
+    {"inphase", "quadrature"},
+    [](const double*) { return HilbertCycle::period_first_value; }}};
+
+}  // namespace
+}  // namespace velk::classic

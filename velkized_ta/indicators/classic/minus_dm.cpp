@@ -1,0 +1,48 @@
+// Minus directional movement.
+#include "classic_engine/indicator.hpp"
+
+namespace velk::classic {
+namespace {
+
+struct State {
+  static constexpr int inputs = 2, outputs = 1;
+  explicit State(const double* params)
+      : sums(int_param(params, 0)), first(int_param(params, 0) > 1 ? int_param(params, 0) - 1 : 1) {}
+  bool step(const double* bar, double* out) {
+    // The true range is not used here: the low stands in for the close.
+    sums.push(bar[0], bar[1], bar[1]);
+    if (seen < first) {
+      ++seen;
+      return false;
+    }
+    out[0] = sums.minus_dm();
+    return true;
+  }
+  template <class Archive>
+  void fields(Archive& a) {
+    sums.fields(a);
+    a(seen);
+  }
+  DirectionalSums sums;
+  int64_t first;  // position of the first value
+  int64_t seen = 0;
+};
+
+const Registrar<State> registered{Descriptor{
+    "minus_dm", "directional", "Minus directional movement: Wilder's sum of the down-moves.",
+    R"(-DM = low[t-1] - low when that exceeds high - high[t-1] and 0, else 0
+minus_dm = sum of -DM over bars 1 .. timeperiod-1, then S = S - S / timeperiod + -DM
+
+First value at timeperiod - 1 (the plain sum of timeperiod - 1 moves); timeperiod 1 gives each bar's
+-DM from bar 1 on. Flat prices give 0.
+TA-Lib MINUS_DM: same first value and seed; Wilder's step is rounded differently
+(S * ((timeperiod - 1) / timeperiod) + x), values agree within 1e-13 relative.
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 1.0e-15 on a 10^6-bar random walk, 2.6e-15 on a level drop 1e5 -> 1.)",
+    {"high", "low"},
+    {{"timeperiod", ParamKind::integer, 14, 1, 100000, "Wilder's smoothing period."}},
+    {"minus_dm"},
+    [](const double* p) { return int_param(p, 0) > 1 ? int_param(p, 0) - 1 : int64_t{1}; }}};
+
+}  // namespace
+}  // namespace velk::classic

@@ -1,0 +1,38 @@
+// Rate of change as a ratio times 100.
+#include "classic_engine/indicator.hpp"
+
+namespace velk::classic {
+namespace {
+
+struct State {
+  static constexpr int inputs = 1, outputs = 1;
+  explicit State(const double* params) : window(int_param(params, 0)) {}
+  bool step(const double* bar, double* out) {
+    const double x = bar[0];
+    const bool was_full = window.full();
+    const double previous = window.push(x);
+    if (!was_full) return false;
+    out[0] = previous != 0.0 ? x / previous * 100.0 : 0.0;
+    return true;
+  }
+  template <class Archive>
+  void fields(Archive& a) {
+    window.fields(a);
+  }
+  Ring window;  // the last timeperiod values; the one pushed out is timeperiod bars back
+};
+
+const Registrar<State> registered{Descriptor{
+    "rocr100", "momentum", "Rate of change as a ratio times 100: 100 * close / close timeperiod bars back.",
+    R"(rocr100 = 100 * x[t] / x[t-timeperiod]
+
+First value at timeperiod. A zero value timeperiod bars back gives 0 (no ratio is defined); flat
+prices give 100.
+TA-Lib ROCR100: same first value, the same operations and the same zero convention.)",
+    {"close"},
+    {{"timeperiod", ParamKind::integer, 10, 1, 100000, "Bars back to compare with."}},
+    {"rocr100"},
+    [](const double* p) { return int_param(p, 0); }}};
+
+}  // namespace
+}  // namespace velk::classic

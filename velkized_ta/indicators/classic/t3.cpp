@@ -1,0 +1,40 @@
+// Tillson's T3 moving average.
+#include "classic_engine/moving_average.hpp"
+
+namespace velk::classic {
+namespace {
+
+struct State {
+  static constexpr int inputs = 1, outputs = 1;
+  explicit State(const double* params) : average(int_param(params, 0), params[1]) {}
+  bool step(const double* bar, double* out) {
+    if (!average.push(bar[0])) return false;
+    out[0] = average.value();
+    return true;
+  }
+  template <class Archive>
+  void fields(Archive& a) {
+    average.fields(a);
+  }
+  TillsonT3 average;
+};
+
+const Registrar<State> registered{Descriptor{
+    "t3", "overlap", "Tillson's T3: six chained EMAs combined with the volume factor's coefficients.",
+    R"(e1 .. e6: EMAs chained on the close, e = k * x + (1 - k) * e with k = 2 / (timeperiod + 1), each
+seeded with the mean of its first timeperiod values
+t3 = c1 e6 + c2 e5 + c3 e4 + c4 e3 with v = vfactor: c1 = -v^3, c2 = 3 v^2 + 3 v^3,
+c3 = -6 v^2 - 3 v - 3 v^3, c4 = 1 + 3 v + v^3 + 3 v^2
+
+First value at 6 * (timeperiod - 1). Flat prices give the price.
+TA-Lib T3: same first value and the same operations.
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 4.2e-15 on a 10^6-bar random walk, 5.5e-15 on a level drop 1e5 -> 1.)",
+    {"close"},
+    {{"timeperiod", ParamKind::integer, 5, 1, 100000, "Period of the six EMAs."},
+     {"vfactor", ParamKind::real, 0.7, 0.0, 1.0, "Volume factor: 0 gives e3, 1 the most lead."}},
+    {"t3"},
+    [](const double* p) { return 6 * (int_param(p, 0) - 1); }}};
+
+}  // namespace
+}  // namespace velk::classic

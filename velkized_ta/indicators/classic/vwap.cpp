@@ -1,0 +1,56 @@
+// Volume-weighted average price, cumulative within a session.
+#include "classic_engine/sums.hpp"
+
+namespace velk::classic {
+namespace {
+
+struct State {
+  static constexpr int inputs = 5, outputs = 1;
+  explicit State(const double*) {}
+  bool step(const double* bar, double* out) {
+    const double typical = (bar[0] + bar[1] + bar[2]) / 3.0;
+    const double volume = bar[3], label = bar[4];
+    if (!in_session || label != session) {
+      in_session = true;
+      session = label;
+      traded.reset();
+      volumes.reset();
+    }
+    traded.add(typical * volume);
+    volumes.add(volume);
+    const double total = volumes.value();
+    out[0] = total != 0.0 ? traded.value() / total : typical;
+    return true;
+  }
+  template <class Archive>
+  void fields(Archive& a) {
+    a(in_session);
+    a(session);
+    traded.fields(a);
+    volumes.fields(a);
+  }
+  bool in_session = false;
+  double session = 0.0;
+  CompensatedSum traded, volumes;
+};
+
+const Registrar<State> registered{Descriptor{
+    "vwap", "volume", "Volume-weighted average price of the typical price, cumulative within each session.",
+    R"(typical = (high + low + close) / 3
+vwap = sum(typical * volume) / sum(volume), both summed from the session's first bar
+
+session is a label per bar (any numbers: a day number, a session counter); a bar whose label
+differs from the previous bar's starts a new session, so one constant label gives the VWAP of
+the whole series. (A datetime front-end can derive the labels from its index, e.g. one per day.)
+First value at 0. While the session has traded no volume the value is the bar's typical price.
+The sums are compensated (Neumaier), so a session of millions of bars does not drift. A NaN
+label skips the bar, as any NaN input.
+TA-Lib has no VWAP; the tests compare with sums in extended precision. pandas-ta's vwap is the
+same per-anchor cumulative ratio, with NaN where a session has traded no volume.)",
+    {"high", "low", "close", "volume", "session"},
+    {},
+    {"vwap"},
+    [](const double*) { return int64_t{0}; }}};
+
+}  // namespace
+}  // namespace velk::classic

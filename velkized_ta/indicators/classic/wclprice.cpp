@@ -1,0 +1,31 @@
+// Weighted close price.
+#include "classic_engine/indicator.hpp"
+
+namespace velk::classic {
+namespace {
+
+struct State {
+  static constexpr int inputs = 3, outputs = 1;
+  explicit State(const double*) {}
+  bool step(const double* bar, double* out) {
+    const double high = bar[0], low = bar[1], close = bar[2];
+    out[0] = (high + low + close * 2.0) / 4.0;
+    return true;
+  }
+  template <class Archive>
+  void fields(Archive&) {}
+};
+
+const Registrar<State> registered{Descriptor{
+    "wclprice", "price_transform", "Weighted close price: high, low and twice the close, over four.",
+    R"(wclprice = (high + low + 2 * close) / 4
+
+First value at 0; each bar on its own, so no state.
+TA-Lib WCLPRICE: same first value, identical values.)",
+    {"high", "low", "close"},
+    {},
+    {"wclprice"},
+    [](const double*) { return int64_t{0}; }}};
+
+}  // namespace
+}  // namespace velk::classic

@@ -1,0 +1,37 @@
+// Linearly weighted moving average.
+#include "classic_engine/moving_average.hpp"
+
+namespace velk::classic {
+namespace {
+
+struct State {
+  static constexpr int inputs = 1, outputs = 1;
+  explicit State(const double* params) : average(int_param(params, 0)) {}
+  bool step(const double* bar, double* out) {
+    if (!average.push(bar[0])) return false;
+    out[0] = average.value();
+    return true;
+  }
+  template <class Archive>
+  void fields(Archive& a) {
+    average.fields(a);
+  }
+  WeightedAverage average;
+};
+
+const Registrar<State> registered{Descriptor{
+    "wma", "overlap", "Weighted moving average: linear weights, the newest close weighing timeperiod.",
+    R"(wma = (n * x[t] + (n-1) * x[t-1] + ... + 1 * x[t-n+1]) / (n (n + 1) / 2), n = timeperiod
+
+First value at timeperiod - 1. The running sums are re-added from the window every timeperiod bars,
+so they do not drift. Flat prices give the price.
+TA-Lib WMA: same first value; values agree within 1e-9 relative.
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 4.4e-14 on a 10^6-bar random walk, 1.4e-14 on a level drop 1e5 -> 1.)",
+    {"close"},
+    {{"timeperiod", ParamKind::integer, 30, 1, 100000, "Bars in the window."}},
+    {"wma"},
+    [](const double* p) { return int_param(p, 0) - 1; }}};
+
+}  // namespace
+}  // namespace velk::classic
