@@ -130,9 +130,9 @@ def test_result_names_follow_the_documented_rule():
     frame = pd.DataFrame(bars(60, 1))
     assert frame.velk.classic.sma(10).name == "sma_10"
     assert list(frame.velk.classic.macd()) == ["macd_12_26_9", "macd_signal_12_26_9", "macd_hist_12_26_9"]
-    assert list(frame.velk.classic.bbands(20, 1.5))[0] == "bbands_upperband_20_1.5_2"
+    assert list(frame.velk.classic.bbands(20, 1.5))[0] == "bbands_upperband_20_1.5_2_0"
     expression = vp.classic.bbands(pl.col("close"), 20, nbdevdn=2.5)
-    assert expression.meta.output_name() == "bbands_20_2_2.5"
+    assert expression.meta.output_name() == "bbands_20_2_2.5_0"
     for entry in classic.REGISTRY:  # outputs of one indicator never share a name
         _, labels = _classic_frontend.labels(entry, [p["default"] for p in entry["params"]])
         assert len(set(labels)) == len(labels) == len(entry["outputs"])
@@ -145,7 +145,7 @@ def test_columns_by_keyword_append_and_refusals():
     assert_bits(frame.velk.classic.atr(5, high="H").to_numpy(), want)
     assert_bits(frame.velk.classic.sma(4, close="close2").to_numpy(), classic.sma(data["open"], 4))
     appended = frame.velk.classic.stoch(high="H", append=True)
-    assert list(appended.columns[-2:]) == ["stoch_slowk_5_3_3", "stoch_slowd_5_3_3"]
+    assert list(appended.columns[-2:]) == ["stoch_slowk_5_3_3_0_0", "stoch_slowd_5_3_3_0_0"]
     with pytest.raises(ValueError, match="already has the column"):
         appended.velk.classic.stoch(high="H", append=True)
     with pytest.raises(TypeError, match="call it on a DataFrame"):

@@ -9,7 +9,7 @@ Result names: the indicator's name, then (for indicators with several outputs) t
 name, then every parameter's value in registry order, joined by ``_``. An output named after its
 indicator is shortened by that prefix (``macdsignal`` of ``macd`` is ``signal``; ``macd`` itself
 drops out), and a float parameter is written in its shortest form (``2.0`` as ``2``, ``0.7`` as
-``0.7``): ``sma_30``, ``bbands_upperband_5_2_2``, ``macd_12_26_9``, ``macd_signal_12_26_9``.
+``0.7``): ``sma_30``, ``bbands_upperband_5_2_2_0``, ``macd_12_26_9``, ``macd_signal_12_26_9``.
 """
 
 import numpy as np

@@ -317,10 +317,22 @@ class VelkClassicAccessor:
         append: bool = False,
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
+    def adxr(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
     def apo(
         self,
         fastperiod: SupportsInt = 12,
         slowperiod: SupportsInt = 26,
+        matype: SupportsInt = 1,
         *,
         close: Hashable | None = None,
         by: Hashable | None = None,
@@ -374,6 +386,7 @@ class VelkClassicAccessor:
         timeperiod: SupportsInt = 5,
         nbdevup: float = 2.0,
         nbdevdn: float = 2.0,
+        matype: SupportsInt = 0,
         *,
         close: Hashable | None = None,
         by: Hashable | None = None,
@@ -462,6 +475,17 @@ class VelkClassicAccessor:
         append: bool = False,
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.DataFrame: ...
+    def dx(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
     def ema(
         self,
         timeperiod: SupportsInt = 30,
@@ -485,6 +509,54 @@ class VelkClassicAccessor:
     def hma(
         self,
         timeperiod: SupportsInt = 20,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def ht_dcperiod(
+        self,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def ht_dcphase(
+        self,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def ht_phasor(
+        self,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.DataFrame: ...
+    def ht_sine(
+        self,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.DataFrame: ...
+    def ht_trendline(
+        self,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def ht_trendmode(
+        self,
         *,
         close: Hashable | None = None,
         by: Hashable | None = None,
@@ -572,6 +644,30 @@ class VelkClassicAccessor:
         append: bool = False,
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.DataFrame: ...
+    def macdext(
+        self,
+        fastperiod: SupportsInt = 12,
+        fastmatype: SupportsInt = 0,
+        slowperiod: SupportsInt = 26,
+        slowmatype: SupportsInt = 0,
+        signalperiod: SupportsInt = 9,
+        signalmatype: SupportsInt = 0,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.DataFrame: ...
+    def mama(
+        self,
+        fastlimit: float = 0.5,
+        slowlimit: float = 0.05,
+        *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.DataFrame: ...
     def medprice(
         self,
         *,
@@ -623,10 +719,31 @@ class VelkClassicAccessor:
         append: bool = False,
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
+    def minus_dm(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
     def mom(
         self,
         timeperiod: SupportsInt = 10,
         *,
+        close: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
+    def natr(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
         close: Hashable | None = None,
         by: Hashable | None = None,
         append: bool = False,
@@ -652,10 +769,21 @@ class VelkClassicAccessor:
         append: bool = False,
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pd.Series: ...
+    def plus_dm(
+        self,
+        timeperiod: SupportsInt = 14,
+        *,
+        high: Hashable | None = None,
+        low: Hashable | None = None,
+        by: Hashable | None = None,
+        append: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pd.Series: ...
     def ppo(
         self,
         fastperiod: SupportsInt = 12,
         slowperiod: SupportsInt = 26,
+        matype: SupportsInt = 1,
         *,
         close: Hashable | None = None,
         by: Hashable | None = None,
@@ -742,6 +870,8 @@ class VelkClassicAccessor:
         fastk_period: SupportsInt = 5,
         slowk_period: SupportsInt = 3,
         slowd_period: SupportsInt = 3,
+        slowk_matype: SupportsInt = 0,
+        slowd_matype: SupportsInt = 0,
         *,
         high: Hashable | None = None,
         low: Hashable | None = None,
@@ -754,6 +884,7 @@ class VelkClassicAccessor:
         self,
         fastk_period: SupportsInt = 5,
         fastd_period: SupportsInt = 3,
+        fastd_matype: SupportsInt = 0,
         *,
         high: Hashable | None = None,
         low: Hashable | None = None,
@@ -767,6 +898,7 @@ class VelkClassicAccessor:
         timeperiod: SupportsInt = 14,
         fastk_period: SupportsInt = 5,
         fastd_period: SupportsInt = 3,
+        fastd_matype: SupportsInt = 0,
         *,
         close: Hashable | None = None,
         by: Hashable | None = None,

@@ -291,10 +291,22 @@ class _ClassicNamespace:
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
+    def adxr(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
     def apo(
         close: _Price = None,
         fastperiod: SupportsInt = 12,
         slowperiod: SupportsInt = 26,
+        matype: SupportsInt = 1,
         *,
         by: _Price = None,
         nulls: bool = False,
@@ -348,6 +360,7 @@ class _ClassicNamespace:
         timeperiod: SupportsInt = 5,
         nbdevup: float = 2.0,
         nbdevdn: float = 2.0,
+        matype: SupportsInt = 0,
         *,
         by: _Price = None,
         nulls: bool = False,
@@ -436,6 +449,17 @@ class _ClassicNamespace:
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
+    def dx(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
     def ema(
         close: _Price = None,
         timeperiod: SupportsInt = 30,
@@ -459,6 +483,54 @@ class _ClassicNamespace:
     def hma(
         close: _Price = None,
         timeperiod: SupportsInt = 20,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def ht_dcperiod(
+        close: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def ht_dcphase(
+        close: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def ht_phasor(
+        close: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def ht_sine(
+        close: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def ht_trendline(
+        close: _Price = None,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def ht_trendmode(
+        close: _Price = None,
         *,
         by: _Price = None,
         nulls: bool = False,
@@ -546,6 +618,30 @@ class _ClassicNamespace:
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
+    def macdext(
+        close: _Price = None,
+        fastperiod: SupportsInt = 12,
+        fastmatype: SupportsInt = 0,
+        slowperiod: SupportsInt = 26,
+        slowmatype: SupportsInt = 0,
+        signalperiod: SupportsInt = 9,
+        signalmatype: SupportsInt = 0,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def mama(
+        close: _Price = None,
+        fastlimit: float = 0.5,
+        slowlimit: float = 0.05,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
     def medprice(
         high: _Price = None,
         low: _Price = None,
@@ -597,9 +693,30 @@ class _ClassicNamespace:
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
+    def minus_dm(
+        high: _Price = None,
+        low: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
     def mom(
         close: _Price = None,
         timeperiod: SupportsInt = 10,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
+    def natr(
+        high: _Price = None,
+        low: _Price = None,
+        close: _Price = None,
+        timeperiod: SupportsInt = 14,
         *,
         by: _Price = None,
         nulls: bool = False,
@@ -626,10 +743,21 @@ class _ClassicNamespace:
         errors: Literal['raise', 'nan'] = 'raise',
     ) -> pl.Expr: ...
     @staticmethod
+    def plus_dm(
+        high: _Price = None,
+        low: _Price = None,
+        timeperiod: SupportsInt = 14,
+        *,
+        by: _Price = None,
+        nulls: bool = False,
+        errors: Literal['raise', 'nan'] = 'raise',
+    ) -> pl.Expr: ...
+    @staticmethod
     def ppo(
         close: _Price = None,
         fastperiod: SupportsInt = 12,
         slowperiod: SupportsInt = 26,
+        matype: SupportsInt = 1,
         *,
         by: _Price = None,
         nulls: bool = False,
@@ -718,6 +846,8 @@ class _ClassicNamespace:
         fastk_period: SupportsInt = 5,
         slowk_period: SupportsInt = 3,
         slowd_period: SupportsInt = 3,
+        slowk_matype: SupportsInt = 0,
+        slowd_matype: SupportsInt = 0,
         *,
         by: _Price = None,
         nulls: bool = False,
@@ -730,6 +860,7 @@ class _ClassicNamespace:
         close: _Price = None,
         fastk_period: SupportsInt = 5,
         fastd_period: SupportsInt = 3,
+        fastd_matype: SupportsInt = 0,
         *,
         by: _Price = None,
         nulls: bool = False,
@@ -741,6 +872,7 @@ class _ClassicNamespace:
         timeperiod: SupportsInt = 14,
         fastk_period: SupportsInt = 5,
         fastd_period: SupportsInt = 3,
+        fastd_matype: SupportsInt = 0,
         *,
         by: _Price = None,
         nulls: bool = False,

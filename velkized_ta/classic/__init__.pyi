@@ -183,16 +183,6 @@ def hma(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
-def ichimoku(
-    high: _Input,
-    low: _Input,
-    close: _Input,
-    tenkan: SupportsInt = 9,
-    kijun: SupportsInt = 26,
-    senkou: SupportsInt = 52,
-    *,
-    dtype: _DType = np.float64,
-) -> tuple[_Result, _Result, _Result, _Result]: ...
 def ht_dcperiod(
     close: _Input,
     *,
@@ -223,6 +213,16 @@ def ht_trendmode(
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def ichimoku(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    tenkan: SupportsInt = 9,
+    kijun: SupportsInt = 26,
+    senkou: SupportsInt = 52,
+    *,
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result, _Result, _Result]: ...
 def kama(
     close: _Input,
     timeperiod: SupportsInt = 30,
@@ -270,21 +270,6 @@ def macd(
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
-def medprice(
-    high: _Input,
-    low: _Input,
-    *,
-    dtype: _DType = np.float64,
-) -> _Result: ...
-def mfi(
-    high: _Input,
-    low: _Input,
-    close: _Input,
-    volume: _Input,
-    timeperiod: SupportsInt = 14,
-    *,
-    dtype: _DType = np.float64,
-) -> _Result: ...
 def macdext(
     close: _Input,
     fastperiod: SupportsInt = 12,
@@ -303,6 +288,21 @@ def mama(
     *,
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result]: ...
+def medprice(
+    high: _Input,
+    low: _Input,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
+def mfi(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    timeperiod: SupportsInt = 14,
+    *,
+    dtype: _DType = np.float64,
+) -> _Result: ...
 def midpoint(
     close: _Input,
     timeperiod: SupportsInt = 14,

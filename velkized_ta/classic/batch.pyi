@@ -227,6 +227,13 @@ def donchian(
     high: _Input,
     low: _Input,
     timeperiod: SupportsInt = 20,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result, _Result]: ...
 def dx(
     high: _Input,
     low: _Input,
@@ -238,7 +245,6 @@ def dx(
     threads: int | None = None,
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
-) -> tuple[_Result, _Result, _Result]: ...
 ) -> _Result: ...
 def ema(
     close: _Input,
@@ -254,7 +260,6 @@ def heikin_ashi(
     open: _Input,
     high: _Input,
     low: _Input,
-def ht_dcperiod(
     close: _Input,
     *,
     offsets: _Input | None = None,
@@ -273,13 +278,14 @@ def hma(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
-def ichimoku(
-    high: _Input,
-    low: _Input,
+def ht_dcperiod(
     close: _Input,
-    tenkan: SupportsInt = 9,
-    kijun: SupportsInt = 26,
-    senkou: SupportsInt = 52,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
 ) -> _Result: ...
 def ht_dcphase(
     close: _Input,
@@ -289,7 +295,6 @@ def ht_dcphase(
     threads: int | None = None,
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
-) -> tuple[_Result, _Result, _Result, _Result]: ...
 ) -> _Result: ...
 def ht_phasor(
     close: _Input,
@@ -327,6 +332,20 @@ def ht_trendmode(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
+def ichimoku(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    tenkan: SupportsInt = 9,
+    kijun: SupportsInt = 26,
+    senkou: SupportsInt = 52,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result, _Result, _Result]: ...
 def kama(
     close: _Input,
     timeperiod: SupportsInt = 30,
@@ -402,6 +421,32 @@ def macd(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> tuple[_Result, _Result, _Result]: ...
+def macdext(
+    close: _Input,
+    fastperiod: SupportsInt = 12,
+    fastmatype: SupportsInt = 0,
+    slowperiod: SupportsInt = 26,
+    slowmatype: SupportsInt = 0,
+    signalperiod: SupportsInt = 9,
+    signalmatype: SupportsInt = 0,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result, _Result]: ...
+def mama(
+    close: _Input,
+    fastlimit: float = 0.5,
+    slowlimit: float = 0.05,
+    *,
+    offsets: _Input | None = None,
+    axis: int = 0,
+    threads: int | None = None,
+    errors: Literal['raise', 'nan'] = 'raise',
+    dtype: _DType = np.float64,
+) -> tuple[_Result, _Result]: ...
 def medprice(
     high: _Input,
     low: _Input,
@@ -418,14 +463,6 @@ def mfi(
     close: _Input,
     volume: _Input,
     timeperiod: SupportsInt = 14,
-def macdext(
-    close: _Input,
-    fastperiod: SupportsInt = 12,
-    fastmatype: SupportsInt = 0,
-    slowperiod: SupportsInt = 26,
-    slowmatype: SupportsInt = 0,
-    signalperiod: SupportsInt = 9,
-    signalmatype: SupportsInt = 0,
     *,
     offsets: _Input | None = None,
     axis: int = 0,
@@ -433,18 +470,6 @@ def macdext(
     errors: Literal['raise', 'nan'] = 'raise',
     dtype: _DType = np.float64,
 ) -> _Result: ...
-) -> tuple[_Result, _Result, _Result]: ...
-def mama(
-    close: _Input,
-    fastlimit: float = 0.5,
-    slowlimit: float = 0.05,
-    *,
-    offsets: _Input | None = None,
-    axis: int = 0,
-    threads: int | None = None,
-    errors: Literal['raise', 'nan'] = 'raise',
-    dtype: _DType = np.float64,
-) -> tuple[_Result, _Result]: ...
 def midpoint(
     close: _Input,
     timeperiod: SupportsInt = 14,

@@ -127,6 +127,7 @@ def donchian(
     high: _Input,
     low: _Input,
     timeperiod: SupportsInt = 20,
+) -> Handle: ...
 def dx(
     high: _Input,
     low: _Input,
@@ -147,13 +148,6 @@ def hma(
     close: _Input,
     timeperiod: SupportsInt = 20,
 ) -> Handle: ...
-def ichimoku(
-    high: _Input,
-    low: _Input,
-    close: _Input,
-    tenkan: SupportsInt = 9,
-    kijun: SupportsInt = 26,
-    senkou: SupportsInt = 52,
 def ht_dcperiod(
     close: _Input,
 ) -> Handle: ...
@@ -171,6 +165,14 @@ def ht_trendline(
 ) -> Handle: ...
 def ht_trendmode(
     close: _Input,
+) -> Handle: ...
+def ichimoku(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    tenkan: SupportsInt = 9,
+    kijun: SupportsInt = 26,
+    senkou: SupportsInt = 52,
 ) -> Handle: ...
 def kama(
     close: _Input,
@@ -205,16 +207,6 @@ def macd(
     slowperiod: SupportsInt = 26,
     signalperiod: SupportsInt = 9,
 ) -> Handle: ...
-def medprice(
-    high: _Input,
-    low: _Input,
-) -> Handle: ...
-def mfi(
-    high: _Input,
-    low: _Input,
-    close: _Input,
-    volume: _Input,
-    timeperiod: SupportsInt = 14,
 def macdext(
     close: _Input,
     fastperiod: SupportsInt = 12,
@@ -228,6 +220,17 @@ def mama(
     close: _Input,
     fastlimit: float = 0.5,
     slowlimit: float = 0.05,
+) -> Handle: ...
+def medprice(
+    high: _Input,
+    low: _Input,
+) -> Handle: ...
+def mfi(
+    high: _Input,
+    low: _Input,
+    close: _Input,
+    volume: _Input,
+    timeperiod: SupportsInt = 14,
 ) -> Handle: ...
 def midpoint(
     close: _Input,
