@@ -57,7 +57,10 @@ started=$(date +%s)
 echo "aarch64 corpus under qemu: $(( $(date +%s) - started )) s"
 "$X86_PYTHON" tools/bit_corpus.py --compare "$OUT/outcomes-x86_64.json.gz" "$OUT/outcomes-aarch64.json.gz"
 
-# The exactness tests themselves, run on the cross-built modules (the slowest generated ones left out).
+# The exactness tests of the families, run on the cross-built modules. aarch64 has one build (no
+# dispatch), and the test comparing x86-64's builds starts its interpreter anew, which qemu-user
+# without binfmt cannot: it is left out.
 cd "$OUT/package" && "$PYTHON_ARM64" -m pytest -q -p no:cacheprovider --rootdir="$OLDPWD" \
+  -k "not test_every_build_agrees_bit_for_bit" \
   "$OLDPWD/tests/test_arithmetic_paths.py" "$OLDPWD/tests/test_sma.py" "$OLDPWD/tests/test_smoothing.py" \
   "$OLDPWD/tests/test_oscillators.py" "$OLDPWD/tests/test_directional.py" "$OLDPWD/tests/test_candles.py"

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs, from Debian's packages, the toolchains the cross-checks need; a no-op where they are present.
-#   tools/toolchains.sh clang     clang 14 (the second compiler of `make test-clang`)
+#   tools/toolchains.sh clang     clang 16 (the second compiler of `make test-clang`)
 #   tools/toolchains.sh aarch64   the aarch64 cross compiler, qemu-user and an arm64 Debian
 #                                 root with Python 3.11 (`make check-aarch64`), in build/aarch64/sysroot
 set -eu
@@ -32,7 +32,7 @@ arm64_root() {
 }
 
 case "${1:-}" in
-  clang) need clang-14 clang-14 ;;
+  clang) need clang++-16 clang-16 ;;
   aarch64)
     need aarch64-linux-gnu-g++ g++-aarch64-linux-gnu
     need qemu-aarch64-static qemu-user-static
