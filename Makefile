@@ -62,7 +62,6 @@ test-clang: build $(VENV_CLANG)/.ready
 	$(VENV_CLANG)/bin/pip wheel -q --no-build-isolation --no-deps -Cbuild-dir=build/clang \
 	    -Ccmake.define.CMAKE_CXX_COMPILER=$(CLANG_CXX) -w build/clang-dist .
 	$(VENV_CLANG)/bin/pip install -q --force-reinstall --no-deps build/clang-dist/*.whl
-	$(VENV_CLANG)/bin/python -c "import velkized_ta, sys; print('clang build:', velkized_ta.velk_ta_funcs.__file__)"
 	$(VENV_CLANG)/bin/pytest $(PYTEST_ARGS) -p no:cacheprovider tests
 	$(VENV)/bin/python tools/bit_corpus.py --write build/outcomes-gcc.json.gz
 	$(VENV_CLANG)/bin/python tools/bit_corpus.py --write build/outcomes-clang.json.gz

