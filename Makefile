@@ -47,7 +47,8 @@ test-default:
 # The suite against a build by clang 16 (Debian's, installed when missing; clang 14 lacks C++20's
 # capture of structured bindings), then the outcomes of
 # the bit corpus (tools/bit_corpus.py) from it, also on the portable FMA and narrow vector paths,
-# against the GCC build of `make build`: any difference in bits fails.
+# against the GCC build of `make build`: a difference of value fails; the sign of a NaN made from
+# two NaNs is the compiler's operand order on x86-64, and is counted apart.
 VENV_CLANG := .venv-clang
 CLANG_CXX := clang++-16
 
@@ -67,9 +68,9 @@ test-clang: build $(VENV_CLANG)/.ready
 	$(VENV_CLANG)/bin/python tools/bit_corpus.py --write build/outcomes-clang.json.gz
 	VELKIZED_TA_PORTABLE_FMA=1 $(VENV_CLANG)/bin/python tools/bit_corpus.py --write build/outcomes-clang-portable.json.gz
 	VELKIZED_TA_NARROW_VECTORS=1 $(VENV_CLANG)/bin/python tools/bit_corpus.py --write build/outcomes-clang-narrow.json.gz
-	$(VENV)/bin/python tools/bit_corpus.py --strict --compare build/outcomes-gcc.json.gz build/outcomes-clang.json.gz
-	$(VENV)/bin/python tools/bit_corpus.py --strict --compare build/outcomes-gcc.json.gz build/outcomes-clang-portable.json.gz
-	$(VENV)/bin/python tools/bit_corpus.py --strict --compare build/outcomes-gcc.json.gz build/outcomes-clang-narrow.json.gz
+	$(VENV)/bin/python tools/bit_corpus.py --compare build/outcomes-gcc.json.gz build/outcomes-clang.json.gz
+	$(VENV)/bin/python tools/bit_corpus.py --compare build/outcomes-gcc.json.gz build/outcomes-clang-portable.json.gz
+	$(VENV)/bin/python tools/bit_corpus.py --compare build/outcomes-gcc.json.gz build/outcomes-clang-narrow.json.gz
 
 # Cross-compiles for aarch64 (Debian's cross compiler, installed when missing, with qemu-user and
 # an arm64 Debian root with Python 3.11 in build/aarch64) and compares the bit corpus there, under
