@@ -4,20 +4,22 @@ VENV := .venv
 VENV_BENCH := .venv-bench
 VENV_DOCS := .venv-docs
 BUILD_DIR := build/cmake
-WHEEL_DIR := dist
+WHEEL_DIR := build/dev-dist
 PYTEST_ARGS ?= -q
 
-.PHONY: all build demo test test-default bench docs sanitize clean snapshot mutants
+.PHONY: all build demo test test-default wheels test-clang check-aarch64 bench docs sanitize clean snapshot mutants
 
 all: test
 
-# Environment of `make demo`, `make bench` and `make docs`: numpy 2.x, the build backend, matplotlib.
+# Environment of `make demo`, `make bench` and `make docs`: numpy 2.x, the build backend, matplotlib,
+# and pandas (the `velkized_ta[pandas]` extra) for the README's examples.
 $(VENV)/.ready: Makefile
 	$(PYTHON) -m venv $(VENV)
-	$(VENV)/bin/pip install -q --upgrade "scikit-build-core>=0.9" "numpy>=2" ninja pytest hypothesis matplotlib
+	$(VENV)/bin/pip install -q --upgrade "scikit-build-core>=0.11" "numpy>=2" ninja pytest hypothesis matplotlib pandas
 	touch $@
 
-# One wheel, built incrementally against numpy 2 headers; it runs under numpy 1.x and 2.x.
+# One wheel for development, built incrementally against numpy 2 headers; it runs under numpy 1.x
+# and 2.x. The wheels to hand out come from `make wheels`.
 build: $(VENV)/.ready
 	rm -rf $(WHEEL_DIR)
 	$(VENV)/bin/pip wheel -q --no-build-isolation --no-deps -Cbuild-dir=$(BUILD_DIR) -w $(WHEEL_DIR) .
@@ -28,9 +30,15 @@ demo: build
 	$(VENV)/bin/python examples/demo.py --chart demo.png
 
 # Every CPython from 3.9 found through pyenv or on the PATH, each with the newest numpy 2.x
-# it takes and, up to 3.12, with numpy 1.26; environments in .venv-matrix, builds in build/matrix.
+# it takes and, up to 3.12, with numpy 1.26, testing the wheels of `make wheels` (built or
+# brought up to date first) and the sdist; environments in .venv-matrix, builds in build/matrix.
 test:
 	$(PYTHON) tools/test_matrix.py --python $(PYTHON) -- $(PYTEST_ARGS)
+
+# One manylinux wheel per CPython from 3.9 on this machine, repaired by auditwheel (which prints
+# the policy each meets), and the sdist, in dist/.
+wheels:
+	$(PYTHON) tools/test_matrix.py --python $(PYTHON) --wheels-only
 
 # The quick check while developing: the default interpreter alone, under numpy 2.x and 1.26.
 test-default:
@@ -47,6 +55,40 @@ snapshot: build
 # runs the tests; prints the first test that caught each one, or "survived". Not part of CI.
 mutants: $(VENV)/.ready
 	$(VENV)/bin/python tools/mutants.py $(MUTANTS_ARGS)
+
+# The suite against a build by clang 16 (Debian's, installed when missing; clang 14 lacks C++20's
+# capture of structured bindings), then the outcomes of
+# the bit corpus (tools/bit_corpus.py) from it, also on the portable FMA and narrow vector paths,
+# against the GCC build of `make build`: a difference of value fails; the sign of a NaN made from
+# two NaNs is the compiler's operand order on x86-64, and is counted apart.
+VENV_CLANG := .venv-clang
+CLANG_CXX := clang++-16
+
+$(VENV_CLANG)/.ready: Makefile
+	$(PYTHON) -m venv $(VENV_CLANG)
+	$(VENV_CLANG)/bin/pip install -q "scikit-build-core>=0.11" "numpy>=2" ninja pytest hypothesis
+	touch $@
+
+test-clang: build $(VENV_CLANG)/.ready
+	tools/toolchains.sh clang
+	rm -rf build/clang-dist
+	$(VENV_CLANG)/bin/pip wheel -q --no-build-isolation --no-deps -Cbuild-dir=build/clang \
+	    -Ccmake.define.CMAKE_CXX_COMPILER=$(CLANG_CXX) -w build/clang-dist .
+	$(VENV_CLANG)/bin/pip install -q --force-reinstall --no-deps build/clang-dist/*.whl
+	$(VENV_CLANG)/bin/pytest $(PYTEST_ARGS) -p no:cacheprovider tests
+	$(VENV)/bin/python tools/bit_corpus.py --write build/outcomes-gcc.json.gz
+	$(VENV_CLANG)/bin/python tools/bit_corpus.py --write build/outcomes-clang.json.gz
+	VELKIZED_TA_PORTABLE_FMA=1 $(VENV_CLANG)/bin/python tools/bit_corpus.py --write build/outcomes-clang-portable.json.gz
+	VELKIZED_TA_NARROW_VECTORS=1 $(VENV_CLANG)/bin/python tools/bit_corpus.py --write build/outcomes-clang-narrow.json.gz
+	$(VENV)/bin/python tools/bit_corpus.py --compare build/outcomes-gcc.json.gz build/outcomes-clang.json.gz
+	$(VENV)/bin/python tools/bit_corpus.py --compare build/outcomes-gcc.json.gz build/outcomes-clang-portable.json.gz
+	$(VENV)/bin/python tools/bit_corpus.py --compare build/outcomes-gcc.json.gz build/outcomes-clang-narrow.json.gz
+
+# Cross-compiles for aarch64 (Debian's cross compiler, installed when missing, with qemu-user and
+# an arm64 Debian root with Python 3.11 in build/aarch64) and compares the bit corpus there, under
+# qemu, with the GCC build of `make build`; then runs the exactness tests under qemu. Too slow for CI.
+check-aarch64: build
+	tools/check_aarch64.sh $(PYTHON) $(WHEEL_DIR)/*.whl
 
 # Benchmark environment: the peers from PyPI beside the wheel of `make build`. tulipy only
 # ships a source distribution; when it does not build, the benchmark runs without it.
@@ -76,7 +118,7 @@ docs: build $(VENV_DOCS)/.ready
 
 # .venv-np1 is left by earlier versions of this Makefile.
 clean:
-	rm -rf build $(WHEEL_DIR) $(VENV) .venv-matrix $(VENV_BENCH) $(VENV_SAN) $(VENV_DOCS) .venv-np1 site demo.png
+	rm -rf build dist $(VENV) .venv-matrix $(VENV_BENCH) $(VENV_SAN) $(VENV_DOCS) $(VENV_CLANG) .venv-np1 site demo.png
 
 # The whole suite against a build instrumented with AddressSanitizer and UBSan.
 # VELK_SANITIZE_RUN makes the generated and repeated-call tests run fewer cases.

@@ -53,8 +53,13 @@ int64_t sma_groups(const FloatView x, const FloatView out, int64_t period, int64
       sum = s3;
       // Comparisons give -1 for true; the counts after each step are a prefix sum.
       Mask counts = gone_present - in_present;
+#if defined(__clang__)  // the same shuffles; GCC's builtin is spelled differently
+      counts += __builtin_shufflevector(counts, none, 4, 0, 1, 2);
+      counts += __builtin_shufflevector(counts, none, 4, 4, 0, 1);
+#else
       counts += __builtin_shuffle(counts, none, Mask{4, 0, 1, 2});
       counts += __builtin_shuffle(counts, none, Mask{4, 4, 0, 1});
+#endif
       counts += count;
       count = counts[3];
       const Mask written = counts >= 1;
