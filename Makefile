@@ -128,7 +128,7 @@ SAN_RUNTIME = $(shell g++ -print-file-name=libasan.so) $(shell g++ -print-file-n
 
 $(VENV_SAN)/.ready: Makefile
 	$(PYTHON) -m venv $(VENV_SAN)
-	$(VENV_SAN)/bin/pip install -q "scikit-build-core>=0.9" "numpy>=2" ninja pytest hypothesis
+	$(VENV_SAN)/bin/pip install -q "scikit-build-core>=0.11" "numpy>=2" ninja pytest hypothesis
 	touch $@
 
 sanitize: $(VENV_SAN)/.ready
