@@ -7,7 +7,7 @@ BUILD_DIR := build/cmake
 WHEEL_DIR := dist
 PYTEST_ARGS ?= -q
 
-.PHONY: all build demo test test-default bench docs sanitize clean
+.PHONY: all build demo test test-default bench docs sanitize clean snapshot mutants
 
 all: test
 
@@ -35,6 +35,18 @@ test:
 # The quick check while developing: the default interpreter alone, under numpy 2.x and 1.26.
 test-default:
 	$(PYTHON) tools/test_matrix.py --python $(PYTHON) --default-only -- $(PYTEST_ARGS)
+
+# Re-records the frozen module's bit snapshot (tests/snapshot/frozen.json.gz) from the installed
+# build. Only for a deliberate change of its outputs: REASON is stored in the file and goes into
+# the commit message.
+snapshot: build
+	@test -n "$(REASON)" || { echo 'make snapshot needs REASON="why the frozen outputs change"'; exit 2; }
+	$(VENV)/bin/python tools/snapshot.py --write --reason "$(REASON)"
+
+# Plants each mutant of tools/mutants.py in a scratch worktree under build/mutants, rebuilds and
+# runs the tests; prints the first test that caught each one, or "survived". Not part of CI.
+mutants: $(VENV)/.ready
+	$(VENV)/bin/python tools/mutants.py $(MUTANTS_ARGS)
 
 # Benchmark environment: the peers from PyPI beside the wheel of `make build`. tulipy only
 # ships a source distribution; when it does not build, the benchmark runs without it.

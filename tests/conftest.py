@@ -25,3 +25,8 @@ def restore_module_globals():
         if name.startswith("__") and name not in ("__test__",):
             continue
         setattr(velk_ta_funcs, name, value)
+
+
+def pytest_configure(config):
+    config.addinivalue_line(
+        "markers", "every_dispatch: bit-exactness tests that make test re-runs on every FMA and vector-width path")

@@ -288,3 +288,45 @@ def test_inputs_are_left_untouched(function):
     before = {name: value.copy() for name, value in arrays.items()}
     getattr(batch, function)(**arrays, **random_scalars(rng, function), axis=1, errors="nan")
     assert all(same_bits(arrays[name], before[name]) for name in arrays)
+
+
+def strided(values):
+    """`values` as every other element of a larger array whose other elements are -7."""
+    wide = np.full(2 * len(values), -7.0, dtype=np.float32)
+    wide[::2] = values
+    return wide[::2]
+
+
+@pytest.mark.parametrize("function", FUNCTION_NAMES)
+def test_strided_segments_equal_the_exact_function(function):
+    """1-D series with offsets read through a stride give what each contiguous segment gives alone."""
+    rng = np.random.default_rng(zlib.crc32(f"{function} strided".encode()))
+    offsets = np.concatenate(([0], np.cumsum([0, 1, 9, 40, 61])))
+    for _ in range(3):
+        scalars = random_scalars(rng, function)
+        arrays = series_arguments(rng, function, lambda: strided(random_walks(rng, int(offsets[-1]), 1)[:, 0]))
+        result = getattr(batch, function)(**arrays, **scalars, offsets=offsets, errors="nan")
+        for start, end in zip(offsets[:-1], offsets[1:]):
+            alone = {name: np.ascontiguousarray(value[start:end]) for name, value in arrays.items()}
+            assert same_bits(result[start:end], exact_or_nan(function, alone, scalars, end - start)), (scalars, start)
+
+
+@pytest.mark.parametrize("failures", [("flat", "short"), ("short", "flat")])
+def test_errors_nan_warning_names_the_first_failing_series(failures):
+    """Failures of different types: the warning quotes the first failing series' error, in series order."""
+    walk = np.nan_to_num(random_walks(np.random.default_rng(3), 30, 2)[:, 0], nan=100.0)
+    segments = {"flat": np.full(30, 5.0, dtype=np.float32), "short": walk[:2], "walk": walk}
+    pieces = [segments[name] for name in ("walk",) + failures + ("walk",)]
+    offsets = np.concatenate(([0], np.cumsum([len(p) for p in pieces])))
+    prices = np.concatenate(pieces)
+    expected = []
+    for piece in pieces:
+        try:
+            velk_ta_funcs.velk_dx(piece, piece, piece, 3)
+        except Exception as error:  # noqa: BLE001 - collected to compare with the warning
+            expected.append(error)
+    assert [type(e) for e in expected] == [ZeroDivisionError if f == "flat" else IndexError for f in failures]
+    with pytest.warns(batch.BatchWarning) as caught:
+        batch.velk_dx(prices, prices, prices, 3, offsets=offsets, errors="nan")
+    (message,) = [str(w.message) for w in caught if issubclass(w.category, batch.BatchWarning)]
+    assert message.endswith(f"(series 1, 2; first error: {type(expected[0]).__name__}: {expected[0]})"), message
