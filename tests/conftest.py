@@ -29,4 +29,5 @@ def restore_module_globals():
 
 def pytest_configure(config):
     config.addinivalue_line(
-        "markers", "every_dispatch: bit-exactness tests that make test re-runs on every FMA and vector-width path")
+        "markers", "every_dispatch: bit-exactness tests that `make test` re-runs with VELKIZED_TA_PORTABLE_FMA=1 "
+        "and with VELKIZED_TA_NARROW_VECTORS=1")

@@ -21,6 +21,20 @@ for name in FUNCTION_NAMES:
     function = getattr(velk_ta_funcs, name)
     kwargs = example_arguments(function, bars, 13)
     results[name] = function(**kwargs).tobytes().hex()
+# Every combination of handed-in stages of the EMA chain (the one-pass shapes differ by flag).
+import itertools
+close = bars["close"]
+s1 = velk_ta_funcs.velk_ema(close, 13, normalize=False)
+s2, s3 = velk_ta_funcs.velk_ema(s1, 13, normalize=False), velk_ta_funcs.velk_ema2(s1, 13, True)
+for one, two, three in itertools.product((False, True), repeat=3):
+    first = s1 if one else close
+    results[f"velk_tema {one} {two} {three}"] = velk_ta_funcs.velk_tema(
+        first, s2, s3, 13, input3_is_ema3=three, input2_is_ema2=two, input1_is_ema1=one).tobytes().hex()
+    results[f"velk_dema {one} {two}"] = velk_ta_funcs.velk_dema(
+        first, s2, 13, input1_is_ema1=one, input2_is_ema2=two).tobytes().hex()
+    results[f"velk_trix {one} {two} {three}"] = velk_ta_funcs.velk_trix(
+        close, 13, input_is_ema3=three, input_is_ema2=two, input_is_ema1=one).tobytes().hex()
+    results[f"velk_ema3 {one} {two}"] = velk_ta_funcs.velk_ema3(first, 13, two, one).tobytes().hex()
 # Zeros and NaNs at every lane position of the wide passes, over lengths around their width.
 x = np.tile(np.array([1.5, 0.0, -0.0, np.nan, 2.0, -3.0, np.inf], dtype=np.float32), 10)
 for n in (0, 15, 16, 17, 33, 63):

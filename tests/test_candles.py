@@ -5,6 +5,9 @@ import pytest
 
 from velkized_ta import velk_adif, velk_lin, velk_mid, velk_rdif, velk_wick
 
+# Worked values and identities, bit for bit: re-run on every dispatch path.
+pytestmark = pytest.mark.every_dispatch
+
 NAN = np.nan
 
 

@@ -7,6 +7,9 @@ import pytest
 
 from velkized_ta import velk_ta_funcs as ta
 
+# Worked values and identities, bit for bit: re-run on every dispatch path.
+pytestmark = pytest.mark.every_dispatch
+
 f32 = np.float32
 OOB = r"Out of bounds on buffer access \(axis 0\)"
 

@@ -14,6 +14,9 @@ import velkized_ta
 from velkized_ta import velk_ta_funcs
 from velkized_ta.sample import example_arguments, sample_ohlc
 
+# Worked values and identities, bit for bit: re-run on every dispatch path.
+pytestmark = pytest.mark.every_dispatch
+
 INT32_MAX = 2**31 - 1
 
 

@@ -7,6 +7,9 @@ from numpy.lib.stride_tricks import sliding_window_view
 
 from velkized_ta import velk_ta_funcs as ta
 
+# Worked values and identities, bit for bit: re-run on every dispatch path.
+pytestmark = pytest.mark.every_dispatch
+
 BUFFER_ERROR = "Out of bounds on buffer access (axis 0)"
 
 

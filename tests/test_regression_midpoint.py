@@ -6,6 +6,9 @@ import pytest
 
 from velkized_ta import velk_mid
 
+# Worked values and identities, bit for bit: re-run on every dispatch path.
+pytestmark = pytest.mark.every_dispatch
+
 
 def bits(value):
     return int(np.array(value, dtype=np.float32).view(np.uint32))

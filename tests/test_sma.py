@@ -5,6 +5,9 @@ import pytest
 
 from velkized_ta.velk_ta_funcs import velk_sma
 
+# Worked values and identities, bit for bit: re-run on every dispatch path.
+pytestmark = pytest.mark.every_dispatch
+
 NAN = np.nan
 
 

@@ -3,6 +3,9 @@ import pytest
 
 from velkized_ta import velk_ta_funcs as m
 
+# Worked values and identities, bit for bit: re-run on every dispatch path.
+pytestmark = pytest.mark.every_dispatch
+
 f32 = np.float32
 NAN = np.nan
 X = np.array([1, 2, 3, 4], f32)  # period 3: alpha 0.5, every stage exact in float32

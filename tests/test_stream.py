@@ -7,6 +7,9 @@ import pytest
 
 from velkized_ta import stream, velk_ta_funcs as exact
 
+# Worked values and identities, bit for bit: re-run on every dispatch path.
+pytestmark = pytest.mark.every_dispatch
+
 # name -> (series the bars carry, parameter sets, does the handle match the trailing call)
 P = [1, 2, 3, 5, 8]
 ONE_PERIOD = [{"timeperiod": p} for p in P]

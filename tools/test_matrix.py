@@ -4,7 +4,9 @@
 One wheel is built per interpreter, in a virtual environment that also serves as its numpy 2.x
 test environment; the same wheel is installed into the interpreter's numpy 1.26 environment.
 Interpreters come from pyenv and the PATH; a supported minor version that is not found is
-reported and left out. Exits non-zero when any (interpreter, numpy) pair fails.
+reported and left out. The default interpreter's numpy 2.x environment also re-runs the tests
+marked `every_dispatch` once with VELKIZED_TA_PORTABLE_FMA=1 and once with
+VELKIZED_TA_NARROW_VECTORS=1 (not with --default-only). Exits non-zero when any (interpreter, numpy) pair fails.
 
     tools/test_matrix.py [--python PY] [--default-only] [--only 3.12,3.13] [-- pytest arguments]
 """
@@ -77,10 +79,13 @@ class Result:
     passed: bool
     summary: str
     seconds: float = 0.0
+    forced: str = ""  # the dispatch path forced for an `every_dispatch` re-run
 
     def line(self):
         status = "PASS" if self.passed else "FAIL"
-        return f"{status}  {self.interpreter.name:<15} numpy {self.numpy:<7} {self.summary}  ({self.seconds:.0f} s)"
+        forced = f" [{self.forced}]" if self.forced else ""
+        return (f"{status}  {self.interpreter.name:<15} numpy {self.numpy:<7}{forced} {self.summary}  "
+                f"({self.seconds:.0f} s)")
 
 
 @dataclass
@@ -191,12 +196,18 @@ def summary_of(returncode, last_lines):
     return f"pytest exited with {returncode}"
 
 
-def run_tests(pair, wheel, why_no_wheel, pytest_args):
-    print(f"\n=== {pair.interpreter.name}  numpy {pair.numpy_label} ===", flush=True)
+# Re-runs of the tests marked `every_dispatch` on the default interpreter's numpy 2.x environment,
+# each forcing one of the builds a CPU may otherwise never take.
+FORCED_PATHS = ["VELKIZED_TA_PORTABLE_FMA", "VELKIZED_TA_NARROW_VECTORS"]
+
+
+def run_tests(pair, wheel, why_no_wheel, pytest_args, forced=""):
+    print(f"\n=== {pair.interpreter.name}  numpy {pair.numpy_label}{'  ' + forced + '=1' if forced else ''} ===",
+          flush=True)
     started = time.monotonic()
 
     def failed(why):
-        return Result(pair.interpreter, numpy_version(pair), False, why, time.monotonic() - started)
+        return Result(pair.interpreter, numpy_version(pair), False, why, time.monotonic() - started, forced)
 
     if wheel is None:
         return failed(why_no_wheel)
@@ -204,11 +215,15 @@ def run_tests(pair, wheel, why_no_wheel, pytest_args):
         return failed("the environment could not be set up")
     if not run([bin_of(pair.env, "python"), "-m", "pip", "install", "-q", "--force-reinstall", "--no-deps", wheel]):
         return failed("the wheel did not install")
-    command = [bin_of(pair.env, "pytest"), *pytest_args, "tests"]
-    print("+", " ".join(map(str, command)), flush=True)
+    command = [bin_of(pair.env, "pytest"), *pytest_args, *(["-m", "every_dispatch"] if forced else []), "tests"]
+    env = {**os.environ, "PYTHONUNBUFFERED": "1"}
+    for name in FORCED_PATHS:
+        env.pop(name, None)
+    if forced:
+        env[forced] = "1"
+    print("+", f"{forced}=1 " if forced else "", " ".join(map(str, command)), sep="", flush=True)
     started = time.monotonic()
-    process = subprocess.Popen(command, cwd=ROOT, stdout=subprocess.PIPE, text=True,
-                               env={**os.environ, "PYTHONUNBUFFERED": "1"})
+    process = subprocess.Popen(command, cwd=ROOT, stdout=subprocess.PIPE, text=True, env=env)
     last_lines = []
     for line in process.stdout:
         sys.stdout.write(line)
@@ -216,7 +231,7 @@ def run_tests(pair, wheel, why_no_wheel, pytest_args):
         last_lines = (last_lines + [line])[-5:]
     returncode = process.wait()
     return Result(pair.interpreter, numpy_version(pair), returncode == 0,
-                  summary_of(returncode, last_lines), time.monotonic() - started)
+                  summary_of(returncode, last_lines), time.monotonic() - started, forced)
 
 
 def pairs_of(interpreter):
@@ -264,6 +279,8 @@ def main():
         pairs = pairs_of(interpreter)
         wheel, why_not = build_wheel(pairs[0])
         results += [run_tests(pair, wheel, why_not, args.pytest_args) for pair in pairs]
+        if interpreter.is_default and not args.default_only:
+            results += [run_tests(pairs[0], wheel, why_not, args.pytest_args, forced) for forced in FORCED_PATHS]
 
     print(f"\n=== test matrix ({time.monotonic() - began:.0f} s) ===")
     for line in notes + [result.line() for result in results]:

@@ -25,6 +25,7 @@ Example::
 """
 
 import inspect
+import numbers
 import os
 import sys
 import warnings
@@ -32,7 +33,7 @@ import warnings
 import numpy as np
 
 from velkized_ta import FUNCTION_NAMES, _many, velk_ta_funcs
-from velkized_ta._signatures import parameters
+from velkized_ta._signatures import exact_int, parameters, series_names
 
 __all__ = list(FUNCTION_NAMES) + ["BatchWarning"]
 
@@ -144,12 +145,14 @@ def _check_offsets(function, offsets, total):
     if offsets.ndim != 1 or not (np.issubdtype(offsets.dtype, np.integer) or offsets.size == 0):
         raise TypeError(f"{function}() argument 'offsets' must be a 1-D integer array, "
                         f"got {offsets.ndim}-D {offsets.dtype}")
+    if offsets.dtype.kind not in "iu" and offsets.size == 0:
+        offsets = offsets.astype(np.int64)
     if offsets.size == 0 or offsets[0] != 0:
         raise ValueError(f"{function}() argument 'offsets' must start with 0")
     if offsets[-1] != total:
         raise ValueError(f"{function}() argument 'offsets' must end with the series' total length {total}, "
                          f"got {int(offsets[-1])}")
-    if np.any(np.diff(offsets) < 0):
+    if np.any(offsets[1:] < offsets[:-1]):  # not np.diff: unsigned differences wrap
         raise ValueError(f"{function}() argument 'offsets' must be ascending")
     return offsets.astype(np.int64)
 
@@ -166,6 +169,22 @@ def _check_series(function, name, value, offsets):
         raise ValueError(f"{function}() argument '{name}' must be {how}, got {value.ndim}-D")
 
 
+def _check_scalar(function, name, kind, value):
+    """Raises, once and whatever `errors` says, what the exact function's conversion of an argument
+    raises; the value itself is handed on unchanged."""
+    if kind == "int":
+        exact_int(value)
+    elif kind == "flag" and (function, name) != ("velk_ema3", "input_is_ema1"):  # read only without stage 2
+        bool(value)
+
+
+def _refused_period(function, error):
+    """Whether `error` is a stream opener's refusal of a period outside the range it documents."""
+    message = str(error)
+    return (isinstance(error, ValueError) and message.startswith(f"{function} stream: ")
+            and ("must be at least" in message or "must not be -1" in message))
+
+
 def _with_series_index(error, j):
     if sys.version_info >= (3, 11):
         error.add_note(f"(in series {j})")
@@ -174,46 +193,70 @@ def _with_series_index(error, j):
     return error
 
 
+def _open_live(function, series_args, bound):
+    """A stream handle of `function` opened on empty series, and the series its bars take (stand-ins
+    of zeros for the high and low that DX- or ADX-fed handles ignore), or the opener's error."""
+    from velkized_ta import stream  # imported on first use: stream imports this module's siblings
+
+    names = series_names(function)
+    opened = {name: None if value is None else value[:0] for name, value in series_args.items()}
+    params = {name: value for name, value in bound.items() if name not in names and name != "n_values"}
+    handle = getattr(stream, function)(**opened, **params)
+    like = next(value for value in series_args.values() if value is not None)
+    bars = [series_args.get(name) for name in stream._bar_series(function, names, bound)]
+    return handle, [np.broadcast_to(np.float32(0), like.shape) if value is None else value for value in bars]
+
+
 def _series_values(function, kwargs, live):
     """The exact function's values for one series, or with `live` those a stream handle gives."""
     if not live:
         return _EXACT[function](**kwargs)
-    from velkized_ta import stream  # imported on first use: stream imports this module's siblings
+    names = series_names(function)
+    series = {name: kwargs.get(name) for name in names if name in kwargs}
+    handle, bars = _open_live(function, series, kwargs)
+    return handle.update_many(*[np.ascontiguousarray(bar) for bar in bars])
 
-    series = {name: value for name, value in kwargs.items() if isinstance(value, np.ndarray)}
-    params = {name: value for name, value in kwargs.items() if name not in series and name != "n_values"}
-    empty = {name: value[:0] for name, value in series.items()}
-    handle = getattr(stream, function)(**empty, **params)
-    return handle.update_many(*series.values())
+
+def _trailing_window(function, bound, layout, out):
+    """NaN before the last `n_values` positions of every series, as the exact function leaves them."""
+    if "n_values" not in bound:
+        return
+    keep = exact_int(bound["n_values"])
+    if layout.axis == 0:
+        out[:max(out.shape[0] - keep, 0), :] = np.nan
+    elif layout.axis == 1:
+        out[:, :max(out.shape[1] - keep, 0)] = np.nan
+    else:
+        starts = np.asarray(layout.starts, dtype=np.int64)
+        ends = np.repeat(starts[1:], np.diff(starts))
+        out[np.arange(out.shape[0]) < ends - keep] = np.nan
 
 
 def _live_statuses(function, bound, series_args, layout, out, threads):
     """Live values of every series at once on native threads, into `out`; per series 0 when done,
     else the series is left to the handle path (a failing bar, or numpy would warn). None when the
     handle cannot even be opened: then each series raises (or warns) on its own, as always."""
-    from velkized_ta import _live, stream
+    from velkized_ta import _live
 
-    present = {name: value for name, value in series_args.items() if value is not None}
-    empty = {name: np.empty(0, dtype=np.float32) for name in present}
-    params = {name: value for name, value in bound.items() if name != "n_values"}
-    params.update((name, None) for name, value in series_args.items() if value is None)
     try:
         with warnings.catch_warnings():
             warnings.simplefilter("ignore")
-            handle = getattr(stream, function)(**empty, **params)
+            handle, bars = _open_live(function, series_args, bound)
     except Exception:  # noqa: BLE001 - the per-series path raises it with the series index
         return None
-    _, (_, _, kernel, kernel_params, _, _) = handle.__reduce__()
-    if handle.arity != len(present):
+    _, (_, name, kernel, kernel_params, _, _) = handle.__reduce__()
+    if handle.arity != len(bars):
         return None
     offsets = None if layout.axis is not None else np.ascontiguousarray(layout.starts, dtype=np.int64)
-    return _live.run_many(kernel, kernel_params, tuple(present.values()), out, offsets, layout.axis or 0,
+    return _live.run_many(name, kernel, kernel_params, tuple(bars), out, offsets, layout.axis or 0,
                           threads or _available_cores())
 
 
 def _run(function, bound, series_args, layout, errors, live=False, short_as_nan=False, threads=None):
     reference = next(value for value in series_args.values() if value is not None)
     out = np.empty(reference.shape, dtype=np.float32)
+    if live and "n_values" in bound and exact_int(bound["n_values"]) < 0:
+        live = False  # no live values: the exact function says what a negative window gives
     pending = None if live else _run_native(function, bound, series_args, layout, out, threads)
     failed = []
     first_error = None
@@ -231,6 +274,8 @@ def _run(function, bound, series_args, layout, errors, live=False, short_as_nan=
             if short_as_nan and isinstance(error, IndexError):  # fewer bars than the warm-up needs
                 target[...] = np.nan
                 continue
+            if live and _refused_period(function, error):
+                raise  # a period the live handles refuse, whatever the series: not the data's failure
             if errors == "raise":
                 raise _with_series_index(error, j)
             failed.append(j)
@@ -242,6 +287,8 @@ def _run(function, bound, series_args, layout, errors, live=False, short_as_nan=
             # means the caller's series disagree, which the shape check already rules out.
             raise ValueError(f"batch.{function}() series {j} gave {np.shape(values)} values for {target.shape} positions")
         target[...] = values
+    if live:
+        _trailing_window(function, bound, layout, out)
     if failed:
         shown = ", ".join(str(j) for j in failed[:5]) + (", ..." if len(failed) > 5 else "")
         warnings.warn(f"batch.{function}(): {len(failed)} of {layout.count} series failed and are NaN "
@@ -278,8 +325,10 @@ def _make(function):
         if axis not in (0, 1, -1, -2):
             raise ValueError(f"{label}() argument 'axis' must be 0 or 1, got {axis!r}")
         axis %= 2
-        if threads is not None and (not isinstance(threads, int) or threads < 1):
-            raise ValueError(f"{label}() argument 'threads' must be a positive integer or None, got {threads!r}")
+        if threads is not None:
+            if isinstance(threads, bool) or not isinstance(threads, numbers.Integral) or threads < 1:
+                raise ValueError(f"{label}() argument 'threads' must be a positive integer or None, got {threads!r}")
+            threads = int(threads)
         missing = [name for name, _, default in params if default is _REQUIRED and name not in given]
         if missing:
             raise TypeError(f"{label}() missing required argument '{missing[0]}'")
@@ -288,6 +337,7 @@ def _make(function):
             value = given.get(name, default)
             if kind != "series":
                 if name in given:
+                    _check_scalar(function, name, kind, value)
                     bound[name] = value
                 continue
             if value is not None:

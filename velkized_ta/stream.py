@@ -70,9 +70,21 @@ Cost: an update is O(1) for the recursive indicators and O(period) at most for
 windowed ones; a handle holds O(period) state, never the history; opening runs
 the kernel over the history once (the "trailing" ones read only its last bars).
 
+Arguments are converted as the batch functions convert them (ints, bools, numpy
+integers and anything with ``__int__``, in 32 bits; the same TypeError or
+OverflowError otherwise). Memory follows the bars: windows grow as bars arrive,
+so a huge period costs nothing until that many bars are seen, and a failed
+allocation raises MemoryError. A step that calls numpy (and so possibly Python
+code: a warnings hook, another thread) holds its handle; any call on the same
+handle meanwhile raises RuntimeError ("handle in use"). Handles come from the
+openers and from unpickling only (``Handle()`` raises TypeError); a pickled state
+is checked against its parameters when restored, and damaged or forged bytes
+raise ValueError.
+
 Deviations from the batch functions: periods outside the range each opener
 documents are rejected with ValueError (after letting the batch function raise
-its own error on the history, if it does); warnings the batch call would emit
+its own error on the history, if it does, other than IndexError for too few
+bars); warnings the batch call would emit
 (numpy's, from ``nanmean`` of an all-NaN seed window or the square root of a
 negative variance) are emitted when the handle reaches that bar.
 """
@@ -85,6 +97,7 @@ import numpy as np
 
 from velkized_ta import _live
 from velkized_ta import velk_ta_funcs as _exact
+from velkized_ta._signatures import exact_int
 
 __all__ = [
     "velk_sma", "velk_lin", "velk_mid", "velk_ema", "velk_ema2", "velk_ema3", "velk_dema", "velk_tema",
@@ -98,18 +111,20 @@ STATE_VERSION = _live.STATE_VERSION
 
 
 def _rejected(name: str, call: tuple, message: str) -> ValueError:
-    """Lets the batch function raise its own error on the history; else our ValueError."""
+    """Lets the batch function raise its own error on the history; else our ValueError. Too few
+    bars for its warm-up (IndexError) says nothing about the arguments: the refusal stands."""
     args, kwargs = call
-    getattr(_exact, name)(*args, **kwargs)
+    try:
+        getattr(_exact, name)(*args, **kwargs)
+    except IndexError:
+        pass
     return ValueError(f"{name} stream: {message}")
 
 
 def _int(name: str, call: tuple, value: Any) -> int:
-    if type(value) is int:
-        return value
-    # The batch function's conversion decides what is accepted and what it raises.
-    getattr(_exact, name)(*call[0], **call[1])
-    return int(value)
+    """The batch function's conversion: what it accepts, in 32 bits, and its error for the rest."""
+    del name, call
+    return exact_int(value)
 
 
 def _open(name: str, kernel: str, params: tuple, series: tuple, call: tuple) -> Handle:
@@ -136,6 +151,25 @@ def _ema_period(name: str, call: tuple, **periods: int) -> None:
 def _stand_in(series: Any, like: np.ndarray) -> np.ndarray:
     """High and low of DX/ADX-fed handles are not read; None becomes zeros."""
     return np.zeros(len(like), dtype=np.float32) if series is None else series
+
+
+# The series whose values make a bar, for the functions that read some series only under a flag.
+_FLAGGED_SERIES = {
+    "velk_dema": (("input1", None), ("input2", "input2_is_ema2")),
+    "velk_tema": (("input1", None), ("input2", "input2_is_ema2"), ("input3", "input3_is_ema3")),
+    "velk_macd": (("input0", None), ("input1", "input1_is_fast_ema"), ("input2", "input2_is_slow_ema")),
+}
+_FLAG_DEFAULTS = {"input2_is_ema2": False, "input3_is_ema3": False, "input1_is_fast_ema": False,
+                  "input2_is_slow_ema": False}
+
+
+def _bar_series(name: str, series_names: tuple, arguments: dict) -> tuple:
+    """The names of the series a handle of `name` opened with `arguments` takes in each bar, in order."""
+    flagged = _FLAGGED_SERIES.get(name)
+    if flagged is None:
+        return series_names
+    return tuple(series for series, flag in flagged
+                 if flag is None or bool(arguments.get(flag, _FLAG_DEFAULTS[flag])))
 
 
 # ---------------------------------------------------------------- averages

@@ -10,6 +10,8 @@ _Flag = object
 STATE_VERSION: int
 
 class Handle:
+    """Made by the openers and by unpickling only; ``Handle()`` raises TypeError."""
+    def __reduce__(self) -> tuple[object, tuple[int, str, str, tuple[int, ...], bytes, float]]: ...
     @property
     def value(self) -> float: ...
     @property

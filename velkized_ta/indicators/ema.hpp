@@ -17,6 +17,17 @@ inline bool ema_alpha(int32_t timeperiod, float& alpha) {
   return true;
 }
 
+// The float32 rounding of a double, kept as a float: GCC's build of a loop
+// without the FMA unit (the C library's fma) otherwise lets a stage's value
+// reach a combination in double unrounded, which changes TEMA's bits there.
+inline float as_float(double d) {
+  float f = static_cast<float>(d);
+#if defined(__x86_64__)
+  asm("" : "+x"(f));
+#endif
+  return f;
+}
+
 // Running EMA state, seeded with the first present value. The product is a
 // float32 operation; the update is one fused multiply-add in double, rounded to
 // float32 afterwards.
@@ -30,7 +41,7 @@ struct EmaState {
   void step(float x, double widened_value) {
     const float q = alpha * x;
     const double c = 1.0 - static_cast<double>(alpha);
-    value = static_cast<float>(fused(c, widened_value, static_cast<double>(q)));
+    value = as_float(fused(c, widened_value, static_cast<double>(q)));
   }
   // The normalized output: the average's relative distance from the value.
   float normalized(float x) const { return divide(value - x, x); }

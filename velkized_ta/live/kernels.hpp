@@ -6,7 +6,8 @@
 //   explicit K(const Params&)     - parameters in the order the handle's factory lists them
 //   int arity() const             - floats per bar
 //   Status step(const float* bar, float& out)  - commits the bar only when it returns ok
-//   template <class Ar> void fields(Ar&)       - the state, for pickling
+//   template <class Ar> void fields(Ar&)       - the state, for pickling, field by field
+//   bool valid() const (optional)              - a restored state fits the parameters
 #pragma once
 
 #include <algorithm>
@@ -207,7 +208,7 @@ struct WindowExtremes {
     }
     const int64_t start = n - (p - 1);  // the position of this run's first bar
     n = start + count;
-    highs.front = highs.end = lows.front = lows.end = 0;
+    highs.clear(), lows.clear();
     for (int64_t i = count - p; i < count; ++i) {
       highs.push(start + i, cols.at(0, i));
       lows.push(start + i, cols.at(1, i));
@@ -218,6 +219,9 @@ struct WindowExtremes {
     ar(n);
     highs.fields(ar);
     lows.fields(ar);
+  }
+  bool valid() const {
+    return n >= 0 && n <= kMaxPosition && period >= 1 && highs.valid(n, period) && lows.valid(n, period);
   }
 };
 
@@ -240,6 +244,7 @@ struct MidKernel {
   void fields(Ar& ar) {
     w.fields(ar);
   }
+  bool valid() const { return w.valid(); }
 };
 
 // ---------------------------------------------------------------- exponential smoothing
@@ -270,9 +275,9 @@ struct SeededEma {
     state.value = next_value;
   }
 
+  // alpha follows from the period, which the parameters carry.
   template <class Archive>
   void fields(Archive& ar) {
-    ar(state.alpha);
     ar(state.value);
     ar(seeded);
   }
@@ -448,6 +453,7 @@ struct TrixKernel {
     chain.fields(ar);
     ar(n), ar(previous);
   }
+  bool valid() const { return n >= 0 && n <= kMaxPosition; }
 };
 
 // params (short, long, fast given, slow given).
@@ -496,6 +502,7 @@ struct MacdKernel {
   void fields(Ar& ar) {
     fast.fields(ar), slow.fields(ar), ar(n);
   }
+  bool valid() const { return n >= 0 && n <= kMaxPosition; }
 };
 
 // ---------------------------------------------------------------- momentum
@@ -569,6 +576,7 @@ struct RsiKernel {
   void fields(Ar& ar) {
     ar(n), ar(previous), ar(rsi.total_gain), ar(rsi.total_loss);
   }
+  bool valid() const { return n >= 0 && n <= kMaxPosition; }
 };
 
 // The call with n_values=1: the gains and losses of the last `period` changes, summed afresh.
@@ -626,6 +634,7 @@ struct RangeKernel {
   void fields(Ar& ar) {
     w.fields(ar);
   }
+  bool valid() const { return w.valid(); }
 };
 using WillrKernel = RangeKernel<true>;
 using StochfKernel = RangeKernel<false>;
@@ -685,6 +694,7 @@ struct UltKernel {
   void fields(Ar& ar) {
     high.fields(ar), low.fields(ar), close.fields(ar);
   }
+  bool valid() const { return high.pushed == low.pushed && low.pushed == close.pushed; }
 };
 
 // The call with n_values=1: the sums of the `period` typical prices before the
@@ -779,6 +789,7 @@ struct DxKernel {
   void fields(Ar& ar) {
     ar(n), ar(ph), ar(pl), ar(pc), ar(atr), ar(plus), ar(minus);
   }
+  bool valid() const { return n >= 0 && n <= kMaxPosition; }
 };
 
 // Wilder average of DX seeded with numpy's nanmean of DX over [period, 2 * period).
@@ -812,6 +823,12 @@ struct AdxOfDx {
   void fields(Ar& ar) {
     ar(n), ar(value), ar(seed_window);
   }
+  // The window holds DX from bar `period` on until the seed at bar 2 * period consumes it.
+  bool valid() const {
+    const int64_t p = period;
+    const int64_t window = n > p && n <= 2 * p ? n - p : 0;
+    return n >= 0 && n <= kMaxPosition && static_cast<int64_t>(seed_window.size()) == window;
+  }
 };
 
 // params (period, close is dx).
@@ -840,6 +857,7 @@ struct AdxKernel {
   void fields(Ar& ar) {
     dx.fields(ar), adx.fields(ar);
   }
+  bool valid() const { return dx.valid() && adx.valid(); }
 };
 
 // params (period, close is adx).
@@ -866,6 +884,7 @@ struct AdxrKernel {
     adx.fields(ar);
     history.fields(ar);
   }
+  bool valid() const { return adx.valid(); }
 };
 
 // Wilder average of the true range seeded with numpy's nanmean of tr[0:period], tr[0] = 0.
@@ -883,14 +902,14 @@ struct NatrKernel {
     out = kNaN;
     const float tr = n >= 1 ? indicators::true_range(bar[0], bar[1], pc) : 0.0f;
     float a = atr;
-    if (n < period) {
+    if (n < int64_t{period} - 1) {
+      seed_window.push_back(tr);
+    } else if (n == int64_t{period} - 1) {
+      // The seed may fail (numpy's nanmean): the window is committed only after it.
       std::vector<float> window = seed_window;
       window.push_back(tr);
-      if (n == int64_t{period} - 1) {
-        if (!numpy_nanmean(window.data(), int64_t(window.size()), a)) return Status::python_error;
-        window = {};
-      }
-      seed_window = std::move(window);
+      if (!numpy_nanmean(window.data(), int64_t(window.size()), a)) return Status::python_error;
+      seed_window = {};
     } else {
       a = wilder.step(a, tr);
       if (c == 0.0f) return Status::zero_division;
@@ -904,6 +923,10 @@ struct NatrKernel {
   template <class Ar>
   void fields(Ar& ar) {
     ar(n), ar(pc), ar(atr), ar(seed_window);
+  }
+  // The true ranges of the bars before the seed, which bar period - 1 consumes.
+  bool valid() const {
+    return n >= 0 && n <= kMaxPosition && static_cast<int64_t>(seed_window.size()) == (n < period ? n : 0);
   }
 };
 
@@ -933,6 +956,7 @@ struct WickKernel {
     w.fields(ar);
     close.fields(ar);
   }
+  bool valid() const { return w.valid() && close.pushed == w.n; }
 };
 
 struct AdifKernel {

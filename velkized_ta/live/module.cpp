@@ -2,7 +2,9 @@
 //
 // A handle owns one kernel. update/peek take Python floats through METH_FASTCALL;
 // update_many and the openers run the kernel over float32 buffers. A failed bar
-// leaves the kernel as it was.
+// leaves the kernel as it was. A step may call numpy (a seed's nanmean, a root
+// that warns), and so Python code: the handle is held meanwhile, and any call on
+// it from that code or another thread raises instead of touching the kernel.
 
 #include <Python.h>
 
@@ -10,7 +12,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <type_traits>
 #include <memory>
 #include <string>
@@ -24,7 +29,7 @@
 namespace velk::live {
 namespace {
 
-constexpr int kStateVersion = 2;
+constexpr int kStateVersion = 3;
 
 PyObject* numpy_module = nullptr;
 
@@ -37,46 +42,53 @@ thread_local WorkerContext* worker = nullptr;
 
 // ---------------------------------------------------------------- state archives
 
+// Field by field, each scalar in its own bytes (a bool as one byte 0 or 1), so the
+// bytes are a function of the state alone: no padding, no addresses.
+template <class T>
+constexpr bool kScalar = std::is_same_v<T, int64_t> || std::is_same_v<T, int32_t> || std::is_same_v<T, float>;
+
 struct Writer {
+  static constexpr bool kReading = false;
   std::string bytes;
   template <class T>
   void operator()(const T& v) {
-    static_assert(std::is_trivially_copyable_v<T>);
+    static_assert(kScalar<T>);
     bytes.append(reinterpret_cast<const char*>(&v), sizeof v);
   }
-  template <class T>
-  void operator()(const std::vector<T>& v) {
+  void operator()(const bool& v) { bytes.push_back(v ? 1 : 0); }
+  void operator()(const std::vector<float>& v) {
     (*this)(static_cast<int64_t>(v.size()));
-    bytes.append(reinterpret_cast<const char*>(v.data()), v.size() * sizeof(T));
+    for (const float& e : v) (*this)(e);
   }
 };
 
 struct Reader {
+  static constexpr bool kReading = true;
   const char* at;
   const char* end;
   bool ok = true;
+  void fail() { ok = false; }
+  // Whether `count` items of `size` bytes remain, so no allocation outgrows the bytes.
+  bool fits(int64_t count, size_t size) const {
+    return count >= 0 && count <= (end - at) / static_cast<ptrdiff_t>(size);
+  }
   template <class T>
   void operator()(T& v) {
-    static_assert(std::is_trivially_copyable_v<T>);
-    if (end - at < static_cast<ptrdiff_t>(sizeof v)) {
-      ok = false;
-      return;
-    }
+    static_assert(kScalar<T>);
+    if (!ok || end - at < static_cast<ptrdiff_t>(sizeof v)) return fail();
     std::memcpy(&v, at, sizeof v);
     at += sizeof v;
   }
-  template <class T>
-  void operator()(std::vector<T>& v) {
+  void operator()(bool& v) {
+    if (!ok || end == at || static_cast<unsigned char>(*at) > 1) return fail();
+    v = *at++ == 1;
+  }
+  void operator()(std::vector<float>& v) {
     int64_t size = 0;
     (*this)(size);
-    if (!ok || size < 0 || (end - at) / static_cast<ptrdiff_t>(sizeof(T)) < size) {
-      ok = false;
-      return;
-    }
-    v.resize(static_cast<size_t>(size));
-    if (size == 0) return;  // an empty vector's data() may be null, which memcpy must not get
-    std::memcpy(v.data(), at, v.size() * sizeof(T));
-    at += v.size() * sizeof(T);
+    if (!ok || !fits(size, sizeof(float))) return fail();
+    v.assign(static_cast<size_t>(size), 0.0f);
+    for (float& e : v) (*this)(e);
   }
 };
 
@@ -126,7 +138,8 @@ Status run_bars(K& k, const Columns& cols, Py_ssize_t n, float* out, Py_ssize_t&
 template <class K>
 struct StreamOf final : Stream {
   K k;
-  explicit StreamOf(const Params& p) : k(p) {}
+  Params params;
+  explicit StreamOf(const Params& p) : k(p), params(p) {}
   int arity() const override { return k.arity(); }
   bool full() const override { return K::kFull; }
   // Through the batch functions' FMA dispatch: the unit and the C library's fma
@@ -177,15 +190,28 @@ struct StreamOf final : Stream {
     }
   }
   std::unique_ptr<Stream> clone() const override { return std::make_unique<StreamOf<K>>(*this); }
+  // The parameters lead the state, so a state restored under other parameters is refused.
   std::string save() override {
     Writer w;
+    w(static_cast<int32_t>(params.size()));
+    for (int32_t p : params) w(p);
     k.fields(w);
     return std::move(w.bytes);
   }
   bool load(const char* data, Py_ssize_t size) override {
     Reader r{data, data + size};
+    int32_t count = -1;
+    r(count);
+    if (!r.ok || count != static_cast<int32_t>(params.size())) return false;
+    for (int32_t p : params) {
+      int32_t saved = 0;
+      r(saved);
+      if (!r.ok || saved != p) return false;
+    }
     k.fields(r);
-    return r.ok && r.at == r.end;
+    if (!r.ok || r.at != r.end) return false;
+    if constexpr (requires { k.valid(); }) return k.valid();
+    return true;
   }
 };
 
@@ -193,6 +219,35 @@ struct Entry {
   const char* name;
   std::unique_ptr<Stream> (*make)(const Params&);
 };
+
+// ---------------------------------------------------------------- parameters
+
+bool is_flag(int32_t v) { return v == 0 || v == 1; }
+
+// Whether `params` are what the opener of function `name` gives kernel `kernel`: their
+// count and each one's range, as velkized_ta/stream.py checks them.
+bool params_fit(const char* name, const char* kernel, const Params& p) {
+  const auto is = [](const char* a, const char* b) { return std::strcmp(a, b) == 0; };
+  const size_t n = p.size();
+  if (is(kernel, "chain")) {
+    if (n != 6 || p[0] == -1 || !is_flag(p[1]) || !is_flag(p[2]) || !is_flag(p[3])) return false;
+    if (is(name, "velk_ema2")) return p[2] == 0 && p[3] == 0 && p[4] == 2 && p[5] == 0;
+    if (is(name, "velk_ema3")) return (p[1] == 1 || p[2] == 0) && p[3] == 0 && p[4] == 3 && p[5] == 0;
+    if (is(name, "velk_dema")) return p[3] == 0 && p[4] == 2 && p[5] == 1;
+    if (is(name, "velk_tema")) return p[4] == 3 && p[5] == 2;
+    return false;
+  }
+  if (!is(name, kernel)) return false;
+  if (is(kernel, "velk_adif") || is(kernel, "velk_rdif")) return n == 0;
+  if (is(kernel, "velk_ema")) return n == 2 && p[0] != -1 && is_flag(p[1]);
+  if (is(kernel, "velk_trix")) return n == 4 && p[0] != -1 && is_flag(p[1]) && is_flag(p[2]) && is_flag(p[3]);
+  if (is(kernel, "velk_macd"))
+    return n == 4 && p[0] != -1 && p[1] != -1 && p[1] >= 0 && is_flag(p[2]) && is_flag(p[3]);
+  if (is(kernel, "velk_ult")) return n == 3 && p[0] >= 1 && p[1] >= 1 && p[2] >= p[0] && p[2] >= p[1];
+  if (is(kernel, "velk_sma") || is(kernel, "velk_mid") || is(kernel, "velk_adx") || is(kernel, "velk_adxr"))
+    return n == 2 && p[0] >= 1 && is_flag(p[1]);
+  return n == 1 && p[0] >= 1;
+}
 
 template <class K>
 std::unique_ptr<Stream> make(const Params& p) {
@@ -224,12 +279,50 @@ struct Handle {
   PyObject* kernel;   // the kernel's name in kEntries
   PyObject* params;   // tuple of ints
   float value;
+  bool in_use;        // a method runs the kernel (and may be running Python code)
 };
 
 PyTypeObject* handle_type = nullptr;
 
 bool fail(Status s) {
   if (s == Status::zero_division) PyErr_SetString(PyExc_ZeroDivisionError, "float division");
+  return false;
+}
+
+// The handle's kernel for a method, held until the Hold ends; null with an exception
+// when the handle is in use by a running step or was not made by an opener.
+struct Hold {
+  Handle* h;
+  explicit Hold(Handle* handle, const char* method) : h(handle) {
+    if (!h->stream) {
+      PyErr_Format(PyExc_TypeError, "%s() of a stream handle that no opener made", method);
+      h = nullptr;
+    } else if (h->in_use) {
+      PyErr_Format(PyExc_RuntimeError, "%U stream %s(): handle in use by a running step (called from a "
+                   "warning hook or another thread)", h->name, method);
+      h = nullptr;
+    } else {
+      h->in_use = true;
+    }
+  }
+  ~Hold() {
+    if (h) h->in_use = false;
+  }
+  explicit operator bool() const { return h != nullptr; }
+  Hold(const Hold&) = delete;
+  Hold& operator=(const Hold&) = delete;
+};
+
+// Runs native work that may allocate; a failed allocation becomes MemoryError.
+template <class F>
+bool allocating(F&& f) {
+  try {
+    f();
+    return true;
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  PyErr_NoMemory();
   return false;
 }
 
@@ -265,10 +358,13 @@ bool parse_bar(Handle* h, PyObject* const* args, Py_ssize_t nargs, float* bar, c
 
 PyObject* handle_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
   Handle* h = reinterpret_cast<Handle*>(self);
+  Hold hold(h, "update");
+  if (!hold) return nullptr;
   float bar[kMaxArity];
   if (!parse_bar(h, args, nargs, bar, "update")) return nullptr;
   float out;
-  const Status s = h->stream->update(bar, out);
+  Status s = Status::ok;
+  if (!allocating([&] { s = h->stream->update(bar, out); })) return nullptr;
   if (s != Status::ok) return fail(s), nullptr;
   h->value = out;
   return PyFloat_FromDouble(out);
@@ -276,10 +372,13 @@ PyObject* handle_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs)
 
 PyObject* handle_peek(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
   Handle* h = reinterpret_cast<Handle*>(self);
+  Hold hold(h, "peek");
+  if (!hold) return nullptr;
   float bar[kMaxArity];
   if (!parse_bar(h, args, nargs, bar, "peek")) return nullptr;
   float out;
-  const Status s = h->stream->peek(bar, out);
+  Status s = Status::ok;
+  if (!allocating([&] { s = h->stream->peek(bar, out); })) return nullptr;
   if (s != Status::ok) return fail(s), nullptr;
   return PyFloat_FromDouble(out);
 }
@@ -338,6 +437,8 @@ PyObject* new_float32_array(Py_ssize_t n) {
 
 PyObject* handle_update_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
   Handle* h = reinterpret_cast<Handle*>(self);
+  Hold hold(h, "update_many");
+  if (!hold) return nullptr;
   const int arity = h->stream->arity();
   if (nargs != arity) {
     PyErr_Format(PyExc_TypeError, "%U stream update_many() takes %d series (%zd given)", h->name, arity, nargs);
@@ -357,9 +458,17 @@ PyObject* handle_update_many(PyObject* self, PyObject* const* args, Py_ssize_t n
     return nullptr;
   }
   // All or nothing: the bars run on a copy that replaces the kernel only on success.
-  std::unique_ptr<Stream> work = h->stream->clone();
+  std::unique_ptr<Stream> work;
   Py_ssize_t done;
-  const Status s = work->run(cols, n, static_cast<float*>(out.buf), done);
+  Status s = Status::ok;
+  if (!allocating([&] {
+        work = h->stream->clone();
+        s = work->run(cols, n, static_cast<float*>(out.buf), done);
+      })) {
+    PyBuffer_Release(&out);
+    Py_DECREF(result);
+    return nullptr;
+  }
   const float last = n > 0 ? static_cast<float*>(out.buf)[n - 1] : h->value;
   PyBuffer_Release(&out);
   if (s != Status::ok) {
@@ -379,12 +488,18 @@ PyObject* wrap(std::unique_ptr<Stream> stream, PyObject* name, PyObject* kernel,
   Py_INCREF(name), Py_INCREF(kernel), Py_INCREF(params);
   h->name = name, h->kernel = kernel, h->params = params;
   h->value = value;
+  h->in_use = false;
   return reinterpret_cast<PyObject*>(h);
 }
 
 PyObject* handle_copy(PyObject* self, PyObject*) {
   Handle* h = reinterpret_cast<Handle*>(self);
-  return wrap(h->stream->clone(), h->name, h->kernel, h->params, h->value);
+  std::unique_ptr<Stream> copy;
+  {
+    Hold hold(h, "copy");
+    if (!hold || !allocating([&] { copy = h->stream->clone(); })) return nullptr;
+  }
+  return wrap(std::move(copy), h->name, h->kernel, h->params, h->value);
 }
 
 PyObject* handle_deepcopy(PyObject* self, PyObject*) { return handle_copy(self, nullptr); }
@@ -393,33 +508,58 @@ PyObject* restore_function = nullptr;
 
 PyObject* handle_reduce(PyObject* self, PyObject*) {
   Handle* h = reinterpret_cast<Handle*>(self);
-  const std::string state = h->stream->save();
+  std::string state;
+  {
+    Hold hold(h, "__reduce__");
+    if (!hold || !allocating([&] { state = h->stream->save(); })) return nullptr;
+  }
   return Py_BuildValue("O(iOOOy#f)", restore_function, kStateVersion, h->name, h->kernel, h->params, state.data(),
                        static_cast<Py_ssize_t>(state.size()), h->value);
 }
 
 void handle_dealloc(PyObject* self) {
   Handle* h = reinterpret_cast<Handle*>(self);
+  PyTypeObject* type = Py_TYPE(self);
   delete h->stream;
   Py_XDECREF(h->name), Py_XDECREF(h->kernel), Py_XDECREF(h->params);
   PyObject_Free(self);
+  Py_DECREF(type);  // each instance of a heap type holds a reference to it
+}
+
+// Handles come from the openers and from unpickling only.
+PyObject* handle_new(PyTypeObject*, PyObject*, PyObject*) {
+  PyErr_SetString(PyExc_TypeError,
+                  "cannot create 'velkized_ta._live.Handle' instances; open one with a velkized_ta.stream function");
+  return nullptr;
+}
+
+bool made_by_opener(Handle* h, const char* what) {
+  if (h->stream) return true;
+  PyErr_Format(PyExc_TypeError, "%s of a stream handle that no opener made", what);
+  return false;
 }
 
 PyObject* handle_value(PyObject* self, void*) { return PyFloat_FromDouble(reinterpret_cast<Handle*>(self)->value); }
 PyObject* handle_matches(PyObject* self, void*) {
-  return PyUnicode_FromString(reinterpret_cast<Handle*>(self)->stream->full() ? "full" : "trailing");
+  Handle* h = reinterpret_cast<Handle*>(self);
+  if (!made_by_opener(h, "matches")) return nullptr;
+  return PyUnicode_FromString(h->stream->full() ? "full" : "trailing");
 }
 PyObject* handle_name(PyObject* self, void*) {
-  PyObject* name = reinterpret_cast<Handle*>(self)->name;
-  Py_INCREF(name);
-  return name;
+  Handle* h = reinterpret_cast<Handle*>(self);
+  if (!made_by_opener(h, "name")) return nullptr;
+  Py_INCREF(h->name);
+  return h->name;
 }
 PyObject* handle_arity(PyObject* self, void*) {
-  return PyLong_FromLong(reinterpret_cast<Handle*>(self)->stream->arity());
+  Handle* h = reinterpret_cast<Handle*>(self);
+  if (!made_by_opener(h, "arity")) return nullptr;
+  return PyLong_FromLong(h->stream->arity());
 }
 
 PyObject* handle_repr(PyObject* self) {
   Handle* h = reinterpret_cast<Handle*>(self);
+  if (!h->stream) return PyUnicode_FromString("<stream handle that no opener made>");
   PyObject* value = PyFloat_FromDouble(h->value);
   if (!value) return nullptr;
   PyObject* r = PyUnicode_FromFormat("<%U stream handle, value=%R>", h->name, value);
@@ -455,6 +595,7 @@ PyGetSetDef handle_getset[] = {
 
 PyType_Slot handle_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(handle_dealloc)},
+    {Py_tp_new, reinterpret_cast<void*>(handle_new)},
     {Py_tp_methods, handle_methods},
     {Py_tp_getset, handle_getset},
     {Py_tp_repr, reinterpret_cast<void*>(handle_repr)},
@@ -465,15 +606,29 @@ PyType_Spec handle_spec = {"velkized_ta._live.Handle", sizeof(Handle), 0, Py_TPF
 
 // ---------------------------------------------------------------- module functions
 
-bool parse_params(PyObject* params, Params& out) {
-  if (!PyTuple_Check(params)) {
-    PyErr_SetString(PyExc_TypeError, "params must be a tuple of ints");
+// The parameters of `kernel` as opened for function `name`: a tuple of exact ints in 32 bits
+// that fit the opener's ranges; ValueError otherwise (a forged or damaged state, or a bug).
+bool parse_params(PyObject* name, PyObject* kernel, PyObject* params, Params& out) {
+  const char* function = PyUnicode_AsUTF8(name);
+  const char* k = function ? PyUnicode_AsUTF8(kernel) : nullptr;
+  if (!k) return false;
+  if (!PyTuple_Check(params) || PyTuple_GET_SIZE(params) > 8) {
+    PyErr_Format(PyExc_ValueError, "%U stream parameters must be a tuple of ints", name);
     return false;
   }
   for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(params); ++i) {
-    const long v = PyLong_AsLong(PyTuple_GET_ITEM(params, i));
-    if (v == -1 && PyErr_Occurred()) return false;
+    PyObject* item = PyTuple_GET_ITEM(params, i);
+    int overflow = 0;
+    const long long v = PyLong_CheckExact(item) ? PyLong_AsLongLongAndOverflow(item, &overflow) : 0;
+    if (!PyLong_CheckExact(item) || overflow || v < INT32_MIN || v > INT32_MAX) {
+      PyErr_Format(PyExc_ValueError, "%U stream parameters must be ints of 32 bits", name);
+      return false;
+    }
     out.push_back(static_cast<int32_t>(v));
+  }
+  if (!params_fit(function, k, out)) {
+    PyErr_Format(PyExc_ValueError, "%U stream parameters %R do not fit kernel %U", name, params, kernel);
+    return false;
   }
   return true;
 }
@@ -493,8 +648,9 @@ PyObject* live_open(PyObject*, PyObject* args) {
     return nullptr;
   const Entry* e = entry_of(kernel);
   Params p;
-  if (!e || !parse_params(params, p)) return nullptr;
-  std::unique_ptr<Stream> stream = e->make(p);
+  if (!e || !parse_params(name, kernel, params, p)) return nullptr;
+  std::unique_ptr<Stream> stream;
+  if (!allocating([&] { stream = e->make(p); })) return nullptr;
   if (PyTuple_GET_SIZE(series) != stream->arity()) {
     PyErr_Format(PyExc_TypeError, "%U stream takes %d series (%zd given)", name, stream->arity(),
                  PyTuple_GET_SIZE(series));
@@ -507,7 +663,8 @@ PyObject* live_open(PyObject*, PyObject* args) {
   Py_ssize_t n;
   if (!in.columns(cols, n, name, "history")) return nullptr;
   float last;
-  const Status s = stream->open(cols, n, last);
+  Status s = Status::ok;
+  if (!allocating([&] { s = stream->open(cols, n, last); })) return nullptr;
   if (s != Status::ok) return fail(s), nullptr;
   return wrap(std::move(stream), name, kernel, params, last);
 }
@@ -527,9 +684,15 @@ PyObject* live_restore(PyObject*, PyObject* args) {
   }
   const Entry* e = entry_of(kernel);
   Params p;
-  if (!e || !parse_params(params, p)) return nullptr;
-  std::unique_ptr<Stream> stream = e->make(p);
-  if (!stream->load(state, size)) {
+  if (!e || !parse_params(name, kernel, params, p)) return nullptr;
+  std::unique_ptr<Stream> stream;
+  bool loaded = false;
+  if (!allocating([&] {
+        stream = e->make(p);
+        loaded = stream->load(state, size);
+      }))
+    return nullptr;
+  if (!loaded) {
     PyErr_Format(PyExc_ValueError, "%U stream state is damaged", name);
     return nullptr;
   }
@@ -577,8 +740,10 @@ struct SeriesLayout {
 enum SeriesStatus : int8_t { series_ok = 0, series_failed = 1, series_needs_python = 2 };
 
 // One series from an empty handle, in blocks through a scratch buffer when the output is strided.
+// `stopped` is polled between blocks: true when the call is being abandoned (Ctrl-C).
+template <class Stopped>
 SeriesStatus run_series(const Entry& entry, const Params& params, const std::vector<Table>& in, Table& out,
-                        const SeriesLayout& layout, Py_ssize_t j, std::vector<float>& scratch) {
+                        const SeriesLayout& layout, Py_ssize_t j, std::vector<float>& scratch, Stopped&& stopped) {
   std::unique_ptr<Stream> stream = entry.make(params);
   Columns cols;
   cols.arity = static_cast<int>(in.size());
@@ -593,6 +758,7 @@ SeriesStatus run_series(const Entry& entry, const Params& params, const std::vec
   constexpr Py_ssize_t kBlock = 4096;
   const bool direct = out_stride == static_cast<Py_ssize_t>(sizeof(float));
   for (Py_ssize_t at = 0; at < n; at += kBlock) {
+    if (stopped()) return series_needs_python;
     const Py_ssize_t count = std::min(kBlock, n - at);
     float* target = direct ? reinterpret_cast<float*>(out_base) + at : scratch.data();
     Columns part = cols;
@@ -607,16 +773,23 @@ SeriesStatus run_series(const Entry& entry, const Params& params, const std::vec
   return series_ok;
 }
 
-// run_many(kernel, params, series, out, offsets, axis, threads) -> int8 status per series
+// Below this many bars per thread, another thread costs more than it saves (as in _many).
+constexpr int64_t kBarsPerThread = 1 << 16;
+constexpr int kMostThreads = 256;
+// How often the thread that held the GIL looks for a signal (Ctrl-C) while the workers run.
+constexpr auto kSignalPoll = std::chrono::milliseconds(20);
+
+// run_many(name, kernel, params, series, out, offsets, axis, threads) -> int8 status per series
 PyObject* live_run_many(PyObject*, PyObject* args) {
-  PyObject *kernel, *params, *series, *out_obj, *offsets_obj;
-  int axis, threads;
-  if (!PyArg_ParseTuple(args, "UO!O!OOii", &kernel, &PyTuple_Type, &params, &PyTuple_Type, &series, &out_obj,
-                        &offsets_obj, &axis, &threads))
+  PyObject *name, *kernel, *params, *series, *out_obj, *offsets_obj;
+  int axis;
+  long long threads;
+  if (!PyArg_ParseTuple(args, "UUO!O!OOiL", &name, &kernel, &PyTuple_Type, &params, &PyTuple_Type, &series,
+                        &out_obj, &offsets_obj, &axis, &threads))
     return nullptr;
   const Entry* e = entry_of(kernel);
   Params p;
-  if (!e || !parse_params(params, p)) return nullptr;
+  if (!e || !parse_params(name, kernel, params, p)) return nullptr;
   const int arity = e->make(p)->arity();
   if (PyTuple_GET_SIZE(series) != arity) {
     PyErr_Format(PyExc_TypeError, "run_many: %U takes %d series (%zd given)", kernel, arity,
@@ -668,26 +841,75 @@ PyObject* live_run_many(PyObject*, PyObject* args) {
     return nullptr;
   }
   int8_t* status = static_cast<int8_t*>(status_view.buf);
-  // Series are handed out one at a time; each is computed whole by one thread.
+  // Series are handed out one at a time; each is computed whole by one thread. A series
+  // whose memory runs out is left to the handle path, which raises MemoryError.
   std::atomic<Py_ssize_t> next{0};
-  auto work = [&] {
+  std::atomic<bool> interrupted{false};
+  std::atomic<int64_t> finished{0};  // helper threads done
+  PyThreadState* saved = nullptr;
+  auto last_poll = std::chrono::steady_clock::now();
+  // On the calling thread, between blocks: takes the GIL briefly to run the signal handlers.
+  auto poll_signals = [&] {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_poll < kSignalPoll || interrupted.load()) return interrupted.load();
+    last_poll = now;
+    WorkerContext* context = worker;  // a handler's own calls into this module run as usual
+    worker = nullptr;
+    PyEval_RestoreThread(saved);
+    const bool raised = PyErr_CheckSignals() != 0;
+    saved = PyEval_SaveThread();
+    worker = context;
+    if (raised) interrupted.store(true);
+    return raised;
+  };
+  auto work = [&](bool caller) {
     WorkerContext context;
     worker = &context;
-    std::vector<float> scratch(4096);
-    for (Py_ssize_t j; (j = next.fetch_add(1)) < layout.count;) {
+    std::vector<float> scratch;
+    try {
+      scratch.resize(4096);
+    } catch (...) {
+      worker = nullptr;
+      if (!caller) finished.fetch_add(1);
+      return;  // the other threads, or the handle path, take the series
+    }
+    auto stopped = [&] { return caller ? poll_signals() : interrupted.load(); };
+    for (Py_ssize_t j; !interrupted.load() && (j = next.fetch_add(1)) < layout.count;) {
       context.needs_python = false;
-      status[j] = run_series(*e, p, in, out, layout, j, scratch);
+      try {
+        status[j] = run_series(*e, p, in, out, layout, j, scratch, stopped);
+      } catch (...) {
+        status[j] = series_needs_python;
+      }
     }
     worker = nullptr;
+    if (!caller) finished.fetch_add(1);
   };
-  const int pool = static_cast<int>(std::max<Py_ssize_t>(1, std::min<Py_ssize_t>(threads, layout.count)));
-  Py_BEGIN_ALLOW_THREADS
+  const int64_t bars = static_cast<int64_t>(out.view.len / 4);
+  const int64_t useful = std::max<int64_t>(1, bars / kBarsPerThread);
+  const int64_t pool = std::clamp<int64_t>(threads, 1, std::min<int64_t>({useful, std::max<Py_ssize_t>(layout.count, 1),
+                                                                         kMostThreads}));
+  saved = PyEval_SaveThread();
   std::vector<std::thread> helpers;
-  for (int t = 1; t < pool; ++t) helpers.emplace_back(work);
-  work();
+  for (int64_t t = 1; t < pool; ++t) {
+    try {
+      helpers.emplace_back(work, false);
+    } catch (...) {
+      break;  // fewer threads: the same results
+    }
+  }
+  work(true);
+  while (finished.load() < static_cast<int64_t>(helpers.size())) {
+    poll_signals();
+    std::this_thread::sleep_for(kSignalPoll / 4);
+  }
   for (std::thread& t : helpers) t.join();
-  Py_END_ALLOW_THREADS
+  PyEval_RestoreThread(saved);
   PyBuffer_Release(&status_view);
+  if (interrupted.load()) {
+    Py_DECREF(statuses);
+    return nullptr;  // the signal handler's exception (KeyboardInterrupt) is set
+  }
   return statuses;
 }
 
