@@ -8,7 +8,9 @@
 #include "driver/loop.hpp"
 #include "frame/fma.hpp"
 #include "indicators/combination_steps.hpp"
-#include "indicators/declarations.hpp"
+#include "indicators/declarations/sma.hpp"
+#include "indicators/declarations/lin.hpp"
+#include "indicators/declarations/mid.hpp"
 #include "indicators/position_queue.hpp"
 #include "indicators/regression_steps.hpp"
 

@@ -8,7 +8,9 @@
 #include "driver/lanes.hpp"
 #include "driver/loop.hpp"
 #include "indicators/combination_steps.hpp"
-#include "indicators/declarations.hpp"
+#include "indicators/declarations/adif.hpp"
+#include "indicators/declarations/rdif.hpp"
+#include "indicators/declarations/wick.hpp"
 #include "indicators/position_queue.hpp"
 
 namespace velk::indicators {
