@@ -1,6 +1,7 @@
-"""Writes the type stubs of the Python layers (batch, pandas, polars) from their own definitions.
+"""Writes the type stubs of the Python layers (the package, batch, pandas, polars) from their own
+definitions and the registry.
 
-    python tools/layer_stubs.py           # rewrite velkized_ta/{batch,pandas,polars}.pyi
+    python tools/layer_stubs.py           # rewrite velkized_ta/{__init__,batch,pandas,polars}.pyi
     python tools/layer_stubs.py --check   # exit 1 when a stub differs from what would be written
 
 tests/test_layer_stubs.py runs the check, so a stub cannot fall behind its layer.
@@ -94,7 +95,15 @@ def pandas_stub():
     return "\n".join(lines) + "\n"
 
 
-STUBS = {"batch.pyi": batch_stub, "polars.pyi": polars_stub, "pandas.pyi": pandas_stub}
+def package_stub():
+    from velkized_ta import FUNCTION_NAMES
+
+    imports = "".join(f"    {name} as {name},\n" for name in sorted(FUNCTION_NAMES))
+    return (f"from velkized_ta.velk_ta_funcs import (\n{imports})\n\n"
+            "FUNCTION_NAMES: tuple[str, ...]\n__all__: list[str]\n__version__: str\n")
+
+
+STUBS = {"__init__.pyi": package_stub, "batch.pyi": batch_stub, "polars.pyi": polars_stub, "pandas.pyi": pandas_stub}
 
 
 def main(argv=None):
