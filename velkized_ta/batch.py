@@ -75,6 +75,8 @@ def _native_parameters(function, bound, series_args):
             values.append(series_args.get(name))
             continue
         value = bound.get(name, default)
+        if isinstance(value, np.integer):  # numpy's integers convert as the exact function converts them
+            value = int(value)
         if kind == "int" and not (type(value) is int and _INT32[0] <= value <= _INT32[1]):
             return None
         if kind == "flag" and type(value) is not bool:

@@ -174,6 +174,7 @@ struct WindowExtremes {
   explicit WindowExtremes(int32_t p) : period(p), highs(p), lows(p) {}
   // Pushes the bar at position n; true when its window is complete.
   bool push(float high, float low) {
+    make_room();
     const int64_t i = n++;
     highs.expire(i - period + 1);
     lows.expire(i - period + 1);
@@ -181,6 +182,7 @@ struct WindowExtremes {
     lows.push(i, low);
     return i >= int64_t{period} - 1;
   }
+  void make_room() { highs.make_room(), lows.make_room(); }
   // emit(i, window complete, highest high, lowest low) for bars i of `cols` (high, low first), as
   // push() gives them. Once every window lies in `cols`, the batch functions' window folds
   // (indicators/position_queue.hpp) give the extremes; the queues are then rebuilt from the
@@ -687,6 +689,7 @@ struct UltKernel {
       out = indicators::ultimate_value(sbp[0], str[0], sbp[1], str[1], sbp[2], str[2], static_cast<float>(s),
                                        static_cast<float>(m), static_cast<float>(l), static_cast<float>(weight_sum));
     }
+    high.make_room(), low.make_room(), close.make_room();
     high.push(bar[0]), low.push(bar[1]), close.push(bar[2]);
     return Status::ok;
   }
@@ -801,6 +804,12 @@ struct AdxOfDx {
   std::vector<float> seed_window;
   explicit AdxOfDx(int32_t p) : period(p), wilder(p) {}
   bool at_seed() const { return n == int64_t{2} * period; }
+  // Room for this bar's DX in the seed window, so DX's commit is never followed by a failed push.
+  void make_room() {
+    const size_t size = seed_window.size();
+    if (n >= period && n < int64_t{2} * period && size == seed_window.capacity())
+      seed_window.reserve(std::max<size_t>(16, 2 * size));
+  }
   // Commits nothing when it fails (only numpy's nanmean can).
   Status step(float dx, float& out) {
     out = kNaN;
@@ -843,6 +852,7 @@ struct AdxKernel {
     float d = bar[2];
     if (dx_given) return adx.step(d, out);
     // DX commits only on success; ADX can fail only at its seed, the one bar DX must wait for.
+    adx.make_room();
     if (!adx.at_seed()) {
       const Status s = dx.step(bar, d);
       return s != Status::ok ? s : adx.step(d, out);
@@ -871,6 +881,7 @@ struct AdxrKernel {
   int arity() const { return 3; }
   Status step(const float* bar, float& out) {
     float a = bar[2];
+    history.make_room();
     if (!adx.dx_given) {
       const Status s = adx.step(bar, a);
       if (s != Status::ok) return s;
@@ -944,6 +955,7 @@ struct WickKernel {
     out = kNaN;
     const bool computed = w.n >= period;
     if (computed && c == 0.0f) return Status::zero_division;
+    close.make_room();
     w.push(bar[0], bar[1]);
     if (computed) {
       out = indicators::wick_balance(close.back(period - 1), c, w.highs.extreme(), w.lows.extreme()) / c;

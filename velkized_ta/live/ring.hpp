@@ -35,8 +35,13 @@ struct Ring {
 
   int64_t capacity() const { return limit; }
   int64_t mask() const { return static_cast<int64_t>(slots.size()) - 1; }
-  void push(float v) {
+  // Grows now if the next push needs it: a step that pushes to several containers makes room in
+  // all of them first, so a failed allocation leaves none of them changed.
+  void make_room() {
     if (held == static_cast<int64_t>(slots.size()) && held < limit) resize(held * 2);
+  }
+  void push(float v) {
+    make_room();
     slots[static_cast<size_t>(pushed++ & mask())] = v;
     held = std::min<int64_t>(held + 1, static_cast<int64_t>(slots.size()));
   }
@@ -99,13 +104,17 @@ struct ExtremeQueue {
     } else {
       while (end > front && slot(end - 1).value >= v) --end;
     }
-    if (end - front == static_cast<int64_t>(slots.size())) grow();
+    make_room();
     slot(end) = Entry{pos, v};
     ++end;
   }
   float extreme() const { return slot(front).value; }
   void clear() { front = end = 0; }
 
+  // Room for one more entry before any pops (see Ring::make_room).
+  void make_room() {
+    if (end - front == static_cast<int64_t>(slots.size())) grow();
+  }
   void grow() {
     std::vector<Entry> wider(slots.size() * 2);
     const int64_t wider_mask = static_cast<int64_t>(wider.size()) - 1;
