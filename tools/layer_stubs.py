@@ -1,7 +1,7 @@
-"""Writes the type stubs of the Python layers (the package, stream, batch, pandas, polars) from their own
-definitions and the registry.
+"""Writes the type stubs of the Python layers (the package, stream, batch, pandas, polars, and the
+classic family's function, batch and stream modules) from their own definitions and the registries.
 
-    python tools/layer_stubs.py           # rewrite velkized_ta/{__init__,stream,batch,pandas,polars}.pyi
+    python tools/layer_stubs.py           # rewrite velkized_ta/{__init__,stream,batch,pandas,polars}.pyi and classic/*.pyi
     python tools/layer_stubs.py --check   # exit 1 when a stub differs from what would be written
 
 tests/test_layer_stubs.py runs the check, so a stub cannot fall behind its layer.
@@ -162,8 +162,73 @@ def stream_stub():
     return "\n".join(lines) + "\n"
 
 
-STUBS = {"__init__.pyi": package_stub, "stream.pyi": stream_stub,
- "batch.pyi": batch_stub, "polars.pyi": polars_stub, "pandas.pyi": pandas_stub}
+def _classic_arguments(entry, series):
+    arguments = [f"{name}: {series}" for name in entry["inputs"]]
+    for spec in entry["params"]:
+        kind = "SupportsInt" if spec["kind"] == "int" else "float"
+        arguments.append(f"{spec['name']}: {kind} = {spec['default']!r}")
+    return arguments
+
+
+def _classic_result(entry, array):
+    outputs = entry["outputs"]
+    return array if len(outputs) == 1 else f"tuple[{', '.join([array] * len(outputs))}]"
+
+
+CLASSIC_IMPORTS = ("from typing import Any, Literal, SupportsInt\n\nimport numpy as np\nimport numpy.typing as npt\n\n"
+                   "_Input = npt.ArrayLike\n_Result = npt.NDArray[np.float64]\n_DType = Any\n")
+
+
+def classic_stub():
+    from velkized_ta.classic import REGISTRY
+
+    lines = [HEADER.format(module="classic", imports=CLASSIC_IMPORTS),
+             "__all__: list[str]\nREGISTRY: tuple[dict[str, Any], ...]\nNAMES: tuple[str, ...]\n"
+             "def descriptor(name_or_function: object) -> dict[str, Any]: ...\n"
+             "def lookback(name_or_function: object, *args: Any, **kwargs: Any) -> int: ...\n"]
+    for entry in REGISTRY:
+        arguments = _classic_arguments(entry, "_Input") + ["*", "dtype: _DType = np.float64"]
+        lines.append(f"def {entry['name']}(\n    " + ",\n    ".join(arguments)
+                     + f",\n) -> {_classic_result(entry, '_Result')}: ...")
+    return "\n".join(lines) + "\n"
+
+
+def classic_batch_stub():
+    from velkized_ta.classic import REGISTRY
+
+    lines = [HEADER.format(module="classic.batch", imports=CLASSIC_IMPORTS),
+             "__all__: list[str]\n",
+             "def batch(\n    name_or_function: object,\n    *args: Any,\n    offsets: _Input | None = None,\n"
+             "    axis: int = 0,\n    threads: int | None = None,\n    errors: Literal['raise', 'nan'] = 'raise',\n"
+             "    dtype: _DType = np.float64,\n    **kwargs: Any,\n) -> Any: ...\n"]
+    for entry in REGISTRY:
+        arguments = _classic_arguments(entry, "_Input") + [
+            "*", "offsets: _Input | None = None", "axis: int = 0", "threads: int | None = None",
+            "errors: Literal['raise', 'nan'] = 'raise'", "dtype: _DType = np.float64"]
+        lines.append(f"def {entry['name']}(\n    " + ",\n    ".join(arguments)
+                     + f",\n) -> {_classic_result(entry, '_Result')}: ...")
+    return "\n".join(lines) + "\n"
+
+
+def classic_stream_stub():
+    from velkized_ta.classic import REGISTRY
+
+    lines = [HEADER.format(module="classic.stream", imports=CLASSIC_IMPORTS),
+             "__all__: list[str]\nSTATE_VERSION: int\n",
+             "class Handle:\n    @property\n    def value(self) -> Any: ...\n    @property\n    def name(self) -> str: ...\n"
+             "    @property\n    def params(self) -> tuple[Any, ...]: ...\n"
+             "    def update(self, *bar: float) -> Any: ...\n    def peek(self, *bar: float) -> Any: ...\n"
+             "    def update_many(self, *series: _Input) -> Any: ...\n    def copy(self) -> Handle: ...\n"]
+    for entry in REGISTRY:
+        arguments = _classic_arguments(entry, "_Input")
+        lines.append(f"def {entry['name']}(\n    " + ",\n    ".join(arguments) + ",\n) -> Handle: ...")
+    return "\n".join(lines) + "\n"
+
+
+STUBS = {"__init__.pyi": package_stub, "stream.pyi": stream_stub, "batch.pyi": batch_stub,
+         "polars.pyi": polars_stub, "pandas.pyi": pandas_stub,
+         "classic/__init__.pyi": classic_stub, "classic/batch.pyi": classic_batch_stub,
+         "classic/stream.pyi": classic_stream_stub}
 
 
 def main(argv=None):

@@ -1,0 +1,235 @@
+"""Every route of every classic indicator gives the function's bits: batch columns, rows and
+offsets at several thread counts, float32 storage, stream bar by bar, update_many, copies and
+pickles. Also the registry's own rules (cases for every entry, argument checks, NaN rules)."""
+
+import inspect
+import pickle
+
+import numpy as np
+import pytest
+from classic_cases import CASES, bars, cases, inputs_of
+
+from velkized_ta import classic
+from velkized_ta.classic import batch, stream
+
+CASE_IDS = [f"{name}-{'-'.join(f'{k}={v}' for k, v in params.items()) or 'defaults'}" for name, params in cases()]
+
+
+def as_tuple(values):
+    return values if isinstance(values, tuple) else (values,)
+
+
+def same(a, b):
+    a, b = as_tuple(a), as_tuple(b)
+    return len(a) == len(b) and all(np.array_equal(x, y, equal_nan=True) and x.dtype == y.dtype for x, y in zip(a, b))
+
+
+def test_every_entry_has_cases_and_every_case_an_entry():
+    assert set(CASES) == set(classic.NAMES)
+    for name, rows in CASES.items():
+        entry = classic.descriptor(name)
+        assert rows and rows[0] == {}, name
+        for row in rows:
+            assert set(row) <= {p["name"] for p in entry["params"]}, name
+
+
+def test_registry_rows_describe_the_functions():
+    for entry in classic.REGISTRY:
+        function = getattr(classic, entry["name"])
+        parameters = list(inspect.signature(function).parameters.values())
+        names = list(entry["inputs"]) + [p["name"] for p in entry["params"]] + ["dtype"]
+        assert [p.name for p in parameters] == names
+        for p, spec in zip(parameters[len(entry["inputs"]):], entry["params"]):
+            assert p.default == spec["default"] and spec["min"] <= spec["default"] <= spec["max"]
+        assert entry["group"] and entry["summary"] and "TA-Lib" in entry["doc"]
+        assert entry["summary"] in function.__doc__
+        for module in (batch, stream):
+            assert getattr(module, entry["name"]).__name__ == entry["name"]
+
+
+def noisy(n, seed):
+    """Bars with a leading NaN run, NaN gaps in different inputs, and a flat stretch."""
+    data = bars(n, seed)
+    rng = np.random.default_rng(seed + 100)
+    for name in ("open", "high", "low", "close", "volume"):
+        data[name] = data[name].copy()
+        data[name][:3] = np.nan
+        data[name][rng.integers(0, n, 4)] = np.nan
+    for name in ("open", "high", "low", "close"):
+        data[name][n // 2:n // 2 + 40] = 500.0
+    return data
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize(("name", "params"), cases(), ids=CASE_IDS)
+def test_batch_layouts_and_threads_match_the_function(name, params):
+    entry = classic.descriptor(name)
+    columns = [noisy(120 + 7 * j, j) for j in range(5)]
+    length = 120
+    expected = [as_tuple(getattr(classic, name)(*(x[:length] for x in inputs_of(entry, c)), **params))
+                for c in columns]
+    wide = [np.stack([inputs_of(entry, c)[k][:length] for c in columns], axis=1) for k in range(len(entry["inputs"]))]
+    for threads in (1, 2, 3):
+        by_column = as_tuple(getattr(batch, name)(*wide, **params, axis=0, threads=threads))
+        by_row = as_tuple(batch.batch(name, *(w.T.copy() for w in wide), **params, axis=1, threads=threads))
+        for j, want in enumerate(expected):
+            assert same(tuple(o[:, j] for o in by_column), want)
+            assert same(tuple(o[j] for o in by_row), want)
+    # Segments of different lengths, some shorter than the warm-up, one empty.
+    segments = [inputs_of(entry, c) for c in columns] + [[x[:0] for x in inputs_of(entry, columns[0])]]
+    segments[1] = [x[:3] for x in segments[1]]
+    flat = [np.concatenate([s[k] for s in segments]) for k in range(len(entry["inputs"]))]
+    offsets = np.cumsum([0] + [len(s[0]) for s in segments])
+    joined = as_tuple(getattr(batch, name)(*flat, **params, offsets=offsets, threads=2))
+    for s, start, stop in zip(segments, offsets[:-1], offsets[1:]):
+        assert same(tuple(o[start:stop] for o in joined), as_tuple(getattr(classic, name)(*s, **params)))
+    stored = as_tuple(getattr(batch, name)(*wide, **params, dtype=np.float32))
+    assert same(stored, tuple(o.astype(np.float32) for o in by_column))
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize(("name", "params"), cases(), ids=CASE_IDS)
+def test_stream_bar_by_bar_matches_the_function(name, params):
+    entry = classic.descriptor(name)
+    data = noisy(150, 3)
+    series = inputs_of(entry, data)
+    full = as_tuple(getattr(classic, name)(*series, **params))
+    handle = getattr(stream, name)(*(s[:40] for s in series), **params)
+    got = []
+    for t in range(40, 150):
+        bar = [float(s[t]) for s in series]
+        peeked = handle.peek(*bar)
+        value = handle.update(*bar)
+        assert same(tuple(np.array([v]) for v in as_tuple(peeked)), tuple(np.array([v]) for v in as_tuple(value)))
+        got.append(as_tuple(value))
+        if t == 90:
+            clone = handle.copy()
+            revived = pickle.loads(pickle.dumps(handle))
+    assert same(tuple(np.array(col) for col in zip(*got)), tuple(f[40:] for f in full))
+    rest = [s[91:] for s in series]
+    for other in (clone, revived):
+        assert same(as_tuple(other.update_many(*rest)), tuple(f[91:] for f in full))
+        assert same(tuple(np.array([v]) for v in as_tuple(other.value)), tuple(f[-1:] for f in full))
+    # Opening on the whole history gives the same last value; an empty history NaN.
+    assert np.isnan(as_tuple(getattr(stream, name)(*(s[:0] for s in series), **params).value)[0])
+
+
+def test_float32_storage_and_input_types():
+    data = bars(300, 1)
+    close = data["close"]
+    expected = classic.ema(close, 10)
+    assert same(classic.ema(close, 10, dtype=np.float32), expected.astype(np.float32))
+    assert same(classic.ema(close.astype(np.float32), 10), classic.ema(close.astype(np.float32).astype(np.float64), 10))
+    assert same(classic.ema(np.arange(300), 10), classic.ema(np.arange(300.0), 10))
+    assert same(classic.ema(close[::2], 10), classic.ema(close[::2].copy(), 10))
+    pd = pytest.importorskip("pandas")
+    assert same(classic.ema(pd.Series(close), 10), expected)
+    pl = pytest.importorskip("polars")
+    assert same(classic.ema(pl.Series(close), 10), expected)
+    with pytest.raises(TypeError, match="real numbers"):
+        classic.ema(close.astype(complex))
+    with pytest.raises(ValueError, match="1-D"):
+        classic.ema(close.reshape(2, -1))
+    with pytest.raises(ValueError, match="'high'.*'low'|values"):
+        classic.atr(data["high"], data["low"][:-1], close)
+
+
+@pytest.mark.parametrize("entry", classic.REGISTRY, ids=classic.NAMES)
+def test_parameter_ranges_are_enforced(entry):
+    function = getattr(classic, entry["name"])
+    series = inputs_of(entry, bars(50, 2))
+    for spec in entry["params"]:
+        below = spec["min"] - 1 if spec["kind"] == "int" else -np.inf
+        with pytest.raises(ValueError, match=f"argument '{spec['name']}' must be in"):
+            function(*series, **{spec["name"]: below})
+        if spec["kind"] == "int":
+            with pytest.raises(ValueError, match=f"'{spec['name']}'"):
+                function(*series, **{spec["name"]: 2**64 + spec["default"]})  # no wrapping to a valid value
+            with pytest.raises(TypeError, match="bool"):
+                function(*series, **{spec["name"]: True})
+            function(*series, **{spec["name"]: np.int32(spec["default"])})
+
+
+@pytest.mark.parametrize("entry", classic.REGISTRY, ids=classic.NAMES)
+def test_nan_bars_are_skipped_and_the_first_value_sits_at_the_lookback(entry):
+    name = entry["name"]
+    function = getattr(classic, name)
+    data = bars(200, 4)
+    series = inputs_of(entry, data)
+    clean = as_tuple(function(*series))
+    first = classic.lookback(name)
+    for out in clean:
+        assert np.isnan(out[:first]).all() and not np.isnan(out[first:]).any()
+    # NaN bars inserted anywhere (leading, inside, in one input only) give NaN there and leave
+    # every other value as if they were not there.
+    holes = np.array([0, 1, 2, 50, 51, 120])
+    widened = []
+    for k, s in enumerate(series):
+        w = np.insert(s, holes - np.arange(len(holes)), 1.0)
+        w[holes] = np.nan if k == 0 else w[holes]
+        widened.append(w)
+    if len(widened) > 1:
+        widened[-1][[60]] = np.nan  # a NaN in the last input alone
+    gaps = as_tuple(function(*widened))
+    kept = np.ones(len(widened[0]), dtype=bool)
+    kept[holes] = False
+    if len(widened) > 1:
+        kept[60] = False
+        compare = as_tuple(function(*(w[kept] for w in widened)))
+    else:
+        compare = clean
+    for g, c in zip(gaps, compare):
+        assert np.isnan(g[~kept]).all()
+        assert np.array_equal(g[kept], c, equal_nan=True)
+
+
+@pytest.mark.parametrize("entry", classic.REGISTRY, ids=classic.NAMES)
+def test_flat_prices_and_zero_volume_stay_finite(entry):
+    function = getattr(classic, entry["name"])
+    flat = {name: np.full(120, 0.0 if name == "volume" else 42.0) for name in ("open", "high", "low", "close", "volume")}
+    with np.errstate(all="raise"):
+        for params in CASES[entry["name"]]:
+            for out in as_tuple(function(*inputs_of(entry, flat), **params)):
+                assert np.isfinite(out[classic.lookback(entry["name"], **params):]).all()
+
+
+def test_handles_refuse_misuse():
+    handle = stream.sma(np.arange(10.0), 3)
+    with pytest.raises(TypeError):
+        stream.Handle()
+    with pytest.raises(TypeError, match="takes 1"):
+        handle.update(1.0, 2.0)
+    before = pickle.dumps(handle)
+
+    class Reentrant:
+        def __array__(self, dtype=None, copy=None):
+            handle.update(1.0)
+            return np.ones(3)
+
+    with pytest.raises(RuntimeError, match="in use"):
+        handle.update_many(Reentrant())
+    assert pickle.dumps(handle) == before  # a refused call consumed nothing
+
+
+@pytest.mark.parametrize("entry", classic.REGISTRY, ids=classic.NAMES)
+def test_corrupt_pickles_raise_value_error(entry):
+    series = inputs_of(entry, bars(80, 5))
+    handle = getattr(stream, entry["name"])(*series)
+    restore, (name, params, version, state) = handle.__reduce__()
+    rng = np.random.default_rng(0)
+    for cut in range(0, len(state), max(1, len(state) // 13)):
+        with pytest.raises(ValueError):
+            restore(name, params, version, state[:cut])
+    with pytest.raises(ValueError):
+        restore(name, params, version + 1, state)
+    with pytest.raises(ValueError):
+        restore(name, params, version, state + b"\0")
+    for _ in range(30):  # random bytes of the right length: a valid handle or ValueError, never a crash
+        noise = bytearray(state)
+        for at in rng.integers(0, len(noise), 3):
+            noise[at] = rng.integers(0, 256)
+        try:
+            revived = restore(name, params, version, bytes(noise))
+        except ValueError:
+            continue
+        revived.update_many(*series)

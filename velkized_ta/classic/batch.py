@@ -1,0 +1,97 @@
+"""Many series per call for the classic indicators, mirroring :mod:`velkized_ta.batch`.
+
+Each indicator has a function of the same name taking its inputs and parameters plus keyword-only
+``offsets``, ``axis``, ``threads``, ``errors`` and ``dtype``. A series argument is
+
+* a 2-D array (any real dtype) with one series per column (``axis=0``) or per row (``axis=1``);
+  the result has the same shape; or
+* a 1-D array of concatenated series with ``offsets`` (ascending segment starts ending with the
+  total length); each segment is computed on its own.
+
+Every series of the result is, bit for bit, what the classic function gives for that series alone
+(each runs the same step from a fresh state). ``threads`` worker threads (default: the usable
+cores, never more than the machine's) share the series. The classic indicators have no failing
+series (NaN bars are skipped, flat data has its convention), so ``errors`` ("raise" or "nan") is
+checked and otherwise changes nothing; a failure of the whole call (memory) raises.
+
+:func:`batch` takes the indicator by name or function: ``batch("sma", closes, 20, axis=0)``.
+"""
+
+from __future__ import annotations
+
+import numpy as np
+
+from velkized_ta import _classic
+from velkized_ta.batch import _available_cores, _check_offsets
+from velkized_ta.classic import INDEX, NAMES, REGISTRY, bound_params, descriptor, float32_wanted
+
+__all__ = list(NAMES) + ["batch"]
+
+
+def _series(label, name, value, offsets):
+    array = np.asarray(value)
+    if array.dtype.kind not in "iuf":
+        raise TypeError(f"{label}() argument '{name}' must hold real numbers, got dtype {array.dtype}")
+    wanted = 1 if offsets is not None else 2
+    if array.ndim != wanted:
+        how = "a 1-D array with offsets" if offsets is not None else "a 2-D array (or 1-D with offsets)"
+        raise ValueError(f"{label}() argument '{name}' must be {how}, got {array.ndim}-D")
+    return np.ascontiguousarray(array, dtype=np.float64)
+
+
+def batch(name_or_function, *args, offsets=None, axis=0, threads=None, errors="raise", dtype=np.float64,
+          **kwargs):
+    """Runs a classic indicator over many series: inputs, then parameters, as the function takes them."""
+    entry = descriptor(name_or_function)
+    name = entry["name"]
+    label = f"classic.batch.{name}"
+    inputs = entry["inputs"]
+    series = list(args[:len(inputs)])
+    for key in inputs[len(series):]:
+        if key not in kwargs:
+            raise TypeError(f"{label}() missing required argument '{key}'")
+        series.append(kwargs.pop(key))
+    params = bound_params(entry, args[len(inputs):], kwargs)
+    if errors not in ("raise", "nan"):
+        raise ValueError(f"{label}() argument 'errors' must be 'raise' or 'nan', got {errors!r}")
+    if axis not in (0, 1, -1, -2):
+        raise ValueError(f"{label}() argument 'axis' must be 0 or 1, got {axis!r}")
+    if threads is not None and (type(threads) is not int or threads < 1):
+        raise ValueError(f"{label}() argument 'threads' must be a positive integer or None, got {threads!r}")
+    arrays = tuple(_series(label, key, value, offsets) for key, value in zip(inputs, series))
+    for key, array in zip(inputs[1:], arrays[1:]):
+        if array.shape != arrays[0].shape:
+            raise ValueError(f"{label}() argument '{key}' has shape {array.shape}, "
+                             f"but '{inputs[0]}' has shape {arrays[0].shape}")
+    if offsets is not None:
+        offsets = np.ascontiguousarray(_check_offsets(label, offsets, arrays[0].shape[0]), dtype=np.int64)
+    out_type = np.float32 if float32_wanted(label, dtype) else np.float64
+    outputs = tuple(np.empty(arrays[0].shape, dtype=out_type) for _ in entry["outputs"])
+    _classic.run_many(INDEX[name], params, arrays, outputs, offsets, axis % 2, threads or _available_cores())
+    return outputs[0] if len(outputs) == 1 else outputs
+
+
+def _make(entry):
+    name = entry["name"]
+    inputs = list(entry["inputs"])
+    params = [(spec["name"], spec["default"]) for spec in entry["params"]]
+    signature = ", ".join(inputs + [f"{p}={d!r}" for p, d in params]
+                          + ["*", "offsets=None", "axis=0", "threads=None", "errors='raise'", "dtype=_np.float64"])
+    passed = ", ".join(inputs + [p for p, _ in params])
+    source = (f"def {name}({signature}):\n"
+              f"    return _batch({name!r}, {passed}, offsets=offsets, axis=axis, threads=threads, "
+              f"errors=errors, dtype=dtype)\n")
+    namespace = {"_np": np, "_batch": batch}
+    exec(source, namespace)
+    function = namespace[name]
+    function.__module__ = __name__
+    function.__qualname__ = name
+    function.__doc__ = (f"velkized_ta.classic.{name} over many series: each series of the result equals the\n"
+                        f"function on that series alone, bit for bit. Layouts, threads and errors: see the\n"
+                        f"module docstring.\n\n{entry['summary']}")
+    return function
+
+
+for _entry in REGISTRY:
+    globals()[_entry["name"]] = _make(_entry)
+del _entry

@@ -1,0 +1,155 @@
+// The one loop every classic route runs: a state's step over bars, with the NaN rule.
+//
+// operations_of<State>() instantiates, per indicator, the type-erased entry points the module
+// calls (create, run over a series, one bar, copy, save, load). The step is inlined into the
+// series loop; nothing virtual runs per bar.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+namespace velk::classic {
+
+// Writes a state's fields as raw little-endian values, field by field (no padding).
+struct StateWriter {
+  std::string bytes;
+
+  template <class T>
+  void operator()(const T& value) {
+    static_assert(std::is_arithmetic_v<T>);
+    bytes.append(reinterpret_cast<const char*>(&value), sizeof value);
+  }
+  void ring(const std::vector<double>& values, size_t position, size_t filled) {
+    (*this)(static_cast<uint64_t>(values.size()));
+    (*this)(static_cast<uint64_t>(position));
+    (*this)(static_cast<uint64_t>(filled));
+    bytes.append(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(double));
+  }
+};
+
+// Reads into a state built from the same parameters: a ring must keep the capacity its
+// parameters give, and positions must lie inside it, so no stored value can index out of range.
+struct StateReader {
+  const char* at;
+  const char* end;
+  bool ok = true;
+
+  template <class T>
+  void operator()(T& value) {
+    static_assert(std::is_arithmetic_v<T>);
+    if (!ok || end - at < static_cast<ptrdiff_t>(sizeof value)) {
+      ok = false;
+      return;
+    }
+    std::memcpy(&value, at, sizeof value);
+    at += sizeof value;
+    if constexpr (std::is_same_v<T, bool>) {
+      // Only 0 and 1 are bools; anything else would be undefined to read back.
+      unsigned char raw;
+      std::memcpy(&raw, at - sizeof value, 1);
+      if (raw > 1) ok = false;
+    }
+  }
+  void ring(std::vector<double>& values, size_t& position, size_t& filled) {
+    uint64_t capacity = 0, stored_position = 0, stored_filled = 0;
+    (*this)(capacity);
+    (*this)(stored_position);
+    (*this)(stored_filled);
+    if (!ok || capacity != values.size() || stored_position >= (capacity ? capacity : 1) ||
+        stored_filled > capacity || (stored_filled < capacity && stored_position != stored_filled) ||
+        static_cast<uint64_t>(end - at) / sizeof(double) < capacity) {
+      ok = false;
+      return;
+    }
+    position = static_cast<size_t>(stored_position);
+    filled = static_cast<size_t>(stored_filled);
+    if (capacity) std::memcpy(values.data(), at, capacity * sizeof(double));
+    at += capacity * sizeof(double);
+  }
+};
+
+// A series as the loop reads it: `count` inputs sharing a length and an element stride.
+struct SeriesIn {
+  const double* const* columns;
+  ptrdiff_t stride;
+};
+template <class Out>
+struct SeriesOut {
+  Out* const* columns;
+  ptrdiff_t stride;
+};
+
+struct Operations {
+  int inputs;
+  int outputs;
+  void* (*create)(const double* params);  // throws std::bad_alloc
+  void (*destroy)(void* state);
+  void* (*clone)(const void* state);  // throws std::bad_alloc
+  void (*run_f64)(void* state, SeriesIn in, ptrdiff_t length, SeriesOut<double> out);
+  void (*run_f32)(void* state, SeriesIn in, ptrdiff_t length, SeriesOut<float> out);
+  // One bar with the NaN rule; returns whether `out` holds values (else it holds NaN).
+  bool (*update)(void* state, const double* bar, double* out);
+  void (*save)(const void* state, std::string& bytes);
+  bool (*load)(void* state, const char* bytes, size_t size);  // false: the bytes are not a state
+};
+
+template <class State>
+inline bool step_bar(State& state, const double* bar, double* out) {
+  bool real = true;
+  for (int k = 0; k < State::inputs; ++k) real &= bar[k] == bar[k];
+  if (real && state.step(bar, out)) return true;
+  for (int k = 0; k < State::outputs; ++k) out[k] = std::numeric_limits<double>::quiet_NaN();
+  return false;
+}
+
+template <class State, class Out>
+void run_series(void* raw, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
+  // A local state whose address never escapes: its scalars stay in registers across bars
+  // instead of being stored and reloaded around every output write (which could alias them).
+  State state = std::move(*static_cast<State*>(raw));
+  double bar[State::inputs];
+  double values[State::outputs];
+  for (ptrdiff_t t = 0; t < length; ++t) {
+    for (int k = 0; k < State::inputs; ++k) bar[k] = in.columns[k][t * in.stride];
+    step_bar(state, bar, values);
+    for (int k = 0; k < State::outputs; ++k) out.columns[k][t * out.stride] = static_cast<Out>(values[k]);
+  }
+  *static_cast<State*>(raw) = std::move(state);
+}
+
+template <class State>
+Operations operations_of() {
+  Operations ops;
+  ops.inputs = State::inputs;
+  ops.outputs = State::outputs;
+  ops.create = [](const double* params) -> void* { return new State(params); };
+  ops.destroy = [](void* state) { delete static_cast<State*>(state); };
+  ops.clone = [](const void* state) -> void* { return new State(*static_cast<const State*>(state)); };
+  ops.run_f64 = &run_series<State, double>;
+  ops.run_f32 = &run_series<State, float>;
+  ops.update = [](void* state, const double* bar, double* out) {
+    return step_bar(*static_cast<State*>(state), bar, out);
+  };
+  ops.save = [](const void* state, std::string& bytes) {
+    StateWriter writer;
+    const_cast<State*>(static_cast<const State*>(state))->fields(writer);
+    bytes = std::move(writer.bytes);
+  };
+  ops.load = [](void* state, const char* bytes, size_t size) {
+    State loaded = *static_cast<State*>(state);  // same parameters, so the same ring capacities
+    StateReader reader{bytes, bytes + size};
+    loaded.fields(reader);
+    if (!reader.ok || reader.at != reader.end) return false;
+    *static_cast<State*>(state) = std::move(loaded);
+    return true;
+  };
+  return ops;
+}
+
+}  // namespace velk::classic

@@ -1,0 +1,882 @@
+// velkized_ta._classic: every route of the classic indicators over the registry.
+//
+// The indicators register themselves (indicators/classic/*.cpp); this module sorts the rows by
+// name and offers them as `registry()`, one series (`compute`), many series (`run_many`) and live
+// handles (`open`, `restore`). Every route runs the same state's step through the driver, so the
+// values agree bit for bit. Arrays travel through the buffer protocol; numpy is called only to
+// convert and allocate, never per bar.
+
+#include <Python.h>
+
+#include "frame/compat.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "classic_engine/indicator.hpp"
+
+namespace velk::classic {
+
+std::vector<Entry>& registry_rows() {
+  static std::vector<Entry> rows;
+  return rows;
+}
+
+namespace {
+
+constexpr int kStateVersion = 1;
+constexpr ptrdiff_t kReleaseGilFrom = 2048;  // bars; shorter loops keep the GIL
+
+PyObject* numpy_empty = nullptr;
+PyObject* numpy_ascontiguous = nullptr;
+PyObject* float64_dtype = nullptr;
+PyObject* float32_dtype = nullptr;
+
+const std::vector<Entry>& rows() { return registry_rows(); }
+
+// ---------------------------------------------------------------- arguments
+
+struct Buffer {
+  Py_buffer view{};
+  bool held = false;
+  Buffer() = default;
+  Buffer(const Buffer&) = delete;
+  Buffer& operator=(const Buffer&) = delete;
+  ~Buffer() {
+    if (held) PyBuffer_Release(&view);
+  }
+  // A float64 (or, writable, float32 / float64) array of `ndim` dimensions with aligned strides.
+  bool get(PyObject* obj, int ndim, bool writable, const char* what) {
+    if (PyObject_GetBuffer(obj, &view, PyBUF_STRIDES | PyBUF_FORMAT | (writable ? PyBUF_WRITABLE : 0)) < 0)
+      return false;
+    held = true;
+    const char* f = view.format ? view.format : "B";
+    if (*f == '<' || *f == '=' || *f == '@') ++f;
+    const bool is_double = std::strcmp(f, "d") == 0 && view.itemsize == 8;
+    const bool is_float = std::strcmp(f, "f") == 0 && view.itemsize == 4;
+    if (view.ndim != ndim || !(is_double || (writable && is_float))) {
+      PyErr_Format(PyExc_TypeError, "%s must be a %d-D float64 array", what, ndim);
+      return false;
+    }
+    for (int d = 0; d < ndim; ++d) {
+      if (view.strides[d] % view.itemsize != 0) {
+        PyErr_Format(PyExc_ValueError, "%s must have aligned strides", what);
+        return false;
+      }
+    }
+    return true;
+  }
+  bool is_float32() const { return view.itemsize == 4; }
+  ptrdiff_t length(int d = 0) const { return view.shape[d]; }
+  ptrdiff_t stride(int d = 0) const { return view.strides[d] / view.itemsize; }
+};
+
+const Entry* entry_at(PyObject* index_obj) {
+  const Py_ssize_t index = PyLong_AsSsize_t(index_obj);
+  if (index == -1 && PyErr_Occurred()) return nullptr;
+  if (index < 0 || index >= static_cast<Py_ssize_t>(rows().size())) {
+    PyErr_SetString(PyExc_IndexError, "no classic indicator at this index");
+    return nullptr;
+  }
+  return &rows()[static_cast<size_t>(index)];
+}
+
+std::string number_text(double v, ParamKind kind) {
+  char text[64];
+  if (kind == ParamKind::integer) {
+    std::snprintf(text, sizeof text, "%lld", static_cast<long long>(v));
+  } else {
+    std::snprintf(text, sizeof text, "%.17g", v);
+    // Shortest text that reads back as v.
+    for (int digits = 1; digits <= 17; ++digits) {
+      char shorter[64];
+      std::snprintf(shorter, sizeof shorter, "%.*g", digits, v);
+      if (std::strtod(shorter, nullptr) == v) {
+        std::memcpy(text, shorter, sizeof shorter);
+        break;
+      }
+    }
+  }
+  return text;
+}
+
+bool out_of_range(const Descriptor& d, const ParamSpec& p, PyObject* given) {
+  PyObject* shown = PyObject_Repr(given);
+  if (!shown) return false;
+  PyErr_Format(PyExc_ValueError, "%s() argument '%s' must be in %s..%s, got %U", d.name, p.name,
+               number_text(p.min, p.kind).c_str(), number_text(p.max, p.kind).c_str(), shown);
+  Py_DECREF(shown);
+  return false;
+}
+
+// The parameters of `d` from a tuple of Python numbers, checked against their kinds and ranges.
+bool parse_params(const Descriptor& d, PyObject* given, std::vector<double>& values) {
+  if (!PyTuple_Check(given) || PyTuple_GET_SIZE(given) != static_cast<Py_ssize_t>(d.params.size())) {
+    PyErr_Format(PyExc_TypeError, "%s() takes %zd parameters", d.name, d.params.size());
+    return false;
+  }
+  values.resize(d.params.size());
+  for (size_t i = 0; i < d.params.size(); ++i) {
+    const ParamSpec& p = d.params[i];
+    PyObject* obj = PyTuple_GET_ITEM(given, static_cast<Py_ssize_t>(i));
+    if (PyBool_Check(obj)) {
+      PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not bool", d.name, p.name,
+                   p.kind == ParamKind::integer ? "an integer" : "a real number");
+      return false;
+    }
+    if (p.kind == ParamKind::integer) {
+      if (!PyIndex_Check(obj)) {
+        PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be an integer, not %s", d.name, p.name,
+                     Py_TYPE(obj)->tp_name);
+        return false;
+      }
+      PyObject* number = PyNumber_Index(obj);
+      if (!number) return false;
+      int overflow = 0;
+      const long long v = PyLong_AsLongLongAndOverflow(number, &overflow);
+      Py_DECREF(number);
+      if (v == -1 && PyErr_Occurred()) return false;
+      if (overflow || static_cast<double>(v) < p.min || static_cast<double>(v) > p.max) return out_of_range(d, p, obj);
+      values[i] = static_cast<double>(v);
+    } else {
+      const double v = PyFloat_AsDouble(obj);
+      if (v == -1.0 && PyErr_Occurred()) {
+        if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+          PyErr_Clear();
+          PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be a real number, not %s", d.name, p.name,
+                       Py_TYPE(obj)->tp_name);
+        }
+        return false;
+      }
+      if (!(v >= p.min && v <= p.max)) return out_of_range(d, p, obj);
+      values[i] = v;
+    }
+  }
+  return true;
+}
+
+PyObject* params_tuple(const Descriptor& d, const std::vector<double>& values) {
+  PyObject* t = PyTuple_New(static_cast<Py_ssize_t>(values.size()));
+  if (!t) return nullptr;
+  for (size_t i = 0; i < values.size(); ++i) {
+    PyObject* v = d.params[i].kind == ParamKind::integer ? PyLong_FromLongLong(static_cast<long long>(values[i]))
+                                                         : PyFloat_FromDouble(values[i]);
+    if (!v) {
+      Py_DECREF(t);
+      return nullptr;
+    }
+    PyTuple_SET_ITEM(t, static_cast<Py_ssize_t>(i), v);
+  }
+  return t;
+}
+
+PyObject* new_array(Py_ssize_t length, bool float32) {
+  return PyObject_CallFunction(numpy_empty, "nO", length, float32 ? float32_dtype : float64_dtype);
+}
+
+PyObject* one_or_tuple(std::vector<PyObject*>& objects) {
+  if (objects.size() == 1) return objects[0];
+  PyObject* t = PyTuple_New(static_cast<Py_ssize_t>(objects.size()));
+  if (!t) {
+    for (PyObject* o : objects) Py_DECREF(o);
+    return nullptr;
+  }
+  for (size_t k = 0; k < objects.size(); ++k) PyTuple_SET_ITEM(t, static_cast<Py_ssize_t>(k), objects[k]);
+  return t;
+}
+
+// Owns a state created by an entry's operations.
+struct StatePtr {
+  const Operations* ops = nullptr;
+  void* state = nullptr;
+  StatePtr() = default;
+  StatePtr(const Operations* o, void* s) : ops(o), state(s) {}
+  StatePtr(const StatePtr&) = delete;
+  StatePtr& operator=(const StatePtr&) = delete;
+  ~StatePtr() {
+    if (state) ops->destroy(state);
+  }
+};
+
+void* create_state(const Entry& e, const std::vector<double>& params) {
+  try {
+    return e.ops.create(params.data());
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+    return nullptr;
+  }
+}
+
+// Runs a fresh or given state over 1-D float64 inputs into new output arrays.
+PyObject* run_into_new(const Entry& e, void* state, PyObject* inputs, bool float32, const char* what) {
+  const auto& d = e.descriptor;
+  if (!PyTuple_Check(inputs) || PyTuple_GET_SIZE(inputs) != e.ops.inputs) {
+    PyErr_Format(PyExc_TypeError, "%s() takes %d input series", d.name, e.ops.inputs);
+    return nullptr;
+  }
+  std::vector<Buffer> in(static_cast<size_t>(e.ops.inputs));
+  std::vector<const double*> columns(in.size());
+  ptrdiff_t length = -1;
+  for (size_t k = 0; k < in.size(); ++k) {
+    if (!in[k].get(PyTuple_GET_ITEM(inputs, static_cast<Py_ssize_t>(k)), 1, false, what)) return nullptr;
+    if (in[k].stride() != 1) {
+      PyErr_Format(PyExc_ValueError, "%s must be contiguous", what);
+      return nullptr;
+    }
+    if (length >= 0 && in[k].length() != length) {
+      PyErr_Format(PyExc_ValueError, "%s() input '%s' has %zd values, but '%s' has %zd", d.name, d.inputs[k],
+                   in[k].length(), d.inputs[0], length);
+      return nullptr;
+    }
+    length = in[k].length();
+    columns[k] = static_cast<const double*>(in[k].view.buf);
+  }
+  std::vector<PyObject*> outs;
+  std::vector<Buffer> out(static_cast<size_t>(e.ops.outputs));
+  std::vector<double*> out64;
+  std::vector<float*> out32;
+  for (int k = 0; k < e.ops.outputs; ++k) {
+    PyObject* array = new_array(length, float32);
+    if (!array) {
+      for (PyObject* o : outs) Py_DECREF(o);
+      return nullptr;
+    }
+    outs.push_back(array);
+    if (!out[static_cast<size_t>(k)].get(array, 1, true, "output")) {
+      for (PyObject* o : outs) Py_DECREF(o);
+      return nullptr;
+    }
+    out64.push_back(static_cast<double*>(out[static_cast<size_t>(k)].view.buf));
+    out32.push_back(static_cast<float*>(out[static_cast<size_t>(k)].view.buf));
+  }
+  const SeriesIn series{columns.data(), 1};
+  auto run = [&] {
+    if (float32)
+      e.ops.run_f32(state, series, length, SeriesOut<float>{out32.data(), 1});
+    else
+      e.ops.run_f64(state, series, length, SeriesOut<double>{out64.data(), 1});
+  };
+  if (length >= kReleaseGilFrom) {
+    Py_BEGIN_ALLOW_THREADS run();
+    Py_END_ALLOW_THREADS
+  } else {
+    run();
+  }
+  for (auto& b : out) {
+    PyBuffer_Release(&b.view);
+    b.held = false;
+  }
+  return one_or_tuple(outs);
+}
+
+// ---------------------------------------------------------------- module functions
+
+PyObject* registry(PyObject*, PyObject*) {
+  PyObject* all = PyTuple_New(static_cast<Py_ssize_t>(rows().size()));
+  if (!all) return nullptr;
+  for (size_t i = 0; i < rows().size(); ++i) {
+    const Descriptor& d = rows()[i].descriptor;
+    PyObject* inputs = PyTuple_New(static_cast<Py_ssize_t>(d.inputs.size()));
+    PyObject* outputs = PyTuple_New(static_cast<Py_ssize_t>(d.outputs.size()));
+    PyObject* params = PyTuple_New(static_cast<Py_ssize_t>(d.params.size()));
+    if (!inputs || !outputs || !params) goto fail_parts;
+    for (size_t k = 0; k < d.inputs.size(); ++k)
+      PyTuple_SET_ITEM(inputs, static_cast<Py_ssize_t>(k), PyUnicode_FromString(d.inputs[k]));
+    for (size_t k = 0; k < d.outputs.size(); ++k)
+      PyTuple_SET_ITEM(outputs, static_cast<Py_ssize_t>(k), PyUnicode_FromString(d.outputs[k]));
+    for (size_t k = 0; k < d.params.size(); ++k) {
+      const ParamSpec& p = d.params[k];
+      const bool integer = p.kind == ParamKind::integer;
+      PyObject* row = integer ? Py_BuildValue("{s:s,s:s,s:L,s:L,s:L,s:s}", "name", p.name, "kind", "int",
+                                              "default", static_cast<long long>(p.default_value), "min",
+                                              static_cast<long long>(p.min), "max", static_cast<long long>(p.max),
+                                              "doc", p.doc)
+                              : Py_BuildValue("{s:s,s:s,s:d,s:d,s:d,s:s}", "name", p.name, "kind", "float",
+                                              "default", p.default_value, "min", p.min, "max", p.max, "doc", p.doc);
+      if (!row) goto fail_parts;
+      PyTuple_SET_ITEM(params, static_cast<Py_ssize_t>(k), row);
+    }
+    {
+      PyObject* row = Py_BuildValue("{s:s,s:s,s:s,s:s,s:N,s:N,s:N}", "name", d.name, "group", d.group, "summary",
+                                    d.summary, "doc", d.doc, "inputs", inputs, "params", params, "outputs", outputs);
+      if (!row) {
+        Py_DECREF(all);
+        return nullptr;
+      }
+      PyTuple_SET_ITEM(all, static_cast<Py_ssize_t>(i), row);
+      continue;
+    }
+  fail_parts:
+    Py_XDECREF(inputs);
+    Py_XDECREF(outputs);
+    Py_XDECREF(params);
+    Py_DECREF(all);
+    return nullptr;
+  }
+  return all;
+}
+
+// lookback(index, params) -> first-value position on NaN-free input.
+PyObject* lookback(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 2) {
+    PyErr_SetString(PyExc_TypeError, "lookback(index, params)");
+    return nullptr;
+  }
+  const Entry* e = entry_at(args[0]);
+  std::vector<double> params;
+  if (!e || !parse_params(e->descriptor, args[1], params)) return nullptr;
+  return PyLong_FromLongLong(e->descriptor.lookback(params.data()));
+}
+
+// compute(index, inputs, params, float32) -> array or tuple of arrays.
+PyObject* compute(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 4) {
+    PyErr_SetString(PyExc_TypeError, "compute(index, inputs, params, float32)");
+    return nullptr;
+  }
+  const Entry* e = entry_at(args[0]);
+  std::vector<double> params;
+  if (!e || !parse_params(e->descriptor, args[2], params)) return nullptr;
+  StatePtr state(&e->ops, create_state(*e, params));
+  if (!state.state) return nullptr;
+  return run_into_new(*e, state.state, args[1], PyObject_IsTrue(args[3]) == 1, "input");
+}
+
+// run_many(index, params, inputs, outputs, offsets, axis, threads): each series of the 2-D inputs
+// (or each segment of 1-D ones) through a fresh state into the matching place of the outputs.
+PyObject* run_many(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 7) {
+    PyErr_SetString(PyExc_TypeError, "run_many(index, params, inputs, outputs, offsets, axis, threads)");
+    return nullptr;
+  }
+  const Entry* e = entry_at(args[0]);
+  std::vector<double> params;
+  if (!e || !parse_params(e->descriptor, args[1], params)) return nullptr;
+  PyObject* inputs = args[2];
+  PyObject* outputs = args[3];
+  const bool segmented = args[4] != Py_None;
+  const long axis = PyLong_AsLong(args[5]);
+  const long requested_threads = PyLong_AsLong(args[6]);
+  if (PyErr_Occurred()) return nullptr;
+  if (!PyTuple_Check(inputs) || PyTuple_GET_SIZE(inputs) != e->ops.inputs || !PyTuple_Check(outputs) ||
+      PyTuple_GET_SIZE(outputs) != e->ops.outputs || (axis != 0 && axis != 1)) {
+    PyErr_SetString(PyExc_ValueError, "run_many: inputs, outputs or axis do not fit the indicator");
+    return nullptr;
+  }
+  const int ndim = segmented ? 1 : 2;
+  std::vector<Buffer> in(static_cast<size_t>(e->ops.inputs)), out(static_cast<size_t>(e->ops.outputs));
+  for (size_t k = 0; k < in.size(); ++k)
+    if (!in[k].get(PyTuple_GET_ITEM(inputs, static_cast<Py_ssize_t>(k)), ndim, false, "input")) return nullptr;
+  for (size_t k = 0; k < out.size(); ++k)
+    if (!out[k].get(PyTuple_GET_ITEM(outputs, static_cast<Py_ssize_t>(k)), ndim, true, "output")) return nullptr;
+  const bool float32 = out[0].is_float32();
+  for (auto* group : {&in, &out}) {
+    for (auto& b : *group) {
+      if (b.is_float32() != (group == &out && float32) ||
+          std::memcmp(b.view.shape, in[0].view.shape, sizeof(Py_ssize_t) * static_cast<size_t>(ndim)) != 0) {
+        PyErr_SetString(PyExc_ValueError, "run_many: arrays differ in shape or type");
+        return nullptr;
+      }
+    }
+  }
+  // Series j: starts[j] elements in (per array), lengths[j] bars, one time stride per array.
+  std::vector<int64_t> starts, lengths;
+  std::vector<ptrdiff_t> in_series(in.size()), out_series(out.size()), in_time(in.size()), out_time(out.size());
+  if (segmented) {
+    Buffer offsets;
+    if (PyObject_GetBuffer(args[4], &offsets.view, PyBUF_STRIDES | PyBUF_FORMAT) < 0) return nullptr;
+    offsets.held = true;
+    if (offsets.view.ndim != 1 || offsets.view.itemsize != 8 || offsets.view.strides[0] != 8 ||
+        !offsets.view.format || std::strchr("qlQL", offsets.view.format[std::strlen(offsets.view.format) - 1]) == nullptr) {
+      PyErr_SetString(PyExc_TypeError, "run_many: offsets must be a contiguous int64 array");
+      return nullptr;
+    }
+    const auto* o = static_cast<const int64_t*>(offsets.view.buf);
+    const Py_ssize_t count = offsets.view.shape[0];
+    if (count < 1 || o[0] != 0 || o[count - 1] != in[0].length()) {
+      PyErr_SetString(PyExc_ValueError, "run_many: offsets must run from 0 to the length");
+      return nullptr;
+    }
+    for (Py_ssize_t j = 0; j + 1 < count; ++j) {
+      if (o[j + 1] < o[j]) {
+        PyErr_SetString(PyExc_ValueError, "run_many: offsets must be ascending");
+        return nullptr;
+      }
+      starts.push_back(o[j]);
+      lengths.push_back(o[j + 1] - o[j]);
+    }
+    for (size_t k = 0; k < in.size(); ++k) in_series[k] = in_time[k] = in[k].stride(0);
+    for (size_t k = 0; k < out.size(); ++k) out_series[k] = out_time[k] = out[k].stride(0);
+  } else {
+    const int series_dim = axis == 0 ? 1 : 0;
+    const int time_dim = axis == 0 ? 0 : 1;
+    for (ptrdiff_t j = 0; j < in[0].length(series_dim); ++j) {
+      starts.push_back(j);
+      lengths.push_back(in[0].length(time_dim));
+    }
+    for (size_t k = 0; k < in.size(); ++k) {
+      in_series[k] = in[k].stride(series_dim);
+      in_time[k] = in[k].stride(time_dim);
+    }
+    for (size_t k = 0; k < out.size(); ++k) {
+      out_series[k] = out[k].stride(series_dim);
+      out_time[k] = out[k].stride(time_dim);
+    }
+  }
+  // Inputs of one series share a time stride in the driver's loop; copies make them so.
+  const bool same_strides = std::all_of(in_time.begin(), in_time.end(), [&](ptrdiff_t s) { return s == in_time[0]; }) &&
+                            std::all_of(out_time.begin(), out_time.end(), [&](ptrdiff_t s) { return s == out_time[0]; });
+  if (!same_strides) {
+    PyErr_SetString(PyExc_ValueError, "run_many: arrays must share their layout");
+    return nullptr;
+  }
+  const size_t count = starts.size();
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const size_t workers = std::min<size_t>({count ? count : 1, static_cast<size_t>(std::max(1L, requested_threads)), cores});
+  std::atomic<size_t> next{0};
+  std::atomic<bool> out_of_memory{false};
+  auto work = [&] {
+    std::vector<const double*> in_columns(in.size());
+    std::vector<double*> out64(out.size());
+    std::vector<float*> out32(out.size());
+    for (size_t j; (j = next.fetch_add(1)) < count && !out_of_memory.load();) {
+      void* state = nullptr;
+      try {
+        state = e->ops.create(params.data());
+      } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+        return;
+      }
+      StatePtr owned(&e->ops, state);
+      const int64_t at = starts[j];
+      for (size_t k = 0; k < in.size(); ++k)
+        in_columns[k] = static_cast<const double*>(in[k].view.buf) + at * in_series[k];
+      const SeriesIn series{in_columns.data(), in_time[0]};
+      if (float32) {
+        for (size_t k = 0; k < out.size(); ++k) out32[k] = static_cast<float*>(out[k].view.buf) + at * out_series[k];
+        e->ops.run_f32(state, series, lengths[j], SeriesOut<float>{out32.data(), out_time[0]});
+      } else {
+        for (size_t k = 0; k < out.size(); ++k) out64[k] = static_cast<double*>(out[k].view.buf) + at * out_series[k];
+        e->ops.run_f64(state, series, lengths[j], SeriesOut<double>{out64.data(), out_time[0]});
+      }
+    }
+  };
+  Py_BEGIN_ALLOW_THREADS
+  std::vector<std::thread> pool;
+  try {
+    for (size_t w = 1; w < workers; ++w) pool.emplace_back(work);
+  } catch (const std::exception&) {
+    // Fewer threads than asked: the remaining series run on those started and this one.
+  }
+  work();
+  for (auto& t : pool) t.join();
+  Py_END_ALLOW_THREADS
+  if (out_of_memory) return PyErr_NoMemory();
+  Py_RETURN_NONE;
+}
+
+// ---------------------------------------------------------------- live handles
+
+struct Handle {
+  PyObject_HEAD
+  const Entry* entry;
+  void* state;
+  std::vector<double>* params;
+  std::vector<double>* value;
+  bool busy;
+};
+
+PyTypeObject* handle_type = nullptr;
+
+// Marks a handle busy for one call; a call that re-enters it (from a conversion) is refused.
+struct Busy {
+  Handle* h;
+  bool ok;
+  explicit Busy(Handle* handle) : h(handle), ok(!handle->busy) {
+    if (ok)
+      h->busy = true;
+    else
+      PyErr_SetString(PyExc_RuntimeError, "classic handle is in use by another call");
+  }
+  ~Busy() {
+    if (ok) h->busy = false;
+  }
+};
+
+Handle* new_handle(const Entry& e, void* state, const std::vector<double>& params) {
+  Handle* h = PyObject_New(Handle, handle_type);
+  if (!h) {
+    e.ops.destroy(state);
+    return nullptr;
+  }
+  h->entry = &e;
+  h->state = state;
+  h->busy = false;
+  h->params = nullptr;
+  h->value = nullptr;
+  try {
+    h->params = new std::vector<double>(params);
+    h->value = new std::vector<double>(static_cast<size_t>(e.ops.outputs), nan_value);
+  } catch (const std::bad_alloc&) {
+    Py_DECREF(h);
+    PyErr_NoMemory();
+    return nullptr;
+  }
+  return h;
+}
+
+void handle_dealloc(PyObject* self) {
+  Handle* h = reinterpret_cast<Handle*>(self);
+  if (h->state) h->entry->ops.destroy(h->state);
+  delete h->params;
+  delete h->value;
+  PyTypeObject* type = Py_TYPE(self);
+  PyObject_Free(self);
+  Py_DECREF(type);
+}
+
+PyObject* handle_new(PyTypeObject*, PyObject*, PyObject*) {
+  PyErr_SetString(PyExc_TypeError,
+                  "classic handles are opened with velkized_ta.classic.stream.<name>(history..., params...)");
+  return nullptr;
+}
+
+PyObject* values_object(const Handle* h, const double* values) {
+  const int n = h->entry->ops.outputs;
+  if (n == 1) return PyFloat_FromDouble(values[0]);
+  PyObject* t = PyTuple_New(n);
+  if (!t) return nullptr;
+  for (int k = 0; k < n; ++k) {
+    PyObject* v = PyFloat_FromDouble(values[k]);
+    if (!v) {
+      Py_DECREF(t);
+      return nullptr;
+    }
+    PyTuple_SET_ITEM(t, k, v);
+  }
+  return t;
+}
+
+constexpr int kMaxInputs = 8;
+constexpr int kMaxOutputs = 8;
+
+bool parse_bar(Handle* h, PyObject* const* args, Py_ssize_t nargs, double* bar, const char* method) {
+  const auto& d = h->entry->descriptor;
+  if (nargs != h->entry->ops.inputs) {
+    PyErr_Format(PyExc_TypeError, "%s handle's %s() takes %d values (%s...), got %zd", d.name, method,
+                 h->entry->ops.inputs, d.inputs[0], nargs);
+    return false;
+  }
+  for (Py_ssize_t k = 0; k < nargs; ++k) {
+    bar[k] = PyFloat_AsDouble(args[k]);
+    if (bar[k] == -1.0 && PyErr_Occurred()) return false;
+  }
+  return true;
+}
+
+PyObject* handle_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+  Handle* h = reinterpret_cast<Handle*>(self);
+  double bar[kMaxInputs];
+  double out[kMaxOutputs];
+  if (!parse_bar(h, args, nargs, bar, "update")) return nullptr;
+  Busy busy(h);
+  if (!busy.ok) return nullptr;
+  h->entry->ops.update(h->state, bar, out);
+  std::copy(out, out + h->entry->ops.outputs, h->value->begin());
+  return values_object(h, out);
+}
+
+PyObject* handle_peek(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+  Handle* h = reinterpret_cast<Handle*>(self);
+  double bar[kMaxInputs];
+  double out[kMaxOutputs];
+  if (!parse_bar(h, args, nargs, bar, "peek")) return nullptr;
+  Busy busy(h);
+  if (!busy.ok) return nullptr;
+  void* copy = nullptr;
+  try {
+    copy = h->entry->ops.clone(h->state);
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+  StatePtr owned(&h->entry->ops, copy);
+  h->entry->ops.update(copy, bar, out);
+  return values_object(h, out);
+}
+
+// The given series as contiguous float64 arrays (numpy converts any real dtype).
+PyObject* contiguous_inputs(const Entry& e, PyObject* const* args, Py_ssize_t nargs, const char* what) {
+  if (nargs != e.ops.inputs) {
+    PyErr_Format(PyExc_TypeError, "%s takes %d series (%s...), got %zd", what, e.ops.inputs, e.descriptor.inputs[0],
+                 nargs);
+    return nullptr;
+  }
+  PyObject* t = PyTuple_New(nargs);
+  if (!t) return nullptr;
+  for (Py_ssize_t k = 0; k < nargs; ++k) {
+    PyObject* a = PyObject_CallFunctionObjArgs(numpy_ascontiguous, args[k], float64_dtype, nullptr);
+    if (!a) {
+      Py_DECREF(t);
+      return nullptr;
+    }
+    PyTuple_SET_ITEM(t, k, a);
+  }
+  return t;
+}
+
+PyObject* handle_update_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+  Handle* h = reinterpret_cast<Handle*>(self);
+  Busy busy(h);
+  if (!busy.ok) return nullptr;
+  PyObject* inputs = contiguous_inputs(*h->entry, args, nargs, "update_many()");
+  if (!inputs) return nullptr;
+  // The bars run on a copy, so a failure (memory, a bad series) leaves the handle as it was.
+  void* copy = nullptr;
+  try {
+    copy = h->entry->ops.clone(h->state);
+  } catch (const std::bad_alloc&) {
+    Py_DECREF(inputs);
+    return PyErr_NoMemory();
+  }
+  StatePtr owned(&h->entry->ops, copy);
+  PyObject* result = run_into_new(*h->entry, copy, inputs, false, "update_many() series");
+  Py_DECREF(inputs);
+  if (!result) return nullptr;
+  std::swap(h->state, owned.state);
+  const int n = h->entry->ops.outputs;
+  for (int k = 0; k < n; ++k) {
+    PyObject* array = n == 1 ? result : PyTuple_GET_ITEM(result, k);
+    Buffer b;
+    if (!b.get(array, 1, false, "output")) {
+      Py_DECREF(result);
+      return nullptr;
+    }
+    if (b.length() > 0) (*h->value)[static_cast<size_t>(k)] = static_cast<const double*>(b.view.buf)[b.length() - 1];
+  }
+  return result;
+}
+
+PyObject* handle_copy(PyObject* self, PyObject*) {
+  Handle* h = reinterpret_cast<Handle*>(self);
+  Busy busy(h);
+  if (!busy.ok) return nullptr;
+  void* copy = nullptr;
+  try {
+    copy = h->entry->ops.clone(h->state);
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+  Handle* c = new_handle(*h->entry, copy, *h->params);
+  if (c) *c->value = *h->value;
+  return reinterpret_cast<PyObject*>(c);
+}
+
+PyObject* restore_function = nullptr;
+
+PyObject* handle_reduce(PyObject* self, PyObject*) {
+  Handle* h = reinterpret_cast<Handle*>(self);
+  Busy busy(h);
+  if (!busy.ok) return nullptr;
+  std::string bytes;
+  try {
+    h->entry->ops.save(h->state, bytes);
+    const size_t n = h->value->size();
+    bytes.append(reinterpret_cast<const char*>(h->value->data()), n * sizeof(double));
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  }
+  PyObject* params = params_tuple(h->entry->descriptor, *h->params);
+  if (!params) return nullptr;
+  return Py_BuildValue("O(sNiy#)", restore_function, h->entry->descriptor.name, params, kStateVersion, bytes.data(),
+                       static_cast<Py_ssize_t>(bytes.size()));
+}
+
+PyObject* handle_value(PyObject* self, void*) {
+  Handle* h = reinterpret_cast<Handle*>(self);
+  return values_object(h, h->value->data());
+}
+PyObject* handle_name(PyObject* self, void*) {
+  return PyUnicode_FromString(reinterpret_cast<Handle*>(self)->entry->descriptor.name);
+}
+PyObject* handle_params(PyObject* self, void*) {
+  Handle* h = reinterpret_cast<Handle*>(self);
+  return params_tuple(h->entry->descriptor, *h->params);
+}
+PyObject* handle_repr(PyObject* self) {
+  Handle* h = reinterpret_cast<Handle*>(self);
+  PyObject* params = params_tuple(h->entry->descriptor, *h->params);
+  if (!params) return nullptr;
+  PyObject* r = PyUnicode_FromFormat("<classic.stream.%s handle %R>", h->entry->descriptor.name, params);
+  Py_DECREF(params);
+  return r;
+}
+
+PyMethodDef handle_methods[] = {
+    {"update", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(handle_update)), METH_FASTCALL,
+     "update(*bar) -> the value(s) after consuming one bar (one float per input series)."},
+    {"peek", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(handle_peek)), METH_FASTCALL,
+     "peek(*bar) -> the value(s) that bar would give; nothing is consumed."},
+    {"update_many", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(handle_update_many)), METH_FASTCALL,
+     "update_many(*series) -> float64 array(s) of the values of each bar; all or nothing."},
+    {"copy", handle_copy, METH_NOARGS, "An independent handle in the same state."},
+    {"__reduce__", handle_reduce, METH_NOARGS, nullptr},
+    {nullptr, nullptr, 0, nullptr}};
+
+PyGetSetDef handle_getset[] = {
+    {"value", handle_value, nullptr, "The value(s) after the last consumed bar (NaN before any).", nullptr},
+    {"name", handle_name, nullptr, "The indicator's name.", nullptr},
+    {"params", handle_params, nullptr, "The parameters, in the indicator's order.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr}};
+
+PyType_Slot handle_slots[] = {{Py_tp_dealloc, reinterpret_cast<void*>(handle_dealloc)},
+                              {Py_tp_new, reinterpret_cast<void*>(handle_new)},
+                              {Py_tp_methods, handle_methods},
+                              {Py_tp_getset, handle_getset},
+                              {Py_tp_repr, reinterpret_cast<void*>(handle_repr)},
+                              {Py_tp_doc, const_cast<char*>("A live classic indicator: update, peek, value, "
+                                                            "update_many, copy, pickling.")},
+                              {0, nullptr}};
+PyType_Spec handle_spec = {"velkized_ta._classic.Handle", sizeof(Handle), 0, Py_TPFLAGS_DEFAULT, handle_slots};
+
+// open(index, params, history) -> a handle that has consumed the history.
+PyObject* open_handle(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 3) {
+    PyErr_SetString(PyExc_TypeError, "open(index, params, history)");
+    return nullptr;
+  }
+  const Entry* e = entry_at(args[0]);
+  std::vector<double> params;
+  if (!e || !parse_params(e->descriptor, args[1], params)) return nullptr;
+  if (!PyTuple_Check(args[2])) {
+    PyErr_SetString(PyExc_TypeError, "open: history must be a tuple");
+    return nullptr;
+  }
+  void* state = create_state(*e, params);
+  if (!state) return nullptr;
+  Handle* h = new_handle(*e, state, params);
+  if (!h) return nullptr;
+  PyObject* values = handle_update_many(reinterpret_cast<PyObject*>(h), &PyTuple_GET_ITEM(args[2], 0),
+                                        PyTuple_GET_SIZE(args[2]));
+  if (!values) {
+    Py_DECREF(h);
+    return nullptr;
+  }
+  Py_DECREF(values);
+  return reinterpret_cast<PyObject*>(h);
+}
+
+// restore(name, params, version, state) -> the handle a pickle holds.
+PyObject* restore(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 4 || !PyUnicode_Check(args[0]) || !PyBytes_Check(args[3])) {
+    PyErr_SetString(PyExc_ValueError, "classic handle state: expected (name, params, version, bytes)");
+    return nullptr;
+  }
+  const char* name = PyUnicode_AsUTF8(args[0]);
+  if (!name) return nullptr;
+  const Entry* e = nullptr;
+  for (const Entry& row : rows())
+    if (std::strcmp(row.descriptor.name, name) == 0) e = &row;
+  if (!e) {
+    PyErr_Format(PyExc_ValueError, "classic handle state: no indicator named %R", args[0]);
+    return nullptr;
+  }
+  const long version = PyLong_AsLong(args[2]);
+  if (version == -1 && PyErr_Occurred()) return nullptr;
+  if (version != kStateVersion) {
+    PyErr_Format(PyExc_ValueError, "classic handle state: version %ld, this build reads version %d", version,
+                 kStateVersion);
+    return nullptr;
+  }
+  std::vector<double> params;
+  if (!parse_params(e->descriptor, args[1], params)) {
+    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+      PyErr_Clear();
+      PyErr_SetString(PyExc_ValueError, "classic handle state: bad parameters");
+    }
+    return nullptr;
+  }
+  void* state = create_state(*e, params);
+  if (!state) return nullptr;
+  Handle* h = new_handle(*e, state, params);
+  if (!h) return nullptr;
+  const char* bytes = PyBytes_AS_STRING(args[3]);
+  const size_t size = static_cast<size_t>(PyBytes_GET_SIZE(args[3]));
+  const size_t value_bytes = static_cast<size_t>(e->ops.outputs) * sizeof(double);
+  bool ok = size >= value_bytes;
+  if (ok) {
+    try {
+      ok = e->ops.load(h->state, bytes, size - value_bytes);
+    } catch (const std::bad_alloc&) {
+      Py_DECREF(h);
+      return PyErr_NoMemory();
+    }
+  }
+  if (!ok) {
+    Py_DECREF(h);
+    PyErr_Format(PyExc_ValueError, "classic handle state: the bytes are not a %s state for these parameters",
+                 e->descriptor.name);
+    return nullptr;
+  }
+  std::memcpy(h->value->data(), bytes + size - value_bytes, value_bytes);
+  return reinterpret_cast<PyObject*>(h);
+}
+
+PyMethodDef module_methods[] = {
+    {"registry", registry, METH_NOARGS, "The classic indicators' descriptors, sorted by name."},
+    {"lookback", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(lookback)), METH_FASTCALL,
+     "lookback(index, params) -> the first value's position on NaN-free input."},
+    {"compute", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(compute)), METH_FASTCALL,
+     "compute(index, inputs, params, float32) -> array or tuple of arrays."},
+    {"run_many", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(run_many)), METH_FASTCALL,
+     "run_many(index, params, inputs, outputs, offsets, axis, threads): many series on worker threads."},
+    {"open", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(open_handle)), METH_FASTCALL,
+     "open(index, params, history) -> a live handle."},
+    {"restore", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(restore)), METH_FASTCALL,
+     "restore(name, params, version, state) -> the pickled handle."},
+    {nullptr, nullptr, 0, nullptr}};
+
+int module_exec(PyObject* module) {
+  auto& all = registry_rows();
+  std::sort(all.begin(), all.end(),
+            [](const Entry& a, const Entry& b) { return std::strcmp(a.descriptor.name, b.descriptor.name) < 0; });
+  for (size_t i = 0; i < all.size(); ++i) {
+    const auto& e = all[i];
+    if (e.ops.inputs != static_cast<int>(e.descriptor.inputs.size()) ||
+        e.ops.outputs != static_cast<int>(e.descriptor.outputs.size()) || e.ops.inputs > kMaxInputs ||
+        e.ops.outputs > kMaxOutputs || (i > 0 && std::strcmp(all[i - 1].descriptor.name, e.descriptor.name) == 0)) {
+      PyErr_Format(PyExc_ImportError, "classic indicator %s: its state and descriptor disagree, or its name repeats",
+                   e.descriptor.name);
+      return -1;
+    }
+  }
+  PyObject* numpy = PyImport_ImportModule("numpy");
+  if (!numpy) return -1;
+  numpy_empty = PyObject_GetAttrString(numpy, "empty");
+  numpy_ascontiguous = PyObject_GetAttrString(numpy, "ascontiguousarray");
+  float64_dtype = PyObject_GetAttrString(numpy, "float64");
+  float32_dtype = PyObject_GetAttrString(numpy, "float32");
+  Py_DECREF(numpy);
+  if (!numpy_empty || !numpy_ascontiguous || !float64_dtype || !float32_dtype) return -1;
+  handle_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&handle_spec));
+  if (!handle_type) return -1;
+  if (PyModule_AddObjectRef(module, "Handle", reinterpret_cast<PyObject*>(handle_type)) < 0) return -1;
+  restore_function = PyObject_GetAttrString(module, "restore");
+  if (!restore_function) return -1;
+  return PyModule_AddIntConstant(module, "STATE_VERSION", kStateVersion);
+}
+
+PyModuleDef_Slot module_slots[] = {{Py_mod_exec, reinterpret_cast<void*>(module_exec)}, {0, nullptr}};
+
+PyModuleDef module_def = {PyModuleDef_HEAD_INIT, "_classic", "Classic indicators over one registry.", 0,
+                          module_methods, module_slots, nullptr, nullptr, nullptr};
+
+}  // namespace
+}  // namespace velk::classic
+
+PyMODINIT_FUNC PyInit__classic() { return PyModuleDef_Init(&velk::classic::module_def); }

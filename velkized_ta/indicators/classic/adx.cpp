@@ -1,0 +1,59 @@
+// Average directional index.
+#include "classic_engine/indicator.hpp"
+
+namespace velk::classic {
+namespace {
+
+struct State {
+  static constexpr int inputs = 3, outputs = 1;
+  explicit State(const double* params)
+      : period(int_param(params, 0)), sums(period), kept(static_cast<double>(period - 1)),
+        size(static_cast<double>(period)) {}
+  bool step(const double* bar, double* out) {
+    if (!sums.push(bar[0], bar[1], bar[2])) return false;
+    const double plus = sums.plus_di(), minus = sums.minus_di();
+    const double total = plus + minus;
+    // A bar without direction (zero range or no move) adds 0 to the seed and leaves ADX as it was.
+    const bool moved = sums.range() != 0.0 && total != 0.0;
+    const double dx = moved ? 100.0 * (std::fabs(minus - plus) / total) : 0.0;
+    if (seeded < period) {
+      adx += dx;
+      if (++seeded < period) return false;
+      adx /= size;
+    } else if (moved) {
+      adx = (adx * kept + dx) / size;
+    }
+    out[0] = adx;
+    return true;
+  }
+  template <class Archive>
+  void fields(Archive& a) {
+    sums.fields(a);
+    a(adx);
+    a(seeded);
+  }
+  int64_t period;
+  DirectionalSums sums;
+  double kept, size;
+  double adx = 0.0;
+  int64_t seeded = 0;
+};
+
+const Registrar<State> registered{Descriptor{
+    "adx", "directional", "Average directional index: Wilder's average of DX, the spread of +DI and -DI.",
+    R"(dx = 100 * |plus_di - minus_di| / (plus_di + minus_di)
+adx = mean of the first timeperiod DX values, then adx = (adx * (timeperiod - 1) + dx) / timeperiod
+
+First value at 2 * timeperiod - 1. A bar with no direction (zero summed range, or +DI + -DI = 0)
+counts 0 in the seed and later leaves ADX unchanged, as TA-Lib does.
+TA-Lib ADX: same first value and seeds; the DI sums' Wilder step is rounded differently, values
+agree within 1e-12 relative.
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 2.5e-15 on a 10^6-bar random walk, 2.4e-15 on a level drop 1e5 -> 1.)",
+    {"high", "low", "close"},
+    {{"timeperiod", ParamKind::integer, 14, 2, 100000, "Wilder's smoothing period."}},
+    {"adx"},
+    [](const double* p) { return 2 * int_param(p, 0) - 1; }}};
+
+}  // namespace
+}  // namespace velk::classic

@@ -1,0 +1,39 @@
+// Double exponential moving average.
+#include "classic_engine/indicator.hpp"
+
+namespace velk::classic {
+namespace {
+
+struct State {
+  static constexpr int inputs = 1, outputs = 1;
+  explicit State(const double* params) : first(int_param(params, 0)), second(int_param(params, 0)) {}
+  bool step(const double* bar, double* out) {
+    if (!first.push(bar[0]) || !second.push(first.value())) return false;
+    out[0] = 2.0 * first.value() - second.value();
+    return true;
+  }
+  template <class Archive>
+  void fields(Archive& a) {
+    first.fields(a);
+    second.fields(a);
+  }
+  SeededEma first, second;
+};
+
+const Registrar<State> registered{Descriptor{
+    "dema", "overlap", "Double exponential moving average: 2 EMA - EMA(EMA).",
+    R"(e1 = ema(close, timeperiod), e2 = ema(e1, timeperiod), each seeded with the mean of its first
+timeperiod values
+dema = 2 * e1 - e2
+
+First value at 2 * (timeperiod - 1). Flat prices give the price.
+TA-Lib DEMA: same first value and the same operations.
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 4.4e-16 on a 10^6-bar random walk, 1.5e-16 on a level drop 1e5 -> 1.)",
+    {"close"},
+    {{"timeperiod", ParamKind::integer, 30, 1, 100000, "Period of both EMAs."}},
+    {"dema"},
+    [](const double* p) { return 2 * (int_param(p, 0) - 1); }}};
+
+}  // namespace
+}  // namespace velk::classic

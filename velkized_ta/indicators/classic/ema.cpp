@@ -1,0 +1,38 @@
+// Exponential moving average.
+#include "classic_engine/indicator.hpp"
+
+namespace velk::classic {
+namespace {
+
+struct State {
+  static constexpr int inputs = 1, outputs = 1;
+  explicit State(const double* params) : ema(int_param(params, 0)) {}
+  bool step(const double* bar, double* out) {
+    const bool ready = ema.push(bar[0]);
+    out[0] = ema.value();
+    return ready;
+  }
+  template <class Archive>
+  void fields(Archive& a) {
+    ema.fields(a);
+  }
+  SeededEma ema;
+};
+
+const Registrar<State> registered{Descriptor{
+    "ema", "overlap", "Exponential moving average seeded with the simple average of the first timeperiod closes.",
+    R"(k = 2 / (timeperiod + 1)
+ema[first] = mean of the first timeperiod closes
+ema[t] = (x[t] - ema[t-1]) * k + ema[t-1]
+
+First value at timeperiod - 1. Flat prices give the price.
+TA-Lib EMA (its default compatibility, SMA seed): same first value and the same operations.
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 2.2e-16 on a 10^6-bar random walk, 2.1e-17 on a level drop 1e5 -> 1.)",
+    {"close"},
+    {{"timeperiod", ParamKind::integer, 30, 1, 100000, "Bars of the seed; sets k = 2 / (timeperiod + 1)."}},
+    {"ema"},
+    [](const double* p) { return int_param(p, 0) - 1; }}};
+
+}  // namespace
+}  // namespace velk::classic

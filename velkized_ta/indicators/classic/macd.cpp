@@ -1,0 +1,49 @@
+// Moving average convergence/divergence.
+#include "classic_engine/indicator.hpp"
+
+namespace velk::classic {
+namespace {
+
+struct State {
+  static constexpr int inputs = 1, outputs = 3;
+  explicit State(const double* params)
+      : averages(int_param(params, 0), int_param(params, 1)), signal(int_param(params, 2)) {}
+  bool step(const double* bar, double* out) {
+    if (!averages.push(bar[0])) return false;
+    const double line = averages.fast() - averages.slow();
+    if (!signal.push(line)) return false;
+    out[0] = line;
+    out[1] = signal.value();
+    out[2] = line - signal.value();
+    return true;
+  }
+  template <class Archive>
+  void fields(Archive& a) {
+    averages.fields(a);
+    signal.fields(a);
+  }
+  AlignedEmaPair averages;
+  SeededEma signal;
+};
+
+const Registrar<State> registered{Descriptor{
+    "macd", "momentum", "MACD: the fast EMA minus the slow EMA, its EMA (signal) and their difference.",
+    R"(macd = ema(close, fastperiod) - ema(close, slowperiod)
+signal = ema(macd, signalperiod), hist = macd - signal
+
+Both averages are seeded at bar slowperiod - 1 (the fast one with the mean of the fastperiod closes
+ending there); the signal is seeded with the mean of its first signalperiod values. All three
+outputs start at slowperiod + signalperiod - 2 (33 with the defaults). A fastperiod above
+slowperiod is swapped with it. Flat prices give 0.
+TA-Lib MACD: same first value and the same seeds.
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 8.0e-13 on a 10^6-bar random walk, 1.3e-14 on a level drop 1e5 -> 1.)",
+    {"close"},
+    {{"fastperiod", ParamKind::integer, 12, 2, 100000, "Period of the fast EMA."},
+     {"slowperiod", ParamKind::integer, 26, 2, 100000, "Period of the slow EMA."},
+     {"signalperiod", ParamKind::integer, 9, 1, 100000, "Period of the signal EMA."}},
+    {"macd", "macdsignal", "macdhist"},
+    [](const double* p) { return std::max(int_param(p, 0), int_param(p, 1)) - 1 + int_param(p, 2) - 1; }}};
+
+}  // namespace
+}  // namespace velk::classic

@@ -1,0 +1,41 @@
+// Triple exponential moving average.
+#include "classic_engine/indicator.hpp"
+
+namespace velk::classic {
+namespace {
+
+struct State {
+  static constexpr int inputs = 1, outputs = 1;
+  explicit State(const double* params)
+      : first(int_param(params, 0)), second(int_param(params, 0)), third(int_param(params, 0)) {}
+  bool step(const double* bar, double* out) {
+    if (!first.push(bar[0]) || !second.push(first.value()) || !third.push(second.value())) return false;
+    out[0] = third.value() + (3.0 * first.value() - 3.0 * second.value());
+    return true;
+  }
+  template <class Archive>
+  void fields(Archive& a) {
+    first.fields(a);
+    second.fields(a);
+    third.fields(a);
+  }
+  SeededEma first, second, third;
+};
+
+const Registrar<State> registered{Descriptor{
+    "tema", "overlap", "Triple exponential moving average: 3 EMA - 3 EMA(EMA) + EMA(EMA(EMA)).",
+    R"(e1 = ema(close), e2 = ema(e1), e3 = ema(e2), each seeded with the mean of its first timeperiod
+values
+tema = e3 + (3 * e1 - 3 * e2)
+
+First value at 3 * (timeperiod - 1). Flat prices give the price.
+TA-Lib TEMA: same first value and the same operations.
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 1.1e-15 on a 10^6-bar random walk, 2.6e-15 on a level drop 1e5 -> 1.)",
+    {"close"},
+    {{"timeperiod", ParamKind::integer, 30, 1, 100000, "Period of the three EMAs."}},
+    {"tema"},
+    [](const double* p) { return 3 * (int_param(p, 0) - 1); }}};
+
+}  // namespace
+}  // namespace velk::classic

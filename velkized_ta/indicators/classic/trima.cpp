@@ -1,0 +1,43 @@
+// Triangular moving average.
+#include "classic_engine/indicator.hpp"
+
+namespace velk::classic {
+namespace {
+
+// A simple average of a simple average: windows of timeperiod / 2 + 1 and the rest give the
+// triangular weights 1, 2, ..., 2, 1 over timeperiod bars.
+struct State {
+  static constexpr int inputs = 1, outputs = 1;
+  explicit State(const double* params)
+      : inner(int_param(params, 0) / 2 + 1), outer(int_param(params, 0) + 1 - (int_param(params, 0) / 2 + 1)) {}
+  bool step(const double* bar, double* out) {
+    if (!inner.push(bar[0]) || !outer.push(inner.value())) return false;
+    out[0] = outer.value();
+    return true;
+  }
+  template <class Archive>
+  void fields(Archive& a) {
+    inner.fields(a);
+    outer.fields(a);
+  }
+  SimpleAverage inner, outer;
+};
+
+const Registrar<State> registered{Descriptor{
+    "trima", "overlap", "Triangular moving average: weights rising to the middle of the window and falling again.",
+    R"(trima = sma(sma(close, timeperiod / 2 + 1), timeperiod - timeperiod / 2)   (integer halves)
+i.e. weights 1, 2, ..., k, ..., 2, 1 over timeperiod bars, divided by their sum
+
+First value at timeperiod - 1. The window sums are re-added every window, so they do not drift.
+Flat prices give the price.
+TA-Lib TRIMA: same first value; TA-Lib keeps running weighted sums, values agree within 1e-9
+relative.
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 5.3e-14 on a 10^6-bar random walk, 8.1e-15 on a level drop 1e5 -> 1.)",
+    {"close"},
+    {{"timeperiod", ParamKind::integer, 30, 1, 100000, "Bars in the window."}},
+    {"trima"},
+    [](const double* p) { return int_param(p, 0) - 1; }}};
+
+}  // namespace
+}  // namespace velk::classic
