@@ -29,6 +29,11 @@ class ExactRoute {
   void run(int64_t positions, Loop&& loop) {
     native(positions, std::forward<Loop>(loop));
   }
+  // An element-wise pass, from the build for the widest vector unit.
+  template <class Loop>
+  void run_wide(int64_t positions, Loop&& loop) {
+    native_wide(positions, std::forward<Loop>(loop));
+  }
 
  private:
   static constexpr int kMaxHeld = 2;  // the most position arrays a body takes (window extremes)
@@ -44,6 +49,10 @@ class SeriesRoute {
   IntView positions(int32_t n) { return work_.zero_positions(n); }
   template <class Loop>
   void run(int64_t, Loop&& loop) {
+    native_unlocked(std::forward<Loop>(loop));
+  }
+  template <class Loop>
+  void run_wide(int64_t, Loop&& loop) {
     native_unlocked(std::forward<Loop>(loop));
   }
 
