@@ -108,8 +108,9 @@ inline bool step_bar(State& state, const double* bar, double* out) {
   return false;
 }
 
+// Flattened: the step and its blocks inline into the loop (rare paths marked noinline stay out).
 template <class State, class Out>
-void run_series(void* raw, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
+[[gnu::flatten]] void run_series(void* raw, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
   // A local state whose address never escapes: its scalars stay in registers across bars
   // instead of being stored and reloaded around every output write (which could alias them).
   State state = std::move(*static_cast<State*>(raw));
