@@ -493,4 +493,31 @@ inline ParamSpec matype_param(const char* name, double default_value) {
                    "6 KAMA, 7 MAMA, 8 T3."};
 }
 
+// State of apo and ppo: averages of the close over the smaller and the larger of the params 0 and
+// 1 (param 2 the matype), joined by Spread::of(fast, slow) from the slow average's first value on.
+template <class Spread>
+struct PriceOscillatorState {
+  static constexpr int inputs = 1, outputs = 1;
+  explicit PriceOscillatorState(const double* params)
+      : fast(int_param(params, 2), std::min(int_param(params, 0), int_param(params, 1))),
+        slow(int_param(params, 2), std::max(int_param(params, 0), int_param(params, 1))) {}
+  bool step(const double* bar, double* out) {
+    fast.push(bar[0]);
+    if (!slow.push(bar[0])) return false;
+    out[0] = Spread::of(fast.value(), slow.value());
+    return true;
+  }
+  template <class Archive>
+  void fields(Archive& a) {
+    fast.fields(a);
+    slow.fields(a);
+  }
+  MovingAverage fast, slow;
+};
+
+// First value of PriceOscillatorState: the slow average's.
+inline int64_t price_oscillator_lookback(const double* params) {
+  return moving_average_lookback(int_param(params, 2), std::max(int_param(params, 0), int_param(params, 1)));
+}
+
 }  // namespace velk::classic
