@@ -89,10 +89,19 @@ class Ring {
     if (at >= values_.size()) at -= values_.size();
     return values_[at];
   }
+  // Calls visit(value) for each value held, oldest first, as two contiguous runs (no index
+  // wrapping per value: re-adding and rescanning loops stay short and predictable).
+  template <class Visit>
+  void each_oldest(Visit&& visit) const {
+    const double* data = values_.data();
+    const size_t start = filled_ < values_.size() ? 0 : position_;
+    for (size_t at = start; at < filled_; ++at) visit(data[at]);
+    for (size_t at = 0; at < start; ++at) visit(data[at]);
+  }
   // Sum of the values held, oldest first (a fixed order, so every route rounds alike).
   double sum() const {
     double total = 0.0;
-    for (size_t i = 0; i < filled_; ++i) total += oldest(i);
+    each_oldest([&](double value) { total += value; });
     return total;
   }
 
@@ -188,26 +197,26 @@ class WindowExtremes {
  private:
   // The newest of equal extremes is kept, so it stays in the window longest.
   void rescan_highest() {
-    const size_t n = ring_.size();
+    int64_t age = static_cast<int64_t>(ring_.size());
     highest_ = ring_.oldest(0);
-    highest_age_ = static_cast<int64_t>(n) - 1;
-    for (size_t i = 1; i < n; ++i) {
-      if (ring_.oldest(i) >= highest_) {
-        highest_ = ring_.oldest(i);
-        highest_age_ = static_cast<int64_t>(n - 1 - i);
+    ring_.each_oldest([&](double value) {
+      --age;
+      if (value >= highest_) {
+        highest_ = value;
+        highest_age_ = age;
       }
-    }
+    });
   }
   void rescan_lowest() {
-    const size_t n = ring_.size();
+    int64_t age = static_cast<int64_t>(ring_.size());
     lowest_ = ring_.oldest(0);
-    lowest_age_ = static_cast<int64_t>(n) - 1;
-    for (size_t i = 1; i < n; ++i) {
-      if (ring_.oldest(i) <= lowest_) {
-        lowest_ = ring_.oldest(i);
-        lowest_age_ = static_cast<int64_t>(n - 1 - i);
+    ring_.each_oldest([&](double value) {
+      --age;
+      if (value <= lowest_) {
+        lowest_ = value;
+        lowest_age_ = age;
       }
-    }
+    });
   }
 
   Ring ring_;
