@@ -127,8 +127,10 @@ inline void run_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesOut<Out>
   }
 }
 
+// Flattened: the step and everything it calls are inlined into the bar loop (two loop copies
+// would otherwise exceed the compiler's inlining budget and leave a call per bar).
 template <class State, class Out>
-void run_series(void* raw, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
+[[gnu::flatten]] void run_series(void* raw, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
   // A local state whose address never escapes: its scalars stay in registers across bars
   // instead of being stored and reloaded around every output write (which could alias them).
   State state = std::move(*static_cast<State*>(raw));
@@ -137,6 +139,11 @@ void run_series(void* raw, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
   else
     run_bars<State, Out, false>(state, in, length, out);
   *static_cast<State*>(raw) = std::move(state);
+}
+
+template <class State>
+[[gnu::flatten]] bool update_bar(void* state, const double* bar, double* out) {
+  return step_bar(*static_cast<State*>(state), bar, out);
 }
 
 template <class State>
@@ -149,9 +156,7 @@ Operations operations_of() {
   ops.clone = [](const void* state) -> void* { return new State(*static_cast<const State*>(state)); };
   ops.run_f64 = &run_series<State, double>;
   ops.run_f32 = &run_series<State, float>;
-  ops.update = [](void* state, const double* bar, double* out) {
-    return step_bar(*static_cast<State*>(state), bar, out);
-  };
+  ops.update = &update_bar<State>;
   ops.save = [](const void* state, std::string& bytes) {
     StateWriter writer;
     const_cast<State*>(static_cast<const State*>(state))->fields(writer);
