@@ -70,23 +70,24 @@ inline constexpr double nan_value = std::numeric_limits<double>::quiet_NaN();
 class Ring {
  public:
   Ring() = default;
-  explicit Ring(int64_t capacity) : values_(static_cast<size_t>(capacity), 0.0) {}
+  explicit Ring(int64_t capacity)
+      : values_(static_cast<size_t>(capacity), 0.0), capacity_(static_cast<size_t>(capacity)) {}
 
   double push(double value) {
     double& slot = values_[position_];
     const double leaving = slot;
     slot = value;
-    if (++position_ == values_.size()) position_ = 0;
-    if (filled_ < values_.size()) ++filled_;
+    position_ = position_ + 1 == capacity_ ? 0 : position_ + 1;
+    filled_ += filled_ < capacity_;
     return leaving;
   }
-  bool full() const { return filled_ == values_.size(); }
+  bool full() const { return filled_ == capacity_; }
   size_t size() const { return filled_; }
-  size_t capacity() const { return values_.size(); }
+  size_t capacity() const { return capacity_; }
   // i-th oldest value held (0 <= i < size()).
   double oldest(size_t i) const {
-    size_t at = filled_ < values_.size() ? i : position_ + i;
-    if (at >= values_.size()) at -= values_.size();
+    size_t at = filled_ < capacity_ ? i : position_ + i;
+    if (at >= capacity_) at -= capacity_;
     return values_[at];
   }
   // Calls visit(value) for each value held, oldest first, as two contiguous runs (no index
@@ -94,9 +95,36 @@ class Ring {
   template <class Visit>
   void each_oldest(Visit&& visit) const {
     const double* data = values_.data();
-    const size_t start = filled_ < values_.size() ? 0 : position_;
+    const size_t start = filled_ < capacity_ ? 0 : position_;
     for (size_t at = start; at < filled_; ++at) visit(data[at]);
     for (size_t at = 0; at < start; ++at) visit(data[at]);
+  }
+  // The newest of the largest values held (`higher`) or of the smallest, and its age in pushes
+  // (0: the newest). Scans storage in its two contiguous spans, oldest first.
+  template <bool higher>
+  void newest_extreme(double& extreme, int64_t& age) const {
+    const size_t start = filled_ < capacity_ ? 0 : position_;
+    const double* data = values_.data();
+    double best = data[start];
+    size_t best_at = 0;  // index from the oldest
+    size_t i = 0;
+    auto scan = [&](size_t from, size_t to) {
+      for (size_t at = from; at < to; ++at, ++i) {
+        const double v = data[at];
+        if (higher ? v >= best : v <= best) {
+          best = v;
+          best_at = i;
+        }
+      }
+    };
+    if (filled_ < capacity_) {
+      scan(0, filled_);
+    } else {
+      scan(position_, capacity_);
+      scan(0, position_);
+    }
+    extreme = best;
+    age = static_cast<int64_t>(filled_ - 1 - best_at);
   }
   // Sum of the values held, oldest first (a fixed order, so every route rounds alike).
   double sum() const {
@@ -112,6 +140,7 @@ class Ring {
 
  private:
   std::vector<double> values_;
+  size_t capacity_ = 0;
   size_t position_ = 0;
   size_t filled_ = 0;
 };
@@ -125,14 +154,13 @@ class WindowSum {
 
   // Adds `value`, drops the value leaving the window; returns the sum of the window.
   double push(double value) {
-    const bool was_full = ring_.full();
-    const double leaving = ring_.push(value);
+    const double leaving = ring_.push(value);  // 0 while the ring fills: subtracting it is exact
     if (++since_resum_ >= static_cast<int64_t>(ring_.capacity())) {
       since_resum_ = 0;
       sum_ = ring_.sum();
     } else {
       sum_ += value;
-      if (was_full) sum_ -= leaving;
+      sum_ -= leaving;
     }
     return sum_;
   }
@@ -160,23 +188,19 @@ class WindowExtremes {
   WindowExtremes() = default;
   explicit WindowExtremes(int64_t period) : ring_(period) {}
 
-  void push(double value) {
+  // Selects rather than branches: on price series which value wins is a coin toss, and a
+  // mispredicted branch costs more than the whole update.
+  [[gnu::always_inline]] void push(double value) {
     ring_.push(value);
     const int64_t span = static_cast<int64_t>(ring_.capacity());
-    ++highest_age_;
-    ++lowest_age_;
-    if (ring_.size() == 1 || value >= highest_) {
-      highest_ = value;
-      highest_age_ = 0;
-    } else if (highest_age_ >= span) {
-      rescan_highest();
-    }
-    if (ring_.size() == 1 || value <= lowest_) {
-      lowest_ = value;
-      lowest_age_ = 0;
-    } else if (lowest_age_ >= span) {
-      rescan_lowest();
-    }
+    const bool new_high = value >= highest_;
+    const bool new_low = value <= lowest_;
+    highest_ = new_high ? value : highest_;
+    lowest_ = new_low ? value : lowest_;
+    highest_age_ = new_high ? 0 : highest_age_ + 1;
+    lowest_age_ = new_low ? 0 : lowest_age_ + 1;
+    if (highest_age_ >= span) rescan_highest();
+    if (lowest_age_ >= span) rescan_lowest();
   }
   bool full() const { return ring_.full(); }
   double highest() const { return highest_; }
@@ -196,32 +220,13 @@ class WindowExtremes {
 
  private:
   // The newest of equal extremes is kept, so it stays in the window longest.
-  void rescan_highest() {
-    int64_t age = static_cast<int64_t>(ring_.size());
-    highest_ = ring_.oldest(0);
-    ring_.each_oldest([&](double value) {
-      --age;
-      if (value >= highest_) {
-        highest_ = value;
-        highest_age_ = age;
-      }
-    });
-  }
-  void rescan_lowest() {
-    int64_t age = static_cast<int64_t>(ring_.size());
-    lowest_ = ring_.oldest(0);
-    ring_.each_oldest([&](double value) {
-      --age;
-      if (value <= lowest_) {
-        lowest_ = value;
-        lowest_age_ = age;
-      }
-    });
-  }
+  // Rare and long: kept out of line so that push stays small enough to inline into the loop.
+  [[gnu::noinline]] void rescan_highest() { ring_.newest_extreme<true>(highest_, highest_age_); }
+  [[gnu::noinline]] void rescan_lowest() { ring_.newest_extreme<false>(lowest_, lowest_age_); }
 
   Ring ring_;
-  double highest_ = 0.0;
-  double lowest_ = 0.0;
+  double highest_ = -std::numeric_limits<double>::infinity();  // below every real value
+  double lowest_ = std::numeric_limits<double>::infinity();
   int64_t highest_age_ = 0;
   int64_t lowest_age_ = 0;
 };
@@ -326,12 +331,12 @@ class SimpleAverage {
 
 // The bar's range extended to the previous close.
 inline double true_range(double high, double low, double previous_close) {
-  double greatest = high - low;
+  // Selects (maxsd), not branches: which term wins is unpredictable on price data.
+  const double range = high - low;
   const double to_high = std::fabs(high - previous_close);
   const double to_low = std::fabs(low - previous_close);
-  if (to_high > greatest) greatest = to_high;
-  if (to_low > greatest) greatest = to_low;
-  return greatest;
+  const double greater = to_high > range ? to_high : range;
+  return to_low > greater ? to_low : greater;
 }
 
 // Wilder's sums of +DM, -DM and the true range (TA-Lib's form of the directional system):
