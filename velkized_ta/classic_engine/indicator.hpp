@@ -20,6 +20,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "classic_engine/driver.hpp"
 
 namespace velk::classic {
@@ -335,8 +339,15 @@ inline double true_range(double high, double low, double previous_close) {
   const double range = high - low;
   const double to_high = std::fabs(high - previous_close);
   const double to_low = std::fabs(low - previous_close);
+#if defined(__SSE2__)
+  // maxsd(a, b) is exactly a > b ? a : b; written as a ternary, GCC still branches on the second
+  // comparison in some flattened loops (trange).
+  const __m128d greater = _mm_max_sd(_mm_set_sd(to_high), _mm_set_sd(range));
+  return _mm_cvtsd_f64(_mm_max_sd(_mm_set_sd(to_low), greater));
+#else
   const double greater = to_high > range ? to_high : range;
   return to_low > greater ? to_low : greater;
+#endif
 }
 
 // Wilder's sums of +DM, -DM and the true range (TA-Lib's form of the directional system):
