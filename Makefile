@@ -98,12 +98,13 @@ $(VENV_BENCH)/.ready: Makefile benchmarks/requirements.txt
 	-$(VENV_BENCH)/bin/pip install -q tulipy
 	touch $@
 
-# BENCH_QUICK=1 for a smoke run; writes benchmarks/RESULTS.md and benchmarks/ratios.png.
+# BENCH_QUICK=1 for a smoke run; writes benchmarks/RESULTS.md, ratios.png and CLASSIC.md.
 bench: build $(VENV_BENCH)/.ready
 	$(VENV_BENCH)/bin/pip install -q --force-reinstall --no-deps $(WHEEL_DIR)/*.whl
 	$(VENV_BENCH)/bin/python benchmarks/bench.py
 	$(VENV_BENCH)/bin/python benchmarks/many_series.py $(if $(BENCH_QUICK),--quick)
 	STREAM_QUICK=$(BENCH_QUICK) $(VENV_BENCH)/bin/python benchmarks/stream_bench.py
+	$(VENV_BENCH)/bin/python benchmarks/classic_bench.py $(if $(BENCH_QUICK),--quick)
 
 # The documentation site, built from docs/ into site/ with the wheel of `make build`; the indicator
 # charts are drawn during the build. Warnings fail it.

@@ -134,6 +134,28 @@ def test_float32_storage_and_input_types():
         classic.atr(data["high"], data["low"][:-1], close)
 
 
+def test_inputs_read_in_place_or_converted_give_the_same_values():
+    # The native call reads unit-stride native float64 arrays in place and hands anything else to
+    # the Python conversion; mixing both in one call, or other dtype spellings, changes nothing.
+    data = bars(300, 5)
+    high, low, close = data["high"], data["low"], data["close"]
+    expected = classic.atr(high, low, close, 7)
+    swapped = close.astype(">f8")
+    doubled = np.repeat(low, 2)[::2]
+    assert same(classic.atr(high, doubled, swapped, 7), expected)
+    assert same(classic.atr(high.tolist(), low, close, timeperiod=7), expected)
+    for spelling in (np.dtype(np.float32), "float32", "f4"):
+        assert same(classic.atr(high, low, close, 7, dtype=spelling), expected.astype(np.float32))
+    assert same(classic.atr(high, low, close, 7, dtype="float64"), expected)
+    # Errors keep their order: inputs, then dtype, then parameters.
+    with pytest.raises(TypeError, match="real numbers"):
+        classic.atr(high, low.astype(complex), close, 0, dtype=np.int8)
+    with pytest.raises(ValueError, match="float64 or float32"):
+        classic.atr(high, low, close, 0, dtype=np.int8)
+    with pytest.raises(ValueError, match="'timeperiod' must be in"):
+        classic.atr(high, low, close, 0)
+
+
 @pytest.mark.parametrize("entry", classic.REGISTRY, ids=classic.NAMES)
 def test_parameter_ranges_are_enforced(entry):
     function = getattr(classic, entry["name"])

@@ -131,12 +131,14 @@ def _make(entry):
     inputs = list(entry["inputs"])
     params = [(spec["name"], spec["default"]) for spec in entry["params"]]
     signature = ", ".join(inputs + [f"{p}={d!r}" for p, d in params] + ["*", "dtype=_np.float64"])
-    converted = "".join(f"_as_series({name!r}, {i!r}, {i}), " for i in inputs)
+    given = "".join(f"{i}, " for i in inputs)
     passed = "".join(f"{p}, " for p, _ in params)
+    # The native call reads 1-D float64 arrays in place and calls back for anything else.
     source = (f"def {name}({signature}):\n"
-              f"    return _compute(_index, ({converted}), ({passed}), _float32({name!r}, dtype))\n")
-    namespace = {"_np": np, "_as_series": as_series, "_compute": _classic.compute, "_index": INDEX[name],
-                 "_float32": float32_wanted}
+              f"    return _compute(_index, ({given}), ({passed}), dtype, _convert, _float32)\n")
+    namespace = {"_np": np, "_compute": _classic.compute, "_index": INDEX[name],
+                 "_convert": lambda position, value: as_series(name, inputs[position], value),
+                 "_float32": lambda dtype: float32_wanted(name, dtype)}
     exec(source, namespace)  # a real def: its signature, defaults and argument errors are Python's own
     function = namespace[name]
     function.__module__ = __name__

@@ -108,20 +108,42 @@ inline bool step_bar(State& state, const double* bar, double* out) {
   return false;
 }
 
-// Flattened: the step and its blocks inline into the loop (rare paths marked noinline stay out).
+// The bar loop over local copies of the column pointers; `Contiguous` fixes both strides at 1
+// so the compiler sees plain sequential loads and stores (the common case: 1-D arrays).
+template <class State, class Out, bool Contiguous>
+inline void run_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
+  const double* columns[State::inputs];
+  Out* targets[State::outputs];
+  for (int k = 0; k < State::inputs; ++k) columns[k] = in.columns[k];
+  for (int k = 0; k < State::outputs; ++k) targets[k] = out.columns[k];
+  const ptrdiff_t in_stride = Contiguous ? 1 : in.stride;
+  const ptrdiff_t out_stride = Contiguous ? 1 : out.stride;
+  double bar[State::inputs];
+  double values[State::outputs];
+  for (ptrdiff_t t = 0; t < length; ++t) {
+    for (int k = 0; k < State::inputs; ++k) bar[k] = columns[k][t * in_stride];
+    step_bar(state, bar, values);
+    for (int k = 0; k < State::outputs; ++k) targets[k][t * out_stride] = static_cast<Out>(values[k]);
+  }
+}
+
+// Flattened: the step and everything it calls are inlined into the bar loop (two loop copies
+// would otherwise exceed the compiler's inlining budget and leave a call per bar).
 template <class State, class Out>
 [[gnu::flatten]] void run_series(void* raw, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
   // A local state whose address never escapes: its scalars stay in registers across bars
   // instead of being stored and reloaded around every output write (which could alias them).
   State state = std::move(*static_cast<State*>(raw));
-  double bar[State::inputs];
-  double values[State::outputs];
-  for (ptrdiff_t t = 0; t < length; ++t) {
-    for (int k = 0; k < State::inputs; ++k) bar[k] = in.columns[k][t * in.stride];
-    step_bar(state, bar, values);
-    for (int k = 0; k < State::outputs; ++k) out.columns[k][t * out.stride] = static_cast<Out>(values[k]);
-  }
+  if (in.stride == 1 && out.stride == 1)
+    run_bars<State, Out, true>(state, in, length, out);
+  else
+    run_bars<State, Out, false>(state, in, length, out);
   *static_cast<State*>(raw) = std::move(state);
+}
+
+template <class State>
+[[gnu::flatten]] bool update_bar(void* state, const double* bar, double* out) {
+  return step_bar(*static_cast<State*>(state), bar, out);
 }
 
 template <class State>
@@ -134,9 +156,7 @@ Operations operations_of() {
   ops.clone = [](const void* state) -> void* { return new State(*static_cast<const State*>(state)); };
   ops.run_f64 = &run_series<State, double>;
   ops.run_f32 = &run_series<State, float>;
-  ops.update = [](void* state, const double* bar, double* out) {
-    return step_bar(*static_cast<State*>(state), bar, out);
-  };
+  ops.update = &update_bar<State>;
   ops.save = [](const void* state, std::string& bytes) {
     StateWriter writer;
     const_cast<State*>(static_cast<const State*>(state))->fields(writer);

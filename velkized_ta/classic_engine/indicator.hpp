@@ -20,6 +20,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "classic_engine/driver.hpp"
 
 namespace velk::classic {
@@ -90,6 +94,15 @@ class Ring {
     if (at >= capacity_) at -= capacity_;
     return values_[at];
   }
+  // Calls visit(value) for each value held, oldest first, as two contiguous runs (no index
+  // wrapping per value: re-adding and rescanning loops stay short and predictable).
+  template <class Visit>
+  void each_oldest(Visit&& visit) const {
+    const double* data = values_.data();
+    const size_t start = filled_ < capacity_ ? 0 : position_;
+    for (size_t at = start; at < filled_; ++at) visit(data[at]);
+    for (size_t at = 0; at < start; ++at) visit(data[at]);
+  }
   // The newest of the largest values held (`higher`) or of the smallest, and its age in pushes
   // (0: the newest). Scans storage in its two contiguous spans, oldest first.
   template <bool higher>
@@ -120,7 +133,7 @@ class Ring {
   // Sum of the values held, oldest first (a fixed order, so every route rounds alike).
   double sum() const {
     double total = 0.0;
-    for (size_t i = 0; i < filled_; ++i) total += oldest(i);
+    each_oldest([&](double value) { total += value; });
     return total;
   }
 
@@ -326,8 +339,15 @@ inline double true_range(double high, double low, double previous_close) {
   const double range = high - low;
   const double to_high = std::fabs(high - previous_close);
   const double to_low = std::fabs(low - previous_close);
+#if defined(__SSE2__)
+  // maxsd(a, b) is exactly a > b ? a : b; written as a ternary, GCC still branches on the second
+  // comparison in some flattened loops (trange).
+  const __m128d greater = _mm_max_sd(_mm_set_sd(to_high), _mm_set_sd(range));
+  return _mm_cvtsd_f64(_mm_max_sd(_mm_set_sd(to_low), greater));
+#else
   const double greater = to_high > range ? to_high : range;
   return to_low > greater ? to_low : greater;
+#endif
 }
 
 // Wilder's sums of +DM, -DM and the true range (TA-Lib's form of the directional system):

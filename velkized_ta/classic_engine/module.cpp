@@ -32,6 +32,8 @@ namespace {
 
 constexpr int kStateVersion = 1;
 constexpr ptrdiff_t kReleaseGilFrom = 2048;  // bars; shorter loops keep the GIL
+constexpr int kMaxInputs = 8;
+constexpr int kMaxOutputs = 8;
 
 PyObject* numpy_empty = nullptr;
 PyObject* numpy_ascontiguous = nullptr;
@@ -177,7 +179,12 @@ PyObject* params_tuple(const Descriptor& d, const std::vector<double>& values) {
 }
 
 PyObject* new_array(Py_ssize_t length, bool float32) {
-  return PyObject_CallFunction(numpy_empty, "nO", length, float32 ? float32_dtype : float64_dtype);
+  PyObject* size = PyLong_FromSsize_t(length);
+  if (!size) return nullptr;
+  PyObject* args[2] = {size, float32 ? float32_dtype : float64_dtype};
+  PyObject* array = PyObject_Vectorcall(numpy_empty, args, 2, nullptr);
+  Py_DECREF(size);
+  return array;
 }
 
 PyObject* one_or_tuple(std::vector<PyObject*>& objects) {
@@ -213,54 +220,34 @@ void* create_state(const Entry& e, const std::vector<double>& params) {
   }
 }
 
-// Runs a fresh or given state over 1-D float64 inputs into new output arrays.
-PyObject* run_into_new(const Entry& e, void* state, PyObject* inputs, bool float32, const char* what) {
-  const auto& d = e.descriptor;
-  if (!PyTuple_Check(inputs) || PyTuple_GET_SIZE(inputs) != e.ops.inputs) {
-    PyErr_Format(PyExc_TypeError, "%s() takes %d input series", d.name, e.ops.inputs);
-    return nullptr;
-  }
-  std::vector<Buffer> in(static_cast<size_t>(e.ops.inputs));
-  std::vector<const double*> columns(in.size());
-  ptrdiff_t length = -1;
-  for (size_t k = 0; k < in.size(); ++k) {
-    if (!in[k].get(PyTuple_GET_ITEM(inputs, static_cast<Py_ssize_t>(k)), 1, false, what)) return nullptr;
-    if (in[k].stride() != 1) {
-      PyErr_Format(PyExc_ValueError, "%s must be contiguous", what);
-      return nullptr;
-    }
-    if (length >= 0 && in[k].length() != length) {
-      PyErr_Format(PyExc_ValueError, "%s() input '%s' has %zd values, but '%s' has %zd", d.name, d.inputs[k],
-                   in[k].length(), d.inputs[0], length);
-      return nullptr;
-    }
-    length = in[k].length();
-    columns[k] = static_cast<const double*>(in[k].view.buf);
-  }
+// Runs a state over `length` bars of contiguous float64 columns into new output arrays.
+PyObject* run_columns(const Entry& e, void* state, const double* const* columns, ptrdiff_t length, bool float32) {
+  const int outputs = e.ops.outputs;
   std::vector<PyObject*> outs;
-  std::vector<Buffer> out(static_cast<size_t>(e.ops.outputs));
-  std::vector<double*> out64;
-  std::vector<float*> out32;
-  for (int k = 0; k < e.ops.outputs; ++k) {
+  outs.reserve(static_cast<size_t>(outputs));
+  Buffer out[kMaxOutputs];
+  double* out64[kMaxOutputs];
+  float* out32[kMaxOutputs];
+  for (int k = 0; k < outputs; ++k) {
     PyObject* array = new_array(length, float32);
     if (!array) {
       for (PyObject* o : outs) Py_DECREF(o);
       return nullptr;
     }
     outs.push_back(array);
-    if (!out[static_cast<size_t>(k)].get(array, 1, true, "output")) {
+    if (!out[k].get(array, 1, true, "output")) {
       for (PyObject* o : outs) Py_DECREF(o);
       return nullptr;
     }
-    out64.push_back(static_cast<double*>(out[static_cast<size_t>(k)].view.buf));
-    out32.push_back(static_cast<float*>(out[static_cast<size_t>(k)].view.buf));
+    out64[k] = static_cast<double*>(out[k].view.buf);
+    out32[k] = static_cast<float*>(out[k].view.buf);
   }
-  const SeriesIn series{columns.data(), 1};
+  const SeriesIn series{columns, 1};
   auto run = [&] {
     if (float32)
-      e.ops.run_f32(state, series, length, SeriesOut<float>{out32.data(), 1});
+      e.ops.run_f32(state, series, length, SeriesOut<float>{out32, 1});
     else
-      e.ops.run_f64(state, series, length, SeriesOut<double>{out64.data(), 1});
+      e.ops.run_f64(state, series, length, SeriesOut<double>{out64, 1});
   };
   if (length >= kReleaseGilFrom) {
     Py_BEGIN_ALLOW_THREADS run();
@@ -268,11 +255,62 @@ PyObject* run_into_new(const Entry& e, void* state, PyObject* inputs, bool float
   } else {
     run();
   }
-  for (auto& b : out) {
-    PyBuffer_Release(&b.view);
-    b.held = false;
+  for (int k = 0; k < outputs; ++k) {
+    PyBuffer_Release(&out[k].view);
+    out[k].held = false;
   }
   return one_or_tuple(outs);
+}
+
+// Checks that `in` holds the entry's inputs, all of one length; fills `columns`.
+bool input_columns(const Entry& e, Buffer* in, const double** columns, ptrdiff_t& length, const char* what) {
+  const auto& d = e.descriptor;
+  length = -1;
+  for (int k = 0; k < e.ops.inputs; ++k) {
+    if (in[k].stride() != 1) {
+      PyErr_Format(PyExc_ValueError, "%s must be contiguous", what);
+      return false;
+    }
+    if (length >= 0 && in[k].length() != length) {
+      PyErr_Format(PyExc_ValueError, "%s() input '%s' has %zd values, but '%s' has %zd", d.name, d.inputs[k],
+                   in[k].length(), d.inputs[0], length);
+      return false;
+    }
+    length = in[k].length();
+    columns[k] = static_cast<const double*>(in[k].view.buf);
+  }
+  return true;
+}
+
+// Runs a fresh or given state over 1-D float64 inputs into new output arrays.
+PyObject* run_into_new(const Entry& e, void* state, PyObject* inputs, bool float32, const char* what) {
+  const auto& d = e.descriptor;
+  if (!PyTuple_Check(inputs) || PyTuple_GET_SIZE(inputs) != e.ops.inputs) {
+    PyErr_Format(PyExc_TypeError, "%s() takes %d input series", d.name, e.ops.inputs);
+    return nullptr;
+  }
+  Buffer in[kMaxInputs];
+  const double* columns[kMaxInputs];
+  for (int k = 0; k < e.ops.inputs; ++k)
+    if (!in[k].get(PyTuple_GET_ITEM(inputs, k), 1, false, what)) return nullptr;
+  ptrdiff_t length = 0;
+  if (!input_columns(e, in, columns, length, what)) return nullptr;
+  return run_columns(e, state, columns, length, float32);
+}
+
+// A 1-D float64 array with unit stride, as the function route takes it without conversion.
+bool take_plain_series(PyObject* obj, Buffer& b) {
+  if (PyObject_GetBuffer(obj, &b.view, PyBUF_STRIDES | PyBUF_FORMAT) < 0) {
+    PyErr_Clear();
+    return false;
+  }
+  b.held = true;
+  const char* f = b.view.format ? b.view.format : "B";
+  if (*f == '<' || *f == '=' || *f == '@') ++f;
+  if (f[0] == 'd' && f[1] == '\0' && b.view.itemsize == 8 && b.view.ndim == 1 && b.view.strides[0] == 8) return true;
+  PyBuffer_Release(&b.view);
+  b.held = false;
+  return false;
 }
 
 // ---------------------------------------------------------------- module functions
@@ -334,18 +372,58 @@ PyObject* lookback(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   return PyLong_FromLongLong(e->descriptor.lookback(params.data()));
 }
 
-// compute(index, inputs, params, float32) -> array or tuple of arrays.
+// compute(index, inputs, params, dtype, convert, float32_of) -> array or tuple of arrays.
+// Inputs that are 1-D float64 arrays with unit stride are read in place; any other input goes
+// through convert(position, value) (the Python conversion, with its errors), and a dtype other
+// than numpy.float64 / numpy.float32 through float32_of(dtype). Short series spend most of their
+// time here, so the common case makes no Python call.
 PyObject* compute(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  if (nargs != 4) {
-    PyErr_SetString(PyExc_TypeError, "compute(index, inputs, params, float32)");
+  if (nargs != 6) {
+    PyErr_SetString(PyExc_TypeError, "compute(index, inputs, params, dtype, convert, float32_of)");
     return nullptr;
   }
   const Entry* e = entry_at(args[0]);
+  if (!e) return nullptr;
+  PyObject* inputs = args[1];
+  if (!PyTuple_Check(inputs) || PyTuple_GET_SIZE(inputs) != e->ops.inputs) {
+    PyErr_Format(PyExc_TypeError, "%s() takes %d input series", e->descriptor.name, e->ops.inputs);
+    return nullptr;
+  }
+  Buffer in[kMaxInputs];
+  PyObject* converted[kMaxInputs] = {};
+  struct Release {
+    PyObject** objects;
+    int count;
+    ~Release() {
+      for (int k = 0; k < count; ++k) Py_XDECREF(objects[k]);
+    }
+  } release{converted, e->ops.inputs};
+  for (int k = 0; k < e->ops.inputs; ++k) {
+    if (take_plain_series(PyTuple_GET_ITEM(inputs, k), in[k])) continue;
+    PyObject* position = PyLong_FromLong(k);
+    if (!position) return nullptr;
+    PyObject* call_args[2] = {position, PyTuple_GET_ITEM(inputs, k)};
+    converted[k] = PyObject_Vectorcall(args[4], call_args, 2, nullptr);
+    Py_DECREF(position);
+    if (!converted[k] || !in[k].get(converted[k], 1, false, "input")) return nullptr;
+  }
+  bool float32 = args[3] == float32_dtype;
+  if (args[3] != float64_dtype && !float32) {
+    PyObject* wanted = PyObject_CallOneArg(args[5], args[3]);
+    if (!wanted) return nullptr;
+    const int truth = PyObject_IsTrue(wanted);
+    Py_DECREF(wanted);
+    if (truth < 0) return nullptr;
+    float32 = truth == 1;
+  }
   std::vector<double> params;
-  if (!e || !parse_params(e->descriptor, args[2], params)) return nullptr;
+  if (!parse_params(e->descriptor, args[2], params)) return nullptr;
+  const double* columns[kMaxInputs];
+  ptrdiff_t length = 0;
+  if (!input_columns(*e, in, columns, length, "input")) return nullptr;
   StatePtr state(&e->ops, create_state(*e, params));
   if (!state.state) return nullptr;
-  return run_into_new(*e, state.state, args[1], PyObject_IsTrue(args[3]) == 1, "input");
+  return run_columns(*e, state.state, columns, length, float32);
 }
 
 // run_many(index, params, inputs, outputs, offsets, axis, threads): each series of the 2-D inputs
@@ -563,9 +641,6 @@ PyObject* values_object(const Handle* h, const double* values) {
   return t;
 }
 
-constexpr int kMaxInputs = 8;
-constexpr int kMaxOutputs = 8;
-
 bool parse_bar(Handle* h, PyObject* const* args, Py_ssize_t nargs, double* bar, const char* method) {
   const auto& d = h->entry->descriptor;
   if (nargs != h->entry->ops.inputs) {
@@ -574,7 +649,7 @@ bool parse_bar(Handle* h, PyObject* const* args, Py_ssize_t nargs, double* bar, 
     return false;
   }
   for (Py_ssize_t k = 0; k < nargs; ++k) {
-    bar[k] = PyFloat_AsDouble(args[k]);
+    bar[k] = PyFloat_CheckExact(args[k]) ? PyFloat_AS_DOUBLE(args[k]) : PyFloat_AsDouble(args[k]);
     if (bar[k] == -1.0 && PyErr_Occurred()) return false;
   }
   return true;

@@ -60,10 +60,10 @@ class GuardedWindowSum {
     since_resum_ = 0;
     sum_ = 0.0;
     magnitude_ = 0.0;
-    for (size_t i = 0; i < ring_.size(); ++i) {
-      sum_ += ring_.oldest(i);
-      magnitude_ += std::fabs(ring_.oldest(i));
-    }
+    ring_.each_oldest([&](double value) {
+      sum_ += value;
+      magnitude_ += std::fabs(value);
+    });
     peak_ = magnitude_;
   }
 
@@ -121,11 +121,13 @@ class WeightedAverage {
     weighted_ = 0.0;
     plain_ = 0.0;
     magnitude_ = 0.0;
-    for (size_t i = 0; i < window_.size(); ++i) {
-      weighted_ += static_cast<double>(i + 1) * window_.oldest(i);
-      plain_ += window_.oldest(i);
-      magnitude_ += std::fabs(window_.oldest(i));
-    }
+    double weight = 0.0;
+    window_.each_oldest([&](double value) {
+      weight += 1.0;
+      weighted_ += weight * value;
+      plain_ += value;
+      magnitude_ += std::fabs(value);
+    });
     peak_ = magnitude_;
   }
 

@@ -75,11 +75,11 @@ class WindowMoments {
     shift_ = window_.sum() / static_cast<double>(n);
     deviations_ = 0.0;
     squares_ = 0.0;
-    for (size_t i = 0; i < n; ++i) {
-      const double d = window_.oldest(i) - shift_;
+    window_.each_oldest([&](double value) {
+      const double d = value - shift_;
       deviations_ += d;
       squares_ += d * d;
-    }
+    });
     peak_ = squares_;
   }
 
@@ -235,12 +235,14 @@ class WindowRegression {
     sum_ = 0.0;
     weighted_ = 0.0;
     squares_ = 0.0;
-    for (size_t i = 0; i < n; ++i) {
-      const double d = window_.oldest(i) - shift_;
+    double age = static_cast<double>(n);
+    window_.each_oldest([&](double value) {
+      const double d = value - shift_;
+      age -= 1.0;
       sum_ += d;
-      weighted_ += static_cast<double>(n - 1 - i) * d;
+      weighted_ += age * d;
       squares_ += d * d;
-    }
+    });
     peak_ = squares_;
   }
 
