@@ -1,23 +1,13 @@
-"""What the tests need to know about each function's parameters, read from their declarations."""
+"""What the tests need to know about each function's parameters, read from the registry (the declarations)."""
 
-import pathlib
-import re
+from velkized_ta import _registry
 
-DECLARATIONS = pathlib.Path(__file__).resolve().parent.parent / "velkized_ta" / "indicators" / "declarations.hpp"
-KIND_NAMES = {"array": "array", "integer": "int", "flag": "flag", "object": "flag"}
+KIND_NAMES = {"series": "array", "int": "int", "flag": "flag"}
 
 
-def declared_parameters(text=None):
-    """{function name: [(parameter, kind)]} in declaration order, shared parameter lists resolved."""
-    text = DECLARATIONS.read_text() if text is None else text
-    params, names = {}, {}
-    for struct, base, body in re.findall(r"^struct (\w+)(?: : (\w+))? \{\n(.*?)^\};", text, re.S | re.M):
-        own = re.findall(r'(array|integer|flag|object)\("(\w+)"', body)
-        params[struct] = [(p, KIND_NAMES[k]) for k, p in own] or params[base]
-        name = re.search(r'name = "(\w+)"', body)
-        if name:
-            names[name.group(1)] = struct
-    return {name: params[struct] for name, struct in names.items()}
+def declared_parameters():
+    """{function name: [(parameter, kind)]} in declaration order."""
+    return {name: [(p, KIND_NAMES[kind]) for p, kind, _ in _registry.parameters(name)] for name in _registry.NAMES}
 
 
 PARAMETERS = declared_parameters()

@@ -1,7 +1,7 @@
-"""Writes the type stubs of the Python layers (batch, pandas, polars, and the classic family's
-function, batch and stream modules) from their own definitions.
+"""Writes the type stubs of the Python layers (the package, stream, batch, pandas, polars, and the
+classic family's function, batch and stream modules) from their own definitions and the registries.
 
-    python tools/layer_stubs.py           # rewrite velkized_ta/{batch,pandas,polars}.pyi and classic/*.pyi
+    python tools/layer_stubs.py           # rewrite velkized_ta/{__init__,stream,batch,pandas,polars}.pyi and classic/*.pyi
     python tools/layer_stubs.py --check   # exit 1 when a stub differs from what would be written
 
 tests/test_layer_stubs.py runs the check, so a stub cannot fall behind its layer.
@@ -123,6 +123,73 @@ def pandas_stub():
     return "\n".join(lines) + "\n"
 
 
+def package_stub():
+    from velkized_ta import FUNCTION_NAMES
+
+    imports = "".join(f"    {name} as {name},\n" for name in sorted(FUNCTION_NAMES))
+    return (f"from velkized_ta.velk_ta_funcs import (\n{imports})\n\n"
+            "FUNCTION_NAMES: tuple[str, ...]\n__all__: list[str]\n__version__: str\n")
+
+
+STREAM_HEADER = '''from typing import Literal
+
+import numpy as np
+import numpy.typing as npt
+
+_Series = npt.NDArray[np.float32]
+_Int = int
+_Flag = object
+
+STATE_VERSION: int
+
+class Handle:
+    """Made by the openers and by unpickling only; ``Handle()`` raises TypeError."""
+    def __reduce__(self) -> tuple[object, tuple[int, str, str, tuple[int, ...], bytes, float]]: ...
+    @property
+    def value(self) -> float: ...
+    @property
+    def matches(self) -> Literal["full", "trailing"]: ...
+    @property
+    def name(self) -> str: ...
+    @property
+    def arity(self) -> int: ...
+    def update(self, *bar: float) -> float: ...
+    def peek(self, *bar: float) -> float: ...
+    def update_many(self, *series: npt.ArrayLike) -> npt.NDArray[np.float32]: ...
+    def copy(self) -> Handle: ...
+    def __copy__(self) -> Handle: ...
+    def __deepcopy__(self, memo: object) -> Handle: ...'''
+
+
+def _fitted(name, arguments, result, width=116):
+    """A black-style `def` line: on one line, else the arguments on one line, else one per line."""
+    one = f"def {name}({', '.join(arguments)}) -> {result}: ..."
+    if len(one) <= width:
+        return one
+    inner = "    " + ", ".join(arguments)
+    if len(inner) <= width:
+        return f"def {name}(\n{inner}\n) -> {result}: ..."
+    return f"def {name}(\n" + "".join(f"    {a},\n" for a in arguments) + f") -> {result}: ..."
+
+
+def stream_stub():
+    from velkized_ta._registry import NAMES, parameters
+
+    annotations = {"series": "_Series", "int": "_Int", "flag": "_Flag"}
+    lines = [STREAM_HEADER]
+    for name in NAMES:
+        # The openers take the exact function's parameters without n_values (test_defaults checks them).
+        arguments = []
+        for parameter, kind, default in parameters(name):
+            if parameter == "n_values":
+                continue
+            annotation = "_Series | None" if kind == "series" and default is None else annotations[kind]
+            arguments.append(f"{parameter}: {annotation}" + ("" if default is inspect.Parameter.empty
+                                                              else f" = {default!r}"))
+        lines.append(_fitted(name, arguments, "Handle"))
+    return "\n".join(lines) + "\n"
+
+
 def _classic_arguments(entry, series):
     arguments = [f"{name}: {series}" for name in entry["inputs"]]
     for spec in entry["params"]:
@@ -186,7 +253,8 @@ def classic_stream_stub():
     return "\n".join(lines) + "\n"
 
 
-STUBS = {"batch.pyi": batch_stub, "polars.pyi": polars_stub, "pandas.pyi": pandas_stub,
+STUBS = {"__init__.pyi": package_stub, "stream.pyi": stream_stub, "batch.pyi": batch_stub,
+         "polars.pyi": polars_stub, "pandas.pyi": pandas_stub,
          "classic/__init__.pyi": classic_stub, "classic/batch.pyi": classic_batch_stub,
          "classic/stream.pyi": classic_stream_stub}
 

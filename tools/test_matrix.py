@@ -198,7 +198,9 @@ def build_wheel(build_pair):
     shutil.rmtree(build_dir / "dist", ignore_errors=True)
     if not run([bin_of(build_pair.env, "python"), "-m", "pip", "wheel", "-q", "--no-build-isolation", "--no-deps",
                 # The long option: the pip of 3.9 and 3.10 has no -C.
-                f"--config-settings=build-dir={build_dir / 'cmake'}", "-w", build_dir / "dist", "."]):
+                f"--config-settings=build-dir={build_dir / 'cmake'}",
+                # Warnings fail the test build (not a user's install).
+                "--config-settings=cmake.define.VELK_WERROR=ON", "-w", build_dir / "dist", "."]):
         return None, "the wheel did not build"
     built = next((build_dir / "dist").glob("*.whl"))
     shown = subprocess.run([bin_of(build_pair.env, "auditwheel"), "show", built], capture_output=True, text=True)

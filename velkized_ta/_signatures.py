@@ -1,26 +1,6 @@
-"""What each exact function's parameters are, read from its own signature."""
+"""What each exact function's parameters are (from the registry), and its integer conversion."""
 
-import inspect
-from functools import lru_cache
-
-from velkized_ta import velk_ta_funcs
-
-
-def kind_of(name: str) -> str:
-    """'int', 'flag' or 'series' for a parameter name of the exact functions."""
-    if name == "n_values" or name.endswith("period"):
-        return "int"
-    if "_is_" in name or name in ("normalize", "stream", "last_value_only"):
-        return "flag"
-    return "series"
-
-
-@lru_cache(maxsize=None)
-def parameters(function_name: str):
-    """((name, kind, default or inspect.Parameter.empty), ...) of an exact function, in order."""
-    function = getattr(velk_ta_funcs, function_name)
-    return tuple((p.name, kind_of(p.name), p.default)
-                 for p in inspect.signature(function).parameters.values())
+from velkized_ta._registry import parameters
 
 
 def series_names(function_name: str):

@@ -97,14 +97,10 @@ import numpy as np
 
 from velkized_ta import _live
 from velkized_ta import velk_ta_funcs as _exact
+from velkized_ta._registry import NAMES as FUNCTION_NAMES
 from velkized_ta._signatures import exact_int
 
-__all__ = [
-    "velk_sma", "velk_lin", "velk_mid", "velk_ema", "velk_ema2", "velk_ema3", "velk_dema", "velk_tema",
-    "velk_trix", "velk_roc", "velk_rsi", "velk_willr", "velk_cci", "velk_dx", "velk_adx", "velk_adxr",
-    "velk_cmo", "velk_natr", "velk_ult", "velk_stochf", "velk_wick", "velk_macd", "velk_adif", "velk_rdif",
-    "Handle", "STATE_VERSION",
-]
+__all__ = list(FUNCTION_NAMES) + ["Handle", "STATE_VERSION"]
 
 Handle = _live.Handle
 STATE_VERSION = _live.STATE_VERSION

@@ -30,39 +30,12 @@ class HilbertCycle {
     if (with_trendline_) price_history_.push(x);
     const int64_t bar = seen_++;
     if (bar < start_) return bar;
-    const double scale = 0.075 * period_ + 0.54;
-    const double smoothed =
-        (4.0 * prices_.oldest(3) + 3.0 * prices_.oldest(2) + 2.0 * prices_.oldest(1) + prices_.oldest(0)) * 0.1;
+    const double smoothed = smoothed_price(prices_);
     if (with_phase_) smoothed_history_.push(smoothed);
-    Parity& own = bar % 2 == 0 ? even_ : odd_;
-    Parity& other = bar % 2 == 0 ? odd_ : even_;
-    const double i1 = own.i1_back3;
-    const double detrender = own.detrender.push(smoothed, scale);
-    const double q1 = own.q1.push(detrender, scale);
-    const double ji = own.ji.push(i1, scale);
-    const double jq = own.jq.push(q1, scale);
-    const double q2 = 0.2 * (q1 + ji) + 0.8 * previous_q2_;
-    const double i2 = 0.2 * (i1 - jq) + 0.8 * previous_i2_;
-    other.i1_back3 = other.i1_back1;
-    other.i1_back1 = detrender;
-    inphase_ = i1;
-    quadrature_ = q1;
-
-    re_ = 0.2 * (i2 * previous_i2_ + q2 * previous_q2_) + 0.8 * re_;
-    im_ = 0.2 * (i2 * previous_q2_ - q2 * previous_i2_) + 0.8 * im_;
-    previous_q2_ = q2;
-    previous_i2_ = i2;
-    const double before = period_;
-    if (im_ != 0.0 && re_ != 0.0) period_ = 360.0 / (std::atan(im_ / re_) * kDegrees);
-    if (period_ > 1.5 * before) period_ = 1.5 * before;
-    if (period_ < 0.67 * before) period_ = 0.67 * before;
-    if (period_ < 6.0) {
-      period_ = 6.0;
-    } else if (period_ > 50.0) {
-      period_ = 50.0;
-    }
-    period_ = 0.2 * period_ + 0.8 * before;
-    smooth_period_ = 0.33 * period_ + 0.67 * smooth_period_;
+    const HomodynePeriod::Phasor phasor = homodyne_.push(smoothed, bar);
+    inphase_ = phasor.inphase;
+    quadrature_ = phasor.quadrature;
+    smooth_period_ = 0.33 * homodyne_.period() + 0.67 * smooth_period_;
     const int64_t cycle = static_cast<int64_t>(smooth_period_ + 0.5);  // whole bars, at most 50
     if (with_phase_) measure_phase(cycle);
     if (with_trendline_) measure_trendline(cycle);
@@ -84,19 +57,7 @@ class HilbertCycle {
     smoothed_history_.fields(a);
     price_history_.fields(a);
     a(seen_);
-    for (Parity* parity : {&even_, &odd_}) {
-      parity->detrender.fields(a);
-      parity->q1.fields(a);
-      parity->ji.fields(a);
-      parity->jq.fields(a);
-      a(parity->i1_back1);
-      a(parity->i1_back3);
-    }
-    a(previous_i2_);
-    a(previous_q2_);
-    a(re_);
-    a(im_);
-    a(period_);
+    homodyne_.fields(a);
     a(smooth_period_);
     a(inphase_);
     a(quadrature_);
@@ -154,19 +115,14 @@ class HilbertCycle {
     trend1_ = mean;
   }
 
-  struct Parity {
-    HilbertTaps detrender, q1, ji, jq;
-    double i1_back1 = 0.0, i1_back3 = 0.0;  // shifted by the other parity's bars
-  };
   bool with_phase_ = false, with_trendline_ = false;
   int64_t start_ = 12;
   Ring prices_;            // the last 4 prices, for the smoothing WMA
   Ring smoothed_history_;  // the last 50 smoothed prices (with_phase)
   Ring price_history_;     // the last 50 prices (with_trendline)
   int64_t seen_ = 0;
-  Parity even_, odd_;
-  double previous_i2_ = 0.0, previous_q2_ = 0.0, re_ = 0.0, im_ = 0.0;
-  double period_ = 0.0, smooth_period_ = 0.0;
+  HomodynePeriod homodyne_;
+  double smooth_period_ = 0.0;
   double inphase_ = 0.0, quadrature_ = 0.0;
   double phase_ = 0.0, previous_phase_ = 0.0;
   double trend1_ = 0.0, trend2_ = 0.0, trend3_ = 0.0, trendline_ = 0.0;
@@ -177,5 +133,24 @@ inline double sine_of_degrees(double degrees) {
   constexpr double to_radians = 1.0 / (45.0 / 0.78539816339744830962);
   return std::sin(degrees * to_radians);
 }
+
+// State of an ht_* indicator that reads its outputs off the cycle measurement from a fixed first
+// value on. Reading gives outputs, with_phase, with_trendline, first_value and
+// read(const HilbertCycle&, double* out).
+template <class Reading>
+struct HilbertReadingState {
+  static constexpr int inputs = 1, outputs = Reading::outputs;
+  explicit HilbertReadingState(const double*) : cycle(Reading::with_phase, Reading::with_trendline) {}
+  bool step(const double* bar, double* out) {
+    if (cycle.push(bar[0]) < Reading::first_value) return false;
+    Reading::read(cycle, out);
+    return true;
+  }
+  template <class Archive>
+  void fields(Archive& a) {
+    cycle.fields(a);
+  }
+  HilbertCycle cycle;
+};
 
 }  // namespace velk::classic

@@ -247,6 +247,87 @@ struct HilbertTaps {
   double u1 = 0.0, u2 = 0.0, u3 = 0.0;
 };
 
+// The price smoothed by a 4-bar WMA, from a ring of the last 4 prices.
+inline double smoothed_price(const Ring& prices) {
+  return (4.0 * prices.oldest(3) + 3.0 * prices.oldest(2) + 2.0 * prices.oldest(1) + prices.oldest(0)) * 0.1;
+}
+
+// Ehlers' homodyne measurement of the dominant cycle period as TA-Lib computes it for mama and the
+// ht_* indicators: the Hilbert transformer's taps run separately over even and odd bars, giving
+// the in-phase I1 and quadrature Q1 parts of the smoothed price; the period comes from the phasor
+// of I2 = I1 - HT(Q1), Q2 = Q1 + HT(I1), limited and smoothed.
+class HomodynePeriod {
+ public:
+  // The in-phase and quadrature parts of one bar.
+  struct Phasor {
+    double inphase, quadrature;
+  };
+  static constexpr double kDegrees = 180.0 / 3.14159265358979323846;
+
+  // Takes the smoothed price of bar `bar` (counted from the measurement's start on, by parity);
+  // moves the period on and returns the bar's phasor.
+  Phasor push(double smoothed, int64_t bar) {
+    const double scale = 0.075 * period_ + 0.54;
+    const bool even = bar % 2 == 0;
+    Parity& own = even ? even_ : odd_;
+    Parity& other = even ? odd_ : even_;
+    const double i1 = own.i1_back3;  // the detrender three bars back
+    const double detrender = own.detrender.push(smoothed, scale);
+    const double q1 = own.q1.push(detrender, scale);
+    const double ji = own.ji.push(i1, scale);
+    const double jq = own.jq.push(q1, scale);
+    const double q2 = 0.2 * (q1 + ji) + 0.8 * previous_q2_;
+    const double i2 = 0.2 * (i1 - jq) + 0.8 * previous_i2_;
+    other.i1_back3 = other.i1_back1;
+    other.i1_back1 = detrender;
+
+    re_ = 0.2 * (i2 * previous_i2_ + q2 * previous_q2_) + 0.8 * re_;
+    im_ = 0.2 * (i2 * previous_q2_ - q2 * previous_i2_) + 0.8 * im_;
+    previous_q2_ = q2;
+    previous_i2_ = i2;
+    const double before = period_;
+    if (im_ != 0.0 && re_ != 0.0) period_ = 360.0 / (std::atan(im_ / re_) * kDegrees);
+    if (period_ > 1.5 * before) period_ = 1.5 * before;
+    if (period_ < 0.67 * before) period_ = 0.67 * before;
+    if (period_ < 6.0) {
+      period_ = 6.0;
+    } else if (period_ > 50.0) {
+      period_ = 50.0;
+    }
+    period_ = 0.2 * period_ + 0.8 * before;
+    return {i1, q1};
+  }
+  double period() const { return period_; }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    for (Parity* parity : {&even_, &odd_}) {
+      parity->detrender.fields(a);
+      parity->q1.fields(a);
+      parity->ji.fields(a);
+      parity->jq.fields(a);
+      a(parity->i1_back1);
+      a(parity->i1_back3);
+    }
+    a(previous_i2_);
+    a(previous_q2_);
+    a(re_);
+    a(im_);
+    a(period_);
+  }
+
+ private:
+  // The filters of one bar parity; i1_back1/back3 hold the other parity's detrenders (1 and 3
+  // bars back when this parity's next bar comes).
+  struct Parity {
+    HilbertTaps detrender, q1, ji, jq;
+    double i1_back1 = 0.0, i1_back3 = 0.0;  // shifted by the other parity's bars
+  };
+  Parity even_, odd_;
+  double previous_i2_ = 0.0, previous_q2_ = 0.0, re_ = 0.0, im_ = 0.0;
+  double period_ = 0.0;
+};
+
 // Ehlers' MESA adaptive moving average (MAMA) and its following average (FAMA), as TA-Lib
 // computes them: the price smoothed by a 4-bar WMA, the Hilbert transform's in-phase and
 // quadrature parts, the phase change setting alpha = fastlimit / dphase within
@@ -263,22 +344,9 @@ class MesaAdaptive {
     prices_.push(x);
     const int64_t bar = seen_++;
     if (bar < 12) return false;
-    const double scale = 0.075 * period_ + 0.54;
-    const double smoothed =
-        (4.0 * prices_.oldest(3) + 3.0 * prices_.oldest(2) + 2.0 * prices_.oldest(1) + prices_.oldest(0)) * 0.1;
-    const bool even = bar % 2 == 0;
-    Parity& own = even ? even_ : odd_;
-    Parity& other = even ? odd_ : even_;
-    const double i1 = own.i1_back3;  // the detrender three bars back
-    const double detrender = own.detrender.push(smoothed, scale);
-    const double q1 = own.q1.push(detrender, scale);
-    const double ji = own.ji.push(i1, scale);
-    const double jq = own.jq.push(q1, scale);
-    const double q2 = 0.2 * (q1 + ji) + 0.8 * previous_q2_;
-    const double i2 = 0.2 * (i1 - jq) + 0.8 * previous_i2_;
-    other.i1_back3 = other.i1_back1;
-    other.i1_back1 = detrender;
-    const double phase = i1 != 0.0 ? std::atan(q1 / i1) * kDegrees : 0.0;
+    const HomodynePeriod::Phasor phasor = cycle_.push(smoothed_price(prices_), bar);
+    const double i1 = phasor.inphase, q1 = phasor.quadrature;
+    const double phase = i1 != 0.0 ? std::atan(q1 / i1) * HomodynePeriod::kDegrees : 0.0;
 
     double alpha = previous_phase_ - phase;
     previous_phase_ = phase;
@@ -292,21 +360,6 @@ class MesaAdaptive {
     mama_ = alpha * x + (1.0 - alpha) * mama_;
     alpha *= 0.5;
     fama_ = alpha * mama_ + (1.0 - alpha) * fama_;
-
-    re_ = 0.2 * (i2 * previous_i2_ + q2 * previous_q2_) + 0.8 * re_;
-    im_ = 0.2 * (i2 * previous_q2_ - q2 * previous_i2_) + 0.8 * im_;
-    previous_q2_ = q2;
-    previous_i2_ = i2;
-    const double before = period_;
-    if (im_ != 0.0 && re_ != 0.0) period_ = 360.0 / (std::atan(im_ / re_) * kDegrees);
-    if (period_ > 1.5 * before) period_ = 1.5 * before;
-    if (period_ < 0.67 * before) period_ = 0.67 * before;
-    if (period_ < 6.0) {
-      period_ = 6.0;
-    } else if (period_ > 50.0) {
-      period_ = 50.0;
-    }
-    period_ = 0.2 * period_ + 0.8 * before;
     return bar >= first_value;
   }
   double mama() const { return mama_; }
@@ -317,38 +370,18 @@ class MesaAdaptive {
   void fields(Archive& a) {
     prices_.fields(a);
     a(seen_);
-    for (Parity* parity : {&even_, &odd_}) {
-      parity->detrender.fields(a);
-      parity->q1.fields(a);
-      parity->ji.fields(a);
-      parity->jq.fields(a);
-      a(parity->i1_back1);
-      a(parity->i1_back3);
-    }
-    a(previous_i2_);
-    a(previous_q2_);
-    a(re_);
-    a(im_);
-    a(period_);
+    cycle_.fields(a);
     a(previous_phase_);
     a(mama_);
     a(fama_);
   }
 
  private:
-  static constexpr double kDegrees = 180.0 / 3.14159265358979323846;
-  // The filters of one bar parity; i1_back1/back3 hold the other parity's detrenders (1 and 3
-  // bars back when this parity's next bar comes).
-  struct Parity {
-    HilbertTaps detrender, q1, ji, jq;
-    double i1_back1 = 0.0, i1_back3 = 0.0;  // shifted by the other parity's bars
-  };
   double fast_ = 0.5, slow_ = 0.05;
   Ring prices_;  // the last 4 prices, for the smoothing WMA
   int64_t seen_ = 0;
-  Parity even_, odd_;
-  double previous_i2_ = 0.0, previous_q2_ = 0.0, re_ = 0.0, im_ = 0.0;
-  double period_ = 0.0, previous_phase_ = 0.0;
+  HomodynePeriod cycle_;
+  double previous_phase_ = 0.0;
   double mama_ = 0.0, fama_ = 0.0;
 };
 
@@ -458,6 +491,33 @@ inline ParamSpec matype_param(const char* name, double default_value) {
   return ParamSpec{name, ParamKind::integer, default_value, 0, kMaTypeCount - 1,
                    "Moving-average type, TA-Lib's numbers: 0 SMA, 1 EMA, 2 WMA, 3 DEMA, 4 TEMA, 5 TRIMA, "
                    "6 KAMA, 7 MAMA, 8 T3."};
+}
+
+// State of apo and ppo: averages of the close over the smaller and the larger of the params 0 and
+// 1 (param 2 the matype), joined by Spread::of(fast, slow) from the slow average's first value on.
+template <class Spread>
+struct PriceOscillatorState {
+  static constexpr int inputs = 1, outputs = 1;
+  explicit PriceOscillatorState(const double* params)
+      : fast(int_param(params, 2), std::min(int_param(params, 0), int_param(params, 1))),
+        slow(int_param(params, 2), std::max(int_param(params, 0), int_param(params, 1))) {}
+  bool step(const double* bar, double* out) {
+    fast.push(bar[0]);
+    if (!slow.push(bar[0])) return false;
+    out[0] = Spread::of(fast.value(), slow.value());
+    return true;
+  }
+  template <class Archive>
+  void fields(Archive& a) {
+    fast.fields(a);
+    slow.fields(a);
+  }
+  MovingAverage fast, slow;
+};
+
+// First value of PriceOscillatorState: the slow average's.
+inline int64_t price_oscillator_lookback(const double* params) {
+  return moving_average_lookback(int_param(params, 2), std::max(int_param(params, 0), int_param(params, 1)));
 }
 
 }  // namespace velk::classic

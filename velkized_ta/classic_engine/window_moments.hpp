@@ -48,6 +48,8 @@ class WindowMoments {
     return true;
   }
   double mean() const { return shift_ + deviations_ * reciprocal_; }
+  // x - mean, formed from x - shift so that it keeps its digits at high price levels.
+  double deviation_from_mean(double x) const { return (x - shift_) - deviations_ * reciprocal_; }
   // Population variance (divided by the period), never negative.
   double variance() const {
     const double v = centred_squares() * reciprocal_;

@@ -26,6 +26,15 @@ struct Series {
 
 constexpr int32_t kWholeSeries = 999999999;  // default n_values: the whole series
 
+// Where the first value lies on a series without NaN (default n_values): `scale` times the
+// period parameter named `period`, plus `offset`; `offset` alone without a period. The
+// catalogue, the docs and the tests read it from the registry (`_many.registry()`).
+struct WarmUp {
+  const char* period = nullptr;
+  int32_t scale = 1;
+  int32_t offset = 0;
+};
+
 // One parameter bound to the member of `Args` that receives it. The member's type
 // decides how the argument is converted.
 template <class Args, class T>
@@ -96,6 +105,7 @@ T converted(const Call& call, int position) {
 //   static constexpr const char* name, *doc (or nullptr);
 //   static constexpr const char* locals[];  further co_varnames after the parameters
 //   static constexpr int traceback_line;    the line tracebacks report for the function
+//   static constexpr WarmUp warm_up;        the first value's position
 //   static PyObject* run(Call&, const Args&);
 template <class I>
 typename I::Args bind_declared(const Call& call) {

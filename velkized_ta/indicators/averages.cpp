@@ -8,9 +8,12 @@
 #include "driver/loop.hpp"
 #include "frame/fma.hpp"
 #include "indicators/combination_steps.hpp"
-#include "indicators/declarations.hpp"
+#include "indicators/declarations/sma.hpp"
+#include "indicators/declarations/lin.hpp"
+#include "indicators/declarations/mid.hpp"
 #include "indicators/position_queue.hpp"
 #include "indicators/regression_steps.hpp"
+#include "indicators/route.hpp"
 
 namespace velk::indicators {
 
@@ -187,24 +190,17 @@ inline void write_mid(A at, const FloatView& close, const FloatView& out, int64_
   }
 }
 
-}  // namespace
-
-PyObject* Sma::run(Call& call, const Args& args) {
-  const FloatView& x = args.input_array.view;
-
-  const int32_t n = call.length(args.input_array.object);
-  auto [sma, out] = call.new_output(n);
+// The bodies, one per function for both routes (indicators/route.hpp): `out` is the new output
+// (NaN), `n` the series' length.
+template <class Route>
+void sma_body(Route& route, const Sma::Args& args, const FloatView& out, int32_t n) {
   const int32_t start = trailing_start(sub32(args.timeperiod, 1), n, args.n_values);
-  native(n, [&] { sma_kernel(x, out, args.timeperiod, args.normalize, start, n); });
-  return sma.release();
+  route.run(n, [&] { sma_kernel(args.input_array.view, out, args.timeperiod, args.normalize, start, n); });
 }
 
-PyObject* Lin::run(Call& call, const Args& args) {
+template <class Route>
+void lin_body(Route& route, const Lin::Args& args, const FloatView& out, int32_t n) {
   const FloatView& x = args.input_array.view;
-
-  const int32_t n = call.length(args.input_array.object);
-  auto [lin, out] = call.new_output(n);
-
   // Leading missing values are skipped: the first window starts at the first
   // value found within the search bounds. Nothing is written if there is none.
   const int32_t a = sub32(n, mul32(2, args.timeperiod));
@@ -212,74 +208,70 @@ PyObject* Lin::run(Call& call, const Args& args) {
   const int32_t hi = sub32(n, args.timeperiod);
   for (int64_t k = lo; k < hi; ++k) {
     if (!is_missing(x[k])) {
-      native(n, [&] { lin_kernel(x, out, args.timeperiod, static_cast<int32_t>(k), n, args.n_values); });
-      break;
-    }
-  }
-  return lin.release();
-}
-
-PyObject* Mid::run(Call& call, const Args& args) {
-  const int32_t n = call.length(args.close.object);
-  const int32_t start = trailing_start(sub32(args.timeperiod, 1), n, args.n_values);
-  auto [mid, out] = call.new_output(n);
-  auto [high_indices, high_slots] = call.new_positions(n);
-  auto [low_indices, low_slots] = call.new_positions(n);
-  native(n, [&] {
-    window_extremes<Expiry::Wrapping32>(
-        args.high.view, args.low.view, args.close.view, out, high_slots, low_slots, args.timeperiod, start, n,
-        {reach(args.close.view), reach(out)},
-        [normalize = args.normalize](auto at, const FloatView& close, const FloatView& midpoint, int64_t i, float hh,
-                                     float ll) { write_mid(at, close, midpoint, i, hh, ll, normalize); });
-  });
-  return mid.release();
-}
-
-}  // namespace velk::indicators
-
-// ---------------------------------------------------------------------------
-// Many series: the bodies above over one series of a batch.
-
-#include "indicators/many.hpp"
-
-namespace velk::indicators {
-
-template <>
-void compute_series<Sma>(const Sma::Args& args, const FloatView& out, Workspace&, const BatchContext&) {
-  const int32_t n = length_of(args.input_array);
-  const int32_t start = trailing_start(sub32(args.timeperiod, 1), n, args.n_values);
-  native_unlocked([&] { sma_kernel(args.input_array.view, out, args.timeperiod, args.normalize, start, n); });
-}
-
-template <>
-void compute_series<Lin>(const Lin::Args& args, const FloatView& out, Workspace&, const BatchContext&) {
-  const FloatView& x = args.input_array.view;
-  const int32_t n = length_of(args.input_array);
-  const int32_t a = sub32(n, mul32(2, args.timeperiod));
-  const int32_t lo = sub32(a, std::min(a, args.n_values));
-  const int32_t hi = sub32(n, args.timeperiod);
-  for (int64_t k = lo; k < hi; ++k) {
-    if (!is_missing(x[k])) {
-      native_unlocked([&] { lin_kernel(x, out, args.timeperiod, static_cast<int32_t>(k), n, args.n_values); });
+      route.run(n, [&] { lin_kernel(x, out, args.timeperiod, static_cast<int32_t>(k), n, args.n_values); });
       return;
     }
   }
 }
 
-template <>
-void compute_series<Mid>(const Mid::Args& args, const FloatView& out, Workspace& work,
-                         const BatchContext&) {
-  const int32_t n = length_of(args.close);
+template <class Route>
+void mid_body(Route& route, const Mid::Args& args, const FloatView& out, int32_t n) {
   const int32_t start = trailing_start(sub32(args.timeperiod, 1), n, args.n_values);
-  const IntView high_slots = work.zero_positions(n);
-  const IntView low_slots = work.zero_positions(n);
-  native_unlocked([&] {
+  const IntView high_slots = route.positions(n);
+  const IntView low_slots = route.positions(n);
+  route.run(n, [&] {
     window_extremes<Expiry::Wrapping32>(
         args.high.view, args.low.view, args.close.view, out, high_slots, low_slots, args.timeperiod, start, n,
         {reach(args.close.view), reach(out)},
         [normalize = args.normalize](auto at, const FloatView& close, const FloatView& midpoint, int64_t i, float hh,
                                      float ll) { write_mid(at, close, midpoint, i, hh, ll, normalize); });
   });
+}
+
+}  // namespace
+
+PyObject* Sma::run(Call& call, const Args& args) {
+  const int32_t n = call.length(args.input_array.object);
+  auto [sma, out] = call.new_output(n);
+  ExactRoute route(call);
+  sma_body(route, args, out, n);
+  return sma.release();
+}
+
+PyObject* Lin::run(Call& call, const Args& args) {
+  const int32_t n = call.length(args.input_array.object);
+  auto [lin, out] = call.new_output(n);
+  ExactRoute route(call);
+  lin_body(route, args, out, n);
+  return lin.release();
+}
+
+PyObject* Mid::run(Call& call, const Args& args) {
+  const int32_t n = call.length(args.close.object);
+  auto [mid, out] = call.new_output(n);
+  ExactRoute route(call);
+  mid_body(route, args, out, n);
+  return mid.release();
+}
+
+// Many series: the same bodies over one series of a batch, with the worker's scratch.
+
+template <>
+void compute_series<Sma>(const Sma::Args& args, const FloatView& out, Workspace& work, const BatchContext&) {
+  SeriesRoute route(work);
+  sma_body(route, args, out, length_of(args.input_array));
+}
+
+template <>
+void compute_series<Lin>(const Lin::Args& args, const FloatView& out, Workspace& work, const BatchContext&) {
+  SeriesRoute route(work);
+  lin_body(route, args, out, length_of(args.input_array));
+}
+
+template <>
+void compute_series<Mid>(const Mid::Args& args, const FloatView& out, Workspace& work, const BatchContext&) {
+  SeriesRoute route(work);
+  mid_body(route, args, out, length_of(args.close));
 }
 
 }  // namespace velk::indicators

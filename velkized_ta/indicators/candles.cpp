@@ -8,8 +8,11 @@
 #include "driver/lanes.hpp"
 #include "driver/loop.hpp"
 #include "indicators/combination_steps.hpp"
-#include "indicators/declarations.hpp"
+#include "indicators/declarations/adif.hpp"
+#include "indicators/declarations/rdif.hpp"
+#include "indicators/declarations/wick.hpp"
 #include "indicators/position_queue.hpp"
+#include "indicators/route.hpp"
 
 namespace velk::indicators {
 
@@ -68,33 +71,24 @@ void dif_kernel(const FloatView a, const FloatView b, const FloatView out, int32
   });
 }
 
-template <class Args, class Op>
-PyObject* dif_body(Call& call, const Args& args, Op op) {
-  PyObject* input_array_1 = args.input_array_1.object;
-  const FloatView& a = args.input_array_1.view;
-  const FloatView& b = args.input_array_2.view;
-  const int32_t n_values = args.n_values;
-
-  const int32_t n = call.length(input_array_1);
-  auto [dif, out] = call.new_output_written_whole(n);
-  const int32_t m = std::min(n, n_values);
-  native_wide(n, [&] {
+// The bodies, one per function for both routes (indicators/route.hpp): `out` is the new output
+// (NaN on the many-series route, unfilled on the exported function's), `n` the series' length.
+template <class Route, class Args, class Op>
+void dif_body(Route& route, const Args& args, const FloatView& out, int32_t n, Op op) {
+  const int32_t m = std::min(n, args.n_values);
+  route.run_wide(n, [&] {
     fill_unwritten(out, 0, m > 0 ? n - m : n);
-    if (m > 0) dif_kernel(a, b, out, n - m, n, op);
+    if (m > 0) dif_kernel(args.input_array_1.view, args.input_array_2.view, out, n - m, n, op);
   });
-  return dif.release();
 }
 
-}  // namespace
-
-PyObject* Wick::run(Call& call, const Args& args) {
+template <class Route>
+void wick_body(Route& route, const Wick::Args& args, const FloatView& out, int32_t n) {
   const int32_t period = args.timeperiod;
-  const int32_t n = call.length(args.close_arr.object);
   const int32_t k = trailing_start(sub32(period, 1), n, args.n_values);
-  auto [wick_arr, out] = call.new_output_written_whole(n);
-  auto [high_indices, high_slots] = call.new_positions(n);
-  auto [low_indices, low_slots] = call.new_positions(n);
-  native(n, [&] {
+  const IntView high_slots = route.positions(n);
+  const IntView low_slots = route.positions(n);
+  route.run(n, [&] {
     fill_unwritten(out, 0, k);
     window_extremes<Expiry::Wrapping32>(
         args.high_arr.view, args.low_arr.view, args.close_arr.view, out, high_slots, low_slots, period, k, n,
@@ -103,58 +97,48 @@ PyObject* Wick::run(Call& call, const Args& args) {
           write_wick(at, close, wick, i, period, hh, ll);
         });
   });
-  return wick_arr.release();
 }
-
-PyObject* Adif::run(Call& call, const Args& args) { return dif_body(call, args, AbsoluteDifference{}); }
-PyObject* Rdif::run(Call& call, const Args& args) { return dif_body(call, args, RelativeDifference{}); }
-
-}  // namespace velk::indicators
-
-// ---------------------------------------------------------------------------
-// Many series: the bodies above over one series of a batch.
-
-#include "indicators/many.hpp"
-
-namespace velk::indicators {
-
-template <>
-void compute_series<Wick>(const Wick::Args& args, const FloatView& out, Workspace& work,
-                          const BatchContext&) {
-  const int32_t period = args.timeperiod;
-  const int32_t n = length_of(args.close_arr);
-  const int32_t k = trailing_start(sub32(period, 1), n, args.n_values);
-  const IntView high_slots = work.zero_positions(n);
-  const IntView low_slots = work.zero_positions(n);
-  native_unlocked([&] {
-    window_extremes<Expiry::Wrapping32>(
-        args.high_arr.view, args.low_arr.view, args.close_arr.view, out, high_slots, low_slots, period, k, n,
-        {reach(args.close_arr.view, {0, -int64_t{period}}), reach(out)},
-        [period](auto at, const FloatView& close, const FloatView& wick, int64_t i, float hh, float ll) {
-          write_wick(at, close, wick, i, period, hh, ll);
-        });
-  });
-}
-
-namespace {
 
 template <class Args, class Op>
-void dif_series(const Args& args, const FloatView& out, Op op) {
-  const int32_t n = length_of(args.input_array_1);
-  const int32_t m = std::min(n, args.n_values);
-  if (m > 0) native_unlocked([&] { dif_kernel(args.input_array_1.view, args.input_array_2.view, out, n - m, n, op); });
+PyObject* exact_dif(Call& call, const Args& args, Op op) {
+  const int32_t n = call.length(args.input_array_1.object);
+  auto [dif, out] = call.new_output_written_whole(n);
+  ExactRoute route(call);
+  dif_body(route, args, out, n, op);
+  return dif.release();
 }
 
 }  // namespace
 
+PyObject* Wick::run(Call& call, const Args& args) {
+  const int32_t n = call.length(args.close_arr.object);
+  auto [wick_arr, out] = call.new_output_written_whole(n);
+  ExactRoute route(call);
+  wick_body(route, args, out, n);
+  return wick_arr.release();
+}
+
+PyObject* Adif::run(Call& call, const Args& args) { return exact_dif(call, args, AbsoluteDifference{}); }
+PyObject* Rdif::run(Call& call, const Args& args) { return exact_dif(call, args, RelativeDifference{}); }
+
+// Many series: the same bodies over one series of a batch, with the worker's scratch.
+
 template <>
-void compute_series<Adif>(const Adif::Args& args, const FloatView& out, Workspace&, const BatchContext&) {
-  dif_series(args, out, AbsoluteDifference{});
+void compute_series<Wick>(const Wick::Args& args, const FloatView& out, Workspace& work, const BatchContext&) {
+  SeriesRoute route(work);
+  wick_body(route, args, out, length_of(args.close_arr));
 }
 
 template <>
-void compute_series<Rdif>(const Rdif::Args& args, const FloatView& out, Workspace&, const BatchContext&) {
-  dif_series(args, out, RelativeDifference{});
+void compute_series<Adif>(const Adif::Args& args, const FloatView& out, Workspace& work, const BatchContext&) {
+  SeriesRoute route(work);
+  dif_body(route, args, out, length_of(args.input_array_1), AbsoluteDifference{});
+}
+
+template <>
+void compute_series<Rdif>(const Rdif::Args& args, const FloatView& out, Workspace& work, const BatchContext&) {
+  SeriesRoute route(work);
+  dif_body(route, args, out, length_of(args.input_array_1), RelativeDifference{});
 }
 
 }  // namespace velk::indicators

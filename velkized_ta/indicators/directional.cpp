@@ -6,7 +6,10 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "indicators/declarations.hpp"
+#include "indicators/declarations/adx.hpp"
+#include "indicators/declarations/adxr.hpp"
+#include "indicators/declarations/dx.hpp"
+#include "indicators/declarations/natr.hpp"
 #include "driver/lanes.hpp"
 #include "driver/loop.hpp"
 #include "frame/numpy_interface.hpp"

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "indicators/declarations.hpp"
+#include "frame/declaration.hpp"
 
 namespace velk::indicators {
 

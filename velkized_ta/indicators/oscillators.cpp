@@ -7,7 +7,13 @@
 #include <cstring>
 
 #include "frame/numpy_interface.hpp"
-#include "indicators/declarations.hpp"
+#include "indicators/declarations/cci.hpp"
+#include "indicators/declarations/cmo.hpp"
+#include "indicators/declarations/roc.hpp"
+#include "indicators/declarations/rsi.hpp"
+#include "indicators/declarations/stochf.hpp"
+#include "indicators/declarations/ult.hpp"
+#include "indicators/declarations/willr.hpp"
 #include "driver/lanes.hpp"
 #include "driver/loop.hpp"
 #include "indicators/momentum.hpp"

@@ -8,7 +8,13 @@
 // and combines the returned arrays.
 
 #include "indicators/combination_steps.hpp"
-#include "indicators/declarations.hpp"
+#include "indicators/declarations/dema.hpp"
+#include "indicators/declarations/ema.hpp"
+#include "indicators/declarations/ema2.hpp"
+#include "indicators/declarations/ema3.hpp"
+#include "indicators/declarations/macd.hpp"
+#include "indicators/declarations/tema.hpp"
+#include "indicators/declarations/trix.hpp"
 
 #include <algorithm>
 #include <cstdint>

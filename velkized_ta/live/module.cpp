@@ -111,7 +111,9 @@ struct Stream {
 
 template <int kArity, class K>
 Status run_steps(K& k, const Columns& cols, Py_ssize_t n, float* out, Py_ssize_t& done) {
-  float bar[kMaxArity];
+  // Zeroed: the switch in run_bars instantiates every width for every kernel, and in the
+  // widths a kernel never gets the compiler sees its step read slots no bar fills.
+  float bar[kMaxArity] = {};
   for (done = 0; done < n; ++done) {
     for (int c = 0; c < kArity; ++c) std::memcpy(&bar[c], cols.data[c] + done * cols.stride[c], sizeof(float));
     const Status s = k.step(bar, out[done]);

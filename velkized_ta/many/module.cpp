@@ -151,6 +151,67 @@ std::vector<std::vector<Kind>> kinds_of(std::tuple<I...>*) {
 }
 const std::vector<std::vector<Kind>> kKinds = kinds_of(static_cast<indicators::Exported*>(nullptr));
 
+// One registry row: the declaration of I as Python data (see `registry` below).
+template <class I>
+PyObject* registry_row() {
+  PyObject* params = PyTuple_New(std::tuple_size_v<decltype(I::params)>);
+  if (params == nullptr) return nullptr;
+  bool failed = false;
+  std::apply(
+      [&](const auto&... fields) {
+        Py_ssize_t position = 0;
+        auto add = [&](const Param& p) {
+          static const char* const kKindNames[] = {"series", "int", "flag", "flag"};
+          PyObject* row = nullptr;
+          switch (p.fallback.type) {
+            case Default::Type::Required: row = Py_BuildValue("{s:s,s:s}", "name", p.name, "kind", kKindNames[static_cast<int>(p.kind)]); break;
+            case Default::Type::None: row = Py_BuildValue("{s:s,s:s,s:O}", "name", p.name, "kind", kKindNames[static_cast<int>(p.kind)], "default", Py_None); break;
+            case Default::Type::Int: row = Py_BuildValue("{s:s,s:s,s:i}", "name", p.name, "kind", kKindNames[static_cast<int>(p.kind)], "default", p.fallback.value); break;
+            case Default::Type::Bool: row = Py_BuildValue("{s:s,s:s,s:O}", "name", p.name, "kind", kKindNames[static_cast<int>(p.kind)], "default", p.fallback.value ? Py_True : Py_False); break;
+          }
+          if (row == nullptr) failed = true;
+          else PyTuple_SET_ITEM(params, position, row);
+          ++position;
+        };
+        (add(fields.param()), ...);
+      },
+      I::params);
+  if (failed) {
+    Py_DECREF(params);
+    return nullptr;
+  }
+  PyObject* warm_up = I::warm_up.period == nullptr ? Py_BuildValue("(Oii)", Py_None, 0, I::warm_up.offset)
+                                                   : Py_BuildValue("(sii)", I::warm_up.period, I::warm_up.scale, I::warm_up.offset);
+  if (warm_up == nullptr) {
+    Py_DECREF(params);
+    return nullptr;
+  }
+  return Py_BuildValue("{s:s,s:N,s:N}", "name", I::name, "params", params, "warm_up", warm_up);
+}
+
+template <class... I>
+PyObject* registry_of(std::tuple<I...>*) {
+  PyObject* rows[] = {registry_row<I>()...};
+  PyObject* table = PyTuple_New(sizeof...(I));
+  bool failed = table == nullptr;
+  for (size_t i = 0; i < sizeof...(I); ++i) {
+    if (rows[i] == nullptr || failed) {
+      failed = true;
+      Py_XDECREF(rows[i]);
+    } else {
+      PyTuple_SET_ITEM(table, static_cast<Py_ssize_t>(i), rows[i]);
+    }
+  }
+  if (failed) {
+    Py_XDECREF(table);
+    if (!PyErr_Occurred()) PyErr_NoMemory();
+    return nullptr;
+  }
+  return table;
+}
+
+PyObject* registry(PyObject*, PyObject*) { return registry_of(static_cast<indicators::Exported*>(nullptr)); }
+
 // Series side by side in a 2-D array whose time axis is strided (one series per
 // column of a row-major table) are copied a block at a time into contiguous work
 // arrays, reading whole rows of the block, and their results copied back the same
@@ -350,6 +411,9 @@ PyObject* run(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 PyMethodDef methods[] = {
     {"run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(run)), METH_FASTCALL,
      "run(index, params, out, offsets, axis, threads, numpy_arithmetic_own) -> bytes of statuses"},
+    {"registry", registry, METH_NOARGS,
+     "The exported functions' declarations in export order: dicts with name, params (dicts with name, kind "
+     "'series', 'int' or 'flag', and default when there is one) and warm_up (period or None, scale, offset)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -4,26 +4,11 @@
 namespace velk::classic {
 namespace {
 
-struct State {
-  static constexpr int inputs = 1, outputs = 1;
-  explicit State(const double* params)
-      : fast(int_param(params, 2), std::min(int_param(params, 0), int_param(params, 1))),
-        slow(int_param(params, 2), std::max(int_param(params, 0), int_param(params, 1))) {}
-  bool step(const double* bar, double* out) {
-    fast.push(bar[0]);
-    if (!slow.push(bar[0])) return false;
-    out[0] = fast.value() - slow.value();
-    return true;
-  }
-  template <class Archive>
-  void fields(Archive& a) {
-    fast.fields(a);
-    slow.fields(a);
-  }
-  MovingAverage fast, slow;
+struct Difference {
+  static double of(double fast, double slow) { return fast - slow; }
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<PriceOscillatorState<Difference>> registered{Descriptor{
     "apo", "momentum", "Absolute price oscillator: the fast average minus the slow one (EMAs by default).",
     R"(apo = ma(close, fastperiod, matype) - ma(close, slowperiod, matype)
 
@@ -41,7 +26,7 @@ size near zero): 3.0e-13 on a 10^6-bar random walk, 1.2e-15 on a level drop 1e5 
      {"slowperiod", ParamKind::integer, 26, 2, 100000, "Period of the slow average."},
      matype_param("matype", 1)},
     {"apo"},
-    [](const double* p) { return moving_average_lookback(int_param(p, 2), std::max(int_param(p, 0), int_param(p, 1))); }}};
+    price_oscillator_lookback}};
 
 }  // namespace
 }  // namespace velk::classic

@@ -1,86 +1,36 @@
 // Bollinger bands.
 #include "classic_engine/moving_average.hpp"
+#include "classic_engine/window_moments.hpp"
 
 namespace velk::classic {
 namespace {
 
-// Sums of deviations from a shift K (the window mean when last re-added), so the variance does
-// not cancel at high price levels; both sums are re-added from the window every timeperiod bars.
 struct State {
   static constexpr int inputs = 1, outputs = 3;
   explicit State(const double* params)
-      : period(int_param(params, 0)), up(params[1]), down(params[2]), matype(int_param(params, 3)), window(period),
+      : period(int_param(params, 0)), up(params[1]), down(params[2]), matype(int_param(params, 3)), moments(period),
         average(matype != 0 ? MovingAverage(matype, period) : MovingAverage()) {}
   bool step(const double* bar, double* out) {
     const double x = bar[0];
     const bool average_ready = matype == 0 || average.push(x);
-    const bool was_full = window.full();
-    const double leaving = window.push(x);
-    if (++since_resum >= period || window.size() == 1) {
-      since_resum = 0;
-      resum();
-    } else {
-      const double d = x - shift;
-      deviations += d;
-      squares += d * d;
-      if (was_full) {
-        const double l = leaving - shift;
-        deviations -= l;
-        squares -= l * l;
-      }
-    }
-    if (squares > peak) peak = squares;
-    if (!window.full() || !average_ready) return false;
-    const double n = static_cast<double>(period);
-    double mean_deviation = deviations / n;
-    double variance = squares / n - mean_deviation * mean_deviation;
-    // After a jump in level (large squares that have left the window) the variance would be a
-    // small difference of large rounded sums: re-add from the window, about the new mean.
-    if (variance * n < peak * 1e-8 && peak > 1e-20 * n * shift * shift) {
-      since_resum = 0;
-      resum();
-      mean_deviation = deviations / n;
-      variance = squares / n - mean_deviation * mean_deviation;
-    }
-    const double middle = matype == 0 ? shift + mean_deviation : average.value();
-    const double deviation = variance > 0.0 ? std::sqrt(variance) : 0.0;
+    if (!moments.push(x) || !average_ready) return false;
+    const double middle = matype == 0 ? moments.mean() : average.value();
+    const double deviation = std::sqrt(moments.variance());
     out[0] = middle + up * deviation;
     out[1] = middle;
     out[2] = middle - down * deviation;
     return true;
   }
-  void resum() {
-    const size_t n = window.size();
-    shift = window.sum() / static_cast<double>(n);
-    deviations = 0.0;
-    squares = 0.0;
-    for (size_t i = 0; i < n; ++i) {
-      const double d = window.oldest(i) - shift;
-      deviations += d;
-      squares += d * d;
-    }
-    peak = squares;
-  }
   template <class Archive>
   void fields(Archive& a) {
-    window.fields(a);
-    a(shift);
-    a(deviations);
-    a(squares);
-    a(peak);
-    a(since_resum);
+    moments.fields(a);
     if (matype != 0) average.fields(a);
   }
   int64_t period;
   double up, down;
   int64_t matype;
-  Ring window;
+  WindowMoments moments;
   MovingAverage average;  // the middle band unless it is the window's own mean (matype 0)
-  double shift = 0.0;
-  double deviations = 0.0;
-  double squares = 0.0;
-  double peak = 0.0;  // largest sum of squares since the last re-adding
-  int64_t since_resum = 0;
 };
 
 const Registrar<State> registered{Descriptor{

@@ -4,22 +4,16 @@
 namespace velk::classic {
 namespace {
 
-struct State {
-  static constexpr int inputs = 1, outputs = 1;
-  explicit State(const double*) : cycle(false, false) {}
-  bool step(const double* bar, double* out) {
-    if (cycle.push(bar[0]) < HilbertCycle::period_first_value) return false;
+struct SmoothPeriod {
+  static constexpr int outputs = 1;
+  static constexpr bool with_phase = false, with_trendline = false;
+  static constexpr int64_t first_value = HilbertCycle::period_first_value;
+  static void read(const HilbertCycle& cycle, double* out) {
     out[0] = cycle.smooth_period();
-    return true;
   }
-  template <class Archive>
-  void fields(Archive& a) {
-    cycle.fields(a);
-  }
-  HilbertCycle cycle;
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<HilbertReadingState<SmoothPeriod>> registered{Descriptor{
     "ht_dcperiod", "cycle", "Hilbert transform dominant cycle period: the smoothed period of the price cycle, in bars.",
     R"(The cycle measurement as in mama: the price smoothed by a 4-bar WMA, Ehlers' Hilbert transformer
 (taps run separately over even and odd bars, counted from the first real bar) giving the in-phase

@@ -4,23 +4,17 @@
 namespace velk::classic {
 namespace {
 
-struct State {
-  static constexpr int inputs = 1, outputs = 2;
-  explicit State(const double*) : cycle(false, false) {}
-  bool step(const double* bar, double* out) {
-    if (cycle.push(bar[0]) < HilbertCycle::period_first_value) return false;
+struct Phasor {
+  static constexpr int outputs = 2;
+  static constexpr bool with_phase = false, with_trendline = false;
+  static constexpr int64_t first_value = HilbertCycle::period_first_value;
+  static void read(const HilbertCycle& cycle, double* out) {
     out[0] = cycle.inphase();
     out[1] = cycle.quadrature();
-    return true;
   }
-  template <class Archive>
-  void fields(Archive& a) {
-    cycle.fields(a);
-  }
-  HilbertCycle cycle;
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<HilbertReadingState<Phasor>> registered{Descriptor{
     "ht_phasor", "cycle", "Hilbert transform phasor: the in-phase and quadrature parts of the detrended price.",
     R"(The cycle measurement as in mama: the price smoothed by a 4-bar WMA, Ehlers' Hilbert transformer
 (taps run separately over even and odd bars, counted from the first real bar) giving the in-phase

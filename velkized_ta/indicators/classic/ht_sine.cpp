@@ -4,23 +4,17 @@
 namespace velk::classic {
 namespace {
 
-struct State {
-  static constexpr int inputs = 1, outputs = 2;
-  explicit State(const double*) : cycle(true, false) {}
-  bool step(const double* bar, double* out) {
-    if (cycle.push(bar[0]) < HilbertCycle::phase_first_value) return false;
+struct SineWave {
+  static constexpr int outputs = 2;
+  static constexpr bool with_phase = true, with_trendline = false;
+  static constexpr int64_t first_value = HilbertCycle::phase_first_value;
+  static void read(const HilbertCycle& cycle, double* out) {
     out[0] = sine_of_degrees(cycle.phase());
     out[1] = sine_of_degrees(cycle.phase() + 45.0);
-    return true;
   }
-  template <class Archive>
-  void fields(Archive& a) {
-    cycle.fields(a);
-  }
-  HilbertCycle cycle;
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<HilbertReadingState<SineWave>> registered{Descriptor{
     "ht_sine", "cycle", "Hilbert transform sine wave: the sine of the dominant cycle phase and of the phase 45 degrees ahead.",
     R"(The cycle measurement as in mama: the price smoothed by a 4-bar WMA, Ehlers' Hilbert transformer
 (taps run separately over even and odd bars, counted from the first real bar) giving the in-phase

@@ -4,22 +4,16 @@
 namespace velk::classic {
 namespace {
 
-struct State {
-  static constexpr int inputs = 1, outputs = 1;
-  explicit State(const double*) : cycle(false, true) {}
-  bool step(const double* bar, double* out) {
-    if (cycle.push(bar[0]) < HilbertCycle::phase_first_value) return false;
+struct Trendline {
+  static constexpr int outputs = 1;
+  static constexpr bool with_phase = false, with_trendline = true;
+  static constexpr int64_t first_value = HilbertCycle::phase_first_value;
+  static void read(const HilbertCycle& cycle, double* out) {
     out[0] = cycle.trendline();
-    return true;
   }
-  template <class Archive>
-  void fields(Archive& a) {
-    cycle.fields(a);
-  }
-  HilbertCycle cycle;
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<HilbertReadingState<Trendline>> registered{Descriptor{
     "ht_trendline", "cycle", "Hilbert transform instantaneous trendline: the price averaged over the dominant cycle.",
     R"(The cycle measurement as in mama: the price smoothed by a 4-bar WMA, Ehlers' Hilbert transformer
 (taps run separately over even and odd bars, counted from the first real bar) giving the in-phase

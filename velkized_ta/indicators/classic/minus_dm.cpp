@@ -1,34 +1,10 @@
 // Minus directional movement.
-#include "classic_engine/indicator.hpp"
+#include "classic_engine/directional_states.hpp"
 
 namespace velk::classic {
 namespace {
 
-struct State {
-  static constexpr int inputs = 2, outputs = 1;
-  explicit State(const double* params)
-      : sums(int_param(params, 0)), first(int_param(params, 0) > 1 ? int_param(params, 0) - 1 : 1) {}
-  bool step(const double* bar, double* out) {
-    // The true range is not used here: the low stands in for the close.
-    sums.push(bar[0], bar[1], bar[1]);
-    if (seen < first) {
-      ++seen;
-      return false;
-    }
-    out[0] = sums.minus_dm();
-    return true;
-  }
-  template <class Archive>
-  void fields(Archive& a) {
-    sums.fields(a);
-    a(seen);
-  }
-  DirectionalSums sums;
-  int64_t first;  // position of the first value
-  int64_t seen = 0;
-};
-
-const Registrar<State> registered{Descriptor{
+const Registrar<DirectionalMovementState<MoveDirection::minus>> registered{Descriptor{
     "minus_dm", "directional", "Minus directional movement: Wilder's sum of the down-moves.",
     R"(-DM = low[t-1] - low when that exceeds high - high[t-1] and 0, else 0
 minus_dm = sum of -DM over bars 1 .. timeperiod-1, then S = S - S / timeperiod + -DM

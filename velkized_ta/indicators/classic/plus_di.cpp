@@ -1,25 +1,10 @@
 // Plus directional indicator.
-#include "classic_engine/indicator.hpp"
+#include "classic_engine/directional_states.hpp"
 
 namespace velk::classic {
 namespace {
 
-struct State {
-  static constexpr int inputs = 3, outputs = 1;
-  explicit State(const double* params) : sums(int_param(params, 0)) {}
-  bool step(const double* bar, double* out) {
-    if (!sums.push(bar[0], bar[1], bar[2])) return false;
-    out[0] = sums.plus_di();
-    return true;
-  }
-  template <class Archive>
-  void fields(Archive& a) {
-    sums.fields(a);
-  }
-  DirectionalSums sums;
-};
-
-const Registrar<State> registered{Descriptor{
+const Registrar<DirectionalIndicatorState<MoveDirection::plus>> registered{Descriptor{
     "plus_di", "directional", "Plus directional indicator: Wilder's smoothed up-moves over the true range, in percent.",
     R"(+DM = high - high[t-1] when that exceeds low[t-1] - low and 0, else 0
 sums of +DM and the true range: bars 1 .. timeperiod-1 added up, then S = S - S / timeperiod + x

@@ -4,27 +4,11 @@
 namespace velk::classic {
 namespace {
 
-struct State {
-  static constexpr int inputs = 1, outputs = 1;
-  explicit State(const double* params)
-      : fast(int_param(params, 2), std::min(int_param(params, 0), int_param(params, 1))),
-        slow(int_param(params, 2), std::max(int_param(params, 0), int_param(params, 1))) {}
-  bool step(const double* bar, double* out) {
-    fast.push(bar[0]);
-    if (!slow.push(bar[0])) return false;
-    const double base = slow.value();
-    out[0] = base != 0.0 ? (fast.value() - base) / base * 100.0 : 0.0;
-    return true;
-  }
-  template <class Archive>
-  void fields(Archive& a) {
-    fast.fields(a);
-    slow.fields(a);
-  }
-  MovingAverage fast, slow;
+struct PercentOfSlow {
+  static double of(double fast, double slow) { return slow != 0.0 ? (fast - slow) / slow * 100.0 : 0.0; }
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<PriceOscillatorState<PercentOfSlow>> registered{Descriptor{
     "ppo", "momentum", "Percentage price oscillator: the fast average's distance from the slow one, in percent of it.",
     R"(ppo = (fast - slow) / slow * 100, fast = ma(close, fastperiod, matype),
 slow = ma(close, slowperiod, matype)
@@ -44,7 +28,7 @@ size near zero): 2.4e-13 on a 10^6-bar random walk, 1.6e-15 on a level drop 1e5 
      {"slowperiod", ParamKind::integer, 26, 2, 100000, "Period of the slow average."},
      matype_param("matype", 1)},
     {"ppo"},
-    [](const double* p) { return moving_average_lookback(int_param(p, 2), std::max(int_param(p, 0), int_param(p, 1))); }}};
+    price_oscillator_lookback}};
 
 }  // namespace
 }  // namespace velk::classic

@@ -1,0 +1,100 @@
+"""The registry (the native declarations, exported by ``_many.registry()``) against every route.
+
+A function is declared once; the routes and the hand-kept tables of their tests must each cover
+every declared function, so a function without live cases, a front-end row, a docs page, a stub
+or batch cases fails here rather than passing unnoticed.
+"""
+
+import ast
+import inspect
+import pathlib
+import re
+
+import pytest
+
+import velkized_ta
+from velkized_ta import _frontend, _registry, batch, catalog, stream, velk_ta_funcs
+
+ROOT = pathlib.Path(__file__).resolve().parents[1]
+PACKAGE = ROOT / "velkized_ta"
+
+
+def stub_functions(filename):
+    tree = ast.parse((PACKAGE / filename).read_text())
+    names = [node.name for node in tree.body if isinstance(node, ast.FunctionDef)]
+    names += [alias.asname or alias.name for node in tree.body if isinstance(node, ast.ImportFrom)
+              for alias in node.names]
+    return [name for name in names if name.startswith("velk_")]
+
+
+def live_cases():
+    import test_stream
+    return list(test_stream.CASES)
+
+
+def module_defaults():
+    import test_module
+    return list(test_module.DEFAULTS)
+
+
+def length_parameters():
+    import signatures
+    return list(signatures.LENGTH_PARAM)
+
+
+# Route (or hand-kept test table) -> the functions it has.
+ROUTES = {
+    "exact module, in export order": lambda: [n for n in vars(velk_ta_funcs) if n.startswith("velk_")],
+    "package": lambda: list(velkized_ta.__all__),
+    "batch": lambda: [n for n in batch.__all__ if n.startswith("velk_") and callable(getattr(batch, n))],
+    "stream openers": lambda: [n for n in stream.__all__ if n.startswith("velk_") and callable(getattr(stream, n))],
+    "catalogue": lambda: list(catalog.INDICATORS),
+    "front-end rows": lambda: sorted({spec.function for spec in _frontend.INDICATORS.values()}),
+    "docs pages": lambda: sorted(p.stem for p in (ROOT / "docs" / "indicators").glob("velk_*.md")),
+    "docs navigation": lambda: sorted(set(re.findall(r"indicators/(velk_\w+)\.md", (ROOT / "mkdocs.yml").read_text()))),
+    "velk_ta_funcs.pyi": lambda: stub_functions("velk_ta_funcs.pyi"),
+    "__init__.pyi": lambda: stub_functions("__init__.pyi"),
+    "stream.pyi": lambda: stub_functions("stream.pyi"),
+    "batch.pyi": lambda: stub_functions("batch.pyi"),
+    "live cases (tests/test_stream.py CASES)": live_cases,
+    "exact defaults (tests/test_module.py DEFAULTS)": module_defaults,
+    "result lengths (tests/signatures.py LENGTH_PARAM)": length_parameters,
+}
+
+
+@pytest.mark.parametrize("route", list(ROUTES))
+def test_every_route_covers_the_registry(route):
+    covered = ROUTES[route]()
+    if "export order" in route:
+        assert covered == list(_registry.NAMES)
+    else:
+        assert sorted(covered) == sorted(_registry.NAMES)
+
+
+@pytest.mark.parametrize("name", _registry.NAMES)
+def test_declarations_are_the_exact_signatures(name):
+    signature = inspect.signature(getattr(velk_ta_funcs, name)).parameters.values()
+    declared = _registry.parameters(name)
+    assert [(p.name, type(p.default), p.default) for p in signature] == \
+        [(p, type(d), d) for p, _, d in declared]
+    period, scale, offset = _registry.REGISTRY[_registry.NAMES.index(name)]["warm_up"]
+    assert period is None or (period, "int") in [(p, kind) for p, kind, _ in declared]
+    assert scale >= (0 if period is None else 1)
+
+
+@pytest.mark.parametrize("row", sorted(_frontend.INDICATORS))
+def test_front_end_rows_name_declared_parameters_of_their_kind(row):
+    spec = _frontend.INDICATORS[row]
+    kinds = {p: kind for p, kind, _ in _registry.parameters(spec.function)}
+    assert all(kinds[parameter] == "series" for _, parameter in spec.roles)
+    assert all(kinds[parameter] == "int" for parameter in spec.periods)
+    assert all(kinds[parameter] == "flag" for parameter in spec.options)
+    pytest.importorskip("pandas")
+    from velkized_ta import pandas as pandas_layer
+    assert callable(getattr(pandas_layer._Accessor, row, None))
+
+
+def test_warm_up_text_states_the_formula():
+    assert [_registry.warm_up_text(n) for n in ("velk_ema", "velk_trix", "velk_sma", "velk_rsi", "velk_adx")] == \
+        ["0", "1", "timeperiod − 1", "timeperiod + 1", "2 × timeperiod"]
+    assert _registry.warm_up("velk_adxr", timeperiod=5) == 15 and _registry.warm_up("velk_ult", long_period=9) == 9

@@ -1,0 +1,17 @@
+// The declaration of velk_adif: its arguments, further names, docstring and traceback line.
+#pragma once
+
+#include "indicators/declarations/shared.hpp"
+
+namespace velk::indicators {
+
+struct Adif : TwoSeries {
+  static constexpr const char* name = "velk_adif";
+  static constexpr const char* locals[] = {"n", "i", "dif"};
+  static constexpr const char* doc = nullptr;
+  static constexpr int traceback_line = 122;
+  static constexpr WarmUp warm_up{};
+  static PyObject* run(Call& call, const Args& args);
+};
+
+}  // namespace velk::indicators

@@ -1,0 +1,34 @@
+// The declaration of velk_adxr: its arguments, further names, docstring and traceback line.
+#pragma once
+
+#include <tuple>
+
+#include "frame/declaration.hpp"
+
+namespace velk::indicators {
+
+struct Adxr {
+  struct Args {
+    Series high_arr;
+    Series low_arr;
+    Series close_arr;
+    int32_t timeperiod;
+    int32_t n_values;
+    bool close_arr_is_adx;
+  };
+  static constexpr auto params = std::tuple{
+      array("high_arr", &Args::high_arr),
+      array("low_arr", &Args::low_arr),
+      array("close_arr", &Args::close_arr),
+      integer("timeperiod", &Args::timeperiod),
+      integer("n_values", &Args::n_values, kWholeSeries),
+      flag("close_arr_is_adx", &Args::close_arr_is_adx, false)};
+  static constexpr const char* name = "velk_adxr";
+  static constexpr const char* locals[] = {"n", "i", "k", "adx", "adxr"};
+  static constexpr const char* doc = nullptr;
+  static constexpr int traceback_line = 90;
+  static constexpr WarmUp warm_up{"timeperiod", 3, 0};
+  static PyObject* run(Call& call, const Args& args);
+};
+
+}  // namespace velk::indicators

@@ -1,0 +1,17 @@
+// The declaration of velk_natr: its arguments, further names, docstring and traceback line.
+#pragma once
+
+#include "indicators/declarations/shared.hpp"
+
+namespace velk::indicators {
+
+struct Natr : PricesPeriod {
+  static constexpr const char* name = "velk_natr";
+  static constexpr const char* locals[] = {"n", "i", "k", "tr", "atr", "natr", "atr_value"};
+  static constexpr const char* doc = nullptr;
+  static constexpr int traceback_line = 97;
+  static constexpr WarmUp warm_up{"timeperiod"};
+  static PyObject* run(Call& call, const Args& args);
+};
+
+}  // namespace velk::indicators

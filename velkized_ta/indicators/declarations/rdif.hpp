@@ -1,0 +1,17 @@
+// The declaration of velk_rdif: its arguments, further names, docstring and traceback line.
+#pragma once
+
+#include "indicators/declarations/shared.hpp"
+
+namespace velk::indicators {
+
+struct Rdif : TwoSeries {
+  static constexpr const char* name = "velk_rdif";
+  static constexpr const char* locals[] = {"n", "i", "dif"};
+  static constexpr const char* doc = nullptr;
+  static constexpr int traceback_line = 124;
+  static constexpr WarmUp warm_up{};
+  static PyObject* run(Call& call, const Args& args);
+};
+
+}  // namespace velk::indicators

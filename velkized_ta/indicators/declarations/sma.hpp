@@ -1,0 +1,17 @@
+// The declaration of velk_sma: its arguments, further names, docstring and traceback line.
+#pragma once
+
+#include "indicators/declarations/shared.hpp"
+
+namespace velk::indicators {
+
+struct Sma : SeriesPeriodNormalize {
+  static constexpr const char* name = "velk_sma";
+  static constexpr const char* locals[] = {"n", "i", "non_nan_count", "sma", "sum", "k"};
+  static constexpr const char* doc = nullptr;
+  static constexpr int traceback_line = 28;
+  static constexpr WarmUp warm_up{"timeperiod", 1, -1};
+  static PyObject* run(Call& call, const Args& args);
+};
+
+}  // namespace velk::indicators

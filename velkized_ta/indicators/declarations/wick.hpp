@@ -1,0 +1,19 @@
+// The declaration of velk_wick: its arguments, further names, docstring and traceback line.
+#pragma once
+
+#include "indicators/declarations/shared.hpp"
+
+namespace velk::indicators {
+
+struct Wick : PricesPeriod {
+  static constexpr const char* name = "velk_wick";
+  static constexpr const char* locals[] = {
+      "n", "high_start", "high_end", "low_start", "low_end", "i", "highest_idx", "lowest_idx", "k", "wick_arr",
+      "high_indices", "low_indices", "top_wick", "bottom_wick", "max_high", "min_low", "previous_close"};
+  static constexpr const char* doc = nullptr;
+  static constexpr int traceback_line = 115;
+  static constexpr WarmUp warm_up{"timeperiod"};
+  static PyObject* run(Call& call, const Args& args);
+};
+
+}  // namespace velk::indicators

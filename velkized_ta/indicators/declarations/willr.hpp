@@ -1,0 +1,19 @@
+// The declaration of velk_willr: its arguments, further names, docstring and traceback line.
+#pragma once
+
+#include "indicators/declarations/shared.hpp"
+
+namespace velk::indicators {
+
+struct Willr : PricesPeriod {
+  static constexpr const char* name = "velk_willr";
+  static constexpr const char* locals[] = {
+      "n", "i", "high_start", "high_end", "low_start", "low_end", "k", "willr", "high_indices", "low_indices",
+      "highest_high", "lowest_low"};
+  static constexpr const char* doc = nullptr;
+  static constexpr int traceback_line = 71;
+  static constexpr WarmUp warm_up{"timeperiod", 1, -1};
+  static PyObject* run(Call& call, const Args& args);
+};
+
+}  // namespace velk::indicators
