@@ -58,9 +58,10 @@ mutants: $(VENV)/.ready
 
 # The suite against a build by clang 16 (Debian's, installed when missing; clang 14 lacks C++20's
 # capture of structured bindings), then the outcomes of
-# the bit corpus (tools/bit_corpus.py) from it, also on the portable FMA and narrow vector paths,
-# against the GCC build of `make build`: a difference of value fails; the sign of a NaN made from
-# two NaNs is the compiler's operand order on x86-64, and is counted apart.
+# the snapshot corpus with the classic family (tools/snapshot.py --results) from it, also on the
+# portable FMA and narrow vector paths, against the GCC build of `make build`: a difference of
+# value, NaN position, outcome or error fails; the sign of a NaN made from two NaNs is the
+# compiler's operand order on x86-64, and is counted apart.
 VENV_CLANG := .venv-clang
 CLANG_CXX := clang++-16
 
@@ -76,16 +77,17 @@ test-clang: build $(VENV_CLANG)/.ready
 	    -Ccmake.define.CMAKE_CXX_COMPILER=$(CLANG_CXX) -w build/clang-dist .
 	$(VENV_CLANG)/bin/pip install -q --force-reinstall --no-deps build/clang-dist/*.whl
 	$(VENV_CLANG)/bin/pytest $(PYTEST_ARGS) -p no:cacheprovider tests
-	$(VENV)/bin/python tools/bit_corpus.py --write build/outcomes-gcc.json.gz
-	$(VENV_CLANG)/bin/python tools/bit_corpus.py --write build/outcomes-clang.json.gz
-	VELKIZED_TA_PORTABLE_FMA=1 $(VENV_CLANG)/bin/python tools/bit_corpus.py --write build/outcomes-clang-portable.json.gz
-	VELKIZED_TA_NARROW_VECTORS=1 $(VENV_CLANG)/bin/python tools/bit_corpus.py --write build/outcomes-clang-narrow.json.gz
-	$(VENV)/bin/python tools/bit_corpus.py --compare build/outcomes-gcc.json.gz build/outcomes-clang.json.gz
-	$(VENV)/bin/python tools/bit_corpus.py --compare build/outcomes-gcc.json.gz build/outcomes-clang-portable.json.gz
-	$(VENV)/bin/python tools/bit_corpus.py --compare build/outcomes-gcc.json.gz build/outcomes-clang-narrow.json.gz
+	$(VENV)/bin/python tools/snapshot.py --results build/outcomes-gcc.json.gz
+	$(VENV_CLANG)/bin/python tools/snapshot.py --results build/outcomes-clang.json.gz
+	VELKIZED_TA_PORTABLE_FMA=1 $(VENV_CLANG)/bin/python tools/snapshot.py --results build/outcomes-clang-portable.json.gz
+	VELKIZED_TA_NARROW_VECTORS=1 $(VENV_CLANG)/bin/python tools/snapshot.py --results build/outcomes-clang-narrow.json.gz
+	$(VENV)/bin/python tools/snapshot.py --compare build/outcomes-gcc.json.gz build/outcomes-clang.json.gz
+	$(VENV)/bin/python tools/snapshot.py --compare build/outcomes-gcc.json.gz build/outcomes-clang-portable.json.gz
+	$(VENV)/bin/python tools/snapshot.py --compare build/outcomes-gcc.json.gz build/outcomes-clang-narrow.json.gz
 
 # Cross-compiles for aarch64 (Debian's cross compiler, installed when missing, with qemu-user and
-# an arm64 Debian root with Python 3.11 in build/aarch64) and compares the bit corpus there, under
+# an arm64 Debian root with Python 3.11 in build/aarch64) and compares the snapshot corpus with the
+# classic family (tools/snapshot.py --results) there, under
 # qemu, with the GCC build of `make build`; then runs the exactness tests under qemu. Too slow for CI.
 check-aarch64: build
 	tools/check_aarch64.sh $(PYTHON) $(WHEEL_DIR)/*.whl

@@ -64,3 +64,51 @@ def test_comparing_two_results_files_names_each_difference(tmp_path):
     assert compared == 2
     assert lines[0].startswith("b:") and "1 positions differ, first 2" in lines[0] and "1 units" in lines[0]
     assert lines[1] == "c: not in the expected file"
+
+
+
+def test_a_nan_sign_alone_is_counted_apart_from_differences_of_value(monkeypatch):
+    """Machines and compilers may leave a NaN's sign differently; every other difference still counts."""
+    import collections
+
+    import numpy as np
+
+    tool = _tool()
+    positive = np.array([1.0, np.nan, 3.0], dtype=np.float32)
+    negative = positive.copy()
+    negative[1] = -negative[1]
+    given = {"f|sign|n=3": negative, "f|value|n=3": np.array([1.0, np.nan, 4.0], dtype=np.float32),
+             "f|position|n=3": np.array([np.nan, 2.0, 3.0], dtype=np.float32), "f|none|n=3": positive}
+
+    def results(arrays):
+        cases, same_nans = {}, {}
+        for case, array in arrays.items():
+            monkeypatch.setattr(tool, "_call", lambda function, kwargs, array=array: array)
+            cases[case], _, canonical = tool._outcome("f", {}, False, nan_digest=True)
+            if canonical is not None:
+                same_nans[case] = canonical
+        return {"meta": {"inputs": "i"}, "cases": cases, "same_nans": same_nans}
+
+    expected, actual = results({case: positive for case in given}), results(given)
+    nan_signs = collections.Counter()
+    lines, compared = tool.differences(expected, actual, nan_signs)
+    assert compared == 4
+    assert [line.split(":")[0] for line in lines] == ["f|value|n=3", "f|position|n=3"]
+    assert nan_signs == {"f": 1}
+    strict, _ = tool.differences(expected, actual)
+    assert len(strict) == 3, "without a counter a NaN's sign is a difference like any other"
+
+
+def test_every_classic_indicator_is_in_the_compared_results():
+    """The classic cases give values (not an error from mis-mapped inputs) and stay out of the frozen file."""
+    tool = _tool()
+    from velkized_ta import classic
+
+    ids = list(tool.classic_cases())
+    assert {case.split("|")[0] for case in ids} == {tool.CLASSIC + name for name in classic.NAMES}
+    assert not set(ids) & set(tool.load(tool.SNAPSHOT)["cases"])
+    for case_id in ids:
+        if "|walk|n=300" in case_id:
+            function, kwargs = tool.arguments(case_id)
+            text = tool._outcome(function, kwargs, False)[0]
+            assert text.startswith(("ndarray", "tuple")) and "nan=" in text, (case_id, text)

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Cross-compiles the extension modules for aarch64 and runs them under qemu-user: the bit corpus
-# (tools/bit_corpus.py), compared outcome by outcome with this machine's, and a subset of the tests.
+# snapshot corpus with the classic family (tools/snapshot.py --results), compared outcome by outcome
+# with this machine's (NaN signs counted apart), and a subset of the tests.
 #   tools/check_aarch64.sh PYTHON WHEEL    an x86-64 CPython 3.11 and this package's x86-64 wheel for it
 set -eu
 cd "$(dirname "$0")/.."
@@ -51,11 +52,11 @@ find "$OUT/package" -name '*.so' -delete
 cp "$OUT"/cmake/*.so "$OUT/package/velkized_ta/"
 file "$OUT"/package/velkized_ta/velk_ta_funcs*.so
 
-"$X86_PYTHON" tools/bit_corpus.py --write "$OUT/outcomes-x86_64.json.gz"
+"$X86_PYTHON" tools/snapshot.py --results "$OUT/outcomes-x86_64.json.gz"
 started=$(date +%s)
-"$PYTHON_ARM64" tools/bit_corpus.py --write "$OUT/outcomes-aarch64.json.gz"
+"$PYTHON_ARM64" tools/snapshot.py --results "$OUT/outcomes-aarch64.json.gz"
 echo "aarch64 corpus under qemu: $(( $(date +%s) - started )) s"
-"$X86_PYTHON" tools/bit_corpus.py --compare "$OUT/outcomes-x86_64.json.gz" "$OUT/outcomes-aarch64.json.gz"
+"$X86_PYTHON" tools/snapshot.py --compare "$OUT/outcomes-x86_64.json.gz" "$OUT/outcomes-aarch64.json.gz"
 
 # The exactness tests of the families, run on the cross-built modules. aarch64 has one build (no
 # dispatch), and the test comparing x86-64's builds starts its interpreter anew, which qemu-user

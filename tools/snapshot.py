@@ -9,10 +9,18 @@ bytes (with dtype and shape), or the exception's type and message, plus the cate
 message of every warning. tests/test_snapshot.py compares the installed build with the
 recorded file, tests/snapshot/frozen.json.gz.
 
+The results written to compare machines and compilers (`--results`) also hold the classic
+family (every registry entry with its default parameters on walks, NaN runs, leading NaNs and
+flat stretches) and, for results holding a NaN, a second digest with every NaN made the one
+quiet NaN: `--compare` counts cases that differ in a NaN's sign or payload alone apart from
+differences of value, NaN position, outcome or error. The sign an invalid operation leaves is
+the CPU's (x86-64 sets it, aarch64 does not), and for a NaN made from two NaNs it is the
+compiler's choice of operand order; it is not part of what the package promises.
+
     python tools/snapshot.py --check                        # compare with the recorded snapshot
     python tools/snapshot.py --write --reason "why"         # re-record it (make snapshot REASON=...)
     python tools/snapshot.py --results out.json.gz [--full] # this machine's outcomes, to compare elsewhere
-    python tools/snapshot.py --compare a.json.gz b.json.gz  # number of cases compared, and differences
+    python tools/snapshot.py --compare a.json.gz b.json.gz  # cases compared, differences, NaN signs apart
     python tools/snapshot.py --show CASE                    # one case's arguments and current outcome
 
 The recorded file is the frozen module's contract: re-record it only for a deliberate change
@@ -23,6 +31,7 @@ differing position and both values (for comparing machines; too large to commit)
 
 import argparse
 import base64
+import collections
 import functools
 import gzip
 import hashlib
@@ -248,7 +257,9 @@ def cases():
 
 
 def arguments(case_id):
-    """The keyword arguments of case `case_id` (the inverse of its naming in `cases`)."""
+    """The keyword arguments of case `case_id` (the inverse of its naming in `cases` and `classic_cases`)."""
+    if case_id.startswith(CLASSIC):
+        return _classic_arguments(case_id)
     function, kind, length, *rest = case_id.split("|")
     params = {p: (k, d) for p, k, d in _parameters()[function]}
     n = int(length[2:])
@@ -283,25 +294,85 @@ def arguments(case_id):
     return function, kwargs
 
 
-def _outcome(function, kwargs, full):
+# ---------------------------------------------------------------- the classic family (compared results only)
+
+CLASSIC = "classic."
+CLASSIC_SERIES = ((300, "walk"), (300, "nan_runs"), (300, "leading_nan"), (300, "flat_runs"), (40, "walk"))
+
+
+def _classic_names():
+    from velkized_ta import classic
+
+    return classic.NAMES
+
+
+def classic_cases():
+    """Ids of the classic family's cases: every registry entry, default parameters, a few series."""
+    for name in _classic_names():
+        for n, kind in CLASSIC_SERIES:
+            yield f"{CLASSIC}{name}|{kind}|n={n}"
+
+
+def _classic_arguments(case_id):
+    from velkized_ta import classic
+
+    function, kind, length = case_id.split("|")
+    n = int(length[2:])
+    high, low, close = (s.astype(np.float64) for s in price_series(kind, n, "a"))
+    other = price_series(kind, n, "stage")[2].astype(np.float64)
+    named = {"high": high, "low": low, "close": close,
+             "open": low + (high - low) * _uniform(f"{kind}/{n}/open", n),
+             "volume": np.floor(_uniform(f"{kind}/{n}/volume", n) * 5000.0) * np.where(np.isnan(close), np.nan, 1.0),
+             "session": np.floor(np.arange(n) / 50.0)}  # a new session every 50 bars
+    kwargs, others = {}, 0
+    for name in classic.descriptor(function[len(CLASSIC):])["inputs"]:
+        part = next((key for key in named if key in name), None)
+        if part is None:  # a second real series (correlation, beta, ...) is an independent draw
+            kwargs[name], others = (close if others == 0 else other), others + 1
+        else:
+            kwargs[name] = named[part]
+    return function, kwargs
+
+
+def _call(function, kwargs):
+    if function.startswith(CLASSIC):
+        from velkized_ta import classic
+
+        return getattr(classic, function[len(CLASSIC):])(**kwargs)
     from velkized_ta import velk_ta_funcs
 
+    return getattr(velk_ta_funcs, function)(**kwargs)
+
+
+def _digest(data):
+    return hashlib.blake2b(data, digest_size=10).hexdigest()
+
+
+def _outcome(function, kwargs, full, nan_digest=False):
+    """(outcome text, base64 of the values with `full`, and with `nan_digest` the outcome text with
+    every NaN made the one quiet NaN where that differs from the first)."""
+    same_nans = None
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         try:
-            result = getattr(velk_ta_funcs, function)(**kwargs)
+            result = _call(function, kwargs)
         except Exception as error:  # noqa: BLE001 - the exception is part of the outcome
             text, values = f"raises {type(error).__name__}: {error}", None
         else:
             array = np.asarray(result)
             data = np.ascontiguousarray(array).tobytes()
-            digest = hashlib.blake2b(data, digest_size=10).hexdigest()
             nan = int(np.isnan(array).sum()) if array.dtype.kind == "f" else 0
-            text = f"{type(result).__name__} {array.dtype} {array.shape} nan={nan} {digest}"
+            head = f"{type(result).__name__} {array.dtype} {array.shape} nan={nan} "
+            text = head + _digest(data)
             values = base64.b64encode(data).decode() if full else None
-    for w in caught:
-        text += f" | warns {w.category.__name__}: {w.message}"
-    return text, values
+            if nan_digest and nan:
+                canonical = np.where(np.isnan(array), array.dtype.type(np.nan), array)
+                same_nans = head + _digest(np.ascontiguousarray(canonical).tobytes())
+    said = "".join(f" | warns {w.category.__name__}: {w.message}" for w in caught)
+    text += said
+    if same_nans is not None:
+        same_nans = None if same_nans + said == text else same_nans + said
+    return text, values, same_nans
 
 
 def _inputs_digest():
@@ -316,22 +387,31 @@ def _inputs_digest():
     return h.hexdigest()
 
 
-def results(full=False):
-    """{"meta": ..., "cases": {id: outcome}, "values": {id: base64 of the result} with `full`}."""
+def results(full=False, across=False):
+    """{"meta": ..., "cases": {id: outcome}, "values": {id: base64 of the result} with `full`}.
+
+    `across` (results to compare between machines and compilers) adds the classic family's cases
+    and "same_nans": {id: outcome with every NaN the one quiet NaN}, for the outcomes it changes.
+    """
     import velkized_ta
 
-    outcomes, stored = {}, {}
-    for case_id in cases():
+    outcomes, stored, same_nans = {}, {}, {}
+    for case_id in itertools.chain(cases(), classic_cases() if across else ()):
         if case_id in outcomes:
             continue
         function, kwargs = arguments(case_id)
-        outcomes[case_id], values = _outcome(function, kwargs, full)
+        outcomes[case_id], values, canonical = _outcome(function, kwargs, full, nan_digest=across)
         if values is not None:
             stored[case_id] = values
+        if canonical is not None:
+            same_nans[case_id] = canonical
     meta = {"format": FORMAT, "inputs": _inputs_digest(), "machine": platform.machine(),
             "python": platform.python_version(), "numpy": np.__version__,
             "package": getattr(velkized_ta, "__version__", "?")}
-    return {"meta": meta, "cases": outcomes, "values": stored}
+    data = {"meta": meta, "cases": outcomes, "values": stored}
+    if across:
+        data["same_nans"] = same_nans
+    return data
 
 
 def save(data, path):
@@ -347,9 +427,10 @@ def load(path):
         return json.loads(f.read().decode())
 
 
-def differences(expected, actual):
+def differences(expected, actual, nan_signs=None):
     """Lines describing how `actual` differs from `expected` (both from `results`), in corpus order;
-    and the number of cases compared."""
+    and the number of cases compared. With a Counter `nan_signs`, a case whose outcomes agree once
+    every NaN is the one quiet NaN is counted there, by function, instead of listed."""
     lines = []
     if expected["meta"]["inputs"] != actual["meta"]["inputs"]:
         lines.append("the corpus' inputs differ (the generator changed): every case below may follow from it")
@@ -362,23 +443,28 @@ def differences(expected, actual):
         compared += 1
         if got == want:
             continue
+        if nan_signs is not None and (expected.get("same_nans", {}).get(case_id, want)
+                                      == actual.get("same_nans", {}).get(case_id, got)):
+            nan_signs[case_id.split("|")[0]] += 1
+            continue
         line = f"{case_id}:\n    expected {want}\n    got      {got}"
         a, b = expected.get("values", {}).get(case_id), actual.get("values", {}).get(case_id)
         if a and b:
-            line += "\n    " + _first_difference(a, b)
+            line += "\n    " + _first_difference(a, b, np.float64 if " float64 " in want else np.float32)
         lines.append(line)
     extra = [c for c in actual["cases"] if c not in expected["cases"]]
     lines += [f"{c}: not in the expected file" for c in extra]
     return lines, compared
 
 
-def _first_difference(a, b):
-    x = np.frombuffer(base64.b64decode(a), dtype=np.float32)
-    y = np.frombuffer(base64.b64decode(b), dtype=np.float32)
+def _first_difference(a, b, dtype):
+    x = np.frombuffer(base64.b64decode(a), dtype=dtype)
+    y = np.frombuffer(base64.b64decode(b), dtype=dtype)
     if x.shape != y.shape:
         return f"lengths {len(x)} and {len(y)}"
-    where = np.flatnonzero(x.view(np.uint32) != y.view(np.uint32))
-    ulps = np.abs(x.view(np.int32)[where].astype(np.int64) - y.view(np.int32)[where].astype(np.int64))
+    bits = np.dtype(f"i{x.itemsize}")
+    where = np.flatnonzero(x.view(bits) != y.view(bits))
+    ulps = np.abs(x.view(bits)[where].astype(np.int64) - y.view(bits)[where].astype(np.int64))
     return (f"{len(where)} positions differ, first {where[0]}: {x[where[0]]!r} vs {y[where[0]]!r}; "
             f"largest distance {ulps.max()} units in the last place")
 
@@ -414,23 +500,32 @@ def main(argv=None):
               f"({SNAPSHOT.stat().st_size} bytes); put the reason in the commit message")
         return 0
     if args.results:
-        data = results(full=args.full)
+        data = results(full=args.full, across=True)
         save(data, args.results)
-        print(f"wrote {len(data['cases'])} cases to {args.results}")
+        meta = data["meta"]
+        print(f"wrote {len(data['cases'])} cases to {args.results} ({meta['machine']}, Python {meta['python']}, "
+              f"numpy {meta['numpy']})")
         return 0
     if args.show:
         function, kwargs = arguments(args.show)
         for name, value in kwargs.items():
             print(f"{name} = {value!r}" if not isinstance(value, np.ndarray) else
-                  f"{name} = float32[{len(value)}] {np.array2string(value, threshold=12)}")
+                  f"{name} = {value.dtype}[{len(value)}] {np.array2string(value, threshold=12)}")
         print(_outcome(function, kwargs, False)[0])
         return 0
+    nan_signs = None
     if args.compare:
         expected, actual = load(args.compare[0]), load(args.compare[1])
+        if "same_nans" in expected and "same_nans" in actual:
+            nan_signs = collections.Counter()
     else:
         expected, actual = load(SNAPSHOT), results()
-    lines, compared = differences(expected, actual)
+    lines, compared = differences(expected, actual, nan_signs)
     print(f"{compared} cases compared, {len(lines)} differences")
+    if nan_signs is not None:
+        by_function = ", ".join(f"{f} {c}" for f, c in sorted(nan_signs.items()))
+        print(f"{sum(nan_signs.values())} cases differ in the sign or payload of a NaN alone"
+              + (f" ({by_function})" if by_function else ""))
     for line in lines:
         print(line)
     return 1 if lines else 0
