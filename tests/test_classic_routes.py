@@ -257,3 +257,15 @@ def test_corrupt_pickles_raise_value_error(entry):
         except ValueError:
             continue
         revived.update_many(*series)
+
+
+def test_shared_blocks_have_distinct_names():
+    """Two classes of one name in the engine's headers break the one-definition rule: the linker
+    keeps one class's inline members for both, and a build may then crash in either."""
+    import pathlib
+    import re
+
+    engine = pathlib.Path(__file__).resolve().parent.parent / "velkized_ta" / "classic_engine"
+    names = [name for header in sorted(engine.glob("*.hpp"))
+             for name in re.findall(r"^(?:class|struct) (\w+)\b[^;]*$", header.read_text(), re.M)]
+    assert len(names) == len(set(names)), sorted({n for n in names if names.count(n) > 1})

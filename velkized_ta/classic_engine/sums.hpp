@@ -78,10 +78,10 @@ class GuardedWindowSum {
 // Linearly weighted average of the last `period` values (the newest weighs period, the oldest 1).
 // W' = W - S + n * x and S' = S - leaving + x, re-added from the window every period bars and after
 // a collapse of the plain sum's magnitude, as GuardedWindowSum.
-class WeightedAverage {
+class GuardedWeightedAverage {
  public:
-  WeightedAverage() = default;
-  explicit WeightedAverage(int64_t period)
+  GuardedWeightedAverage() = default;
+  explicit GuardedWeightedAverage(int64_t period)
       : window_(period), divisor_(static_cast<double>(period) * static_cast<double>(period + 1) / 2.0) {}
 
   // True once the window is full (value() is then the average).

@@ -30,7 +30,7 @@ struct State {
     full.fields(a);
     smooth.fields(a);
   }
-  WeightedAverage half, full, smooth;
+  GuardedWeightedAverage half, full, smooth;
 };
 
 const Registrar<State> registered{Descriptor{
