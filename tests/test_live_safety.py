@@ -164,6 +164,8 @@ def test_ctrl_c_stops_a_live_batch():
         import numpy as np
         from velkized_ta import batch
         closes = np.ones((400_000, 40), np.float32)
+        # A child started with SIGINT ignored (a background job's, as under CI) would never see it.
+        signal.signal(signal.SIGINT, signal.default_int_handler)
         fired = []
 
         def interrupt():
