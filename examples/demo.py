@@ -8,8 +8,9 @@ import argparse
 import numpy as np
 
 import velkized_ta
-from velkized_ta.catalog import INDICATORS
-from velkized_ta.sample import example_arguments, sample_ohlc
+from velkized_ta import classic
+from velkized_ta.catalog import INDICATORS, classic_by_group
+from velkized_ta.sample import example_arguments, sample_ohlc, sample_ohlcv
 
 SHOWN_BARS = 300
 
@@ -39,6 +40,21 @@ def print_table(bars):
         values = function(**kwargs)
         print(f"{indicator.name:<13}{shown_periods(periods):<10}{indicator.format(values[-1]):>11}   "
               f"{indicator.unit:<40}bar {indicator.warm_up(**periods)}")
+
+
+def print_classic_table():
+    """Every classic indicator with its default parameters: the last value of each output."""
+    bars = {name: np.asarray(values, dtype=np.float64) for name, values in sample_ohlcv().items()}
+    bars.update(real0=bars["close"], real1=bars["open"])
+    print(f"\nClassic indicators (velkized_ta.classic, float64, textbook values) with their defaults, "
+          f"last bar of sample_ohlcv()")
+    for group, entries in classic_by_group():
+        print(f"-- {group}")
+        for entry in entries:
+            values = getattr(classic, entry.name)(*[bars[name] for name in entry.inputs])
+            values = values if isinstance(values, tuple) else (values,)
+            shown = "  ".join(f"{output}={value[-1]:.6g}" for output, value in zip(entry.outputs, values))
+            print(f"{entry.name:<20}{shown}")
 
 
 def draw_chart(bars, path):
@@ -83,6 +99,7 @@ def main():
     args = parser.parse_args()
     bars = sample_ohlc()
     print_table(bars)
+    print_classic_table()
     draw_chart(bars, args.chart)
     print(f"\nChart: {args.chart}")
 
