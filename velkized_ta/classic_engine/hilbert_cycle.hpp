@@ -36,7 +36,10 @@ class HilbertCycle {
     inphase_ = phasor.inphase;
     quadrature_ = phasor.quadrature;
     smooth_period_ = 0.33 * homodyne_.period() + 0.67 * smooth_period_;
-    const int64_t cycle = static_cast<int64_t>(smooth_period_ + 0.5);  // whole bars, at most 50
+    // Whole bars, at most 50; a restored state may hold any double, so the cast is kept in range
+    // (NaN gives 0), which changes nothing for a period the measurement itself produced.
+    const double rounded = smooth_period_ + 0.5;
+    const int64_t cycle = !(rounded > 0.0) ? 0 : rounded >= kHistory ? kHistory : static_cast<int64_t>(rounded);
     if (with_phase_) measure_phase(cycle);
     if (with_trendline_) measure_trendline(cycle);
     return bar;
