@@ -111,8 +111,8 @@ SESSION_BARS = 390
 
 
 def bars(n, seed=0, level=1000.0):
-    """A random walk with high/low around the close, integer volumes (some zero) and session
-    labels (a new one every SESSION_BARS bars)."""
+    """A random walk with high/low around the close, integer volumes (some zero) and anchor
+    (session) labels, a new one every SESSION_BARS bars."""
     rng = np.random.default_rng(seed)
     close = level + np.cumsum(rng.normal(size=n))
     high = close + np.abs(rng.normal(size=n))
@@ -120,7 +120,7 @@ def bars(n, seed=0, level=1000.0):
     volume = rng.integers(0, 1000, n).astype(np.float64)
     volume[rng.random(n) < 0.1] = 0.0
     return {"open": close + rng.normal(scale=0.1, size=n), "high": high, "low": low, "close": close,
-            "volume": volume, "real0": close, "real1": high, "session": np.arange(n) // SESSION_BARS * 1.0}
+            "volume": volume, "real0": close, "real1": high, "anchor": np.arange(n) // SESSION_BARS * 1.0}
 
 
 def inputs_of(entry, data):

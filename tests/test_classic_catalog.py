@@ -45,8 +45,10 @@ def test_stated_first_value_is_the_first_value(name, params):
     entry = CLASSIC[name]
     data = bars(300, 9)
     values = getattr(classic, name)(*(data[i] for i in entry.inputs), **params)
-    for output in values if isinstance(values, tuple) else (values,):
-        assert int(np.flatnonzero(~np.isnan(output))[0]) == entry.warm_up(**params)
+    firsts = entry.first_positions(**params)
+    assert list(firsts) == list(entry.outputs) and max(firsts.values()) == entry.warm_up(**params)
+    for output, first in zip(values if isinstance(values, tuple) else (values,), firsts.values()):
+        assert int(np.flatnonzero(~np.isnan(output))[0]) == first
 
 
 def test_every_entry_has_a_page_a_nav_item_and_index_rows(pages):

@@ -18,7 +18,7 @@ import velkized_ta.pandas  # noqa: E402,F401
 import velkized_ta.polars as vp  # noqa: E402
 
 CASE_IDS = [f"{name}-{'-'.join(f'{k}={v}' for k, v in params.items()) or 'defaults'}" for name, params in cases()]
-COLUMNS = ("open", "high", "low", "close", "volume", "real0", "real1", "session")
+COLUMNS = ("open", "high", "low", "close", "volume", "real0", "real1", "anchor")
 # Symbol lengths: one shorter than any warm-up, one empty of real bars at the start.
 LENGTHS = (140, 3, 95, 160)
 
@@ -87,28 +87,29 @@ def columns_of(result, entry, params):
 def test_pandas_and_polars_give_the_function_bits(name, params, universe):
     entry = classic.descriptor(name)
     interleaved, contiguous, data = universe
+    labels = {role: role for role in entry["optional_inputs"]}  # an anchor from its column, as the function has it
     one = data["S0"]
     alone = as_tuple(getattr(classic, name)(*(one[i] for i in entry["inputs"]), **params))
     frame_one = pd.DataFrame({key: one[key] for key in COLUMNS})
     method = getattr(frame_one.velk.classic, name)
-    for got, want in zip(columns_of(method(**params), entry, params), alone):
+    for got, want in zip(columns_of(method(**params, **labels), entry, params), alone):
         assert_bits(got, want)
     if len(entry["inputs"]) == 1:
         series_result = getattr(frame_one[entry["inputs"][0]].velk.classic, name)(**params)
         for got, want in zip(columns_of(series_result, entry, params), alone):
             assert_bits(got, want)
-    polars_one = pl.DataFrame(frame_one).select(getattr(vp.classic, name)(**params)).to_series()
+    polars_one = pl.DataFrame(frame_one).select(getattr(vp.classic, name)(**params, **labels)).to_series()
     for got, want in zip(columns_of(polars_one, entry, params), alone):
         assert_bits(got, want)
 
     for frame in (interleaved, contiguous):
         expected = expected_by_symbol(name, params, frame, data)
-        grouped = getattr(frame.velk.classic, name)(**params, by="symbol")
+        grouped = getattr(frame.velk.classic, name)(**params, **labels, by="symbol")
         for got, want in zip(columns_of(grouped, entry, params), expected):
             assert_bits(got, want)
         lazy = pl.DataFrame(frame).lazy()
         function = getattr(vp.classic, name)
-        for expression in (function(**params, by="symbol"), function(**params).over("symbol")):
+        for expression in (function(**params, **labels, by="symbol"), function(**params, **labels).over("symbol")):
             result = lazy.select(expression).collect().to_series()
             for got, want in zip(columns_of(result, entry, params), expected):
                 assert_bits(got, want)
@@ -195,3 +196,50 @@ def test_a_failing_group_is_named_or_nan(monkeypatch):
         values = frame.velk.classic.sma(3, by="symbol", errors="nan").to_numpy()
     assert np.isnan(values[10:20]).all()
     assert_bits(values[20:], original(np.arange(20.0, 30.0), 3))
+
+
+def test_session_labels_from_the_index_an_alias_a_column_or_values():
+    """pandas: anchor=None is a session per local calendar day of a DatetimeIndex (one session on
+    any other index), a string a column or else a period alias, values one label per row (text as
+    codes); polars: an expression of labels or None. Each gives the function's bits with those labels."""
+    n = 240
+    data = bars(n, 12)
+    inputs = [data[k] for k in ("high", "low", "close", "volume")]
+    # 41-minute bars across local midnights, zoned: a UTC day would split the sessions elsewhere.
+    times = pd.date_range("2024-03-08 20:00", periods=n, freq="41min", tz="America/New_York")
+    local_day = np.array([t.toordinal() for t in times.tz_localize(None).normalize()], dtype=np.float64)
+    week = np.array([t.isocalendar()[:2] for t in times.tz_localize(None)])
+    week = (week[:, 0] * 100 + week[:, 1]).astype(np.float64)
+    symbol, runs = np.repeat(["A", "B", "C"], n // 3), np.repeat([0, 1, 2], n // 3)
+    frame = pd.DataFrame(dict(zip(("high", "low", "close", "volume"), inputs), symbol=symbol), index=times)
+
+    def function(labels=None):
+        return classic.vwap(*inputs, labels)
+
+    def per_symbol(labels):  # by= computes each symbol alone: its first bar starts a session anyway
+        return np.concatenate([classic.vwap(*(x[rows] for x in inputs), labels[rows])
+                               for rows in np.split(np.arange(n), 3)])
+
+    assert not np.array_equal(function(local_day), function(), equal_nan=True)
+    for got, labels in [(frame.velk.classic.vwap(), local_day), (frame.velk.classic.vwap(anchor="W"), week),
+                        (frame.velk.classic.vwap(anchor="symbol"), runs),
+                        (frame.velk.classic.vwap(anchor=list(symbol)), runs),
+                        (frame.velk.classic.vwap(anchor=local_day * 2), local_day),
+                        (frame.reset_index(drop=True).velk.classic.vwap(), None)]:
+        assert_bits(got.to_numpy(), function(None if labels is None else np.cumsum(np.r_[0, np.diff(labels) != 0])))
+    nested = frame.set_index("symbol", append=True).swaplevel()  # (symbol, time): the time level's days
+    assert_bits(nested.velk.classic.vwap(by="symbol").to_numpy(), per_symbol(local_day))
+    for anchor, error, message in [("weekly", ValueError, "argument 'anchor'='weekly' is no column"),
+                                   (np.arange(3), ValueError, "argument 'anchor' must hold one label per row")]:
+        with pytest.raises(error, match=message):
+            frame.velk.classic.vwap(anchor=anchor)
+    with pytest.raises(TypeError, match="needs a DatetimeIndex"):
+        frame.reset_index(drop=True).velk.classic.vwap(anchor="D")
+
+    table = pl.from_pandas(frame.reset_index(names="time"))
+    for expression, labels in [(vp.classic.vwap(), None), (vp.classic.vwap(anchor="symbol"), runs),
+                               (vp.classic.vwap(anchor=pl.col("time").dt.date()), local_day)]:
+        got = table.select(expression).to_series().to_numpy()
+        assert_bits(got, function(None if labels is None else np.cumsum(np.r_[0, np.diff(labels) != 0])))
+    grouped = table.select(vp.classic.vwap(anchor=pl.col("time").dt.date(), by="symbol")).to_series()
+    assert_bits(grouped.to_numpy(), per_symbol(local_day))

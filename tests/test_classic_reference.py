@@ -271,10 +271,7 @@ def ref_heikin_ashi(open_, high, low, close):
 
 def ref_ichimoku(talib, high, low, tenkan, kijun, senkou):
     lines = [talib.MIDPRICE(high, low, p) if p > 1 else (high + low) / 2 for p in (tenkan, kijun, senkou)]
-    lines.insert(2, (lines[0] + lines[1]) / 2)
-    first = max(tenkan, kijun, senkou) - 1
-    for line in lines:
-        line[:first] = np.nan
+    lines.insert(2, (lines[0] + lines[1]) / 2)  # NaN until both lines have values
     return tuple(lines)
 
 
@@ -286,7 +283,7 @@ def ref_zlema(talib, close, period):
 
 
 def ref_vwap(high, low, close, volume, session):
-    """Per run of equal session labels, from cumulative sums in extended precision."""
+    """Per run of equal anchor labels, from cumulative sums in extended precision."""
     typical = (high + low + close) / 3
     out = np.empty_like(typical)
     starts = np.flatnonzero(np.r_[True, session[1:] != session[:-1]])
@@ -300,8 +297,7 @@ def ref_vwap(high, low, close, volume, session):
 
 def ref_keltner(talib, high, low, close, period, multiplier):
     middle = talib.EMA(close, period) if period > 1 else close.copy()
-    width = multiplier * talib.ATR(high, low, close, period)
-    middle[np.isnan(width)] = np.nan
+    width = multiplier * talib.ATR(high, low, close, period)  # a bar after the middle line's first value
     return middle + width, middle, middle - width
 
 
@@ -319,7 +315,7 @@ PEERS = {
     "cmf": lambda t, d, p: ref_cmf(d["high"], d["low"], d["close"], d["volume"], p["timeperiod"]),
     "vortex": lambda t, d, p: ref_vortex(d["high"], d["low"], d["close"], p["timeperiod"]),
     "zscore": lambda t, d, p: ref_zscore(d["close"], p["timeperiod"]),
-    "vwap": lambda t, d, p: ref_vwap(d["high"], d["low"], d["close"], d["volume"], d["session"]),
+    "vwap": lambda t, d, p: ref_vwap(d["high"], d["low"], d["close"], d["volume"], d["anchor"]),
 }
 
 
@@ -338,7 +334,7 @@ REFERENCES.update({
     "vortex": (lambda d, p: ref_vortex(*last(d, ("high", "low", "close"), p["timeperiod"] + 1), p["timeperiod"]),
                lambda p: p["timeperiod"] + 1),
     "zscore": (lambda d, p: ref_zscore(*last(d, ("close",), p["timeperiod"]), p["timeperiod"]), lambda p: p["timeperiod"]),
-    "vwap": (lambda d, p: ref_vwap(d["high"], d["low"], d["close"], d["volume"], d["session"]), lambda p: SESSION_BARS),
+    "vwap": (lambda d, p: ref_vwap(d["high"], d["low"], d["close"], d["volume"], d["anchor"]), lambda p: SESSION_BARS),
 })
 
 
@@ -409,9 +405,9 @@ def test_agrees_with_its_reference(name, params, seed):
     ours = as_tuple(getattr(classic, name)(*inputs_of(entry, data), **params))
     theirs = as_tuple(PEERS[name](talib, data, full_params(name, params)))
     scale = np.max(np.abs(data["close"]))
-    for mine, peer in zip(ours, theirs):
+    for mine, peer, first in zip(ours, theirs, classic.first_positions(name, **params)):
         peer = np.concatenate([np.full(len(mine) - len(peer), np.nan), peer])
-        assert np.flatnonzero(~np.isnan(mine))[0] == np.flatnonzero(~np.isnan(peer))[0] == classic.lookback(name, **params)
+        assert np.flatnonzero(~np.isnan(mine))[0] == np.flatnonzero(~np.isnan(peer))[0] == first
         np.testing.assert_allclose(mine, peer, rtol=1e-9, atol=1e-9 * scale, equal_nan=True)
 
 

@@ -173,14 +173,15 @@ def test_parameter_ranges_are_enforced(entry):
 
 
 @pytest.mark.parametrize("entry", classic.REGISTRY, ids=classic.NAMES)
-def test_nan_bars_are_skipped_and_the_first_value_sits_at_the_lookback(entry):
+def test_nan_bars_are_skipped_and_each_output_starts_at_its_first_position(entry):
     name = entry["name"]
     function = getattr(classic, name)
     data = bars(200, 4)
     series = inputs_of(entry, data)
     clean = as_tuple(function(*series))
-    first = classic.lookback(name)
-    for out in clean:
+    firsts = classic.first_positions(name)
+    assert max(firsts) == classic.lookback(name) and len(firsts) == len(clean)
+    for out, first in zip(clean, firsts):
         assert np.isnan(out[:first]).all() and not np.isnan(out[first:]).any()
     # NaN bars inserted anywhere (leading, inside, in one input only) give NaN there and leave
     # every other value as if they were not there.
@@ -210,7 +211,7 @@ def test_flat_prices_and_zero_volume_stay_finite(entry):
     function = getattr(classic, entry["name"])
     flat = {name: np.full(120, 0.0 if name == "volume" else 42.0)
             for name in ("open", "high", "low", "close", "volume", "real0", "real1")}
-    flat["session"] = np.repeat([0.0, 1.0], 60)
+    flat["anchor"] = np.repeat([0.0, 1.0], 60)
     with np.errstate(all="raise"):
         for params in CASES[entry["name"]]:
             for out in as_tuple(function(*inputs_of(entry, flat), **params)):
@@ -269,3 +270,75 @@ def test_shared_blocks_have_distinct_names():
     names = [name for header in sorted(engine.glob("*.hpp"))
              for name in re.findall(r"^(?:class|struct) (\w+)\b[^;]*$", header.read_text(), re.M)]
     assert len(names) == len(set(names)), sorted({n for n in names if names.count(n) > 1})
+
+
+OPTIONAL = [entry for entry in classic.REGISTRY if entry["optional_inputs"]]
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("entry", OPTIONAL, ids=[entry["name"] for entry in OPTIONAL])
+def test_an_optional_input_left_out_reads_zero_and_a_live_bar_without_it_repeats_the_last(entry):
+    name = entry["name"]
+    function, many, opener = getattr(classic, name), getattr(batch, name), getattr(stream, name)
+    series = inputs_of(entry, noisy(200, 6))
+    required = len(entry["inputs"]) - len(entry["optional_inputs"])
+    given = series[:required]
+    labels = [np.arange(200) // 37 * (k + 1.0) for k in range(len(series) - required)]  # sessions of 37 bars
+    series = given + labels
+    without = as_tuple(function(*given))
+    assert same(without, as_tuple(function(*given, *(np.zeros_like(s) for s in labels))))
+    assert same(without, as_tuple(function(*given, *(None for _ in labels))))
+    assert not same(without, as_tuple(function(*series)))  # the labels do restart it
+    wide = [np.stack([s, s[::-1]], axis=1) for s in given]
+    flipped = as_tuple(function(*(s[::-1] for s in given)))
+    for got in (many(*wide), many(*wide, *(None for _ in labels))):
+        assert same(tuple(o[:, 0] for o in as_tuple(got)), without)
+        assert same(tuple(o[:, 1] for o in as_tuple(got)), flipped)
+    joined = as_tuple(many(*(np.concatenate([s, s[::-1]]) for s in given), offsets=[0, 200, 400]))
+    assert same(tuple(o[200:] for o in joined), flipped)
+
+    # Live: labels in the history, then bars without them (the last label carries on), then by name.
+    handle = opener(*(s[:100] for s in series))
+    got = [handle.update(*(float(s[t]) for s in given)) for t in range(100, 150)]
+    revived = pickle.loads(pickle.dumps(handle))
+    got += [handle.update(*(float(s[t]) for s in given), **{k: float(s[t]) for k, s in zip(entry["optional_inputs"], labels)})
+            for t in range(150, 200)]
+    carried = [s.copy() for s in labels]
+    for c in carried:
+        c[100:150] = c[99]
+    full = as_tuple(function(*given, *carried))
+    assert same(tuple(np.array(col) for col in zip(*map(as_tuple, got))), tuple(f[100:] for f in full))
+    rest = as_tuple(revived.update_many(*(s[150:] for s in given)))  # the pickle carried the label too
+    for r in carried:
+        r[150:] = r[99]
+    assert same(rest, tuple(f[150:] for f in as_tuple(function(*given, *carried))))
+    assert same(as_tuple(opener(*(s[:0] for s in given)).update_many(*given)), without)  # no labels anywhere
+
+
+def test_live_arguments_by_name_and_errors_naming_them():
+    data = bars(60, 8)
+    high, low, close = data["high"], data["low"], data["close"]
+    by_position, by_name = stream.atr(high, low, close, 5), stream.atr(high, low, close, 5)
+    assert by_position.update(101.0, 99.0, 100.0) == by_name.update(close=100.0, high=101.0, low=99.0)
+    assert by_position.update(103.0, 98.0, close=101.0) == by_name.update(103.0, 98.0, 101.0)
+    for call, error, message in [
+            (lambda: by_name.update(101.0, "x", 100.0), TypeError, "argument 'low' must be a real number, not str"),
+            (lambda: by_name.update(101.0, 99.0, closing=100.0), TypeError, "unexpected keyword argument 'closing'"),
+            (lambda: by_name.update(101.0, 99.0, 100.0, high=1.0), TypeError, "multiple values for argument 'high'"),
+            (lambda: by_name.peek(101.0, close=100.0), TypeError, "missing argument 'low'"),
+            (lambda: by_name.update(101.0, None, 100.0), TypeError, "argument 'low' must be a real number"),
+            (lambda: by_name.update_many(high, low), TypeError, "takes 3 series"),
+            (lambda: by_name.update(1.0, 2.0, 3.0, 4.0), TypeError, "takes 3 values")]:
+        before = pickle.dumps(by_name)
+        with pytest.raises(error, match=message):
+            call()
+        assert pickle.dumps(by_name) == before  # a refused bar consumed nothing
+    vwap = stream.vwap(data["high"], data["low"], close, data["volume"])
+    with pytest.raises(TypeError, match=r"takes 4 to 5 values \(high\.\.\.\), got 3"):
+        vwap.update(1.0, 2.0, 3.0)
+    with pytest.raises(ValueError, match="input 'anchor' has 59 values, but 'high' has 60"):
+        classic.vwap(data["high"], data["low"], close, data["volume"], data["anchor"][1:])
+    with pytest.raises(TypeError, match="argument 'anchor' must hold real numbers"):
+        classic.vwap(data["high"], data["low"], close, data["volume"], data["anchor"].astype(str))
+    with pytest.raises(ValueError, match="argument 'anchor' has shape"):
+        batch.vwap(*(np.stack([data[k]] * 2, axis=1) for k in ("high", "low", "close", "volume")), np.zeros((60, 3)))

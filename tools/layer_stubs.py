@@ -99,7 +99,8 @@ def pandas_stub():
     from velkized_ta._frontend import INDICATORS
 
     lines = [HEADER.format(module="pandas",
-                           imports="from typing import Hashable, Literal, SupportsInt\n\nimport pandas as pd\n"),
+                           imports="from typing import Any, Hashable, Literal, Sequence, SupportsInt\n\n"
+                                   "import pandas as pd\n"),
              "__all__: list[str]\n", _WARNINGS + "class RowOrderWarning(UserWarning): ...\n",
              "class _Accessor:"]
     for name, spec in INDICATORS.items():
@@ -115,7 +116,8 @@ def pandas_stub():
     for entry in _classic_registry():
         result = "pd.Series" if len(entry["outputs"]) == 1 else "pd.DataFrame"
         arguments = ["self"] + _classic_parameters(entry) + ["*"] + [
-            f"{i}: Hashable | None = None" for i in entry["inputs"]] + [
+            f"{i}: Hashable | None = None" if i not in entry["optional_inputs"] else
+            f"{i}: Hashable | Sequence[Any] | pd.Series | None = None" for i in entry["inputs"]] + [
             "by: Hashable | None = None", "append: bool = False", "errors: Literal['raise', 'nan'] = 'raise'"]
         lines.append(f"    def {entry['name']}(\n        " + ",\n        ".join(arguments)
                      + f",\n    ) -> {result}: ...")
@@ -191,7 +193,8 @@ def stream_stub():
 
 
 def _classic_arguments(entry, series):
-    arguments = [f"{name}: {series}" for name in entry["inputs"]]
+    arguments = [f"{name}: {series} | None = None" if name in entry["optional_inputs"] else f"{name}: {series}"
+                 for name in entry["inputs"]]
     for spec in entry["params"]:
         kind = "SupportsInt" if spec["kind"] == "int" else "float"
         arguments.append(f"{spec['name']}: {kind} = {spec['default']!r}")
@@ -213,7 +216,9 @@ def classic_stub():
     lines = [HEADER.format(module="classic", imports=CLASSIC_IMPORTS),
              "__all__: list[str]\nREGISTRY: tuple[dict[str, Any], ...]\nNAMES: tuple[str, ...]\n"
              "def descriptor(name_or_function: object) -> dict[str, Any]: ...\n"
-             "def lookback(name_or_function: object, *args: Any, **kwargs: Any) -> int: ...\n"]
+             "def lookback(name_or_function: object, *args: Any, **kwargs: Any) -> int: ...\n"
+             "def first_positions(name_or_function: object, *args: Any, **kwargs: Any) -> tuple[int, ...]: ...\n"
+             "def input_signature(entry: dict[str, Any]) -> list[str]: ...\n"]
     for entry in REGISTRY:
         arguments = _classic_arguments(entry, "_Input") + ["*", "dtype: _DType = np.float64"]
         lines.append(f"def {entry['name']}(\n    " + ",\n    ".join(arguments)
@@ -245,8 +250,10 @@ def classic_stream_stub():
              "__all__: list[str]\nSTATE_VERSION: int\n",
              "class Handle:\n    @property\n    def value(self) -> Any: ...\n    @property\n    def name(self) -> str: ...\n"
              "    @property\n    def params(self) -> tuple[Any, ...]: ...\n"
-             "    def update(self, *bar: float) -> Any: ...\n    def peek(self, *bar: float) -> Any: ...\n"
-             "    def update_many(self, *series: _Input) -> Any: ...\n    def copy(self) -> Handle: ...\n"]
+             "    def update(self, *bar: float | None, **named: float | None) -> Any: ...\n"
+             "    def peek(self, *bar: float | None, **named: float | None) -> Any: ...\n"
+             "    def update_many(self, *series: _Input | None, **named: _Input | None) -> Any: ...\n"
+             "    def copy(self) -> Handle: ...\n"]
     for entry in REGISTRY:
         arguments = _classic_arguments(entry, "_Input")
         lines.append(f"def {entry['name']}(\n    " + ",\n    ".join(arguments) + ",\n) -> Handle: ...")

@@ -323,7 +323,7 @@ def _classic_arguments(case_id):
     named = {"high": high, "low": low, "close": close,
              "open": low + (high - low) * _uniform(f"{kind}/{n}/open", n),
              "volume": np.floor(_uniform(f"{kind}/{n}/volume", n) * 5000.0) * np.where(np.isnan(close), np.nan, 1.0),
-             "session": np.floor(np.arange(n) / 50.0)}  # a new session every 50 bars
+             "anchor": np.floor(np.arange(n) / 50.0)}  # a new session every 50 bars
     kwargs, others = {}, 0
     for name in classic.descriptor(function[len(CLASSIC):])["inputs"]:
         part = next((key for key in named if key in name), None)

@@ -5,6 +5,11 @@ registry entry gets its pandas method and polars expression without an edit. Val
 classic function's: one series through the function, groups through
 ``velkized_ta.classic.batch`` with offsets (each group from a fresh state, the same bits).
 
+An optional input (``vwap``'s ``anchor``) is a label per bar, a change of label starting a new
+session; left out it is None here and reads 0 on every bar. Each front-end derives it from what
+its users hold (pandas: a DatetimeIndex, a period alias or a column; polars: an expression);
+labels that are not real numbers become codes (equal labels, equal codes).
+
 Result names: the indicator's name, then (for indicators with several outputs) the output's
 name, then every parameter's value in registry order, joined by ``_``. An output named after its
 indicator is shortened by that prefix (``macdsignal`` of ``macd`` is ``signal``; ``macd`` itself
@@ -94,6 +99,7 @@ def compute(entry, arrays, params, offsets=None, errors="raise", key_at=None):
     """
     name = entry["name"]
     function = getattr(_functions, name)
+    arrays = list(arrays)
     if offsets is None:
         return _as_tuple(function(*arrays, *params))
     try:
@@ -108,7 +114,7 @@ def _by_group(entry, function, arrays, params, offsets, errors, key_at):
     for j in range(len(offsets) - 1):
         rows = slice(int(offsets[j]), int(offsets[j + 1]))
         try:
-            values = _as_tuple(function(*(a[rows] for a in arrays), *params))
+            values = _as_tuple(function(*(None if a is None else a[rows] for a in arrays), *params))
         except Exception as error:
             if errors != "nan":
                 if key_at is not None and rows.stop > rows.start:
@@ -134,7 +140,8 @@ def compute_grouped(entry, arrays, params, codes, offsets=None, errors="raise", 
         return compute(entry, arrays, params, offsets, errors, key_at)
     order, offsets = _frontend.group_order(codes() if callable(codes) else codes)
     key_of_sorted = None if key_at is None else (lambda row: key_at(int(order[row])))
-    sorted_out = compute(entry, [a[order] for a in arrays], params, offsets, errors, key_of_sorted)
+    sorted_out = compute(entry, [None if a is None else a[order] for a in arrays], params, offsets, errors,
+                         key_of_sorted)
     results = []
     for values in sorted_out:
         unsorted = np.empty_like(values)

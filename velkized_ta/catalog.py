@@ -17,7 +17,7 @@ import math
 import re
 from dataclasses import dataclass
 from functools import partial
-from typing import Callable, Optional, Tuple
+from typing import Callable, Dict, Optional, Tuple
 
 from velkized_ta import _registry
 
@@ -140,10 +140,24 @@ class ClassicIndicator:
         return CLASSIC_GROUPS.get(self.group, self.group.capitalize())
 
     def warm_up(self, **params) -> int:
-        """First position with a value on a series without NaN (the registry's lookback)."""
+        """First position from which every output has a value on a series without NaN (the
+        registry's lookback)."""
         from velkized_ta import classic
 
         return classic.lookback(self.name, **params)
+
+    def first_positions(self, **params) -> Dict[str, int]:
+        """Each output's first position with a value on a series without NaN, by output name."""
+        from velkized_ta import classic
+
+        return dict(zip(self.outputs, classic.first_positions(self.name, **params)))
+
+    @property
+    def optional_inputs(self) -> Tuple[str, ...]:
+        """Inputs a caller may leave out (a label per bar; left out, one session)."""
+        from velkized_ta import classic
+
+        return tuple(classic.descriptor(self.name)["optional_inputs"])
 
 
 def _classic_entries():

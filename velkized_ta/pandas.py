@@ -39,6 +39,8 @@ for bit (groups through ``velkized_ta.classic.batch``), a float64 Series or, for
 DataFrame, named as ``velkized_ta._classic_frontend`` describes (``macd_signal_12_26_9``).
 """
 
+import warnings
+
 import numpy as np
 import pandas as pd
 
@@ -273,6 +275,9 @@ def _run_classic(entry, owner, params, columns, by, append, errors):
         index = frame.index
         arrays = []
         for role in entry["inputs"]:
+            if role in entry["optional_inputs"]:
+                arrays.append(_session_labels(frame, columns[role], name, role))
+                continue
             column = _find_column(frame, given.get(role, role), role, role in given)
             arrays.append(_prices(frame[column], name, role, column, convert=to_float64))
         if by is not None:
@@ -292,6 +297,60 @@ def _run_classic(entry, owner, params, columns, by, append, errors):
     if append:
         return frame.assign(**({whole: result} if len(outputs) == 1 else {c: result[c] for c in labels}))
     return result
+
+
+def _datetime_index(index):
+    """The frame's DatetimeIndex, or its one datetime level of a MultiIndex; else None."""
+    if isinstance(index, pd.DatetimeIndex):
+        return index
+    if isinstance(index, pd.MultiIndex):
+        dated = [index.get_level_values(i) for i in range(index.nlevels)]
+        dated = [level for level in dated if isinstance(level, pd.DatetimeIndex)]
+        if len(dated) == 1:
+            return dated[0]
+    return None
+
+
+def _period_labels(dated, alias, name, argument):
+    """A label per row: the pandas period (alias "D", "W", "M", ...) holding its time."""
+    if dated is None:
+        raise TypeError(f"{name}() argument '{argument}'={alias!r} is no column of the frame, and a period "
+                        "alias needs a DatetimeIndex")
+    try:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")  # an alias pandas has renamed still works
+            periods = (dated.tz_localize(None) if dated.tz is not None else dated).to_period(alias)
+    except (TypeError, ValueError, AttributeError) as error:
+        raise ValueError(f"{name}() argument '{argument}'={alias!r} is no column of the frame and no "
+                         f"pandas period alias ({error})") from None
+    labels = periods.asi8.astype(np.float64)  # the period's ordinal: days, weeks, ... since 1970
+    labels[np.asarray(periods.isna())] = np.nan  # NaT: no session, the bar is skipped
+    return labels
+
+
+def _session_labels(frame, anchor, name, argument):
+    """A session label per row for an optional (anchor) input, or None for one session.
+
+    None: a session per calendar day of a DatetimeIndex (local time of a zoned one), one session
+    otherwise; a column name; a pandas period alias ("D", "W", "M", "h", ...) over the
+    DatetimeIndex; or labels per row (array or Series, by position): real numbers as they are,
+    anything else (text, dates) as codes."""
+    dated = _datetime_index(frame.index)
+    if anchor is None:
+        return None if dated is None else _period_labels(dated, "D", name, argument)
+    if isinstance(anchor, str):
+        if anchor not in frame.columns:
+            return _period_labels(dated, anchor, name, argument)
+        anchor = frame[anchor]
+    values = anchor.to_numpy() if isinstance(anchor, (pd.Series, pd.Index)) else np.asarray(anchor)
+    if values.ndim != 1 or len(values) != len(frame):
+        raise ValueError(f"{name}() argument '{argument}' must hold one label per row ({len(frame)}), "
+                         f"got shape {values.shape}")
+    if values.dtype.kind in "iufb":
+        return np.ascontiguousarray(values, dtype=np.float64)
+    codes = pd.factorize(values)[0].astype(np.float64)  # text, dates, ...: equal labels, equal codes
+    codes[codes < 0] = np.nan  # a missing label: the bar is skipped
+    return codes
 
 
 def _classic_method(entry):
@@ -321,6 +380,10 @@ def _classic_method(entry):
         "own, in one batch call on the usable cores, results in the frame's order); append=False (True:\n"
         "return the frame with the result's columns added; columns of those names already there are\n"
         "refused); errors='raise' ('nan': a failing group is NaN and one UndefinedWarning names it).\n\n"
+        + "".join(f"{role}=None: session labels, a change of label starting a new session: None for a session\n"
+                  "per calendar day of a DatetimeIndex (one session otherwise), a column name, a pandas period\n"
+                  "alias ('D', 'W', 'M', 'h', ...) over the DatetimeIndex, or labels per row.\n\n"
+                  for role in entry["optional_inputs"]) +
         f"Returns {returns} with the default parameters (names: indicator, output, parameter values).\n\n"
         f"Example: ``bars.velk.classic.{name}({', '.join(repr(p['default']) for p in entry['params'])})``"
     )

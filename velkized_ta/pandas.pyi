@@ -1,6 +1,6 @@
 """Type stubs for velkized_ta.pandas (written by tools/layer_stubs.py)."""
 
-from typing import Hashable, Literal, SupportsInt
+from typing import Any, Hashable, Literal, Sequence, SupportsInt
 
 import pandas as pd
 
@@ -1024,7 +1024,7 @@ class VelkClassicAccessor:
         low: Hashable | None = None,
         close: Hashable | None = None,
         volume: Hashable | None = None,
-        session: Hashable | None = None,
+        anchor: Hashable | Sequence[Any] | pd.Series | None = None,
         by: Hashable | None = None,
         append: bool = False,
         errors: Literal['raise', 'nan'] = 'raise',

@@ -160,18 +160,24 @@ for _name in INDICATORS:
 del _name
 
 
-def _classic_evaluate(entry, params, nulls, by_name, errors, dtype):
+def _classic_evaluate(entry, params, nulls, by_name, errors, dtype, present):
     name = entry["name"]
     inputs = entry["inputs"]
     fields = dtype.fields if len(entry["outputs"]) > 1 else None
 
     def run(batch):
         if isinstance(batch, pl.Series) and batch.dtype == pl.Struct:
-            columns = [batch.struct.field(f"_{i}") for i in range(len(inputs))]
+            columns = [batch.struct.field(f"_{i}") if i in present else None for i in range(len(inputs))]
         else:
-            columns = [batch]
+            columns = [batch] + [None] * (len(inputs) - 1)
         arrays = []
         for role, column in zip(inputs, columns):
+            if column is None:  # an optional input left out
+                arrays.append(None)
+                continue
+            if role in entry["optional_inputs"] and not _is_real(column.dtype):  # labels as codes
+                arrays.append(column.rank("dense").cast(pl.Float64).fill_null(np.nan).to_numpy())
+                continue
             if not _is_real(column.dtype):
                 raise _frontend.price_error(name, role, column.name if column.name not in ("", "_0") else None,
                                             column.dtype)
@@ -205,14 +211,18 @@ def _classic_expression(entry, args):
     _frontend.check_errors(name, args["errors"])
     whole, labels = _classic_frontend.labels(entry, params)
     dtype = pl.Float64 if len(labels) == 1 else pl.Struct({label: pl.Float64 for label in labels})
-    exprs = [pl.col(role) if args[role] is None else _as_expr(args[role], role) for role in entry["inputs"]]
+    # An optional input left out (None) is no column: it reads 0 on every bar.
+    present = [i for i, role in enumerate(entry["inputs"])
+               if args[role] is not None or role not in entry["optional_inputs"]]
+    exprs = {i: pl.col(role) if args[role] is None else _as_expr(args[role], role)
+             for i, role in enumerate(entry["inputs"]) if i in present}
     by = args["by"]
     by_name = None
     if by is not None:
         by_name = by if isinstance(by, str) else \
             (_as_expr(by, "by").meta.output_name(raise_if_undetermined=False) or "by")
-    run = _classic_evaluate(entry, params, bool(args["nulls"]), by_name, args["errors"], dtype)
-    fields = [e.alias(f"_{i}") for i, e in enumerate(exprs)]
+    run = _classic_evaluate(entry, params, bool(args["nulls"]), by_name, args["errors"], dtype, present)
+    fields = [e.alias(f"_{i}") for i, e in exprs.items()]
     if by is not None:
         fields.append(_as_expr(by, "by").alias("_by"))
     source = exprs[0] if len(fields) == 1 else pl.struct(fields)
@@ -239,7 +249,11 @@ def _classic_function(entry):
     function.__doc__ = (
         f"{entry['summary']}\n\n"
         f"The values of velkized_ta.classic.{name} (bit for bit) as a polars expression.\n\n"
-        f"Inputs (expressions or column names): {', '.join(f'{i}=pl.col({i!r})' for i in inputs)}.\n"
+        f"Inputs (expressions or column names): "
+        f"{', '.join(f'{i}=pl.col({i!r})' for i in inputs if i not in entry['optional_inputs'])}.\n"
+        + "".join(f"{i}=None: session labels (an expression or column name; a change of label starts a new\n"
+                  "session; labels that are not numbers become codes); None: one session.\n"
+                  for i in entry["optional_inputs"]) +
         f"Parameters:\n{_classic_frontend.parameter_doc(entry)}\n"
         "Keyword-only: by=None (a column or expression whose groups are computed separately in one\n"
         "batch call on the usable cores, much faster than .over for many groups), nulls=False (True:\n"

@@ -996,7 +996,7 @@ class _ClassicNamespace:
         low: _Price = None,
         close: _Price = None,
         volume: _Price = None,
-        session: _Price = None,
+        anchor: _Price = None,
         *,
         by: _Price = None,
         nulls: bool = False,

@@ -19,7 +19,7 @@ from velkized_ta.sample import sample_ohlcv
 PAGE_DIR = "indicators/classic"
 SAMPLE_COLUMNS = ("open", "high", "low", "close", "volume", "session")
 # Inputs that are no price column of their own read these sample columns.
-SAMPLE_FALLBACK = {"real0": "close", "real1": "open"}
+SAMPLE_FALLBACK = {"real0": "close", "real1": "open", "anchor": "session"}
 # pandas-ta's function, its defaults where they differ from ours, and what else differs, as pandas-ta's
 # 0.3 releases define them (not measured by the build; with TA-Lib installed, pandas-ta calls it for
 # many of these); an entry without a row shows "—".
@@ -85,7 +85,7 @@ def split_doc(doc):
 
 
 def signature(entry):
-    parts = list(entry.inputs) + [f"{p['name']}={p['default']!r}" for p in entry.params] + ["*", "dtype=np.float64"]
+    parts = classic.input_signature(classic.descriptor(entry.name)) + [f"{p['name']}={p['default']!r}" for p in entry.params] + ["*", "dtype=np.float64"]
     text = f"classic.{entry.name}({', '.join(parts)})"
     if len(text) <= 88:
         return text
@@ -104,7 +104,8 @@ def calls(entry):
     columns = [sample_column(i) for i in entry.inputs]
     numpy_inputs = ", ".join(f'bars["{c}"]' for c in columns)
     outputs = ", ".join(entry.outputs) if all(o.isidentifier() for o in entry.outputs) else "result"
-    column_keywords = "".join(f', {i}="{c}"' for i, c in zip(entry.inputs, columns) if i != c)
+    column_keywords = [f'{i}="{c}"' for i, c in zip(entry.inputs, columns) if i != c]
+    pandas_arguments = ", ".join(([params] if params else []) + column_keywords)
     polars_inputs = ", ".join(f'pl.col("{c}")' for c in columns)
     batch_inputs = ", ".join(f"np.column_stack([bars[\"{c}\"], 2 * bars[\"{c}\"]])" for c in columns)
     history = ", ".join(f'bars["{c}"].to_numpy()[:-1]' for c in columns)
@@ -127,7 +128,7 @@ def calls(entry):
         "# numpy (or pandas / polars Series): float64 arrays of the input's length",
         f"{outputs} = classic.{name}({numpy_inputs}{after})",
         f"# pandas: {pandas_note}; by=\"symbol\" computes each symbol of a long frame on its own",
-        f"frame = bars.velk.classic.{name}({params}{column_keywords})",
+        f"frame = bars.velk.classic.{name}({pandas_arguments})",
         f"# polars: {polars_note}; by= or .over(\"symbol\") per symbol",
         f"table = pl.from_pandas(bars).select(vp.classic.{name}({polars_inputs}{after}))",
         "# many series in one call: one per column (axis=0), on the usable cores",
@@ -215,7 +216,7 @@ def default_differences(entry):
 def page(name, chart_src):
     entry = CLASSIC[name]
     formula, notes, comparison = split_doc(entry.doc)
-    first = entry.warm_up()
+    first = first_value_text(entry)
     outputs = ", ".join(f"`{o}`" for o in entry.outputs)
     measured = talib_difference(entry)
     if entry.talib is None:
@@ -240,9 +241,9 @@ def page(name, chart_src):
         "```python", signature(entry), "```", "",
         "| At a glance | |", "|---|---|",
         f"| Group | {entry.group_title} |",
-        f"| Inputs | {', '.join(f'`{i}`' for i in entry.inputs)} |",
+        f"| Inputs | {', '.join(f'`{i}`' + (' (optional)' if i in entry.optional_inputs else '') for i in entry.inputs)} |",
         f"| Outputs | {outputs}{' (a tuple, in this order)' if len(entry.outputs) > 1 else ''} |",
-        f"| First value | position `{first}` with the defaults (`classic.lookback(\"{name}\", ...)` for others) |",
+        f"| First value | {first} |",
         f"| TA-Lib | {f'`{entry.talib}`' if entry.talib else '—'} |",
         "| Returns | float64 arrays of the input's length (`dtype=np.float32` stores float32) |", "",
         "## Parameters", "",
@@ -270,6 +271,23 @@ def page(name, chart_src):
     ])
 
 
+def first_value_text(entry):
+    """Where the values start with the defaults: one position, or each output's where they differ."""
+    firsts = entry.first_positions()
+    every = entry.warm_up()
+    if len(set(firsts.values())) == 1:
+        return (f"position `{every}` with the defaults (`classic.lookback(\"{entry.name}\", ...)` for "
+                "others)")
+    each = ", ".join(f"`{output}` at `{position}`" for output, position in firsts.items())
+    return (f"{each} with the defaults; every output from position `{every}` "
+            f"(`classic.first_positions(\"{entry.name}\", ...)` and `classic.lookback` for others)")
+
+
+def first_values_cell(entry):
+    positions = list(entry.first_positions().values())
+    return f"`{positions[0]}`" if len(set(positions)) == 1 else ", ".join(f"`{p}`" for p in positions)
+
+
 def nav():
     """The navigation section of the classic pages, by group."""
     return [{title: [{f"classic.{e.name}": f"{PAGE_DIR}/{e.name}.md"} for e in members]}
@@ -282,7 +300,7 @@ def index_by_group(prefix="classic/"):
         lines += [f"### {title}", "", "| Function | Computes | Outputs | First value |", "|---|---|---|---|"]
         for e in members:
             lines.append(f"| [`{e.name}`]({prefix}{e.name}.md) | {e.title} | {', '.join(e.outputs)} "
-                         f"| `{e.warm_up()}` |")
+                         f"| {first_values_cell(e)} |")
         lines.append("")
     return "\n".join(lines)
 

@@ -27,13 +27,14 @@ from velkized_ta import _classic
 
 REGISTRY = _classic.registry()
 """One descriptor per classic indicator, sorted by name: a dict with ``name``, ``group``,
-``summary``, ``doc``, ``inputs``, ``params`` (dicts with ``name``, ``kind`` 'int' or 'float',
-``default``, ``min``, ``max``, ``doc``) and ``outputs``."""
+``summary``, ``doc``, ``inputs``, ``optional_inputs`` (the trailing inputs a caller may leave out:
+a series left out reads 0 on every bar), ``params`` (dicts with ``name``, ``kind`` 'int' or
+'float', ``default``, ``min``, ``max``, ``doc``) and ``outputs``."""
 
 NAMES = tuple(entry["name"] for entry in REGISTRY)
 INDEX = {name: i for i, name in enumerate(NAMES)}
 
-__all__ = list(NAMES) + ["REGISTRY", "NAMES", "descriptor", "lookback"]
+__all__ = list(NAMES) + ["REGISTRY", "NAMES", "descriptor", "lookback", "first_positions"]
 
 _FLOAT64 = np.dtype(np.float64)
 _FLOAT32 = np.dtype(np.float32)
@@ -48,9 +49,24 @@ def descriptor(name_or_function) -> dict:
 
 
 def lookback(name_or_function, *args, **kwargs) -> int:
-    """Position of the first value on NaN-free input, for the given parameters (defaults otherwise)."""
+    """Position from which every output has a value on NaN-free input, for the given parameters
+    (defaults otherwise). TA-Lib's lookback where TA-Lib has the function."""
     entry = descriptor(name_or_function)
     return _classic.lookback(INDEX[entry["name"]], bound_params(entry, args, kwargs))
+
+
+def first_positions(name_or_function, *args, **kwargs) -> tuple:
+    """Each output's first value position on NaN-free input, in output order, for the given
+    parameters (defaults otherwise). Outputs of one indicator may start apart (ichimoku's lines
+    each at its own period); the largest is `lookback`."""
+    entry = descriptor(name_or_function)
+    return _classic.first_positions(INDEX[entry["name"]], bound_params(entry, args, kwargs))
+
+
+def input_signature(entry) -> list:
+    """The inputs as a generated def lists them: required ones plain, optional ones ``=None``."""
+    optional = set(entry["optional_inputs"])
+    return [f"{name}=None" if name in optional else name for name in entry["inputs"]]
 
 
 def bound_params(entry, args, kwargs) -> tuple:
@@ -103,7 +119,10 @@ def _docstring(entry) -> str:
     lines.append("Parameters")
     lines.append("----------")
     for name in entry["inputs"]:
-        lines.append(f"{name} : 1-D array of real numbers (numpy, pandas or polars)")
+        if name in entry["optional_inputs"]:
+            lines.append(f"{name} : optional 1-D array of real numbers, a label per bar; None reads 0 on every bar")
+        else:
+            lines.append(f"{name} : 1-D array of real numbers (numpy, pandas or polars)")
     for spec in entry["params"]:
         lines.append(f"{spec['name']} : {spec['kind']}, default {spec['default']!r}, "
                      f"{spec['min']!r}..{spec['max']!r}")
@@ -130,10 +149,11 @@ def _make(entry):
     name = entry["name"]
     inputs = list(entry["inputs"])
     params = [(spec["name"], spec["default"]) for spec in entry["params"]]
-    signature = ", ".join(inputs + [f"{p}={d!r}" for p, d in params] + ["*", "dtype=_np.float64"])
+    signature = ", ".join(input_signature(entry) + [f"{p}={d!r}" for p, d in params] + ["*", "dtype=_np.float64"])
     given = "".join(f"{i}, " for i in inputs)
     passed = "".join(f"{p}, " for p, _ in params)
-    # The native call reads 1-D float64 arrays in place and calls back for anything else.
+    # The native call reads 1-D float64 arrays in place, zeros for an optional input left out
+    # (None), and calls back for anything else.
     source = (f"def {name}({signature}):\n"
               f"    return _compute(_index, ({given}), ({passed}), dtype, _convert, _float32)\n")
     namespace = {"_np": np, "_compute": _classic.compute, "_index": INDEX[name],

@@ -15,6 +15,8 @@ REGISTRY: tuple[dict[str, Any], ...]
 NAMES: tuple[str, ...]
 def descriptor(name_or_function: object) -> dict[str, Any]: ...
 def lookback(name_or_function: object, *args: Any, **kwargs: Any) -> int: ...
+def first_positions(name_or_function: object, *args: Any, **kwargs: Any) -> tuple[int, ...]: ...
+def input_signature(entry: dict[str, Any]) -> list[str]: ...
 
 def ad(
     high: _Input,
@@ -540,7 +542,7 @@ def vwap(
     low: _Input,
     close: _Input,
     volume: _Input,
-    session: _Input,
+    anchor: _Input | None = None,
     *,
     dtype: _DType = np.float64,
 ) -> _Result: ...

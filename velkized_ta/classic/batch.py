@@ -8,6 +8,8 @@ Each indicator has a function of the same name taking its inputs and parameters 
 * a 1-D array of concatenated series with ``offsets`` (ascending segment starts ending with the
   total length); each segment is computed on its own.
 
+An optional input (``vwap``'s ``anchor``) is shaped like the others, or None (0 on every bar).
+
 Every series of the result is, bit for bit, what the classic function gives for that series alone
 (each runs the same step from a fresh state). ``threads`` worker threads (default: the usable
 cores, never more than the machine's) share the series. The classic indicators have no failing
@@ -23,7 +25,7 @@ import numpy as np
 
 from velkized_ta import _classic
 from velkized_ta.batch import _available_cores, _check_offsets
-from velkized_ta.classic import INDEX, NAMES, REGISTRY, bound_params, descriptor, float32_wanted
+from velkized_ta.classic import INDEX, NAMES, REGISTRY, bound_params, descriptor, float32_wanted, input_signature
 
 __all__ = list(NAMES) + ["batch"]
 
@@ -47,10 +49,11 @@ def batch(name_or_function, *args, offsets=None, axis=0, threads=None, errors="r
     label = f"classic.batch.{name}"
     inputs = entry["inputs"]
     series = list(args[:len(inputs)])
+    optional = entry["optional_inputs"]
     for key in inputs[len(series):]:
-        if key not in kwargs:
+        if key not in kwargs and key not in optional:
             raise TypeError(f"{label}() missing required argument '{key}'")
-        series.append(kwargs.pop(key))
+        series.append(kwargs.pop(key, None))
     params = bound_params(entry, args[len(inputs):], kwargs)
     if errors not in ("raise", "nan"):
         raise ValueError(f"{label}() argument 'errors' must be 'raise' or 'nan', got {errors!r}")
@@ -58,7 +61,9 @@ def batch(name_or_function, *args, offsets=None, axis=0, threads=None, errors="r
         raise ValueError(f"{label}() argument 'axis' must be 0 or 1, got {axis!r}")
     if threads is not None and (type(threads) is not int or threads < 1):
         raise ValueError(f"{label}() argument 'threads' must be a positive integer or None, got {threads!r}")
-    arrays = tuple(_series(label, key, value, offsets) for key, value in zip(inputs, series))
+    arrays = [None if value is None and key in optional else _series(label, key, value, offsets)
+              for key, value in zip(inputs, series)]
+    arrays = tuple(np.zeros(arrays[0].shape) if a is None else a for a in arrays)  # left out: 0 every bar
     for key, array in zip(inputs[1:], arrays[1:]):
         if array.shape != arrays[0].shape:
             raise ValueError(f"{label}() argument '{key}' has shape {array.shape}, "
@@ -75,7 +80,7 @@ def _make(entry):
     name = entry["name"]
     inputs = list(entry["inputs"])
     params = [(spec["name"], spec["default"]) for spec in entry["params"]]
-    signature = ", ".join(inputs + [f"{p}={d!r}" for p, d in params]
+    signature = ", ".join(input_signature(entry) + [f"{p}={d!r}" for p, d in params]
                           + ["*", "offsets=None", "axis=0", "threads=None", "errors='raise'", "dtype=_np.float64"])
     passed = ", ".join(inputs + [p for p, _ in params])
     source = (f"def {name}({signature}):\n"

@@ -835,7 +835,7 @@ def vwap(
     low: _Input,
     close: _Input,
     volume: _Input,
-    session: _Input,
+    anchor: _Input | None = None,
     *,
     offsets: _Input | None = None,
     axis: int = 0,

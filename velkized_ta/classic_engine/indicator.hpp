@@ -39,15 +39,30 @@ struct ParamSpec {
   const char* doc;
 };
 
+// An input series, by name. An optional input (declared with `optional_input`, after the
+// others) may be left out by the caller: a series left out reads 0 on every bar, and a live
+// handle's bar left without it repeats the value the handle was last given (0 before any).
+struct InputSpec {
+  InputSpec(const char* input_name, bool may_be_left_out = false)  // NOLINT: a plain name converts
+      : name(input_name), optional(may_be_left_out) {}
+  const char* name;
+  bool optional;
+};
+inline InputSpec optional_input(const char* name) { return InputSpec(name, true); }
+
 struct Descriptor {
   const char* name;
   const char* group;
   const char* summary;
   const char* doc;  // formula, first value, NaN and flat behaviour, comparison with TA-Lib
-  std::vector<const char*> inputs;
+  std::vector<InputSpec> inputs;
   std::vector<ParamSpec> params;
   std::vector<const char*> outputs;
-  int64_t (*lookback)(const double* params);  // position of the first value on NaN-free input
+  // From this position on NaN-free input every output has a value.
+  int64_t (*lookback)(const double* params);
+  // Each output's first position on NaN-free input, for states whose outputs start apart (step
+  // returns true from the earliest and leaves the others NaN until theirs); nullptr: all at lookback.
+  void (*first_positions)(const double* params, int64_t* positions) = nullptr;
 };
 
 // One registry row: the descriptor and the driver's entry points for its state type.

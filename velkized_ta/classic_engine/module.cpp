@@ -42,6 +42,13 @@ PyObject* float32_dtype = nullptr;
 
 const std::vector<Entry>& rows() { return registry_rows(); }
 
+// Inputs a caller must give: those before the first optional one.
+int required_inputs(const Entry& e) {
+  int required = 0;
+  while (required < e.ops.inputs && !e.descriptor.inputs[static_cast<size_t>(required)].optional) ++required;
+  return required;
+}
+
 // ---------------------------------------------------------------- arguments
 
 struct Buffer {
@@ -262,22 +269,35 @@ PyObject* run_columns(const Entry& e, void* state, const double* const* columns,
   return one_or_tuple(outs);
 }
 
-// Checks that `in` holds the entry's inputs, all of one length; fills `columns`.
-bool input_columns(const Entry& e, Buffer* in, const double** columns, ptrdiff_t& length, const char* what) {
+// Checks that `in` holds the entry's inputs, all of one length; fills `columns`. A buffer not
+// held is an optional input left out: it reads `zeros`, sized here.
+bool input_columns(const Entry& e, Buffer* in, const double** columns, ptrdiff_t& length, const char* what,
+                   std::vector<double>* zeros = nullptr) {
   const auto& d = e.descriptor;
   length = -1;
   for (int k = 0; k < e.ops.inputs; ++k) {
+    if (!in[k].held) continue;
     if (in[k].stride() != 1) {
       PyErr_Format(PyExc_ValueError, "%s must be contiguous", what);
       return false;
     }
     if (length >= 0 && in[k].length() != length) {
-      PyErr_Format(PyExc_ValueError, "%s() input '%s' has %zd values, but '%s' has %zd", d.name, d.inputs[k],
-                   in[k].length(), d.inputs[0], length);
+      PyErr_Format(PyExc_ValueError, "%s() input '%s' has %zd values, but '%s' has %zd", d.name, d.inputs[k].name,
+                   in[k].length(), d.inputs[0].name, length);
       return false;
     }
     length = in[k].length();
     columns[k] = static_cast<const double*>(in[k].view.buf);
+  }
+  for (int k = 0; k < e.ops.inputs; ++k) {
+    if (in[k].held) continue;
+    try {
+      zeros->assign(static_cast<size_t>(std::max<ptrdiff_t>(length, 1)), 0.0);
+    } catch (const std::bad_alloc&) {
+      PyErr_NoMemory();
+      return false;
+    }
+    columns[k] = zeros->data();
   }
   return true;
 }
@@ -323,9 +343,12 @@ PyObject* registry(PyObject*, PyObject*) {
     PyObject* inputs = PyTuple_New(static_cast<Py_ssize_t>(d.inputs.size()));
     PyObject* outputs = PyTuple_New(static_cast<Py_ssize_t>(d.outputs.size()));
     PyObject* params = PyTuple_New(static_cast<Py_ssize_t>(d.params.size()));
+    PyObject* optional_inputs = nullptr;
     if (!inputs || !outputs || !params) goto fail_parts;
     for (size_t k = 0; k < d.inputs.size(); ++k)
-      PyTuple_SET_ITEM(inputs, static_cast<Py_ssize_t>(k), PyUnicode_FromString(d.inputs[k]));
+      PyTuple_SET_ITEM(inputs, static_cast<Py_ssize_t>(k), PyUnicode_FromString(d.inputs[k].name));
+    optional_inputs = PyTuple_GetSlice(inputs, required_inputs(rows()[i]), static_cast<Py_ssize_t>(d.inputs.size()));
+    if (!optional_inputs) goto fail_parts;
     for (size_t k = 0; k < d.outputs.size(); ++k)
       PyTuple_SET_ITEM(outputs, static_cast<Py_ssize_t>(k), PyUnicode_FromString(d.outputs[k]));
     for (size_t k = 0; k < d.params.size(); ++k) {
@@ -341,8 +364,9 @@ PyObject* registry(PyObject*, PyObject*) {
       PyTuple_SET_ITEM(params, static_cast<Py_ssize_t>(k), row);
     }
     {
-      PyObject* row = Py_BuildValue("{s:s,s:s,s:s,s:s,s:N,s:N,s:N}", "name", d.name, "group", d.group, "summary",
-                                    d.summary, "doc", d.doc, "inputs", inputs, "params", params, "outputs", outputs);
+      PyObject* row = Py_BuildValue("{s:s,s:s,s:s,s:s,s:N,s:N,s:N,s:N}", "name", d.name, "group", d.group, "summary",
+                                    d.summary, "doc", d.doc, "inputs", inputs, "optional_inputs", optional_inputs,
+                                    "params", params, "outputs", outputs);
       if (!row) {
         Py_DECREF(all);
         return nullptr;
@@ -351,6 +375,7 @@ PyObject* registry(PyObject*, PyObject*) {
       continue;
     }
   fail_parts:
+    Py_XDECREF(optional_inputs);
     Py_XDECREF(inputs);
     Py_XDECREF(outputs);
     Py_XDECREF(params);
@@ -370,6 +395,33 @@ PyObject* lookback(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   std::vector<double> params;
   if (!e || !parse_params(e->descriptor, args[1], params)) return nullptr;
   return PyLong_FromLongLong(e->descriptor.lookback(params.data()));
+}
+
+// first_positions(index, params) -> per output, its first value's position on NaN-free input.
+PyObject* first_positions(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 2) {
+    PyErr_SetString(PyExc_TypeError, "first_positions(index, params)");
+    return nullptr;
+  }
+  const Entry* e = entry_at(args[0]);
+  std::vector<double> params;
+  if (!e || !parse_params(e->descriptor, args[1], params)) return nullptr;
+  int64_t positions[kMaxOutputs];
+  if (e->descriptor.first_positions)
+    e->descriptor.first_positions(params.data(), positions);
+  else
+    std::fill(positions, positions + e->ops.outputs, e->descriptor.lookback(params.data()));
+  PyObject* t = PyTuple_New(e->ops.outputs);
+  if (!t) return nullptr;
+  for (int k = 0; k < e->ops.outputs; ++k) {
+    PyObject* v = PyLong_FromLongLong(positions[k]);
+    if (!v) {
+      Py_DECREF(t);
+      return nullptr;
+    }
+    PyTuple_SET_ITEM(t, k, v);
+  }
+  return t;
 }
 
 // compute(index, inputs, params, dtype, convert, float32_of) -> array or tuple of arrays.
@@ -399,6 +451,7 @@ PyObject* compute(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     }
   } release{converted, e->ops.inputs};
   for (int k = 0; k < e->ops.inputs; ++k) {
+    if (PyTuple_GET_ITEM(inputs, k) == Py_None && e->descriptor.inputs[static_cast<size_t>(k)].optional) continue;
     if (take_plain_series(PyTuple_GET_ITEM(inputs, k), in[k])) continue;
     PyObject* position = PyLong_FromLong(k);
     if (!position) return nullptr;
@@ -420,7 +473,8 @@ PyObject* compute(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   if (!parse_params(e->descriptor, args[2], params)) return nullptr;
   const double* columns[kMaxInputs];
   ptrdiff_t length = 0;
-  if (!input_columns(*e, in, columns, length, "input")) return nullptr;
+  std::vector<double> zeros;
+  if (!input_columns(*e, in, columns, length, "input", &zeros)) return nullptr;
   StatePtr state(&e->ops, create_state(*e, params));
   if (!state.state) return nullptr;
   return run_columns(*e, state.state, columns, length, float32);
@@ -561,13 +615,21 @@ PyObject* run_many(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 
 // ---------------------------------------------------------------- live handles
 
+// The hot path (update) reads only the handle: the step's entry point and the counts are copied
+// here when it opens, and the last values live inline, so one bar costs the step, its arguments'
+// conversion and one float.
 struct Handle {
   PyObject_HEAD
   const Entry* entry;
+  bool (*step)(void* state, const double* bar, double* out);
   void* state;
   std::vector<double>* params;
-  std::vector<double>* value;
+  int inputs;
+  int required;  // inputs before the optional ones
+  int outputs;
   bool busy;
+  double value[kMaxOutputs];    // after the last consumed bar
+  double carried[kMaxInputs];   // per optional input, the value last given (0 before any)
 };
 
 PyTypeObject* handle_type = nullptr;
@@ -594,13 +656,17 @@ Handle* new_handle(const Entry& e, void* state, const std::vector<double>& param
     return nullptr;
   }
   h->entry = &e;
+  h->step = e.ops.update;
   h->state = state;
-  h->busy = false;
   h->params = nullptr;
-  h->value = nullptr;
+  h->inputs = e.ops.inputs;
+  h->required = required_inputs(e);
+  h->outputs = e.ops.outputs;
+  h->busy = false;
+  std::fill(h->value, h->value + kMaxOutputs, nan_value);
+  std::fill(h->carried, h->carried + kMaxInputs, 0.0);
   try {
     h->params = new std::vector<double>(params);
-    h->value = new std::vector<double>(static_cast<size_t>(e.ops.outputs), nan_value);
   } catch (const std::bad_alloc&) {
     Py_DECREF(h);
     PyErr_NoMemory();
@@ -613,7 +679,6 @@ void handle_dealloc(PyObject* self) {
   Handle* h = reinterpret_cast<Handle*>(self);
   if (h->state) h->entry->ops.destroy(h->state);
   delete h->params;
-  delete h->value;
   PyTypeObject* type = Py_TYPE(self);
   PyObject_Free(self);
   Py_DECREF(type);
@@ -626,7 +691,7 @@ PyObject* handle_new(PyTypeObject*, PyObject*, PyObject*) {
 }
 
 PyObject* values_object(const Handle* h, const double* values) {
-  const int n = h->entry->ops.outputs;
+  const int n = h->outputs;
   if (n == 1) return PyFloat_FromDouble(values[0]);
   PyObject* t = PyTuple_New(n);
   if (!t) return nullptr;
@@ -641,37 +706,122 @@ PyObject* values_object(const Handle* h, const double* values) {
   return t;
 }
 
-bool parse_bar(Handle* h, PyObject* const* args, Py_ssize_t nargs, double* bar, const char* method) {
+// The arguments of a handle's method, one slot per input in order: by position, then by keyword
+// (the input's name). A slot left empty (or None) is an optional input not given; a required
+// input missing, an unknown keyword or a repeated one is a TypeError naming it.
+bool input_slots(const Handle* h, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** slots,
+                 const char* method, const char* unit) {
   const auto& d = h->entry->descriptor;
-  if (nargs != h->entry->ops.inputs) {
-    PyErr_Format(PyExc_TypeError, "%s handle's %s() takes %d values (%s...), got %zd", d.name, method,
-                 h->entry->ops.inputs, d.inputs[0], nargs);
+  if (nargs > h->inputs || (nargs < h->required && !kwnames)) {
+    if (h->required == h->inputs)
+      PyErr_Format(PyExc_TypeError, "%s handle's %s() takes %d %s (%s...), got %zd", d.name, method, h->inputs, unit,
+                   d.inputs[0].name, nargs);
+    else
+      PyErr_Format(PyExc_TypeError, "%s handle's %s() takes %d to %d %s (%s...), got %zd", d.name, method, h->required,
+                   h->inputs, unit, d.inputs[0].name, nargs);
     return false;
   }
-  for (Py_ssize_t k = 0; k < nargs; ++k) {
-    bar[k] = PyFloat_CheckExact(args[k]) ? PyFloat_AS_DOUBLE(args[k]) : PyFloat_AsDouble(args[k]);
-    if (bar[k] == -1.0 && PyErr_Occurred()) return false;
+  for (int k = 0; k < h->inputs; ++k) slots[k] = k < nargs ? args[k] : nullptr;
+  const Py_ssize_t keywords = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+  for (Py_ssize_t i = 0; i < keywords; ++i) {
+    PyObject* key = PyTuple_GET_ITEM(kwnames, i);
+    const char* text = PyUnicode_AsUTF8(key);
+    if (!text) return false;
+    int k = 0;
+    while (k < h->inputs && std::strcmp(text, d.inputs[static_cast<size_t>(k)].name) != 0) ++k;
+    if (k == h->inputs) {
+      PyErr_Format(PyExc_TypeError, "%s handle's %s() got an unexpected keyword argument %R", d.name, method, key);
+      return false;
+    }
+    if (slots[k]) {
+      PyErr_Format(PyExc_TypeError, "%s handle's %s() got multiple values for argument '%s'", d.name, method, text);
+      return false;
+    }
+    slots[k] = args[nargs + i];
+  }
+  for (int k = 0; k < h->inputs; ++k) {
+    if (slots[k] == Py_None && k >= h->required) slots[k] = nullptr;
+    if (!slots[k] && k < h->required) {
+      PyErr_Format(PyExc_TypeError, "%s handle's %s() missing argument '%s'", d.name, method,
+                   d.inputs[static_cast<size_t>(k)].name);
+      return false;
+    }
   }
   return true;
 }
 
-PyObject* handle_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
-  Handle* h = reinterpret_cast<Handle*>(self);
-  double bar[kMaxInputs];
-  double out[kMaxOutputs];
-  if (!parse_bar(h, args, nargs, bar, "update")) return nullptr;
-  Busy busy(h);
-  if (!busy.ok) return nullptr;
-  h->entry->ops.update(h->state, bar, out);
-  std::copy(out, out + h->entry->ops.outputs, h->value->begin());
-  return values_object(h, out);
+// One value of a bar, naming the argument when it is not a real number.
+bool bar_value(const Handle* h, PyObject* obj, int k, const char* method, double& value) {
+  if (PyFloat_CheckExact(obj)) {
+    value = PyFloat_AS_DOUBLE(obj);
+    return true;
+  }
+  value = PyFloat_AsDouble(obj);
+  if (value == -1.0 && PyErr_Occurred()) {
+    if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+      PyErr_Clear();
+      PyErr_Format(PyExc_TypeError, "%s handle's %s() argument '%s' must be a real number, not %s",
+                   h->entry->descriptor.name, method, h->entry->descriptor.inputs[static_cast<size_t>(k)].name,
+                   Py_TYPE(obj)->tp_name);
+    }
+    return false;
+  }
+  return true;
 }
 
-PyObject* handle_peek(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+// One bar from update/peek arguments. `given` (may be null) marks the optional inputs given.
+bool parse_bar(const Handle* h, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, double* bar,
+               bool* given, const char* method) {
+  if (!kwnames && nargs == h->inputs) {  // every input by position: the common case
+    for (int k = 0; k < h->inputs; ++k) {
+      PyObject* obj = args[k];
+      if (PyFloat_CheckExact(obj)) {
+        bar[k] = PyFloat_AS_DOUBLE(obj);
+      } else if (obj == Py_None && k >= h->required) {
+        bar[k] = h->carried[k];
+        if (given) given[k] = false;
+        continue;
+      } else if (!bar_value(h, obj, k, method, bar[k])) {
+        return false;
+      }
+      if (given) given[k] = true;
+    }
+    return true;
+  }
+  PyObject* slots[kMaxInputs];
+  if (!input_slots(h, args, nargs, kwnames, slots, method, "values")) return false;
+  for (int k = 0; k < h->inputs; ++k) {
+    if (given) given[k] = slots[k] != nullptr;
+    if (!slots[k])
+      bar[k] = h->carried[k];
+    else if (!bar_value(h, slots[k], k, method, bar[k]))
+      return false;
+  }
+  return true;
+}
+
+PyObject* handle_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  Handle* h = reinterpret_cast<Handle*>(self);
+  double bar[kMaxInputs];
+  bool given[kMaxInputs];
+  if (!parse_bar(h, args, nargs, kwnames, bar, given, "update")) return nullptr;
+  if (h->busy) {
+    PyErr_SetString(PyExc_RuntimeError, "classic handle is in use by another call");
+    return nullptr;
+  }
+  // The step runs no Python code, so the handle needs no busy mark around it.
+  h->step(h->state, bar, h->value);
+  for (int k = h->required; k < h->inputs; ++k)
+    if (given[k]) h->carried[k] = bar[k];
+  if (h->outputs == 1) return PyFloat_FromDouble(h->value[0]);
+  return values_object(h, h->value);
+}
+
+PyObject* handle_peek(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   Handle* h = reinterpret_cast<Handle*>(self);
   double bar[kMaxInputs];
   double out[kMaxOutputs];
-  if (!parse_bar(h, args, nargs, bar, "peek")) return nullptr;
+  if (!parse_bar(h, args, nargs, kwnames, bar, nullptr, "peek")) return nullptr;
   Busy busy(h);
   if (!busy.ok) return nullptr;
   void* copy = nullptr;
@@ -681,21 +831,41 @@ PyObject* handle_peek(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
     return PyErr_NoMemory();
   }
   StatePtr owned(&h->entry->ops, copy);
-  h->entry->ops.update(copy, bar, out);
+  h->step(copy, bar, out);
   return values_object(h, out);
 }
 
-// The given series as contiguous float64 arrays (numpy converts any real dtype).
-PyObject* contiguous_inputs(const Entry& e, PyObject* const* args, Py_ssize_t nargs, const char* what) {
-  if (nargs != e.ops.inputs) {
-    PyErr_Format(PyExc_TypeError, "%s takes %d series (%s...), got %zd", what, e.ops.inputs, e.descriptor.inputs[0],
-                 nargs);
-    return nullptr;
-  }
-  PyObject* t = PyTuple_New(nargs);
+// The series of update_many / open as contiguous float64 arrays (numpy converts any real dtype);
+// an optional input not given repeats the handle's carried value over the length of the first.
+PyObject* contiguous_inputs(const Handle* h, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                            const char* method) {
+  PyObject* slots[kMaxInputs];
+  if (!input_slots(h, args, nargs, kwnames, slots, method, "series")) return nullptr;
+  PyObject* t = PyTuple_New(h->inputs);
   if (!t) return nullptr;
-  for (Py_ssize_t k = 0; k < nargs; ++k) {
-    PyObject* a = PyObject_CallFunctionObjArgs(numpy_ascontiguous, args[k], float64_dtype, nullptr);
+  Py_ssize_t length = -1;
+  for (int k = 0; k < h->inputs; ++k) {
+    PyObject* a = nullptr;
+    if (slots[k]) {
+      a = PyObject_CallFunctionObjArgs(numpy_ascontiguous, slots[k], float64_dtype, nullptr);
+      if (a && length < 0) {
+        Buffer first;
+        if (!first.get(a, 1, false, "update_many() series")) {
+          Py_DECREF(a);
+          a = nullptr;
+        } else {
+          length = first.length();
+        }
+      }
+    } else {
+      a = new_array(std::max<Py_ssize_t>(length, 0), false);
+      Buffer b;
+      if (a && !b.get(a, 1, true, "series")) {
+        Py_DECREF(a);
+        a = nullptr;
+      }
+      if (a) std::fill_n(static_cast<double*>(b.view.buf), b.length(), h->carried[k]);
+    }
     if (!a) {
       Py_DECREF(t);
       return nullptr;
@@ -705,11 +875,11 @@ PyObject* contiguous_inputs(const Entry& e, PyObject* const* args, Py_ssize_t na
   return t;
 }
 
-PyObject* handle_update_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs) {
+PyObject* handle_update_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   Handle* h = reinterpret_cast<Handle*>(self);
   Busy busy(h);
   if (!busy.ok) return nullptr;
-  PyObject* inputs = contiguous_inputs(*h->entry, args, nargs, "update_many()");
+  PyObject* inputs = contiguous_inputs(h, args, nargs, kwnames, "update_many");
   if (!inputs) return nullptr;
   // The bars run on a copy, so a failure (memory, a bad series) leaves the handle as it was.
   void* copy = nullptr;
@@ -721,18 +891,29 @@ PyObject* handle_update_many(PyObject* self, PyObject* const* args, Py_ssize_t n
   }
   StatePtr owned(&h->entry->ops, copy);
   PyObject* result = run_into_new(*h->entry, copy, inputs, false, "update_many() series");
-  Py_DECREF(inputs);
-  if (!result) return nullptr;
-  std::swap(h->state, owned.state);
-  const int n = h->entry->ops.outputs;
-  for (int k = 0; k < n; ++k) {
-    PyObject* array = n == 1 ? result : PyTuple_GET_ITEM(result, k);
+  if (!result) {
+    Py_DECREF(inputs);
+    return nullptr;
+  }
+  double last[kMaxOutputs + kMaxInputs];
+  bool any = false;
+  const int n = h->outputs;
+  for (int k = 0; k < n + h->inputs; ++k) {
+    PyObject* array = k < n ? (n == 1 ? result : PyTuple_GET_ITEM(result, k)) : PyTuple_GET_ITEM(inputs, k - n);
     Buffer b;
-    if (!b.get(array, 1, false, "output")) {
+    if (!b.get(array, 1, false, "series")) {
+      Py_DECREF(inputs);
       Py_DECREF(result);
       return nullptr;
     }
-    if (b.length() > 0) (*h->value)[static_cast<size_t>(k)] = static_cast<const double*>(b.view.buf)[b.length() - 1];
+    any = b.length() > 0;
+    if (any) last[k] = static_cast<const double*>(b.view.buf)[b.length() - 1];
+  }
+  Py_DECREF(inputs);
+  std::swap(h->state, owned.state);
+  if (any) {
+    std::copy(last, last + n, h->value);
+    std::copy(last + n + h->required, last + n + h->inputs, h->carried + h->required);
   }
   return result;
 }
@@ -748,12 +929,17 @@ PyObject* handle_copy(PyObject* self, PyObject*) {
     return PyErr_NoMemory();
   }
   Handle* c = new_handle(*h->entry, copy, *h->params);
-  if (c) *c->value = *h->value;
+  if (c) {
+    std::copy(h->value, h->value + kMaxOutputs, c->value);
+    std::copy(h->carried, h->carried + kMaxInputs, c->carried);
+  }
   return reinterpret_cast<PyObject*>(c);
 }
 
 PyObject* restore_function = nullptr;
 
+// Pickled bytes: the state's fields, then the last value of each output, then the carried value
+// of each optional input (none for most indicators).
 PyObject* handle_reduce(PyObject* self, PyObject*) {
   Handle* h = reinterpret_cast<Handle*>(self);
   Busy busy(h);
@@ -761,8 +947,9 @@ PyObject* handle_reduce(PyObject* self, PyObject*) {
   std::string bytes;
   try {
     h->entry->ops.save(h->state, bytes);
-    const size_t n = h->value->size();
-    bytes.append(reinterpret_cast<const char*>(h->value->data()), n * sizeof(double));
+    bytes.append(reinterpret_cast<const char*>(h->value), static_cast<size_t>(h->outputs) * sizeof(double));
+    bytes.append(reinterpret_cast<const char*>(h->carried + h->required),
+                 static_cast<size_t>(h->inputs - h->required) * sizeof(double));
   } catch (const std::bad_alloc&) {
     return PyErr_NoMemory();
   }
@@ -774,7 +961,7 @@ PyObject* handle_reduce(PyObject* self, PyObject*) {
 
 PyObject* handle_value(PyObject* self, void*) {
   Handle* h = reinterpret_cast<Handle*>(self);
-  return values_object(h, h->value->data());
+  return values_object(h, h->value);
 }
 PyObject* handle_name(PyObject* self, void*) {
   return PyUnicode_FromString(reinterpret_cast<Handle*>(self)->entry->descriptor.name);
@@ -792,12 +979,18 @@ PyObject* handle_repr(PyObject* self) {
   return r;
 }
 
+template <class Method>
+PyCFunction as_function(Method method) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(method));
+}
+
 PyMethodDef handle_methods[] = {
-    {"update", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(handle_update)), METH_FASTCALL,
-     "update(*bar) -> the value(s) after consuming one bar (one float per input series)."},
-    {"peek", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(handle_peek)), METH_FASTCALL,
+    {"update", as_function(handle_update), METH_FASTCALL | METH_KEYWORDS,
+     "update(*bar) -> the value(s) after consuming one bar (one float per input, by position or by\n"
+     "the input's name; an optional input left out repeats the value last given)."},
+    {"peek", as_function(handle_peek), METH_FASTCALL | METH_KEYWORDS,
      "peek(*bar) -> the value(s) that bar would give; nothing is consumed."},
-    {"update_many", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(handle_update_many)), METH_FASTCALL,
+    {"update_many", as_function(handle_update_many), METH_FASTCALL | METH_KEYWORDS,
      "update_many(*series) -> float64 array(s) of the values of each bar; all or nothing."},
     {"copy", handle_copy, METH_NOARGS, "An independent handle in the same state."},
     {"__reduce__", handle_reduce, METH_NOARGS, nullptr},
@@ -837,7 +1030,7 @@ PyObject* open_handle(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   Handle* h = new_handle(*e, state, params);
   if (!h) return nullptr;
   PyObject* values = handle_update_many(reinterpret_cast<PyObject*>(h), &PyTuple_GET_ITEM(args[2], 0),
-                                        PyTuple_GET_SIZE(args[2]));
+                                        PyTuple_GET_SIZE(args[2]), nullptr);
   if (!values) {
     Py_DECREF(h);
     return nullptr;
@@ -882,7 +1075,7 @@ PyObject* restore(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   if (!h) return nullptr;
   const char* bytes = PyBytes_AS_STRING(args[3]);
   const size_t size = static_cast<size_t>(PyBytes_GET_SIZE(args[3]));
-  const size_t value_bytes = static_cast<size_t>(e->ops.outputs) * sizeof(double);
+  const size_t value_bytes = static_cast<size_t>(h->outputs + h->inputs - h->required) * sizeof(double);
   bool ok = size >= value_bytes;
   if (ok) {
     try {
@@ -898,14 +1091,19 @@ PyObject* restore(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
                  e->descriptor.name);
     return nullptr;
   }
-  std::memcpy(h->value->data(), bytes + size - value_bytes, value_bytes);
+  const char* values = bytes + size - value_bytes;
+  std::memcpy(h->value, values, static_cast<size_t>(h->outputs) * sizeof(double));
+  std::memcpy(h->carried + h->required, values + static_cast<size_t>(h->outputs) * sizeof(double),
+              static_cast<size_t>(h->inputs - h->required) * sizeof(double));
   return reinterpret_cast<PyObject*>(h);
 }
 
 PyMethodDef module_methods[] = {
     {"registry", registry, METH_NOARGS, "The classic indicators' descriptors, sorted by name."},
     {"lookback", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(lookback)), METH_FASTCALL,
-     "lookback(index, params) -> the first value's position on NaN-free input."},
+     "lookback(index, params) -> the position from which every output has a value on NaN-free input."},
+    {"first_positions", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(first_positions)), METH_FASTCALL,
+     "first_positions(index, params) -> each output's first value position on NaN-free input."},
     {"compute", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(compute)), METH_FASTCALL,
      "compute(index, inputs, params, float32) -> array or tuple of arrays."},
     {"run_many", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(run_many)), METH_FASTCALL,
@@ -922,10 +1120,15 @@ int module_exec(PyObject* module) {
             [](const Entry& a, const Entry& b) { return std::strcmp(a.descriptor.name, b.descriptor.name) < 0; });
   for (size_t i = 0; i < all.size(); ++i) {
     const auto& e = all[i];
-    if (e.ops.inputs != static_cast<int>(e.descriptor.inputs.size()) ||
+    bool optional_last = true;  // no required input after an optional one
+    for (size_t k = 1; k < e.descriptor.inputs.size(); ++k)
+      optional_last &= e.descriptor.inputs[k].optional || !e.descriptor.inputs[k - 1].optional;
+    if (!optional_last || e.descriptor.inputs.empty() || e.descriptor.inputs[0].optional ||
+        e.ops.inputs != static_cast<int>(e.descriptor.inputs.size()) ||
         e.ops.outputs != static_cast<int>(e.descriptor.outputs.size()) || e.ops.inputs > kMaxInputs ||
         e.ops.outputs > kMaxOutputs || (i > 0 && std::strcmp(all[i - 1].descriptor.name, e.descriptor.name) == 0)) {
-      PyErr_Format(PyExc_ImportError, "classic indicator %s: its state and descriptor disagree, or its name repeats",
+      PyErr_Format(PyExc_ImportError, "classic indicator %s: its state and descriptor disagree, an optional input comes first or "
+                   "before a required one, or its name repeats",
                    e.descriptor.name);
       return -1;
     }

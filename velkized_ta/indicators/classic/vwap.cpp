@@ -9,7 +9,7 @@ struct State {
   explicit State(const double*) {}
   bool step(const double* bar, double* out) {
     const double typical = (bar[0] + bar[1] + bar[2]) / 3.0;
-    const double volume = bar[3], label = bar[4];
+    const double volume = bar[3], label = bar[4];  // label: 0 on every bar without an anchor
     if (!in_session || label != session) {
       in_session = true;
       session = label;
@@ -39,15 +39,17 @@ const Registrar<State> registered{Descriptor{
     R"(typical = (high + low + close) / 3
 vwap = sum(typical * volume) / sum(volume), both summed from the session's first bar
 
-session is a label per bar (any numbers: a day number, a session counter); a bar whose label
-differs from the previous bar's starts a new session, so one constant label gives the VWAP of
-the whole series. (A datetime front-end can derive the labels from its index, e.g. one per day.)
+anchor is an optional label per bar (any numbers: a day number, a session counter); a bar whose
+label differs from the previous bar's starts a new session. Without it the whole series is one
+session. The pandas front-end derives the labels from a DatetimeIndex (a session per day, or
+anchor="W", "M", ... as a pandas period alias). A live handle's bar without an anchor stays in
+the current session. Labels are compared as float64, so integer labels beyond 2**53 may merge.
 First value at 0. While the session has traded no volume the value is the bar's typical price.
 The sums are compensated (Neumaier), so a session of millions of bars does not drift. A NaN
 label skips the bar, as any NaN input.
 TA-Lib has no VWAP; the tests compare with sums in extended precision. pandas-ta's vwap is the
 same per-anchor cumulative ratio, with NaN where a session has traded no volume.)",
-    {"high", "low", "close", "volume", "session"},
+    {"high", "low", "close", "volume", optional_input("anchor")},
     {},
     {"vwap"},
     [](const double*) { return int64_t{0}; }}};
