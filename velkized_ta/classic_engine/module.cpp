@@ -292,7 +292,7 @@ bool input_columns(const Entry& e, Buffer* in, const double** columns, ptrdiff_t
   for (int k = 0; k < e.ops.inputs; ++k) {
     if (in[k].held) continue;
     try {
-      zeros->assign(static_cast<size_t>(std::max<ptrdiff_t>(length, 1)), 0.0);
+      if (zeros->empty()) zeros->assign(static_cast<size_t>(std::max<ptrdiff_t>(length, 1)), 0.0);
     } catch (const std::bad_alloc&) {
       PyErr_NoMemory();
       return false;
