@@ -248,7 +248,11 @@ PyObject* Lin::run(Call& call, const Args& args) {
 
 PyObject* Mid::run(Call& call, const Args& args) {
   const int32_t n = call.length(args.close.object);
-  auto [mid, out] = call.new_output(n);
+  // The body writes every position from its start on (or raises, and the array is dropped): while
+  // np.full is numpy's own, only the positions before the start need its NaN.
+  const bool native_output = Call::allocation_is_native();
+  auto [mid, out] = native_output ? call.new_output_written_whole(n) : call.new_output(n);
+  if (native_output) fill_unwritten(out, 0, trailing_start(sub32(args.timeperiod, 1), n, args.n_values));
   ExactRoute route(call);
   mid_body(route, args, out, n);
   return mid.release();
