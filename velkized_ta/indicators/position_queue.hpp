@@ -326,8 +326,18 @@ inline const float* present_run(const FloatView& v, int64_t base, int64_t count,
   } else {
     for (int64_t t = 0; t < count; ++t) copy[t] = v.get_unchecked(base + t);
   }
-  ExtremeOctetMask missing{};
+  // Four masks, so that no one OR waits for the previous one.
+  ExtremeOctetMask missing{}, missing_1{}, missing_2{}, missing_3{};
   int64_t t = 0;
+  for (; t + 32 <= count; t += 32) {
+    ExtremeOctet x[4];
+    std::memcpy(x, run + t, sizeof x);
+    missing |= x[0] != x[0];
+    missing_1 |= x[1] != x[1];
+    missing_2 |= x[2] != x[2];
+    missing_3 |= x[3] != x[3];
+  }
+  missing |= missing_1 | missing_2 | missing_3;
   for (; t + 8 <= count; t += 8) {
     ExtremeOctet x;
     std::memcpy(&x, run + t, sizeof x);
