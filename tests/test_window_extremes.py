@@ -82,3 +82,28 @@ def test_functions_match_the_live_queues(name, kind):
             args = [np.repeat(s, 2)[::2] if strided else s for s in series]
             got = getattr(exact, name)(*args, period)
             assert np.array_equal(got.view(np.uint32), want.view(np.uint32)), (period, strided)
+
+
+def test_a_zero_close_stops_the_midpoint_where_the_queues_stopped(restore_module_globals):
+    # Written eight positions at a time, yet an output a rebound np.full hands out shows the
+    # positions before the zero written and none after, as the position-by-position loop left it.
+    held = []
+
+    class KeepingNumpy:
+        def __getattr__(self, name):
+            return getattr(np, name)
+
+        def full(self, *args, **kwargs):
+            held.append(np.full(*args, **kwargs))
+            return held[-1]
+
+    high, low, close = _prices("ties", 64, np.random.default_rng(3))
+    close[29] = 0.0
+    restore_module_globals.np = KeepingNumpy()
+    with pytest.raises(ZeroDivisionError):
+        exact.velk_mid(high, low, close, 5)
+    h = stream.velk_mid(high[:0], low[:0], close[:0], 5)
+    want = np.array([h.update(float(a), float(b), float(c)) for a, b, c in zip(high[:29], low[:29], close[:29])],
+                    dtype=np.float32)
+    assert np.array_equal(held[0][:29].view(np.uint32), want.view(np.uint32))
+    assert np.isnan(held[0][29:]).all()

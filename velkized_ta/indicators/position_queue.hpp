@@ -15,6 +15,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <type_traits>
 #include <utility>
 #include <memory>
 #include <new>
@@ -364,9 +365,14 @@ const float* doubled(const float* run, float* a, float* b, int64_t w, int64_t le
   return span;
 }
 
-template <class Emit>
+// Without a run writer each position of a chunk goes through `emit`.
+struct EmitEach {};
+
+// emit_run(from, count, highest, lowest), when given, stands for emit(from + u, highest[u], lowest[u])
+// for u = 0 .. count - 1 in order.
+template <class Emit, class EmitRun = EmitEach>
 bool scan_extremes_by_doubling(const FloatView high, const FloatView low, int32_t period, int64_t start, int64_t n,
-                               Emit emit) {
+                               Emit emit, EmitRun emit_run = {}) {
   const int64_t p = period, history = p - 1;
   int64_t w = 1;
   while (2 * w <= p) w *= 2;
@@ -398,7 +404,11 @@ bool scan_extremes_by_doubling(const FloatView high, const FloatView low, int32_
     float* const lowest = low_span == low_a ? low_b : low_a;
     later_of<Extreme::Highest>(high_span + w - 1, high_span + history, highest, count);
     later_of<Extreme::Lowest>(low_span + w - 1, low_span + history, lowest, count);
-    for (int64_t u = 0; u < count; ++u) emit(from + u, highest[u], lowest[u]);
+    if constexpr (std::is_same_v<EmitRun, EmitEach>) {
+      for (int64_t u = 0; u < count; ++u) emit(from + u, highest[u], lowest[u]);
+    } else {
+      emit_run(from, count, static_cast<const float*>(highest), static_cast<const float*>(lowest));
+    }
   }
   return true;
 }
@@ -408,10 +418,11 @@ bool scan_extremes_by_doubling(const FloatView high, const FloatView low, int32_
 // having emitted nothing, when no scratch memory could be had.
 // Views and `emit` (which should capture by value) are copied so that output
 // stores cannot alias them.
-template <class Emit>
-bool scan_extremes(const FloatView high, const FloatView low, int32_t period, int32_t start, int32_t n, Emit emit) {
+template <class Emit, class EmitRun = EmitEach>
+bool scan_extremes(const FloatView high, const FloatView low, int32_t period, int32_t start, int32_t n, Emit emit,
+                   EmitRun emit_run = {}) {
   if (start >= n) return true;
-  if (period <= kDoublingPeriod) return scan_extremes_by_doubling(high, low, period, start, n, emit);
+  if (period <= kDoublingPeriod) return scan_extremes_by_doubling(high, low, period, start, n, emit, emit_run);
   return scan_extremes_by_fold(high, low, period, start, n, emit);
 }
 
@@ -428,16 +439,28 @@ enum class Expiry { Wrapping32, Exact };
 // queues over `high_slots` and `low_slots`, as the plain loop runs them.
 // `write` touches `close` and `out` only, as `write_reaches` states; the fold and
 // ring runs require period >= 1, so there it touches nothing outside 0 .. n - 1.
-template <Expiry kExpiry, class Write>
+// `write_run(close, out, from, count, highest, lowest)`, when given, must do what `write`
+// does for positions from .. from + count - 1 in order (it may write several at once, with
+// a lane being the scalar operation); the scans then hand it whole chunks.
+template <Expiry kExpiry, class Write, class WriteRun = EmitEach>
 void window_extremes(const FloatView& high, const FloatView& low, const FloatView& close, const FloatView& out,
                      const IntView& high_slots, const IntView& low_slots, int32_t period, int32_t start, int32_t n,
-                     std::initializer_list<Reach> write_reaches, Write write) {
+                     std::initializer_list<Reach> write_reaches, Write write, WriteRun write_run = {}) {
   if (extremes_in_range(high, low, high_slots, low_slots, period, start, n) && close.size() >= n &&
       out.size() >= n &&
       separate({Span(out), Span(high_slots), Span(low_slots)}, {Span(high), Span(low), Span(close)})) {
-    const bool done = scan_extremes(high, low, period, start, n, [close, out, write](int64_t i, float hh, float ll) {
+    const auto emit = [close, out, write](int64_t i, float hh, float ll) {
       write(Access<false>{}, close, out, i, hh, ll);
-    });
+    };
+    bool done;
+    if constexpr (std::is_same_v<WriteRun, EmitEach>) {
+      done = scan_extremes(high, low, period, start, n, emit);
+    } else {
+      done = scan_extremes(high, low, period, start, n, emit,
+                           [close, out, write_run](int64_t from, int64_t count, const float* hh, const float* ll) {
+                             write_run(close, out, from, count, hh, ll);
+                           });
+    }
     if (done) return;
   }
   HighQueue highs(high_slots, high);
