@@ -80,6 +80,34 @@ def test_any_real_dtype_is_rounded_once_to_float32(dtype):
                           bits(velk_ta_funcs.velk_sma(expected, 5)))
 
 
+PRICES = ("open", "high", "low", "close")
+
+
+@pytest.mark.parametrize("layout", ["runs", "interleaved"])
+@pytest.mark.parametrize("name", ["rsi", "willr", "adx", "macd", "cci"])
+def test_live_values_round_float64_prices_as_numpy_casts_them(name, layout):
+    # The live loops read float64 columns and round each price as they go: the bits of the cast.
+    bars = pd.DataFrame(sample_ohlc(300, seed=5)).astype({c: np.float64 for c in PRICES})
+    rng = np.random.default_rng(2)
+    for column in PRICES:  # float64 bits below float32's precision: the rounding decides
+        bars[column] += rng.integers(-3, 4, 300) * 2.0 ** -30
+    bars.loc[40:42, "close"] = np.nan
+    bars["symbol"] = np.repeat(["A", "B", "C"], 100) if layout == "runs" else np.tile(["A", "B", "C"], 100)
+    got = getattr(bars.velk, name)(by="symbol")
+    want = getattr(bars.astype({c: np.float32 for c in PRICES}).velk, name)(by="symbol")
+    assert got.dtype == np.float32 and np.array_equal(bits(got), bits(want))
+
+
+def test_a_price_beyond_float32_warns_as_the_cast_does():
+    bars = pd.DataFrame(sample_ohlc(50)).astype({c: np.float64 for c in PRICES})
+    bars.loc[10, "close"] = 1e300
+    with pytest.warns(RuntimeWarning, match="overflow encountered in cast"):
+        got = bars.velk.rsi(5)
+    with np.errstate(over="ignore"):
+        want = bars.astype({c: np.float32 for c in PRICES}).velk.rsi(5)
+    assert np.array_equal(bits(got), bits(want))
+
+
 @pytest.mark.parametrize("call, error, text", [
     (lambda b: b.velk.rsi(0), ValueError, "'timeperiod' must be at least 1, got 0"),
     (lambda b: b.velk.rsi(-3), ValueError, "'timeperiod' must be at least 1"),

@@ -280,7 +280,10 @@ def test_pickled_handle_continues_alike_in_another_process(name, tmp_path):
 
 @pytest.mark.parametrize("name, kw", [("velk_willr", {"timeperiod": 5}), ("velk_stochf", {"timeperiod": 1}),
                                       ("velk_stochf", {"timeperiod": 9}), ("velk_ema", {"timeperiod": 6}),
-                                      ("velk_ema", {"timeperiod": 3, "normalize": False}), ("velk_rsi", {"timeperiod": 4})])
+                                      ("velk_ema", {"timeperiod": 3, "normalize": False}), ("velk_rsi", {"timeperiod": 4}),
+                                      ("velk_macd", {"short_period": 3, "long_period": 40}),
+                                      ("velk_macd", {"short_period": 5, "long_period": 2}),
+                                      ("velk_adx", {"timeperiod": 4}), ("velk_adx", {"timeperiod": 20})])
 @pytest.mark.parametrize("holes", [False, True])
 def test_bulk_runs_in_pieces_follow_the_full_call(name, kw, holes):
     # Long runs take the kernels' own bulk loops (NaN inside a window takes the folds'
@@ -296,3 +299,17 @@ def test_bulk_runs_in_pieces_follow_the_full_call(name, kw, holes):
     got.extend(h.update(*[float(s[i]) for s in data]) for i in range(390, 400))
     args, kwargs = split(name, data, kw)
     assert np.array_equal(bits(got), bits(getattr(exact, name)(*args, **kwargs)[7:]))
+
+
+def test_bulk_run_refusing_a_zero_price_keeps_the_handle():
+    # MACD's bulk loop meets the zero past its warm-up: nothing of the run is kept.
+    close = bars(np.random.default_rng(4), 400, 1, "plain")[0]
+    h = stream.velk_macd(close[:50], short_period=3, long_period=9)
+    before = h.value
+    spoiled = close.copy()
+    spoiled[300] = 0.0
+    with pytest.raises(ZeroDivisionError, match="float division"):
+        h.update_many(spoiled[50:])
+    assert bits(h.value) == bits(before)
+    assert np.array_equal(bits(h.update_many(close[50:])),
+                          bits(exact.velk_macd(input0=close, short_period=3, long_period=9)[50:]))

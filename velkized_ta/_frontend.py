@@ -191,6 +191,15 @@ def as_float32(values, name, argument):
         raise TypeError(f"{name}() argument '{argument}' must hold real numbers: {error}") from None
 
 
+def as_prices(values, name, argument):
+    """`as_float32`, except that float64 prices stay float64: the live loops round each to float32 as
+    they read it, in the pass that gathers the series, which saves a float32 copy of every column."""
+    array = np.asarray(values)
+    if array.dtype == np.float64 and array.ndim == 1:
+        return np.ascontiguousarray(array)
+    return as_float32(array, name, argument)
+
+
 def group_order(codes):
     """Stable order putting rows of equal integer codes (0 .. k-1) together, and the groups' offsets in it."""
     codes = np.asarray(codes, dtype=np.int64)
@@ -224,7 +233,8 @@ def compute_grouped(name, prices, periods, flags, codes, exact=False, offsets=No
 
 
 def compute(name, prices, periods, flags, offsets=None, exact=False, errors="raise", key_at=None):
-    """Indicator `name` over 1-D float32 `prices` (role -> array), per segment of `offsets`.
+    """Indicator `name` over 1-D float32 (or float64, see `as_prices`) `prices` (role -> array), per
+    segment of `offsets`.
 
     A series too short for the indicator's warm-up gives NaN. A failure of the data raises, naming
     the group through `key_at(row)`; with ``errors="nan"`` the live values are NaN at each bar the
@@ -240,11 +250,14 @@ def compute(name, prices, periods, flags, offsets=None, exact=False, errors="rai
     if offsets is None:
         offsets = np.array([0, total], dtype=np.int64)
     arguments = {parameter: prices[role] for role, parameter in spec.roles}
+    if exact:  # only the live loops round float64 prices themselves
+        arguments = {parameter: batch._float32(array) for parameter, array in arguments.items()}
     bound = {**periods, **flags}
     refused = None
     try:
         result = batch._compute(spec.function, arguments, bound, offsets, live=not exact, short_as_nan=True)
     except Exception:  # noqa: BLE001 - redone group by group, to name the group or go on past it
+        arguments = {parameter: batch._float32(array) for parameter, array in arguments.items()}
         result, refused = _by_group(name, spec.function, arguments, bound, offsets, exact, errors, key_at)
     if spec.function == "velk_cci":
         _check_cci(name, prices, result, offsets, periods["timeperiod"], refused, exact)
@@ -373,7 +386,8 @@ def _check_cci(name, prices, values, offsets, period, refused, exact=False):
     if refused is not None:
         rows = rows[~refused[rows]]
     window = rows[:, None] + np.arange(1 - period, 1)
-    typical = (prices["high"][window].astype(np.float64) + prices["low"][window] + prices["close"][window]) / 3
+    high, low, close = (prices[role][window].astype(np.float32) for role in ("high", "low", "close"))
+    typical = (high.astype(np.float64) + low + close) / 3
     rows, typical = rows[~np.isnan(typical).any(axis=1)], typical[~np.isnan(typical).any(axis=1)]
     if not len(rows):
         return

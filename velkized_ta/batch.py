@@ -201,12 +201,17 @@ def _open_live(function, series_args, bound):
     from velkized_ta import stream  # imported on first use: stream imports this module's siblings
 
     names = series_names(function)
-    opened = {name: None if value is None else value[:0] for name, value in series_args.items()}
+    opened = {name: None if value is None else _float32(value[:0]) for name, value in series_args.items()}
     params = {name: value for name, value in bound.items() if name not in names and name != "n_values"}
     handle = getattr(stream, function)(**opened, **params)
     like = next(value for value in series_args.values() if value is not None)
     bars = [series_args.get(name) for name in stream._bar_series(function, names, bound)]
     return handle, [np.broadcast_to(np.float32(0), like.shape) if value is None else value for value in bars]
+
+
+def _float32(series):
+    """A front-end's float64 prices (which the native live loops round as they read them) as float32."""
+    return series if series.dtype == np.float32 else series.astype(np.float32)
 
 
 def _series_values(function, kwargs, live):
@@ -268,7 +273,7 @@ def _run(function, bound, series_args, layout, errors, live=False, short_as_nan=
     for j in range(layout.count) if pending is None else pending:
         kwargs = dict(bound)
         for name, value in series_args.items():
-            kwargs[name] = None if value is None else layout.series(value, j)
+            kwargs[name] = None if value is None else _float32(layout.series(value, j))
         target = layout.target(out, j)
         try:
             values = _series_values(function, kwargs, live)
@@ -300,7 +305,8 @@ def _run(function, bound, series_args, layout, errors, live=False, short_as_nan=
 
 
 def _compute(function, series_args, bound, offsets, live=False, short_as_nan=False):
-    """1-D float32 series (checked by the caller) per segment of `offsets`; for the front-ends."""
+    """1-D float32 series (checked by the caller) per segment of `offsets`; for the front-ends.
+    With `live` they may be float64, rounded to float32 as they are read (as numpy's cast rounds)."""
     first = next(iter(series_args.values()))
     layout = _Layout(function, first.shape, offsets, 0)
     return _run(function, bound, series_args, layout, "raise", live=live, short_as_nan=short_as_nan)

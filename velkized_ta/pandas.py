@@ -93,7 +93,8 @@ def _grouping(keys):
         keys = pd.Series(keys.array)
         changes = keys.ne(keys.shift()).to_numpy(dtype=bool, na_value=True)[1:]
     starts = np.flatnonzero(changes) + 1
-    heads = pd.Series(keys.array if isinstance(keys, pd.Series) else keys).iloc[np.concatenate(([0], starts))]
+    # The heads are taken before wrapping: pandas copies what a Series is built on.
+    heads = pd.Series((keys.array if isinstance(keys, pd.Series) else keys)[np.concatenate(([0], starts))])
     # NaN keys never compare equal, so they go through factorize, which groups them.
     if not heads.isna().any():
         offsets = _frontend.contiguous_offsets(starts, heads.is_unique, n)
@@ -109,7 +110,7 @@ def _is_real(dtype):
         pd.api.types.is_numeric_dtype(dtype) and not pd.api.types.is_timedelta64_dtype(dtype))
 
 
-def _prices(values, name, role, column=None, convert=_frontend.as_float32):
+def _prices(values, name, role, column=None, convert=_frontend.as_prices):
     if isinstance(values, pd.Series):
         dtype = values.dtype
         if dtype == object:
@@ -197,7 +198,7 @@ def _run(name, frame, series, periods, options, by, exact, append, columns, erro
         offsets, codes = grouping
         result = _frontend.compute_grouped(name, prices, values, flags, codes, exact=exact, offsets=offsets,
                                            errors=errors, key_at=key_at)
-    out = pd.Series(result, index=index, name=label)
+    out = pd.Series(result, index=index, name=label, copy=False)  # the values are this call's own
     if append:
         return frame.assign(**{label: out})
     return out

@@ -83,7 +83,7 @@ def _evaluate(name, roles, values, flags, exact, nulls, by_name, errors, columns
                 raise _frontend.price_error(name, role, columns_named.get(role), column.dtype)
             array = column.cast(pl.Float64).fill_null(np.nan).to_numpy() if column.dtype != pl.Float32 \
                 else column.fill_null(np.nan).to_numpy()
-            prices[role] = _frontend.as_float32(array, name, role)
+            prices[role] = _frontend.as_prices(array, name, role)
         if grouped:
             keys = batch.struct.field("_by")
             offsets = None

@@ -270,6 +270,12 @@ Ref Call::new_zeros(int32_t n, const char* dtype_name) {
   return checked(PyObject_Vectorcall(zeros.get(), args, 1, kwnames.get()));
 }
 
+Ref Call::new_queue_slots(int32_t n) {
+  PyObject* np = lookup_global_or_throw("np");
+  if (PyObject* fast = fast_new_unfilled_positions(np, n)) return Ref(fast);
+  return new_zeros(n, "int32");
+}
+
 Ref Call::call_global(const char* name, std::initializer_list<PyObject*> args,
                       std::initializer_list<Keyword> keywords) {
   PyObject* function = lookup_global_or_throw(name);

@@ -115,9 +115,10 @@ class Call {
   // interpreter's recursion guard. When both hold, a composite may compute the
   // stage itself: the call could neither fail before its body nor run Python code.
   static bool sibling_is_own(const char* name, int levels);
-  // np.zeros(n, dtype=np.int32): storage for a position queue.
+  // np.zeros(n, dtype=np.int32): storage for a position queue. The queues read no
+  // slot before writing it, so while np.zeros is numpy's own the array comes unfilled.
   Allocated<int32_t> new_positions(int32_t n) {
-    Ref slots = new_zeros(n, "int32");
+    Ref slots = new_queue_slots(n);
     const IntView view = int_view(slots.get());
     return {std::move(slots), view};
   }
@@ -129,6 +130,7 @@ class Call {
   }
   // np.zeros(n, dtype=np.<dtype_name>): a work series ("float32" or "int32").
   Ref new_zeros(int32_t n, const char* dtype_name);
+  Ref new_queue_slots(int32_t n);
   // Result conversion, then a float32 view (writable for outputs and work series).
   FloatView float_view(PyObject* array, bool writable);
   IntView int_view(PyObject* array);

@@ -220,6 +220,16 @@ PyObject* fast_new_zeros(PyObject* np, int32_t n, bool integer) {
   return array;
 }
 
+PyObject* fast_new_unfilled_positions(PyObject* np, int32_t n) {
+  if (np != g_originals.module || !attribute_is(np, "zeros", g_originals.zeros) ||
+      !attribute_is(np, "int32", g_originals.int32))
+    return nullptr;
+  npy_intp dims[1] = {n};
+  PyObject* array = PyArray_SimpleNew(1, dims, NPY_INT32);
+  if (array == nullptr) throw PythonError{};
+  return array;
+}
+
 namespace {
 
 // numpy's float32 sum: pairwise, eight accumulators per block of up to 128

@@ -19,6 +19,8 @@ int record_numpy_originals(PyObject* numpy);
 // interface, when `np` and its attributes are still numpy's own; NULL otherwise.
 PyObject* fast_new_series(PyObject* np, int32_t n);
 PyObject* fast_new_zeros(PyObject* np, int32_t n, bool integer);
+// The same int32 array unfilled, for storage nothing reads before writing (nullptr as above).
+PyObject* fast_new_unfilled_positions(PyObject* np, int32_t n);
 // Whether np.full, np.nan and np.float32 on `np` are numpy's own, so that allocating
 // an output runs no Python code.
 bool numpy_full_is_own(PyObject* np);

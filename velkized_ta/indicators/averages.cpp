@@ -190,6 +190,38 @@ inline void write_mid(A at, const FloatView& close, const FloatView& out, int64_
   }
 }
 
+// write_mid at positions from .. from + count - 1, eight at a time where close and out are
+// contiguous, each lane the scalar operation; a block holding a zero close goes position by
+// position, so the positions before the zero are written when it raises.
+inline void write_mid_run(const FloatView& close, const FloatView& out, int64_t from, int64_t count,
+                          const float* highest, const float* lowest, bool normalize) {
+  using Floats = float __attribute__((vector_size(8 * sizeof(float))));
+  using Doubles = double __attribute__((vector_size(8 * sizeof(double))));
+  int64_t u = 0;
+  if (close.contiguous() && out.contiguous()) {
+    const float* closes = reinterpret_cast<const float*>(close.data()) + from;
+    float* outs = reinterpret_cast<float*>(out.data()) + from;
+    for (; u + 8 <= count; u += 8) {
+      Floats hh, ll, v;
+      std::memcpy(&hh, highest + u, sizeof hh);
+      std::memcpy(&ll, lowest + u, sizeof ll);
+      const Doubles midpoint = __builtin_convertvector(hh - ll, Doubles) * 0.5 + __builtin_convertvector(ll, Doubles);
+      Floats values;
+      if (normalize) {
+        std::memcpy(&v, closes + u, sizeof v);
+        bool zero = false;
+        for (int k = 0; k < 8; ++k) zero |= v[k] == 0.0f;
+        if (zero) break;  // the rest position by position
+        values = __builtin_convertvector(midpoint - __builtin_convertvector(v, Doubles), Floats) / v;
+      } else {
+        values = __builtin_convertvector(midpoint, Floats);
+      }
+      std::memcpy(outs + u, &values, sizeof values);
+    }
+  }
+  for (; u < count; ++u) write_mid(Access<false>{}, close, out, from + u, highest[u], lowest[u], normalize);
+}
+
 // The bodies, one per function for both routes (indicators/route.hpp): `out` is the new output
 // (NaN), `n` the series' length.
 template <class Route>
@@ -224,7 +256,11 @@ void mid_body(Route& route, const Mid::Args& args, const FloatView& out, int32_t
         args.high.view, args.low.view, args.close.view, out, high_slots, low_slots, args.timeperiod, start, n,
         {reach(args.close.view), reach(out)},
         [normalize = args.normalize](auto at, const FloatView& close, const FloatView& midpoint, int64_t i, float hh,
-                                     float ll) { write_mid(at, close, midpoint, i, hh, ll, normalize); });
+                                     float ll) { write_mid(at, close, midpoint, i, hh, ll, normalize); },
+        [normalize = args.normalize](const FloatView& close, const FloatView& midpoint, int64_t from, int64_t count,
+                                     const float* hh, const float* ll) {
+          write_mid_run(close, midpoint, from, count, hh, ll, normalize);
+        });
   });
 }
 
@@ -248,7 +284,11 @@ PyObject* Lin::run(Call& call, const Args& args) {
 
 PyObject* Mid::run(Call& call, const Args& args) {
   const int32_t n = call.length(args.close.object);
-  auto [mid, out] = call.new_output(n);
+  // The body writes every position from its start on (or raises, and the array is dropped): while
+  // np.full is numpy's own, only the positions before the start need its NaN.
+  const bool native_output = Call::allocation_is_native();
+  auto [mid, out] = native_output ? call.new_output_written_whole(n) : call.new_output(n);
+  if (native_output) fill_unwritten(out, 0, trailing_start(sub32(args.timeperiod, 1), n, args.n_values));
   ExactRoute route(call);
   mid_body(route, args, out, n);
   return mid.release();

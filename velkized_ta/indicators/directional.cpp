@@ -38,21 +38,16 @@ constexpr int kPlus = 0;
 constexpr int kMinus = 1;
 constexpr int kRange = 2;
 
-// Only the larger of the two moves counts, and only when it is positive;
-// equal moves and NaN prices count as no movement at all. Selected lane-wise
-// without branches: which move wins is a coin toss on real prices.
+// directional_lanes of bar i (indicators/directional_steps.hpp), its prices read in this order.
+static_assert(kPlus == 0 && kMinus == 1 && kRange == 2, "the lanes of directional_lanes");
 template <class A>
 Lanes directional_bar(const Prices& prices, int64_t i) {
   const float high = A::get(prices.high, i);
   const float low = A::get(prices.low, i);
   const float previous_close = A::get(prices.close, i - 1);
-  const float up = high - A::get(prices.high, i - 1);
-  const float down = A::get(prices.low, i - 1) - low;
-  const Lanes moves{up, down, 0.0f, 0.0f};
-  const Lanes rivals{down, up, 0.0f, 0.0f};
-  Lanes bar = (moves > rivals) & (moves > Lanes{}) ? moves : Lanes{};
-  bar[kRange] = true_range(high, low, previous_close);
-  return bar;
+  const float previous_high = A::get(prices.high, i - 1);
+  const float previous_low = A::get(prices.low, i - 1);
+  return directional_lanes(high, low, previous_high, previous_low, previous_close);
 }
 
 // The per-bar work series; they are kept in step with the averages although

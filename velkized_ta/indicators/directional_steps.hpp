@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "driver/lanes.hpp"
+
 namespace velk::indicators {
 
 // True range of a bar against the previous close. The comparisons are strict, so a
@@ -28,6 +30,19 @@ inline DirectionalMove directional_move(float high, float low, float previous_hi
   const float up = high - previous_high;
   const float down = previous_low - low;
   return {(up > down && up > 0.0f) ? up : 0.0f, (down > up && down > 0.0f) ? down : 0.0f};
+}
+
+// directional_move and true_range of a bar in lanes 0 (+dm), 1 (-dm) and 2 (true range) for
+// loops that smooth the three together; lane 3 is 0. The move is chosen lane-wise without
+// branches: which move wins is a coin toss on real prices.
+inline Lanes directional_lanes(float high, float low, float previous_high, float previous_low, float previous_close) {
+  const float up = high - previous_high;
+  const float down = previous_low - low;
+  const Lanes moves{up, down, 0.0f, 0.0f};
+  const Lanes rivals{down, up, 0.0f, 0.0f};
+  Lanes bar = (moves > rivals) & (moves > Lanes{}) ? moves : Lanes{};
+  bar[2] = true_range(high, low, previous_close);
+  return bar;
 }
 
 // DX from the smoothed moves and range; false where it would divide by zero.

@@ -12,8 +12,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <limits>
+#include <type_traits>
 #include <utility>
 #include <memory>
 #include <new>
@@ -165,18 +167,23 @@ class ScratchBuffer {
 
 // Ring-queue run: pushes start - period + 1 .. start - 1, then for each i in
 // start .. n - 1 expires, pushes i and calls emit(i, highest high, lowest low).
-template <class Emit>
-bool scan_extremes_by_queue(const FloatView high, const FloatView low, int32_t period, int64_t start, int64_t n,
-                            Emit emit) {
+// The ring capacity (a power of two) for windows of `period` over positions start - period + 1 .. n - 1.
+inline uint64_t ring_capacity(int32_t period, int64_t start, int64_t n) {
   const int64_t first = start - period + 1;
   const int64_t most = std::max<int64_t>(1, std::min<int64_t>(period, n - first));
   uint64_t capacity = 1;
   while (capacity < static_cast<uint64_t>(most)) capacity *= 2;
-  ScratchBuffer<RingEntry, 512> rings(2 * capacity);
-  if (!rings.get()) return false;
+  return capacity;
+}
+
+// The ring-queue run over `rings`, 2 * capacity entries of at least ring_capacity(period, start, n).
+template <class Emit>
+void run_ring_queues(RingEntry* rings, uint64_t capacity, const FloatView& high, const FloatView& low,
+                     int32_t period, int64_t start, int64_t n, Emit& emit) {
+  const int64_t first = start - period + 1;
   const uint32_t mask = static_cast<uint32_t>(capacity - 1);
-  RingQueue<Extreme::Highest> highs(rings.get(), mask);
-  RingQueue<Extreme::Lowest> lows(rings.get() + capacity, mask);
+  RingQueue<Extreme::Highest> highs(rings, mask);
+  RingQueue<Extreme::Lowest> lows(rings + capacity, mask);
 
   for (int64_t i = first; i < start; ++i) {
     highs.push(static_cast<int32_t>(i), high.get_unchecked(i));
@@ -189,6 +196,15 @@ bool scan_extremes_by_queue(const FloatView high, const FloatView low, int32_t p
     lows.push(static_cast<int32_t>(i), low.get_unchecked(i));
     emit(i, highs.front_value(), lows.front_value());
   }
+}
+
+template <class Emit>
+bool scan_extremes_by_queue(const FloatView high, const FloatView low, int32_t period, int64_t start, int64_t n,
+                            Emit emit) {
+  const uint64_t capacity = ring_capacity(period, start, n);
+  ScratchBuffer<RingEntry, 512> rings(2 * capacity);
+  if (!rings.get()) return false;
+  run_ring_queues(rings.get(), capacity, high, low, period, start, n, emit);
   return true;
 }
 
@@ -203,12 +219,10 @@ bool scan_extremes_by_queue(const FloatView high, const FloatView low, int32_t p
 inline float later_high(float older, float newer) { return older > newer ? older : newer; }
 inline float later_low(float older, float newer) { return older < newer ? older : newer; }
 
-// Calls emit(i, highest high, lowest low) for i = start .. n - 1 as the queues
-// would produce them. The caller has checked extremes_in_range. Returns false,
-// having emitted nothing, when no scratch memory could be had. Views and `emit`
-// (which should capture by value) are copied so that output stores cannot alias them.
+// The block folds for i = start .. n - 1, as scan_extremes describes them.
 template <class Emit>
-bool scan_extremes(const FloatView high, const FloatView low, int32_t period, int32_t start_, int32_t n_, Emit emit) {
+bool scan_extremes_by_fold(const FloatView high, const FloatView low, int32_t period, int32_t start_, int32_t n_,
+                           Emit emit) {
   const int64_t start = start_, n = n_, p = period;
   if (start >= n) return true;
   constexpr float kLowest = -std::numeric_limits<float>::infinity();
@@ -262,6 +276,156 @@ bool scan_extremes(const FloatView high, const FloatView low, int32_t period, in
   return true;
 }
 
+// ---------------------------------------------------------------------------
+// Windows of up to kDoublingPeriod positions by doubling, eight positions per
+// operation. With M_s[j] the extreme of the s positions ending at j, M_2s[j] =
+// later(M_s[j - s], M_s[j]); a window of p positions is the union of the windows
+// of w positions (w the largest power of two up to p) ending at i - p + w and at
+// i. The two overlap unless p == w, which changes nothing: `later_*` keeps the
+// newest of equal extremes, and an element met twice is equal to itself. A chunk
+// whose positions hold a NaN runs on the ring queue, as the folds' blocks do.
+
+constexpr int64_t kDoublingPeriod = 2048;
+constexpr int64_t kDoublingChunk = 4096;
+
+using ExtremeOctet = float __attribute__((vector_size(8 * sizeof(float))));
+using ExtremeOctetMask = int32_t __attribute__((vector_size(8 * sizeof(int32_t))));
+
+template <Extreme kind>
+inline float later(float older, float newer) {
+  return kind == Extreme::Highest ? later_high(older, newer) : later_low(older, newer);
+}
+template <Extreme kind>
+inline ExtremeOctet later(ExtremeOctet older, ExtremeOctet newer) {
+  if constexpr (kind == Extreme::Highest) {
+    return older > newer ? older : newer;
+  } else {
+    return older < newer ? older : newer;
+  }
+}
+
+// out[t] = later(older[t], newer[t]) for t in [0, count).
+template <Extreme kind>
+inline void later_of(const float* older, const float* newer, float* out, int64_t count) {
+  int64_t t = 0;
+  for (; t + 8 <= count; t += 8) {
+    ExtremeOctet a, b;
+    std::memcpy(&a, older + t, sizeof a);
+    std::memcpy(&b, newer + t, sizeof b);
+    const ExtremeOctet r = later<kind>(a, b);
+    std::memcpy(out + t, &r, sizeof r);
+  }
+  for (; t < count; ++t) out[t] = later<kind>(older[t], newer[t]);
+}
+
+// Positions base .. base + count - 1 of `v` as contiguous floats: in place when `v` is
+// contiguous, else copied to `copy`; nullptr if one of them is NaN.
+inline const float* present_run(const FloatView& v, int64_t base, int64_t count, float* copy) {
+  const float* run = copy;
+  if (v.contiguous()) {
+    run = reinterpret_cast<const float*>(v.data()) + base;
+  } else {
+    for (int64_t t = 0; t < count; ++t) copy[t] = v.get_unchecked(base + t);
+  }
+  // Four masks, so that no one OR waits for the previous one.
+  ExtremeOctetMask missing{}, missing_1{}, missing_2{}, missing_3{};
+  int64_t t = 0;
+  for (; t + 32 <= count; t += 32) {
+    ExtremeOctet x[4];
+    std::memcpy(x, run + t, sizeof x);
+    missing |= x[0] != x[0];
+    missing_1 |= x[1] != x[1];
+    missing_2 |= x[2] != x[2];
+    missing_3 |= x[3] != x[3];
+  }
+  missing |= missing_1 | missing_2 | missing_3;
+  for (; t + 8 <= count; t += 8) {
+    ExtremeOctet x;
+    std::memcpy(&x, run + t, sizeof x);
+    missing |= x != x;
+  }
+  bool any_missing = false;
+  for (int k = 0; k < 8; ++k) any_missing |= missing[k] != 0;
+  for (; t < count; ++t) any_missing |= run[t] != run[t];
+  return any_missing ? nullptr : run;
+}
+
+// M_w of one series over a chunk, from `run` (M_1, which may be `a`) through the buffers `a` and `b`; returns
+// the buffer or run holding it. Entry t stands for position base + t; the step to span 2s
+// fills M_2s from t = 2s - 1 on, the entries it reads being those of M_s from t = s - 1 on.
+template <Extreme kind>
+const float* doubled(const float* run, float* a, float* b, int64_t w, int64_t length) {
+  const float* span = run;
+  float* next = run == a ? b : a;
+  for (int64_t s = 1; s < w; s *= 2) {
+    later_of<kind>(span + s - 1, span + 2 * s - 1, next + 2 * s - 1, length - 2 * s + 1);
+    span = next;
+    next = next == a ? b : a;
+  }
+  return span;
+}
+
+// Without a run writer each position of a chunk goes through `emit`.
+struct EmitEach {};
+
+// emit_run(from, count, highest, lowest), when given, stands for emit(from + u, highest[u], lowest[u])
+// for u = 0 .. count - 1 in order.
+template <class Emit, class EmitRun = EmitEach>
+bool scan_extremes_by_doubling(const FloatView high, const FloatView low, int32_t period, int64_t start, int64_t n,
+                               Emit emit, EmitRun emit_run = {}) {
+  const int64_t p = period, history = p - 1;
+  int64_t w = 1;
+  while (2 * w <= p) w *= 2;
+  const int64_t chunk = std::min(kDoublingChunk, n - start);
+  const int64_t room = history + chunk;
+  // The ring for chunks holding a NaN is taken up front, so nothing fails once emitting began.
+  const uint64_t capacity = ring_capacity(period, start, std::min(n, start + chunk));
+  ScratchBuffer<float, 1024> scratch(4 * static_cast<uint64_t>(room));
+  ScratchBuffer<RingEntry, 512> rings(2 * capacity);
+  if (!scratch.get() || !rings.get()) return scan_extremes_by_queue(high, low, period, start, n, emit);
+  float* const buffers = scratch.get();
+
+  for (int64_t from = start; from < n; from += chunk) {
+    const int64_t count = std::min(chunk, n - from), length = history + count, base = from - history;
+    float* const high_a = buffers;
+    float* const high_b = buffers + room;
+    float* const low_a = buffers + 2 * room;
+    float* const low_b = buffers + 3 * room;
+    const float* high_run = present_run(high, base, length, high_a);
+    const float* low_run = high_run ? present_run(low, base, length, low_a) : nullptr;
+    if (!high_run || !low_run) {
+      run_ring_queues(rings.get(), capacity, high, low, period, from, from + count, emit);
+      continue;
+    }
+    const float* high_span = doubled<Extreme::Highest>(high_run, high_a, high_b, w, length);
+    const float* low_span = doubled<Extreme::Lowest>(low_run, low_a, low_b, w, length);
+    // Position from + u: the older half ends at entry u + w - 1, the newer at u + history.
+    float* const highest = high_span == high_a ? high_b : high_a;
+    float* const lowest = low_span == low_a ? low_b : low_a;
+    later_of<Extreme::Highest>(high_span + w - 1, high_span + history, highest, count);
+    later_of<Extreme::Lowest>(low_span + w - 1, low_span + history, lowest, count);
+    if constexpr (std::is_same_v<EmitRun, EmitEach>) {
+      for (int64_t u = 0; u < count; ++u) emit(from + u, highest[u], lowest[u]);
+    } else {
+      emit_run(from, count, static_cast<const float*>(highest), static_cast<const float*>(lowest));
+    }
+  }
+  return true;
+}
+
+// Calls emit(i, highest high, lowest low) for i = start .. n - 1 as the queues
+// would produce them. The caller has checked extremes_in_range. Returns false,
+// having emitted nothing, when no scratch memory could be had.
+// Views and `emit` (which should capture by value) are copied so that output
+// stores cannot alias them.
+template <class Emit, class EmitRun = EmitEach>
+bool scan_extremes(const FloatView high, const FloatView low, int32_t period, int32_t start, int32_t n, Emit emit,
+                   EmitRun emit_run = {}) {
+  if (start >= n) return true;
+  if (period <= kDoublingPeriod) return scan_extremes_by_doubling(high, low, period, start, n, emit, emit_run);
+  return scan_extremes_by_fold(high, low, period, start, n, emit);
+}
+
 // How a slot-queue run computes the oldest expired position i - period: in 32
 // bits, wrapping (the midpoint and the wick), or exactly (%R and the stochastic).
 // They differ only for periods near the most negative int, where the results differ too.
@@ -275,16 +439,28 @@ enum class Expiry { Wrapping32, Exact };
 // queues over `high_slots` and `low_slots`, as the plain loop runs them.
 // `write` touches `close` and `out` only, as `write_reaches` states; the fold and
 // ring runs require period >= 1, so there it touches nothing outside 0 .. n - 1.
-template <Expiry kExpiry, class Write>
+// `write_run(close, out, from, count, highest, lowest)`, when given, must do what `write`
+// does for positions from .. from + count - 1 in order (it may write several at once, with
+// a lane being the scalar operation); the scans then hand it whole chunks.
+template <Expiry kExpiry, class Write, class WriteRun = EmitEach>
 void window_extremes(const FloatView& high, const FloatView& low, const FloatView& close, const FloatView& out,
                      const IntView& high_slots, const IntView& low_slots, int32_t period, int32_t start, int32_t n,
-                     std::initializer_list<Reach> write_reaches, Write write) {
+                     std::initializer_list<Reach> write_reaches, Write write, WriteRun write_run = {}) {
   if (extremes_in_range(high, low, high_slots, low_slots, period, start, n) && close.size() >= n &&
       out.size() >= n &&
       separate({Span(out), Span(high_slots), Span(low_slots)}, {Span(high), Span(low), Span(close)})) {
-    const bool done = scan_extremes(high, low, period, start, n, [close, out, write](int64_t i, float hh, float ll) {
+    const auto emit = [close, out, write](int64_t i, float hh, float ll) {
       write(Access<false>{}, close, out, i, hh, ll);
-    });
+    };
+    bool done;
+    if constexpr (std::is_same_v<WriteRun, EmitEach>) {
+      done = scan_extremes(high, low, period, start, n, emit);
+    } else {
+      done = scan_extremes(high, low, period, start, n, emit,
+                           [close, out, write_run](int64_t from, int64_t count, const float* hh, const float* ll) {
+                             write_run(close, out, from, count, hh, ll);
+                           });
+    }
     if (done) return;
   }
   HighQueue highs(high_slots, high);

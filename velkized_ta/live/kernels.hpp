@@ -53,6 +53,18 @@ struct Columns {
     std::memcpy(&v, data[k] + i * stride[k], sizeof v);
     return v;
   }
+  // Series k on its own, for loops that also store floats: a store may alias the columns'
+  // fields, which `at` would then read again.
+  struct Series {
+    const char* data;
+    ptrdiff_t stride;
+    float operator[](int64_t i) const {
+      float v;
+      std::memcpy(&v, data + i * stride, sizeof v);
+      return v;
+    }
+  };
+  Series series(int k) const { return {data[k], stride[k]}; }
   void bar(int64_t i, float* out) const {
     for (int k = 0; k < arity; ++k) out[k] = at(k, i);
   }
@@ -500,6 +512,34 @@ struct MacdKernel {
     ++n;
     return Status::ok;
   }
+  // Once both averages of the prices are seeded, `step` with the averages in registers.
+  Status run(const Columns& cols, int64_t count, float* out, int64_t& done) {
+    float bar[kMaxArity] = {};
+    for (done = 0; done < count && (fast_given || slow_given || !fast.seeded || !slow.seeded); ++done) {
+      cols.bar(done, bar);
+      const Status s = step(bar, out[done]);
+      if (s != Status::ok) return s;
+    }
+    EmaState fast_average = fast.state, slow_average = slow.state;
+    int64_t position = n;
+    Status status = Status::ok;
+    const Columns::Series price = cols.series(0);
+    for (; done < count; ++done, ++position) {
+      const float x = price[done];
+      if (x == 0.0f) {
+        status = Status::zero_division;
+        break;
+      }
+      fast_average.step(x);
+      slow_average.step(x);
+      const float f = (fast_average.value - x) / x;
+      const float s = (slow_average.value - x) / x;
+      out[done] = position >= long_period ? f - s : kNaN;
+    }
+    fast.state = fast_average, slow.state = slow_average;
+    n = position;
+    return status;
+  }
   template <class Ar>
   void fields(Ar& ar) {
     fast.fields(ar), slow.fields(ar), ar(n);
@@ -848,6 +888,40 @@ struct AdxKernel {
   AdxOfDx adx;
   explicit AdxKernel(const Params& p) : dx_given(p[1] != 0), dx(p), adx(p[0]) {}
   int arity() const { return 3; }
+  // Once ADX is seeded, `step` with the three averages in lanes and ADX in a register, as the
+  // batch function's one pass carries them.
+  Status run(const Columns& cols, int64_t count, float* out, int64_t& done) {
+    float bar[kMaxArity] = {};
+    for (done = 0; done < count && (dx_given || adx.n <= int64_t{2} * adx.period || dx.n <= dx.period); ++done) {
+      cols.bar(done, bar);
+      const Status s = step(bar, out[done]);
+      if (s != Status::ok) return s;
+    }
+    Lanes averages{dx.plus, dx.minus, dx.atr, 0.0f};
+    float previous_high = dx.ph, previous_low = dx.pl, previous_close = dx.pc, average_dx = adx.value;
+    const int64_t first = done;
+    Status status = Status::ok;
+    const Columns::Series high = cols.series(0), low = cols.series(1), close = cols.series(2);
+    for (; done < count; ++done) {
+      const float h = high[done], l = low[done], c = close[done];
+      const Lanes next =
+          dx.wilder.step(averages, indicators::directional_lanes(h, l, previous_high, previous_low, previous_close));
+      float d;
+      if (!indicators::directional_index(next[0], next[1], next[2], d)) {
+        status = Status::zero_division;
+        break;
+      }
+      averages = next;
+      previous_high = h, previous_low = l, previous_close = c;
+      average_dx = adx.wilder.step(average_dx, d);
+      out[done] = average_dx;
+    }
+    dx.plus = averages[0], dx.minus = averages[1], dx.atr = averages[2];
+    dx.ph = previous_high, dx.pl = previous_low, dx.pc = previous_close;
+    dx.n += done - first, adx.n += done - first;
+    adx.value = average_dx;
+    return status;
+  }
   Status step(const float* bar, float& out) {
     float d = bar[2];
     if (dx_given) return adx.step(d, out);

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -703,26 +704,45 @@ PyObject* live_restore(PyObject*, PyObject* args) {
 
 // ---------------------------------------------------------------- many series
 
-// A float32 view of a series argument or of the output: 2-D, or 1-D cut by offsets.
+// A float32 view of a series argument or of the output: 2-D, or 1-D cut by offsets. A series
+// may also be float64 (`doubles`), each value rounded to float32 as the loop reads it.
 struct Table {
   Py_buffer view{};
   bool held = false;
+  bool doubles = false;
   ~Table() {
     if (held) PyBuffer_Release(&view);
+  }
+  static bool is_format(const char* f, char code) {
+    return f[0] == code ? f[1] == '\0' : (f[0] == '<' || f[0] == '=') && f[1] == code && f[2] == '\0';
   }
   bool take(PyObject* obj, int ndim, bool writable, const char* what) {
     if (PyObject_GetBuffer(obj, &view, PyBUF_STRIDES | PyBUF_FORMAT | (writable ? PyBUF_WRITABLE : 0)) != 0)
       return false;
     held = true;
     const char* f = view.format ? view.format : "B";
-    if (view.ndim != ndim || view.itemsize != 4 ||
-        !(std::strcmp(f, "f") == 0 || std::strcmp(f, "<f") == 0 || std::strcmp(f, "=f") == 0)) {
-      PyErr_Format(PyExc_ValueError, "run_many: %s must be a %d-D float32 array", what, ndim);
+    doubles = !writable && view.itemsize == 8 && is_format(f, 'd');
+    if (view.ndim != ndim || !(doubles || (view.itemsize == 4 && is_format(f, 'f')))) {
+      PyErr_Format(PyExc_ValueError, "run_many: %s must be a %d-D float32 array%s", what, ndim,
+                   writable ? "" : " (or float64)");
       return false;
     }
     return true;
   }
 };
+
+// Rounds `count` doubles, `stride` bytes apart, to floats; false when a finite one overflows
+// (numpy's cast warns there, so the series takes the path that casts through numpy).
+inline bool round_to_floats(const char* from, Py_ssize_t stride, Py_ssize_t count, float* to) {
+  bool overflow = false;
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    double d;
+    std::memcpy(&d, from + i * stride, sizeof d);
+    to[i] = static_cast<float>(d);
+    overflow |= std::isinf(to[i]) && !std::isinf(d);
+  }
+  return !overflow;
+}
 
 // Where series j lies: its first element, its length and the step between its elements.
 struct SeriesLayout {
@@ -741,11 +761,13 @@ struct SeriesLayout {
 
 enum SeriesStatus : int8_t { series_ok = 0, series_failed = 1, series_needs_python = 2 };
 
-// One series from an empty handle, in blocks through a scratch buffer when the output is strided.
+// One series from an empty handle, in blocks through a scratch buffer when the output is strided,
+// float64 series rounded block by block into `rounded` (kMaxArity blocks).
 // `stopped` is polled between blocks: true when the call is being abandoned (Ctrl-C).
 template <class Stopped>
 SeriesStatus run_series(const Entry& entry, const Params& params, const std::vector<Table>& in, Table& out,
-                        const SeriesLayout& layout, Py_ssize_t j, std::vector<float>& scratch, Stopped&& stopped) {
+                        const SeriesLayout& layout, Py_ssize_t j, std::vector<float>& scratch,
+                        std::vector<float>& rounded, Stopped&& stopped) {
   std::unique_ptr<Stream> stream = entry.make(params);
   Columns cols;
   cols.arity = static_cast<int>(in.size());
@@ -764,7 +786,14 @@ SeriesStatus run_series(const Entry& entry, const Params& params, const std::vec
     const Py_ssize_t count = std::min(kBlock, n - at);
     float* target = direct ? reinterpret_cast<float*>(out_base) + at : scratch.data();
     Columns part = cols;
-    for (int k = 0; k < cols.arity; ++k) part.data[k] += at * cols.stride[k];
+    for (int k = 0; k < cols.arity; ++k) {
+      part.data[k] += at * cols.stride[k];
+      if (!in[static_cast<size_t>(k)].doubles) continue;
+      float* block = rounded.data() + k * kBlock;
+      if (!round_to_floats(part.data[k], cols.stride[k], count, block)) return series_needs_python;
+      part.data[k] = reinterpret_cast<const char*>(block);
+      part.stride[k] = sizeof(float);
+    }
     Py_ssize_t done;
     if (stream->run(part, count, target, done) != Status::ok)
       return worker->needs_python ? series_needs_python : series_failed;
@@ -867,9 +896,10 @@ PyObject* live_run_many(PyObject*, PyObject* args) {
   auto work = [&](bool caller) {
     WorkerContext context;
     worker = &context;
-    std::vector<float> scratch;
+    std::vector<float> scratch, rounded;
     try {
       scratch.resize(4096);
+      rounded.resize(4096 * kMaxArity);
     } catch (...) {
       worker = nullptr;
       if (!caller) finished.fetch_add(1);
@@ -879,7 +909,7 @@ PyObject* live_run_many(PyObject*, PyObject* args) {
     for (Py_ssize_t j; !interrupted.load() && (j = next.fetch_add(1)) < layout.count;) {
       context.needs_python = false;
       try {
-        status[j] = run_series(*e, p, in, out, layout, j, scratch, stopped);
+        status[j] = run_series(*e, p, in, out, layout, j, scratch, rounded, stopped);
       } catch (...) {
         status[j] = series_needs_python;
       }
@@ -921,8 +951,9 @@ PyMethodDef module_methods[] = {
     {"run_many", live_run_many, METH_VARARGS,
      "run_many(kernel, params, series, out, offsets, axis, threads) -> int8 array\n\nWrites into `out` what "
      "update_many gives from an empty handle, for every series of 2-D arrays (time along `axis`) or of 1-D "
-     "arrays cut by int64 `offsets`, on up to `threads` threads without the GIL. Status per series: 0 done, 1 "
-     "a bar failed, 2 it needs Python (numpy would warn); those are left for the handle path."},
+     "arrays cut by int64 `offsets`, on up to `threads` threads without the GIL. A float64 series is rounded "
+     "to float32 as it is read. Status per series: 0 done, 1 a bar failed, 2 it needs Python (numpy would "
+     "warn, also in casting a float64 price beyond float32's range); those are left for the handle path."},
     {nullptr, nullptr, 0, nullptr}};
 
 int live_exec(PyObject* module) {
