@@ -58,11 +58,15 @@ class ExactRoute {
     held_[held_count_++] = std::move(stage);
     return {object, view};
   }
-  // Sibling I's values as the result itself, whatever the call returns.
+  // Sibling I's values as the result itself, whatever the call returns (`viewed`: after its
+  // float32 view was taken, which raises for anything else).
   template <class I, class PythonCall>
-  void sibling_as_result(const typename I::Args&, PythonCall&& python) {
+  void sibling_as_result(const typename I::Args&, bool viewed, PythonCall&& python) {
     result_ = python(call_);
+    if (viewed) call_.float_view(result_.get(), false);
   }
+  // A flag parameter taken as an object: its truth, as Python decides it.
+  static bool truth(PyObject* flag) { return Call::truth(flag); }
 
   // Whether `levels` nested calls of the module's sibling `name` could neither fail before
   // their body nor run Python code, and allocation is numpy's own (Call::sibling_is_own).
@@ -148,9 +152,11 @@ class SeriesRoute {
     return present_series(stage);
   }
   template <class I, class PythonCall>
-  void sibling_as_result(const typename I::Args& args, PythonCall&&) {
+  void sibling_as_result(const typename I::Args& args, bool, PythonCall&&) {
     compute_series<I>(args, out_, work_, context_);
   }
+  // The batch layer passes object flags as Python's bools.
+  static bool truth(PyObject* flag) { return flag == Py_True; }
 
   // The batch layer checked siblings, allocation and nanmean before taking this path.
   bool sibling_native(const char*, int) { return true; }
