@@ -6,9 +6,9 @@ or batch cases fails here rather than passing unnoticed.
 """
 
 import ast
+import importlib.util
 import inspect
 import pathlib
-import re
 
 import pytest
 
@@ -37,6 +37,16 @@ def module_defaults():
     return list(test_module.DEFAULTS)
 
 
+def docs_navigation():
+    spec = importlib.util.spec_from_file_location("pages", ROOT / "docs" / "tools" / "pages.py")
+    pages = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(pages)
+    paths = [path for family in pages.nav() for members in family.values() for item in members
+             for path in item.values()]
+    assert all((ROOT / "docs" / path).exists() for path in paths)
+    return [pathlib.PurePath(path).stem for path in paths]
+
+
 def length_parameters():
     import signatures
     return list(signatures.LENGTH_PARAM)
@@ -51,7 +61,7 @@ ROUTES = {
     "catalogue": lambda: list(catalog.INDICATORS),
     "front-end rows": lambda: sorted({spec.function for spec in _frontend.INDICATORS.values()}),
     "docs pages": lambda: sorted(p.stem for p in (ROOT / "docs" / "indicators").glob("velk_*.md")),
-    "docs navigation": lambda: sorted(set(re.findall(r"indicators/(velk_\w+)\.md", (ROOT / "mkdocs.yml").read_text()))),
+    "docs navigation": docs_navigation,
     "velk_ta_funcs.pyi": lambda: stub_functions("velk_ta_funcs.pyi"),
     "__init__.pyi": lambda: stub_functions("__init__.pyi"),
     "stream.pyi": lambda: stub_functions("stream.pyi"),
