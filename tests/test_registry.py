@@ -108,3 +108,38 @@ def test_warm_up_text_states_the_formula():
     assert [_registry.warm_up_text(n) for n in ("velk_ema", "velk_trix", "velk_sma", "velk_rsi", "velk_adx")] == \
         ["0", "1", "timeperiod − 1", "timeperiod + 1", "2 × timeperiod"]
     assert _registry.warm_up("velk_adxr", timeperiod=5) == 15 and _registry.warm_up("velk_ult", long_period=9) == 9
+
+
+# Functions whose hand-written opener is what an opener made from the declaration would be.
+PLAIN_OPENERS = ("velk_sma", "velk_lin", "velk_mid", "velk_roc", "velk_rsi", "velk_cmo", "velk_willr", "velk_cci",
+                 "velk_dx", "velk_natr", "velk_wick", "velk_adif", "velk_rdif")
+
+
+@pytest.mark.parametrize("name", PLAIN_OPENERS)
+def test_openers_made_from_the_declaration_equal_the_hand_written_ones(name):
+    import numpy as np
+    made, hand = stream._opener_of_declaration(name), getattr(stream, name)
+    assert inspect.signature(made) == inspect.signature(hand)
+    rng = np.random.default_rng(len(name))
+    close = (100 + np.cumsum(rng.normal(0, 1, 60))).astype(np.float32)
+    series = {p: close + np.float32(i) for i, (p, kind, _) in enumerate(_registry.parameters(name)) if kind == "series"}
+    history = {p: s[:25] for p, s in series.items()}
+    periods = {p: 4 for p, kind, _ in _registry.parameters(name) if kind == "int" and p != "n_values"}
+    handles = [opener(**history, **periods) for opener in (made, hand)]
+    assert handles[0].matches == handles[1].matches
+    values = [h.update_many(*[s[25:] for s in series.values()]) for h in handles]
+    assert np.array_equal(values[0].view(np.uint32), values[1].view(np.uint32))
+    for period in periods:
+        refusals = []
+        for opener in (made, hand):
+            with pytest.raises(Exception) as refused:
+                opener(**history, **{**periods, period: 0})
+            refusals.append((type(refused.value), str(refused.value)))
+        assert refusals[0] == refusals[1]
+
+
+@pytest.mark.parametrize("row", ["willr", "dx", "rsi", "roc", "adx", "natr", "cci"])
+def test_front_end_rows_made_from_the_declaration_read_the_hand_rows_price_columns(row):
+    spec = _frontend.INDICATORS[row]
+    made = _frontend._row_of_declaration(spec.function)
+    assert made.roles == spec.roles and list(made.periods) == list(spec.periods)
