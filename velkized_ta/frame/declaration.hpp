@@ -103,6 +103,7 @@ T converted(const Call& call, int position) {
 //   struct Args { ... };                     the typed arguments
 //   static constexpr auto params = std::tuple{array("x", &Args::x), ...};   in call order
 //   static constexpr const char* name, *doc (or nullptr);
+//   static constexpr const char* summary;   the stub's docstring (velk_ta_funcs.pyi)
 //   static constexpr const char* locals[];  further co_varnames after the parameters
 //   static constexpr int traceback_line;    the line tracebacks report for the function
 //   static constexpr WarmUp warm_up;        the first value's position

@@ -186,7 +186,8 @@ PyObject* registry_row() {
     Py_DECREF(params);
     return nullptr;
   }
-  return Py_BuildValue("{s:s,s:N,s:N}", "name", I::name, "params", params, "warm_up", warm_up);
+  return Py_BuildValue("{s:s,s:N,s:N,s:s}", "name", I::name, "params", params, "warm_up", warm_up, "summary",
+                       I::summary);
 }
 
 template <class... I>
@@ -413,7 +414,8 @@ PyMethodDef methods[] = {
      "run(index, params, out, offsets, axis, threads, numpy_arithmetic_own) -> bytes of statuses"},
     {"registry", registry, METH_NOARGS,
      "The exported functions' declarations in export order: dicts with name, params (dicts with name, kind "
-     "'series', 'int' or 'flag', and default when there is one) and warm_up (period or None, scale, offset)."},
+     "'series', 'int' or 'flag', and default when there is one), warm_up (period or None, scale, offset) and "
+     "summary (the stub's docstring)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -21,6 +21,11 @@ struct Cmo {
   static constexpr const char* locals[] = {
       "n", "i", "k", "cmo", "sum_gains", "sum_losses", "change", "new_change", "old_change"};
   static constexpr const char* doc = nullptr;
+  // What the stubs and the docs say the function gives (velk_ta_funcs.pyi).
+  static constexpr const char* summary =
+      "Chande momentum oscillator over plain window sums: (gains - losses) / (gains + losses), -1 ... 1.\n"
+      "\n"
+      "First value at position timeperiod. Raises IndexError for n_values <= 0.";
   static constexpr int traceback_line = 93;
   static constexpr WarmUp warm_up{"timeperiod"};
   static PyObject* run(Call& call, const Args& args);

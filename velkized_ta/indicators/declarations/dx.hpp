@@ -25,6 +25,12 @@ struct Dx {
   static constexpr const char* locals[] = {
       "n", "i", "dx", "plus_dm", "minus_dm", "atr", "tr", "plus_dm_sum", "minus_dm_sum", "atr_sum"};
   static constexpr const char* doc = nullptr;
+  // What the stubs and the docs say the function gives (velk_ta_funcs.pyi).
+  static constexpr const char* summary =
+      "Directional movement index |DI+ - DI-| / (DI+ + DI-), 0 ... 1, Wilder-smoothed.\n"
+      "\n"
+      "Raises ZeroDivisionError where the smoothed range or movement is zero (flat prices).\n"
+      "First value at position timeperiod + 1.";
   static constexpr int traceback_line = 82;
   static constexpr WarmUp warm_up{"timeperiod", 1, 1};
   static PyObject* run(Call& call, const Args& args);

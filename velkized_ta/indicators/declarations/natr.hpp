@@ -9,6 +9,11 @@ struct Natr : PricesPeriod {
   static constexpr const char* name = "velk_natr";
   static constexpr const char* locals[] = {"n", "i", "k", "tr", "atr", "natr", "atr_value"};
   static constexpr const char* doc = nullptr;
+  // What the stubs and the docs say the function gives (velk_ta_funcs.pyi).
+  static constexpr const char* summary =
+      "Wilder average true range divided by the close, a fraction (not times 100).\n"
+      "\n"
+      "First value at position timeperiod.";
   static constexpr int traceback_line = 97;
   static constexpr WarmUp warm_up{"timeperiod"};
   static PyObject* run(Call& call, const Args& args);
