@@ -16,6 +16,9 @@ struct Adif : TwoSeries {
       "First value at position 0.";
   static constexpr int traceback_line = 122;
   static constexpr WarmUp warm_up{};
+  static constexpr Output output{.family = 4, .title = "Difference of two series",
+
+                                   .unit = "price", .in_price_units = true};
   static PyObject* run(Call& call, const Args& args);
 };
 

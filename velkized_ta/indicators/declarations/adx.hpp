@@ -34,6 +34,9 @@ struct Adx {
       "First value at position 2 * timeperiod.";
   static constexpr int traceback_line = 86;
   static constexpr WarmUp warm_up{"timeperiod", 2, 0};
+  static constexpr Output output{.family = 3, .title = "Average directional index",
+
+                                   .unit = "ratio, 0 … 1", .bounded = true, .low = 0.0, .high = 1.0};
   static PyObject* run(Call& call, const Args& args);
 };
 

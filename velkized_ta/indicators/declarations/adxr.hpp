@@ -34,6 +34,9 @@ struct Adxr {
       "First value at position 3 * timeperiod.";
   static constexpr int traceback_line = 90;
   static constexpr WarmUp warm_up{"timeperiod", 3, 0};
+  static constexpr Output output{.family = 3, .title = "Average directional index rating",
+
+                                   .unit = "ratio, 0 … 1", .bounded = true, .low = 0.0, .high = 1.0};
   static PyObject* run(Call& call, const Args& args);
 };
 

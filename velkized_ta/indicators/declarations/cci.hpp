@@ -24,6 +24,9 @@ struct Cci : PricesPeriod {
       "First value at position timeperiod - 1.";
   static constexpr int traceback_line = 77;
   static constexpr WarmUp warm_up{"timeperiod", 1, -1};
+  static constexpr Output output{.family = 2, .title = "Commodity channel index",
+
+                                   .unit = "points; 100 = 1.5 standard deviations"};
   static PyObject* run(Call& call, const Args& args);
 };
 

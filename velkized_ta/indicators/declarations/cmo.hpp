@@ -28,6 +28,9 @@ struct Cmo {
       "First value at position timeperiod. Raises IndexError for n_values <= 0.";
   static constexpr int traceback_line = 93;
   static constexpr WarmUp warm_up{"timeperiod"};
+  static constexpr Output output{.family = 2, .title = "Chande momentum oscillator",
+
+                                   .unit = "ratio, −1 … 1", .bounded = true, .low = -1.0, .high = 1.0};
   static PyObject* run(Call& call, const Args& args);
 };
 

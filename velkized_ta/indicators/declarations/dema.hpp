@@ -34,6 +34,9 @@ struct Dema {
       "First value at position 0.";
   static constexpr int traceback_line = 52;
   static constexpr WarmUp warm_up{};
+  static constexpr Output output{.family = 1, .title = "Double exponential average",
+
+                                   .unit = "fraction of the price", .percent = true};
   static PyObject* run(Call& call, const Args& args);
 };
 

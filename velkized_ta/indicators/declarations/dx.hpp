@@ -33,6 +33,9 @@ struct Dx {
       "First value at position timeperiod + 1.";
   static constexpr int traceback_line = 82;
   static constexpr WarmUp warm_up{"timeperiod", 1, 1};
+  static constexpr Output output{.family = 3, .title = "Directional movement index",
+
+                                   .unit = "ratio, 0 … 1", .bounded = true, .low = 0.0, .high = 1.0};
   static PyObject* run(Call& call, const Args& args);
 };
 

@@ -17,6 +17,9 @@ struct Ema : SeriesPeriodNormalize {
       "First value at position 0 (the first non-NaN value). A later NaN makes every later value NaN.";
   static constexpr int traceback_line = 40;
   static constexpr WarmUp warm_up{};
+  static constexpr Output output{.family = 1, .title = "Exponential moving average",
+
+                                   .unit = "fraction of the price", .percent = true};
   static PyObject* run(Call& call, const Args& args);
 };
 

@@ -30,6 +30,9 @@ struct Ema2 {
       "First value at position 0.";
   static constexpr int traceback_line = 44;
   static constexpr WarmUp warm_up{};
+  static constexpr Output output{.family = 1, .title = "Second EMA stage",
+
+                                   .unit = "fraction of the price", .percent = true};
   static PyObject* run(Call& call, const Args& args);
 };
 

@@ -32,6 +32,9 @@ struct Ema3 {
       "First value at position 0.";
   static constexpr int traceback_line = 48;
   static constexpr WarmUp warm_up{};
+  static constexpr Output output{.family = 1, .title = "Third EMA stage",
+
+                                   .unit = "fraction of the price", .percent = true};
   static PyObject* run(Call& call, const Args& args);
 };
 

@@ -30,6 +30,9 @@ struct Lin {
       "First value at position timeperiod - 1 (after leading NaN). A later NaN makes every later value NaN.";
   static constexpr int traceback_line = 32;
   static constexpr WarmUp warm_up{"timeperiod", 1, -1};
+  static constexpr Output output{.family = 0, .title = "Linear regression slope",
+
+                                   .unit = "price per bar", .in_price_units = true};
   static PyObject* run(Call& call, const Args& args);
 };
 

@@ -38,6 +38,9 @@ struct Macd {
       "First value at position long_period.";
   static constexpr int traceback_line = 120;
   static constexpr WarmUp warm_up{"long_period"};
+  static constexpr Output output{.family = 1, .title = "MACD line",
+
+                                   .unit = "fraction of the price", .percent = true};
   static PyObject* run(Call& call, const Args& args);
 };
 

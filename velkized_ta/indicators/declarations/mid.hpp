@@ -35,6 +35,9 @@ struct Mid {
       "First value at position timeperiod - 1.";
   static constexpr int traceback_line = 37;
   static constexpr WarmUp warm_up{"timeperiod", 1, -1};
+  static constexpr Output output{.family = 0, .title = "Midpoint of the window's range",
+
+                                   .unit = "fraction of the close", .percent = true};
   static PyObject* run(Call& call, const Args& args);
 };
 

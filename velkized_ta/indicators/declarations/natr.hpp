@@ -16,6 +16,9 @@ struct Natr : PricesPeriod {
       "First value at position timeperiod.";
   static constexpr int traceback_line = 97;
   static constexpr WarmUp warm_up{"timeperiod"};
+  static constexpr Output output{.family = 3, .title = "Normalised average true range",
+
+                                   .unit = "fraction of the close", .percent = true};
   static PyObject* run(Call& call, const Args& args);
 };
 

@@ -16,6 +16,9 @@ struct Rdif : TwoSeries {
       "First value at position 0.";
   static constexpr int traceback_line = 124;
   static constexpr WarmUp warm_up{};
+  static constexpr Output output{.family = 4, .title = "Relative difference of two series",
+
+                                   .unit = "fraction of the second series", .percent = true};
   static PyObject* run(Call& call, const Args& args);
 };
 

@@ -28,6 +28,9 @@ struct Roc {
       "First value at position timeperiod.";
   static constexpr int traceback_line = 63;
   static constexpr WarmUp warm_up{"timeperiod"};
+  static constexpr Output output{.family = 2, .title = "Rate of change",
+
+                                   .unit = "fraction of the earlier price", .percent = true};
   static PyObject* run(Call& call, const Args& args);
 };
 

@@ -27,6 +27,9 @@ struct Rsi {
       "First value at position timeperiod + 1.";
   static constexpr int traceback_line = 65;
   static constexpr WarmUp warm_up{"timeperiod", 1, 1};
+  static constexpr Output output{.family = 2, .title = "Relative strength index",
+
+                                   .unit = "points, 0 … 100", .bounded = true, .low = 0.0, .high = 100.0};
   static PyObject* run(Call& call, const Args& args);
 };
 

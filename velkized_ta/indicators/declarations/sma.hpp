@@ -17,6 +17,9 @@ struct Sma : SeriesPeriodNormalize {
       "First value at position timeperiod - 1. Raises ZeroDivisionError at a zero value when normalizing.";
   static constexpr int traceback_line = 28;
   static constexpr WarmUp warm_up{"timeperiod", 1, -1};
+  static constexpr Output output{.family = 0, .title = "Simple moving average",
+
+                                   .unit = "fraction of the price", .percent = true};
   static PyObject* run(Call& call, const Args& args);
 };
 

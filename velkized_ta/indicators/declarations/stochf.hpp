@@ -36,6 +36,9 @@ struct Stochf {
       "First value at position timeperiod - 1.";
   static constexpr int traceback_line = 109;
   static constexpr WarmUp warm_up{"timeperiod", 1, -1};
+  static constexpr Output output{.family = 2, .title = "Fast stochastic %K",
+
+                                   .unit = "fraction of the range, 0 … 1", .bounded = true, .low = 0.0, .high = 1.0};
   static PyObject* run(Call& call, const Args& args);
 };
 

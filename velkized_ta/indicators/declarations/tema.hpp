@@ -38,6 +38,9 @@ struct Tema {
       "First value at position 0.";
   static constexpr int traceback_line = 57;
   static constexpr WarmUp warm_up{};
+  static constexpr Output output{.family = 1, .title = "Triple exponential average",
+
+                                   .unit = "fraction of the price", .percent = true};
   static PyObject* run(Call& call, const Args& args);
 };
 

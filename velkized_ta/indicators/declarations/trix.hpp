@@ -34,6 +34,9 @@ struct Trix {
       "First value at position 1.";
   static constexpr int traceback_line = 61;
   static constexpr WarmUp warm_up{nullptr, 0, 1};
+  static constexpr Output output{.family = 1, .title = "TRIX: relative change of the third stage",
+
+                                   .unit = "fraction per bar", .percent = true};
   static PyObject* run(Call& call, const Args& args);
 };
 

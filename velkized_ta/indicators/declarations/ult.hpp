@@ -38,6 +38,9 @@ struct Ult {
       "First value at position long_period.";
   static constexpr int traceback_line = 103;
   static constexpr WarmUp warm_up{"long_period"};
+  static constexpr Output output{.family = 2, .title = "Ultimate oscillator",
+
+                                   .unit = "ratio, 0 … 1", .bounded = true, .low = 0.0, .high = 1.0};
   static PyObject* run(Call& call, const Args& args);
 };
 

@@ -19,6 +19,9 @@ struct Wick : PricesPeriod {
       "First value at position timeperiod.";
   static constexpr int traceback_line = 115;
   static constexpr WarmUp warm_up{"timeperiod"};
+  static constexpr Output output{.family = 4, .title = "Wick balance",
+
+                                   .unit = "fraction of the close", .percent = true};
   static PyObject* run(Call& call, const Args& args);
 };
 
