@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <utility>
+#include <vector>
 
 #include "driver/loop.hpp"
 #include "frame/call.hpp"
@@ -45,7 +46,7 @@ class ExactRoute {
   // np.zeros(n, dtype=np.int32), held until the body's call returns.
   IntView positions(int32_t n) {
     Call::Allocated<int32_t> slots = call_.new_positions(n);
-    held_[held_count_++] = std::move(slots.object);
+    held_.push_back(std::move(slots.object));
     return slots.view;
   }
 
@@ -55,7 +56,7 @@ class ExactRoute {
     Ref stage = python(call_);
     const FloatView view = call_.float_view(stage.get(), false);
     PyObject* object = stage.get();
-    held_[held_count_++] = std::move(stage);
+    held_.push_back(std::move(stage));
     return {object, view};
   }
   // Sibling I's values as the result itself, whatever the call returns (`viewed`: after its
@@ -114,16 +115,13 @@ class ExactRoute {
   template <class T>
   Call::Allocated<T> hold(Call::Allocated<T> allocated) {
     PyObject* object = allocated.object.get();
-    held_[held_count_++] = std::move(allocated.object);
+    held_.push_back(std::move(allocated.object));
     return {Ref::borrow(object), allocated.view};
   }
 
-  // The most arrays a body holds: three stages or work series and two position arrays.
-  static constexpr int kMaxHeld = 6;
   Call& call_;
   Ref result_;
-  Ref held_[kMaxHeld];
-  int held_count_ = 0;
+  std::vector<Ref> held_;  // stages, work series and position arrays, until the call returns
 };
 
 class SeriesRoute {
