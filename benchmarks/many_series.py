@@ -29,6 +29,8 @@ WORKLOAD = {
     "velk_rsi": (lambda h, l, c: (c, 14), "RSI"),
     "velk_ema": (lambda h, l, c: (c, 14), "EMA"),
     "velk_adx": (lambda h, l, c: (h, l, c, 14), "ADX"),
+    "velk_adxr": (lambda h, l, c: (h, l, c, 14), None),
+    "velk_cci": (lambda h, l, c: (h, l, c, 14), None),  # a mean squared deviation: not TA-Lib's CCI
     "velk_willr": (lambda h, l, c: (h, l, c, 14), "WILLR"),
 }
 

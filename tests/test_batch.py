@@ -348,3 +348,41 @@ def test_errors_nan_warning_names_the_first_failing_series(failures):
         batch.velk_dx(prices, prices, prices, 3, offsets=offsets, errors="nan")
     (message,) = [str(w.message) for w in caught if issubclass(w.category, batch.BatchWarning)]
     assert message.endswith(f"(series 1, 2; first error: {type(expected[0]).__name__}: {expected[0]})"), message
+
+
+@pytest.mark.parametrize("function", FUNCTION_NAMES)
+def test_well_behaved_series_stay_on_the_native_path(monkeypatch, function):
+    """No function hands plain series back to the exact function (a body missing from the native
+    route would still give the right values, only at Python's pace)."""
+    outcomes = []
+    native = batch._run_native
+    monkeypatch.setattr(batch, "_run_native", lambda *args: outcomes.append(native(*args)) or outcomes[-1])
+    rng = np.random.default_rng(zlib.crc32(function.encode()))
+    walks = (100 + np.cumsum(rng.normal(0.0, 1.0, (90, 3)), axis=0)).astype(np.float32)
+    arrays = {name: walks for name in series_names(function)}  # stage inputs unflagged: unread
+    scalars = {name: 5 for name, kind, _ in parameters(function) if kind == "int" and name != "n_values"}
+    scalars.update({"velk_macd": {"short_period": 3, "long_period": 8},
+                    "velk_ult": {"short_period": 3, "medium_period": 5, "long_period": 8}}.get(function, {}))
+    result = getattr(batch, function)(**arrays, **scalars, threads=2)
+    assert outcomes == [[]]
+    for j in range(walks.shape[1]):
+        alone = {name: np.ascontiguousarray(walks[:, j]) for name in arrays}
+        assert same_bits(result[:, j], getattr(velk_ta_funcs, function)(**alone, **scalars))
+
+
+def test_cci_series_needing_numpys_root_warn_or_raise_as_the_exact_function():
+    rng = np.random.default_rng(8)
+    calm = 100 + np.cumsum(rng.normal(0.0, 1.0, 200))
+    level = 3e4 + rng.normal(0.0, 0.01, 200)  # float32 rounding takes some variances below zero
+    closes = np.stack([calm, level, calm, level], axis=1).astype(np.float32)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        result = batch.velk_cci(closes, closes, closes, 14, threads=2)
+    assert [str(w.message) for w in caught] == ["invalid value encountered in sqrt"] * 2
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        for j in range(closes.shape[1]):
+            alone = [np.ascontiguousarray(closes[:, j])] * 3
+            assert same_bits(result[:, j], velk_ta_funcs.velk_cci(*alone, 14))
+    with np.errstate(invalid="raise"), pytest.raises(FloatingPointError):
+        batch.velk_cci(closes, closes, closes, 14)

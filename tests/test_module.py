@@ -11,8 +11,9 @@ import numpy as np
 import pytest
 
 import velkized_ta
-from velkized_ta import velk_ta_funcs
+from velkized_ta import _registry, velk_ta_funcs
 
+# The frozen functions' __defaults__, by hand as the contract they keep.
 DEFAULTS = {
     "velk_sma": (True, 999999999),
     "velk_lin": (999999999,),
@@ -39,6 +40,10 @@ DEFAULTS = {
     "velk_adif": (999999999,),
     "velk_rdif": (999999999,),
 }
+# A function declared later takes its declaration's defaults.
+DEFAULTS.update({name: tuple(default for _, _, default in _registry.parameters(name)
+                             if default is not inspect.Parameter.empty)
+                 for name in _registry.NAMES if name not in DEFAULTS})
 CCI_DOC = (
     "\n    Note: this function uses mean squared deviation instead of mean absolute deviation to achieve "
     "faster execution.\n    "

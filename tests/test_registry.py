@@ -6,9 +6,9 @@ or batch cases fails here rather than passing unnoticed.
 """
 
 import ast
+import importlib.util
 import inspect
 import pathlib
-import re
 
 import pytest
 
@@ -37,6 +37,16 @@ def module_defaults():
     return list(test_module.DEFAULTS)
 
 
+def docs_navigation():
+    spec = importlib.util.spec_from_file_location("pages", ROOT / "docs" / "tools" / "pages.py")
+    pages = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(pages)
+    paths = [path for family in pages.nav() for members in family.values() for item in members
+             for path in item.values()]
+    assert all((ROOT / "docs" / path).exists() for path in paths)
+    return [pathlib.PurePath(path).stem for path in paths]
+
+
 def length_parameters():
     import signatures
     return list(signatures.LENGTH_PARAM)
@@ -51,7 +61,7 @@ ROUTES = {
     "catalogue": lambda: list(catalog.INDICATORS),
     "front-end rows": lambda: sorted({spec.function for spec in _frontend.INDICATORS.values()}),
     "docs pages": lambda: sorted(p.stem for p in (ROOT / "docs" / "indicators").glob("velk_*.md")),
-    "docs navigation": lambda: sorted(set(re.findall(r"indicators/(velk_\w+)\.md", (ROOT / "mkdocs.yml").read_text()))),
+    "docs navigation": docs_navigation,
     "velk_ta_funcs.pyi": lambda: stub_functions("velk_ta_funcs.pyi"),
     "__init__.pyi": lambda: stub_functions("__init__.pyi"),
     "stream.pyi": lambda: stub_functions("stream.pyi"),
@@ -98,3 +108,38 @@ def test_warm_up_text_states_the_formula():
     assert [_registry.warm_up_text(n) for n in ("velk_ema", "velk_trix", "velk_sma", "velk_rsi", "velk_adx")] == \
         ["0", "1", "timeperiod − 1", "timeperiod + 1", "2 × timeperiod"]
     assert _registry.warm_up("velk_adxr", timeperiod=5) == 15 and _registry.warm_up("velk_ult", long_period=9) == 9
+
+
+# Functions whose hand-written opener is what an opener made from the declaration would be.
+PLAIN_OPENERS = ("velk_sma", "velk_lin", "velk_mid", "velk_roc", "velk_rsi", "velk_cmo", "velk_willr", "velk_cci",
+                 "velk_dx", "velk_natr", "velk_wick", "velk_adif", "velk_rdif")
+
+
+@pytest.mark.parametrize("name", PLAIN_OPENERS)
+def test_openers_made_from_the_declaration_equal_the_hand_written_ones(name):
+    import numpy as np
+    made, hand = stream._opener_of_declaration(name), getattr(stream, name)
+    assert inspect.signature(made) == inspect.signature(hand)
+    rng = np.random.default_rng(len(name))
+    close = (100 + np.cumsum(rng.normal(0, 1, 60))).astype(np.float32)
+    series = {p: close + np.float32(i) for i, (p, kind, _) in enumerate(_registry.parameters(name)) if kind == "series"}
+    history = {p: s[:25] for p, s in series.items()}
+    periods = {p: 4 for p, kind, _ in _registry.parameters(name) if kind == "int" and p != "n_values"}
+    handles = [opener(**history, **periods) for opener in (made, hand)]
+    assert handles[0].matches == handles[1].matches
+    values = [h.update_many(*[s[25:] for s in series.values()]) for h in handles]
+    assert np.array_equal(values[0].view(np.uint32), values[1].view(np.uint32))
+    for period in periods:
+        refusals = []
+        for opener in (made, hand):
+            with pytest.raises(Exception) as refused:
+                opener(**history, **{**periods, period: 0})
+            refusals.append((type(refused.value), str(refused.value)))
+        assert refusals[0] == refusals[1]
+
+
+@pytest.mark.parametrize("row", ["willr", "dx", "rsi", "roc", "adx", "natr", "cci"])
+def test_front_end_rows_made_from_the_declaration_read_the_hand_rows_price_columns(row):
+    spec = _frontend.INDICATORS[row]
+    made = _frontend._row_of_declaration(spec.function)
+    assert made.roles == spec.roles and list(made.periods) == list(spec.periods)

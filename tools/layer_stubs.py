@@ -1,7 +1,7 @@
-"""Writes the type stubs of the Python layers (the package, stream, batch, pandas, polars, and the
+"""Writes the type stubs of the exact module and the Python layers (the package, stream, batch, pandas, polars, and the
 classic family's function, batch and stream modules) from their own definitions and the registries.
 
-    python tools/layer_stubs.py           # rewrite velkized_ta/{__init__,stream,batch,pandas,polars}.pyi and classic/*.pyi
+    python tools/layer_stubs.py           # rewrite velkized_ta/{velk_ta_funcs,__init__,stream,batch,pandas,polars}.pyi and classic/*.pyi
     python tools/layer_stubs.py --check   # exit 1 when a stub differs from what would be written
 
 tests/test_layer_stubs.py runs the check, so a stub cannot fall behind its layer.
@@ -174,6 +174,29 @@ def _fitted(name, arguments, result, width=116):
     return f"def {name}(\n" + "".join(f"    {a},\n" for a in arguments) + f") -> {result}: ..."
 
 
+# Series an exact function takes as None although they have no default: ADXR's high and low, unread
+# when close_arr is the ADX series.
+_NONE_WITHOUT_DEFAULT = {("velk_adxr", "high_arr"), ("velk_adxr", "low_arr")}
+
+
+def exact_stub():
+    from velkized_ta._registry import REGISTRY, parameters
+
+    imports = ("from types import ModuleType\nfrom typing import Any, SupportsInt\n\nimport numpy as np\n"
+               "import numpy.typing as npt\n\n_Series = npt.NDArray[np.float32]\n_Int = SupportsInt\n\n"
+               "np: ModuleType\n__test__: dict[str, Any]\n")
+    lines = [HEADER.format(module="velk_ta_funcs", imports=imports).rstrip("\n") + "\n"]
+    for entry in REGISTRY:
+        arguments = [a.replace("SupportsInt", "_Int") for a in _signature(parameters(entry["name"]), "_Series")]
+        arguments = [a.replace(": _Series", ": _Series | None", 1) if (entry["name"], a.split(":")[0]) in
+                     _NONE_WITHOUT_DEFAULT else a for a in arguments]
+        head = _fitted(entry["name"], arguments, "_Series", width=124).removesuffix(" ...")
+        first, _, rest = entry["summary"].partition("\n")
+        body = "".join(f"    {line}\n" if line else "\n" for line in rest.split("\n")) if rest else ""
+        lines.append(f'{head}\n    """{first}\n{body}    """\n')
+    return "\n".join(lines)
+
+
 def stream_stub():
     from velkized_ta._registry import NAMES, parameters
 
@@ -260,7 +283,7 @@ def classic_stream_stub():
     return "\n".join(lines) + "\n"
 
 
-STUBS = {"__init__.pyi": package_stub, "stream.pyi": stream_stub, "batch.pyi": batch_stub,
+STUBS = {"velk_ta_funcs.pyi": exact_stub, "__init__.pyi": package_stub, "stream.pyi": stream_stub, "batch.pyi": batch_stub,
          "polars.pyi": polars_stub, "pandas.pyi": pandas_stub,
          "classic/__init__.pyi": classic_stub, "classic/batch.pyi": classic_batch_stub,
          "classic/stream.pyi": classic_stream_stub}

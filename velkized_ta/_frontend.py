@@ -13,7 +13,7 @@ from dataclasses import dataclass, field
 
 import numpy as np
 
-from velkized_ta import batch, catalog
+from velkized_ta import _registry, batch, catalog
 
 
 @dataclass(frozen=True)
@@ -89,6 +89,32 @@ INDICATORS = {
     "rdif": Indicator("velk_rdif", (("a", "input_array_1"), ("b", "input_array_2")), {}, {},
                       "relative difference (a - b) / b of two series"),
 }
+
+
+
+def _row_of_declaration(function):
+    """The row of a function without one of its own, from its declaration: each series read from
+    the price column its parameter names (a single series is the close), each period 14, each flag
+    at its default. None where the names say nothing (such a function needs a row by hand)."""
+    params = _registry.parameters(function)
+    series = [name for name, kind, _ in params if kind == "series"]
+    roles = []
+    for parameter in series:
+        role = "close" if len(series) == 1 else next(
+            (r for r in ("open", "high", "low", "close") if r in parameter.lower()), None)
+        if role is None:
+            return None
+        roles.append((role, parameter))
+    periods = {name: 14 for name, kind, _ in params if kind == "int" and name != "n_values"}
+    options = {name: default for name, kind, default in params if kind == "flag"}
+    summary = catalog.INDICATORS[function].title.lower() if function in catalog.INDICATORS else ""
+    return Indicator(function, tuple(roles), periods, options, summary)
+
+
+for _function in _registry.NAMES:
+    _row = _row_of_declaration(_function) if all(spec.function != _function for spec in INDICATORS.values()) else None
+    if _row is not None:
+        INDICATORS[_function.removeprefix("velk_")] = _row
 
 # The price column a role reads by default (case-insensitive).
 DEFAULT_COLUMNS = {"open": "open", "high": "high", "low": "low", "close": "close", "a": "close", "b": "open"}

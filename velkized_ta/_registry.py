@@ -18,7 +18,9 @@ from velkized_ta import _many
 REGISTRY = _many.registry()
 """One dict per exported function, in export order: ``name``; ``params``, dicts with ``name``,
 ``kind`` ('series', 'int' or 'flag') and ``default`` when the parameter has one; ``warm_up``,
-(period parameter or None, scale, offset)."""
+(period parameter or None, scale, offset); ``summary``, what the function gives (the stub's docstring);
+``output``, what the output is (the catalogue's ``family`` index, ``title``, ``unit``, ``percent``,
+``bounds``, ``in_price_units``)."""
 
 NAMES = tuple(entry["name"] for entry in REGISTRY)
 _BY_NAME = {entry["name"]: entry for entry in REGISTRY}

@@ -51,6 +51,8 @@ _SIBLINGS = dict.fromkeys(("velk_ema2", "velk_ema3", "velk_dema", "velk_tema", "
 _SIBLINGS.update(velk_adx=("velk_dx",), velk_adxr=("velk_adx", "velk_dx"))
 _NUMPY_OWN = {attr: getattr(np, attr) for attr in ("full", "nan", "float32", "zeros", "int32", "nanmean", "sqrt")}
 _INT32 = (-2**31, 2**31 - 1)
+# numpy 1.x could swap the ufuncs behind ndarray `+` and `/` (velk_cci's typical price uses them).
+_SET_NUMERIC_OPS = getattr(np, "set_numeric_ops", None) if np.lib.NumpyVersion(np.__version__) < "2.0.0" else None
 
 
 def _is_own(function, value):
@@ -64,6 +66,16 @@ def _native_ready(function):
         return False
     return _is_own(function, _EXACT[function]) and all(
         _is_own(sibling, module.get(sibling)) for sibling in _SIBLINGS.get(function, ()))
+
+
+def _numpy_arithmetic_own():
+    """Whether ndarray `+` and `/` are numpy's own add and true_divide."""
+    if _SET_NUMERIC_OPS is None:
+        return True
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
+        ops = _SET_NUMERIC_OPS()
+    return type(ops) is dict and ops.get("add") is np.add and ops.get("true_divide") is np.true_divide
 
 
 def _native_parameters(function, bound, series_args):
@@ -94,7 +106,7 @@ def _run_native(function, bound, series_args, layout, out, threads):
         return None
     offsets = layout.starts if layout.axis is None else None
     statuses = _many.run(FUNCTION_NAMES.index(function), params, out, offsets, layout.axis or 0,
-                         threads or _available_cores(), False)
+                         threads or _available_cores(), _numpy_arithmetic_own())
     return np.flatnonzero(np.frombuffer(statuses, dtype=np.uint8)).tolist()
 
 

@@ -72,32 +72,9 @@ def _entry(name, family, title, unit, percent=False, bounds=None, in_price_units
                      partial(_registry.warm_up, name), in_price_units)
 
 
-_ENTRIES = (
-    _entry("velk_sma", 0, "Simple moving average", "fraction of the price", percent=True),
-    _entry("velk_lin", 0, "Linear regression slope", "price per bar", in_price_units=True),
-    _entry("velk_mid", 0, "Midpoint of the window's range", "fraction of the close", percent=True),
-    _entry("velk_ema", 1, "Exponential moving average", "fraction of the price", percent=True),
-    _entry("velk_ema2", 1, "Second EMA stage", "fraction of the price", percent=True),
-    _entry("velk_ema3", 1, "Third EMA stage", "fraction of the price", percent=True),
-    _entry("velk_dema", 1, "Double exponential average", "fraction of the price", percent=True),
-    _entry("velk_tema", 1, "Triple exponential average", "fraction of the price", percent=True),
-    _entry("velk_trix", 1, "TRIX: relative change of the third stage", "fraction per bar", percent=True),
-    _entry("velk_macd", 1, "MACD line", "fraction of the price", percent=True),
-    _entry("velk_roc", 2, "Rate of change", "fraction of the earlier price", percent=True),
-    _entry("velk_rsi", 2, "Relative strength index", "points, 0 … 100", bounds=(0.0, 100.0)),
-    _entry("velk_cmo", 2, "Chande momentum oscillator", "ratio, −1 … 1", bounds=(-1.0, 1.0)),
-    _entry("velk_willr", 2, "Williams %R", "fraction of the range, 0 … 1", bounds=(0.0, 1.0)),
-    _entry("velk_stochf", 2, "Fast stochastic %K", "fraction of the range, 0 … 1", bounds=(0.0, 1.0)),
-    _entry("velk_ult", 2, "Ultimate oscillator", "ratio, 0 … 1", bounds=(0.0, 1.0)),
-    _entry("velk_cci", 2, "Commodity channel index", "points; 100 = 1.5 standard deviations"),
-    _entry("velk_dx", 3, "Directional movement index", "ratio, 0 … 1", bounds=(0.0, 1.0)),
-    _entry("velk_adx", 3, "Average directional index", "ratio, 0 … 1", bounds=(0.0, 1.0)),
-    _entry("velk_adxr", 3, "Average directional index rating", "ratio, 0 … 1", bounds=(0.0, 1.0)),
-    _entry("velk_natr", 3, "Normalised average true range", "fraction of the close", percent=True),
-    _entry("velk_wick", 4, "Wick balance", "fraction of the close", percent=True),
-    _entry("velk_adif", 4, "Difference of two series", "price", in_price_units=True),
-    _entry("velk_rdif", 4, "Relative difference of two series", "fraction of the second series", percent=True),
-)
+# Each declaration states its output (velkized_ta/indicators/declarations/); by family, in export order.
+_ENTRIES = tuple(sorted((_entry(entry["name"], **entry["output"]) for entry in _registry.REGISTRY),
+                        key=lambda indicator: FAMILIES.index(indicator.family)))
 
 INDICATORS = {entry.name: entry for entry in _ENTRIES}
 

@@ -91,12 +91,14 @@ negative variance) are emitted when the handle reaches that bar.
 
 from __future__ import annotations
 
+import inspect
 from typing import Any
 
 import numpy as np
 
 from velkized_ta import _live
 from velkized_ta import velk_ta_funcs as _exact
+from velkized_ta import _registry
 from velkized_ta._registry import NAMES as FUNCTION_NAMES
 from velkized_ta._signatures import exact_int
 
@@ -391,3 +393,38 @@ def velk_rdif(input_array_1, input_array_2) -> Handle:
     """Live ``velk_rdif``; ``update(a, b)``. Matches "full"."""
     call = ((input_array_1, input_array_2), {})
     return _open("velk_rdif", "velk_rdif", (), (input_array_1, input_array_2), call)
+
+
+# ---------------------------------------------------------------- openers from the declarations
+
+def _opener_of_declaration(name: str):
+    """The opener of a function without one of its own: its kernel, named like the function, takes
+    the int parameters (each at least 1) and flags in declaration order, and each bar one value of
+    every series."""
+    params = [(p, kind, default) for p, kind, default in _registry.parameters(name) if p != "n_values"]
+    series = [p for p, kind, _ in params if kind == "series"]
+    ints = [p for p, kind, _ in params if kind == "int"]
+    signature = ", ".join(p if default is inspect.Parameter.empty else f"{p}={default!r}" for p, _, default in params)
+    scalars = [(p, kind) for p, kind, _ in params if kind != "series"]
+    kernel_params = ", ".join(f"_int(name, call, {p})" if kind == "int" else f"bool({p})" for p, kind in scalars)
+    periods = ", ".join(f"{p}=params[{k}]" for k, (p, kind) in enumerate(scalars) if kind == "int")
+    source = (f"from __future__ import annotations\ndef {name}({signature}) -> Handle:\n"
+              f"    call = (({', '.join(p for p, _, _ in params)},), {{}})\n"
+              f"    params = ({kernel_params}{',' if kernel_params else ''})\n"
+              f"    _at_least(name, call, 1, {periods})\n"
+              f"    return _open(name, name, params, ({', '.join(series)}{',' if series else ''}), call)\n")
+    namespace = {"name": name, "_int": _int, "_at_least": _at_least, "_open": _open}
+    exec(source, namespace)  # a real signature, as the hand-written openers have
+    opener = namespace[name]
+    empty = np.zeros(0, dtype=np.float32)
+    matches = _live.open(name, name, tuple(1 if kind == "int" else 0 for _, kind in scalars),
+                         (empty,) * len(series)).matches
+    ranges = "".join(f" {p} >= 1." for p in ints)
+    opener.__doc__ = f'Live ``{name}``; ``update({", ".join(series)})``. Matches "{matches}".{ranges}'
+    opener.__module__ = __name__
+    return opener
+
+
+for _name in FUNCTION_NAMES:
+    if _name not in globals():
+        globals()[_name] = _opener_of_declaration(_name)

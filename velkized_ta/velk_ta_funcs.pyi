@@ -1,4 +1,4 @@
-"""Type stubs for the velkized_ta.velk_ta_funcs extension module."""
+"""Type stubs for velkized_ta.velk_ta_funcs (written by tools/layer_stubs.py)."""
 
 from types import ModuleType
 from typing import Any, SupportsInt

@@ -51,6 +51,14 @@ OVERRIDES = {
 }
 
 
+def nav():
+    """The indicators' navigation, by family in the catalogue's order: [{family: [{name: page}, ...]}, ...]."""
+    families = {}
+    for name, indicator in INDICATORS.items():
+        families.setdefault(indicator.family, []).append({name: f"indicators/{name}.md"})
+    return [{family: members} for family, members in families.items()]
+
+
 def signature(name):
     text = f"{name}{inspect.signature(getattr(ta, name))}"
     if len(text) <= 88:

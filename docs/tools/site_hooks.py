@@ -60,9 +60,11 @@ def _mathjax_dir():
 
 
 def on_config(config):
-    """The classic pages join the navigation after the indicators' overview, by group."""
+    """The indicators' pages join the navigation after their overview, by family (from the
+    catalogue), then the classic pages, by group."""
     for item in config["nav"]:
         if isinstance(item, dict) and "Indicators" in item:
+            item["Indicators"].extend(pages.nav())
             item["Indicators"].append({"Classic (textbook, float64)": classic_pages.nav()})
             return config
     raise PluginError("mkdocs.yml's nav has no 'Indicators' section for the classic pages")

@@ -35,6 +35,20 @@ struct WarmUp {
   int32_t offset = 0;
 };
 
+// What the output is, for the catalogue (velkized_ta/catalog.py, which documents each field): the
+// family (an index into catalog.FAMILIES), title, unit, whether it reads as a percentage, its
+// bounds on well-formed bars, and whether it scales with the prices.
+struct Output {
+  int family = 0;
+  const char* title = "";
+  const char* unit = "";
+  bool percent = false;
+  bool bounded = false;
+  double low = 0.0;
+  double high = 0.0;
+  bool in_price_units = false;
+};
+
 // One parameter bound to the member of `Args` that receives it. The member's type
 // decides how the argument is converted.
 template <class Args, class T>
@@ -103,9 +117,11 @@ T converted(const Call& call, int position) {
 //   struct Args { ... };                     the typed arguments
 //   static constexpr auto params = std::tuple{array("x", &Args::x), ...};   in call order
 //   static constexpr const char* name, *doc (or nullptr);
+//   static constexpr const char* summary;   the stub's docstring (velk_ta_funcs.pyi)
 //   static constexpr const char* locals[];  further co_varnames after the parameters
 //   static constexpr int traceback_line;    the line tracebacks report for the function
 //   static constexpr WarmUp warm_up;        the first value's position
+//   static constexpr Output output;         what the output is, for the catalogue
 //   static PyObject* run(Call&, const Args&);
 template <class I>
 typename I::Args bind_declared(const Call& call) {

@@ -222,17 +222,20 @@ inline void write_mid_run(const FloatView& close, const FloatView& out, int64_t 
   for (; u < count; ++u) write_mid(Access<false>{}, close, out, from + u, highest[u], lowest[u], normalize);
 }
 
-// The bodies, one per function for both routes (indicators/route.hpp): `out` is the new output
-// (NaN), `n` the series' length.
+// The bodies, one per function for both routes (indicators/route.hpp).
 template <class Route>
-void sma_body(Route& route, const Sma::Args& args, const FloatView& out, int32_t n) {
+void sma_body(Route& route, const Sma::Args& args) {
+  const int32_t n = route.length(args.input_array);
+  const FloatView out = route.output(n);
   const int32_t start = trailing_start(sub32(args.timeperiod, 1), n, args.n_values);
   route.run(n, [&] { sma_kernel(args.input_array.view, out, args.timeperiod, args.normalize, start, n); });
 }
 
 template <class Route>
-void lin_body(Route& route, const Lin::Args& args, const FloatView& out, int32_t n) {
+void lin_body(Route& route, const Lin::Args& args) {
   const FloatView& x = args.input_array.view;
+  const int32_t n = route.length(args.input_array);
+  const FloatView out = route.output(n);
   // Leading missing values are skipped: the first window starts at the first
   // value found within the search bounds. Nothing is written if there is none.
   const int32_t a = sub32(n, mul32(2, args.timeperiod));
@@ -247,8 +250,10 @@ void lin_body(Route& route, const Lin::Args& args, const FloatView& out, int32_t
 }
 
 template <class Route>
-void mid_body(Route& route, const Mid::Args& args, const FloatView& out, int32_t n) {
+void mid_body(Route& route, const Mid::Args& args) {
+  const int32_t n = route.length(args.close);
   const int32_t start = trailing_start(sub32(args.timeperiod, 1), n, args.n_values);
+  const FloatView out = route.output_written_from(n, start);
   const IntView high_slots = route.positions(n);
   const IntView low_slots = route.positions(n);
   route.run(n, [&] {
@@ -266,52 +271,21 @@ void mid_body(Route& route, const Mid::Args& args, const FloatView& out, int32_t
 
 }  // namespace
 
-PyObject* Sma::run(Call& call, const Args& args) {
-  const int32_t n = call.length(args.input_array.object);
-  auto [sma, out] = call.new_output(n);
-  ExactRoute route(call);
-  sma_body(route, args, out, n);
-  return sma.release();
-}
-
-PyObject* Lin::run(Call& call, const Args& args) {
-  const int32_t n = call.length(args.input_array.object);
-  auto [lin, out] = call.new_output(n);
-  ExactRoute route(call);
-  lin_body(route, args, out, n);
-  return lin.release();
-}
-
-PyObject* Mid::run(Call& call, const Args& args) {
-  const int32_t n = call.length(args.close.object);
-  // The body writes every position from its start on (or raises, and the array is dropped): while
-  // np.full is numpy's own, only the positions before the start need its NaN.
-  const bool native_output = Call::allocation_is_native();
-  auto [mid, out] = native_output ? call.new_output_written_whole(n) : call.new_output(n);
-  if (native_output) fill_unwritten(out, 0, trailing_start(sub32(args.timeperiod, 1), n, args.n_values));
-  ExactRoute route(call);
-  mid_body(route, args, out, n);
-  return mid.release();
-}
-
-// Many series: the same bodies over one series of a batch, with the worker's scratch.
+PyObject* Sma::run(Call& call, const Args& args) { return exact_entry(call, args, sma_body<ExactRoute>); }
+PyObject* Lin::run(Call& call, const Args& args) { return exact_entry(call, args, lin_body<ExactRoute>); }
+PyObject* Mid::run(Call& call, const Args& args) { return exact_entry(call, args, mid_body<ExactRoute>); }
 
 template <>
-void compute_series<Sma>(const Sma::Args& args, const FloatView& out, Workspace& work, const BatchContext&) {
-  SeriesRoute route(work);
-  sma_body(route, args, out, length_of(args.input_array));
+void compute_series<Sma>(const Sma::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  series_entry(args, out, work, context, sma_body<SeriesRoute>);
 }
-
 template <>
-void compute_series<Lin>(const Lin::Args& args, const FloatView& out, Workspace& work, const BatchContext&) {
-  SeriesRoute route(work);
-  lin_body(route, args, out, length_of(args.input_array));
+void compute_series<Lin>(const Lin::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  series_entry(args, out, work, context, lin_body<SeriesRoute>);
 }
-
 template <>
-void compute_series<Mid>(const Mid::Args& args, const FloatView& out, Workspace& work, const BatchContext&) {
-  SeriesRoute route(work);
-  mid_body(route, args, out, length_of(args.close));
+void compute_series<Mid>(const Mid::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  series_entry(args, out, work, context, mid_body<SeriesRoute>);
 }
 
 }  // namespace velk::indicators

@@ -71,19 +71,25 @@ void dif_kernel(const FloatView a, const FloatView b, const FloatView out, int32
   });
 }
 
-// The bodies, one per function for both routes (indicators/route.hpp): `out` is the new output
-// (NaN on the many-series route, unfilled on the exported function's), `n` the series' length.
-template <class Route, class Args, class Op>
-void dif_body(Route& route, const Args& args, const FloatView& out, int32_t n, Op op) {
-  const int32_t m = std::min(n, args.n_values);
-  route.run_wide(n, [&] {
-    fill_unwritten(out, 0, m > 0 ? n - m : n);
-    if (m > 0) dif_kernel(args.input_array_1.view, args.input_array_2.view, out, n - m, n, op);
-  });
-}
+// The bodies, one per function for both routes (indicators/route.hpp).
+template <class Op>
+struct DifBody {
+  template <class Route, class Args>
+  void operator()(Route& route, const Args& args) const {
+    const int32_t n = route.length(args.input_array_1);
+    const FloatView out = route.output_written_whole(n);
+    const int32_t m = std::min(n, args.n_values);
+    route.run_wide(n, [&] {
+      fill_unwritten(out, 0, m > 0 ? n - m : n);
+      if (m > 0) dif_kernel(args.input_array_1.view, args.input_array_2.view, out, n - m, n, Op{});
+    });
+  }
+};
 
 template <class Route>
-void wick_body(Route& route, const Wick::Args& args, const FloatView& out, int32_t n) {
+void wick_body(Route& route, const Wick::Args& args) {
+  const int32_t n = route.length(args.close_arr);
+  const FloatView out = route.output_written_whole(n);
   const int32_t period = args.timeperiod;
   const int32_t k = trailing_start(sub32(period, 1), n, args.n_values);
   const IntView high_slots = route.positions(n);
@@ -99,46 +105,23 @@ void wick_body(Route& route, const Wick::Args& args, const FloatView& out, int32
   });
 }
 
-template <class Args, class Op>
-PyObject* exact_dif(Call& call, const Args& args, Op op) {
-  const int32_t n = call.length(args.input_array_1.object);
-  auto [dif, out] = call.new_output_written_whole(n);
-  ExactRoute route(call);
-  dif_body(route, args, out, n, op);
-  return dif.release();
-}
-
 }  // namespace
 
-PyObject* Wick::run(Call& call, const Args& args) {
-  const int32_t n = call.length(args.close_arr.object);
-  auto [wick_arr, out] = call.new_output_written_whole(n);
-  ExactRoute route(call);
-  wick_body(route, args, out, n);
-  return wick_arr.release();
-}
-
-PyObject* Adif::run(Call& call, const Args& args) { return exact_dif(call, args, AbsoluteDifference{}); }
-PyObject* Rdif::run(Call& call, const Args& args) { return exact_dif(call, args, RelativeDifference{}); }
-
-// Many series: the same bodies over one series of a batch, with the worker's scratch.
+PyObject* Wick::run(Call& call, const Args& args) { return exact_entry(call, args, wick_body<ExactRoute>); }
+PyObject* Adif::run(Call& call, const Args& args) { return exact_entry(call, args, DifBody<AbsoluteDifference>{}); }
+PyObject* Rdif::run(Call& call, const Args& args) { return exact_entry(call, args, DifBody<RelativeDifference>{}); }
 
 template <>
-void compute_series<Wick>(const Wick::Args& args, const FloatView& out, Workspace& work, const BatchContext&) {
-  SeriesRoute route(work);
-  wick_body(route, args, out, length_of(args.close_arr));
+void compute_series<Wick>(const Wick::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  series_entry(args, out, work, context, wick_body<SeriesRoute>);
 }
-
 template <>
-void compute_series<Adif>(const Adif::Args& args, const FloatView& out, Workspace& work, const BatchContext&) {
-  SeriesRoute route(work);
-  dif_body(route, args, out, length_of(args.input_array_1), AbsoluteDifference{});
+void compute_series<Adif>(const Adif::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  series_entry(args, out, work, context, DifBody<AbsoluteDifference>{});
 }
-
 template <>
-void compute_series<Rdif>(const Rdif::Args& args, const FloatView& out, Workspace& work, const BatchContext&) {
-  SeriesRoute route(work);
-  dif_body(route, args, out, length_of(args.input_array_1), RelativeDifference{});
+void compute_series<Rdif>(const Rdif::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  series_entry(args, out, work, context, DifBody<RelativeDifference>{});
 }
 
 }  // namespace velk::indicators

@@ -15,6 +15,7 @@
 #include "frame/numpy_interface.hpp"
 #include "indicators/combination_steps.hpp"
 #include "indicators/directional_steps.hpp"
+#include "indicators/route.hpp"
 #include "indicators/wilder.hpp"
 
 namespace velk::indicators {
@@ -130,13 +131,14 @@ bool adx_in_one_pass(const Prices prices, const FloatView adx, int32_t timeperio
 
 // Whether velk_adx's call of velk_dx (nested `levels` deep) is certain to succeed
 // without warnings or Python code, so that adx_in_one_pass decides.
-bool adx_decidable(const Adx::Args& args, int32_t n, int levels) {
+template <class Route>
+bool adx_decidable(Route& route, const Adx::Args& args, int32_t n, int levels) {
   const Series* series[] = {&args.high_arr, &args.low_arr, &args.close_arr};
   for (const Series* s : series)
-    if (Py_TYPE(s->object) != g_ndarray_type || s->view.size() != n) return false;
+    if (!route.plain_array(s->object, s->view.size(), n)) return false;
   // Period 1 seeds from one NaN, and numpy warns about it.
-  return args.timeperiod >= 2 && args.timeperiod < n && args.timeperiod < (1 << 29) && Call::allocation_is_native() &&
-         numpy_nanmean_is_own() && Call::sibling_is_own("velk_dx", levels);
+  return args.timeperiod >= 2 && args.timeperiod < n && args.timeperiod < (1 << 29) && route.allocation_native() &&
+         route.nanmean_native() && route.sibling_native("velk_dx", levels);
 }
 
 void dx_kernel(const Prices prices, const DirectionalWork work, const FloatView dx, int32_t timeperiod,
@@ -234,71 +236,66 @@ void natr_kernel(const Prices prices, const FloatView tr, const FloatView atr, c
   });
 }
 
-}  // namespace
+// The bodies, one per function for both routes (indicators/route.hpp).
 
-PyObject* Dx::run(Call& call, const Args& args) {
+template <class Route>
+void dx_body(Route& route, const Dx::Args& args) {
   const Prices prices{args.high.view, args.low.view, args.close.view};
-
-  const int32_t n = call.length(args.high.object);
-  auto [dx, out] = call.new_output_written_whole(n);
+  const int32_t n = route.length(args.high);
+  const FloatView out = route.output_written_whole(n);
   DirectionalWork work;
-  const auto plus_dm = call.new_work_series(n);
-  work.plus_dm = plus_dm.view;
-  const auto minus_dm = call.new_work_series(n);
-  work.minus_dm = minus_dm.view;
-  const auto tr = call.new_work_series(n);
-  work.tr = tr.view;
-  native(n, [&] { dx_kernel(prices, work, out, args.timeperiod, args.n_values, n); });
-  return dx.release();
+  work.plus_dm = route.work_series(n).view;
+  work.minus_dm = route.work_series(n).view;
+  work.tr = route.work_series(n).view;
+  route.run(n, [&] { dx_kernel(prices, work, out, args.timeperiod, args.n_values, n); });
 }
 
-PyObject* Adx::run(Call& call, const Args& args) {
-  const int32_t n = call.length(args.close_arr.object);
+template <class Route>
+void adx_body(Route& route, const Adx::Args& args) {
+  const int32_t n = route.length(args.close_arr);
   const int32_t warm_up_end = mul32(2, args.timeperiod);
   const int32_t k = trailing_start(warm_up_end, n, args.n_values);
   const Prices prices{args.high_arr.view, args.low_arr.view, args.close_arr.view};
   // A start beyond the end makes the pre-roll read past it.
-  if (!args.close_arr_is_dx && k <= n && adx_decidable(args, n, 1)) {
-    auto [adx, out] = call.new_output_written_whole(n);
+  if (!args.close_arr_is_dx && k <= n && adx_decidable(route, args, n, 1)) {
+    const FloatView out = route.output_written_whole(n);
     bool done = false;
-    native(n, [&] {
+    route.run(n, [&] {
       done = adx_in_one_pass(prices, out, args.timeperiod, n, [&](auto at, int64_t i, float adx_value) {
         if (i >= k) at.put(out, i, adx_value);
       });
       fill_unwritten(out, 0, k);
     });
-    if (done) return adx.release();
+    if (done) return;
   }
-  auto [adx, out] = call.new_output_written_whole(n);
-
-  Ref dx;
-  FloatView dx_view;
-  if (args.close_arr_is_dx) {
-    dx = Ref::borrow(args.close_arr.object);
-    dx_view = args.close_arr.view;
-  } else {
-    Ref period = py_int(args.timeperiod);
-    dx = call.call_global("velk_dx", {args.high_arr.object, args.low_arr.object, args.close_arr.object, period.get()});
-    dx_view = call.float_view(dx.get(), false);
+  const FloatView out = route.output_written_whole(n);
+  Series dx = args.close_arr;
+  if (!args.close_arr_is_dx) {
+    dx = route.template sibling<Dx>({args.high_arr, args.low_arr, args.close_arr, args.timeperiod, kWholeSeries}, n,
+                                    [&](Call& call) {
+                                      Ref period = py_int(args.timeperiod);
+                                      return call.call_global("velk_dx", {args.high_arr.object, args.low_arr.object,
+                                                                          args.close_arr.object, period.get()});
+                                    });
   }
   // The first DX values are NaN, and nanmean skips them.
-  const float seed = call.nanmean_of_slice(dx.get(), py_int(args.timeperiod).get(), py_int(warm_up_end).get());
-  native(n, [&] {
+  const float seed = route.nanmean(dx, args.timeperiod, warm_up_end);
+  route.run(n, [&] {
     fill_unwritten(out, 0, k);
-    smooth_series(dx_view, out, seed, args.timeperiod, warm_up_end, k, n);
+    smooth_series(dx.view, out, seed, args.timeperiod, warm_up_end, k, n);
   });
-  return adx.release();
 }
 
-PyObject* Adxr::run(Call& call, const Args& args) {
-  const int32_t n = call.length(args.close_arr.object);
+template <class Route>
+void adxr_body(Route& route, const Adxr::Args& args) {
+  const int32_t n = route.length(args.close_arr);
   const Adx::Args adx_args{args.high_arr, args.low_arr, args.close_arr, args.timeperiod, kWholeSeries, false};
-  if (!args.close_arr_is_adx && Call::sibling_is_own("velk_adx", 1) && adx_decidable(adx_args, n, 2)) {
-    auto [adxr, out] = call.new_output_written_whole(n);
+  if (!args.close_arr_is_adx && route.sibling_native("velk_adx", 1) && adx_decidable(route, adx_args, n, 2)) {
+    const FloatView out = route.output_written_whole(n);
     const int32_t k = trailing_start(args.timeperiod, n, args.n_values);
     const Prices prices{args.high_arr.view, args.low_arr.view, args.close_arr.view};
     bool done = false;
-    native(n, [&] {
+    route.run(n, [&] {
       // ADX of the last `timeperiod` positions, in a ring on positions 0 .. timeperiod - 1,
       // which stay NaN in the result (k >= timeperiod); ADX is NaN before 2 timeperiod.
       fill_unwritten(out, 0, args.timeperiod);
@@ -312,137 +309,81 @@ PyObject* Adxr::run(Call& call, const Args& args) {
       // Rated from two NaNs there, which gives the NaN np.full leaves.
       fill_unwritten(out, 0, std::max(k, 2 * args.timeperiod));
     });
-    if (done) return adxr.release();
+    if (done) return;
   }
-  Ref adx;
-  FloatView adx_view;
-  if (args.close_arr_is_adx) {
-    adx_view = args.close_arr.view;
-  } else {
-    Ref period = py_int(args.timeperiod);
-    adx = call.call_global("velk_adx", {args.high_arr.object, args.low_arr.object, args.close_arr.object, period.get()});
-    adx_view = call.float_view(adx.get(), false);
+  Series adx = args.close_arr;
+  if (!args.close_arr_is_adx) {
+    adx = route.template sibling<Adx>(adx_args, n, [&](Call& call) {
+      Ref period = py_int(args.timeperiod);
+      return call.call_global("velk_adx",
+                              {args.high_arr.object, args.low_arr.object, args.close_arr.object, period.get()});
+    });
   }
-  auto [adxr, out] = call.new_output_written_whole(n);
+  const FloatView out = route.output_written_whole(n);
   const int32_t k = trailing_start(args.timeperiod, n, args.n_values);
-  native(n, [&] {
+  route.run(n, [&] {
     fill_unwritten(out, 0, k);
-    adxr_kernel(adx_view, out, args.timeperiod, k, n);
+    adxr_kernel(adx.view, out, args.timeperiod, k, n);
   });
-  return adxr.release();
 }
 
-PyObject* Natr::run(Call& call, const Args& args) {
+template <class Route>
+void natr_body(Route& route, const Natr::Args& args) {
   const Prices prices{args.high_arr.view, args.low_arr.view, args.close_arr.view};
-
-  const int32_t n = call.length(args.close_arr.object);
+  const int32_t n = route.length(args.close_arr);
   const int32_t k = trailing_start(args.timeperiod, n, args.n_values);
   // With numpy's own allocation and nanmean nothing can observe the work series:
   // the seed window's ranges go into the output's first positions, which stay NaN.
-  if (args.timeperiod >= 1 && args.timeperiod <= n && Call::allocation_is_native() && numpy_nanmean_is_own()) {
-    auto [natr, out] = call.new_output_written_whole(n);
+  if (args.timeperiod >= 1 && args.timeperiod <= n && route.allocation_native() && route.nanmean_native()) {
+    const FloatView out = route.output_written_whole(n);
     out.set(0, 0.0f);
-    native(args.timeperiod, [&] { natr_seed_ranges(prices, out, args.timeperiod); });
+    route.run(args.timeperiod, [&] { natr_seed_ranges(prices, out, args.timeperiod); });
     double mean;
     // Position 0 holds 0, so the window is never empty.
     nanmean_of_elements(out.data(), args.timeperiod, out.stride(), &mean);
-    native(n, [&] {
+    route.run(n, [&] {
       fill_unwritten(out, 0, k);
       natr_kernel<false>(prices, out, out, out, static_cast<float>(mean), args.timeperiod, k, n);
     });
-    return natr.release();
+    return;
   }
-  auto [tr, tr_view] = call.new_work_series(n);
+  const Series tr = route.work_series(n);
   // atr is never read back: only its allocation is observable.
-  auto [atr, atr_view] = call.new_output_written_whole(n);
-  auto [natr, out] = call.new_output_written_whole(n);
-
-  native(args.timeperiod, [&] { natr_seed_ranges(prices, tr_view, args.timeperiod); });
+  const FloatView atr = route.unread_output(n);
+  const FloatView out = route.output_written_whole(n);
+  route.run(args.timeperiod, [&] { natr_seed_ranges(prices, tr.view, args.timeperiod); });
   // Position 0 of tr stays 0 and counts in the mean.
-  const float seed = call.nanmean_of_slice(tr.get(), Py_None, py_int(args.timeperiod).get());
+  const float seed = route.nanmean(tr, kSliceFromStart, args.timeperiod);
   // A zero period stores at -1, the last element.
-  atr_view.set(int64_t{args.timeperiod} - 1, seed);
-  native(n, [&] {
+  atr.set(int64_t{args.timeperiod} - 1, seed);
+  route.run(n, [&] {
     fill_unwritten(out, 0, k);
-    natr_kernel<true>(prices, tr_view, atr_view, out, seed, args.timeperiod, k, n);
+    natr_kernel<true>(prices, tr.view, atr, out, seed, args.timeperiod, k, n);
   });
-  return natr.release();
-}
-
-}  // namespace velk::indicators
-
-// ---------------------------------------------------------------------------
-// Many series: the bodies above over one series of a batch, the DX and ADX
-// stages computed natively as the module's own velk_dx and velk_adx compute them
-// (the batch layer checks that they are the module's own before taking this path).
-
-#include "frame/numpy_interface.hpp"
-#include "indicators/many.hpp"
-
-namespace velk::indicators {
-
-namespace {
-
-// np.nanmean(series[start:stop]) for the body's integer bounds; a slice without
-// values is numpy's to warn about.
-float nanmean_of_range(const FloatView& series, Py_ssize_t start, Py_ssize_t stop) {
-  const Py_ssize_t count = PySlice_AdjustIndices(series.size(), &start, &stop, 1);
-  double mean;
-  if (!nanmean_of_elements(series.data() + start * series.stride(), count, series.stride(), &mean))
-    throw HandToPython{};
-  return static_cast<float>(mean);
 }
 
 }  // namespace
 
-template <>
-void compute_series<Dx>(const Dx::Args& args, const FloatView& out, Workspace& work, const BatchContext&) {
-  const Prices prices{args.high.view, args.low.view, args.close.view};
-  const int32_t n = length_of(args.high);
-  const DirectionalWork directional{work.zero_series(n), work.zero_series(n), work.zero_series(n)};
-  native_unlocked([&] { dx_kernel(prices, directional, out, args.timeperiod, args.n_values, n); });
-}
+PyObject* Dx::run(Call& call, const Args& args) { return exact_entry(call, args, dx_body<ExactRoute>); }
+PyObject* Adx::run(Call& call, const Args& args) { return exact_entry(call, args, adx_body<ExactRoute>); }
+PyObject* Adxr::run(Call& call, const Args& args) { return exact_entry(call, args, adxr_body<ExactRoute>); }
+PyObject* Natr::run(Call& call, const Args& args) { return exact_entry(call, args, natr_body<ExactRoute>); }
 
+template <>
+void compute_series<Dx>(const Dx::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  series_entry(args, out, work, context, dx_body<SeriesRoute>);
+}
 template <>
 void compute_series<Adx>(const Adx::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
-  const int32_t n = length_of(args.close_arr);
-  const int32_t warm_up_end = mul32(2, args.timeperiod);
-  const int32_t k = trailing_start(warm_up_end, n, args.n_values);
-  FloatView dx = args.close_arr.view;
-  if (!args.close_arr_is_dx) {
-    dx = work.nan_series(length_of(args.high_arr));
-    compute_series<Dx>({args.high_arr, args.low_arr, args.close_arr, args.timeperiod, kWholeSeries}, dx, work, context);
-  }
-  const float seed = nanmean_of_range(dx, args.timeperiod, warm_up_end);
-  native_unlocked([&] { smooth_series(dx, out, seed, args.timeperiod, warm_up_end, k, n); });
+  series_entry(args, out, work, context, adx_body<SeriesRoute>);
 }
-
 template <>
-void compute_series<Adxr>(const Adxr::Args& args, const FloatView& out, Workspace& work,
-                          const BatchContext& context) {
-  const int32_t n = length_of(args.close_arr);
-  FloatView adx = args.close_arr.view;
-  if (!args.close_arr_is_adx) {
-    adx = work.nan_series(n);
-    compute_series<Adx>({args.high_arr, args.low_arr, args.close_arr, args.timeperiod, kWholeSeries, false}, adx,
-                        work, context);
-  }
-  const int32_t k = trailing_start(args.timeperiod, n, args.n_values);
-  native_unlocked([&] { adxr_kernel(adx, out, args.timeperiod, k, n); });
+void compute_series<Adxr>(const Adxr::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  series_entry(args, out, work, context, adxr_body<SeriesRoute>);
 }
-
 template <>
-void compute_series<Natr>(const Natr::Args& args, const FloatView& out, Workspace& work, const BatchContext&) {
-  const Prices prices{args.high_arr.view, args.low_arr.view, args.close_arr.view};
-  const int32_t n = length_of(args.close_arr);
-  const int32_t k = trailing_start(args.timeperiod, n, args.n_values);
-  const FloatView tr = work.zero_series(n);
-  const FloatView atr = work.nan_series(n);
-  native_unlocked([&] { natr_seed_ranges(prices, tr, args.timeperiod); });
-  // Position 0 of tr stays 0 and counts in the mean.
-  const float seed = nanmean_of_range(tr, 0, args.timeperiod);
-  atr.set(int64_t{args.timeperiod} - 1, seed);
-  native_unlocked([&] { natr_kernel<true>(prices, tr, atr, out, seed, args.timeperiod, k, n); });
+void compute_series<Natr>(const Natr::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  series_entry(args, out, work, context, natr_body<SeriesRoute>);
 }
 
 }  // namespace velk::indicators

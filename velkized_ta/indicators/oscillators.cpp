@@ -19,6 +19,7 @@
 #include "indicators/momentum.hpp"
 #include "indicators/oscillator_steps.hpp"
 #include "indicators/position_queue.hpp"
+#include "indicators/route.hpp"
 
 namespace velk::indicators {
 
@@ -128,27 +129,26 @@ inline void write_range_fraction(A at, const FloatView& close, const FloatView& 
 }
 
 // `first_position(n)` gives the first written position for a series of length n.
-template <RangeFraction kind, class Args, typename FirstPosition>
-PyObject* extreme_range_body(Call& call, const Args& args, FirstPosition first_position) {
+template <RangeFraction kind, class Route, class Args, typename FirstPosition>
+void extreme_range_body(Route& route, const Args& args, FirstPosition first_position) {
   const int32_t period = args.timeperiod;
   const FloatView& high = args.high_arr.view;
   const FloatView& low = args.low_arr.view;
   const FloatView& close = args.close_arr.view;
-  const int32_t n = call.length(args.close_arr.object);
+  const int32_t n = route.length(args.close_arr);
   const int32_t start = first_position(n);
 
-  auto [result, out] = call.new_output(n);
-  auto [high_indices, high_slots] = call.new_positions(n);
-  auto [low_indices, low_slots] = call.new_positions(n);
+  const FloatView out = route.output(n);
+  const IntView high_slots = route.positions(n);
+  const IntView low_slots = route.positions(n);
 
-  native(n, [&] {
+  route.run(n, [&] {
     window_extremes<Expiry::Exact>(
         high, low, close, out, high_slots, low_slots, period, start, n, {reach(close), reach(out)},
         [](auto at, const FloatView& c, const FloatView& result, int64_t i, float highest_high, float lowest_low) {
           write_range_fraction<kind>(at, c, result, i, highest_high, lowest_low);
         });
   });
-  return result.release();
 }
 
 // ---------------------------------------------------------------------------
@@ -296,27 +296,19 @@ int64_t cci_run(const FloatView tp, const FloatView out, CciState& state, int32_
   return stopped;
 }
 
-// Root of a negative variance through numpy.
-double numpy_sqrt(Call& call, double v) {
-  Ref sqrt = call.numpy_attr("sqrt");
-  Ref argument = checked(PyFloat_FromDouble(v));
-  Ref root = checked(PyObject_CallOneArg(sqrt.get(), argument.get()));
-  const double value = PyFloat_AsDouble(root.get());
-  if (value == -1.0 && PyErr_Occurred()) throw PythonError{};
-  return value;
-}
-
 // Takes numpy's root for the variance a run stopped at and writes that position.
-void finish_pending(Call& call, const FloatView& out, CciState& state, int64_t at) {
-  state.negative_root = numpy_sqrt(call, static_cast<double>(state.pending_variance));
+template <class Route>
+void finish_pending(Route& route, const FloatView& out, CciState& state, int64_t at) {
+  state.negative_root = route.negative_root(static_cast<double>(state.pending_variance));
   state.negative_root_known = true;
   out.set(at, cci_scaled(state.pending_deviation, state.negative_root));
 }
 
-void cci_kernel(Call& call, const FloatView& tp, const FloatView& out, int32_t period, int32_t start,
-                int32_t n, int32_t n_values) {
+template <class Route>
+void cci_kernel(Route& route, const FloatView& tp, const FloatView& out, int32_t period, int32_t start, int32_t n,
+                int32_t n_values) {
   CciState state;
-  native(period, [&] {
+  route.run(period, [&] {
     for (int64_t j = int64_t{start} - period; j < start; ++j) {
       const float v = tp[j];
       state.sum += v;
@@ -329,15 +321,15 @@ void cci_kernel(Call& call, const FloatView& tp, const FloatView& out, int32_t p
     if (period == 0) throw FloatDivision{};
     const int64_t at = int64_t{start} - 1;
     if (!cci_score(Checked{}, out, at, tp[at], state.sum, state.sum_squared, static_cast<float>(period), false, 0.0,
-                         state.pending_variance, state.pending_deviation))
-      finish_pending(call, out, state, at);
+                   state.pending_variance, state.pending_deviation))
+      finish_pending(route, out, state, at);
   }
   int64_t from = start;
   for (;;) {
     int64_t stopped = n;
-    native(int64_t{n} - from, [&] { stopped = cci_run(tp, out, state, period, from, n); });
+    route.run(int64_t{n} - from, [&] { stopped = cci_run(tp, out, state, period, from, n); });
     if (stopped >= n) return;
-    finish_pending(call, out, state, stopped);
+    finish_pending(route, out, state, stopped);
     from = stopped + 1;
   }
 }
@@ -377,19 +369,13 @@ template <bool kContiguous>
   return !any(clash);
 }
 
-// Below this many elements numpy 1.x's arithmetic is not worth verifying.
-constexpr int32_t kCostlyCheckThreshold = 1 << 15;
-
-// The typical price computed natively into `tp`, when that provably gives numpy's
-// bits and numpy would have had nothing to report (no floating-point exception
-// raised); false, leaving the expression to numpy, otherwise.
-bool native_typical_price(Call& call, PyObject* high, PyObject* low, PyObject* close, int32_t n, float* tp) {
-  FloatView h, l, c;
-  if (!call.plain_float_view(high, n, h) || !call.plain_float_view(low, n, l) || !call.plain_float_view(close, n, c))
-    return false;
-  if (!numpy_arithmetic_is_own(n >= kCostlyCheckThreshold)) return false;
+// The float32 steps of the expression into `tp`; false where they may not give numpy's bits or
+// numpy would have had something to report (a NaN clash, a floating-point exception raised).
+template <class Route>
+bool typical_price_natively(Route& route, const FloatView& h, const FloatView& l, const FloatView& c, int32_t n,
+                            float* tp) {
   bool exact = false;
-  native(n, [&] {
+  route.run(n, [&] {
     std::feclearexcept(FE_ALL_EXCEPT);
     const bool contiguous = h.contiguous() && l.contiguous() && c.contiguous();
     exact = (contiguous ? typical_price_lanes<true>(h, l, c, tp, n) : typical_price_lanes<false>(h, l, c, tp, n)) &&
@@ -398,170 +384,154 @@ bool native_typical_price(Call& call, PyObject* high, PyObject* low, PyObject* c
   return exact;
 }
 
+// Below this many elements numpy 1.x's arithmetic is not worth verifying.
+constexpr int32_t kCostlyCheckThreshold = 1 << 15;
+
+// The typical price computed natively into `tp`, when that provably gives numpy's
+// bits and numpy would have had nothing to report; false, leaving the expression to numpy, otherwise.
+bool native_typical_price(ExactRoute& route, PyObject* high, PyObject* low, PyObject* close, int32_t n, float* tp) {
+  Call& call = route.call();
+  FloatView h, l, c;
+  if (!call.plain_float_view(high, n, h) || !call.plain_float_view(low, n, l) || !call.plain_float_view(close, n, c))
+    return false;
+  if (!numpy_arithmetic_is_own(n >= kCostlyCheckThreshold)) return false;
+  return typical_price_natively(route, h, l, c, n, tp);
+}
+
+// The bodies, one per function for both routes (indicators/route.hpp).
+
+template <class Route>
+void roc_body(Route& route, const Roc::Args& args) {
+  const FloatView& x = args.input_array.view;
+  const int32_t n = route.length(args.input_array);
+  const FloatView out = route.output_written_whole(n);
+  const int32_t start = trailing_start(args.timeperiod, n, args.n_values);
+  route.run_wide(n, [&] {
+    fill_unwritten(out, 0, start);
+    roc_kernel(x, out, args.timeperiod, start, n);
+  });
+}
+
+template <class Route>
+void rsi_body(Route& route, const Rsi::Args& args) {
+  const FloatView& x = args.close.view;
+  const int32_t n = route.length(args.close);
+  const FloatView out = route.output_written_whole(n);
+  const int32_t start = trailing_start(add32(args.timeperiod, 1), n, args.n_values);
+  route.run(n, [&] {
+    fill_unwritten(out, 0, start);
+    rsi_kernel(x, out, args.timeperiod, start, n);
+  });
+}
+
+template <class Route>
+void cmo_body(Route& route, const Cmo::Args& args) {
+  const FloatView& x = args.close_arr.view;
+  const int32_t n = route.length(args.close_arr);
+  const FloatView out = route.output_written_whole(n);
+  const int32_t start = trailing_start(args.timeperiod, n, args.n_values);
+  route.run(n, [&] {
+    fill_unwritten(out, 0, start);
+    cmo_kernel(x, out, args.timeperiod, start, n);
+  });
+}
+
+template <class Route>
+void willr_body(Route& route, const Willr::Args& args) {
+  extreme_range_body<RangeFraction::FromHigh>(
+      route, args, [&](int32_t n) { return trailing_start(sub32(args.timeperiod, 1), n, args.n_values); });
+}
+
+// `stream` and `last_value_only` are accepted for compatibility; every call returns the full series.
+template <class Route>
+void stochf_body(Route& route, const Stochf::Args& args) {
+  extreme_range_body<RangeFraction::FromLow>(route, args, [&](int32_t) { return sub32(args.timeperiod, 1); });
+}
+
+template <class Route>
+void ult_body(Route& route, const Ult::Args& args) {
+  const UltPeriods periods{args.short_period, args.medium_period, args.long_period};
+  const int32_t n = route.length(args.close_arr);
+  const FloatView out = route.output(n);
+  const int32_t start = trailing_start(periods.long_period, n, args.n_values);
+  route.run(n, [&] { ult_kernel(args.high_arr.view, args.low_arr.view, args.close_arr.view, out, periods, start, n); });
+}
+
+// The typical price is computed natively where that gives numpy's bits (the many-series route
+// hands the series back otherwise), the window natively but for the root of a negative variance.
+template <class Route>
+void cci_body(Route& route, const Cci::Args& args) {
+  const int32_t n = route.length(args.close_arr);
+  const int32_t start = trailing_start(args.timeperiod, n, args.n_values);
+  const FloatView out = route.output(n);
+  auto run = [&](const FloatView& tp) { cci_kernel(route, tp, out, args.timeperiod, start, n, args.n_values); };
+  if constexpr (Route::kExact) {
+    ScratchBuffer<float, 512> native(static_cast<uint64_t>(std::max(n, 0)));
+    if (native.get() &&
+        native_typical_price(route, args.high_arr.object, args.low_arr.object, args.close_arr.object, n, native.get()))
+      return run(FloatView(reinterpret_cast<char*>(native.get()), n, sizeof(float)));
+    Ref typical = typical_price(args.high_arr.object, args.low_arr.object, args.close_arr.object);
+    run(route.call().float_view(typical.get(), false));
+  } else {
+    const Series* prices[] = {&args.high_arr, &args.low_arr, &args.close_arr};
+    for (const Series* s : prices)
+      if (!route.plain_array(s->object, s->view.size(), n)) throw HandToPython{};
+    const FloatView tp = route.work_series(n).view;
+    if (!route.context().numpy_arithmetic_own ||
+        !typical_price_natively(route, args.high_arr.view, args.low_arr.view, args.close_arr.view, n,
+                                reinterpret_cast<float*>(tp.data())))
+      throw HandToPython{};
+    run(tp);
+  }
+}
+
 }  // namespace
 
 PyObject* Roc::run(Call& call, const Args& args) {
-  const FloatView& x = args.input_array.view;
-
-  const int32_t n = call.length(args.input_array.object);
-  auto [roc, out] = call.new_output_written_whole(n);
-  const int32_t start = trailing_start(args.timeperiod, n, args.n_values);
   try {
-    native_wide(n, [&] {
-      fill_unwritten(out, 0, start);
-      roc_kernel(x, out, args.timeperiod, start, n);
-    });
+    return exact_entry(call, args, roc_body<ExactRoute>);
   } catch (const ItemIndexError& e) {
     PyErr_Format(PyExc_IndexError, "index %lld is out of bounds for axis 0 with size %lld",
                  static_cast<long long>(e.index), static_cast<long long>(e.size));
     throw PythonError{};
   }
-  return roc.release();
 }
-
-PyObject* Rsi::run(Call& call, const Args& args) {
-  const FloatView& x = args.close.view;
-
-  const int32_t n = call.length(args.close.object);
-  auto [rsi, out] = call.new_output_written_whole(n);
-  const int32_t start = trailing_start(add32(args.timeperiod, 1), n, args.n_values);
-  native(n, [&] {
-    fill_unwritten(out, 0, start);
-    rsi_kernel(x, out, args.timeperiod, start, n);
-  });
-  return rsi.release();
-}
-
-PyObject* Cmo::run(Call& call, const Args& args) {
-  const FloatView& x = args.close_arr.view;
-
-  const int32_t n = call.length(args.close_arr.object);
-  auto [cmo, out] = call.new_output_written_whole(n);
-  const int32_t start = trailing_start(args.timeperiod, n, args.n_values);
-  native(n, [&] {
-    fill_unwritten(out, 0, start);
-    cmo_kernel(x, out, args.timeperiod, start, n);
-  });
-  return cmo.release();
-}
-
-PyObject* Willr::run(Call& call, const Args& args) {
-  return extreme_range_body<RangeFraction::FromHigh>(call, args, [&](int32_t n) {
-    return trailing_start(sub32(args.timeperiod, 1), n, args.n_values);
-  });
-}
-
-PyObject* Stochf::run(Call& call, const Args& args) {
-  // `stream` and `last_value_only` are accepted for compatibility; every call
-  // returns the full series.
-  return extreme_range_body<RangeFraction::FromLow>(call, args,
-                                                    [&](int32_t) { return sub32(args.timeperiod, 1); });
-}
-
-PyObject* Ult::run(Call& call, const Args& args) {
-  const UltPeriods periods{args.short_period, args.medium_period, args.long_period};
-
-  const int32_t n = call.length(args.close_arr.object);
-  auto [uo, out] = call.new_output(n);
-  const int32_t start = trailing_start(periods.long_period, n, args.n_values);
-  const FloatView& high = args.high_arr.view;
-  const FloatView& low = args.low_arr.view;
-  const FloatView& close = args.close_arr.view;
-  native(n, [&] { ult_kernel(high, low, close, out, periods, start, n); });
-  return uo.release();
-}
-
-PyObject* Cci::run(Call& call, const Args& args) {
-  const int32_t n = call.length(args.close_arr.object);
-  const int32_t start = trailing_start(args.timeperiod, n, args.n_values);
-  auto [cci, out] = call.new_output(n);
-  ScratchBuffer<float, 512> native(static_cast<uint64_t>(std::max(n, 0)));
-  if (native.get() && native_typical_price(call, args.high_arr.object, args.low_arr.object, args.close_arr.object, n, native.get())) {
-    cci_kernel(call, FloatView(reinterpret_cast<char*>(native.get()), n, sizeof(float)), out, args.timeperiod, start, n,
-               args.n_values);
-    return cci.release();
-  }
-  Ref typical = typical_price(args.high_arr.object, args.low_arr.object, args.close_arr.object);
-  const FloatView tp = call.float_view(typical.get(), false);
-  cci_kernel(call, tp, out, args.timeperiod, start, n, args.n_values);
-  return cci.release();
-}
-
-}  // namespace velk::indicators
-
-// ---------------------------------------------------------------------------
-// Many series: the bodies above over one series of a batch.
-
-#include "indicators/many.hpp"
-
-namespace velk::indicators {
-
-namespace {
-
-template <RangeFraction kind, class Args>
-void extreme_range_series(const Args& args, int32_t n, int32_t start, const FloatView& out, Workspace& work) {
-  const IntView high_slots = work.zero_positions(n);
-  const IntView low_slots = work.zero_positions(n);
-  native_unlocked([&] {
-    window_extremes<Expiry::Exact>(
-        args.high_arr.view, args.low_arr.view, args.close_arr.view, out, high_slots, low_slots, args.timeperiod,
-        start, n, {reach(args.close_arr.view), reach(out)},
-        [](auto at, const FloatView& c, const FloatView& result, int64_t i, float highest_high, float lowest_low) {
-          write_range_fraction<kind>(at, c, result, i, highest_high, lowest_low);
-        });
-  });
-}
-
-}  // namespace
+PyObject* Rsi::run(Call& call, const Args& args) { return exact_entry(call, args, rsi_body<ExactRoute>); }
+PyObject* Cmo::run(Call& call, const Args& args) { return exact_entry(call, args, cmo_body<ExactRoute>); }
+PyObject* Willr::run(Call& call, const Args& args) { return exact_entry(call, args, willr_body<ExactRoute>); }
+PyObject* Stochf::run(Call& call, const Args& args) { return exact_entry(call, args, stochf_body<ExactRoute>); }
+PyObject* Ult::run(Call& call, const Args& args) { return exact_entry(call, args, ult_body<ExactRoute>); }
+PyObject* Cci::run(Call& call, const Args& args) { return exact_entry(call, args, cci_body<ExactRoute>); }
 
 template <>
-void compute_series<Roc>(const Roc::Args& args, const FloatView& out, Workspace&, const BatchContext&) {
-  const int32_t n = length_of(args.input_array);
-  const int32_t start = trailing_start(args.timeperiod, n, args.n_values);
-  native_unlocked([&] { roc_kernel(args.input_array.view, out, args.timeperiod, start, n); });
+void compute_series<Roc>(const Roc::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  series_entry(args, out, work, context, roc_body<SeriesRoute>);
 }
-
 template <>
-void compute_series<Rsi>(const Rsi::Args& args, const FloatView& out, Workspace&, const BatchContext&) {
-  const int32_t n = length_of(args.close);
-  const int32_t start = trailing_start(add32(args.timeperiod, 1), n, args.n_values);
-  native_unlocked([&] { rsi_kernel(args.close.view, out, args.timeperiod, start, n); });
+void compute_series<Rsi>(const Rsi::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  series_entry(args, out, work, context, rsi_body<SeriesRoute>);
 }
-
 template <>
-void compute_series<Cmo>(const Cmo::Args& args, const FloatView& out, Workspace&, const BatchContext&) {
-  const int32_t n = length_of(args.close_arr);
-  const int32_t start = trailing_start(args.timeperiod, n, args.n_values);
-  native_unlocked([&] { cmo_kernel(args.close_arr.view, out, args.timeperiod, start, n); });
+void compute_series<Cmo>(const Cmo::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  series_entry(args, out, work, context, cmo_body<SeriesRoute>);
 }
-
 template <>
 void compute_series<Willr>(const Willr::Args& args, const FloatView& out, Workspace& work,
-                           const BatchContext&) {
-  const int32_t n = length_of(args.close_arr);
-  const int32_t start = trailing_start(sub32(args.timeperiod, 1), n, args.n_values);
-  extreme_range_series<RangeFraction::FromHigh>(args, n, start, out, work);
+                           const BatchContext& context) {
+  series_entry(args, out, work, context, willr_body<SeriesRoute>);
 }
-
 template <>
 void compute_series<Stochf>(const Stochf::Args& args, const FloatView& out, Workspace& work,
-                            const BatchContext&) {
-  extreme_range_series<RangeFraction::FromLow>(args, length_of(args.close_arr), sub32(args.timeperiod, 1), out, work);
+                            const BatchContext& context) {
+  series_entry(args, out, work, context, stochf_body<SeriesRoute>);
 }
-
 template <>
-void compute_series<Ult>(const Ult::Args& args, const FloatView& out, Workspace&, const BatchContext&) {
-  const UltPeriods periods{args.short_period, args.medium_period, args.long_period};
-  const int32_t n = length_of(args.close_arr);
-  const int32_t start = trailing_start(periods.long_period, n, args.n_values);
-  native_unlocked(
-      [&] { ult_kernel(args.high_arr.view, args.low_arr.view, args.close_arr.view, out, periods, start, n); });
+void compute_series<Ult>(const Ult::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  series_entry(args, out, work, context, ult_body<SeriesRoute>);
 }
-
-// The typical price and the negative variance's root are numpy's: left to the exported function.
 template <>
-void compute_series<Cci>(const Cci::Args&, const FloatView&, Workspace&, const BatchContext&) {
-  throw HandToPython{};
+void compute_series<Cci>(const Cci::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  series_entry(args, out, work, context, cci_body<SeriesRoute>);
 }
 
 }  // namespace velk::indicators

@@ -24,6 +24,7 @@
 #include "driver/lanes.hpp"
 #include "driver/loop.hpp"
 #include "indicators/ema.hpp"
+#include "indicators/route.hpp"
 
 namespace velk::indicators {
 
@@ -65,35 +66,40 @@ void ema_kernel(const FloatView x, const FloatView out, float alpha, int32_t n, 
   }
 }
 
-// One stage of the chain: velk_ema(source, timeperiod, normalize=...[, n_values=...])
-// through the module global, looked up now. Without `limited` the stage covers the whole series.
-Ref ema_stage(Call& call, PyObject* source, int32_t timeperiod, bool normalize, bool limited, int32_t n_values) {
-  Ref period = py_int(timeperiod);
-  if (!limited) return call.call_global("velk_ema", {source, period.get()}, {{"normalize", py_bool(normalize)}});
-  Ref limit = py_int(n_values);
-  return call.call_global("velk_ema", {source, period.get()},
-                          {{"normalize", py_bool(normalize)}, {"n_values", limit.get()}});
+// One stage of the chain: velk_ema(source, timeperiod, normalize=...[, n_values=...]) through
+// the module global, looked up now (natively on the many-series route). Without `limited` the
+// stage covers the whole series.
+template <class Route>
+Series ema_stage(Route& route, const Series& source, int32_t n, int32_t timeperiod, bool normalize, bool limited,
+                 int32_t n_values) {
+  const Ema::Args stage{source, timeperiod, normalize, limited ? n_values : kWholeSeries};
+  return route.template sibling<Ema>(stage, n, [&](Call& call) {
+    Ref period = py_int(timeperiod);
+    if (!limited) return call.call_global("velk_ema", {source.object, period.get()}, {{"normalize", py_bool(normalize)}});
+    Ref limit = py_int(n_values);
+    return call.call_global("velk_ema", {source.object, period.get()},
+                            {{"normalize", py_bool(normalize)}, {"n_values", limit.get()}});
+  });
 }
 
-Ref whole_stage(Call& call, PyObject* source, int32_t timeperiod, bool normalize) {
-  return ema_stage(call, source, timeperiod, normalize, false, 0);
-}
-Ref last_stage(Call& call, PyObject* source, int32_t timeperiod, bool normalize, int32_t n_values) {
-  return ema_stage(call, source, timeperiod, normalize, true, n_values);
+template <class Route>
+Series whole_stage(Route& route, const Series& source, int32_t n, int32_t timeperiod, bool normalize) {
+  return ema_stage(route, source, n, timeperiod, normalize, false, 0);
 }
 
-// A stage result that is kept and read: it must be an ndarray (or None) with a float32 view.
-struct Stage {
-  Ref object;
-  FloatView view;
-};
-
-Stage held_stage(Call& call, Ref result) {
-  const FloatView view = call.float_view(result.get(), false);
-  return {std::move(result), view};
+// The last stage, velk_ema(source, timeperiod, normalize=False, n_values=n_values), as the result
+// (`viewed`: after its float32 view was taken, as for a stage the body reads).
+template <class Route>
+void last_stage_as_result(Route& route, const Series& source, int32_t timeperiod, int32_t n_values,
+                          bool viewed = false) {
+  const Ema::Args stage{source, timeperiod, false, n_values};
+  route.template sibling_as_result<Ema>(stage, viewed, [&](Call& call) {
+    Ref period = py_int(timeperiod);
+    Ref limit = py_int(n_values);
+    return call.call_global("velk_ema", {source.object, period.get()},
+                            {{"normalize", py_bool(false)}, {"n_values", limit.get()}});
+  });
 }
-
-Stage handed_in(const Series& argument) { return {Ref::borrow(argument.object), argument.view}; }
 
 // The combination passes: each reads its stages at the position it writes (the
 // rate of change also one before) and combines them in double where it says so.
@@ -222,15 +228,16 @@ class OnePass {
   }
 
   // Whether every velk_ema call the body would make is certain to succeed without running Python code.
-  bool decidable() const {
+  template <class Route>
+  bool decidable(Route& route) const {
     if (n_ < 1 || !periods_ok_ || !limits_ok_) return false;
-    if (!Call::allocation_is_native() || !Call::sibling_is_own("velk_ema", 1)) return false;
+    if (!route.allocation_native() || !route.sibling_native("velk_ema", 1)) return false;
     for (int j = 0; j < kLevels; ++j) {
       if (kind(shape_, j) != kHanded) continue;
       bool feeds_stage = j + 1 < kLevels && kind(shape_, j + 1) == kFromBelow;
       for (int above = 1; j == 0 && above < kLevels; ++above) feeds_stage |= kind(shape_, above) == kFromPrices;
       // A stage call takes len() of its source, which must be numpy's own and the composite's length.
-      if (feeds_stage && (Py_TYPE(objects_[j]) != g_ndarray_type || views_[j].size() != n_)) return false;
+      if (feeds_stage && !route.plain_array(objects_[j], views_[j].size(), n_)) return false;
       if (views_[j].size() < n_) return false;
     }
     return true;
@@ -354,36 +361,23 @@ constexpr auto kU = OnePass::kUnused, kH = OnePass::kHanded, kB = OnePass::kFrom
 using Shape = OnePass;
 
 // The composites' one-pass forms. Each states the levels its calls would produce
-// and returns nullptr where it leaves the work to the calls; the positions before
+// and returns false where it leaves the work to the calls; the positions before
 // the first written one are filled in before the pass, which writes the rest.
 
 // velk_ema2 and velk_ema3 return their last stage as velk_ema writes it.
-template <unsigned... kShapes>
-PyObject* last_stage_in_one_pass(Call& call, OnePass& pass, int top, int32_t n, int32_t n_values) {
-  if (!pass.decidable()) return nullptr;
-  auto [result, out] = call.new_output_written_whole(n);
+template <unsigned... kShapes, class Route>
+bool last_stage_in_one_pass(Route& route, OnePass& pass, int top, int32_t n, int32_t n_values) {
+  if (!pass.decidable(route)) return false;
+  const FloatView out = route.output_written_whole(n);
   const int32_t k = std::max(sub32(n, n_values), 0);
   bool done = false;
-  native(n, [&] {
+  route.run(n, [&] {
     fill_unwritten(out, 0, k);
     done = pass.run<kShapes...>(out, [&](auto at, int64_t i, const float* level) {
       if (i >= k) at.put(out, i, level[top]);
     });
   });
-  return done ? result.release() : nullptr;
-}
-
-PyObject* ema2_in_one_pass(Call& call, const Ema2::Args& args) {
-  const int32_t n = call.length(args.input_array.object);
-  OnePass pass(n);
-  if (args.input_is_ema1) {
-    pass.hand_in(1, args.input_array);
-  } else {
-    pass.hand_in(0, args.input_array);
-    pass.compute(1, 0, args.timeperiod, false, 0);
-  }
-  pass.compute(2, 1, args.timeperiod, true, args.n_values);
-  return last_stage_in_one_pass<Shape::shape(kH, kP, kB), Shape::shape(kU, kH, kB)>(call, pass, 2, n, args.n_values);
+  return done;
 }
 
 // Stage 3 from stage 2, stage 1 or the prices.
@@ -395,14 +389,6 @@ constexpr unsigned kChainOfThree[] = {Shape::shape(kU, kU, kH, kB), Shape::shape
 void plan_stage_three(OnePass& pass, const Series& series, int level, int32_t period, int32_t n_values) {
   pass.hand_in(level, series);
   for (int j = level + 1; j <= 3; ++j) pass.compute(j, j - 1, period, j == 3, n_values);
-}
-
-PyObject* ema3_in_one_pass(Call& call, const Ema3::Args& args, bool input_is_ema1) {
-  const int32_t n = call.length(args.input_array.object);
-  OnePass pass(n);
-  plan_stage_three(pass, args.input_array, args.input_is_ema2 ? 2 : input_is_ema1 ? 1 : 0, args.timeperiod,
-                   args.n_values);
-  return last_stage_in_one_pass<kChainOfThree[0], kChainOfThree[1], kChainOfThree[2]>(call, pass, 3, n, args.n_values);
 }
 
 // The stages of velk_dema and velk_tema: stage j is its argument where its flag is
@@ -426,11 +412,13 @@ void plan_chain(OnePass& pass, std::initializer_list<Flagged> stages, int32_t pe
   }
 }
 
-// Runs the pass into `out` after filling positions 0 .. k - 1; false where the calls must decide.
-template <unsigned... kShapes, class Combine>
-bool combine_in_one_pass(OnePass& pass, const FloatView out, int32_t k, int32_t n, Combine combine) {
+// Runs the pass into the result after filling positions 0 .. k - 1; false where the calls must decide.
+template <unsigned... kShapes, class Route, class Combine>
+bool combine_in_one_pass(Route& route, OnePass& pass, int32_t k, int32_t n, Combine combine) {
+  if (!pass.decidable(route)) return false;
+  const FloatView out = route.output_written_whole(n);
   bool done = false;
-  native(n, [&] {
+  route.run(n, [&] {
     fill_unwritten(out, 0, k);
     done = pass.run<kShapes...>(out, [&](auto at, int64_t i, const float* level) {
       if (i >= k) at.put(out, i, combine(level));
@@ -439,80 +427,90 @@ bool combine_in_one_pass(OnePass& pass, const FloatView out, int32_t k, int32_t 
   return done;
 }
 
-}  // namespace
+// The bodies, one per function for both routes (indicators/route.hpp).
 
-PyObject* Ema::run(Call& call, const Args& args) {
+template <class Route>
+void ema_body(Route& route, const Ema::Args& args) {
   const FloatView& x = args.input_array.view;
-
-  const int32_t n = call.length(args.input_array.object);
+  const int32_t n = route.length(args.input_array);
   float alpha;
   if (!ema_alpha(args.timeperiod, alpha)) throw FloatDivision{};
-  auto [ema, out] = call.new_output_written_whole(n);
-  native(n, [&] { ema_kernel(x, out, alpha, n, args.n_values, args.normalize); });
-  return ema.release();
+  const FloatView out = route.output_written_whole(n);
+  route.run(n, [&] { ema_kernel(x, out, alpha, n, args.n_values, args.normalize); });
 }
 
-PyObject* Ema2::run(Call& call, const Args& args) {
-  if (PyObject* done = ema2_in_one_pass(call, args)) return done;
-  if (args.input_is_ema1) return last_stage(call, args.input_array.object, args.timeperiod, false, args.n_values).release();
-  const Stage ema1 = held_stage(call, whole_stage(call, args.input_array.object, args.timeperiod, true));
-  Stage ema2 = held_stage(call, last_stage(call, ema1.object.get(), args.timeperiod, false, args.n_values));
-  return ema2.object.release();
-}
-
-PyObject* Ema3::run(Call& call, const Args& args) {
-  // Only looked at when stage 2 was not handed in.
-  const bool input_is_ema1 = !args.input_is_ema2 && Call::truth(args.input_is_ema1);
-  if (PyObject* done = ema3_in_one_pass(call, args, input_is_ema1)) return done;
-  if (args.input_is_ema2) return last_stage(call, args.input_array.object, args.timeperiod, false, args.n_values).release();
-  if (input_is_ema1) {
-    const Stage ema2 = held_stage(call, whole_stage(call, args.input_array.object, args.timeperiod, false));
-    return last_stage(call, ema2.object.get(), args.timeperiod, false, args.n_values).release();
+template <class Route>
+void ema2_body(Route& route, const Ema2::Args& args) {
+  const int32_t n = route.length(args.input_array);
+  OnePass pass(n);
+  if (args.input_is_ema1) {
+    pass.hand_in(1, args.input_array);
+  } else {
+    pass.hand_in(0, args.input_array);
+    pass.compute(1, 0, args.timeperiod, false, 0);
   }
-  const Stage ema1 = held_stage(call, whole_stage(call, args.input_array.object, args.timeperiod, true));
-  const Stage ema2 = held_stage(call, whole_stage(call, ema1.object.get(), args.timeperiod, false));
-  return last_stage(call, ema2.object.get(), args.timeperiod, false, args.n_values).release();
+  pass.compute(2, 1, args.timeperiod, true, args.n_values);
+  if (last_stage_in_one_pass<Shape::shape(kH, kP, kB), Shape::shape(kU, kH, kB)>(route, pass, 2, n, args.n_values))
+    return;
+  if (args.input_is_ema1) return last_stage_as_result(route, args.input_array, args.timeperiod, args.n_values);
+  const Series ema1 = whole_stage(route, args.input_array, n, args.timeperiod, true);
+  last_stage_as_result(route, ema1, args.timeperiod, args.n_values, true);
+}
+
+template <class Route>
+void ema3_body(Route& route, const Ema3::Args& args) {
+  // Only looked at when stage 2 was not handed in.
+  const bool input_is_ema1 = !args.input_is_ema2 && route.truth(args.input_is_ema1);
+  const int32_t n = route.length(args.input_array);
+  OnePass pass(n);
+  plan_stage_three(pass, args.input_array, args.input_is_ema2 ? 2 : input_is_ema1 ? 1 : 0, args.timeperiod,
+                   args.n_values);
+  if (last_stage_in_one_pass<kChainOfThree[0], kChainOfThree[1], kChainOfThree[2]>(route, pass, 3, n, args.n_values))
+    return;
+  if (args.input_is_ema2) return last_stage_as_result(route, args.input_array, args.timeperiod, args.n_values);
+  if (input_is_ema1) {
+    const Series ema2 = whole_stage(route, args.input_array, n, args.timeperiod, false);
+    return last_stage_as_result(route, ema2, args.timeperiod, args.n_values);
+  }
+  const Series ema1 = whole_stage(route, args.input_array, n, args.timeperiod, true);
+  const Series ema2 = whole_stage(route, ema1, n, args.timeperiod, false);
+  last_stage_as_result(route, ema2, args.timeperiod, args.n_values);
 }
 
 // A stage that feeds a later computed stage covers the whole series; the last
 // computed stage is limited to the trailing window.
-PyObject* Dema::run(Call& call, const Args& args) {
-  const int32_t n = call.length(args.input1.object);
+template <class Route>
+void dema_body(Route& route, const Dema::Args& args) {
+  const int32_t n = route.length(args.input1);
   const int32_t k = trailing_start(0, n, args.n_values);
 
   if (!(args.input1_is_ema1 && args.input2_is_ema2)) {
     OnePass pass(n);
     plan_chain(pass, {{args.input1_is_ema1, &args.input1}, {args.input2_is_ema2, &args.input2}}, args.timeperiod,
                args.n_values);
-    if (pass.decidable()) {
-      auto [dema, out] = call.new_output_written_whole(n);
-      constexpr unsigned kShapes[] = {Shape::shape(kH, kP, kB), Shape::shape(kU, kH, kB), Shape::shape(kH, kP, kH)};
-      if (combine_in_one_pass<kShapes[0], kShapes[1], kShapes[2]>(
-              pass, out, k, n, [](const float* level) { return dema_of(level[1], level[2]); }))
-        return dema.release();
-    }
+    constexpr unsigned kShapes[] = {Shape::shape(kH, kP, kB), Shape::shape(kU, kH, kB), Shape::shape(kH, kP, kH)};
+    if (combine_in_one_pass<kShapes[0], kShapes[1], kShapes[2]>(
+            route, pass, k, n, [](const float* level) { return dema_of(level[1], level[2]); }))
+      return;
   }
 
-  auto [dema, out] = call.new_output_written_whole(n);
-  Stage ema1, ema2;
-  if (args.input1_is_ema1) {
-    ema1 = handed_in(args.input1);
-  } else {
-    // Limited only when no computed stage is derived from it.
-    ema1 = held_stage(call, ema_stage(call, args.input1.object, args.timeperiod, true, args.input2_is_ema2, args.n_values));
-  }
-  ema2 = args.input2_is_ema2 ? handed_in(args.input2)
-                        : held_stage(call, last_stage(call, ema1.object.get(), args.timeperiod, false, args.n_values));
+  const FloatView out = route.output_written_whole(n);
+  // Limited only when no computed stage is derived from it.
+  const Series ema1 = args.input1_is_ema1
+                          ? args.input1
+                          : ema_stage(route, args.input1, n, args.timeperiod, true, args.input2_is_ema2, args.n_values);
+  const Series ema2 =
+      args.input2_is_ema2 ? args.input2 : ema_stage(route, ema1, n, args.timeperiod, false, true, args.n_values);
 
-  native(int64_t{n} - k, [&] {
+  route.run(int64_t{n} - k, [&] {
     fill_unwritten(out, 0, k);
     dema_kernel(ema1.view, ema2.view, out, k, n);
   });
-  return dema.release();
 }
 
-PyObject* Tema::run(Call& call, const Args& args) {
-  const int32_t n = call.length(args.input1.object);
+template <class Route>
+void tema_body(Route& route, const Tema::Args& args) {
+  const int32_t n = route.length(args.input1);
   const int32_t k = trailing_start(0, n, args.n_values);
 
   if (!(args.input1_is_ema1 && args.input2_is_ema2 && args.input3_is_ema3)) {
@@ -521,50 +519,52 @@ PyObject* Tema::run(Call& call, const Args& args) {
                {{args.input1_is_ema1, &args.input1}, {args.input2_is_ema2, &args.input2},
                 {args.input3_is_ema3, &args.input3}},
                args.timeperiod, args.n_values);
-    if (pass.decidable()) {
-      auto [tema, out] = call.new_output_written_whole(n);
-      if (combine_in_one_pass<Shape::shape(kH, kP, kB, kB), Shape::shape(kH, kP, kB, kH), Shape::shape(kH, kP, kH, kB),
-                              Shape::shape(kH, kP, kH, kH), Shape::shape(kU, kH, kB, kB), Shape::shape(kU, kH, kB, kH),
-                              Shape::shape(kU, kH, kH, kB)>(
-              pass, out, k, n, [](const float* level) { return tema_of(level[1], level[2], level[3]); }))
-        return tema.release();
-    }
+    if (combine_in_one_pass<Shape::shape(kH, kP, kB, kB), Shape::shape(kH, kP, kB, kH), Shape::shape(kH, kP, kH, kB),
+                            Shape::shape(kH, kP, kH, kH), Shape::shape(kU, kH, kB, kB), Shape::shape(kU, kH, kB, kH),
+                            Shape::shape(kU, kH, kH, kB)>(
+            route, pass, k, n, [](const float* level) { return tema_of(level[1], level[2], level[3]); }))
+      return;
   }
 
-  auto [tema, out] = call.new_output_written_whole(n);
-  Stage ema1, ema2, ema3;
-  if (args.input1_is_ema1) {
-    ema1 = handed_in(args.input1);
-  } else {
-    ema1 = held_stage(call, ema_stage(call, args.input1.object, args.timeperiod, true, args.input2_is_ema2, args.n_values));
-  }
-  if (args.input2_is_ema2) {
-    ema2 = handed_in(args.input2);
-  } else {
-    ema2 = held_stage(call, ema_stage(call, ema1.object.get(), args.timeperiod, false, args.input3_is_ema3, args.n_values));
-  }
-  ema3 = args.input3_is_ema3 ? handed_in(args.input3)
-                        : held_stage(call, last_stage(call, ema2.object.get(), args.timeperiod, false, args.n_values));
+  const FloatView out = route.output_written_whole(n);
+  const Series ema1 = args.input1_is_ema1
+                          ? args.input1
+                          : ema_stage(route, args.input1, n, args.timeperiod, true, args.input2_is_ema2, args.n_values);
+  const Series ema2 = args.input2_is_ema2
+                          ? args.input2
+                          : ema_stage(route, ema1, n, args.timeperiod, false, args.input3_is_ema3, args.n_values);
+  const Series ema3 =
+      args.input3_is_ema3 ? args.input3 : ema_stage(route, ema2, n, args.timeperiod, false, true, args.n_values);
 
-  native(int64_t{n} - k, [&] {
+  route.run(int64_t{n} - k, [&] {
     fill_unwritten(out, 0, k);
     tema_kernel(ema1.view, ema2.view, ema3.view, out, k, n);
   });
-  return tema.release();
 }
 
-PyObject* Trix::run(Call& call, const Args& args) {
-  if (args.arr.object == Py_None) {
-    PyErr_SetString(PyExc_TypeError, "velk_trix() argument 'args.arr.object' must be a numpy array, not None");
-    throw PythonError{};
+// The series' length from its view: velk_trix never takes len() of its argument.
+template <class Route>
+int32_t trix_length(Route& route, const Series& arr) {
+  if constexpr (!Route::kExact) {
+    return route.length(arr);
+  } else {
+    if (arr.object == Py_None) {
+      PyErr_SetString(PyExc_TypeError, "velk_trix() argument 'args.arr.object' must be a numpy array, not None");
+      throw PythonError{};
+    }
+    const int64_t size = arr.view.size();
+    if (size > INT32_MAX) {
+      PyErr_Format(PyExc_OverflowError, "velk_trix() supports series of at most 2147483647 elements, got %lld",
+                   static_cast<long long>(size));
+      throw PythonError{};
+    }
+    return static_cast<int32_t>(size);
   }
-  const int64_t size = args.arr.view.size();
-  if (size > INT32_MAX) {
-    PyErr_Format(PyExc_OverflowError, "velk_trix() supports series of at most 2147483647 elements, got %lld",
-                 static_cast<long long>(size));
-    throw PythonError{};
-  }
-  const int32_t n = static_cast<int32_t>(size);
+}
+
+template <class Route>
+void trix_body(Route& route, const Trix::Args& args) {
+  const int32_t n = trix_length(route, args.arr);
   const int32_t start = trailing_start(1, n, args.n_values);
   // One position more than is written: each output reads the previous stage 3 value.
   const int32_t m = add32(args.n_values, 1);
@@ -572,51 +572,51 @@ PyObject* Trix::run(Call& call, const Args& args) {
   if (!args.input_is_ema3) {
     OnePass pass(n);
     plan_stage_three(pass, args.arr, args.input_is_ema2 ? 2 : args.input_is_ema1 ? 1 : 0, args.timeperiod, m);
-    if (pass.decidable()) {
-      auto [trix, out] = call.new_output_written_whole(n);
+    if (pass.decidable(route)) {
+      const FloatView out = route.output_written_whole(n);
       bool done = false;
       // Stage 3 goes into the output from the position before the first written one,
       // and the relative changes are taken in place afterwards, in wide lanes.
-      native(n, [&] {
+      route.run(n, [&] {
         done = pass.run<kChainOfThree[0], kChainOfThree[1], kChainOfThree[2]>(out, [&](auto at, int64_t i,
                                                                                       const float* level) {
           if (i >= start - 1) at.put(out, i, level[3]);
         });
       });
       if (done) {
-        native_wide(int64_t{n} - start, [&] {
+        route.run_wide(int64_t{n} - start, [&] {
           trix_in_place(out, start, n);
           fill_unwritten(out, 0, start);
         });
-        return trix.release();
+        return;
       }
     }
   }
 
-  auto [trix, out] = call.new_output_written_whole(n);
-  Stage ema3;
+  const FloatView out = route.output_written_whole(n);
+  Series ema3 = args.arr;
   if (args.input_is_ema3) {
-    ema3 = handed_in(args.arr);
+    // handed in
   } else if (args.input_is_ema2) {
-    ema3 = held_stage(call, last_stage(call, args.arr.object, args.timeperiod, false, m));
+    ema3 = ema_stage(route, args.arr, n, args.timeperiod, false, true, m);
   } else if (args.input_is_ema1) {
-    const Stage ema2 = held_stage(call, whole_stage(call, args.arr.object, args.timeperiod, false));
-    ema3 = held_stage(call, last_stage(call, ema2.object.get(), args.timeperiod, false, m));
+    const Series ema2 = whole_stage(route, args.arr, n, args.timeperiod, false);
+    ema3 = ema_stage(route, ema2, n, args.timeperiod, false, true, m);
   } else {
-    const Stage ema1 = held_stage(call, whole_stage(call, args.arr.object, args.timeperiod, true));
-    const Stage ema2 = held_stage(call, whole_stage(call, ema1.object.get(), args.timeperiod, false));
-    ema3 = held_stage(call, last_stage(call, ema2.object.get(), args.timeperiod, false, m));
+    const Series ema1 = whole_stage(route, args.arr, n, args.timeperiod, true);
+    const Series ema2 = whole_stage(route, ema1, n, args.timeperiod, false);
+    ema3 = ema_stage(route, ema2, n, args.timeperiod, false, true, m);
   }
 
-  native(int64_t{n} - start, [&] {
+  route.run(int64_t{n} - start, [&] {
     fill_unwritten(out, 0, start);
     trix_kernel(ema3.view, out, start, n);
   });
-  return trix.release();
 }
 
-PyObject* Macd::run(Call& call, const Args& args) {
-  const int32_t n = call.length(args.input0.object);
+template <class Route>
+void macd_body(Route& route, const Macd::Args& args) {
+  const int32_t n = route.length(args.input0);
   const int32_t k = trailing_start(args.long_period, n, args.n_values);
 
   // A negative start writes through the end of the arrays: the calls handle it.
@@ -633,184 +633,80 @@ PyObject* Macd::run(Call& call, const Args& args) {
     } else {
       pass.compute(2, 0, args.long_period, true, args.n_values);
     }
-    if (pass.decidable()) {
-      auto [macd, out] = call.new_output_written_whole(n);
-      if (combine_in_one_pass<Shape::shape(kH, kP, kP), Shape::shape(kH, kH, kP), Shape::shape(kH, kP, kH)>(
-              pass, out, k, n, [](const float* level) { return level[1] - level[2]; }))
-        return macd.release();
-    }
+    if (combine_in_one_pass<Shape::shape(kH, kP, kP), Shape::shape(kH, kH, kP), Shape::shape(kH, kP, kH)>(
+            route, pass, k, n, [](const float* level) { return level[1] - level[2]; }))
+      return;
   }
 
-  auto [macd, out] = call.new_output_written_whole(n);
+  const FloatView out = route.output_written_whole(n);
   // Each computed average takes the prices as its only positional argument and
   // keeps velk_ema's default normalization.
   auto average = [&](int32_t period) {
-    Ref p = py_int(period);
-    Ref limit = py_int(args.n_values);
-    return held_stage(call,
-                      call.call_global("velk_ema", {args.input0.object}, {{"timeperiod", p.get()}, {"n_values", limit.get()}}));
+    const Ema::Args stage{args.input0, period, true, args.n_values};
+    return route.template sibling<Ema>(stage, n, [&](Call& call) {
+      Ref p = py_int(period);
+      Ref limit = py_int(args.n_values);
+      return call.call_global("velk_ema", {args.input0.object}, {{"timeperiod", p.get()}, {"n_values", limit.get()}});
+    });
   };
-  Stage fast_ema, slow_ema;
+  Series fast_ema, slow_ema;
   if (args.input1_is_fast_ema && args.input2_is_slow_ema) {
-    fast_ema = handed_in(args.input1);
-    slow_ema = handed_in(args.input2);
+    fast_ema = args.input1;
+    slow_ema = args.input2;
   } else if (args.input1_is_fast_ema) {
     slow_ema = average(args.long_period);
-    fast_ema = handed_in(args.input1);
+    fast_ema = args.input1;
   } else if (args.input2_is_slow_ema) {
     fast_ema = average(args.short_period);
-    slow_ema = handed_in(args.input2);
+    slow_ema = args.input2;
   } else {
     fast_ema = average(args.short_period);
     slow_ema = average(args.long_period);
   }
 
-  native(int64_t{n} - k, [&] {
+  route.run(int64_t{n} - k, [&] {
     fill_unwritten(out, 0, k);
     macd_kernel(fast_ema.view, slow_ema.view, out, k, n);
   });
-  return macd.release();
-}
-
-}  // namespace velk::indicators
-
-// ---------------------------------------------------------------------------
-// Many series: the bodies above over one series of a batch, each stage computed
-// natively as the module's own velk_ema computes it (the batch layer checks that
-// the module's velk_ema is its own before taking this path).
-
-#include "indicators/many.hpp"
-
-namespace velk::indicators {
-
-namespace {
-
-constexpr int32_t kWhole = kWholeSeries;
-
-// velk_ema(source, timeperiod, normalize=..., n_values=...) into `out`.
-void ema_stage_into(const Series& source, const FloatView& out, int32_t timeperiod, bool normalize, int32_t n_values) {
-  const int32_t n = length_of(source);
-  float alpha;
-  if (!ema_alpha(timeperiod, alpha)) throw FloatDivision{};
-  ema_kernel(source.view, out, alpha, n, n_values, normalize);
-}
-
-// The same stage into a new work array, as a stage a sibling call returns.
-Series ema_stage_of(Workspace& work, const Series& source, int32_t timeperiod, bool normalize, int32_t n_values) {
-  const FloatView stage = work.nan_series(length_of(source));
-  ema_stage_into(source, stage, timeperiod, normalize, n_values);
-  return present_series(stage);
-}
-
-// A chain's stage: handed in, or computed from the previous one, covering only the
-// trailing window when the next stage is handed in (nothing is derived from it then).
-Series chain_stage(Workspace& work, const Series& handed, bool is_handed_in, const Series& previous, int32_t timeperiod,
-                   bool normalize, bool next_handed_in, int32_t n_values) {
-  if (is_handed_in) return handed;
-  return ema_stage_of(work, previous, timeperiod, normalize, next_handed_in ? n_values : kWhole);
 }
 
 }  // namespace
 
-template <>
-void compute_series<Ema>(const Ema::Args& args, const FloatView& out, Workspace&, const BatchContext&) {
-  native_unlocked([&] { ema_stage_into(args.input_array, out, args.timeperiod, args.normalize, args.n_values); });
-}
+PyObject* Ema::run(Call& call, const Args& args) { return exact_entry(call, args, ema_body<ExactRoute>); }
+PyObject* Ema2::run(Call& call, const Args& args) { return exact_entry(call, args, ema2_body<ExactRoute>); }
+PyObject* Ema3::run(Call& call, const Args& args) { return exact_entry(call, args, ema3_body<ExactRoute>); }
+PyObject* Dema::run(Call& call, const Args& args) { return exact_entry(call, args, dema_body<ExactRoute>); }
+PyObject* Tema::run(Call& call, const Args& args) { return exact_entry(call, args, tema_body<ExactRoute>); }
+PyObject* Trix::run(Call& call, const Args& args) { return exact_entry(call, args, trix_body<ExactRoute>); }
+PyObject* Macd::run(Call& call, const Args& args) { return exact_entry(call, args, macd_body<ExactRoute>); }
 
 template <>
-void compute_series<Ema2>(const Ema2::Args& args, const FloatView& out, Workspace& work,
-                          const BatchContext&) {
-  native_unlocked([&] {
-    const int32_t p = args.timeperiod;
-    const Series ema1 = args.input_is_ema1 ? args.input_array : ema_stage_of(work, args.input_array, p, true, kWhole);
-    ema_stage_into(ema1, out, p, false, args.n_values);
-  });
+void compute_series<Ema>(const Ema::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  series_entry(args, out, work, context, ema_body<SeriesRoute>);
 }
-
 template <>
-void compute_series<Ema3>(const Ema3::Args& args, const FloatView& out, Workspace& work,
-                          const BatchContext&) {
-  native_unlocked([&] {
-    const int32_t p = args.timeperiod;
-    Series ema2 = args.input_array;
-    if (!args.input_is_ema2) {
-      const bool input_is_ema1 = args.input_is_ema1 == Py_True;
-      const Series ema1 = input_is_ema1 ? args.input_array : ema_stage_of(work, args.input_array, p, true, kWhole);
-      ema2 = ema_stage_of(work, ema1, p, false, kWhole);
-    }
-    ema_stage_into(ema2, out, p, false, args.n_values);
-  });
+void compute_series<Ema2>(const Ema2::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  series_entry(args, out, work, context, ema2_body<SeriesRoute>);
 }
-
 template <>
-void compute_series<Dema>(const Dema::Args& args, const FloatView& out, Workspace& work,
-                          const BatchContext&) {
-  native_unlocked([&] {
-    const int32_t n = length_of(args.input1);
-    const int32_t k = trailing_start(0, n, args.n_values);
-    const int32_t p = args.timeperiod;
-    const Series ema1 =
-        chain_stage(work, args.input1, args.input1_is_ema1, args.input1, p, true, args.input2_is_ema2, args.n_values);
-    const Series ema2 = chain_stage(work, args.input2, args.input2_is_ema2, ema1, p, false, true, args.n_values);
-    dema_kernel(ema1.view, ema2.view, out, k, n);
-  });
+void compute_series<Ema3>(const Ema3::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  series_entry(args, out, work, context, ema3_body<SeriesRoute>);
 }
-
 template <>
-void compute_series<Tema>(const Tema::Args& args, const FloatView& out, Workspace& work,
-                          const BatchContext&) {
-  native_unlocked([&] {
-    const int32_t n = length_of(args.input1);
-    const int32_t k = trailing_start(0, n, args.n_values);
-    const int32_t p = args.timeperiod;
-    const Series ema1 =
-        chain_stage(work, args.input1, args.input1_is_ema1, args.input1, p, true, args.input2_is_ema2, args.n_values);
-    const Series ema2 =
-        chain_stage(work, args.input2, args.input2_is_ema2, ema1, p, false, args.input3_is_ema3, args.n_values);
-    const Series ema3 = chain_stage(work, args.input3, args.input3_is_ema3, ema2, p, false, true, args.n_values);
-    tema_kernel(ema1.view, ema2.view, ema3.view, out, k, n);
-  });
+void compute_series<Dema>(const Dema::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  series_entry(args, out, work, context, dema_body<SeriesRoute>);
 }
-
 template <>
-void compute_series<Trix>(const Trix::Args& args, const FloatView& out, Workspace& work,
-                          const BatchContext&) {
-  native_unlocked([&] {
-    const int32_t n = length_of(args.arr);
-    const int32_t start = trailing_start(1, n, args.n_values);
-    const int32_t m = add32(args.n_values, 1);
-    const int32_t p = args.timeperiod;
-    Series ema3 = args.arr;
-    if (!args.input_is_ema3) {
-      Series ema2 = args.arr;
-      if (!args.input_is_ema2) {
-        const Series ema1 = args.input_is_ema1 ? args.arr : ema_stage_of(work, args.arr, p, true, kWhole);
-        ema2 = ema_stage_of(work, ema1, p, false, kWhole);
-      }
-      ema3 = ema_stage_of(work, ema2, p, false, m);
-    }
-    trix_kernel(ema3.view, out, start, n);
-  });
+void compute_series<Tema>(const Tema::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  series_entry(args, out, work, context, tema_body<SeriesRoute>);
 }
-
 template <>
-void compute_series<Macd>(const Macd::Args& args, const FloatView& out, Workspace& work,
-                          const BatchContext&) {
-  native_unlocked([&] {
-    const int32_t n = length_of(args.input0);
-    const int32_t k = trailing_start(args.long_period, n, args.n_values);
-    // In the body's order: the slow average first when only the fast one is handed in.
-    auto average = [&](int32_t period) { return ema_stage_of(work, args.input0, period, true, args.n_values); };
-    Series fast_ema, slow_ema;
-    if (args.input1_is_fast_ema) {
-      slow_ema = args.input2_is_slow_ema ? args.input2 : average(args.long_period);
-      fast_ema = args.input1;
-    } else {
-      fast_ema = average(args.short_period);
-      slow_ema = args.input2_is_slow_ema ? args.input2 : average(args.long_period);
-    }
-    macd_kernel(fast_ema.view, slow_ema.view, out, k, n);
-  });
+void compute_series<Trix>(const Trix::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  series_entry(args, out, work, context, trix_body<SeriesRoute>);
+}
+template <>
+void compute_series<Macd>(const Macd::Args& args, const FloatView& out, Workspace& work, const BatchContext& context) {
+  series_entry(args, out, work, context, macd_body<SeriesRoute>);
 }
 
 }  // namespace velk::indicators

@@ -20,11 +20,14 @@
 #include <type_traits>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <tuple>
 #include <thread>
 #include <vector>
 
 #include "frame/fma.hpp"
 #include "frame/numpy_interface.hpp"
+#include "indicators/declarations.hpp"
 #include "live/kernels.hpp"
 
 namespace velk::live {
@@ -257,7 +260,7 @@ std::unique_ptr<Stream> make(const Params& p) {
   return std::make_unique<StreamOf<K>>(p);
 }
 
-const Entry kEntries[] = {
+constexpr Entry kEntries[] = {
     {"velk_sma", make<SmaKernel>},     {"velk_lin", make<LinKernel>},       {"velk_mid", make<MidKernel>},
     {"velk_ema", make<EmaKernel>},     {"chain", make<ChainKernel>},        {"velk_trix", make<TrixKernel>},
     {"velk_macd", make<MacdKernel>},   {"velk_roc", make<RocKernel>},       {"velk_rsi", make<RsiKernel>},
@@ -266,6 +269,36 @@ const Entry kEntries[] = {
     {"velk_adx", make<AdxKernel>},     {"velk_adxr", make<AdxrKernel>},     {"velk_natr", make<NatrKernel>},
     {"velk_wick", make<WickKernel>},   {"velk_adif", make<AdifKernel>},     {"velk_rdif", make<RdifKernel>},
 };
+
+// The kernel each exported function's stream opener takes (velkized_ta/stream.py): the chain
+// kernel carries the EMA compositions, every other function has a kernel of its own name.
+constexpr std::string_view kChainFunctions[] = {"velk_ema2", "velk_ema3", "velk_dema", "velk_tema"};
+
+constexpr std::string_view live_kernel_of(std::string_view function) {
+  for (std::string_view chained : kChainFunctions)
+    if (chained == function) return "chain";
+  return function;
+}
+
+constexpr bool has_kernel(std::string_view kernel) {
+  for (const Entry& e : kEntries)
+    if (std::string_view(e.name) == kernel) return true;
+  return false;
+}
+
+// A declaration without a live kernel fails the build here, naming the declaration.
+template <class I>
+constexpr bool has_live_kernel() {
+  static_assert(has_kernel(live_kernel_of(I::name)),
+                "an exported function has no live kernel: add its kernel to kEntries (live/module.cpp, "
+                "live/kernels.hpp)");
+  return true;
+}
+template <class... I>
+constexpr bool every_function_has_live_kernel(std::tuple<I...>*) {
+  return (has_live_kernel<I>() && ...);
+}
+static_assert(every_function_has_live_kernel(static_cast<indicators::Exported*>(nullptr)));
 
 const Entry* find_entry(const char* kernel) {
   for (const Entry& e : kEntries)

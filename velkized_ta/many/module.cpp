@@ -186,7 +186,20 @@ PyObject* registry_row() {
     Py_DECREF(params);
     return nullptr;
   }
-  return Py_BuildValue("{s:s,s:N,s:N}", "name", I::name, "params", params, "warm_up", warm_up);
+  constexpr Output out = I::output;
+  PyObject* bounds = out.bounded ? Py_BuildValue("(dd)", out.low, out.high) : Py_NewRef(Py_None);
+  PyObject* output = bounds == nullptr ? nullptr
+                                       : Py_BuildValue("{s:i,s:s,s:s,s:O,s:N,s:O}", "family", out.family, "title",
+                                                       out.title, "unit", out.unit, "percent",
+                                                       out.percent ? Py_True : Py_False, "bounds", bounds,
+                                                       "in_price_units", out.in_price_units ? Py_True : Py_False);
+  if (output == nullptr) {
+    Py_DECREF(params);
+    Py_DECREF(warm_up);
+    return nullptr;
+  }
+  return Py_BuildValue("{s:s,s:N,s:N,s:s,s:N}", "name", I::name, "params", params, "warm_up", warm_up, "summary",
+                       I::summary, "output", output);
 }
 
 template <class... I>
@@ -413,7 +426,9 @@ PyMethodDef methods[] = {
      "run(index, params, out, offsets, axis, threads, numpy_arithmetic_own) -> bytes of statuses"},
     {"registry", registry, METH_NOARGS,
      "The exported functions' declarations in export order: dicts with name, params (dicts with name, kind "
-     "'series', 'int' or 'flag', and default when there is one) and warm_up (period or None, scale, offset)."},
+     "'series', 'int' or 'flag', and default when there is one), warm_up (period or None, scale, offset), "
+     "summary (the stub's docstring) and output (the catalogue's family, title, unit, percent, bounds, "
+     "in_price_units)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

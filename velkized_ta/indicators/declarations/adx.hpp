@@ -26,8 +26,17 @@ struct Adx {
   static constexpr const char* name = "velk_adx";
   static constexpr const char* locals[] = {"n", "i", "k", "adx", "dx", "adx_value"};
   static constexpr const char* doc = nullptr;
+  // What the stubs and the docs say the function gives (velk_ta_funcs.pyi).
+  static constexpr const char* summary =
+      "Wilder average of velk_dx, 0 ... 1. Pass all of high, low, close and timeperiod.\n"
+      "\n"
+      "close_arr_is_dx=True: close_arr already is the DX series.\n"
+      "First value at position 2 * timeperiod.";
   static constexpr int traceback_line = 86;
   static constexpr WarmUp warm_up{"timeperiod", 2, 0};
+  static constexpr Output output{.family = 3, .title = "Average directional index",
+
+                                   .unit = "ratio, 0 … 1", .bounded = true, .low = 0.0, .high = 1.0};
   static PyObject* run(Call& call, const Args& args);
 };
 

@@ -26,8 +26,17 @@ struct Dema {
   static constexpr const char* name = "velk_dema";
   static constexpr const char* locals[] = {"n", "i", "k", "dema", "ema1", "ema2"};
   static constexpr const char* doc = nullptr;
+  // What the stubs and the docs say the function gives (velk_ta_funcs.pyi).
+  static constexpr const char* summary =
+      "2 * stage1 - stage2 of the EMA chain, a fraction (not the textbook DEMA of the price).\n"
+      "\n"
+      "Pass timeperiod by keyword: the second position is input2 (a precomputed stage 2).\n"
+      "First value at position 0.";
   static constexpr int traceback_line = 52;
   static constexpr WarmUp warm_up{};
+  static constexpr Output output{.family = 1, .title = "Double exponential average",
+
+                                   .unit = "fraction of the price", .percent = true};
   static PyObject* run(Call& call, const Args& args);
 };
 

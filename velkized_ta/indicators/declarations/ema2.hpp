@@ -22,8 +22,17 @@ struct Ema2 {
   static constexpr const char* name = "velk_ema2";
   static constexpr const char* locals[] = {"ema1", "ema2"};
   static constexpr const char* doc = nullptr;
+  // What the stubs and the docs say the function gives (velk_ta_funcs.pyi).
+  static constexpr const char* summary =
+      "Stage 2 of the EMA chain: the plain EMA of velk_ema(input_array, timeperiod), a fraction.\n"
+      "\n"
+      "input_is_ema1=True: input_array already is stage 1.\n"
+      "First value at position 0.";
   static constexpr int traceback_line = 44;
   static constexpr WarmUp warm_up{};
+  static constexpr Output output{.family = 1, .title = "Second EMA stage",
+
+                                   .unit = "fraction of the price", .percent = true};
   static PyObject* run(Call& call, const Args& args);
 };
 

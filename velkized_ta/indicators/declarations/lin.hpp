@@ -22,8 +22,17 @@ struct Lin {
       "n", "i", "j", "first_non_nan_index", "start_index", "lin", "sum_y", "sum_xy", "sum_x", "sum_x2", "denom",
       "deduction"};
   static constexpr const char* doc = nullptr;
+  // What the stubs and the docs say the function gives (velk_ta_funcs.pyi).
+  static constexpr const char* summary =
+      "Least-squares slope of the last `timeperiod` values, in price units per bar.\n"
+      "\n"
+      "Float32 running sums: they drift on long series; n_values restarts them near the end.\n"
+      "First value at position timeperiod - 1 (after leading NaN). A later NaN makes every later value NaN.";
   static constexpr int traceback_line = 32;
   static constexpr WarmUp warm_up{"timeperiod", 1, -1};
+  static constexpr Output output{.family = 0, .title = "Linear regression slope",
+
+                                   .unit = "price per bar", .in_price_units = true};
   static PyObject* run(Call& call, const Args& args);
 };
 

@@ -30,8 +30,17 @@ struct Macd {
   static constexpr const char* name = "velk_macd";
   static constexpr const char* locals[] = {"n", "i", "k", "macd", "fast_ema", "slow_ema"};
   static constexpr const char* doc = nullptr;
+  // What the stubs and the docs say the function gives (velk_ta_funcs.pyi).
+  static constexpr const char* summary =
+      "MACD line over the price: velk_ema(x, short_period) - velk_ema(x, long_period), a fraction.\n"
+      "\n"
+      "Pass the periods by keyword. No signal line or histogram.\n"
+      "First value at position long_period.";
   static constexpr int traceback_line = 120;
   static constexpr WarmUp warm_up{"long_period"};
+  static constexpr Output output{.family = 1, .title = "MACD line",
+
+                                   .unit = "fraction of the price", .percent = true};
   static PyObject* run(Call& call, const Args& args);
 };
 

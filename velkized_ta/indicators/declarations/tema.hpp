@@ -30,8 +30,17 @@ struct Tema {
   static constexpr const char* name = "velk_tema";
   static constexpr const char* locals[] = {"n", "i", "k", "tema", "ema1", "ema2", "ema3"};
   static constexpr const char* doc = nullptr;
+  // What the stubs and the docs say the function gives (velk_ta_funcs.pyi).
+  static constexpr const char* summary =
+      "3 * stage1 - 3 * stage2 + stage3 of the EMA chain, a fraction (not the textbook TEMA).\n"
+      "\n"
+      "Pass timeperiod by keyword: positions two and three are precomputed stages.\n"
+      "First value at position 0.";
   static constexpr int traceback_line = 57;
   static constexpr WarmUp warm_up{};
+  static constexpr Output output{.family = 1, .title = "Triple exponential average",
+
+                                   .unit = "fraction of the price", .percent = true};
   static PyObject* run(Call& call, const Args& args);
 };
 
