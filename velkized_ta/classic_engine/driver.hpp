@@ -12,6 +12,7 @@
 #include <new>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace velk::classic {
@@ -99,12 +100,23 @@ struct Operations {
   bool (*load)(void* state, const char* bytes, size_t size);  // false: the bytes are not a state
 };
 
+// Calls body(k) for k = 0..N-1, unrolled: the compiler keeps per-input loops (input counts are
+// small constants) as loops at -O2, which spill the bar to the stack and serialise the NaN test.
+template <int N, class Body, int... K>
+inline void unrolled(Body&& body, std::integer_sequence<int, K...>) {
+  (body(K), ...);
+}
+template <int N, class Body>
+inline void unrolled(Body&& body) {
+  unrolled<N>(body, std::make_integer_sequence<int, N>{});
+}
+
 template <class State>
 inline bool step_bar(State& state, const double* bar, double* out) {
   bool real = true;
-  for (int k = 0; k < State::inputs; ++k) real &= bar[k] == bar[k];
+  unrolled<State::inputs>([&](int k) { real &= bar[k] == bar[k]; });
   if (real && state.step(bar, out)) return true;
-  for (int k = 0; k < State::outputs; ++k) out[k] = std::numeric_limits<double>::quiet_NaN();
+  unrolled<State::outputs>([&](int k) { out[k] = std::numeric_limits<double>::quiet_NaN(); });
   return false;
 }
 
@@ -121,9 +133,9 @@ inline void run_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesOut<Out>
   double bar[State::inputs];
   double values[State::outputs];
   for (ptrdiff_t t = 0; t < length; ++t) {
-    for (int k = 0; k < State::inputs; ++k) bar[k] = columns[k][t * in_stride];
+    unrolled<State::inputs>([&](int k) { bar[k] = columns[k][t * in_stride]; });
     step_bar(state, bar, values);
-    for (int k = 0; k < State::outputs; ++k) targets[k][t * out_stride] = static_cast<Out>(values[k]);
+    unrolled<State::outputs>([&](int k) { targets[k][t * out_stride] = static_cast<Out>(values[k]); });
   }
 }
 
