@@ -19,6 +19,7 @@ namespace velk::classic {
 
 // Writes a state's fields as raw little-endian values, field by field (no padding).
 struct StateWriter {
+  static constexpr bool loading = false;
   std::string bytes;
 
   template <class T>
@@ -37,6 +38,7 @@ struct StateWriter {
 // Reads into a state built from the same parameters: a ring must keep the capacity its
 // parameters give, and positions must lie inside it, so no stored value can index out of range.
 struct StateReader {
+  static constexpr bool loading = true;
   const char* at;
   const char* end;
   bool ok = true;

@@ -17,7 +17,8 @@ struct Midrange {
     highs.fields(a);
     lows.fields(a);
   }
-  WindowExtremes highs, lows;
+  WindowHighest highs;
+  WindowLowest lows;
 };
 
 struct State {
