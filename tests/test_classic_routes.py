@@ -334,3 +334,18 @@ def test_window_extremes_are_the_newest_equal_extreme_of_the_window(period):
     for cut in range(40, 40 + period + 2):
         handle = pickle.loads(pickle.dumps(stream.aroon(high[:cut], low[:cut], max(period, 2))))
         assert same(handle.update_many(high[cut:], low[cut:]), tuple(w[cut:] for w in whole))
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("entry", classic.REGISTRY, ids=classic.NAMES)
+def test_a_pickle_at_any_bar_of_a_window_continues_exactly(entry):
+    """States keep values derived from their windows (sums accumulated since the last re-adding,
+    suffix extremes), rebuilt from the window when loaded: a pickle taken at any bar of a window
+    period continues with the function's bits."""
+    name = entry["name"]
+    data = noisy(260, 11)
+    series = inputs_of(entry, data)
+    whole = as_tuple(getattr(classic, name)(*series))
+    for cut in range(60, 60 + 34):
+        handle = pickle.loads(pickle.dumps(getattr(stream, name)(*(s[:cut] for s in series))))
+        assert same(as_tuple(handle.update_many(*(s[cut:] for s in series))), tuple(w[cut:] for w in whole)), cut

@@ -133,6 +133,12 @@ class Ring {
     extreme = best;
     age = static_cast<int64_t>(filled_ - 1 - best_at);
   }
+  // Calls visit(value) for the newest `count` values held (all if fewer), oldest first.
+  template <class Visit>
+  void each_newest(int64_t count, Visit&& visit) const {
+    const size_t n = count < 0 ? 0 : static_cast<size_t>(count) < filled_ ? static_cast<size_t>(count) : filled_;
+    for (size_t i = filled_ - n; i < filled_; ++i) visit(oldest(i));
+  }
   // Sum of the values held, oldest first (a fixed order, so every route rounds alike).
   double sum() const {
     double total = 0.0;
@@ -152,8 +158,10 @@ class Ring {
   size_t filled_ = 0;
 };
 
-// A window sum that never drifts: the running sum is re-added from the ring every `capacity`
-// bars, so rounding from values that have left the window lasts at most one window.
+// A window sum that never drifts: every `capacity` bars the running sum is replaced by the sum
+// of the window, so rounding from values that have left the window lasts at most one window.
+// That sum is accumulated as the window's values arrive (`fresh_`, from 0, oldest first: the
+// bits of adding up the ring), so no bar pays for a pass over the window.
 class WindowSum {
  public:
   WindowSum() = default;
@@ -162,9 +170,11 @@ class WindowSum {
   // Adds `value`, drops the value leaving the window; returns the sum of the window.
   double push(double value) {
     const double leaving = ring_.push(value);  // 0 while the ring fills: subtracting it is exact
+    fresh_ += value;
     if (++since_resum_ >= static_cast<int64_t>(ring_.capacity())) {
       since_resum_ = 0;
-      sum_ = ring_.sum();
+      sum_ = fresh_;
+      fresh_ = 0.0;
     } else {
       sum_ += value;
       sum_ -= leaving;
@@ -180,11 +190,16 @@ class WindowSum {
     ring_.fields(a);
     a(sum_);
     a(since_resum_);
+    if (Archive::loading) {
+      fresh_ = 0.0;
+      ring_.each_newest(since_resum_, [&](double value) { fresh_ += value; });
+    }
   }
 
  private:
   Ring ring_;
   double sum_ = 0.0;
+  double fresh_ = 0.0;  // sum of the values since the last re-adding
   int64_t since_resum_ = 0;
 };
 
