@@ -35,7 +35,7 @@ class GuardedWindowSum {
         sum_ -= leaving;
         magnitude_ -= std::fabs(leaving);
       }
-      if (magnitude_ > peak_) peak_ = magnitude_;
+      peak_ = select_greater(magnitude_, peak_);  // a select: a new peak is a coin toss
       if (magnitude_ < peak_ * kCollapse) resum();
     }
     return sum();
@@ -127,7 +127,7 @@ class GuardedWeightedAverage {
         plain_ -= leaving;
         magnitude_ -= std::fabs(leaving);
       }
-      if (magnitude_ > peak_) peak_ = magnitude_;
+      peak_ = select_greater(magnitude_, peak_);  // a select: a new peak is a coin toss
       if (magnitude_ < peak_ * (1.0 / 16384.0)) resum();
     }
     return window_.full();
