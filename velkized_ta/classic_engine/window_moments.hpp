@@ -41,7 +41,7 @@ class WindowMoments {
         deviations_ -= l;
         squares_ -= l * l;
       }
-      if (squares_ > peak_) peak_ = squares_;
+      peak_ = select_greater(squares_, peak_);  // a select: a new peak is a coin toss
     }
     if (!window_.full()) return false;
     if (variance_has_cancelled(centred_squares(), peak_, shift_, static_cast<double>(period_))) resum();
@@ -110,8 +110,8 @@ class WindowCoMoments {
     } else {
       add(x - shift_x_, y - shift_y_, 1.0);
       if (was_full) add(leaving_x - shift_x_, leaving_y - shift_y_, -1.0);
-      if (sxx_ > peak_x_) peak_x_ = sxx_;
-      if (syy_ > peak_y_) peak_y_ = syy_;
+      peak_x_ = select_greater(sxx_, peak_x_);
+      peak_y_ = select_greater(syy_, peak_y_);
     }
     if (!xs_.full()) return false;
     const double n = static_cast<double>(period_);
@@ -203,7 +203,7 @@ class WindowRegression {
       const double d = y - shift_;
       sum_ += d;
       squares_ += d * d;
-      if (squares_ > peak_) peak_ = squares_;
+      peak_ = select_greater(squares_, peak_);  // a select: a new peak is a coin toss
     }
     if (!window_.full()) return false;
     if (variance_has_cancelled(squares_ - sum_ * (sum_ * reciprocal_), peak_, shift_, static_cast<double>(period_))) {
