@@ -349,3 +349,37 @@ def test_a_pickle_at_any_bar_of_a_window_continues_exactly(entry):
     for cut in range(60, 60 + 34):
         handle = pickle.loads(pickle.dumps(getattr(stream, name)(*(s[:cut] for s in series))))
         assert same(as_tuple(handle.update_many(*(s[cut:] for s in series))), tuple(w[cut:] for w in whole)), cut
+
+
+def gappy(n, seed):
+    """Bars with NaN runs of every length from 1 to 12 between real runs of varying length (so a
+    run of real bars starts both shorter and longer than any lag), in one input at a time."""
+    data = bars(n, seed)
+    rng = np.random.default_rng(seed)
+    names = ("open", "high", "low", "close", "volume", "real0", "real1")
+    for name in names:
+        data[name] = data[name].copy()
+    t, gap = 2, 1
+    while t < n:
+        data[names[gap % len(names)]][t:t + gap] = np.nan
+        t += gap + int(rng.integers(1, 40))
+        gap = gap % 12 + 1
+    return data
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize(("name", "params"), cases(), ids=CASE_IDS)
+def test_whole_series_match_the_live_update_across_nan_runs(name, params):
+    """The whole-array loop (which may read bars off the input arrays) against the live update bar
+    by bar, and against update_many continuing a handle that already holds history."""
+    entry = classic.descriptor(name)
+    series = inputs_of(entry, gappy(700, 5))
+    whole = as_tuple(getattr(classic, name)(*series, **params))
+    handle = getattr(stream, name)(*(s[:0] for s in series), **params)
+    got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
+    assert same(tuple(np.array(column) for column in zip(*got)), whole)
+    for cut in (1, 17, 350):
+        handle = getattr(stream, name)(*(s[:cut] for s in series), **params)
+        assert same(as_tuple(handle.update_many(*(s[cut:] for s in series))), tuple(w[cut:] for w in whole))
+    assert same(as_tuple(getattr(classic, name)(*series, **params, dtype=np.float32)),
+                tuple(w.astype(np.float32) for w in whole))

@@ -133,6 +133,14 @@ class Ring {
     extreme = best;
     age = static_cast<int64_t>(filled_ - 1 - best_at);
   }
+  // The ring after push(values[i]) for i = 0 .. count - 1 (only the last `capacity` are written).
+  void push_many(const double* values, size_t count) {
+    const size_t kept = count < capacity_ ? count : capacity_;
+    const size_t skipped = count - kept;
+    position_ = capacity_ ? (position_ + skipped) % capacity_ : 0;
+    filled_ = filled_ + skipped < capacity_ ? filled_ + skipped : capacity_;
+    for (size_t i = skipped; i < count; ++i) push(values[i]);
+  }
   // Calls visit(value) for the newest `count` values held (all if fewer), oldest first.
   template <class Visit>
   void each_newest(int64_t count, Visit&& visit) const {
