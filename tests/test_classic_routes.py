@@ -342,3 +342,115 @@ def test_live_arguments_by_name_and_errors_naming_them():
         classic.vwap(data["high"], data["low"], close, data["volume"], data["anchor"].astype(str))
     with pytest.raises(ValueError, match="argument 'anchor' has shape"):
         batch.vwap(*(np.stack([data[k]] * 2, axis=1) for k in ("high", "low", "close", "volume")), np.zeros((60, 3)))
+def window_extremes_reference(high, low, period):
+    """Highest high and lowest low of the last `period` real bars and their ages, each the newest
+    of equal values (so 0.0 and -0.0 keep the newer sign); NaN until `period` real bars."""
+    n = len(high)
+    upper, lower, high_age, low_age = (np.full(n, np.nan) for _ in range(4))
+    highs, lows = [], []
+    for t in range(n):
+        if np.isnan(high[t]) or np.isnan(low[t]):
+            continue
+        highs.append(high[t])
+        lows.append(low[t])
+        if len(highs) < period:
+            continue
+        window_high, window_low = highs[-period:], lows[-period:]
+        top, bottom = max(window_high), min(window_low)
+        high_age[t] = next(age for age, v in enumerate(reversed(window_high)) if v == top)
+        low_age[t] = next(age for age, v in enumerate(reversed(window_low)) if v == bottom)
+        upper[t] = window_high[-1 - int(high_age[t])]
+        lower[t] = window_low[-1 - int(low_age[t])]
+    return upper, lower, high_age, low_age
+
+
+def tied_bars(n, seed):
+    """Prices on a coarse grid (many ties), runs of equal bars, signed zeros, infinities, NaN runs."""
+    rng = np.random.default_rng(seed)
+    close = np.round(np.cumsum(rng.normal(size=n)) / 2) * 0.5
+    high, low = close + np.round(rng.random(n) * 2) * 0.5, close - np.round(rng.random(n) * 2) * 0.5
+    for column in (high, low):
+        column[n // 3:n // 3 + 25] = 0.0
+        column[n // 3 + 5:n // 3 + 25:3] = -0.0
+        column[rng.integers(0, n, 3)] = rng.choice([np.inf, -np.inf], 3)
+        column[:4] = np.nan
+        column[2 * n // 3:2 * n // 3 + rng.integers(1, 30)] = np.nan
+        column[rng.integers(0, n, 6)] = np.nan
+    return high, low
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("period", [1, 2, 3, 5, 14, 37])
+def test_window_extremes_are_the_newest_equal_extreme_of_the_window(period):
+    """The sliding extremes (aroon's ages, donchian's bounds, midprice) against the definition,
+    read through the function, float32 storage, strided input, and a pickle at every ring slot."""
+    high, low = tied_bars(600, period)
+    upper, lower, high_age, low_age = window_extremes_reference(high, low, period)
+    got_upper, _, got_lower = classic.donchian(high, low, period)
+    for got, want in ((got_upper, upper), (got_lower, lower)):
+        assert np.array_equal(got, want, equal_nan=True)
+        assert np.array_equal(np.signbit(got), np.signbit(want))
+    if period >= 2:
+        assert np.array_equal(classic.midprice(high, low, period), (upper + lower) / 2, equal_nan=True)
+    if period >= 3:  # aroon's window is timeperiod + 1 bars
+        down, up = classic.aroon(high, low, period - 1)
+        factor = 100.0 / (period - 1)
+        assert np.array_equal(down, factor * (period - 1 - low_age), equal_nan=True)
+        assert np.array_equal(up, factor * (period - 1 - high_age), equal_nan=True)
+    strided = np.stack([high, low, high], axis=1)
+    assert same(classic.donchian(strided[:, 0], strided[:, 1], period, dtype=np.float32),
+                tuple(v.astype(np.float32) for v in classic.donchian(high, low, period)))
+    # A handle pickled at each ring slot, continued, gives the rest of the function's values.
+    whole = classic.aroon(high, low, max(period, 2))
+    for cut in range(40, 40 + period + 2):
+        handle = pickle.loads(pickle.dumps(stream.aroon(high[:cut], low[:cut], max(period, 2))))
+        assert same(handle.update_many(high[cut:], low[cut:]), tuple(w[cut:] for w in whole))
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("entry", classic.REGISTRY, ids=classic.NAMES)
+def test_a_pickle_at_any_bar_of_a_window_continues_exactly(entry):
+    """States keep values derived from their windows (sums accumulated since the last re-adding,
+    suffix extremes), rebuilt from the window when loaded: a pickle taken at any bar of a window
+    period continues with the function's bits."""
+    name = entry["name"]
+    data = noisy(260, 11)
+    series = inputs_of(entry, data)
+    whole = as_tuple(getattr(classic, name)(*series))
+    for cut in range(60, 60 + 34):
+        handle = pickle.loads(pickle.dumps(getattr(stream, name)(*(s[:cut] for s in series))))
+        assert same(as_tuple(handle.update_many(*(s[cut:] for s in series))), tuple(w[cut:] for w in whole)), cut
+
+
+def gappy(n, seed):
+    """Bars with NaN runs of every length from 1 to 12 between real runs of varying length (so a
+    run of real bars starts both shorter and longer than any lag), in one input at a time."""
+    data = bars(n, seed)
+    rng = np.random.default_rng(seed)
+    names = ("open", "high", "low", "close", "volume", "real0", "real1")
+    for name in names:
+        data[name] = data[name].copy()
+    t, gap = 2, 1
+    while t < n:
+        data[names[gap % len(names)]][t:t + gap] = np.nan
+        t += gap + int(rng.integers(1, 40))
+        gap = gap % 12 + 1
+    return data
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize(("name", "params"), cases(), ids=CASE_IDS)
+def test_whole_series_match_the_live_update_across_nan_runs(name, params):
+    """The whole-array loop (which may read bars off the input arrays) against the live update bar
+    by bar, and against update_many continuing a handle that already holds history."""
+    entry = classic.descriptor(name)
+    series = inputs_of(entry, gappy(700, 5))
+    whole = as_tuple(getattr(classic, name)(*series, **params))
+    handle = getattr(stream, name)(*(s[:0] for s in series), **params)
+    got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
+    assert same(tuple(np.array(column) for column in zip(*got)), whole)
+    for cut in (1, 17, 350):
+        handle = getattr(stream, name)(*(s[:cut] for s in series), **params)
+        assert same(as_tuple(handle.update_many(*(s[cut:] for s in series))), tuple(w[cut:] for w in whole))
+    assert same(as_tuple(getattr(classic, name)(*series, **params, dtype=np.float32)),
+                tuple(w.astype(np.float32) for w in whole))

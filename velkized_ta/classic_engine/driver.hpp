@@ -5,6 +5,7 @@
 // series loop; nothing virtual runs per bar.
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -12,12 +13,14 @@
 #include <new>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace velk::classic {
 
 // Writes a state's fields as raw little-endian values, field by field (no padding).
 struct StateWriter {
+  static constexpr bool loading = false;
   std::string bytes;
 
   template <class T>
@@ -36,6 +39,7 @@ struct StateWriter {
 // Reads into a state built from the same parameters: a ring must keep the capacity its
 // parameters give, and positions must lie inside it, so no stored value can index out of range.
 struct StateReader {
+  static constexpr bool loading = true;
   const char* at;
   const char* end;
   bool ok = true;
@@ -99,12 +103,23 @@ struct Operations {
   bool (*load)(void* state, const char* bytes, size_t size);  // false: the bytes are not a state
 };
 
+// Calls body(k) for k = 0..N-1, unrolled: the compiler keeps per-input loops (input counts are
+// small constants) as loops at -O2, which spill the bar to the stack and serialise the NaN test.
+template <int N, class Body, int... K>
+inline void unrolled(Body&& body, std::integer_sequence<int, K...>) {
+  (body(K), ...);
+}
+template <int N, class Body>
+inline void unrolled(Body&& body) {
+  unrolled<N>(body, std::make_integer_sequence<int, N>{});
+}
+
 template <class State>
 inline bool step_bar(State& state, const double* bar, double* out) {
   bool real = true;
-  for (int k = 0; k < State::inputs; ++k) real &= bar[k] == bar[k];
+  unrolled<State::inputs>([&](int k) { real &= bar[k] == bar[k]; });
   if (real && state.step(bar, out)) return true;
-  for (int k = 0; k < State::outputs; ++k) out[k] = std::numeric_limits<double>::quiet_NaN();
+  unrolled<State::outputs>([&](int k) { out[k] = std::numeric_limits<double>::quiet_NaN(); });
   return false;
 }
 
@@ -121,9 +136,67 @@ inline void run_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesOut<Out>
   double bar[State::inputs];
   double values[State::outputs];
   for (ptrdiff_t t = 0; t < length; ++t) {
-    for (int k = 0; k < State::inputs; ++k) bar[k] = columns[k][t * in_stride];
+    unrolled<State::inputs>([&](int k) { bar[k] = columns[k][t * in_stride]; });
     step_bar(state, bar, values);
-    for (int k = 0; k < State::outputs; ++k) targets[k][t * out_stride] = static_cast<Out>(values[k]);
+    unrolled<State::outputs>([&](int k) { targets[k][t * out_stride] = static_cast<Out>(values[k]); });
+  }
+}
+
+// A state may add a batch kernel for bars whose values depend only on input bars within reach:
+//   int64_t kernel_lag() const: bar t's values read the inputs of bars t - lag .. t;
+//   void kernel_bar(const double* const* in, ptrdiff_t t, double* out) const: the values `step`
+//     gives at bar t when bars t - lag .. t are all real and the state has taken those before t;
+//   void absorb(const double* const* in, ptrdiff_t from, ptrdiff_t to): the state after `step`
+//     on the real bars from .. to - 1.
+// The kernel runs where the previous `lag` bars were real and is read off the input arrays,
+// a run of real bars at a time; other bars take `step`. Tests compare both with the live update.
+template <class State>
+concept HasKernel = requires(State& s, const State& c, const double* const* in, double* out) {
+  { c.kernel_lag() } -> std::convertible_to<int64_t>;
+  c.kernel_bar(in, ptrdiff_t{0}, out);
+  s.absorb(in, ptrdiff_t{0}, ptrdiff_t{0});
+};
+
+template <int N>
+inline bool all_real_at(const double* const* columns, ptrdiff_t t) {
+  bool real = true;
+  unrolled<N>([&](int k) { real &= columns[k][t] == columns[k][t]; });
+  return real;
+}
+
+// The unit-stride loop of a state with a kernel.
+template <class State, class Out>
+inline void run_kernel_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
+  const double* columns[State::inputs];
+  Out* targets[State::outputs];
+  for (int k = 0; k < State::inputs; ++k) columns[k] = in.columns[k];
+  for (int k = 0; k < State::outputs; ++k) targets[k] = out.columns[k];
+  const ptrdiff_t lag = static_cast<ptrdiff_t>(state.kernel_lag());
+  ptrdiff_t real_before = 0;  // real bars in a row just before t
+  ptrdiff_t t = 0;
+  while (t < length) {
+    if (real_before >= lag) {
+      ptrdiff_t end = t;
+      for (; end < length && all_real_at<State::inputs>(columns, end); ++end) {
+        double values[State::outputs];
+        state.kernel_bar(columns, end, values);
+        unrolled<State::outputs>([&](int k) { targets[k][end] = static_cast<Out>(values[k]); });
+      }
+      if (end > t) {
+        state.absorb(columns, t, end);
+        real_before += end - t;
+        t = end;
+        continue;
+      }
+    }
+    double bar[State::inputs];
+    double values[State::outputs];
+    unrolled<State::inputs>([&](int k) { bar[k] = columns[k][t]; });
+    const bool real = all_real_at<State::inputs>(columns, t);
+    step_bar(state, bar, values);
+    unrolled<State::outputs>([&](int k) { targets[k][t] = static_cast<Out>(values[k]); });
+    real_before = real ? real_before + 1 : 0;
+    ++t;
   }
 }
 
@@ -134,6 +207,13 @@ template <class State, class Out>
   // A local state whose address never escapes: its scalars stay in registers across bars
   // instead of being stored and reloaded around every output write (which could alias them).
   State state = std::move(*static_cast<State*>(raw));
+  if constexpr (HasKernel<State>) {
+    if (in.stride == 1 && out.stride == 1) {
+      run_kernel_bars<State, Out>(state, in, length, out);
+      *static_cast<State*>(raw) = std::move(state);
+      return;
+    }
+  }
   if (in.stride == 1 && out.stride == 1)
     run_bars<State, Out, true>(state, in, length, out);
   else

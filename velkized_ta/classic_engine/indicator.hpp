@@ -103,6 +103,9 @@ class Ring {
   bool full() const { return filled_ == capacity_; }
   size_t size() const { return filled_; }
   size_t capacity() const { return capacity_; }
+  // Storage order: the slot the next push writes, and the value in slot i.
+  size_t position() const { return position_; }
+  double slot(size_t i) const { return values_[i]; }
   // i-th oldest value held (0 <= i < size()).
   double oldest(size_t i) const {
     size_t at = filled_ < capacity_ ? i : position_ + i;
@@ -145,6 +148,20 @@ class Ring {
     extreme = best;
     age = static_cast<int64_t>(filled_ - 1 - best_at);
   }
+  // The ring after push(values[i]) for i = 0 .. count - 1 (only the last `capacity` are written).
+  void push_many(const double* values, size_t count) {
+    const size_t kept = count < capacity_ ? count : capacity_;
+    const size_t skipped = count - kept;
+    position_ = capacity_ ? (position_ + skipped) % capacity_ : 0;
+    filled_ = filled_ + skipped < capacity_ ? filled_ + skipped : capacity_;
+    for (size_t i = skipped; i < count; ++i) push(values[i]);
+  }
+  // Calls visit(value) for the newest `count` values held (all if fewer), oldest first.
+  template <class Visit>
+  void each_newest(int64_t count, Visit&& visit) const {
+    const size_t n = count < 0 ? 0 : static_cast<size_t>(count) < filled_ ? static_cast<size_t>(count) : filled_;
+    for (size_t i = filled_ - n; i < filled_; ++i) visit(oldest(i));
+  }
   // Sum of the values held, oldest first (a fixed order, so every route rounds alike).
   double sum() const {
     double total = 0.0;
@@ -164,8 +181,10 @@ class Ring {
   size_t filled_ = 0;
 };
 
-// A window sum that never drifts: the running sum is re-added from the ring every `capacity`
-// bars, so rounding from values that have left the window lasts at most one window.
+// A window sum that never drifts: every `capacity` bars the running sum is replaced by the sum
+// of the window, so rounding from values that have left the window lasts at most one window.
+// That sum is accumulated as the window's values arrive (`fresh_`, from 0, oldest first: the
+// bits of adding up the ring), so no bar pays for a pass over the window.
 class WindowSum {
  public:
   WindowSum() = default;
@@ -174,9 +193,11 @@ class WindowSum {
   // Adds `value`, drops the value leaving the window; returns the sum of the window.
   double push(double value) {
     const double leaving = ring_.push(value);  // 0 while the ring fills: subtracting it is exact
+    fresh_ += value;
     if (++since_resum_ >= static_cast<int64_t>(ring_.capacity())) {
       since_resum_ = 0;
-      sum_ = ring_.sum();
+      sum_ = fresh_;
+      fresh_ = 0.0;
     } else {
       sum_ += value;
       sum_ -= leaving;
@@ -192,63 +213,187 @@ class WindowSum {
     ring_.fields(a);
     a(sum_);
     a(since_resum_);
+    if (Archive::loading) {
+      fresh_ = 0.0;
+      ring_.each_newest(since_resum_, [&](double value) { fresh_ += value; });
+    }
   }
 
  private:
   Ring ring_;
   double sum_ = 0.0;
+  double fresh_ = 0.0;  // sum of the values since the last re-adding
   int64_t since_resum_ = 0;
 };
 
-// Highest and lowest of the last `period` values, by rescanning the ring only when the extreme
-// leaves the window (amortised O(1) on price series).
-class WindowExtremes {
- public:
-  WindowExtremes() = default;
-  explicit WindowExtremes(int64_t period) : ring_(period) {}
+// a > b ? a : b and a < b ? a : b as selects (maxsd/minsd): in the flattened bar loops GCC turns
+// the ternaries into branches, which mispredict on price data.
+inline double select_greater(double a, double b) {
+#if defined(__SSE2__)
+  return _mm_cvtsd_f64(_mm_max_sd(_mm_set_sd(a), _mm_set_sd(b)));
+#else
+  return a > b ? a : b;
+#endif
+}
+inline double select_less(double a, double b) {
+#if defined(__SSE2__)
+  return _mm_cvtsd_f64(_mm_min_sd(_mm_set_sd(a), _mm_set_sd(b)));
+#else
+  return a < b ? a : b;
+#endif
+}
+inline size_t select_index(bool first, size_t a, size_t b) {
+  const size_t mask = size_t{0} - static_cast<size_t>(first);
+  return (a & mask) | (b & ~mask);
+}
 
-  // Selects rather than branches: on price series which value wins is a coin toss, and a
-  // mispredicted branch costs more than the whole update.
+// Highest and/or lowest of the last `period` values in a few selects per value, never a rescan
+// of the window. Ring slots split the window in two: the slots written since the ring's position
+// last wrapped (a prefix, whose extremes run along with each push) and the older slots from the
+// position on (a suffix, whose extremes for every start were computed once when the position
+// wrapped). Ties go to the newest value, so the value (and with `Ages`, its age) is that of the
+// newest equal extreme. `Highs`/`Lows` select the sides kept up to date; the pickled fields hold
+// both sides (an untracked one is scanned when saving), so every variant saves the same bytes.
+template <bool Highs, bool Lows, bool Ages = false>
+class WindowExtremesOf {
+ public:
+  WindowExtremesOf() = default;
+  explicit WindowExtremesOf(int64_t period)
+      : ring_(period), high_suffix_(Highs ? static_cast<size_t>(period) : 0),
+        low_suffix_(Lows ? static_cast<size_t>(period) : 0) {}
+
   [[gnu::always_inline]] void push(double value) {
+    const size_t at = ring_.position();
     ring_.push(value);
-    const int64_t span = static_cast<int64_t>(ring_.capacity());
-    const bool new_high = value >= highest_;
-    const bool new_low = value <= lowest_;
-    highest_ = new_high ? value : highest_;
-    lowest_ = new_low ? value : lowest_;
-    highest_age_ = new_high ? 0 : highest_age_ + 1;
-    lowest_age_ = new_low ? 0 : lowest_age_ + 1;
-    if (highest_age_ >= span) rescan_highest();
-    if (lowest_age_ >= span) rescan_lowest();
+    if (ring_.position() == 0) {
+      suffixes_from(0);  // every `period` pushes
+      return;
+    }
+    // Ties take the new value: select_greater(old, new) is new unless old is strictly beyond.
+    if constexpr (Highs) {
+      if constexpr (Ages) high_prefix_.at = select_index(value >= high_prefix_.value, at, high_prefix_.at);
+      high_prefix_.value = select_greater(high_prefix_.value, value);
+    }
+    if constexpr (Lows) {
+      if constexpr (Ages) low_prefix_.at = select_index(value <= low_prefix_.value, at, low_prefix_.at);
+      low_prefix_.value = select_less(low_prefix_.value, value);
+    }
   }
   bool full() const { return ring_.full(); }
-  double highest() const { return highest_; }
-  double lowest() const { return lowest_; }
+  double highest() const {
+    static_assert(Highs);
+    return extreme<true>(high_prefix_, high_suffix_).value;
+  }
+  double lowest() const {
+    static_assert(Lows);
+    return extreme<false>(low_prefix_, low_suffix_).value;
+  }
   // Bars since the extreme (0: the newest value); the newest of equal extremes counts.
-  int64_t highest_age() const { return highest_age_; }
-  int64_t lowest_age() const { return lowest_age_; }
+  int64_t highest_age() const {
+    static_assert(Highs && Ages);
+    return age_of(extreme<true>(high_prefix_, high_suffix_));
+  }
+  int64_t lowest_age() const {
+    static_assert(Lows && Ages);
+    return age_of(extreme<false>(low_prefix_, low_suffix_));
+  }
 
+  // Ring, highest, lowest and their ages. Loading keeps the ring and derives the rest from it
+  // (the stored extremes are a function of the ring).
   template <class Archive>
   void fields(Archive& a) {
     ring_.fields(a);
-    a(highest_);
-    a(lowest_);
-    a(highest_age_);
-    a(lowest_age_);
+    double highest = -std::numeric_limits<double>::infinity(), lowest = std::numeric_limits<double>::infinity();
+    int64_t highest_age = 0, lowest_age = 0;
+    if (!Archive::loading && ring_.size() > 0) {
+      ring_.newest_extreme<true>(highest, highest_age);
+      ring_.newest_extreme<false>(lowest, lowest_age);
+    }
+    a(highest);
+    a(lowest);
+    a(highest_age);
+    a(lowest_age);
+    if (Archive::loading) rebuild();
   }
 
  private:
-  // The newest of equal extremes is kept, so it stays in the window longest.
-  // Rare and long: kept out of line so that push stays small enough to inline into the loop.
-  [[gnu::noinline]] void rescan_highest() { ring_.newest_extreme<true>(highest_, highest_age_); }
-  [[gnu::noinline]] void rescan_lowest() { ring_.newest_extreme<false>(lowest_, lowest_age_); }
+  struct Extreme {
+    double value;
+    size_t at;  // ring slot (kept only with Ages)
+  };
+  static constexpr Extreme none(bool higher) {
+    return {higher ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity(), 0};
+  }
+
+  // The prefix (newer) wins ties; the suffix only when strictly beyond it or when there is no
+  // prefix (the position has just wrapped; the prefix is then empty at +-infinity).
+  template <bool higher>
+  [[gnu::always_inline]] Extreme extreme(const Extreme& prefix, const std::vector<Extreme>& suffix) const {
+    const size_t position = ring_.position();
+    if (!ring_.full()) return prefix;
+    const Extreme& older = suffix[position];
+    Extreme e;
+    e.value = higher ? select_greater(older.value, prefix.value) : select_less(older.value, prefix.value);
+    if constexpr (Ages) {
+      const bool beyond = higher ? older.value > prefix.value : older.value < prefix.value;
+      e.at = select_index(position == 0 || beyond, older.at, prefix.at);
+    }
+    return e;
+  }
+  int64_t age_of(const Extreme& e) const {
+    if (ring_.size() == 0) return 0;
+    const int64_t position = static_cast<int64_t>(ring_.position());
+    const int64_t at = static_cast<int64_t>(e.at);
+    return at < position ? position - 1 - at : static_cast<int64_t>(ring_.capacity()) + position - 1 - at;
+  }
+
+  // Extremes of every suffix of slots from `from` on, newest slot first (an older value wins
+  // only when strictly beyond); the prefix restarts empty.
+  void suffixes_from(size_t from) {
+    const size_t capacity = ring_.capacity();
+    if constexpr (Highs) {
+      Extreme best{ring_.slot(capacity - 1), capacity - 1};
+      for (size_t i = capacity; i-- > from;) {
+        const double v = ring_.slot(i);
+        if constexpr (Ages) best.at = select_index(v > best.value, i, best.at);
+        best.value = select_greater(v, best.value);
+        high_suffix_[i] = best;
+      }
+      high_prefix_ = none(true);
+    }
+    if constexpr (Lows) {
+      Extreme best{ring_.slot(capacity - 1), capacity - 1};
+      for (size_t i = capacity; i-- > from;) {
+        const double v = ring_.slot(i);
+        if constexpr (Ages) best.at = select_index(v < best.value, i, best.at);
+        best.value = select_less(v, best.value);
+        low_suffix_[i] = best;
+      }
+      low_prefix_ = none(false);
+    }
+  }
+  // After loading a ring: the suffix from the position on (if full) and the prefix before it.
+  void rebuild() {
+    const size_t position = ring_.position();
+    if (ring_.full()) suffixes_from(position);
+    high_prefix_ = none(true);
+    low_prefix_ = none(false);
+    for (size_t i = 0; i < position; ++i) {
+      const double v = ring_.slot(i);
+      if (Highs && v >= high_prefix_.value) high_prefix_ = {v, i};
+      if (Lows && v <= low_prefix_.value) low_prefix_ = {v, i};
+    }
+  }
 
   Ring ring_;
-  double highest_ = -std::numeric_limits<double>::infinity();  // below every real value
-  double lowest_ = std::numeric_limits<double>::infinity();
-  int64_t highest_age_ = 0;
-  int64_t lowest_age_ = 0;
+  Extreme high_prefix_ = none(true);
+  Extreme low_prefix_ = none(false);
+  std::vector<Extreme> high_suffix_;
+  std::vector<Extreme> low_suffix_;
 };
+using WindowExtremes = WindowExtremesOf<true, true>;
+using WindowHighest = WindowExtremesOf<true, false>;
+using WindowLowest = WindowExtremesOf<false, true>;
 
 // Exponential average seeded with the simple average of its first `period` values (TA-Lib's
 // default): value += k * (x - value) with k = 2 / (period + 1) unless given.

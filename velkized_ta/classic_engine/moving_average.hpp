@@ -23,14 +23,15 @@ class WeightedAverage {
     const bool was_full = window_.full();
     const double leaving = window_.push(x);
     const double n = static_cast<double>(window_.size());
+    // The sums of the window as they would be re-added from it, accumulated as values arrive.
+    fresh_weighted_ += static_cast<double>(since_resum_ + 1) * x;
+    fresh_plain_ += x;
     if (++since_resum_ >= period_) {
       since_resum_ = 0;
-      weighted_ = 0.0;
-      plain_ = 0.0;
-      for (size_t i = 0; i < window_.size(); ++i) {
-        weighted_ += static_cast<double>(i + 1) * window_.oldest(i);
-        plain_ += window_.oldest(i);
-      }
+      weighted_ = fresh_weighted_;
+      plain_ = fresh_plain_;
+      fresh_weighted_ = 0.0;
+      fresh_plain_ = 0.0;
     } else {
       // Once full, every held value's weight drops by one and the leaving one's reaches zero.
       weighted_ = (was_full ? weighted_ - plain_ : weighted_) + n * x;
@@ -47,6 +48,15 @@ class WeightedAverage {
     a(weighted_);
     a(plain_);
     a(since_resum_);
+    if (Archive::loading) {
+      fresh_weighted_ = fresh_plain_ = 0.0;
+      double weight = 0.0;
+      window_.each_newest(since_resum_, [&](double value) {
+        weight += 1.0;
+        fresh_weighted_ += weight * value;
+        fresh_plain_ += value;
+      });
+    }
   }
 
  private:
@@ -55,6 +65,8 @@ class WeightedAverage {
   Ring window_;
   double weighted_ = 0.0;
   double plain_ = 0.0;
+  double fresh_weighted_ = 0.0;  // the re-added sums of the values since the last re-adding
+  double fresh_plain_ = 0.0;
   int64_t since_resum_ = 0;
 };
 

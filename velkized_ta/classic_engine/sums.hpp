@@ -24,8 +24,10 @@ class GuardedWindowSum {
     const bool was_full = ring_.full();
     const double leaving = ring_.push(value);
     nonzero_ += (value != 0.0) - (was_full && leaving != 0.0);
+    fresh_sum_ += value;
+    fresh_magnitude_ += std::fabs(value);
     if (++since_resum_ >= static_cast<int64_t>(ring_.capacity())) {
-      resum();
+      take_fresh();
     } else {
       sum_ += value;
       magnitude_ += std::fabs(value);
@@ -33,7 +35,7 @@ class GuardedWindowSum {
         sum_ -= leaving;
         magnitude_ -= std::fabs(leaving);
       }
-      if (magnitude_ > peak_) peak_ = magnitude_;
+      peak_ = select_greater(magnitude_, peak_);  // a select: a new peak is a coin toss
       if (magnitude_ < peak_ * kCollapse) resum();
     }
     return sum();
@@ -49,6 +51,13 @@ class GuardedWindowSum {
     a(peak_);
     a(nonzero_);
     a(since_resum_);
+    if (Archive::loading) {
+      fresh_sum_ = fresh_magnitude_ = 0.0;
+      ring_.each_newest(since_resum_, [&](double value) {
+        fresh_sum_ += value;
+        fresh_magnitude_ += std::fabs(value);
+      });
+    }
   }
 
  private:
@@ -56,6 +65,16 @@ class GuardedWindowSum {
   // thousands of bars.
   static constexpr double kCollapse = 1.0 / 16384.0;
 
+  // The scheduled re-adding: the window's values arrived since the last one, so their sums,
+  // accumulated as they came (from 0, oldest first), are the bits of a pass over the ring.
+  void take_fresh() {
+    since_resum_ = 0;
+    sum_ = fresh_sum_;
+    magnitude_ = fresh_magnitude_;
+    peak_ = magnitude_;
+    fresh_sum_ = fresh_magnitude_ = 0.0;
+  }
+  // After a collapse (rare): a pass over the ring.
   void resum() {
     since_resum_ = 0;
     sum_ = 0.0;
@@ -65,12 +84,15 @@ class GuardedWindowSum {
       magnitude_ += std::fabs(value);
     });
     peak_ = magnitude_;
+    fresh_sum_ = fresh_magnitude_ = 0.0;
   }
 
   Ring ring_;
   double sum_ = 0.0;
   double magnitude_ = 0.0;
   double peak_ = 0.0;
+  double fresh_sum_ = 0.0;  // sums of the values since the last re-adding
+  double fresh_magnitude_ = 0.0;
   int64_t nonzero_ = 0;
   int64_t since_resum_ = 0;
 };
@@ -88,8 +110,15 @@ class GuardedWeightedAverage {
   bool push(double x) {
     const bool was_full = window_.full();
     const double leaving = window_.push(x);
+    fresh_weighted_ += static_cast<double>(since_resum_ + 1) * x;
+    fresh_plain_ += x;
+    fresh_magnitude_ += std::fabs(x);
     if (++since_resum_ >= static_cast<int64_t>(window_.capacity())) {
-      resum();
+      since_resum_ = 0;
+      weighted_ = fresh_weighted_;
+      plain_ = fresh_plain_;
+      magnitude_ = peak_ = fresh_magnitude_;
+      fresh_weighted_ = fresh_plain_ = fresh_magnitude_ = 0.0;
     } else {
       weighted_ = (was_full ? weighted_ - plain_ : weighted_) + static_cast<double>(window_.size()) * x;
       plain_ += x;
@@ -98,7 +127,7 @@ class GuardedWeightedAverage {
         plain_ -= leaving;
         magnitude_ -= std::fabs(leaving);
       }
-      if (magnitude_ > peak_) peak_ = magnitude_;
+      peak_ = select_greater(magnitude_, peak_);  // a select: a new peak is a coin toss
       if (magnitude_ < peak_ * (1.0 / 16384.0)) resum();
     }
     return window_.full();
@@ -113,10 +142,23 @@ class GuardedWeightedAverage {
     a(magnitude_);
     a(peak_);
     a(since_resum_);
+    if (Archive::loading) {
+      fresh_weighted_ = fresh_plain_ = fresh_magnitude_ = 0.0;
+      double weight = 0.0;
+      window_.each_newest(since_resum_, [&](double value) {
+        weight += 1.0;
+        fresh_weighted_ += weight * value;
+        fresh_plain_ += value;
+        fresh_magnitude_ += std::fabs(value);
+      });
+    }
   }
 
  private:
+  // After a collapse (rare); the scheduled re-adding takes the sums accumulated since the last
+  // one, which are the bits of this pass.
   void resum() {
+    fresh_weighted_ = fresh_plain_ = fresh_magnitude_ = 0.0;
     since_resum_ = 0;
     weighted_ = 0.0;
     plain_ = 0.0;
@@ -137,6 +179,9 @@ class GuardedWeightedAverage {
   double plain_ = 0.0;
   double magnitude_ = 0.0;
   double peak_ = 0.0;
+  double fresh_weighted_ = 0.0;  // sums of the values since the last re-adding
+  double fresh_plain_ = 0.0;
+  double fresh_magnitude_ = 0.0;
   int64_t since_resum_ = 0;
 };
 

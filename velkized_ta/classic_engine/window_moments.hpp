@@ -3,7 +3,9 @@
 // shift (the window mean when last re-added), so the variance does not cancel at high price
 // levels, and they are re-added from the window every period bars so they never drift. When the
 // variance has become a tiny part of the largest sum of squares seen since (a level change whose
-// large values have left the window), the sums are re-added about the new mean at once.
+// large values have left the window), the sums are re-added about the new mean at once. The
+// window's plain sum, which the scheduled re-adding needs for the new mean, is accumulated as the
+// values arrive (`fresh_`: from 0, oldest first, the bits of a pass over the window).
 #pragma once
 
 #include "classic_engine/indicator.hpp"
@@ -30,8 +32,9 @@ class WindowMoments {
   bool push(double x) {
     const bool was_full = window_.full();
     const double leaving = window_.push(x);
+    fresh_ += x;
     if (++since_resum_ >= period_ || window_.size() == 1) {
-      resum();
+      resum(fresh_);
     } else {
       const double d = x - shift_;
       deviations_ += d;
@@ -41,10 +44,10 @@ class WindowMoments {
         deviations_ -= l;
         squares_ -= l * l;
       }
-      if (squares_ > peak_) peak_ = squares_;
+      peak_ = select_greater(squares_, peak_);  // a select: a new peak is a coin toss
     }
     if (!window_.full()) return false;
-    if (variance_has_cancelled(centred_squares(), peak_, shift_, static_cast<double>(period_))) resum();
+    if (variance_has_cancelled(centred_squares(), peak_, shift_, static_cast<double>(period_))) resum(window_.sum());
     return true;
   }
   double mean() const { return shift_ + deviations_ * reciprocal_; }
@@ -64,15 +67,21 @@ class WindowMoments {
     a(squares_);
     a(peak_);
     a(since_resum_);
+    if (Archive::loading) {
+      fresh_ = 0.0;
+      window_.each_newest(since_resum_, [&](double value) { fresh_ += value; });
+    }
   }
 
  private:
   // Sum of squared deviations from the window mean.
   double centred_squares() const { return squares_ - deviations_ * (deviations_ * reciprocal_); }
-  void resum() {
+  // `window_sum`: the plain sum of the window, oldest first.
+  void resum(double window_sum) {
     since_resum_ = 0;
+    fresh_ = 0.0;
     const size_t n = window_.size();
-    shift_ = window_.sum() / static_cast<double>(n);
+    shift_ = window_sum / static_cast<double>(n);
     deviations_ = 0.0;
     squares_ = 0.0;
     window_.each_oldest([&](double value) {
@@ -90,6 +99,7 @@ class WindowMoments {
   double deviations_ = 0.0;
   double squares_ = 0.0;
   double peak_ = 0.0;  // largest sum of squares since the last re-adding
+  double fresh_ = 0.0;  // plain sum of the values since the last re-adding
   int64_t since_resum_ = 0;
 };
 
@@ -105,19 +115,21 @@ class WindowCoMoments {
     const bool was_full = xs_.full();
     const double leaving_x = xs_.push(x);
     const double leaving_y = ys_.push(y);
+    fresh_x_ += x;
+    fresh_y_ += y;
     if (++since_resum_ >= period_ || xs_.size() == 1) {
-      resum();
+      resum(fresh_x_, fresh_y_);
     } else {
       add(x - shift_x_, y - shift_y_, 1.0);
       if (was_full) add(leaving_x - shift_x_, leaving_y - shift_y_, -1.0);
-      if (sxx_ > peak_x_) peak_x_ = sxx_;
-      if (syy_ > peak_y_) peak_y_ = syy_;
+      peak_x_ = select_greater(sxx_, peak_x_);
+      peak_y_ = select_greater(syy_, peak_y_);
     }
     if (!xs_.full()) return false;
     const double n = static_cast<double>(period_);
     if (variance_has_cancelled(centred_xx(), peak_x_, shift_x_, n) ||
         variance_has_cancelled(centred_yy(), peak_y_, shift_y_, n)) {
-      resum();
+      resum(xs_.sum(), ys_.sum());
     }
     return true;
   }
@@ -141,6 +153,11 @@ class WindowCoMoments {
     a(peak_x_);
     a(peak_y_);
     a(since_resum_);
+    if (Archive::loading) {
+      fresh_x_ = fresh_y_ = 0.0;
+      xs_.each_newest(since_resum_, [&](double value) { fresh_x_ += value; });
+      ys_.each_newest(since_resum_, [&](double value) { fresh_y_ += value; });
+    }
   }
 
  private:
@@ -151,11 +168,12 @@ class WindowCoMoments {
     syy_ += sign * (dy * dy);
     sxy_ += sign * (dx * dy);
   }
-  void resum() {
+  void resum(double sum_x, double sum_y) {
     since_resum_ = 0;
+    fresh_x_ = fresh_y_ = 0.0;
     const size_t n = xs_.size();
-    shift_x_ = xs_.sum() / static_cast<double>(n);
-    shift_y_ = ys_.sum() / static_cast<double>(n);
+    shift_x_ = sum_x / static_cast<double>(n);
+    shift_y_ = sum_y / static_cast<double>(n);
     sx_ = sy_ = sxx_ = syy_ = sxy_ = 0.0;
     for (size_t i = 0; i < n; ++i) add(xs_.oldest(i) - shift_x_, ys_.oldest(i) - shift_y_, 1.0);
     peak_x_ = sxx_;
@@ -168,6 +186,7 @@ class WindowCoMoments {
   double shift_x_ = 0.0, shift_y_ = 0.0;
   double sx_ = 0.0, sy_ = 0.0, sxx_ = 0.0, syy_ = 0.0, sxy_ = 0.0;
   double peak_x_ = 0.0, peak_y_ = 0.0;
+  double fresh_x_ = 0.0, fresh_y_ = 0.0;  // plain sums of the values since the last re-adding
   int64_t since_resum_ = 0;
 };
 
@@ -190,8 +209,9 @@ class WindowRegression {
   bool push(double y) {
     const bool was_full = window_.full();
     const double leaving = window_.push(y);
+    fresh_ += y;
     if (++since_resum_ >= period_ || window_.size() == 1) {
-      resum();
+      resum(fresh_);
     } else {
       weighted_ += sum_;
       if (was_full) {
@@ -203,11 +223,11 @@ class WindowRegression {
       const double d = y - shift_;
       sum_ += d;
       squares_ += d * d;
-      if (squares_ > peak_) peak_ = squares_;
+      peak_ = select_greater(squares_, peak_);  // a select: a new peak is a coin toss
     }
     if (!window_.full()) return false;
     if (variance_has_cancelled(squares_ - sum_ * (sum_ * reciprocal_), peak_, shift_, static_cast<double>(period_))) {
-      resum();
+      resum(window_.sum());
     }
     return true;
   }
@@ -225,13 +245,19 @@ class WindowRegression {
     a(squares_);
     a(peak_);
     a(since_resum_);
+    if (Archive::loading) {
+      fresh_ = 0.0;
+      window_.each_newest(since_resum_, [&](double value) { fresh_ += value; });
+    }
   }
 
  private:
-  void resum() {
+  // `window_sum`: the plain sum of the window, oldest first.
+  void resum(double window_sum) {
     since_resum_ = 0;
+    fresh_ = 0.0;
     const size_t n = window_.size();
-    shift_ = window_.sum() / static_cast<double>(n);
+    shift_ = window_sum / static_cast<double>(n);
     sum_ = 0.0;
     weighted_ = 0.0;
     squares_ = 0.0;
@@ -255,6 +281,7 @@ class WindowRegression {
   double weighted_ = 0.0;  // sum of age * (y - shift)
   double squares_ = 0.0;   // sum of (y - shift)^2
   double peak_ = 0.0;      // largest sum of squares since the last re-adding
+  double fresh_ = 0.0;     // plain sum of the values since the last re-adding
   int64_t since_resum_ = 0;
 };
 

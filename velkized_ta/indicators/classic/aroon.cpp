@@ -24,7 +24,8 @@ struct State {
   }
   int64_t period;
   double factor;
-  WindowExtremes highs, lows;
+  WindowExtremesOf<true, false, true> highs;  // with ages
+  WindowExtremesOf<false, true, true> lows;
 };
 
 const Registrar<State> registered{Descriptor{

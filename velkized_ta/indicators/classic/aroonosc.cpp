@@ -22,7 +22,8 @@ struct State {
     lows.fields(a);
   }
   double factor;
-  WindowExtremes highs, lows;
+  WindowExtremesOf<true, false, true> highs;  // with ages
+  WindowExtremesOf<false, true, true> lows;
 };
 
 const Registrar<State> registered{Descriptor{

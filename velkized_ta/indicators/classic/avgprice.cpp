@@ -7,11 +7,22 @@ namespace {
 struct State {
   static constexpr int inputs = 4, outputs = 1;
   explicit State(const double*) {}
-  bool step(const double* bar, double* out) {
+  static double value(const double* bar) {
     const double open = bar[0], high = bar[1], low = bar[2], close = bar[3];
-    out[0] = (open + high + low + close) / 4.0;
+    return (open + high + low + close) / 4.0;
+  }
+  bool step(const double* bar, double* out) {
+    out[0] = value(bar);
     return true;
   }
+  // Batch kernel: each bar on its own.
+  int64_t kernel_lag() const { return 0; }
+  void kernel_bar(const double* const* in, ptrdiff_t t, double* out) const {
+    double bar[inputs];
+    unrolled<inputs>([&](int k) { bar[k] = in[k][t]; });
+    out[0] = value(bar);
+  }
+  void absorb(const double* const*, ptrdiff_t, ptrdiff_t) {}
   template <class Archive>
   void fields(Archive&) {}
 };

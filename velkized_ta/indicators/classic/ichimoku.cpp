@@ -17,7 +17,8 @@ struct Midrange {
     highs.fields(a);
     lows.fields(a);
   }
-  WindowExtremes highs, lows;
+  WindowHighest highs;
+  WindowLowest lows;
 };
 
 // Each line starts when its own windows are full: conversion at tenkan - 1, base at kijun - 1,

@@ -19,7 +19,8 @@ struct State {
     highs.fields(a);
     lows.fields(a);
   }
-  WindowExtremes highs, lows;
+  WindowHighest highs;
+  WindowLowest lows;
 };
 
 const Registrar<State> registered{Descriptor{

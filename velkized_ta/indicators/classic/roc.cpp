@@ -6,18 +6,25 @@ namespace {
 
 struct State {
   static constexpr int inputs = 1, outputs = 1;
-  explicit State(const double* params) : window(int_param(params, 0) + 1) {}
+  explicit State(const double* params) : lag(int_param(params, 0)), window(lag + 1) {}
+  static double value(double now, double before) { return before != 0.0 ? (now / before - 1.0) * 100.0 : 0.0; }
   bool step(const double* bar, double* out) {
     window.push(bar[0]);
     if (!window.full()) return false;
-    const double before = window.oldest(0);
-    out[0] = before != 0.0 ? (bar[0] / before - 1.0) * 100.0 : 0.0;
+    out[0] = value(bar[0], window.oldest(0));
     return true;
+  }
+  // Batch kernel: the close timeperiod bars back is read off the input.
+  int64_t kernel_lag() const { return lag; }
+  void kernel_bar(const double* const* in, ptrdiff_t t, double* out) const { out[0] = value(in[0][t], in[0][t - lag]); }
+  void absorb(const double* const* in, ptrdiff_t from, ptrdiff_t to) {
+    window.push_many(in[0] + from, static_cast<size_t>(to - from));
   }
   template <class Archive>
   void fields(Archive& a) {
     window.fields(a);
   }
+  int64_t lag;
   Ring window;  // the last timeperiod + 1 closes
 };
 

@@ -6,19 +6,27 @@ namespace {
 
 struct State {
   static constexpr int inputs = 1, outputs = 1;
-  explicit State(const double* params) : window(int_param(params, 0)) {}
+  explicit State(const double* params) : lag(int_param(params, 0)), window(lag) {}
+  static double value(double x, double previous) { return previous != 0.0 ? (x - previous) / previous : 0.0; }
   bool step(const double* bar, double* out) {
     const double x = bar[0];
     const bool was_full = window.full();
     const double previous = window.push(x);
     if (!was_full) return false;
-    out[0] = previous != 0.0 ? (x - previous) / previous : 0.0;
+    out[0] = value(x, previous);
     return true;
+  }
+  // Batch kernel: the value timeperiod bars back is read off the input.
+  int64_t kernel_lag() const { return lag; }
+  void kernel_bar(const double* const* in, ptrdiff_t t, double* out) const { out[0] = value(in[0][t], in[0][t - lag]); }
+  void absorb(const double* const* in, ptrdiff_t from, ptrdiff_t to) {
+    window.push_many(in[0] + from, static_cast<size_t>(to - from));
   }
   template <class Archive>
   void fields(Archive& a) {
     window.fields(a);
   }
+  int64_t lag;
   Ring window;  // the last timeperiod values; the one pushed out is timeperiod bars back
 };
 

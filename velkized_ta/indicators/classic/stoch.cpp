@@ -26,7 +26,8 @@ struct State {
     slowk.fields(a);
     slowd.fields(a);
   }
-  WindowExtremes highs, lows;
+  WindowHighest highs;
+  WindowLowest lows;
   MovingAverage slowk, slowd;
 };
 

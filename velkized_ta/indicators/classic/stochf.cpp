@@ -24,7 +24,8 @@ struct State {
     lows.fields(a);
     fastd.fields(a);
   }
-  WindowExtremes highs, lows;
+  WindowHighest highs;
+  WindowLowest lows;
   MovingAverage fastd;
 };
 

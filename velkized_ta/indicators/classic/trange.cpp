@@ -16,6 +16,15 @@ struct State {
     out[0] = true_range(bar[0], bar[1], previous);
     return true;
   }
+  // Batch kernel: the previous close is read off the input.
+  int64_t kernel_lag() const { return 1; }
+  void kernel_bar(const double* const* in, ptrdiff_t t, double* out) const {
+    out[0] = true_range(in[0][t], in[1][t], in[2][t - 1]);
+  }
+  void absorb(const double* const* in, ptrdiff_t, ptrdiff_t to) {
+    previous_close = in[2][to - 1];
+    has_previous = true;
+  }
   template <class Archive>
   void fields(Archive& a) {
     a(previous_close);

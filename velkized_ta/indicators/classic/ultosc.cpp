@@ -30,6 +30,7 @@ struct State {
     const double true_low = std::min(low, previous);
     const double buying = close - true_low;
     const double tr = true_range(high, low, previous);
+#pragma GCC unroll 3
     for (int k = 0; k < 3; ++k) {
       pressure[k].push(buying);
       range[k].push(tr);
@@ -37,6 +38,7 @@ struct State {
     if (!range[2].full()) return false;
     static constexpr double weights[3] = {4.0, 2.0, 1.0};
     double total = 0.0;
+#pragma GCC unroll 3
     for (int k = 0; k < 3; ++k) {
       if (range[k].sum() != 0.0) total += weights[k] * (pressure[k].sum() / range[k].sum());
     }
