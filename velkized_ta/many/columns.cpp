@@ -1,20 +1,35 @@
 // The entries of many/columns.hpp: the columns of a row-major table in lanes, one
 // series per lane, each lane doing its series' scalar step (indicators/ema.hpp,
-// indicators/momentum.hpp, indicators/combination_steps.hpp) in the same order.
+// indicators/momentum.hpp, indicators/directional_steps.hpp, indicators/wilder.hpp,
+// indicators/combination_steps.hpp, indicators/oscillator_steps.hpp) in the same order.
 
 #include "many/columns.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <cstring>
+#include <new>
+#include <utility>
+#include <vector>
 
 #include "frame/fma.hpp"
+#include "frame/numpy_interface.hpp"
 #include "indicators/ema.hpp"
 
 namespace velk::indicators {
 
 namespace {
 
-Wide unwritten_lanes() { return wide_splat(kUnwritten); }
+template <class L>
+typename L::Floats unwritten_lanes() {
+  return splat<L>(kUnwritten);
+}
+
+// The prices of a group, when present and the series is not empty.
+bool group_of(const Series& series, const GroupTables& tables, int32_t n, ColumnGroup& group) {
+  return n >= 1 && tables.find(series, group);
+}
 
 // ---------------------------------------------------------------------------
 // The EMA chain. A stage is velk_ema fed one row at a time, as the one-pass form of
@@ -22,50 +37,65 @@ Wide unwritten_lanes() { return wide_splat(kUnwritten); }
 // own first present value. Stage 1 reads the prices; a later stage reads the
 // elements of the stage below or, for MACD's second average, the prices again.
 
-struct LaneEma {
+// What a stage is: its alpha and first written position, from the period and n_values.
+struct StagePlan {
   float alpha = 0.0f;
   int32_t first_written = 0;
-  Wide value{};
-  WideMask seeded{};
-  Wide alpha_lanes{};
-  WideDoubles keep_lanes{};  // 1 - alpha in double
+};
 
-  void set_alpha(float a) {
-    alpha = a;
-    alpha_lanes = wide_splat(a);
-    for (int k = 0; k < kWide; ++k) keep_lanes[k] = 1.0 - static_cast<double>(a);
-  }
+// A stage's period and, when `limited`, n_values (else the whole series). False where
+// the one-pass form would leave the work to the calls.
+bool plan_stage(StagePlan& stage, int32_t period, bool limited, int32_t n_values, int32_t n) {
+  if (!ema_alpha(period, stage.alpha)) return false;
+  if (limited && n_values < 0) return false;
+  stage.first_written = sub32(n, limited ? n_values : kWholeSeries);
+  return true;
+}
+
+template <class L>
+struct LaneEma {
+  using F = typename L::Floats;
+  using M = typename L::Mask;
+
+  int32_t first_written = 0;
+  F alpha{};
+  typename L::Doubles keep{};  // 1 - alpha in double
+  F value{};
+  M seeded{};
+
+  explicit LaneEma(const StagePlan& plan)
+      : first_written(plan.first_written),
+        alpha(splat<L>(plan.alpha)),
+        keep(splat_double<L>(1.0 - static_cast<double>(plan.alpha))) {}
+
   // EmaState::step in every lane: the float32 product, one fused step in double.
-  Wide stepped(Wide x) const {
-    const Wide q = alpha_lanes * x;
-    return narrow(fused(keep_lanes, widen(value), widen(q)));
-  }
+  F stepped(F x) const { return narrow<L>(fused_lanes<L>(keep, widen<L>(value), widen<L>(alpha * x))); }
 
   // Until every lane is seeded and written: the element each lane's stage gives at row i.
   template <bool kNormalize>
-  Wide feed(int64_t i, Wide v, WideMask& failed) {
-    const WideMask newly = ~seeded & ~missing(v);
+  F feed(int64_t i, F v, M& failing) {
+    const M newly = ~seeded & ~missing<L>(v);
     // A seed is stepped again only when it is written.
-    const WideMask stepping = i >= first_written ? (seeded | newly) : seeded;
-    value = choose(newly, v, value);
+    const M stepping = i >= first_written ? (seeded | newly) : seeded;
+    value = choose<L>(newly, v, value);
     seeded |= newly;
-    value = choose(stepping, stepped(v), value);
-    if (i < first_written) return unwritten_lanes();
-    Wide element = value;
+    value = choose<L>(stepping, stepped(v), value);
+    if (i < first_written) return unwritten_lanes<L>();
+    F element = value;
     if constexpr (kNormalize) {
-      failed |= seeded & (v == 0.0f);
+      failing |= seeded & equal(v, F{});
       element = (value - v) / v;
     }
-    return choose(seeded, element, unwritten_lanes());
+    return choose<L>(seeded, element, unwritten_lanes<L>());
   }
   // Every lane seeded and written.
   template <bool kNormalize>
-  Wide feed_written(Wide v, WideMask& failed) {
+  F feed_written(F v, M& failing) {
     value = stepped(v);
     if constexpr (!kNormalize) {
       return value;
     } else {
-      failed |= v == 0.0f;
+      failing |= equal(v, F{});
       return (value - v) / v;
     }
   }
@@ -74,232 +104,244 @@ struct LaneEma {
 // Stage j (1 .. kStages) reads the prices where bit j of kFromPrices is set, else
 // stage j - 1; it is normalized where bit j of kNormalized is set.
 template <int kStages, unsigned kFromPrices, unsigned kNormalized>
-struct Chain {
-  LaneEma stages[kStages + 1];
-
+struct ChainShape {
+  static constexpr int stages = kStages;
   static constexpr int source(int j) { return (kFromPrices >> j) & 1u ? 0 : j - 1; }
+  static constexpr bool normalized(int j) { return (kNormalized >> j) & 1u; }
+};
+
+// The stages of `Shape` over one lane group: out row i = combine(i, levels) (levels[0]
+// the prices, levels[j] stage j's element).
+template <class L, class Shape, class Combine>
+class ChainKernel {
+ public:
+  using F = typename L::Floats;
+  using M = typename L::Mask;
+  static constexpr int kStages = Shape::stages;
+
+  ChainKernel(const ColumnGroup& prices, const ColumnGroup& out, const StagePlan* plans, Combine combine)
+      : prices_(prices), out_(out), stages_{make_stages(plans, std::make_index_sequence<kStages>{})}, combine_(combine) {
+    for (const LaneEma<L>& stage : stages_) written_ = std::max<int64_t>(written_, stage.first_written);
+  }
+
+  void rows(int64_t r0, int64_t r1) {
+    F level[kStages + 1];
+    int64_t i = r0;
+    // Until every stage of every lane is seeded and written, each row tests which are.
+    for (; i < r1 && !steady_; ++i) {
+      if (i >= written_ && all_seeded()) {
+        steady_ = true;
+        break;
+      }
+      level[0] = prices_.load<L>(i);
+      advance<1, false>(i, level);
+      out_.store<L>(i, combine_(i, level));
+    }
+    for (; i < r1; ++i) {
+      prices_.prefetch(i);
+      out_.prefetch_for_store(i);
+      level[0] = prices_.load<L>(i);
+      advance<1, true>(i, level);
+      out_.store<L>(i, combine_(i, level));
+    }
+  }
+  // The lanes whose stages would fail or never find a seed.
+  uint32_t failed() const {
+    M unseeded{};
+    for (const LaneEma<L>& stage : stages_) unseeded |= ~stage.seeded;
+    return lanes_set<L>(failing_ | unseeded, out_.count);
+  }
+
+ private:
+  template <size_t... J>
+  static std::array<LaneEma<L>, kStages> make_stages(const StagePlan* plans, std::index_sequence<J...>) {
+    return {LaneEma<L>(plans[J])...};
+  }
 
   bool all_seeded() const {
-    WideMask all = all_lanes();
-    for (int j = 1; j <= kStages; ++j) all &= stages[j].seeded;
-    return lanes_set(all, kColumnLanes) == (uint32_t{1} << kColumnLanes) - 1;
-  }
-  int64_t last_first_written() const {
-    int64_t last = 0;
-    for (int j = 1; j <= kStages; ++j) last = std::max<int64_t>(last, stages[j].first_written);
-    return last;
+    M all = stages_[0].seeded;
+    for (const LaneEma<L>& stage : stages_) all &= stage.seeded;
+    return lanes_set<L>(~all, L::kWidth) == 0;
   }
 
   template <int J, bool kWritten>
-  void advance(int64_t i, Wide* level, WideMask& failed) {
+  void advance(int64_t i, F* level) {
     if constexpr (J <= kStages) {
-      constexpr bool kNormalize = (kNormalized >> J) & 1u;
-      const Wide v = level[source(J)];
-      level[J] = kWritten ? stages[J].template feed_written<kNormalize>(v, failed)
-                          : stages[J].template feed<kNormalize>(i, v, failed);
-      advance<J + 1, kWritten>(i, level, failed);
+      constexpr bool kNormalize = Shape::normalized(J);
+      LaneEma<L>& stage = stages_[J - 1];
+      const F v = level[Shape::source(J)];
+      level[J] = kWritten ? stage.template feed_written<kNormalize>(v, failing_)
+                          : stage.template feed<kNormalize>(i, v, failing_);
+      advance<J + 1, kWritten>(i, level);
     }
   }
 
-  // out row i = combine(i, levels) for every row; the lanes whose stages would fail
-  // or never find a seed are set in `failed`.
-  template <class Combine>
-  void run(const ColumnGroup& prices, const ColumnGroup& out, int32_t n, Combine&& combine, uint32_t& failed) {
-    WideMask failing{};
-    Wide level[kStages + 1];
-    const int64_t written = last_first_written();
-    int64_t i = 0;
-    for (; i < n && !(i >= written && all_seeded()); ++i) {
-      level[0] = prices.load(i);
-      advance<1, false>(i, level, failing);
-      out.store(i, combine(i, level));
-    }
-    for (; i < n; ++i) {
-      prices.prefetch(i);
-      out.prefetch_for_store(i);
-      level[0] = prices.load(i);
-      advance<1, true>(i, level, failing);
-      out.store(i, combine(i, level));
-    }
-    WideMask unseeded{};
-    for (int j = 1; j <= kStages; ++j) unseeded |= ~stages[j].seeded;
-    failed |= lanes_set(failing | unseeded, out.count);
-  }
+  ColumnGroup prices_, out_;
+  std::array<LaneEma<L>, kStages> stages_;
+  Combine combine_;
+  M failing_{};
+  int64_t written_ = 0;
+  bool steady_ = false;
 };
 
-// A stage of the chain: velk_ema's period and, when `limited`, n_values (else the
-// whole series). False where the one-pass form would leave the work to the calls.
-bool plan_stage(LaneEma& stage, int32_t period, bool limited, int32_t n_values, int32_t n) {
-  float alpha = 0.0f;
-  if (!ema_alpha(period, alpha)) return false;
-  stage.set_alpha(alpha);
-  if (limited && n_values < 0) return false;
-  stage.first_written = sub32(n, limited ? n_values : kWholeSeries);
-  return true;
-}
-
-// Positions before `k` stay unwritten; from there on the combination.
-template <class Combine>
-auto from_position(int32_t k, Combine combine) {
-  return [k, combine](int64_t i, const Wide* level) { return i >= k ? combine(level) : unwritten_lanes(); };
+// Runs the chain of `Shape` over every lane group of the call; positions before `k` stay
+// unwritten, from there on combine(lanes, i, levels) (lanes: the LaneTypes).
+template <class Shape, class Combine>
+void run_chain(const ColumnGroup& prices, const ColumnGroup& out, const StagePlan* plans, int32_t n, int32_t k,
+               uint8_t* failed, Combine combine) {
+  for_widest_lanes(out.count, n, failed, [&](auto lanes, int s) {
+    using L = decltype(lanes);
+    auto combined = [k, combine](int64_t i, const typename L::Floats* level) {
+      return i >= k ? combine(L{}, i, level) : unwritten_lanes<L>();
+    };
+    return ChainKernel<L, Shape, decltype(combined)>(prices.part(s, L::kWidth), out.part(s, L::kWidth), plans,
+                                                     combined);
+  });
 }
 
 // Stage 3 of the prices, limited to the trailing `n_values`: velk_ema3 and the
 // stages of velk_tema and velk_trix.
-bool plan_three_stages(Chain<3, 0b0010, 0b0010>& chain, int32_t period, int32_t n_values, int32_t n) {
-  return plan_stage(chain.stages[1], period, false, 0, n) && plan_stage(chain.stages[2], period, false, 0, n) &&
-         plan_stage(chain.stages[3], period, true, n_values, n);
+bool plan_three_stages(StagePlan* plans, int32_t period, int32_t n_values, int32_t n) {
+  return plan_stage(plans[0], period, false, 0, n) && plan_stage(plans[1], period, false, 0, n) &&
+         plan_stage(plans[2], period, true, n_values, n);
 }
 
-template <class Run>
-bool in_wide_build(Run&& run) {
-  bool ran = false;
-  with_wide_vectors([&] { ran = run(); });
-  return ran;
-}
+using OneStage = ChainShape<1, 0b10, 0b10>;
+using OneStageRaw = ChainShape<1, 0b10, 0b00>;
+using TwoStages = ChainShape<2, 0b010, 0b010>;
+using ThreeStages = ChainShape<3, 0b0010, 0b0010>;
+using TwoAverages = ChainShape<2, 0b110, 0b110>;
 
-// The prices of a group, when present and the series is not empty.
-bool prices_of(const Series& series, const GroupTables& tables, int32_t n, ColumnGroup& group) {
-  return n >= 1 && tables.find(series, group);
-}
+// trix_ratio in every lane, from stage 3 of each row and of the row before.
+template <class L>
+struct TrixRatio {
+  using F = typename L::Floats;
+  int32_t start;
+  F previous = unwritten_lanes<L>();
+
+  F operator()(int64_t i, const F* level) {
+    const F current = level[3];
+    const F before = previous;
+    previous = current;
+    if (i < start) return unwritten_lanes<L>();
+    // A float compares with zero as its double does; 1 x 1e-9 and 0 x 1e-9 are exact.
+    const typename L::Doubles guard =
+        widen<L>(choose<L>(equal(before, F{}), splat<L>(1.0f), F{})) * splat_double<L>(1e-9);
+    return narrow<L>(widen<L>(current - before) / (widen<L>(before) + guard));
+  }
+};
 
 }  // namespace
 
 template <>
 bool columns_in_lanes<Ema>(const Ema::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
-                           uint32_t& failed) {
+                           uint8_t* failed) {
   ColumnGroup prices;
-  if (!prices_of(args.input_array, tables, n, prices)) return false;
-  return in_wide_build([&] {
-    const auto value = [](int64_t, const Wide* level) { return level[1]; };
-    if (args.normalize) {
-      Chain<1, 0b10, 0b10> chain;
-      if (!plan_stage(chain.stages[1], args.timeperiod, true, args.n_values, n)) return false;
-      chain.run(prices, out, n, value, failed);
-    } else {
-      Chain<1, 0b10, 0b00> chain;
-      if (!plan_stage(chain.stages[1], args.timeperiod, true, args.n_values, n)) return false;
-      chain.run(prices, out, n, value, failed);
-    }
-    return true;
-  });
+  StagePlan plans[1];
+  if (!group_of(args.input_array, tables, n, prices) || !plan_stage(plans[0], args.timeperiod, true, args.n_values, n))
+    return false;
+  const auto value = [](auto, int64_t, const auto* level) { return level[1]; };
+  if (args.normalize) {
+    run_chain<OneStage>(prices, out, plans, n, 0, failed, value);
+  } else {
+    run_chain<OneStageRaw>(prices, out, plans, n, 0, failed, value);
+  }
+  return true;
 }
 
 template <>
 bool columns_in_lanes<Ema2>(const Ema2::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
-                            uint32_t& failed) {
+                            uint8_t* failed) {
   ColumnGroup prices;
-  if (args.input_is_ema1 || !prices_of(args.input_array, tables, n, prices)) return false;
-  return in_wide_build([&] {
-    Chain<2, 0b010, 0b010> chain;
-    if (!plan_stage(chain.stages[1], args.timeperiod, false, 0, n) ||
-        !plan_stage(chain.stages[2], args.timeperiod, true, args.n_values, n))
-      return false;
-    const int32_t k = std::max(sub32(n, args.n_values), 0);
-    chain.run(prices, out, n, from_position(k, [](const Wide* level) { return level[2]; }), failed);
-    return true;
-  });
+  StagePlan plans[2];
+  if (args.input_is_ema1 || !group_of(args.input_array, tables, n, prices) ||
+      !plan_stage(plans[0], args.timeperiod, false, 0, n) ||
+      !plan_stage(plans[1], args.timeperiod, true, args.n_values, n))
+    return false;
+  const int32_t k = std::max(sub32(n, args.n_values), 0);
+  run_chain<TwoStages>(prices, out, plans, n, k, failed, [](auto, int64_t, const auto* level) { return level[2]; });
+  return true;
 }
-
 
 template <>
 bool columns_in_lanes<Ema3>(const Ema3::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
-                            uint32_t& failed) {
+                            uint8_t* failed) {
   ColumnGroup prices;
-  if (args.input_is_ema2 || args.input_is_ema1 == Py_True || !prices_of(args.input_array, tables, n, prices))
+  StagePlan plans[3];
+  if (args.input_is_ema2 || args.input_is_ema1 == Py_True || !group_of(args.input_array, tables, n, prices) ||
+      !plan_three_stages(plans, args.timeperiod, args.n_values, n))
     return false;
-  return in_wide_build([&] {
-    Chain<3, 0b0010, 0b0010> chain;
-    if (!plan_three_stages(chain, args.timeperiod, args.n_values, n)) return false;
-    const int32_t k = std::max(sub32(n, args.n_values), 0);
-    chain.run(prices, out, n, from_position(k, [](const Wide* level) { return level[3]; }), failed);
-    return true;
-  });
+  const int32_t k = std::max(sub32(n, args.n_values), 0);
+  run_chain<ThreeStages>(prices, out, plans, n, k, failed, [](auto, int64_t, const auto* level) { return level[3]; });
+  return true;
 }
 
 template <>
 bool columns_in_lanes<Dema>(const Dema::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
-                            uint32_t& failed) {
+                            uint8_t* failed) {
   ColumnGroup prices;
-  if (args.input1_is_ema1 || args.input2_is_ema2 || !prices_of(args.input1, tables, n, prices)) return false;
-  return in_wide_build([&] {
-    Chain<2, 0b010, 0b010> chain;
-    if (!plan_stage(chain.stages[1], args.timeperiod, false, 0, n) ||
-        !plan_stage(chain.stages[2], args.timeperiod, true, args.n_values, n))
-      return false;
-    const int32_t k = trailing_start(0, n, args.n_values);
-    // dema_of in every lane: 2a is exact in double, the difference rounds once.
-    chain.run(prices, out, n, from_position(k, [](const Wide* level) {
-                return narrow(2.0 * widen(level[1]) - widen(level[2]));
-              }),
-              failed);
-    return true;
-  });
+  StagePlan plans[2];
+  if (args.input1_is_ema1 || args.input2_is_ema2 || !group_of(args.input1, tables, n, prices) ||
+      !plan_stage(plans[0], args.timeperiod, false, 0, n) ||
+      !plan_stage(plans[1], args.timeperiod, true, args.n_values, n))
+    return false;
+  // dema_of in every lane: 2a is exact in double, the difference rounds once.
+  run_chain<TwoStages>(prices, out, plans, n, trailing_start(0, n, args.n_values), failed,
+                       [](auto lanes, int64_t, const auto* level) {
+                         using L = decltype(lanes);
+                         return narrow<L>(2.0 * widen<L>(level[1]) - widen<L>(level[2]));
+                       });
+  return true;
 }
 
 template <>
 bool columns_in_lanes<Tema>(const Tema::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
-                            uint32_t& failed) {
+                            uint8_t* failed) {
   ColumnGroup prices;
-  if (args.input1_is_ema1 || args.input2_is_ema2 || args.input3_is_ema3 || !prices_of(args.input1, tables, n, prices))
+  StagePlan plans[3];
+  if (args.input1_is_ema1 || args.input2_is_ema2 || args.input3_is_ema3 || !group_of(args.input1, tables, n, prices) ||
+      !plan_three_stages(plans, args.timeperiod, args.n_values, n))
     return false;
-  return in_wide_build([&] {
-    Chain<3, 0b0010, 0b0010> chain;
-    if (!plan_three_stages(chain, args.timeperiod, args.n_values, n)) return false;
-    const int32_t k = trailing_start(0, n, args.n_values);
-    // tema_of in every lane.
-    chain.run(prices, out, n, from_position(k, [](const Wide* level) {
-                return narrow((3.0 * widen(level[1]) - 3.0 * widen(level[2])) + widen(level[3]));
-              }),
-              failed);
-    return true;
-  });
+  // tema_of in every lane.
+  run_chain<ThreeStages>(prices, out, plans, n, trailing_start(0, n, args.n_values), failed,
+                         [](auto lanes, int64_t, const auto* level) {
+                           using L = decltype(lanes);
+                           return narrow<L>((3.0 * widen<L>(level[1]) - 3.0 * widen<L>(level[2])) + widen<L>(level[3]));
+                         });
+  return true;
 }
 
 template <>
 bool columns_in_lanes<Trix>(const Trix::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
-                            uint32_t& failed) {
+                            uint8_t* failed) {
   ColumnGroup prices;
-  if (args.input_is_ema1 || args.input_is_ema2 || args.input_is_ema3 || !prices_of(args.arr, tables, n, prices))
+  StagePlan plans[3];
+  // One position more than is written: each output reads the previous stage 3 value.
+  if (args.input_is_ema1 || args.input_is_ema2 || args.input_is_ema3 || args.n_values < 0 ||
+      !group_of(args.arr, tables, n, prices) || !plan_three_stages(plans, args.timeperiod, add32(args.n_values, 1), n))
     return false;
-  if (args.n_values < 0) return false;
-  return in_wide_build([&] {
-    Chain<3, 0b0010, 0b0010> chain;
-    // One position more than is written: each output reads the previous stage 3 value.
-    if (!plan_three_stages(chain, args.timeperiod, add32(args.n_values, 1), n)) return false;
-    const int32_t start = trailing_start(1, n, args.n_values);
-    Wide previous = unwritten_lanes();
-    chain.run(prices, out, n,
-              [&](int64_t i, const Wide* level) {
-                const Wide current = level[3];
-                const Wide before = previous;
-                previous = current;
-                if (i < start) return unwritten_lanes();
-                // trix_ratio in every lane: a zero previous value takes 1e-9 in double.
-                const WideDoubles divisor = widen(before);
-                const WideDoubles guard = divisor != 0.0 ? WideDoubles{} : WideDoubles{} + 1e-9;
-                return narrow(widen(current - before) / (divisor + guard));
-              },
-              failed);
-    return true;
+  const int32_t start = trailing_start(1, n, args.n_values);
+  for_widest_lanes(out.count, n, failed, [&](auto lanes, int s) {
+    using L = decltype(lanes);
+    return ChainKernel<L, ThreeStages, TrixRatio<L>>(prices.part(s, L::kWidth), out.part(s, L::kWidth), plans,
+                                                     TrixRatio<L>{start});
   });
+  return true;
 }
 
 template <>
 bool columns_in_lanes<Macd>(const Macd::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
-                            uint32_t& failed) {
+                            uint8_t* failed) {
   ColumnGroup prices;
-  if (args.input1_is_fast_ema || args.input2_is_slow_ema || !prices_of(args.input0, tables, n, prices)) return false;
+  StagePlan plans[2];
   const int32_t k = trailing_start(args.long_period, n, args.n_values);
-  if (k < 0) return false;
-  return in_wide_build([&] {
-    Chain<2, 0b110, 0b110> chain;
-    if (!plan_stage(chain.stages[1], args.short_period, true, args.n_values, n) ||
-        !plan_stage(chain.stages[2], args.long_period, true, args.n_values, n))
-      return false;
-    chain.run(prices, out, n, from_position(k, [](const Wide* level) { return level[1] - level[2]; }), failed);
-    return true;
-  });
+  if (args.input1_is_fast_ema || args.input2_is_slow_ema || k < 0 || !group_of(args.input0, tables, n, prices) ||
+      !plan_stage(plans[0], args.short_period, true, args.n_values, n) ||
+      !plan_stage(plans[1], args.long_period, true, args.n_values, n))
+    return false;
+  run_chain<TwoAverages>(prices, out, plans, n, k, failed,
+                         [](auto, int64_t, const auto* level) { return level[1] - level[2]; });
+  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -307,89 +349,554 @@ bool columns_in_lanes<Macd>(const Macd::Args& args, const GroupTables& tables, c
 
 namespace {
 
-inline Wide gain_lanes(Wide change) { return choose(change > 0.0f, change, Wide{}); }
-inline Wide loss_lanes(Wide change) { return choose(change < 0.0f, -change, Wide{}); }
+// RsiState in every lane; gain_of and loss_of leave NaN and zero changes out.
+template <class L>
+class RsiKernel {
+ public:
+  using F = typename L::Floats;
+  RsiKernel(const ColumnGroup& close, const ColumnGroup& out, int32_t period, int32_t start)
+      : close_(close), out_(out), period_(period), start_(start), p_(splat<L>(static_cast<float>(period))) {}
+
+  void rows(int64_t r0, int64_t r1) {
+    for (int64_t i = r0; i < r1; ++i) {
+      close_.prefetch(i);
+      out_.prefetch_for_store(i);
+      const F current = close_.load<L>(i);
+      const F change = current - previous_;
+      previous_ = current;
+      if (i == 0) {
+      } else if (i <= period_) {
+        total_gain_ += gain(change);
+        total_loss_ += loss(change);
+      } else {
+        total_gain_ = total_gain_ + (gain(change) - total_gain_ / p_);
+        total_loss_ = total_loss_ + (loss(change) - total_loss_ / p_);
+      }
+      if (i < start_) {
+        out_.store<L>(i, unwritten_lanes<L>());
+        continue;
+      }
+      const F r = total_gain_ / total_loss_ + 1.0f;
+      const F value = narrow<L>(100.0 - 100.0 / widen<L>(r));
+      out_.store<L>(i, choose<L>(equal(total_loss_, F{}), splat<L>(100.0f), value));
+    }
+  }
+  uint32_t failed() const { return 0; }
+
+ private:
+  static F gain(F change) { return choose<L>(greater(change, F{}), change, F{}); }
+  static F loss(F change) { return choose<L>(less(change, F{}), -change, F{}); }
+
+  ColumnGroup close_, out_;
+  int64_t period_, start_;
+  F p_;
+  F total_gain_{}, total_loss_{}, previous_{};
+};
+
+// CmoState in every lane; a dropped value is the +0 `kept` gives.
+template <class L>
+class CmoKernel {
+ public:
+  using F = typename L::Floats;
+  CmoKernel(const ColumnGroup& close, const ColumnGroup& out, int32_t period, int32_t start)
+      : close_(close), out_(out), period_(period), start_(start) {}
+
+  void rows(int64_t r0, int64_t r1) {
+    for (int64_t i = r0; i < r1; ++i) {
+      close_.prefetch(i);
+      out_.prefetch_for_store(i);
+      if (i < start_ - period_ + 1) {
+        out_.store<L>(i, unwritten_lanes<L>());
+        continue;
+      }
+      const F entering = close_.load<L>(i) - close_.load<L>(i - 1);
+      gains_ += at_least_zero(entering, entering);
+      losses_ += below_zero(entering, -entering);
+      if (i > start_) {
+        const F leaving = close_.load<L>(i - period_) - close_.load<L>(i - period_ - 1);
+        gains_ += at_least_zero(leaving, -leaving);
+        losses_ += below_zero(leaving, leaving);
+      }
+      if (i < start_) {
+        out_.store<L>(i, unwritten_lanes<L>());
+        continue;
+      }
+      const F total = gains_ + losses_;
+      out_.store<L>(i, choose<L>(not_equal(total, F{}), (gains_ - losses_) / total, F{}));
+    }
+  }
+  uint32_t failed() const { return 0; }
+
+ private:
+  static F at_least_zero(F v, F taken) { return choose<L>(greater_equal(v, F{}), taken, F{}); }
+  static F below_zero(F v, F taken) { return choose<L>(less(v, F{}), taken, F{}); }
+
+  ColumnGroup close_, out_;
+  int64_t period_, start_;
+  F gains_{}, losses_{};
+};
 
 }  // namespace
 
 template <>
 bool columns_in_lanes<Rsi>(const Rsi::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
-                           uint32_t&) {
+                           uint8_t* failed) {
   ColumnGroup close;
-  if (!prices_of(args.close, tables, n, close)) return false;
   const int32_t period = args.timeperiod;
   const int32_t start = trailing_start(add32(period, 1), n, args.n_values);
   // A zero or negative period, or a start past the end, raises or reads from the end.
-  if (period < 1 || start > n) return false;
-  return in_wide_build([&] {
-    // RsiState in every lane.
-    Wide total_gain{}, total_loss{};
-    Wide previous = close.load(0);
-    out.store(0, unwritten_lanes());
-    for (int64_t i = 1; i <= period; ++i) {
-      const Wide current = close.load(i);
-      const Wide change = current - previous;
-      previous = current;
-      total_gain += gain_lanes(change);
-      total_loss += loss_lanes(change);
-      out.store(i, unwritten_lanes());
-    }
-    const Wide p = wide_splat(static_cast<float>(period));
-    for (int64_t i = int64_t{period} + 1; i < n; ++i) {
-      close.prefetch(i);
-      out.prefetch_for_store(i);
-      const Wide current = close.load(i);
-      const Wide change = current - previous;
-      previous = current;
-      total_gain = total_gain + (gain_lanes(change) - total_gain / p);
-      total_loss = total_loss + (loss_lanes(change) - total_loss / p);
-      if (i < start) {
-        out.store(i, unwritten_lanes());
-        continue;
-      }
-      const Wide r = total_gain / total_loss + 1.0f;
-      const Wide value = narrow(100.0 - 100.0 / widen(r));
-      out.store(i, choose(total_loss == 0.0f, wide_splat(100.0f), value));
-    }
-    return true;
+  if (!group_of(args.close, tables, n, close) || period < 1 || start > n) return false;
+  for_widest_lanes(out.count, n, failed, [&](auto lanes, int s) {
+    using L = decltype(lanes);
+    return RsiKernel<L>(close.part(s, L::kWidth), out.part(s, L::kWidth), period, start);
   });
+  return true;
 }
 
 template <>
 bool columns_in_lanes<Cmo>(const Cmo::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
-                           uint32_t&) {
+                           uint8_t* failed) {
   ColumnGroup close;
-  if (!prices_of(args.close_arr, tables, n, close)) return false;
-  const int64_t period = args.timeperiod;
+  const int32_t period = args.timeperiod;
   const int32_t start = trailing_start(args.timeperiod, n, args.n_values);
-  if (period < 1 || start >= n) return false;
-  return in_wide_build([&] {
-    // CmoState in every lane; a kept +0 is what `kept` gives where it drops a value.
-    Wide gains{}, losses{};
-    for (int64_t i = 0; i < start; ++i) out.store(i, unwritten_lanes());
-    const auto value = [&] {
-      const Wide total = gains + losses;
-      return choose(total != 0.0f, (gains - losses) / total, Wide{});
-    };
-    for (int64_t i = start - period + 1; i <= start; ++i) {
-      const Wide change = close.load(i) - close.load(i - 1);
-      gains += choose(change >= 0.0f, change, Wide{});
-      losses += choose(change < 0.0f, -change, Wide{});
-    }
-    out.store(start, value());
-    for (int64_t i = int64_t{start} + 1; i < n; ++i) {
-      close.prefetch(i);
-      out.prefetch_for_store(i);
-      const Wide entering = close.load(i) - close.load(i - 1);
-      const Wide leaving = close.load(i - period) - close.load(i - period - 1);
-      gains += choose(entering >= 0.0f, entering, Wide{});
-      losses += choose(entering < 0.0f, -entering, Wide{});
-      gains += choose(leaving >= 0.0f, -leaving, Wide{});
-      losses += choose(leaving < 0.0f, leaving, Wide{});
-      out.store(i, value());
-    }
-    return true;
+  if (!group_of(args.close_arr, tables, n, close) || period < 1 || start >= n) return false;
+  for_widest_lanes(out.count, n, failed, [&](auto lanes, int s) {
+    using L = decltype(lanes);
+    return CmoKernel<L>(close.part(s, L::kWidth), out.part(s, L::kWidth), period, start);
   });
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// The directional movement and true range family: Wilder's averages of each series
+// in its lane.
+
+namespace {
+
+// true_range in every lane: strict comparisons, so a NaN candidate never wins.
+template <class L>
+typename L::Floats true_range_lanes(typename L::Floats high, typename L::Floats low, typename L::Floats previous_close) {
+  using F = typename L::Floats;
+  F range = high - low;
+  const F from_high = magnitude<L>(high - previous_close);
+  range = choose<L>(greater(from_high, range), from_high, range);
+  const F from_low = magnitude<L>(low - previous_close);
+  return choose<L>(greater(from_low, range), from_low, range);
+}
+
+// WilderSmoothing::step in every lane.
+template <class L>
+struct LaneWilder {
+  typename L::Floats weight;
+  typename L::Floats period;
+  explicit LaneWilder(int32_t timeperiod)
+      : weight(splat<L>(static_cast<float>(sub32(timeperiod, 1)))), period(splat<L>(static_cast<float>(timeperiod))) {}
+  typename L::Floats step(typename L::Floats average, typename L::Floats value) const {
+    return fused_lanes<L>(average, weight, value) / period;
+  }
+};
+
+// The high, low and close of a call's group.
+struct PriceGroups {
+  ColumnGroup high, low, close;
+};
+
+bool groups_of(const Series& high, const Series& low, const Series& close, const GroupTables& tables, int32_t n,
+               PriceGroups& prices) {
+  return n >= 1 && tables.find(high, prices.high) && tables.find(low, prices.low) && tables.find(close, prices.close);
+}
+
+// The prices of one lane group, read row by row; each row's prices are kept for the
+// next bar, which reads them as the previous ones.
+template <class L>
+struct LanePrices {
+  using F = typename L::Floats;
+  ColumnGroup high, low, close;
+  F previous_high{}, previous_low{}, previous_close{};
+
+  LanePrices(const PriceGroups& groups, int s)
+      : high(groups.high.part(s, L::kWidth)), low(groups.low.part(s, L::kWidth)), close(groups.close.part(s, L::kWidth)) {}
+
+  void start_at(int64_t i) {
+    previous_high = high.load<L>(i);
+    previous_low = low.load<L>(i);
+    previous_close = close.load<L>(i);
+  }
+  void prefetch(int64_t i) const {
+    high.prefetch(i);
+    low.prefetch(i);
+    close.prefetch(i);
+  }
+};
+
+template <class L>
+struct LaneBar {
+  typename L::Floats plus, minus, range;
+};
+
+// velk_dx's bars and averages of each lane: the sums of bars 1 .. timeperiod, then
+// Wilder's averages of every later bar.
+template <class L>
+struct LaneDirectional {
+  using F = typename L::Floats;
+  using M = typename L::Mask;
+  LanePrices<L> prices;
+  LaneWilder<L> wilder;
+  int64_t period;
+  LaneBar<L> averages{};
+
+  LaneDirectional(const LanePrices<L>& p, int32_t timeperiod) : prices(p), wilder(timeperiod), period(timeperiod) {}
+
+  // Row i of the prices; false until the averages exist (i > timeperiod).
+  bool advance(int64_t i) {
+    prices.prefetch(i);
+    if (i == 0) {
+      prices.start_at(0);
+      return false;
+    }
+    const LaneBar<L> b = bar(i);
+    if (i < period) {
+      averages = {averages.plus + b.plus, averages.minus + b.minus, averages.range + b.range};
+      return false;
+    }
+    if (i == period) {
+      averages = {(averages.plus + b.plus) / wilder.period, (averages.minus + b.minus) / wilder.period,
+                  (averages.range + b.range) / wilder.period};
+      return false;
+    }
+    averages = {wilder.step(averages.plus, b.plus), wilder.step(averages.minus, b.minus),
+                wilder.step(averages.range, b.range)};
+    return true;
+  }
+  // directional_index in every lane; lanes that divide by zero are added to `failing`.
+  F index(M& failing) const {
+    const F plus_di = averages.plus / averages.range;
+    const F minus_di = averages.minus / averages.range;
+    const F sum = plus_di + minus_di;
+    failing |= equal(averages.range, F{}) | equal(sum, F{});
+    return magnitude<L>(plus_di - minus_di) / sum;
+  }
+
+ private:
+  // directional_move and true_range of bar i (the previous row having been read).
+  LaneBar<L> bar(int64_t i) {
+    const F h = prices.high.template load<L>(i);
+    const F l = prices.low.template load<L>(i);
+    const F up = h - prices.previous_high;
+    const F down = prices.previous_low - l;
+    const LaneBar<L> b{choose<L>(greater(up, down) & greater(up, F{}), up, F{}),
+                       choose<L>(greater(down, up) & greater(down, F{}), down, F{}),
+                       true_range_lanes<L>(h, l, prices.previous_close)};
+    prices.previous_high = h;
+    prices.previous_low = l;
+    prices.previous_close = prices.close.template load<L>(i);
+    return b;
+  }
+};
+
+// float(np.nanmean) of each lane over the rows of `window` (row after row, W floats
+// each); lanes without a value (numpy would warn) are added to `failing`.
+template <class L>
+typename L::Floats lane_nanmeans(const std::vector<float>& window, typename L::Mask& failing) {
+  typename L::Floats means{};
+  const int64_t rows = static_cast<int64_t>(window.size()) / L::kWidth;
+  for (int k = 0; k < L::kWidth; ++k) {
+    double mean = 0.0;
+    if (!nanmean_of_elements(reinterpret_cast<const char*>(window.data() + k), rows, L::kWidth * sizeof(float), &mean)) {
+      failing[k] = -1;
+      mean = 0.0;
+    }
+    means[k] = static_cast<float>(mean);
+  }
+  return means;
+}
+
+template <class L>
+class DxKernel {
+ public:
+  using F = typename L::Floats;
+  DxKernel(const LanePrices<L>& prices, const ColumnGroup& out, int32_t period, int32_t start)
+      : directional_(prices, period), out_(out), start_(start) {}
+
+  void rows(int64_t r0, int64_t r1) {
+    for (int64_t i = r0; i < r1; ++i) {
+      out_.prefetch_for_store(i);
+      directional_.advance(i);
+      out_.store<L>(i, i < start_ ? unwritten_lanes<L>() : directional_.index(failing_));
+    }
+  }
+  uint32_t failed() const { return lanes_set<L>(failing_, out_.count); }
+
+ private:
+  LaneDirectional<L> directional_;
+  ColumnGroup out_;
+  int64_t start_;
+  typename L::Mask failing_{};
+};
+
+// velk_adx as its one-pass form computes it (directional.cpp, adx_in_one_pass): DX from
+// timeperiod + 1 on, the mean of DX over timeperiod .. seed_end - 1 as the seed.
+template <class L>
+class AdxKernel {
+ public:
+  using F = typename L::Floats;
+  AdxKernel(const LanePrices<L>& prices, const ColumnGroup& out, int32_t period, int64_t seed_end, int32_t k)
+      : directional_(prices, period), out_(out), period_(period), seed_end_(seed_end), k_(k),
+        window_(static_cast<size_t>((seed_end - period) * L::kWidth), kUnwritten) {}
+
+  void rows(int64_t r0, int64_t r1) {
+    for (int64_t i = r0; i < r1; ++i) {
+      out_.prefetch_for_store(i);
+      if (directional_.advance(i)) {
+        const F dx = directional_.index(failing_);
+        if (i < seed_end_) {
+          std::memcpy(window_.data() + (i - period_) * L::kWidth, &dx, sizeof dx);
+        } else {
+          if (i == seed_end_) seed();
+          average_ = directional_.wilder.step(average_, dx);
+        }
+      }
+      out_.store<L>(i, i < k_ ? unwritten_lanes<L>() : average_);
+    }
+  }
+  uint32_t failed() {
+    if (!seeded_) seed();  // the mean is taken even when no row follows it
+    return lanes_set<L>(failing_, out_.count);
+  }
+
+ private:
+  void seed() {
+    average_ = lane_nanmeans<L>(window_, failing_);
+    seeded_ = true;
+  }
+
+  LaneDirectional<L> directional_;
+  ColumnGroup out_;
+  int64_t period_, seed_end_, k_;
+  std::vector<float> window_;
+  F average_{};
+  bool seeded_ = false;
+  typename L::Mask failing_{};
+};
+
+// velk_natr as its body computes it: the seed is the mean of the first timeperiod true
+// ranges, the first of which counts as 0.
+template <class L>
+class NatrKernel {
+ public:
+  using F = typename L::Floats;
+  NatrKernel(const LanePrices<L>& prices, const ColumnGroup& out, int32_t period, int32_t k)
+      : prices_(prices), wilder_(period), out_(out), period_(period), k_(k),
+        window_(static_cast<size_t>(period) * L::kWidth, 0.0f) {}
+
+  void rows(int64_t r0, int64_t r1) {
+    for (int64_t i = r0; i < r1; ++i) {
+      prices_.prefetch(i);
+      out_.prefetch_for_store(i);
+      if (i == 0) {
+        prices_.start_at(0);
+        out_.store<L>(i, unwritten_lanes<L>());
+        continue;
+      }
+      const F close = prices_.close.template load<L>(i);
+      const F range = true_range_lanes<L>(prices_.high.template load<L>(i), prices_.low.template load<L>(i),
+                                          prices_.previous_close);
+      prices_.previous_close = close;
+      if (i < period_) {
+        std::memcpy(window_.data() + i * L::kWidth, &range, sizeof range);
+      } else {
+        if (i == period_) average_ = lane_nanmeans<L>(window_, failing_);
+        average_ = wilder_.step(average_, range);
+      }
+      if (i < k_) {
+        out_.store<L>(i, unwritten_lanes<L>());
+        continue;
+      }
+      failing_ |= equal(close, F{});
+      out_.store<L>(i, average_ / close);
+    }
+  }
+  uint32_t failed() const { return lanes_set<L>(failing_, out_.count); }
+
+ private:
+  LanePrices<L> prices_;
+  LaneWilder<L> wilder_;
+  ColumnGroup out_;
+  int64_t period_, k_;
+  std::vector<float> window_;
+  F average_{};
+  typename L::Mask failing_{};
+};
+
+// Allocation failures decline the call: the per-series path takes it.
+template <class Run>
+bool declining_on_memory(Run&& run) {
+  try {
+    run();
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+template <>
+bool columns_in_lanes<Dx>(const Dx::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
+                          uint8_t* failed) {
+  PriceGroups groups;
+  const int32_t period = args.timeperiod;
+  const int32_t start = trailing_start(add32(period, 1), n, args.n_values);
+  if (!groups_of(args.high, args.low, args.close, tables, n, groups) || period < 1 || start > n) return false;
+  for_widest_lanes(out.count, n, failed, [&](auto lanes, int s) {
+    using L = decltype(lanes);
+    return DxKernel<L>(LanePrices<L>(groups, s), out.part(s, L::kWidth), period, start);
+  });
+  return true;
+}
+
+template <>
+bool columns_in_lanes<Adx>(const Adx::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
+                           uint8_t* failed) {
+  PriceGroups groups;
+  const int32_t period = args.timeperiod;
+  const int32_t k = trailing_start(mul32(2, period), n, args.n_values);
+  // Period 1 seeds from one NaN, which numpy warns about.
+  if (args.close_arr_is_dx || !groups_of(args.high_arr, args.low_arr, args.close_arr, tables, n, groups) ||
+      period < 2 || period >= n || period >= (1 << 29) || k > n)
+    return false;
+  const int64_t seed_end = std::min<int64_t>(2 * int64_t{period}, n);
+  return declining_on_memory([&] {
+    for_widest_lanes(out.count, n, failed, [&](auto lanes, int s) {
+      using L = decltype(lanes);
+      return AdxKernel<L>(LanePrices<L>(groups, s), out.part(s, L::kWidth), period, seed_end, k);
+    });
+  });
+}
+
+template <>
+bool columns_in_lanes<Natr>(const Natr::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
+                            uint8_t* failed) {
+  PriceGroups groups;
+  const int32_t period = args.timeperiod;
+  const int32_t k = trailing_start(period, n, args.n_values);
+  if (!groups_of(args.high_arr, args.low_arr, args.close_arr, tables, n, groups) || period < 1 || period > n || k > n)
+    return false;
+  return declining_on_memory([&] {
+    for_widest_lanes(out.count, n, failed, [&](auto lanes, int s) {
+      using L = decltype(lanes);
+      return NatrKernel<L>(LanePrices<L>(groups, s), out.part(s, L::kWidth), period, k);
+    });
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Williams %R and the fast stochastic: each window's extremes folded from its oldest
+// to its newest row. Without NaN this is what the queues give, the newest of equal
+// extremes included (later_high, later_low in indicators/position_queue.hpp); a lane
+// whose window rows hold a NaN takes the per-series path.
+
+namespace {
+
+// Windows up to this long are folded whole at every row.
+constexpr int32_t kLongestFoldedWindow = 64;
+
+// The window's rows are kept in a ring, oldest first from `next_`, so a fold reads one
+// small block rather than a row of the table per position.
+template <class L, bool kFromHigh>
+class RangeFractionKernel {
+ public:
+  using F = typename L::Floats;
+  RangeFractionKernel(const LanePrices<L>& prices, const ColumnGroup& out, int32_t period, int32_t start)
+      : prices_(prices), out_(out), period_(period), start_(start),
+        ring_(static_cast<size_t>(2 * period) * L::kWidth) {}
+
+  void rows(int64_t r0, int64_t r1) {
+    const F unwritten = unwritten_lanes<L>();
+    for (int64_t i = r0; i < r1; ++i) {
+      prices_.prefetch(i);
+      out_.prefetch_for_store(i);
+      if (i < start_ - period_ + 1) {
+        out_.store<L>(i, unwritten);
+        continue;
+      }
+      const F newest_high = prices_.high.template load<L>(i);
+      const F newest_low = prices_.low.template load<L>(i);
+      failing_ |= missing<L>(newest_high) | missing<L>(newest_low);
+      put(next_, newest_high, newest_low);
+      next_ = next_ + 1 == period_ ? 0 : next_ + 1;
+      if (i < start_) {
+        out_.store<L>(i, unwritten);
+        continue;
+      }
+      // later_high and later_low from the oldest row to the newest.
+      F highest, lowest;
+      get(next_, highest, lowest);
+      auto fold = [&](int64_t from, int64_t to) {
+        for (int64_t slot = from; slot < to; ++slot) {
+          F h, l;
+          get(slot, h, l);
+          highest = choose<L>(greater(highest, h), highest, h);
+          lowest = choose<L>(less(lowest, l), lowest, l);
+        }
+      };
+      fold(next_ + 1, period_);
+      fold(0, next_);
+      const F close = prices_.close.template load<L>(i);
+      const F fraction = kFromHigh ? (highest - close) / (highest - lowest) : (close - lowest) / (highest - lowest);
+      out_.store<L>(i, choose<L>(equal(highest, lowest), unwritten, fraction));
+    }
+  }
+  uint32_t failed() const { return lanes_set<L>(failing_, out_.count); }
+
+ private:
+  void put(int64_t slot, F high, F low) {
+    std::memcpy(ring_.data() + 2 * slot * L::kWidth, &high, sizeof high);
+    std::memcpy(ring_.data() + (2 * slot + 1) * L::kWidth, &low, sizeof low);
+  }
+  void get(int64_t slot, F& high, F& low) const {
+    std::memcpy(&high, ring_.data() + 2 * slot * L::kWidth, sizeof high);
+    std::memcpy(&low, ring_.data() + (2 * slot + 1) * L::kWidth, sizeof low);
+  }
+
+  LanePrices<L> prices_;
+  ColumnGroup out_;
+  int64_t period_, start_;
+  std::vector<float> ring_;
+  int64_t next_ = 0;
+  typename L::Mask failing_{};
+};
+
+template <bool kFromHigh>
+bool range_fractions_in_lanes(const PriceGroups& groups, const ColumnGroup& out, int32_t period, int32_t start,
+                              int32_t n, uint8_t* failed) {
+  const int64_t first = int64_t{start} - period + 1;
+  if (period < 1 || period > kLongestFoldedWindow || first < 0 || start > n) return false;
+  return declining_on_memory([&] {
+    for_widest_lanes(out.count, n, failed, [&](auto lanes, int s) {
+      using L = decltype(lanes);
+      return RangeFractionKernel<L, kFromHigh>(LanePrices<L>(groups, s), out.part(s, L::kWidth), period, start);
+    });
+  });
+}
+
+}  // namespace
+
+template <>
+bool columns_in_lanes<Willr>(const Willr::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
+                             uint8_t* failed) {
+  PriceGroups groups;
+  if (!groups_of(args.high_arr, args.low_arr, args.close_arr, tables, n, groups)) return false;
+  const int32_t start = trailing_start(sub32(args.timeperiod, 1), n, args.n_values);
+  return range_fractions_in_lanes<true>(groups, out, args.timeperiod, start, n, failed);
+}
+
+template <>
+bool columns_in_lanes<Stochf>(const Stochf::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
+                              uint8_t* failed) {
+  PriceGroups groups;
+  if (!groups_of(args.high_arr, args.low_arr, args.close_arr, tables, n, groups)) return false;
+  return range_fractions_in_lanes<false>(groups, out, args.timeperiod, sub32(args.timeperiod, 1), n, failed);
 }
 
 }  // namespace velk::indicators

@@ -1,5 +1,5 @@
 // Lanes across series for the many-series call: the columns of a row-major table
-// stepped row by row, sixteen series at a time (driver/columns.hpp). An entry either
+// stepped row by row, a vector of series at a time (driver/columns.hpp). An entry either
 // declines the whole group (its parameters take the per-series path) or computes
 // every row of every column, naming the columns whose series would need what the
 // lanes do not carry (an error, a stage without a seed); the caller recomputes
@@ -53,13 +53,18 @@ template <> inline constexpr bool kHasColumnLanes<Trix> = true;
 template <> inline constexpr bool kHasColumnLanes<Macd> = true;
 template <> inline constexpr bool kHasColumnLanes<Rsi> = true;
 template <> inline constexpr bool kHasColumnLanes<Cmo> = true;
+template <> inline constexpr bool kHasColumnLanes<Dx> = true;
+template <> inline constexpr bool kHasColumnLanes<Adx> = true;
+template <> inline constexpr bool kHasColumnLanes<Natr> = true;
+template <> inline constexpr bool kHasColumnLanes<Willr> = true;
+template <> inline constexpr bool kHasColumnLanes<Stochf> = true;
 
-// Writes rows 0 .. n - 1 of every column of `out` and sets bit k of `failed` for
-// each column k the per-series entry must recompute; false (nothing written) when
+// Writes rows 0 .. n - 1 of every column of `out` and sets failed[k] for each
+// column k the per-series entry must recompute; false (nothing written) when
 // these parameters take the per-series path. Runs without the GIL; each entry
 // enters the build for the widest vector unit itself (`with_wide_vectors`).
 template <class I>
 bool columns_in_lanes(const typename I::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
-                      uint32_t& failed);
+                      uint8_t* failed);
 
 }  // namespace velk::indicators

@@ -147,11 +147,11 @@ const std::vector<SeriesEntry> kEntries = entries_of(static_cast<indicators::Exp
 // Columns of a row-major table in lanes (many/columns.hpp): the group's arguments
 // with each series' view on the group's first column, as the per-series entry takes them.
 using LanesEntry = bool (*)(const Arguments&, const SeriesViews&, const indicators::GroupTables&, const ColumnGroup&,
-                            int32_t, uint32_t&);
+                            int32_t, uint8_t*);
 
 template <class I>
 bool run_lanes(const Arguments& a, const SeriesViews& first_column, const indicators::GroupTables& tables,
-               const ColumnGroup& out, int32_t n, uint32_t& failed) {
+               const ColumnGroup& out, int32_t n, uint8_t* failed) {
   typename I::Args args{};
   std::apply(
       [&](const auto&... fields) {
@@ -254,6 +254,11 @@ class Worker {
     if (lanes_ != nullptr && a_.layout.offsets == nullptr && a_.layout.axis == 0 && strided(*a_.out) &&
         run_block_in_lanes(first, last))
       return;
+    for (int64_t part = first; part < last; part += kBlock) run_series_block(part, std::min(part + kBlock, last));
+  }
+
+ private:
+  void run_series_block(int64_t first, int64_t last) {
     SeriesViews views;
     if (a_.layout.offsets != nullptr || !strided(*a_.out)) {
       for (int64_t j = first; j < last; ++j) {
@@ -280,41 +285,34 @@ class Worker {
     copy_block(*a_.out, first, last, n, out_, false);
   }
 
- private:
   bool strided(const Py_buffer& b) const { return b.strides[a_.layout.axis] != sizeof(float); }
 
-  // Columns first .. last-1 a lane group at a time, reading and writing the table's rows in
-  // place; columns the lanes leave take the per-series entry on their strided views. False
-  // (nothing written) when the parameters take the per-series path.
+  // Columns first .. last-1 in lanes (many/columns.hpp), reading and writing the table's
+  // rows in place; columns the lanes leave take the per-series entry on their strided
+  // views. False (nothing written) when the parameters take the per-series path.
   bool run_block_in_lanes(int64_t first, int64_t last) {
     const int64_t n = a_.out->shape[0];
-    if (n > INT32_MAX) return false;
-    for (int64_t j0 = first; j0 < last; j0 += kColumnLanes) {
-      const int count = static_cast<int>(std::min<int64_t>(kColumnLanes, last - j0));
-      SeriesViews first_column;
-      indicators::GroupTables tables;
-      for (int p = 0; p < kMaxParams; ++p) {
-        if (a_.arrays[p] == nullptr) continue;
-        first_column.arrays[p] = a_.layout.series(*a_.arrays[p], j0);
-        // Two arguments starting at one address but laid out apart would be told apart by nothing.
-        for (int q = 0; q < p; ++q)
-          if (a_.arrays[q] != nullptr && first_column.arrays[q].data() == first_column.arrays[p].data() &&
-              (a_.arrays[q]->strides[0] != a_.arrays[p]->strides[0] ||
-               a_.arrays[q]->strides[1] != a_.arrays[p]->strides[1]))
-            return false;
-        tables.add(first_column.arrays[p], group_of(*a_.arrays[p], j0, count));
-      }
-      uint32_t failed = 0;
-      if (!lanes_(a_, first_column, tables, group_of(*a_.out, j0, count), static_cast<int32_t>(n), failed)) {
-        if (j0 == first) return false;
-        run_series_in_place(j0, last);  // not reached: the parameters are the same for every group
-        return true;
-      }
-      for (int k = 0; k < count; ++k) statuses_[j0 + k] = kDone;
-      if (failed != 0) {
-        for (int k = 0; k < count; ++k)
-          if (failed >> k & 1u) run_series_in_place(j0 + k, j0 + k + 1);
-      }
+    if (n > INT32_MAX || last - first > kMostColumns) return false;
+    const int count = static_cast<int>(last - first);
+    SeriesViews first_column;
+    indicators::GroupTables tables;
+    for (int p = 0; p < kMaxParams; ++p) {
+      if (a_.arrays[p] == nullptr) continue;
+      first_column.arrays[p] = a_.layout.series(*a_.arrays[p], first);
+      // Two arguments starting at one address but laid out apart would be told apart by nothing.
+      for (int q = 0; q < p; ++q)
+        if (a_.arrays[q] != nullptr && first_column.arrays[q].data() == first_column.arrays[p].data() &&
+            (a_.arrays[q]->strides[0] != a_.arrays[p]->strides[0] ||
+             a_.arrays[q]->strides[1] != a_.arrays[p]->strides[1]))
+          return false;
+      tables.add(first_column.arrays[p], group_of(*a_.arrays[p], first, count));
+    }
+    uint8_t failed[kMostColumns] = {};
+    if (!lanes_(a_, first_column, tables, group_of(*a_.out, first, count), static_cast<int32_t>(n), failed))
+      return false;
+    for (int k = 0; k < count; ++k) {
+      statuses_[first + k] = kDone;
+      if (failed[k]) run_series_in_place(first + k, first + k + 1);
     }
     return true;
   }
@@ -373,12 +371,20 @@ class Worker {
   std::vector<float> out_;
 };
 
+// Columns in lanes go a block at a time too, wide enough that each row of a block spans
+// several vectors, narrow enough that every thread has a few blocks.
+int64_t lanes_block(int64_t count, int threads) {
+  const int64_t share = (count / (4 * int64_t{threads}) + 15) / 16 * 16;
+  return std::clamp<int64_t>(share, 16, kMostColumns);
+}
+
 void run_all(const Arguments& a, SeriesEntry entry, LanesEntry lanes, int threads, uint8_t* statuses) {
   std::atomic<int64_t> next{0};
+  const int64_t block = lanes != nullptr ? lanes_block(a.layout.count, threads) : kBlock;
   auto work = [&] {
     Worker worker(a, entry, lanes, statuses);
-    for (int64_t first; (first = next.fetch_add(kBlock, std::memory_order_relaxed)) < a.layout.count;)
-      worker.run_block(first, std::min(first + kBlock, a.layout.count));
+    for (int64_t first; (first = next.fetch_add(block, std::memory_order_relaxed)) < a.layout.count;)
+      worker.run_block(first, std::min(first + block, a.layout.count));
   };
   std::vector<std::thread> pool;
   for (int t = 1; t < threads; ++t) {
