@@ -214,10 +214,10 @@ inline uint32_t lanes_set(typename L::Mask m, int count) {
 // frame/fma.hpp). make(LaneTypes<W>{}, s) gives a group's kernel: rows(r0, r1) steps
 // rows r0 .. r1 - 1 (called for consecutive ranges from row 0), failed() names the
 // columns the per-series entry must redo (bit k: column s + k). The groups take turns
-// a few rows at a time, so each page of a wide table is fetched once for all of them.
+// row by row: a row of the table is read once, left to right, and the groups' steps,
+// independent of one another, overlap where one group's step waits on its last one.
 // Sets failed[j] for the failed columns j of the group.
 constexpr int kMostColumns = 256;
-constexpr int64_t kRowsPerTurn = 32;
 
 template <class Make>
 inline void for_widest_lanes(int count, int64_t n, uint8_t* failed, Make&& make) {
@@ -227,10 +227,8 @@ inline void for_widest_lanes(int count, int64_t n, uint8_t* failed, Make&& make)
     std::optional<Kernel> kernels[kMostColumns / kWidth];
     const int used = (count + kWidth - 1) / kWidth;
     for (int g = 0; g < used; ++g) kernels[g].emplace(make(lanes, g * kWidth));
-    for (int64_t r0 = 0; r0 < n; r0 += kRowsPerTurn) {
-      const int64_t r1 = std::min(n, r0 + kRowsPerTurn);
-      for (int g = 0; g < used; ++g) kernels[g]->rows(r0, r1);
-    }
+    for (int64_t i = 0; i < n; ++i)
+      for (int g = 0; g < used; ++g) kernels[g]->rows(i, i + 1);
     for (int g = 0; g < used; ++g) {
       const uint32_t bits = kernels[g]->failed();
       for (int k = 0; k < kWidth && g * kWidth + k < count; ++k) failed[g * kWidth + k] |= (bits >> k) & 1u;

@@ -371,11 +371,11 @@ class Worker {
   std::vector<float> out_;
 };
 
-// Columns in lanes go a block at a time too, wide enough that each row of a block spans
-// several vectors, narrow enough that every thread has a few blocks.
+// Columns in lanes go a block at a time too: each thread's share of the columns, up to
+// kMostColumns, so that one row of a block spans as many vectors as it can.
 int64_t lanes_block(int64_t count, int threads) {
-  const int64_t share = (count / (4 * int64_t{threads}) + 15) / 16 * 16;
-  return std::clamp<int64_t>(share, 16, kMostColumns);
+  const int64_t share = (count + threads - 1) / threads;
+  return std::clamp<int64_t>((share + 15) / 16 * 16, 16, kMostColumns);
 }
 
 void run_all(const Arguments& a, SeriesEntry entry, LanesEntry lanes, int threads, uint8_t* statuses) {
