@@ -158,10 +158,11 @@ inline typename L::Floats magnitude(typename L::Floats v) {
   std::memcpy(&v, &bits, sizeof v);
   return v;
 }
-// Lane comparisons, one overload per lane count compiled for the unit that has it: GCC
-// lowers a comparison written in code for a narrower unit one lane at a time, even
-// where that code is later inlined into the wider build.
-#if defined(__x86_64__)
+// Lane comparisons, one overload per lane count. GCC lowers a comparison written in code
+// for a narrower unit one lane at a time, even where that code is later inlined into the
+// wider build, so there each is compiled for the unit that has it; Clang lowers it for
+// the function it ends up in, and refuses a call passing wide vectors between builds.
+#if defined(__x86_64__) && !defined(__clang__)
 #define VELK_LANES_AVX512 __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq,avx2,fma")))
 #define VELK_LANES_AVX2 __attribute__((target("avx2,fma")))
 #else
