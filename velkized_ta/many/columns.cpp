@@ -899,4 +899,105 @@ bool columns_in_lanes<Stochf>(const Stochf::Args& args, const GroupTables& table
   return range_fractions_in_lanes<false>(groups, out, args.timeperiod, sub32(args.timeperiod, 1), n, failed);
 }
 
+// ---------------------------------------------------------------------------
+// Element-wise functions: the rate of change and the differences of two series.
+
+namespace {
+
+// Rows before `start` unwritten, then value(i) of each row.
+template <class L, class Value>
+class ElementwiseKernel {
+ public:
+  ElementwiseKernel(const ColumnGroup& out, int64_t start, Value value) : out_(out), start_(start), value_(value) {}
+  void rows(int64_t r0, int64_t r1) {
+    for (int64_t i = r0; i < r1; ++i) {
+      out_.prefetch_for_store(i);
+      out_.store<L>(i, i < start_ ? unwritten_lanes<L>() : value_(i));
+    }
+  }
+  uint32_t failed() const { return 0; }
+
+ private:
+  ColumnGroup out_;
+  int64_t start_;
+  Value value_;
+};
+
+// `change` over a zero base, as zero_base_quotient takes it: in double, by 1e-9.
+template <class L>
+typename L::Floats over_tiny_base(typename L::Floats change) {
+  return narrow<L>(widen<L>(change) / splat_double<L>(1e-9));
+}
+
+}  // namespace
+
+template <>
+bool columns_in_lanes<Roc>(const Roc::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
+                           uint8_t* failed) {
+  ColumnGroup prices;
+  const int32_t period = args.timeperiod;
+  const int32_t start = trailing_start(period, n, args.n_values);
+  if (!group_of(args.input_array, tables, n, prices) || period < 1 || start > n) return false;
+  for_widest_lanes(out.count, n, failed, [&](auto lanes, int s) {
+    using L = decltype(lanes);
+    using F = typename L::Floats;
+    // relative_change in every lane.
+    auto value = [x = prices.part(s, L::kWidth), period](int64_t i) {
+      x.prefetch(i);
+      const F current = x.template load<L>(i);
+      const F base = x.template load<L>(i - period);
+      const F change = current - base;
+      return choose<L>(equal(base, F{}), over_tiny_base<L>(change), change / base);
+    };
+    return ElementwiseKernel<L, decltype(value)>(out.part(s, L::kWidth), start, value);
+  });
+  return true;
+}
+
+namespace {
+
+// out = op(a, b) over the trailing min(n, n_values) rows, as dif_body writes it.
+template <class Op>
+bool difference_in_lanes(const Series& left, const Series& right, int32_t n_values, const GroupTables& tables,
+                         const ColumnGroup& out, int32_t n, uint8_t* failed, Op op) {
+  ColumnGroup a, b;
+  if (!group_of(left, tables, n, a) || !group_of(right, tables, n, b)) return false;
+  const int32_t m = std::min(n, n_values);
+  const int64_t start = m > 0 ? n - m : n;
+  for_widest_lanes(out.count, n, failed, [&](auto lanes, int s) {
+    using L = decltype(lanes);
+    auto value = [a = a.part(s, L::kWidth), b = b.part(s, L::kWidth), op](int64_t i) {
+      a.prefetch(i);
+      b.prefetch(i);
+      const typename L::Floats first = a.template load<L>(i);
+      return op(L{}, first, b.template load<L>(i));
+    };
+    return ElementwiseKernel<L, decltype(value)>(out.part(s, L::kWidth), start, value);
+  });
+  return true;
+}
+
+}  // namespace
+
+template <>
+bool columns_in_lanes<Adif>(const Adif::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
+                            uint8_t* failed) {
+  return difference_in_lanes(args.input_array_1, args.input_array_2, args.n_values, tables, out, n, failed,
+                             [](auto, auto left, auto reference) { return left - reference; });
+}
+
+template <>
+bool columns_in_lanes<Rdif>(const Rdif::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
+                            uint8_t* failed) {
+  // relative_difference in every lane: a zero reference takes 1e-9 in double.
+  return difference_in_lanes(args.input_array_1, args.input_array_2, args.n_values, tables, out, n, failed,
+                             [](auto lanes, auto left, auto reference) {
+                               using L = decltype(lanes);
+                               using F = typename L::Floats;
+                               const F difference = left - reference;
+                               return choose<L>(equal(reference, F{}), over_tiny_base<L>(difference),
+                                                difference / reference);
+                             });
+}
+
 }  // namespace velk::indicators

@@ -58,6 +58,9 @@ template <> inline constexpr bool kHasColumnLanes<Adx> = true;
 template <> inline constexpr bool kHasColumnLanes<Natr> = true;
 template <> inline constexpr bool kHasColumnLanes<Willr> = true;
 template <> inline constexpr bool kHasColumnLanes<Stochf> = true;
+template <> inline constexpr bool kHasColumnLanes<Roc> = true;
+template <> inline constexpr bool kHasColumnLanes<Adif> = true;
+template <> inline constexpr bool kHasColumnLanes<Rdif> = true;
 
 // Writes rows 0 .. n - 1 of every column of `out` and sets failed[k] for each
 // column k the per-series entry must recompute; false (nothing written) when
