@@ -791,57 +791,59 @@ bool columns_in_lanes<Natr>(const Natr::Args& args, const GroupTables& tables, c
 }
 
 // ---------------------------------------------------------------------------
-// Williams %R and the fast stochastic: each window's extremes folded from its oldest
-// to its newest row. Without NaN this is what the queues give, the newest of equal
-// extremes included (later_high, later_low in indicators/position_queue.hpp); a lane
-// whose window rows hold a NaN takes the per-series path.
+// Williams %R and the fast stochastic: the window extremes as scan_extremes folds them
+// (indicators/position_queue.hpp), in blocks of `period` rows from the first pushed one,
+// each window the suffix of one block and the prefix of the next, combined with
+// later_high and later_low. Without NaN this is what the queues give, the newest of
+// equal extremes included; a lane whose rows hold a NaN takes the per-series path.
 
 namespace {
 
-// Windows up to this long are folded whole at every row.
-constexpr int32_t kLongestFoldedWindow = 64;
+// Longer windows take the per-series path: the kernels' rows grow with the period.
+constexpr int32_t kLongestFoldedWindow = 4096;
 
-// The window's rows are kept in a ring, oldest first from `next_`, so a fold reads one
-// small block rather than a row of the table per position.
 template <class L, bool kFromHigh>
 class RangeFractionKernel {
  public:
   using F = typename L::Floats;
   RangeFractionKernel(const LanePrices<L>& prices, const ColumnGroup& out, int32_t period, int32_t start)
-      : prices_(prices), out_(out), period_(period), start_(start),
-        ring_(static_cast<size_t>(2 * period) * L::kWidth) {}
+      : prices_(prices), out_(out), period_(period), start_(start), first_(int64_t{start} - period + 1),
+        block_(static_cast<size_t>(2 * period) * L::kWidth),
+        suffix_(static_cast<size_t>(2 * (period + 1)) * L::kWidth) {
+    // Before the first block ends, the suffixes of the block before it are empty.
+    for (int64_t t = 0; t <= period_; ++t) put(suffix_, t, splat<L>(-kInfinity), splat<L>(kInfinity));
+  }
 
   void rows(int64_t r0, int64_t r1) {
     const F unwritten = unwritten_lanes<L>();
     for (int64_t i = r0; i < r1; ++i) {
       prices_.prefetch(i);
       out_.prefetch_for_store(i);
-      if (i < start_ - period_ + 1) {
+      if (i < first_) {
         out_.store<L>(i, unwritten);
         continue;
       }
-      const F newest_high = prices_.high.template load<L>(i);
-      const F newest_low = prices_.low.template load<L>(i);
-      failing_ |= missing<L>(newest_high) | missing<L>(newest_low);
-      put(next_, newest_high, newest_low);
-      next_ = next_ + 1 == period_ ? 0 : next_ + 1;
+      const F h = prices_.high.template load<L>(i);
+      const F l = prices_.low.template load<L>(i);
+      failing_ |= missing<L>(h) | missing<L>(l);
+      const int64_t t = (i - first_) % period_;
+      if (t == 0) {
+        if (i > first_) fold_suffixes();
+        prefix_high_ = h;
+        prefix_low_ = l;
+      } else {
+        prefix_high_ = later(prefix_high_, h);
+        prefix_low_ = earlier_low(prefix_low_, l);
+      }
+      put(block_, t, h, l);
       if (i < start_) {
         out_.store<L>(i, unwritten);
         continue;
       }
-      // later_high and later_low from the oldest row to the newest.
-      F highest, lowest;
-      get(next_, highest, lowest);
-      auto fold = [&](int64_t from, int64_t to) {
-        for (int64_t slot = from; slot < to; ++slot) {
-          F h, l;
-          get(slot, h, l);
-          highest = choose<L>(greater(highest, h), highest, h);
-          lowest = choose<L>(less(lowest, l), lowest, l);
-        }
-      };
-      fold(next_ + 1, period_);
-      fold(0, next_);
+      F suffix_high, suffix_low;
+      get(suffix_, t + 1, suffix_high, suffix_low);
+      const F highest = later(suffix_high, prefix_high_);
+      const F lowest = earlier_low(suffix_low, prefix_low_);
       const F close = prices_.close.template load<L>(i);
       const F fraction = kFromHigh ? (highest - close) / (highest - lowest) : (close - lowest) / (highest - lowest);
       out_.store<L>(i, choose<L>(equal(highest, lowest), unwritten, fraction));
@@ -850,20 +852,38 @@ class RangeFractionKernel {
   uint32_t failed() const { return lanes_set<L>(failing_, out_.count); }
 
  private:
-  void put(int64_t slot, F high, F low) {
-    std::memcpy(ring_.data() + 2 * slot * L::kWidth, &high, sizeof high);
-    std::memcpy(ring_.data() + (2 * slot + 1) * L::kWidth, &low, sizeof low);
+  static constexpr float kInfinity = __builtin_inff();
+  // later_high and later_low in every lane: the older value only where it is strictly beyond.
+  static F later(F older, F newer) { return choose<L>(greater(older, newer), older, newer); }
+  static F earlier_low(F older, F newer) { return choose<L>(less(older, newer), older, newer); }
+
+  // The suffixes of the block just completed, folded backwards from its last row.
+  void fold_suffixes() {
+    F high = splat<L>(-kInfinity), low = splat<L>(kInfinity);
+    put(suffix_, period_, high, low);
+    for (int64_t t = period_ - 1; t >= 0; --t) {
+      F h, l;
+      get(block_, t, h, l);
+      high = later(h, high);
+      low = earlier_low(l, low);
+      put(suffix_, t, high, low);
+    }
   }
-  void get(int64_t slot, F& high, F& low) const {
-    std::memcpy(&high, ring_.data() + 2 * slot * L::kWidth, sizeof high);
-    std::memcpy(&low, ring_.data() + (2 * slot + 1) * L::kWidth, sizeof low);
+  static void put(std::vector<float>& rows, int64_t t, F high, F low) {
+    std::memcpy(rows.data() + 2 * t * L::kWidth, &high, sizeof high);
+    std::memcpy(rows.data() + (2 * t + 1) * L::kWidth, &low, sizeof low);
+  }
+  static void get(const std::vector<float>& rows, int64_t t, F& high, F& low) {
+    std::memcpy(&high, rows.data() + 2 * t * L::kWidth, sizeof high);
+    std::memcpy(&low, rows.data() + (2 * t + 1) * L::kWidth, sizeof low);
   }
 
   LanePrices<L> prices_;
   ColumnGroup out_;
-  int64_t period_, start_;
-  std::vector<float> ring_;
-  int64_t next_ = 0;
+  int64_t period_, start_, first_;
+  std::vector<float> block_;   // the current block's rows, high and low
+  std::vector<float> suffix_;  // the previous block's suffix extremes, period + 1 of them
+  F prefix_high_{}, prefix_low_{};
   typename L::Mask failing_{};
 };
 
