@@ -404,7 +404,7 @@ def test_columns_of_a_wide_table_equal_the_exact_function(function, width, layou
         assert all(f"(): {raising} of {width} series failed" in message for message in reported), reported
 
 
-LANE_FUNCTIONS = ["velk_ema", "velk_tema", "velk_trix", "velk_macd", "velk_rsi", "velk_cmo", "velk_adx",
+LANE_FUNCTIONS = ["velk_ema", "velk_tema", "velk_trix", "velk_macd", "velk_rsi", "velk_cmo", "velk_adx", "velk_adxr",
                   "velk_natr", "velk_willr"]
 
 

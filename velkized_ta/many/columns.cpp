@@ -635,14 +635,17 @@ class DxKernel {
 };
 
 // velk_adx as its one-pass form computes it (directional.cpp, adx_in_one_pass): DX from
-// timeperiod + 1 on, the mean of DX over timeperiod .. seed_end - 1 as the seed.
-template <class L>
+// timeperiod + 1 on, the mean of DX over timeperiod .. seed_end - 1 as the seed. With
+// kRated, velk_adxr's one-pass form: each ADX rated with the one `timeperiod` rows
+// earlier (adxr_mean), from a ring of the last `timeperiod` values, unwritten at first.
+template <class L, bool kRated = false>
 class AdxKernel {
  public:
   using F = typename L::Floats;
-  AdxKernel(const LanePrices<L>& prices, const ColumnGroup& out, int32_t period, int64_t seed_end, int32_t k)
+  AdxKernel(const LanePrices<L>& prices, const ColumnGroup& out, int32_t period, int64_t seed_end, int64_t k)
       : directional_(prices, period), out_(out), period_(period), seed_end_(seed_end), k_(k),
-        window_(static_cast<size_t>((seed_end - period) * L::kWidth), kUnwritten) {}
+        window_(static_cast<size_t>((seed_end - period) * L::kWidth), kUnwritten),
+        ring_(kRated ? static_cast<size_t>(period) * L::kWidth : 0, kUnwritten) {}
 
   void rows(int64_t r0, int64_t r1) {
     for (int64_t i = r0; i < r1; ++i) {
@@ -654,9 +657,10 @@ class AdxKernel {
         } else {
           if (i == seed_end_) seed();
           average_ = directional_.wilder.step(average_, dx);
+          if constexpr (kRated) rate();
         }
       }
-      out_.store<L>(i, i < k_ ? unwritten_lanes<L>() : average_);
+      out_.store<L>(i, i < k_ ? unwritten_lanes<L>() : kRated ? rated_ : average_);
     }
   }
   uint32_t failed() {
@@ -669,11 +673,23 @@ class AdxKernel {
     average_ = lane_nanmeans<L>(window_, failing_);
     seeded_ = true;
   }
+  // adxr_mean in every lane: two NaNs give the earlier one.
+  void rate() {
+    F earlier;
+    std::memcpy(&earlier, ring_.data() + slot_ * L::kWidth, sizeof earlier);
+    const F addend = choose<L>(missing<L>(earlier), earlier, average_);
+    rated_ = (earlier + addend) * 0.5f;
+    std::memcpy(ring_.data() + slot_ * L::kWidth, &average_, sizeof average_);
+    slot_ = slot_ + 1 == period_ ? 0 : slot_ + 1;
+  }
 
   LaneDirectional<L> directional_;
   ColumnGroup out_;
   int64_t period_, seed_end_, k_;
   std::vector<float> window_;
+  std::vector<float> ring_;
+  int64_t slot_ = 0;
+  F rated_{};
   F average_{};
   bool seeded_ = false;
   typename L::Mask failing_{};
@@ -770,6 +786,25 @@ bool columns_in_lanes<Adx>(const Adx::Args& args, const GroupTables& tables, con
     for_widest_lanes(out.count, n, failed, [&](auto lanes, int s) {
       using L = decltype(lanes);
       return AdxKernel<L>(LanePrices<L>(groups, s), out.part(s, L::kWidth), period, seed_end, k);
+    });
+  });
+}
+
+template <>
+bool columns_in_lanes<Adxr>(const Adxr::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
+                            uint8_t* failed) {
+  PriceGroups groups;
+  const int32_t period = args.timeperiod;
+  if (args.close_arr_is_adx || !groups_of(args.high_arr, args.low_arr, args.close_arr, tables, n, groups) ||
+      period < 2 || period >= n || period >= (1 << 29))
+    return false;
+  const int64_t seed_end = std::min<int64_t>(2 * int64_t{period}, n);
+  // Rated from two NaNs before 2 timeperiod, which gives the NaN np.full leaves.
+  const int64_t k = std::max<int64_t>(trailing_start(period, n, args.n_values), 2 * int64_t{period});
+  return declining_on_memory([&] {
+    for_widest_lanes(out.count, n, failed, [&](auto lanes, int s) {
+      using L = decltype(lanes);
+      return AdxKernel<L, true>(LanePrices<L>(groups, s), out.part(s, L::kWidth), period, seed_end, k);
     });
   });
 }

@@ -55,6 +55,7 @@ template <> inline constexpr bool kHasColumnLanes<Rsi> = true;
 template <> inline constexpr bool kHasColumnLanes<Cmo> = true;
 template <> inline constexpr bool kHasColumnLanes<Dx> = true;
 template <> inline constexpr bool kHasColumnLanes<Adx> = true;
+template <> inline constexpr bool kHasColumnLanes<Adxr> = true;
 template <> inline constexpr bool kHasColumnLanes<Natr> = true;
 template <> inline constexpr bool kHasColumnLanes<Willr> = true;
 template <> inline constexpr bool kHasColumnLanes<Stochf> = true;
