@@ -861,7 +861,8 @@ class RangeFractionKernel {
       const F h = prices_.high.template load<L>(i);
       const F l = prices_.low.template load<L>(i);
       failing_ |= missing<L>(h) | missing<L>(l);
-      const int64_t t = (i - first_) % period_;
+      const int64_t t = position_;
+      position_ = position_ + 1 == period_ ? 0 : position_ + 1;
       if (t == 0) {
         if (i > first_) fold_suffixes();
         prefix_high_ = h;
@@ -918,6 +919,7 @@ class RangeFractionKernel {
   int64_t period_, start_, first_;
   std::vector<float> block_;   // the current block's rows, high and low
   std::vector<float> suffix_;  // the previous block's suffix extremes, period + 1 of them
+  int64_t position_ = 0;  // of row i in its block
   F prefix_high_{}, prefix_low_{};
   typename L::Mask failing_{};
 };
