@@ -441,3 +441,27 @@ def test_window_extremes_of_columns_keep_the_newest_of_equal_values(function):
                 alone = {name: np.ascontiguousarray(a[:, j]) for name, a in
                          zip(("high_arr", "low_arr", "close_arr"), (high, low, close))}
                 assert same_bits(result[:, j], exact_or_nan(function, alone, {"timeperiod": period}, 40)), (period, j)
+
+
+def tables_sharing_memory(rng, length, width):
+    """(name, tables) of one shape whose memory overlaps or repeats: two tables starting at one
+    address with other strides, a column broadcast across the table, rows and columns reversed."""
+    buffer = wide_walks(rng, length, 2 * width)
+    broadcast = np.broadcast_to(buffer[:, :1], (length, width))
+    return [("same start, other strides", (buffer[:, :width], buffer[:, ::2], buffer[:, width:])),
+            ("broadcast column", (broadcast, buffer[:, :width], broadcast)),
+            ("reversed", (buffer[::-1, :width], buffer[:, width:][:, ::-1], buffer[::-1, ::-2]))]
+
+
+@pytest.mark.filterwarnings("ignore::velkized_ta.batch.BatchWarning")
+@pytest.mark.parametrize("function", ["velk_ema", "velk_rsi", "velk_dx", "velk_willr", "velk_rdif"])
+def test_columns_of_overlapping_and_reversed_tables_equal_the_exact_function(function):
+    rng = np.random.default_rng(zlib.crc32(function.encode()))
+    names = [name for name, kind, default in parameters(function) if kind == "series" and default is not None]
+    scalars = {name: 4 for name, kind, _ in parameters(function) if kind == "int" and name != "n_values"}
+    for case, tables in tables_sharing_memory(rng, 50, 18):
+        arrays = dict(zip(names, tables))
+        result = getattr(batch, function)(**arrays, **scalars, errors="nan")
+        for j in range(18):
+            alone = {name: np.ascontiguousarray(value[:, j]) for name, value in arrays.items()}
+            assert same_bits(result[:, j], exact_or_nan(function, alone, scalars, 50)), (case, j)
