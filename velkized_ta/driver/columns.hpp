@@ -27,7 +27,6 @@ struct LaneTypes<4> {
   using Floats = float __attribute__((vector_size(16)));
   using Mask = int32_t __attribute__((vector_size(16)));
   using Doubles = double __attribute__((vector_size(32)));
-  using DoubleMask = int64_t __attribute__((vector_size(32)));
 };
 template <>
 struct LaneTypes<8> {
@@ -35,7 +34,6 @@ struct LaneTypes<8> {
   using Floats = float __attribute__((vector_size(32)));
   using Mask = int32_t __attribute__((vector_size(32)));
   using Doubles = double __attribute__((vector_size(64)));
-  using DoubleMask = int64_t __attribute__((vector_size(64)));
 };
 template <>
 struct LaneTypes<16> {
@@ -43,7 +41,6 @@ struct LaneTypes<16> {
   using Floats = float __attribute__((vector_size(64)));
   using Mask = int32_t __attribute__((vector_size(64)));
   using Doubles = double __attribute__((vector_size(128)));
-  using DoubleMask = int64_t __attribute__((vector_size(128)));
 };
 
 // A row-major table seen as rows: element (row i, column j) at base + i * along + j * across.
@@ -136,16 +133,6 @@ inline typename L::Floats choose(typename L::Mask keep, typename L::Floats a, ty
   std::memcpy(&bits_b, &b, sizeof b);
   const typename L::Mask bits = (bits_a & keep) | (bits_b & ~keep);
   typename L::Floats chosen;
-  std::memcpy(&chosen, &bits, sizeof chosen);
-  return chosen;
-}
-template <class L>
-inline typename L::Doubles choose(typename L::DoubleMask keep, typename L::Doubles a, typename L::Doubles b) {
-  typename L::DoubleMask bits_a, bits_b;
-  std::memcpy(&bits_a, &a, sizeof a);
-  std::memcpy(&bits_b, &b, sizeof b);
-  const typename L::DoubleMask bits = (bits_a & keep) | (bits_b & ~keep);
-  typename L::Doubles chosen;
   std::memcpy(&chosen, &bits, sizeof chosen);
   return chosen;
 }
