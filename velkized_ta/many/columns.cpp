@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -987,6 +988,85 @@ typename L::Floats over_tiny_base(typename L::Floats change) {
 }
 
 }  // namespace
+
+// The simple moving average as sma_kernel steps it (averages.cpp): a window sum and count
+// of the present values, the mean where the count is at least 1.
+template <class L, bool kNormalize>
+class SmaKernel {
+ public:
+  using F = typename L::Floats;
+  using M = typename L::Mask;
+  SmaKernel(const ColumnGroup& x, const ColumnGroup& out, int32_t period, int32_t start, int32_t n)
+      : x_(x), out_(out), period_(period), start_(start), n_(n) {}
+
+  void rows(int64_t r0, int64_t r1) {
+    for (int64_t i = r0; i < r1; ++i) {
+      x_.prefetch(i);
+      out_.prefetch_for_store(i);
+      if (i == 0 && start_ - period_ == -1) enter(row(-1));  // the pre-fill from the last element
+      if (i < start_) {
+        if (i >= start_ - period_) enter(x_.load<L>(i));
+        out_.store<L>(i, unwritten_lanes<L>());
+        continue;
+      }
+      const F entering = x_.load<L>(i);
+      const F leaving = row(i - period_);
+      const M entering_present = ~missing<L>(entering);
+      const M leaving_present = ~missing<L>(leaving);
+      sum_ += choose<L>(entering_present, entering, F{});
+      sum_ -= choose<L>(leaving_present, leaving, F{});
+      // Comparisons give -1 for true.
+      count_ += leaving_present - entering_present;
+      const M written = greater(__builtin_convertvector(count_, F), F{});
+      F mean = sum_ / __builtin_convertvector(count_, F);
+      if constexpr (kNormalize) {
+        failing_ |= written & equal(entering, F{});
+        mean = (mean - entering) / entering;
+      }
+      out_.store<L>(i, choose<L>(written, mean, unwritten_lanes<L>()));
+    }
+  }
+  uint32_t failed() const { return lanes_set<L>(failing_, out_.count); }
+
+ private:
+  // Row p of the series, a negative p counted from the end as the kernel's access does.
+  F row(int64_t p) const { return x_.load<L>(p < 0 ? p + n_ : p); }
+  void enter(F v) {
+    const M present = ~missing<L>(v);
+    sum_ += choose<L>(present, v, F{});
+    count_ -= present;
+  }
+
+  ColumnGroup x_, out_;
+  int64_t period_, start_, n_;
+  F sum_{};
+  M count_{};
+  M failing_{};
+};
+
+template <>
+bool columns_in_lanes<Sma>(const Sma::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
+                           uint8_t* failed) {
+  ColumnGroup x;
+  const int32_t period = args.timeperiod;
+  const int32_t start = trailing_start(sub32(period, 1), n, args.n_values);
+  // Windows reaching further back than the last element read from the end in other ways.
+  if (!group_of(args.input_array, tables, n, x) || period < 1 || period >= (1 << 24) ||
+      int64_t{start} - period < -1 || start > n)
+    return false;
+  const auto run = [&](auto normalize) {
+    for_widest_lanes(out.count, n, failed, [&](auto lanes, int s) {
+      using L = decltype(lanes);
+      return SmaKernel<L, decltype(normalize)::value>(x.part(s, L::kWidth), out.part(s, L::kWidth), period, start, n);
+    });
+  };
+  if (args.normalize) {
+    run(std::true_type{});
+  } else {
+    run(std::false_type{});
+  }
+  return true;
+}
 
 template <>
 bool columns_in_lanes<Roc>(const Roc::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
