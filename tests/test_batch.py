@@ -427,19 +427,19 @@ def test_tables_wider_than_a_block_equal_the_exact_function(function, threads):
 
 
 @pytest.mark.filterwarnings("ignore::velkized_ta.batch.BatchWarning")
-@pytest.mark.parametrize("function", ["velk_willr", "velk_stochf"])
+@pytest.mark.parametrize("function", ["velk_willr", "velk_stochf", "velk_mid", "velk_wick"])
 def test_window_extremes_of_columns_keep_the_newest_of_equal_values(function):
     # +0 and -0 are the equal extremes that differ in the result's sign.
     rng = np.random.default_rng(zlib.crc32(function.encode()))
     values = np.array([-0.0, 0.0, 1.0, -1.0, 2.0], dtype=np.float32)
+    names = series_names(function)
     for period in (1, 2, 3, 7):
-        high, low, close = (rng.choice(values, (40, 19)).astype(np.float32) for _ in range(3))
-        result = getattr(batch, function)(high, low, close, period, errors="nan")
+        prices = [rng.choice(values, (40, 19)).astype(np.float32) for _ in names]
+        result = getattr(batch, function)(*prices, period, errors="nan")
         with warnings.catch_warnings():
             warnings.simplefilter("ignore")
             for j in range(19):
-                alone = {name: np.ascontiguousarray(a[:, j]) for name, a in
-                         zip(("high_arr", "low_arr", "close_arr"), (high, low, close))}
+                alone = {name: np.ascontiguousarray(a[:, j]) for name, a in zip(names, prices)}
                 assert same_bits(result[:, j], exact_or_nan(function, alone, {"timeperiod": period}, 40)), (period, j)
 
 

@@ -838,12 +838,14 @@ namespace {
 // Longer windows take the per-series path: the kernels' rows grow with the period.
 constexpr int32_t kLongestFoldedWindow = 4096;
 
-template <class L, bool kFromHigh>
-class RangeFractionKernel {
+// Row i from `start` on is finish(prices, i, highest high, lowest low, failing).
+template <class L, class Finish>
+class WindowExtremesKernel {
  public:
   using F = typename L::Floats;
-  RangeFractionKernel(const LanePrices<L>& prices, const ColumnGroup& out, int32_t period, int32_t start)
-      : prices_(prices), out_(out), period_(period), start_(start), first_(int64_t{start} - period + 1),
+  WindowExtremesKernel(const LanePrices<L>& prices, const ColumnGroup& out, int32_t period, int32_t start,
+                       Finish finish)
+      : prices_(prices), out_(out), finish_(finish), period_(period), start_(start), first_(int64_t{start} - period + 1),
         block_(static_cast<size_t>(2 * period) * L::kWidth),
         suffix_(static_cast<size_t>(2 * (period + 1)) * L::kWidth) {
     // Before the first block ends, the suffixes of the block before it are empty.
@@ -879,11 +881,8 @@ class RangeFractionKernel {
       }
       F suffix_high, suffix_low;
       get(suffix_, t + 1, suffix_high, suffix_low);
-      const F highest = later(suffix_high, prefix_high_);
-      const F lowest = earlier_low(suffix_low, prefix_low_);
-      const F close = prices_.close.template load<L>(i);
-      const F fraction = kFromHigh ? (highest - close) / (highest - lowest) : (close - lowest) / (highest - lowest);
-      out_.store<L>(i, choose<L>(equal(highest, lowest), unwritten, fraction));
+      out_.store<L>(i, finish_(prices_, i, later(suffix_high, prefix_high_), earlier_low(suffix_low, prefix_low_),
+                               failing_));
     }
   }
   uint32_t failed() const { return lanes_set<L>(failing_, out_.count); }
@@ -917,6 +916,7 @@ class RangeFractionKernel {
 
   LanePrices<L> prices_;
   ColumnGroup out_;
+  Finish finish_;
   int64_t period_, start_, first_;
   std::vector<float> block_;   // the current block's rows, high and low
   std::vector<float> suffix_;  // the previous block's suffix extremes, period + 1 of them
@@ -925,17 +925,38 @@ class RangeFractionKernel {
   typename L::Mask failing_{};
 };
 
-template <bool kFromHigh>
-bool range_fractions_in_lanes(const PriceGroups& groups, const ColumnGroup& out, int32_t period, int32_t start,
-                              int32_t n, uint8_t* failed) {
+// The window extremes of every row from `start` on, written by finish(lanes, prices, i,
+// highest, lowest, failing).
+template <class Finish>
+bool window_extremes_in_lanes(const PriceGroups& groups, const ColumnGroup& out, int32_t period, int32_t start,
+                              int32_t n, uint8_t* failed, Finish finish) {
   const int64_t first = int64_t{start} - period + 1;
   if (period < 1 || period > kLongestFoldedWindow || first < 0 || start > n) return false;
   return declining_on_memory([&] {
     for_widest_lanes(out.count, n, failed, [&](auto lanes, int s) {
       using L = decltype(lanes);
-      return RangeFractionKernel<L, kFromHigh>(LanePrices<L>(groups, s), out.part(s, L::kWidth), period, start);
+      auto finish_lanes = [finish](const LanePrices<L>& prices, int64_t i, typename L::Floats highest,
+                                   typename L::Floats lowest, typename L::Mask& failing) {
+        return finish(L{}, prices, i, highest, lowest, failing);
+      };
+      return WindowExtremesKernel<L, decltype(finish_lanes)>(LanePrices<L>(groups, s), out.part(s, L::kWidth), period,
+                                                            start, finish_lanes);
     });
   });
+}
+
+// The close's place in the window's range (range_fraction); a range of width 0 leaves NaN.
+template <bool kFromHigh>
+bool range_fractions_in_lanes(const PriceGroups& groups, const ColumnGroup& out, int32_t period, int32_t start,
+                              int32_t n, uint8_t* failed) {
+  return window_extremes_in_lanes(groups, out, period, start, n, failed,
+                                  [](auto lanes, const auto& prices, int64_t i, auto highest, auto lowest, auto&) {
+                                    using L = decltype(lanes);
+                                    const auto close = prices.close.template load<L>(i);
+                                    const auto fraction = kFromHigh ? (highest - close) / (highest - lowest)
+                                                                    : (close - lowest) / (highest - lowest);
+                                    return choose<L>(equal(highest, lowest), unwritten_lanes<L>(), fraction);
+                                  });
 }
 
 }  // namespace
@@ -955,6 +976,51 @@ bool columns_in_lanes<Stochf>(const Stochf::Args& args, const GroupTables& table
   PriceGroups groups;
   if (!groups_of(args.high_arr, args.low_arr, args.close_arr, tables, n, groups)) return false;
   return range_fractions_in_lanes<false>(groups, out, args.timeperiod, sub32(args.timeperiod, 1), n, failed);
+}
+
+// The window's midpoint, or its relative deviation from the close (write_mid, averages.cpp).
+template <>
+bool columns_in_lanes<Mid>(const Mid::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
+                           uint8_t* failed) {
+  PriceGroups groups;
+  if (!groups_of(args.high, args.low, args.close, tables, n, groups)) return false;
+  const bool normalize = args.normalize;
+  return window_extremes_in_lanes(
+      groups, out, args.timeperiod, trailing_start(sub32(args.timeperiod, 1), n, args.n_values), n, failed,
+      [normalize](auto lanes, const auto& prices, int64_t i, auto highest, auto lowest, auto& failing) {
+        using L = decltype(lanes);
+        using F = typename L::Floats;
+        // window_midpoint in every lane: half the float range in double, plus the low.
+        const typename L::Doubles midpoint = widen<L>(highest - lowest) * 0.5 + widen<L>(lowest);
+        if (!normalize) return narrow<L>(midpoint);
+        const F close = prices.close.template load<L>(i);
+        failing |= equal(close, F{});
+        return narrow<L>(midpoint - widen<L>(close)) / close;
+      });
+}
+
+// The wick balance of a candle from the close `period` rows back to this one (write_wick, candles.cpp).
+template <>
+bool columns_in_lanes<Wick>(const Wick::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
+                            uint8_t* failed) {
+  PriceGroups groups;
+  if (!groups_of(args.high_arr, args.low_arr, args.close_arr, tables, n, groups)) return false;
+  const int64_t period = args.timeperiod;
+  return window_extremes_in_lanes(
+      groups, out, args.timeperiod, trailing_start(sub32(args.timeperiod, 1), n, args.n_values), n, failed,
+      [period](auto lanes, const auto& prices, int64_t i, auto highest, auto lowest, auto& failing) {
+        using L = decltype(lanes);
+        using F = typename L::Floats;
+        if (i < period) return splat<L>(__builtin_nanf(""));
+        const F open = prices.close.template load<L>(i - period);
+        const F close = prices.close.template load<L>(i);
+        // wick_balance in every lane: a NaN on either side takes the open as the upper side.
+        const typename L::Mask rising = greater(close, open);
+        const F upper = choose<L>(rising, close, open);
+        const F lower = choose<L>(rising, open, close);
+        failing |= equal(close, F{});
+        return ((highest - upper) - (lower - lowest)) / close;
+      });
 }
 
 // ---------------------------------------------------------------------------
