@@ -380,7 +380,8 @@ int64_t lanes_block(int64_t count, int threads) {
 
 void run_all(const Arguments& a, SeriesEntry entry, LanesEntry lanes, int threads, uint8_t* statuses) {
   std::atomic<int64_t> next{0};
-  const int64_t block = lanes != nullptr ? lanes_block(a.layout.count, threads) : kBlock;
+  const bool columns = a.layout.offsets == nullptr && a.layout.axis == 0;
+  const int64_t block = lanes != nullptr && columns ? lanes_block(a.layout.count, threads) : kBlock;
   auto work = [&] {
     Worker worker(a, entry, lanes, statuses);
     for (int64_t first; (first = next.fetch_add(block, std::memory_order_relaxed)) < a.layout.count;)
