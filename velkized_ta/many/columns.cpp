@@ -1024,6 +1024,113 @@ bool columns_in_lanes<Wick>(const Wick::Args& args, const GroupTables& tables, c
 }
 
 // ---------------------------------------------------------------------------
+// The ultimate oscillator as ult_kernel steps it (oscillators.cpp): window sums of the
+// buying pressure and true range over three periods, every lane in lockstep.
+
+namespace {
+
+template <class L>
+class UltKernel {
+ public:
+  using F = typename L::Floats;
+  UltKernel(const LanePrices<L>& prices, const ColumnGroup& out, int32_t s, int32_t m, int32_t l, int32_t weights,
+            int32_t start, int32_t n)
+      : prices_(prices), out_(out), s_(s), m_(m), l_(l), start_(start), n_(n),
+        s_lanes_(splat<L>(static_cast<float>(s))), m_lanes_(splat<L>(static_cast<float>(m))),
+        l_lanes_(splat<L>(static_cast<float>(l))), w_lanes_(splat<L>(static_cast<float>(weights))) {}
+
+  void rows(int64_t r0, int64_t r1) {
+    for (int64_t i = r0; i < r1; ++i) {
+      prices_.prefetch(i);
+      out_.prefetch_for_store(i);
+      if (i < start_ - l_) {
+        out_.store<L>(i, unwritten_lanes<L>());
+        continue;
+      }
+      if (i < start_) {
+        // The pre-fill, bars start - long .. start - 1.
+        F bp, tr;
+        bar(i, bp, tr);
+        bp_long_ += bp;
+        tr_long_ += tr;
+        if (i >= start_ - m_) {
+          bp_medium_ += bp;
+          tr_medium_ += tr;
+        }
+        if (i >= start_ - s_) {
+          bp_short_ += bp;
+          tr_short_ += tr;
+        }
+        out_.store<L>(i, unwritten_lanes<L>());
+        continue;
+      }
+      F bp, tr, gone_bp, gone_tr;
+      bar(i, bp, tr);
+      bar(i - s_, gone_bp, gone_tr);
+      bp_short_ = bp_short_ + (bp - gone_bp);
+      tr_short_ = tr_short_ + (tr - gone_tr);
+      bar(i - m_, gone_bp, gone_tr);
+      bp_medium_ = bp_medium_ + (bp - gone_bp);
+      tr_medium_ = tr_medium_ + (tr - gone_tr);
+      bar(i - l_, gone_bp, gone_tr);
+      bp_long_ = bp_long_ + (bp - gone_bp);
+      tr_long_ = tr_long_ + (tr - gone_tr);
+      tr_short_ = guarded(tr_short_);
+      tr_medium_ = guarded(tr_medium_);
+      tr_long_ = guarded(tr_long_);
+      // ultimate_value in every lane.
+      out_.store<L>(i, ((bp_short_ * l_lanes_ / tr_short_ + bp_medium_ * m_lanes_ / tr_medium_) +
+                        bp_long_ * s_lanes_ / tr_long_) /
+                           w_lanes_);
+    }
+  }
+  uint32_t failed() const { return 0; }
+
+ private:
+  // Row p, a negative p counted from the end as the kernel's checked access does.
+  F at(const ColumnGroup& series, int64_t p) const { return series.load<L>(p < 0 ? p + n_ : p); }
+  // pressure_and_range of bar j in every lane.
+  void bar(int64_t j, F& bp, F& tr) const {
+    const F previous = at(prices_.close, j - 1);
+    const F low = at(prices_.low, j);
+    const F high = at(prices_.high, j);
+    const F close = at(prices_.close, j);
+    const F lower = choose<L>(less(previous, low), previous, low);
+    const F upper = choose<L>(greater(previous, high), previous, high);
+    bp = close - lower;
+    tr = upper - lower;
+  }
+  // guard_range in every lane: +0 added elsewhere leaves a sum that is not -0 as it is.
+  static F guarded(F tr) { return tr + choose<L>(equal(tr, F{}), splat<L>(1e-10f), F{}); }
+
+  LanePrices<L> prices_;
+  ColumnGroup out_;
+  int64_t s_, m_, l_, start_, n_;
+  F s_lanes_, m_lanes_, l_lanes_, w_lanes_;
+  F bp_short_{}, tr_short_{}, bp_medium_{}, tr_medium_{}, bp_long_{}, tr_long_{};
+};
+
+}  // namespace
+
+template <>
+bool columns_in_lanes<Ult>(const Ult::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
+                           uint8_t* failed) {
+  PriceGroups groups;
+  const int32_t s = args.short_period, m = args.medium_period, l = args.long_period;
+  const int32_t start = trailing_start(l, n, args.n_values);
+  const int32_t weights = add32(add32(s, m), l);
+  // The long window the longest: every bar read lies at -1 (the last one) or later.
+  if (!groups_of(args.high_arr, args.low_arr, args.close_arr, tables, n, groups) || s < 1 || m < 1 || s > l ||
+      m > l || weights <= 0 || start > n)
+    return false;
+  for_widest_lanes(out.count, n, failed, [&](auto lanes, int part) {
+    using L = decltype(lanes);
+    return UltKernel<L>(LanePrices<L>(groups, part), out.part(part, L::kWidth), s, m, l, weights, start, n);
+  });
+  return true;
+}
+
+// ---------------------------------------------------------------------------
 // Element-wise functions: the rate of change and the differences of two series.
 
 namespace {
