@@ -1024,6 +1024,113 @@ bool columns_in_lanes<Wick>(const Wick::Args& args, const GroupTables& tables, c
 }
 
 // ---------------------------------------------------------------------------
+// The least-squares slope as lin_kernel steps it (averages.cpp, indicators/regression_steps.hpp):
+// the window starts at a series' first present value, so a lane group runs from its first
+// lane's; a lane whose series starts elsewhere (or nowhere) takes the per-series path.
+
+namespace {
+
+template <class L>
+class LinKernel {
+ public:
+  using F = typename L::Floats;
+  using M = typename L::Mask;
+  LinKernel(const ColumnGroup& x, const ColumnGroup& out, int32_t period, int32_t lo, int32_t hi, int32_t n,
+            int32_t n_values)
+      : x_(x), out_(out), period_(period), tail_(sub32(n, n_values)), p_(static_cast<float>(period)),
+        p_lanes_(splat<L>(p_)) {
+    // Each lane's first present value within lo .. hi - 1.
+    M found{}, same{};
+    int64_t first = -1;
+    for (int64_t k = lo; k < hi && lanes_set<L>(~found, L::kWidth) != 0; ++k) {
+      const M present = ~missing<L>(x_.load<L>(k)) & ~found;
+      if (first < 0 && present[0]) first = k;
+      if (first >= 0) same |= present & (k == first ? M{} - 1 : M{});
+      found |= present;
+    }
+    failing_ = ~same;
+    if (first < 0) return;  // nothing is written; every lane goes to the per-series path
+    start_index_ = std::max<int64_t>(first, sub32(tail_, period));
+    // The coordinates' sums and the denominator are the same in every lane.
+    float sum_x = 0.0f, sum_x2 = 0.0f;
+    for (int32_t y = 1; y <= period; ++y) {
+      sum_x += static_cast<float>(y);
+      sum_x2 += static_cast<float>(mul32(y, y));
+    }
+    sum_x_lanes_ = splat<L>(sum_x);
+    denominator_ = fused_minus(p_, sum_x2, sum_x * sum_x);
+  }
+
+  void rows(int64_t r0, int64_t r1) {
+    for (int64_t r = r0; r < r1; ++r) {
+      x_.prefetch(r);
+      out_.prefetch_for_store(r);
+      const int64_t first_end = start_index_ + period_ - 1;
+      if (start_index_ < 0 || r < start_index_) {
+        out_.store<L>(r, unwritten_lanes<L>());
+        continue;
+      }
+      const F v = x_.load<L>(r);
+      if (r <= first_end) {
+        // RegressionSums::enter at coordinate y.
+        const int32_t y = static_cast<int32_t>(r - start_index_ + 1);
+        if (y >= 2) deduction_ += v;
+        const float fy = static_cast<float>(y);
+        sum_y_ += v;
+        sum_xy_ = fused_lanes<L>(v, splat<L>(fy), sum_xy_);
+        const bool written = r == first_end && denominator_ != 0.0f && first_end >= tail_;
+        out_.store<L>(r, written ? slope() : unwritten_lanes<L>());
+        continue;
+      }
+      // RegressionSums::slide and shift_deduction, the window one row on.
+      const F leaving = x_.load<L>(r - period_);
+      const F second = x_.load<L>(r - period_ + 1);
+      sum_y_ += v - leaving;
+      sum_xy_ += fused_minus_lanes(v, p_lanes_, leaving) - deduction_;
+      out_.store<L>(r, denominator_ != 0.0f ? slope() : unwritten_lanes<L>());
+      deduction_ += v - second;
+    }
+  }
+  uint32_t failed() const { return lanes_set<L>(failing_, out_.count); }
+
+ private:
+  // fused_minus in every lane: a NaN c passes on as it is.
+  static F fused_minus_lanes(F a, F b, F c) { return choose<L>(missing<L>(c), c, fused_lanes<L>(a, b, -c)); }
+  F slope() const { return fused_minus_lanes(p_lanes_, sum_xy_, sum_x_lanes_ * sum_y_) / splat<L>(denominator_); }
+
+  ColumnGroup x_, out_;
+  int64_t period_, tail_;
+  float p_;
+  F p_lanes_;
+  int64_t start_index_ = -1;
+  F sum_x_lanes_{};
+  float denominator_ = 0.0f;
+  F sum_y_{}, sum_xy_{}, deduction_{};
+  M failing_{};
+};
+
+}  // namespace
+
+template <>
+bool columns_in_lanes<Lin>(const Lin::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
+                           uint8_t* failed) {
+  ColumnGroup x;
+  const int32_t period = args.timeperiod;
+  const int32_t a = sub32(n, mul32(2, period));
+  const int32_t lo = sub32(a, std::min(a, args.n_values));
+  const int32_t hi = sub32(n, period);
+  // Every read within the series: the window from lo on holds `period` rows.
+  if (!group_of(args.input_array, tables, n, x) || period < 2 || period >= (1 << 24) || args.n_values < 0 ||
+      lo < 0 || hi > n || lo >= hi)
+    return false;
+  for_widest_lanes(out.count, n, failed, [&](auto lanes, int s) {
+    using L = decltype(lanes);
+    return LinKernel<L>(x.part(s, L::kWidth), out.part(s, L::kWidth), period, lo, hi, n, args.n_values);
+  });
+  return true;
+}
+
+// ---------------------------------------------------------------------------
 // The ultimate oscillator as ult_kernel steps it (oscillators.cpp): window sums of the
 // buying pressure and true range over three periods, every lane in lockstep.
 

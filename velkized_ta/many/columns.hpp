@@ -64,6 +64,7 @@ template <> inline constexpr bool kHasColumnLanes<Sma> = true;
 template <> inline constexpr bool kHasColumnLanes<Mid> = true;
 template <> inline constexpr bool kHasColumnLanes<Wick> = true;
 template <> inline constexpr bool kHasColumnLanes<Ult> = true;
+template <> inline constexpr bool kHasColumnLanes<Lin> = true;
 template <> inline constexpr bool kHasColumnLanes<Adif> = true;
 template <> inline constexpr bool kHasColumnLanes<Rdif> = true;
 
