@@ -20,7 +20,7 @@ from pathlib import Path
 
 import numpy as np
 
-from velkized_ta import batch, velk_ta_funcs
+from velkized_ta import FUNCTION_NAMES, batch, velk_ta_funcs
 
 HERE = Path(__file__).resolve().parent
 
@@ -126,6 +126,80 @@ def routes_for(name, high, low, close, threads):
     return routes
 
 
+# Functions whose column layout steps many series at once in vector lanes: the target there is
+# 3x the Python loop; every other function's is the loop itself.
+LANE_TARGETS = ("velk_ema", "velk_ema2", "velk_ema3", "velk_dema", "velk_tema", "velk_trix", "velk_macd",
+                "velk_rsi", "velk_cmo", "velk_dx", "velk_adx", "velk_natr", "velk_willr", "velk_stochf")
+WIDE_SIZES = ((2000, 2500), (200, 20000))
+PERIODS = {"timeperiod": 14, "short_period": 12, "medium_period": 14, "long_period": 26}
+
+
+def wide_arguments(function, high, low, close):
+    """Positional-free arguments of `function` over (high, low, close) tables: the series it requires
+    (all three prices, or the first series, where none is required) and its usual periods."""
+    from velkized_ta._signatures import parameters
+
+    def price(name):
+        return high if "high" in name or name.endswith("_2") else low if "low" in name else close
+
+    series = [(name, default) for name, kind, default in parameters(function) if kind == "series"]
+    required = [name for name, default in series if default is not None]
+    if not required:
+        names = [name for name, _ in series]
+        required = names if any("high" in name for name in names) else names[:1]
+    args = {name: price(name) for name in required}
+    args.update({name: PERIODS[name] for name, kind, _ in parameters(function)
+                 if kind == "int" and name in PERIODS})
+    return args
+
+
+def cpu_time(function, rounds):
+    """Median CPU seconds of the calling thread (a loaded machine disturbs it less than the clock)."""
+    times = []
+    for _ in range(rounds):
+        begin = time.thread_time()
+        function()
+        times.append(time.thread_time() - begin)
+    return statistics.median(times)
+
+
+def wide_table_section(rounds, threads):
+    """Every function on wide tables, (bars, series) row-major: the Python loop over pre-split
+    contiguous series against batch's column layout, rows (the transposed table, each series
+    contiguous) and offsets, one thread; then two threads against one."""
+    lines = ["### Wide tables: one series per column of a row-major (bars, series) float32 table", "",
+             f"CPU time of the calling thread for one thread (median of {rounds}), wall clock for two; "
+             f"ratio = Python loop / route (two threads: one thread / two); load average "
+             f"{os.getloadavg()[0]:.2f} on {threads} usable cores.", ""]
+    for series, bars in WIDE_SIZES:
+        high, low, close = make_bars(series, bars)
+        lines += [f"#### {series} series x {bars} bars", "",
+                  "| function | loop ms | columns ms | columns ratio (target) | rows ratio (target 1) "
+                  "| offsets ratio (target 1) | 2 threads (target 1.8) |",
+                  "|---|---:|---:|---:|---:|---:|---:|"]
+        for name in FUNCTION_NAMES:
+            table = wide_arguments(name, high, low, close)
+            arrays = {k: v for k, v in table.items() if isinstance(v, np.ndarray)}
+            scalars = {k: v for k, v in table.items() if not isinstance(v, np.ndarray)}
+            split = [{k: np.ascontiguousarray(v[:, j]) for k, v in arrays.items()} for j in range(series)]
+            by_rows = {k: np.ascontiguousarray(v.T) for k, v in arrays.items()}
+            long = {k: v.T.ravel().copy() for k, v in arrays.items()}
+            offsets = np.arange(series + 1, dtype=np.int64) * bars
+            exact, batched = getattr(velk_ta_funcs, name), getattr(batch, name)
+            loop = cpu_time(lambda: [exact(**one, **scalars) for one in split], rounds)
+            columns = cpu_time(lambda: batched(**arrays, **scalars, threads=1, errors="nan"), rounds)
+            rows = cpu_time(lambda: batched(**by_rows, **scalars, axis=1, threads=1, errors="nan"), rounds)
+            segments = cpu_time(lambda: batched(**long, **scalars, offsets=offsets, threads=1, errors="nan"), rounds)
+            one = median_time(lambda: batched(**arrays, **scalars, threads=1, errors="nan"), rounds)
+            two = median_time(lambda: batched(**arrays, **scalars, threads=2, errors="nan"), rounds)
+            target = 3 if name in LANE_TARGETS else 1
+            lines.append(f"| `{name}` | {loop * 1e3:.1f} | {columns * 1e3:.1f} | {loop / columns:.2f} ({target}) "
+                         f"| {loop / rows:.2f} | {loop / segments:.2f} | {one / two:.2f} |")
+            print(series, bars, lines[-1], flush=True)
+        lines.append("")
+    return lines
+
+
 def frontend_routes(high, low, close):
     """The front-ends on a long frame against batch on the already grouped float32 arrays (RSI 14)."""
     import pandas as pd
@@ -165,9 +239,15 @@ def main(argv=None):
     parser.add_argument("--series", type=int, default=2000)
     parser.add_argument("--bars", type=int, default=2500)
     parser.add_argument("--out", default=str(HERE / "MANY_SERIES.md"))
+    parser.add_argument("--wide-only", action="store_true", help="only the wide-table section")
     args = parser.parse_args(argv)
     rounds = 3 if args.quick else 7
     threads = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
+    if args.wide_only:
+        lines = [f"## Many series per call", ""] + wide_table_section(rounds, threads)
+        Path(args.out).write_text("\n".join(lines) + "\n")
+        print(f"wrote {args.out}")
+        return 0
     high, low, close = make_bars(args.series, args.bars)
     lines = [f"## Many series per call ({args.series} series x {args.bars} bars)", "",
              f"Median of {rounds} interleaved rounds; ratio = route / `batch, offsets, threads=1`; "
@@ -184,6 +264,7 @@ def main(argv=None):
     peak = peak_extra_memory(lambda: batch.velk_rsi(close, 14, errors="nan"))
     lines += [f"Peak traced memory of `batch.velk_rsi` on the 2-D table: {peak / 1e6:.1f} MB for an output of "
               f"{output_bytes / 1e6:.1f} MB (input {3 * output_bytes / 1e6:.1f} MB, not copied).", ""]
+    lines += wide_table_section(rounds, threads)
     try:
         times = interleaved(frontend_routes(high, low, close), rounds)
         base = times["batch, offsets, live (the front-ends' values)"]

@@ -386,3 +386,118 @@ def test_cci_series_needing_numpys_root_warn_or_raise_as_the_exact_function():
             assert same_bits(result[:, j], velk_ta_funcs.velk_cci(*alone, 14))
     with np.errstate(invalid="raise"), pytest.raises(FloatingPointError):
         batch.velk_cci(closes, closes, closes, 14)
+def wide_walks(rng, length, count):
+    """Columns of a wide table as they come: listed at different bars (a leading NaN run of its own
+    length), gaps, a flat series, a zero price, a series without any price and one whose every
+    price (high, low and close alike) is 5, which has no range."""
+    walks = random_walks(rng, length, count)
+    for j in range(count):
+        walks[:int(rng.integers(0, max(length // 3, 1))), j] = np.nan
+    if count > 4:
+        walks[length // 2:, 1] = 0.0
+        walks[:, 2] = np.nan
+        walks[:, 3] = 5.0
+    return walks
+
+
+def table_in_layout(values, layout):
+    """The same (bars, series) values as a row-major table, every other column of a wider one, or
+    column-major."""
+    if layout == "strided":
+        wider = np.full((values.shape[0], 2 * values.shape[1]), -1.0, dtype=np.float32)
+        wider[:, ::2] = values
+        return wider[:, ::2]
+    return np.asfortranarray(values) if layout == "fortran" else np.ascontiguousarray(values)
+
+
+@pytest.mark.filterwarnings("ignore::velkized_ta.batch.BatchWarning")
+@pytest.mark.parametrize("function", FUNCTION_NAMES)
+@pytest.mark.parametrize("width", [1, 7, 9, 17])
+@pytest.mark.parametrize("layout", ["row-major", "strided", "fortran"])
+def test_columns_of_a_wide_table_equal_the_exact_function(function, width, layout):
+    # Widths around the lane counts (4, 8, 16): full vectors, tails and single columns.
+    rng = np.random.default_rng(zlib.crc32(f"{function} {width} {layout}".encode()))
+    for _ in range(3):
+        length = int(rng.integers(1, 90))
+        scalars = random_scalars(rng, function)
+        arrays = series_arguments(rng, function, lambda: table_in_layout(wide_walks(rng, length, width), layout))
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            result = getattr(batch, function)(**arrays, **scalars, errors="nan")
+        reported = [str(w.message) for w in caught if issubclass(w.category, batch.BatchWarning)]
+        raising = 0
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            for j in range(width):
+                alone = {name: np.ascontiguousarray(value[:, j]) for name, value in arrays.items()}
+                assert same_bits(result[:, j], exact_or_nan(function, alone, scalars, length)), (scalars, j)
+                try:
+                    getattr(velk_ta_funcs, function)(**alone, **scalars)
+                except Exception:  # noqa: BLE001 - any error the exact function raises
+                    raising += 1
+        # As many series are reported failed as raise alone.
+        assert len(reported) == (1 if raising else 0), (reported, raising)
+        assert all(f"(): {raising} of {width} series failed" in message for message in reported), reported
+
+
+LANE_FUNCTIONS = ["velk_ema", "velk_tema", "velk_trix", "velk_macd", "velk_rsi", "velk_cmo", "velk_adx", "velk_adxr",
+                  "velk_natr", "velk_willr"]
+
+
+@pytest.mark.filterwarnings("ignore::velkized_ta.batch.BatchWarning")
+@pytest.mark.parametrize("function", LANE_FUNCTIONS)
+@pytest.mark.parametrize("threads", [1, 3])
+def test_tables_wider_than_a_block_equal_the_exact_function(function, threads):
+    # 300 columns: more than one block of columns per thread, and blocks split between threads.
+    rng = np.random.default_rng(zlib.crc32(function.encode()))
+    scalars = {name: 5 for name, kind, _ in parameters(function) if kind == "int" and name != "n_values"}
+    if function == "velk_macd":
+        scalars.update(short_period=3, long_period=7)
+    arrays = series_arguments(rng, function, lambda: wide_walks(rng, 120, 300))
+    result = getattr(batch, function)(**arrays, **scalars, threads=threads, errors="nan")
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        for j in range(300):
+            alone = {name: np.ascontiguousarray(value[:, j]) for name, value in arrays.items()}
+            assert same_bits(result[:, j], exact_or_nan(function, alone, scalars, 120)), j
+
+
+@pytest.mark.filterwarnings("ignore::velkized_ta.batch.BatchWarning")
+@pytest.mark.parametrize("function", ["velk_willr", "velk_stochf", "velk_mid", "velk_wick"])
+def test_window_extremes_of_columns_keep_the_newest_of_equal_values(function):
+    # +0 and -0 are the equal extremes that differ in the result's sign.
+    rng = np.random.default_rng(zlib.crc32(function.encode()))
+    values = np.array([-0.0, 0.0, 1.0, -1.0, 2.0], dtype=np.float32)
+    names = series_names(function)
+    for period in (1, 2, 3, 7):
+        prices = [rng.choice(values, (40, 19)).astype(np.float32) for _ in names]
+        result = getattr(batch, function)(*prices, period, errors="nan")
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            for j in range(19):
+                alone = {name: np.ascontiguousarray(a[:, j]) for name, a in zip(names, prices)}
+                assert same_bits(result[:, j], exact_or_nan(function, alone, {"timeperiod": period}, 40)), (period, j)
+
+
+def tables_sharing_memory(rng, length, width):
+    """(name, tables) of one shape whose memory overlaps or repeats: two tables starting at one
+    address with other strides, a column broadcast across the table, rows and columns reversed."""
+    buffer = wide_walks(rng, length, 2 * width)
+    broadcast = np.broadcast_to(buffer[:, :1], (length, width))
+    return [("same start, other strides", (buffer[:, :width], buffer[:, ::2], buffer[:, width:])),
+            ("broadcast column", (broadcast, buffer[:, :width], broadcast)),
+            ("reversed", (buffer[::-1, :width], buffer[:, width:][:, ::-1], buffer[::-1, ::-2]))]
+
+
+@pytest.mark.filterwarnings("ignore::velkized_ta.batch.BatchWarning")
+@pytest.mark.parametrize("function", ["velk_ema", "velk_rsi", "velk_dx", "velk_willr", "velk_rdif"])
+def test_columns_of_overlapping_and_reversed_tables_equal_the_exact_function(function):
+    rng = np.random.default_rng(zlib.crc32(function.encode()))
+    names = [name for name, kind, default in parameters(function) if kind == "series" and default is not None]
+    scalars = {name: 4 for name, kind, _ in parameters(function) if kind == "int" and name != "n_values"}
+    for case, tables in tables_sharing_memory(rng, 50, 18):
+        arrays = dict(zip(names, tables))
+        result = getattr(batch, function)(**arrays, **scalars, errors="nan")
+        for j in range(18):
+            alone = {name: np.ascontiguousarray(value[:, j]) for name, value in arrays.items()}
+            assert same_bits(result[:, j], exact_or_nan(function, alone, scalars, 50)), (case, j)

@@ -19,6 +19,7 @@
 #include "driver/loop.hpp"
 #include "indicators/declarations.hpp"
 #include "indicators/many.hpp"
+#include "many/columns.hpp"
 
 namespace velk {
 namespace {
@@ -143,6 +144,32 @@ std::vector<SeriesEntry> entries_of(std::tuple<I...>*) {
 }
 const std::vector<SeriesEntry> kEntries = entries_of(static_cast<indicators::Exported*>(nullptr));
 
+// Columns of a row-major table in lanes (many/columns.hpp): the group's arguments
+// with each series' view on the group's first column, as the per-series entry takes them.
+using LanesEntry = bool (*)(const Arguments&, const SeriesViews&, const indicators::GroupTables&, const ColumnGroup&,
+                            int32_t, uint8_t*);
+
+template <class I>
+bool run_lanes(const Arguments& a, const SeriesViews& first_column, const indicators::GroupTables& tables,
+               const ColumnGroup& out, int32_t n, uint8_t* failed) {
+  typename I::Args args{};
+  std::apply(
+      [&](const auto&... fields) {
+        int position = 0;
+        ((args.*(fields.member) =
+              argument_of<std::remove_cvref_t<decltype(args.*(fields.member))>>(a, first_column, position++)),
+         ...);
+      },
+      I::params);
+  return indicators::columns_in_lanes<I>(args, tables, out, n, failed);
+}
+
+template <class... I>
+std::vector<LanesEntry> lanes_entries_of(std::tuple<I...>*) {
+  return {(indicators::kHasColumnLanes<I> ? run_lanes<I> : nullptr)...};
+}
+const std::vector<LanesEntry> kLanesEntries = lanes_entries_of(static_cast<indicators::Exported*>(nullptr));
+
 template <class... I>
 std::vector<std::vector<Kind>> kinds_of(std::tuple<I...>*) {
   std::vector<std::vector<Kind>> all;
@@ -233,9 +260,18 @@ constexpr int64_t kBlock = 64;
 
 class Worker {
  public:
-  Worker(const Arguments& a, SeriesEntry entry, uint8_t* statuses) : a_(a), entry_(entry), statuses_(statuses) {}
+  Worker(const Arguments& a, SeriesEntry entry, LanesEntry lanes, uint8_t* statuses)
+      : a_(a), entry_(entry), lanes_(lanes), statuses_(statuses) {}
 
   void run_block(int64_t first, int64_t last) {
+    if (lanes_ != nullptr && a_.layout.offsets == nullptr && a_.layout.axis == 0 && strided(*a_.out) &&
+        run_block_in_lanes(first, last))
+      return;
+    for (int64_t part = first; part < last; part += kBlock) run_series_block(part, std::min(part + kBlock, last));
+  }
+
+ private:
+  void run_series_block(int64_t first, int64_t last) {
     SeriesViews views;
     if (a_.layout.offsets != nullptr || !strided(*a_.out)) {
       for (int64_t j = first; j < last; ++j) {
@@ -262,8 +298,51 @@ class Worker {
     copy_block(*a_.out, first, last, n, out_, false);
   }
 
- private:
   bool strided(const Py_buffer& b) const { return b.strides[a_.layout.axis] != sizeof(float); }
+
+  // Columns first .. last-1 in lanes (many/columns.hpp), reading and writing the table's
+  // rows in place; columns the lanes leave take the per-series entry on their strided
+  // views. False (nothing written) when the parameters take the per-series path.
+  bool run_block_in_lanes(int64_t first, int64_t last) {
+    const int64_t n = a_.out->shape[0];
+    if (n > INT32_MAX || last - first > kMostColumns) return false;
+    const int count = static_cast<int>(last - first);
+    SeriesViews first_column;
+    indicators::GroupTables tables;
+    for (int p = 0; p < kMaxParams; ++p) {
+      if (a_.arrays[p] == nullptr) continue;
+      first_column.arrays[p] = a_.layout.series(*a_.arrays[p], first);
+      // Two arguments starting at one address but laid out apart would be told apart by nothing.
+      for (int q = 0; q < p; ++q)
+        if (a_.arrays[q] != nullptr && first_column.arrays[q].data() == first_column.arrays[p].data() &&
+            (a_.arrays[q]->strides[0] != a_.arrays[p]->strides[0] ||
+             a_.arrays[q]->strides[1] != a_.arrays[p]->strides[1]))
+          return false;
+      tables.add(first_column.arrays[p], group_of(*a_.arrays[p], first, count));
+    }
+    uint8_t failed[kMostColumns] = {};
+    if (!lanes_(a_, first_column, tables, group_of(*a_.out, first, count), static_cast<int32_t>(n), failed))
+      return false;
+    for (int k = 0; k < count; ++k) {
+      statuses_[first + k] = kDone;
+      if (failed[k]) run_series_in_place(first + k, first + k + 1);
+    }
+    return true;
+  }
+
+  ColumnGroup group_of(const Py_buffer& b, int64_t j0, int count) const {
+    return {Rows{static_cast<char*>(b.buf) + j0 * b.strides[1], b.strides[0], b.strides[1]}, count};
+  }
+
+  void run_series_in_place(int64_t first, int64_t last) {
+    SeriesViews views;
+    for (int64_t j = first; j < last; ++j) {
+      for (int p = 0; p < kMaxParams; ++p)
+        if (a_.arrays[p] != nullptr) views.arrays[p] = a_.layout.series(*a_.arrays[p], j);
+      views.out = a_.layout.series(*a_.out, j);
+      statuses_[j] = entry_(a_, views, work_);
+    }
+  }
 
   static FloatView contiguous(std::vector<float>& storage, int64_t b, int64_t n) {
     return FloatView(reinterpret_cast<char*>(storage.data() + b * n), n, sizeof(float));
@@ -298,18 +377,28 @@ class Worker {
 
   const Arguments& a_;
   SeriesEntry entry_;
+  LanesEntry lanes_;
   uint8_t* statuses_;
   Workspace work_;
   std::vector<float> copies_[kMaxParams];
   std::vector<float> out_;
 };
 
-void run_all(const Arguments& a, SeriesEntry entry, int threads, uint8_t* statuses) {
+// Columns in lanes go a block at a time too: each thread's share of the columns, up to
+// kMostColumns, so that one row of a block spans as many vectors as it can.
+int64_t lanes_block(int64_t count, int threads) {
+  const int64_t share = (count + threads - 1) / threads;
+  return std::clamp<int64_t>((share + 15) / 16 * 16, 16, kMostColumns);
+}
+
+void run_all(const Arguments& a, SeriesEntry entry, LanesEntry lanes, int threads, uint8_t* statuses) {
   std::atomic<int64_t> next{0};
+  const bool columns = a.layout.offsets == nullptr && a.layout.axis == 0;
+  const int64_t block = lanes != nullptr && columns ? lanes_block(a.layout.count, threads) : kBlock;
   auto work = [&] {
-    Worker worker(a, entry, statuses);
-    for (int64_t first; (first = next.fetch_add(kBlock, std::memory_order_relaxed)) < a.layout.count;)
-      worker.run_block(first, std::min(first + kBlock, a.layout.count));
+    Worker worker(a, entry, lanes, statuses);
+    for (int64_t first; (first = next.fetch_add(block, std::memory_order_relaxed)) < a.layout.count;)
+      worker.run_block(first, std::min(first + block, a.layout.count));
   };
   std::vector<std::thread> pool;
   for (int t = 1; t < threads; ++t) {
@@ -416,7 +505,7 @@ PyObject* run(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   const int threads = static_cast<int>(std::clamp<int64_t>(requested, 1, std::min<int64_t>(useful, std::max<int64_t>(a.layout.count, 1))));
   {
     GilRelease unlocked(true);
-    run_all(a, kEntries[index], std::min(threads, 256), statuses);
+    run_all(a, kEntries[index], kLanesEntries[index], std::min(threads, 256), statuses);
   }
   return result;
 }

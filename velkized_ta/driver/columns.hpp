@@ -1,0 +1,246 @@
+// Lanes across series: the columns of a row-major table (one series per column)
+// stepped together, row by row, one series per lane. A row of the table holds the
+// same bar of consecutive series, so one vector load reads a lane group's bars and
+// each lane carries one series' state. Every lane operation is the scalar IEEE
+// operation of that series' step, in the same order, so each series keeps its bits.
+//
+// The lane count follows the vector unit the build is for (`for_widest_lanes`): 16
+// float32 lanes for AVX-512, 8 for AVX2, 4 otherwise. Selections are bitwise: GCC
+// splits a vector `?:` of a type wider than the unit into one branch per lane.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+
+#include "frame/fma.hpp"
+#include "frame/view.hpp"
+
+namespace velk {
+
+template <int kWidth>
+struct LaneTypes;
+template <>
+struct LaneTypes<4> {
+  static constexpr int kWidth = 4;
+  using Floats = float __attribute__((vector_size(16)));
+  using Mask = int32_t __attribute__((vector_size(16)));
+  using Doubles = double __attribute__((vector_size(32)));
+};
+template <>
+struct LaneTypes<8> {
+  static constexpr int kWidth = 8;
+  using Floats = float __attribute__((vector_size(32)));
+  using Mask = int32_t __attribute__((vector_size(32)));
+  using Doubles = double __attribute__((vector_size(64)));
+};
+template <>
+struct LaneTypes<16> {
+  static constexpr int kWidth = 16;
+  using Floats = float __attribute__((vector_size(64)));
+  using Mask = int32_t __attribute__((vector_size(64)));
+  using Doubles = double __attribute__((vector_size(128)));
+};
+
+// A row-major table seen as rows: element (row i, column j) at base + i * along + j * across.
+struct Rows {
+  char* base = nullptr;
+  int64_t along = 0;
+  int64_t across = 0;
+};
+
+// `count` consecutive columns of a table. In a lane group, lanes
+// past `count` repeat the first column, so they compute real values (which are
+// discarded) and fail only where the first lane does.
+struct ColumnGroup {
+  Rows rows;
+  int count = 0;
+
+  // Columns s .. s + width - 1 of the group (fewer at its end).
+  ColumnGroup part(int s, int width) const {
+    return {Rows{rows.base + s * rows.across, rows.along, rows.across}, std::min(width, count - s)};
+  }
+
+  template <class L>
+  typename L::Floats load(int64_t i) const {
+    const char* row = rows.base + i * rows.along;
+    typename L::Floats lanes;
+    if (count == L::kWidth && rows.across == int64_t{sizeof(float)}) {
+      std::memcpy(&lanes, row, sizeof lanes);
+      return lanes;
+    }
+    for (int k = 0; k < L::kWidth; ++k) {
+      const int column = k < count ? k : 0;
+      float v;
+      std::memcpy(&v, row + column * rows.across, sizeof v);
+      lanes[k] = v;
+    }
+    return lanes;
+  }
+  template <class L>
+  void store(int64_t i, typename L::Floats lanes) const {
+    char* row = rows.base + i * rows.along;
+    if (count == L::kWidth && rows.across == int64_t{sizeof(float)}) {
+      std::memcpy(row, &lanes, sizeof lanes);
+      return;
+    }
+    for (int k = 0; k < count; ++k) {
+      const float v = lanes[k];
+      std::memcpy(row + k * rows.across, &v, sizeof v);
+    }
+  }
+
+  // Row after row of one group lies a page apart in a wide table, where the hardware
+  // prefetchers stop: each step asks for the row `kAhead` steps on (a hint, which never
+  // faults, also past the end), in both of the lines it may span.
+  static constexpr int64_t kAhead = 24;
+  void prefetch(int64_t i) const {
+    const char* row = rows.base + (i + kAhead) * rows.along;
+    __builtin_prefetch(row);
+    __builtin_prefetch(row + (count - 1) * rows.across);
+  }
+  void prefetch_for_store(int64_t i) const {
+    char* row = rows.base + (i + kAhead) * rows.along;
+    __builtin_prefetch(row, 1);
+    __builtin_prefetch(row + (count - 1) * rows.across, 1);
+  }
+};
+
+template <class L>
+inline typename L::Floats splat(float v) {
+  return typename L::Floats{} + v;
+}
+template <class L>
+inline typename L::Doubles splat_double(double v) {
+  return typename L::Doubles{} + v;
+}
+template <class L>
+inline typename L::Doubles widen(typename L::Floats v) {
+  return __builtin_convertvector(v, typename L::Doubles);
+}
+// Each lane rounded to float32 as the scalar step rounds it.
+template <class L>
+inline typename L::Floats narrow(typename L::Doubles v) {
+  return __builtin_convertvector(v, typename L::Floats);
+}
+
+// Lane by lane `keep ? a : b`, on the bits.
+template <class L>
+inline typename L::Floats choose(typename L::Mask keep, typename L::Floats a, typename L::Floats b) {
+  typename L::Mask bits_a, bits_b;
+  std::memcpy(&bits_a, &a, sizeof a);
+  std::memcpy(&bits_b, &b, sizeof b);
+  const typename L::Mask bits = (bits_a & keep) | (bits_b & ~keep);
+  typename L::Floats chosen;
+  std::memcpy(&chosen, &bits, sizeof chosen);
+  return chosen;
+}
+// fabs in every lane: the sign bit cleared, NaN included.
+template <class L>
+inline typename L::Floats magnitude(typename L::Floats v) {
+  typename L::Mask bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  bits &= typename L::Mask{} + 0x7fffffff;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
+}
+// Lane comparisons, one overload per lane count. GCC lowers a comparison written in code
+// for a narrower unit one lane at a time, even where that code is later inlined into the
+// wider build, so there each is compiled for the unit that has it; Clang lowers it for
+// the function it ends up in, and refuses a call passing wide vectors between builds.
+#if defined(__x86_64__) && !defined(__clang__)
+#define VELK_LANES_AVX512 __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq,avx2,fma")))
+#define VELK_LANES_AVX2 __attribute__((target("avx2,fma")))
+#else
+#define VELK_LANES_AVX512
+#define VELK_LANES_AVX2
+#endif
+#define VELK_LANE_COMPARISONS(L, ATTRIBUTES)                                                                        \
+  ATTRIBUTES inline L::Mask greater(L::Floats a, L::Floats b) { return a > b; }                                 \
+  ATTRIBUTES inline L::Mask less(L::Floats a, L::Floats b) { return a < b; }                                    \
+  ATTRIBUTES inline L::Mask greater_equal(L::Floats a, L::Floats b) { return a >= b; }                          \
+  ATTRIBUTES inline L::Mask equal(L::Floats a, L::Floats b) { return a == b; }                                  \
+  ATTRIBUTES inline L::Mask not_equal(L::Floats a, L::Floats b) { return a != b; }
+VELK_LANE_COMPARISONS(LaneTypes<4>, )
+VELK_LANE_COMPARISONS(LaneTypes<8>, VELK_LANES_AVX2)
+VELK_LANE_COMPARISONS(LaneTypes<16>, VELK_LANES_AVX512)
+#undef VELK_LANE_COMPARISONS
+#undef VELK_LANES_AVX512
+#undef VELK_LANES_AVX2
+
+template <class L>
+inline typename L::Mask missing(typename L::Floats v) {
+  return not_equal(v, v);
+}
+
+// Each lane is the scalar fused step (`fused` of frame/fma.hpp): one rounding, by
+// the FMA unit or the C library's fma as the build was chosen.
+template <class L>
+inline typename L::Doubles fused_lanes(typename L::Doubles a, typename L::Doubles b, typename L::Doubles c) {
+  typename L::Doubles r;
+  for (int k = 0; k < L::kWidth; ++k) r[k] = fused(a[k], b[k], c[k]);
+  return r;
+}
+template <class L>
+inline typename L::Floats fused_lanes(typename L::Floats a, typename L::Floats b, typename L::Floats c) {
+  typename L::Floats r;
+  for (int k = 0; k < L::kWidth; ++k) r[k] = fused(a[k], b[k], c[k]);
+  return r;
+}
+
+// The lanes of a mask that hold, as bits 0 .. count - 1.
+template <class L>
+inline uint32_t lanes_set(typename L::Mask m, int count) {
+  uint32_t bits = 0;
+  for (int k = 0; k < count; ++k) bits |= static_cast<uint32_t>(m[k] != 0) << k;
+  return bits;
+}
+
+// Runs the lane groups s = 0, W, 2W, ... of a group of `count` columns, W the lane count
+// of the widest vector unit, in the build for that unit (`with_wide_vectors`,
+// frame/fma.hpp). make(LaneTypes<W>{}, s) gives a group's kernel: rows(r0, r1) steps
+// rows r0 .. r1 - 1 (called for consecutive ranges from row 0), failed() names the
+// columns the per-series entry must redo (bit k: column s + k). The groups take turns
+// row by row: a row of the table is read once, left to right, and the groups' steps,
+// independent of one another, overlap where one group's step waits on its last one.
+// Sets failed[j] for the failed columns j of the group.
+constexpr int kMostColumns = 256;
+
+template <class Make>
+inline void for_widest_lanes(int count, int64_t n, uint8_t* failed, Make&& make) {
+  auto groups = [&](auto lanes) {
+    constexpr int kWidth = decltype(lanes)::kWidth;
+    using Kernel = decltype(make(lanes, 0));
+    std::optional<Kernel> kernels[kMostColumns / kWidth];
+    const int used = (count + kWidth - 1) / kWidth;
+    for (int g = 0; g < used; ++g) kernels[g].emplace(make(lanes, g * kWidth));
+    for (int64_t i = 0; i < n; ++i)
+      for (int g = 0; g < used; ++g) kernels[g]->rows(i, i + 1);
+    for (int g = 0; g < used; ++g) {
+      const uint32_t bits = kernels[g]->failed();
+      for (int k = 0; k < kWidth && g * kWidth + k < count; ++k) failed[g * kWidth + k] |= (bits >> k) & 1u;
+    }
+  };
+#if defined(__x86_64__)
+  switch (widest_vector_unit()) {
+    case VectorUnit::Avx512: {
+      auto run = [&] { groups(LaneTypes<16>{}); };
+      run_with_avx512(run);
+      break;
+    }
+    case VectorUnit::Avx2: {
+      auto run = [&] { groups(LaneTypes<8>{}); };
+      run_with_avx2(run);
+      break;
+    }
+    case VectorUnit::Narrow:
+      with_fma([&] { groups(LaneTypes<4>{}); });
+      break;
+  }
+#else
+  groups(LaneTypes<4>{});
+#endif
+}
+
+}  // namespace velk
