@@ -168,7 +168,8 @@ inline V load_as(const double* at) {
 #if defined(__GNUC__)
 // Two bars side by side (SSE2 on x86-64, NEON on aarch64). Element-wise kernels may also give
 // `kernel_lanes(in, t, out)`: bars t and t + 1 at once, each lane the scalar operations of
-// `kernel_bar` in the same order, so the same bits; the loop below uses it where both bars are real.
+// `kernel_bar` in the same order, so the same bits; the loop below uses it, two calls at a time,
+// where four bars in a row are real.
 #define VELK_CLASSIC_LANES 1
 using Lanes = double __attribute__((vector_size(16)));
 using LaneMask = int64_t __attribute__((vector_size(16)));
@@ -180,13 +181,15 @@ concept HasLaneKernel = requires(const State& c, const double* const* in, Lanes*
   c.kernel_lanes(in, ptrdiff_t{0}, out);
 };
 
-// Whether bars t and t + 1 are real in every input.
+// Whether bars t .. t + 2 * lane_count - 1 are real in every input (two groups of lanes per
+// test: one mask extraction per four bars).
 template <int N>
-inline bool both_real_at(const double* const* columns, ptrdiff_t t) {
+inline bool block_real_at(const double* const* columns, ptrdiff_t t) {
   LaneMask real = {-1, -1};
   unrolled<N>([&](int k) {
-    const Lanes v = load_as<Lanes>(columns[k] + t);
-    real &= v == v;
+    const Lanes first = load_as<Lanes>(columns[k] + t);
+    const Lanes second = load_as<Lanes>(columns[k] + t + lane_count);
+    real &= (first == first) & (second == second);
   });
   return (real[0] & real[1]) != 0;
 }
@@ -214,17 +217,21 @@ inline void run_kernel_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesO
       ptrdiff_t end = t;
 #if defined(VELK_CLASSIC_LANES)
       if constexpr (HasLaneKernel<State>) {
-        for (; end + lane_count <= length && both_real_at<State::inputs>(columns, end); end += lane_count) {
+        const auto lanes_at = [&](ptrdiff_t at) {
           Lanes values[State::outputs];
-          state.kernel_lanes(columns, end, values);
+          state.kernel_lanes(columns, at, values);
           unrolled<State::outputs>([&](int k) {
             if constexpr (std::is_same_v<Out, double>) {
-              std::memcpy(targets[k] + end, &values[k], sizeof(Lanes));
+              std::memcpy(targets[k] + at, &values[k], sizeof(Lanes));
             } else {
-              targets[k][end] = static_cast<Out>(values[k][0]);
-              targets[k][end + 1] = static_cast<Out>(values[k][1]);
+              targets[k][at] = static_cast<Out>(values[k][0]);
+              targets[k][at + 1] = static_cast<Out>(values[k][1]);
             }
           });
+        };
+        for (; end + 2 * lane_count <= length && block_real_at<State::inputs>(columns, end); end += 2 * lane_count) {
+          lanes_at(end);
+          lanes_at(end + lane_count);
         }
       }
 #endif
