@@ -157,6 +157,44 @@ concept HasKernel = requires(State& s, const State& c, const double* const* in, 
   s.absorb(in, ptrdiff_t{0}, ptrdiff_t{0});
 };
 
+// The values at `at` as a V (a double, or lanes of consecutive doubles), unaligned.
+template <class V>
+inline V load_as(const double* at) {
+  V v;
+  std::memcpy(&v, at, sizeof v);
+  return v;
+}
+
+#if defined(__GNUC__)
+// Two bars side by side (SSE2 on x86-64, NEON on aarch64). Element-wise kernels may also give
+// `kernel_lanes(in, t, out)`: bars t and t + 1 at once, each lane the scalar operations of
+// `kernel_bar` in the same order, so the same bits; the loop below uses it, two calls at a time,
+// where four bars in a row are real.
+#define VELK_CLASSIC_LANES 1
+using Lanes = double __attribute__((vector_size(16)));
+using LaneMask = int64_t __attribute__((vector_size(16)));
+constexpr ptrdiff_t lane_count = 2;
+
+
+template <class State>
+concept HasLaneKernel = requires(const State& c, const double* const* in, Lanes* out) {
+  c.kernel_lanes(in, ptrdiff_t{0}, out);
+};
+
+// Whether bars t .. t + 2 * lane_count - 1 are real in every input (two groups of lanes per
+// test: one mask extraction per four bars).
+template <int N>
+inline bool block_real_at(const double* const* columns, ptrdiff_t t) {
+  LaneMask real = {-1, -1};
+  unrolled<N>([&](int k) {
+    const Lanes first = load_as<Lanes>(columns[k] + t);
+    const Lanes second = load_as<Lanes>(columns[k] + t + lane_count);
+    real &= (first == first) & (second == second);
+  });
+  return (real[0] & real[1]) != 0;
+}
+#endif
+
 template <int N>
 inline bool all_real_at(const double* const* columns, ptrdiff_t t) {
   bool real = true;
@@ -177,6 +215,26 @@ inline void run_kernel_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesO
   while (t < length) {
     if (real_before >= lag) {
       ptrdiff_t end = t;
+#if defined(VELK_CLASSIC_LANES)
+      if constexpr (HasLaneKernel<State>) {
+        const auto lanes_at = [&](ptrdiff_t at) {
+          Lanes values[State::outputs];
+          state.kernel_lanes(columns, at, values);
+          unrolled<State::outputs>([&](int k) {
+            if constexpr (std::is_same_v<Out, double>) {
+              std::memcpy(targets[k] + at, &values[k], sizeof(Lanes));
+            } else {
+              targets[k][at] = static_cast<Out>(values[k][0]);
+              targets[k][at + 1] = static_cast<Out>(values[k][1]);
+            }
+          });
+        };
+        for (; end + 2 * lane_count <= length && block_real_at<State::inputs>(columns, end); end += 2 * lane_count) {
+          lanes_at(end);
+          lanes_at(end + lane_count);
+        }
+      }
+#endif
       for (; end < length && all_real_at<State::inputs>(columns, end); ++end) {
         double values[State::outputs];
         state.kernel_bar(columns, end, values);

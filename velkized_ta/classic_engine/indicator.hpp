@@ -510,6 +510,18 @@ inline double true_range(double high, double low, double previous_close) {
 #endif
 }
 
+#if defined(VELK_CLASSIC_LANES)
+// The same for two bars at once: each lane the scalar operations above, in the same order.
+inline Lanes true_range(Lanes high, Lanes low, Lanes previous_close) {
+  const LaneMask magnitude_bits = {std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::max()};
+  const Lanes range = high - low;
+  const Lanes to_high = (Lanes)((LaneMask)(high - previous_close) & magnitude_bits);
+  const Lanes to_low = (Lanes)((LaneMask)(low - previous_close) & magnitude_bits);
+  const Lanes greater = to_high > range ? to_high : range;
+  return to_low > greater ? to_low : greater;
+}
+#endif
+
 // Wilder's sums of +DM, -DM and the true range (TA-Lib's form of the directional system):
 // bars 1 .. period-1 add up, then each bar S = S - S / period + x, here S * ((period - 1) / period)
 // + x. Ready from bar `period` on.

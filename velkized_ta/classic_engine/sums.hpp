@@ -22,8 +22,10 @@ class GuardedWindowSum {
 
   double push(double value) {
     const bool was_full = ring_.full();
-    const double leaving = ring_.push(value);
-    nonzero_ += (value != 0.0) - (was_full && leaving != 0.0);
+    const double pushed_out = ring_.push(value);
+    // +0 while filling: x - +0 is x exactly (also for x = -0), so the subtraction needs no branch.
+    const double leaving = was_full ? pushed_out : 0.0;
+    nonzero_ += (value != 0.0) - (leaving != 0.0);
     fresh_sum_ += value;
     fresh_magnitude_ += std::fabs(value);
     if (++since_resum_ >= static_cast<int64_t>(ring_.capacity())) {
@@ -31,10 +33,8 @@ class GuardedWindowSum {
     } else {
       sum_ += value;
       magnitude_ += std::fabs(value);
-      if (was_full) {
-        sum_ -= leaving;
-        magnitude_ -= std::fabs(leaving);
-      }
+      sum_ -= leaving;
+      magnitude_ -= std::fabs(leaving);
       peak_ = select_greater(magnitude_, peak_);  // a select: a new peak is a coin toss
       if (magnitude_ < peak_ * kCollapse) resum();
     }

@@ -7,7 +7,9 @@ namespace {
 struct State {
   static constexpr int inputs = 1, outputs = 1;
   explicit State(const double* params) : lag(int_param(params, 0)), window(lag + 1) {}
-  static double value(double now, double before) { return before != 0.0 ? (now / before - 1.0) * 100.0 : 0.0; }
+  // Scalar or lanes of bars alike.
+  template <class T>
+  static T value(T now, T before) { return before != T() ? (now / before - 1.0) * 100.0 : T(); }
   bool step(const double* bar, double* out) {
     window.push(bar[0]);
     if (!window.full()) return false;
@@ -17,6 +19,10 @@ struct State {
   // Batch kernel: the close timeperiod bars back is read off the input.
   int64_t kernel_lag() const { return lag; }
   void kernel_bar(const double* const* in, ptrdiff_t t, double* out) const { out[0] = value(in[0][t], in[0][t - lag]); }
+  template <class V>
+  void kernel_lanes(const double* const* in, ptrdiff_t t, V* out) const {
+    out[0] = value(load_as<V>(in[0] + t), load_as<V>(in[0] + t - lag));
+  }
   void absorb(const double* const* in, ptrdiff_t from, ptrdiff_t to) {
     window.push_many(in[0] + from, static_cast<size_t>(to - from));
   }

@@ -7,7 +7,9 @@ namespace {
 struct State {
   static constexpr int inputs = 1, outputs = 1;
   explicit State(const double* params) : lag(int_param(params, 0)), window(lag) {}
-  static double value(double x, double previous) { return previous != 0.0 ? x / previous * 100.0 : 0.0; }
+  // Scalar or lanes of bars alike.
+  template <class T>
+  static T value(T x, T previous) { return previous != T() ? x / previous * 100.0 : T(); }
   bool step(const double* bar, double* out) {
     const double x = bar[0];
     const bool was_full = window.full();
@@ -19,6 +21,10 @@ struct State {
   // Batch kernel: the value timeperiod bars back is read off the input.
   int64_t kernel_lag() const { return lag; }
   void kernel_bar(const double* const* in, ptrdiff_t t, double* out) const { out[0] = value(in[0][t], in[0][t - lag]); }
+  template <class V>
+  void kernel_lanes(const double* const* in, ptrdiff_t t, V* out) const {
+    out[0] = value(load_as<V>(in[0] + t), load_as<V>(in[0] + t - lag));
+  }
   void absorb(const double* const* in, ptrdiff_t from, ptrdiff_t to) {
     window.push_many(in[0] + from, static_cast<size_t>(to - from));
   }

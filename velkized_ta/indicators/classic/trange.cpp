@@ -21,6 +21,10 @@ struct State {
   void kernel_bar(const double* const* in, ptrdiff_t t, double* out) const {
     out[0] = true_range(in[0][t], in[1][t], in[2][t - 1]);
   }
+  template <class V>
+  void kernel_lanes(const double* const* in, ptrdiff_t t, V* out) const {
+    out[0] = true_range(load_as<V>(in[0] + t), load_as<V>(in[1] + t), load_as<V>(in[2] + t - 1));
+  }
   void absorb(const double* const* in, ptrdiff_t, ptrdiff_t to) {
     previous_close = in[2][to - 1];
     has_previous = true;
