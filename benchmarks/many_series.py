@@ -118,6 +118,8 @@ def routes_for(name, high, low, close, threads):
     try:
         import talib
 
+        if talib_name is None:  # no counterpart there
+            raise ImportError
         function = getattr(talib, talib_name)
         split64 = [tuple(a.astype(np.float64) if isinstance(a, np.ndarray) else a for a in args) for args in split]
         routes["TA-Lib loop (float64)"] = lambda: [function(*args) for args in split64]
