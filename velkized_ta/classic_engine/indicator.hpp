@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -730,5 +731,66 @@ inline double range_percent(double close, double highest, double lowest) {
 
 // An integer parameter (the module has checked its range).
 inline int64_t int_param(const double* params, int i) { return static_cast<int64_t>(params[i]); }
+
+// States whose value at a bar reads input bars only: the derived state gives `value`, templated on a
+// double or on lanes of bars, and these give the batch kernels (and the step where it is the same).
+
+// A value of the bar's own inputs (the price transforms): value(input 0, input 1, ...).
+template <class Formula, int Inputs>
+struct BarFormula {
+  static constexpr int inputs = Inputs, outputs = 1;
+  explicit BarFormula(const double*) {}
+  bool step(const double* bar, double* out) {
+    out[0] = of_columns<double>(bar, 0, std::make_index_sequence<Inputs>{});
+    return true;
+  }
+  int64_t kernel_lag() const { return 0; }
+  void kernel_bar(const double* const* in, ptrdiff_t t, double* out) const {
+    out[0] = of_columns<double>(in, t, std::make_index_sequence<Inputs>{});
+  }
+  template <class V>
+  void kernel_lanes(const double* const* in, ptrdiff_t t, V* out) const {
+    out[0] = of_columns<V>(in, t, std::make_index_sequence<Inputs>{});
+  }
+  void absorb(const double* const*, ptrdiff_t, ptrdiff_t) {}
+  template <class Archive>
+  void fields(Archive&) {}
+
+ private:
+  template <class V, size_t... k>
+  static V of_columns(const double* const* in, ptrdiff_t t, std::index_sequence<k...>) {
+    return Formula::value(load_as<V>(in[k] + t)...);
+  }
+  template <class V, size_t... k>
+  static V of_columns(const double* bar, ptrdiff_t, std::index_sequence<k...>) {
+    return Formula::value(bar[k]...);
+  }
+};
+
+// A value of the input now and timeperiod bars back: value(now, then). The derived state's step
+// keeps `window`, whose capacity it chooses (timeperiod plus `kept_beyond_lag`; it is pickled).
+template <class Formula>
+struct LagFormula {
+  static constexpr int inputs = 1, outputs = 1;
+  LagFormula(const double* params, int64_t kept_beyond_lag)
+      : lag(int_param(params, 0)), window(lag + kept_beyond_lag) {}
+  int64_t kernel_lag() const { return lag; }
+  void kernel_bar(const double* const* in, ptrdiff_t t, double* out) const {
+    out[0] = Formula::value(in[0][t], in[0][t - lag]);
+  }
+  template <class V>
+  void kernel_lanes(const double* const* in, ptrdiff_t t, V* out) const {
+    out[0] = Formula::value(load_as<V>(in[0] + t), load_as<V>(in[0] + t - lag));
+  }
+  void absorb(const double* const* in, ptrdiff_t from, ptrdiff_t to) {
+    window.push_many(in[0] + from, static_cast<size_t>(to - from));
+  }
+  template <class Archive>
+  void fields(Archive& a) {
+    window.fields(a);
+  }
+  int64_t lag;
+  Ring window;
+};
 
 }  // namespace velk::classic
