@@ -319,10 +319,11 @@ inline void later_of(const float* older, const float* newer, float* out, int64_t
 }
 
 // Positions base .. base + count - 1 of `v` as contiguous floats: in place when `v` is
-// contiguous, else copied to `copy`; nullptr if one of them is NaN.
+// contiguous and aligned (the run is read as floats), else copied to `copy`; nullptr if one of
+// them is NaN.
 inline const float* present_run(const FloatView& v, int64_t base, int64_t count, float* copy) {
   const float* run = copy;
-  if (v.contiguous()) {
+  if (v.contiguous() && reinterpret_cast<uintptr_t>(v.data()) % alignof(float) == 0) {
     run = reinterpret_cast<const float*>(v.data()) + base;
   } else {
     for (int64_t t = 0; t < count; ++t) copy[t] = v.get_unchecked(base + t);
