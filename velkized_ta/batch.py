@@ -213,7 +213,8 @@ def _open_live(function, series_args, bound):
     from velkized_ta import stream  # imported on first use: stream imports this module's siblings
 
     names = series_names(function)
-    opened = {name: None if value is None else _float32(value[:0]) for name, value in series_args.items()}
+    # An empty 1-D history whatever the layout: the opener takes one series.
+    opened = {name: None if value is None else np.empty(0, dtype=np.float32) for name, value in series_args.items()}
     params = {name: value for name, value in bound.items() if name not in names and name != "n_values"}
     handle = getattr(stream, function)(**opened, **params)
     like = next(value for value in series_args.values() if value is not None)
@@ -251,6 +252,28 @@ def _trailing_window(function, bound, layout, out):
         out[np.arange(out.shape[0]) < ends - keep] = np.nan
 
 
+# Functions whose live values, from an empty handle, are the exact function's values over the
+# whole series wherever the exact function computes them natively: their columns may take the
+# lanes across series for live values too. (The SMA, the regression slope and the ultimate
+# oscillator update their windows in another order live; CCI has no lanes.)
+_LIVE_LANES = frozenset(FUNCTION_NAMES) - {"velk_sma", "velk_lin", "velk_ult", "velk_cci"}
+
+
+def _live_columns_in_lanes(function, bound, series_args, layout, out, threads):
+    """The columns the lanes across series leave (to be computed live), after writing the others'
+    values into `out`; None when the lanes do not apply to this call."""
+    if (function not in _LIVE_LANES or layout.axis != 0
+            or any(value is not None and value.dtype != np.float32 for value in series_args.values())):
+        return None
+    whole_series = {name: value for name, value in bound.items() if name != "n_values"}
+    params = _native_parameters(function, whole_series, series_args)
+    if params is None:
+        return None
+    statuses = _many.run(FUNCTION_NAMES.index(function), params, out, None, 0, threads or _available_cores(),
+                         _numpy_arithmetic_own(), True)
+    return np.flatnonzero(np.frombuffer(statuses, dtype=np.uint8))
+
+
 def _live_statuses(function, bound, series_args, layout, out, threads):
     """Live values of every series at once on native threads, into `out`; per series 0 when done,
     else the series is left to the handle path (a failing bar, or numpy would warn). None when the
@@ -267,8 +290,17 @@ def _live_statuses(function, bound, series_args, layout, out, threads):
     if handle.arity != len(bars):
         return None
     offsets = None if layout.axis is not None else np.ascontiguousarray(layout.starts, dtype=np.int64)
-    return _live.run_many(name, kernel, kernel_params, tuple(bars), out, offsets, layout.axis or 0,
-                          threads or _available_cores())
+    left = _live_columns_in_lanes(function, bound, series_args, layout, out, threads)
+    if left is None or len(left) == layout.count:
+        return _live.run_many(name, kernel, kernel_params, tuple(bars), out, offsets, layout.axis or 0,
+                              threads or _available_cores())
+    statuses = np.zeros(layout.count, dtype=np.int8)
+    if len(left):
+        part = np.empty((out.shape[0], len(left)), dtype=np.float32)
+        statuses[left] = _live.run_many(name, kernel, kernel_params, tuple(bar[:, left] for bar in bars), part, None, 0,
+                                        threads or _available_cores())
+        out[:, left] = part
+    return statuses
 
 
 def _run(function, bound, series_args, layout, errors, live=False, short_as_nan=False, threads=None):

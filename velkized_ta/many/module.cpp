@@ -1,9 +1,11 @@
 // velkized_ta._many: many series per call on native worker threads.
 //
-// run(index, params, out, offsets, axis, threads, numpy_arithmetic_own) computes
-// every series of a batch call with the native entry of declaration `index`
+// run(index, params, out, offsets, axis, threads, numpy_arithmetic_own[, lanes_only])
+// computes every series of a batch call with the native entry of declaration `index`
 // (indicators/many.hpp) and returns one status byte per series: 0 done, 1 left to
-// the exported function. The Python layer (velkized_ta/batch.py) has validated
+// the exported function. With lanes_only, only the columns the lanes across series
+// compute (many/columns.hpp) are written; every other series is left (status 1)
+// without running the per-series entry: the live route takes those. The Python layer (velkized_ta/batch.py) has validated
 // the arrays and scalars and recomputes the series marked 1 with the GIL, in order.
 // Work is split by series only, so no bit depends on the thread count.
 
@@ -88,6 +90,7 @@ struct Arguments {
   bool flags[kMaxParams] = {};
   const Py_buffer* out = nullptr;
   Layout layout;
+  bool lanes_only = false;
   BatchContext context;
 };
 
@@ -267,6 +270,10 @@ class Worker {
     if (lanes_ != nullptr && a_.layout.offsets == nullptr && a_.layout.axis == 0 && strided(*a_.out) &&
         run_block_in_lanes(first, last))
       return;
+    if (a_.lanes_only) {
+      std::fill(statuses_ + first, statuses_ + last, kExportedFunction);
+      return;
+    }
     for (int64_t part = first; part < last; part += kBlock) run_series_block(part, std::min(part + kBlock, last));
   }
 
@@ -325,7 +332,12 @@ class Worker {
       return false;
     for (int k = 0; k < count; ++k) {
       statuses_[first + k] = kDone;
-      if (failed[k]) run_series_in_place(first + k, first + k + 1);
+      if (!failed[k]) continue;
+      if (a_.lanes_only) {
+        statuses_[first + k] = kExportedFunction;
+      } else {
+        run_series_in_place(first + k, first + k + 1);
+      }
     }
     return true;
   }
@@ -413,8 +425,8 @@ void run_all(const Arguments& a, SeriesEntry entry, LanesEntry lanes, int thread
 }
 
 PyObject* run(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  if (nargs != 7) {
-    PyErr_SetString(PyExc_TypeError, "_many.run takes 7 arguments");
+  if (nargs != 7 && nargs != 8) {
+    PyErr_SetString(PyExc_TypeError, "_many.run takes 7 or 8 arguments");
     return nullptr;
   }
   const long index = PyLong_AsLong(args[0]);
@@ -496,6 +508,11 @@ PyObject* run(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   const int truth = PyObject_IsTrue(args[6]);
   if (truth < 0) return nullptr;
   a.context.numpy_arithmetic_own = truth != 0;
+  if (nargs == 8) {
+    const int lanes_only = PyObject_IsTrue(args[7]);
+    if (lanes_only < 0) return nullptr;
+    a.lanes_only = lanes_only != 0;
+  }
 
   PyObject* result = PyBytes_FromStringAndSize(nullptr, a.layout.count);
   if (result == nullptr) return nullptr;
@@ -512,7 +529,7 @@ PyObject* run(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 
 PyMethodDef methods[] = {
     {"run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(run)), METH_FASTCALL,
-     "run(index, params, out, offsets, axis, threads, numpy_arithmetic_own) -> bytes of statuses"},
+     "run(index, params, out, offsets, axis, threads, numpy_arithmetic_own[, lanes_only]) -> bytes of statuses"},
     {"registry", registry, METH_NOARGS,
      "The exported functions' declarations in export order: dicts with name, params (dicts with name, kind "
      "'series', 'int' or 'flag', and default when there is one), warm_up (period or None, scale, offset), "
