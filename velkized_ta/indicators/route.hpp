@@ -188,9 +188,11 @@ class SeriesRoute {
   void run(int64_t, Loop&& loop) {
     native_unlocked(std::forward<Loop>(loop));
   }
+  // From the build for the widest vector unit, as the exported function takes it: the
+  // FMA build lowers the wide lanes' comparisons one lane at a time.
   template <class Loop>
   void run_wide(int64_t, Loop&& loop) {
-    native_unlocked(std::forward<Loop>(loop));
+    with_wide_vectors(std::forward<Loop>(loop));
   }
 
  private:
