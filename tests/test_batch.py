@@ -464,8 +464,10 @@ def test_live_columns_of_a_wide_table_equal_their_handles(function, width, layou
                 assert same_bits(result[:, j], live_reference(function, alone, scalars)), (scalars, j)
 
 
+# The element-wise ones (ROC, the relative difference) take a thread's whole share of the columns
+# at once, as one long row where the table is taken whole.
 LANE_FUNCTIONS = ["velk_ema", "velk_tema", "velk_trix", "velk_macd", "velk_rsi", "velk_cmo", "velk_adx", "velk_adxr",
-                  "velk_natr", "velk_willr"]
+                  "velk_natr", "velk_willr", "velk_roc", "velk_rdif"]
 
 
 @pytest.mark.filterwarnings("ignore::velkized_ta.batch.BatchWarning")

@@ -189,6 +189,16 @@ inline typename L::Floats fused_lanes(typename L::Floats a, typename L::Floats b
   return r;
 }
 
+// Whether any lane of a mask holds.
+template <class L>
+inline bool any_lane(typename L::Mask m) {
+  uint64_t words[sizeof m / sizeof(uint64_t)];
+  std::memcpy(words, &m, sizeof m);
+  uint64_t all = 0;
+  for (const uint64_t word : words) all |= word;
+  return all != 0;
+}
+
 // The lanes of a mask that hold, as bits 0 .. count - 1.
 template <class L>
 inline uint32_t lanes_set(typename L::Mask m, int count) {
@@ -197,9 +207,34 @@ inline uint32_t lanes_set(typename L::Mask m, int count) {
   return bits;
 }
 
-// Runs the lane groups s = 0, W, 2W, ... of a group of `count` columns, W the lane count
-// of the widest vector unit, in the build for that unit (`with_wide_vectors`,
-// frame/fma.hpp). make(LaneTypes<W>{}, s) gives a group's kernel: rows(r0, r1) steps
+// Calls run(LaneTypes<W>{}) in the build for the widest vector unit, W its lane count
+// (`with_wide_vectors`, frame/fma.hpp).
+template <class Run>
+inline void with_widest_lanes(Run&& run) {
+#if defined(__x86_64__)
+  switch (widest_vector_unit()) {
+    case VectorUnit::Avx512: {
+      auto wide = [&] { run(LaneTypes<16>{}); };
+      run_with_avx512(wide);
+      break;
+    }
+    case VectorUnit::Avx2: {
+      auto wide = [&] { run(LaneTypes<8>{}); };
+      run_with_avx2(wide);
+      break;
+    }
+    case VectorUnit::Narrow:
+      with_fma([&] { run(LaneTypes<4>{}); });
+      break;
+  }
+#else
+  run(LaneTypes<4>{});
+#endif
+}
+
+// Runs the lane groups s = 0, W, 2W, ... of a group of `count` columns (at most
+// kMostColumns), W the lane count of the widest vector unit, in the build for that unit.
+// make(LaneTypes<W>{}, s) gives a group's kernel: rows(r0, r1) steps
 // rows r0 .. r1 - 1 (called for consecutive ranges from row 0), failed() names the
 // columns the per-series entry must redo (bit k: column s + k). The groups take turns
 // row by row: a row of the table is read once, left to right, and the groups' steps,
@@ -209,7 +244,7 @@ constexpr int kMostColumns = 256;
 
 template <class Make>
 inline void for_widest_lanes(int count, int64_t n, uint8_t* failed, Make&& make) {
-  auto groups = [&](auto lanes) {
+  with_widest_lanes([&](auto lanes) {
     constexpr int kWidth = decltype(lanes)::kWidth;
     using Kernel = decltype(make(lanes, 0));
     std::optional<Kernel> kernels[kMostColumns / kWidth];
@@ -221,26 +256,21 @@ inline void for_widest_lanes(int count, int64_t n, uint8_t* failed, Make&& make)
       const uint32_t bits = kernels[g]->failed();
       for (int k = 0; k < kWidth && g * kWidth + k < count; ++k) failed[g * kWidth + k] |= (bits >> k) & 1u;
     }
-  };
-#if defined(__x86_64__)
-  switch (widest_vector_unit()) {
-    case VectorUnit::Avx512: {
-      auto run = [&] { groups(LaneTypes<16>{}); };
-      run_with_avx512(run);
-      break;
-    }
-    case VectorUnit::Avx2: {
-      auto run = [&] { groups(LaneTypes<8>{}); };
-      run_with_avx2(run);
-      break;
-    }
-    case VectorUnit::Narrow:
-      with_fma([&] { groups(LaneTypes<4>{}); });
-      break;
-  }
-#else
-  groups(LaneTypes<4>{});
-#endif
+  });
+}
+
+// Element-wise functions carry nothing from row to row: each row of `out` (any number of
+// columns) is written whole, left to right as it lies in memory, NaN before row `start`
+// and value(lanes, s, i) (columns s .. s + W - 1 of row i) from there on.
+template <class Value>
+inline void for_whole_rows(const ColumnGroup& out, int64_t n, int64_t start, Value&& value) {
+  with_widest_lanes([&](auto lanes) {
+    using L = decltype(lanes);
+    const typename L::Floats unwritten = splat<L>(kUnwritten);
+    for (int64_t i = 0; i < n; ++i)
+      for (int s = 0; s < out.count; s += L::kWidth)
+        out.part(s, L::kWidth).template store<L>(i, i < start ? unwritten : value(lanes, s, i));
+  });
 }
 
 }  // namespace velk

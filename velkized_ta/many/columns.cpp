@@ -1242,29 +1242,53 @@ bool columns_in_lanes<Ult>(const Ult::Args& args, const GroupTables& tables, con
 
 namespace {
 
-// Rows before `start` unwritten, then value(i) of each row.
-template <class L, class Value>
-class ElementwiseKernel {
- public:
-  ElementwiseKernel(const ColumnGroup& out, int64_t start, Value value) : out_(out), start_(start), value_(value) {}
-  void rows(int64_t r0, int64_t r1) {
-    for (int64_t i = r0; i < r1; ++i) {
-      out_.prefetch_for_store(i);
-      out_.store<L>(i, i < start_ ? unwritten_lanes<L>() : value_(i));
-    }
-  }
-  uint32_t failed() const { return 0; }
-
- private:
-  ColumnGroup out_;
-  int64_t start_;
-  Value value_;
-};
-
 // `change` over a zero base, as zero_base_quotient takes it: in double, by 1e-9.
 template <class L>
 typename L::Floats over_tiny_base(typename L::Floats change) {
   return narrow<L>(widen<L>(change) / splat_double<L>(1e-9));
+}
+
+// change / base in every lane, a zero base as zero_base_quotient takes it (the division
+// in double only when some lane needs it: it costs more than the rest of the row).
+template <class L>
+typename L::Floats relative_lanes(typename L::Floats change, typename L::Floats base) {
+  using F = typename L::Floats;
+  const typename L::Mask zero = equal(base, F{});
+  const F quotient = change / base;
+  return any_lane<L>(zero) ? choose<L>(zero, over_tiny_base<L>(change), quotient) : quotient;
+}
+
+// Whether a table's rows follow one another without a gap (a C-ordered table taken whole).
+bool dense(const ColumnGroup& g) {
+  return g.rows.across == int64_t{sizeof(float)} && g.rows.along == g.count * int64_t{sizeof(float)};
+}
+
+// Rows start .. end - 1 of a dense table as one row.
+ColumnGroup as_one_row(const ColumnGroup& g, int64_t start, int64_t end) {
+  return {Rows{g.rows.base + start * g.rows.along, 0, g.rows.across}, static_cast<int>((end - start) * g.count)};
+}
+
+// Out row i = op(lanes, v) from row i + shift[k] of each table from[k], for rows start .. n - 1
+// (NaN before). Dense tables are taken as one long row: no row ends a vector short.
+template <int kSources, class Op>
+void elementwise_rows(const ColumnGroup& out, const std::array<ColumnGroup, kSources>& from,
+                      const std::array<int64_t, kSources>& shift, int64_t n, int64_t start, Op op) {
+  auto rows = [&op](const ColumnGroup& to, const std::array<ColumnGroup, kSources>& tables,
+                    const std::array<int64_t, kSources>& shifts, int64_t rows_count, int64_t first) {
+    for_whole_rows(to, rows_count, first, [&](auto lanes, int s, int64_t i) {
+      using L = decltype(lanes);
+      typename L::Floats v[kSources];
+      for (int k = 0; k < kSources; ++k) v[k] = tables[k].part(s, L::kWidth).template load<L>(i + shifts[k]);
+      return op(lanes, v);
+    });
+  };
+  bool flat = dense(out) && (n - start) * out.count <= (int64_t{1} << 30);
+  for (const ColumnGroup& table : from) flat = flat && dense(table);
+  if (!flat) return rows(out, from, shift, n, start);
+  rows(out, from, shift, start, start);  // the unwritten rows
+  std::array<ColumnGroup, kSources> one_row;
+  for (int k = 0; k < kSources; ++k) one_row[k] = as_one_row(from[k], start + shift[k], n + shift[k]);
+  rows(as_one_row(out, start, n), one_row, {}, 1, 0);
 }
 
 }  // namespace
@@ -1355,18 +1379,10 @@ bool columns_in_lanes<Roc>(const Roc::Args& args, const GroupTables& tables, con
   const int32_t period = args.timeperiod;
   const int32_t start = trailing_start(period, n, args.n_values);
   if (!group_of(args.input_array, tables, n, prices) || period < 1 || start > n) return false;
-  for_widest_lanes(out.count, n, failed, [&](auto lanes, int s) {
+  // relative_change in every lane.
+  elementwise_rows<2>(out, {prices, prices}, {0, -int64_t{period}}, n, start, [](auto lanes, const auto* v) {
     using L = decltype(lanes);
-    using F = typename L::Floats;
-    // relative_change in every lane.
-    auto value = [x = prices.part(s, L::kWidth), period](int64_t i) {
-      x.prefetch(i);
-      const F current = x.template load<L>(i);
-      const F base = x.template load<L>(i - period);
-      const F change = current - base;
-      return choose<L>(equal(base, F{}), over_tiny_base<L>(change), change / base);
-    };
-    return ElementwiseKernel<L, decltype(value)>(out.part(s, L::kWidth), start, value);
+    return relative_lanes<L>(v[0] - v[1], v[1]);
   });
   return true;
 }
@@ -1381,16 +1397,7 @@ bool difference_in_lanes(const Series& left, const Series& right, int32_t n_valu
   if (!group_of(left, tables, n, a) || !group_of(right, tables, n, b)) return false;
   const int32_t m = std::min(n, n_values);
   const int64_t start = m > 0 ? n - m : n;
-  for_widest_lanes(out.count, n, failed, [&](auto lanes, int s) {
-    using L = decltype(lanes);
-    auto value = [a = a.part(s, L::kWidth), b = b.part(s, L::kWidth), op](int64_t i) {
-      a.prefetch(i);
-      b.prefetch(i);
-      const typename L::Floats first = a.template load<L>(i);
-      return op(L{}, first, b.template load<L>(i));
-    };
-    return ElementwiseKernel<L, decltype(value)>(out.part(s, L::kWidth), start, value);
-  });
+  elementwise_rows<2>(out, {a, b}, {0, 0}, n, start, [op](auto lanes, const auto* v) { return op(lanes, v[0], v[1]); });
   return true;
 }
 
@@ -1410,10 +1417,7 @@ bool columns_in_lanes<Rdif>(const Rdif::Args& args, const GroupTables& tables, c
   return difference_in_lanes(args.input_array_1, args.input_array_2, args.n_values, tables, out, n, failed,
                              [](auto lanes, auto left, auto reference) {
                                using L = decltype(lanes);
-                               using F = typename L::Floats;
-                               const F difference = left - reference;
-                               return choose<L>(equal(reference, F{}), over_tiny_base<L>(difference),
-                                                difference / reference);
+                               return relative_lanes<L>(left - reference, reference);
                              });
 }
 

@@ -68,6 +68,14 @@ template <> inline constexpr bool kHasColumnLanes<Lin> = true;
 template <> inline constexpr bool kHasColumnLanes<Adif> = true;
 template <> inline constexpr bool kHasColumnLanes<Rdif> = true;
 
+// Element-wise functions, whose groups may take any number of columns (for_whole_rows);
+// the others take at most kMostColumns.
+template <class I>
+constexpr bool kColumnLanesTakeWholeRows = false;
+template <> inline constexpr bool kColumnLanesTakeWholeRows<Roc> = true;
+template <> inline constexpr bool kColumnLanesTakeWholeRows<Adif> = true;
+template <> inline constexpr bool kColumnLanesTakeWholeRows<Rdif> = true;
+
 // Writes rows 0 .. n - 1 of every column of `out` and sets failed[k] for each
 // column k the per-series entry must recompute; false (nothing written) when
 // these parameters take the per-series path. Runs without the GIL; each entry

@@ -174,6 +174,12 @@ std::vector<LanesEntry> lanes_entries_of(std::tuple<I...>*) {
 const std::vector<LanesEntry> kLanesEntries = lanes_entries_of(static_cast<indicators::Exported*>(nullptr));
 
 template <class... I>
+std::vector<bool> whole_rows_of(std::tuple<I...>*) {
+  return {indicators::kColumnLanesTakeWholeRows<I>...};
+}
+const std::vector<bool> kLanesTakeWholeRows = whole_rows_of(static_cast<indicators::Exported*>(nullptr));
+
+template <class... I>
 std::vector<std::vector<Kind>> kinds_of(std::tuple<I...>*) {
   std::vector<std::vector<Kind>> all;
   (all.push_back(std::apply([](const auto&... f) { return std::vector<Kind>{f.kind()...}; }, I::params)), ...);
@@ -263,8 +269,8 @@ constexpr int64_t kBlock = 64;
 
 class Worker {
  public:
-  Worker(const Arguments& a, SeriesEntry entry, LanesEntry lanes, uint8_t* statuses)
-      : a_(a), entry_(entry), lanes_(lanes), statuses_(statuses) {}
+  Worker(const Arguments& a, SeriesEntry entry, LanesEntry lanes, int64_t most_columns, uint8_t* statuses)
+      : a_(a), entry_(entry), lanes_(lanes), most_columns_(most_columns), statuses_(statuses) {}
 
   void run_block(int64_t first, int64_t last) {
     if (lanes_ != nullptr && a_.layout.offsets == nullptr && a_.layout.axis == 0 && strided(*a_.out) &&
@@ -312,7 +318,7 @@ class Worker {
   // views. False (nothing written) when the parameters take the per-series path.
   bool run_block_in_lanes(int64_t first, int64_t last) {
     const int64_t n = a_.out->shape[0];
-    if (n > INT32_MAX || last - first > kMostColumns) return false;
+    if (n > INT32_MAX || last - first > most_columns_) return false;
     const int count = static_cast<int>(last - first);
     SeriesViews first_column;
     indicators::GroupTables tables;
@@ -327,12 +333,12 @@ class Worker {
           return false;
       tables.add(first_column.arrays[p], group_of(*a_.arrays[p], first, count));
     }
-    uint8_t failed[kMostColumns] = {};
-    if (!lanes_(a_, first_column, tables, group_of(*a_.out, first, count), static_cast<int32_t>(n), failed))
+    failed_.assign(static_cast<size_t>(count), 0);
+    if (!lanes_(a_, first_column, tables, group_of(*a_.out, first, count), static_cast<int32_t>(n), failed_.data()))
       return false;
     for (int k = 0; k < count; ++k) {
       statuses_[first + k] = kDone;
-      if (!failed[k]) continue;
+      if (!failed_[k]) continue;
       if (a_.lanes_only) {
         statuses_[first + k] = kExportedFunction;
       } else {
@@ -390,25 +396,32 @@ class Worker {
   const Arguments& a_;
   SeriesEntry entry_;
   LanesEntry lanes_;
+  int64_t most_columns_;
   uint8_t* statuses_;
+  std::vector<uint8_t> failed_;
   Workspace work_;
   std::vector<float> copies_[kMaxParams];
   std::vector<float> out_;
 };
 
 // Columns in lanes go a block at a time too: each thread's share of the columns, up to
-// kMostColumns, so that one row of a block spans as many vectors as it can.
-int64_t lanes_block(int64_t count, int threads) {
+// `most` (kMostColumns, or any number for element-wise functions, which then read whole
+// rows of a table as they lie in memory), so that one row of a block spans as many
+// vectors as it can.
+int64_t lanes_block(int64_t count, int threads, int64_t most) {
   const int64_t share = (count + threads - 1) / threads;
-  return std::clamp<int64_t>((share + 15) / 16 * 16, 16, kMostColumns);
+  return std::clamp<int64_t>((share + 15) / 16 * 16, 16, most);
 }
 
-void run_all(const Arguments& a, SeriesEntry entry, LanesEntry lanes, int threads, uint8_t* statuses) {
+void run_all(const Arguments& a, SeriesEntry entry, LanesEntry lanes, bool whole_rows, int threads,
+             uint8_t* statuses) {
   std::atomic<int64_t> next{0};
   const bool columns = a.layout.offsets == nullptr && a.layout.axis == 0;
-  const int64_t block = lanes != nullptr && columns ? lanes_block(a.layout.count, threads) : kBlock;
+  // Column counts stay within ColumnGroup's int.
+  const int64_t most_columns = whole_rows ? int64_t{1} << 30 : kMostColumns;
+  const int64_t block = lanes != nullptr && columns ? lanes_block(a.layout.count, threads, most_columns) : kBlock;
   auto work = [&] {
-    Worker worker(a, entry, lanes, statuses);
+    Worker worker(a, entry, lanes, most_columns, statuses);
     for (int64_t first; (first = next.fetch_add(block, std::memory_order_relaxed)) < a.layout.count;)
       worker.run_block(first, std::min(first + block, a.layout.count));
   };
@@ -522,7 +535,7 @@ PyObject* run(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   const int threads = static_cast<int>(std::clamp<int64_t>(requested, 1, std::min<int64_t>(useful, std::max<int64_t>(a.layout.count, 1))));
   {
     GilRelease unlocked(true);
-    run_all(a, kEntries[index], kLanesEntries[index], std::min(threads, 256), statuses);
+    run_all(a, kEntries[index], kLanesEntries[index], kLanesTakeWholeRows[index], std::min(threads, 256), statuses);
   }
   return result;
 }
