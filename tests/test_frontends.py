@@ -157,6 +157,11 @@ def test_polars_nulls_option_marks_the_warm_up():
     pd.Categorical(np.repeat(["b", "a", "c"], 40)),
     np.tile([1.0, np.nan, 2.0], 40),                            # interleaved, NaN a group of its own
     np.concatenate([np.repeat([1, 2], 30), np.repeat([1], 60)]),  # a key that comes back later
+    np.repeat(np.array([-1, 2**62, 0], dtype=np.int64), 40),    # runs told apart by their bytes
+    np.repeat(np.array([200, 7, 0], dtype=np.uint8), 40),
+    np.repeat([True, False], 60),
+    np.repeat(np.array(["2024-01-02", "NaT", "2024-01-01"], dtype="datetime64[ns]"), 40),  # NaT a group
+    pd.Categorical(np.tile(["b", None, "a"], 40)),              # interleaved codes, NaN a group
 ])
 def test_group_keys_of_every_kind(keys):
     frame = pd.DataFrame({**sample_ohlc(120), "key": keys})

@@ -44,7 +44,7 @@ import warnings
 import numpy as np
 import pandas as pd
 
-from velkized_ta import _classic_frontend, _frontend
+from velkized_ta import _classic_frontend, _frontend, _many
 from velkized_ta.classic import REGISTRY as _CLASSIC_REGISTRY
 from velkized_ta._frontend import DEFAULT_COLUMNS, INDICATORS, PrecisionWarning, RowOrderWarning, UndefinedWarning
 
@@ -86,13 +86,18 @@ def _grouping(keys):
     n = len(keys)
     if n == 0:
         return np.zeros(1, dtype=np.int64), None
-    if isinstance(keys.dtype, np.dtype) and keys.dtype != object:
-        values = keys.to_numpy()
-        changes = values[1:] != values[:-1]
-    else:  # extension arrays (arrow strings, categoricals) compare natively, not as Python objects
+    if isinstance(keys.dtype, pd.CategoricalDtype):
+        values = keys.cat.codes.to_numpy()  # one code per category, -1 for NaN
+    else:
+        values = keys.to_numpy() if isinstance(keys.dtype, np.dtype) else None
+    if values is not None and values.dtype.kind in "iubmM":
+        # Equal in value is equal in bytes for these (NaT runs reach the heads, and factorize).
+        starts = np.frombuffer(_many.run_starts(values), dtype=np.int64)
+    elif values is not None and values.dtype != object:
+        starts = np.flatnonzero(values[1:] != values[:-1]) + 1
+    else:  # extension arrays (arrow strings) and objects compare natively, not as Python objects
         keys = pd.Series(keys.array)
-        changes = keys.ne(keys.shift()).to_numpy(dtype=bool, na_value=True)[1:]
-    starts = np.flatnonzero(changes) + 1
+        starts = np.flatnonzero(keys.ne(keys.shift()).to_numpy(dtype=bool, na_value=True)[1:]) + 1
     # The heads are taken before wrapping: pandas copies what a Series is built on.
     heads = pd.Series((keys.array if isinstance(keys, pd.Series) else keys)[np.concatenate(([0], starts))])
     # NaN keys never compare equal, so they go through factorize, which groups them.
