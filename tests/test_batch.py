@@ -467,7 +467,7 @@ def test_live_columns_of_a_wide_table_equal_their_handles(function, width, layou
 # The element-wise ones (ROC, the relative difference) take a thread's whole share of the columns
 # at once, as one long row where the table is taken whole.
 LANE_FUNCTIONS = ["velk_ema", "velk_tema", "velk_trix", "velk_macd", "velk_rsi", "velk_cmo", "velk_adx", "velk_adxr",
-                  "velk_natr", "velk_willr", "velk_roc", "velk_rdif"]
+                  "velk_natr", "velk_willr", "velk_roc", "velk_rdif", "velk_cci"]
 
 
 @pytest.mark.filterwarnings("ignore::velkized_ta.batch.BatchWarning")
@@ -527,3 +527,30 @@ def test_columns_of_overlapping_and_reversed_tables_equal_the_exact_function(fun
         for j in range(18):
             alone = {name: np.ascontiguousarray(value[:, j]) for name, value in arrays.items()}
             assert same_bits(result[:, j], exact_or_nan(function, alone, scalars, 50)), (case, j)
+
+
+def test_cci_columns_whose_typical_price_numpy_must_take_warn_as_the_exact_function():
+    # Each column holds one price the native typical price may not take: a sum beyond float32
+    # (overflow), infinities of both signs (invalid), a signaling NaN, subnormal prices
+    # (underflow) and NaN meeting NaN; the others stay in the lanes.
+    rng = np.random.default_rng(11)
+    close = (100 + np.cumsum(rng.normal(0.0, 1.0, (60, 20)), axis=0)).astype(np.float32)
+    high, low = close + np.float32(1), close - np.float32(1)
+    high[20, 5], low[20, 5] = 3e38, 3e38
+    high[30, 6], low[30, 6] = np.inf, -np.inf
+    high.view(np.uint32)[40, 7] = 0x7F800001
+    high[:, 8], low[:, 8], close[:, 8] = 1e-39, 2e-39, 3e-39
+    high[50, 9], low[50, 9] = np.nan, np.nan
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        result = batch.velk_cci(high, low, close, 5, errors="nan")
+    reported = sorted(str(w.message) for w in caught if not issubclass(w.category, batch.BatchWarning))
+    expected = []
+    for j in range(20):
+        alone = [np.ascontiguousarray(a[:, j]) for a in (high, low, close)]
+        with warnings.catch_warnings(record=True) as alone_caught:
+            warnings.simplefilter("always")
+            assert same_bits(result[:, j], exact_or_nan("velk_cci", dict(zip(("high_arr", "low_arr", "close_arr"),
+                                                                             alone)), {"timeperiod": 5}, 60)), j
+        expected += [str(w.message) for w in alone_caught]
+    assert reported == sorted(expected)

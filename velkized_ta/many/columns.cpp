@@ -1024,6 +1024,128 @@ bool columns_in_lanes<Wick>(const Wick::Args& args, const GroupTables& tables, c
 }
 
 // ---------------------------------------------------------------------------
+// CCI as cci_body computes it natively (oscillators.cpp): the typical price of every row in
+// float32, then the window's running sums, each lane its series. A lane whose typical price
+// the native route would hand to numpy (two NaNs meeting, or a step that may raise a
+// floating-point exception) or whose variance is negative (numpy's root) takes the
+// per-series path.
+
+namespace {
+
+template <class L>
+class CciKernel {
+ public:
+  using F = typename L::Floats;
+  using M = typename L::Mask;
+  CciKernel(const LanePrices<L>& prices, const ColumnGroup& out, int32_t period, int32_t start, int32_t scored)
+      : prices_(prices), out_(out), period_(period), start_(start), scored_(scored),
+        p_(splat<L>(static_cast<float>(period))), ring_(static_cast<size_t>(period) * L::kWidth) {}
+
+  void rows(int64_t r0, int64_t r1) {
+    const F unwritten = unwritten_lanes<L>();
+    for (int64_t i = r0; i < r1; ++i) {
+      prices_.prefetch(i);
+      out_.prefetch_for_store(i);
+      const F tp = typical_price(i);
+      if (i < start_ - period_) {
+        out_.store<L>(i, unwritten);
+        continue;
+      }
+      float* slot = ring_.data() + slot_ * L::kWidth;
+      slot_ = slot_ + 1 == period_ ? 0 : slot_ + 1;
+      if (i < start_) {
+        sum_ += tp;
+        sum_squared_ += tp * tp;
+        std::memcpy(slot, &tp, sizeof tp);
+        // The window ending just before start, scored only when start is the warm-up end.
+        out_.store<L>(i, i == start_ - 1 && i >= scored_ ? score(tp) : unwritten);
+        continue;
+      }
+      F old_tp;
+      std::memcpy(&old_tp, slot, sizeof old_tp);
+      std::memcpy(slot, &tp, sizeof tp);
+      sum_ = sum_ + (tp - old_tp);
+      sum_squared_ = sum_squared_ + (tp * tp - old_tp * old_tp);
+      out_.store<L>(i, score(tp));
+    }
+  }
+  uint32_t failed() const { return lanes_set<L>(failing_, out_.count); }
+
+ private:
+  // ((high + low) + close) / 3 in every lane, marking the lanes numpy may see otherwise: a NaN
+  // meeting a NaN (either one's bits may come out), a signaling NaN, an infinity made of finite
+  // values (overflow), a NaN made of other values (invalid) and any result near the subnormal
+  // range (underflow).
+  F typical_price(int64_t i) {
+    const F h = prices_.high.template load<L>(i);
+    const F l = prices_.low.template load<L>(i);
+    const F c = prices_.close.template load<L>(i);
+    const F pair = h + l;
+    const F total = pair + c;
+    const F tp = total / 3.0f;
+    failing_ |= (missing<L>(h) & missing<L>(l)) | (missing<L>(pair) & missing<L>(c));
+    failing_ |= signaling(h) | signaling(l) | signaling(c);
+    failing_ |= raised(pair, h, l) | raised(total, pair, c);
+    failing_ |= tiny(pair) | tiny(total) | tiny(tp);
+    return tp;
+  }
+  static M finite(F v) { return less(magnitude<L>(v), splat<L>(__builtin_inff())); }
+  // Whether a + b may have raised overflow or invalid.
+  static M raised(F result, F a, F b) {
+    return (~finite(result) & finite(a) & finite(b)) | (missing<L>(result) & ~missing<L>(a) & ~missing<L>(b));
+  }
+  static M signaling(F v) {
+    M bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    const M quiet = (bits << 9) >> 31;  // the quiet bit spread over the lane, without a comparison
+    return missing<L>(v) & ~quiet;
+  }
+  static M tiny(F v) {
+    const F size = magnitude<L>(v);
+    return less(size, splat<L>(2.0f * __FLT_MIN__)) & not_equal(size, F{});
+  }
+  // cci_score in every lane: a zero variance scores 0, a negative one goes to numpy.
+  F score(F tp) {
+    const F mean = sum_ / p_;
+    const F variance = sum_squared_ / p_ - mean * mean;
+    failing_ |= less(variance, F{});
+    typename L::Doubles root = widen<L>(variance);
+    for (int k = 0; k < L::kWidth; ++k) root[k] = __builtin_sqrt(root[k]);
+    const F scaled = narrow<L>(widen<L>(tp - mean) / (root * 0.015));
+    return choose<L>(equal(variance, F{}), F{}, scaled);
+  }
+
+  LanePrices<L> prices_;
+  ColumnGroup out_;
+  int64_t period_, start_, scored_;
+  F p_;
+  std::vector<float> ring_;  // the last `period` typical prices
+  int64_t slot_ = 0;         // of the oldest, which the row replaces
+  F sum_{}, sum_squared_{};
+  M failing_{};
+};
+
+}  // namespace
+
+template <>
+bool columns_in_lanes<Cci>(const Cci::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
+                           uint8_t* failed) {
+  PriceGroups groups;
+  const int32_t period = args.timeperiod;
+  const int32_t start = trailing_start(period, n, args.n_values);
+  if (!groups_of(args.high_arr, args.low_arr, args.close_arr, tables, n, groups) || period < 1 ||
+      int64_t{start} - period < 0 || start > n)
+    return false;
+  const int32_t scored = sub32(n, args.n_values);
+  return declining_on_memory([&] {
+    for_widest_lanes(out.count, n, failed, [&](auto lanes, int s) {
+      using L = decltype(lanes);
+      return CciKernel<L>(LanePrices<L>(groups, s), out.part(s, L::kWidth), period, start, scored);
+    });
+  });
+}
+
+// ---------------------------------------------------------------------------
 // The least-squares slope as lin_kernel steps it (averages.cpp, indicators/regression_steps.hpp):
 // the window starts at a series' first present value, so a lane group runs from its first
 // lane's; a lane whose series starts elsewhere (or nowhere) takes the per-series path.

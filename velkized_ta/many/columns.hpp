@@ -58,6 +58,7 @@ template <> inline constexpr bool kHasColumnLanes<Adx> = true;
 template <> inline constexpr bool kHasColumnLanes<Adxr> = true;
 template <> inline constexpr bool kHasColumnLanes<Natr> = true;
 template <> inline constexpr bool kHasColumnLanes<Willr> = true;
+template <> inline constexpr bool kHasColumnLanes<Cci> = true;
 template <> inline constexpr bool kHasColumnLanes<Stochf> = true;
 template <> inline constexpr bool kHasColumnLanes<Roc> = true;
 template <> inline constexpr bool kHasColumnLanes<Sma> = true;

@@ -155,6 +155,9 @@ using LanesEntry = bool (*)(const Arguments&, const SeriesViews&, const indicato
 template <class I>
 bool run_lanes(const Arguments& a, const SeriesViews& first_column, const indicators::GroupTables& tables,
                const ColumnGroup& out, int32_t n, uint8_t* failed) {
+  // CCI's typical price is native only while ndarray `+` and `/` are numpy's own.
+  if constexpr (std::is_same_v<I, indicators::Cci>)
+    if (!a.context.numpy_arithmetic_own) return false;
   typename I::Args args{};
   std::apply(
       [&](const auto&... fields) {
