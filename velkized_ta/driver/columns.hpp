@@ -240,7 +240,7 @@ inline void with_widest_lanes(Run&& run) {
 // row by row: a row of the table is read once, left to right, and the groups' steps,
 // independent of one another, overlap where one group's step waits on its last one.
 // Sets failed[j] for the failed columns j of the group.
-constexpr int kMostColumns = 256;
+constexpr int kMostColumns = 1024;
 
 template <class Make>
 inline void for_widest_lanes(int count, int64_t n, uint8_t* failed, Make&& make) {
