@@ -19,6 +19,8 @@
 
 namespace velk {
 
+// One specialisation per width rather than vector_size(4 * kWidth): GCC takes vector types of a
+// dependent size for one type, and the comparison overloads below would collide.
 template <int kWidth>
 struct LaneTypes;
 template <>
