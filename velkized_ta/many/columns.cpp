@@ -1496,7 +1496,7 @@ bool columns_in_lanes<Sma>(const Sma::Args& args, const GroupTables& tables, con
 
 template <>
 bool columns_in_lanes<Roc>(const Roc::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
-                           uint8_t* failed) {
+                           uint8_t* /* failed: an element-wise column never fails */) {
   ColumnGroup prices;
   const int32_t period = args.timeperiod;
   const int32_t start = trailing_start(period, n, args.n_values);
@@ -1514,7 +1514,7 @@ namespace {
 // out = op(a, b) over the trailing min(n, n_values) rows, as dif_body writes it.
 template <class Op>
 bool difference_in_lanes(const Series& left, const Series& right, int32_t n_values, const GroupTables& tables,
-                         const ColumnGroup& out, int32_t n, uint8_t* failed, Op op) {
+                         const ColumnGroup& out, int32_t n, Op op) {
   ColumnGroup a, b;
   if (!group_of(left, tables, n, a) || !group_of(right, tables, n, b)) return false;
   const int32_t m = std::min(n, n_values);
@@ -1527,16 +1527,16 @@ bool difference_in_lanes(const Series& left, const Series& right, int32_t n_valu
 
 template <>
 bool columns_in_lanes<Adif>(const Adif::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
-                            uint8_t* failed) {
-  return difference_in_lanes(args.input_array_1, args.input_array_2, args.n_values, tables, out, n, failed,
+                            uint8_t*) {
+  return difference_in_lanes(args.input_array_1, args.input_array_2, args.n_values, tables, out, n,
                              [](auto, auto left, auto reference) { return left - reference; });
 }
 
 template <>
 bool columns_in_lanes<Rdif>(const Rdif::Args& args, const GroupTables& tables, const ColumnGroup& out, int32_t n,
-                            uint8_t* failed) {
+                            uint8_t*) {
   // relative_difference in every lane: a zero reference takes 1e-9 in double.
-  return difference_in_lanes(args.input_array_1, args.input_array_2, args.n_values, tables, out, n, failed,
+  return difference_in_lanes(args.input_array_1, args.input_array_2, args.n_values, tables, out, n,
                              [](auto lanes, auto left, auto reference) {
                                using L = decltype(lanes);
                                return relative_lanes<L>(left - reference, reference);
