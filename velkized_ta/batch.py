@@ -314,11 +314,22 @@ def _run(function, bound, series_args, layout, errors, live=False, short_as_nan=
     if live:
         statuses = _live_statuses(function, bound, series_args, layout, out, threads)
         pending = None if statuses is None else np.flatnonzero(statuses).tolist()
-    for j in range(layout.count) if pending is None else pending:
+    columns = range(layout.count) if pending is None else pending
+    gathered = None
+    if layout.axis == 0 and len(columns) > 1:
+        # The columns left to Python gathered in one pass over each table, and their values put
+        # back in one: a column at a time reads (and writes) a cache line per bar.
+        gathered = {name: None if value is None else np.ascontiguousarray(value[:, columns].T)
+                    for name, value in series_args.items()}
+        results = np.empty((len(columns), out.shape[0]), dtype=np.float32)
+    for index, j in enumerate(columns):
         kwargs = dict(bound)
         for name, value in series_args.items():
-            kwargs[name] = None if value is None else _float32(layout.series(value, j))
-        target = layout.target(out, j)
+            if value is None:
+                kwargs[name] = None
+            else:
+                kwargs[name] = _float32(gathered[name][index] if gathered else layout.series(value, j))
+        target = results[index] if gathered else layout.target(out, j)
         try:
             values = _series_values(function, kwargs, live)
         except Exception as error:
@@ -338,6 +349,8 @@ def _run(function, bound, series_args, layout, errors, live=False, short_as_nan=
             # means the caller's series disagree, which the shape check already rules out.
             raise ValueError(f"batch.{function}() series {j} gave {np.shape(values)} values for {target.shape} positions")
         target[...] = values
+    if gathered:
+        out[:, columns] = results.T
     if live:
         _trailing_window(function, bound, layout, out)
     if failed:

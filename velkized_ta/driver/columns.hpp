@@ -238,7 +238,9 @@ inline void with_widest_lanes(Run&& run) {
 // kMostColumns), W the lane count of the widest vector unit, in the build for that unit.
 // make(LaneTypes<W>{}, s) gives a group's kernel: rows(r0, r1) steps
 // rows r0 .. r1 - 1 (called for consecutive ranges from row 0), failed() names the
-// columns the per-series entry must redo (bit k: column s + k). The groups take turns
+// columns the per-series entry must redo (bit k: column s + k), and a kernel's optional
+// left_to_python() those it would only hand on to the exported function (failed[j] gets 2
+// as well). The groups take turns
 // row by row: a row of the table is read once, left to right, and the groups' steps,
 // independent of one another, overlap where one group's step waits on its last one.
 // Sets failed[j] for the failed columns j of the group.
@@ -256,7 +258,10 @@ inline void for_widest_lanes(int count, int64_t n, uint8_t* failed, Make&& make)
       for (int g = 0; g < used; ++g) kernels[g]->rows(i, i + 1);
     for (int g = 0; g < used; ++g) {
       const uint32_t bits = kernels[g]->failed();
-      for (int k = 0; k < kWidth && g * kWidth + k < count; ++k) failed[g * kWidth + k] |= (bits >> k) & 1u;
+      uint32_t python = 0;
+      if constexpr (requires(Kernel& kernel) { kernel.left_to_python(); }) python = kernels[g]->left_to_python();
+      for (int k = 0; k < kWidth && g * kWidth + k < count; ++k)
+        failed[g * kWidth + k] |= ((bits >> k) & 1u) | (((python >> k) & 1u) << 1);
     }
   });
 }

@@ -1069,7 +1069,9 @@ class CciKernel {
       out_.store<L>(i, score(tp));
     }
   }
-  uint32_t failed() const { return lanes_set<L>(failing_, out_.count); }
+  uint32_t failed() const { return lanes_set<L>(failing_ | negative_, out_.count); }
+  // A negative variance takes numpy's root on the per-series path too: straight to the exported function.
+  uint32_t left_to_python() const { return lanes_set<L>(negative_, out_.count); }
 
  private:
   // ((high + low) + close) / 3 in every lane, marking the lanes numpy may see otherwise: a NaN
@@ -1108,7 +1110,7 @@ class CciKernel {
   F score(F tp) {
     const F mean = sum_ / p_;
     const F variance = sum_squared_ / p_ - mean * mean;
-    failing_ |= less(variance, F{});
+    negative_ |= less(variance, F{});
     typename L::Doubles root = widen<L>(variance);
     for (int k = 0; k < L::kWidth; ++k) root[k] = __builtin_sqrt(root[k]);
     const F scaled = narrow<L>(widen<L>(tp - mean) / (root * 0.015));
@@ -1122,7 +1124,7 @@ class CciKernel {
   std::vector<float> ring_;  // the last `period` typical prices
   int64_t slot_ = 0;         // of the oldest, which the row replaces
   F sum_{}, sum_squared_{};
-  M failing_{};
+  M failing_{}, negative_{};
 };
 
 }  // namespace

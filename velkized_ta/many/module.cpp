@@ -318,7 +318,8 @@ class Worker {
 
   // Columns first .. last-1 in lanes (many/columns.hpp), reading and writing the table's
   // rows in place; columns the lanes leave take the per-series entry on their strided
-  // views. False (nothing written) when the parameters take the per-series path.
+  // views (or, marked so, go straight to the exported function). False (nothing written) when
+  // the parameters take the per-series path.
   bool run_block_in_lanes(int64_t first, int64_t last) {
     const int64_t n = a_.out->shape[0];
     if (n > INT32_MAX || last - first > most_columns_) return false;
@@ -342,7 +343,7 @@ class Worker {
     for (int k = 0; k < count; ++k) {
       statuses_[first + k] = kDone;
       if (!failed_[k]) continue;
-      if (a_.lanes_only) {
+      if (a_.lanes_only || (failed_[k] & 2)) {
         statuses_[first + k] = kExportedFunction;
       } else {
         run_series_in_place(first + k, first + k + 1);
