@@ -231,10 +231,77 @@ class WindowRegression {
     }
     return true;
   }
+  // The sums a line is read from: the state's, or a run kernel's locals.
+  struct Line {
+    double shift, sum, weighted;
+  };
+  Line line() const { return {shift_, sum_, weighted_}; }
   // Slope per bar (positive when values rise with time).
-  double slope() const { return (sum_age_ * sum_ - static_cast<double>(period_) * weighted_) * slope_scale_; }
+  double slope(const Line& l) const { return (sum_age_ * l.sum - static_cast<double>(period_) * l.weighted) * slope_scale_; }
+  double slope() const { return slope(line()); }
   // The line's value `ahead` bars after the newest (0: at the newest bar, -(period-1): the oldest).
-  double value_at(double ahead) const { return shift_ + sum_ * reciprocal_ + slope() * (half_span_ + ahead); }
+  double value_at(const Line& l, double ahead) const { return l.shift + l.sum * reciprocal_ + slope(l) * (half_span_ + ahead); }
+  double value_at(double ahead) const { return value_at(line(), ahead); }
+
+  // push(y[t]) for t = from .. to - 1 (the `real_before` values before `from` were pushed last),
+  // writing value(line) where the window is full and NaN before; the same operations as push,
+  // with the sums in locals and the window read off y wherever it lies there.
+  template <class Out, class Value>
+  void run_real(const double* y, ptrdiff_t from, ptrdiff_t to, Out* out, ptrdiff_t real_before, Value&& value) {
+    const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
+    ptrdiff_t t = from;
+    for (const ptrdiff_t ring_end = std::min(to, from + std::max<ptrdiff_t>(0, period - real_before)); t < ring_end; ++t) {
+      const bool ready = push(y[t]);
+      out[t] = static_cast<Out>(ready ? value(line()) : nan_value);
+    }
+    if (t == to) return;
+    const ptrdiff_t kernel_from = t;
+    const double n = static_cast<double>(period_);
+    double shift = shift_, sum = sum_, weighted = weighted_, squares = squares_, peak = peak_, fresh = fresh_;
+    int64_t since_resum = since_resum_;
+    // Re-adds the sums about the mean of the window y[at + 1 - period .. at], oldest first.
+    const auto resum_at = [&](ptrdiff_t at, double window_sum) {
+      since_resum = 0;
+      fresh = 0.0;
+      shift = window_sum / n;
+      sum = weighted = squares = 0.0;
+      double age = n;
+      for (const double* v = y + at + 1 - period; v <= y + at; ++v) {
+        const double d = *v - shift;
+        age -= 1.0;
+        sum += d;
+        weighted += age * d;
+        squares += d * d;
+      }
+      peak = squares;
+    };
+    for (; t < to; ++t) {
+      const double x = y[t];
+      fresh += x;
+      if (++since_resum >= period_) {
+        resum_at(t, fresh);
+      } else {
+        weighted += sum;
+        const double l = y[t - period] - shift;
+        sum -= l;
+        squares -= l * l;
+        weighted -= n * l;
+        const double d = x - shift;
+        sum += d;
+        squares += d * d;
+        peak = select_greater(squares, peak);
+      }
+      if (variance_has_cancelled(squares - sum * (sum * reciprocal_), peak, shift, n)) [[unlikely]] {
+        double window_sum = 0.0;
+        for (const double* v = y + t + 1 - period; v <= y + t; ++v) window_sum += *v;
+        resum_at(t, window_sum);
+      }
+      out[t] = static_cast<Out>(value(Line{shift, sum, weighted}));
+    }
+    shift_ = shift, sum_ = sum, weighted_ = weighted, squares_ = squares, peak_ = peak, fresh_ = fresh;
+    since_resum_ = since_resum;
+    window_.push_many(y + kernel_from, static_cast<size_t>(to - kernel_from));
+  }
 
   template <class Archive>
   void fields(Archive& a) {
