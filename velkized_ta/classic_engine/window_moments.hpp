@@ -17,6 +17,34 @@ namespace velk::classic {
 // of the variance.
 inline constexpr double kRedoShare = 1e-6;
 
+#if defined(VELK_CLASSIC_LANES)
+// select_greater in each lane (maxpd; the scalar form's semantics per lane).
+inline Lanes select_greater(Lanes a, Lanes b) {
+#if defined(__SSE2__)
+  return _mm_max_pd(a, b);
+#else
+  return a > b ? a : b;
+#endif
+}
+// `mask` with the lanes where variance_has_cancelled(squares_now, peak, shift, count) holds
+// set, `limit` being 1e-20 * count * shift * shift.
+inline Lanes or_where_cancelled(Lanes mask, Lanes squares_now, Lanes peak, Lanes limit) {
+#if defined(__SSE2__)
+  const __m128d below = _mm_cmplt_pd(squares_now, peak * kRedoShare);
+  return _mm_or_pd(mask, _mm_and_pd(below, _mm_cmpgt_pd(peak, limit)));
+#else
+  return (Lanes)((LaneMask)mask | ((squares_now < peak * kRedoShare) & (peak > limit)));
+#endif
+}
+inline bool any_lane_set(Lanes mask) {
+#if defined(__SSE2__)
+  return _mm_movemask_pd(mask) != 0;
+#else
+  return (((LaneMask)mask)[0] | ((LaneMask)mask)[1]) != 0;
+#endif
+}
+#endif
+
 inline bool variance_has_cancelled(double squares_now, double peak, double shift, double count) {
   return squares_now < peak * kRedoShare && peak > 1e-20 * count * shift * shift;
 }
@@ -231,21 +259,31 @@ class WindowRegression {
     }
     return true;
   }
-  // The sums a line is read from: the state's, or a run kernel's locals.
-  struct Line {
-    double shift, sum, weighted;
+  // The sums a line is read from: the state's, or a run kernel's locals (V: a double, or lanes
+  // of two windows).
+  template <class V>
+  struct LineOf {
+    V shift, sum, weighted;
   };
+  using Line = LineOf<double>;
   Line line() const { return {shift_, sum_, weighted_}; }
   // Slope per bar (positive when values rise with time).
-  double slope(const Line& l) const { return (sum_age_ * l.sum - static_cast<double>(period_) * l.weighted) * slope_scale_; }
+  template <class V>
+  V slope(const LineOf<V>& l) const {
+    return (sum_age_ * l.sum - static_cast<double>(period_) * l.weighted) * slope_scale_;
+  }
   double slope() const { return slope(line()); }
   // The line's value `ahead` bars after the newest (0: at the newest bar, -(period-1): the oldest).
-  double value_at(const Line& l, double ahead) const { return l.shift + l.sum * reciprocal_ + slope(l) * (half_span_ + ahead); }
+  template <class V>
+  V value_at(const LineOf<V>& l, double ahead) const {
+    return l.shift + l.sum * reciprocal_ + slope(l) * (half_span_ + ahead);
+  }
   double value_at(double ahead) const { return value_at(line(), ahead); }
 
   // push(y[t]) for t = from .. to - 1 (the `real_before` values before `from` were pushed last),
   // writing value(line) where the window is full and NaN before; the same operations as push,
-  // with the sums in locals and the window read off y wherever it lies there.
+  // with the sums in locals and the window read off y wherever it lies there. `value` takes a
+  // LineOf<double> and, where lanes exist, a LineOf<Lanes>.
   template <class Out, class Value>
   void run_real(const double* y, ptrdiff_t from, ptrdiff_t to, Out* out, ptrdiff_t real_before, Value&& value) {
     const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
@@ -277,6 +315,19 @@ class WindowRegression {
     };
     for (; t < to; ++t) {
       const double x = y[t];
+#if defined(VELK_CLASSIC_LANES)
+      if (since_resum + 1 >= period_ && to - t >= 2 * period) {
+        LineOf<double> last;
+        double last_squares, last_peak, last_fresh;
+        if (run_two_spans(y, t, fresh + x, out, value, last, last_squares, last_peak, last_fresh)) {
+          shift = last.shift, sum = last.sum, weighted = last.weighted, squares = last_squares, peak = last_peak;
+          fresh = last_fresh;
+          since_resum = period_ - 1;
+          t += 2 * period - 1;
+          continue;
+        }
+      }
+#endif
       fresh += x;
       if (++since_resum >= period_) {
         resum_at(t, fresh);
@@ -303,6 +354,64 @@ class WindowRegression {
     window_.push_many(y + kernel_from, static_cast<size_t>(to - kernel_from));
   }
 
+ private:
+#if defined(VELK_CLASSIC_LANES)
+  // Bars t .. t + 2 * period - 1 of run_real's loop from a scheduled re-adding at t, whose window
+  // sums `first_sum`: the span t .. t + period - 1 in lane 0 and the next in lane 1 (the re-adding
+  // at t + period needs only the input), each lane the loop's operations in the same order. A
+  // variance that cancels in either lane would move the later re-addings: then false is returned
+  // (the scalar loop takes those bars again, rewriting their outputs); else the state after the
+  // second span.
+  template <class Out, class Value>
+  bool run_two_spans(const double* y, ptrdiff_t t, double first_sum, Out* out, Value& value, Line& last,
+                     double& last_squares, double& last_peak, double& last_fresh) const {
+    const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
+    const double n = static_cast<double>(period_);
+    double second_sum = 0.0;
+    for (const double* v = y + t + 1; v <= y + t + period; ++v) second_sum += *v;
+    const Lanes shift = Lanes{first_sum, second_sum} / n;
+    Lanes sum = {0.0, 0.0}, weighted = sum, squares = sum, fresh = sum;
+    double age = n;
+    for (ptrdiff_t i = 1 - period; i <= 0; ++i) {
+      const Lanes d = Lanes{y[t + i], y[t + period + i]} - shift;
+      age -= 1.0;
+      sum += d;
+      weighted += age * d;
+      squares += d * d;
+    }
+    Lanes peak = squares;
+    const Lanes limit = 1e-20 * n * shift * shift;
+    Lanes cancelled = {0.0, 0.0};  // a lane mask, tested after the spans (outputs are rewritten if set)
+    for (ptrdiff_t j = 0; j < period; ++j) {
+      if (j > 0) {
+        const Lanes x = {y[t + j], y[t + period + j]};
+        const Lanes leaving = {y[t + j - period], y[t + j]};
+        fresh += x;
+        weighted += sum;
+        const Lanes l = leaving - shift;
+        sum -= l;
+        squares -= l * l;
+        weighted -= n * l;
+        const Lanes d = x - shift;
+        sum += d;
+        squares += d * d;
+        peak = select_greater(squares, peak);
+      }
+      cancelled = or_where_cancelled(cancelled, squares - sum * (sum * reciprocal_), peak, limit);
+      const Lanes values = value(LineOf<Lanes>{shift, sum, weighted});
+      out[t + j] = static_cast<Out>(values[0]);
+      out[t + period + j] = static_cast<Out>(values[1]);
+    }
+    if (any_lane_set(cancelled)) [[unlikely]] return false;
+    last = {shift[1], sum[1], weighted[1]};
+    last_squares = squares[1];
+    last_peak = peak[1];
+    last_fresh = fresh[1];
+    return true;
+  }
+#endif
+
+ public:
   template <class Archive>
   void fields(Archive& a) {
     window_.fields(a);

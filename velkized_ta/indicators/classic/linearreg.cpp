@@ -14,9 +14,12 @@ struct State {
   }
   template <class Out>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
-    regression.run_real(in[0], from, to, out[0], real_before, [this](const WindowRegression::Line& line) { return value(line); });
+    regression.run_real(in[0], from, to, out[0], real_before, [this](const auto& line) { return value(line); });
   }
-  double value(const WindowRegression::Line& line) const { return regression.value_at(line, 0.0); }
+  template <class V>
+  V value(const WindowRegression::LineOf<V>& line) const {
+    return regression.value_at(line, 0.0);
+  }
   template <class Archive>
   void fields(Archive& a) {
     regression.fields(a);

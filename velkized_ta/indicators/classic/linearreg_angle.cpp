@@ -14,9 +14,19 @@ struct State {
   }
   template <class Out>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
-    regression.run_real(in[0], from, to, out[0], real_before, [this](const WindowRegression::Line& line) { return value(line); });
+    regression.run_real(in[0], from, to, out[0], real_before, [this](const auto& line) { return value(line); });
   }
-  double value(const WindowRegression::Line& line) const { return std::atan(regression.slope(line)) * (180.0 / 3.14159265358979323846); }
+  // In degrees; lanes take atan one at a time.
+  template <class V>
+  V value(const WindowRegression::LineOf<V>& line) const {
+    constexpr double degrees = 180.0 / 3.14159265358979323846;
+    const V slope = regression.slope(line);
+    if constexpr (std::is_same_v<V, double>) {
+      return std::atan(slope) * degrees;
+    } else {
+      return V{std::atan(slope[0]), std::atan(slope[1])} * degrees;
+    }
+  }
   template <class Archive>
   void fields(Archive& a) {
     regression.fields(a);
