@@ -8,6 +8,8 @@
 // values arrive (`fresh_`: from 0, oldest first, the bits of a pass over the window).
 #pragma once
 
+#include <array>
+
 #include "classic_engine/indicator.hpp"
 
 namespace velk::classic {
@@ -24,6 +26,14 @@ inline Lanes select_greater(Lanes a, Lanes b) {
   return _mm_max_pd(a, b);
 #else
   return a > b ? a : b;
+#endif
+}
+// sqrt in each lane (correctly rounded, as std::sqrt).
+inline Lanes square_root(Lanes v) {
+#if defined(__SSE2__)
+  return _mm_sqrt_pd(v);
+#else
+  return Lanes{std::sqrt(v[0]), std::sqrt(v[1])};
 #endif
 }
 // `mask` with the lanes where variance_has_cancelled(squares_now, peak, shift, count) holds
@@ -44,6 +54,7 @@ inline bool any_lane_set(Lanes mask) {
 #endif
 }
 #endif
+inline double square_root(double v) { return std::sqrt(v); }
 
 inline bool variance_has_cancelled(double squares_now, double peak, double shift, double count) {
   return squares_now < peak * kRedoShare && peak > 1e-20 * count * shift * shift;
@@ -78,14 +89,157 @@ class WindowMoments {
     if (variance_has_cancelled(centred_squares(), peak_, shift_, static_cast<double>(period_))) resum(window_.sum());
     return true;
   }
-  double mean() const { return shift_ + deviations_ * reciprocal_; }
+  // The sums the moments are read from: the state's, or a run kernel's locals (V: a double, or
+  // lanes of two windows).
+  template <class V>
+  struct SumsOf {
+    V shift, deviations, squares;
+  };
+  using Sums = SumsOf<double>;
+  Sums sums() const { return {shift_, deviations_, squares_}; }
+  template <class V>
+  V mean(const SumsOf<V>& m) const {
+    return m.shift + m.deviations * reciprocal_;
+  }
+  double mean() const { return mean(sums()); }
   // x - mean, formed from x - shift so that it keeps its digits at high price levels.
   double deviation_from_mean(double x) const { return (x - shift_) - deviations_ * reciprocal_; }
   // Population variance (divided by the period), never negative.
-  double variance() const {
-    const double v = centred_squares() * reciprocal_;
-    return v > 0.0 ? v : 0.0;
+  template <class V>
+  V variance(const SumsOf<V>& m) const {
+    const V v = (m.squares - m.deviations * (m.deviations * reciprocal_)) * reciprocal_;
+    const V zero{};
+    return v > zero ? v : zero;
   }
+  double variance() const { return variance(sums()); }
+
+  // push(y[t]) for t = from .. to - 1 (the `real_before` values before `from` were pushed last),
+  // writing values(sums) (an array, one per output) where the window is full and NaN before;
+  // the same operations as push, with the sums in locals and the window read off y wherever it
+  // lies there. `values` takes SumsOf<double> and, where lanes exist, SumsOf<Lanes>.
+  template <class Out, class Values>
+  void run_real(const double* y, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before, Values&& values) {
+    const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
+    const auto write = [&](ptrdiff_t at, const auto& outputs) {
+      for (size_t k = 0; k < outputs.size(); ++k) out[k][at] = static_cast<Out>(outputs[k]);
+    };
+    ptrdiff_t t = from;
+    for (const ptrdiff_t ring_end = std::min(to, from + std::max<ptrdiff_t>(0, period - real_before)); t < ring_end; ++t) {
+      if (push(y[t])) {
+        write(t, values(sums()));
+      } else {
+        decltype(values(sums())) none;
+        none.fill(nan_value);
+        write(t, none);
+      }
+    }
+    if (t == to) return;
+    const ptrdiff_t kernel_from = t;
+    const double n = static_cast<double>(period_);
+    double shift = shift_, deviations = deviations_, squares = squares_, peak = peak_, fresh = fresh_;
+    int64_t since_resum = since_resum_;
+    // Re-adds the sums about the mean of the window y[at + 1 - period .. at], oldest first.
+    const auto resum_at = [&](ptrdiff_t at, double window_sum) {
+      since_resum = 0;
+      fresh = 0.0;
+      shift = window_sum / n;
+      deviations = squares = 0.0;
+      for (const double* v = y + at + 1 - period; v <= y + at; ++v) {
+        const double d = *v - shift;
+        deviations += d;
+        squares += d * d;
+      }
+      peak = squares;
+    };
+    for (; t < to; ++t) {
+      const double x = y[t];
+#if defined(VELK_CLASSIC_LANES)
+      if (since_resum + 1 >= period_ && to - t >= 2 * period) {
+        Sums last;
+        double last_peak, last_fresh;
+        if (run_two_spans(y, t, fresh + x, out, values, last, last_peak, last_fresh)) {
+          shift = last.shift, deviations = last.deviations, squares = last.squares, peak = last_peak;
+          fresh = last_fresh;
+          since_resum = period_ - 1;
+          t += 2 * period - 1;
+          continue;
+        }
+      }
+#endif
+      fresh += x;
+      if (++since_resum >= period_) {
+        resum_at(t, fresh);
+      } else {
+        const double d = x - shift;
+        deviations += d;
+        squares += d * d;
+        const double l = y[t - period] - shift;
+        deviations -= l;
+        squares -= l * l;
+        peak = select_greater(squares, peak);
+      }
+      if (variance_has_cancelled(squares - deviations * (deviations * reciprocal_), peak, shift, n)) [[unlikely]] {
+        double window_sum = 0.0;
+        for (const double* v = y + t + 1 - period; v <= y + t; ++v) window_sum += *v;
+        resum_at(t, window_sum);
+      }
+      write(t, values(Sums{shift, deviations, squares}));
+    }
+    shift_ = shift, deviations_ = deviations, squares_ = squares, peak_ = peak, fresh_ = fresh;
+    since_resum_ = since_resum;
+    window_.push_many(y + kernel_from, static_cast<size_t>(to - kernel_from));
+  }
+
+ private:
+#if defined(VELK_CLASSIC_LANES)
+  // Bars t .. t + 2 * period - 1 of run_real's loop from a scheduled re-adding at t, whose window
+  // sums `first_sum`, as WindowRegression::run_two_spans does them.
+  template <class Out, class Values>
+  bool run_two_spans(const double* y, ptrdiff_t t, double first_sum, Out* const* out, Values& values, Sums& last,
+                     double& last_peak, double& last_fresh) const {
+    const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
+    const double n = static_cast<double>(period_);
+    double second_sum = 0.0;
+    for (const double* v = y + t + 1; v <= y + t + period; ++v) second_sum += *v;
+    const Lanes shift = Lanes{first_sum, second_sum} / n;
+    Lanes deviations = {0.0, 0.0}, squares = deviations, fresh = deviations;
+    for (ptrdiff_t i = 1 - period; i <= 0; ++i) {
+      const Lanes d = Lanes{y[t + i], y[t + period + i]} - shift;
+      deviations += d;
+      squares += d * d;
+    }
+    Lanes peak = squares;
+    const Lanes limit = 1e-20 * n * shift * shift;
+    Lanes cancelled = {0.0, 0.0};  // a lane mask, tested after the spans (outputs are rewritten if set)
+    for (ptrdiff_t j = 0; j < period; ++j) {
+      if (j > 0) {
+        const Lanes x = {y[t + j], y[t + period + j]};
+        const Lanes leaving = {y[t + j - period], y[t + j]};
+        fresh += x;
+        const Lanes d = x - shift;
+        deviations += d;
+        squares += d * d;
+        const Lanes l = leaving - shift;
+        deviations -= l;
+        squares -= l * l;
+        peak = select_greater(squares, peak);
+      }
+      cancelled = or_where_cancelled(cancelled, squares - deviations * (deviations * reciprocal_), peak, limit);
+      const auto outputs = values(SumsOf<Lanes>{shift, deviations, squares});
+      for (size_t k = 0; k < outputs.size(); ++k) {
+        out[k][t + j] = static_cast<Out>(outputs[k][0]);
+        out[k][t + period + j] = static_cast<Out>(outputs[k][1]);
+      }
+    }
+    if (any_lane_set(cancelled)) [[unlikely]] return false;
+    last = {shift[1], deviations[1], squares[1]};
+    last_peak = peak[1];
+    last_fresh = fresh[1];
+    return true;
+  }
+#endif
+
+ public:
 
   template <class Archive>
   void fields(Archive& a) {
