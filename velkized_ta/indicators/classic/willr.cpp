@@ -6,23 +6,35 @@ namespace {
 
 struct State {
   static constexpr int inputs = 3, outputs = 1;
-  explicit State(const double* params) : highs(int_param(params, 0)), lows(int_param(params, 0)) {}
+  explicit State(const double* params) : period(int_param(params, 0)), highs(period), lows(period) {}
   bool step(const double* bar, double* out) {
     highs.push(bar[0]);
     lows.push(bar[1]);
     if (!highs.full()) return false;
-    const double highest = highs.highest();
-    const double scale = (highest - lows.lowest()) / -100.0;
-    out[0] = scale != 0.0 ? (highest - bar[2]) / scale : 0.0;
+    out[0] = value(highs.highest(), lows.lowest(), bar[2]);
     return true;
+  }
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
+    const double* close = in[2];
+    run_window_extremes(*this, in, from, to, out, real_before, period, in[0], in[1], highs, lows, scratch,
+                        [&](ptrdiff_t t, double highest, double lowest) {
+                          out[0][t] = static_cast<Out>(value(highest, lowest, close[t]));
+                        });
+  }
+  static double value(double highest, double lowest, double close) {
+    const double scale = (highest - lowest) / -100.0;
+    return scale != 0.0 ? (highest - close) / scale : 0.0;
   }
   template <class Archive>
   void fields(Archive& a) {
     highs.fields(a);
     lows.fields(a);
   }
+  int64_t period;
   WindowHighest highs;
   WindowLowest lows;
+  std::vector<double> scratch;  // the run kernel's block suffixes, not part of the state
 };
 
 const Registrar<State> registered{Descriptor{
