@@ -36,6 +36,30 @@ inline Lanes square_root(Lanes v) {
   return Lanes{std::sqrt(v[0]), std::sqrt(v[1])};
 #endif
 }
+// The plain sum of the window y[t + 1 .. t + period], oldest first, for the span pair from t;
+// each call also sums the next pair's, so that its chain of additions runs beside this pair's
+// instead of before the next one.
+struct AheadSum {
+  double sum = 0.0;
+  ptrdiff_t pair = -1;  // the pair's first bar that `sum` belongs to
+
+  double take(const double* y, ptrdiff_t t, ptrdiff_t period, ptrdiff_t to) {
+    double now = sum;
+    if (pair != t) now = window_after(y, t, period);
+    pair = -1;
+    if (to - t > 3 * period) {
+      sum = window_after(y, t + 2 * period, period);
+      pair = t + 2 * period;
+    }
+    return now;
+  }
+  static double window_after(const double* y, ptrdiff_t t, ptrdiff_t period) {
+    double total = 0.0;
+    for (const double* v = y + t + 1; v <= y + t + period; ++v) total += *v;
+    return total;
+  }
+};
+
 // `mask` with the lanes where variance_has_cancelled(squares_now, peak, shift, count) holds
 // set, `limit` being 1e-20 * count * shift * shift.
 inline Lanes or_where_cancelled(Lanes mask, Lanes squares_now, Lanes peak, Lanes limit) {
@@ -138,6 +162,9 @@ class WindowMoments {
     const double n = static_cast<double>(period_);
     double shift = shift_, deviations = deviations_, squares = squares_, peak = peak_, fresh = fresh_;
     int64_t since_resum = since_resum_;
+#if defined(VELK_CLASSIC_LANES)
+    AheadSum ahead;
+#endif
     // Re-adds the sums about the mean of the window y[at + 1 - period .. at], oldest first.
     const auto resum_at = [&](ptrdiff_t at, double window_sum) {
       since_resum = 0;
@@ -157,7 +184,7 @@ class WindowMoments {
       if (since_resum + 1 >= period_ && to - t >= 2 * period) {
         Sums last;
         double last_peak, last_fresh;
-        if (run_two_spans(y, t, fresh + x, out, values, last, last_peak, last_fresh)) {
+        if (run_two_spans(y, t, to, fresh + x, ahead, out, values, last, last_peak, last_fresh)) {
           shift = last.shift, deviations = last.deviations, squares = last.squares, peak = last_peak;
           fresh = last_fresh;
           since_resum = period_ - 1;
@@ -195,12 +222,11 @@ class WindowMoments {
   // Bars t .. t + 2 * period - 1 of run_real's loop from a scheduled re-adding at t, whose window
   // sums `first_sum`, as WindowRegression::run_two_spans does them.
   template <class Out, class Values>
-  bool run_two_spans(const double* y, ptrdiff_t t, double first_sum, Out* const* out, Values& values, Sums& last,
+  bool run_two_spans(const double* y, ptrdiff_t t, ptrdiff_t to, double first_sum, AheadSum& ahead, Out* const* out, Values& values, Sums& last,
                      double& last_peak, double& last_fresh) const {
     const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
     const double n = static_cast<double>(period_);
-    double second_sum = 0.0;
-    for (const double* v = y + t + 1; v <= y + t + period; ++v) second_sum += *v;
+    const double second_sum = ahead.take(y, t, period, to);
     const Lanes shift = Lanes{first_sum, second_sum} / n;
     Lanes deviations = {0.0, 0.0}, squares = deviations, fresh = deviations;
     for (ptrdiff_t i = 1 - period; i <= 0; ++i) {
@@ -451,6 +477,9 @@ class WindowRegression {
     const double n = static_cast<double>(period_);
     double shift = shift_, sum = sum_, weighted = weighted_, squares = squares_, peak = peak_, fresh = fresh_;
     int64_t since_resum = since_resum_;
+#if defined(VELK_CLASSIC_LANES)
+    AheadSum ahead;
+#endif
     // Re-adds the sums about the mean of the window y[at + 1 - period .. at], oldest first.
     const auto resum_at = [&](ptrdiff_t at, double window_sum) {
       since_resum = 0;
@@ -473,7 +502,7 @@ class WindowRegression {
       if (since_resum + 1 >= period_ && to - t >= 2 * period) {
         LineOf<double> last;
         double last_squares, last_peak, last_fresh;
-        if (run_two_spans(y, t, fresh + x, out, value, last, last_squares, last_peak, last_fresh)) {
+        if (run_two_spans(y, t, to, fresh + x, ahead, out, value, last, last_squares, last_peak, last_fresh)) {
           shift = last.shift, sum = last.sum, weighted = last.weighted, squares = last_squares, peak = last_peak;
           fresh = last_fresh;
           since_resum = period_ - 1;
@@ -517,12 +546,11 @@ class WindowRegression {
   // (the scalar loop takes those bars again, rewriting their outputs); else the state after the
   // second span.
   template <class Out, class Value>
-  bool run_two_spans(const double* y, ptrdiff_t t, double first_sum, Out* out, Value& value, Line& last,
+  bool run_two_spans(const double* y, ptrdiff_t t, ptrdiff_t to, double first_sum, AheadSum& ahead, Out* out, Value& value, Line& last,
                      double& last_squares, double& last_peak, double& last_fresh) const {
     const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
     const double n = static_cast<double>(period_);
-    double second_sum = 0.0;
-    for (const double* v = y + t + 1; v <= y + t + period; ++v) second_sum += *v;
+    const double second_sum = ahead.take(y, t, period, to);
     const Lanes shift = Lanes{first_sum, second_sum} / n;
     Lanes sum = {0.0, 0.0}, weighted = sum, squares = sum, fresh = sum;
     double age = n;
