@@ -281,6 +281,12 @@ class WindowExtremesOf {
     }
   }
   bool full() const { return ring_.full(); }
+  size_t size() const { return ring_.size(); }
+  // Calls visit(value) for the newest `count` values held (all if fewer), oldest first.
+  template <class Visit>
+  void each_newest(int64_t count, Visit&& visit) const {
+    ring_.each_newest(count, visit);
+  }
   // The window after push(values[i]) for i = 0 .. count - 1.
   void push_many(const double* values, size_t count) {
     ring_.push_many(values, count);
