@@ -485,3 +485,19 @@ def test_whole_series_match_the_live_update_through_level_changes(entry):
         handle = getattr(stream, entry["name"])(*(s[:0] for s in series), timeperiod=period)
         got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
         assert same(tuple(np.array(column) for column in zip(*got)), whole), period
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("entry", classic.REGISTRY, ids=classic.NAMES)
+def test_long_runs_across_the_kernels_chunks_match_the_live_update(entry):
+    """Runs of real bars thousands long (the run kernels lay windows out a chunk of 2048 bars at a
+    time: runs of two chunks and two bars, and of one chunk and 751 bars): the whole series against
+    the live update bar by bar."""
+    data = bars(7000, 8)
+    series = [s.copy() for s in inputs_of(entry, data)]
+    for start, length in ((100, 2), (4200, 1)):
+        series[-1][start:start + length] = np.nan
+    whole = as_tuple(getattr(classic, entry["name"])(*series))
+    handle = getattr(stream, entry["name"])(*(s[:0] for s in series))
+    got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
+    assert same(tuple(np.array(column) for column in zip(*got)), whole)
