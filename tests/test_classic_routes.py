@@ -454,3 +454,50 @@ def test_whole_series_match_the_live_update_across_nan_runs(name, params):
         assert same(as_tuple(handle.update_many(*(s[cut:] for s in series))), tuple(w[cut:] for w in whole))
     assert same(as_tuple(getattr(classic, name)(*series, **params, dtype=np.float32)),
                 tuple(w.astype(np.float32) for w in whole))
+
+
+def level_changes(n, seed):
+    """Long runs of real bars whose level jumps by factors up to 1e6 at a few bars, so that window
+    sums re-add out of turn where the old level leaves the window."""
+    data = bars(n, seed)
+    scale = np.ones(n)
+    for start, factor in ((n // 5, 1e-6), (2 * n // 5 + 3, 1e4), (3 * n // 5 + 7, 1e-3), (4 * n // 5 + 1, 1e2)):
+        scale[start:] = factor
+    for name in ("open", "high", "low", "close", "real0", "real1"):
+        data[name] = data[name] * scale
+    data["close"][n // 2:n // 2 + 30] = data["close"][n // 2]  # a flat stretch: a variance of 0
+    return data
+
+
+PERIODIC = [entry for entry in classic.REGISTRY if any(p["name"] == "timeperiod" for p in entry["params"])]
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("entry", PERIODIC, ids=[entry["name"] for entry in PERIODIC])
+def test_whole_series_match_the_live_update_through_level_changes(entry):
+    """The whole-array kernels take several windows at a time (the window statistics two spans in
+    lanes) and redo a stretch bar by bar when a level change re-adds the sums out of turn: their
+    bits against the live update, for windows shorter and longer than the stretch between jumps."""
+    series = inputs_of(entry, level_changes(900, 3))
+    low_end = next(p["min"] for p in entry["params"] if p["name"] == "timeperiod")
+    for period in sorted({max(low_end, p) for p in (1, 2, 3, 14, 61)}):
+        whole = as_tuple(getattr(classic, entry["name"])(*series, timeperiod=period))
+        handle = getattr(stream, entry["name"])(*(s[:0] for s in series), timeperiod=period)
+        got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
+        assert same(tuple(np.array(column) for column in zip(*got)), whole), period
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("entry", classic.REGISTRY, ids=classic.NAMES)
+def test_long_runs_across_the_kernels_chunks_match_the_live_update(entry):
+    """Runs of real bars thousands long (the run kernels lay windows out a chunk of 2048 bars at a
+    time: runs of two chunks and two bars, and of one chunk and 751 bars): the whole series against
+    the live update bar by bar."""
+    data = bars(7000, 8)
+    series = [s.copy() for s in inputs_of(entry, data)]
+    for start, length in ((100, 2), (4200, 1)):
+        series[-1][start:start + length] = np.nan
+    whole = as_tuple(getattr(classic, entry["name"])(*series))
+    handle = getattr(stream, entry["name"])(*(s[:0] for s in series))
+    got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
+    assert same(tuple(np.array(column) for column in zip(*got)), whole)

@@ -258,6 +258,42 @@ inline void run_kernel_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesO
   }
 }
 
+// A state may instead take whole runs of real bars, keeping its running values in locals and
+// reading the bars still in its window off the input arrays:
+//   template <class Out> void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to,
+//                                      Out* const* out, ptrdiff_t real_before):
+//   the outputs `step` gives on bars from .. to - 1 (NaN where it gives none) and the state after
+//   them; every input is real on those bars and on the `real_before` bars just before `from`.
+template <class State>
+concept HasRunKernel = requires(State& s, const double* const* in, double* const* out) {
+  s.run_real(in, ptrdiff_t{0}, ptrdiff_t{0}, out, ptrdiff_t{0});
+};
+
+// The unit-stride loop of a state with a run kernel: NaN bars between the runs give NaN outputs
+// and never reach the state, as in step_bar.
+template <class State, class Out>
+inline void run_real_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
+  const double* columns[State::inputs];
+  Out* targets[State::outputs];
+  for (int k = 0; k < State::inputs; ++k) columns[k] = in.columns[k];
+  for (int k = 0; k < State::outputs; ++k) targets[k] = out.columns[k];
+  ptrdiff_t real_before = 0;
+  ptrdiff_t t = 0;
+  while (t < length) {
+    ptrdiff_t end = t;
+    while (end < length && all_real_at<State::inputs>(columns, end)) ++end;
+    if (end > t) {
+      state.run_real(columns, t, end, targets, real_before);
+      real_before += end - t;
+      t = end;
+      continue;
+    }
+    unrolled<State::outputs>([&](int k) { targets[k][t] = static_cast<Out>(std::numeric_limits<double>::quiet_NaN()); });
+    real_before = 0;
+    ++t;
+  }
+}
+
 // Flattened: the step and everything it calls are inlined into the bar loop (two loop copies
 // would otherwise exceed the compiler's inlining budget and leave a call per bar).
 template <class State, class Out>
@@ -265,6 +301,13 @@ template <class State, class Out>
   // A local state whose address never escapes: its scalars stay in registers across bars
   // instead of being stored and reloaded around every output write (which could alias them).
   State state = std::move(*static_cast<State*>(raw));
+  if constexpr (HasRunKernel<State>) {
+    if (in.stride == 1 && out.stride == 1) {
+      run_real_bars<State, Out>(state, in, length, out);
+      *static_cast<State*>(raw) = std::move(state);
+      return;
+    }
+  }
   if constexpr (HasKernel<State>) {
     if (in.stride == 1 && out.stride == 1) {
       run_kernel_bars<State, Out>(state, in, length, out);

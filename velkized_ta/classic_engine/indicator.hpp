@@ -281,6 +281,17 @@ class WindowExtremesOf {
     }
   }
   bool full() const { return ring_.full(); }
+  size_t size() const { return ring_.size(); }
+  // Calls visit(value) for the newest `count` values held (all if fewer), oldest first.
+  template <class Visit>
+  void each_newest(int64_t count, Visit&& visit) const {
+    ring_.each_newest(count, visit);
+  }
+  // The window after push(values[i]) for i = 0 .. count - 1.
+  void push_many(const double* values, size_t count) {
+    ring_.push_many(values, count);
+    rebuild();
+  }
   double highest() const {
     static_assert(Highs);
     return extreme<true>(high_prefix_, high_suffix_).value;
@@ -392,6 +403,163 @@ class WindowExtremesOf {
   std::vector<Extreme> high_suffix_;
   std::vector<Extreme> low_suffix_;
 };
+// select_greater and select_less for the kernel below: on x86-64 one maxsd/minsd on the
+// registers as they are (the intrinsics' forms add a register copy per operand there).
+[[gnu::always_inline]] inline double greater_in_place(double a, double b) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  asm("maxsd %1, %0" : "+x"(a) : "xm"(b));
+  return a;
+#else
+  return select_greater(a, b);
+#endif
+}
+[[gnu::always_inline]] inline double less_in_place(double a, double b) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  asm("minsd %1, %0" : "+x"(a) : "xm"(b));
+  return a;
+#else
+  return select_less(a, b);
+#endif
+}
+
+// The same extremes read off arrays: emit(t, highest of high[t - period + 1 .. t], lowest of
+// low[t - period + 1 .. t]) for t = from .. to - 1 (from >= period - 1; one array may serve as
+// both), the newest of equal extremes as above. The arrays are cut into blocks of `period` from
+// the first window on: a window is a suffix of one block (computed once per block, into
+// `scratch`) and a prefix of the next (running along).
+template <class Emit>
+[[gnu::always_inline]] inline void window_extremes_along(const double* high, const double* low, ptrdiff_t period,
+                                                         ptrdiff_t from, ptrdiff_t to, std::vector<double>& scratch,
+                                                         Emit&& emit) {
+  const size_t n = static_cast<size_t>(period);
+  scratch.resize(2 * (n + 1));
+  double* high_suffix = scratch.data();
+  double* low_suffix = high_suffix + n + 1;
+  high_suffix[n] = -std::numeric_limits<double>::infinity();  // the empty suffix
+  low_suffix[n] = std::numeric_limits<double>::infinity();
+  ptrdiff_t block = from - (period - 1);
+  double high_prefix = -std::numeric_limits<double>::infinity(), low_prefix = std::numeric_limits<double>::infinity();
+  for (ptrdiff_t i = block; i < from; ++i) {
+    high_prefix = greater_in_place(high_prefix, high[i]);
+    low_prefix = less_in_place(low_prefix, low[i]);
+  }
+  ptrdiff_t t = from;
+  while (true) {
+    const double* older_high = high_suffix + 1 - block;  // older_high[t]: the suffix from t - period + 1
+    const double* older_low = low_suffix + 1 - block;
+    for (const ptrdiff_t end = std::min(to, block + period); t < end; ++t) {
+      high_prefix = greater_in_place(high_prefix, high[t]);
+      low_prefix = less_in_place(low_prefix, low[t]);
+      emit(t, greater_in_place(older_high[t], high_prefix), less_in_place(older_low[t], low_prefix));
+    }
+    if (t == to) return;
+    // The block just finished becomes the older one: its suffixes, newest value first.
+    const double* h = high + block;
+    const double* l = low + block;
+    double high_best = h[n - 1], low_best = l[n - 1];
+    for (size_t i = n; i-- > 1;) {
+      high_best = greater_in_place(h[i], high_best);
+      low_best = less_in_place(l[i], low_best);
+      high_suffix[i] = high_best;
+      low_suffix[i] = low_best;
+    }
+    block += period;
+    high_prefix = -std::numeric_limits<double>::infinity();
+    low_prefix = std::numeric_limits<double>::infinity();
+  }
+}
+
+// window_extremes_along with the extremes' ages instead: emit(t, bars since the highest high,
+// bars since the lowest low), the newest of equal extremes counting. `scratch` holds the block
+// suffixes' values and the positions they were found at.
+template <class Emit>
+[[gnu::always_inline]] inline void window_extreme_ages_along(const double* high, const double* low, ptrdiff_t period,
+                                                             ptrdiff_t from, ptrdiff_t to, std::vector<double>& scratch,
+                                                             std::vector<ptrdiff_t>& positions, Emit&& emit) {
+  const size_t n = static_cast<size_t>(period);
+  scratch.resize(2 * (n + 1));
+  positions.resize(2 * (n + 1));
+  double* high_suffix = scratch.data();
+  double* low_suffix = high_suffix + n + 1;
+  ptrdiff_t* high_suffix_at = positions.data();
+  ptrdiff_t* low_suffix_at = high_suffix_at + n + 1;
+  high_suffix[n] = -std::numeric_limits<double>::infinity();  // the empty suffix: never strictly beyond
+  low_suffix[n] = std::numeric_limits<double>::infinity();
+  high_suffix_at[n] = low_suffix_at[n] = 0;
+  ptrdiff_t block = from - (period - 1);
+  double high_prefix = -std::numeric_limits<double>::infinity(), low_prefix = std::numeric_limits<double>::infinity();
+  ptrdiff_t high_prefix_at = block, low_prefix_at = block;
+  const auto extend_prefix = [&](ptrdiff_t t) {
+    const double h = high[t], l = low[t];
+    high_prefix_at = h >= high_prefix ? t : high_prefix_at;
+    low_prefix_at = l <= low_prefix ? t : low_prefix_at;
+    high_prefix = greater_in_place(high_prefix, h);
+    low_prefix = less_in_place(low_prefix, l);
+  };
+  for (ptrdiff_t i = block; i < from; ++i) extend_prefix(i);
+  ptrdiff_t t = from;
+  while (true) {
+    const ptrdiff_t offset = 1 - block;  // suffix index of the window starting at t - period + 1
+    for (const ptrdiff_t end = std::min(to, block + period); t < end; ++t) {
+      extend_prefix(t);
+      const ptrdiff_t at = t + offset;
+      const ptrdiff_t highest_at = high_suffix[at] > high_prefix ? high_suffix_at[at] : high_prefix_at;
+      const ptrdiff_t lowest_at = low_suffix[at] < low_prefix ? low_suffix_at[at] : low_prefix_at;
+      emit(t, t - highest_at, t - lowest_at);
+    }
+    if (t == to) return;
+    const double* h = high + block;
+    const double* l = low + block;
+    double high_best = h[n - 1], low_best = l[n - 1];
+    ptrdiff_t high_best_at = block + period - 1, low_best_at = high_best_at;
+    for (size_t i = n; i-- > 1;) {
+      high_best_at = h[i] > high_best ? block + static_cast<ptrdiff_t>(i) : high_best_at;
+      low_best_at = l[i] < low_best ? block + static_cast<ptrdiff_t>(i) : low_best_at;
+      high_best = greater_in_place(h[i], high_best);
+      low_best = less_in_place(l[i], low_best);
+      high_suffix[i] = high_best, high_suffix_at[i] = high_best_at;
+      low_suffix[i] = low_best, low_suffix_at[i] = low_best_at;
+    }
+    block += period;
+    high_prefix = -std::numeric_limits<double>::infinity();
+    low_prefix = std::numeric_limits<double>::infinity();
+  }
+}
+
+// The same around any kernel(begin) that emits bars begin .. to - 1 off the arrays.
+template <class State, class Out, class Highs, class Lows, class Kernel>
+[[gnu::always_inline]] inline void run_window_kernel(State& state, const double* const* in, ptrdiff_t from,
+                                                     ptrdiff_t to, Out* const* out, ptrdiff_t real_before,
+                                                     ptrdiff_t period, const double* high, const double* low,
+                                                     Highs& highs, Lows& lows, Kernel&& kernel) {
+  ptrdiff_t t = from;
+  for (const ptrdiff_t step_end = std::min(to, from + std::max<ptrdiff_t>(0, period - 1 - real_before)); t < step_end;
+       ++t) {
+    double bar[State::inputs], values[State::outputs];
+    for (int k = 0; k < State::inputs; ++k) bar[k] = in[k][t];
+    if (!state.step(bar, values)) std::fill(values, values + State::outputs, nan_value);
+    for (int k = 0; k < State::outputs; ++k) out[k][t] = static_cast<Out>(values[k]);
+  }
+  if (t == to) return;
+  kernel(t);
+  highs.push_many(high + t, static_cast<size_t>(to - t));
+  if (static_cast<void*>(&lows) != static_cast<void*>(&highs)) lows.push_many(low + t, static_cast<size_t>(to - t));
+}
+
+// The run kernel of a state over a high/low window (run_real of driver.hpp): bars until the
+// window lies in the arrays take `step`; the others give emit(t, highest, lowest), which writes
+// their outputs; then `highs` and `lows` (one object may serve as both) take the kernel's bars.
+template <class State, class Out, class Highs, class Lows, class Emit>
+[[gnu::always_inline]] inline void run_window_extremes(State& state, const double* const* in, ptrdiff_t from,
+                                                       ptrdiff_t to, Out* const* out, ptrdiff_t real_before,
+                                                       ptrdiff_t period, const double* high, const double* low,
+                                                       Highs& highs, Lows& lows, std::vector<double>& scratch,
+                                                       Emit&& emit) {
+  run_window_kernel(state, in, from, to, out, real_before, period, high, low, highs, lows, [&](ptrdiff_t begin) {
+    window_extremes_along(high, low, period, begin, to, scratch, emit);
+  });
+}
+
 using WindowExtremes = WindowExtremesOf<true, true>;
 using WindowHighest = WindowExtremesOf<true, false>;
 using WindowLowest = WindowExtremesOf<false, true>;

@@ -8,6 +8,8 @@
 // values arrive (`fresh_`: from 0, oldest first, the bits of a pass over the window).
 #pragma once
 
+#include <array>
+
 #include "classic_engine/indicator.hpp"
 
 namespace velk::classic {
@@ -16,6 +18,67 @@ namespace velk::classic {
 // rounding left by the large values then stays below 1e-6 * 1e-16 of the peak, far under 1e-9
 // of the variance.
 inline constexpr double kRedoShare = 1e-6;
+
+#if defined(VELK_CLASSIC_LANES)
+// select_greater in each lane (maxpd; the scalar form's semantics per lane).
+inline Lanes select_greater(Lanes a, Lanes b) {
+#if defined(__SSE2__)
+  return _mm_max_pd(a, b);
+#else
+  return a > b ? a : b;
+#endif
+}
+// sqrt in each lane (correctly rounded, as std::sqrt).
+inline Lanes square_root(Lanes v) {
+#if defined(__SSE2__)
+  return _mm_sqrt_pd(v);
+#else
+  return Lanes{std::sqrt(v[0]), std::sqrt(v[1])};
+#endif
+}
+// The plain sum of the window y[t + 1 .. t + period], oldest first, for the span pair from t;
+// each call also sums the next pair's, so that its chain of additions runs beside this pair's
+// instead of before the next one.
+struct AheadSum {
+  double sum = 0.0;
+  ptrdiff_t pair = -1;  // the pair's first bar that `sum` belongs to
+
+  double take(const double* y, ptrdiff_t t, ptrdiff_t period, ptrdiff_t to) {
+    double now = sum;
+    if (pair != t) now = window_after(y, t, period);
+    pair = -1;
+    if (to - t > 3 * period) {
+      sum = window_after(y, t + 2 * period, period);
+      pair = t + 2 * period;
+    }
+    return now;
+  }
+  static double window_after(const double* y, ptrdiff_t t, ptrdiff_t period) {
+    double total = 0.0;
+    for (const double* v = y + t + 1; v <= y + t + period; ++v) total += *v;
+    return total;
+  }
+};
+
+// `mask` with the lanes where variance_has_cancelled(squares_now, peak, shift, count) holds
+// set, `limit` being 1e-20 * count * shift * shift.
+inline Lanes or_where_cancelled(Lanes mask, Lanes squares_now, Lanes peak, Lanes limit) {
+#if defined(__SSE2__)
+  const __m128d below = _mm_cmplt_pd(squares_now, peak * kRedoShare);
+  return _mm_or_pd(mask, _mm_and_pd(below, _mm_cmpgt_pd(peak, limit)));
+#else
+  return (Lanes)((LaneMask)mask | ((squares_now < peak * kRedoShare) & (peak > limit)));
+#endif
+}
+inline bool any_lane_set(Lanes mask) {
+#if defined(__SSE2__)
+  return _mm_movemask_pd(mask) != 0;
+#else
+  return (((LaneMask)mask)[0] | ((LaneMask)mask)[1]) != 0;
+#endif
+}
+#endif
+inline double square_root(double v) { return std::sqrt(v); }
 
 inline bool variance_has_cancelled(double squares_now, double peak, double shift, double count) {
   return squares_now < peak * kRedoShare && peak > 1e-20 * count * shift * shift;
@@ -50,14 +113,159 @@ class WindowMoments {
     if (variance_has_cancelled(centred_squares(), peak_, shift_, static_cast<double>(period_))) resum(window_.sum());
     return true;
   }
-  double mean() const { return shift_ + deviations_ * reciprocal_; }
+  // The sums the moments are read from: the state's, or a run kernel's locals (V: a double, or
+  // lanes of two windows).
+  template <class V>
+  struct SumsOf {
+    V shift, deviations, squares;
+  };
+  using Sums = SumsOf<double>;
+  Sums sums() const { return {shift_, deviations_, squares_}; }
+  template <class V>
+  V mean(const SumsOf<V>& m) const {
+    return m.shift + m.deviations * reciprocal_;
+  }
+  double mean() const { return mean(sums()); }
   // x - mean, formed from x - shift so that it keeps its digits at high price levels.
   double deviation_from_mean(double x) const { return (x - shift_) - deviations_ * reciprocal_; }
   // Population variance (divided by the period), never negative.
-  double variance() const {
-    const double v = centred_squares() * reciprocal_;
-    return v > 0.0 ? v : 0.0;
+  template <class V>
+  V variance(const SumsOf<V>& m) const {
+    const V v = (m.squares - m.deviations * (m.deviations * reciprocal_)) * reciprocal_;
+    const V zero{};
+    return v > zero ? v : zero;
   }
+  double variance() const { return variance(sums()); }
+
+  // push(y[t]) for t = from .. to - 1 (the `real_before` values before `from` were pushed last),
+  // writing values(sums) (an array, one per output) where the window is full and NaN before;
+  // the same operations as push, with the sums in locals and the window read off y wherever it
+  // lies there. `values` takes SumsOf<double> and, where lanes exist, SumsOf<Lanes>.
+  template <class Out, class Values>
+  void run_real(const double* y, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before, Values&& values) {
+    const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
+    const auto write = [&](ptrdiff_t at, const auto& outputs) {
+      for (size_t k = 0; k < outputs.size(); ++k) out[k][at] = static_cast<Out>(outputs[k]);
+    };
+    ptrdiff_t t = from;
+    for (const ptrdiff_t ring_end = std::min(to, from + std::max<ptrdiff_t>(0, period - real_before)); t < ring_end; ++t) {
+      if (push(y[t])) {
+        write(t, values(sums()));
+      } else {
+        decltype(values(sums())) none;
+        none.fill(nan_value);
+        write(t, none);
+      }
+    }
+    if (t == to) return;
+    const ptrdiff_t kernel_from = t;
+    const double n = static_cast<double>(period_);
+    double shift = shift_, deviations = deviations_, squares = squares_, peak = peak_, fresh = fresh_;
+    int64_t since_resum = since_resum_;
+#if defined(VELK_CLASSIC_LANES)
+    AheadSum ahead;
+#endif
+    // Re-adds the sums about the mean of the window y[at + 1 - period .. at], oldest first.
+    const auto resum_at = [&](ptrdiff_t at, double window_sum) {
+      since_resum = 0;
+      fresh = 0.0;
+      shift = window_sum / n;
+      deviations = squares = 0.0;
+      for (const double* v = y + at + 1 - period; v <= y + at; ++v) {
+        const double d = *v - shift;
+        deviations += d;
+        squares += d * d;
+      }
+      peak = squares;
+    };
+    for (; t < to; ++t) {
+      const double x = y[t];
+#if defined(VELK_CLASSIC_LANES)
+      if (since_resum + 1 >= period_ && to - t >= 2 * period) {
+        Sums last;
+        double last_peak, last_fresh;
+        if (run_two_spans(y, t, to, fresh + x, ahead, out, values, last, last_peak, last_fresh)) {
+          shift = last.shift, deviations = last.deviations, squares = last.squares, peak = last_peak;
+          fresh = last_fresh;
+          since_resum = period_ - 1;
+          t += 2 * period - 1;
+          continue;
+        }
+      }
+#endif
+      fresh += x;
+      if (++since_resum >= period_) {
+        resum_at(t, fresh);
+      } else {
+        const double d = x - shift;
+        deviations += d;
+        squares += d * d;
+        const double l = y[t - period] - shift;
+        deviations -= l;
+        squares -= l * l;
+        peak = select_greater(squares, peak);
+      }
+      if (variance_has_cancelled(squares - deviations * (deviations * reciprocal_), peak, shift, n)) [[unlikely]] {
+        double window_sum = 0.0;
+        for (const double* v = y + t + 1 - period; v <= y + t; ++v) window_sum += *v;
+        resum_at(t, window_sum);
+      }
+      write(t, values(Sums{shift, deviations, squares}));
+    }
+    shift_ = shift, deviations_ = deviations, squares_ = squares, peak_ = peak, fresh_ = fresh;
+    since_resum_ = since_resum;
+    window_.push_many(y + kernel_from, static_cast<size_t>(to - kernel_from));
+  }
+
+ private:
+#if defined(VELK_CLASSIC_LANES)
+  // Bars t .. t + 2 * period - 1 of run_real's loop from a scheduled re-adding at t, whose window
+  // sums `first_sum`, as WindowRegression::run_two_spans does them.
+  template <class Out, class Values>
+  bool run_two_spans(const double* y, ptrdiff_t t, ptrdiff_t to, double first_sum, AheadSum& ahead, Out* const* out, Values& values, Sums& last,
+                     double& last_peak, double& last_fresh) const {
+    const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
+    const double n = static_cast<double>(period_);
+    const double second_sum = ahead.take(y, t, period, to);
+    const Lanes shift = Lanes{first_sum, second_sum} / n;
+    Lanes deviations = {0.0, 0.0}, squares = deviations, fresh = deviations;
+    for (ptrdiff_t i = 1 - period; i <= 0; ++i) {
+      const Lanes d = Lanes{y[t + i], y[t + period + i]} - shift;
+      deviations += d;
+      squares += d * d;
+    }
+    Lanes peak = squares;
+    const Lanes limit = 1e-20 * n * shift * shift;
+    Lanes cancelled = {0.0, 0.0};  // a lane mask, tested after the spans (outputs are rewritten if set)
+    for (ptrdiff_t j = 0; j < period; ++j) {
+      if (j > 0) {
+        const Lanes x = {y[t + j], y[t + period + j]};
+        const Lanes leaving = {y[t + j - period], y[t + j]};
+        fresh += x;
+        const Lanes d = x - shift;
+        deviations += d;
+        squares += d * d;
+        const Lanes l = leaving - shift;
+        deviations -= l;
+        squares -= l * l;
+        peak = select_greater(squares, peak);
+      }
+      cancelled = or_where_cancelled(cancelled, squares - deviations * (deviations * reciprocal_), peak, limit);
+      const auto outputs = values(SumsOf<Lanes>{shift, deviations, squares});
+      for (size_t k = 0; k < outputs.size(); ++k) {
+        out[k][t + j] = static_cast<Out>(outputs[k][0]);
+        out[k][t + period + j] = static_cast<Out>(outputs[k][1]);
+      }
+    }
+    if (any_lane_set(cancelled)) [[unlikely]] return false;
+    last = {shift[1], deviations[1], squares[1]};
+    last_peak = peak[1];
+    last_fresh = fresh[1];
+    return true;
+  }
+#endif
+
+ public:
 
   template <class Archive>
   void fields(Archive& a) {
@@ -231,11 +439,161 @@ class WindowRegression {
     }
     return true;
   }
+  // The sums a line is read from: the state's, or a run kernel's locals (V: a double, or lanes
+  // of two windows).
+  template <class V>
+  struct LineOf {
+    V shift, sum, weighted;
+  };
+  using Line = LineOf<double>;
+  Line line() const { return {shift_, sum_, weighted_}; }
   // Slope per bar (positive when values rise with time).
-  double slope() const { return (sum_age_ * sum_ - static_cast<double>(period_) * weighted_) * slope_scale_; }
+  template <class V>
+  V slope(const LineOf<V>& l) const {
+    return (sum_age_ * l.sum - static_cast<double>(period_) * l.weighted) * slope_scale_;
+  }
+  double slope() const { return slope(line()); }
   // The line's value `ahead` bars after the newest (0: at the newest bar, -(period-1): the oldest).
-  double value_at(double ahead) const { return shift_ + sum_ * reciprocal_ + slope() * (half_span_ + ahead); }
+  template <class V>
+  V value_at(const LineOf<V>& l, double ahead) const {
+    return l.shift + l.sum * reciprocal_ + slope(l) * (half_span_ + ahead);
+  }
+  double value_at(double ahead) const { return value_at(line(), ahead); }
 
+  // push(y[t]) for t = from .. to - 1 (the `real_before` values before `from` were pushed last),
+  // writing value(line) where the window is full and NaN before; the same operations as push,
+  // with the sums in locals and the window read off y wherever it lies there. `value` takes a
+  // LineOf<double> and, where lanes exist, a LineOf<Lanes>.
+  template <class Out, class Value>
+  void run_real(const double* y, ptrdiff_t from, ptrdiff_t to, Out* out, ptrdiff_t real_before, Value&& value) {
+    const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
+    ptrdiff_t t = from;
+    for (const ptrdiff_t ring_end = std::min(to, from + std::max<ptrdiff_t>(0, period - real_before)); t < ring_end; ++t) {
+      const bool ready = push(y[t]);
+      out[t] = static_cast<Out>(ready ? value(line()) : nan_value);
+    }
+    if (t == to) return;
+    const ptrdiff_t kernel_from = t;
+    const double n = static_cast<double>(period_);
+    double shift = shift_, sum = sum_, weighted = weighted_, squares = squares_, peak = peak_, fresh = fresh_;
+    int64_t since_resum = since_resum_;
+#if defined(VELK_CLASSIC_LANES)
+    AheadSum ahead;
+#endif
+    // Re-adds the sums about the mean of the window y[at + 1 - period .. at], oldest first.
+    const auto resum_at = [&](ptrdiff_t at, double window_sum) {
+      since_resum = 0;
+      fresh = 0.0;
+      shift = window_sum / n;
+      sum = weighted = squares = 0.0;
+      double age = n;
+      for (const double* v = y + at + 1 - period; v <= y + at; ++v) {
+        const double d = *v - shift;
+        age -= 1.0;
+        sum += d;
+        weighted += age * d;
+        squares += d * d;
+      }
+      peak = squares;
+    };
+    for (; t < to; ++t) {
+      const double x = y[t];
+#if defined(VELK_CLASSIC_LANES)
+      if (since_resum + 1 >= period_ && to - t >= 2 * period) {
+        LineOf<double> last;
+        double last_squares, last_peak, last_fresh;
+        if (run_two_spans(y, t, to, fresh + x, ahead, out, value, last, last_squares, last_peak, last_fresh)) {
+          shift = last.shift, sum = last.sum, weighted = last.weighted, squares = last_squares, peak = last_peak;
+          fresh = last_fresh;
+          since_resum = period_ - 1;
+          t += 2 * period - 1;
+          continue;
+        }
+      }
+#endif
+      fresh += x;
+      if (++since_resum >= period_) {
+        resum_at(t, fresh);
+      } else {
+        weighted += sum;
+        const double l = y[t - period] - shift;
+        sum -= l;
+        squares -= l * l;
+        weighted -= n * l;
+        const double d = x - shift;
+        sum += d;
+        squares += d * d;
+        peak = select_greater(squares, peak);
+      }
+      if (variance_has_cancelled(squares - sum * (sum * reciprocal_), peak, shift, n)) [[unlikely]] {
+        double window_sum = 0.0;
+        for (const double* v = y + t + 1 - period; v <= y + t; ++v) window_sum += *v;
+        resum_at(t, window_sum);
+      }
+      out[t] = static_cast<Out>(value(Line{shift, sum, weighted}));
+    }
+    shift_ = shift, sum_ = sum, weighted_ = weighted, squares_ = squares, peak_ = peak, fresh_ = fresh;
+    since_resum_ = since_resum;
+    window_.push_many(y + kernel_from, static_cast<size_t>(to - kernel_from));
+  }
+
+ private:
+#if defined(VELK_CLASSIC_LANES)
+  // Bars t .. t + 2 * period - 1 of run_real's loop from a scheduled re-adding at t, whose window
+  // sums `first_sum`: the span t .. t + period - 1 in lane 0 and the next in lane 1 (the re-adding
+  // at t + period needs only the input), each lane the loop's operations in the same order. A
+  // variance that cancels in either lane would move the later re-addings: then false is returned
+  // (the scalar loop takes those bars again, rewriting their outputs); else the state after the
+  // second span.
+  template <class Out, class Value>
+  bool run_two_spans(const double* y, ptrdiff_t t, ptrdiff_t to, double first_sum, AheadSum& ahead, Out* out, Value& value, Line& last,
+                     double& last_squares, double& last_peak, double& last_fresh) const {
+    const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
+    const double n = static_cast<double>(period_);
+    const double second_sum = ahead.take(y, t, period, to);
+    const Lanes shift = Lanes{first_sum, second_sum} / n;
+    Lanes sum = {0.0, 0.0}, weighted = sum, squares = sum, fresh = sum;
+    double age = n;
+    for (ptrdiff_t i = 1 - period; i <= 0; ++i) {
+      const Lanes d = Lanes{y[t + i], y[t + period + i]} - shift;
+      age -= 1.0;
+      sum += d;
+      weighted += age * d;
+      squares += d * d;
+    }
+    Lanes peak = squares;
+    const Lanes limit = 1e-20 * n * shift * shift;
+    Lanes cancelled = {0.0, 0.0};  // a lane mask, tested after the spans (outputs are rewritten if set)
+    for (ptrdiff_t j = 0; j < period; ++j) {
+      if (j > 0) {
+        const Lanes x = {y[t + j], y[t + period + j]};
+        const Lanes leaving = {y[t + j - period], y[t + j]};
+        fresh += x;
+        weighted += sum;
+        const Lanes l = leaving - shift;
+        sum -= l;
+        squares -= l * l;
+        weighted -= n * l;
+        const Lanes d = x - shift;
+        sum += d;
+        squares += d * d;
+        peak = select_greater(squares, peak);
+      }
+      cancelled = or_where_cancelled(cancelled, squares - sum * (sum * reciprocal_), peak, limit);
+      const Lanes values = value(LineOf<Lanes>{shift, sum, weighted});
+      out[t + j] = static_cast<Out>(values[0]);
+      out[t + period + j] = static_cast<Out>(values[1]);
+    }
+    if (any_lane_set(cancelled)) [[unlikely]] return false;
+    last = {shift[1], sum[1], weighted[1]};
+    last_squares = squares[1];
+    last_peak = peak[1];
+    last_fresh = fresh[1];
+    return true;
+  }
+#endif
+
+ public:
   template <class Archive>
   void fields(Archive& a) {
     window_.fields(a);

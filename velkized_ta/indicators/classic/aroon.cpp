@@ -17,6 +17,16 @@ struct State {
     out[1] = factor * static_cast<double>(period - highs.highest_age());
     return true;
   }
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
+    run_window_kernel(*this, in, from, to, out, real_before, period + 1, in[0], in[1], highs, lows, [&](ptrdiff_t begin) {
+      window_extreme_ages_along(in[0], in[1], period + 1, begin, to, scratch, positions,
+                                [&](ptrdiff_t t, ptrdiff_t highest_age, ptrdiff_t lowest_age) {
+                                  out[0][t] = static_cast<Out>(factor * static_cast<double>(period - lowest_age));
+                                  out[1][t] = static_cast<Out>(factor * static_cast<double>(period - highest_age));
+                                });
+    });
+  }
   template <class Archive>
   void fields(Archive& a) {
     highs.fields(a);
@@ -26,6 +36,9 @@ struct State {
   double factor;
   WindowExtremesOf<true, false, true> highs;  // with ages
   WindowExtremesOf<false, true, true> lows;
+  // The run kernel's block suffixes and their positions, not part of the state.
+  std::vector<double> scratch;
+  std::vector<ptrdiff_t> positions;
 };
 
 const Registrar<State> registered{Descriptor{

@@ -7,8 +7,7 @@ namespace {
 struct State {
   static constexpr int inputs = 2, outputs = 1;
   explicit State(const double* params)
-      : factor(100.0 / static_cast<double>(int_param(params, 0))), highs(int_param(params, 0) + 1),
-        lows(int_param(params, 0) + 1) {}
+      : period(int_param(params, 0)), factor(100.0 / static_cast<double>(period)), highs(period + 1), lows(period + 1) {}
   bool step(const double* bar, double* out) {
     highs.push(bar[0]);
     lows.push(bar[1]);
@@ -16,14 +15,27 @@ struct State {
     out[0] = factor * static_cast<double>(lows.lowest_age() - highs.highest_age());
     return true;
   }
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
+    run_window_kernel(*this, in, from, to, out, real_before, period + 1, in[0], in[1], highs, lows, [&](ptrdiff_t begin) {
+      window_extreme_ages_along(in[0], in[1], period + 1, begin, to, scratch, positions,
+                                [&](ptrdiff_t t, ptrdiff_t highest_age, ptrdiff_t lowest_age) {
+                                  out[0][t] = static_cast<Out>(factor * static_cast<double>(lowest_age - highest_age));
+                                });
+    });
+  }
   template <class Archive>
   void fields(Archive& a) {
     highs.fields(a);
     lows.fields(a);
   }
+  int64_t period;
   double factor;
   WindowExtremesOf<true, false, true> highs;  // with ages
   WindowExtremesOf<false, true, true> lows;
+  // The run kernel's block suffixes and their positions, not part of the state.
+  std::vector<double> scratch;
+  std::vector<ptrdiff_t> positions;
 };
 
 const Registrar<State> registered{Descriptor{

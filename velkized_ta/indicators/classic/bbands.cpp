@@ -14,12 +14,28 @@ struct State {
     const double x = bar[0];
     const bool average_ready = matype == 0 || average.push(x);
     if (!moments.push(x) || !average_ready) return false;
-    const double middle = matype == 0 ? moments.mean() : average.value();
-    const double deviation = std::sqrt(moments.variance());
-    out[0] = middle + up * deviation;
-    out[1] = middle;
-    out[2] = middle - down * deviation;
+    const auto bands = of_middle(matype == 0 ? moments.mean() : average.value(), moments.sums());
+    for (int k = 0; k < outputs; ++k) out[k] = bands[k];
     return true;
+  }
+  // The window's own mean as the middle band: whole runs in the moments' kernel.
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
+    if (matype == 0) {
+      moments.run_real(in[0], from, to, out, real_before, [this](const auto& sums) { return of_middle(moments.mean(sums), sums); });
+      return;
+    }
+    for (ptrdiff_t t = from; t < to; ++t) {
+      double bar[inputs] = {in[0][t]}, values[outputs];
+      if (!step(bar, values)) std::fill(values, values + outputs, nan_value);
+      for (int k = 0; k < outputs; ++k) out[k][t] = static_cast<Out>(values[k]);
+    }
+  }
+  // Upper, middle and lower band.
+  template <class V>
+  std::array<V, 3> of_middle(V middle, const WindowMoments::SumsOf<V>& sums) const {
+    const V deviation = square_root(moments.variance(sums));
+    return {middle + up * deviation, middle, middle - down * deviation};
   }
   template <class Archive>
   void fields(Archive& a) {

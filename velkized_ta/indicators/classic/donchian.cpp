@@ -6,23 +6,37 @@ namespace {
 
 struct State {
   static constexpr int inputs = 2, outputs = 3;
-  explicit State(const double* params) : highs(int_param(params, 0)), lows(int_param(params, 0)) {}
+  explicit State(const double* params) : period(int_param(params, 0)), highs(period), lows(period) {}
   bool step(const double* bar, double* out) {
     highs.push(bar[0]);
     lows.push(bar[1]);
     if (!highs.full()) return false;
-    out[0] = highs.highest();
-    out[1] = 0.5 * (highs.highest() + lows.lowest());
-    out[2] = lows.lowest();
+    channel(highs.highest(), lows.lowest(), out);
     return true;
+  }
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
+    run_window_extremes(*this, in, from, to, out, real_before, period, in[0], in[1], highs, lows, scratch,
+                        [&](ptrdiff_t t, double highest, double lowest) {
+                          double values[outputs];
+                          channel(highest, lowest, values);
+                          for (int k = 0; k < outputs; ++k) out[k][t] = static_cast<Out>(values[k]);
+                        });
+  }
+  static void channel(double highest, double lowest, double* out) {
+    out[0] = highest;
+    out[1] = 0.5 * (highest + lowest);
+    out[2] = lowest;
   }
   template <class Archive>
   void fields(Archive& a) {
     highs.fields(a);
     lows.fields(a);
   }
+  int64_t period;
   WindowHighest highs;
   WindowLowest lows;
+  std::vector<double> scratch;  // the run kernel's block suffixes, not part of the state
 };
 
 const Registrar<State> registered{Descriptor{

@@ -9,8 +9,23 @@ struct State {
   explicit State(const double* params) : period(int_param(params, 0)), regression(period) {}
   bool step(const double* bar, double* out) {
     const bool ready = regression.push(bar[0]);
-    out[0] = std::atan(regression.slope()) * (180.0 / 3.14159265358979323846);
+    out[0] = value(regression.line());
     return ready;
+  }
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
+    regression.run_real(in[0], from, to, out[0], real_before, [this](const auto& line) { return value(line); });
+  }
+  // In degrees; lanes take atan one at a time.
+  template <class V>
+  V value(const WindowRegression::LineOf<V>& line) const {
+    constexpr double degrees = 180.0 / 3.14159265358979323846;
+    const V slope = regression.slope(line);
+    if constexpr (std::is_same_v<V, double>) {
+      return std::atan(slope) * degrees;
+    } else {
+      return V{std::atan(slope[0]), std::atan(slope[1])} * degrees;
+    }
   }
   template <class Archive>
   void fields(Archive& a) {

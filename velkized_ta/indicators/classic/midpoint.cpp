@@ -6,18 +6,26 @@ namespace {
 
 struct State {
   static constexpr int inputs = 1, outputs = 1;
-  explicit State(const double* params) : window(int_param(params, 0)) {}
+  explicit State(const double* params) : period(int_param(params, 0)), window(period) {}
   bool step(const double* bar, double* out) {
     window.push(bar[0]);
     if (!window.full()) return false;
-    out[0] = (window.highest() + window.lowest()) / 2.0;
+    out[0] = value(window.highest(), window.lowest());
     return true;
   }
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
+    run_window_extremes(*this, in, from, to, out, real_before, period, in[0], in[0], window, window, scratch,
+                        [&](ptrdiff_t t, double highest, double lowest) { out[0][t] = static_cast<Out>(value(highest, lowest)); });
+  }
+  static double value(double highest, double lowest) { return (highest + lowest) / 2.0; }
   template <class Archive>
   void fields(Archive& a) {
     window.fields(a);
   }
+  int64_t period;
   WindowExtremes window;
+  std::vector<double> scratch;  // the run kernel's block suffixes, not part of the state
 };
 
 const Registrar<State> registered{Descriptor{

@@ -6,21 +6,29 @@ namespace {
 
 struct State {
   static constexpr int inputs = 2, outputs = 1;
-  explicit State(const double* params) : highs(int_param(params, 0)), lows(int_param(params, 0)) {}
+  explicit State(const double* params) : period(int_param(params, 0)), highs(period), lows(period) {}
   bool step(const double* bar, double* out) {
     highs.push(bar[0]);
     lows.push(bar[1]);
     if (!highs.full()) return false;
-    out[0] = (highs.highest() + lows.lowest()) / 2.0;
+    out[0] = value(highs.highest(), lows.lowest());
     return true;
   }
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
+    run_window_extremes(*this, in, from, to, out, real_before, period, in[0], in[1], highs, lows, scratch,
+                        [&](ptrdiff_t t, double highest, double lowest) { out[0][t] = static_cast<Out>(value(highest, lowest)); });
+  }
+  static double value(double highest, double lowest) { return (highest + lowest) / 2.0; }
   template <class Archive>
   void fields(Archive& a) {
     highs.fields(a);
     lows.fields(a);
   }
+  int64_t period;
   WindowHighest highs;
   WindowLowest lows;
+  std::vector<double> scratch;  // the run kernel's block suffixes, not part of the state
 };
 
 const Registrar<State> registered{Descriptor{

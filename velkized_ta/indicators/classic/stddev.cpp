@@ -9,8 +9,16 @@ struct State {
   explicit State(const double* params) : moments(int_param(params, 0)), nbdev(params[1]) {}
   bool step(const double* bar, double* out) {
     const bool ready = moments.push(bar[0]);
-    out[0] = std::sqrt(moments.variance()) * nbdev;
+    out[0] = value(moments.sums());
     return ready;
+  }
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
+    moments.run_real(in[0], from, to, out, real_before, [this](const auto& sums) { return std::array{value(sums)}; });
+  }
+  template <class V>
+  V value(const WindowMoments::SumsOf<V>& sums) const {
+    return square_root(moments.variance(sums)) * nbdev;
   }
   template <class Archive>
   void fields(Archive& a) {

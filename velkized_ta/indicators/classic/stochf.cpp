@@ -7,16 +7,29 @@ namespace {
 struct State {
   static constexpr int inputs = 3, outputs = 2;
   explicit State(const double* params)
-      : highs(int_param(params, 0)), lows(int_param(params, 0)), fastd(int_param(params, 2), int_param(params, 1)) {}
+      : period(int_param(params, 0)), highs(period), lows(period), fastd(int_param(params, 2), int_param(params, 1)) {}
   bool step(const double* bar, double* out) {
     highs.push(bar[0]);
     lows.push(bar[1]);
     if (!highs.full()) return false;
-    const double fastk = range_percent(bar[2], highs.highest(), lows.lowest());
+    return from_window(bar[2], highs.highest(), lows.lowest(), out);
+  }
+  bool from_window(double close, double highest, double lowest, double* out) {
+    const double fastk = range_percent(close, highest, lowest);
     if (!fastd.push(fastk)) return false;
     out[0] = fastk;
     out[1] = fastd.value();
     return true;
+  }
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
+    const double* close = in[2];
+    run_window_extremes(*this, in, from, to, out, real_before, period, in[0], in[1], highs, lows, scratch,
+                        [&](ptrdiff_t t, double highest, double lowest) {
+                          double values[outputs];
+                          if (!from_window(close[t], highest, lowest, values)) values[0] = values[1] = nan_value;
+                          for (int k = 0; k < outputs; ++k) out[k][t] = static_cast<Out>(values[k]);
+                        });
   }
   template <class Archive>
   void fields(Archive& a) {
@@ -24,9 +37,11 @@ struct State {
     lows.fields(a);
     fastd.fields(a);
   }
+  int64_t period;
   WindowHighest highs;
   WindowLowest lows;
   MovingAverage fastd;
+  std::vector<double> scratch;  // the run kernel's block suffixes, not part of the state
 };
 
 const Registrar<State> registered{Descriptor{

@@ -9,8 +9,16 @@ struct State {
   explicit State(const double* params) : period(int_param(params, 0)), regression(period) {}
   bool step(const double* bar, double* out) {
     const bool ready = regression.push(bar[0]);
-    out[0] = regression.value_at(1.0);
+    out[0] = value(regression.line());
     return ready;
+  }
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
+    regression.run_real(in[0], from, to, out[0], real_before, [this](const auto& line) { return value(line); });
+  }
+  template <class V>
+  V value(const WindowRegression::LineOf<V>& line) const {
+    return regression.value_at(line, 1.0);
   }
   template <class Archive>
   void fields(Archive& a) {

@@ -12,6 +12,11 @@ struct State {
     out[0] = moments.variance();
     return ready;
   }
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
+    moments.run_real(in[0], from, to, out, real_before,
+                     [this](const auto& sums) { return std::array{moments.variance(sums)}; });
+  }
   template <class Archive>
   void fields(Archive& a) {
     moments.fields(a);

@@ -6,23 +6,63 @@ namespace {
 
 struct State {
   static constexpr int inputs = 3, outputs = 1;
-  explicit State(const double* params) : highs(int_param(params, 0)), lows(int_param(params, 0)) {}
+  explicit State(const double* params) : period(int_param(params, 0)), highs(period), lows(period) {}
   bool step(const double* bar, double* out) {
     highs.push(bar[0]);
     lows.push(bar[1]);
     if (!highs.full()) return false;
-    const double highest = highs.highest();
-    const double scale = (highest - lows.lowest()) / -100.0;
-    out[0] = scale != 0.0 ? (highest - bar[2]) / scale : 0.0;
+    out[0] = value(highs.highest(), lows.lowest(), bar[2]);
     return true;
   }
+  // Bars are taken in pairs, the two divisions of both in one lane operation each.
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
+    const double* close = in[2];
+    Out* target = out[0];
+#if defined(VELK_CLASSIC_LANES)
+    double first_highest = 0.0, first_lowest = 0.0;
+    bool pending = false;  // bar t - 1's extremes wait in first_*
+    run_window_extremes(*this, in, from, to, out, real_before, period, in[0], in[1], highs, lows, scratch,
+                        [&](ptrdiff_t t, double highest, double lowest) {
+                          if (!pending) {
+                            first_highest = highest, first_lowest = lowest;
+                            pending = true;
+                            return;
+                          }
+                          pending = false;
+                          const Lanes values = value(Lanes{first_highest, highest}, Lanes{first_lowest, lowest},
+                                                     load_as<Lanes>(close + t - 1));
+                          target[t - 1] = static_cast<Out>(values[0]);
+                          target[t] = static_cast<Out>(values[1]);
+                        });
+    if (pending) target[to - 1] = static_cast<Out>(value(first_highest, first_lowest, close[to - 1]));
+#else
+    run_window_extremes(*this, in, from, to, out, real_before, period, in[0], in[1], highs, lows, scratch,
+                        [&](ptrdiff_t t, double highest, double lowest) {
+                          target[t] = static_cast<Out>(value(highest, lowest, close[t]));
+                        });
+#endif
+  }
+  static double value(double highest, double lowest, double close) {
+    const double scale = (highest - lowest) / -100.0;
+    return scale != 0.0 ? (highest - close) / scale : 0.0;
+  }
+#if defined(VELK_CLASSIC_LANES)
+  static Lanes value(Lanes highest, Lanes lowest, Lanes close) {
+    const Lanes scale = (highest - lowest) / -100.0;
+    const Lanes zero = {0.0, 0.0};
+    return (Lanes)((LaneMask)((highest - close) / scale) & (scale != zero));
+  }
+#endif
   template <class Archive>
   void fields(Archive& a) {
     highs.fields(a);
     lows.fields(a);
   }
+  int64_t period;
   WindowHighest highs;
   WindowLowest lows;
+  std::vector<double> scratch;  // the run kernel's block suffixes, not part of the state
 };
 
 const Registrar<State> registered{Descriptor{
