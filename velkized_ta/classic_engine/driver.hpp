@@ -258,6 +258,55 @@ inline void run_kernel_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesO
   }
 }
 
+// A recursive state (an EMA chain, an adaptive average) may instead give a loop over a run of
+// real bars, with its hot values in locals rather than members written back every bar:
+//   template <class Out> void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to,
+//                                      Out* const* out):
+//     writes what `step` gives on bars from .. to - 1 (all real; NaN where it gives no values) and
+//     leaves the state as `step` on those bars would. Tests compare it with the live update.
+template <class State>
+concept HasRunKernel = requires(State& s, const double* const* in, double* const* out) {
+  s.template run_real<double>(in, ptrdiff_t{0}, ptrdiff_t{0}, out);
+};
+
+// Bar t through `step`, written as the bar loop writes it (for a run kernel's warm-up bars).
+template <class State, class Out>
+inline void step_at(State& state, const double* const* in, ptrdiff_t t, Out* const* out) {
+  double bar[State::inputs];
+  double values[State::outputs];
+  unrolled<State::inputs>([&](int k) { bar[k] = in[k][t]; });
+  step_bar(state, bar, values);
+  unrolled<State::outputs>([&](int k) { out[k][t] = static_cast<Out>(values[k]); });
+}
+
+// The unit-stride loop of a state with a run kernel: runs of real bars, at most `chunk` at a time
+// so the scan and the kernel read the same bars while they are in cache.
+template <class State, class Out>
+inline void run_real_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
+  constexpr ptrdiff_t chunk = 2048;
+  const double* columns[State::inputs];
+  Out* targets[State::outputs];
+  for (int k = 0; k < State::inputs; ++k) columns[k] = in.columns[k];
+  for (int k = 0; k < State::outputs; ++k) targets[k] = out.columns[k];
+  ptrdiff_t t = 0;
+  while (t < length) {
+    const ptrdiff_t limit = length - t < chunk ? length : t + chunk;
+    ptrdiff_t end = t;
+#if defined(VELK_CLASSIC_LANES)
+    while (end + 2 * lane_count <= limit && block_real_at<State::inputs>(columns, end)) end += 2 * lane_count;
+#endif
+    while (end < limit && all_real_at<State::inputs>(columns, end)) ++end;
+    if (end > t) {
+      state.template run_real<Out>(columns, t, end, targets);
+      t = end;
+      continue;
+    }
+    // A bar with a NaN input: NaN outputs, the state untouched.
+    unrolled<State::outputs>([&](int k) { targets[k][t] = static_cast<Out>(std::numeric_limits<double>::quiet_NaN()); });
+    ++t;
+  }
+}
+
 // Flattened: the step and everything it calls are inlined into the bar loop (two loop copies
 // would otherwise exceed the compiler's inlining budget and leave a call per bar).
 template <class State, class Out>
@@ -265,6 +314,13 @@ template <class State, class Out>
   // A local state whose address never escapes: its scalars stay in registers across bars
   // instead of being stored and reloaded around every output write (which could alias them).
   State state = std::move(*static_cast<State*>(raw));
+  if constexpr (HasRunKernel<State>) {
+    if (in.stride == 1 && out.stride == 1) {
+      run_real_bars<State, Out>(state, in, length, out);
+      *static_cast<State*>(raw) = std::move(state);
+      return;
+    }
+  }
   if constexpr (HasKernel<State>) {
     if (in.stride == 1 && out.stride == 1) {
       run_kernel_bars<State, Out>(state, in, length, out);

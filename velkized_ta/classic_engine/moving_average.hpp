@@ -41,6 +41,44 @@ class WeightedAverage {
     return window_.full();
   }
   double value() const { return weighted_ / divisor_; }
+  bool full() const { return window_.full(); }
+
+  // push(x[i]) for i < count on a full window, with value() after each into out[i]: the
+  // arithmetic of push with the sums in registers; the value leaving is read from the ring for
+  // the first `period` bars and from x afterwards, and the ring takes the bars at the end.
+  template <class Out>
+  void run(const double* x, ptrdiff_t count, Out* out) {
+    double weighted = weighted_, plain = plain_, fresh_weighted = fresh_weighted_, fresh_plain = fresh_plain_;
+    int64_t since_resum = since_resum_;
+    const int64_t period = period_;
+    const double n = static_cast<double>(period), divisor = divisor_;
+    const auto bar = [&](ptrdiff_t i, double leaving) {
+      const double value = x[i];
+      fresh_weighted += static_cast<double>(since_resum + 1) * value;
+      fresh_plain += value;
+      if (++since_resum >= period) {
+        since_resum = 0;
+        weighted = fresh_weighted;
+        plain = fresh_plain;
+        fresh_weighted = 0.0;
+        fresh_plain = 0.0;
+      } else {
+        weighted = (weighted - plain) + n * value;
+        plain -= leaving;
+        plain += value;
+      }
+      out[i] = static_cast<Out>(weighted / divisor);
+    };
+    const ptrdiff_t from_ring = count < period ? count : static_cast<ptrdiff_t>(period);
+    for (ptrdiff_t i = 0; i < from_ring; ++i) bar(i, window_.oldest(static_cast<size_t>(i)));
+    for (ptrdiff_t i = from_ring; i < count; ++i) bar(i, x[i - period]);
+    window_.push_many(x, static_cast<size_t>(count));
+    weighted_ = weighted;
+    plain_ = plain;
+    fresh_weighted_ = fresh_weighted;
+    fresh_plain_ = fresh_plain;
+    since_resum_ = since_resum;
+  }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -70,14 +108,62 @@ class WeightedAverage {
   int64_t since_resum_ = 0;
 };
 
+// One EMA of a chain: SeededEma's arithmetic and pickled fields (seed sum, value, count), with
+// the value open to a chain's loop, which keeps every stage in a register once all are seeded.
+struct ChainedEma {
+  ChainedEma() = default;
+  explicit ChainedEma(int64_t ema_period) : period(ema_period), k(2.0 / (static_cast<double>(ema_period) + 1.0)) {}
+
+  bool push(double x) {
+    if (seen < period) {
+      seed_sum += x;
+      if (++seen < period) return false;
+      value = seed_sum / static_cast<double>(period);
+      return true;
+    }
+    value = next(value, x, k);
+    return true;
+  }
+  bool seeded() const { return seen >= period; }
+  static double next(double value, double x, double k) { return (x - value) * k + value; }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    a(seed_sum);
+    a(value);
+    a(seen);
+  }
+
+  int64_t period = 1;
+  double k = 1.0;
+  double seed_sum = 0.0;
+  double value = 0.0;
+  int64_t seen = 0;
+};
+
 // 2 EMA - EMA(EMA), each EMA seeded with the mean of its first `period` values.
 class DoubleEma {
  public:
   DoubleEma() = default;
   explicit DoubleEma(int64_t period) : first_(period), second_(period) {}
 
-  bool push(double x) { return first_.push(x) && second_.push(first_.value()); }
-  double value() const { return 2.0 * first_.value() - second_.value(); }
+  bool push(double x) { return first_.push(x) && second_.push(first_.value); }
+  double value() const { return 2.0 * first_.value - second_.value; }
+  bool seeded() const { return second_.seeded(); }
+
+  // push(x[i]) and value() into out[i] for i < count, once seeded.
+  template <class Out>
+  void run(const double* x, ptrdiff_t count, Out* out) {
+    const double k = first_.k;
+    double e1 = first_.value, e2 = second_.value;
+    for (ptrdiff_t i = 0; i < count; ++i) {
+      e1 = ChainedEma::next(e1, x[i], k);
+      e2 = ChainedEma::next(e2, e1, k);
+      out[i] = static_cast<Out>(2.0 * e1 - e2);
+    }
+    first_.value = e1;
+    second_.value = e2;
+  }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -86,7 +172,7 @@ class DoubleEma {
   }
 
  private:
-  SeededEma first_, second_;
+  ChainedEma first_, second_;
 };
 
 // EMA(EMA(EMA)) + 3 EMA - 3 EMA(EMA), each EMA seeded with the mean of its first `period` values.
@@ -95,10 +181,25 @@ class TripleEma {
   TripleEma() = default;
   explicit TripleEma(int64_t period) : first_(period), second_(period), third_(period) {}
 
-  bool push(double x) {
-    return first_.push(x) && second_.push(first_.value()) && third_.push(second_.value());
+  bool push(double x) { return first_.push(x) && second_.push(first_.value) && third_.push(second_.value); }
+  double value() const { return third_.value + (3.0 * first_.value - 3.0 * second_.value); }
+  bool seeded() const { return third_.seeded(); }
+
+  // push(x[i]) and value() into out[i] for i < count, once seeded.
+  template <class Out>
+  void run(const double* x, ptrdiff_t count, Out* out) {
+    const double k = first_.k;
+    double e1 = first_.value, e2 = second_.value, e3 = third_.value;
+    for (ptrdiff_t i = 0; i < count; ++i) {
+      e1 = ChainedEma::next(e1, x[i], k);
+      e2 = ChainedEma::next(e2, e1, k);
+      e3 = ChainedEma::next(e3, e2, k);
+      out[i] = static_cast<Out>(e3 + (3.0 * e1 - 3.0 * e2));
+    }
+    first_.value = e1;
+    second_.value = e2;
+    third_.value = e3;
   }
-  double value() const { return third_.value() + (3.0 * first_.value() - 3.0 * second_.value()); }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -108,7 +209,7 @@ class TripleEma {
   }
 
  private:
-  SeededEma first_, second_, third_;
+  ChainedEma first_, second_, third_;
 };
 
 // A simple average of a simple average: windows of period / 2 + 1 and the rest give the
@@ -204,6 +305,30 @@ class TillsonT3 {
   }
   double value() const {
     return c1_ * stages_[5].value + c2_ * stages_[4].value + c3_ * stages_[3].value + c4_ * stages_[2].value;
+  }
+  bool seeded() const { return stages_[5].seen >= period_; }
+
+  // push(x[i]) and value() into out[i] for i < count, once seeded: the six stages in registers.
+  template <class Out>
+  void run(const double* x, ptrdiff_t count, Out* out) {
+    const double k = k_, rest = rest_, c1 = c1_, c2 = c2_, c3 = c3_, c4 = c4_;
+    double e1 = stages_[0].value, e2 = stages_[1].value, e3 = stages_[2].value;
+    double e4 = stages_[3].value, e5 = stages_[4].value, e6 = stages_[5].value;
+    for (ptrdiff_t i = 0; i < count; ++i) {
+      e1 = k * x[i] + rest * e1;
+      e2 = k * e1 + rest * e2;
+      e3 = k * e2 + rest * e3;
+      e4 = k * e3 + rest * e4;
+      e5 = k * e4 + rest * e5;
+      e6 = k * e5 + rest * e6;
+      out[i] = static_cast<Out>(c1 * e6 + c2 * e5 + c3 * e4 + c4 * e3);
+    }
+    stages_[0].value = e1;
+    stages_[1].value = e2;
+    stages_[2].value = e3;
+    stages_[3].value = e4;
+    stages_[4].value = e5;
+    stages_[5].value = e6;
   }
 
   template <class Archive>
