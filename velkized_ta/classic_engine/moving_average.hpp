@@ -232,20 +232,55 @@ class TriangularAverage {
   SimpleAverage inner_, outer_;
 };
 
+// WindowSum's arithmetic and pickled fields with its members open to a run loop.
+struct OpenWindowSum {
+  OpenWindowSum() = default;
+  explicit OpenWindowSum(int64_t period) : ring(period) {}
+
+  double push(double value) {
+    const double leaving = ring.push(value);  // 0 while the ring fills: subtracting it is exact
+    fresh += value;
+    if (++since_resum >= static_cast<int64_t>(ring.capacity())) {
+      since_resum = 0;
+      sum = fresh;
+      fresh = 0.0;
+    } else {
+      sum += value;
+      sum -= leaving;
+    }
+    return sum;
+  }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    ring.fields(a);
+    a(sum);
+    a(since_resum);
+    if (Archive::loading) {
+      fresh = 0.0;
+      ring.each_newest(since_resum, [&](double value) { fresh += value; });
+    }
+  }
+
+  Ring ring;
+  double sum = 0.0;
+  double fresh = 0.0;  // sum of the values since the last re-adding
+  int64_t since_resum = 0;
+};
+
 // Kaufman's adaptive average: an EMA whose k follows the efficiency ratio over `period` changes,
 // starting from the previous value; period 1 is the value itself.
 class AdaptiveAverage {
  public:
   AdaptiveAverage() = default;
-  explicit AdaptiveAverage(int64_t period) : identity_(period == 1), prices_(period + 1), path_(period) {}
+  explicit AdaptiveAverage(int64_t period)
+      : identity_(period == 1), period_(period), prices_(period + 1), path_(period) {}
 
   bool push(double x) {
     if (identity_) {
       kama_ = x;
       return true;
     }
-    constexpr double slowest = 2.0 / (30.0 + 1.0);
-    constexpr double span = 2.0 / (2.0 + 1.0) - slowest;
     const bool first = prices_.size() == 0;
     const double previous = first ? x : prices_.oldest(prices_.size() - 1);
     prices_.push(x);
@@ -256,14 +291,43 @@ class AdaptiveAverage {
       kama_ = previous;
       started_ = true;
     }
-    const double change = x - prices_.oldest(0);
-    const double efficiency = path_length <= change || path_length == 0.0 ? 1.0 : std::fabs(change / path_length);
-    double smoothing = efficiency * span + slowest;
-    smoothing *= smoothing;
-    kama_ = (x - kama_) * smoothing + kama_;
+    kama_ = next(kama_, x, x - prices_.oldest(0), path_length);
     return true;
   }
   double value() const { return kama_; }
+  int64_t period() const { return period_; }
+  bool started() const { return started_; }
+
+  // push(x[i]) and value() into out[i] for i < count, once started, where x[-period - 1 .. -1]
+  // are the previous values: the prices and changes leaving the windows are read from x, and the
+  // rings take the bars at the end.
+  template <class Out>
+  void run(const double* x, ptrdiff_t count, Out* out) {
+    const int64_t period = period_;
+    double kama = kama_, path_length = path_.sum, fresh = path_.fresh;
+    int64_t since_resum = path_.since_resum;
+    for (ptrdiff_t i = 0; i < count; ++i) {
+      const double value = x[i], oldest = x[i - period];
+      const double move = std::fabs(value - x[i - 1]);
+      fresh += move;
+      if (++since_resum >= period) {
+        since_resum = 0;
+        path_length = fresh;
+        fresh = 0.0;
+      } else {
+        path_length += move;
+        path_length -= std::fabs(oldest - x[i - period - 1]);
+      }
+      kama = next(kama, value, value - oldest, path_length);
+      out[i] = static_cast<Out>(kama);
+    }
+    prices_.push_many(x, static_cast<size_t>(count));
+    for (ptrdiff_t i = count > period ? count - period : 0; i < count; ++i) path_.ring.push(std::fabs(x[i] - x[i - 1]));
+    kama_ = kama;
+    path_.sum = path_length;
+    path_.fresh = fresh;
+    path_.since_resum = since_resum;
+  }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -274,9 +338,20 @@ class AdaptiveAverage {
   }
 
  private:
+  // The step from the change over the window and the path length (sum of |moves|) along it.
+  static double next(double kama, double x, double change, double path_length) {
+    constexpr double slowest = 2.0 / (30.0 + 1.0);
+    constexpr double span = 2.0 / (2.0 + 1.0) - slowest;
+    const double efficiency = path_length <= change || path_length == 0.0 ? 1.0 : std::fabs(change / path_length);
+    double smoothing = efficiency * span + slowest;
+    smoothing *= smoothing;
+    return (x - kama) * smoothing + kama;
+  }
+
   bool identity_ = false;
-  Ring prices_;     // the last period + 1 values
-  WindowSum path_;  // sum of |x - previous x| over period changes
+  int64_t period_ = 1;
+  Ring prices_;         // the last period + 1 values
+  OpenWindowSum path_;  // sum of |x - previous x| over period changes
   double kama_ = 0.0;
   bool started_ = false;
 };
