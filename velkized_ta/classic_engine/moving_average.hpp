@@ -212,26 +212,6 @@ class TripleEma {
   ChainedEma first_, second_, third_;
 };
 
-// A simple average of a simple average: windows of period / 2 + 1 and the rest give the
-// triangular weights 1, 2, ..., 2, 1 over `period` values.
-class TriangularAverage {
- public:
-  TriangularAverage() = default;
-  explicit TriangularAverage(int64_t period) : inner_(period / 2 + 1), outer_(period + 1 - (period / 2 + 1)) {}
-
-  bool push(double x) { return inner_.push(x) && outer_.push(inner_.value()); }
-  double value() const { return outer_.value(); }
-
-  template <class Archive>
-  void fields(Archive& a) {
-    inner_.fields(a);
-    outer_.fields(a);
-  }
-
- private:
-  SimpleAverage inner_, outer_;
-};
-
 // WindowSum's arithmetic and pickled fields with its members open to a run loop.
 struct OpenWindowSum {
   OpenWindowSum() = default;
@@ -266,6 +246,95 @@ struct OpenWindowSum {
   double sum = 0.0;
   double fresh = 0.0;  // sum of the values since the last re-adding
   int64_t since_resum = 0;
+};
+
+// SimpleAverage's arithmetic and pickled fields with its members open to a run loop.
+struct OpenSimpleAverage {
+  OpenSimpleAverage() = default;
+  explicit OpenSimpleAverage(int64_t average_period) : sum(average_period), period(static_cast<double>(average_period)) {}
+
+  bool push(double x) {
+    value = sum.push(x) / period;
+    return sum.ring.full();
+  }
+  bool full() const { return sum.ring.full(); }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    sum.fields(a);
+    a(value);
+  }
+
+  OpenWindowSum sum;
+  double period = 1.0;
+  double value = 0.0;
+};
+
+// An OpenSimpleAverage's push with its sums in locals (registers, in a loop), written back by
+// `store`; the ring stays in the block.
+class SimpleAverageRun {
+ public:
+  explicit SimpleAverageRun(OpenSimpleAverage& average)
+      : block_(average), capacity_(static_cast<int64_t>(average.sum.ring.capacity())), period_(average.period),
+        sum_(average.sum.sum), fresh_(average.sum.fresh), value_(average.value), since_resum_(average.sum.since_resum) {}
+
+  double push(double x) {
+    const double leaving = block_.sum.ring.push(x);
+    fresh_ += x;
+    if (++since_resum_ >= capacity_) {
+      since_resum_ = 0;
+      sum_ = fresh_;
+      fresh_ = 0.0;
+    } else {
+      sum_ += x;
+      sum_ -= leaving;
+    }
+    value_ = sum_ / period_;
+    return value_;
+  }
+  void store() const {
+    block_.sum.sum = sum_;
+    block_.sum.fresh = fresh_;
+    block_.sum.since_resum = since_resum_;
+    block_.value = value_;
+  }
+
+ private:
+  OpenSimpleAverage& block_;
+  int64_t capacity_;
+  double period_;
+  double sum_, fresh_, value_;
+  int64_t since_resum_;
+};
+
+// A simple average of a simple average: windows of period / 2 + 1 and the rest give the
+// triangular weights 1, 2, ..., 2, 1 over `period` values.
+class TriangularAverage {
+ public:
+  TriangularAverage() = default;
+  explicit TriangularAverage(int64_t period) : inner_(period / 2 + 1), outer_(period + 1 - (period / 2 + 1)) {}
+
+  bool push(double x) { return inner_.push(x) && outer_.push(inner_.value); }
+  double value() const { return outer_.value; }
+  bool full() const { return outer_.full(); }
+
+  // push(x[i]) and value() into out[i] for i < count, once full: both sums in registers.
+  template <class Out>
+  void run(const double* x, ptrdiff_t count, Out* out) {
+    SimpleAverageRun inner(inner_), outer(outer_);
+    for (ptrdiff_t i = 0; i < count; ++i) out[i] = static_cast<Out>(outer.push(inner.push(x[i])));
+    inner.store();
+    outer.store();
+  }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    inner_.fields(a);
+    outer_.fields(a);
+  }
+
+ private:
+  OpenSimpleAverage inner_, outer_;
 };
 
 // Kaufman's adaptive average: an EMA whose k follows the efficiency ratio over `period` changes,
@@ -624,7 +693,7 @@ class MovingAverage {
   MovingAverage(int64_t matype, int64_t period)
       : kind_(period <= 1 && matype != static_cast<int64_t>(MaType::sma) ? kIdentity : matype) {
     switch (kind_) {
-      case static_cast<int64_t>(MaType::sma): sma_ = SimpleAverage(period); break;
+      case static_cast<int64_t>(MaType::sma): sma_ = OpenSimpleAverage(period); break;
       case static_cast<int64_t>(MaType::ema): ema_ = SeededEma(period); break;
       case static_cast<int64_t>(MaType::wma): wma_ = WeightedAverage(period); break;
       case static_cast<int64_t>(MaType::dema): dema_ = DoubleEma(period); break;
@@ -636,6 +705,9 @@ class MovingAverage {
       default: break;
     }
   }
+
+  // The simple average's block when this is one (a run loop's fast path), else nullptr.
+  OpenSimpleAverage* simple() { return kind_ == static_cast<int64_t>(MaType::sma) ? &sma_ : nullptr; }
 
   // True once value() holds the average.
   bool push(double x) {
@@ -654,7 +726,7 @@ class MovingAverage {
   }
   double value() const {
     switch (kind_) {
-      case static_cast<int64_t>(MaType::sma): return sma_.value();
+      case static_cast<int64_t>(MaType::sma): return sma_.value;
       case static_cast<int64_t>(MaType::ema): return ema_.value();
       case static_cast<int64_t>(MaType::wma): return wma_.value();
       case static_cast<int64_t>(MaType::dema): return dema_.value();
@@ -687,7 +759,7 @@ class MovingAverage {
   static constexpr int64_t kIdentity = -1;
   int64_t kind_ = kIdentity;
   double identity_ = 0.0;
-  SimpleAverage sma_;
+  OpenSimpleAverage sma_;
   SeededEma ema_;
   WeightedAverage wma_;
   DoubleEma dema_;
