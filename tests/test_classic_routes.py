@@ -454,3 +454,30 @@ def test_whole_series_match_the_live_update_across_nan_runs(name, params):
         assert same(as_tuple(handle.update_many(*(s[cut:] for s in series))), tuple(w[cut:] for w in whole))
     assert same(as_tuple(getattr(classic, name)(*series, **params, dtype=np.float32)),
                 tuple(w.astype(np.float32) for w in whole))
+
+
+# Long windows for the states whose whole-array loop reads leaving values off the input once a run
+# of real bars is longer than the window, and from the state's ring before that.
+LONG_WINDOWS = [("wma", {"timeperiod": 700}), ("kama", {"timeperiod": 500}), ("trima", {"timeperiod": 901}),
+                ("t3", {"timeperiod": 60}), ("macdext", {"fastperiod": 300, "slowperiod": 1000, "signalperiod": 600})]
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize(("name", "params"), [(e["name"], {}) for e in classic.REGISTRY] + LONG_WINDOWS,
+                         ids=[e["name"] for e in classic.REGISTRY] + [f"{n}-long" for n, _ in LONG_WINDOWS])
+def test_runs_longer_than_a_loop_chunk_match_the_live_update(name, params):
+    """The whole-array loop takes a run of real bars a chunk (2048 bars) at a time: runs of 2100 and
+    2999 real bars cross chunk boundaries, between a short gap and a single NaN bar."""
+    entry = classic.descriptor(name)
+    data = bars(7000, 9)
+    for key in data:
+        data[key] = data[key].copy()
+        data[key][2100:2103] = np.nan
+        data[key][4000] = np.nan
+    series = inputs_of(entry, data)
+    whole = as_tuple(getattr(classic, name)(*series, **params))
+    handle = getattr(stream, name)(*(s[:0] for s in series), **params)
+    got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
+    assert same(tuple(np.array(column) for column in zip(*got)), whole)
+    handle = getattr(stream, name)(*(s[:3000] for s in series), **params)
+    assert same(as_tuple(handle.update_many(*(s[3000:] for s in series))), tuple(w[3000:] for w in whole))
