@@ -51,21 +51,31 @@ struct State {
     return true;
   }
   // Bars after the first two: step's rules with the trend's values in locals. The bounds by the
-  // last two bars are std::max/min of three (the first of equals) as branches: the SAR rarely
-  // crosses them, so they are predicted and stay off the bar-to-bar chain, where selects would
-  // add two latencies. The new extreme is a select (a new high is a coin toss).
+  // last two bars are std::max/min of three (the first of equals) as branches marked unlikely: the
+  // SAR rarely crosses them, so they are predicted and stay off the bar-to-bar chain, where
+  // selects (GCC's choice for a plain `if`) would add their latencies. The new extreme and its
+  // factor are selects (a new high is a coin toss).
   template <class Out>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
     for (; from < to && bars < 2; ++from) step_at(*this, in, from, out);
     const auto highest = [](double a, double b, double c) {
-      if (a < b) a = b;
-      if (a < c) a = c;
+      if (__builtin_expect(a < b, 0)) a = b;
+      if (__builtin_expect(a < c, 0)) a = c;
       return a;
     };
     const auto lowest = [](double a, double b, double c) {
-      if (b < a) a = b;
-      if (c < a) a = c;
+      if (__builtin_expect(b < a, 0)) a = b;
+      if (__builtin_expect(c < a, 0)) a = c;
       return a;
+    };
+    // further ? a : b as a mask select.
+    const auto pick = [](bool further, double a, double b) {
+#if defined(__SSE2__)
+      const __m128d mask = _mm_castsi128_pd(_mm_set1_epi64x(-static_cast<int64_t>(further)));
+      return _mm_cvtsd_f64(_mm_or_pd(_mm_and_pd(mask, _mm_set_sd(a)), _mm_andnot_pd(mask, _mm_set_sd(b))));
+#else
+      return further ? a : b;
+#endif
     };
     const double step_by = step_size, most = maximum;
     bool up = is_long;
@@ -84,7 +94,7 @@ struct State {
         } else {
           value = stop;
           const bool further = high > best;
-          af = further ? select_less(most, af + step_by) : af;
+          af = pick(further, select_less(most, af + step_by), af);
           best = select_greater(high, best);
           stop = stop + af * (best - stop);
           stop = lowest(stop, low_before, low);
@@ -100,7 +110,7 @@ struct State {
         } else {
           value = stop;
           const bool further = low < best;
-          af = further ? select_less(most, af + step_by) : af;
+          af = pick(further, select_less(most, af + step_by), af);
           best = select_less(low, best);
           stop = stop + af * (best - stop);
           stop = highest(stop, high_before, high);
