@@ -109,7 +109,9 @@ class HilbertCycle {
 
   // Phase of the smoothed prices' fundamental over the last `cycle` bars, in degrees, shifted
   // and wrapped into -45 .. 315 as TA-Lib does.
-  void measure_phase(int64_t cycle) {
+  // Out of line: inlined, it changed how the bar loops of the readings without a phase compiled
+  // (ht_trendline ran 10% slower).
+  [[gnu::noinline]] void measure_phase(int64_t cycle) {
     previous_phase_ = phase_;
     double real_part = 0.0, imaginary_part = 0.0;
     if (cycle > 0) {
@@ -142,7 +144,9 @@ class HilbertCycle {
   void measure_trendline(int64_t cycle) {
     double mean = 0.0;
     const size_t held = price_history_.size();
-    each_newest_first(price_history_, std::min(static_cast<size_t>(cycle), held), [&](size_t, double value) { mean += value; });
+    for (int64_t i = 0; i < cycle && static_cast<size_t>(i) < held; ++i) {
+      mean += price_history_.oldest(held - 1 - static_cast<size_t>(i));
+    }
     if (cycle > 0) mean = mean / static_cast<double>(cycle);
     trendline_ = (4.0 * mean + 3.0 * trend1_ + 2.0 * trend2_ + trend3_) / 10.0;
     trend3_ = trend2_;

@@ -108,62 +108,14 @@ class WeightedAverage {
   int64_t since_resum_ = 0;
 };
 
-// One EMA of a chain: SeededEma's arithmetic and pickled fields (seed sum, value, count), with
-// the value open to a chain's loop, which keeps every stage in a register once all are seeded.
-struct ChainedEma {
-  ChainedEma() = default;
-  explicit ChainedEma(int64_t ema_period) : period(ema_period), k(2.0 / (static_cast<double>(ema_period) + 1.0)) {}
-
-  bool push(double x) {
-    if (seen < period) {
-      seed_sum += x;
-      if (++seen < period) return false;
-      value = seed_sum / static_cast<double>(period);
-      return true;
-    }
-    value = next(value, x, k);
-    return true;
-  }
-  bool seeded() const { return seen >= period; }
-  static double next(double value, double x, double k) { return (x - value) * k + value; }
-
-  template <class Archive>
-  void fields(Archive& a) {
-    a(seed_sum);
-    a(value);
-    a(seen);
-  }
-
-  int64_t period = 1;
-  double k = 1.0;
-  double seed_sum = 0.0;
-  double value = 0.0;
-  int64_t seen = 0;
-};
-
 // 2 EMA - EMA(EMA), each EMA seeded with the mean of its first `period` values.
 class DoubleEma {
  public:
   DoubleEma() = default;
   explicit DoubleEma(int64_t period) : first_(period), second_(period) {}
 
-  bool push(double x) { return first_.push(x) && second_.push(first_.value); }
-  double value() const { return 2.0 * first_.value - second_.value; }
-  bool seeded() const { return second_.seeded(); }
-
-  // push(x[i]) and value() into out[i] for i < count, once seeded.
-  template <class Out>
-  void run(const double* x, ptrdiff_t count, Out* out) {
-    const double k = first_.k;
-    double e1 = first_.value, e2 = second_.value;
-    for (ptrdiff_t i = 0; i < count; ++i) {
-      e1 = ChainedEma::next(e1, x[i], k);
-      e2 = ChainedEma::next(e2, e1, k);
-      out[i] = static_cast<Out>(2.0 * e1 - e2);
-    }
-    first_.value = e1;
-    second_.value = e2;
-  }
+  bool push(double x) { return first_.push(x) && second_.push(first_.value()); }
+  double value() const { return 2.0 * first_.value() - second_.value(); }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -172,7 +124,7 @@ class DoubleEma {
   }
 
  private:
-  ChainedEma first_, second_;
+  SeededEma first_, second_;
 };
 
 // EMA(EMA(EMA)) + 3 EMA - 3 EMA(EMA), each EMA seeded with the mean of its first `period` values.
@@ -181,25 +133,10 @@ class TripleEma {
   TripleEma() = default;
   explicit TripleEma(int64_t period) : first_(period), second_(period), third_(period) {}
 
-  bool push(double x) { return first_.push(x) && second_.push(first_.value) && third_.push(second_.value); }
-  double value() const { return third_.value + (3.0 * first_.value - 3.0 * second_.value); }
-  bool seeded() const { return third_.seeded(); }
-
-  // push(x[i]) and value() into out[i] for i < count, once seeded.
-  template <class Out>
-  void run(const double* x, ptrdiff_t count, Out* out) {
-    const double k = first_.k;
-    double e1 = first_.value, e2 = second_.value, e3 = third_.value;
-    for (ptrdiff_t i = 0; i < count; ++i) {
-      e1 = ChainedEma::next(e1, x[i], k);
-      e2 = ChainedEma::next(e2, e1, k);
-      e3 = ChainedEma::next(e3, e2, k);
-      out[i] = static_cast<Out>(e3 + (3.0 * e1 - 3.0 * e2));
-    }
-    first_.value = e1;
-    second_.value = e2;
-    third_.value = e3;
+  bool push(double x) {
+    return first_.push(x) && second_.push(first_.value()) && third_.push(second_.value());
   }
+  double value() const { return third_.value() + (3.0 * first_.value() - 3.0 * second_.value()); }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -209,7 +146,7 @@ class TripleEma {
   }
 
  private:
-  ChainedEma first_, second_, third_;
+  SeededEma first_, second_, third_;
 };
 
 // WindowSum's arithmetic and pickled fields with its members open to a run loop.
@@ -314,18 +251,8 @@ class TriangularAverage {
   TriangularAverage() = default;
   explicit TriangularAverage(int64_t period) : inner_(period / 2 + 1), outer_(period + 1 - (period / 2 + 1)) {}
 
-  bool push(double x) { return inner_.push(x) && outer_.push(inner_.value); }
-  double value() const { return outer_.value; }
-  bool full() const { return outer_.full(); }
-
-  // push(x[i]) and value() into out[i] for i < count, once full: both sums in registers.
-  template <class Out>
-  void run(const double* x, ptrdiff_t count, Out* out) {
-    SimpleAverageRun inner(inner_), outer(outer_);
-    for (ptrdiff_t i = 0; i < count; ++i) out[i] = static_cast<Out>(outer.push(inner.push(x[i])));
-    inner.store();
-    outer.store();
-  }
+  bool push(double x) { return inner_.push(x) && outer_.push(inner_.value()); }
+  double value() const { return outer_.value(); }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -334,7 +261,7 @@ class TriangularAverage {
   }
 
  private:
-  OpenSimpleAverage inner_, outer_;
+  SimpleAverage inner_, outer_;
 };
 
 // Kaufman's adaptive average: an EMA whose k follows the efficiency ratio over `period` changes,

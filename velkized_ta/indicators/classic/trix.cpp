@@ -1,5 +1,5 @@
 // TRIX: rate of change of a triple exponential average.
-#include "classic_engine/moving_average.hpp"
+#include "classic_engine/indicator.hpp"
 
 namespace velk::classic {
 namespace {
@@ -9,36 +9,15 @@ struct State {
   explicit State(const double* params)
       : first(int_param(params, 0)), second(int_param(params, 0)), third(int_param(params, 0)) {}
   bool step(const double* bar, double* out) {
-    if (!first.push(bar[0]) || !second.push(first.value) || !third.push(second.value)) return false;
-    const double smoothed = third.value;
+    if (!first.push(bar[0]) || !second.push(first.value()) || !third.push(second.value())) return false;
+    const double smoothed = third.value();
     const bool had_previous = has_previous;
     const double before = previous;
     previous = smoothed;
     has_previous = true;
     if (!had_previous) return false;
-    out[0] = rate(smoothed, before);
+    out[0] = before != 0.0 ? (smoothed / before - 1.0) * 100.0 : 0.0;
     return true;
-  }
-  static double rate(double smoothed, double before) {
-    return before != 0.0 ? (smoothed / before - 1.0) * 100.0 : 0.0;
-  }
-  // Once the chain has a previous value: step's arithmetic with the three EMAs in registers.
-  template <class Out>
-  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
-    for (; from < to && !has_previous; ++from) step_at(*this, in, from, out);
-    const double k = first.k;
-    double e1 = first.value, e2 = second.value, e3 = third.value;
-    for (ptrdiff_t t = from; t < to; ++t) {
-      e1 = ChainedEma::next(e1, in[0][t], k);
-      e2 = ChainedEma::next(e2, e1, k);
-      const double before = e3;
-      e3 = ChainedEma::next(e3, e2, k);
-      out[0][t] = static_cast<Out>(rate(e3, before));
-    }
-    first.value = e1;
-    second.value = e2;
-    third.value = e3;
-    previous = e3;
   }
   template <class Archive>
   void fields(Archive& a) {
@@ -48,7 +27,7 @@ struct State {
     a(previous);
     a(has_previous);
   }
-  ChainedEma first, second, third;
+  SeededEma first, second, third;
   double previous = 0.0;
   bool has_previous = false;
 };
