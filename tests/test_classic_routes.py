@@ -481,3 +481,5 @@ def test_runs_longer_than_a_loop_chunk_match_the_live_update(name, params):
     assert same(tuple(np.array(column) for column in zip(*got)), whole)
     handle = getattr(stream, name)(*(s[:3000] for s in series), **params)
     assert same(as_tuple(handle.update_many(*(s[3000:] for s in series))), tuple(w[3000:] for w in whole))
+    assert same(as_tuple(getattr(classic, name)(*series, **params, dtype=np.float32)),
+                tuple(w.astype(np.float32) for w in whole))
