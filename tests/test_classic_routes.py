@@ -487,17 +487,28 @@ def test_whole_series_match_the_live_update_through_level_changes(entry):
         assert same(tuple(np.array(column) for column in zip(*got)), whole), period
 
 
+# Long windows for the states whose whole-array loop reads leaving values off the input once a run
+# of real bars is longer than the window, and from the state's ring before that.
+LONG_WINDOWS = [("wma", {"timeperiod": 700}), ("kama", {"timeperiod": 500}), ("trima", {"timeperiod": 901}),
+                ("t3", {"timeperiod": 60}), ("macdext", {"fastperiod": 300, "slowperiod": 1000, "signalperiod": 600})]
+
+
 @pytest.mark.every_dispatch
-@pytest.mark.parametrize("entry", classic.REGISTRY, ids=classic.NAMES)
-def test_long_runs_across_the_kernels_chunks_match_the_live_update(entry):
-    """Runs of real bars thousands long (the run kernels lay windows out a chunk of 2048 bars at a
-    time: runs of two chunks and two bars, and of one chunk and 751 bars): the whole series against
-    the live update bar by bar."""
-    data = bars(7000, 8)
-    series = [s.copy() for s in inputs_of(entry, data)]
+@pytest.mark.parametrize(("name", "params"), [(e["name"], {}) for e in classic.REGISTRY] + LONG_WINDOWS,
+                         ids=[e["name"] for e in classic.REGISTRY] + [f"{n}-long" for n, _ in LONG_WINDOWS])
+def test_runs_longer_than_a_loop_chunk_match_the_live_update(name, params):
+    """The whole-array loops take a run of real bars a chunk (2048 bars) at a time, and kernels lay
+    windows out a chunk at a time: runs of two chunks and two bars and of one chunk and 751 bars,
+    after a short gap and a single NaN bar in the last input."""
+    entry = classic.descriptor(name)
+    series = [s.copy() for s in inputs_of(entry, bars(7000, 9))]
     for start, length in ((100, 2), (4200, 1)):
         series[-1][start:start + length] = np.nan
-    whole = as_tuple(getattr(classic, entry["name"])(*series))
-    handle = getattr(stream, entry["name"])(*(s[:0] for s in series))
+    whole = as_tuple(getattr(classic, name)(*series, **params))
+    handle = getattr(stream, name)(*(s[:0] for s in series), **params)
     got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
     assert same(tuple(np.array(column) for column in zip(*got)), whole)
+    handle = getattr(stream, name)(*(s[:3000] for s in series), **params)
+    assert same(as_tuple(handle.update_many(*(s[3000:] for s in series))), tuple(w[3000:] for w in whole))
+    assert same(as_tuple(getattr(classic, name)(*series, **params, dtype=np.float32)),
+                tuple(w.astype(np.float32) for w in whole))

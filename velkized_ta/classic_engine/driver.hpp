@@ -258,21 +258,44 @@ inline void run_kernel_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesO
   }
 }
 
-// A state may instead take whole runs of real bars, keeping its running values in locals and
-// reading the bars still in its window off the input arrays:
+// A state may instead take whole runs of real bars itself, with its running values in locals
+// rather than members written back every bar, and the bars still in its window read off the input:
 //   template <class Out> void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to,
-//                                      Out* const* out, ptrdiff_t real_before):
-//   the outputs `step` gives on bars from .. to - 1 (NaN where it gives none) and the state after
-//   them; every input is real on those bars and on the `real_before` bars just before `from`.
+//                                      Out* const* out, ptrdiff_t real_before)
+//   writes what `step` gives on bars from .. to - 1 (all real; NaN where it gives none) and leaves
+//   the state as `step` on those bars would; the `real_before` bars just before `from` are real
+//   too. Tests compare it with the live update.
 template <class State>
 concept HasRunKernel = requires(State& s, const double* const* in, double* const* out) {
   s.run_real(in, ptrdiff_t{0}, ptrdiff_t{0}, out, ptrdiff_t{0});
 };
 
+// Runs are handed over at most this many bars at a time, so the scan and the kernel read the same
+// bars while they are cached; a state with scratch arrays per run bounds them by its `run_span`.
+template <class State>
+constexpr ptrdiff_t run_span_of() {
+  if constexpr (requires { State::run_span; }) {
+    return State::run_span;
+  } else {
+    return 2048;
+  }
+}
+
+// Bar t through `step`, written as the bar loop writes it (for a run kernel's warm-up bars).
+template <class State, class Out>
+inline void step_at(State& state, const double* const* in, ptrdiff_t t, Out* const* out) {
+  double bar[State::inputs];
+  double values[State::outputs];
+  unrolled<State::inputs>([&](int k) { bar[k] = in[k][t]; });
+  step_bar(state, bar, values);
+  unrolled<State::outputs>([&](int k) { out[k][t] = static_cast<Out>(values[k]); });
+}
+
 // The unit-stride loop of a state with a run kernel: NaN bars between the runs give NaN outputs
 // and never reach the state, as in step_bar.
 template <class State, class Out>
 inline void run_real_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
+  constexpr ptrdiff_t span = run_span_of<State>();
   const double* columns[State::inputs];
   Out* targets[State::outputs];
   for (int k = 0; k < State::inputs; ++k) columns[k] = in.columns[k];
@@ -280,8 +303,12 @@ inline void run_real_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesOut
   ptrdiff_t real_before = 0;
   ptrdiff_t t = 0;
   while (t < length) {
+    const ptrdiff_t limit = length - t < span ? length : t + span;
     ptrdiff_t end = t;
-    while (end < length && all_real_at<State::inputs>(columns, end)) ++end;
+#if defined(VELK_CLASSIC_LANES)
+    while (end + 2 * lane_count <= limit && block_real_at<State::inputs>(columns, end)) end += 2 * lane_count;
+#endif
+    while (end < limit && all_real_at<State::inputs>(columns, end)) ++end;
     if (end > t) {
       state.run_real(columns, t, end, targets, real_before);
       real_before += end - t;

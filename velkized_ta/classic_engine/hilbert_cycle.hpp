@@ -8,6 +8,16 @@
 
 namespace velk::classic {
 
+// Calls visit(i, value) for the newest `count` values held in `ring` (count <= its size),
+// newest first (i = 0), in two contiguous spans of slots.
+template <class Visit>
+inline void each_newest_first(const Ring& ring, size_t count, Visit&& visit) {
+  const size_t end = ring.position();  // one past the newest slot
+  const size_t in_front = end < count ? end : count;
+  for (size_t i = 0; i < in_front; ++i) visit(i, ring.slot(end - 1 - i));
+  for (size_t i = in_front, at = ring.capacity(); i < count; ++i) visit(i, ring.slot(--at));
+}
+
 class HilbertCycle {
  public:
   // First value positions on NaN-free input: the period and phasor, and what needs 50 smoothed
@@ -76,17 +86,43 @@ class HilbertCycle {
   static constexpr double kQuarterPi = 0.78539816339744830962;  // atan(1)
   static constexpr double kDegrees = 45.0 / kQuarterPi;
 
+  // sin and cos of the angle of term i of a cycle of `cycle` bars (1 <= cycle <= kHistory,
+  // i < cycle), computed once by the same calls on the same arguments as each bar made them.
+  struct PhaseTerms {
+    static constexpr size_t row(int64_t cycle) { return static_cast<size_t>(cycle * (cycle - 1) / 2); }
+    double sines[kHistory * (kHistory + 1) / 2];
+    double cosines[kHistory * (kHistory + 1) / 2];
+    PhaseTerms() {
+      for (int64_t cycle = 1; cycle <= kHistory; ++cycle) {
+        for (int64_t i = 0; i < cycle; ++i) {
+          const double angle = (static_cast<double>(i) * (8.0 * kQuarterPi)) / static_cast<double>(cycle);
+          sines[row(cycle) + static_cast<size_t>(i)] = std::sin(angle);
+          cosines[row(cycle) + static_cast<size_t>(i)] = std::cos(angle);
+        }
+      }
+    }
+  };
+  static const PhaseTerms& phase_terms() {
+    static const PhaseTerms terms;
+    return terms;
+  }
+
   // Phase of the smoothed prices' fundamental over the last `cycle` bars, in degrees, shifted
   // and wrapped into -45 .. 315 as TA-Lib does.
-  void measure_phase(int64_t cycle) {
+  // Out of line: inlined, it changed how the bar loops of the readings without a phase compiled
+  // (ht_trendline ran 10% slower).
+  [[gnu::noinline]] void measure_phase(int64_t cycle) {
     previous_phase_ = phase_;
     double real_part = 0.0, imaginary_part = 0.0;
-    const size_t held = smoothed_history_.size();
-    for (int64_t i = 0; i < cycle && static_cast<size_t>(i) < held; ++i) {
-      const double angle = (static_cast<double>(i) * (8.0 * kQuarterPi)) / static_cast<double>(cycle);
-      const double value = smoothed_history_.oldest(held - 1 - static_cast<size_t>(i));
-      real_part += std::sin(angle) * value;
-      imaginary_part += std::cos(angle) * value;
+    if (cycle > 0) {
+      const PhaseTerms& terms = phase_terms();
+      const double* sines = terms.sines + PhaseTerms::row(cycle);
+      const double* cosines = terms.cosines + PhaseTerms::row(cycle);
+      const size_t held = smoothed_history_.size();
+      each_newest_first(smoothed_history_, std::min(static_cast<size_t>(cycle), held), [&](size_t i, double value) {
+        real_part += sines[i] * value;
+        imaginary_part += cosines[i] * value;
+      });
     }
     const double magnitude = std::fabs(imaginary_part);
     if (magnitude > 0.0) {

@@ -41,6 +41,44 @@ class WeightedAverage {
     return window_.full();
   }
   double value() const { return weighted_ / divisor_; }
+  bool full() const { return window_.full(); }
+
+  // push(x[i]) for i < count on a full window, with value() after each into out[i]: the
+  // arithmetic of push with the sums in registers; the value leaving is read from the ring for
+  // the first `period` bars and from x afterwards, and the ring takes the bars at the end.
+  template <class Out>
+  void run(const double* x, ptrdiff_t count, Out* out) {
+    double weighted = weighted_, plain = plain_, fresh_weighted = fresh_weighted_, fresh_plain = fresh_plain_;
+    int64_t since_resum = since_resum_;
+    const int64_t period = period_;
+    const double n = static_cast<double>(period), divisor = divisor_;
+    const auto bar = [&](ptrdiff_t i, double leaving) {
+      const double value = x[i];
+      fresh_weighted += static_cast<double>(since_resum + 1) * value;
+      fresh_plain += value;
+      if (++since_resum >= period) {
+        since_resum = 0;
+        weighted = fresh_weighted;
+        plain = fresh_plain;
+        fresh_weighted = 0.0;
+        fresh_plain = 0.0;
+      } else {
+        weighted = (weighted - plain) + n * value;
+        plain -= leaving;
+        plain += value;
+      }
+      out[i] = static_cast<Out>(weighted / divisor);
+    };
+    const ptrdiff_t from_ring = count < period ? count : static_cast<ptrdiff_t>(period);
+    for (ptrdiff_t i = 0; i < from_ring; ++i) bar(i, window_.oldest(static_cast<size_t>(i)));
+    for (ptrdiff_t i = from_ring; i < count; ++i) bar(i, x[i - period]);
+    window_.push_many(x, static_cast<size_t>(count));
+    weighted_ = weighted;
+    plain_ = plain;
+    fresh_weighted_ = fresh_weighted;
+    fresh_plain_ = fresh_plain;
+    since_resum_ = since_resum;
+  }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -111,6 +149,101 @@ class TripleEma {
   SeededEma first_, second_, third_;
 };
 
+// WindowSum's arithmetic and pickled fields with its members open to a run loop.
+struct OpenWindowSum {
+  OpenWindowSum() = default;
+  explicit OpenWindowSum(int64_t period) : ring(period) {}
+
+  double push(double value) {
+    const double leaving = ring.push(value);  // 0 while the ring fills: subtracting it is exact
+    fresh += value;
+    if (++since_resum >= static_cast<int64_t>(ring.capacity())) {
+      since_resum = 0;
+      sum = fresh;
+      fresh = 0.0;
+    } else {
+      sum += value;
+      sum -= leaving;
+    }
+    return sum;
+  }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    ring.fields(a);
+    a(sum);
+    a(since_resum);
+    if (Archive::loading) {
+      fresh = 0.0;
+      ring.each_newest(since_resum, [&](double value) { fresh += value; });
+    }
+  }
+
+  Ring ring;
+  double sum = 0.0;
+  double fresh = 0.0;  // sum of the values since the last re-adding
+  int64_t since_resum = 0;
+};
+
+// SimpleAverage's arithmetic and pickled fields with its members open to a run loop.
+struct OpenSimpleAverage {
+  OpenSimpleAverage() = default;
+  explicit OpenSimpleAverage(int64_t average_period) : sum(average_period), period(static_cast<double>(average_period)) {}
+
+  bool push(double x) {
+    value = sum.push(x) / period;
+    return sum.ring.full();
+  }
+  bool full() const { return sum.ring.full(); }
+
+  template <class Archive>
+  void fields(Archive& a) {
+    sum.fields(a);
+    a(value);
+  }
+
+  OpenWindowSum sum;
+  double period = 1.0;
+  double value = 0.0;
+};
+
+// An OpenSimpleAverage's push with its sums in locals (registers, in a loop), written back by
+// `store`; the ring stays in the block.
+class SimpleAverageRun {
+ public:
+  explicit SimpleAverageRun(OpenSimpleAverage& average)
+      : block_(average), capacity_(static_cast<int64_t>(average.sum.ring.capacity())), period_(average.period),
+        sum_(average.sum.sum), fresh_(average.sum.fresh), value_(average.value), since_resum_(average.sum.since_resum) {}
+
+  double push(double x) {
+    const double leaving = block_.sum.ring.push(x);
+    fresh_ += x;
+    if (++since_resum_ >= capacity_) {
+      since_resum_ = 0;
+      sum_ = fresh_;
+      fresh_ = 0.0;
+    } else {
+      sum_ += x;
+      sum_ -= leaving;
+    }
+    value_ = sum_ / period_;
+    return value_;
+  }
+  void store() const {
+    block_.sum.sum = sum_;
+    block_.sum.fresh = fresh_;
+    block_.sum.since_resum = since_resum_;
+    block_.value = value_;
+  }
+
+ private:
+  OpenSimpleAverage& block_;
+  int64_t capacity_;
+  double period_;
+  double sum_, fresh_, value_;
+  int64_t since_resum_;
+};
+
 // A simple average of a simple average: windows of period / 2 + 1 and the rest give the
 // triangular weights 1, 2, ..., 2, 1 over `period` values.
 class TriangularAverage {
@@ -136,15 +269,14 @@ class TriangularAverage {
 class AdaptiveAverage {
  public:
   AdaptiveAverage() = default;
-  explicit AdaptiveAverage(int64_t period) : identity_(period == 1), prices_(period + 1), path_(period) {}
+  explicit AdaptiveAverage(int64_t period)
+      : identity_(period == 1), period_(period), prices_(period + 1), path_(period) {}
 
   bool push(double x) {
     if (identity_) {
       kama_ = x;
       return true;
     }
-    constexpr double slowest = 2.0 / (30.0 + 1.0);
-    constexpr double span = 2.0 / (2.0 + 1.0) - slowest;
     const bool first = prices_.size() == 0;
     const double previous = first ? x : prices_.oldest(prices_.size() - 1);
     prices_.push(x);
@@ -155,14 +287,43 @@ class AdaptiveAverage {
       kama_ = previous;
       started_ = true;
     }
-    const double change = x - prices_.oldest(0);
-    const double efficiency = path_length <= change || path_length == 0.0 ? 1.0 : std::fabs(change / path_length);
-    double smoothing = efficiency * span + slowest;
-    smoothing *= smoothing;
-    kama_ = (x - kama_) * smoothing + kama_;
+    kama_ = next(kama_, x, x - prices_.oldest(0), path_length);
     return true;
   }
   double value() const { return kama_; }
+  int64_t period() const { return period_; }
+  bool started() const { return started_; }
+
+  // push(x[i]) and value() into out[i] for i < count, once started, where x[-period - 1 .. -1]
+  // are the previous values: the prices and changes leaving the windows are read from x, and the
+  // rings take the bars at the end.
+  template <class Out>
+  void run(const double* x, ptrdiff_t count, Out* out) {
+    const int64_t period = period_;
+    double kama = kama_, path_length = path_.sum, fresh = path_.fresh;
+    int64_t since_resum = path_.since_resum;
+    for (ptrdiff_t i = 0; i < count; ++i) {
+      const double value = x[i], oldest = x[i - period];
+      const double move = std::fabs(value - x[i - 1]);
+      fresh += move;
+      if (++since_resum >= period) {
+        since_resum = 0;
+        path_length = fresh;
+        fresh = 0.0;
+      } else {
+        path_length += move;
+        path_length -= std::fabs(oldest - x[i - period - 1]);
+      }
+      kama = next(kama, value, value - oldest, path_length);
+      out[i] = static_cast<Out>(kama);
+    }
+    prices_.push_many(x, static_cast<size_t>(count));
+    for (ptrdiff_t i = count > period ? count - period : 0; i < count; ++i) path_.ring.push(std::fabs(x[i] - x[i - 1]));
+    kama_ = kama;
+    path_.sum = path_length;
+    path_.fresh = fresh;
+    path_.since_resum = since_resum;
+  }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -173,9 +334,20 @@ class AdaptiveAverage {
   }
 
  private:
+  // The step from the change over the window and the path length (sum of |moves|) along it.
+  static double next(double kama, double x, double change, double path_length) {
+    constexpr double slowest = 2.0 / (30.0 + 1.0);
+    constexpr double span = 2.0 / (2.0 + 1.0) - slowest;
+    const double efficiency = path_length <= change || path_length == 0.0 ? 1.0 : std::fabs(change / path_length);
+    double smoothing = efficiency * span + slowest;
+    smoothing *= smoothing;
+    return (x - kama) * smoothing + kama;
+  }
+
   bool identity_ = false;
-  Ring prices_;     // the last period + 1 values
-  WindowSum path_;  // sum of |x - previous x| over period changes
+  int64_t period_ = 1;
+  Ring prices_;         // the last period + 1 values
+  OpenWindowSum path_;  // sum of |x - previous x| over period changes
   double kama_ = 0.0;
   bool started_ = false;
 };
@@ -204,6 +376,30 @@ class TillsonT3 {
   }
   double value() const {
     return c1_ * stages_[5].value + c2_ * stages_[4].value + c3_ * stages_[3].value + c4_ * stages_[2].value;
+  }
+  bool seeded() const { return stages_[5].seen >= period_; }
+
+  // push(x[i]) and value() into out[i] for i < count, once seeded: the six stages in registers.
+  template <class Out>
+  void run(const double* x, ptrdiff_t count, Out* out) {
+    const double k = k_, rest = rest_, c1 = c1_, c2 = c2_, c3 = c3_, c4 = c4_;
+    double e1 = stages_[0].value, e2 = stages_[1].value, e3 = stages_[2].value;
+    double e4 = stages_[3].value, e5 = stages_[4].value, e6 = stages_[5].value;
+    for (ptrdiff_t i = 0; i < count; ++i) {
+      e1 = k * x[i] + rest * e1;
+      e2 = k * e1 + rest * e2;
+      e3 = k * e2 + rest * e3;
+      e4 = k * e3 + rest * e4;
+      e5 = k * e4 + rest * e5;
+      e6 = k * e5 + rest * e6;
+      out[i] = static_cast<Out>(c1 * e6 + c2 * e5 + c3 * e4 + c4 * e3);
+    }
+    stages_[0].value = e1;
+    stages_[1].value = e2;
+    stages_[2].value = e3;
+    stages_[3].value = e4;
+    stages_[4].value = e5;
+    stages_[5].value = e6;
   }
 
   template <class Archive>
@@ -424,7 +620,7 @@ class MovingAverage {
   MovingAverage(int64_t matype, int64_t period)
       : kind_(period <= 1 && matype != static_cast<int64_t>(MaType::sma) ? kIdentity : matype) {
     switch (kind_) {
-      case static_cast<int64_t>(MaType::sma): sma_ = SimpleAverage(period); break;
+      case static_cast<int64_t>(MaType::sma): sma_ = OpenSimpleAverage(period); break;
       case static_cast<int64_t>(MaType::ema): ema_ = SeededEma(period); break;
       case static_cast<int64_t>(MaType::wma): wma_ = WeightedAverage(period); break;
       case static_cast<int64_t>(MaType::dema): dema_ = DoubleEma(period); break;
@@ -436,6 +632,9 @@ class MovingAverage {
       default: break;
     }
   }
+
+  // The simple average's block when this is one (a run loop's fast path), else nullptr.
+  OpenSimpleAverage* simple() { return kind_ == static_cast<int64_t>(MaType::sma) ? &sma_ : nullptr; }
 
   // True once value() holds the average.
   bool push(double x) {
@@ -454,7 +653,7 @@ class MovingAverage {
   }
   double value() const {
     switch (kind_) {
-      case static_cast<int64_t>(MaType::sma): return sma_.value();
+      case static_cast<int64_t>(MaType::sma): return sma_.value;
       case static_cast<int64_t>(MaType::ema): return ema_.value();
       case static_cast<int64_t>(MaType::wma): return wma_.value();
       case static_cast<int64_t>(MaType::dema): return dema_.value();
@@ -487,7 +686,7 @@ class MovingAverage {
   static constexpr int64_t kIdentity = -1;
   int64_t kind_ = kIdentity;
   double identity_ = 0.0;
-  SimpleAverage sma_;
+  OpenSimpleAverage sma_;
   SeededEma ema_;
   WeightedAverage wma_;
   DoubleEma dema_;

@@ -29,7 +29,8 @@ struct State {
         slow(setup.slow_type, setup.slow_period),
         signal(int_param(params, 5), int_param(params, 4)),
         fast_start(setup.line_lookback() - setup.fast_lookback()),
-        slow_start(setup.line_lookback() - setup.slow_lookback()) {}
+        slow_start(setup.line_lookback() - setup.slow_lookback()),
+        first_value(setup.line_lookback() + moving_average_lookback(int_param(params, 5), int_param(params, 4))) {}
   bool step(const double* bar, double* out) {
     // Both averages start where their first values fall on the same bar (TA-Lib's alignment).
     const int64_t bar_index = seen++;
@@ -44,6 +45,30 @@ struct State {
     out[2] = line - signal.value();
     return true;
   }
+  // Past the first value with simple averages (the defaults): the three sums in registers. Other
+  // types take `step`.
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
+    for (; from < to && seen <= first_value; ++from) step_at(*this, in, from, out);
+    OpenSimpleAverage *fast_block = fast.simple(), *slow_block = slow.simple(), *signal_block = signal.simple();
+    if (!fast_block || !slow_block || !signal_block) {
+      for (; from < to; ++from) step_at(*this, in, from, out);
+      return;
+    }
+    SimpleAverageRun fast_run(*fast_block), slow_run(*slow_block), signal_run(*signal_block);
+    for (ptrdiff_t t = from; t < to; ++t) {
+      const double x = in[0][t];
+      const double line = fast_run.push(x) - slow_run.push(x);
+      const double smoothed = signal_run.push(line);
+      out[0][t] = static_cast<Out>(line);
+      out[1][t] = static_cast<Out>(smoothed);
+      out[2][t] = static_cast<Out>(line - smoothed);
+    }
+    fast_run.store();
+    slow_run.store();
+    signal_run.store();
+    seen += to - from;
+  }
   template <class Archive>
   void fields(Archive& a) {
     a(seen);
@@ -53,6 +78,7 @@ struct State {
   }
   MovingAverage fast, slow, signal;
   int64_t fast_start, slow_start;  // bars skipped before each average starts
+  int64_t first_value;             // bar of the first values
   int64_t seen = 0;
 };
 

@@ -50,6 +50,83 @@ struct State {
     previous_low = low;
     return true;
   }
+  // Bars after the first two: step's rules with the trend's values in locals. The bounds by the
+  // last two bars are std::max/min of three (the first of equals) as branches marked unlikely: the
+  // SAR rarely crosses them, so they are predicted and stay off the bar-to-bar chain, where
+  // selects (GCC's choice for a plain `if`) would add their latencies. The new extreme and its
+  // factor are selects (a new high is a coin toss).
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
+    for (; from < to && bars < 2; ++from) step_at(*this, in, from, out);
+    const auto highest = [](double a, double b, double c) {
+      if (__builtin_expect(a < b, 0)) a = b;
+      if (__builtin_expect(a < c, 0)) a = c;
+      return a;
+    };
+    const auto lowest = [](double a, double b, double c) {
+      if (__builtin_expect(b < a, 0)) a = b;
+      if (__builtin_expect(c < a, 0)) a = c;
+      return a;
+    };
+    // further ? a : b as a mask select.
+    const auto pick = [](bool further, double a, double b) {
+#if defined(__SSE2__)
+      const __m128d mask = _mm_castsi128_pd(_mm_set1_epi64x(-static_cast<int64_t>(further)));
+      return _mm_cvtsd_f64(_mm_or_pd(_mm_and_pd(mask, _mm_set_sd(a)), _mm_andnot_pd(mask, _mm_set_sd(b))));
+#else
+      return further ? a : b;
+#endif
+    };
+    const double step_by = step_size, most = maximum;
+    bool up = is_long;
+    double stop = sar, best = extreme, af = factor, high_before = previous_high, low_before = previous_low;
+    for (ptrdiff_t t = from; t < to; ++t) {
+      const double high = in[0][t], low = in[1][t];
+      double value;
+      if (up) {
+        if (low <= stop) {
+          value = highest(best, high_before, high);
+          up = false;
+          af = step_by;
+          best = low;
+          stop = value + af * (best - value);
+          stop = highest(stop, high_before, high);
+        } else {
+          value = stop;
+          const bool further = high > best;
+          af = pick(further, select_less(most, af + step_by), af);
+          best = select_greater(high, best);
+          stop = stop + af * (best - stop);
+          stop = lowest(stop, low_before, low);
+        }
+      } else {
+        if (high >= stop) {
+          value = lowest(best, low_before, low);
+          up = true;
+          af = step_by;
+          best = high;
+          stop = value + af * (best - value);
+          stop = lowest(stop, low_before, low);
+        } else {
+          value = stop;
+          const bool further = low < best;
+          af = pick(further, select_less(most, af + step_by), af);
+          best = select_less(low, best);
+          stop = stop + af * (best - stop);
+          stop = highest(stop, high_before, high);
+        }
+      }
+      high_before = high;
+      low_before = low;
+      out[0][t] = static_cast<Out>(value);
+    }
+    is_long = up;
+    sar = stop;
+    extreme = best;
+    factor = af;
+    previous_high = high_before;
+    previous_low = low_before;
+  }
   // The trend turns: the SAR restarts at the old extreme (kept outside the last two bars), which
   // is this bar's value; the new trend's extreme is this bar's price.
   void reverse(double restart, double new_extreme, double* out) {

@@ -15,7 +15,7 @@ struct State {
     has_previous = true;
     if (first || !atr.push(true_range(high, low, previous))) return false;
     const double middle = 0.5 * (high + low);
-    const double width = multiplier * atr.value();
+    const double width = multiplier * atr.value;
     const double basic_upper = middle + width, basic_lower = middle - width;
     if (!started) {
       started = true;
@@ -32,6 +32,63 @@ struct State {
     out[1] = rising ? 1.0 : -1.0;
     return true;
   }
+  // Once started: step's rules with the bands and the ATR in locals, each choice a select (the
+  // band and trend choices are coin tosses on prices).
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
+    for (; from < to && !started; ++from) step_at(*this, in, from, out);
+    const double kept = atr.kept, share = atr.share, factor = multiplier;
+    double average = atr.value, close_before = previous_close;
+#if defined(__SSE2__)
+    // Comparisons as all-ones masks in SSE registers, choices as and/andnot/or: no transfers to
+    // integer registers on the band's bar-to-bar chain. Each mask is the C comparison's value
+    // (false when unordered), !(a < b) the negated mask.
+    __m128d up = _mm_set_sd(upper), down = _mm_set_sd(lower);
+    __m128d up_trend = _mm_castsi128_pd(_mm_set1_epi64x(rising ? -1 : 0));
+    const __m128d plus_one = _mm_set_sd(1.0), minus_one = _mm_set_sd(-1.0);
+    const auto choose = [](__m128d mask, __m128d a, __m128d b) {
+      return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
+    };
+    for (ptrdiff_t t = from; t < to; ++t) {
+      const double high = in[0][t], low = in[1][t], close_now = in[2][t];
+      average = average * kept + true_range(high, low, close_before) * share;
+      const double middle = 0.5 * (high + low);
+      const double width = factor * average;
+      const __m128d basic_upper = _mm_set_sd(middle + width), basic_lower = _mm_set_sd(middle - width);
+      const __m128d before = _mm_set_sd(close_before), close = _mm_set_sd(close_now);
+      up = choose(_mm_or_pd(_mm_cmplt_sd(basic_upper, up), _mm_cmplt_sd(up, before)), basic_upper, up);
+      down = choose(_mm_or_pd(_mm_cmplt_sd(down, basic_lower), _mm_cmplt_sd(before, down)), basic_lower, down);
+      up_trend = choose(up_trend, _mm_cmpnlt_sd(close, down), _mm_cmplt_sd(up, close));
+      out[0][t] = static_cast<Out>(_mm_cvtsd_f64(choose(up_trend, down, up)));
+      out[1][t] = static_cast<Out>(_mm_cvtsd_f64(choose(up_trend, plus_one, minus_one)));
+      close_before = close_now;
+    }
+    upper = _mm_cvtsd_f64(up);
+    lower = _mm_cvtsd_f64(down);
+    rising = (_mm_movemask_pd(up_trend) & 1) != 0;
+#else
+    double up = upper, down = lower;
+    bool up_trend = rising;
+    for (ptrdiff_t t = from; t < to; ++t) {
+      const double high = in[0][t], low = in[1][t], close = in[2][t];
+      average = average * kept + true_range(high, low, close_before) * share;
+      const double middle = 0.5 * (high + low);
+      const double width = factor * average;
+      const double basic_upper = middle + width, basic_lower = middle - width;
+      up = (basic_upper < up) | (close_before > up) ? basic_upper : up;
+      down = (basic_lower > down) | (close_before < down) ? basic_lower : down;
+      up_trend = up_trend ? !(close < down) : close > up;
+      out[0][t] = static_cast<Out>(up_trend ? down : up);
+      out[1][t] = static_cast<Out>(up_trend ? 1.0 : -1.0);
+      close_before = close;
+    }
+    upper = up;
+    lower = down;
+    rising = up_trend;
+#endif
+    atr.value = average;
+    previous_close = close_before;
+  }
   template <class Archive>
   void fields(Archive& a) {
     atr.fields(a);
@@ -42,8 +99,34 @@ struct State {
     a(upper);
     a(lower);
   }
+  // Wilder's average as WilderAverage computes and pickles it, its members open to run_real.
+  struct OpenWilderAverage {
+    explicit OpenWilderAverage(int64_t average_period)
+        : period(average_period),
+          kept(static_cast<double>(average_period - 1) / static_cast<double>(average_period)),
+          share(1.0 / static_cast<double>(average_period)) {}
+    bool push(double x) {
+      if (seen < period) {
+        value += x;
+        if (++seen < period) return false;
+        value /= static_cast<double>(period);
+        return true;
+      }
+      value = value * kept + x * share;
+      return true;
+    }
+    template <class Archive>
+    void fields(Archive& a) {
+      a(value);
+      a(seen);
+    }
+    int64_t period;
+    double kept, share;
+    double value = 0.0;
+    int64_t seen = 0;
+  };
   double multiplier;
-  WilderAverage atr;
+  OpenWilderAverage atr;
   double previous_close = 0.0;
   bool has_previous = false;
   bool started = false;

@@ -12,6 +12,11 @@ struct State {
     out[0] = average.value();
     return true;
   }
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
+    for (; from < to && !average.full(); ++from) step_at(*this, in, from, out);
+    average.run(in[0] + from, to - from, out[0] + from);
+  }
   template <class Archive>
   void fields(Archive& a) {
     average.fields(a);
