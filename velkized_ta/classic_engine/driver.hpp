@@ -258,6 +258,61 @@ inline void run_kernel_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesO
   }
 }
 
+// A state whose values depend on every earlier bar may instead take runs of real bars itself:
+//   template <class Out> void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to,
+//                                      Out* const* out)
+// writes out[k][t] for t = from .. to - 1 (bars all real): the values `step` gives there, NaN
+// where it gives none, and leaves the state as `step` would. Runs are cut into spans of at most
+// `real_span` bars, so a state's scratch arrays can be that long and the inputs are still cached
+// when it reads them. Tests compare it with the live update.
+template <class State>
+concept HasRunKernel = requires(State& s, const double* const* in, double* const* out) {
+  s.run_real(in, ptrdiff_t{0}, ptrdiff_t{0}, out);
+};
+inline constexpr ptrdiff_t real_span = 256;
+
+// For run_real: `step` on bars from .. to - 1 (all real) while `warming()` holds, as the bar
+// loop would run it; returns the first bar not taken.
+template <class State, class Out, class Warming>
+inline ptrdiff_t step_while(State& state, const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out,
+                            Warming&& warming) {
+  for (; from < to && warming(); ++from) {
+    double bar[State::inputs];
+    double values[State::outputs];
+    unrolled<State::inputs>([&](int k) { bar[k] = in[k][from]; });
+    if (!state.step(bar, values)) {
+      unrolled<State::outputs>([&](int k) { values[k] = std::numeric_limits<double>::quiet_NaN(); });
+    }
+    unrolled<State::outputs>([&](int k) { out[k][from] = static_cast<Out>(values[k]); });
+  }
+  return from;
+}
+
+template <class State, class Out>
+inline void run_real_spans(State& state, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
+  const double* columns[State::inputs];
+  Out* targets[State::outputs];
+  for (int k = 0; k < State::inputs; ++k) columns[k] = in.columns[k];
+  for (int k = 0; k < State::outputs; ++k) targets[k] = out.columns[k];
+  ptrdiff_t t = 0;
+  while (t < length) {
+    const ptrdiff_t limit = length - t < real_span ? length : t + real_span;
+    ptrdiff_t end = t;
+#if defined(VELK_CLASSIC_LANES)
+    while (end + 2 * lane_count <= limit && block_real_at<State::inputs>(columns, end)) end += 2 * lane_count;
+#endif
+    while (end < limit && all_real_at<State::inputs>(columns, end)) ++end;
+    if (end > t) {
+      state.run_real(columns, t, end, targets);
+      t = end;
+      continue;
+    }
+    // A bar with a NaN: NaN out, the state untouched (the NaN rule of step_bar).
+    unrolled<State::outputs>([&](int k) { targets[k][t] = static_cast<Out>(std::numeric_limits<double>::quiet_NaN()); });
+    ++t;
+  }
+}
+
 // Flattened: the step and everything it calls are inlined into the bar loop (two loop copies
 // would otherwise exceed the compiler's inlining budget and leave a call per bar).
 template <class State, class Out>
@@ -265,6 +320,13 @@ template <class State, class Out>
   // A local state whose address never escapes: its scalars stay in registers across bars
   // instead of being stored and reloaded around every output write (which could alias them).
   State state = std::move(*static_cast<State*>(raw));
+  if constexpr (HasRunKernel<State>) {
+    if (in.stride == 1 && out.stride == 1) {
+      run_real_spans<State, Out>(state, in, length, out);
+      *static_cast<State*>(raw) = std::move(state);
+      return;
+    }
+  }
   if constexpr (HasKernel<State>) {
     if (in.stride == 1 && out.stride == 1) {
       run_kernel_bars<State, Out>(state, in, length, out);

@@ -107,6 +107,13 @@ class Ring {
   // Storage order: the slot the next push writes, and the value in slot i.
   size_t position() const { return position_; }
   double slot(size_t i) const { return values_[i]; }
+  // For loops that keep the position in a local: the storage, and moving the position on by
+  // `count` slots written directly (a full ring, count <= capacity - position).
+  double* slots() { return values_.data(); }
+  void advance_full(size_t count) {
+    position_ += count;
+    if (position_ == capacity_) position_ = 0;
+  }
   // i-th oldest value held (0 <= i < size()).
   double oldest(size_t i) const {
     size_t at = filled_ < capacity_ ? i : position_ + i;

@@ -1,5 +1,6 @@
 // Ultimate oscillator.
 #include <algorithm>
+#include <array>
 
 #include "classic_engine/sums.hpp"
 
@@ -36,14 +37,42 @@ struct State {
       range[k].push(tr);
     }
     if (!range[2].full()) return false;
+    out[0] = oscillator({pressure[0].sum(), pressure[1].sum(), pressure[2].sum()},
+                        {range[0].sum(), range[1].sum(), range[2].sum()});
+    return true;
+  }
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
+    from = step_while(*this, in, from, to, out, [&] { return !range[2].full(); });
+    const ptrdiff_t n = to - from;
+    if (n <= 0) return;
+    const double *high = in[0] + from, *low = in[1] + from, *close = in[2] + from;
+    double buying[real_span], tr[real_span], pressures[3][real_span], ranges[3][real_span];
+    // Bar 0's previous close is the state's; the others' is in the span.
+    for (ptrdiff_t i = 0; i < n; ++i) {
+      const double previous = i == 0 ? previous_close : close[i - 1];
+      buying[i] = close[i] - std::min(low[i], previous);
+      tr[i] = true_range(high[i], low[i], previous);
+    }
+    previous_close = close[n - 1];
+    for (int k = 0; k < 3; ++k) {
+      pressure[k].push_run(buying, static_cast<size_t>(n), pressures[k]);
+      range[k].push_run(tr, static_cast<size_t>(n), ranges[k]);
+    }
+    for (ptrdiff_t i = 0; i < n; ++i) {
+      out[0][from + i] = static_cast<Out>(oscillator({pressures[0][i], pressures[1][i], pressures[2][i]},
+                                                     {ranges[0][i], ranges[1][i], ranges[2][i]}));
+    }
+  }
+  // From the three periods' sums, shortest first; a window without range contributes 0.
+  static double oscillator(const std::array<double, 3>& pressures, const std::array<double, 3>& ranges) {
     static constexpr double weights[3] = {4.0, 2.0, 1.0};
     double total = 0.0;
 #pragma GCC unroll 3
     for (int k = 0; k < 3; ++k) {
-      if (range[k].sum() != 0.0) total += weights[k] * (pressure[k].sum() / range[k].sum());
+      if (ranges[k] != 0.0) total += weights[k] * (pressures[k] / ranges[k]);
     }
-    out[0] = 100.0 * (total / 7.0);
-    return true;
+    return 100.0 * (total / 7.0);
   }
   template <class Archive>
   void fields(Archive& a) {

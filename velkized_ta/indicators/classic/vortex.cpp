@@ -4,6 +4,9 @@
 namespace velk::classic {
 namespace {
 
+// A window whose true ranges are all zero (flat prices) gives 0.
+inline double share(double movement, double total) { return total != 0.0 ? movement / total : 0.0; }
+
 struct State {
   static constexpr int inputs = 3, outputs = 2;
   explicit State(const double* params)
@@ -21,9 +24,36 @@ struct State {
     const double minus = down.push(std::fabs(low - high_before));
     const double total = range.push(true_range(high, low, close_before));
     if (!range.full()) return false;
-    out[0] = total != 0.0 ? plus / total : 0.0;
-    out[1] = total != 0.0 ? minus / total : 0.0;
+    out[0] = share(plus, total);
+    out[1] = share(minus, total);
     return true;
+  }
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
+    from = step_while(*this, in, from, to, out, [&] { return !range.full(); });
+    const ptrdiff_t n = to - from;
+    if (n <= 0) return;
+    const double *high = in[0] + from, *low = in[1] + from, *close = in[2] + from;
+    double plus[real_span], minus[real_span], total[real_span];
+    // Bar 0's previous bar is the state's; the others' is in the span.
+    plus[0] = std::fabs(high[0] - previous_low);
+    minus[0] = std::fabs(low[0] - previous_high);
+    total[0] = true_range(high[0], low[0], previous_close);
+    for (ptrdiff_t i = 1; i < n; ++i) {
+      plus[i] = std::fabs(high[i] - low[i - 1]);
+      minus[i] = std::fabs(low[i] - high[i - 1]);
+      total[i] = true_range(high[i], low[i], close[i - 1]);
+    }
+    previous_high = high[n - 1];
+    previous_low = low[n - 1];
+    previous_close = close[n - 1];
+    up.push_run(plus, static_cast<size_t>(n), plus);
+    down.push_run(minus, static_cast<size_t>(n), minus);
+    range.push_run(total, static_cast<size_t>(n), total);
+    for (ptrdiff_t i = 0; i < n; ++i) {
+      out[0][from + i] = static_cast<Out>(share(plus[i], total[i]));
+      out[1][from + i] = static_cast<Out>(share(minus[i], total[i]));
+    }
   }
   template <class Archive>
   void fields(Archive& a) {
