@@ -165,6 +165,16 @@ inline V load_as(const double* at) {
   return v;
 }
 
+// Writes lanes of values at `at` as Out (float64 bit for bit; float32 rounded per value).
+template <class Out, class V>
+inline void store_as(Out* at, V v) {
+  if constexpr (std::is_same_v<Out, double>) {
+    std::memcpy(at, &v, sizeof v);
+  } else {
+    for (size_t k = 0; k < sizeof v / sizeof(double); ++k) at[k] = static_cast<Out>(v[k]);
+  }
+}
+
 #if defined(__GNUC__)
 // Two bars side by side (SSE2 on x86-64, NEON on aarch64). Element-wise kernels may also give
 // `kernel_lanes(in, t, out)`: bars t and t + 1 at once, each lane the scalar operations of

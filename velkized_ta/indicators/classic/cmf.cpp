@@ -47,7 +47,14 @@ struct State {
     for (; i < n; ++i) flows[i] = money_flow(in[0][from + i], in[1][from + i], in[2][from + i], in[3][from + i]);
     flow.push_run(flows, static_cast<size_t>(n), flow_sums);
     volumes.push_run(in[3] + from, static_cast<size_t>(n), volume_sums);
-    for (i = 0; i < n; ++i) out[0][from + i] = static_cast<Out>(share(flow_sums[i], volume_sums[i]));
+    i = 0;
+#if defined(VELK_CLASSIC_LANES)
+    for (; i + lane_count <= n; i += lane_count) {
+      const Lanes none{}, total = load_as<Lanes>(volume_sums + i);
+      store_as(out[0] + from + i, total != none ? load_as<Lanes>(flow_sums + i) / total : none);
+    }
+#endif
+    for (; i < n; ++i) out[0][from + i] = static_cast<Out>(share(flow_sums[i], volume_sums[i]));
   }
   template <class Archive>
   void fields(Archive& a) {

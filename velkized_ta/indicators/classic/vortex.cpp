@@ -1,4 +1,7 @@
 // Vortex indicator.
+#include <cstring>
+#include <limits>
+
 #include "classic_engine/sums.hpp"
 
 namespace velk::classic {
@@ -39,7 +42,20 @@ struct State {
     plus[0] = std::fabs(high[0] - previous_low);
     minus[0] = std::fabs(low[0] - previous_high);
     total[0] = true_range(high[0], low[0], previous_close);
-    for (ptrdiff_t i = 1; i < n; ++i) {
+    ptrdiff_t i = 1;
+#if defined(VELK_CLASSIC_LANES)
+    const LaneMask magnitude_bits = {std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::max()};
+    for (; i + lane_count <= n; i += lane_count) {
+      const Lanes now_high = load_as<Lanes>(high + i), now_low = load_as<Lanes>(low + i);
+      const Lanes lanes_plus = (Lanes)((LaneMask)(now_high - load_as<Lanes>(low + i - 1)) & magnitude_bits);
+      const Lanes lanes_minus = (Lanes)((LaneMask)(now_low - load_as<Lanes>(high + i - 1)) & magnitude_bits);
+      const Lanes lanes_total = true_range(now_high, now_low, load_as<Lanes>(close + i - 1));
+      std::memcpy(plus + i, &lanes_plus, sizeof(Lanes));
+      std::memcpy(minus + i, &lanes_minus, sizeof(Lanes));
+      std::memcpy(total + i, &lanes_total, sizeof(Lanes));
+    }
+#endif
+    for (; i < n; ++i) {
       plus[i] = std::fabs(high[i] - low[i - 1]);
       minus[i] = std::fabs(low[i] - high[i - 1]);
       total[i] = true_range(high[i], low[i], close[i - 1]);
@@ -50,7 +66,15 @@ struct State {
     up.push_run(plus, static_cast<size_t>(n), plus);
     down.push_run(minus, static_cast<size_t>(n), minus);
     range.push_run(total, static_cast<size_t>(n), total);
-    for (ptrdiff_t i = 0; i < n; ++i) {
+    i = 0;
+#if defined(VELK_CLASSIC_LANES)
+    for (; i + lane_count <= n; i += lane_count) {
+      const Lanes none{}, sums = load_as<Lanes>(total + i);
+      store_as(out[0] + from + i, sums != none ? load_as<Lanes>(plus + i) / sums : none);
+      store_as(out[1] + from + i, sums != none ? load_as<Lanes>(minus + i) / sums : none);
+    }
+#endif
+    for (; i < n; ++i) {
       out[0][from + i] = static_cast<Out>(share(plus[i], total[i]));
       out[1][from + i] = static_cast<Out>(share(minus[i], total[i]));
     }
