@@ -165,6 +165,16 @@ inline V load_as(const double* at) {
   return v;
 }
 
+// Writes lanes of values at `at` as Out (float64 bit for bit; float32 rounded per value).
+template <class Out, class V>
+inline void store_as(Out* at, V v) {
+  if constexpr (std::is_same_v<Out, double>) {
+    std::memcpy(at, &v, sizeof v);
+  } else {
+    for (size_t k = 0; k < sizeof v / sizeof(double); ++k) at[k] = static_cast<Out>(v[k]);
+  }
+}
+
 #if defined(__GNUC__)
 // Two bars side by side (SSE2 on x86-64, NEON on aarch64). Element-wise kernels may also give
 // `kernel_lanes(in, t, out)`: bars t and t + 1 at once, each lane the scalar operations of
@@ -289,6 +299,15 @@ inline void step_at(State& state, const double* const* in, ptrdiff_t t, Out* con
   unrolled<State::inputs>([&](int k) { bar[k] = in[k][t]; });
   step_bar(state, bar, values);
   unrolled<State::outputs>([&](int k) { out[k][t] = static_cast<Out>(values[k]); });
+}
+
+// For run_real: `step` on bars from .. to - 1 (all real) while `warming()` holds, as the bar
+// loop would run it; returns the first bar not taken.
+template <class State, class Out, class Warming>
+inline ptrdiff_t step_while(State& state, const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out,
+                            Warming&& warming) {
+  for (; from < to && warming(); ++from) step_at(state, in, from, out);
+  return from;
 }
 
 // The unit-stride loop of a state with a run kernel: NaN bars between the runs give NaN outputs

@@ -107,6 +107,13 @@ class Ring {
   // Storage order: the slot the next push writes, and the value in slot i.
   size_t position() const { return position_; }
   double slot(size_t i) const { return values_[i]; }
+  // For loops that keep the position in a local: the storage, and moving the position on by
+  // `count` slots written directly (a full ring, count <= capacity - position).
+  double* slots() { return values_.data(); }
+  void advance_full(size_t count) {
+    position_ += count;
+    if (position_ == capacity_) position_ = 0;
+  }
   // i-th oldest value held (0 <= i < size()).
   double oldest(size_t i) const {
     size_t at = filled_ < capacity_ ? i : position_ + i;
@@ -708,8 +715,8 @@ class DirectionalSums {
     }
     const double up = high - previous_high_;
     const double down = previous_low_ - low;
-    const double plus_move = up > 0.0 && up > down ? up : 0.0;
-    const double minus_move = down > 0.0 && down > up ? down : 0.0;
+    const double plus_move = move_beyond(up, down);
+    const double minus_move = move_beyond(down, up);
     const double range = true_range(high, low, previous_close_);
     remember(high, low, close);
     if (seen_ < period_) {
@@ -743,6 +750,17 @@ class DirectionalSums {
   }
 
  private:
+  // move > 0 && move > other ? move : 0 as masks: which side moved further is a coin toss on
+  // price data, and as branches it mispredicted every other bar.
+  static double move_beyond(double move, double other) {
+#if defined(__SSE2__)
+    const __m128d m = _mm_set_sd(move);
+    const __m128d beyond = _mm_and_pd(_mm_cmpgt_sd(m, _mm_setzero_pd()), _mm_cmpgt_sd(m, _mm_set_sd(other)));
+    return _mm_cvtsd_f64(_mm_and_pd(beyond, m));
+#else
+    return move > 0.0 && move > other ? move : 0.0;
+#endif
+  }
   void remember(double high, double low, double close) {
     previous_high_ = high;
     previous_low_ = low;

@@ -3,7 +3,9 @@
 // average, and a compensated running sum for cumulative totals.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #include "classic_engine/indicator.hpp"
@@ -42,6 +44,67 @@ class GuardedWindowSum {
   }
   bool full() const { return ring_.full(); }
   double sum() const { return nonzero_ == 0 ? 0.0 : sum_; }
+
+  // push(values[i]) for i = 0 .. count - 1, writing each push's sum to sums[i]: the step's
+  // operations in its order, with the state in locals between the re-addings (which run the step).
+  // `sums` may be `values`.
+  void push_run(const double* values, size_t count, double* sums) {
+    size_t i = 0;
+    for (; i < count && !ring_.full(); ++i) sums[i] = push(values[i]);
+    const size_t capacity = ring_.capacity();
+    while (i < count) {
+      // Pushes before the next scheduled re-adding and the ring's wrap.
+      size_t stop = count;
+      stop = std::min(stop, i + (capacity - 1 - static_cast<size_t>(since_resum_)));
+      stop = std::min(stop, i + (capacity - ring_.position()));
+      if (stop == i) {
+        sums[i] = push(values[i]);
+        ++i;
+        continue;
+      }
+      double* slots = ring_.slots() + ring_.position();
+      const double* in = values + i;
+      double* out = sums + i;
+      const size_t n = stop - i;
+      double sum = sum_, magnitude = magnitude_, peak = peak_;
+      double fresh_sum = fresh_sum_, fresh_magnitude = fresh_magnitude_;
+      int64_t nonzero = nonzero_;
+      size_t j = 0;
+      bool collapsed = false;
+      for (; j < n; ++j) {
+        const double value = in[j];
+        const double leaving = slots[j];
+        slots[j] = value;
+        nonzero += (value != 0.0) - (leaving != 0.0);
+        fresh_sum += value;
+        fresh_magnitude += std::fabs(value);
+        sum += value;
+        magnitude += std::fabs(value);
+        sum -= leaving;
+        magnitude -= std::fabs(leaving);
+        peak = select_greater(magnitude, peak);
+        if (magnitude < peak * kCollapse) [[unlikely]] {
+          collapsed = true;
+          ++j;
+          break;
+        }
+        out[j] = nonzero == 0 ? 0.0 : sum;
+      }
+      sum_ = sum;
+      magnitude_ = magnitude;
+      peak_ = peak;
+      fresh_sum_ = fresh_sum;
+      fresh_magnitude_ = fresh_magnitude;
+      nonzero_ = nonzero;
+      since_resum_ += static_cast<int64_t>(j);
+      ring_.advance_full(j);
+      i += j;
+      if (collapsed) {
+        resum();
+        sums[i - 1] = this->sum();
+      }
+    }
+  }
 
   template <class Archive>
   void fields(Archive& a) {

@@ -11,6 +11,18 @@ struct State {
     out[0] = line.push(bar[0], bar[1], bar[2], bar[3]);
     return true;
   }
+  static constexpr ptrdiff_t run_span = 256;  // the length of the scratch arrays in run_real
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
+    const size_t n = static_cast<size_t>(to - from);
+    if constexpr (std::is_same_v<Out, double>) {
+      line.push_run(in[0] + from, in[1] + from, in[2] + from, in[3] + from, n, out[0] + from);
+    } else {
+      double lines[run_span];
+      line.push_run(in[0] + from, in[1] + from, in[2] + from, in[3] + from, n, lines);
+      for (size_t i = 0; i < n; ++i) out[0][from + static_cast<ptrdiff_t>(i)] = static_cast<Out>(lines[i]);
+    }
+  }
   template <class Archive>
   void fields(Archive& a) {
     line.fields(a);

@@ -1,22 +1,61 @@
 // Chaikin money flow.
+#include <cstring>
+
 #include "classic_engine/sums.hpp"
 
 namespace velk::classic {
 namespace {
 
+// The bar's money flow volume (a double, or lanes of bars).
+template <class V>
+V money_flow(V high, V low, V close, V volume) {
+  const V range = high - low;
+  const V none{};
+  // A bar without range has no location within it: it moves no money.
+  const V location = range != none ? ((close - low) - (high - close)) / range : none;
+  return location * volume;
+}
+
+// Zero volume over the window moves no money.
+inline double share(double flows, double total) { return total != 0.0 ? flows / total : 0.0; }
+
 struct State {
   static constexpr int inputs = 4, outputs = 1;
   explicit State(const double* params) : flow(int_param(params, 0)), volumes(int_param(params, 0)) {}
   bool step(const double* bar, double* out) {
-    const double high = bar[0], low = bar[1], close = bar[2], volume = bar[3];
-    const double range = high - low;
-    // A bar without range has no location within it: it moves no money.
-    const double location = range != 0.0 ? ((close - low) - (high - close)) / range : 0.0;
-    const double flows = flow.push(location * volume);
-    const double total = volumes.push(volume);
+    const double flows = flow.push(money_flow(bar[0], bar[1], bar[2], bar[3]));
+    const double total = volumes.push(bar[3]);
     if (!volumes.full()) return false;
-    out[0] = total != 0.0 ? flows / total : 0.0;
+    out[0] = share(flows, total);
     return true;
+  }
+  static constexpr ptrdiff_t run_span = 256;  // the length of the scratch arrays in run_real
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
+    from = step_while(*this, in, from, to, out, [&] { return !volumes.full(); });
+    const ptrdiff_t n = to - from;
+    if (n <= 0) return;
+    double flows[run_span], flow_sums[run_span], volume_sums[run_span];
+    ptrdiff_t i = 0;
+#if defined(VELK_CLASSIC_LANES)
+    for (; i + lane_count <= n; i += lane_count) {
+      const ptrdiff_t t = from + i;
+      const Lanes lanes = money_flow(load_as<Lanes>(in[0] + t), load_as<Lanes>(in[1] + t),
+                                     load_as<Lanes>(in[2] + t), load_as<Lanes>(in[3] + t));
+      std::memcpy(flows + i, &lanes, sizeof lanes);
+    }
+#endif
+    for (; i < n; ++i) flows[i] = money_flow(in[0][from + i], in[1][from + i], in[2][from + i], in[3][from + i]);
+    flow.push_run(flows, static_cast<size_t>(n), flow_sums);
+    volumes.push_run(in[3] + from, static_cast<size_t>(n), volume_sums);
+    i = 0;
+#if defined(VELK_CLASSIC_LANES)
+    for (; i + lane_count <= n; i += lane_count) {
+      const Lanes none{}, total = load_as<Lanes>(volume_sums + i);
+      store_as(out[0] + from + i, total != none ? load_as<Lanes>(flow_sums + i) / total : none);
+    }
+#endif
+    for (; i < n; ++i) out[0][from + i] = static_cast<Out>(share(flow_sums[i], volume_sums[i]));
   }
   template <class Archive>
   void fields(Archive& a) {

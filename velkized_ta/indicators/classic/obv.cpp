@@ -1,6 +1,10 @@
 // On-balance volume.
 #include "classic_engine/indicator.hpp"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace velk::classic {
 namespace {
 
@@ -12,14 +16,27 @@ struct State {
     if (!started) {
       total = volume;
       started = true;
-    } else if (close > previous_close) {
-      total += volume;
-    } else if (close < previous_close) {
-      total -= volume;
+    } else {
+      total = moved_total(close, volume);
     }
     previous_close = close;
     out[0] = total;
     return true;
+  }
+  // total + volume on a higher close, total - volume on a lower one, else total unchanged, as
+  // masks: the direction of a close is a coin toss on price data, and as branches it
+  // mispredicted every other bar.
+  double moved_total(double close, double volume) const {
+#if defined(__SSE2__)
+    const __m128d now = _mm_set_sd(close), before = _mm_set_sd(previous_close), kept = _mm_set_sd(total);
+    const __m128d higher = _mm_cmpgt_sd(now, before), lower = _mm_cmplt_sd(now, before);
+    const __m128d up = _mm_and_pd(higher, _mm_set_sd(total + volume));
+    const __m128d down = _mm_and_pd(lower, _mm_set_sd(total - volume));
+    const __m128d same = _mm_andnot_pd(_mm_or_pd(higher, lower), kept);
+    return _mm_cvtsd_f64(_mm_or_pd(_mm_or_pd(up, down), same));
+#else
+    return close > previous_close ? total + volume : close < previous_close ? total - volume : total;
+#endif
   }
   template <class Archive>
   void fields(Archive& a) {

@@ -1,5 +1,7 @@
 // Ultimate oscillator.
 #include <algorithm>
+#include <array>
+#include <cstring>
 
 #include "classic_engine/sums.hpp"
 
@@ -36,14 +38,67 @@ struct State {
       range[k].push(tr);
     }
     if (!range[2].full()) return false;
-    static constexpr double weights[3] = {4.0, 2.0, 1.0};
+    out[0] = oscillator({pressure[0].sum(), pressure[1].sum(), pressure[2].sum()},
+                        {range[0].sum(), range[1].sum(), range[2].sum()});
+    return true;
+  }
+  static constexpr ptrdiff_t run_span = 256;  // the length of the scratch arrays in run_real
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
+    from = step_while(*this, in, from, to, out, [&] { return !range[2].full(); });
+    const ptrdiff_t n = to - from;
+    if (n <= 0) return;
+    const double *high = in[0] + from, *low = in[1] + from, *close = in[2] + from;
+    double buying[run_span], tr[run_span], pressures[3][run_span], ranges[3][run_span];
+    // Bar 0's previous close is the state's; the others' is in the span.
+    buying[0] = close[0] - std::min(low[0], previous_close);
+    tr[0] = true_range(high[0], low[0], previous_close);
+    ptrdiff_t i = 1;
+#if defined(VELK_CLASSIC_LANES)
+    for (; i + lane_count <= n; i += lane_count) {
+      const Lanes now_low = load_as<Lanes>(low + i), previous = load_as<Lanes>(close + i - 1);
+      const Lanes lanes_buying = load_as<Lanes>(close + i) - (previous < now_low ? previous : now_low);  // std::min's choice
+      const Lanes lanes_tr = true_range(load_as<Lanes>(high + i), now_low, previous);
+      std::memcpy(buying + i, &lanes_buying, sizeof(Lanes));
+      std::memcpy(tr + i, &lanes_tr, sizeof(Lanes));
+    }
+#endif
+    for (; i < n; ++i) {
+      buying[i] = close[i] - std::min(low[i], close[i - 1]);
+      tr[i] = true_range(high[i], low[i], close[i - 1]);
+    }
+    previous_close = close[n - 1];
+    for (int k = 0; k < 3; ++k) {
+      pressure[k].push_run(buying, static_cast<size_t>(n), pressures[k]);
+      range[k].push_run(tr, static_cast<size_t>(n), ranges[k]);
+    }
+    i = 0;
+#if defined(VELK_CLASSIC_LANES)
+    for (; i + lane_count <= n; i += lane_count) {
+      const Lanes none{};
+      Lanes total{};
+      for (int k = 0; k < 3; ++k) {
+        const Lanes p = load_as<Lanes>(pressures[k] + i), r = load_as<Lanes>(ranges[k] + i);
+        // Adding +0 where the range is 0 leaves the total as the step's skip does (never -0).
+        total += r != none ? weights[k] * (p / r) : none;
+      }
+      store_as(out[0] + from + i, 100.0 * (total / 7.0));
+    }
+#endif
+    for (; i < n; ++i) {
+      out[0][from + i] = static_cast<Out>(oscillator({pressures[0][i], pressures[1][i], pressures[2][i]},
+                                                     {ranges[0][i], ranges[1][i], ranges[2][i]}));
+    }
+  }
+  static constexpr double weights[3] = {4.0, 2.0, 1.0};
+  // From the three periods' sums, shortest first; a window without range contributes 0.
+  static double oscillator(const std::array<double, 3>& pressures, const std::array<double, 3>& ranges) {
     double total = 0.0;
 #pragma GCC unroll 3
     for (int k = 0; k < 3; ++k) {
-      if (range[k].sum() != 0.0) total += weights[k] * (pressure[k].sum() / range[k].sum());
+      if (ranges[k] != 0.0) total += weights[k] * (pressures[k] / ranges[k]);
     }
-    out[0] = 100.0 * (total / 7.0);
-    return true;
+    return 100.0 * (total / 7.0);
   }
   template <class Archive>
   void fields(Archive& a) {

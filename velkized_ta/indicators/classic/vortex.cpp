@@ -1,8 +1,14 @@
 // Vortex indicator.
+#include <cstring>
+#include <limits>
+
 #include "classic_engine/sums.hpp"
 
 namespace velk::classic {
 namespace {
+
+// A window whose true ranges are all zero (flat prices) gives 0.
+inline double share(double movement, double total) { return total != 0.0 ? movement / total : 0.0; }
 
 struct State {
   static constexpr int inputs = 3, outputs = 2;
@@ -21,9 +27,58 @@ struct State {
     const double minus = down.push(std::fabs(low - high_before));
     const double total = range.push(true_range(high, low, close_before));
     if (!range.full()) return false;
-    out[0] = total != 0.0 ? plus / total : 0.0;
-    out[1] = total != 0.0 ? minus / total : 0.0;
+    out[0] = share(plus, total);
+    out[1] = share(minus, total);
     return true;
+  }
+  static constexpr ptrdiff_t run_span = 256;  // the length of the scratch arrays in run_real
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
+    from = step_while(*this, in, from, to, out, [&] { return !range.full(); });
+    const ptrdiff_t n = to - from;
+    if (n <= 0) return;
+    const double *high = in[0] + from, *low = in[1] + from, *close = in[2] + from;
+    double plus[run_span], minus[run_span], total[run_span];
+    // Bar 0's previous bar is the state's; the others' is in the span.
+    plus[0] = std::fabs(high[0] - previous_low);
+    minus[0] = std::fabs(low[0] - previous_high);
+    total[0] = true_range(high[0], low[0], previous_close);
+    ptrdiff_t i = 1;
+#if defined(VELK_CLASSIC_LANES)
+    const LaneMask magnitude_bits = {std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::max()};
+    for (; i + lane_count <= n; i += lane_count) {
+      const Lanes now_high = load_as<Lanes>(high + i), now_low = load_as<Lanes>(low + i);
+      const Lanes lanes_plus = (Lanes)((LaneMask)(now_high - load_as<Lanes>(low + i - 1)) & magnitude_bits);
+      const Lanes lanes_minus = (Lanes)((LaneMask)(now_low - load_as<Lanes>(high + i - 1)) & magnitude_bits);
+      const Lanes lanes_total = true_range(now_high, now_low, load_as<Lanes>(close + i - 1));
+      std::memcpy(plus + i, &lanes_plus, sizeof(Lanes));
+      std::memcpy(minus + i, &lanes_minus, sizeof(Lanes));
+      std::memcpy(total + i, &lanes_total, sizeof(Lanes));
+    }
+#endif
+    for (; i < n; ++i) {
+      plus[i] = std::fabs(high[i] - low[i - 1]);
+      minus[i] = std::fabs(low[i] - high[i - 1]);
+      total[i] = true_range(high[i], low[i], close[i - 1]);
+    }
+    previous_high = high[n - 1];
+    previous_low = low[n - 1];
+    previous_close = close[n - 1];
+    up.push_run(plus, static_cast<size_t>(n), plus);
+    down.push_run(minus, static_cast<size_t>(n), minus);
+    range.push_run(total, static_cast<size_t>(n), total);
+    i = 0;
+#if defined(VELK_CLASSIC_LANES)
+    for (; i + lane_count <= n; i += lane_count) {
+      const Lanes none{}, sums = load_as<Lanes>(total + i);
+      store_as(out[0] + from + i, sums != none ? load_as<Lanes>(plus + i) / sums : none);
+      store_as(out[1] + from + i, sums != none ? load_as<Lanes>(minus + i) / sums : none);
+    }
+#endif
+    for (; i < n; ++i) {
+      out[0][from + i] = static_cast<Out>(share(plus[i], total[i]));
+      out[1][from + i] = static_cast<Out>(share(minus[i], total[i]));
+    }
   }
   template <class Archive>
   void fields(Archive& a) {
