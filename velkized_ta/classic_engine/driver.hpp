@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "classic_engine/lanes.hpp"
+
 namespace velk::classic {
 
 // Writes a state's fields as raw little-endian values, field by field (no padding).
@@ -100,6 +102,12 @@ struct Operations {
   // One bar with the NaN rule; returns whether `out` holds values (else it holds NaN).
   bool (*update)(void* state, const double* bar, double* out);
   void (*save)(const void* state, std::string& bytes);
+  // Columns first .. first + count - 1 of row-major tables, each through a fresh state, in lanes
+  // across series (lanes.hpp); nullptr where the state has no lanes.
+  void (*columns_f64)(const double* params, TableArrays<const double> in, TableArrays<double> out, ptrdiff_t length,
+                      ptrdiff_t first, ptrdiff_t count) = nullptr;
+  void (*columns_f32)(const double* params, TableArrays<const double> in, TableArrays<float> out, ptrdiff_t length,
+                      ptrdiff_t first, ptrdiff_t count) = nullptr;
   bool (*load)(void* state, const char* bytes, size_t size);  // false: the bytes are not a state
 };
 
@@ -295,6 +303,10 @@ Operations operations_of() {
   ops.run_f64 = &run_series<State, double>;
   ops.run_f32 = &run_series<State, float>;
   ops.update = &update_bar<State>;
+  if constexpr (HasLanes<State>) {
+    ops.columns_f64 = &run_columns_in_lanes<State, double>;
+    ops.columns_f32 = &run_columns_in_lanes<State, float>;
+  }
   ops.save = [](const void* state, std::string& bytes) {
     StateWriter writer;
     const_cast<State*>(static_cast<const State*>(state))->fields(writer);

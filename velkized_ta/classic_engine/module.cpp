@@ -364,9 +364,11 @@ PyObject* registry(PyObject*, PyObject*) {
       PyTuple_SET_ITEM(params, static_cast<Py_ssize_t>(k), row);
     }
     {
-      PyObject* row = Py_BuildValue("{s:s,s:s,s:s,s:s,s:N,s:N,s:N,s:N}", "name", d.name, "group", d.group, "summary",
+      // "lanes": a table's columns step together in vector lanes (run_many, one series per column).
+      PyObject* row = Py_BuildValue("{s:s,s:s,s:s,s:s,s:N,s:N,s:N,s:N,s:O}", "name", d.name, "group", d.group, "summary",
                                     d.summary, "doc", d.doc, "inputs", inputs, "optional_inputs", optional_inputs,
-                                    "params", params, "outputs", outputs);
+                                    "params", params, "outputs", outputs, "lanes",
+                                    rows()[i].ops.columns_f64 ? Py_True : Py_False);
       if (!row) {
         Py_DECREF(all);
         return nullptr;
@@ -569,11 +571,51 @@ PyObject* run_many(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return nullptr;
   }
   const size_t count = starts.size();
+  // One series per column of row-major tables: blocks of consecutive columns stepped together in
+  // lanes, where the state has them (each column keeps its scalar bits).
+  const bool in_lanes = !segmented && axis == 0 && e->ops.columns_f64 != nullptr;
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  const size_t workers = std::min<size_t>({count ? count : 1, static_cast<size_t>(std::max(1L, requested_threads)), cores});
+  const size_t wanted = std::min<size_t>(static_cast<size_t>(std::max(1L, requested_threads)), cores);
+  // Blocks of columns, a share per worker (whole groups of 8) up to the most one call takes.
+  const size_t share = (count + wanted - 1) / wanted;
+  const size_t lane_block = std::min<size_t>(kLaneBlockColumns, std::max<size_t>(8, (share + 7) / 8 * 8));
+  const size_t lane_blocks = (count + lane_block - 1) / lane_block;
+  const size_t tasks = in_lanes ? lane_blocks : count;
+  const size_t workers = std::min<size_t>(tasks ? tasks : 1, wanted);
   std::atomic<size_t> next{0};
   std::atomic<bool> out_of_memory{false};
+  auto work_in_lanes = [&] {
+    std::vector<const double*> in_bases(in.size());
+    std::vector<double*> out64(out.size());
+    std::vector<float*> out32(out.size());
+    for (size_t k = 0; k < in.size(); ++k) in_bases[k] = static_cast<const double*>(in[k].view.buf);
+    for (size_t k = 0; k < out.size(); ++k) {
+      out64[k] = static_cast<double*>(out[k].view.buf);
+      out32[k] = static_cast<float*>(out[k].view.buf);
+    }
+    const TableArrays<const double> table{in_bases.data(), in_time.data(), in_series.data()};
+    const ptrdiff_t length = in[0].length(0);
+    for (size_t b; (b = next.fetch_add(1)) < lane_blocks && !out_of_memory.load();) {
+      const ptrdiff_t first = static_cast<ptrdiff_t>(b * lane_block);
+      const ptrdiff_t columns = std::min<ptrdiff_t>(static_cast<ptrdiff_t>(lane_block), static_cast<ptrdiff_t>(count) - first);
+      try {
+        if (float32)
+          e->ops.columns_f32(params.data(), table, TableArrays<float>{out32.data(), out_time.data(), out_series.data()},
+                             length, first, columns);
+        else
+          e->ops.columns_f64(params.data(), table, TableArrays<double>{out64.data(), out_time.data(), out_series.data()},
+                             length, first, columns);
+      } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+        return;
+      }
+    }
+  };
   auto work = [&] {
+    if (in_lanes) {
+      work_in_lanes();
+      return;
+    }
     std::vector<const double*> in_columns(in.size());
     std::vector<double*> out64(out.size());
     std::vector<float*> out32(out.size());
