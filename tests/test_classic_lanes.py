@@ -75,10 +75,12 @@ def test_strided_fortran_and_float32_tables(entry):
     wider = [np.repeat(t, 2, axis=1) for t in tables]
     assert_columns(getattr(batch, name)(*(w[:, ::2] for w in wider), axis=0), expected)
     assert_columns(getattr(batch, name)(*(np.asfortranarray(t) for t in tables), axis=0), expected)
-    # float32 input: each series as the function reads the same float32 column; float32 output.
+    # float32 input, read in place (its inputs in different memory orders): each series as the
+    # function reads the same float32 column.
     narrow = [t.astype(np.float32) for t in tables]
+    narrow[0] = np.asfortranarray(narrow[0])
     assert_columns(getattr(batch, name)(*narrow, axis=0), expected_columns(name, narrow, {}))
-    assert_columns(getattr(batch, name)(*tables, axis=0, dtype=np.float32),
+    assert_columns(getattr(batch, name)(*tables, axis=0, dtype=np.float32),  # float32 output
                    expected_columns(name, tables, {}, dtype=np.float32))
 
 
@@ -91,3 +93,16 @@ def test_a_column_of_nan_and_inf_bars_leaves_its_neighbours_alone(entry):
     tables[-1][60:, 5] = np.inf  # infinite bars are real: they reach the state
     tables[-1][70:, 6] = -np.inf
     assert_columns(getattr(batch, name)(*tables, axis=0), expected_columns(name, tables, {}))
+
+
+def test_float32_tables_on_routes_without_lanes_are_converted():
+    """Only a lane entry's column layout reads float32 in place; rows, offsets and per-series
+    entries take the float64 conversion and give the same values."""
+    without = next(entry for entry in classic.REGISTRY if not entry["lanes"] and len(entry["inputs"]) == 1)
+    closes = table(without, 6, 150, seed=11)[0].astype(np.float32)
+    assert_columns(getattr(batch, without["name"])(closes, axis=0),
+                   expected_columns(without["name"], [closes], {}))
+    name = LANES[0]["name"]
+    narrow = [t.astype(np.float32) for t in table(LANES[0], 6, 150, seed=12)]
+    by_rows = as_tuple(getattr(batch, name)(*(t.T for t in narrow), axis=1))
+    assert_columns(tuple(o.T for o in by_rows), expected_columns(name, narrow, {}))

@@ -242,15 +242,22 @@ constexpr ptrdiff_t kLaneBlockColumns = 256;
 
 namespace lanes_detail {
 
-template <class V>
-inline V load_row(const double* row, ptrdiff_t column_stride, int count) {
+// A group's bars of one row; float32 inputs widen exactly, as the function widens its input.
+template <class V, class In>
+inline V load_row(const In* row, ptrdiff_t column_stride, int count) {
   constexpr int W = lane_width<V>;
   V lanes;
   if (count == W && column_stride == 1) {
-    std::memcpy(&lanes, row, sizeof lanes);
+    if constexpr (std::is_same_v<In, double>) {
+      std::memcpy(&lanes, row, sizeof lanes);
+    } else {
+      float narrow[W];
+      std::memcpy(narrow, row, sizeof narrow);
+      for (int k = 0; k < W; ++k) lanes[k] = static_cast<double>(narrow[k]);
+    }
     return lanes;
   }
-  for (int k = 0; k < W; ++k) lanes[k] = row[(k < count ? k : 0) * column_stride];
+  for (int k = 0; k < W; ++k) lanes[k] = static_cast<double>(row[(k < count ? k : 0) * column_stride]);
   return lanes;
 }
 
@@ -267,8 +274,8 @@ inline void store_row(Out* row, ptrdiff_t column_stride, int count, V lanes) {
 }
 
 // Steps columns [first, first + count) of the table over `length` rows with the lane state S.
-template <class S, class V, class Out>
-void run_block(const double* params, TableArrays<const double> in, TableArrays<Out> out, ptrdiff_t length,
+template <class S, class V, class In, class Out>
+void run_block(const double* params, TableArrays<const In> in, TableArrays<Out> out, ptrdiff_t length,
                ptrdiff_t first, ptrdiff_t count) {
   using Flag = FlagOf<V>;
   constexpr int W = lane_width<V>;
@@ -322,12 +329,12 @@ concept HasLanes = requires { typename State::template OnLanes<DoubleLanes<2>>; 
 
 // Columns [first, first + count) (at most kLaneBlockColumns) of a row-major table through fresh
 // lane states; each column's values are, bit for bit, the scalar state's run over that column.
-template <class State, class Out>
-void run_columns_in_lanes(const double* params, TableArrays<const double> in, TableArrays<Out> out,
+template <class State, class In, class Out>
+void run_columns_in_lanes(const double* params, TableArrays<const In> in, TableArrays<Out> out,
                           ptrdiff_t length, ptrdiff_t first, ptrdiff_t count) {
   auto with = [&](auto lanes) {
     using V = DoubleLanes<decltype(lanes)::value>;
-    lanes_detail::run_block<typename State::template OnLanes<V>, V, Out>(params, in, out, length, first, count);
+    lanes_detail::run_block<typename State::template OnLanes<V>, V, In, Out>(params, in, out, length, first, count);
   };
 #if defined(__x86_64__)
   switch (widest_lane_unit()) {
