@@ -287,7 +287,7 @@ void run_block(const double* params, TableArrays<const In> in, TableArrays<Out> 
   const V missing = splat<V>(std::numeric_limits<double>::quiet_NaN());
   // The hardware prefetchers do not follow a walk down rows pages apart: each group asks for its
   // inputs' and outputs' row kAhead rows on (a hint, which never faults, also past the end).
-  constexpr ptrdiff_t kAhead = 16;
+  constexpr ptrdiff_t kAhead = 4;
   for (ptrdiff_t i = 0; i < length; ++i) {
     for (int g = 0; g < groups; ++g) {
       const ptrdiff_t column = first + static_cast<ptrdiff_t>(g) * W;
