@@ -33,14 +33,17 @@ template <int W>
 struct LaneVectors;
 template <> struct LaneVectors<2> {
   using Values = double __attribute__((vector_size(16)));
+  using Floats = float __attribute__((vector_size(8)));
   using Mask = int64_t __attribute__((vector_size(16)));
 };
 template <> struct LaneVectors<4> {
   using Values = double __attribute__((vector_size(32)));
+  using Floats = float __attribute__((vector_size(16)));
   using Mask = int64_t __attribute__((vector_size(32)));
 };
 template <> struct LaneVectors<8> {
   using Values = double __attribute__((vector_size(64)));
+  using Floats = float __attribute__((vector_size(32)));
   using Mask = int64_t __attribute__((vector_size(64)));
 };
 template <int W>
@@ -251,9 +254,9 @@ inline V load_row(const In* row, ptrdiff_t column_stride, int count) {
     if constexpr (std::is_same_v<In, double>) {
       std::memcpy(&lanes, row, sizeof lanes);
     } else {
-      float narrow[W];
-      std::memcpy(narrow, row, sizeof narrow);
-      for (int k = 0; k < W; ++k) lanes[k] = static_cast<double>(narrow[k]);
+      typename LaneVectors<W>::Floats narrow;
+      std::memcpy(&narrow, row, sizeof narrow);
+      lanes = __builtin_convertvector(narrow, V);
     }
     return lanes;
   }
