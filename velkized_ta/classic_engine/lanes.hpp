@@ -283,17 +283,22 @@ void run_block(const double* params, TableArrays<const In> in, TableArrays<Out> 
   using Flag = FlagOf<V>;
   constexpr int W = lane_width<V>;
   const int groups = static_cast<int>((count + W - 1) / W);
+  // The groups stepped together keep their states within about a third of L1 beside the rows
+  // passing through (a large state, MACD's, walks a block in several passes).
+  constexpr int kTogether = std::clamp<int>(static_cast<int>(16384 / sizeof(S)), 1, kLaneBlockColumns / W);
   // On the stack: the heap's alignment is the default build's idea of these vectors' alignment,
   // less than the wide build's aligned moves assume.
-  std::optional<S> states[kLaneBlockColumns / W];
-  for (int g = 0; g < groups; ++g) states[g].emplace(params);
+  std::optional<S> states[kTogether];
   const V missing = splat<V>(std::numeric_limits<double>::quiet_NaN());
   // The hardware prefetchers do not follow a walk down rows pages apart: each group asks for its
   // inputs' and outputs' row kAhead rows on (a hint, which never faults, also past the end).
   constexpr ptrdiff_t kAhead = 4;
+  for (int from = 0; from < groups; from += kTogether) {
+  const int together = std::min(kTogether, groups - from);
+  for (int g = 0; g < together; ++g) states[g].emplace(params);
   for (ptrdiff_t i = 0; i < length; ++i) {
-    for (int g = 0; g < groups; ++g) {
-      const ptrdiff_t column = first + static_cast<ptrdiff_t>(g) * W;
+    for (int g = 0; g < together; ++g) {
+      const ptrdiff_t column = first + static_cast<ptrdiff_t>(from + g) * W;
       for (int k = 0; k < S::inputs; ++k)
         __builtin_prefetch(in.bases[k] + (i + kAhead) * in.rows[k] + column * in.columns[k]);
       for (int k = 0; k < S::outputs; ++k)
@@ -320,6 +325,7 @@ void run_block(const double* params, TableArrays<const In> in, TableArrays<Out> 
         store_row(out.bases[k] + i * out.rows[k] + column * out.columns[k], out.columns[k], lanes,
                   choose(ready, values[k], missing));
     }
+  }
   }
 }
 
