@@ -58,7 +58,9 @@ def test_the_registry_lists_indicators_with_lanes():
 @pytest.mark.parametrize(("name", "params"), LANE_CASES, ids=LANE_IDS)
 def test_columns_in_lanes_keep_each_series_bits(name, params):
     entry = classic.descriptor(name)
-    for width in (1, 3, 5, 9, 17, 70):  # partial groups of 2, 4 and 8 lanes; 70 spans three blocks
+    # Partial groups of 2, 4 and 8 lanes; 130: a block per thread with two, and a large state
+    # (MACD's) walks a block of 130 in several passes.
+    for width in (1, 3, 5, 9, 17, 130):
         tables = table(entry, width, 260, seed=width)
         expected = expected_columns(name, tables, params)
         for threads in (1, 2):

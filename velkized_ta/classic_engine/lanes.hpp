@@ -294,38 +294,38 @@ void run_block(const double* params, TableArrays<const In> in, TableArrays<Out> 
   // inputs' and outputs' row kAhead rows on (a hint, which never faults, also past the end).
   constexpr ptrdiff_t kAhead = 4;
   for (int from = 0; from < groups; from += kTogether) {
-  const int together = std::min(kTogether, groups - from);
-  for (int g = 0; g < together; ++g) states[g].emplace(params);
-  for (ptrdiff_t i = 0; i < length; ++i) {
-    for (int g = 0; g < together; ++g) {
-      const ptrdiff_t column = first + static_cast<ptrdiff_t>(from + g) * W;
-      for (int k = 0; k < S::inputs; ++k)
-        __builtin_prefetch(in.bases[k] + (i + kAhead) * in.rows[k] + column * in.columns[k]);
-      for (int k = 0; k < S::outputs; ++k)
-        __builtin_prefetch(out.bases[k] + (i + kAhead) * out.rows[k] + column * out.columns[k], 1);
-      const int lanes = static_cast<int>(std::min<ptrdiff_t>(W, first + count - column));
-      V bar[S::inputs];
-      Flag real = flag_of<V>(true);
-      for (int k = 0; k < S::inputs; ++k) {
-        bar[k] = load_row<V>(in.bases[k] + i * in.rows[k] + column * in.columns[k], in.columns[k], lanes);
-        real &= equal(bar[k], bar[k]);
+    const int together = std::min(kTogether, groups - from);
+    for (int g = 0; g < together; ++g) states[g].emplace(params);
+    for (ptrdiff_t i = 0; i < length; ++i) {
+      for (int g = 0; g < together; ++g) {
+        const ptrdiff_t column = first + static_cast<ptrdiff_t>(from + g) * W;
+        for (int k = 0; k < S::inputs; ++k)
+          __builtin_prefetch(in.bases[k] + (i + kAhead) * in.rows[k] + column * in.columns[k]);
+        for (int k = 0; k < S::outputs; ++k)
+          __builtin_prefetch(out.bases[k] + (i + kAhead) * out.rows[k] + column * out.columns[k], 1);
+        const int lanes = static_cast<int>(std::min<ptrdiff_t>(W, first + count - column));
+        V bar[S::inputs];
+        Flag real = flag_of<V>(true);
+        for (int k = 0; k < S::inputs; ++k) {
+          bar[k] = load_row<V>(in.bases[k] + i * in.rows[k] + column * in.columns[k], in.columns[k], lanes);
+          real &= equal(bar[k], bar[k]);
+        }
+        S& state = *states[g];
+        V values[S::outputs];
+        Flag ready;
+        if (all_set(real)) {
+          ready = state.step(bar, values);
+        } else {
+          // The NaN rule per lane: such a lane's state stays as it was, its values are NaN.
+          const S before = state;
+          ready = state.step(bar, values) & real;
+          keep_lanes(flag_not(real), state, before);
+        }
+        for (int k = 0; k < S::outputs; ++k)
+          store_row(out.bases[k] + i * out.rows[k] + column * out.columns[k], out.columns[k], lanes,
+                    choose(ready, values[k], missing));
       }
-      S& state = *states[g];
-      V values[S::outputs];
-      Flag ready;
-      if (all_set(real)) {
-        ready = state.step(bar, values);
-      } else {
-        // The NaN rule per lane: such a lane's state stays as it was, its values are NaN.
-        const S before = state;
-        ready = state.step(bar, values) & real;
-        keep_lanes(flag_not(real), state, before);
-      }
-      for (int k = 0; k < S::outputs; ++k)
-        store_row(out.bases[k] + i * out.rows[k] + column * out.columns[k], out.columns[k], lanes,
-                  choose(ready, values[k], missing));
     }
-  }
   }
 }
 
