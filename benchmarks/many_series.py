@@ -202,6 +202,36 @@ def wide_table_section(rounds, threads):
     return lines
 
 
+def classic_wide_table_section(rounds):
+    """The classic indicators whose columns step in vector lanes (registry rows with "lanes") on
+    the same wide tables in float64: the Python loop over pre-split contiguous columns calling the
+    function against classic.batch's column layout, one thread."""
+    from velkized_ta import classic
+    from velkized_ta.classic import batch as classic_batch
+
+    lines = ["### Wide tables, classic family: one series per column of a row-major (bars, series) float64 table",
+             "", f"CPU time of the calling thread, one thread (median of {rounds}); ratio = Python loop / "
+             f"columns; load average {os.getloadavg()[0]:.2f}.", ""]
+    prices = {"high": 0, "low": 1, "close": 2}
+    for series, bars in WIDE_SIZES:
+        tables = [t.astype(np.float64) for t in make_bars(series, bars)]
+        lines += [f"#### {series} series x {bars} bars", "", "| function | loop ms | columns ms | ratio |",
+                  "|---|---:|---:|---:|"]
+        for entry in classic.REGISTRY:
+            if not entry["lanes"]:
+                continue
+            name = entry["name"]
+            arrays = [tables[prices.get(key, 2)] for key in entry["inputs"]]
+            split = [[np.ascontiguousarray(a[:, j]) for a in arrays] for j in range(series)]
+            function, batched = getattr(classic, name), getattr(classic_batch, name)
+            loop = cpu_time(lambda: [function(*one) for one in split], rounds)
+            columns = cpu_time(lambda: batched(*arrays, axis=0, threads=1), rounds)
+            lines.append(f"| `{name}` | {loop * 1e3:.1f} | {columns * 1e3:.1f} | {loop / columns:.2f} |")
+            print(series, bars, lines[-1], flush=True)
+        lines.append("")
+    return lines
+
+
 def frontend_routes(high, low, close):
     """The front-ends on a long frame against batch on the already grouped float32 arrays (RSI 14)."""
     import pandas as pd
@@ -241,12 +271,16 @@ def main(argv=None):
     parser.add_argument("--series", type=int, default=2000)
     parser.add_argument("--bars", type=int, default=2500)
     parser.add_argument("--out", default=str(HERE / "MANY_SERIES.md"))
-    parser.add_argument("--wide-only", action="store_true", help="only the wide-table section")
+    parser.add_argument("--wide-only", action="store_true", help="only the wide-table sections")
+    parser.add_argument("--classic-wide-only", action="store_true", help="only the classic wide-table section")
     args = parser.parse_args(argv)
     rounds = 3 if args.quick else 7
     threads = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
-    if args.wide_only:
-        lines = [f"## Many series per call", ""] + wide_table_section(rounds, threads)
+    if args.wide_only or args.classic_wide_only:
+        lines = [f"## Many series per call", ""]
+        if not args.classic_wide_only:
+            lines += wide_table_section(rounds, threads)
+        lines += classic_wide_table_section(rounds)
         Path(args.out).write_text("\n".join(lines) + "\n")
         print(f"wrote {args.out}")
         return 0
@@ -267,6 +301,7 @@ def main(argv=None):
     lines += [f"Peak traced memory of `batch.velk_rsi` on the 2-D table: {peak / 1e6:.1f} MB for an output of "
               f"{output_bytes / 1e6:.1f} MB (input {3 * output_bytes / 1e6:.1f} MB, not copied).", ""]
     lines += wide_table_section(rounds, threads)
+    lines += classic_wide_table_section(rounds)
     try:
         times = interleaved(frontend_routes(high, low, close), rounds)
         base = times["batch, offsets, live (the front-ends' values)"]

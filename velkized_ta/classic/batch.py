@@ -30,7 +30,7 @@ from velkized_ta.classic import INDEX, NAMES, REGISTRY, bound_params, descriptor
 __all__ = list(NAMES) + ["batch"]
 
 
-def _series(label, name, value, offsets):
+def _series(label, name, value, offsets, float32_as_is=False):
     array = np.asarray(value)
     if array.dtype.kind not in "iuf":
         raise TypeError(f"{label}() argument '{name}' must hold real numbers, got dtype {array.dtype}")
@@ -38,6 +38,8 @@ def _series(label, name, value, offsets):
     if array.ndim != wanted:
         how = "a 1-D array with offsets" if offsets is not None else "a 2-D array (or 1-D with offsets)"
         raise ValueError(f"{label}() argument '{name}' must be {how}, got {array.ndim}-D")
+    if float32_as_is and array.dtype == np.float32 and array.flags.aligned:
+        return array  # the lanes widen each row as they read it
     return np.ascontiguousarray(array, dtype=np.float64)
 
 
@@ -61,8 +63,13 @@ def batch(name_or_function, *args, offsets=None, axis=0, threads=None, errors="r
         raise ValueError(f"{label}() argument 'axis' must be 0 or 1, got {axis!r}")
     if threads is not None and (type(threads) is not int or threads < 1):
         raise ValueError(f"{label}() argument 'threads' must be a positive integer or None, got {threads!r}")
-    arrays = [None if value is None and key in optional else _series(label, key, value, offsets)
+    # Tables whose columns step in lanes are read in place, float32 too (no float64 copy).
+    in_lanes = entry["lanes"] and offsets is None and axis % 2 == 0
+    arrays = [None if value is None and key in optional else _series(label, key, value, offsets, in_lanes)
               for key, value in zip(inputs, series)]
+    if any(a is not None and a.dtype == np.float32 for a in arrays) and not all(
+            a is not None and a.dtype == np.float32 for a in arrays):
+        arrays = [a if a is None else np.ascontiguousarray(a, dtype=np.float64) for a in arrays]
     arrays = tuple(np.zeros(arrays[0].shape) if a is None else a for a in arrays)  # left out: 0 every bar
     for key, array in zip(inputs[1:], arrays[1:]):
         if array.shape != arrays[0].shape:

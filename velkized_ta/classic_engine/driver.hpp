@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "classic_engine/lanes.hpp"
+
 namespace velk::classic {
 
 // Writes a state's fields as raw little-endian values, field by field (no padding).
@@ -100,6 +102,16 @@ struct Operations {
   // One bar with the NaN rule; returns whether `out` holds values (else it holds NaN).
   bool (*update)(void* state, const double* bar, double* out);
   void (*save)(const void* state, std::string& bytes);
+  // Columns first .. first + count - 1 of row-major tables, each through a fresh state, in lanes
+  // across series (lanes.hpp), from float64 or float32 inputs into float64 or float32 outputs;
+  // nullptr where the state has no lanes.
+  template <class In, class Out>
+  using Columns = void (*)(const double* params, TableArrays<const In> in, TableArrays<Out> out, ptrdiff_t length,
+                           ptrdiff_t first, ptrdiff_t count);
+  Columns<double, double> columns_f64_f64 = nullptr;
+  Columns<double, float> columns_f64_f32 = nullptr;
+  Columns<float, double> columns_f32_f64 = nullptr;
+  Columns<float, float> columns_f32_f32 = nullptr;
   bool (*load)(void* state, const char* bytes, size_t size);  // false: the bytes are not a state
 };
 
@@ -384,6 +396,12 @@ Operations operations_of() {
   ops.run_f64 = &run_series<State, double>;
   ops.run_f32 = &run_series<State, float>;
   ops.update = &update_bar<State>;
+  if constexpr (HasLanes<State>) {
+    ops.columns_f64_f64 = &run_columns_in_lanes<State, double, double>;
+    ops.columns_f64_f32 = &run_columns_in_lanes<State, double, float>;
+    ops.columns_f32_f64 = &run_columns_in_lanes<State, float, double>;
+    ops.columns_f32_f32 = &run_columns_in_lanes<State, float, float>;
+  }
   ops.save = [](const void* state, std::string& bytes) {
     StateWriter writer;
     const_cast<State*>(static_cast<const State*>(state))->fields(writer);

@@ -26,6 +26,7 @@
 #endif
 
 #include "classic_engine/driver.hpp"
+#include "classic_engine/lanes.hpp"
 
 namespace velk::classic {
 
@@ -572,25 +573,30 @@ using WindowHighest = WindowExtremesOf<true, false>;
 using WindowLowest = WindowExtremesOf<false, true>;
 
 // Exponential average seeded with the simple average of its first `period` values (TA-Lib's
-// default): value += k * (x - value) with k = 2 / (period + 1) unless given.
-class SeededEma {
+// default): value += k * (x - value) with k = 2 / (period + 1) unless given. T: one series (double)
+// or lanes of series (lanes.hpp).
+template <class T>
+class SeededEmaOf {
  public:
-  SeededEma() = default;
-  explicit SeededEma(int64_t period) : SeededEma(period, 2.0 / (static_cast<double>(period) + 1.0)) {}
-  SeededEma(int64_t period, double k) : period_(period), k_(k) {}
+  SeededEmaOf() = default;
+  explicit SeededEmaOf(int64_t period) : SeededEmaOf(period, 2.0 / (static_cast<double>(period) + 1.0)) {}
+  SeededEmaOf(int64_t period, double k)
+      : period_(count_of<T>(period)), k_(splat<T>(k)), size_(splat<T>(static_cast<double>(period))) {}
 
-  // Returns true once the value is defined (from the period-th value on).
-  bool push(double x) {
-    if (seen_ < period_) {
-      seed_sum_ += x;
-      if (++seen_ < period_) return false;
-      value_ = seed_sum_ / static_cast<double>(period_);
-      return true;
+  // True once the value is defined (from the period-th value on).
+  FlagOf<T> push(T x) {
+    if (all_set(not_less(seen_, period_))) {
+      value_ = (x - value_) * k_ + value_;
+      return flag_of<T>(true);
     }
-    value_ = (x - value_) * k_ + value_;
-    return true;
+    const FlagOf<T> seeding = less(seen_, period_);
+    seed_sum_ = choose(seeding, seed_sum_ + x, seed_sum_);
+    seen_ = choose(seeding, seen_ + count_of<T>(1), seen_);
+    const T seeded = choose(equal(seen_, period_), seed_sum_ / size_, value_);
+    value_ = choose(seeding, seeded, (x - value_) * k_ + value_);
+    return not_less(seen_, period_);
   }
-  double value() const { return value_; }
+  T value() const { return value_; }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -600,36 +606,42 @@ class SeededEma {
   }
 
  private:
-  int64_t period_ = 1;
-  double k_ = 1.0;
-  double seed_sum_ = 0.0;
-  double value_ = 0.0;
-  int64_t seen_ = 0;
+  CountOf<T> period_ = count_of<T>(1);
+  T k_ = splat<T>(1.0);
+  T size_ = splat<T>(1.0);
+  T seed_sum_ = splat<T>(0.0);
+  T value_ = splat<T>(0.0);
+  CountOf<T> seen_ = count_of<T>(0);
 };
+using SeededEma = SeededEmaOf<double>;
 
 // Wilder's average: the simple average of the first `period` values, then
 // value = (value * (period - 1) + x) / period, computed as value * ((period - 1) / period) +
 // x * (1 / period) so no division sits on the bar-to-bar chain (a rounding apart, and the
 // error does not grow: each step shrinks the previous one's).
-class WilderAverage {
+template <class T>
+class WilderAverageOf {
  public:
-  WilderAverage() = default;
-  explicit WilderAverage(int64_t period)
-      : period_(period),
-        kept_(static_cast<double>(period - 1) / static_cast<double>(period)),
-        share_(1.0 / static_cast<double>(period)) {}
+  WilderAverageOf() = default;
+  explicit WilderAverageOf(int64_t period)
+      : period_(count_of<T>(period)),
+        kept_(splat<T>(static_cast<double>(period - 1) / static_cast<double>(period))),
+        share_(splat<T>(1.0 / static_cast<double>(period))),
+        size_(splat<T>(static_cast<double>(period))) {}
 
-  bool push(double x) {
-    if (seen_ < period_) {
-      value_ += x;
-      if (++seen_ < period_) return false;
-      value_ /= static_cast<double>(period_);
-      return true;
+  FlagOf<T> push(T x) {
+    if (all_set(not_less(seen_, period_))) {
+      value_ = value_ * kept_ + x * share_;
+      return flag_of<T>(true);
     }
-    value_ = value_ * kept_ + x * share_;
-    return true;
+    const FlagOf<T> seeding = less(seen_, period_);
+    const T summed = value_ + x;
+    seen_ = choose(seeding, seen_ + count_of<T>(1), seen_);
+    const T seeded = choose(equal(seen_, period_), summed / size_, summed);
+    value_ = choose(seeding, seeded, value_ * kept_ + x * share_);
+    return not_less(seen_, period_);
   }
-  double value() const { return value_; }
+  T value() const { return value_; }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -638,12 +650,14 @@ class WilderAverage {
   }
 
  private:
-  int64_t period_ = 1;
-  double kept_ = 0.0;
-  double share_ = 1.0;
-  double value_ = 0.0;
-  int64_t seen_ = 0;
+  CountOf<T> period_ = count_of<T>(1);
+  T kept_ = splat<T>(0.0);
+  T share_ = splat<T>(1.0);
+  T size_ = splat<T>(1.0);
+  T value_ = splat<T>(0.0);
+  CountOf<T> seen_ = count_of<T>(0);
 };
+using WilderAverage = WilderAverageOf<double>;
 
 // Simple average of the last `period` values; true once the window is full.
 class SimpleAverage {
@@ -697,6 +711,16 @@ inline Lanes true_range(Lanes high, Lanes low, Lanes previous_close) {
   return to_low > greater ? to_low : greater;
 }
 #endif
+
+// The same for the lanes of series (lanes.hpp), any width.
+template <LaneValues T>
+inline T true_range(T high, T low, T previous_close) {
+  const T range = high - low;
+  const T to_high = magnitude(high - previous_close);
+  const T to_low = magnitude(low - previous_close);
+  const T greater_one = choose(greater(to_high, range), to_high, range);
+  return choose(greater(to_low, greater_one), to_low, greater_one);
+}
 
 // Wilder's sums of +DM, -DM and the true range (TA-Lib's form of the directional system):
 // bars 1 .. period-1 add up, then each bar S = S - S / period + x, here S * ((period - 1) / period)
@@ -815,20 +839,21 @@ class AverageDirectional {
 };
 
 // Wilder's average of the true range (ATR, NATR); true ranges start at the second bar.
-class AverageTrueRange {
+template <class T>
+class AverageTrueRangeOf {
  public:
-  AverageTrueRange() = default;
-  explicit AverageTrueRange(int64_t period) : average_(period) {}
+  AverageTrueRangeOf() = default;
+  explicit AverageTrueRangeOf(int64_t period) : average_(period) {}
 
-  bool push(double high, double low, double close) {
-    const bool first = !has_previous_;
-    const double previous = previous_close_;
+  FlagOf<T> push(T high, T low, T close) {
+    const FlagOf<T> first = flag_not(has_previous_);
+    const T previous = previous_close_;
     previous_close_ = close;
-    has_previous_ = true;
-    if (first) return false;
-    return average_.push(true_range(high, low, previous));
+    has_previous_ = flag_of<T>(true);
+    if (all_set(first)) return flag_of<T>(false);
+    return push_where(flag_not(first), average_, true_range(high, low, previous));
   }
-  double value() const { return average_.value(); }
+  T value() const { return average_.value(); }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -838,31 +863,35 @@ class AverageTrueRange {
   }
 
  private:
-  double previous_close_ = 0.0;
-  bool has_previous_ = false;
-  WilderAverage average_;
+  T previous_close_ = splat<T>(0.0);
+  FlagOf<T> has_previous_ = flag_of<T>(false);
+  WilderAverageOf<T> average_;
 };
+using AverageTrueRange = AverageTrueRangeOf<double>;
 
 // Wilder's relative strength in percent; 0 when there is neither gain nor loss (TA-Lib's
 // convention). Ready from the period-th change on.
-class RelativeStrength {
+template <class T>
+class RelativeStrengthOf {
  public:
-  RelativeStrength() = default;
-  explicit RelativeStrength(int64_t period) : gains_(period), losses_(period) {}
+  RelativeStrengthOf() = default;
+  explicit RelativeStrengthOf(int64_t period) : gains_(period), losses_(period) {}
 
-  bool push(double x) {
-    const bool first = !has_previous_;
-    const double change = x - previous_;
+  FlagOf<T> push(T x) {
+    const FlagOf<T> first = flag_not(has_previous_);
+    const T change = x - previous_;
     previous_ = x;
-    has_previous_ = true;
-    if (first) return false;
-    const bool ready = gains_.push(change > 0.0 ? change : 0.0);
-    losses_.push(change < 0.0 ? -change : 0.0);
+    has_previous_ = flag_of<T>(true);
+    if (all_set(first)) return flag_of<T>(false);
+    const T zero = splat<T>(0.0);
+    const FlagOf<T> ready = push_where(flag_not(first), gains_, choose(greater(change, zero), change, zero));
+    push_where(flag_not(first), losses_, choose(less(change, zero), -change, zero));
     return ready;
   }
-  double value() const {
-    const double total = gains_.value() + losses_.value();
-    return total != 0.0 ? 100.0 * (gains_.value() / total) : 0.0;
+  T value() const {
+    const T total = gains_.value() + losses_.value();
+    const T zero = splat<T>(0.0);
+    return choose(not_equal(total, zero), 100.0 * (gains_.value() / total), zero);
   }
 
   template <class Archive>
@@ -874,27 +903,30 @@ class RelativeStrength {
   }
 
  private:
-  double previous_ = 0.0;
-  bool has_previous_ = false;
-  WilderAverage gains_, losses_;
+  T previous_ = splat<T>(0.0);
+  FlagOf<T> has_previous_ = flag_of<T>(false);
+  WilderAverageOf<T> gains_, losses_;
 };
+using RelativeStrength = RelativeStrengthOf<double>;
 
 // The fast and slow EMAs of MACD, APO and PPO: both seeded at the bar where the slow seed window
 // ends (the fast one with the mean of the fast period's closes ending there), as TA-Lib does; a
 // fast period above the slow one is swapped with it. Ready from bar slow - 1 on.
-class AlignedEmaPair {
+template <class T>
+class AlignedEmaPairOf {
  public:
-  AlignedEmaPair() = default;
-  AlignedEmaPair(int64_t a, int64_t b)
-      : fast_period_(std::min(a, b)), slow_period_(std::max(a, b)), fast_(fast_period_), slow_(slow_period_) {}
+  AlignedEmaPairOf() = default;
+  AlignedEmaPairOf(int64_t a, int64_t b)
+      : gap_(count_of<T>(std::max(a, b) - std::min(a, b))), fast_(std::min(a, b)), slow_(std::max(a, b)) {}
 
-  bool push(double x) {
-    const bool ready = slow_.push(x);
-    if (++seen_ > slow_period_ - fast_period_) fast_.push(x);
+  FlagOf<T> push(T x) {
+    const FlagOf<T> ready = slow_.push(x);
+    seen_ = seen_ + count_of<T>(1);
+    push_where(greater(seen_, gap_), fast_, x);
     return ready;
   }
-  double fast() const { return fast_.value(); }
-  double slow() const { return slow_.value(); }
+  T fast() const { return fast_.value(); }
+  T slow() const { return slow_.value(); }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -904,10 +936,11 @@ class AlignedEmaPair {
   }
 
  private:
-  int64_t fast_period_ = 1, slow_period_ = 1;
-  SeededEma fast_, slow_;
-  int64_t seen_ = 0;
+  CountOf<T> gap_ = count_of<T>(0);
+  SeededEmaOf<T> fast_, slow_;
+  CountOf<T> seen_ = count_of<T>(0);
 };
+using AlignedEmaPair = AlignedEmaPairOf<double>;
 
 // Fast %K: where the close sits in the window's range, in percent; 0 for a zero range, as TA-Lib.
 inline double range_percent(double close, double highest, double lowest) {

@@ -60,8 +60,9 @@ struct Buffer {
   ~Buffer() {
     if (held) PyBuffer_Release(&view);
   }
-  // A float64 (or, writable, float32 / float64) array of `ndim` dimensions with aligned strides.
-  bool get(PyObject* obj, int ndim, bool writable, const char* what) {
+  // A float64 (or, writable or where `float32_too`, float32 / float64) array of `ndim` dimensions
+  // with aligned strides.
+  bool get(PyObject* obj, int ndim, bool writable, const char* what, bool float32_too = false) {
     if (PyObject_GetBuffer(obj, &view, PyBUF_STRIDES | PyBUF_FORMAT | (writable ? PyBUF_WRITABLE : 0)) < 0)
       return false;
     held = true;
@@ -69,7 +70,7 @@ struct Buffer {
     if (*f == '<' || *f == '=' || *f == '@') ++f;
     const bool is_double = std::strcmp(f, "d") == 0 && view.itemsize == 8;
     const bool is_float = std::strcmp(f, "f") == 0 && view.itemsize == 4;
-    if (view.ndim != ndim || !(is_double || (writable && is_float))) {
+    if (view.ndim != ndim || !(is_double || ((writable || float32_too) && is_float))) {
       PyErr_Format(PyExc_TypeError, "%s must be a %d-D float64 array", what, ndim);
       return false;
     }
@@ -364,9 +365,11 @@ PyObject* registry(PyObject*, PyObject*) {
       PyTuple_SET_ITEM(params, static_cast<Py_ssize_t>(k), row);
     }
     {
-      PyObject* row = Py_BuildValue("{s:s,s:s,s:s,s:s,s:N,s:N,s:N,s:N}", "name", d.name, "group", d.group, "summary",
+      // "lanes": a table's columns step together in vector lanes (run_many, one series per column).
+      PyObject* row = Py_BuildValue("{s:s,s:s,s:s,s:s,s:N,s:N,s:N,s:N,s:O}", "name", d.name, "group", d.group, "summary",
                                     d.summary, "doc", d.doc, "inputs", inputs, "optional_inputs", optional_inputs,
-                                    "params", params, "outputs", outputs);
+                                    "params", params, "outputs", outputs, "lanes",
+                                    rows()[i].ops.columns_f64_f64 ? Py_True : Py_False);
       if (!row) {
         Py_DECREF(all);
         return nullptr;
@@ -502,15 +505,20 @@ PyObject* run_many(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     return nullptr;
   }
   const int ndim = segmented ? 1 : 2;
+  // One series per column of row-major tables: blocks of consecutive columns stepped together in
+  // lanes, where the state has them (each column keeps its scalar bits); float32 tables are then
+  // read as they are, each row widened as it is loaded.
+  const bool in_lanes = !segmented && axis == 0 && e->ops.columns_f64_f64 != nullptr;
   std::vector<Buffer> in(static_cast<size_t>(e->ops.inputs)), out(static_cast<size_t>(e->ops.outputs));
   for (size_t k = 0; k < in.size(); ++k)
-    if (!in[k].get(PyTuple_GET_ITEM(inputs, static_cast<Py_ssize_t>(k)), ndim, false, "input")) return nullptr;
+    if (!in[k].get(PyTuple_GET_ITEM(inputs, static_cast<Py_ssize_t>(k)), ndim, false, "input", in_lanes))
+      return nullptr;
   for (size_t k = 0; k < out.size(); ++k)
     if (!out[k].get(PyTuple_GET_ITEM(outputs, static_cast<Py_ssize_t>(k)), ndim, true, "output")) return nullptr;
   const bool float32 = out[0].is_float32();
   for (auto* group : {&in, &out}) {
     for (auto& b : *group) {
-      if (b.is_float32() != (group == &out && float32) ||
+      if (b.is_float32() != (group == &out ? float32 : in[0].is_float32()) ||
           std::memcmp(b.view.shape, in[0].view.shape, sizeof(Py_ssize_t) * static_cast<size_t>(ndim)) != 0) {
         PyErr_SetString(PyExc_ValueError, "run_many: arrays differ in shape or type");
         return nullptr;
@@ -564,16 +572,63 @@ PyObject* run_many(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   // Inputs of one series share a time stride in the driver's loop; copies make them so.
   const bool same_strides = std::all_of(in_time.begin(), in_time.end(), [&](ptrdiff_t s) { return s == in_time[0]; }) &&
                             std::all_of(out_time.begin(), out_time.end(), [&](ptrdiff_t s) { return s == out_time[0]; });
-  if (!same_strides) {
+  if (!same_strides && !in_lanes) {  // the lanes read each array with its own strides
     PyErr_SetString(PyExc_ValueError, "run_many: arrays must share their layout");
     return nullptr;
   }
   const size_t count = starts.size();
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  const size_t workers = std::min<size_t>({count ? count : 1, static_cast<size_t>(std::max(1L, requested_threads)), cores});
+  const size_t wanted = std::min<size_t>(static_cast<size_t>(std::max(1L, requested_threads)), cores);
+  // Blocks of columns, a share per worker (whole groups of 8) up to the most one call takes.
+  const size_t share = (count + wanted - 1) / wanted;
+  const size_t lane_block = std::min<size_t>(kLaneBlockColumns, std::max<size_t>(8, (share + 7) / 8 * 8));
+  const size_t lane_blocks = (count + lane_block - 1) / lane_block;
+  const size_t tasks = in_lanes ? lane_blocks : count;
+  const size_t workers = std::min<size_t>(tasks ? tasks : 1, wanted);
   std::atomic<size_t> next{0};
   std::atomic<bool> out_of_memory{false};
+  auto work_in_lanes = [&] {
+    std::vector<const double*> in64(in.size());
+    std::vector<const float*> in32(in.size());
+    std::vector<double*> out64(out.size());
+    std::vector<float*> out32(out.size());
+    for (size_t k = 0; k < in.size(); ++k) {
+      in64[k] = static_cast<const double*>(in[k].view.buf);
+      in32[k] = static_cast<const float*>(in[k].view.buf);
+    }
+    for (size_t k = 0; k < out.size(); ++k) {
+      out64[k] = static_cast<double*>(out[k].view.buf);
+      out32[k] = static_cast<float*>(out[k].view.buf);
+    }
+    const TableArrays<const double> table64{in64.data(), in_time.data(), in_series.data()};
+    const TableArrays<const float> table32{in32.data(), in_time.data(), in_series.data()};
+    const TableArrays<double> into64{out64.data(), out_time.data(), out_series.data()};
+    const TableArrays<float> into32{out32.data(), out_time.data(), out_series.data()};
+    const bool from32 = in[0].is_float32();
+    const ptrdiff_t length = in[0].length(0);
+    for (size_t b; (b = next.fetch_add(1)) < lane_blocks && !out_of_memory.load();) {
+      const ptrdiff_t first = static_cast<ptrdiff_t>(b * lane_block);
+      const ptrdiff_t columns = std::min<ptrdiff_t>(static_cast<ptrdiff_t>(lane_block), static_cast<ptrdiff_t>(count) - first);
+      try {
+        if (from32 && float32)
+          e->ops.columns_f32_f32(params.data(), table32, into32, length, first, columns);
+        else if (from32)
+          e->ops.columns_f32_f64(params.data(), table32, into64, length, first, columns);
+        else if (float32)
+          e->ops.columns_f64_f32(params.data(), table64, into32, length, first, columns);
+        else
+          e->ops.columns_f64_f64(params.data(), table64, into64, length, first, columns);
+      } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+        return;
+      }
+    }
+  };
   auto work = [&] {
+    if (in_lanes) {
+      work_in_lanes();
+      return;
+    }
     std::vector<const double*> in_columns(in.size());
     std::vector<double*> out64(out.size());
     std::vector<float*> out32(out.size());

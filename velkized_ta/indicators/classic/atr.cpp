@@ -4,22 +4,25 @@
 namespace velk::classic {
 namespace {
 
+template <class T>
 struct State {
   static constexpr int inputs = 3, outputs = 1;
+  template <class V>
+  using OnLanes = State<V>;
   explicit State(const double* params) : atr(int_param(params, 0)) {}
-  bool step(const double* bar, double* out) {
-    if (!atr.push(bar[0], bar[1], bar[2])) return false;
+  FlagOf<T> step(const T* bar, T* out) {
+    const FlagOf<T> ready = atr.push(bar[0], bar[1], bar[2]);
     out[0] = atr.value();
-    return true;
+    return ready;
   }
   template <class Archive>
   void fields(Archive& a) {
     atr.fields(a);
   }
-  AverageTrueRange atr;
+  AverageTrueRangeOf<T> atr;
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<State<double>> registered{Descriptor{
     "atr", "volatility", "Average true range: Wilder's average of the true range.",
     R"(atr = mean of the first timeperiod true ranges, then
 atr = (atr * (timeperiod - 1) + trange) / timeperiod

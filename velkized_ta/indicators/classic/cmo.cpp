@@ -4,22 +4,26 @@
 namespace velk::classic {
 namespace {
 
+template <class T>
 struct State {
   static constexpr int inputs = 1, outputs = 1;
+  template <class V>
+  using OnLanes = State<V>;
   explicit State(const double* params) : gains(int_param(params, 0)), losses(int_param(params, 0)) {}
-  bool step(const double* bar, double* out) {
-    const double x = bar[0];
-    const bool first = !has_previous;
-    const double change = x - previous;
+  FlagOf<T> step(const T* bar, T* out) {
+    const T x = bar[0];
+    const FlagOf<T> first = flag_not(has_previous);
+    const T change = x - previous;
     previous = x;
-    has_previous = true;
-    if (first) return false;
-    const bool ready = gains.push(change > 0.0 ? change : 0.0);
-    losses.push(change < 0.0 ? -change : 0.0);
-    if (!ready) return false;
-    const double total = gains.value() + losses.value();
-    out[0] = total != 0.0 ? 100.0 * ((gains.value() - losses.value()) / total) : 0.0;
-    return true;
+    has_previous = flag_of<T>(true);
+    if (all_set(first)) return flag_of<T>(false);
+    const T zero = splat<T>(0.0);
+    const FlagOf<T> ready = push_where(flag_not(first), gains, choose(greater(change, zero), change, zero));
+    push_where(flag_not(first), losses, choose(less(change, zero), -change, zero));
+    if (!any_set(ready)) return ready;
+    const T total = gains.value() + losses.value();
+    out[0] = choose(not_equal(total, zero), 100.0 * ((gains.value() - losses.value()) / total), zero);
+    return ready;
   }
   template <class Archive>
   void fields(Archive& a) {
@@ -28,12 +32,12 @@ struct State {
     gains.fields(a);
     losses.fields(a);
   }
-  double previous = 0.0;
-  bool has_previous = false;
-  WilderAverage gains, losses;
+  T previous = splat<T>(0.0);
+  FlagOf<T> has_previous = flag_of<T>(false);
+  WilderAverageOf<T> gains, losses;
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<State<double>> registered{Descriptor{
     "cmo", "momentum", "Chande momentum oscillator: smoothed gains minus losses over their sum, -100 to 100.",
     R"(gain = max(x[t] - x[t-1], 0), loss = max(x[t-1] - x[t], 0)
 avg_gain, avg_loss: the mean of the first timeperiod changes, then

@@ -4,11 +4,14 @@
 namespace velk::classic {
 namespace {
 
+template <class T>
 struct State {
   static constexpr int inputs = 1, outputs = 1;
+  template <class V>
+  using OnLanes = State<V>;
   explicit State(const double* params) : ema(int_param(params, 0)) {}
-  bool step(const double* bar, double* out) {
-    const bool ready = ema.push(bar[0]);
+  FlagOf<T> step(const T* bar, T* out) {
+    const FlagOf<T> ready = ema.push(bar[0]);
     out[0] = ema.value();
     return ready;
   }
@@ -16,10 +19,10 @@ struct State {
   void fields(Archive& a) {
     ema.fields(a);
   }
-  SeededEma ema;
+  SeededEmaOf<T> ema;
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<State<double>> registered{Descriptor{
     "ema", "overlap", "Exponential moving average seeded with the simple average of the first timeperiod closes.",
     R"(k = 2 / (timeperiod + 1)
 ema[first] = mean of the first timeperiod closes

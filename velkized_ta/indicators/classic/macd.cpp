@@ -4,29 +4,34 @@
 namespace velk::classic {
 namespace {
 
+template <class T>
 struct State {
   static constexpr int inputs = 1, outputs = 3;
+  template <class V>
+  using OnLanes = State<V>;
   explicit State(const double* params)
       : averages(int_param(params, 0), int_param(params, 1)), signal(int_param(params, 2)) {}
-  bool step(const double* bar, double* out) {
-    if (!averages.push(bar[0])) return false;
-    const double line = averages.fast() - averages.slow();
-    if (!signal.push(line)) return false;
+  FlagOf<T> step(const T* bar, T* out) {
+    const FlagOf<T> averaged = averages.push(bar[0]);
+    if (!any_set(averaged)) return averaged;
+    const T line = averages.fast() - averages.slow();
+    const FlagOf<T> ready = push_where(averaged, signal, line);
+    if (!any_set(ready)) return ready;
     out[0] = line;
     out[1] = signal.value();
     out[2] = line - signal.value();
-    return true;
+    return ready;
   }
   template <class Archive>
   void fields(Archive& a) {
     averages.fields(a);
     signal.fields(a);
   }
-  AlignedEmaPair averages;
-  SeededEma signal;
+  AlignedEmaPairOf<T> averages;
+  SeededEmaOf<T> signal;
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<State<double>> registered{Descriptor{
     "macd", "momentum", "MACD: the fast EMA minus the slow EMA, its EMA (signal) and their difference.",
     R"(macd = ema(close, fastperiod) - ema(close, slowperiod)
 signal = ema(macd, signalperiod), hist = macd - signal

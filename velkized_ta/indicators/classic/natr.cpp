@@ -4,22 +4,27 @@
 namespace velk::classic {
 namespace {
 
+template <class T>
 struct State {
   static constexpr int inputs = 3, outputs = 1;
+  template <class V>
+  using OnLanes = State<V>;
   explicit State(const double* params) : atr(int_param(params, 0)) {}
-  bool step(const double* bar, double* out) {
-    if (!atr.push(bar[0], bar[1], bar[2])) return false;
-    out[0] = bar[2] != 0.0 ? (atr.value() / bar[2]) * 100.0 : 0.0;
-    return true;
+  FlagOf<T> step(const T* bar, T* out) {
+    const FlagOf<T> ready = atr.push(bar[0], bar[1], bar[2]);
+    if (!any_set(ready)) return ready;
+    const T zero = splat<T>(0.0);
+    out[0] = choose(not_equal(bar[2], zero), (atr.value() / bar[2]) * 100.0, zero);
+    return ready;
   }
   template <class Archive>
   void fields(Archive& a) {
     atr.fields(a);
   }
-  AverageTrueRange atr;
+  AverageTrueRangeOf<T> atr;
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<State<double>> registered{Descriptor{
     "natr", "volatility", "Normalized average true range: ATR in percent of the close.",
     R"(natr = atr(high, low, close, timeperiod) / close * 100
 

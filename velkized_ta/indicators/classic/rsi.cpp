@@ -4,22 +4,26 @@
 namespace velk::classic {
 namespace {
 
+template <class T>
 struct State {
   static constexpr int inputs = 1, outputs = 1;
+  template <class V>
+  using OnLanes = State<V>;
   explicit State(const double* params) : strength(int_param(params, 0)) {}
-  bool step(const double* bar, double* out) {
-    if (!strength.push(bar[0])) return false;
+  FlagOf<T> step(const T* bar, T* out) {
+    const FlagOf<T> ready = strength.push(bar[0]);
+    if (!any_set(ready)) return ready;
     out[0] = strength.value();
-    return true;
+    return ready;
   }
   template <class Archive>
   void fields(Archive& a) {
     strength.fields(a);
   }
-  RelativeStrength strength;
+  RelativeStrengthOf<T> strength;
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<State<double>> registered{Descriptor{
     "rsi", "momentum", "Relative strength index: Wilder's averages of gains and losses, 0 to 100.",
     R"(gain = max(x[t] - x[t-1], 0), loss = max(x[t-1] - x[t], 0)
 avg_gain, avg_loss: the mean of the first timeperiod changes, then

@@ -4,17 +4,20 @@
 namespace velk::classic {
 namespace {
 
+template <class T>
 struct State {
   static constexpr int inputs = 3, outputs = 1;
+  template <class U>
+  using OnLanes = State<U>;
   explicit State(const double*) {}
-  bool step(const double* bar, double* out) {
-    const bool first = !has_previous;
-    const double previous = previous_close;
+  FlagOf<T> step(const T* bar, T* out) {
+    const FlagOf<T> first = flag_not(has_previous);
+    const T previous = previous_close;
     previous_close = bar[2];
-    has_previous = true;
-    if (first) return false;
+    has_previous = flag_of<T>(true);
+    if (all_set(first)) return flag_of<T>(false);
     out[0] = true_range(bar[0], bar[1], previous);
-    return true;
+    return flag_not(first);
   }
   // Batch kernel: the previous close is read off the input.
   int64_t kernel_lag() const { return 1; }
@@ -34,11 +37,11 @@ struct State {
     a(previous_close);
     a(has_previous);
   }
-  double previous_close = 0.0;
-  bool has_previous = false;
+  T previous_close = splat<T>(0.0);
+  FlagOf<T> has_previous = flag_of<T>(false);
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<State<double>> registered{Descriptor{
     "trange", "volatility", "True range: the bar's range extended to the previous close.",
     R"(trange = max(high - low, |high - close[t-1]|, |low - close[t-1]|)
 
