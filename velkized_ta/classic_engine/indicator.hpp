@@ -194,45 +194,42 @@ class Ring {
 // of the window, so rounding from values that have left the window lasts at most one window.
 // That sum is accumulated as the window's values arrive (`fresh_`, from 0, oldest first: the
 // bits of adding up the ring), so no bar pays for a pass over the window.
-class WindowSum {
- public:
+struct WindowSum {
   WindowSum() = default;
-  explicit WindowSum(int64_t period) : ring_(period) {}
+  explicit WindowSum(int64_t period) : ring(period) {}
 
   // Adds `value`, drops the value leaving the window; returns the sum of the window.
   double push(double value) {
-    const double leaving = ring_.push(value);  // 0 while the ring fills: subtracting it is exact
-    fresh_ += value;
-    if (++since_resum_ >= static_cast<int64_t>(ring_.capacity())) {
-      since_resum_ = 0;
-      sum_ = fresh_;
-      fresh_ = 0.0;
+    const double leaving = ring.push(value);  // 0 while the ring fills: subtracting it is exact
+    fresh += value;
+    if (++since_resum >= static_cast<int64_t>(ring.capacity())) {
+      since_resum = 0;
+      sum = fresh;
+      fresh = 0.0;
     } else {
-      sum_ += value;
-      sum_ -= leaving;
+      sum += value;
+      sum -= leaving;
     }
-    return sum_;
+    return sum;
   }
-  bool full() const { return ring_.full(); }
-  double sum() const { return sum_; }
-  const Ring& ring() const { return ring_; }
+  bool full() const { return ring.full(); }
 
   template <class Archive>
   void fields(Archive& a) {
-    ring_.fields(a);
-    a(sum_);
-    a(since_resum_);
+    ring.fields(a);
+    a(sum);
+    a(since_resum);
     if (Archive::loading) {
-      fresh_ = 0.0;
-      ring_.each_newest(since_resum_, [&](double value) { fresh_ += value; });
+      fresh = 0.0;
+      ring.each_newest(since_resum, [&](double value) { fresh += value; });
     }
   }
 
- private:
-  Ring ring_;
-  double sum_ = 0.0;
-  double fresh_ = 0.0;  // sum of the values since the last re-adding
-  int64_t since_resum_ = 0;
+  // Open to run loops that keep these in registers (SimpleAverageRun, AdaptiveAverage::run).
+  Ring ring;
+  double sum = 0.0;
+  double fresh = 0.0;  // sum of the values since the last re-adding
+  int64_t since_resum = 0;
 };
 
 // a > b ? a : b and a < b ? a : b as selects (maxsd/minsd): in the flattened bar loops GCC turns
@@ -660,27 +657,26 @@ class WilderAverageOf {
 using WilderAverage = WilderAverageOf<double>;
 
 // Simple average of the last `period` values; true once the window is full.
-class SimpleAverage {
- public:
+struct SimpleAverage {
   SimpleAverage() = default;
-  explicit SimpleAverage(int64_t period) : sum_(period), period_(static_cast<double>(period)) {}
+  explicit SimpleAverage(int64_t period) : sum(period), period(static_cast<double>(period)) {}
 
   bool push(double x) {
-    value_ = sum_.push(x) / period_;
-    return sum_.full();
+    average = sum.push(x) / period;
+    return sum.full();
   }
-  double value() const { return value_; }
+  double value() const { return average; }
+  bool full() const { return sum.full(); }
 
   template <class Archive>
   void fields(Archive& a) {
-    sum_.fields(a);
-    a(value_);
+    sum.fields(a);
+    a(average);
   }
 
- private:
-  WindowSum sum_;
-  double period_ = 1.0;
-  double value_ = 0.0;
+  WindowSum sum;
+  double period = 1.0;
+  double average = 0.0;
 };
 
 // The bar's range extended to the previous close.

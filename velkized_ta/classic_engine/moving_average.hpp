@@ -149,71 +149,13 @@ class TripleEma {
   SeededEma first_, second_, third_;
 };
 
-// WindowSum's arithmetic and pickled fields with its members open to a run loop.
-struct OpenWindowSum {
-  OpenWindowSum() = default;
-  explicit OpenWindowSum(int64_t period) : ring(period) {}
-
-  double push(double value) {
-    const double leaving = ring.push(value);  // 0 while the ring fills: subtracting it is exact
-    fresh += value;
-    if (++since_resum >= static_cast<int64_t>(ring.capacity())) {
-      since_resum = 0;
-      sum = fresh;
-      fresh = 0.0;
-    } else {
-      sum += value;
-      sum -= leaving;
-    }
-    return sum;
-  }
-
-  template <class Archive>
-  void fields(Archive& a) {
-    ring.fields(a);
-    a(sum);
-    a(since_resum);
-    if (Archive::loading) {
-      fresh = 0.0;
-      ring.each_newest(since_resum, [&](double value) { fresh += value; });
-    }
-  }
-
-  Ring ring;
-  double sum = 0.0;
-  double fresh = 0.0;  // sum of the values since the last re-adding
-  int64_t since_resum = 0;
-};
-
-// SimpleAverage's arithmetic and pickled fields with its members open to a run loop.
-struct OpenSimpleAverage {
-  OpenSimpleAverage() = default;
-  explicit OpenSimpleAverage(int64_t average_period) : sum(average_period), period(static_cast<double>(average_period)) {}
-
-  bool push(double x) {
-    value = sum.push(x) / period;
-    return sum.ring.full();
-  }
-  bool full() const { return sum.ring.full(); }
-
-  template <class Archive>
-  void fields(Archive& a) {
-    sum.fields(a);
-    a(value);
-  }
-
-  OpenWindowSum sum;
-  double period = 1.0;
-  double value = 0.0;
-};
-
-// An OpenSimpleAverage's push with its sums in locals (registers, in a loop), written back by
+// A SimpleAverage's push with its sums in locals (registers, in a loop), written back by
 // `store`; the ring stays in the block.
 class SimpleAverageRun {
  public:
-  explicit SimpleAverageRun(OpenSimpleAverage& average)
+  explicit SimpleAverageRun(SimpleAverage& average)
       : block_(average), capacity_(static_cast<int64_t>(average.sum.ring.capacity())), period_(average.period),
-        sum_(average.sum.sum), fresh_(average.sum.fresh), value_(average.value), since_resum_(average.sum.since_resum) {}
+        sum_(average.sum.sum), fresh_(average.sum.fresh), value_(average.average), since_resum_(average.sum.since_resum) {}
 
   double push(double x) {
     const double leaving = block_.sum.ring.push(x);
@@ -233,11 +175,11 @@ class SimpleAverageRun {
     block_.sum.sum = sum_;
     block_.sum.fresh = fresh_;
     block_.sum.since_resum = since_resum_;
-    block_.value = value_;
+    block_.average = value_;
   }
 
  private:
-  OpenSimpleAverage& block_;
+  SimpleAverage& block_;
   int64_t capacity_;
   double period_;
   double sum_, fresh_, value_;
@@ -347,7 +289,7 @@ class AdaptiveAverage {
   bool identity_ = false;
   int64_t period_ = 1;
   Ring prices_;         // the last period + 1 values
-  OpenWindowSum path_;  // sum of |x - previous x| over period changes
+  WindowSum path_;  // sum of |x - previous x| over period changes
   double kama_ = 0.0;
   bool started_ = false;
 };
@@ -620,7 +562,7 @@ class MovingAverage {
   MovingAverage(int64_t matype, int64_t period)
       : kind_(period <= 1 && matype != static_cast<int64_t>(MaType::sma) ? kIdentity : matype) {
     switch (kind_) {
-      case static_cast<int64_t>(MaType::sma): sma_ = OpenSimpleAverage(period); break;
+      case static_cast<int64_t>(MaType::sma): sma_ = SimpleAverage(period); break;
       case static_cast<int64_t>(MaType::ema): ema_ = SeededEma(period); break;
       case static_cast<int64_t>(MaType::wma): wma_ = WeightedAverage(period); break;
       case static_cast<int64_t>(MaType::dema): dema_ = DoubleEma(period); break;
@@ -634,7 +576,7 @@ class MovingAverage {
   }
 
   // The simple average's block when this is one (a run loop's fast path), else nullptr.
-  OpenSimpleAverage* simple() { return kind_ == static_cast<int64_t>(MaType::sma) ? &sma_ : nullptr; }
+  SimpleAverage* simple() { return kind_ == static_cast<int64_t>(MaType::sma) ? &sma_ : nullptr; }
 
   // True once value() holds the average.
   bool push(double x) {
@@ -653,7 +595,7 @@ class MovingAverage {
   }
   double value() const {
     switch (kind_) {
-      case static_cast<int64_t>(MaType::sma): return sma_.value;
+      case static_cast<int64_t>(MaType::sma): return sma_.value();
       case static_cast<int64_t>(MaType::ema): return ema_.value();
       case static_cast<int64_t>(MaType::wma): return wma_.value();
       case static_cast<int64_t>(MaType::dema): return dema_.value();
@@ -686,7 +628,7 @@ class MovingAverage {
   static constexpr int64_t kIdentity = -1;
   int64_t kind_ = kIdentity;
   double identity_ = 0.0;
-  OpenSimpleAverage sma_;
+  SimpleAverage sma_;
   SeededEma ema_;
   WeightedAverage wma_;
   DoubleEma dema_;

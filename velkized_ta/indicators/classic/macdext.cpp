@@ -50,7 +50,7 @@ struct State {
   template <class Out>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
     for (; from < to && seen <= first_value; ++from) step_at(*this, in, from, out);
-    OpenSimpleAverage *fast_block = fast.simple(), *slow_block = slow.simple(), *signal_block = signal.simple();
+    SimpleAverage *fast_block = fast.simple(), *slow_block = slow.simple(), *signal_block = signal.simple();
     if (!fast_block || !slow_block || !signal_block) {
       for (; from < to; ++from) step_at(*this, in, from, out);
       return;
