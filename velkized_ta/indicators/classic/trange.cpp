@@ -7,8 +7,8 @@ namespace {
 template <class T>
 struct State {
   static constexpr int inputs = 3, outputs = 1;
-  template <class U>
-  using OnLanes = State<U>;
+  // No lanes across series (no OnLanes): with no recurrence, each column's vector kernel already
+  // runs at the speed of memory, and a wide table's columns in lanes measured no faster.
   explicit State(const double*) {}
   FlagOf<T> step(const T* bar, T* out) {
     const FlagOf<T> first = flag_not(has_previous);
