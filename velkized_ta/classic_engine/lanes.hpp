@@ -311,7 +311,7 @@ void run_block(const double* params, TableArrays<const In> in, TableArrays<Out> 
           real &= equal(bar[k], bar[k]);
         }
         S& state = *states[g];
-        V values[S::outputs];
+        V values[S::outputs] = {};  // a step that is not ready may leave them unwritten
         Flag ready;
         if (all_set(real)) {
           ready = state.step(bar, values);
