@@ -565,6 +565,22 @@ template <class State, class Out, class Highs, class Lows, class Emit>
   });
 }
 
+// run_window_extremes for a state whose outputs come from the close and the window's high and low
+// (`from_window(close, highest, lowest, out)`, false while it warms up): stoch, stochf.
+template <class State, class Out>
+inline void run_close_in_window(State& state, const double* const* in, ptrdiff_t from, ptrdiff_t to,
+                                Out* const* out, ptrdiff_t real_before) {
+  const double* close = in[2];
+  run_window_extremes(state, in, from, to, out, real_before, state.period, in[0], in[1], state.highs, state.lows,
+                      state.scratch, [&](ptrdiff_t t, double highest, double lowest) {
+                        double values[State::outputs];
+                        if (!state.from_window(close[t], highest, lowest, values)) {
+                          for (int k = 0; k < State::outputs; ++k) values[k] = nan_value;
+                        }
+                        for (int k = 0; k < State::outputs; ++k) out[k][t] = static_cast<Out>(values[k]);
+                      });
+}
+
 using WindowExtremes = WindowExtremesOf<true, true>;
 using WindowHighest = WindowExtremesOf<true, false>;
 using WindowLowest = WindowExtremesOf<false, true>;

@@ -24,13 +24,7 @@ struct State {
   }
   template <class Out>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
-    const double* close = in[2];
-    run_window_extremes(*this, in, from, to, out, real_before, period, in[0], in[1], highs, lows, scratch,
-                        [&](ptrdiff_t t, double highest, double lowest) {
-                          double values[outputs];
-                          if (!from_window(close[t], highest, lowest, values)) values[0] = values[1] = nan_value;
-                          for (int k = 0; k < outputs; ++k) out[k][t] = static_cast<Out>(values[k]);
-                        });
+    run_close_in_window(*this, in, from, to, out, real_before);
   }
   template <class Archive>
   void fields(Archive& a) {
