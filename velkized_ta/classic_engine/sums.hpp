@@ -196,6 +196,90 @@ class GuardedWeightedAverage {
     return window_.full();
   }
   double value() const { return weighted_ / divisor_; }
+  bool full() const { return window_.full(); }
+  int64_t period() const { return static_cast<int64_t>(window_.capacity()); }
+
+  // The running sums, for a run kernel to keep in locals (registers) over a run of bars.
+  struct Sums {
+    double weighted, plain, magnitude, peak, fresh_weighted, fresh_plain, fresh_magnitude;
+    int64_t since_resum;
+  };
+  Sums sums() const {
+    return {weighted_, plain_, magnitude_, peak_, fresh_weighted_, fresh_plain_, fresh_magnitude_, since_resum_};
+  }
+  // push(x[i]) for i < count on a full window, calling emit(i, value()) after each, with the
+  // sums in `s` and the window read off the array (x[-period .. -1]: the window before the run):
+  // the same operations as push, the re-adding schedule split into spans so the bar loop has no
+  // branch but the collapse test. The ring is not touched: end the run with end_run.
+  template <class Emit>
+  void run_full(Sums& s, const double* x, ptrdiff_t count, Emit&& emit) const {
+    const int64_t period = static_cast<int64_t>(window_.capacity());
+    const double n = static_cast<double>(period), divisor = divisor_;
+    double weighted = s.weighted, plain = s.plain, magnitude = s.magnitude, peak = s.peak;
+    double fresh_weighted = s.fresh_weighted, fresh_plain = s.fresh_plain, fresh_magnitude = s.fresh_magnitude;
+    int64_t since_resum = s.since_resum;
+    ptrdiff_t i = 0;
+    while (i < count) {
+      const ptrdiff_t span_start = i;
+      const ptrdiff_t plain_end = std::min<ptrdiff_t>(count, i + (period - 1 - since_resum));
+      double weight = static_cast<double>(since_resum + 1);
+      bool collapsed = false;
+      for (; i < plain_end; ++i) {
+        const double value = x[i], leaving = x[i - period];
+        fresh_weighted += weight * value;
+        weight += 1.0;
+        fresh_plain += value;
+        fresh_magnitude += std::fabs(value);
+        weighted = (weighted - plain) + n * value;
+        plain += value;
+        magnitude += std::fabs(value);
+        plain -= leaving;
+        magnitude -= std::fabs(leaving);
+        peak = select_greater(magnitude, peak);
+        if (magnitude < peak * (1.0 / 16384.0)) [[unlikely]] {
+          collapsed = true;
+          break;
+        }
+        emit(i, weighted / divisor);
+      }
+      if (collapsed) {
+        Sums after;
+        resum_from(after, x + i + 1 - period);
+        weighted = after.weighted, plain = after.plain, magnitude = after.magnitude, peak = after.peak;
+        fresh_weighted = fresh_plain = fresh_magnitude = 0.0;
+        since_resum = 0;
+        emit(i, weighted / divisor);
+        ++i;
+        continue;
+      }
+      since_resum += i - span_start;
+      if (i < count) {  // the scheduled re-adding
+        const double value = x[i];
+        fresh_weighted += n * value;  // its weight since_resum + 1 is the period
+        fresh_plain += value;
+        fresh_magnitude += std::fabs(value);
+        since_resum = 0;
+        weighted = fresh_weighted;
+        plain = fresh_plain;
+        magnitude = peak = fresh_magnitude;
+        fresh_weighted = fresh_plain = fresh_magnitude = 0.0;
+        emit(i, weighted / divisor);
+        ++i;
+      }
+    }
+    s = {weighted, plain, magnitude, peak, fresh_weighted, fresh_plain, fresh_magnitude, since_resum};
+  }
+  // After run_full over values[0 .. count - 1]: the sums and the ring as push would leave them.
+  void end_run(const Sums& s, const double* values, size_t count) {
+    weighted_ = s.weighted, plain_ = s.plain, magnitude_ = s.magnitude, peak_ = s.peak;
+    fresh_weighted_ = s.fresh_weighted, fresh_plain_ = s.fresh_plain, fresh_magnitude_ = s.fresh_magnitude;
+    since_resum_ = s.since_resum;
+    window_.push_many(values, count);
+  }
+  // The ring's values, oldest first, into `to` (period values once full).
+  void copy_window(double* to) const {
+    window_.each_oldest([&](double value) { *to++ = value; });
+  }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -234,6 +318,21 @@ class GuardedWeightedAverage {
       magnitude_ += std::fabs(value);
     });
     peak_ = magnitude_;
+  }
+
+  // resum's operations on the window oldest[0 .. period - 1], into `s`.
+  void resum_from(Sums& s, const double* oldest) const {
+    s.fresh_weighted = s.fresh_plain = s.fresh_magnitude = 0.0;
+    s.since_resum = 0;
+    s.weighted = s.plain = s.magnitude = 0.0;
+    double weight = 0.0;
+    for (const double* v = oldest; v < oldest + window_.capacity(); ++v) {
+      weight += 1.0;
+      s.weighted += weight * *v;
+      s.plain += *v;
+      s.magnitude += std::fabs(*v);
+    }
+    s.peak = s.magnitude;
   }
 
   Ring window_;

@@ -24,6 +24,33 @@ struct State {
     out[0] = smooth.value();
     return true;
   }
+  // Each average in its own pass over the run, with its sums in locals (three averages' sums do
+  // not fit the registers at once): the closes leaving are read off the input (bars up to the
+  // slow period back), the lag-corrected values leaving off a scratch span that starts with the
+  // smooth average's window.
+  static constexpr ptrdiff_t run_span = 2048;
+  static constexpr int64_t max_root = 316;  // isqrt of the largest period
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
+    const ptrdiff_t start = from;
+    const ptrdiff_t reach = static_cast<ptrdiff_t>(full.period());
+    for (; from < to && !(smooth.full() && real_before + (from - start) >= reach); ++from) step_at(*this, in, from, out);
+    if (from == to) return;
+    const ptrdiff_t count = to - from;
+    const double* x = in[0] + from;
+    double halves[run_span];
+    double corrected[max_root + run_span];
+    smooth.copy_window(corrected);
+    double* lagged = corrected + smooth.period();  // the value for bar from + i at lagged[i]
+    auto half_sums = half.sums(), full_sums = full.sums(), smooth_sums = smooth.sums();
+    half.run_full(half_sums, x, count, [&](ptrdiff_t i, double value) { halves[i] = value; });
+    full.run_full(full_sums, x, count, [&](ptrdiff_t i, double value) { lagged[i] = 2.0 * halves[i] - value; });
+    Out* target = out[0] + from;
+    smooth.run_full(smooth_sums, lagged, count, [&](ptrdiff_t i, double value) { target[i] = static_cast<Out>(value); });
+    half.end_run(half_sums, x, static_cast<size_t>(count));
+    full.end_run(full_sums, x, static_cast<size_t>(count));
+    smooth.end_run(smooth_sums, lagged, static_cast<size_t>(count));
+  }
   template <class Archive>
   void fields(Archive& a) {
     half.fields(a);
