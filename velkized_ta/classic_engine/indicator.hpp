@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <utility>
@@ -158,12 +159,18 @@ class Ring {
     age = static_cast<int64_t>(filled_ - 1 - best_at);
   }
   // The ring after push(values[i]) for i = 0 .. count - 1 (only the last `capacity` are written).
+  // Copied in at most two contiguous pieces: a run kernel ends with it after every run.
   void push_many(const double* values, size_t count) {
+    if (capacity_ == 0) return;
     const size_t kept = count < capacity_ ? count : capacity_;
-    const size_t skipped = count - kept;
-    position_ = capacity_ ? (position_ + skipped) % capacity_ : 0;
-    filled_ = filled_ + skipped < capacity_ ? filled_ + skipped : capacity_;
-    for (size_t i = skipped; i < count; ++i) push(values[i]);
+    position_ = (position_ + (count - kept)) % capacity_;
+    filled_ = filled_ + count < capacity_ ? filled_ + count : capacity_;
+    const double* from = values + (count - kept);
+    const size_t before_wrap = std::min(kept, capacity_ - position_);
+    std::memcpy(values_.data() + position_, from, before_wrap * sizeof(double));
+    std::memcpy(values_.data(), from + before_wrap, (kept - before_wrap) * sizeof(double));
+    position_ += kept;
+    if (position_ >= capacity_) position_ -= capacity_;
   }
   // Calls visit(value) for the newest `count` values held (all if fewer), oldest first.
   template <class Visit>

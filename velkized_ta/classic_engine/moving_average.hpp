@@ -4,7 +4,7 @@
 // by matype gives the bits of the indicator of that name.
 #pragma once
 
-#include "classic_engine/indicator.hpp"
+#include "classic_engine/sums.hpp"
 
 namespace velk::classic {
 
@@ -195,6 +195,24 @@ class TriangularAverage {
 
   bool push(double x) { return inner_.push(x) && outer_.push(inner_.value()); }
   double value() const { return outer_.value(); }
+  bool full() const { return outer_.full(); }
+
+  // Bars a run reads before its first (the inner window), and whether `run` takes this period
+  // (the outer window has to fit a scratch span beside the run).
+  ptrdiff_t reach() const { return static_cast<ptrdiff_t>(inner_.sum.ring.capacity()); }
+  static constexpr ptrdiff_t run_span = 2048, max_outer = 2048;
+  bool runs() const { return static_cast<ptrdiff_t>(outer_.sum.ring.capacity()) <= max_outer; }
+  // push(x[i]) and value() into out[i] for i < count (at most run_span) once full, when x[-reach()
+  // .. -1] are the values before: the inner averages into a scratch span after the outer window,
+  // then the outer average over them (run_simple_average each).
+  template <class Out>
+  void run(const double* x, ptrdiff_t count, Out* out) {
+    double inner[max_outer + run_span];
+    double* values = inner;
+    outer_.sum.ring.each_oldest([&](double value) { *values++ = value; });
+    run_simple_average(inner_, x, count, values);
+    run_simple_average(outer_, values, count, out);
+  }
 
   template <class Archive>
   void fields(Archive& a) {

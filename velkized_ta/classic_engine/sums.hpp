@@ -7,10 +7,118 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "classic_engine/indicator.hpp"
 
 namespace velk::classic {
+
+#if defined(VELK_CLASSIC_LANES)
+// The plain sum of the window y[t + 1 .. t + period], oldest first, for the span pair from t;
+// each call also sums the next pair's, so that its chain of additions runs beside this pair's
+// instead of before the next one.
+struct AheadSum {
+  double sum = 0.0;
+  ptrdiff_t pair = -1;  // the pair's first bar that `sum` belongs to
+
+  double take(const double* y, ptrdiff_t t, ptrdiff_t period, ptrdiff_t to) {
+    double now = sum;
+    if (pair != t) now = window_after(y, t, period);
+    pair = -1;
+    if (to - t > 3 * period) {
+      sum = window_after(y, t + 2 * period, period);
+      pair = t + 2 * period;
+    }
+    return now;
+  }
+  static double window_after(const double* y, ptrdiff_t t, ptrdiff_t period) {
+    double total = 0.0;
+    for (const double* v = y + t + 1; v <= y + t + period; ++v) total += *v;
+    return total;
+  }
+};
+
+#endif
+
+// window.push(x[i]) for i < count on a full window whose values are also x[-capacity .. -1] (the
+// ring is not read; it takes the bars at the end), calling emit(i, sum) after each push: the
+// push's operations in its order with the sums in locals and the re-adding schedule in spans.
+// Where lanes exist, two spans between re-addings run side by side (the second starting from
+// the plain sum of the first's values, as its re-adding takes it), each lane the scalar
+// operations: emit(i, Lanes) then gives the sums at bars i and i + capacity.
+template <class Emit>
+inline void run_window_sum(WindowSum& window, const double* x, ptrdiff_t count, Emit&& emit) {
+  const ptrdiff_t period = static_cast<ptrdiff_t>(window.ring.capacity());
+  double sum = window.sum, fresh = window.fresh;
+  ptrdiff_t since_resum = static_cast<ptrdiff_t>(window.since_resum);
+#if defined(VELK_CLASSIC_LANES)
+  AheadSum ahead;
+#endif
+  ptrdiff_t i = 0;
+  while (i < count) {
+    if (since_resum + 1 < period) {
+      const ptrdiff_t plain_end = std::min(count, i + (period - 1 - since_resum));
+      since_resum += plain_end - i;
+      for (; i < plain_end; ++i) {
+        const double value = x[i];
+        fresh += value;
+        sum += value;
+        sum -= x[i - period];
+        emit(i, sum);
+      }
+      continue;
+    }
+#if defined(VELK_CLASSIC_LANES)
+    if (count - i >= 2 * period) {
+      Lanes sums = {fresh + x[i], ahead.take(x, i, period, count)};
+      Lanes fresh_sums = {0.0, 0.0};
+      emit(i, sums);
+      for (ptrdiff_t j = i + 1; j < i + period; ++j) {
+        const Lanes value = {x[j], x[j + period]};
+        const Lanes leaving = {x[j - period], x[j]};
+        fresh_sums += value;
+        sums += value;
+        sums -= leaving;
+        emit(j, sums);
+      }
+      sum = sums[1];
+      fresh = fresh_sums[1];
+      since_resum = period - 1;
+      i += 2 * period;
+      continue;
+    }
+#endif
+    fresh += x[i];  // the scheduled re-adding
+    sum = fresh;
+    fresh = 0.0;
+    since_resum = 0;
+    emit(i, sum);
+    ++i;
+  }
+  window.sum = sum;
+  window.fresh = fresh;
+  window.since_resum = static_cast<int64_t>(since_resum);
+  window.ring.push_many(x, static_cast<size_t>(count));
+}
+
+// average.push(x[i]) and value() into out[i] for i < count on a full window whose values are
+// also x[-period .. -1] (run_window_sum).
+template <class Out>
+inline void run_simple_average(SimpleAverage& average, const double* x, ptrdiff_t count, Out* out) {
+  if (count <= 0) return;
+  const double period = average.period;
+  const ptrdiff_t apart = static_cast<ptrdiff_t>(average.sum.ring.capacity());
+  run_window_sum(average.sum, x, count, [&](ptrdiff_t i, auto sum) {
+    if constexpr (std::is_same_v<decltype(sum), double>) {
+      out[i] = static_cast<Out>(sum / period);
+    } else {
+      const auto values = sum / period;
+      out[i] = static_cast<Out>(values[0]);
+      out[i + apart] = static_cast<Out>(values[1]);
+    }
+  });
+  average.average = average.sum.sum / period;
+}
 
 // A window sum for the numerator or denominator of a ratio. Besides re-adding from the window
 // every `capacity` bars (as WindowSum), it re-adds when the window's magnitude (sum of |x|) has

@@ -10,7 +10,7 @@
 
 #include <array>
 
-#include "classic_engine/indicator.hpp"
+#include "classic_engine/sums.hpp"
 
 namespace velk::classic {
 
@@ -36,30 +36,6 @@ inline Lanes square_root(Lanes v) {
   return Lanes{std::sqrt(v[0]), std::sqrt(v[1])};
 #endif
 }
-// The plain sum of the window y[t + 1 .. t + period], oldest first, for the span pair from t;
-// each call also sums the next pair's, so that its chain of additions runs beside this pair's
-// instead of before the next one.
-struct AheadSum {
-  double sum = 0.0;
-  ptrdiff_t pair = -1;  // the pair's first bar that `sum` belongs to
-
-  double take(const double* y, ptrdiff_t t, ptrdiff_t period, ptrdiff_t to) {
-    double now = sum;
-    if (pair != t) now = window_after(y, t, period);
-    pair = -1;
-    if (to - t > 3 * period) {
-      sum = window_after(y, t + 2 * period, period);
-      pair = t + 2 * period;
-    }
-    return now;
-  }
-  static double window_after(const double* y, ptrdiff_t t, ptrdiff_t period) {
-    double total = 0.0;
-    for (const double* v = y + t + 1; v <= y + t + period; ++v) total += *v;
-    return total;
-  }
-};
-
 // `mask` with the lanes where variance_has_cancelled(squares_now, peak, shift, count) holds
 // set, `limit` being 1e-20 * count * shift * shift.
 inline Lanes or_where_cancelled(Lanes mask, Lanes squares_now, Lanes peak, Lanes limit) {

@@ -12,6 +12,13 @@ struct State {
     out[0] = average.value();
     return true;
   }
+  static constexpr ptrdiff_t run_span = TriangularAverage::run_span;
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
+    const ptrdiff_t start = from, reach = average.runs() ? average.reach() : to - from + real_before + 1;
+    for (; from < to && !(average.full() && real_before + (from - start) >= reach); ++from) step_at(*this, in, from, out);
+    if (from < to) average.run(in[0] + from, to - from, out[0] + from);
+  }
   template <class Archive>
   void fields(Archive& a) {
     average.fields(a);
