@@ -14,6 +14,21 @@
 namespace velk::classic {
 
 #if defined(VELK_CLASSIC_LANES)
+// select_greater in each lane (maxpd; the scalar form's semantics per lane).
+inline Lanes select_greater(Lanes a, Lanes b) {
+#if defined(__SSE2__)
+  return _mm_max_pd(a, b);
+#else
+  return a > b ? a : b;
+#endif
+}
+inline bool any_lane_set(Lanes mask) {
+#if defined(__SSE2__)
+  return _mm_movemask_pd(mask) != 0;
+#else
+  return (((LaneMask)mask)[0] | ((LaneMask)mask)[1]) != 0;
+#endif
+}
 // The plain sum of the window y[t + 1 .. t + period], oldest first, for the span pair from t;
 // each call also sums the next pair's, so that its chain of additions runs beside this pair's
 // instead of before the next one.
@@ -328,6 +343,32 @@ class GuardedWeightedAverage {
     int64_t since_resum = s.since_resum;
     ptrdiff_t i = 0;
     while (i < count) {
+      if (since_resum + 1 >= period) {  // the scheduled re-adding at i
+#if defined(VELK_CLASSIC_LANES)
+        if (count - i >= 2 * period) {
+          Sums pair = {weighted, plain, magnitude, peak, fresh_weighted, fresh_plain, fresh_magnitude, since_resum};
+          if (run_two_spans(pair, x, i, emit)) {
+            weighted = pair.weighted, plain = pair.plain, magnitude = pair.magnitude, peak = pair.peak;
+            fresh_weighted = pair.fresh_weighted, fresh_plain = pair.fresh_plain, fresh_magnitude = pair.fresh_magnitude;
+            since_resum = pair.since_resum;
+            i += 2 * period;
+            continue;
+          }
+        }
+#endif
+        const double value = x[i];
+        fresh_weighted += n * value;  // its weight since_resum + 1 is the period
+        fresh_plain += value;
+        fresh_magnitude += std::fabs(value);
+        since_resum = 0;
+        weighted = fresh_weighted;
+        plain = fresh_plain;
+        magnitude = peak = fresh_magnitude;
+        fresh_weighted = fresh_plain = fresh_magnitude = 0.0;
+        emit(i, weighted / divisor);
+        ++i;
+        continue;
+      }
       const ptrdiff_t span_start = i;
       const ptrdiff_t plain_end = std::min<ptrdiff_t>(count, i + (period - 1 - since_resum));
       double weight = static_cast<double>(since_resum + 1);
@@ -361,19 +402,6 @@ class GuardedWeightedAverage {
         continue;
       }
       since_resum += i - span_start;
-      if (i < count) {  // the scheduled re-adding
-        const double value = x[i];
-        fresh_weighted += n * value;  // its weight since_resum + 1 is the period
-        fresh_plain += value;
-        fresh_magnitude += std::fabs(value);
-        since_resum = 0;
-        weighted = fresh_weighted;
-        plain = fresh_plain;
-        magnitude = peak = fresh_magnitude;
-        fresh_weighted = fresh_plain = fresh_magnitude = 0.0;
-        emit(i, weighted / divisor);
-        ++i;
-      }
     }
     s = {weighted, plain, magnitude, peak, fresh_weighted, fresh_plain, fresh_magnitude, since_resum};
   }
@@ -427,6 +455,57 @@ class GuardedWeightedAverage {
     });
     peak_ = magnitude_;
   }
+
+#if defined(VELK_CLASSIC_LANES)
+  // Bars i .. i + 2 * period - 1 of run_full from a scheduled re-adding at i: the span from i in
+  // lane 0 and the next in lane 1 (its re-adding at i + period takes the sums of x[i + 1 ..
+  // i + period] from 0, summed here first), each lane the scalar operations in the same order.
+  // False if the magnitude collapses in either lane (run_full then takes these bars again,
+  // rewriting their values); else `s` after the two spans.
+  template <class Emit>
+  bool run_two_spans(Sums& s, const double* x, ptrdiff_t i, Emit& emit) const {
+    const ptrdiff_t period = static_cast<ptrdiff_t>(window_.capacity());
+    const double n = static_cast<double>(period), divisor = divisor_;
+    double second_weighted = 0.0, second_plain = 0.0, second_magnitude = 0.0, weight = 0.0;
+    for (const double* v = x + i + 1; v <= x + i + period; ++v) {
+      weight += 1.0;
+      second_weighted += weight * *v;
+      second_plain += *v;
+      second_magnitude += std::fabs(*v);
+    }
+    const double first = x[i];
+    Lanes weighted = {s.fresh_weighted + n * first, second_weighted};
+    Lanes plain = {s.fresh_plain + first, second_plain};
+    Lanes sizes = {s.fresh_magnitude + std::fabs(first), second_magnitude};
+    Lanes peak = sizes;
+    Lanes fresh_weighted = {0.0, 0.0}, fresh_plain = fresh_weighted, fresh_magnitude = fresh_weighted;
+    LaneMask collapsed = {0, 0};
+    const Lanes firsts = weighted / divisor;
+    emit(i, firsts[0]);
+    emit(i + period, firsts[1]);
+    weight = 1.0;
+    for (ptrdiff_t j = i + 1; j < i + period; ++j) {
+      const Lanes value = {x[j], x[j + period]}, leaving = {x[j - period], x[j]};
+      fresh_weighted += weight * value;
+      weight += 1.0;
+      fresh_plain += value;
+      fresh_magnitude += classic::magnitude(value);
+      weighted = (weighted - plain) + n * value;
+      plain += value;
+      sizes += classic::magnitude(value);
+      plain -= leaving;
+      sizes -= classic::magnitude(leaving);
+      peak = select_greater(sizes, peak);
+      collapsed |= sizes < peak * (1.0 / 16384.0);
+      const Lanes values = weighted / divisor;
+      emit(j, values[0]);
+      emit(j + period, values[1]);
+    }
+    if ((collapsed[0] | collapsed[1]) != 0) [[unlikely]] return false;
+    s = {weighted[1], plain[1], sizes[1], peak[1], fresh_weighted[1], fresh_plain[1], fresh_magnitude[1], period - 1};
+    return true;
+  }
+#endif
 
   // resum's operations on the window oldest[0 .. period - 1], into `s`.
   void resum_from(Sums& s, const double* oldest) const {

@@ -20,14 +20,6 @@ namespace velk::classic {
 inline constexpr double kRedoShare = 1e-6;
 
 #if defined(VELK_CLASSIC_LANES)
-// select_greater in each lane (maxpd; the scalar form's semantics per lane).
-inline Lanes select_greater(Lanes a, Lanes b) {
-#if defined(__SSE2__)
-  return _mm_max_pd(a, b);
-#else
-  return a > b ? a : b;
-#endif
-}
 // sqrt in each lane (correctly rounded, as std::sqrt).
 inline Lanes square_root(Lanes v) {
 #if defined(__SSE2__)
@@ -44,13 +36,6 @@ inline Lanes or_where_cancelled(Lanes mask, Lanes squares_now, Lanes peak, Lanes
   return _mm_or_pd(mask, _mm_and_pd(below, _mm_cmpgt_pd(peak, limit)));
 #else
   return (Lanes)((LaneMask)mask | ((squares_now < peak * kRedoShare) & (peak > limit)));
-#endif
-}
-inline bool any_lane_set(Lanes mask) {
-#if defined(__SSE2__)
-  return _mm_movemask_pd(mask) != 0;
-#else
-  return (((LaneMask)mask)[0] | ((LaneMask)mask)[1]) != 0;
 #endif
 }
 #endif
