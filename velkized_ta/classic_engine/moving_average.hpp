@@ -80,6 +80,83 @@ class WeightedAverage {
     since_resum_ = since_resum;
   }
 
+  // run's arithmetic once the window's values are also x[-period .. -1] (the ring is not read;
+  // it takes the bars at the end), the re-adding schedule split into spans, and where lanes exist
+  // two spans between re-addings side by side (the second from the sums of the first's values,
+  // summed first as its re-adding takes them), each lane the scalar operations in their order.
+  template <class Out>
+  void run_full(const double* x, ptrdiff_t count, Out* out) {
+    const int64_t period = period_;
+    const double n = static_cast<double>(period), divisor = divisor_;
+    double weighted = weighted_, plain = plain_, fresh_weighted = fresh_weighted_, fresh_plain = fresh_plain_;
+    int64_t since_resum = since_resum_;
+    ptrdiff_t i = 0;
+    while (i < count) {
+      if (since_resum + 1 >= period) {  // the scheduled re-adding at i
+#if defined(VELK_CLASSIC_LANES)
+        if (count - i >= 2 * period) {
+          double second_weighted = 0.0, second_plain = 0.0, weight = 0.0;
+          for (const double* v = x + i + 1; v <= x + i + period; ++v) {
+            weight += 1.0;
+            second_weighted += weight * *v;
+            second_plain += *v;
+          }
+          Lanes weighteds = {fresh_weighted + n * x[i], second_weighted};
+          Lanes plains = {fresh_plain + x[i], second_plain};
+          Lanes fresh_weighteds = {0.0, 0.0}, fresh_plains = fresh_weighteds;
+          const Lanes firsts = weighteds / divisor;
+          out[i] = static_cast<Out>(firsts[0]);
+          out[i + period] = static_cast<Out>(firsts[1]);
+          weight = 1.0;
+          for (ptrdiff_t j = i + 1; j < i + period; ++j) {
+            const Lanes value = {x[j], x[j + period]}, leaving = {x[j - period], x[j]};
+            fresh_weighteds += weight * value;
+            weight += 1.0;
+            fresh_plains += value;
+            weighteds = (weighteds - plains) + n * value;
+            plains -= leaving;
+            plains += value;
+            const Lanes values = weighteds / divisor;
+            out[j] = static_cast<Out>(values[0]);
+            out[j + period] = static_cast<Out>(values[1]);
+          }
+          weighted = weighteds[1], plain = plains[1];
+          fresh_weighted = fresh_weighteds[1], fresh_plain = fresh_plains[1];
+          since_resum = period - 1;
+          i += 2 * period;
+          continue;
+        }
+#endif
+        fresh_weighted += n * x[i];  // its weight since_resum + 1 is the period
+        fresh_plain += x[i];
+        since_resum = 0;
+        weighted = fresh_weighted;
+        plain = fresh_plain;
+        fresh_weighted = fresh_plain = 0.0;
+        out[i] = static_cast<Out>(weighted / divisor);
+        ++i;
+        continue;
+      }
+      const ptrdiff_t plain_end = std::min<ptrdiff_t>(count, i + (period - 1 - since_resum));
+      double weight = static_cast<double>(since_resum + 1);
+      since_resum += plain_end - i;
+      for (; i < plain_end; ++i) {
+        const double value = x[i];
+        fresh_weighted += weight * value;
+        weight += 1.0;
+        fresh_plain += value;
+        weighted = (weighted - plain) + n * value;
+        plain -= x[i - period];
+        plain += value;
+        out[i] = static_cast<Out>(weighted / divisor);
+      }
+    }
+    weighted_ = weighted, plain_ = plain, fresh_weighted_ = fresh_weighted, fresh_plain_ = fresh_plain;
+    since_resum_ = since_resum;
+    window_.push_many(x, static_cast<size_t>(count));
+  }
+  int64_t period() const { return period_; }
+
   template <class Archive>
   void fields(Archive& a) {
     window_.fields(a);

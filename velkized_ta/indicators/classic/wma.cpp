@@ -12,10 +12,16 @@ struct State {
     out[0] = average.value();
     return true;
   }
+  // The values leaving are read from the ring until the window's bars are also in the input
+  // before the run (run), then off the input (run_full).
   template <class Out>
-  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
+    const ptrdiff_t start = from;
     for (; from < to && !average.full(); ++from) step_at(*this, in, from, out);
-    average.run(in[0] + from, to - from, out[0] + from);
+    const ptrdiff_t before_reach = std::clamp<ptrdiff_t>(average.period() - real_before - (from - start), 0, to - from);
+    average.run(in[0] + from, before_reach, out[0] + from);
+    from += before_reach;
+    average.run_full(in[0] + from, to - from, out[0] + from);
   }
   template <class Archive>
   void fields(Archive& a) {
