@@ -307,6 +307,96 @@ class WindowCoMoments {
   double centred_xx() const { return sxx_ - sx_ * (sx_ * reciprocal_); }
   double centred_yy() const { return syy_ - sy_ * (sy_ * reciprocal_); }
   double centred_xy() const { return sxy_ - sx_ * (sy_ * reciprocal_); }
+  int64_t period() const { return period_; }
+  bool full() const { return xs_.full(); }
+
+  // push(xs[i], ys[i]) for i < count on a full window whose pairs are also xs, ys[-period .. -1]
+  // (the rings are not read; they take the bars at the end), calling emit(i, xx, yy, xy) with
+  // the centred sums after each: push's operations with the sums in locals, the re-adding
+  // schedule in spans, and where lanes exist two spans between re-addings side by side (as
+  // WindowMoments::run_real), emit then taking Lanes for bars i and i + period.
+  template <class Emit>
+  void run_full(const double* xs, const double* ys, ptrdiff_t count, Emit&& emit) {
+    const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
+    const double n = static_cast<double>(period_), reciprocal = reciprocal_;
+    double shift_x = shift_x_, shift_y = shift_y_, sx = sx_, sy = sy_, sxx = sxx_, syy = syy_, sxy = sxy_;
+    double peak_x = peak_x_, peak_y = peak_y_, fresh_x = fresh_x_, fresh_y = fresh_y_;
+    ptrdiff_t since_resum = static_cast<ptrdiff_t>(since_resum_);
+    // resum about the means of the window ending at bar `at`, whose plain sums are given.
+    const auto resum_at = [&](ptrdiff_t at, double sum_x, double sum_y) {
+      since_resum = 0;
+      fresh_x = fresh_y = 0.0;
+      shift_x = sum_x / n;
+      shift_y = sum_y / n;
+      sx = sy = sxx = syy = sxy = 0.0;
+      for (ptrdiff_t k = at + 1 - period; k <= at; ++k) {
+        const double dx = xs[k] - shift_x, dy = ys[k] - shift_y;
+        sx += dx;
+        sy += dy;
+        sxx += dx * dx;
+        syy += dy * dy;
+        sxy += dx * dy;
+      }
+      peak_x = sxx;
+      peak_y = syy;
+    };
+    ptrdiff_t i = 0;
+    while (i < count) {
+      if (since_resum + 1 >= period) {  // the scheduled re-adding at i
+#if defined(VELK_CLASSIC_LANES)
+        if (count - i >= 2 * period) {
+          CoSumsOf<double> last;
+          if (run_two_spans(xs, ys, i, fresh_x + xs[i], fresh_y + ys[i], emit, last)) {
+            shift_x = last.shift_x, shift_y = last.shift_y, sx = last.sx, sy = last.sy;
+            sxx = last.sxx, syy = last.syy, sxy = last.sxy, peak_x = last.peak_x, peak_y = last.peak_y;
+            fresh_x = last.fresh_x, fresh_y = last.fresh_y;
+            since_resum = period - 1;
+            i += 2 * period;
+            continue;
+          }
+        }
+#endif
+        fresh_x += xs[i];
+        fresh_y += ys[i];
+        resum_at(i, fresh_x, fresh_y);
+      } else {
+        const double x = xs[i], y = ys[i];
+        fresh_x += x;
+        fresh_y += y;
+        ++since_resum;
+        const double dx = x - shift_x, dy = y - shift_y;
+        sx += dx;
+        sy += dy;
+        sxx += dx * dx;
+        syy += dy * dy;
+        sxy += dx * dy;
+        const double lx = xs[i - period] - shift_x, ly = ys[i - period] - shift_y;
+        sx -= lx;
+        sy -= ly;
+        sxx -= lx * lx;
+        syy -= ly * ly;
+        sxy -= lx * ly;
+        peak_x = select_greater(sxx, peak_x);
+        peak_y = select_greater(syy, peak_y);
+      }
+      const double xx = sxx - sx * (sx * reciprocal), yy = syy - sy * (sy * reciprocal);
+      if (variance_has_cancelled(xx, peak_x, shift_x, n) || variance_has_cancelled(yy, peak_y, shift_y, n)) [[unlikely]] {
+        double sum_x = 0.0, sum_y = 0.0;
+        for (ptrdiff_t k = i + 1 - period; k <= i; ++k) sum_x += xs[k];
+        for (ptrdiff_t k = i + 1 - period; k <= i; ++k) sum_y += ys[k];
+        resum_at(i, sum_x, sum_y);
+        emit(i, sxx - sx * (sx * reciprocal), syy - sy * (sy * reciprocal), sxy - sx * (sy * reciprocal));
+      } else {
+        emit(i, xx, yy, sxy - sx * (sy * reciprocal));
+      }
+      ++i;
+    }
+    shift_x_ = shift_x, shift_y_ = shift_y, sx_ = sx, sy_ = sy, sxx_ = sxx, syy_ = syy, sxy_ = sxy;
+    peak_x_ = peak_x, peak_y_ = peak_y, fresh_x_ = fresh_x, fresh_y_ = fresh_y;
+    since_resum_ = static_cast<int64_t>(since_resum);
+    xs_.push_many(xs, static_cast<size_t>(count));
+    ys_.push_many(ys, static_cast<size_t>(count));
+  }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -337,6 +427,67 @@ class WindowCoMoments {
     syy_ += sign * (dy * dy);
     sxy_ += sign * (dx * dy);
   }
+  template <class V>
+  struct CoSumsOf {
+    V shift_x, shift_y, sx, sy, sxx, syy, sxy, peak_x, peak_y, fresh_x, fresh_y;
+  };
+#if defined(VELK_CLASSIC_LANES)
+  // Bars i .. i + 2 * period - 1 of run_full from a scheduled re-adding at i, whose window sums
+  // `first_x`, `first_y`: the span from i in lane 0 and the next in lane 1, each lane the scalar
+  // operations in their order. False if a variance cancels in either lane (run_full then takes
+  // these bars again, rewriting their values); else the sums after the second span in `last`.
+  template <class Emit>
+  bool run_two_spans(const double* xs, const double* ys, ptrdiff_t i, double first_x, double first_y, Emit& emit,
+                     CoSumsOf<double>& last) const {
+    const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
+    const double n = static_cast<double>(period_), reciprocal = reciprocal_;
+    double second_x = 0.0, second_y = 0.0;
+    for (ptrdiff_t k = i + 1; k <= i + period; ++k) second_x += xs[k];
+    for (ptrdiff_t k = i + 1; k <= i + period; ++k) second_y += ys[k];
+    const Lanes shift_x = Lanes{first_x, second_x} / n, shift_y = Lanes{first_y, second_y} / n;
+    Lanes sx = {0.0, 0.0}, sy = sx, sxx = sx, syy = sx, sxy = sx, fresh_x = sx, fresh_y = sx;
+    for (ptrdiff_t k = i + 1 - period; k <= i; ++k) {
+      const Lanes dx = Lanes{xs[k], xs[k + period]} - shift_x, dy = Lanes{ys[k], ys[k + period]} - shift_y;
+      sx += dx;
+      sy += dy;
+      sxx += dx * dx;
+      syy += dy * dy;
+      sxy += dx * dy;
+    }
+    Lanes peak_x = sxx, peak_y = syy;
+    const Lanes limit_x = 1e-20 * n * shift_x * shift_x, limit_y = 1e-20 * n * shift_y * shift_y;
+    Lanes cancelled = {0.0, 0.0};  // a lane mask, tested after the spans
+    for (ptrdiff_t j = i; j < i + period; ++j) {
+      if (j > i) {
+        const Lanes x = {xs[j], xs[j + period]}, y = {ys[j], ys[j + period]};
+        fresh_x += x;
+        fresh_y += y;
+        const Lanes dx = x - shift_x, dy = y - shift_y;
+        sx += dx;
+        sy += dy;
+        sxx += dx * dx;
+        syy += dy * dy;
+        sxy += dx * dy;
+        const Lanes lx = Lanes{xs[j - period], xs[j]} - shift_x, ly = Lanes{ys[j - period], ys[j]} - shift_y;
+        sx -= lx;
+        sy -= ly;
+        sxx -= lx * lx;
+        syy -= ly * ly;
+        sxy -= lx * ly;
+        peak_x = select_greater(sxx, peak_x);
+        peak_y = select_greater(syy, peak_y);
+      }
+      const Lanes xx = sxx - sx * (sx * reciprocal), yy = syy - sy * (sy * reciprocal);
+      cancelled = or_where_cancelled(cancelled, xx, peak_x, limit_x);
+      cancelled = or_where_cancelled(cancelled, yy, peak_y, limit_y);
+      emit(j, xx, yy, sxy - sx * (sy * reciprocal));
+    }
+    if (any_lane_set(cancelled)) [[unlikely]] return false;
+    last = {shift_x[1], shift_y[1], sx[1], sy[1], sxx[1], syy[1], sxy[1], peak_x[1], peak_y[1], fresh_x[1], fresh_y[1]};
+    return true;
+  }
+#endif
+
   void resum(double sum_x, double sum_y) {
     since_resum_ = 0;
     fresh_x_ = fresh_y_ = 0.0;

@@ -18,16 +18,46 @@ inline double root_product(double a, double b) {
 #endif
 }
 
+// The coefficient from the centred sums: 0 where either series does not vary.
+inline double correlation(double xx, double yy, double xy) {
+  double r = 0.0;
+  if (xx > 0.0 && yy > 0.0) r = xy / root_product(xx, yy);
+  return std::clamp(r, -1.0, 1.0);  // rounding may step past +-1
+}
+#if defined(VELK_CLASSIC_LANES)
+// The same in each lane.
+inline Lanes correlation(Lanes xx, Lanes yy, Lanes xy) {
+  const Lanes zero = {0.0, 0.0}, low = {-1.0, -1.0}, high = {1.0, 1.0};
+  const Lanes quotient = xy / (square_root(xx) * square_root(yy));
+  const Lanes r = (xx > zero) & (yy > zero) ? quotient : zero;
+  return r < low ? low : (high < r ? high : r);
+}
+#endif
+
 struct State {
   static constexpr int inputs = 2, outputs = 1;
   explicit State(const double* params) : moments(int_param(params, 0)) {}
   bool step(const double* bar, double* out) {
     const bool ready = moments.push(bar[0], bar[1]);
-    const double xx = moments.centred_xx(), yy = moments.centred_yy();
-    double r = 0.0;
-    if (xx > 0.0 && yy > 0.0) r = moments.centred_xy() / root_product(xx, yy);
-    out[0] = std::clamp(r, -1.0, 1.0);  // rounding may step past +-1
+    out[0] = correlation(moments.centred_xx(), moments.centred_yy(), moments.centred_xy());
     return ready;
+  }
+  // Once the window's pairs are also in the inputs before the run: WindowCoMoments::run_full.
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
+    const ptrdiff_t start = from, reach = static_cast<ptrdiff_t>(moments.period());
+    for (; from < to && !(moments.full() && real_before + (from - start) >= reach); ++from) step_at(*this, in, from, out);
+    if (from == to) return;
+    Out* target = out[0] + from;
+    moments.run_full(in[0] + from, in[1] + from, to - from, [&](ptrdiff_t i, auto xx, auto yy, auto xy) {
+      if constexpr (std::is_same_v<decltype(xx), double>) {
+        target[i] = static_cast<Out>(correlation(xx, yy, xy));
+      } else {
+        const auto r = correlation(xx, yy, xy);
+        target[i] = static_cast<Out>(r[0]);
+        target[i + reach] = static_cast<Out>(r[1]);
+      }
+    });
   }
   template <class Archive>
   void fields(Archive& a) {
