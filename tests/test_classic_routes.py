@@ -490,11 +490,12 @@ def test_whole_series_match_the_live_update_through_level_changes(entry):
 # Long windows for the states whose whole-array loop reads leaving values off the input once a run
 # of real bars is longer than the window, and from the state's ring before that.
 # sma's and trima's kernels pair spans only for windows that fit a chunk a few times (longer ones
-# step), hma's reads both of its close windows off the input.
+# step), hma's reads both of its close windows off the input, beta's returns fit a scratch span only
+# up to a chunk's length (longer windows step).
 LONG_WINDOWS = [("wma", {"timeperiod": 700}), ("kama", {"timeperiod": 500}), ("trima", {"timeperiod": 901}),
                 ("t3", {"timeperiod": 60}), ("macdext", {"fastperiod": 300, "slowperiod": 1000, "signalperiod": 600}),
                 ("sma", {"timeperiod": 513}), ("sma", {"timeperiod": 1024}), ("trima", {"timeperiod": 4500}),
-                ("hma", {"timeperiod": 900})]
+                ("hma", {"timeperiod": 900}), ("correl", {"timeperiod": 700}), ("beta", {"timeperiod": 2100})]
 
 
 @pytest.mark.every_dispatch

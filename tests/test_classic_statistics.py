@@ -45,3 +45,20 @@ def test_zero_prices_and_ranges_follow_the_documented_conventions():
     assert np.array_equal(np.diff(line)[::2], np.zeros(6))
     # No money flow at all (zero volume) gives 0, not 0 / 0.
     assert np.array_equal(classic.mfi(high, low, close, np.zeros(12), 3)[3:], np.zeros(9))
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("period", [1, 5, 30])
+def test_beta_returns_after_zero_prices_match_the_live_update(period):
+    """The whole-array loop forms the returns two bars at a time; a zero price (no return defined)
+    in either lane must give the step's 0 there, and the window statistics then the step's bits."""
+    from velkized_ta.classic import stream
+
+    rng = np.random.default_rng(11)
+    real0, real1 = (50.0 + np.cumsum(rng.normal(size=900)) for _ in range(2))
+    real0[rng.integers(0, 900, 60)] = 0.0
+    real1[rng.integers(0, 900, 60)] = 0.0
+    whole = classic.beta(real0, real1, period)
+    handle = stream.beta(real0[:0], real1[:0], period)
+    live = np.array([handle.update(float(a), float(b)) for a, b in zip(real0, real1)])
+    assert np.array_equal(live, whole, equal_nan=True)

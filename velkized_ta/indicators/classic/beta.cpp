@@ -8,6 +8,14 @@ namespace {
 inline double simple_return(double value, double previous) {
   return previous != 0.0 ? (value - previous) / previous : 0.0;
 }
+#if defined(VELK_CLASSIC_LANES)
+// The same for two bars at once.
+inline Lanes simple_return(Lanes value, Lanes previous) {
+  const Lanes zero = {0.0, 0.0};
+  const Lanes change = (value - previous) / previous;
+  return previous != zero ? change : zero;
+}
+#endif
 
 struct State {
   static constexpr int inputs = 2, outputs = 1;
@@ -21,9 +29,52 @@ struct State {
     has_previous = true;
     if (first) return false;
     const bool ready = moments.push(return_x, return_y);
-    const double spread = moments.centred_xx();
-    out[0] = spread > 0.0 ? moments.centred_xy() / spread : 0.0;
+    out[0] = slope(moments.centred_xx(), moments.centred_xy());
     return ready;
+  }
+  static double slope(double spread, double xy) { return spread > 0.0 ? xy / spread : 0.0; }
+#if defined(VELK_CLASSIC_LANES)
+  static Lanes slope(Lanes spread, Lanes xy) {
+    const Lanes zero = {0.0, 0.0};
+    const Lanes quotient = xy / spread;
+    return spread > zero ? quotient : zero;
+  }
+#endif
+  // Once the bar before the window's first return is in the inputs before the run: the returns
+  // of the window and the run into scratch spans (the same divisions as step), then
+  // WindowCoMoments::run_full over them. Longer windows step bar by bar.
+  static constexpr ptrdiff_t run_span = 2048, longest_window = 2048;
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
+    const ptrdiff_t period = static_cast<ptrdiff_t>(moments.period());
+    const ptrdiff_t start = from, reach = period <= longest_window ? period + 1 : to - from + real_before + 1;
+    for (; from < to && !(moments.full() && real_before + (from - start) >= reach); ++from) step_at(*this, in, from, out);
+    if (from == to) return;
+    double returns_x[longest_window + run_span], returns_y[longest_window + run_span];
+    const double *x = in[0], *y = in[1];
+    ptrdiff_t k = from - period;
+#if defined(VELK_CLASSIC_LANES)
+    for (; k + 2 <= to; k += 2) {
+      store_as<double>(returns_x + (k - from + period), simple_return(load_as<Lanes>(x + k), load_as<Lanes>(x + k - 1)));
+      store_as<double>(returns_y + (k - from + period), simple_return(load_as<Lanes>(y + k), load_as<Lanes>(y + k - 1)));
+    }
+#endif
+    for (; k < to; ++k) {
+      returns_x[k - from + period] = simple_return(x[k], x[k - 1]);
+      returns_y[k - from + period] = simple_return(y[k], y[k - 1]);
+    }
+    Out* target = out[0] + from;
+    moments.run_full(returns_x + period, returns_y + period, to - from, [&](ptrdiff_t i, auto xx, auto, auto xy) {
+      if constexpr (std::is_same_v<decltype(xx), double>) {
+        target[i] = static_cast<Out>(slope(xx, xy));
+      } else {
+        const auto values = slope(xx, xy);
+        target[i] = static_cast<Out>(values[0]);
+        target[i + period] = static_cast<Out>(values[1]);
+      }
+    });
+    previous_x = x[to - 1];
+    previous_y = y[to - 1];
   }
   template <class Archive>
   void fields(Archive& a) {
