@@ -360,6 +360,20 @@ template <class State, class Out>
   // instead of being stored and reloaded around every output write (which could alias them).
   State state = std::move(*static_cast<State*>(raw));
   if constexpr (HasRunKernel<State>) {
+#if defined(__x86_64__) && !defined(__clang__)
+    // A run kernel may ask for its loop compiled for AVX2 too (`static constexpr bool vex_loop =
+    // true`): VEX's three-operand forms drop the register copies SSE2's two-operand ones need, a
+    // large share of a kernel whose lanes run out of issue slots before their chains. The same
+    // operations (no contraction), so the same bits; taken where the wide lanes are.
+    if constexpr (requires { State::vex_loop; }) {
+      if (in.stride == 1 && out.stride == 1 && widest_lane_unit() != LaneUnit::Two) {
+        auto loop = [&] { run_real_bars<State, Out>(state, in, length, out); };
+        run_with_avx2(loop);
+        *static_cast<State*>(raw) = std::move(state);
+        return;
+      }
+    }
+#endif
     if (in.stride == 1 && out.stride == 1) {
       run_real_bars<State, Out>(state, in, length, out);
       *static_cast<State*>(raw) = std::move(state);

@@ -19,6 +19,7 @@ inline Lanes simple_return(Lanes value, Lanes previous) {
 
 struct State {
   static constexpr int inputs = 2, outputs = 1;
+  static constexpr bool vex_loop = true;
   explicit State(const double* params) : moments(int_param(params, 0)) {}
   bool step(const double* bar, double* out) {
     const double x = bar[0], y = bar[1];

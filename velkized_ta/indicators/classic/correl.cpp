@@ -36,6 +36,7 @@ inline Lanes correlation(Lanes xx, Lanes yy, Lanes xy) {
 
 struct State {
   static constexpr int inputs = 2, outputs = 1;
+  static constexpr bool vex_loop = true;
   explicit State(const double* params) : moments(int_param(params, 0)) {}
   bool step(const double* bar, double* out) {
     const bool ready = moments.push(bar[0], bar[1]);

@@ -15,6 +15,7 @@ int64_t root_period(int64_t period) {
 
 struct State {
   static constexpr int inputs = 1, outputs = 1;
+  static constexpr bool vex_loop = true;
   explicit State(const double* params)
       : half(int_param(params, 0) / 2), full(int_param(params, 0)), smooth(root_period(int_param(params, 0))) {}
   bool step(const double* bar, double* out) {

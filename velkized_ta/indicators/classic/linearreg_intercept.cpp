@@ -6,6 +6,7 @@ namespace {
 
 struct State {
   static constexpr int inputs = 1, outputs = 1;
+  static constexpr bool vex_loop = true;
   explicit State(const double* params) : period(int_param(params, 0)), regression(period) {}
   bool step(const double* bar, double* out) {
     const bool ready = regression.push(bar[0]);
