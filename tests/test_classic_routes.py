@@ -550,3 +550,25 @@ def test_long_real_runs_through_level_drops_match_the_live_update(name, params):
         handle = getattr(stream, name)(*(s[:cut] for s in series), **params)
         got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(cut, cut + 120)]
         assert same(tuple(np.array(column) for column in zip(*got)), tuple(w[cut:cut + 120] for w in whole)), cut
+
+
+# kama's run pushes only the run's last `period` moves into its path ring: the same window at
+# another storage offset, so its bytes differ while its values continue alike.
+SAME_BYTES = [entry for entry in classic.REGISTRY if entry["name"] != "kama"]
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("entry", SAME_BYTES, ids=[entry["name"] for entry in SAME_BYTES])
+def test_a_handle_opened_on_history_pickles_as_one_stepped_bar_by_bar(entry):
+    """Run kernels keep their sums in locals and write the window's ring once at the end of a run
+    (from the input, or from scratch spans): the state they leave pickles to the bytes of the state
+    stepped bar by bar, at cuts inside and just past the loop's chunks and after a NaN gap."""
+    name = entry["name"]
+    series = [s.copy() for s in inputs_of(entry, level_changes(4300, 5))]
+    series[-1][2100:2103] = np.nan
+    for cut in (97, 2048, 2049, 2101, 2150, 4300):
+        opened = getattr(stream, name)(*(s[:cut] for s in series))
+        stepped = getattr(stream, name)(*(s[:0] for s in series))
+        for t in range(cut):
+            stepped.update(*(float(s[t]) for s in series))
+        assert pickle.dumps(opened) == pickle.dumps(stepped), cut
