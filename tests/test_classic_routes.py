@@ -490,7 +490,9 @@ def test_whole_series_match_the_live_update_through_level_changes(entry):
 # Long windows for the states whose whole-array loop reads leaving values off the input once a run
 # of real bars is longer than the window, and from the state's ring before that.
 LONG_WINDOWS = [("wma", {"timeperiod": 700}), ("kama", {"timeperiod": 500}), ("trima", {"timeperiod": 901}),
-                ("t3", {"timeperiod": 60}), ("macdext", {"fastperiod": 300, "slowperiod": 1000, "signalperiod": 600})]
+                ("t3", {"timeperiod": 60}), ("macdext", {"fastperiod": 300, "slowperiod": 1000, "signalperiod": 600}),
+                # rings longer than the positive-run loop copies (1024): the general loop between wraps
+                ("vortex", {"timeperiod": 1100})]
 
 
 @pytest.mark.every_dispatch
