@@ -487,12 +487,34 @@ def test_whole_series_match_the_live_update_through_level_changes(entry):
         assert same(tuple(np.array(column) for column in zip(*got)), whole), period
 
 
+def price_grid(n, seed):
+    """Bars on a tick grid of 0.25, as exchanges quote them: a high meeting the previous low, a
+    close on the low and a bar without range recur, so movements, buying pressure and true ranges
+    of 0 fall in windows that are otherwise positive (the whole-array sums' fast loop counts them)."""
+    data = bars(n, seed)
+    for name in ("open", "high", "low", "close", "real0", "real1"):
+        data[name] = np.round(data[name] * 4.0) / 4.0
+    data["close"] = np.clip(data["close"], data["low"], data["high"])
+    return data
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize(("name", "params"), cases(), ids=CASE_IDS)
+def test_whole_series_match_the_live_update_on_a_price_grid(name, params):
+    entry = classic.descriptor(name)
+    series = inputs_of(entry, price_grid(1200, 4))
+    whole = as_tuple(getattr(classic, name)(*series, **params))
+    handle = getattr(stream, name)(*(s[:0] for s in series), **params)
+    got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
+    assert same(tuple(np.array(column) for column in zip(*got)), whole)
+
+
 # Long windows for the states whose whole-array loop reads leaving values off the input once a run
 # of real bars is longer than the window, and from the state's ring before that.
 LONG_WINDOWS = [("wma", {"timeperiod": 700}), ("kama", {"timeperiod": 500}), ("trima", {"timeperiod": 901}),
                 ("t3", {"timeperiod": 60}), ("macdext", {"fastperiod": 300, "slowperiod": 1000, "signalperiod": 600}),
                 # rings longer than the positive-run loop copies (1024): the general loop between wraps
-                ("vortex", {"timeperiod": 1100})]
+                ("vortex", {"timeperiod": 1100}), ("ultosc", {"timeperiod1": 3, "timeperiod2": 1500, "timeperiod3": 40})]
 
 
 @pytest.mark.every_dispatch

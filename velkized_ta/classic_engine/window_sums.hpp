@@ -1,8 +1,8 @@
 // K guarded window sums stepped together: the numerators and denominators of a ratio indicator
 // (ultosc's six, vortex's three). Each sum is GuardedWindowSum (sums.hpp) operation for operation,
-// with the same pickled fields. A run of bars whose values are all positive (true ranges,
-// movements) takes a fast loop: the sums' chains only, with the tests the step makes every bar
-// (a collapse, a window of zeros) settled for the whole run from bounds.
+// with the same pickled fields. A run of bars whose values are all >= 0 (true ranges, movements,
+// buying pressure) takes a fast loop: the sums' chains only, with the tests the step makes every
+// bar (a collapse, a window of zeros) settled for the whole run from bounds and counts.
 #pragma once
 
 #include <algorithm>
@@ -29,16 +29,22 @@ namespace window_sums_detail {
 
 // The checks of GuardedWindowSums' fast runs eight lanes at a time (decisions and exact bounds
 // only: no value they give depends on the width).
-__attribute__((target("avx512f"))) inline bool positive_avx512(const double* values, size_t n) {
+__attribute__((target("avx512f,popcnt"))) inline bool not_negative_avx512(const double* values, size_t n,
+                                                                       size_t& zeros) {
   const __m512d none = _mm512_setzero_pd(), largest = _mm512_set1_pd(std::numeric_limits<double>::max());
   __mmask8 every = 0xFF;
-  size_t j = 0;
+  size_t j = 0, zero = 0;
   for (; j + 8 <= n; j += 8) {
     const __m512d v = _mm512_loadu_pd(values + j);
-    every &= _mm512_cmp_pd_mask(v, none, _CMP_GT_OQ) & _mm512_cmp_pd_mask(v, largest, _CMP_LE_OQ);
+    every &= _mm512_cmp_pd_mask(v, none, _CMP_GE_OQ) & _mm512_cmp_pd_mask(v, largest, _CMP_LE_OQ);
+    zero += static_cast<size_t>(__builtin_popcount(_mm512_cmp_pd_mask(v, none, _CMP_EQ_OQ)));
   }
   bool all = every == 0xFF;
-  for (; j < n; ++j) all &= (values[j] > 0.0) & (values[j] <= std::numeric_limits<double>::max());
+  for (; j < n; ++j) {
+    all &= (values[j] >= 0.0) & (values[j] <= std::numeric_limits<double>::max());
+    zero += values[j] == 0.0;
+  }
+  zeros = zero;
   return all;
 }
 __attribute__((target("avx512f"))) inline void bounds_avx512(const double* values, size_t n, double& lowest,
@@ -58,12 +64,15 @@ __attribute__((target("avx512f"))) inline void bounds_avx512(const double* value
         high[a] = v > high[a] ? v : high[a];
       }
     }
-    for (int a = 0; a < 2; ++a) {
-      for (int l = 0; l < 8; ++l) {
-        lowest = std::min(lowest, low[a][l]);
-        highest = std::max(highest, high[a][l]);
-      }
+    // Halving, so the reduction's chain is three comparisons long, not sixteen.
+    Wide lows = low[0] < low[1] ? low[0] : low[1], highs = high[0] > high[1] ? high[0] : high[1];
+    double l4[4], h4[4];
+    for (int a = 0; a < 4; ++a) {
+      l4[a] = std::min(lows[a], lows[a + 4]);
+      h4[a] = std::max(highs[a], highs[a + 4]);
     }
+    lowest = std::min({lowest, std::min(l4[0], l4[2]), std::min(l4[1], l4[3])});
+    highest = std::max({highest, std::max(h4[0], h4[2]), std::max(h4[1], h4[3])});
   }
   for (; j < n; ++j) {
     lowest = std::min(lowest, values[j]);
@@ -89,7 +98,7 @@ class GuardedWindowSums {
 
   // push({values[0][i], .., values[K - 1][i]}, ..) for i = 0 .. count - 1, sum k of push i into
   // sums[k][i] (which must not overlap any values array; several sums may read one array). Once
-  // every ring is full: run_positive, else between the bars where a ring wraps or a sum is
+  // every ring is full: run_not_negative, else between the bars where a ring wraps or a sum is
   // re-added on schedule (which take push), the sums' state in locals and every sum taking the
   // bar in one pass.
   void push_run(const double* const* values, size_t count, double* const* sums) {
@@ -106,7 +115,7 @@ class GuardedWindowSums {
       return full;
     };
     for (; i < count && !all_full(); ++i) push_at(i);
-    if (i < count && run_positive(values, i, count, sums)) return;
+    if (i < count && run_not_negative(values, i, count, sums)) return;
     while (i < count) {
       // Pushes before the next scheduled re-adding or ring wrap of any sum.
       size_t stop = count;
@@ -186,20 +195,26 @@ class GuardedWindowSums {
   }
 
   // Bars from .. stop - 1 of a run (all rings full) where every value entering or leaving is
-  // positive and finite and each sum's magnitudes equal its sums: |x| is x, so the magnitude
-  // chains would repeat the sum chains bit for bit, and every window holds a nonzero value. The
-  // step's other operations are kept as they are; a bar leaving the ring is read from a copy of
-  // it (oldest first), later ones from the run's values. If a sum collapses, nothing is
-  // committed and false is returned (the bars then take run_between).
-  bool run_positive(const double* const* values, size_t from, size_t stop, double* const* sums) {
+  // finite and >= 0, fewer than a window's worth are zeros, and each sum's magnitudes equal its
+  // sums: |x| is x, so the magnitude chains would repeat the sum chains bit for bit, and every
+  // window holds a nonzero value. The step's other operations are kept as they are; a bar
+  // leaving the ring is read from a copy of it (oldest first), later ones from the run's values.
+  // If a sum collapses, nothing is committed and false is returned (the bars then take
+  // run_between).
+  bool run_not_negative(const double* const* values, size_t from, size_t stop, double* const* sums) {
     const size_t n = stop - from;
     bool fast = true;
+    size_t zeros[K];  // among the values the run adds
     unrolled<K>([&](int k) {
       fast &= bits_equal(sum_[k], magnitude_[k]) & bits_equal(fresh_sum_[k], fresh_magnitude_[k]) &
               (rings_[k].capacity() <= kLongestCopied);
-      bool repeated = false;  // an input array an earlier sum reads
-      for (int e = 0; e < k; ++e) repeated |= values[e] == values[k];
-      if (!repeated) fast &= positive(values[k] + from, n);
+      int read_by = k;  // the first sum reading this input array
+      for (int e = k - 1; e >= 0; --e) read_by = values[e] == values[k] ? e : read_by;
+      if (read_by == k) {
+        fast &= not_negative(values[k] + from, n, zeros[k]);
+      } else {
+        zeros[k] = zeros[read_by];
+      }
     });
     if (!fast) return false;
     const double* ring_copy[K];
@@ -208,7 +223,10 @@ class GuardedWindowSums {
       copy.resize(rings_[k].capacity());
       size_t at = 0;
       rings_[k].each_oldest([&](double value) { copy[at++] = value; });
-      fast &= positive(copy.data(), copy.size());
+      size_t ring_zeros;
+      fast &= not_negative(copy.data(), copy.size(), ring_zeros);
+      // Fewer zeros than a window holds: no window of the run is all zeros.
+      fast &= ring_zeros + zeros[k] < copy.size();
       ring_copy[k] = copy.data();
     });
     if (!fast) return false;
@@ -274,7 +292,9 @@ class GuardedWindowSums {
       sum_[k] = magnitude_[k] = sum[k];
       fresh_sum_[k] = fresh_magnitude_[k] = fresh_sum[k];
       peak_[k] = peak[k];
-      nonzero_[k] = static_cast<int64_t>(rings_[k].capacity());
+      int64_t nonzero = 0;
+      rings_[k].each_oldest([&](double value) { nonzero += value != 0.0; });
+      nonzero_[k] = nonzero;
       since_resum_[k] = static_cast<int64_t>(rings_[k].capacity()) - until_resum[k];
     });
     return true;
@@ -299,10 +319,14 @@ class GuardedWindowSums {
           high[a] = v > high[a] ? v : high[a];
         }
       }
-      for (size_t a = 0; a < kApart; ++a) {
-        lowest = std::min({lowest, low[a][0], low[a][1]});
-        highest = std::max({highest, high[a][0], high[a][1]});
-      }
+      const Lanes lows = (low[0] < low[1] ? low[0] : low[1]) < (low[2] < low[3] ? low[2] : low[3])
+                             ? (low[0] < low[1] ? low[0] : low[1])
+                             : (low[2] < low[3] ? low[2] : low[3]);
+      const Lanes highs = (high[0] > high[1] ? high[0] : high[1]) > (high[2] > high[3] ? high[2] : high[3])
+                              ? (high[0] > high[1] ? high[0] : high[1])
+                              : (high[2] > high[3] ? high[2] : high[3]);
+      lowest = std::min({lowest, lows[0], lows[1]});
+      highest = std::max({highest, highs[0], highs[1]});
     }
 #endif
     for (; j < n; ++j) {
@@ -314,13 +338,13 @@ class GuardedWindowSums {
   static constexpr size_t kLongestCopied = 1024;
 
   static bool bits_equal(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
-  // All of values[0 .. n - 1] positive and finite.
-  static bool positive(const double* values, size_t n) {
+  // Whether all of values[0 .. n - 1] are finite and >= 0 (-0 included); the zeros among them.
+  static bool not_negative(const double* values, size_t n, size_t& zeros) {
 #if defined(__x86_64__) && !defined(__clang__)
-    if (widest_lane_unit() == LaneUnit::Eight) return window_sums_detail::positive_avx512(values, n);
+    if (widest_lane_unit() == LaneUnit::Eight) return window_sums_detail::not_negative_avx512(values, n, zeros);
 #endif
     constexpr double kLargest = std::numeric_limits<double>::max();
-    size_t j = 0;
+    size_t j = 0, zero = 0;
     bool all = true;
 #if defined(__SSE2__)
     // Masks in SSE registers (GCC lowers a vector-extension mask's `&` to a select per lane).
@@ -328,11 +352,17 @@ class GuardedWindowSums {
     const __m128d none = _mm_setzero_pd(), largest = _mm_set1_pd(kLargest);
     for (; j + 2 <= n; j += 2) {
       const __m128d v = _mm_loadu_pd(values + j);
-      every = _mm_and_pd(every, _mm_and_pd(_mm_cmpgt_pd(v, none), _mm_cmple_pd(v, largest)));
+      every = _mm_and_pd(every, _mm_and_pd(_mm_cmpge_pd(v, none), _mm_cmple_pd(v, largest)));
+      const int zero_lanes = _mm_movemask_pd(_mm_cmpeq_pd(v, none));
+      zero += static_cast<size_t>((zero_lanes & 1) + (zero_lanes >> 1));
     }
     all = _mm_movemask_pd(every) == 0x3;
 #endif
-    for (; j < n; ++j) all &= (values[j] > 0.0) & (values[j] <= kLargest);
+    for (; j < n; ++j) {
+      all &= (values[j] >= 0.0) & (values[j] <= kLargest);
+      zero += values[j] == 0.0;
+    }
+    zeros = zero;
     return all;
   }
   // Bars from .. stop - 1 (no ring wraps and no sum is re-added on schedule within them) with
@@ -353,7 +383,7 @@ class GuardedWindowSums {
     });
     size_t t = from;
     bool collapsed = false;
-    bool collapses[K];
+    bool collapses[K] = {};
     for (; t < stop; ++t) {
       unrolled<K>([&](int k) {
         const double value = values[k][t];
@@ -405,7 +435,7 @@ class GuardedWindowSums {
   double fresh_magnitude_[K] = {};
   int64_t nonzero_[K] = {};
   int64_t since_resum_[K] = {};
-  std::vector<double> history_[K];  // scratch of run_positive: the rings oldest first (not state)
+  std::vector<double> history_[K];  // scratch of run_not_negative: the rings oldest first (not state)
 };
 
 }  // namespace velk::classic
