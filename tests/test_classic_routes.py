@@ -514,7 +514,8 @@ def test_whole_series_match_the_live_update_on_a_price_grid(name, params):
 LONG_WINDOWS = [("wma", {"timeperiod": 700}), ("kama", {"timeperiod": 500}), ("trima", {"timeperiod": 901}),
                 ("t3", {"timeperiod": 60}), ("macdext", {"fastperiod": 300, "slowperiod": 1000, "signalperiod": 600}),
                 # rings longer than the positive-run loop copies (1024): the general loop between wraps
-                ("vortex", {"timeperiod": 1100}), ("ultosc", {"timeperiod1": 3, "timeperiod2": 1500, "timeperiod3": 40})]
+                ("vortex", {"timeperiod": 1100}), ("ultosc", {"timeperiod1": 3, "timeperiod2": 1500, "timeperiod3": 40}),
+                ("cmf", {"timeperiod": 1030})]
 
 
 @pytest.mark.every_dispatch

@@ -1,8 +1,8 @@
 // K guarded window sums stepped together: the numerators and denominators of a ratio indicator
 // (ultosc's six, vortex's three). Each sum is GuardedWindowSum (sums.hpp) operation for operation,
-// with the same pickled fields. A run of bars whose values are all >= 0 (true ranges, movements,
-// buying pressure) takes a fast loop: the sums' chains only, with the tests the step makes every
-// bar (a collapse, a window of zeros) settled for the whole run from bounds and counts.
+// with the same pickled fields. A run of bars takes a fast loop: the sums' chains only (and the
+// magnitudes' where a sum's values may be negative), with the tests the step makes every bar (a
+// collapse, a window of zeros) settled for the whole run from bounds and counts.
 #pragma once
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
 #if defined(__x86_64__) && !defined(__clang__)
@@ -29,23 +30,26 @@ namespace window_sums_detail {
 
 // The checks of GuardedWindowSums' fast runs eight lanes at a time (decisions and exact bounds
 // only: no value they give depends on the width).
-__attribute__((target("avx512f,popcnt"))) inline bool not_negative_avx512(const double* values, size_t n,
-                                                                       size_t& zeros) {
+__attribute__((target("avx512f,avx512dq,popcnt"))) inline bool scan_avx512(const double* values, size_t n,
+                                                                          size_t& zeros, bool& negative) {
   const __m512d none = _mm512_setzero_pd(), largest = _mm512_set1_pd(std::numeric_limits<double>::max());
-  __mmask8 every = 0xFF;
+  __mmask8 every = 0xFF, some = 0;
   size_t j = 0, zero = 0;
   for (; j + 8 <= n; j += 8) {
     const __m512d v = _mm512_loadu_pd(values + j);
-    every &= _mm512_cmp_pd_mask(v, none, _CMP_GE_OQ) & _mm512_cmp_pd_mask(v, largest, _CMP_LE_OQ);
+    every &= _mm512_cmp_pd_mask(_mm512_abs_pd(v), largest, _CMP_LE_OQ);
+    some |= _mm512_cmp_pd_mask(v, none, _CMP_LT_OQ);
     zero += static_cast<size_t>(__builtin_popcount(_mm512_cmp_pd_mask(v, none, _CMP_EQ_OQ)));
   }
-  bool all = every == 0xFF;
+  bool finite = every == 0xFF, below = some != 0;
   for (; j < n; ++j) {
-    all &= (values[j] >= 0.0) & (values[j] <= std::numeric_limits<double>::max());
+    finite &= std::fabs(values[j]) <= std::numeric_limits<double>::max();
+    below |= values[j] < 0.0;
     zero += values[j] == 0.0;
   }
   zeros = zero;
-  return all;
+  negative = below;
+  return finite;
 }
 __attribute__((target("avx512f"))) inline void bounds_avx512(const double* values, size_t n, double& lowest,
                                                              double& highest) {
@@ -98,7 +102,7 @@ class GuardedWindowSums {
 
   // push({values[0][i], .., values[K - 1][i]}, ..) for i = 0 .. count - 1, sum k of push i into
   // sums[k][i] (which must not overlap any values array; several sums may read one array). Once
-  // every ring is full: run_not_negative, else between the bars where a ring wraps or a sum is
+  // every ring is full: run_unchecked, else between the bars where a ring wraps or a sum is
   // re-added on schedule (which take push), the sums' state in locals and every sum taking the
   // bar in one pass.
   void push_run(const double* const* values, size_t count, double* const* sums) {
@@ -115,7 +119,7 @@ class GuardedWindowSums {
       return full;
     };
     for (; i < count && !all_full(); ++i) push_at(i);
-    if (i < count && run_not_negative(values, i, count, sums)) return;
+    if (i < count && run_unchecked(values, i, count, sums)) return;
     while (i < count) {
       // Pushes before the next scheduled re-adding or ring wrap of any sum.
       size_t stop = count;
@@ -195,25 +199,27 @@ class GuardedWindowSums {
   }
 
   // Bars from .. stop - 1 of a run (all rings full) where every value entering or leaving is
-  // finite and >= 0, fewer than a window's worth are zeros, and each sum's magnitudes equal its
-  // sums: |x| is x, so the magnitude chains would repeat the sum chains bit for bit, and every
-  // window holds a nonzero value. The step's other operations are kept as they are; a bar
-  // leaving the ring is read from a copy of it (oldest first), later ones from the run's values.
-  // If a sum collapses, nothing is committed and false is returned (the bars then take
-  // run_between).
-  bool run_not_negative(const double* const* values, size_t from, size_t stop, double* const* sums) {
+  // finite and fewer than a window's worth are zeros, so that every window holds a nonzero value.
+  // Where a sum's values are also all >= 0 and its magnitudes equal it bit for bit, |x| is x and
+  // the magnitude chains would repeat the sum chains: only the sum is added. The step's other
+  // operations are kept as they are; a bar leaving the ring is read from a copy of it (oldest
+  // first), later ones from the run's values. If a sum collapses, nothing is committed and false
+  // is returned (the bars then take run_between).
+  bool run_unchecked(const double* const* values, size_t from, size_t stop, double* const* sums) {
     const size_t n = stop - from;
     bool fast = true;
-    size_t zeros[K];  // among the values the run adds
+    size_t zeros[K];         // among the values the run adds
+    bool negative[K];        // among them
+    bool own_magnitude[K];   // the magnitudes are added apart from the sum
     unrolled<K>([&](int k) {
-      fast &= bits_equal(sum_[k], magnitude_[k]) & bits_equal(fresh_sum_[k], fresh_magnitude_[k]) &
-              (rings_[k].capacity() <= kLongestCopied);
+      fast &= rings_[k].capacity() <= kLongestCopied;
       int read_by = k;  // the first sum reading this input array
       for (int e = k - 1; e >= 0; --e) read_by = values[e] == values[k] ? e : read_by;
       if (read_by == k) {
-        fast &= not_negative(values[k] + from, n, zeros[k]);
+        fast &= scan(values[k] + from, n, zeros[k], negative[k]);
       } else {
         zeros[k] = zeros[read_by];
+        negative[k] = negative[read_by];
       }
     });
     if (!fast) return false;
@@ -224,59 +230,85 @@ class GuardedWindowSums {
       size_t at = 0;
       rings_[k].each_oldest([&](double value) { copy[at++] = value; });
       size_t ring_zeros;
-      fast &= not_negative(copy.data(), copy.size(), ring_zeros);
+      bool ring_negative;
+      fast &= scan(copy.data(), copy.size(), ring_zeros, ring_negative);
       // Fewer zeros than a window holds: no window of the run is all zeros.
       fast &= ring_zeros + zeros[k] < copy.size();
+      own_magnitude[k] = negative[k] | ring_negative | !bits_equal(sum_[k], magnitude_[k]) |
+                         !bits_equal(fresh_sum_[k], fresh_magnitude_[k]);
       ring_copy[k] = copy.data();
+      if (own_magnitude[k]) magnitudes_[k].resize(n);
     });
     if (!fast) return false;
-    double sum[K], fresh_sum[K];
+    double sum[K], fresh_sum[K], magnitude[K], fresh_magnitude[K];
     int64_t until_resum[K];  // bars up to and including the next scheduled re-adding
     size_t last_resum[K];    // the run's bar of the last one (n: none)
     unrolled<K>([&](int k) {
       sum[k] = sum_[k];
       fresh_sum[k] = fresh_sum_[k];
+      magnitude[k] = magnitude_[k];
+      fresh_magnitude[k] = fresh_magnitude_[k];
       until_resum[k] = static_cast<int64_t>(rings_[k].capacity()) - since_resum_[k];
       last_resum[k] = n;
     });
     // Stretches of the run within which each sum's leaving values come from one array: the
     // copy of its ring for its first `capacity` bars, the run's values after.
-    for (size_t lo = 0; lo < n;) {
-      size_t hi = n;
-      const double* leaving[K];
-      unrolled<K>([&](int k) {
-        const size_t capacity = rings_[k].capacity();
-        if (lo < capacity) {
-          hi = std::min(hi, capacity);
-          leaving[k] = ring_copy[k];
-        } else {
-          leaving[k] = values[k] + from - capacity;
-        }
-      });
-      for (size_t i = lo; i < hi; ++i) {
+    const auto run = [&](auto magnitudes) {
+      constexpr bool Magnitudes = decltype(magnitudes)::value;
+      for (size_t lo = 0; lo < n;) {
+        size_t hi = n;
+        const double* leaving[K];
         unrolled<K>([&](int k) {
-          const double value = values[k][from + i];
-          fresh_sum[k] += value;
-          if (--until_resum[k] == 0) {
-            until_resum[k] = static_cast<int64_t>(rings_[k].capacity());
-            last_resum[k] = i;
-            sum[k] = fresh_sum[k];
-            fresh_sum[k] = 0.0;
+          const size_t capacity = rings_[k].capacity();
+          if (lo < capacity) {
+            hi = std::min(hi, capacity);
+            leaving[k] = ring_copy[k];
           } else {
-            sum[k] += value;
-            sum[k] -= leaving[k][i];
+            leaving[k] = values[k] + from - capacity;
           }
-          sums[k][from + i] = sum[k];
         });
+        for (size_t i = lo; i < hi; ++i) {
+          unrolled<K>([&](int k) {
+            const double value = values[k][from + i];
+            fresh_sum[k] += value;
+            if (Magnitudes && own_magnitude[k]) fresh_magnitude[k] += std::fabs(value);
+            if (--until_resum[k] == 0) {
+              until_resum[k] = static_cast<int64_t>(rings_[k].capacity());
+              last_resum[k] = i;
+              sum[k] = fresh_sum[k];
+              fresh_sum[k] = 0.0;
+              if (Magnitudes && own_magnitude[k]) {
+                magnitude[k] = fresh_magnitude[k];
+                fresh_magnitude[k] = 0.0;
+              }
+            } else {
+              sum[k] += value;
+              sum[k] -= leaving[k][i];
+              if (Magnitudes && own_magnitude[k]) {
+                magnitude[k] += std::fabs(value);
+                magnitude[k] -= std::fabs(leaving[k][i]);
+              }
+            }
+            sums[k][from + i] = sum[k];
+            if (Magnitudes && own_magnitude[k]) magnitudes_[k][i] = magnitude[k];
+          });
+        }
+        lo = hi;
       }
-      lo = hi;
+    };
+    bool any_magnitude = false;
+    unrolled<K>([&](int k) { any_magnitude |= own_magnitude[k]; });
+    if (any_magnitude) {
+      run(std::true_type{});
+    } else {
+      run(std::false_type{});
     }
     // The step's peak (the largest magnitude since the last re-adding) never exceeds the larger
-    // of the peak before the run and the run's largest sum: where the run's smallest sum is at
-    // least kCollapse times that, no bar collapses.
+    // of the peak before the run and the run's largest magnitude: where the run's smallest
+    // magnitude is at least kCollapse times that, no bar collapses.
     double peak[K];
     unrolled<K>([&](int k) {
-      const double* run = sums[k] + from;
+      const double* run = own_magnitude[k] ? magnitudes_[k].data() : sums[k] + from;
       double lowest, highest;
       bounds(run, n, lowest, highest);
       fast &= !(lowest < std::max(highest, peak_[k]) * kCollapse);
@@ -289,8 +321,10 @@ class GuardedWindowSums {
     if (!fast) return false;
     unrolled<K>([&](int k) {
       rings_[k].push_many(values[k] + from, n);
-      sum_[k] = magnitude_[k] = sum[k];
-      fresh_sum_[k] = fresh_magnitude_[k] = fresh_sum[k];
+      sum_[k] = sum[k];
+      fresh_sum_[k] = fresh_sum[k];
+      magnitude_[k] = own_magnitude[k] ? magnitude[k] : sum[k];
+      fresh_magnitude_[k] = own_magnitude[k] ? fresh_magnitude[k] : fresh_sum[k];
       peak_[k] = peak[k];
       int64_t nonzero = 0;
       rings_[k].each_oldest([&](double value) { nonzero += value != 0.0; });
@@ -338,32 +372,38 @@ class GuardedWindowSums {
   static constexpr size_t kLongestCopied = 1024;
 
   static bool bits_equal(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
-  // Whether all of values[0 .. n - 1] are finite and >= 0 (-0 included); the zeros among them.
-  static bool not_negative(const double* values, size_t n, size_t& zeros) {
+  // Whether all of values[0 .. n - 1] are finite; the zeros among them and whether any is
+  // negative (-0 is not).
+  static bool scan(const double* values, size_t n, size_t& zeros, bool& negative) {
 #if defined(__x86_64__) && !defined(__clang__)
-    if (widest_lane_unit() == LaneUnit::Eight) return window_sums_detail::not_negative_avx512(values, n, zeros);
+    if (widest_lane_unit() == LaneUnit::Eight) return window_sums_detail::scan_avx512(values, n, zeros, negative);
 #endif
     constexpr double kLargest = std::numeric_limits<double>::max();
     size_t j = 0, zero = 0;
-    bool all = true;
+    bool finite = true, below = false;
 #if defined(__SSE2__)
     // Masks in SSE registers (GCC lowers a vector-extension mask's `&` to a select per lane).
-    __m128d every = _mm_castsi128_pd(_mm_set1_epi64x(-1));
+    __m128d every = _mm_castsi128_pd(_mm_set1_epi64x(-1)), some = _mm_setzero_pd();
     const __m128d none = _mm_setzero_pd(), largest = _mm_set1_pd(kLargest);
     for (; j + 2 <= n; j += 2) {
       const __m128d v = _mm_loadu_pd(values + j);
-      every = _mm_and_pd(every, _mm_and_pd(_mm_cmpge_pd(v, none), _mm_cmple_pd(v, largest)));
+      const __m128d size = _mm_andnot_pd(_mm_set1_pd(-0.0), v);
+      every = _mm_and_pd(every, _mm_cmple_pd(size, largest));
+      some = _mm_or_pd(some, _mm_cmplt_pd(v, none));
       const int zero_lanes = _mm_movemask_pd(_mm_cmpeq_pd(v, none));
       zero += static_cast<size_t>((zero_lanes & 1) + (zero_lanes >> 1));
     }
-    all = _mm_movemask_pd(every) == 0x3;
+    finite = _mm_movemask_pd(every) == 0x3;
+    below = _mm_movemask_pd(some) != 0;
 #endif
     for (; j < n; ++j) {
-      all &= (values[j] >= 0.0) & (values[j] <= kLargest);
+      finite &= std::fabs(values[j]) <= kLargest;
+      below |= values[j] < 0.0;
       zero += values[j] == 0.0;
     }
     zeros = zero;
-    return all;
+    negative = below;
+    return finite;
   }
   // Bars from .. stop - 1 (no ring wraps and no sum is re-added on schedule within them) with
   // the state in locals, all sums a bar at a time; stops after a bar where a sum collapses
@@ -435,7 +475,8 @@ class GuardedWindowSums {
   double fresh_magnitude_[K] = {};
   int64_t nonzero_[K] = {};
   int64_t since_resum_[K] = {};
-  std::vector<double> history_[K];  // scratch of run_not_negative: the rings oldest first (not state)
+  std::vector<double> history_[K];     // scratch of run_unchecked: the rings oldest first,
+  std::vector<double> magnitudes_[K];  // and the magnitudes it adds apart (not state)
 };
 
 }  // namespace velk::classic
