@@ -509,6 +509,29 @@ def test_whole_series_match_the_live_update_on_a_price_grid(name, params):
     assert same(tuple(np.array(column) for column in zip(*got)), whole)
 
 
+# kama's whole-array loop leaves other state bytes than its step after the level changes (its
+# values agree with the step's in every test here); left to the moving averages' owner.
+STATE_CASES = [pytest.param(name, params, marks=pytest.mark.xfail(strict=True, reason="kama's run state"))
+               if name == "kama" and params.get("timeperiod", 30) > 1 else (name, params) for name, params in cases()]
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize(("name", "params"), STATE_CASES, ids=CASE_IDS)
+def test_the_whole_array_loop_leaves_the_state_of_the_step(name, params):
+    """Run kernels keep their state in locals and settle per-bar tests for a whole span (window
+    sums' peaks, counts of nonzero values, re-adding schedules): the state a handle opened on
+    history holds pickles to the same bytes as one stepped bar by bar, including fields no output
+    shows until later, on a price grid, through level changes and along long runs."""
+    entry = classic.descriptor(name)
+    for data, cut in ((price_grid(1200, 6), 1111), (level_changes(900, 3), 700), (long_runs(1400, 9), 1301)):
+        series = inputs_of(entry, data)
+        opened = getattr(stream, name)(*(s[:cut] for s in series), **params)
+        stepped = getattr(stream, name)(*(s[:0] for s in series), **params)
+        for t in range(cut):
+            stepped.update(*(float(s[t]) for s in series))
+        assert pickle.dumps(opened) == pickle.dumps(stepped), cut
+
+
 # Long windows for the states whose whole-array loop reads leaving values off the input once a run
 # of real bars is longer than the window, and from the state's ring before that.
 LONG_WINDOWS = [("wma", {"timeperiod": 700}), ("kama", {"timeperiod": 500}), ("trima", {"timeperiod": 901}),
