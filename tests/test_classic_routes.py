@@ -532,6 +532,31 @@ def test_the_whole_array_loop_leaves_the_state_of_the_step(name, params):
         assert pickle.dumps(opened) == pickle.dumps(stepped), cut
 
 
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("name", ["cmf", "vortex", "ultosc"])
+@pytest.mark.parametrize("extra", [-1, 0, 1])
+def test_a_window_of_zeros_inside_a_run_of_window_sums(name, extra):
+    """The window sums' fast loop takes a span while fewer of its values than a window are zeros;
+    stretches without range or volume one bar shorter than, as long as and longer than the
+    window (period 14) inside one run: values and state as the step leaves them."""
+    entry = classic.descriptor(name)
+    period = 14
+    data = bars(1500, 12)
+    for start in (300, 700, 1100):
+        flat = slice(start, start + period + extra + (start == 700))  # and one a bar longer
+        for key in ("high", "low", "close"):
+            data[key][flat] = data["close"][start - 1]
+        data["volume"][flat] = 0.0
+    params = {"timeperiod": period} if name != "ultosc" else {"timeperiod1": period, "timeperiod2": 5,
+                                                                  "timeperiod3": 9}
+    series = inputs_of(entry, data)
+    whole = as_tuple(getattr(classic, name)(*series, **params))
+    stepped = getattr(stream, name)(*(s[:0] for s in series), **params)
+    got = [as_tuple(stepped.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
+    assert same(tuple(np.array(column) for column in zip(*got)), whole)
+    assert pickle.dumps(getattr(stream, name)(*series, **params)) == pickle.dumps(stepped)
+
+
 # Long windows for the states whose whole-array loop reads leaving values off the input once a run
 # of real bars is longer than the window, and from the state's ring before that.
 LONG_WINDOWS = [("wma", {"timeperiod": 700}), ("kama", {"timeperiod": 500}), ("trima", {"timeperiod": 901}),
