@@ -487,6 +487,82 @@ def test_whole_series_match_the_live_update_through_level_changes(entry):
         assert same(tuple(np.array(column) for column in zip(*got)), whole), period
 
 
+def price_grid(n, seed):
+    """Bars on a tick grid of 0.25, as exchanges quote them: a high meeting the previous low, a
+    close on the low and a bar without range recur, so movements, buying pressure and true ranges
+    of 0 fall in windows that are otherwise positive (the whole-array sums' fast loop counts them)."""
+    data = bars(n, seed)
+    for name in ("open", "high", "low", "close", "real0", "real1"):
+        data[name] = np.round(data[name] * 4.0) / 4.0
+    data["close"] = np.clip(data["close"], data["low"], data["high"])
+    return data
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize(("name", "params"), cases(), ids=CASE_IDS)
+def test_whole_series_match_the_live_update_on_a_price_grid(name, params):
+    entry = classic.descriptor(name)
+    series = inputs_of(entry, price_grid(1200, 4))
+    whole = as_tuple(getattr(classic, name)(*series, **params))
+    handle = getattr(stream, name)(*(s[:0] for s in series), **params)
+    got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
+    assert same(tuple(np.array(column) for column in zip(*got)), whole)
+
+
+# kama's whole-array loop leaves other state bytes than its step after the level changes (its
+# values agree with the step's in every test here); left to the moving averages' owner.
+STATE_CASES = [pytest.param(name, params, marks=pytest.mark.xfail(strict=True, reason="kama's run state"))
+               if name == "kama" and params.get("timeperiod", 30) > 1 else (name, params) for name, params in cases()]
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize(("name", "params"), STATE_CASES, ids=CASE_IDS)
+def test_a_handle_opened_on_history_pickles_as_one_stepped_bar_by_bar(name, params):
+    """Run kernels keep their state in locals, settle per-bar tests for a whole span (window sums'
+    peaks, counts of nonzero values, re-adding schedules) and write the window's ring once at the
+    end of a run: the state a handle opened on history holds pickles to the same bytes as one
+    stepped bar by bar, including fields no output shows until later: on a price grid, through
+    level changes with a NaN gap (cuts inside and just past the loop's chunks), along long runs."""
+    entry = classic.descriptor(name)
+    for data, cuts in ((price_grid(1200, 6), (1111,)), (level_changes(4300, 5), (97, 2048, 2049, 2101, 2150, 4300)),
+                       (long_runs(1400, 9), (1301,))):
+        series = [s.copy() for s in inputs_of(entry, data)]
+        series[-1][2100:2103] = np.nan  # a gap in the longest series
+        stepped = getattr(stream, name)(*(s[:0] for s in series), **params)
+        done = 0
+        for cut in cuts:
+            for t in range(done, cut):
+                stepped.update(*(float(s[t]) for s in series))
+            done = cut
+            opened = getattr(stream, name)(*(s[:cut] for s in series), **params)
+            assert pickle.dumps(opened) == pickle.dumps(stepped), cut
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("name", ["cmf", "vortex", "ultosc"])
+@pytest.mark.parametrize("extra", [-1, 0, 1])
+def test_a_window_of_zeros_inside_a_run_of_window_sums(name, extra):
+    """The window sums' fast loop takes a span while fewer of its values than a window are zeros;
+    stretches without range or volume one bar shorter than, as long as and longer than the
+    window (period 14) inside one run: values and state as the step leaves them."""
+    entry = classic.descriptor(name)
+    period = 14
+    data = bars(1500, 12)
+    for start in (300, 700, 1100):
+        flat = slice(start, start + period + extra + (start == 700))  # and one a bar longer
+        for key in ("high", "low", "close"):
+            data[key][flat] = data["close"][start - 1]
+        data["volume"][flat] = 0.0
+    params = {"timeperiod": period} if name != "ultosc" else {"timeperiod1": period, "timeperiod2": 5,
+                                                                  "timeperiod3": 9}
+    series = inputs_of(entry, data)
+    whole = as_tuple(getattr(classic, name)(*series, **params))
+    stepped = getattr(stream, name)(*(s[:0] for s in series), **params)
+    got = [as_tuple(stepped.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
+    assert same(tuple(np.array(column) for column in zip(*got)), whole)
+    assert pickle.dumps(getattr(stream, name)(*series, **params)) == pickle.dumps(stepped)
+
+
 # Long windows for the states whose whole-array loop reads leaving values off the input once a run
 # of real bars is longer than the window, and from the state's ring before that.
 # sma's and trima's kernels pair spans only for windows that fit a chunk a few times (longer ones
@@ -495,7 +571,10 @@ def test_whole_series_match_the_live_update_through_level_changes(entry):
 LONG_WINDOWS = [("wma", {"timeperiod": 700}), ("kama", {"timeperiod": 500}), ("trima", {"timeperiod": 901}),
                 ("t3", {"timeperiod": 60}), ("macdext", {"fastperiod": 300, "slowperiod": 1000, "signalperiod": 600}),
                 ("sma", {"timeperiod": 513}), ("sma", {"timeperiod": 1024}), ("trima", {"timeperiod": 4500}),
-                ("hma", {"timeperiod": 900}), ("correl", {"timeperiod": 700}), ("beta", {"timeperiod": 2100})]
+                ("hma", {"timeperiod": 900}), ("correl", {"timeperiod": 700}), ("beta", {"timeperiod": 2100}),
+                # rings longer than the positive-run loop copies (1024): the general loop between wraps
+                ("vortex", {"timeperiod": 1100}), ("ultosc", {"timeperiod1": 3, "timeperiod2": 1500, "timeperiod3": 40}),
+                ("cmf", {"timeperiod": 1030})]
 
 
 @pytest.mark.every_dispatch
@@ -550,25 +629,3 @@ def test_long_real_runs_through_level_drops_match_the_live_update(name, params):
         handle = getattr(stream, name)(*(s[:cut] for s in series), **params)
         got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(cut, cut + 120)]
         assert same(tuple(np.array(column) for column in zip(*got)), tuple(w[cut:cut + 120] for w in whole)), cut
-
-
-# kama's run pushes only the run's last `period` moves into its path ring: the same window at
-# another storage offset, so its bytes differ while its values continue alike.
-SAME_BYTES = [entry for entry in classic.REGISTRY if entry["name"] != "kama"]
-
-
-@pytest.mark.every_dispatch
-@pytest.mark.parametrize("entry", SAME_BYTES, ids=[entry["name"] for entry in SAME_BYTES])
-def test_a_handle_opened_on_history_pickles_as_one_stepped_bar_by_bar(entry):
-    """Run kernels keep their sums in locals and write the window's ring once at the end of a run
-    (from the input, or from scratch spans): the state they leave pickles to the bytes of the state
-    stepped bar by bar, at cuts inside and just past the loop's chunks and after a NaN gap."""
-    name = entry["name"]
-    series = [s.copy() for s in inputs_of(entry, level_changes(4300, 5))]
-    series[-1][2100:2103] = np.nan
-    for cut in (97, 2048, 2049, 2101, 2150, 4300):
-        opened = getattr(stream, name)(*(s[:cut] for s in series))
-        stepped = getattr(stream, name)(*(s[:0] for s in series))
-        for t in range(cut):
-            stepped.update(*(float(s[t]) for s in series))
-        assert pickle.dumps(opened) == pickle.dumps(stepped), cut

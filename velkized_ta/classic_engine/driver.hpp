@@ -16,6 +16,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "classic_engine/lanes.hpp"
 
 namespace velk::classic {
@@ -207,6 +211,14 @@ concept HasLaneKernel = requires(const State& c, const double* const* in, Lanes*
 // test: one mask extraction per four bars).
 template <int N>
 inline bool block_real_at(const double* const* columns, ptrdiff_t t) {
+#if defined(__SSE2__)
+  // One unordered comparison tests two vectors, and the mask leaves by one movemask.
+  __m128d missing = _mm_setzero_pd();
+  unrolled<N>([&](int k) {
+    missing = _mm_or_pd(missing, _mm_cmpunord_pd(_mm_loadu_pd(columns[k] + t), _mm_loadu_pd(columns[k] + t + lane_count)));
+  });
+  return _mm_movemask_pd(missing) == 0;
+#else
   LaneMask real = {-1, -1};
   unrolled<N>([&](int k) {
     const Lanes first = load_as<Lanes>(columns[k] + t);
@@ -214,6 +226,7 @@ inline bool block_real_at(const double* const* columns, ptrdiff_t t) {
     real &= (first == first) & (second == second);
   });
   return (real[0] & real[1]) != 0;
+#endif
 }
 #endif
 

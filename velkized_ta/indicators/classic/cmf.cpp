@@ -1,7 +1,7 @@
 // Chaikin money flow.
 #include <cstring>
 
-#include "classic_engine/sums.hpp"
+#include "classic_engine/window_sums.hpp"
 
 namespace velk::classic {
 namespace {
@@ -21,18 +21,20 @@ inline double share(double flows, double total) { return total != 0.0 ? flows / 
 
 struct State {
   static constexpr int inputs = 4, outputs = 1;
-  explicit State(const double* params) : flow(int_param(params, 0)), volumes(int_param(params, 0)) {}
+  explicit State(const double* params) : State(int_param(params, 0)) {}
+  explicit State(int64_t period) : sums({period, period}) {}
   bool step(const double* bar, double* out) {
-    const double flows = flow.push(money_flow(bar[0], bar[1], bar[2], bar[3]));
-    const double total = volumes.push(bar[3]);
-    if (!volumes.full()) return false;
-    out[0] = share(flows, total);
+    const double values[2] = {money_flow(bar[0], bar[1], bar[2], bar[3]), bar[3]};
+    double totals[2];
+    sums.push(values, totals);
+    if (!sums.full(1)) return false;
+    out[0] = share(totals[0], totals[1]);
     return true;
   }
   static constexpr ptrdiff_t run_span = 256;  // the length of the scratch arrays in run_real
   template <class Out>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
-    from = step_while(*this, in, from, to, out, [&] { return !volumes.full(); });
+    from = step_while(*this, in, from, to, out, [&] { return !sums.full(1); });
     const ptrdiff_t n = to - from;
     if (n <= 0) return;
     double flows[run_span], flow_sums[run_span], volume_sums[run_span];
@@ -46,8 +48,9 @@ struct State {
     }
 #endif
     for (; i < n; ++i) flows[i] = money_flow(in[0][from + i], in[1][from + i], in[2][from + i], in[3][from + i]);
-    flow.push_run(flows, static_cast<size_t>(n), flow_sums);
-    volumes.push_run(in[3] + from, static_cast<size_t>(n), volume_sums);
+    const double* const values[2] = {flows, in[3] + from};
+    double* const windows[2] = {flow_sums, volume_sums};
+    sums.push_run(values, static_cast<size_t>(n), windows);
     i = 0;
 #if defined(VELK_CLASSIC_LANES)
     for (; i + lane_count <= n; i += lane_count) {
@@ -59,10 +62,10 @@ struct State {
   }
   template <class Archive>
   void fields(Archive& a) {
-    flow.fields(a);
-    volumes.fields(a);
+    sums.fields(0, a);  // money flow volume
+    sums.fields(1, a);  // volume
   }
-  GuardedWindowSum flow, volumes;
+  GuardedWindowSums<2> sums;  // of the money flow volume and of the volume
 };
 
 const Registrar<State> registered{Descriptor{

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstring>
 
-#include "classic_engine/sums.hpp"
+#include "classic_engine/window_sums.hpp"
 
 namespace velk::classic {
 namespace {
@@ -20,8 +20,7 @@ struct State {
   static constexpr int inputs = 3, outputs = 1;
   explicit State(const double* params) : State(Periods(params)) {}
   explicit State(const Periods& sorted)
-      : pressure{GuardedWindowSum(sorted.p[0]), GuardedWindowSum(sorted.p[1]), GuardedWindowSum(sorted.p[2])},
-        range{GuardedWindowSum(sorted.p[0]), GuardedWindowSum(sorted.p[1]), GuardedWindowSum(sorted.p[2])} {}
+      : sums({sorted.p[0], sorted.p[1], sorted.p[2], sorted.p[0], sorted.p[1], sorted.p[2]}) {}
   bool step(const double* bar, double* out) {
     const double high = bar[0], low = bar[1], close = bar[2];
     const bool first = !has_previous;
@@ -32,20 +31,17 @@ struct State {
     const double true_low = std::min(low, previous);
     const double buying = close - true_low;
     const double tr = true_range(high, low, previous);
-#pragma GCC unroll 3
-    for (int k = 0; k < 3; ++k) {
-      pressure[k].push(buying);
-      range[k].push(tr);
-    }
-    if (!range[2].full()) return false;
-    out[0] = oscillator({pressure[0].sum(), pressure[1].sum(), pressure[2].sum()},
-                        {range[0].sum(), range[1].sum(), range[2].sum()});
+    const double values[6] = {buying, buying, buying, tr, tr, tr};
+    double totals[6];
+    sums.push(values, totals);
+    if (!sums.full(5)) return false;
+    out[0] = oscillator({totals[0], totals[1], totals[2]}, {totals[3], totals[4], totals[5]});
     return true;
   }
   static constexpr ptrdiff_t run_span = 256;  // the length of the scratch arrays in run_real
   template <class Out>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
-    from = step_while(*this, in, from, to, out, [&] { return !range[2].full(); });
+    from = step_while(*this, in, from, to, out, [&] { return !sums.full(5); });
     const ptrdiff_t n = to - from;
     if (n <= 0) return;
     const double *high = in[0] + from, *low = in[1] + from, *close = in[2] + from;
@@ -68,10 +64,9 @@ struct State {
       tr[i] = true_range(high[i], low[i], close[i - 1]);
     }
     previous_close = close[n - 1];
-    for (int k = 0; k < 3; ++k) {
-      pressure[k].push_run(buying, static_cast<size_t>(n), pressures[k]);
-      range[k].push_run(tr, static_cast<size_t>(n), ranges[k]);
-    }
+    const double* const values[6] = {buying, buying, buying, tr, tr, tr};
+    double* const windows[6] = {pressures[0], pressures[1], pressures[2], ranges[0], ranges[1], ranges[2]};
+    sums.push_run(values, static_cast<size_t>(n), windows);
     i = 0;
 #if defined(VELK_CLASSIC_LANES)
     for (; i + lane_count <= n; i += lane_count) {
@@ -105,13 +100,13 @@ struct State {
     a(previous_close);
     a(has_previous);
     for (int k = 0; k < 3; ++k) {
-      pressure[k].fields(a);
-      range[k].fields(a);
+      sums.fields(k, a);      // buying pressure over period k
+      sums.fields(3 + k, a);  // true range over period k
     }
   }
   double previous_close = 0.0;
   bool has_previous = false;
-  GuardedWindowSum pressure[3], range[3];
+  GuardedWindowSums<6> sums;  // buying pressure over the three periods, then true range
 };
 
 const Registrar<State> registered{Descriptor{

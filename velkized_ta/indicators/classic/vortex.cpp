@@ -2,7 +2,7 @@
 #include <cstring>
 #include <limits>
 
-#include "classic_engine/sums.hpp"
+#include "classic_engine/window_sums.hpp"
 
 namespace velk::classic {
 namespace {
@@ -12,8 +12,8 @@ inline double share(double movement, double total) { return total != 0.0 ? movem
 
 struct State {
   static constexpr int inputs = 3, outputs = 2;
-  explicit State(const double* params)
-      : up(int_param(params, 0)), down(int_param(params, 0)), range(int_param(params, 0)) {}
+  explicit State(const double* params) : State(int_param(params, 0)) {}
+  explicit State(int64_t period) : sums({period, period, period}) {}
   bool step(const double* bar, double* out) {
     const double high = bar[0], low = bar[1], close = bar[2];
     const bool first = !has_previous;
@@ -23,18 +23,19 @@ struct State {
     previous_close = close;
     has_previous = true;
     if (first) return false;
-    const double plus = up.push(std::fabs(high - low_before));
-    const double minus = down.push(std::fabs(low - high_before));
-    const double total = range.push(true_range(high, low, close_before));
-    if (!range.full()) return false;
-    out[0] = share(plus, total);
-    out[1] = share(minus, total);
+    const double movements[3] = {std::fabs(high - low_before), std::fabs(low - high_before),
+                                 true_range(high, low, close_before)};
+    double totals[3];
+    sums.push(movements, totals);
+    if (!sums.full(2)) return false;
+    out[0] = share(totals[0], totals[2]);
+    out[1] = share(totals[1], totals[2]);
     return true;
   }
   static constexpr ptrdiff_t run_span = 256;  // the length of the scratch arrays in run_real
   template <class Out>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
-    from = step_while(*this, in, from, to, out, [&] { return !range.full(); });
+    from = step_while(*this, in, from, to, out, [&] { return !sums.full(2); });
     const ptrdiff_t n = to - from;
     if (n <= 0) return;
     const double *high = in[0] + from, *low = in[1] + from, *close = in[2] + from;
@@ -64,33 +65,32 @@ struct State {
     previous_high = high[n - 1];
     previous_low = low[n - 1];
     previous_close = close[n - 1];
-    up.push_run(plus, static_cast<size_t>(n), plus);
-    down.push_run(minus, static_cast<size_t>(n), minus);
-    range.push_run(total, static_cast<size_t>(n), total);
+    double plus_sums[run_span], minus_sums[run_span], total_sums[run_span];
+    const double* const movements[3] = {plus, minus, total};
+    double* const windows[3] = {plus_sums, minus_sums, total_sums};
+    sums.push_run(movements, static_cast<size_t>(n), windows);
     i = 0;
 #if defined(VELK_CLASSIC_LANES)
     for (; i + lane_count <= n; i += lane_count) {
-      const Lanes none{}, sums = load_as<Lanes>(total + i);
-      store_as(out[0] + from + i, sums != none ? load_as<Lanes>(plus + i) / sums : none);
-      store_as(out[1] + from + i, sums != none ? load_as<Lanes>(minus + i) / sums : none);
+      const Lanes none{}, ranges = load_as<Lanes>(total_sums + i);
+      store_as(out[0] + from + i, ranges != none ? load_as<Lanes>(plus_sums + i) / ranges : none);
+      store_as(out[1] + from + i, ranges != none ? load_as<Lanes>(minus_sums + i) / ranges : none);
     }
 #endif
     for (; i < n; ++i) {
-      out[0][from + i] = static_cast<Out>(share(plus[i], total[i]));
-      out[1][from + i] = static_cast<Out>(share(minus[i], total[i]));
+      out[0][from + i] = static_cast<Out>(share(plus_sums[i], total_sums[i]));
+      out[1][from + i] = static_cast<Out>(share(minus_sums[i], total_sums[i]));
     }
   }
   template <class Archive>
   void fields(Archive& a) {
-    up.fields(a);
-    down.fields(a);
-    range.fields(a);
+    for (int k = 0; k < 3; ++k) sums.fields(k, a);
     a(previous_high);
     a(previous_low);
     a(previous_close);
     a(has_previous);
   }
-  GuardedWindowSum up, down, range;
+  GuardedWindowSums<3> sums;  // of the upward and downward movements and the true range
   double previous_high = 0.0, previous_low = 0.0, previous_close = 0.0;
   bool has_previous = false;
 };

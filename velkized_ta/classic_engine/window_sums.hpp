@@ -1,0 +1,482 @@
+// K guarded window sums stepped together: the numerators and denominators of a ratio indicator
+// (ultosc's six, vortex's three). Each sum is GuardedWindowSum (sums.hpp) operation for operation,
+// with the same pickled fields. A run of bars takes a fast loop: the sums' chains only (and the
+// magnitudes' where a sum's values may be negative), with the tests the step makes every bar (a
+// collapse, a window of zeros) settled for the whole run from bounds and counts.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <type_traits>
+#include <vector>
+
+#if defined(__x86_64__) && !defined(__clang__)
+#include <immintrin.h>
+#endif
+
+#include "classic_engine/driver.hpp"
+#include "classic_engine/indicator.hpp"
+#include "classic_engine/lanes.hpp"
+
+namespace velk::classic {
+
+#if defined(__x86_64__) && !defined(__clang__)
+namespace window_sums_detail {
+
+// The checks of GuardedWindowSums' fast runs eight lanes at a time (decisions and exact bounds
+// only: no value they give depends on the width).
+__attribute__((target("avx512f,avx512dq,popcnt"))) inline bool scan_avx512(const double* values, size_t n,
+                                                                          size_t& zeros, bool& negative) {
+  const __m512d none = _mm512_setzero_pd(), largest = _mm512_set1_pd(std::numeric_limits<double>::max());
+  __mmask8 every = 0xFF, some = 0;
+  size_t j = 0, zero = 0;
+  for (; j + 8 <= n; j += 8) {
+    const __m512d v = _mm512_loadu_pd(values + j);
+    every &= _mm512_cmp_pd_mask(_mm512_abs_pd(v), largest, _CMP_LE_OQ);
+    some |= _mm512_cmp_pd_mask(v, none, _CMP_LT_OQ);
+    zero += static_cast<size_t>(__builtin_popcount(_mm512_cmp_pd_mask(v, none, _CMP_EQ_OQ)));
+  }
+  bool finite = every == 0xFF, below = some != 0;
+  for (; j < n; ++j) {
+    finite &= std::fabs(values[j]) <= std::numeric_limits<double>::max();
+    below |= values[j] < 0.0;
+    zero += values[j] == 0.0;
+  }
+  zeros = zero;
+  negative = below;
+  return finite;
+}
+__attribute__((target("avx512f"))) inline void bounds_avx512(const double* values, size_t n, double& lowest,
+                                                             double& highest) {
+  lowest = highest = values[0];
+  size_t j = 0;
+  if (n >= 16) {
+    using Wide = DoubleLanes<8>;
+    Wide low[2], high[2];
+    std::memcpy(&low[0], values, sizeof(Wide));
+    low[1] = high[0] = high[1] = low[0];
+    for (; j + 16 <= n; j += 16) {
+      for (int a = 0; a < 2; ++a) {
+        Wide v;
+        std::memcpy(&v, values + j + 8 * a, sizeof v);
+        low[a] = v < low[a] ? v : low[a];
+        high[a] = v > high[a] ? v : high[a];
+      }
+    }
+    // Halving, so the reduction's chain is three comparisons long, not sixteen.
+    Wide lows = low[0] < low[1] ? low[0] : low[1], highs = high[0] > high[1] ? high[0] : high[1];
+    double l4[4], h4[4];
+    for (int a = 0; a < 4; ++a) {
+      l4[a] = std::min(lows[a], lows[a + 4]);
+      h4[a] = std::max(highs[a], highs[a + 4]);
+    }
+    lowest = std::min({lowest, std::min(l4[0], l4[2]), std::min(l4[1], l4[3])});
+    highest = std::max({highest, std::max(h4[0], h4[2]), std::max(h4[1], h4[3])});
+  }
+  for (; j < n; ++j) {
+    lowest = std::min(lowest, values[j]);
+    highest = std::max(highest, values[j]);
+  }
+}
+
+}  // namespace window_sums_detail
+#endif
+
+template <int K>
+class GuardedWindowSums {
+ public:
+  explicit GuardedWindowSums(const int64_t (&periods)[K]) {
+    for (int k = 0; k < K; ++k) rings_[k] = Ring(periods[k]);
+  }
+
+  // GuardedWindowSum::push(values[k]) on each sum, its sum into sums[k].
+  void push(const double* values, double* sums) {
+    unrolled<K>([&](int k) { sums[k] = push_one(k, values[k]); });
+  }
+  bool full(int k) const { return rings_[k].full(); }
+
+  // push({values[0][i], .., values[K - 1][i]}, ..) for i = 0 .. count - 1, sum k of push i into
+  // sums[k][i] (which must not overlap any values array; several sums may read one array). Once
+  // every ring is full: run_unchecked, else between the bars where a ring wraps or a sum is
+  // re-added on schedule (which take push), the sums' state in locals and every sum taking the
+  // bar in one pass.
+  void push_run(const double* const* values, size_t count, double* const* sums) {
+    size_t i = 0;
+    const auto push_at = [&](size_t at) {
+      double bar[K], out[K];
+      unrolled<K>([&](int k) { bar[k] = values[k][at]; });
+      push(bar, out);
+      unrolled<K>([&](int k) { sums[k][at] = out[k]; });
+    };
+    const auto all_full = [&] {
+      bool full = true;
+      unrolled<K>([&](int k) { full &= rings_[k].full(); });
+      return full;
+    };
+    for (; i < count && !all_full(); ++i) push_at(i);
+    if (i < count && run_unchecked(values, i, count, sums)) return;
+    while (i < count) {
+      // Pushes before the next scheduled re-adding or ring wrap of any sum.
+      size_t stop = count;
+      unrolled<K>([&](int k) {
+        const size_t capacity = rings_[k].capacity();
+        stop = std::min(stop, i + (capacity - 1 - static_cast<size_t>(since_resum_[k])));
+        stop = std::min(stop, i + (capacity - rings_[k].position()));
+      });
+      if (stop == i) {
+        push_at(i++);
+        continue;
+      }
+      i += run_between(values, i, stop, sums);
+    }
+  }
+
+  // Sum k's fields, as GuardedWindowSum::fields.
+  template <class Archive>
+  void fields(int k, Archive& a) {
+    rings_[k].fields(a);
+    a(sum_[k]);
+    a(magnitude_[k]);
+    a(peak_[k]);
+    a(nonzero_[k]);
+    a(since_resum_[k]);
+    if (Archive::loading) {
+      fresh_sum_[k] = fresh_magnitude_[k] = 0.0;
+      rings_[k].each_newest(since_resum_[k], [&](double value) {
+        fresh_sum_[k] += value;
+        fresh_magnitude_[k] += std::fabs(value);
+      });
+    }
+  }
+
+ private:
+  static constexpr double kCollapse = 1.0 / 16384.0;  // as GuardedWindowSum's
+
+  double sum_of(int k) const { return nonzero_[k] == 0 ? 0.0 : sum_[k]; }
+
+  double push_one(int k, double value) {
+    Ring& ring = rings_[k];
+    const bool was_full = ring.full();
+    const double pushed_out = ring.push(value);
+    const double leaving = was_full ? pushed_out : 0.0;
+    nonzero_[k] += (value != 0.0) - (leaving != 0.0);
+    fresh_sum_[k] += value;
+    fresh_magnitude_[k] += std::fabs(value);
+    if (++since_resum_[k] >= static_cast<int64_t>(ring.capacity())) {
+      since_resum_[k] = 0;
+      sum_[k] = fresh_sum_[k];
+      magnitude_[k] = fresh_magnitude_[k];
+      peak_[k] = magnitude_[k];
+      fresh_sum_[k] = fresh_magnitude_[k] = 0.0;
+    } else {
+      sum_[k] += value;
+      magnitude_[k] += std::fabs(value);
+      sum_[k] -= leaving;
+      magnitude_[k] -= std::fabs(leaving);
+      peak_[k] = select_greater(magnitude_[k], peak_[k]);
+      if (magnitude_[k] < peak_[k] * kCollapse) resum(k);
+    }
+    return sum_of(k);
+  }
+
+  // After a collapse (rare): a pass over the ring.
+  void resum(int k) {
+    since_resum_[k] = 0;
+    double sum = 0.0, magnitude = 0.0;
+    rings_[k].each_oldest([&](double value) {
+      sum += value;
+      magnitude += std::fabs(value);
+    });
+    sum_[k] = sum;
+    magnitude_[k] = magnitude;
+    peak_[k] = magnitude;
+    fresh_sum_[k] = fresh_magnitude_[k] = 0.0;
+  }
+
+  // Bars from .. stop - 1 of a run (all rings full) where every value entering or leaving is
+  // finite and fewer than a window's worth are zeros, so that every window holds a nonzero value.
+  // Where a sum's values are also all >= 0 and its magnitudes equal it bit for bit, |x| is x and
+  // the magnitude chains would repeat the sum chains: only the sum is added. The step's other
+  // operations are kept as they are; a bar leaving the ring is read from a copy of it (oldest
+  // first), later ones from the run's values. If a sum collapses, nothing is committed and false
+  // is returned (the bars then take run_between).
+  bool run_unchecked(const double* const* values, size_t from, size_t stop, double* const* sums) {
+    const size_t n = stop - from;
+    bool fast = true;
+    size_t zeros[K];         // among the values the run adds
+    bool negative[K];        // among them
+    bool own_magnitude[K];   // the magnitudes are added apart from the sum
+    unrolled<K>([&](int k) {
+      fast &= rings_[k].capacity() <= kLongestCopied;
+      int read_by = k;  // the first sum reading this input array
+      for (int e = k - 1; e >= 0; --e) read_by = values[e] == values[k] ? e : read_by;
+      if (read_by == k) {
+        fast &= scan(values[k] + from, n, zeros[k], negative[k]);
+      } else {
+        zeros[k] = zeros[read_by];
+        negative[k] = negative[read_by];
+      }
+    });
+    if (!fast) return false;
+    const double* ring_copy[K];
+    unrolled<K>([&](int k) {
+      std::vector<double>& copy = history_[k];
+      copy.resize(rings_[k].capacity());
+      size_t at = 0;
+      rings_[k].each_oldest([&](double value) { copy[at++] = value; });
+      size_t ring_zeros;
+      bool ring_negative;
+      fast &= scan(copy.data(), copy.size(), ring_zeros, ring_negative);
+      // Fewer zeros than a window holds: no window of the run is all zeros.
+      fast &= ring_zeros + zeros[k] < copy.size();
+      own_magnitude[k] = negative[k] | ring_negative | !bits_equal(sum_[k], magnitude_[k]) |
+                         !bits_equal(fresh_sum_[k], fresh_magnitude_[k]);
+      ring_copy[k] = copy.data();
+      if (own_magnitude[k]) magnitudes_[k].resize(n);
+    });
+    if (!fast) return false;
+    double sum[K], fresh_sum[K], magnitude[K], fresh_magnitude[K];
+    int64_t until_resum[K];  // bars up to and including the next scheduled re-adding
+    size_t last_resum[K];    // the run's bar of the last one (n: none)
+    unrolled<K>([&](int k) {
+      sum[k] = sum_[k];
+      fresh_sum[k] = fresh_sum_[k];
+      magnitude[k] = magnitude_[k];
+      fresh_magnitude[k] = fresh_magnitude_[k];
+      until_resum[k] = static_cast<int64_t>(rings_[k].capacity()) - since_resum_[k];
+      last_resum[k] = n;
+    });
+    // Stretches of the run within which each sum's leaving values come from one array: the
+    // copy of its ring for its first `capacity` bars, the run's values after.
+    const auto run = [&](auto magnitudes) {
+      constexpr bool Magnitudes = decltype(magnitudes)::value;
+      for (size_t lo = 0; lo < n;) {
+        size_t hi = n;
+        const double* leaving[K];
+        unrolled<K>([&](int k) {
+          const size_t capacity = rings_[k].capacity();
+          if (lo < capacity) {
+            hi = std::min(hi, capacity);
+            leaving[k] = ring_copy[k];
+          } else {
+            leaving[k] = values[k] + from - capacity;
+          }
+        });
+        for (size_t i = lo; i < hi; ++i) {
+          unrolled<K>([&](int k) {
+            const double value = values[k][from + i];
+            fresh_sum[k] += value;
+            if (Magnitudes && own_magnitude[k]) fresh_magnitude[k] += std::fabs(value);
+            if (--until_resum[k] == 0) {
+              until_resum[k] = static_cast<int64_t>(rings_[k].capacity());
+              last_resum[k] = i;
+              sum[k] = fresh_sum[k];
+              fresh_sum[k] = 0.0;
+              if (Magnitudes && own_magnitude[k]) {
+                magnitude[k] = fresh_magnitude[k];
+                fresh_magnitude[k] = 0.0;
+              }
+            } else {
+              sum[k] += value;
+              sum[k] -= leaving[k][i];
+              if (Magnitudes && own_magnitude[k]) {
+                magnitude[k] += std::fabs(value);
+                magnitude[k] -= std::fabs(leaving[k][i]);
+              }
+            }
+            sums[k][from + i] = sum[k];
+            if (Magnitudes && own_magnitude[k]) magnitudes_[k][i] = magnitude[k];
+          });
+        }
+        lo = hi;
+      }
+    };
+    bool any_magnitude = false;
+    unrolled<K>([&](int k) { any_magnitude |= own_magnitude[k]; });
+    if (any_magnitude) {
+      run(std::true_type{});
+    } else {
+      run(std::false_type{});
+    }
+    // The step's peak (the largest magnitude since the last re-adding) never exceeds the larger
+    // of the peak before the run and the run's largest magnitude: where the run's smallest
+    // magnitude is at least kCollapse times that, no bar collapses.
+    double peak[K];
+    unrolled<K>([&](int k) {
+      const double* run = own_magnitude[k] ? magnitudes_[k].data() : sums[k] + from;
+      double lowest, highest;
+      bounds(run, n, lowest, highest);
+      fast &= !(lowest < std::max(highest, peak_[k]) * kCollapse);
+      if (last_resum[k] == n) {
+        peak[k] = std::max(highest, peak_[k]);
+      } else {
+        bounds(run + last_resum[k], n - last_resum[k], lowest, peak[k]);
+      }
+    });
+    if (!fast) return false;
+    unrolled<K>([&](int k) {
+      rings_[k].push_many(values[k] + from, n);
+      sum_[k] = sum[k];
+      fresh_sum_[k] = fresh_sum[k];
+      magnitude_[k] = own_magnitude[k] ? magnitude[k] : sum[k];
+      fresh_magnitude_[k] = own_magnitude[k] ? fresh_magnitude[k] : fresh_sum[k];
+      peak_[k] = peak[k];
+      int64_t nonzero = 0;
+      rings_[k].each_oldest([&](double value) { nonzero += value != 0.0; });
+      nonzero_[k] = nonzero;
+      since_resum_[k] = static_cast<int64_t>(rings_[k].capacity()) - until_resum[k];
+    });
+    return true;
+  }
+  // The smallest and largest of values[0 .. n - 1] (n >= 1, none NaN), four pairs of lanes
+  // apart so that the comparisons' latencies overlap.
+  static void bounds(const double* values, size_t n, double& lowest, double& highest) {
+#if defined(__x86_64__) && !defined(__clang__)
+    if (widest_lane_unit() == LaneUnit::Eight) return window_sums_detail::bounds_avx512(values, n, lowest, highest);
+#endif
+    lowest = highest = values[0];
+    size_t j = 0;
+#if defined(VELK_CLASSIC_LANES)
+    constexpr size_t kApart = 4;
+    if (n >= kApart * lane_count) {
+      Lanes low[kApart], high[kApart];
+      for (size_t a = 0; a < kApart; ++a) low[a] = high[a] = load_as<Lanes>(values);
+      for (; j + kApart * lane_count <= n; j += kApart * lane_count) {
+        for (size_t a = 0; a < kApart; ++a) {
+          const Lanes v = load_as<Lanes>(values + j + a * lane_count);
+          low[a] = v < low[a] ? v : low[a];
+          high[a] = v > high[a] ? v : high[a];
+        }
+      }
+      const Lanes lows = (low[0] < low[1] ? low[0] : low[1]) < (low[2] < low[3] ? low[2] : low[3])
+                             ? (low[0] < low[1] ? low[0] : low[1])
+                             : (low[2] < low[3] ? low[2] : low[3]);
+      const Lanes highs = (high[0] > high[1] ? high[0] : high[1]) > (high[2] > high[3] ? high[2] : high[3])
+                              ? (high[0] > high[1] ? high[0] : high[1])
+                              : (high[2] > high[3] ? high[2] : high[3]);
+      lowest = std::min({lowest, lows[0], lows[1]});
+      highest = std::max({highest, highs[0], highs[1]});
+    }
+#endif
+    for (; j < n; ++j) {
+      lowest = std::min(lowest, values[j]);
+      highest = std::max(highest, values[j]);
+    }
+  }
+  // Rings longer than this take run_between (a copy per run would cost more than it saves).
+  static constexpr size_t kLongestCopied = 1024;
+
+  static bool bits_equal(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
+  // Whether all of values[0 .. n - 1] are finite; the zeros among them and whether any is
+  // negative (-0 is not).
+  static bool scan(const double* values, size_t n, size_t& zeros, bool& negative) {
+#if defined(__x86_64__) && !defined(__clang__)
+    if (widest_lane_unit() == LaneUnit::Eight) return window_sums_detail::scan_avx512(values, n, zeros, negative);
+#endif
+    constexpr double kLargest = std::numeric_limits<double>::max();
+    size_t j = 0, zero = 0;
+    bool finite = true, below = false;
+#if defined(__SSE2__)
+    // Masks in SSE registers (GCC lowers a vector-extension mask's `&` to a select per lane).
+    __m128d every = _mm_castsi128_pd(_mm_set1_epi64x(-1)), some = _mm_setzero_pd();
+    const __m128d none = _mm_setzero_pd(), largest = _mm_set1_pd(kLargest);
+    for (; j + 2 <= n; j += 2) {
+      const __m128d v = _mm_loadu_pd(values + j);
+      const __m128d size = _mm_andnot_pd(_mm_set1_pd(-0.0), v);
+      every = _mm_and_pd(every, _mm_cmple_pd(size, largest));
+      some = _mm_or_pd(some, _mm_cmplt_pd(v, none));
+      const int zero_lanes = _mm_movemask_pd(_mm_cmpeq_pd(v, none));
+      zero += static_cast<size_t>((zero_lanes & 1) + (zero_lanes >> 1));
+    }
+    finite = _mm_movemask_pd(every) == 0x3;
+    below = _mm_movemask_pd(some) != 0;
+#endif
+    for (; j < n; ++j) {
+      finite &= std::fabs(values[j]) <= kLargest;
+      below |= values[j] < 0.0;
+      zero += values[j] == 0.0;
+    }
+    zeros = zero;
+    negative = below;
+    return finite;
+  }
+  // Bars from .. stop - 1 (no ring wraps and no sum is re-added on schedule within them) with
+  // the state in locals, all sums a bar at a time; stops after a bar where a sum collapses
+  // (re-added from its ring). Returns the bars taken.
+  size_t run_between(const double* const* values, size_t from, size_t stop, double* const* sums) {
+    double sum[K], magnitude[K], peak[K], fresh_sum[K], fresh_magnitude[K];
+    int64_t nonzero[K];
+    double* slots[K];
+    unrolled<K>([&](int k) {
+      sum[k] = sum_[k];
+      magnitude[k] = magnitude_[k];
+      peak[k] = peak_[k];
+      fresh_sum[k] = fresh_sum_[k];
+      fresh_magnitude[k] = fresh_magnitude_[k];
+      nonzero[k] = nonzero_[k];
+      slots[k] = rings_[k].slots() + rings_[k].position() - from;
+    });
+    size_t t = from;
+    bool collapsed = false;
+    bool collapses[K] = {};
+    for (; t < stop; ++t) {
+      unrolled<K>([&](int k) {
+        const double value = values[k][t];
+        const double leaving = slots[k][t];
+        slots[k][t] = value;
+        nonzero[k] += (value != 0.0) - (leaving != 0.0);
+        fresh_sum[k] += value;
+        sum[k] += value;
+        sum[k] -= leaving;
+        fresh_magnitude[k] += std::fabs(value);
+        magnitude[k] += std::fabs(value);
+        magnitude[k] -= std::fabs(leaving);
+        peak[k] = select_greater(magnitude[k], peak[k]);
+        collapses[k] = magnitude[k] < peak[k] * kCollapse;
+      });
+      bool any = false;
+      unrolled<K>([&](int k) { any |= collapses[k]; });
+      if (any) [[unlikely]] {
+        collapsed = true;
+        break;
+      }
+      unrolled<K>([&](int k) { sums[k][t] = nonzero[k] == 0 ? 0.0 : sum[k]; });
+    }
+    const size_t taken = (collapsed ? t + 1 : t) - from;
+    unrolled<K>([&](int k) {
+      sum_[k] = sum[k];
+      magnitude_[k] = magnitude[k];
+      peak_[k] = peak[k];
+      fresh_sum_[k] = fresh_sum[k];
+      fresh_magnitude_[k] = fresh_magnitude[k];
+      nonzero_[k] = nonzero[k];
+      since_resum_[k] += static_cast<int64_t>(taken);
+      rings_[k].advance_full(taken);
+    });
+    if (collapsed) {
+      unrolled<K>([&](int k) {
+        if (collapses[k]) resum(k);
+        sums[k][t] = sum_of(k);
+      });
+    }
+    return taken;
+  }
+
+  Ring rings_[K];
+  double sum_[K] = {};
+  double magnitude_[K] = {};
+  double peak_[K] = {};
+  double fresh_sum_[K] = {};  // sums of the values since the last re-adding
+  double fresh_magnitude_[K] = {};
+  int64_t nonzero_[K] = {};
+  int64_t since_resum_[K] = {};
+  std::vector<double> history_[K];     // scratch of run_unchecked: the rings oldest first,
+  std::vector<double> magnitudes_[K];  // and the magnitudes it adds apart (not state)
+};
+
+}  // namespace velk::classic
