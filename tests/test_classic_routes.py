@@ -456,6 +456,47 @@ def test_whole_series_match_the_live_update_across_nan_runs(name, params):
                 tuple(w.astype(np.float32) for w in whole))
 
 
+def runs_of_every_length(longest, seed):
+    """Real runs of every length from 0 to `longest`, each ended by a NaN in every input, after 60
+    real bars: the whole-array kernels' lane blocks (up to 16 bars) end at every offset."""
+    lengths = [60] + list(range(longest + 1)) + [70]
+    data = bars(sum(lengths) + len(lengths) - 1, seed)
+    ends = np.cumsum(np.array(lengths[:-1]) + 1) - 1
+    for name in ("open", "high", "low", "close", "volume", "real0", "real1"):
+        data[name] = data[name].copy()
+        data[name][ends] = np.nan
+    return data
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("entry", classic.REGISTRY, ids=classic.NAMES)
+def test_whole_series_match_the_live_update_on_runs_of_every_length(entry):
+    series = inputs_of(entry, runs_of_every_length(40, 9))
+    whole = as_tuple(getattr(classic, entry["name"])(*series))
+    handle = getattr(stream, entry["name"])(*(s[:0] for s in series))
+    got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
+    assert same(tuple(np.array(column) for column in zip(*got)), whole)
+
+
+CYCLES = [entry for entry in classic.REGISTRY if entry["group"] == "cycle"]
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("entry", CYCLES, ids=[entry["name"] for entry in CYCLES])
+def test_cycle_readings_of_a_fifty_bar_cycle_across_gaps(entry):
+    """A cycle slow enough that the period sits at its limit of 50 (the trendline averages the last
+    50 prices), with real runs of 44 to 56 bars between NaNs: the whole-array loop reads prices off
+    the input only where the real bars reach back that far."""
+    t = np.arange(3000)
+    close = 100.0 + 10.0 * np.sin(2 * np.pi * t / 70) + 0.01 * np.sin(1.7 * t)
+    gaps = np.cumsum(np.tile(np.arange(45, 58), 5))
+    close[gaps[gaps < len(close)]] = np.nan
+    whole = as_tuple(getattr(classic, entry["name"])(close))
+    handle = getattr(stream, entry["name"])(close[:0])
+    got = [as_tuple(handle.update(float(x))) for x in close]
+    assert same(tuple(np.array(column) for column in zip(*got)), whole)
+
+
 def level_changes(n, seed):
     """Long runs of real bars whose level jumps by factors up to 1e6 at a few bars, so that window
     sums re-add out of turn where the old level leaves the window."""
