@@ -144,6 +144,16 @@ def test_inputs_read_in_place_or_converted_give_the_same_values():
     doubled = np.repeat(low, 2)[::2]
     assert same(classic.atr(high, doubled, swapped, 7), expected)
     assert same(classic.atr(high.tolist(), low, close, timeperiod=7), expected)
+    # Short plain arrays are read through their own fields, the rest through a buffer export.
+    readonly = close.copy()
+    readonly.flags.writeable = False
+    unaligned = np.frombuffer(b"\0" + close.tobytes(), np.float64, offset=1)
+    for variant in (close.view(type("Sub", (np.ndarray,), {})), readonly, unaligned):
+        assert same(classic.atr(high, low, variant, 7), expected)
+    assert same(classic.medprice(high[:1], low[::-1][:1]), np.array([(high[0] + low[-1]) / 2]))
+    long = bars(3000, 6)
+    assert same(classic.atr(long["high"], long["low"], long["close"], 7),
+                classic.atr(long["high"].tolist(), long["low"].tolist(), long["close"].tolist(), 7))
     for spelling in (np.dtype(np.float32), "float32", "f4"):
         assert same(classic.atr(high, low, close, 7, dtype=spelling), expected.astype(np.float32))
     assert same(classic.atr(high, low, close, 7, dtype="float64"), expected)
