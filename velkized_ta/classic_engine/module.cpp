@@ -45,7 +45,8 @@ PyObject* numpy_ascontiguous = nullptr;
 PyObject* float64_dtype = nullptr;
 PyObject* float32_dtype = nullptr;
 PyTypeObject* ndarray_type = nullptr;
-PyObject* float64_descr = nullptr;  // numpy's own float64 dtype instance
+PyObject* float64_descr = nullptr;  // numpy's own float64 and float32 dtype instances (np.empty
+PyObject* float32_descr = nullptr;  // takes them without converting a type object first)
 
 const std::vector<Entry>& rows() { return registry_rows(); }
 
@@ -198,7 +199,7 @@ PyObject* params_tuple(const Descriptor& d, const std::vector<double>& values) {
 PyObject* new_array(Py_ssize_t length, bool float32) {
   PyObject* size = PyLong_FromSsize_t(length);
   if (!size) return nullptr;
-  PyObject* args[2] = {size, float32 ? float32_dtype : float64_dtype};
+  PyObject* args[2] = {size, float32 ? float32_descr : float64_descr};
   PyObject* array = PyObject_Vectorcall(numpy_empty, args, 2, nullptr);
   Py_DECREF(size);
   return array;
@@ -1223,9 +1224,10 @@ int module_exec(PyObject* module) {
   ndarray_type = reinterpret_cast<PyTypeObject*>(PyObject_GetAttrString(numpy, "ndarray"));
   PyObject* dtype_type = PyObject_GetAttrString(numpy, "dtype");
   if (dtype_type && float64_dtype) float64_descr = PyObject_CallOneArg(dtype_type, float64_dtype);
+  if (dtype_type && float32_dtype) float32_descr = PyObject_CallOneArg(dtype_type, float32_dtype);
   Py_XDECREF(dtype_type);
   Py_DECREF(numpy);
-  if (!numpy_empty || !numpy_ascontiguous || !float64_dtype || !float32_dtype || !ndarray_type || !float64_descr)
+  if (!numpy_empty || !numpy_ascontiguous || !float64_dtype || !float32_dtype || !ndarray_type || !float64_descr || !float32_descr)
     return -1;
   handle_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&handle_spec));
   if (!handle_type) return -1;
