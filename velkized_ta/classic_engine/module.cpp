@@ -3,8 +3,9 @@
 // The indicators register themselves (indicators/classic/*.cpp); this module sorts the rows by
 // name and offers them as `registry()`, one series (`compute`), many series (`run_many`) and live
 // handles (`open`, `restore`). Every route runs the same state's step through the driver, so the
-// values agree bit for bit. Arrays travel through the buffer protocol; numpy is called only to
-// convert and allocate, never per bar.
+// values agree bit for bit. Arrays travel through the buffer protocol (the function route reads
+// short numpy arrays and its own outputs through their fields); numpy is called only to convert
+// and allocate, never per bar.
 
 #include <Python.h>
 
