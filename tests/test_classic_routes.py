@@ -144,6 +144,16 @@ def test_inputs_read_in_place_or_converted_give_the_same_values():
     doubled = np.repeat(low, 2)[::2]
     assert same(classic.atr(high, doubled, swapped, 7), expected)
     assert same(classic.atr(high.tolist(), low, close, timeperiod=7), expected)
+    # Short plain arrays are read through their own fields, the rest through a buffer export.
+    readonly = close.copy()
+    readonly.flags.writeable = False
+    unaligned = np.frombuffer(b"\0" + close.tobytes(), np.float64, offset=1)
+    for variant in (close.view(type("Sub", (np.ndarray,), {})), readonly, unaligned):
+        assert same(classic.atr(high, low, variant, 7), expected)
+    assert same(classic.medprice(high[:1], low[::-1][:1]), np.array([(high[0] + low[-1]) / 2]))
+    long = bars(3000, 6)
+    assert same(classic.atr(long["high"], long["low"], long["close"], 7),
+                classic.atr(long["high"].tolist(), long["low"].tolist(), long["close"].tolist(), 7))
     for spelling in (np.dtype(np.float32), "float32", "f4"):
         assert same(classic.atr(high, low, close, 7, dtype=spelling), expected.astype(np.float32))
     assert same(classic.atr(high, low, close, 7, dtype="float64"), expected)
@@ -454,6 +464,47 @@ def test_whole_series_match_the_live_update_across_nan_runs(name, params):
         assert same(as_tuple(handle.update_many(*(s[cut:] for s in series))), tuple(w[cut:] for w in whole))
     assert same(as_tuple(getattr(classic, name)(*series, **params, dtype=np.float32)),
                 tuple(w.astype(np.float32) for w in whole))
+
+
+def runs_of_every_length(longest, seed):
+    """Real runs of every length from 0 to `longest`, each ended by a NaN in every input, after 60
+    real bars: the whole-array kernels' lane blocks (up to 16 bars) end at every offset."""
+    lengths = [60] + list(range(longest + 1)) + [70]
+    data = bars(sum(lengths) + len(lengths) - 1, seed)
+    ends = np.cumsum(np.array(lengths[:-1]) + 1) - 1
+    for name in ("open", "high", "low", "close", "volume", "real0", "real1"):
+        data[name] = data[name].copy()
+        data[name][ends] = np.nan
+    return data
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("entry", classic.REGISTRY, ids=classic.NAMES)
+def test_whole_series_match_the_live_update_on_runs_of_every_length(entry):
+    series = inputs_of(entry, runs_of_every_length(40, 9))
+    whole = as_tuple(getattr(classic, entry["name"])(*series))
+    handle = getattr(stream, entry["name"])(*(s[:0] for s in series))
+    got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
+    assert same(tuple(np.array(column) for column in zip(*got)), whole)
+
+
+CYCLES = [entry for entry in classic.REGISTRY if entry["group"] == "cycle"]
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("entry", CYCLES, ids=[entry["name"] for entry in CYCLES])
+def test_cycle_readings_of_a_fifty_bar_cycle_across_gaps(entry):
+    """A cycle slow enough that the period sits at its limit of 50 (the trendline averages the last
+    50 prices), with real runs of 44 to 56 bars between NaNs: the whole-array loop reads prices off
+    the input only where the real bars reach back that far."""
+    t = np.arange(3000)
+    close = 100.0 + 10.0 * np.sin(2 * np.pi * t / 70) + 0.01 * np.sin(1.7 * t)
+    gaps = np.cumsum(np.tile(np.arange(45, 58), 5))
+    close[gaps[gaps < len(close)]] = np.nan
+    whole = as_tuple(getattr(classic, entry["name"])(close))
+    handle = getattr(stream, entry["name"])(close[:0])
+    got = [as_tuple(handle.update(float(x))) for x in close]
+    assert same(tuple(np.array(column) for column in zip(*got)), whole)
 
 
 def level_changes(n, seed):

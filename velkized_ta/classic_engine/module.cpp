@@ -3,12 +3,18 @@
 // The indicators register themselves (indicators/classic/*.cpp); this module sorts the rows by
 // name and offers them as `registry()`, one series (`compute`), many series (`run_many`) and live
 // handles (`open`, `restore`). Every route runs the same state's step through the driver, so the
-// values agree bit for bit. Arrays travel through the buffer protocol; numpy is called only to
-// convert and allocate, never per bar.
+// values agree bit for bit. Arrays travel through the buffer protocol (the function route reads
+// short numpy arrays and its own outputs through their fields); numpy is called only to convert
+// and allocate, never per bar.
 
 #include <Python.h>
 
 #include "frame/compat.hpp"
+
+// The array object's fields only (inline accessors, no C-API table): the function route reads a
+// float64 array's data in place and writes the arrays it made itself.
+#define NPY_NO_DEPRECATED_API NPY_1_7_API_VERSION
+#include <numpy/ndarraytypes.h>
 
 #include <algorithm>
 #include <atomic>
@@ -39,6 +45,9 @@ PyObject* numpy_empty = nullptr;
 PyObject* numpy_ascontiguous = nullptr;
 PyObject* float64_dtype = nullptr;
 PyObject* float32_dtype = nullptr;
+PyTypeObject* ndarray_type = nullptr;
+PyObject* float64_descr = nullptr;  // numpy's own float64 and float32 dtype instances (np.empty
+PyObject* float32_descr = nullptr;  // takes them without converting a type object first)
 
 const std::vector<Entry>& rows() { return registry_rows(); }
 
@@ -54,11 +63,13 @@ int required_inputs(const Entry& e) {
 struct Buffer {
   Py_buffer view{};
   bool held = false;
+  bool borrowed = false;  // `view` describes an array's own fields: no export to release
+  Py_ssize_t borrowed_shape = 0, borrowed_stride = 0;
   Buffer() = default;
   Buffer(const Buffer&) = delete;
   Buffer& operator=(const Buffer&) = delete;
   ~Buffer() {
-    if (held) PyBuffer_Release(&view);
+    if (held && !borrowed) PyBuffer_Release(&view);
   }
   // A float64 (or, writable or where `float32_too`, float32 / float64) array of `ndim` dimensions
   // with aligned strides.
@@ -189,7 +200,7 @@ PyObject* params_tuple(const Descriptor& d, const std::vector<double>& values) {
 PyObject* new_array(Py_ssize_t length, bool float32) {
   PyObject* size = PyLong_FromSsize_t(length);
   if (!size) return nullptr;
-  PyObject* args[2] = {size, float32 ? float32_dtype : float64_dtype};
+  PyObject* args[2] = {size, float32 ? float32_descr : float64_descr};
   PyObject* array = PyObject_Vectorcall(numpy_empty, args, 2, nullptr);
   Py_DECREF(size);
   return array;
@@ -233,22 +244,24 @@ PyObject* run_columns(const Entry& e, void* state, const double* const* columns,
   const int outputs = e.ops.outputs;
   std::vector<PyObject*> outs;
   outs.reserve(static_cast<size_t>(outputs));
-  Buffer out[kMaxOutputs];
   double* out64[kMaxOutputs];
   float* out32[kMaxOutputs];
   for (int k = 0; k < outputs; ++k) {
+    // A new contiguous array no one else holds yet: written through its own data pointer (a
+    // buffer export would build its format string on every call).
     PyObject* array = new_array(length, float32);
     if (!array) {
       for (PyObject* o : outs) Py_DECREF(o);
       return nullptr;
     }
     outs.push_back(array);
-    if (!out[k].get(array, 1, true, "output")) {
+    if (Py_TYPE(array) != ndarray_type) {
       for (PyObject* o : outs) Py_DECREF(o);
+      PyErr_SetString(PyExc_TypeError, "numpy.empty gave no ndarray");
       return nullptr;
     }
-    out64[k] = static_cast<double*>(out[k].view.buf);
-    out32[k] = static_cast<float*>(out[k].view.buf);
+    out64[k] = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array)));
+    out32[k] = static_cast<float*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array)));
   }
   const SeriesIn series{columns, 1};
   auto run = [&] {
@@ -262,10 +275,6 @@ PyObject* run_columns(const Entry& e, void* state, const double* const* columns,
     Py_END_ALLOW_THREADS
   } else {
     run();
-  }
-  for (int k = 0; k < outputs; ++k) {
-    PyBuffer_Release(&out[k].view);
-    out[k].held = false;
   }
   return one_or_tuple(outs);
 }
@@ -321,6 +330,25 @@ PyObject* run_into_new(const Entry& e, void* state, PyObject* inputs, bool float
 
 // A 1-D float64 array with unit stride, as the function route takes it without conversion.
 bool take_plain_series(PyObject* obj, Buffer& b) {
+  // numpy's own float64 arrays, short enough that the loop keeps the GIL, are read through their
+  // fields (an export builds the format string anew on every call, a large part of a short call).
+  // Longer ones are exported, so no other thread can resize them while the loop runs without it.
+  if (Py_TYPE(obj) == ndarray_type) {
+    auto* array = reinterpret_cast<PyArrayObject*>(obj);
+    constexpr int kPlain = NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_ALIGNED;
+    if (reinterpret_cast<PyObject*>(PyArray_DESCR(array)) == float64_descr && PyArray_NDIM(array) == 1 &&
+        PyArray_DIM(array, 0) < kReleaseGilFrom && (PyArray_FLAGS(array) & kPlain) == kPlain) {
+      b.borrowed_shape = PyArray_DIM(array, 0);
+      b.borrowed_stride = sizeof(double);
+      b.view.buf = PyArray_DATA(array);
+      b.view.itemsize = sizeof(double);
+      b.view.ndim = 1;
+      b.view.shape = &b.borrowed_shape;
+      b.view.strides = &b.borrowed_stride;
+      b.held = b.borrowed = true;
+      return true;
+    }
+  }
   if (PyObject_GetBuffer(obj, &b.view, PyBUF_STRIDES | PyBUF_FORMAT) < 0) {
     PyErr_Clear();
     return false;
@@ -1194,8 +1222,14 @@ int module_exec(PyObject* module) {
   numpy_ascontiguous = PyObject_GetAttrString(numpy, "ascontiguousarray");
   float64_dtype = PyObject_GetAttrString(numpy, "float64");
   float32_dtype = PyObject_GetAttrString(numpy, "float32");
+  ndarray_type = reinterpret_cast<PyTypeObject*>(PyObject_GetAttrString(numpy, "ndarray"));
+  PyObject* dtype_type = PyObject_GetAttrString(numpy, "dtype");
+  if (dtype_type && float64_dtype) float64_descr = PyObject_CallOneArg(dtype_type, float64_dtype);
+  if (dtype_type && float32_dtype) float32_descr = PyObject_CallOneArg(dtype_type, float32_dtype);
+  Py_XDECREF(dtype_type);
   Py_DECREF(numpy);
-  if (!numpy_empty || !numpy_ascontiguous || !float64_dtype || !float32_dtype) return -1;
+  if (!numpy_empty || !numpy_ascontiguous || !float64_dtype || !float32_dtype || !ndarray_type || !float64_descr || !float32_descr)
+    return -1;
   handle_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&handle_spec));
   if (!handle_type) return -1;
   if (PyModule_AddObjectRef(module, "Handle", reinterpret_cast<PyObject*>(handle_type)) < 0) return -1;

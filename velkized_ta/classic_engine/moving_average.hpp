@@ -512,35 +512,9 @@ class HomodynePeriod {
   // Takes the smoothed price of bar `bar` (counted from the measurement's start on, by parity);
   // moves the period on and returns the bar's phasor.
   Phasor push(double smoothed, int64_t bar) {
-    const double scale = 0.075 * period_ + 0.54;
-    const bool even = bar % 2 == 0;
-    Parity& own = even ? even_ : odd_;
-    Parity& other = even ? odd_ : even_;
-    const double i1 = own.i1_back3;  // the detrender three bars back
-    const double detrender = own.detrender.push(smoothed, scale);
-    const double q1 = own.q1.push(detrender, scale);
-    const double ji = own.ji.push(i1, scale);
-    const double jq = own.jq.push(q1, scale);
-    const double q2 = 0.2 * (q1 + ji) + 0.8 * previous_q2_;
-    const double i2 = 0.2 * (i1 - jq) + 0.8 * previous_i2_;
-    other.i1_back3 = other.i1_back1;
-    other.i1_back1 = detrender;
-
-    re_ = 0.2 * (i2 * previous_i2_ + q2 * previous_q2_) + 0.8 * re_;
-    im_ = 0.2 * (i2 * previous_q2_ - q2 * previous_i2_) + 0.8 * im_;
-    previous_q2_ = q2;
-    previous_i2_ = i2;
-    const double before = period_;
-    if (im_ != 0.0 && re_ != 0.0) period_ = 360.0 / (std::atan(im_ / re_) * kDegrees);
-    if (period_ > 1.5 * before) period_ = 1.5 * before;
-    if (period_ < 0.67 * before) period_ = 0.67 * before;
-    if (period_ < 6.0) {
-      period_ = 6.0;
-    } else if (period_ > 50.0) {
-      period_ = 50.0;
-    }
-    period_ = 0.2 * period_ + 0.8 * before;
-    return {i1, q1};
+    // Each parity's filters at fixed places (no pointer chosen per bar): the state's scalars can
+    // stay in registers across the loop.
+    return bar % 2 == 0 ? push_parity(smoothed, even_, odd_) : push_parity(smoothed, odd_, even_);
   }
   double period() const { return period_; }
 
@@ -571,6 +545,39 @@ class HomodynePeriod {
   Parity even_, odd_;
   double previous_i2_ = 0.0, previous_q2_ = 0.0, re_ = 0.0, im_ = 0.0;
   double period_ = 0.0;
+
+  // One bar of parity `own`; `other` is the other parity's filters.
+  Phasor push_parity(double smoothed, Parity& own, Parity& other) {
+    const double scale = 0.075 * period_ + 0.54;
+    const double i1 = own.i1_back3;  // the detrender three bars back
+    const double detrender = own.detrender.push(smoothed, scale);
+    const double q1 = own.q1.push(detrender, scale);
+    const double ji = own.ji.push(i1, scale);
+    const double jq = own.jq.push(q1, scale);
+    const double q2 = 0.2 * (q1 + ji) + 0.8 * previous_q2_;
+    const double i2 = 0.2 * (i1 - jq) + 0.8 * previous_i2_;
+    other.i1_back3 = other.i1_back1;
+    other.i1_back1 = detrender;
+
+    re_ = 0.2 * (i2 * previous_i2_ + q2 * previous_q2_) + 0.8 * re_;
+    im_ = 0.2 * (i2 * previous_q2_ - q2 * previous_i2_) + 0.8 * im_;
+    previous_q2_ = q2;
+    previous_i2_ = i2;
+    const double before = period_;
+    if (im_ != 0.0 && re_ != 0.0) period_ = 360.0 / (std::atan(im_ / re_) * kDegrees);
+    // Both limits tested on the unlimited period at once (the upper one first, as written in
+    // sequence): one select on the chain instead of a min and a max after each other.
+    const double upper = 1.5 * before, lower = 0.67 * before;
+    const double upper_kept = upper < lower ? lower : upper;
+    period_ = period_ > upper ? upper_kept : period_ < lower ? lower : period_;
+    if (period_ < 6.0) {
+      period_ = 6.0;
+    } else if (period_ > 50.0) {
+      period_ = 50.0;
+    }
+    period_ = 0.2 * period_ + 0.8 * before;
+    return {i1, q1};
+  }
 };
 
 // Ehlers' MESA adaptive moving average (MAMA) and its following average (FAMA), as TA-Lib
