@@ -7,6 +7,7 @@ namespace {
 template <class T>
 struct State {
   static constexpr int inputs = 3, outputs = 1;
+  static constexpr bool fused_steps = true;  // its averages step by fused multiply-adds
   template <class V>
   using OnLanes = State<V>;
   explicit State(const double* params) : atr(int_param(params, 0)) {}
