@@ -40,7 +40,8 @@ with the simple average of its first timeperiod inputs (as the ema indicator)
 trix = (e3[t] / e3[t-1] - 1) * 100
 
 First value at 3 * (timeperiod - 1) + 1. A zero e3 on the previous bar gives 0; flat prices give 0.
-TA-Lib TRIX: same first value, seeds and operations.)",
+TA-Lib TRIX: same first value and seeds; each EMA's step is the ema indicator's fused one (a
+rounding apart).)",
     {"close"},
     {{"timeperiod", ParamKind::integer, 30, 1, 100000, "Period of each exponential average."}},
     {"trix"},
