@@ -672,6 +672,10 @@ class WilderAverageOf {
   T value() const { return value_; }
   T kept() const { return kept_; }
   T share() const { return share_; }
+  // Whether push is the Wilder step alone (the seed is taken).
+  bool seeded() const { return all_set(not_less(seen_, period_)); }
+  // The value a seeded average reached through steps taken outside (a run kernel's locals).
+  void take(T value) { value_ = value; }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -888,6 +892,48 @@ class AverageTrueRangeOf {
     return push_where(flag_not(first), average_, true_range(high, low, previous));
   }
   T value() const { return average_.value(); }
+  // Whether push is the Wilder step of the true range alone.
+  bool seeded() const { return all_set(has_previous_) && average_.seeded(); }
+
+  // push on bars from .. to - 1 (all real, once seeded) with the value and the previous close in
+  // locals; emit(t, value) after each bar.
+  template <class Emit>
+  void run_seeded(const double* high, const double* low, const double* close, ptrdiff_t from, ptrdiff_t to,
+                  Emit&& emit) {
+    if (from >= to) return;
+    const double kept = average_.kept(), share = average_.share();
+    double value = fused(average_.value(), kept, share * true_range(high[from], low[from], previous_close_));
+    emit(from, value);
+    ptrdiff_t t = from + 1;  // from here on the previous close is the input's
+#if defined(VELK_CLASSIC_LANES)
+    // Two bars' shares of the true range at once (each lane the scalar operations), then their
+    // steps: off the chain, and without the scalar form's moves into and out of vector registers.
+    const auto pair_at = [&](ptrdiff_t at) {
+      const Lanes shares =
+          true_range(load_as<Lanes>(high + at), load_as<Lanes>(low + at), load_as<Lanes>(close + at - 1)) * share;
+      value = fused(value, kept, shares[0]);
+      emit(at, value);
+      value = fused(value, kept, shares[1]);
+      emit(at + 1, value);
+    };
+    // A cache line of each input at a time, asking for the line a run span on: the driver's scan
+    // for NaN bars then finds the next span cached instead of waiting on memory with nothing to do.
+    constexpr ptrdiff_t line = 8, ahead = 2048;
+    for (; t + line <= to; t += line) {
+      __builtin_prefetch(high + t + ahead);
+      __builtin_prefetch(low + t + ahead);
+      __builtin_prefetch(close + t + ahead);
+      for (ptrdiff_t k = 0; k < line; k += lane_count) pair_at(t + k);
+    }
+    for (; t + lane_count <= to; t += lane_count) pair_at(t);
+#endif
+    for (; t < to; ++t) {
+      value = fused(value, kept, share * true_range(high[t], low[t], close[t - 1]));
+      emit(t, value);
+    }
+    average_.take(value);
+    previous_close_ = close[to - 1];
+  }
 
   template <class Archive>
   void fields(Archive& a) {
