@@ -623,6 +623,10 @@ class SeededEmaOf {
   // The step's constants: c (the previous value's weight) and k' = 1 - c (the input's).
   T kept() const { return kept_; }
   T rate() const { return rate_; }
+  // Whether push is the step alone (the seed is taken).
+  bool seeded() const { return all_set(not_less(seen_, period_)); }
+  // The value a seeded average reached through steps taken outside (a run kernel's locals).
+  void take(T value) { value_ = value; }
 
   template <class Archive>
   void fields(Archive& a) {
