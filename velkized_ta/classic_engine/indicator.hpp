@@ -1011,6 +1011,12 @@ class AlignedEmaPairOf {
   }
   T fast() const { return fast_.value(); }
   T slow() const { return slow_.value(); }
+  // Whether push is both averages' steps alone (both seeded).
+  bool seeded() const { return fast_.seeded() && slow_.seeded(); }
+  // The blocks, for a run kernel that steps them in registers once seeded (then `advance`).
+  SeededEmaOf<T>& fast_average() { return fast_; }
+  SeededEmaOf<T>& slow_average() { return slow_; }
+  void advance(int64_t bars) { seen_ = seen_ + count_of<T>(bars); }
 
   template <class Archive>
   void fields(Archive& a) {

@@ -23,6 +23,30 @@ struct State {
     out[2] = line - signal.value();
     return ready;
   }
+  // Once the three averages are seeded: their steps with the values in registers.
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
+    for (; from < to && !(averages.seeded() && signal.seeded()); ++from) step_at(*this, in, from, out);
+    if (from >= to) return;
+    SeededEma &fast = averages.fast_average(), &slow = averages.slow_average();
+    const double fast_kept = fast.kept(), fast_rate = fast.rate(), slow_kept = slow.kept(), slow_rate = slow.rate();
+    const double signal_kept = signal.kept(), signal_rate = signal.rate();
+    double fast_value = fast.value(), slow_value = slow.value(), smoothed = signal.value();
+    for (ptrdiff_t t = from; t < to; ++t) {
+      const double x = in[0][t];
+      slow_value = fused(slow_value, slow_kept, slow_rate * x);
+      fast_value = fused(fast_value, fast_kept, fast_rate * x);
+      const double line = fast_value - slow_value;
+      smoothed = fused(smoothed, signal_kept, signal_rate * line);
+      out[0][t] = static_cast<Out>(line);
+      out[1][t] = static_cast<Out>(smoothed);
+      out[2][t] = static_cast<Out>(line - smoothed);
+    }
+    fast.take(fast_value);
+    slow.take(slow_value);
+    signal.take(smoothed);
+    averages.advance(to - from);
+  }
   template <class Archive>
   void fields(Archive& a) {
     averages.fields(a);
