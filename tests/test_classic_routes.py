@@ -253,6 +253,20 @@ def test_fused_steps_keep_flat_prices_exact(name):
                 assert all(same(table[:, j], out) for j in range(9))
 
 
+@pytest.mark.every_dispatch
+def test_fused_steps_hold_a_constant_input():
+    """Wilder's weights sum to 1 with a nonzero input too (a constant true range stays the ATR), and
+    periods 1 and 2 (k >= 0.5, where the SMA seed is exact) keep any price, all its bits used."""
+    for period in [1, 2, 3, 14, 30]:
+        for width in FLAT_PRICES:
+            close = np.full(200, 1000.0)
+            atr = classic.atr(close + width / 2, close - width / 2, close, timeperiod=period)
+            assert (atr[period:] == width).all(), (period, width)
+    for price in np.random.default_rng(3).uniform(1e-3, 1e5, 200):
+        for period in [1, 2]:
+            assert (classic.ema(np.full(40, price), timeperiod=period)[period - 1:] == price).all(), (period, price)
+
+
 def test_handles_refuse_misuse():
     handle = stream.sma(np.arange(10.0), 3)
     with pytest.raises(TypeError):
