@@ -228,6 +228,55 @@ def test_flat_prices_and_zero_volume_stay_finite(entry):
                 assert np.isfinite(out[classic.lookback(entry["name"], **params):]).all()
 
 
+# Entries made of the fused exponential and Wilder steps, and what flat bars give: the price
+# (averages and bands) or exactly 0 (differences, ratios of moves, ranges).
+FUSED_FLAT = {
+    **dict.fromkeys(["ema", "dema", "tema", "kama", "zlema", "keltner"], "price"),
+    **dict.fromkeys(["trix", "macd", "apo", "ppo", "rsi", "cmo", "stochrsi", "atr", "natr", "adx", "adxr", "dx",
+                     "plus_di", "minus_di", "plus_dm", "minus_dm"], 0.0),
+}
+# Prices whose simple-average seed is exact at every period below (few significant bits), so the
+# steps alone decide whether the value moves; from 2^-20 to 10^5, with odd last bits.
+FLAT_PRICES = [42.0, 7.5, 0.046875, 1234.125, 100000.5, 3 * 2.0**-20, 2.0**20 * 1.5 + 1.0]
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("name", sorted(FUSED_FLAT))
+def test_fused_steps_keep_flat_prices_exact(name):
+    """The fused step's weights sum to 1 exactly, so a value at the price stays there bit for bit,
+    at every period (1-3 included, where k >= 0.5) and on every route."""
+    entry = classic.descriptor(name)
+    function = getattr(classic, name)
+    periods = [spec for spec in entry["params"] if spec["name"].endswith("period")]
+    for period in [1, 2, 3, 4, 5, 9, 14, 30, 99]:
+        params = {spec["name"]: min(max(period, spec["min"]), spec["max"]) for spec in periods}
+        for price in FLAT_PRICES:
+            flat = {key: np.full(260, price) for key in ("high", "low", "close")}
+            outputs = as_tuple(function(*inputs_of(entry, flat), **params))
+            # nine columns: a full group of lanes (8, 4 or 2) and a partial one
+            tables = [np.tile(x[:, None], (1, 9)) for x in inputs_of(entry, flat)]
+            columns = as_tuple(getattr(batch, name)(*tables, **params, axis=0))
+            first = classic.lookback(name, **params)
+            expected = price if FUSED_FLAT[name] == "price" else 0.0
+            for out, table in zip(outputs, columns):
+                assert (out[first:] == expected).all(), (params, price, out[first:][out[first:] != expected][:3])
+                assert all(same(table[:, j], out) for j in range(9))
+
+
+@pytest.mark.every_dispatch
+def test_fused_steps_hold_a_constant_input():
+    """Wilder's weights sum to 1 with a nonzero input too (a constant true range stays the ATR), and
+    periods 1 and 2 (k >= 0.5, where the SMA seed is exact) keep any price, all its bits used."""
+    for period in [1, 2, 3, 14, 30]:
+        for width in FLAT_PRICES:
+            close = np.full(200, 1000.0)
+            atr = classic.atr(close + width / 2, close - width / 2, close, timeperiod=period)
+            assert (atr[period:] == width).all(), (period, width)
+    for price in np.random.default_rng(3).uniform(1e-3, 1e5, 200):
+        for period in [1, 2]:
+            assert (classic.ema(np.full(40, price), timeperiod=period)[period - 1:] == price).all(), (period, price)
+
+
 def test_handles_refuse_misuse():
     handle = stream.sma(np.arange(10.0), 3)
     with pytest.raises(TypeError):

@@ -13,6 +13,7 @@ enum class MoveDirection { plus, minus };
 template <MoveDirection direction>
 struct DirectionalMovementState {
   static constexpr int inputs = 2, outputs = 1;
+  static constexpr bool fused_steps = true;  // its averages step by fused multiply-adds
   explicit DirectionalMovementState(const double* params)
       : sums(int_param(params, 0)), first(int_param(params, 0) > 1 ? int_param(params, 0) - 1 : 1) {}
   bool step(const double* bar, double* out) {
@@ -38,6 +39,7 @@ struct DirectionalMovementState {
 template <MoveDirection direction>
 struct DirectionalIndicatorState {
   static constexpr int inputs = 3, outputs = 1;
+  static constexpr bool fused_steps = true;  // its averages step by fused multiply-adds
   explicit DirectionalIndicatorState(const double* params) : sums(int_param(params, 0)) {}
   bool step(const double* bar, double* out) {
     if (!sums.push(bar[0], bar[1], bar[2])) return false;

@@ -379,10 +379,8 @@ inline void run_real_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesOut
   }
 }
 
-// Flattened: the step and everything it calls are inlined into the bar loop (two loop copies
-// would otherwise exceed the compiler's inlining budget and leave a call per bar).
 template <class State, class Out>
-[[gnu::flatten]] void run_series(void* raw, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
+inline void run_local(void* raw, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
   // A local state whose address never escapes: its scalars stay in registers across bars
   // instead of being stored and reloaded around every output write (which could alias them).
   State state = std::move(*static_cast<State*>(raw));
@@ -444,9 +442,26 @@ template <class State, class Out>
   *static_cast<State*>(raw) = std::move(state);
 }
 
+// States with fused steps (fused_steps_of, lanes.hpp) run inside `with_fma`. Flattened: the step
+// and everything it calls are inlined into the bar loop (two loop copies would otherwise exceed
+// the compiler's inlining budget and leave a call per bar).
+template <class State, class Out>
+[[gnu::flatten]] void run_series(void* raw, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
+  if constexpr (fused_steps_of<State>())
+    with_fma([&] { run_local<State, Out>(raw, in, length, out); });
+  else
+    run_local<State, Out>(raw, in, length, out);
+}
+
 template <class State>
 [[gnu::flatten]] bool update_bar(void* state, const double* bar, double* out) {
-  return step_bar(*static_cast<State*>(state), bar, out);
+  if constexpr (fused_steps_of<State>()) {
+    bool ready = false;
+    with_fma([&] { ready = step_bar(*static_cast<State*>(state), bar, out); });
+    return ready;
+  } else {
+    return step_bar(*static_cast<State*>(state), bar, out);
+  }
 }
 
 template <class State>

@@ -592,31 +592,48 @@ using WindowExtremes = WindowExtremesOf<true, true>;
 using WindowHighest = WindowExtremesOf<true, false>;
 using WindowLowest = WindowExtremesOf<false, true>;
 
+// Wilder's smoothing weight of the previous value, (period - 1) / period rounded; 1 - it is exact.
+inline double wilder_kept(int64_t period) {
+  return static_cast<double>(period - 1) / static_cast<double>(period);
+}
+
 // Exponential average seeded with the simple average of its first `period` values (TA-Lib's
-// default): value += k * (x - value) with k = 2 / (period + 1) unless given. T: one series (double)
-// or lanes of series (lanes.hpp).
+// default), with k = 2 / (period + 1) unless given. Each step is one fused multiply-add with the
+// value alone on the bar-to-bar chain: value = fused(value, c, k' * x), where c = 1 - k rounded and
+// k' = 1 - c (exact), so c + k' == 1 exactly and flat prices keep the value at the price (see
+// `ema_step`). T: one series (double) or lanes of series (lanes.hpp).
 template <class T>
 class SeededEmaOf {
  public:
   SeededEmaOf() = default;
   explicit SeededEmaOf(int64_t period) : SeededEmaOf(period, 2.0 / (static_cast<double>(period) + 1.0)) {}
   SeededEmaOf(int64_t period, double k)
-      : period_(count_of<T>(period)), k_(splat<T>(k)), size_(splat<T>(static_cast<double>(period))) {}
+      : period_(count_of<T>(period)),
+        kept_(splat<T>(1.0 - k)),
+        rate_(splat<T>(1.0 - (1.0 - k))),
+        size_(splat<T>(static_cast<double>(period))) {}
 
   // True once the value is defined (from the period-th value on).
   FlagOf<T> push(T x) {
     if (all_set(not_less(seen_, period_))) {
-      value_ = (x - value_) * k_ + value_;
+      value_ = fused(value_, kept_, rate_ * x);
       return flag_of<T>(true);
     }
     const FlagOf<T> seeding = less(seen_, period_);
     seed_sum_ = choose(seeding, seed_sum_ + x, seed_sum_);
     seen_ = choose(seeding, seen_ + count_of<T>(1), seen_);
     const T seeded = choose(equal(seen_, period_), seed_sum_ / size_, value_);
-    value_ = choose(seeding, seeded, (x - value_) * k_ + value_);
+    value_ = choose(seeding, seeded, fused(value_, kept_, rate_ * x));
     return not_less(seen_, period_);
   }
   T value() const { return value_; }
+  // The step's constants: c (the previous value's weight) and k' = 1 - c (the input's).
+  T kept() const { return kept_; }
+  T rate() const { return rate_; }
+  // Whether push is the step alone (the seed is taken).
+  bool seeded() const { return all_set(not_less(seen_, period_)); }
+  // The value a seeded average reached through steps taken outside (a run kernel's locals).
+  void take(T value) { value_ = value; }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -627,7 +644,8 @@ class SeededEmaOf {
 
  private:
   CountOf<T> period_ = count_of<T>(1);
-  T k_ = splat<T>(1.0);
+  T kept_ = splat<T>(0.0);
+  T rate_ = splat<T>(1.0);
   T size_ = splat<T>(1.0);
   T seed_sum_ = splat<T>(0.0);
   T value_ = splat<T>(0.0);
@@ -636,32 +654,39 @@ class SeededEmaOf {
 using SeededEma = SeededEmaOf<double>;
 
 // Wilder's average: the simple average of the first `period` values, then
-// value = (value * (period - 1) + x) / period, computed as value * ((period - 1) / period) +
-// x * (1 / period) so no division sits on the bar-to-bar chain (a rounding apart, and the
-// error does not grow: each step shrinks the previous one's).
+// value = (value * (period - 1) + x) / period, computed as one fused multiply-add,
+// fused(value, kept, share * x) with kept = (period - 1) / period rounded and share = 1 - kept
+// (exact): no division on the bar-to-bar chain, the value alone on it, and kept + share == 1
+// exactly, so flat inputs keep the value at the input (0 stays exactly 0).
 template <class T>
 class WilderAverageOf {
  public:
   WilderAverageOf() = default;
   explicit WilderAverageOf(int64_t period)
       : period_(count_of<T>(period)),
-        kept_(splat<T>(static_cast<double>(period - 1) / static_cast<double>(period))),
-        share_(splat<T>(1.0 / static_cast<double>(period))),
+        kept_(splat<T>(wilder_kept(period))),
+        share_(splat<T>(1.0 - wilder_kept(period))),
         size_(splat<T>(static_cast<double>(period))) {}
 
   FlagOf<T> push(T x) {
     if (all_set(not_less(seen_, period_))) {
-      value_ = value_ * kept_ + x * share_;
+      value_ = fused(value_, kept_, share_ * x);
       return flag_of<T>(true);
     }
     const FlagOf<T> seeding = less(seen_, period_);
     const T summed = value_ + x;
     seen_ = choose(seeding, seen_ + count_of<T>(1), seen_);
     const T seeded = choose(equal(seen_, period_), summed / size_, summed);
-    value_ = choose(seeding, seeded, value_ * kept_ + x * share_);
+    value_ = choose(seeding, seeded, fused(value_, kept_, share_ * x));
     return not_less(seen_, period_);
   }
   T value() const { return value_; }
+  T kept() const { return kept_; }
+  T share() const { return share_; }
+  // Whether push is the Wilder step alone (the seed is taken).
+  bool seeded() const { return all_set(not_less(seen_, period_)); }
+  // The value a seeded average reached through steps taken outside (a run kernel's locals).
+  void take(T value) { value_ = value; }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -743,12 +768,12 @@ inline T true_range(T high, T low, T previous_close) {
 
 // Wilder's sums of +DM, -DM and the true range (TA-Lib's form of the directional system):
 // bars 1 .. period-1 add up, then each bar S = S - S / period + x, here S * ((period - 1) / period)
-// + x. Ready from bar `period` on.
+// + x as one fused multiply-add (the sum alone on the chain). Ready from bar `period` on.
 class DirectionalSums {
  public:
   DirectionalSums() = default;
   explicit DirectionalSums(int64_t period)
-      : period_(period), kept_(static_cast<double>(period - 1) / static_cast<double>(period)) {}
+      : period_(period), kept_(wilder_kept(period)) {}
 
   bool push(double high, double low, double close) {
     if (seen_ == 0) {
@@ -769,9 +794,9 @@ class DirectionalSums {
       range_ += range;
       return false;
     }
-    plus_ = plus_ * kept_ + plus_move;
-    minus_ = minus_ * kept_ + minus_move;
-    range_ = range_ * kept_ + range;
+    plus_ = fused(plus_, kept_, plus_move);
+    minus_ = fused(minus_, kept_, minus_move);
+    range_ = fused(range_, kept_, range);
     return true;
   }
   // +DI and -DI in percent; 0 where the summed range is 0 (flat bars), as TA-Lib does.
@@ -817,13 +842,18 @@ class DirectionalSums {
 };
 
 // Wilder's average of DX (ADX and ADXR): DX values of bars period .. 2 * period - 1 are averaged,
-// then adx = (adx * (period - 1) + dx) / period. A bar without direction (zero summed range, or
+// then adx = (adx * (period - 1) + dx) / period, in Wilder's average's fused form (WilderAverageOf).
+// A bar without direction (zero summed range, or
 // +DI + -DI = 0) adds 0 to the seed and later leaves ADX as it was, as TA-Lib does.
 class AverageDirectional {
  public:
   AverageDirectional() = default;
   explicit AverageDirectional(int64_t period)
-      : period_(period), sums_(period), kept_(static_cast<double>(period - 1)), size_(static_cast<double>(period)) {}
+      : period_(period),
+        sums_(period),
+        kept_(wilder_kept(period)),
+        share_(1.0 - wilder_kept(period)),
+        size_(static_cast<double>(period)) {}
 
   bool push(double high, double low, double close) {
     if (!sums_.push(high, low, close)) return false;
@@ -836,7 +866,7 @@ class AverageDirectional {
       if (++seeded_ < period_) return false;
       adx_ /= size_;
     } else if (moved) {
-      adx_ = (adx_ * kept_ + dx) / size_;
+      adx_ = fused(adx_, kept_, share_ * dx);
     }
     return true;
   }
@@ -852,7 +882,7 @@ class AverageDirectional {
  private:
   int64_t period_ = 1;
   DirectionalSums sums_;
-  double kept_ = 0.0, size_ = 1.0;
+  double kept_ = 0.0, share_ = 1.0, size_ = 1.0;
   double adx_ = 0.0;
   int64_t seeded_ = 0;
 };
@@ -873,6 +903,48 @@ class AverageTrueRangeOf {
     return push_where(flag_not(first), average_, true_range(high, low, previous));
   }
   T value() const { return average_.value(); }
+  // Whether push is the Wilder step of the true range alone.
+  bool seeded() const { return all_set(has_previous_) && average_.seeded(); }
+
+  // push on bars from .. to - 1 (all real, once seeded) with the value and the previous close in
+  // locals; emit(t, value) after each bar.
+  template <class Emit>
+  void run_seeded(const double* high, const double* low, const double* close, ptrdiff_t from, ptrdiff_t to,
+                  Emit&& emit) {
+    if (from >= to) return;
+    const double kept = average_.kept(), share = average_.share();
+    double value = fused(average_.value(), kept, share * true_range(high[from], low[from], previous_close_));
+    emit(from, value);
+    ptrdiff_t t = from + 1;  // from here on the previous close is the input's
+#if defined(VELK_CLASSIC_LANES)
+    // Two bars' shares of the true range at once (each lane the scalar operations), then their
+    // steps: off the chain, and without the scalar form's moves into and out of vector registers.
+    const auto pair_at = [&](ptrdiff_t at) {
+      const Lanes shares =
+          true_range(load_as<Lanes>(high + at), load_as<Lanes>(low + at), load_as<Lanes>(close + at - 1)) * share;
+      value = fused(value, kept, shares[0]);
+      emit(at, value);
+      value = fused(value, kept, shares[1]);
+      emit(at + 1, value);
+    };
+    // A cache line of each input at a time, asking for the line a run span on: the driver's scan
+    // for NaN bars then finds the next span cached instead of waiting on memory with nothing to do.
+    constexpr ptrdiff_t line = 8, ahead = 2048;
+    for (; t + line <= to; t += line) {
+      __builtin_prefetch(high + t + ahead);
+      __builtin_prefetch(low + t + ahead);
+      __builtin_prefetch(close + t + ahead);
+      for (ptrdiff_t k = 0; k < line; k += lane_count) pair_at(t + k);
+    }
+    for (; t + lane_count <= to; t += lane_count) pair_at(t);
+#endif
+    for (; t < to; ++t) {
+      value = fused(value, kept, share * true_range(high[t], low[t], close[t - 1]));
+      emit(t, value);
+    }
+    average_.take(value);
+    previous_close_ = close[to - 1];
+  }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -946,6 +1018,12 @@ class AlignedEmaPairOf {
   }
   T fast() const { return fast_.value(); }
   T slow() const { return slow_.value(); }
+  // Whether push is both averages' steps alone (both seeded).
+  bool seeded() const { return fast_.seeded() && slow_.seeded(); }
+  // The blocks, for a run kernel that steps them in registers once seeded (then `advance`).
+  SeededEmaOf<T>& fast_average() { return fast_; }
+  SeededEmaOf<T>& slow_average() { return slow_; }
+  void advance(int64_t bars) { seen_ = seen_ + count_of<T>(bars); }
 
   template <class Archive>
   void fields(Archive& a) {

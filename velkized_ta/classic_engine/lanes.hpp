@@ -186,6 +186,32 @@ inline bool any_set(M m) {
   return some != 0;
 }
 #endif
+// a * b + c rounded once, in every lane: the scalar `velk::fused` lane by lane, so lanes keep the
+// bits of one series. Each lane count's is compiled for the unit that runs it (vfmadd); two lanes
+// run inside `with_fma` (lane by lane, the FMA unit's or the library's fma).
+using velk::fused;
+inline LaneVectors<2>::Values fused(LaneVectors<2>::Values a, LaneVectors<2>::Values b, LaneVectors<2>::Values c) {
+  return LaneVectors<2>::Values{__builtin_fma(a[0], b[0], c[0]), __builtin_fma(a[1], b[1], c[1])};
+}
+#if defined(__x86_64__) && !defined(__clang__)
+VELK_CLASSIC_AVX2 inline LaneVectors<4>::Values fused(LaneVectors<4>::Values a, LaneVectors<4>::Values b,
+                                                      LaneVectors<4>::Values c) {
+  return (LaneVectors<4>::Values)_mm256_fmadd_pd((__m256d)a, (__m256d)b, (__m256d)c);
+}
+VELK_CLASSIC_AVX512 inline LaneVectors<8>::Values fused(LaneVectors<8>::Values a, LaneVectors<8>::Values b,
+                                                        LaneVectors<8>::Values c) {
+  return (LaneVectors<8>::Values)_mm512_fmadd_pd((__m512d)a, (__m512d)b, (__m512d)c);
+}
+#else
+template <class V>
+  requires(lane_width<V> > 2)
+inline V fused(V a, V b, V c) {
+  V r;
+  for (int k = 0; k < lane_width<V>; ++k) r[k] = __builtin_fma(a[k], b[k], c[k]);
+  return r;
+}
+#endif
+
 #undef VELK_CLASSIC_AVX512
 #undef VELK_CLASSIC_AVX2
 
@@ -331,6 +357,17 @@ void run_block(const double* params, TableArrays<const In> in, TableArrays<Out> 
 
 }  // namespace lanes_detail
 
+// A state whose steps call `fused` says so (`static constexpr bool fused_steps = true;`): the
+// driver then runs its loops inside `with_fma`, compiled for the FMA unit, where a plain build
+// would call the C library's fma per bar (the same bits either way, only slower).
+template <class State>
+constexpr bool fused_steps_of() {
+  if constexpr (requires { State::fused_steps; })
+    return State::fused_steps;
+  else
+    return false;
+}
+
 // A state with lanes names its template over the value type: `template <class V> using OnLanes
 // = State<V>;` (the registry then lists it as stepping columns in lanes).
 template <class State>
@@ -360,7 +397,11 @@ void run_columns_in_lanes(const double* params, TableArrays<const In> in, TableA
     case LaneUnit::Two: break;
   }
 #endif
-  with(std::integral_constant<int, 2>{});
+  auto run = [&] { with(std::integral_constant<int, 2>{}); };
+  if constexpr (fused_steps_of<State>())
+    with_fma(run);
+  else
+    run();
 }
 
 }  // namespace velk::classic

@@ -302,7 +302,8 @@ class TriangularAverage {
 };
 
 // Kaufman's adaptive average: an EMA whose k follows the efficiency ratio over `period` changes,
-// starting from the previous value; period 1 is the value itself.
+// starting from the previous value; period 1 is the value itself. Each step is one fused
+// multiply-add, as the EMA's (`next`).
 class AdaptiveAverage {
  public:
   AdaptiveAverage() = default;
@@ -378,7 +379,10 @@ class AdaptiveAverage {
     const double efficiency = path_length <= change || path_length == 0.0 ? 1.0 : std::fabs(change / path_length);
     double smoothing = efficiency * span + slowest;
     smoothing *= smoothing;
-    return (x - kama) * smoothing + kama;
+    // The EMA's fused step (SeededEmaOf): the value alone on the chain, weights summing to 1
+    // exactly (smoothing <= 4/9, so 1 - kept is exact), so flat prices keep the value.
+    const double kept = 1.0 - smoothing;
+    return fused(kama, kept, (1.0 - kept) * x);
   }
 
   bool identity_ = false;
@@ -389,13 +393,16 @@ class AdaptiveAverage {
   bool started_ = false;
 };
 
-// Tillson's T3: six chained EMAs in the form k * x + (1 - k) * e, each seeded with the mean of
-// its first `period` values, combined with the volume factor's coefficients.
+// Tillson's T3: six chained EMAs, each seeded with the mean of its first `period` values and
+// stepped as the EMA block steps (SeededEmaOf: e = fused(e, c, k' * x), c = 1 - k rounded,
+// k' = 1 - c), combined with the volume factor's coefficients.
 class TillsonT3 {
  public:
   TillsonT3() = default;
   TillsonT3(int64_t period, double vfactor)
-      : period_(period), k_(2.0 / (static_cast<double>(period) + 1.0)), rest_(1.0 - k_) {
+      : period_(period),
+        k_(1.0 - (1.0 - 2.0 / (static_cast<double>(period) + 1.0))),
+        rest_(1.0 - k_) {
     const double v = vfactor;
     const double squared = v * v;
     c1_ = -(squared * v);
@@ -423,12 +430,12 @@ class TillsonT3 {
     double e1 = stages_[0].value, e2 = stages_[1].value, e3 = stages_[2].value;
     double e4 = stages_[3].value, e5 = stages_[4].value, e6 = stages_[5].value;
     for (ptrdiff_t i = 0; i < count; ++i) {
-      e1 = k * x[i] + rest * e1;
-      e2 = k * e1 + rest * e2;
-      e3 = k * e2 + rest * e3;
-      e4 = k * e3 + rest * e4;
-      e5 = k * e4 + rest * e5;
-      e6 = k * e5 + rest * e6;
+      e1 = fused(e1, rest, k * x[i]);
+      e2 = fused(e2, rest, k * e1);
+      e3 = fused(e3, rest, k * e2);
+      e4 = fused(e4, rest, k * e3);
+      e5 = fused(e5, rest, k * e4);
+      e6 = fused(e6, rest, k * e5);
       out[i] = static_cast<Out>(c1 * e6 + c2 * e5 + c3 * e4 + c4 * e3);
     }
     stages_[0].value = e1;
@@ -456,7 +463,7 @@ class TillsonT3 {
         value /= static_cast<double>(period);
         return true;
       }
-      value = k * x + rest * value;
+      value = fused(value, rest, k * x);
       return true;
     }
     double value = 0.0;
@@ -753,6 +760,7 @@ inline ParamSpec matype_param(const char* name, double default_value) {
 template <class Spread>
 struct PriceOscillatorState {
   static constexpr int inputs = 1, outputs = 1;
+  static constexpr bool fused_steps = true;
   explicit PriceOscillatorState(const double* params)
       : fast(int_param(params, 2), std::min(int_param(params, 0), int_param(params, 1))),
         slow(int_param(params, 2), std::max(int_param(params, 0), int_param(params, 1))) {}

@@ -321,32 +321,3 @@ template View<int32_t> Call::acquire<int32_t>(PyObject*, bool, bool);
 
 }  // namespace velk
 
-namespace velk {
-
-#if defined(__x86_64__)
-bool use_fma_unit() {
-  static const bool use = [] {
-    const char* forced = std::getenv("VELKIZED_TA_PORTABLE_FMA");
-    if (forced != nullptr && forced[0] != '\0' && forced[0] != '0') return false;
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("fma") != 0;
-  }();
-  return use;
-}
-
-VectorUnit widest_vector_unit() {
-  static const VectorUnit unit = [] {
-    const char* forced = std::getenv("VELKIZED_TA_NARROW_VECTORS");
-    if (forced != nullptr && forced[0] != '\0' && forced[0] != '0') return VectorUnit::Narrow;
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq"))
-      return VectorUnit::Avx512;
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return VectorUnit::Avx2;
-    return VectorUnit::Narrow;
-  }();
-  return unit;
-}
-#endif
-
-}  // namespace velk

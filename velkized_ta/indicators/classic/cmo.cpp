@@ -7,6 +7,7 @@ namespace {
 template <class T>
 struct State {
   static constexpr int inputs = 1, outputs = 1;
+  static constexpr bool fused_steps = true;  // its averages step by fused multiply-adds
   template <class V>
   using OnLanes = State<V>;
   explicit State(const double* params) : gains(int_param(params, 0)), losses(int_param(params, 0)) {}

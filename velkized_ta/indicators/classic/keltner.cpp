@@ -6,6 +6,7 @@ namespace {
 
 struct State {
   static constexpr int inputs = 3, outputs = 3;
+  static constexpr bool fused_steps = true;  // its averages step by fused multiply-adds
   explicit State(const double* params)
       : multiplier(params[1]), middle(int_param(params, 0)), range(int_param(params, 0)) {}
   bool step(const double* bar, double* out) {

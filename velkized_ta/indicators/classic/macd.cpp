@@ -7,6 +7,7 @@ namespace {
 template <class T>
 struct State {
   static constexpr int inputs = 1, outputs = 3;
+  static constexpr bool fused_steps = true;  // its averages step by fused multiply-adds
   template <class V>
   using OnLanes = State<V>;
   explicit State(const double* params)
@@ -21,6 +22,30 @@ struct State {
     out[1] = signal.value();
     out[2] = line - signal.value();
     return ready;
+  }
+  // Once the three averages are seeded: their steps with the values in registers.
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
+    for (; from < to && !(averages.seeded() && signal.seeded()); ++from) step_at(*this, in, from, out);
+    if (from >= to) return;
+    SeededEma &fast = averages.fast_average(), &slow = averages.slow_average();
+    const double fast_kept = fast.kept(), fast_rate = fast.rate(), slow_kept = slow.kept(), slow_rate = slow.rate();
+    const double signal_kept = signal.kept(), signal_rate = signal.rate();
+    double fast_value = fast.value(), slow_value = slow.value(), smoothed = signal.value();
+    for (ptrdiff_t t = from; t < to; ++t) {
+      const double x = in[0][t];
+      slow_value = fused(slow_value, slow_kept, slow_rate * x);
+      fast_value = fused(fast_value, fast_kept, fast_rate * x);
+      const double line = fast_value - slow_value;
+      smoothed = fused(smoothed, signal_kept, signal_rate * line);
+      out[0][t] = static_cast<Out>(line);
+      out[1][t] = static_cast<Out>(smoothed);
+      out[2][t] = static_cast<Out>(line - smoothed);
+    }
+    fast.take(fast_value);
+    slow.take(slow_value);
+    signal.take(smoothed);
+    averages.advance(to - from);
   }
   template <class Archive>
   void fields(Archive& a) {
@@ -40,9 +65,10 @@ Both averages are seeded at bar slowperiod - 1 (the fast one with the mean of th
 ending there); the signal is seeded with the mean of its first signalperiod values. All three
 outputs start at slowperiod + signalperiod - 2 (33 with the defaults). A fastperiod above
 slowperiod is swapped with it. Flat prices give 0.
-TA-Lib MACD: same first value and the same seeds.
+TA-Lib MACD: same first value and the same seeds; the EMAs step as the ema indicator's (one fused
+multiply-add, a rounding apart).
 Measured with the defaults, largest difference relative to the value (or to the output's median
-size near zero): 8.0e-13 on a 10^6-bar random walk, 1.3e-14 on a level drop 1e5 -> 1.)",
+size near zero): 2.2e-12 on a 10^6-bar random walk, 3.8e-11 on a level drop 1e5 -> 1.)",
     {"close"},
     {{"fastperiod", ParamKind::integer, 12, 2, 100000, "Period of the fast EMA."},
      {"slowperiod", ParamKind::integer, 26, 2, 100000, "Period of the slow EMA."},

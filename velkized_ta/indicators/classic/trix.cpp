@@ -6,6 +6,7 @@ namespace {
 
 struct State {
   static constexpr int inputs = 1, outputs = 1;
+  static constexpr bool fused_steps = true;  // its averages step by fused multiply-adds
   explicit State(const double* params)
       : first(int_param(params, 0)), second(int_param(params, 0)), third(int_param(params, 0)) {}
   bool step(const double* bar, double* out) {
@@ -39,7 +40,8 @@ with the simple average of its first timeperiod inputs (as the ema indicator)
 trix = (e3[t] / e3[t-1] - 1) * 100
 
 First value at 3 * (timeperiod - 1) + 1. A zero e3 on the previous bar gives 0; flat prices give 0.
-TA-Lib TRIX: same first value, seeds and operations.)",
+TA-Lib TRIX: same first value and seeds; each EMA's step is the ema indicator's fused one (a
+rounding apart).)",
     {"close"},
     {{"timeperiod", ParamKind::integer, 30, 1, 100000, "Period of each exponential average."}},
     {"trix"},
