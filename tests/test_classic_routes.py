@@ -609,14 +609,8 @@ def test_whole_series_match_the_live_update_on_a_price_grid(name, params):
     assert same(tuple(np.array(column) for column in zip(*got)), whole)
 
 
-# kama's whole-array loop leaves other state bytes than its step after the level changes (its
-# values agree with the step's in every test here); left to the moving averages' owner.
-STATE_CASES = [pytest.param(name, params, marks=pytest.mark.xfail(strict=True, reason="kama's run state"))
-               if name == "kama" and params.get("timeperiod", 30) > 1 else (name, params) for name, params in cases()]
-
-
 @pytest.mark.every_dispatch
-@pytest.mark.parametrize(("name", "params"), STATE_CASES, ids=CASE_IDS)
+@pytest.mark.parametrize(("name", "params"), cases(), ids=CASE_IDS)
 def test_a_handle_opened_on_history_pickles_as_one_stepped_bar_by_bar(name, params):
     """Run kernels keep their state in locals, settle per-bar tests for a whole span (window sums'
     peaks, counts of nonzero values, re-adding schedules) and write the window's ring once at the

@@ -172,6 +172,13 @@ class Ring {
     position_ += kept;
     if (position_ >= capacity_) position_ -= capacity_;
   }
+  // The position and fill after `count` pushes whose values the next `capacity` pushes overwrite
+  // (a run that pushes only its last window's values leaves the ring as stepping would).
+  void pass_over(size_t count) {
+    if (capacity_ == 0) return;
+    position_ = (position_ + count % capacity_) % capacity_;
+    filled_ = filled_ + count < capacity_ ? filled_ + count : capacity_;
+  }
   // Calls visit(value) for the newest `count` values held (all if fewer), oldest first.
   template <class Visit>
   void each_newest(int64_t count, Visit&& visit) const {

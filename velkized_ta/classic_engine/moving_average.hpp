@@ -356,7 +356,9 @@ class AdaptiveAverage {
       out[i] = static_cast<Out>(kama);
     }
     prices_.push_many(x, static_cast<size_t>(count));
-    for (ptrdiff_t i = count > period ? count - period : 0; i < count; ++i) path_.ring.push(std::fabs(x[i] - x[i - 1]));
+    const ptrdiff_t last_window = count > period ? count - period : 0;
+    path_.ring.pass_over(static_cast<size_t>(last_window));
+    for (ptrdiff_t i = last_window; i < count; ++i) path_.ring.push(std::fabs(x[i] - x[i - 1]));
     kama_ = kama;
     path_.sum = path_length;
     path_.fresh = fresh;

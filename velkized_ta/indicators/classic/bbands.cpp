@@ -7,6 +7,7 @@ namespace {
 
 struct State {
   static constexpr int inputs = 1, outputs = 3;
+  static constexpr bool fused_steps = true;  // an EMA-based matype steps by fused multiply-adds
   static constexpr bool vex_loop = true;
   explicit State(const double* params)
       : period(int_param(params, 0)), up(params[1]), down(params[2]), matype(int_param(params, 3)), moments(period),

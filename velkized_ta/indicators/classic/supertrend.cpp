@@ -6,6 +6,7 @@ namespace {
 
 struct State {
   static constexpr int inputs = 3, outputs = 2;
+  static constexpr bool fused_steps = true;  // its ATR steps by fused multiply-adds
   explicit State(const double* params) : multiplier(params[1]), atr(int_param(params, 0)) {}
   bool step(const double* bar, double* out) {
     const double high = bar[0], low = bar[1], close = bar[2];
@@ -51,7 +52,7 @@ struct State {
     };
     for (ptrdiff_t t = from; t < to; ++t) {
       const double high = in[0][t], low = in[1][t], close_now = in[2][t];
-      average = average * kept + true_range(high, low, close_before) * share;
+      average = fused(average, kept, true_range(high, low, close_before) * share);
       const double middle = 0.5 * (high + low);
       const double width = factor * average;
       const __m128d basic_upper = _mm_set_sd(middle + width), basic_lower = _mm_set_sd(middle - width);
@@ -71,7 +72,7 @@ struct State {
     bool up_trend = rising;
     for (ptrdiff_t t = from; t < to; ++t) {
       const double high = in[0][t], low = in[1][t], close = in[2][t];
-      average = average * kept + true_range(high, low, close_before) * share;
+      average = fused(average, kept, true_range(high, low, close_before) * share);
       const double middle = 0.5 * (high + low);
       const double width = factor * average;
       const double basic_upper = middle + width, basic_lower = middle - width;
@@ -103,8 +104,8 @@ struct State {
   struct OpenWilderAverage {
     explicit OpenWilderAverage(int64_t average_period)
         : period(average_period),
-          kept(static_cast<double>(average_period - 1) / static_cast<double>(average_period)),
-          share(1.0 / static_cast<double>(average_period)) {}
+          kept(wilder_kept(average_period)),
+          share(1.0 - kept) {}
     bool push(double x) {
       if (seen < period) {
         value += x;
@@ -112,7 +113,7 @@ struct State {
         value /= static_cast<double>(period);
         return true;
       }
-      value = value * kept + x * share;
+      value = fused(value, kept, x * share);
       return true;
     }
     template <class Archive>
