@@ -665,7 +665,7 @@ def test_a_window_of_zeros_inside_a_run_of_window_sums(name, extra):
 LONG_WINDOWS = [("wma", {"timeperiod": 700}), ("kama", {"timeperiod": 500}), ("trima", {"timeperiod": 901}),
                 ("t3", {"timeperiod": 60}), ("macdext", {"fastperiod": 300, "slowperiod": 1000, "signalperiod": 600}),
                 ("sma", {"timeperiod": 513}), ("sma", {"timeperiod": 1024}), ("trima", {"timeperiod": 4500}),
-                ("hma", {"timeperiod": 900}), ("correl", {"timeperiod": 700}), ("beta", {"timeperiod": 2100}),
+                ("hma", {"timeperiod": 900}), ("correl", {"timeperiod": 700}), ("var", {"timeperiod": 400}), ("beta", {"timeperiod": 2100}),
                 # rings longer than the positive-run loop copies (1024): the general loop between wraps
                 ("vortex", {"timeperiod": 1100}), ("ultosc", {"timeperiod1": 3, "timeperiod2": 1500, "timeperiod3": 40}),
                 ("cmf", {"timeperiod": 1030})]

@@ -351,7 +351,9 @@ inline ptrdiff_t step_while(State& state, const double* const* in, ptrdiff_t fro
 
 // The unit-stride loop of a state with a run kernel: NaN bars between the runs give NaN outputs
 // and never reach the state, as in step_bar.
-template <class State, class Out>
+// Width: the lanes a kernel may run its spans in (`run_real<Out, Width>`); 2 unless the state
+// asks for wider ones inside the AVX2 copy (`vex_lane_width`).
+template <class State, class Out, int Width = 2>
 inline void run_real_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
   constexpr ptrdiff_t span = run_span_of<State>();
   const double* columns[State::inputs];
@@ -368,7 +370,10 @@ inline void run_real_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesOut
 #endif
     while (end < limit && all_real_at<State::inputs>(columns, end)) ++end;
     if (end > t) {
-      state.run_real(columns, t, end, targets, real_before);
+      if constexpr (Width != 2)
+        state.template run_real<Out, Width>(columns, t, end, targets, real_before);
+      else
+        state.run_real(columns, t, end, targets, real_before);
       real_before += end - t;
       t = end;
       continue;
@@ -392,7 +397,13 @@ inline void run_local(void* raw, SeriesIn in, ptrdiff_t length, SeriesOut<Out> o
     // operations (no contraction), so the same bits; taken where the wide lanes are.
     if constexpr (requires { State::vex_loop; }) {
       if (in.stride == 1 && out.stride == 1 && widest_lane_unit() != LaneUnit::Two) {
-        auto loop = [&] { run_real_bars<State, Out>(state, in, length, out); };
+        constexpr int width = [] {
+          if constexpr (requires { State::vex_lane_width; })
+            return State::vex_lane_width;
+          else
+            return 2;
+        }();
+        auto loop = [&] { run_real_bars<State, Out, width>(state, in, length, out); };
         run_with_avx2(loop);
         *static_cast<State*>(raw) = std::move(state);
         return;

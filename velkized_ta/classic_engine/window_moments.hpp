@@ -102,7 +102,9 @@ class WindowMoments {
   // writing values(sums) (an array, one per output) where the window is full and NaN before;
   // the same operations as push, with the sums in locals and the window read off y wherever it
   // lies there. `values` takes SumsOf<double> and, where lanes exist, SumsOf<Lanes>.
-  template <class Out, class Values>
+  // Width 4 (inside the AVX2 copy): four spans side by side where they fit, `values` then also
+  // taking SumsOf<DoubleLanes<4>>.
+  template <int Width = 2, class Out, class Values>
   void run_real(const double* y, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before, Values&& values) {
     const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
     const auto write = [&](ptrdiff_t at, const auto& outputs) {
@@ -141,6 +143,19 @@ class WindowMoments {
     };
     for (; t < to; ++t) {
       const double x = y[t];
+      if constexpr (Width == 4) {
+        if (since_resum + 1 >= period_ && to - t >= 4 * period) {
+          Sums last;
+          double last_peak, last_fresh;
+          if (run_four_spans(y, t, fresh + x, out, values, last, last_peak, last_fresh)) {
+            shift = last.shift, deviations = last.deviations, squares = last.squares, peak = last_peak;
+            fresh = last_fresh;
+            since_resum = period_ - 1;
+            t += 4 * period - 1;
+            continue;
+          }
+        }
+      }
 #if defined(VELK_CLASSIC_LANES)
       if (since_resum + 1 >= period_ && to - t >= 2 * period) {
         Sums last;
@@ -225,6 +240,58 @@ class WindowMoments {
     return true;
   }
 #endif
+  // Bars t .. t + 4 * period - 1 of run_real's loop from a scheduled re-adding at t, whose window
+  // sums `first_sum`: the spans between the next four re-addings in the lanes of one vector, each
+  // lane run_real's operations in its order (the later lanes' window sums added oldest first, as
+  // their re-addings take them). False, the outputs to be rewritten, where a lane cancelled.
+  template <class Out, class Values>
+  bool run_four_spans(const double* y, ptrdiff_t t, double first_sum, Out* const* out, Values& values, Sums& last, double& last_peak,
+                      double& last_fresh) const {
+    using V = DoubleLanes<4>;
+    using Mask = LaneVectors<4>::Mask;
+    const ptrdiff_t p = static_cast<ptrdiff_t>(period_);
+    const double n = static_cast<double>(period_);
+    double later[3] = {0.0, 0.0, 0.0};
+    for (ptrdiff_t i = 1; i <= p; ++i) {
+      later[0] += y[t + i];
+      later[1] += y[t + p + i];
+      later[2] += y[t + 2 * p + i];
+    }
+    const auto at = [&](ptrdiff_t i) { return V{y[i], y[i + p], y[i + 2 * p], y[i + 3 * p]}; };
+    const V shift = V{first_sum, later[0], later[1], later[2]} / n;
+    V deviations = {0.0, 0.0, 0.0, 0.0}, squares = deviations, fresh = deviations;
+    for (ptrdiff_t i = 1 - p; i <= 0; ++i) {
+      const V d = at(t + i) - shift;
+      deviations += d;
+      squares += d * d;
+    }
+    V peak = squares;
+    const V limit = 1e-20 * n * shift * shift;
+    Mask cancelled = {0, 0, 0, 0};
+    for (ptrdiff_t j = 0; j < p; ++j) {
+      if (j > 0) {
+        const V x = at(t + j);
+        const V leaving = at(t + j - p);
+        fresh += x;
+        const V d = x - shift;
+        deviations += d;
+        squares += d * d;
+        const V l = leaving - shift;
+        deviations -= l;
+        squares -= l * l;
+        peak = squares > peak ? squares : peak;  // select_greater per lane
+      }
+      cancelled |= (squares - deviations * (deviations * reciprocal_) < peak * kRedoShare) & (peak > limit);
+      const auto outputs = values(SumsOf<V>{shift, deviations, squares});
+      for (size_t k = 0; k < outputs.size(); ++k)
+        for (int lane = 0; lane < 4; ++lane) out[k][t + lane * p + j] = static_cast<Out>(outputs[k][lane]);
+    }
+    if ((cancelled[0] | cancelled[1] | cancelled[2] | cancelled[3]) != 0) [[unlikely]] return false;
+    last = {shift[3], deviations[3], squares[3]};
+    last_peak = peak[3];
+    last_fresh = fresh[3];
+    return true;
+  }
 
  public:
 
