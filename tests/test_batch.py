@@ -505,6 +505,34 @@ def test_window_extremes_of_columns_keep_the_newest_of_equal_values(function):
                 assert same_bits(result[:, j], exact_or_nan(function, alone, {"timeperiod": period}, 40)), (period, j)
 
 
+@pytest.mark.every_dispatch
+@pytest.mark.filterwarnings("ignore::velkized_ta.batch.BatchWarning")
+@pytest.mark.parametrize("function", LANE_FUNCTIONS + ["velk_stochf", "velk_dx"])
+@pytest.mark.parametrize("width", [20, 33])
+def test_columns_failing_at_a_tables_right_edge_equal_the_exact_function(function, width):
+    # The last lane group of a table wider than a vector ends at its last column, sharing columns
+    # with the group before it: the columns only it holds must still be redone where they fail.
+    rng = np.random.default_rng(zlib.crc32(f"edge {function} {width}".encode()))
+    scalars = {name: 4 for name, kind, _ in parameters(function) if kind == "int" and name != "n_values"}
+    if function == "velk_macd":
+        scalars.update(short_period=3, long_period=7)
+
+    def table():
+        walks = wide_walks(rng, 60, width)
+        walks[30:33, -1] = np.nan  # a gap
+        walks[:, -2] = 5.0  # no range, no change
+        walks[40:, -3] = 0.0  # a zero price
+        return walks
+
+    arrays = series_arguments(rng, function, table)
+    result = getattr(batch, function)(**arrays, **scalars, errors="nan")
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        for j in range(width):
+            alone = {name: np.ascontiguousarray(value[:, j]) for name, value in arrays.items()}
+            assert same_bits(result[:, j], exact_or_nan(function, alone, scalars, 60)), j
+
+
 def tables_sharing_memory(rng, length, width):
     """(name, tables) of one shape whose memory overlaps or repeats: two tables starting at one
     address with other strides, a column broadcast across the table, rows and columns reversed."""

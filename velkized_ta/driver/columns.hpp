@@ -14,6 +14,10 @@
 #include <cstring>
 #include <optional>
 
+#if defined(__x86_64__) && !defined(__clang__)
+#include <immintrin.h>
+#endif
+
 #include "frame/fma.hpp"
 #include "frame/view.hpp"
 
@@ -168,6 +172,26 @@ VELK_LANE_COMPARISONS(LaneTypes<4>, )
 VELK_LANE_COMPARISONS(LaneTypes<8>, VELK_LANES_AVX2)
 VELK_LANE_COMPARISONS(LaneTypes<16>, VELK_LANES_AVX512)
 #undef VELK_LANE_COMPARISONS
+
+// `a > b ? a : b` and `a < b ? a : b` in every lane: b wherever either is NaN, and b of
+// two zeros. x86's max and min instructions are exactly that (their second operand where
+// the comparison fails): one instruction for a comparison and a selection.
+#if defined(__x86_64__) && !defined(__clang__)
+#define VELK_LANE_EXTREMES(L, ATTRIBUTES, MAX, MIN)                                         \
+  ATTRIBUTES inline L::Floats greater_of(L::Floats a, L::Floats b) { return MAX(a, b); } \
+  ATTRIBUTES inline L::Floats less_of(L::Floats a, L::Floats b) { return MIN(a, b); }
+VELK_LANE_EXTREMES(LaneTypes<4>, , _mm_max_ps, _mm_min_ps)
+VELK_LANE_EXTREMES(LaneTypes<8>, VELK_LANES_AVX2, _mm256_max_ps, _mm256_min_ps)
+VELK_LANE_EXTREMES(LaneTypes<16>, VELK_LANES_AVX512, _mm512_max_ps, _mm512_min_ps)
+#else
+#define VELK_LANE_EXTREMES(L)                                                                          \
+  inline L::Floats greater_of(L::Floats a, L::Floats b) { return choose<L>(greater(a, b), a, b); } \
+  inline L::Floats less_of(L::Floats a, L::Floats b) { return choose<L>(less(a, b), a, b); }
+VELK_LANE_EXTREMES(LaneTypes<4>)
+VELK_LANE_EXTREMES(LaneTypes<8>)
+VELK_LANE_EXTREMES(LaneTypes<16>)
+#endif
+#undef VELK_LANE_EXTREMES
 #undef VELK_LANES_AVX512
 #undef VELK_LANES_AVX2
 
@@ -253,15 +277,20 @@ inline void for_widest_lanes(int count, int64_t n, uint8_t* failed, Make&& make)
     using Kernel = decltype(make(lanes, 0));
     std::optional<Kernel> kernels[kMostColumns / kWidth];
     const int used = (count + kWidth - 1) / kWidth;
-    for (int g = 0; g < used; ++g) kernels[g].emplace(make(lanes, g * kWidth));
+    // A last group short of lanes would read and write its rows a column at a time: where
+    // there are more columns than lanes it ends at the last column instead, computing again
+    // (each lane its own series, so to the same bits) columns of the group before it.
+    const auto first_column = [&](int g) { return count > kWidth ? std::min(g * kWidth, count - kWidth) : 0; };
+    for (int g = 0; g < used; ++g) kernels[g].emplace(make(lanes, first_column(g)));
     for (int64_t i = 0; i < n; ++i)
       for (int g = 0; g < used; ++g) kernels[g]->rows(i, i + 1);
     for (int g = 0; g < used; ++g) {
       const uint32_t bits = kernels[g]->failed();
       uint32_t python = 0;
       if constexpr (requires(Kernel& kernel) { kernel.left_to_python(); }) python = kernels[g]->left_to_python();
-      for (int k = 0; k < kWidth && g * kWidth + k < count; ++k)
-        failed[g * kWidth + k] |= ((bits >> k) & 1u) | (((python >> k) & 1u) << 1);
+      const int s = first_column(g);
+      for (int k = 0; k < kWidth && s + k < count; ++k)
+        failed[s + k] |= ((bits >> k) & 1u) | (((python >> k) & 1u) << 1);
     }
   });
 }

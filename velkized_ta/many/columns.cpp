@@ -854,6 +854,10 @@ class WindowExtremesKernel {
 
   void rows(int64_t r0, int64_t r1) {
     const F unwritten = unwritten_lanes<L>();
+    // Locals, so the state stays in registers across the stores to the table.
+    F prefix_high = prefix_high_, prefix_low = prefix_low_;
+    typename L::Mask failing = failing_;
+    int64_t position = position_;
     for (int64_t i = r0; i < r1; ++i) {
       prices_.prefetch(i);
       out_.prefetch_for_store(i);
@@ -863,16 +867,16 @@ class WindowExtremesKernel {
       }
       const F h = prices_.high.template load<L>(i);
       const F l = prices_.low.template load<L>(i);
-      failing_ |= missing<L>(h) | missing<L>(l);
-      const int64_t t = position_;
-      position_ = position_ + 1 == period_ ? 0 : position_ + 1;
+      failing |= missing<L>(h) | missing<L>(l);
+      const int64_t t = position;
+      position = position + 1 == period_ ? 0 : position + 1;
       if (t == 0) {
         if (i > first_) fold_suffixes();
-        prefix_high_ = h;
-        prefix_low_ = l;
+        prefix_high = h;
+        prefix_low = l;
       } else {
-        prefix_high_ = later(prefix_high_, h);
-        prefix_low_ = earlier_low(prefix_low_, l);
+        prefix_high = later(prefix_high, h);
+        prefix_low = earlier_low(prefix_low, l);
       }
       put(block_, t, h, l);
       if (i < start_) {
@@ -881,17 +885,21 @@ class WindowExtremesKernel {
       }
       F suffix_high, suffix_low;
       get(suffix_, t + 1, suffix_high, suffix_low);
-      out_.store<L>(i, finish_(prices_, i, later(suffix_high, prefix_high_), earlier_low(suffix_low, prefix_low_),
-                               failing_));
+      out_.store<L>(i, finish_(prices_, i, later(suffix_high, prefix_high), earlier_low(suffix_low, prefix_low),
+                               failing));
     }
+    prefix_high_ = prefix_high;
+    prefix_low_ = prefix_low;
+    failing_ = failing;
+    position_ = position;
   }
   uint32_t failed() const { return lanes_set<L>(failing_, out_.count); }
 
  private:
   static constexpr float kInfinity = __builtin_inff();
   // later_high and later_low in every lane: the older value only where it is strictly beyond.
-  static F later(F older, F newer) { return choose<L>(greater(older, newer), older, newer); }
-  static F earlier_low(F older, F newer) { return choose<L>(less(older, newer), older, newer); }
+  static F later(F older, F newer) { return greater_of(older, newer); }
+  static F earlier_low(F older, F newer) { return less_of(older, newer); }
 
   // The suffixes of the block just completed, folded backwards from its last row.
   void fold_suffixes() {
