@@ -31,6 +31,7 @@ struct State {
     out[0] = share(totals[0], totals[1]);
     return true;
   }
+  static constexpr bool vex_loop = true;
   static constexpr ptrdiff_t run_span = 256;  // the length of the scratch arrays in run_real
   template <class Out>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
