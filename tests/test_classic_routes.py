@@ -89,6 +89,24 @@ def test_batch_layouts_and_threads_match_the_function(name, params):
 
 @pytest.mark.every_dispatch
 @pytest.mark.parametrize(("name", "params"), cases(), ids=CASE_IDS)
+def test_long_columns_of_a_row_major_table_match_the_function(name, params):
+    """Columns of a row-major table longer than the chunk the batch gathers them in (1,024 rows),
+    nine of them (a block of eight and one more), with NaN gaps across the chunks' edges."""
+    entry = classic.descriptor(name)
+    columns = [[s.copy() for s in inputs_of(entry, level_changes(2600, j))] for j in range(9)]
+    for j, series in enumerate(columns):
+        series[j % len(series)][1020 + 3 * j:1030 + 3 * j] = np.nan
+        series[0][2047:2049 + j] = np.nan
+    wide = [np.stack([c[k] for c in columns], axis=1) for k in range(len(entry["inputs"]))]
+    for dtype in (np.float64, np.float32):
+        got = as_tuple(getattr(batch, name)(*wide, **params, threads=2, dtype=dtype))
+        for j, series in enumerate(columns):
+            want = as_tuple(getattr(classic, name)(*series, **params, dtype=dtype))
+            assert same(tuple(o[:, j] for o in got), want), (j, dtype)
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize(("name", "params"), cases(), ids=CASE_IDS)
 def test_stream_bar_by_bar_matches_the_function(name, params):
     entry = classic.descriptor(name)
     data = noisy(150, 3)

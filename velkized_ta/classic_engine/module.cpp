@@ -228,6 +228,11 @@ struct StatePtr {
   ~StatePtr() {
     if (state) ops->destroy(state);
   }
+  void reset(const Operations* o, void* s) {
+    if (state) ops->destroy(state);
+    ops = o;
+    state = s;
+  }
 };
 
 void* create_state(const Entry& e, const std::vector<double>& params) {
@@ -511,6 +516,60 @@ PyObject* compute(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   return run_columns(*e, state.state, columns, length, float32);
 }
 
+// Contiguous scratch for series strided in time (the columns of a row-major table): kChunkBars
+// bars of every input and output, gathered and scattered around the driver, so the states' contiguous
+// loops and run kernels take them (the same bits: a run continues from any cut as the step would).
+struct ChunkScratch {
+  static constexpr ptrdiff_t kChunkBars = 1024;
+  static constexpr size_t kBlockSeries = 8;  // a row's 64-byte line of float64 columns
+  std::vector<double> inputs, outputs64;
+  std::vector<float> outputs32;
+  std::vector<const double*> in_at;
+  std::vector<double*> out64_at;
+  std::vector<float*> out32_at;
+
+  void allocate(size_t n_in, size_t n_out) {  // throws std::bad_alloc
+    inputs.resize(n_in * kChunkBars);
+    outputs64.resize(n_out * kChunkBars);
+    outputs32.resize(n_out * kChunkBars);
+    for (size_t k = 0; k < n_in; ++k) in_at.push_back(inputs.data() + k * kChunkBars);
+    for (size_t k = 0; k < n_out; ++k) out64_at.push_back(outputs64.data() + k * kChunkBars);
+    for (size_t k = 0; k < n_out; ++k) out32_at.push_back(outputs32.data() + k * kChunkBars);
+  }
+
+  // Series `first` .. `first + count - 1` of a table strided in time (series j's arrays start
+  // `j * in_series` / `j * out_series` elements after `in` / `out`), each through its own state,
+  // a chunk of rows at a time: the block's columns share the cache lines a chunk reads and writes.
+  template <class Out>
+  void run_block(const Operations& ops, void* const* states, size_t count, const double* const* in,
+                 const ptrdiff_t* in_series, ptrdiff_t in_stride, Out* const* out, const ptrdiff_t* out_series,
+                 ptrdiff_t out_stride, ptrdiff_t length) {
+    const Out* results = nullptr;
+    if constexpr (std::is_same_v<Out, float>) results = outputs32.data(); else results = outputs64.data();
+    for (ptrdiff_t from = 0; from < length; from += kChunkBars) {
+      const ptrdiff_t bars = std::min(kChunkBars, length - from);
+      for (size_t j = 0; j < count; ++j) {
+        for (size_t k = 0; k < in_at.size(); ++k) {
+          const double* column = in[k] + static_cast<ptrdiff_t>(j) * in_series[k] + from * in_stride;
+          double* into = inputs.data() + k * kChunkBars;
+          for (ptrdiff_t t = 0; t < bars; ++t) into[t] = column[t * in_stride];
+        }
+        const SeriesIn chunk{in_at.data(), 1};
+        if constexpr (std::is_same_v<Out, float>) {
+          ops.run_f32(states[j], chunk, bars, SeriesOut<float>{out32_at.data(), 1});
+        } else {
+          ops.run_f64(states[j], chunk, bars, SeriesOut<double>{out64_at.data(), 1});
+        }
+        for (size_t k = 0; k < out64_at.size(); ++k) {
+          Out* column = out[k] + static_cast<ptrdiff_t>(j) * out_series[k] + from * out_stride;
+          const Out* from_chunk = results + k * kChunkBars;
+          for (ptrdiff_t t = 0; t < bars; ++t) column[t * out_stride] = from_chunk[t];
+        }
+      }
+    }
+  }
+};
+
 // run_many(index, params, inputs, outputs, offsets, axis, threads): each series of the 2-D inputs
 // (or each segment of 1-D ones) through a fresh state into the matching place of the outputs.
 PyObject* run_many(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
@@ -611,7 +670,10 @@ PyObject* run_many(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   const size_t share = (count + wanted - 1) / wanted;
   const size_t lane_block = std::min<size_t>(kLaneBlockColumns, std::max<size_t>(8, (share + 7) / 8 * 8));
   const size_t lane_blocks = (count + lane_block - 1) / lane_block;
-  const size_t tasks = in_lanes ? lane_blocks : count;
+  // Series of a table strided in time go in blocks of consecutive columns (ChunkScratch).
+  const bool strided = !segmented && !in_lanes && (in_time[0] != 1 || out_time[0] != 1);
+  const size_t series_blocks = (count + ChunkScratch::kBlockSeries - 1) / ChunkScratch::kBlockSeries;
+  const size_t tasks = in_lanes ? lane_blocks : strided ? series_blocks : count;
   const size_t workers = std::min<size_t>(tasks ? tasks : 1, wanted);
   std::atomic<size_t> next{0};
   std::atomic<bool> out_of_memory{false};
@@ -660,6 +722,44 @@ PyObject* run_many(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     std::vector<const double*> in_columns(in.size());
     std::vector<double*> out64(out.size());
     std::vector<float*> out32(out.size());
+    if (strided) {
+      ChunkScratch scratch;
+      StatePtr owned[ChunkScratch::kBlockSeries];
+      void* states[ChunkScratch::kBlockSeries];
+      std::vector<const double*> in_arrays(in.size());
+      std::vector<double*> out64_at(out.size());
+      std::vector<float*> out32_at(out.size());
+      for (size_t k = 0; k < in.size(); ++k) in_arrays[k] = static_cast<const double*>(in[k].view.buf);
+      for (size_t k = 0; k < out.size(); ++k) {
+        out64[k] = static_cast<double*>(out[k].view.buf);
+        out32[k] = static_cast<float*>(out[k].view.buf);
+      }
+      for (size_t b; (b = next.fetch_add(1)) < series_blocks && !out_of_memory.load();) {
+        const size_t first = b * ChunkScratch::kBlockSeries;
+        const size_t block = std::min(ChunkScratch::kBlockSeries, count - first);
+        try {
+          if (scratch.in_at.empty()) scratch.allocate(in.size(), out.size());
+          for (size_t j = 0; j < block; ++j) {
+            owned[j].reset(&e->ops, e->ops.create(params.data()));
+            states[j] = owned[j].state;
+          }
+        } catch (const std::bad_alloc&) {
+          out_of_memory = true;
+          return;
+        }
+        for (size_t k = 0; k < in.size(); ++k) in_columns[k] = in_arrays[k] + static_cast<ptrdiff_t>(first) * in_series[k];
+        if (float32) {
+          for (size_t k = 0; k < out.size(); ++k) out32_at[k] = out32[k] + static_cast<ptrdiff_t>(first) * out_series[k];
+          scratch.run_block(e->ops, states, block, in_columns.data(), in_series.data(), in_time[0], out32_at.data(),
+                            out_series.data(), out_time[0], lengths[first]);
+        } else {
+          for (size_t k = 0; k < out.size(); ++k) out64_at[k] = out64[k] + static_cast<ptrdiff_t>(first) * out_series[k];
+          scratch.run_block(e->ops, states, block, in_columns.data(), in_series.data(), in_time[0], out64_at.data(),
+                            out_series.data(), out_time[0], lengths[first]);
+        }
+      }
+      return;
+    }
     for (size_t j; (j = next.fetch_add(1)) < count && !out_of_memory.load();) {
       void* state = nullptr;
       try {
