@@ -182,7 +182,13 @@ VELK_LANE_COMPARISONS(LaneTypes<16>, VELK_LANES_AVX512)
   ATTRIBUTES inline L::Floats less_of(L::Floats a, L::Floats b) { return MIN(a, b); }
 VELK_LANE_EXTREMES(LaneTypes<4>, , _mm_max_ps, _mm_min_ps)
 VELK_LANE_EXTREMES(LaneTypes<8>, VELK_LANES_AVX2, _mm256_max_ps, _mm256_min_ps)
-VELK_LANE_EXTREMES(LaneTypes<16>, VELK_LANES_AVX512, _mm512_max_ps, _mm512_min_ps)
+// The masked forms with every lane set: the unmasked ones merge into an undefined vector, which
+// GCC 12 reports as maybe-uninitialized.
+#define VELK_MAX512(a, b) _mm512_mask_max_ps(a, static_cast<__mmask16>(0xFFFF), a, b)
+#define VELK_MIN512(a, b) _mm512_mask_min_ps(a, static_cast<__mmask16>(0xFFFF), a, b)
+VELK_LANE_EXTREMES(LaneTypes<16>, VELK_LANES_AVX512, VELK_MAX512, VELK_MIN512)
+#undef VELK_MAX512
+#undef VELK_MIN512
 #else
 #define VELK_LANE_EXTREMES(L)                                                                          \
   inline L::Floats greater_of(L::Floats a, L::Floats b) { return choose<L>(greater(a, b), a, b); } \
