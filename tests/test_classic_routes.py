@@ -168,6 +168,9 @@ def test_inputs_read_in_place_or_converted_give_the_same_values():
     unaligned = np.frombuffer(b"\0" + close.tobytes(), np.float64, offset=1)
     for variant in (close.view(type("Sub", (np.ndarray,), {})), readonly, unaligned):
         assert same(classic.atr(high, low, variant, 7), expected)
+    # Unaligned data is copied before a native loop reads it, on every route.
+    assert same(as_tuple(stream.atr(high[:0], low[:0], close[:0], 7).update_many(high, low, unaligned)), (expected,))
+    assert same(as_tuple(batch.atr(high, low, unaligned, 7, offsets=[0, 300])), (expected,))
     assert same(classic.medprice(high[:1], low[::-1][:1]), np.array([(high[0] + low[-1]) / 2]))
     long = bars(3000, 6)
     assert same(classic.atr(long["high"], long["low"], long["close"], 7),

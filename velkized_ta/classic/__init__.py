@@ -100,7 +100,7 @@ def as_series(function: str, name: str, value) -> np.ndarray:
         raise TypeError(f"{function}() argument '{name}' must hold real numbers, got dtype {value.dtype}")
     if value.ndim != 1:
         raise ValueError(f"{function}() argument '{name}' must be 1-D, got {value.ndim}-D")
-    return np.ascontiguousarray(value, dtype=np.float64)
+    return np.require(value, np.float64, ["C_CONTIGUOUS", "ALIGNED"])  # an unaligned view is copied
 
 
 def float32_wanted(function: str, dtype) -> bool:

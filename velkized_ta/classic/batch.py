@@ -40,7 +40,7 @@ def _series(label, name, value, offsets, float32_as_is=False):
         raise ValueError(f"{label}() argument '{name}' must be {how}, got {array.ndim}-D")
     if float32_as_is and array.dtype == np.float32 and array.flags.aligned:
         return array  # the lanes widen each row as they read it
-    return np.ascontiguousarray(array, dtype=np.float64)
+    return np.require(array, np.float64, ["C_CONTIGUOUS", "ALIGNED"])  # an unaligned view is copied
 
 
 def batch(name_or_function, *args, offsets=None, axis=0, threads=None, errors="raise", dtype=np.float64,
@@ -76,7 +76,7 @@ def batch(name_or_function, *args, offsets=None, axis=0, threads=None, errors="r
             raise ValueError(f"{label}() argument '{key}' has shape {array.shape}, "
                              f"but '{inputs[0]}' has shape {arrays[0].shape}")
     if offsets is not None:
-        offsets = np.ascontiguousarray(_check_offsets(label, offsets, arrays[0].shape[0]), dtype=np.int64)
+        offsets = np.require(_check_offsets(label, offsets, arrays[0].shape[0]), np.int64, ["C_CONTIGUOUS", "ALIGNED"])
     out_type = np.float32 if float32_wanted(label, dtype) else np.float64
     outputs = tuple(np.empty(arrays[0].shape, dtype=out_type) for _ in entry["outputs"])
     _classic.run_many(INDEX[name], params, arrays, outputs, offsets, axis % 2, threads or _available_cores())

@@ -91,6 +91,10 @@ struct Buffer {
         return false;
       }
     }
+    if (reinterpret_cast<uintptr_t>(view.buf) % static_cast<uintptr_t>(view.itemsize) != 0) {
+      PyErr_Format(PyExc_ValueError, "%s must be aligned", what);
+      return false;
+    }
     return true;
   }
   bool is_float32() const { return view.itemsize == 4; }
@@ -361,7 +365,10 @@ bool take_plain_series(PyObject* obj, Buffer& b) {
   b.held = true;
   const char* f = b.view.format ? b.view.format : "B";
   if (*f == '<' || *f == '=' || *f == '@') ++f;
-  if (f[0] == 'd' && f[1] == '\0' && b.view.itemsize == 8 && b.view.ndim == 1 && b.view.strides[0] == 8) return true;
+  // Unaligned float64 data (a view at an odd byte offset) goes to the conversion, which copies it.
+  if (f[0] == 'd' && f[1] == '\0' && b.view.itemsize == 8 && b.view.ndim == 1 && b.view.strides[0] == 8 &&
+      reinterpret_cast<uintptr_t>(b.view.buf) % alignof(double) == 0)
+    return true;
   PyBuffer_Release(&b.view);
   b.held = false;
   return false;
@@ -1031,6 +1038,11 @@ PyObject* contiguous_inputs(const Handle* h, PyObject* const* args, Py_ssize_t n
     PyObject* a = nullptr;
     if (slots[k]) {
       a = PyObject_CallFunctionObjArgs(numpy_ascontiguous, slots[k], float64_dtype, nullptr);
+      if (a && !(PyArray_FLAGS(reinterpret_cast<PyArrayObject*>(a)) & NPY_ARRAY_ALIGNED)) {
+        PyObject* copy = PyObject_CallMethod(a, "copy", nullptr);  // a view at an odd byte offset
+        Py_DECREF(a);
+        a = copy;
+      }
       if (a && length < 0) {
         Buffer first;
         if (!first.get(a, 1, false, "update_many() series")) {
