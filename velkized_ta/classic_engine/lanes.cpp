@@ -1,26 +1,18 @@
-// The lane count of the classic family's column lanes (classic_engine/lanes.hpp).
+// The lane count of the classic family's column lanes (classic_engine/lanes.hpp): the process-wide
+// vector unit of frame/fma.hpp, so both families read VELKIZED_TA_NARROW_VECTORS and the CPU alike.
 #include "classic_engine/lanes.hpp"
-
-#include <cstdlib>
 
 namespace velk::classic {
 
 LaneUnit widest_lane_unit() {
 #if defined(__x86_64__)
-  static const LaneUnit unit = [] {
-    const char* forced = std::getenv("VELKIZED_TA_NARROW_VECTORS");
-    if (forced != nullptr && forced[0] != '\0' && forced[0] != '0') return LaneUnit::Two;
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq"))
-      return LaneUnit::Eight;
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return LaneUnit::Four;
-    return LaneUnit::Two;
-  }();
-  return unit;
-#else
-  return LaneUnit::Two;
+  switch (widest_vector_unit()) {
+    case VectorUnit::Avx512: return LaneUnit::Eight;
+    case VectorUnit::Avx2: return LaneUnit::Four;
+    case VectorUnit::Narrow: return LaneUnit::Two;
+  }
 #endif
+  return LaneUnit::Two;
 }
 
 }  // namespace velk::classic
