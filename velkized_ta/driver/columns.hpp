@@ -198,6 +198,32 @@ VELK_LANE_EXTREMES(LaneTypes<8>)
 VELK_LANE_EXTREMES(LaneTypes<16>)
 #endif
 #undef VELK_LANE_EXTREMES
+
+// The square root of every lane: the vector root instruction is IEEE's correctly rounded
+// root, the scalar root's bits. Unlike the C library's sqrt it leaves errno alone for a
+// negative lane; the lanes run on worker threads, where nothing reads errno, and their
+// callers send a negative lane's series the per-series way.
+#if defined(__x86_64__) && !defined(__clang__)
+#define VELK_LANE_ROOTS(L, ATTRIBUTES, HALF, ROOT)                           \
+  ATTRIBUTES inline L::Doubles square_root(L::Doubles v) {                \
+    HALF halves[2];                                                        \
+    std::memcpy(halves, &v, sizeof v);                                     \
+    halves[0] = ROOT(halves[0]);                                           \
+    halves[1] = ROOT(halves[1]);                                           \
+    std::memcpy(&v, halves, sizeof v);                                     \
+    return v;                                                              \
+  }
+VELK_LANE_ROOTS(LaneTypes<4>, , __m128d, _mm_sqrt_pd)
+VELK_LANE_ROOTS(LaneTypes<8>, VELK_LANES_AVX2, __m256d, _mm256_sqrt_pd)
+VELK_LANE_ROOTS(LaneTypes<16>, VELK_LANES_AVX512, __m512d, _mm512_sqrt_pd)
+#undef VELK_LANE_ROOTS
+#else
+template <class D>
+inline D square_root(D v) {
+  for (int k = 0; k < static_cast<int>(sizeof v / sizeof(double)); ++k) v[k] = __builtin_sqrt(v[k]);
+  return v;
+}
+#endif
 #undef VELK_LANES_AVX512
 #undef VELK_LANES_AVX2
 

@@ -1119,8 +1119,7 @@ class CciKernel {
     const F mean = sum_ / p_;
     const F variance = sum_squared_ / p_ - mean * mean;
     negative_ |= less(variance, F{});
-    typename L::Doubles root = widen<L>(variance);
-    for (int k = 0; k < L::kWidth; ++k) root[k] = __builtin_sqrt(root[k]);
+    const typename L::Doubles root = square_root(widen<L>(variance));
     const F scaled = narrow<L>(widen<L>(tp - mean) / (root * 0.015));
     return choose<L>(equal(variance, F{}), F{}, scaled);
   }
