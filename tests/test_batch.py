@@ -507,6 +507,24 @@ def test_window_extremes_of_columns_keep_the_newest_of_equal_values(function):
 
 @pytest.mark.every_dispatch
 @pytest.mark.filterwarnings("ignore::velkized_ta.batch.BatchWarning")
+@pytest.mark.parametrize("function", ["velk_willr", "velk_stochf", "velk_mid", "velk_wick"])
+@pytest.mark.parametrize("threads", [1, 2])
+def test_window_extremes_of_blocks_taking_several_rows_a_turn_equal_the_exact_function(function, threads):
+    # 300 columns at period 60 (150 a thread) hold more window than L1, so each group takes several
+    # rows a turn; 131 rows leave a short last turn, and the leading NaN runs send columns elsewhere.
+    rng = np.random.default_rng(zlib.crc32(f"turns {function}".encode()))
+    arrays = series_arguments(rng, function, lambda: wide_walks(rng, 131, 300))
+    scalars = {"timeperiod": 60}
+    result = getattr(batch, function)(**arrays, **scalars, threads=threads, errors="nan")
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        for j in range(300):
+            alone = {name: np.ascontiguousarray(value[:, j]) for name, value in arrays.items()}
+            assert same_bits(result[:, j], exact_or_nan(function, alone, scalars, 131)), j
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.filterwarnings("ignore::velkized_ta.batch.BatchWarning")
 @pytest.mark.parametrize("function", LANE_FUNCTIONS + ["velk_stochf", "velk_dx"])
 @pytest.mark.parametrize("width", [20, 33])
 def test_columns_failing_at_a_tables_right_edge_equal_the_exact_function(function, width):

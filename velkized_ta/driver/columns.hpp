@@ -298,7 +298,9 @@ inline void with_widest_lanes(Run&& run) {
 // left_to_python() those it would only hand on to the exported function (failed[j] gets 2
 // as well). The groups take turns
 // row by row: a row of the table is read once, left to right, and the groups' steps,
-// independent of one another, overlap where one group's step waits on its last one.
+// independent of one another, overlap where one group's step waits on its last one. A
+// kernel whose state is large (a window of rows per lane) may take several rows a turn
+// (its optional rows_per_turn(columns)), so that state stays in the L1 cache between them.
 // Sets failed[j] for the failed columns j of the group.
 constexpr int kMostColumns = 1024;
 
@@ -314,8 +316,12 @@ inline void for_widest_lanes(int count, int64_t n, uint8_t* failed, Make&& make)
     // (each lane its own series, so to the same bits) columns of the group before it.
     const auto first_column = [&](int g) { return count > kWidth ? std::min(g * kWidth, count - kWidth) : 0; };
     for (int g = 0; g < used; ++g) kernels[g].emplace(make(lanes, first_column(g)));
-    for (int64_t i = 0; i < n; ++i)
-      for (int g = 0; g < used; ++g) kernels[g]->rows(i, i + 1);
+    int64_t turn = 1;
+    if constexpr (requires(Kernel& kernel) { kernel.rows_per_turn(count); }) turn = kernels[0]->rows_per_turn(count);
+    for (int64_t i = 0; i < n; i += turn) {
+      const int64_t end = std::min(n, i + turn);
+      for (int g = 0; g < used; ++g) kernels[g]->rows(i, end);
+    }
     for (int g = 0; g < used; ++g) {
       const uint32_t bits = kernels[g]->failed();
       uint32_t python = 0;
