@@ -414,6 +414,32 @@ def table_in_layout(values, layout):
     return np.asfortranarray(values) if layout == "fortran" else np.ascontiguousarray(values)
 
 
+@pytest.mark.parametrize("layout", ["row-major", "strided", "fortran", "reversed"])
+def test_columns_left_to_the_exact_function_go_out_and_back_as_numpy_indexes_them(layout):
+    # The columns a call hands to the exact function are taken from each table and their values
+    # put back natively, in tiles and blocks of columns: more than one block (70 > 64 columns),
+    # a row count that is no multiple of the tile, any strides.
+    from velkized_ta import _many
+
+    rng = np.random.default_rng(zlib.crc32(layout.encode()))
+    def in_layout(values):
+        return np.ascontiguousarray(values[::-1, ::-1])[::-1, ::-1] if layout == "reversed" else table_in_layout(
+            values, layout)
+
+    table = in_layout(rng.normal(size=(37, 150)).astype(np.float32))
+    columns = np.sort(rng.choice(150, 70, replace=False)).astype(np.int64)
+    taken = np.empty((70, 37), dtype=np.float32)
+    _many.take_columns(table, columns, taken)
+    assert np.array_equal(taken, table[:, columns].T)
+    out = in_layout(np.zeros((37, 150), dtype=np.float32))
+    _many.put_columns(out, columns, taken)
+    expected = np.zeros((37, 150), dtype=np.float32)
+    expected[:, columns] = taken.T
+    assert np.array_equal(out, expected)
+    with pytest.raises(IndexError):
+        _many.take_columns(table, np.array([150], dtype=np.int64), taken[:1])
+
+
 @pytest.mark.filterwarnings("ignore::velkized_ta.batch.BatchWarning")
 @pytest.mark.parametrize("function", FUNCTION_NAMES)
 @pytest.mark.parametrize("width", [1, 7, 9, 17])

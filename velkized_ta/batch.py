@@ -303,6 +303,15 @@ def _live_statuses(function, bound, series_args, layout, out, threads):
     return statuses
 
 
+def _take_columns(table, indices):
+    """Columns `indices` of a 2-D table as the rows of a new C-contiguous array."""
+    if table.dtype != np.float32:  # a front-end's float64 prices
+        return np.ascontiguousarray(table[:, indices].T)
+    taken = np.empty((len(indices), table.shape[0]), dtype=np.float32)
+    _many.take_columns(table, indices, taken)
+    return taken
+
+
 def _run(function, bound, series_args, layout, errors, live=False, short_as_nan=False, threads=None):
     reference = next(value for value in series_args.values() if value is not None)
     out = np.empty(reference.shape, dtype=np.float32)
@@ -319,7 +328,8 @@ def _run(function, bound, series_args, layout, errors, live=False, short_as_nan=
     if layout.axis == 0 and len(columns) > 1:
         # The columns left to Python gathered in one pass over each table, and their values put
         # back in one: a column at a time reads (and writes) a cache line per bar.
-        gathered = {name: None if value is None else np.ascontiguousarray(value[:, columns].T)
+        indices = np.asarray(columns, dtype=np.int64)
+        gathered = {name: None if value is None else _take_columns(value, indices)
                     for name, value in series_args.items()}
         results = np.empty((len(columns), out.shape[0]), dtype=np.float32)
     for index, j in enumerate(columns):
@@ -350,7 +360,7 @@ def _run(function, bound, series_args, layout, errors, live=False, short_as_nan=
             raise ValueError(f"batch.{function}() series {j} gave {np.shape(values)} values for {target.shape} positions")
         target[...] = values
     if gathered:
-        out[:, columns] = results.T
+        _many.put_columns(out, indices, results)
     if live:
         _trailing_window(function, bound, layout, out)
     if failed:
