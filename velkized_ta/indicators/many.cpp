@@ -2,6 +2,8 @@
 
 #include "indicators/many.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace velk::indicators {
@@ -25,6 +27,30 @@ float quiet_nan() {
 }
 
 }  // namespace
+
+void fill_nan(const FloatView& out, int64_t begin, int64_t end) {
+  begin = std::max<int64_t>(begin, 0);
+  end = std::min<int64_t>(end, out.size());
+  if (begin >= end) return;
+  // Locals: a store through the view's memory could otherwise change where it points.
+  char* const at = out.data() + begin * out.stride();
+  const int64_t stride = out.stride();
+  const int64_t count = end - begin;
+  const float nan = quiet_nan();
+  if (!out.contiguous()) {
+    for (int64_t i = 0; i < count; ++i) std::memcpy(at + i * stride, &nan, sizeof nan);
+    return;
+  }
+  // Whole blocks by memcpy, at any alignment.
+  constexpr int64_t kBlock = 1024;
+  static const std::array<float, kBlock> nans = [nan] {
+    std::array<float, kBlock> block;
+    block.fill(nan);
+    return block;
+  }();
+  for (int64_t i = 0; i < count; i += kBlock)
+    std::memcpy(at + i * int64_t{sizeof(float)}, nans.data(), std::min(kBlock, count - i) * sizeof(float));
+}
 
 FloatView Workspace::nan_series(int32_t n) { return filled(floats_, floats_used_, n, quiet_nan()); }
 FloatView Workspace::zero_series(int32_t n) { return filled(floats_, floats_used_, n, 0.0f); }

@@ -37,12 +37,15 @@ class Workspace {
   size_t ints_used_ = 0;
 };
 
-// The exported function I's values for one series, written into `out` (already
-// NaN, as a new output is). Throws HandToPython, or a failure type, when the
-// exported function must decide.
+// The exported function I's values for one series, written into every position of
+// `out` (the route puts NaN where the exported function's new output would hold it).
+// Throws HandToPython, or a failure type, when the exported function must decide.
 template <class I>
 void compute_series(const typename I::Args& args, const FloatView& out, Workspace& work,
                     const BatchContext& context);
+
+// NaN (np.full's bits) in positions begin .. end - 1 of `out`, clamped to its length.
+void fill_nan(const FloatView& out, int64_t begin, int64_t end);
 
 // The length the body takes of a series argument: len(None) raises.
 inline int32_t length_of(const Series& series) {

@@ -142,10 +142,26 @@ class SeriesRoute {
   const BatchContext& context() const { return context_; }
   int32_t length(const Series& series) { return length_of(series); }
 
-  // The batch's output series, already NaN; asked again, the same series.
-  FloatView output(int32_t) { return out_; }
-  FloatView output_written_whole(int32_t) { return out_; }
-  FloatView output_written_from(int32_t, int64_t) { return out_; }
+  // The batch's output series (asked again, the same series), NaN where the exported
+  // function's new output would hold NaN: everywhere, nowhere, or before `start`.
+  FloatView output(int32_t) {
+    requested_ = true;
+    fill_nan(out_, 0, out_.size());
+    return out_;
+  }
+  FloatView output_written_whole(int32_t) {
+    requested_ = true;
+    return out_;
+  }
+  FloatView output_written_from(int32_t, int64_t start) {
+    requested_ = true;
+    fill_nan(out_, 0, start);
+    return out_;
+  }
+  // A body that never asked for its output leaves it NaN, as np.full would.
+  void finish() {
+    if (!requested_) fill_nan(out_, 0, out_.size());
+  }
   FloatView unread_output(int32_t n) { return work_.nan_series(n); }
   Series work_series(int32_t n) { return present_series(work_.zero_series(n)); }
   IntView positions(int32_t n) { return work_.zero_positions(n); }
@@ -160,6 +176,7 @@ class SeriesRoute {
   }
   template <class I, class PythonCall>
   void sibling_as_result(const typename I::Args& args, bool, PythonCall&&) {
+    requested_ = true;  // the sibling's route fills it
     compute_series<I>(args, out_, work_, context_);
   }
   // The batch layer passes object flags as Python's bools.
@@ -199,6 +216,7 @@ class SeriesRoute {
   Workspace& work_;
   const BatchContext& context_;
   FloatView out_;
+  bool requested_ = false;
 };
 
 // The exported function over its body.
@@ -214,6 +232,7 @@ template <class Args, class Body>
 void series_entry(const Args& args, const FloatView& out, Workspace& work, const BatchContext& context, Body&& body) {
   SeriesRoute route(work, context, out);
   body(route, args);
+  route.finish();
 }
 
 }  // namespace velk::indicators

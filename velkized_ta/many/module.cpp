@@ -12,7 +12,6 @@
 #include <Python.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -115,34 +114,11 @@ T argument_of(const Arguments& a, const SeriesViews& views, int position) {
   }
 }
 
-// NaN in every position of a series' output, as the exact function's np.full leaves it.
-void fill_with_nan(const FloatView& out) {
-  // Locals: a store through the view's memory could otherwise change where it points.
-  char* at = out.data();
-  const int64_t stride = out.stride();
-  const int64_t size = out.size();
-  const float nan = __builtin_nanf("");
-  if (!out.contiguous()) {
-    for (int64_t i = 0; i < size; ++i) std::memcpy(at + i * stride, &nan, sizeof nan);
-    return;
-  }
-  // Whole blocks by memcpy, at any alignment.
-  constexpr int64_t kBlock = 1024;
-  static const auto nans = [] {
-    std::array<float, kBlock> block;
-    block.fill(__builtin_nanf(""));
-    return block;
-  }();
-  for (int64_t i = 0; i < size; i += kBlock)
-    std::memcpy(at + i * int64_t{sizeof(float)}, nans.data(), std::min(kBlock, size - i) * sizeof(float));
-}
-
 template <class I>
 uint8_t run_series(const Arguments& a, const SeriesViews& views, Workspace& work) {
   const FloatView& out = views.out;
   // Positions are 32-bit in the exported function, which reports longer series.
   if (out.size() > INT32_MAX) return kExportedFunction;
-  fill_with_nan(out);
   work.reset();
   try {
     typename I::Args args{};
