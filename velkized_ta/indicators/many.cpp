@@ -14,8 +14,13 @@ template <typename T>
 View<T> filled(std::vector<std::vector<T>>& pool, size_t& used, int32_t n, T value) {
   if (used == pool.size()) pool.emplace_back();
   std::vector<T>& storage = pool[used++];
-  storage.assign(static_cast<size_t>(n < 0 ? 0 : n), value);
-  return View<T>(reinterpret_cast<char*>(storage.data()), static_cast<int64_t>(storage.size()), sizeof(T));
+  const size_t count = static_cast<size_t>(n < 0 ? 0 : n);
+  if (storage.size() < count) storage.resize(count);  // kept longer: the next series reuses it
+  // By doubling copies: vector::assign fills one element at a time.
+  if (count > 0) storage[0] = value;
+  for (size_t done = 1; done < count; done *= 2)
+    std::memcpy(storage.data() + done, storage.data(), std::min(done, count - done) * sizeof(T));
+  return View<T>(reinterpret_cast<char*>(storage.data()), static_cast<int64_t>(count), sizeof(T));
 }
 
 float quiet_nan() {
