@@ -1426,7 +1426,27 @@ void elementwise_rows(const ColumnGroup& out, const std::array<ColumnGroup, kSou
   rows(out, from, shift, start, start);  // the unwritten rows
   std::array<ColumnGroup, kSources> one_row;
   for (int k = 0; k < kSources; ++k) one_row[k] = as_one_row(from[k], start + shift[k], n + shift[k]);
-  rows(as_one_row(out, start, n), one_row, {}, 1, 0);
+  const ColumnGroup out_row = as_one_row(out, start, n);
+  with_widest_lanes([&](auto lanes) {
+    using L = decltype(lanes);
+    using F = typename L::Floats;
+    constexpr int64_t kStep = L::kWidth;
+    if (out_row.count < kStep) return rows(out_row, one_row, {}, 1, 0);
+    // Whole vectors straight from the row's bytes; the last one ends at the row's end, computing
+    // some elements again (element-wise: to the same bits).
+    char* const to = out_row.rows.base;
+    const char* sources[kSources];
+    for (int k = 0; k < kSources; ++k) sources[k] = one_row[k].rows.base;
+    const int64_t count = out_row.count;
+    auto at = [&](int64_t j) {
+      F v[kSources];
+      for (int k = 0; k < kSources; ++k) std::memcpy(&v[k], sources[k] + j * int64_t{sizeof(float)}, sizeof(F));
+      const F result = op(lanes, v);
+      std::memcpy(to + j * int64_t{sizeof(float)}, &result, sizeof result);
+    };
+    for (int64_t j = 0; j + kStep <= count; j += kStep) at(j);
+    if (count % kStep != 0) at(count - kStep);
+  });
 }
 
 }  // namespace
