@@ -4,11 +4,30 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 #include "classic_engine/indicator.hpp"
 
 namespace velk::classic {
+
+#if defined(VELK_CLASSIC_LANES)
+// Whether any lane of the bars added holds a NaN. On SSE2 in its own registers: GCC lowers a
+// vector extension mask's `|` to a select per lane.
+struct NanTest {
+#if defined(__SSE2__)
+  __m128d missing = _mm_setzero_pd();
+  void add(Lanes a, Lanes b, Lanes c, Lanes d) {
+    missing = _mm_or_pd(missing, _mm_or_pd(_mm_cmpunord_pd(a, b), _mm_cmpunord_pd(c, d)));
+  }
+  bool any() const { return _mm_movemask_pd(missing) != 0; }
+#else
+  LaneMask missing{};
+  void add(Lanes a, Lanes b, Lanes c, Lanes d) { missing |= (a != a) | (b != b) | (c != c) | (d != d); }
+  bool any() const { return (missing[0] | missing[1]) != 0; }
+#endif
+};
+#endif
 
 class AccumulationLine {
  public:
@@ -17,15 +36,21 @@ class AccumulationLine {
     return push_term(total_, compensation_, high, low, close, volume);
   }
 
-  // push(high[i], low[i], close[i], volume[i]) for i = 0 .. count - 1, the line after each in
-  // lines[i]. A block of bars at a time: the bar terms and the additions' errors in vectors, and
-  // one loop carrying both 4-cycle chains, the totals of this block beside the compensation of the
-  // previous one (whose errors are known by then), so the two overlap.
-  void push_run(const double* high, const double* low, const double* close, const double* volume, size_t count,
-                double* lines) {
-    double total = total_, compensation = compensation_;
+  // The line over bars 0 .. count - 1 of the columns high, low, close, volume (`in`), which may
+  // hold NaN bars, into lines[0 .. count - 1]. A block of bars at a time: the bar terms and the
+  // additions' errors in vectors, and one loop carrying both 4-cycle chains, the totals of this
+  // block beside the compensation of the previous one (whose errors are known by then), so the two
+  // overlap; the NaN test rides along in the same loop. Once a block's lines are final,
+  // `finished(at, n)` gets them (bars at .. at + n - 1, all real). A block holding a NaN bar is
+  // undone (its total restored) and handed to `stepped(at, n)` with the line's members current,
+  // for the caller to step bar by bar under the NaN rule (writing its lines itself); so are the
+  // bars after the last whole block.
+  template <class Finished, class Stepped>
+  void push_run(const double* const* in, size_t count, double* lines, Finished&& finished, Stepped&& stepped) {
+    const double *high = in[0], *low = in[1], *close = in[2], *volume = in[3];
     size_t i = 0;
 #if defined(VELK_CLASSIC_LANES)
+    double total = total_, compensation = compensation_;
     constexpr size_t kBlock = 32;
     struct Block {
       double terms[kBlock];
@@ -33,21 +58,26 @@ class AccumulationLine {
       double compensations[kBlock];
     } blocks[2];
     Block* pending = nullptr;  // a block whose compensation and lines are still to come
+    size_t pending_at = 0;
     const auto finish = [&](const Block& b, size_t at) {
       for (size_t j = 0; j < kBlock; j += lane_count) {
         store_as(lines + at + j, load_as<Lanes>(b.totals + j + 1) + load_as<Lanes>(b.compensations + j));
       }
+      finished(at, kBlock);
     };
     for (; i + kBlock <= count; i += kBlock) {
       Block& b = blocks[(i / kBlock) & 1];
       b.totals[0] = total;
       // The previous block's errors become its compensations in place; none for the first block.
       double* const compensations = pending != nullptr ? pending->compensations : b.compensations;
+      NanTest missing;
       for (size_t j = 0; j < kBlock; j += lane_count) {
         const size_t t = i + j;
-        const Lanes h = load_as<Lanes>(high + t), l = load_as<Lanes>(low + t), c = load_as<Lanes>(close + t);
+        const Lanes h = load_as<Lanes>(high + t), l = load_as<Lanes>(low + t), c = load_as<Lanes>(close + t),
+                    v = load_as<Lanes>(volume + t);
+        missing.add(h, l, c, v);
         const Lanes range = h - l, none{};
-        const Lanes terms = range > none ? ((c - l) - (h - c)) / range * load_as<Lanes>(volume + t) : none;
+        const Lanes terms = range > none ? ((c - l) - (h - c)) / range * v : none;
         store_as(b.terms + j, terms);
         for (size_t k = 0; k < lane_count; ++k) {
           total += terms[k];
@@ -58,7 +88,16 @@ class AccumulationLine {
           }
         }
       }
-      if (pending != nullptr) finish(*pending, i - kBlock);
+      if (pending != nullptr) finish(*pending, pending_at);
+      pending = nullptr;
+      if (missing.any()) [[unlikely]] {
+        total_ = b.totals[0];
+        compensation_ = compensation;
+        stepped(i, kBlock);
+        total = total_;
+        compensation = compensation_;
+        continue;
+      }
       // Each addition's error, two-sum as in add(), into compensations (summed with the next block).
       for (size_t j = 0; j < kBlock; j += lane_count) {
         const Lanes before = load_as<Lanes>(b.totals + j), sum = load_as<Lanes>(b.totals + j + 1);
@@ -66,6 +105,7 @@ class AccumulationLine {
         store_as(b.compensations + j, (before - (sum - value_part)) + (value - value_part));
       }
       pending = &b;
+      pending_at = i;
     }
     if (pending != nullptr) {
       double* const compensations = pending->compensations;
@@ -73,12 +113,12 @@ class AccumulationLine {
         compensation += compensations[j];
         compensations[j] = compensation;
       }
-      finish(*pending, i - kBlock);
+      finish(*pending, pending_at);
     }
-#endif
-    for (; i < count; ++i) lines[i] = push_term(total, compensation, high[i], low[i], close[i], volume[i]);
     total_ = total;
     compensation_ = compensation;
+#endif
+    if (i < count) stepped(i, count - i);
   }
 
   template <class Archive>

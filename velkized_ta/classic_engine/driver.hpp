@@ -319,6 +319,18 @@ concept HasRunKernel = requires(State& s, const double* const* in, double* const
   s.run_real(in, ptrdiff_t{0}, ptrdiff_t{0}, out, ptrdiff_t{0});
 };
 
+// A state whose run kernel applies the NaN rule itself takes spans of bars as they come, real or
+// not, with no separate scan for NaN bars (a pass over every input that, on series longer than
+// the caches, also pays for bringing them in before the kernel can start on them):
+//   template <class Out> void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to,
+//                                       Out* const* out)
+//   writes what step_bar gives on bars from .. to - 1 (NaN outputs at a bar with a NaN input,
+//   which leaves the state alone) and leaves the state as step_bar on those bars would.
+template <class State>
+concept HasMixedRunKernel = requires(State& s, const double* const* in, double* const* out) {
+  s.run_mixed(in, ptrdiff_t{0}, ptrdiff_t{0}, out);
+};
+
 // Runs are handed over at most this many bars at a time, so the scan and the kernel read the same
 // bars while they are cached; a state with scratch arrays per run bounds them by its `run_span`.
 template <class State>
@@ -349,17 +361,10 @@ inline ptrdiff_t step_while(State& state, const double* const* in, ptrdiff_t fro
   return from;
 }
 
-// The unit-stride loop of a state with a run kernel: NaN bars between the runs give NaN outputs
-// and never reach the state, as in step_bar.
-// Width: the lanes a kernel may run its spans in (`run_real<Out, Width>`); 2 unless the state
-// asks for wider ones inside the AVX2 copy (`vex_lane_width`).
-template <class State, class Out, int Width = 2>
-inline void run_real_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
+// Spans of real bars found by a scan for NaN bars, each handed to run_real.
+template <class State, class Out, int Width>
+inline void run_real_spans(State& state, const double* const* columns, ptrdiff_t length, Out* const* targets) {
   constexpr ptrdiff_t span = run_span_of<State>();
-  const double* columns[State::inputs];
-  Out* targets[State::outputs];
-  for (int k = 0; k < State::inputs; ++k) columns[k] = in.columns[k];
-  for (int k = 0; k < State::outputs; ++k) targets[k] = out.columns[k];
   ptrdiff_t real_before = 0;
   ptrdiff_t t = 0;
   while (t < length) {
@@ -384,12 +389,30 @@ inline void run_real_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesOut
   }
 }
 
+// The unit-stride loop of a state with a run kernel: NaN bars between the runs give NaN outputs
+// and never reach the state, as in step_bar (a mixed run kernel sees them and does the same).
+// Width: the lanes a kernel may run its spans in (`run_real<Out, Width>`); 2 unless the state
+// asks for wider ones inside the AVX2 copy (`vex_lane_width`).
+template <class State, class Out, int Width = 2>
+inline void run_real_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
+  const double* columns[State::inputs];
+  Out* targets[State::outputs];
+  for (int k = 0; k < State::inputs; ++k) columns[k] = in.columns[k];
+  for (int k = 0; k < State::outputs; ++k) targets[k] = out.columns[k];
+  if constexpr (HasMixedRunKernel<State>) {
+    constexpr ptrdiff_t span = run_span_of<State>();
+    for (ptrdiff_t t = 0; t < length; t += span) state.run_mixed(columns, t, length - t < span ? length : t + span, targets);
+  } else {
+    run_real_spans<State, Out, Width>(state, columns, length, targets);
+  }
+}
+
 template <class State, class Out>
 inline void run_local(void* raw, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
   // A local state whose address never escapes: its scalars stay in registers across bars
   // instead of being stored and reloaded around every output write (which could alias them).
   State state = std::move(*static_cast<State*>(raw));
-  if constexpr (HasRunKernel<State>) {
+  if constexpr (HasRunKernel<State> || HasMixedRunKernel<State>) {
 #if defined(__x86_64__) && !defined(__clang__)
     // A run kernel may ask for its loop compiled for AVX2 too (`static constexpr bool vex_loop =
     // true`): VEX's three-operand forms drop the register copies SSE2's two-operand ones need, a
