@@ -11,6 +11,7 @@ struct State {
     out[0] = line.push(bar[0], bar[1], bar[2], bar[3]);
     return true;
   }
+  static constexpr bool vex_loop = true;
   static constexpr ptrdiff_t run_span = 256;  // the length of the scratch array in run_mixed
   template <class Out>
   void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
