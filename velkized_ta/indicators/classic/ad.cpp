@@ -25,7 +25,7 @@ struct State {
         step_bar(*this, bar, lines + i);
       }
     };
-    line.push_run(columns, n, lines, [](size_t, size_t) {}, stepped);
+    line.push_run(columns, n, [&](size_t i, double value) { lines[i] = value; }, stepped);
     if constexpr (!std::is_same_v<Out, double>) {
       for (size_t i = 0; i < n; ++i) out[0][from + static_cast<ptrdiff_t>(i)] = static_cast<Out>(lines[i]);
     }
