@@ -12,24 +12,6 @@
 
 namespace velk::classic {
 
-#if defined(VELK_CLASSIC_LANES)
-// Whether any lane of the bars added holds a NaN. On SSE2 in its own registers: GCC lowers a
-// vector extension mask's `|` to a select per lane.
-struct NanTest {
-#if defined(__SSE2__)
-  __m128d missing = _mm_setzero_pd();
-  void add(Lanes a, Lanes b, Lanes c, Lanes d) {
-    missing = _mm_or_pd(missing, _mm_or_pd(_mm_cmpunord_pd(a, b), _mm_cmpunord_pd(c, d)));
-  }
-  bool any() const { return _mm_movemask_pd(missing) != 0; }
-#else
-  LaneMask missing{};
-  void add(Lanes a, Lanes b, Lanes c, Lanes d) { missing |= (a != a) | (b != b) | (c != c) | (d != d); }
-  bool any() const { return (missing[0] | missing[1]) != 0; }
-#endif
-};
-#endif
-
 class AccumulationLine {
  public:
   // Adds the bar's money flow volume; returns the line's value.

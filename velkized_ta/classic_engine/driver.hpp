@@ -230,6 +230,26 @@ inline bool block_real_at(const double* const* columns, ptrdiff_t t) {
 }
 #endif
 
+#if defined(VELK_CLASSIC_LANES)
+// Whether any lane of the bars added holds a NaN, for run kernels that test their bars as they
+// read them (run_mixed). On SSE2 in its own registers: GCC lowers a vector extension mask's `|`
+// to a select per lane.
+struct NanTest {
+#if defined(__SSE2__)
+  __m128d missing = _mm_setzero_pd();
+  void add(Lanes a, Lanes b, Lanes c, Lanes d) {
+    missing = _mm_or_pd(missing, _mm_or_pd(_mm_cmpunord_pd(a, b), _mm_cmpunord_pd(c, d)));
+  }
+  bool any() const { return _mm_movemask_pd(missing) != 0; }
+#else
+  LaneMask missing{};
+  void add(Lanes a, Lanes b, Lanes c, Lanes d) { missing |= (a != a) | (b != b) | (c != c) | (d != d); }
+  bool any() const { return (missing[0] | missing[1]) != 0; }
+#endif
+  void add(Lanes a, Lanes b, Lanes c) { add(a, b, c, c); }
+};
+#endif
+
 template <int N>
 inline bool all_real_at(const double* const* columns, ptrdiff_t t) {
   bool real = true;
@@ -361,12 +381,14 @@ inline ptrdiff_t step_while(State& state, const double* const* in, ptrdiff_t fro
   return from;
 }
 
-// Spans of real bars found by a scan for NaN bars, each handed to run_real.
-template <class State, class Out, int Width>
-inline void run_real_spans(State& state, const double* const* columns, ptrdiff_t length, Out* const* targets) {
+// Bars from .. length - 1: spans of real bars found by a scan for NaN bars, each handed to
+// run_real (a mixed run kernel's way for spans holding NaN bars).
+template <class State, class Out, int Width = 2>
+inline void run_real_spans(State& state, const double* const* columns, ptrdiff_t from, ptrdiff_t length,
+                           Out* const* targets) {
   constexpr ptrdiff_t span = run_span_of<State>();
   ptrdiff_t real_before = 0;
-  ptrdiff_t t = 0;
+  ptrdiff_t t = from;
   while (t < length) {
     const ptrdiff_t limit = length - t < span ? length : t + span;
     ptrdiff_t end = t;
@@ -403,7 +425,7 @@ inline void run_real_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesOut
     constexpr ptrdiff_t span = run_span_of<State>();
     for (ptrdiff_t t = 0; t < length; t += span) state.run_mixed(columns, t, length - t < span ? length : t + span, targets);
   } else {
-    run_real_spans<State, Out, Width>(state, columns, length, targets);
+    run_real_spans<State, Out, Width>(state, columns, 0, length, targets);
   }
 }
 
