@@ -106,10 +106,6 @@ class GuardedWindowSums {
   // re-added on schedule (which take push), the sums' state in locals and every sum taking the
   // bar in one pass.
   void push_run(const double* const* values, size_t count, double* const* sums) {
-    struct Done {
-      int& count;
-      ~Done() { count = 0; }
-    } done{ahead_count_};
     size_t i = 0;
     const auto push_at = [&](size_t at) {
       double bar[K], out[K];
@@ -138,15 +134,6 @@ class GuardedWindowSums {
       }
       i += run_between(values, i, stop, sums);
     }
-  }
-
-  // Until the next push_run returns, its loops ask for columns[c][i] as they take bar i: a caller
-  // reading its inputs a span at a time passes the next span's, so that span's pass over them
-  // finds them cached rather than waiting on memory with nothing else to do (on series longer
-  // than the caches, as long as the loops carrying the sums' chains).
-  void ask_ahead_for(const double* const* columns, int count) {
-    ahead_count_ = std::min(count, kMostAhead);
-    for (int c = 0; c < ahead_count_; ++c) ahead_[c] = columns[c];
   }
 
   // Sum k's fields, as GuardedWindowSum::fields.
@@ -288,7 +275,6 @@ class GuardedWindowSums {
           }
         });
         for (size_t i = lo; i < hi; ++i) {
-          ask_ahead(from + i);
           unrolled<K>([&](int k) {
             const double value = values[k][from + i];
             fresh_sum[k] += value;
@@ -446,7 +432,6 @@ class GuardedWindowSums {
     bool collapsed = false;
     bool collapses[K] = {};
     for (; t < stop; ++t) {
-      ask_ahead(t);
       unrolled<K>([&](int k) {
         const double value = values[k][t];
         const double leaving = slots[k][t];
@@ -489,17 +474,6 @@ class GuardedWindowSums {
     return taken;
   }
 
-  // A cache line of each column asked for every eight bars (prefetches never fault, so bars past
-  // the columns' ends are harmless).
-  void ask_ahead(size_t i) const {
-    if ((i & 7) == 0) {
-      for (int c = 0; c < ahead_count_; ++c) __builtin_prefetch(ahead_[c] + i);
-    }
-  }
-
-  static constexpr int kMostAhead = 4;
-  const double* ahead_[kMostAhead] = {};
-  int ahead_count_ = 0;
   Ring rings_[K];
   double sum_[K] = {};
   double magnitude_[K] = {};

@@ -60,11 +60,7 @@ struct State {
 #else
       bool real = false;
 #endif
-      if (real) {
-        const double* const next[4] = {in[0] + to, in[1] + to, in[2] + to, in[3] + to};
-        sums.ask_ahead_for(next, 4);
-        return run_flows(in, from, to, out, flows);
-      }
+      if (real) return run_flows(in, from, to, out, flows);
     }
     run_real_spans(*this, in, from, to, out);
   }

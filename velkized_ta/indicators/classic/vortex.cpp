@@ -33,48 +33,23 @@ struct State {
     return true;
   }
   static constexpr bool vex_loop = true;
-  static constexpr ptrdiff_t run_span = 256;  // the length of the scratch arrays
-  // A span once the windows are full, with the NaN test in the pass computing the movements; a
-  // span holding a NaN bar (or the warm-up) goes through run_real between its NaN bars.
-  template <class Out>
-  void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
-    Movements m;
-    if (sums.full(2) && movements(in, from, to, m, true)) {
-      const double* const next[3] = {in[0] + to, in[1] + to, in[2] + to};
-      sums.ask_ahead_for(next, 3);
-      return run_movements(in, from, to, out, m);
-    }
-    run_real_spans(*this, in, from, to, out);
-  }
+  static constexpr ptrdiff_t run_span = 256;  // the length of the scratch arrays in run_real
   template <class Out>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
     from = step_while(*this, in, from, to, out, [&] { return !sums.full(2); });
-    if (to <= from) return;
-    Movements m;
-    movements(in, from, to, m, false);
-    run_movements(in, from, to, out, m);
-  }
-  struct Movements {
-    double plus[run_span], minus[run_span], total[run_span];
-  };
-  // The movements of bars from .. to - 1 into m; with `test`, whether those bars are all real
-  // (the movements are then of no use where they are not).
-  bool movements(const double* const* in, ptrdiff_t from, ptrdiff_t to, Movements& m, bool test) const {
     const ptrdiff_t n = to - from;
+    if (n <= 0) return;
     const double *high = in[0] + from, *low = in[1] + from, *close = in[2] + from;
-    double *plus = m.plus, *minus = m.minus, *total = m.total;
+    double plus[run_span], minus[run_span], total[run_span];
     // Bar 0's previous bar is the state's; the others' is in the span.
     plus[0] = std::fabs(high[0] - previous_low);
     minus[0] = std::fabs(low[0] - previous_high);
     total[0] = true_range(high[0], low[0], previous_close);
-    bool real = !test || all_real_at<inputs>(in, from);
     ptrdiff_t i = 1;
 #if defined(VELK_CLASSIC_LANES)
-    NanTest missing;
     const LaneMask magnitude_bits = {std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::max()};
     for (; i + lane_count <= n; i += lane_count) {
       const Lanes now_high = load_as<Lanes>(high + i), now_low = load_as<Lanes>(low + i);
-      if (test) missing.add(now_high, now_low, load_as<Lanes>(close + i));
       const Lanes lanes_plus = (Lanes)((LaneMask)(now_high - load_as<Lanes>(low + i - 1)) & magnitude_bits);
       const Lanes lanes_minus = (Lanes)((LaneMask)(now_low - load_as<Lanes>(high + i - 1)) & magnitude_bits);
       const Lanes lanes_total = true_range(now_high, now_low, load_as<Lanes>(close + i - 1));
@@ -82,28 +57,20 @@ struct State {
       std::memcpy(minus + i, &lanes_minus, sizeof(Lanes));
       std::memcpy(total + i, &lanes_total, sizeof(Lanes));
     }
-    real &= !missing.any();
 #endif
     for (; i < n; ++i) {
-      if (test) real &= all_real_at<inputs>(in, from + i);
       plus[i] = std::fabs(high[i] - low[i - 1]);
       minus[i] = std::fabs(low[i] - high[i - 1]);
       total[i] = true_range(high[i], low[i], close[i - 1]);
     }
-    return real;
-  }
-  // Bars from .. to - 1 (real, the windows full) from their movements.
-  template <class Out>
-  void run_movements(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, const Movements& m) {
-    const ptrdiff_t n = to - from;
-    previous_high = in[0][to - 1];
-    previous_low = in[1][to - 1];
-    previous_close = in[2][to - 1];
+    previous_high = high[n - 1];
+    previous_low = low[n - 1];
+    previous_close = close[n - 1];
     double plus_sums[run_span], minus_sums[run_span], total_sums[run_span];
-    const double* const values[3] = {m.plus, m.minus, m.total};
+    const double* const movements[3] = {plus, minus, total};
     double* const windows[3] = {plus_sums, minus_sums, total_sums};
-    sums.push_run(values, static_cast<size_t>(n), windows);
-    ptrdiff_t i = 0;
+    sums.push_run(movements, static_cast<size_t>(n), windows);
+    i = 0;
 #if defined(VELK_CLASSIC_LANES)
     for (; i + lane_count <= n; i += lane_count) {
       const Lanes none{}, ranges = load_as<Lanes>(total_sums + i);
