@@ -558,6 +558,57 @@ def test_whole_series_match_the_live_update_on_runs_of_every_length(entry):
     assert same(tuple(np.array(column) for column in zip(*got)), whole)
 
 
+def sparse_gaps(n, seed):
+    """Long real runs with a NaN bar now and then, in one input at a time, placed at the edges of
+    the blocks and spans whole-array kernels take (multiples of 32 and 256, one either side), a
+    few bars apart and as a run of three: kernels that test for NaN bars as they go must undo or
+    step just the block holding one, after blocks whose work was still pending."""
+    data = bars(n, seed)
+    names = ("open", "high", "low", "close", "volume", "real0", "real1")
+    for name in names:
+        data[name] = data[name].copy()
+    holes = [255, 256, 575, 577, 1000, 1031, 1032, 1536, 1537, 1538, 2047, 2300, 2303]
+    for k, t in enumerate(holes):
+        data[names[k % len(names)]][t] = np.nan
+    return data
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("entry", classic.REGISTRY, ids=classic.NAMES)
+def test_whole_series_match_the_live_update_with_sparse_nan_bars(entry):
+    series = inputs_of(entry, sparse_gaps(3000, 13))
+    whole = as_tuple(getattr(classic, entry["name"])(*series))
+    handle = getattr(stream, entry["name"])(*(s[:0] for s in series))
+    got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
+    assert same(tuple(np.array(column) for column in zip(*got)), whole)
+    assert same(as_tuple(getattr(classic, entry["name"])(*series, dtype=np.float32)),
+                tuple(w.astype(np.float32) for w in whole))
+
+
+# Parameters at the edges of the run kernels' paths: kama pairs its path length's spans for periods
+# up to 512 (twice the period fitting in a run), adosc's averages start at the longer period, cmf's
+# sums take their fast run for windows up to 1,024.
+KERNEL_EDGES = ([("kama", {"timeperiod": p}) for p in (2, 3, 511, 512, 513, 1100)]
+                + [("adosc", {"fastperiod": 2, "slowperiod": 2}), ("adosc", {"fastperiod": 40, "slowperiod": 300})]
+                + [("cmf", {"timeperiod": p}) for p in (2, 1024, 1025)])
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize(("name", "params"), KERNEL_EDGES,
+                         ids=[f"{n}-{'-'.join(map(str, p.values()))}" for n, p in KERNEL_EDGES])
+def test_run_kernels_at_their_parameter_edges_match_the_live_update(name, params):
+    """Bar by bar against the whole series, and handles restored from pickles at bars that leave
+    the kernels' schedules (re-addings, blocks, spans) at other offsets, continued by update_many."""
+    series = inputs_of(classic.descriptor(name), sparse_gaps(6000, 21))
+    whole = as_tuple(getattr(classic, name)(*series, **params))
+    handle = getattr(stream, name)(*(s[:0] for s in series), **params)
+    got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
+    assert same(tuple(np.array(column) for column in zip(*got)), whole)
+    for cut in (700, 1029, 2501):
+        handle = pickle.loads(pickle.dumps(getattr(stream, name)(*(s[:cut] for s in series), **params)))
+        assert same(as_tuple(handle.update_many(*(s[cut:] for s in series))), tuple(w[cut:] for w in whole)), cut
+
+
 CYCLES = [entry for entry in classic.REGISTRY if entry["group"] == "cycle"]
 
 

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
+#include <type_traits>
 
 #include "classic_engine/indicator.hpp"
 
@@ -17,68 +19,84 @@ class AccumulationLine {
     return push_term(total_, compensation_, high, low, close, volume);
   }
 
-  // push(high[i], low[i], close[i], volume[i]) for i = 0 .. count - 1, the line after each in
-  // lines[i]. A block of bars at a time: the bar terms and the additions' errors in vectors, and
-  // one loop carrying both 4-cycle chains, the totals of this block beside the compensation of the
-  // previous one (whose errors are known by then), so the two overlap.
-  void push_run(const double* high, const double* low, const double* close, const double* volume, size_t count,
-                double* lines) {
-    double total = total_, compensation = compensation_;
+  // The line over bars 0 .. count - 1 of the columns high, low, close, volume (`in`), which may
+  // hold NaN bars. A block of bars at a time: the bar terms and the additions' errors in vectors,
+  // and one loop carrying both 4-cycle chains, the totals of this block beside the compensation of
+  // the previous one (whose errors are known by then), so the two overlap; the NaN test rides
+  // along, and so does `line(i, value)`, which gets the line at each real bar i of the previous
+  // block in order (a caller's own recurrence on the line then overlaps these chains too). A
+  // block holding a NaN bar is undone (its total restored) and handed to `stepped(at, n)` with the
+  // line's members current, for the caller to step bars at .. at + n - 1 under the NaN rule; so
+  // are the bars after the last whole block.
+  template <class Line, class Stepped>
+  void push_run(const double* const* in, size_t count, Line&& line, Stepped&& stepped) {
+    const double *high = in[0], *low = in[1], *close = in[2], *volume = in[3];
     size_t i = 0;
 #if defined(VELK_CLASSIC_LANES)
+    double total = total_, compensation = compensation_;
     constexpr size_t kBlock = 32;
     struct Block {
       double terms[kBlock];
       double totals[kBlock + 1];  // totals[0]: the total before the block
-      double compensations[kBlock];
+      double errors[kBlock];
     } blocks[2];
-    Block* pending = nullptr;  // a block whose compensation and lines are still to come
-    const auto finish = [&](const Block& b, size_t at) {
-      for (size_t j = 0; j < kBlock; j += lane_count) {
-        store_as(lines + at + j, load_as<Lanes>(b.totals + j + 1) + load_as<Lanes>(b.compensations + j));
-      }
-    };
+    const Block* pending = nullptr;  // a block whose compensation and lines are still to come
+    size_t pending_at = 0;
     for (; i + kBlock <= count; i += kBlock) {
       Block& b = blocks[(i / kBlock) & 1];
       b.totals[0] = total;
-      // The previous block's errors become its compensations in place; none for the first block.
-      double* const compensations = pending != nullptr ? pending->compensations : b.compensations;
-      for (size_t j = 0; j < kBlock; j += lane_count) {
-        const size_t t = i + j;
-        const Lanes h = load_as<Lanes>(high + t), l = load_as<Lanes>(low + t), c = load_as<Lanes>(close + t);
-        const Lanes range = h - l, none{};
-        const Lanes terms = range > none ? ((c - l) - (h - c)) / range * load_as<Lanes>(volume + t) : none;
-        store_as(b.terms + j, terms);
-        for (size_t k = 0; k < lane_count; ++k) {
-          total += terms[k];
-          b.totals[j + k + 1] = total;
-          if (pending != nullptr) {
-            compensation += compensations[j + k];
-            compensations[j + k] = compensation;
+      NanTest missing;
+      const auto add_block = [&](auto with_pending) {
+        for (size_t j = 0; j < kBlock; j += lane_count) {
+          const size_t t = i + j;
+          const Lanes h = load_as<Lanes>(high + t), l = load_as<Lanes>(low + t), c = load_as<Lanes>(close + t),
+                      v = load_as<Lanes>(volume + t);
+          missing.add(h, l, c, v);
+          const Lanes range = h - l, none{};
+          const Lanes terms = range > none ? ((c - l) - (h - c)) / range * v : none;
+          store_as(b.terms + j, terms);
+          for (size_t k = 0; k < lane_count; ++k) {
+            total += terms[k];
+            b.totals[j + k + 1] = total;
+            if constexpr (decltype(with_pending)::value) {
+              compensation += pending->errors[j + k];
+              line(pending_at + j + k, pending->totals[j + k + 1] + compensation);
+            }
           }
         }
+      };
+      if (pending != nullptr)
+        add_block(std::true_type{});
+      else
+        add_block(std::false_type{});
+      pending = nullptr;
+      if (missing.any()) [[unlikely]] {
+        total_ = b.totals[0];
+        compensation_ = compensation;
+        stepped(i, kBlock);
+        total = total_;
+        compensation = compensation_;
+        continue;
       }
-      if (pending != nullptr) finish(*pending, i - kBlock);
-      // Each addition's error, two-sum as in add(), into compensations (summed with the next block).
+      // Each addition's error, two-sum as in add(), summed into the compensation with the next block.
       for (size_t j = 0; j < kBlock; j += lane_count) {
         const Lanes before = load_as<Lanes>(b.totals + j), sum = load_as<Lanes>(b.totals + j + 1);
         const Lanes value = load_as<Lanes>(b.terms + j), value_part = sum - before;
-        store_as(b.compensations + j, (before - (sum - value_part)) + (value - value_part));
+        store_as(b.errors + j, (before - (sum - value_part)) + (value - value_part));
       }
       pending = &b;
+      pending_at = i;
     }
     if (pending != nullptr) {
-      double* const compensations = pending->compensations;
       for (size_t j = 0; j < kBlock; ++j) {
-        compensation += compensations[j];
-        compensations[j] = compensation;
+        compensation += pending->errors[j];
+        line(pending_at + j, pending->totals[j + 1] + compensation);
       }
-      finish(*pending, i - kBlock);
     }
-#endif
-    for (; i < count; ++i) lines[i] = push_term(total, compensation, high[i], low[i], close[i], volume[i]);
     total_ = total;
     compensation_ = compensation;
+#endif
+    if (i < count) stepped(i, count - i);
   }
 
   template <class Archive>

@@ -230,6 +230,26 @@ inline bool block_real_at(const double* const* columns, ptrdiff_t t) {
 }
 #endif
 
+#if defined(VELK_CLASSIC_LANES)
+// Whether any lane of the bars added holds a NaN, for run kernels that test their bars as they
+// read them (run_mixed). On SSE2 in its own registers: GCC lowers a vector extension mask's `|`
+// to a select per lane.
+struct NanTest {
+#if defined(__SSE2__)
+  __m128d missing = _mm_setzero_pd();
+  void add(Lanes a, Lanes b, Lanes c, Lanes d) {
+    missing = _mm_or_pd(missing, _mm_or_pd(_mm_cmpunord_pd(a, b), _mm_cmpunord_pd(c, d)));
+  }
+  bool any() const { return _mm_movemask_pd(missing) != 0; }
+#else
+  LaneMask missing{};
+  void add(Lanes a, Lanes b, Lanes c, Lanes d) { missing |= (a != a) | (b != b) | (c != c) | (d != d); }
+  bool any() const { return (missing[0] | missing[1]) != 0; }
+#endif
+  void add(Lanes a, Lanes b, Lanes c) { add(a, b, c, c); }
+};
+#endif
+
 template <int N>
 inline bool all_real_at(const double* const* columns, ptrdiff_t t) {
   bool real = true;
@@ -319,6 +339,18 @@ concept HasRunKernel = requires(State& s, const double* const* in, double* const
   s.run_real(in, ptrdiff_t{0}, ptrdiff_t{0}, out, ptrdiff_t{0});
 };
 
+// A state whose run kernel applies the NaN rule itself takes spans of bars as they come, real or
+// not, with no separate scan for NaN bars (a pass over every input that, on series longer than
+// the caches, also pays for bringing them in before the kernel can start on them):
+//   template <class Out> void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to,
+//                                       Out* const* out)
+//   writes what step_bar gives on bars from .. to - 1 (NaN outputs at a bar with a NaN input,
+//   which leaves the state alone) and leaves the state as step_bar on those bars would.
+template <class State>
+concept HasMixedRunKernel = requires(State& s, const double* const* in, double* const* out) {
+  s.run_mixed(in, ptrdiff_t{0}, ptrdiff_t{0}, out);
+};
+
 // Runs are handed over at most this many bars at a time, so the scan and the kernel read the same
 // bars while they are cached; a state with scratch arrays per run bounds them by its `run_span`.
 template <class State>
@@ -349,19 +381,14 @@ inline ptrdiff_t step_while(State& state, const double* const* in, ptrdiff_t fro
   return from;
 }
 
-// The unit-stride loop of a state with a run kernel: NaN bars between the runs give NaN outputs
-// and never reach the state, as in step_bar.
-// Width: the lanes a kernel may run its spans in (`run_real<Out, Width>`); 2 unless the state
-// asks for wider ones inside the AVX2 copy (`vex_lane_width`).
+// Bars from .. length - 1: spans of real bars found by a scan for NaN bars, each handed to
+// run_real (a mixed run kernel's way for spans holding NaN bars).
 template <class State, class Out, int Width = 2>
-inline void run_real_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
+inline void run_real_spans(State& state, const double* const* columns, ptrdiff_t from, ptrdiff_t length,
+                           Out* const* targets) {
   constexpr ptrdiff_t span = run_span_of<State>();
-  const double* columns[State::inputs];
-  Out* targets[State::outputs];
-  for (int k = 0; k < State::inputs; ++k) columns[k] = in.columns[k];
-  for (int k = 0; k < State::outputs; ++k) targets[k] = out.columns[k];
   ptrdiff_t real_before = 0;
-  ptrdiff_t t = 0;
+  ptrdiff_t t = from;
   while (t < length) {
     const ptrdiff_t limit = length - t < span ? length : t + span;
     ptrdiff_t end = t;
@@ -384,12 +411,30 @@ inline void run_real_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesOut
   }
 }
 
+// The unit-stride loop of a state with a run kernel: NaN bars between the runs give NaN outputs
+// and never reach the state, as in step_bar (a mixed run kernel sees them and does the same).
+// Width: the lanes a kernel may run its spans in (`run_real<Out, Width>`); 2 unless the state
+// asks for wider ones inside the AVX2 copy (`vex_lane_width`).
+template <class State, class Out, int Width = 2>
+inline void run_real_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
+  const double* columns[State::inputs];
+  Out* targets[State::outputs];
+  for (int k = 0; k < State::inputs; ++k) columns[k] = in.columns[k];
+  for (int k = 0; k < State::outputs; ++k) targets[k] = out.columns[k];
+  if constexpr (HasMixedRunKernel<State>) {
+    constexpr ptrdiff_t span = run_span_of<State>();
+    for (ptrdiff_t t = 0; t < length; t += span) state.run_mixed(columns, t, length - t < span ? length : t + span, targets);
+  } else {
+    run_real_spans<State, Out, Width>(state, columns, 0, length, targets);
+  }
+}
+
 template <class State, class Out>
 inline void run_local(void* raw, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
   // A local state whose address never escapes: its scalars stay in registers across bars
   // instead of being stored and reloaded around every output write (which could alias them).
   State state = std::move(*static_cast<State*>(raw));
-  if constexpr (HasRunKernel<State>) {
+  if constexpr (HasRunKernel<State> || HasMixedRunKernel<State>) {
 #if defined(__x86_64__) && !defined(__clang__)
     // A run kernel may ask for its loop compiled for AVX2 too (`static constexpr bool vex_loop =
     // true`): VEX's three-operand forms drop the register copies SSE2's two-operand ones need, a

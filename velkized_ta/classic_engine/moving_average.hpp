@@ -340,7 +340,7 @@ class AdaptiveAverage {
     const int64_t period = period_;
     double kama = kama_, path_length = path_.sum, fresh = path_.fresh;
     int64_t since_resum = path_.since_resum;
-    for (ptrdiff_t i = 0; i < count; ++i) {
+    const auto step = [&](ptrdiff_t i) {
       const double value = x[i], oldest = x[i - period];
       const double move = std::fabs(value - x[i - 1]);
       fresh += move;
@@ -354,11 +354,81 @@ class AdaptiveAverage {
       }
       kama = next(kama, value, value - oldest, path_length);
       out[i] = static_cast<Out>(kama);
+    };
+    ptrdiff_t i = 0;
+#if defined(VELK_CLASSIC_LANES)
+    // The path length's chain (an add and a subtract a bar) is twice the average's: from a
+    // scheduled re-adding on, a window's worth of path lengths depends only on the moves since
+    // the one before, so two such spans (a pair) run side by side in lanes, each lane the step's
+    // operations in order. The loop over a pair also sums the next pair's moves from 0 (the
+    // lengths its re-addings take) and steps the average over the previous pair's bars, so that
+    // the three chains overlap.
+    const ptrdiff_t first_resum = period - 1 - since_resum;  // the bar re-adding next
+    const LaneMask magnitude_bits = {std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::max()};
+    if (period <= kLongestPaired && first_resum >= 0 && first_resum + 1 + 2 * period <= count) {
+      for (; i <= first_resum; ++i) step(i);
+      double moves_from[kLongestPaired + kPairedRun];  // the moves of bars i - period on
+      double paths[kPairedRun];                          // the path lengths of bars i on
+      const ptrdiff_t start = i;
+      double* const moves = moves_from + period - start;  // moves[t]: bar t's
+      ptrdiff_t end = start;
+      while (end + 2 * period <= count && end + 2 * period - start <= kPairedRun) end += 2 * period;
+      ptrdiff_t t = start - period;
+      for (; t + lane_count <= end; t += lane_count) {
+        store_as(moves + t, (Lanes)((LaneMask)(load_as<Lanes>(x + t) - load_as<Lanes>(x + t - 1)) & magnitude_bits));
+      }
+      for (; t < end; ++t) moves[t] = std::fabs(x[t] - x[t - 1]);
+      double* const path = paths - start;
+      // The average at bars t and t + 1: their weights in lanes (next()'s operations), then the
+      // two fused steps.
+      const auto average_pair = [&](ptrdiff_t t) {
+        const Lanes value = load_as<Lanes>(x + t), length = load_as<Lanes>(path + t), none{}, one = none + 1.0;
+        const Lanes change = value - load_as<Lanes>(x + t - period), ratio = change / length;
+        const LaneMask whole = (length <= change) | (length == none);
+        const Lanes efficiency = whole ? one : (Lanes)((LaneMask)ratio & magnitude_bits);
+        Lanes smoothing = efficiency * span + slowest;
+        smoothing *= smoothing;
+        const Lanes kept = one - smoothing, share = (one - kept) * value;
+        kama = fused(kama, kept[0], share[0]);
+        out[t] = static_cast<Out>(kama);
+        kama = fused(kama, kept[1], share[1]);
+        out[t + 1] = static_cast<Out>(kama);
+      };
+      // The sums from 0 of the moves of the pair from s: its lanes' re-added lengths.
+      const auto fresh_of = [&](ptrdiff_t s, ptrdiff_t k) { return Lanes{moves[s + k], moves[s + period + k]}; };
+      Lanes fresh_sums{};
+      for (ptrdiff_t k = 0; k < period; ++k) fresh_sums += fresh_of(start, k);
+      for (ptrdiff_t s = start; s < end; s += 2 * period) {
+        const bool has_next = s + 2 * period < end, has_previous = s > start;
+        const ptrdiff_t previous = s - 2 * period;
+        Lanes lengths{path_length, fresh_sums[0]}, next_fresh{};
+        for (ptrdiff_t k = 0; k + 1 < period; ++k) {
+          lengths += fresh_of(s, k);
+          lengths -= Lanes{moves[s + k - period], moves[s + k]};
+          path[s + k] = lengths[0];
+          path[s + period + k] = lengths[1];
+          if (has_next) next_fresh += fresh_of(s + 2 * period, k);
+          if (has_previous) average_pair(previous + 2 * k);
+        }
+        if (has_next) next_fresh += fresh_of(s + 2 * period, period - 1);
+        path[s + period - 1] = fresh_sums[0];
+        path[s + 2 * period - 1] = fresh_sums[1];
+        path_length = fresh_sums[1];
+        fresh_sums = next_fresh;
+        if (has_previous) average_pair(s - 2);
+      }
+      for (i = end > start ? end - 2 * period : start; i < end; i += 2) average_pair(i);
+      if (end > start) {
+        since_resum = 0;
+        fresh = 0.0;
+      }
     }
+#endif
+    for (; i < count; ++i) step(i);
     prices_.push_many(x, static_cast<size_t>(count));
     const ptrdiff_t last_window = count > period ? count - period : 0;
     path_.ring.pass_over(static_cast<size_t>(last_window));
-    for (ptrdiff_t i = last_window; i < count; ++i) path_.ring.push(std::fabs(x[i] - x[i - 1]));
+    for (ptrdiff_t t = last_window; t < count; ++t) path_.ring.push(std::fabs(x[t] - x[t - 1]));
     kama_ = kama;
     path_.sum = path_length;
     path_.fresh = fresh;
@@ -375,9 +445,9 @@ class AdaptiveAverage {
 
  private:
   // The step from the change over the window and the path length (sum of |moves|) along it.
+  static constexpr double slowest = 2.0 / (30.0 + 1.0);
+  static constexpr double span = 2.0 / (2.0 + 1.0) - slowest;
   static double next(double kama, double x, double change, double path_length) {
-    constexpr double slowest = 2.0 / (30.0 + 1.0);
-    constexpr double span = 2.0 / (2.0 + 1.0) - slowest;
     const double efficiency = path_length <= change || path_length == 0.0 ? 1.0 : std::fabs(change / path_length);
     double smoothing = efficiency * span + slowest;
     smoothing *= smoothing;
@@ -386,6 +456,9 @@ class AdaptiveAverage {
     const double kept = 1.0 - smoothing;
     return fused(kama, kept, (1.0 - kept) * x);
   }
+
+  // Windows paired in lanes by run(): at most this long, within this many bars at a time.
+  static constexpr ptrdiff_t kLongestPaired = 512, kPairedRun = 2048;
 
   bool identity_ = false;
   int64_t period_ = 1;

@@ -252,19 +252,26 @@ class GuardedWindowSums {
       last_resum[k] = n;
     });
     // Stretches of the run within which each sum's leaving values come from one array: the
-    // copy of its ring for its first `capacity` bars, the run's values after.
+    // copy of its ring for its first `capacity` bars, the run's values after. What the loop
+    // reads of the members is in locals: its stores could alias them, so it would reload them.
     const auto run = [&](auto magnitudes) {
       constexpr bool Magnitudes = decltype(magnitudes)::value;
+      double* magnitude_out[K];
+      int64_t capacity[K];
+      unrolled<K>([&](int k) {
+        magnitude_out[k] = own_magnitude[k] ? magnitudes_[k].data() : nullptr;
+        capacity[k] = static_cast<int64_t>(rings_[k].capacity());
+      });
       for (size_t lo = 0; lo < n;) {
         size_t hi = n;
         const double* leaving[K];
         unrolled<K>([&](int k) {
-          const size_t capacity = rings_[k].capacity();
-          if (lo < capacity) {
-            hi = std::min(hi, capacity);
+          const size_t length = static_cast<size_t>(capacity[k]);
+          if (lo < length) {
+            hi = std::min(hi, length);
             leaving[k] = ring_copy[k];
           } else {
-            leaving[k] = values[k] + from - capacity;
+            leaving[k] = values[k] + from - length;
           }
         });
         for (size_t i = lo; i < hi; ++i) {
@@ -273,7 +280,7 @@ class GuardedWindowSums {
             fresh_sum[k] += value;
             if (Magnitudes && own_magnitude[k]) fresh_magnitude[k] += std::fabs(value);
             if (--until_resum[k] == 0) {
-              until_resum[k] = static_cast<int64_t>(rings_[k].capacity());
+              until_resum[k] = capacity[k];
               last_resum[k] = i;
               sum[k] = fresh_sum[k];
               fresh_sum[k] = 0.0;
@@ -290,7 +297,7 @@ class GuardedWindowSums {
               }
             }
             sums[k][from + i] = sum[k];
-            if (Magnitudes && own_magnitude[k]) magnitudes_[k][i] = magnitude[k];
+            if (Magnitudes && own_magnitude[k]) magnitude_out[k][i] = magnitude[k];
           });
         }
         lo = hi;

@@ -11,15 +11,22 @@ struct State {
     out[0] = line.push(bar[0], bar[1], bar[2], bar[3]);
     return true;
   }
-  static constexpr ptrdiff_t run_span = 256;  // the length of the scratch arrays in run_real
+  static constexpr bool vex_loop = true;
+  static constexpr ptrdiff_t run_span = 256;  // the length of the scratch array in run_mixed
   template <class Out>
-  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
+  void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
     const size_t n = static_cast<size_t>(to - from);
-    if constexpr (std::is_same_v<Out, double>) {
-      line.push_run(in[0] + from, in[1] + from, in[2] + from, in[3] + from, n, out[0] + from);
-    } else {
-      double lines[run_span];
-      line.push_run(in[0] + from, in[1] + from, in[2] + from, in[3] + from, n, lines);
+    const double* const columns[4] = {in[0] + from, in[1] + from, in[2] + from, in[3] + from};
+    double scratch[std::is_same_v<Out, double> ? 1 : run_span];
+    double* const lines = std::is_same_v<Out, double> ? reinterpret_cast<double*>(out[0] + from) : scratch;
+    const auto stepped = [&](size_t at, size_t count) {
+      for (size_t i = at; i < at + count; ++i) {
+        const double bar[4] = {columns[0][i], columns[1][i], columns[2][i], columns[3][i]};
+        step_bar(*this, bar, lines + i);
+      }
+    };
+    line.push_run(columns, n, [&](size_t i, double value) { lines[i] = value; }, stepped);
+    if constexpr (!std::is_same_v<Out, double>) {
       for (size_t i = 0; i < n; ++i) out[0][from + static_cast<ptrdiff_t>(i)] = static_cast<Out>(lines[i]);
     }
   }

@@ -33,6 +33,34 @@ struct State {
     out[0] = fast.value - slow.value;
     return true;
   }
+  static constexpr bool vex_loop = true;
+  static constexpr ptrdiff_t run_span = 256;  // the length of the scratch array in run_mixed
+  // Once warm, both averages step along the line's own loop, their values in locals; blocks
+  // holding a NaN bar, and the warm-up, take step.
+  template <class Out>
+  void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
+    for (; from < to && seen <= warmup; ++from) step_at(*this, in, from, out);
+    if (from >= to) return;
+    const double* const columns[4] = {in[0] + from, in[1] + from, in[2] + from, in[3] + from};
+    Out* const targets[1] = {out[0] + from};
+    double fast_value = fast.value, slow_value = slow.value;
+    const double fast_kept = fast.kept, fast_rate = fast.rate, slow_kept = slow.kept, slow_rate = slow.rate;
+    const auto averaged = [&](size_t i, double value) {
+      fast_value = fused(fast_value, fast_kept, fast_rate * value);
+      slow_value = fused(slow_value, slow_kept, slow_rate * value);
+      targets[0][i] = static_cast<Out>(fast_value - slow_value);
+    };
+    const auto stepped = [&](size_t at, size_t count) {
+      fast.value = fast_value;
+      slow.value = slow_value;
+      for (size_t i = at; i < at + count; ++i) step_at(*this, columns, static_cast<ptrdiff_t>(i), targets);
+      fast_value = fast.value;
+      slow_value = slow.value;
+    };
+    line.push_run(columns, static_cast<size_t>(to - from), averaged, stepped);
+    fast.value = fast_value;
+    slow.value = slow_value;
+  }
   template <class Archive>
   void fields(Archive& a) {
     line.fields(a);

@@ -32,13 +32,44 @@ struct State {
     return true;
   }
   static constexpr bool vex_loop = true;
-  static constexpr ptrdiff_t run_span = 256;  // the length of the scratch arrays in run_real
+  static constexpr ptrdiff_t run_span = 256;  // the length of the scratch arrays
+  // A span once the window is full, with the NaN test in the pass computing the money flows; a
+  // span holding a NaN bar (or the warm-up) goes through run_real between its NaN bars.
+  template <class Out>
+  void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
+    if (sums.full(1)) {
+      double flows[run_span];
+#if defined(VELK_CLASSIC_LANES)
+      NanTest missing;
+      const ptrdiff_t n = to - from;
+      ptrdiff_t i = 0;
+      for (; i + lane_count <= n; i += lane_count) {
+        const ptrdiff_t t = from + i;
+        const Lanes high = load_as<Lanes>(in[0] + t), low = load_as<Lanes>(in[1] + t),
+                    close = load_as<Lanes>(in[2] + t), volume = load_as<Lanes>(in[3] + t);
+        missing.add(high, low, close, volume);
+        const Lanes lanes = money_flow(high, low, close, volume);
+        std::memcpy(flows + i, &lanes, sizeof lanes);
+      }
+      bool real = !missing.any();
+      for (; i < n; ++i) {
+        const ptrdiff_t t = from + i;
+        real &= all_real_at<inputs>(in, t);
+        flows[i] = money_flow(in[0][t], in[1][t], in[2][t], in[3][t]);
+      }
+#else
+      bool real = false;
+#endif
+      if (real) return run_flows(in, from, to, out, flows);
+    }
+    run_real_spans(*this, in, from, to, out);
+  }
   template <class Out>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
     from = step_while(*this, in, from, to, out, [&] { return !sums.full(1); });
     const ptrdiff_t n = to - from;
     if (n <= 0) return;
-    double flows[run_span], flow_sums[run_span], volume_sums[run_span];
+    double flows[run_span];
     ptrdiff_t i = 0;
 #if defined(VELK_CLASSIC_LANES)
     for (; i + lane_count <= n; i += lane_count) {
@@ -49,10 +80,17 @@ struct State {
     }
 #endif
     for (; i < n; ++i) flows[i] = money_flow(in[0][from + i], in[1][from + i], in[2][from + i], in[3][from + i]);
+    run_flows(in, from, to, out, flows);
+  }
+  // Bars from .. to - 1 (real, the window full) from their money flows.
+  template <class Out>
+  void run_flows(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, const double* flows) {
+    const ptrdiff_t n = to - from;
+    double flow_sums[run_span], volume_sums[run_span];
     const double* const values[2] = {flows, in[3] + from};
     double* const windows[2] = {flow_sums, volume_sums};
     sums.push_run(values, static_cast<size_t>(n), windows);
-    i = 0;
+    ptrdiff_t i = 0;
 #if defined(VELK_CLASSIC_LANES)
     for (; i + lane_count <= n; i += lane_count) {
       const Lanes none{}, total = load_as<Lanes>(volume_sums + i);
