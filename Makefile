@@ -57,7 +57,8 @@ mutants: $(VENV)/.ready
 	$(VENV)/bin/python tools/mutants.py $(MUTANTS_ARGS)
 
 # The suite against a build by clang 16 (Debian's, installed when missing; clang 14 lacks C++20's
-# capture of structured bindings), then the outcomes of
+# capture of structured bindings), after checking that neither build leaves a classic function on
+# 4- or 8-wide lanes out of line (tools/check_lane_calls.py: the AVX2 lanes never run here), then the outcomes of
 # the snapshot corpus with the classic family (tools/snapshot.py --results) from it, also on the
 # portable FMA and narrow vector paths, against the GCC build of `make build`: a difference of
 # value, NaN position, outcome or error fails; the sign of a NaN made from two NaNs is the
@@ -76,6 +77,7 @@ test-clang: build $(VENV_CLANG)/.ready
 	$(VENV_CLANG)/bin/pip wheel -q --no-build-isolation --no-deps -Cbuild-dir=build/clang \
 	    -Ccmake.define.CMAKE_CXX_COMPILER=$(CLANG_CXX) -w build/clang-dist .
 	$(VENV_CLANG)/bin/pip install -q --force-reinstall --no-deps build/clang-dist/*.whl
+	$(VENV)/bin/python tools/check_lane_calls.py build/cmake/_classic*.so build/clang/_classic*.so
 	$(VENV_CLANG)/bin/pytest $(PYTEST_ARGS) -p no:cacheprovider tests
 	$(VENV)/bin/python tools/snapshot.py --results build/outcomes-gcc.json.gz
 	$(VENV_CLANG)/bin/python tools/snapshot.py --results build/outcomes-clang.json.gz

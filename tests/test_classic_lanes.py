@@ -50,10 +50,6 @@ def assert_columns(got, want):
             assert out[:, j].tobytes() == exp.tobytes(), f"column {j}"
 
 
-NO_LANES = pytest.mark.skipif(not LANES, reason="this build steps columns one series at a time (clang)")
-
-
-@NO_LANES
 def test_the_registry_lists_indicators_with_lanes():
     assert LANES, "no registry entry steps columns in lanes"
 
@@ -101,7 +97,6 @@ def test_a_column_of_nan_and_inf_bars_leaves_its_neighbours_alone(entry):
     assert_columns(getattr(batch, name)(*tables, axis=0), expected_columns(name, tables, {}))
 
 
-@NO_LANES
 def test_float32_tables_on_routes_without_lanes_are_converted():
     """Only a lane entry's column layout reads float32 in place; rows, offsets and per-series
     entries take the float64 conversion and give the same values."""

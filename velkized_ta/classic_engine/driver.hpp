@@ -531,17 +531,12 @@ Operations operations_of() {
   ops.run_f64 = &run_series<State, double>;
   ops.run_f32 = &run_series<State, float>;
   ops.update = &update_bar<State>;
-  // Clang builds step a table's columns one series at a time: there, the lane build of the
-  // Wilder-based states and macd gave other values than their scalar step (found by the clang test
-  // run, not yet understood), and each column must keep its series' bits.
-#if !defined(__clang__)
   if constexpr (HasLanes<State>) {
     ops.columns_f64_f64 = &run_columns_in_lanes<State, double, double>;
     ops.columns_f64_f32 = &run_columns_in_lanes<State, double, float>;
     ops.columns_f32_f64 = &run_columns_in_lanes<State, float, double>;
     ops.columns_f32_f32 = &run_columns_in_lanes<State, float, float>;
   }
-#endif
   ops.save = [](const void* state, std::string& bytes) {
     StateWriter writer;
     const_cast<State*>(static_cast<const State*>(state))->fields(writer);

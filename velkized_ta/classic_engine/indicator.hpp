@@ -621,7 +621,7 @@ class SeededEmaOf {
         size_(splat<T>(static_cast<double>(period))) {}
 
   // True once the value is defined (from the period-th value on).
-  FlagOf<T> push(T x) {
+  VELK_LANE_INLINE FlagOf<T> push(T x) {
     if (all_set(not_less(seen_, period_))) {
       value_ = fused(value_, kept_, rate_ * x);
       return flag_of<T>(true);
@@ -633,14 +633,14 @@ class SeededEmaOf {
     value_ = choose(seeding, seeded, fused(value_, kept_, rate_ * x));
     return not_less(seen_, period_);
   }
-  T value() const { return value_; }
+  VELK_LANE_INLINE T value() const { return value_; }
   // The step's constants: c (the previous value's weight) and k' = 1 - c (the input's).
-  T kept() const { return kept_; }
-  T rate() const { return rate_; }
+  VELK_LANE_INLINE T kept() const { return kept_; }
+  VELK_LANE_INLINE T rate() const { return rate_; }
   // Whether push is the step alone (the seed is taken).
   bool seeded() const { return all_set(not_less(seen_, period_)); }
   // The value a seeded average reached through steps taken outside (a run kernel's locals).
-  void take(T value) { value_ = value; }
+  VELK_LANE_INLINE void take(T value) { value_ = value; }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -675,7 +675,7 @@ class WilderAverageOf {
         share_(splat<T>(1.0 - wilder_kept(period))),
         size_(splat<T>(static_cast<double>(period))) {}
 
-  FlagOf<T> push(T x) {
+  VELK_LANE_INLINE FlagOf<T> push(T x) {
     if (all_set(not_less(seen_, period_))) {
       value_ = fused(value_, kept_, share_ * x);
       return flag_of<T>(true);
@@ -687,13 +687,13 @@ class WilderAverageOf {
     value_ = choose(seeding, seeded, fused(value_, kept_, share_ * x));
     return not_less(seen_, period_);
   }
-  T value() const { return value_; }
-  T kept() const { return kept_; }
-  T share() const { return share_; }
+  VELK_LANE_INLINE T value() const { return value_; }
+  VELK_LANE_INLINE T kept() const { return kept_; }
+  VELK_LANE_INLINE T share() const { return share_; }
   // Whether push is the Wilder step alone (the seed is taken).
   bool seeded() const { return all_set(not_less(seen_, period_)); }
   // The value a seeded average reached through steps taken outside (a run kernel's locals).
-  void take(T value) { value_ = value; }
+  VELK_LANE_INLINE void take(T value) { value_ = value; }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -765,7 +765,7 @@ inline Lanes true_range(Lanes high, Lanes low, Lanes previous_close) {
 
 // The same for the lanes of series (lanes.hpp), any width.
 template <LaneValues T>
-inline T true_range(T high, T low, T previous_close) {
+VELK_LANE_INLINE inline T true_range(T high, T low, T previous_close) {
   const T range = high - low;
   const T to_high = magnitude(high - previous_close);
   const T to_low = magnitude(low - previous_close);
@@ -901,7 +901,7 @@ class AverageTrueRangeOf {
   AverageTrueRangeOf() = default;
   explicit AverageTrueRangeOf(int64_t period) : average_(period) {}
 
-  FlagOf<T> push(T high, T low, T close) {
+  VELK_LANE_INLINE FlagOf<T> push(T high, T low, T close) {
     const FlagOf<T> first = flag_not(has_previous_);
     const T previous = previous_close_;
     previous_close_ = close;
@@ -909,7 +909,7 @@ class AverageTrueRangeOf {
     if (all_set(first)) return flag_of<T>(false);
     return push_where(flag_not(first), average_, true_range(high, low, previous));
   }
-  T value() const { return average_.value(); }
+  VELK_LANE_INLINE T value() const { return average_.value(); }
   // Whether push is the Wilder step of the true range alone.
   bool seeded() const { return all_set(has_previous_) && average_.seeded(); }
 
@@ -975,7 +975,7 @@ class RelativeStrengthOf {
   RelativeStrengthOf() = default;
   explicit RelativeStrengthOf(int64_t period) : gains_(period), losses_(period) {}
 
-  FlagOf<T> push(T x) {
+  VELK_LANE_INLINE FlagOf<T> push(T x) {
     const FlagOf<T> first = flag_not(has_previous_);
     const T change = x - previous_;
     previous_ = x;
@@ -986,7 +986,7 @@ class RelativeStrengthOf {
     push_where(flag_not(first), losses_, choose(less(change, zero), -change, zero));
     return ready;
   }
-  T value() const {
+  VELK_LANE_INLINE T value() const {
     const T total = gains_.value() + losses_.value();
     const T zero = splat<T>(0.0);
     return choose(not_equal(total, zero), 100.0 * (gains_.value() / total), zero);
@@ -1017,14 +1017,14 @@ class AlignedEmaPairOf {
   AlignedEmaPairOf(int64_t a, int64_t b)
       : gap_(count_of<T>(std::max(a, b) - std::min(a, b))), fast_(std::min(a, b)), slow_(std::max(a, b)) {}
 
-  FlagOf<T> push(T x) {
+  VELK_LANE_INLINE FlagOf<T> push(T x) {
     const FlagOf<T> ready = slow_.push(x);
     seen_ = seen_ + count_of<T>(1);
     push_where(greater(seen_, gap_), fast_, x);
     return ready;
   }
-  T fast() const { return fast_.value(); }
-  T slow() const { return slow_.value(); }
+  VELK_LANE_INLINE T fast() const { return fast_.value(); }
+  VELK_LANE_INLINE T slow() const { return slow_.value(); }
   // Whether push is both averages' steps alone (both seeded).
   bool seeded() const { return fast_.seeded() && slow_.seeded(); }
   // The blocks, for a run kernel that steps them in registers once seeded (then `advance`).

@@ -29,6 +29,19 @@
 
 namespace velk::classic {
 
+// On every function that takes or returns lanes (here, in the lane states and their blocks): a
+// target attribute decides how a function passes 32- and 64-byte vectors, and clang compiles an
+// out-of-line function once, for the baseline, where a 64-byte return goes through memory, while
+// its callers in the AVX2 and AVX-512 copies of a loop read the return from a ymm or zmm register.
+// Clang's `flatten` inlines only the calls written in the flattened function itself, and its
+// inliner left larger lane functions (push_where, a state's push) out of line. Inlined, a function
+// is compiled for the unit of the loop that runs it. GCC's `flatten` inlines the whole call tree.
+#if defined(__clang__)
+#define VELK_LANE_INLINE __attribute__((always_inline))
+#else
+#define VELK_LANE_INLINE
+#endif
+
 template <int W>
 struct LaneVectors;
 template <> struct LaneVectors<2> {
@@ -78,21 +91,21 @@ using CountOf = typename LaneKinds<T>::Count;
 
 // A value in every lane.
 template <class T>
-inline T splat(double v) {
+VELK_LANE_INLINE inline T splat(double v) {
   if constexpr (LaneValues<T>)
     return T{} + v;
   else
     return v;
 }
 template <class T>
-inline CountOf<T> count_of(int64_t n) {
+VELK_LANE_INLINE inline CountOf<T> count_of(int64_t n) {
   if constexpr (LaneValues<T>)
     return T{} + static_cast<double>(n);
   else
     return n;
 }
 template <class T>
-inline FlagOf<T> flag_of(bool b) {
+VELK_LANE_INLINE inline FlagOf<T> flag_of(bool b) {
   if constexpr (LaneValues<T>)
     return FlagOf<T>{} + (b ? int64_t{-1} : int64_t{0});
   else
@@ -102,7 +115,7 @@ inline FlagOf<T> flag_of(bool b) {
 inline bool flag_not(bool f) { return !f; }
 template <class M>
   requires(!std::is_same_v<M, bool>)
-inline M flag_not(M m) {
+VELK_LANE_INLINE inline M flag_not(M m) {
   return ~m;
 }
 
@@ -111,7 +124,7 @@ inline M flag_not(M m) {
 inline double choose(bool keep, double a, double b) { return keep ? a : b; }
 inline int64_t choose(bool keep, int64_t a, int64_t b) { return keep ? a : b; }
 template <LaneValues T>
-inline T choose(FlagOf<T> keep, T a, T b) {
+VELK_LANE_INLINE inline T choose(FlagOf<T> keep, T a, T b) {
   using Mask = FlagOf<T>;
   Mask bits_a, bits_b;
   std::memcpy(&bits_a, &a, sizeof a);
@@ -123,13 +136,13 @@ inline T choose(FlagOf<T> keep, T a, T b) {
 }
 template <class M>
   requires(!std::is_same_v<M, bool>)
-inline M choose(M keep, M a, M b) {
+VELK_LANE_INLINE inline M choose(M keep, M a, M b) {
   return (a & keep) | (b & ~keep);
 }
 
 // fabs in every lane: the sign bit cleared.
 template <LaneValues T>
-inline T magnitude(T v) {
+VELK_LANE_INLINE inline T magnitude(T v) {
   FlagOf<T> bits;
   std::memcpy(&bits, &v, sizeof bits);
   bits &= FlagOf<T>{} + std::numeric_limits<int64_t>::max();
@@ -148,11 +161,11 @@ inline T magnitude(T v) {
 #define VELK_CLASSIC_AVX2
 #endif
 #define VELK_CLASSIC_COMPARISONS(V, M, ATTRIBUTES)                                   \
-  ATTRIBUTES inline M less(V a, V b) { return (M)(a < b); }                          \
-  ATTRIBUTES inline M greater(V a, V b) { return (M)(a > b); }                       \
-  ATTRIBUTES inline M not_less(V a, V b) { return (M)(a >= b); }                     \
-  ATTRIBUTES inline M equal(V a, V b) { return (M)(a == b); }                        \
-  ATTRIBUTES inline M not_equal(V a, V b) { return (M)(a != b); }
+  ATTRIBUTES VELK_LANE_INLINE inline M less(V a, V b) { return (M)(a < b); }                          \
+  ATTRIBUTES VELK_LANE_INLINE inline M greater(V a, V b) { return (M)(a > b); }                       \
+  ATTRIBUTES VELK_LANE_INLINE inline M not_less(V a, V b) { return (M)(a >= b); }                     \
+  ATTRIBUTES VELK_LANE_INLINE inline M equal(V a, V b) { return (M)(a == b); }                        \
+  ATTRIBUTES VELK_LANE_INLINE inline M not_equal(V a, V b) { return (M)(a != b); }
 VELK_CLASSIC_COMPARISONS(double, bool, )
 VELK_CLASSIC_COMPARISONS(int64_t, bool, )
 VELK_CLASSIC_COMPARISONS(DoubleLanes<2>, LaneVectors<2>::Mask, )
@@ -173,14 +186,14 @@ VELK_CLASSIC_AVX512 inline bool any_set(LaneVectors<8>::Mask m) { return _mm512_
 #else
 template <class M>
   requires(!std::is_same_v<M, bool>)
-inline bool all_set(M m) {
+VELK_LANE_INLINE inline bool all_set(M m) {
   int64_t every = -1;
   for (size_t k = 0; k < sizeof m / sizeof(int64_t); ++k) every &= m[k];
   return every != 0;
 }
 template <class M>
   requires(!std::is_same_v<M, bool>)
-inline bool any_set(M m) {
+VELK_LANE_INLINE inline bool any_set(M m) {
   int64_t some = 0;
   for (size_t k = 0; k < sizeof m / sizeof(int64_t); ++k) some |= m[k];
   return some != 0;
@@ -190,7 +203,7 @@ inline bool any_set(M m) {
 // bits of one series. Each lane count's is compiled for the unit that runs it (vfmadd); two lanes
 // run inside `with_fma` (lane by lane, the FMA unit's or the library's fma).
 using velk::fused;
-inline LaneVectors<2>::Values fused(LaneVectors<2>::Values a, LaneVectors<2>::Values b, LaneVectors<2>::Values c) {
+VELK_LANE_INLINE inline LaneVectors<2>::Values fused(LaneVectors<2>::Values a, LaneVectors<2>::Values b, LaneVectors<2>::Values c) {
   return LaneVectors<2>::Values{__builtin_fma(a[0], b[0], c[0]), __builtin_fma(a[1], b[1], c[1])};
 }
 #if defined(__x86_64__) && !defined(__clang__)
@@ -205,7 +218,7 @@ VELK_CLASSIC_AVX512 inline LaneVectors<8>::Values fused(LaneVectors<8>::Values a
 #else
 template <class V>
   requires(lane_width<V> > 2)
-inline V fused(V a, V b, V c) {
+VELK_LANE_INLINE inline V fused(V a, V b, V c) {
   V r;
   for (int k = 0; k < lane_width<V>; ++k) r[k] = __builtin_fma(a[k], b[k], c[k]);
   return r;
@@ -218,7 +231,7 @@ inline V fused(V a, V b, V c) {
 // In the lanes where `keep` is set, `now` takes back the values of `before` (a copy of the
 // same block): for a block of lane-typed members, every vector-sized piece blended on its bits.
 template <class Block, class Flag>
-inline void keep_lanes(Flag keep, Block& now, const Block& before) {
+VELK_LANE_INLINE inline void keep_lanes(Flag keep, Block& now, const Block& before) {
   if constexpr (std::is_same_v<Flag, bool>) {
     if (keep) now = before;
   } else {
@@ -236,7 +249,7 @@ inline void keep_lanes(Flag keep, Block& now, const Block& before) {
 // block.push(args...) in the lanes where `active` is set; the others keep their state and read
 // not ready. One series: the push where active, nothing otherwise.
 template <class Block, class Flag, class... Args>
-inline Flag push_where(Flag active, Block& block, Args... args) {
+VELK_LANE_INLINE inline Flag push_where(Flag active, Block& block, Args... args) {
   if constexpr (std::is_same_v<Flag, bool>) {
     return active && block.push(args...);
   } else {
@@ -273,7 +286,7 @@ namespace lanes_detail {
 
 // A group's bars of one row; float32 inputs widen exactly, as the function widens its input.
 template <class V, class In>
-inline V load_row(const In* row, ptrdiff_t column_stride, int count) {
+VELK_LANE_INLINE inline V load_row(const In* row, ptrdiff_t column_stride, int count) {
   constexpr int W = lane_width<V>;
   V lanes;
   if (count == W && column_stride == 1) {
@@ -291,7 +304,7 @@ inline V load_row(const In* row, ptrdiff_t column_stride, int count) {
 }
 
 template <class V, class Out>
-inline void store_row(Out* row, ptrdiff_t column_stride, int count, V lanes) {
+VELK_LANE_INLINE inline void store_row(Out* row, ptrdiff_t column_stride, int count, V lanes) {
   constexpr int W = lane_width<V>;
   if constexpr (std::is_same_v<Out, double>) {
     if (count == W && column_stride == 1) {
@@ -304,52 +317,61 @@ inline void store_row(Out* row, ptrdiff_t column_stride, int count, V lanes) {
 
 // Steps columns [first, first + count) of the table over `length` rows with the lane state S.
 template <class S, class V, class In, class Out>
-void run_block(const double* params, TableArrays<const In> in, TableArrays<Out> out, ptrdiff_t length,
-               ptrdiff_t first, ptrdiff_t count) {
+VELK_LANE_INLINE inline void run_block(const double* params, TableArrays<const In> in, TableArrays<Out> out,
+                                       ptrdiff_t length, ptrdiff_t first, ptrdiff_t count) {
   using Flag = FlagOf<V>;
   constexpr int W = lane_width<V>;
   const int groups = static_cast<int>((count + W - 1) / W);
   // The groups stepped together keep their states within about a third of L1 beside the rows
-  // passing through (a large state, MACD's, walks a block in several passes).
+  // passing through. A larger state (MACD's) walks the block's groups in several passes, each over
+  // a stripe of rows at a time, so the stripe's rows (which the prefetchers fetch whole) are still
+  // in L2 for the next pass: passes over all rows would bring the table in from memory once each.
   constexpr int kTogether = std::clamp<int>(static_cast<int>(16384 / sizeof(S)), 1, kLaneBlockColumns / W);
+  constexpr ptrdiff_t kStripeBytes = ptrdiff_t{1} << 18;  // measured: 64 KB and 1 MB no better
+  const ptrdiff_t row_bytes = count * (S::inputs * static_cast<ptrdiff_t>(sizeof(In)) +
+                                       S::outputs * static_cast<ptrdiff_t>(sizeof(Out)));
+  const ptrdiff_t stripe = groups > kTogether ? std::max<ptrdiff_t>(kStripeBytes / row_bytes, 8) : length;
   // On the stack: the heap's alignment is the default build's idea of these vectors' alignment,
   // less than the wide build's aligned moves assume.
-  std::optional<S> states[kTogether];
+  std::optional<S> states[kLaneBlockColumns / W];
+  for (int g = 0; g < groups; ++g) states[g].emplace(params);
   const V missing = splat<V>(std::numeric_limits<double>::quiet_NaN());
   // The hardware prefetchers do not follow a walk down rows pages apart: each group asks for its
   // inputs' and outputs' row kAhead rows on (a hint, which never faults, also past the end).
   constexpr ptrdiff_t kAhead = 4;
-  for (int from = 0; from < groups; from += kTogether) {
-    const int together = std::min(kTogether, groups - from);
-    for (int g = 0; g < together; ++g) states[g].emplace(params);
-    for (ptrdiff_t i = 0; i < length; ++i) {
-      for (int g = 0; g < together; ++g) {
-        const ptrdiff_t column = first + static_cast<ptrdiff_t>(from + g) * W;
-        for (int k = 0; k < S::inputs; ++k)
-          __builtin_prefetch(in.bases[k] + (i + kAhead) * in.rows[k] + column * in.columns[k]);
-        for (int k = 0; k < S::outputs; ++k)
-          __builtin_prefetch(out.bases[k] + (i + kAhead) * out.rows[k] + column * out.columns[k], 1);
-        const int lanes = static_cast<int>(std::min<ptrdiff_t>(W, first + count - column));
-        V bar[S::inputs];
-        Flag real = flag_of<V>(true);
-        for (int k = 0; k < S::inputs; ++k) {
-          bar[k] = load_row<V>(in.bases[k] + i * in.rows[k] + column * in.columns[k], in.columns[k], lanes);
-          real &= equal(bar[k], bar[k]);
+  for (ptrdiff_t top = 0; top < length; top += stripe) {
+    const ptrdiff_t bottom = std::min(length, top + stripe);
+    for (int from = 0; from < groups; from += kTogether) {
+      const int to = std::min(groups, from + kTogether);
+      for (ptrdiff_t i = top; i < bottom; ++i) {
+        for (int g = from; g < to; ++g) {
+          const ptrdiff_t column = first + static_cast<ptrdiff_t>(g) * W;
+          for (int k = 0; k < S::inputs; ++k)
+            __builtin_prefetch(in.bases[k] + (i + kAhead) * in.rows[k] + column * in.columns[k]);
+          for (int k = 0; k < S::outputs; ++k)
+            __builtin_prefetch(out.bases[k] + (i + kAhead) * out.rows[k] + column * out.columns[k], 1);
+          const int lanes = static_cast<int>(std::min<ptrdiff_t>(W, first + count - column));
+          V bar[S::inputs];
+          Flag real = flag_of<V>(true);
+          for (int k = 0; k < S::inputs; ++k) {
+            bar[k] = load_row<V>(in.bases[k] + i * in.rows[k] + column * in.columns[k], in.columns[k], lanes);
+            real &= equal(bar[k], bar[k]);
+          }
+          S& state = *states[g];
+          V values[S::outputs] = {};  // a step that is not ready may leave them unwritten
+          Flag ready;
+          if (all_set(real)) {
+            ready = state.step(bar, values);
+          } else {
+            // The NaN rule per lane: such a lane's state stays as it was, its values are NaN.
+            const S before = state;
+            ready = state.step(bar, values) & real;
+            keep_lanes(flag_not(real), state, before);
+          }
+          for (int k = 0; k < S::outputs; ++k)
+            store_row(out.bases[k] + i * out.rows[k] + column * out.columns[k], out.columns[k], lanes,
+                      choose(ready, values[k], missing));
         }
-        S& state = *states[g];
-        V values[S::outputs] = {};  // a step that is not ready may leave them unwritten
-        Flag ready;
-        if (all_set(real)) {
-          ready = state.step(bar, values);
-        } else {
-          // The NaN rule per lane: such a lane's state stays as it was, its values are NaN.
-          const S before = state;
-          ready = state.step(bar, values) & real;
-          keep_lanes(flag_not(real), state, before);
-        }
-        for (int k = 0; k < S::outputs; ++k)
-          store_row(out.bases[k] + i * out.rows[k] + column * out.columns[k], out.columns[k], lanes,
-                    choose(ready, values[k], missing));
       }
     }
   }
@@ -378,7 +400,7 @@ concept HasLanes = requires { typename State::template OnLanes<DoubleLanes<2>>; 
 template <class State, class In, class Out>
 void run_columns_in_lanes(const double* params, TableArrays<const In> in, TableArrays<Out> out,
                           ptrdiff_t length, ptrdiff_t first, ptrdiff_t count) {
-  auto with = [&](auto lanes) {
+  auto with = [&](auto lanes) VELK_LANE_INLINE {
     using V = DoubleLanes<decltype(lanes)::value>;
     lanes_detail::run_block<typename State::template OnLanes<V>, V, In, Out>(params, in, out, length, first, count);
   };

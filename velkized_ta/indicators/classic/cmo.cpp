@@ -11,7 +11,7 @@ struct State {
   template <class V>
   using OnLanes = State<V>;
   explicit State(const double* params) : gains(int_param(params, 0)), losses(int_param(params, 0)) {}
-  FlagOf<T> step(const T* bar, T* out) {
+  VELK_LANE_INLINE FlagOf<T> step(const T* bar, T* out) {
     const T x = bar[0];
     const FlagOf<T> first = flag_not(has_previous);
     const T change = x - previous;

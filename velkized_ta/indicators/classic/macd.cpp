@@ -12,7 +12,7 @@ struct State {
   using OnLanes = State<V>;
   explicit State(const double* params)
       : averages(int_param(params, 0), int_param(params, 1)), signal(int_param(params, 2)) {}
-  FlagOf<T> step(const T* bar, T* out) {
+  VELK_LANE_INLINE FlagOf<T> step(const T* bar, T* out) {
     const FlagOf<T> averaged = averages.push(bar[0]);
     if (!any_set(averaged)) return averaged;
     const T line = averages.fast() - averages.slow();

@@ -11,7 +11,7 @@ struct State {
   template <class V>
   using OnLanes = State<V>;
   explicit State(const double* params) : atr(int_param(params, 0)) {}
-  FlagOf<T> step(const T* bar, T* out) {
+  VELK_LANE_INLINE FlagOf<T> step(const T* bar, T* out) {
     const FlagOf<T> ready = atr.push(bar[0], bar[1], bar[2]);
     if (!any_set(ready)) return ready;
     const T zero = splat<T>(0.0);

@@ -11,7 +11,7 @@ struct State {
   template <class V>
   using OnLanes = State<V>;
   explicit State(const double* params) : strength(int_param(params, 0)) {}
-  FlagOf<T> step(const T* bar, T* out) {
+  VELK_LANE_INLINE FlagOf<T> step(const T* bar, T* out) {
     const FlagOf<T> ready = strength.push(bar[0]);
     if (!any_set(ready)) return ready;
     out[0] = strength.value();
