@@ -687,6 +687,7 @@ LONG_WINDOWS = [("wma", {"timeperiod": 700}), ("kama", {"timeperiod": 500}), ("t
                 ("t3", {"timeperiod": 60}), ("macdext", {"fastperiod": 300, "slowperiod": 1000, "signalperiod": 600}),
                 ("sma", {"timeperiod": 513}), ("sma", {"timeperiod": 1024}), ("trima", {"timeperiod": 4500}),
                 ("hma", {"timeperiod": 900}), ("correl", {"timeperiod": 700}), ("var", {"timeperiod": 400}), ("beta", {"timeperiod": 2100}),
+                ("linearreg_slope", {"timeperiod": 300}),
                 # rings longer than the positive-run loop copies (1024): the general loop between wraps
                 ("vortex", {"timeperiod": 1100}), ("ultosc", {"timeperiod1": 3, "timeperiod2": 1500, "timeperiod3": 40}),
                 ("cmf", {"timeperiod": 1030})]

@@ -22,6 +22,64 @@ inline Lanes select_greater(Lanes a, Lanes b) {
   return a > b ? a : b;
 #endif
 }
+#if defined(__x86_64__) && !defined(__clang__)
+// The same in each of four lanes (vmaxpd), for the span kernels of the AVX2 copy.
+__attribute__((target("avx2,fma"))) inline DoubleLanes<4> select_greater(DoubleLanes<4> a, DoubleLanes<4> b) {
+  return (DoubleLanes<4>)_mm256_max_pd((__m256d)a, (__m256d)b);
+}
+__attribute__((target("avx2,fma"))) inline DoubleLanes<4> or_less_avx2(DoubleLanes<4> mask, DoubleLanes<4> a, DoubleLanes<4> b) {
+  return (DoubleLanes<4>)_mm256_or_pd((__m256d)mask, _mm256_cmp_pd((__m256d)a, (__m256d)b, _CMP_LT_OQ));
+}
+#endif
+// y[i], y[i + apart], ... in the W lanes of a vector: bar i of W spans laid side by side.
+template <int W>
+inline DoubleLanes<W> across_spans(const double* y, ptrdiff_t i, ptrdiff_t apart) {
+  if constexpr (W == 2)
+    return DoubleLanes<2>{y[i], y[i + apart]};
+  else
+    return DoubleLanes<4>{y[i], y[i + apart], y[i + 2 * apart], y[i + 3 * apart]};
+}
+// {first, v[0], .., v[W - 2]}: the lanes' bars `apart` earlier, given v = across_spans(y, i,
+// apart) and first = y[i - apart] (one load and a lane shift instead of W loads).
+template <int W>
+inline DoubleLanes<W> spans_before(DoubleLanes<W> v, double first) {
+  using Index = typename LaneVectors<W>::Mask;
+  if constexpr (W == 2)
+    return __builtin_shuffle(v, DoubleLanes<2>{first, first}, Index{2, 0});
+  else
+    return __builtin_shuffle(v, DoubleLanes<4>{first, first, first, first}, Index{4, 0, 1, 2});
+}
+// values[k] into out[at + k * apart] for each lane k.
+template <class Out, class V>
+inline void store_across_spans(Out* out, ptrdiff_t at, ptrdiff_t apart, V values) {
+  out[at] = static_cast<Out>(values[0]);
+  out[at + apart] = static_cast<Out>(values[1]);
+  if constexpr (lane_width<V> == 4) {
+    out[at + 2 * apart] = static_cast<Out>(values[2]);
+    out[at + 3 * apart] = static_cast<Out>(values[3]);
+  }
+}
+// The plain sums of the windows ending at bars t, t + period, ..., in the W lanes, each oldest
+// first from 0 (as a re-adding at its end takes it), the W chains side by side.
+template <int W>
+inline DoubleLanes<W> windows_ending(const double* y, ptrdiff_t t, ptrdiff_t period) {
+  DoubleLanes<W> sums = {};
+  for (ptrdiff_t i = 1 - period; i <= 0; ++i) sums += across_spans<W>(y, t + i, period);
+  return sums;
+}
+// mask | (a < b) in each lane, as one compare and one or.
+template <class V>
+inline V or_less(V mask, V a, V b) {
+#if defined(__x86_64__) && !defined(__clang__)
+  if constexpr (lane_width<V> == 4)
+    return or_less_avx2(mask, a, b);
+  else
+    return (V)_mm_or_pd((__m128d)mask, _mm_cmplt_pd((__m128d)a, (__m128d)b));
+#else
+  using Mask = typename LaneVectors<lane_width<V>>::Mask;
+  return (V)((Mask)mask | (Mask)(a < b));
+#endif
+}
 inline bool any_lane_set(Lanes mask) {
 #if defined(__SSE2__)
   return _mm_movemask_pd(mask) != 0;

@@ -642,8 +642,9 @@ class WindowRegression {
   // push(y[t]) for t = from .. to - 1 (the `real_before` values before `from` were pushed last),
   // writing value(line) where the window is full and NaN before; the same operations as push,
   // with the sums in locals and the window read off y wherever it lies there. `value` takes a
-  // LineOf<double> and, where lanes exist, a LineOf<Lanes>.
-  template <class Out, class Value>
+  // LineOf<double> and, where lanes exist, a LineOf<Lanes>; width 4 (inside the AVX2 copy) also
+  // a LineOf<DoubleLanes<4>>: four spans side by side where they fit.
+  template <int Width = 2, class Out, class Value>
   void run_real(const double* y, ptrdiff_t from, ptrdiff_t to, Out* out, ptrdiff_t real_before, Value&& value) {
     const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
     ptrdiff_t t = from;
@@ -658,6 +659,17 @@ class WindowRegression {
     int64_t since_resum = since_resum_;
 #if defined(VELK_CLASSIC_LANES)
     AheadSum ahead;
+    // The spans from a scheduled re-adding at t side by side; true (the state after them taken
+    // over) unless a lane cancelled.
+    const auto took_spans = [&]<int W>(DoubleLanes<W> starts) {
+      SpanEnd last;
+      if (!run_spans<W>(y, t, starts, out, value, last)) return false;
+      shift = last.shift, sum = last.sum, weighted = last.weighted, squares = last.squares, peak = last.peak;
+      fresh = last.fresh;
+      since_resum = period_ - 1;
+      t += W * period - 1;
+      return true;
+    };
 #endif
     // Re-adds the sums about the mean of the window y[at + 1 - period .. at], oldest first.
     const auto resum_at = [&](ptrdiff_t at, double window_sum) {
@@ -678,16 +690,11 @@ class WindowRegression {
     for (; t < to; ++t) {
       const double x = y[t];
 #if defined(VELK_CLASSIC_LANES)
-      if (since_resum + 1 >= period_ && to - t >= 2 * period) {
-        LineOf<double> last;
-        double last_squares, last_peak, last_fresh;
-        if (run_two_spans(y, t, to, fresh + x, ahead, out, value, last, last_squares, last_peak, last_fresh)) {
-          shift = last.shift, sum = last.sum, weighted = last.weighted, squares = last_squares, peak = last_peak;
-          fresh = last_fresh;
-          since_resum = period_ - 1;
-          t += 2 * period - 1;
-          continue;
+      if (since_resum + 1 >= period_) {
+        if constexpr (Width == 4) {
+          if (to - t >= 4 * period && took_spans.template operator()<4>(windows_ending<4>(y, t, period))) continue;
         }
+        if (to - t >= 2 * period && took_spans.template operator()<2>(Lanes{fresh + x, ahead.take(y, t, period, to)})) continue;
       }
 #endif
       fresh += x;
@@ -718,56 +725,55 @@ class WindowRegression {
 
  private:
 #if defined(VELK_CLASSIC_LANES)
-  // Bars t .. t + 2 * period - 1 of run_real's loop from a scheduled re-adding at t, whose window
-  // sums `first_sum`: the span t .. t + period - 1 in lane 0 and the next in lane 1 (the re-adding
-  // at t + period needs only the input), each lane the loop's operations in the same order. A
-  // variance that cancels in either lane would move the later re-addings: then false is returned
-  // (the scalar loop takes those bars again, rewriting their outputs); else the state after the
-  // second span.
-  template <class Out, class Value>
-  bool run_two_spans(const double* y, ptrdiff_t t, ptrdiff_t to, double first_sum, AheadSum& ahead, Out* out, Value& value, Line& last,
-                     double& last_squares, double& last_peak, double& last_fresh) const {
+  // The sums after the last of a run of spans.
+  struct SpanEnd {
+    double shift, sum, weighted, squares, peak, fresh;
+  };
+  // Bars t .. t + W * period - 1 of run_real's loop from a scheduled re-adding at t: the span
+  // between the re-addings at t + k * period and the next in lane k (a re-adding needs only the
+  // input: `starts` holds the plain sums of the windows they take, oldest first), each lane the
+  // loop's operations in the same order. A variance that cancels in any lane would move the later
+  // re-addings: then false is returned (the scalar loop takes those bars again, rewriting their
+  // outputs); else the state after the last span. (The cancellation test's second condition,
+  // a peak above the limit, is taken after the spans: the peak only grows between re-addings.)
+  template <int W, class Out, class Value>
+  bool run_spans(const double* y, ptrdiff_t t, DoubleLanes<W> starts, Out* __restrict out, Value& value, SpanEnd& last) const {
+    using V = DoubleLanes<W>;
     const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
-    const double n = static_cast<double>(period_);
-    const double second_sum = ahead.take(y, t, period, to);
-    const Lanes shift = Lanes{first_sum, second_sum} / n;
-    Lanes sum = {0.0, 0.0}, weighted = sum, squares = sum, fresh = sum;
-    double age = n;
+    const double n = static_cast<double>(period_), reciprocal = reciprocal_;
+    const V shift = starts / n;
+    V sum = {}, weighted = sum, squares = sum, fresh = sum;
+    V age = sum + n;
     for (ptrdiff_t i = 1 - period; i <= 0; ++i) {
-      const Lanes d = Lanes{y[t + i], y[t + period + i]} - shift;
+      const V d = across_spans<W>(y, t + i, period) - shift;
       age -= 1.0;
       sum += d;
       weighted += age * d;
       squares += d * d;
     }
-    Lanes peak = squares;
-    const Lanes limit = 1e-20 * n * shift * shift;
-    Lanes cancelled = {0.0, 0.0};  // a lane mask, tested after the spans (outputs are rewritten if set)
+    V peak = squares;
+    const V limit = 1e-20 * n * shift * shift;
+    V dipped = {};  // a lane mask: the variance fell below its share of the peak
     for (ptrdiff_t j = 0; j < period; ++j) {
       if (j > 0) {
-        const Lanes x = {y[t + j], y[t + period + j]};
-        const Lanes leaving = {y[t + j - period], y[t + j]};
+        const V x = across_spans<W>(y, t + j, period);
+        const V leaving = spans_before<W>(x, y[t + j - period]);
         fresh += x;
         weighted += sum;
-        const Lanes l = leaving - shift;
+        const V l = leaving - shift;
         sum -= l;
         squares -= l * l;
         weighted -= n * l;
-        const Lanes d = x - shift;
+        const V d = x - shift;
         sum += d;
         squares += d * d;
         peak = select_greater(squares, peak);
       }
-      cancelled = or_where_cancelled(cancelled, squares - sum * (sum * reciprocal_), peak, limit);
-      const Lanes values = value(LineOf<Lanes>{shift, sum, weighted});
-      out[t + j] = static_cast<Out>(values[0]);
-      out[t + period + j] = static_cast<Out>(values[1]);
+      dipped = or_less(dipped, squares - sum * (sum * reciprocal), peak * kRedoShare);
+      store_across_spans(out, t + j, period, value(LineOf<V>{shift, sum, weighted}));
     }
-    if (any_lane_set(cancelled)) [[unlikely]] return false;
-    last = {shift[1], sum[1], weighted[1]};
-    last_squares = squares[1];
-    last_peak = peak[1];
-    last_fresh = fresh[1];
+    if (any_set((FlagOf<V>)dipped & greater(peak, limit))) [[unlikely]] return false;
+    last = {shift[W - 1], sum[W - 1], weighted[W - 1], squares[W - 1], peak[W - 1], fresh[W - 1]};
     return true;
   }
 #endif
