@@ -49,14 +49,26 @@ inline DoubleLanes<W> spans_before(DoubleLanes<W> v, double first) {
   else
     return __builtin_shuffle(v, DoubleLanes<4>{first, first, first, first}, Index{4, 0, 1, 2});
 }
-// values[k] into out[at + k * apart] for each lane k.
+// across_spans for the value type of a span kernel's outputs (a double: y[i] alone).
+template <class V>
+inline V across_spans_of(const double* y, ptrdiff_t i, ptrdiff_t apart) {
+  if constexpr (std::is_same_v<V, double>)
+    return y[i];
+  else
+    return across_spans<lane_width<V>>(y, i, apart);
+}
+// values[k] into out[at + k * apart] for each lane k (a double into out[at]).
 template <class Out, class V>
 inline void store_across_spans(Out* out, ptrdiff_t at, ptrdiff_t apart, V values) {
-  out[at] = static_cast<Out>(values[0]);
-  out[at + apart] = static_cast<Out>(values[1]);
-  if constexpr (lane_width<V> == 4) {
-    out[at + 2 * apart] = static_cast<Out>(values[2]);
-    out[at + 3 * apart] = static_cast<Out>(values[3]);
+  if constexpr (std::is_same_v<V, double>) {
+    out[at] = static_cast<Out>(values);
+  } else {
+    out[at] = static_cast<Out>(values[0]);
+    out[at + apart] = static_cast<Out>(values[1]);
+    if constexpr (lane_width<V> == 4) {
+      out[at + 2 * apart] = static_cast<Out>(values[2]);
+      out[at + 3 * apart] = static_cast<Out>(values[3]);
+    }
   }
 }
 // The plain sums of the windows ending at bars t, t + period, ..., in the W lanes, each oldest
@@ -391,8 +403,10 @@ class GuardedWeightedAverage {
   // push(x[i]) for i < count on a full window, calling emit(i, value()) after each, with the
   // sums in `s` and the window read off the array (x[-period .. -1]: the window before the run):
   // the same operations as push, the re-adding schedule split into spans so the bar loop has no
-  // branch but the collapse test. The ring is not touched: end the run with end_run.
-  template <class Emit>
+  // branch but the collapse test. The ring is not touched: end the run with end_run. Where lanes
+  // exist, Width (2, or 4 inside the AVX2 copy) spans between re-addings run side by side: emit
+  // then takes the values of bars i, i + period, ... in the lanes of a DoubleLanes<W>.
+  template <int Width = 2, class Emit>
   void run_full(Sums& s, const double* x, ptrdiff_t count, Emit&& emit) const {
     const int64_t period = static_cast<int64_t>(window_.capacity());
     const double n = static_cast<double>(period), divisor = divisor_;
@@ -403,16 +417,19 @@ class GuardedWeightedAverage {
     while (i < count) {
       if (since_resum + 1 >= period) {  // the scheduled re-adding at i
 #if defined(VELK_CLASSIC_LANES)
-        if (count - i >= 2 * period) {
-          Sums pair = {weighted, plain, magnitude, peak, fresh_weighted, fresh_plain, fresh_magnitude, since_resum};
-          if (run_two_spans(pair, x, i, emit)) {
-            weighted = pair.weighted, plain = pair.plain, magnitude = pair.magnitude, peak = pair.peak;
-            fresh_weighted = pair.fresh_weighted, fresh_plain = pair.fresh_plain, fresh_magnitude = pair.fresh_magnitude;
-            since_resum = pair.since_resum;
-            i += 2 * period;
-            continue;
-          }
+        const auto took_spans = [&]<int W>() {
+          Sums last;
+          if (!run_spans<W>(last, x, i, emit)) return false;
+          weighted = last.weighted, plain = last.plain, magnitude = last.magnitude, peak = last.peak;
+          fresh_weighted = last.fresh_weighted, fresh_plain = last.fresh_plain, fresh_magnitude = last.fresh_magnitude;
+          since_resum = last.since_resum;
+          i += W * period;
+          return true;
+        };
+        if constexpr (Width == 4) {
+          if (count - i >= 4 * period && took_spans.template operator()<4>()) continue;
         }
+        if (count - i >= 2 * period && took_spans.template operator()<2>()) continue;
 #endif
         const double value = x[i];
         fresh_weighted += n * value;  // its weight since_resum + 1 is the period
@@ -515,35 +532,32 @@ class GuardedWeightedAverage {
   }
 
 #if defined(VELK_CLASSIC_LANES)
-  // Bars i .. i + 2 * period - 1 of run_full from a scheduled re-adding at i: the span from i in
-  // lane 0 and the next in lane 1 (its re-adding at i + period takes the sums of x[i + 1 ..
-  // i + period] from 0, summed here first), each lane the scalar operations in the same order.
-  // False if the magnitude collapses in either lane (run_full then takes these bars again,
-  // rewriting their values); else `s` after the two spans.
-  template <class Emit>
-  bool run_two_spans(Sums& s, const double* x, ptrdiff_t i, Emit& emit) const {
+  // Bars i .. i + W * period - 1 of run_full from a scheduled re-adding at i: the span from the
+  // re-adding at i + k * period to the next in lane k, each lane the scalar operations in the
+  // same order. A re-adding takes the sums of its window, from 0 and oldest first (the bits of
+  // the sums accumulated since the one before), so every lane starts from the input alone.
+  // False if the magnitude collapses in any lane (run_full then takes these bars again,
+  // rewriting their values); else `last`, the sums after the last span.
+  template <int W, class Emit>
+  bool run_spans(Sums& last, const double* x, ptrdiff_t i, Emit& emit) const {
+    using V = DoubleLanes<W>;
     const ptrdiff_t period = static_cast<ptrdiff_t>(window_.capacity());
     const double n = static_cast<double>(period), divisor = divisor_;
-    double second_weighted = 0.0, second_plain = 0.0, second_magnitude = 0.0, weight = 0.0;
-    for (const double* v = x + i + 1; v <= x + i + period; ++v) {
+    V weighted = {}, plain = {}, sizes = {}, weight = {};
+    for (ptrdiff_t v = i + 1 - period; v <= i; ++v) {
+      const V value = across_spans<W>(x, v, period);
       weight += 1.0;
-      second_weighted += weight * *v;
-      second_plain += *v;
-      second_magnitude += std::fabs(*v);
+      weighted += weight * value;
+      plain += value;
+      sizes += classic::magnitude(value);
     }
-    const double first = x[i];
-    Lanes weighted = {s.fresh_weighted + n * first, second_weighted};
-    Lanes plain = {s.fresh_plain + first, second_plain};
-    Lanes sizes = {s.fresh_magnitude + std::fabs(first), second_magnitude};
-    Lanes peak = sizes;
-    Lanes fresh_weighted = {0.0, 0.0}, fresh_plain = fresh_weighted, fresh_magnitude = fresh_weighted;
-    LaneMask collapsed = {0, 0};
-    const Lanes firsts = weighted / divisor;
-    emit(i, firsts[0]);
-    emit(i + period, firsts[1]);
-    weight = 1.0;
+    V peak = sizes;
+    V fresh_weighted = {}, fresh_plain = {}, fresh_magnitude = {};
+    V collapsed = {};  // a lane mask
+    emit(i, weighted / divisor);
+    weight = V{} + 1.0;
     for (ptrdiff_t j = i + 1; j < i + period; ++j) {
-      const Lanes value = {x[j], x[j + period]}, leaving = {x[j - period], x[j]};
+      const V value = across_spans<W>(x, j, period), leaving = spans_before<W>(value, x[j - period]);
       fresh_weighted += weight * value;
       weight += 1.0;
       fresh_plain += value;
@@ -554,13 +568,12 @@ class GuardedWeightedAverage {
       plain -= leaving;
       sizes -= classic::magnitude(leaving);
       peak = select_greater(sizes, peak);
-      collapsed |= sizes < peak * (1.0 / 16384.0);
-      const Lanes values = weighted / divisor;
-      emit(j, values[0]);
-      emit(j + period, values[1]);
+      collapsed = or_less(collapsed, sizes, peak * (1.0 / 16384.0));
+      emit(j, weighted / divisor);
     }
-    if ((collapsed[0] | collapsed[1]) != 0) [[unlikely]] return false;
-    s = {weighted[1], plain[1], sizes[1], peak[1], fresh_weighted[1], fresh_plain[1], fresh_magnitude[1], period - 1};
+    if (any_set((FlagOf<V>)collapsed)) [[unlikely]] return false;
+    last = {weighted[W - 1], plain[W - 1], sizes[W - 1], peak[W - 1],
+            fresh_weighted[W - 1], fresh_plain[W - 1], fresh_magnitude[W - 1], period - 1};
     return true;
   }
 #endif
