@@ -39,6 +39,12 @@ inline Lanes or_where_cancelled(Lanes mask, Lanes squares_now, Lanes peak, Lanes
 #endif
 }
 #endif
+#if defined(__x86_64__) && !defined(__clang__)
+// sqrt in each of four lanes (vsqrtpd, correctly rounded as std::sqrt), for the AVX2 copy.
+__attribute__((target("avx2,fma"))) inline DoubleLanes<4> square_root(DoubleLanes<4> v) {
+  return (DoubleLanes<4>)_mm256_sqrt_pd((__m256d)v);
+}
+#endif
 inline double square_root(double v) { return std::sqrt(v); }
 
 inline bool variance_has_cancelled(double squares_now, double peak, double shift, double count) {
@@ -380,9 +386,9 @@ class WindowCoMoments {
   // push(xs[i], ys[i]) for i < count on a full window whose pairs are also xs, ys[-period .. -1]
   // (the rings are not read; they take the bars at the end), calling emit(i, xx, yy, xy) with
   // the centred sums after each: push's operations with the sums in locals, the re-adding
-  // schedule in spans, and where lanes exist two spans between re-addings side by side (as
-  // WindowMoments::run_real), emit then taking Lanes for bars i and i + period.
-  template <class Emit>
+  // schedule in spans, and where lanes exist Width (2, or 4 inside the AVX2 copy) spans between
+  // re-addings side by side (run_spans), emit then taking DoubleLanes<W> for bars i, i + period, ...
+  template <int Width = 2, class Emit>
   void run_full(const double* xs, const double* ys, ptrdiff_t count, Emit&& emit) {
     const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
     const double n = static_cast<double>(period_), reciprocal = reciprocal_;
@@ -411,17 +417,20 @@ class WindowCoMoments {
     while (i < count) {
       if (since_resum + 1 >= period) {  // the scheduled re-adding at i
 #if defined(VELK_CLASSIC_LANES)
-        if (count - i >= 2 * period) {
+        const auto took_spans = [&]<int W>() {
           CoSumsOf<double> last;
-          if (run_two_spans(xs, ys, i, fresh_x + xs[i], fresh_y + ys[i], emit, last)) {
-            shift_x = last.shift_x, shift_y = last.shift_y, sx = last.sx, sy = last.sy;
-            sxx = last.sxx, syy = last.syy, sxy = last.sxy, peak_x = last.peak_x, peak_y = last.peak_y;
-            fresh_x = last.fresh_x, fresh_y = last.fresh_y;
-            since_resum = period - 1;
-            i += 2 * period;
-            continue;
-          }
+          if (!run_spans<W>(xs, ys, i, emit, last)) return false;
+          shift_x = last.shift_x, shift_y = last.shift_y, sx = last.sx, sy = last.sy;
+          sxx = last.sxx, syy = last.syy, sxy = last.sxy, peak_x = last.peak_x, peak_y = last.peak_y;
+          fresh_x = last.fresh_x, fresh_y = last.fresh_y;
+          since_resum = period - 1;
+          i += W * period;
+          return true;
+        };
+        if constexpr (Width == 4) {
+          if (count - i >= 4 * period && took_spans.template operator()<4>()) continue;
         }
+        if (count - i >= 2 * period && took_spans.template operator()<2>()) continue;
 #endif
         fresh_x += xs[i];
         fresh_y += ys[i];
@@ -499,43 +508,43 @@ class WindowCoMoments {
     V shift_x, shift_y, sx, sy, sxx, syy, sxy, peak_x, peak_y, fresh_x, fresh_y;
   };
 #if defined(VELK_CLASSIC_LANES)
-  // Bars i .. i + 2 * period - 1 of run_full from a scheduled re-adding at i, whose window sums
-  // `first_x`, `first_y`: the span from i in lane 0 and the next in lane 1, each lane the scalar
-  // operations in their order. False if a variance cancels in either lane (run_full then takes
-  // these bars again, rewriting their values); else the sums after the second span in `last`.
-  template <class Emit>
-  bool run_two_spans(const double* xs, const double* ys, ptrdiff_t i, double first_x, double first_y, Emit& emit,
-                     CoSumsOf<double>& last) const {
+  // Bars i .. i + W * period - 1 of run_full from a scheduled re-adding at i: the span from the
+  // re-adding at i + k * period to the next in lane k, each lane the scalar operations in their
+  // order; a re-adding takes the plain sums of its window from 0, oldest first (the bits of the
+  // sums accumulated since the one before), so every lane starts from the input alone. False if
+  // a variance cancels in any lane (run_full then takes these bars again, rewriting their values;
+  // the test's peak condition is taken after the spans, the peaks only growing between
+  // re-addings); else the sums after the last span in `last`.
+  template <int W, class Emit>
+  bool run_spans(const double* xs, const double* ys, ptrdiff_t i, Emit& emit, CoSumsOf<double>& last) const {
+    using V = DoubleLanes<W>;
     const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
     const double n = static_cast<double>(period_), reciprocal = reciprocal_;
-    double second_x = 0.0, second_y = 0.0;
-    for (ptrdiff_t k = i + 1; k <= i + period; ++k) second_x += xs[k];
-    for (ptrdiff_t k = i + 1; k <= i + period; ++k) second_y += ys[k];
-    const Lanes shift_x = Lanes{first_x, second_x} / n, shift_y = Lanes{first_y, second_y} / n;
-    Lanes sx = {0.0, 0.0}, sy = sx, sxx = sx, syy = sx, sxy = sx, fresh_x = sx, fresh_y = sx;
+    const V shift_x = windows_ending<W>(xs, i, period) / n, shift_y = windows_ending<W>(ys, i, period) / n;
+    V sx = {}, sy = sx, sxx = sx, syy = sx, sxy = sx, fresh_x = sx, fresh_y = sx;
     for (ptrdiff_t k = i + 1 - period; k <= i; ++k) {
-      const Lanes dx = Lanes{xs[k], xs[k + period]} - shift_x, dy = Lanes{ys[k], ys[k + period]} - shift_y;
+      const V dx = across_spans<W>(xs, k, period) - shift_x, dy = across_spans<W>(ys, k, period) - shift_y;
       sx += dx;
       sy += dy;
       sxx += dx * dx;
       syy += dy * dy;
       sxy += dx * dy;
     }
-    Lanes peak_x = sxx, peak_y = syy;
-    const Lanes limit_x = 1e-20 * n * shift_x * shift_x, limit_y = 1e-20 * n * shift_y * shift_y;
-    Lanes cancelled = {0.0, 0.0};  // a lane mask, tested after the spans
+    V peak_x = sxx, peak_y = syy;
+    const V limit_x = 1e-20 * n * shift_x * shift_x, limit_y = 1e-20 * n * shift_y * shift_y;
+    V dipped_x = {}, dipped_y = {};  // lane masks: a variance fell below its share of the peak
     for (ptrdiff_t j = i; j < i + period; ++j) {
       if (j > i) {
-        const Lanes x = {xs[j], xs[j + period]}, y = {ys[j], ys[j + period]};
+        const V x = across_spans<W>(xs, j, period), y = across_spans<W>(ys, j, period);
         fresh_x += x;
         fresh_y += y;
-        const Lanes dx = x - shift_x, dy = y - shift_y;
+        const V dx = x - shift_x, dy = y - shift_y;
         sx += dx;
         sy += dy;
         sxx += dx * dx;
         syy += dy * dy;
         sxy += dx * dy;
-        const Lanes lx = Lanes{xs[j - period], xs[j]} - shift_x, ly = Lanes{ys[j - period], ys[j]} - shift_y;
+        const V lx = spans_before<W>(x, xs[j - period]) - shift_x, ly = spans_before<W>(y, ys[j - period]) - shift_y;
         sx -= lx;
         sy -= ly;
         sxx -= lx * lx;
@@ -544,13 +553,15 @@ class WindowCoMoments {
         peak_x = select_greater(sxx, peak_x);
         peak_y = select_greater(syy, peak_y);
       }
-      const Lanes xx = sxx - sx * (sx * reciprocal), yy = syy - sy * (sy * reciprocal);
-      cancelled = or_where_cancelled(cancelled, xx, peak_x, limit_x);
-      cancelled = or_where_cancelled(cancelled, yy, peak_y, limit_y);
+      const V xx = sxx - sx * (sx * reciprocal), yy = syy - sy * (sy * reciprocal);
+      dipped_x = or_less(dipped_x, xx, peak_x * kRedoShare);
+      dipped_y = or_less(dipped_y, yy, peak_y * kRedoShare);
       emit(j, xx, yy, sxy - sx * (sy * reciprocal));
     }
-    if (any_lane_set(cancelled)) [[unlikely]] return false;
-    last = {shift_x[1], shift_y[1], sx[1], sy[1], sxx[1], syy[1], sxy[1], peak_x[1], peak_y[1], fresh_x[1], fresh_y[1]};
+    if (any_set(((FlagOf<V>)dipped_x & greater(peak_x, limit_x)) | ((FlagOf<V>)dipped_y & greater(peak_y, limit_y)))) [[unlikely]]
+      return false;
+    constexpr int e = W - 1;
+    last = {shift_x[e], shift_y[e], sx[e], sy[e], sxx[e], syy[e], sxy[e], peak_x[e], peak_y[e], fresh_x[e], fresh_y[e]};
     return true;
   }
 #endif
