@@ -28,16 +28,6 @@ inline Lanes square_root(Lanes v) {
   return Lanes{std::sqrt(v[0]), std::sqrt(v[1])};
 #endif
 }
-// `mask` with the lanes where variance_has_cancelled(squares_now, peak, shift, count) holds
-// set, `limit` being 1e-20 * count * shift * shift.
-inline Lanes or_where_cancelled(Lanes mask, Lanes squares_now, Lanes peak, Lanes limit) {
-#if defined(__SSE2__)
-  const __m128d below = _mm_cmplt_pd(squares_now, peak * kRedoShare);
-  return _mm_or_pd(mask, _mm_and_pd(below, _mm_cmpgt_pd(peak, limit)));
-#else
-  return (Lanes)((LaneMask)mask | ((squares_now < peak * kRedoShare) & (peak > limit)));
-#endif
-}
 #endif
 #if defined(__x86_64__) && !defined(__clang__)
 // sqrt in each of four lanes (vsqrtpd, correctly rounded as std::sqrt), for the AVX2 copy.
@@ -132,7 +122,18 @@ class WindowMoments {
     double shift = shift_, deviations = deviations_, squares = squares_, peak = peak_, fresh = fresh_;
     int64_t since_resum = since_resum_;
 #if defined(VELK_CLASSIC_LANES)
-    AheadSum ahead;
+    // The spans from a scheduled re-adding at t side by side; true (the state after them taken
+    // over) unless a lane cancelled.
+    const auto took_spans = [&]<int W>() {
+      Sums last;
+      double last_peak, last_fresh;
+      if (!run_spans<W>(y, t, out, values, last, last_peak, last_fresh)) return false;
+      shift = last.shift, deviations = last.deviations, squares = last.squares, peak = last_peak;
+      fresh = last_fresh;
+      since_resum = period_ - 1;
+      t += W * period - 1;
+      return true;
+    };
 #endif
     // Re-adds the sums about the mean of the window y[at + 1 - period .. at], oldest first.
     const auto resum_at = [&](ptrdiff_t at, double window_sum) {
@@ -149,30 +150,12 @@ class WindowMoments {
     };
     for (; t < to; ++t) {
       const double x = y[t];
-      if constexpr (Width == 4) {
-        if (since_resum + 1 >= period_ && to - t >= 4 * period) {
-          Sums last;
-          double last_peak, last_fresh;
-          if (run_four_spans(y, t, fresh + x, out, values, last, last_peak, last_fresh)) {
-            shift = last.shift, deviations = last.deviations, squares = last.squares, peak = last_peak;
-            fresh = last_fresh;
-            since_resum = period_ - 1;
-            t += 4 * period - 1;
-            continue;
-          }
-        }
-      }
 #if defined(VELK_CLASSIC_LANES)
-      if (since_resum + 1 >= period_ && to - t >= 2 * period) {
-        Sums last;
-        double last_peak, last_fresh;
-        if (run_two_spans(y, t, to, fresh + x, ahead, out, values, last, last_peak, last_fresh)) {
-          shift = last.shift, deviations = last.deviations, squares = last.squares, peak = last_peak;
-          fresh = last_fresh;
-          since_resum = period_ - 1;
-          t += 2 * period - 1;
-          continue;
+      if (since_resum + 1 >= period_) {
+        if constexpr (Width == 4) {
+          if (to - t >= 4 * period && took_spans.template operator()<4>()) continue;
         }
+        if (to - t >= 2 * period && took_spans.template operator()<2>()) continue;
       }
 #endif
       fresh += x;
@@ -201,83 +184,32 @@ class WindowMoments {
 
  private:
 #if defined(VELK_CLASSIC_LANES)
-  // Bars t .. t + 2 * period - 1 of run_real's loop from a scheduled re-adding at t, whose window
-  // sums `first_sum`, as WindowRegression::run_two_spans does them.
-  template <class Out, class Values>
-  bool run_two_spans(const double* y, ptrdiff_t t, ptrdiff_t to, double first_sum, AheadSum& ahead, Out* const* out, Values& values, Sums& last,
-                     double& last_peak, double& last_fresh) const {
-    const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
-    const double n = static_cast<double>(period_);
-    const double second_sum = ahead.take(y, t, period, to);
-    const Lanes shift = Lanes{first_sum, second_sum} / n;
-    Lanes deviations = {0.0, 0.0}, squares = deviations, fresh = deviations;
-    for (ptrdiff_t i = 1 - period; i <= 0; ++i) {
-      const Lanes d = Lanes{y[t + i], y[t + period + i]} - shift;
-      deviations += d;
-      squares += d * d;
-    }
-    Lanes peak = squares;
-    const Lanes limit = 1e-20 * n * shift * shift;
-    Lanes cancelled = {0.0, 0.0};  // a lane mask, tested after the spans (outputs are rewritten if set)
-    for (ptrdiff_t j = 0; j < period; ++j) {
-      if (j > 0) {
-        const Lanes x = {y[t + j], y[t + period + j]};
-        const Lanes leaving = {y[t + j - period], y[t + j]};
-        fresh += x;
-        const Lanes d = x - shift;
-        deviations += d;
-        squares += d * d;
-        const Lanes l = leaving - shift;
-        deviations -= l;
-        squares -= l * l;
-        peak = select_greater(squares, peak);
-      }
-      cancelled = or_where_cancelled(cancelled, squares - deviations * (deviations * reciprocal_), peak, limit);
-      const auto outputs = values(SumsOf<Lanes>{shift, deviations, squares});
-      for (size_t k = 0; k < outputs.size(); ++k) {
-        out[k][t + j] = static_cast<Out>(outputs[k][0]);
-        out[k][t + period + j] = static_cast<Out>(outputs[k][1]);
-      }
-    }
-    if (any_lane_set(cancelled)) [[unlikely]] return false;
-    last = {shift[1], deviations[1], squares[1]};
-    last_peak = peak[1];
-    last_fresh = fresh[1];
-    return true;
-  }
-#endif
-  // Bars t .. t + 4 * period - 1 of run_real's loop from a scheduled re-adding at t, whose window
-  // sums `first_sum`: the spans between the next four re-addings in the lanes of one vector, each
-  // lane run_real's operations in its order (the later lanes' window sums added oldest first, as
-  // their re-addings take them). False, the outputs to be rewritten, where a lane cancelled.
-  template <class Out, class Values>
-  bool run_four_spans(const double* y, ptrdiff_t t, double first_sum, Out* const* out, Values& values, Sums& last, double& last_peak,
-                      double& last_fresh) const {
-    using V = DoubleLanes<4>;
-    using Mask = LaneVectors<4>::Mask;
+  // Bars t .. t + W * period - 1 of run_real's loop from a scheduled re-adding at t: the span
+  // from the re-adding at t + k * period to the next in lane k, each lane run_real's operations in
+  // its order; a re-adding takes the plain sum of its window from 0, oldest first (the bits of the
+  // sum accumulated since the one before), so every lane starts from the input alone. False, the
+  // outputs to be rewritten, where a lane cancelled (the peak condition taken after the spans:
+  // the peak only grows between re-addings).
+  template <int W, class Out, class Values>
+  bool run_spans(const double* y, ptrdiff_t t, Out* const* out, Values& values, Sums& last, double& last_peak,
+                 double& last_fresh) const {
+    using V = DoubleLanes<W>;
     const ptrdiff_t p = static_cast<ptrdiff_t>(period_);
-    const double n = static_cast<double>(period_);
-    double later[3] = {0.0, 0.0, 0.0};
-    for (ptrdiff_t i = 1; i <= p; ++i) {
-      later[0] += y[t + i];
-      later[1] += y[t + p + i];
-      later[2] += y[t + 2 * p + i];
-    }
-    const auto at = [&](ptrdiff_t i) { return V{y[i], y[i + p], y[i + 2 * p], y[i + 3 * p]}; };
-    const V shift = V{first_sum, later[0], later[1], later[2]} / n;
-    V deviations = {0.0, 0.0, 0.0, 0.0}, squares = deviations, fresh = deviations;
+    const double n = static_cast<double>(period_), reciprocal = reciprocal_;
+    const V shift = windows_ending<W>(y, t, p) / n;
+    V deviations = {}, squares = deviations, fresh = deviations;
     for (ptrdiff_t i = 1 - p; i <= 0; ++i) {
-      const V d = at(t + i) - shift;
+      const V d = across_spans<W>(y, t + i, p) - shift;
       deviations += d;
       squares += d * d;
     }
     V peak = squares;
     const V limit = 1e-20 * n * shift * shift;
-    Mask cancelled = {0, 0, 0, 0};
+    V dipped = {};  // a lane mask: the variance fell below its share of the peak
     for (ptrdiff_t j = 0; j < p; ++j) {
       if (j > 0) {
-        const V x = at(t + j);
-        const V leaving = at(t + j - p);
+        const V x = across_spans<W>(y, t + j, p);
+        const V leaving = spans_before<W>(x, y[t + j - p]);
         fresh += x;
         const V d = x - shift;
         deviations += d;
@@ -285,19 +217,19 @@ class WindowMoments {
         const V l = leaving - shift;
         deviations -= l;
         squares -= l * l;
-        peak = squares > peak ? squares : peak;  // select_greater per lane
+        peak = select_greater(squares, peak);
       }
-      cancelled |= (squares - deviations * (deviations * reciprocal_) < peak * kRedoShare) & (peak > limit);
+      dipped = or_less(dipped, squares - deviations * (deviations * reciprocal), peak * kRedoShare);
       const auto outputs = values(SumsOf<V>{shift, deviations, squares});
-      for (size_t k = 0; k < outputs.size(); ++k)
-        for (int lane = 0; lane < 4; ++lane) out[k][t + lane * p + j] = static_cast<Out>(outputs[k][lane]);
+      for (size_t k = 0; k < outputs.size(); ++k) store_across_spans(out[k], t + j, p, outputs[k]);
     }
-    if ((cancelled[0] | cancelled[1] | cancelled[2] | cancelled[3]) != 0) [[unlikely]] return false;
-    last = {shift[3], deviations[3], squares[3]};
-    last_peak = peak[3];
-    last_fresh = fresh[3];
+    if (any_set((FlagOf<V>)dipped & greater(peak, limit))) [[unlikely]] return false;
+    last = {shift[W - 1], deviations[W - 1], squares[W - 1]};
+    last_peak = peak[W - 1];
+    last_fresh = fresh[W - 1];
     return true;
   }
+#endif
 
  public:
 
