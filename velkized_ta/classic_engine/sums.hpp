@@ -414,6 +414,22 @@ class GuardedWeightedAverage {
     double fresh_weighted = s.fresh_weighted, fresh_plain = s.fresh_plain, fresh_magnitude = s.fresh_magnitude;
     int64_t since_resum = s.since_resum;
     ptrdiff_t i = 0;
+    // After spans, the sums of the values since the last re-adding (x[i + 1 - period .. i - 1]) are
+    // owed: only a scalar re-adding or the run's end needs them, so they are taken then, with the
+    // operations the bars would have run.
+    bool fresh_owed = false;
+    const auto settle_fresh = [&] {
+      if (!fresh_owed) return;
+      fresh_owed = false;
+      fresh_weighted = fresh_plain = fresh_magnitude = 0.0;
+      double weight = 1.0;
+      for (const double* v = x + i + 1 - period; v < x + i; ++v) {
+        fresh_weighted += weight * *v;
+        weight += 1.0;
+        fresh_plain += *v;
+        fresh_magnitude += std::fabs(*v);
+      }
+    };
     while (i < count) {
       if (since_resum + 1 >= period) {  // the scheduled re-adding at i
 #if defined(VELK_CLASSIC_LANES)
@@ -421,8 +437,8 @@ class GuardedWeightedAverage {
           Sums last;
           if (!run_spans<W>(last, x, i, emit)) return false;
           weighted = last.weighted, plain = last.plain, magnitude = last.magnitude, peak = last.peak;
-          fresh_weighted = last.fresh_weighted, fresh_plain = last.fresh_plain, fresh_magnitude = last.fresh_magnitude;
           since_resum = last.since_resum;
+          fresh_owed = true;
           i += W * period;
           return true;
         };
@@ -430,6 +446,7 @@ class GuardedWeightedAverage {
           if (count - i >= 4 * period && took_spans.template operator()<4>()) continue;
         }
         if (count - i >= 2 * period && took_spans.template operator()<2>()) continue;
+        settle_fresh();
 #endif
         const double value = x[i];
         fresh_weighted += n * value;  // its weight since_resum + 1 is the period
@@ -478,6 +495,7 @@ class GuardedWeightedAverage {
       }
       since_resum += i - span_start;
     }
+    settle_fresh();
     s = {weighted, plain, magnitude, peak, fresh_weighted, fresh_plain, fresh_magnitude, since_resum};
   }
   // After run_full over values[0 .. count - 1]: the sums and the ring as push would leave them.
@@ -537,7 +555,8 @@ class GuardedWeightedAverage {
   // same order. A re-adding takes the sums of its window, from 0 and oldest first (the bits of
   // the sums accumulated since the one before), so every lane starts from the input alone.
   // False if the magnitude collapses in any lane (run_full then takes these bars again,
-  // rewriting their values); else `last`, the sums after the last span.
+  // rewriting their values); else `last`, the sums after the last span but those since its
+  // re-adding (run_full takes them if it needs them).
   template <int W, class Emit>
   bool run_spans(Sums& last, const double* x, ptrdiff_t i, Emit& emit) const {
     using V = DoubleLanes<W>;
@@ -552,16 +571,10 @@ class GuardedWeightedAverage {
       sizes += classic::magnitude(value);
     }
     V peak = sizes;
-    V fresh_weighted = {}, fresh_plain = {}, fresh_magnitude = {};
     V collapsed = {};  // a lane mask
     emit(i, weighted / divisor);
-    weight = V{} + 1.0;
     for (ptrdiff_t j = i + 1; j < i + period; ++j) {
       const V value = across_spans<W>(x, j, period), leaving = spans_before<W>(value, x[j - period]);
-      fresh_weighted += weight * value;
-      weight += 1.0;
-      fresh_plain += value;
-      fresh_magnitude += classic::magnitude(value);
       weighted = (weighted - plain) + n * value;
       plain += value;
       sizes += classic::magnitude(value);
@@ -572,8 +585,7 @@ class GuardedWeightedAverage {
       emit(j, weighted / divisor);
     }
     if (any_set((FlagOf<V>)collapsed)) [[unlikely]] return false;
-    last = {weighted[W - 1], plain[W - 1], sizes[W - 1], peak[W - 1],
-            fresh_weighted[W - 1], fresh_plain[W - 1], fresh_magnitude[W - 1], period - 1};
+    last = {weighted[W - 1], plain[W - 1], sizes[W - 1], peak[W - 1], 0.0, 0.0, 0.0, period - 1};  // the fresh sums owed
     return true;
   }
 #endif
