@@ -581,6 +581,8 @@ class WindowRegression {
     return l.shift + l.sum * reciprocal_ + slope(l) * (half_span_ + ahead);
   }
   double value_at(double ahead) const { return value_at(line(), ahead); }
+  // Values in the window (period once full).
+  int64_t size() const { return static_cast<int64_t>(window_.size()); }
 
   // push(y[t]) for t = from .. to - 1 (the `real_before` values before `from` were pushed last),
   // writing value(line) where the window is full and NaN before; the same operations as push,
