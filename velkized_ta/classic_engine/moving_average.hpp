@@ -99,10 +99,7 @@ class WeightedAverage {
           i += W * period;
           return true;
         };
-        if constexpr (Width == 4) {
-          if (count - i >= 4 * period && took_spans.template operator()<4>()) continue;
-        }
-        if (count - i >= 2 * period && took_spans.template operator()<2>()) continue;
+        if (took_side_by_side<Width>(count - i, period, took_spans)) continue;
 #endif
         fresh_weighted += n * x[i];  // its weight since_resum + 1 is the period
         fresh_plain += x[i];

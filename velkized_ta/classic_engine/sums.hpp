@@ -92,6 +92,16 @@ inline V or_less(V mask, V a, V b) {
   return (V)((Mask)mask | (Mask)(a < b));
 #endif
 }
+// A run kernel's choice at a scheduled re-adding: took.template operator()<W>() runs the block of
+// W spans side by side (false if it had to give up), four where Width allows and `left` bars
+// hold them, else two; true once a block was taken.
+template <int Width, class Took>
+inline bool took_side_by_side(ptrdiff_t left, ptrdiff_t period, Took& took) {
+  if constexpr (Width == 4) {
+    if (left >= 4 * period && took.template operator()<4>()) return true;
+  }
+  return left >= 2 * period && took.template operator()<2>();
+}
 inline bool any_lane_set(Lanes mask) {
 #if defined(__SSE2__)
   return _mm_movemask_pd(mask) != 0;
@@ -442,10 +452,7 @@ class GuardedWeightedAverage {
           i += W * period;
           return true;
         };
-        if constexpr (Width == 4) {
-          if (count - i >= 4 * period && took_spans.template operator()<4>()) continue;
-        }
-        if (count - i >= 2 * period && took_spans.template operator()<2>()) continue;
+        if (took_side_by_side<Width>(count - i, period, took_spans)) continue;
         settle_fresh();
 #endif
         const double value = x[i];

@@ -151,12 +151,7 @@ class WindowMoments {
     for (; t < to; ++t) {
       const double x = y[t];
 #if defined(VELK_CLASSIC_LANES)
-      if (since_resum + 1 >= period_) {
-        if constexpr (Width == 4) {
-          if (to - t >= 4 * period && took_spans.template operator()<4>()) continue;
-        }
-        if (to - t >= 2 * period && took_spans.template operator()<2>()) continue;
-      }
+      if (since_resum + 1 >= period_ && took_side_by_side<Width>(to - t, period, took_spans)) continue;
 #endif
       fresh += x;
       if (++since_resum >= period_) {
@@ -359,10 +354,7 @@ class WindowCoMoments {
           i += W * period;
           return true;
         };
-        if constexpr (Width == 4) {
-          if (count - i >= 4 * period && took_spans.template operator()<4>()) continue;
-        }
-        if (count - i >= 2 * period && took_spans.template operator()<2>()) continue;
+        if (took_side_by_side<Width>(count - i, period, took_spans)) continue;
 #endif
         fresh_x += xs[i];
         fresh_y += ys[i];
@@ -606,7 +598,12 @@ class WindowRegression {
     AheadSum ahead;
     // The spans from a scheduled re-adding at t side by side; true (the state after them taken
     // over) unless a lane cancelled.
-    const auto took_spans = [&]<int W>(DoubleLanes<W> starts) {
+    const auto took_spans = [&]<int W>() {
+      DoubleLanes<W> starts;
+      if constexpr (W == 2)
+        starts = Lanes{fresh + y[t], ahead.take(y, t, period, to)};
+      else
+        starts = windows_ending<W>(y, t, period);
       SpanEnd last;
       if (!run_spans<W>(y, t, starts, out, value, last)) return false;
       shift = last.shift, sum = last.sum, weighted = last.weighted, squares = last.squares, peak = last.peak;
@@ -635,12 +632,7 @@ class WindowRegression {
     for (; t < to; ++t) {
       const double x = y[t];
 #if defined(VELK_CLASSIC_LANES)
-      if (since_resum + 1 >= period_) {
-        if constexpr (Width == 4) {
-          if (to - t >= 4 * period && took_spans.template operator()<4>(windows_ending<4>(y, t, period))) continue;
-        }
-        if (to - t >= 2 * period && took_spans.template operator()<2>(Lanes{fresh + x, ahead.take(y, t, period, to)})) continue;
-      }
+      if (since_resum + 1 >= period_ && took_side_by_side<Width>(to - t, period, took_spans)) continue;
 #endif
       fresh += x;
       if (++since_resum >= period_) {
