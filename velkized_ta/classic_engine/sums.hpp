@@ -43,11 +43,10 @@ inline DoubleLanes<W> across_spans(const double* y, ptrdiff_t i, ptrdiff_t apart
 // apart) and first = y[i - apart] (one load and a lane shift instead of W loads).
 template <int W>
 inline DoubleLanes<W> spans_before(DoubleLanes<W> v, double first) {
-  using Index = typename LaneVectors<W>::Mask;
   if constexpr (W == 2)
-    return __builtin_shuffle(v, DoubleLanes<2>{first, first}, Index{2, 0});
+    return __builtin_shufflevector(v, DoubleLanes<2>{first, first}, 2, 0);
   else
-    return __builtin_shuffle(v, DoubleLanes<4>{first, first, first, first}, Index{4, 0, 1, 2});
+    return __builtin_shufflevector(v, DoubleLanes<4>{first, first, first, first}, 4, 0, 1, 2);
 }
 // across_spans for the value type of a span kernel's outputs (a double: y[i] alone).
 template <class V>
