@@ -738,6 +738,7 @@ LONG_WINDOWS = [("wma", {"timeperiod": 700}), ("kama", {"timeperiod": 500}), ("t
                 ("t3", {"timeperiod": 60}), ("macdext", {"fastperiod": 300, "slowperiod": 1000, "signalperiod": 600}),
                 ("sma", {"timeperiod": 513}), ("sma", {"timeperiod": 1024}), ("trima", {"timeperiod": 4500}),
                 ("hma", {"timeperiod": 900}), ("correl", {"timeperiod": 700}), ("var", {"timeperiod": 400}), ("beta", {"timeperiod": 2100}),
+                ("linearreg_slope", {"timeperiod": 300}),
                 # rings longer than the positive-run loop copies (1024): the general loop between wraps
                 ("vortex", {"timeperiod": 1100}), ("ultosc", {"timeperiod1": 3, "timeperiod2": 1500, "timeperiod3": 40}),
                 ("cmf", {"timeperiod": 1030})]
@@ -795,3 +796,27 @@ def test_long_real_runs_through_level_drops_match_the_live_update(name, params):
         handle = getattr(stream, name)(*(s[:cut] for s in series), **params)
         got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(cut, cut + 120)]
         assert same(tuple(np.array(column) for column in zip(*got)), tuple(w[cut:cut + 120] for w in whole)), cut
+
+
+SIDE_BY_SIDE = ["var", "stddev", "linearreg", "linearreg_angle", "tsf", "wma", "hma", "correl", "beta"]
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("name", SIDE_BY_SIDE)
+def test_a_level_drop_in_any_lane_of_side_by_side_spans_matches_the_live_update(name):
+    """Window kernels run the spans between four (or two) re-addings side by side. A drop from
+    1e5 to 1e-3 cancels a variance or collapses a magnitude in one lane, and the whole block is
+    taken again bar by bar; drops at every third bar across four windows put it in each lane and
+    at each distance from a re-adding. The values and the state a cut leaves are the step's."""
+    entry = classic.descriptor(name)
+    period = 10
+    base = inputs_of(entry, bars(700, 4, level=1e5))
+    for drop in range(300, 300 + 4 * period + 1, 3):
+        series = [np.concatenate([s[:drop], s[drop:] * 1e-8]) for s in base]
+        whole = as_tuple(getattr(classic, name)(*series, timeperiod=period))
+        handle = getattr(stream, name)(*(s[:0] for s in series), timeperiod=period)
+        got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
+        assert same(tuple(np.array(column) for column in zip(*got)), whole), drop
+        handle = getattr(stream, name)(*(s[:drop + 7] for s in series), timeperiod=period)
+        got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(drop + 7, drop + 67)]
+        assert same(tuple(np.array(column) for column in zip(*got)), tuple(w[drop + 7:drop + 67] for w in whole)), drop

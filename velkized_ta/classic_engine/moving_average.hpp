@@ -82,9 +82,8 @@ class WeightedAverage {
 
   // run's arithmetic once the window's values are also x[-period .. -1] (the ring is not read;
   // it takes the bars at the end), the re-adding schedule split into spans, and where lanes exist
-  // two spans between re-addings side by side (the second from the sums of the first's values,
-  // summed first as its re-adding takes them), each lane the scalar operations in their order.
-  template <class Out>
+  // Width (2, or 4 inside the AVX2 copy) spans between re-addings side by side (run_spans).
+  template <int Width = 2, class Out>
   void run_full(const double* x, ptrdiff_t count, Out* out) {
     const int64_t period = period_;
     const double n = static_cast<double>(period), divisor = divisor_;
@@ -94,38 +93,13 @@ class WeightedAverage {
     while (i < count) {
       if (since_resum + 1 >= period) {  // the scheduled re-adding at i
 #if defined(VELK_CLASSIC_LANES)
-        if (count - i >= 2 * period) {
-          double second_weighted = 0.0, second_plain = 0.0, weight = 0.0;
-          for (const double* v = x + i + 1; v <= x + i + period; ++v) {
-            weight += 1.0;
-            second_weighted += weight * *v;
-            second_plain += *v;
-          }
-          Lanes weighteds = {fresh_weighted + n * x[i], second_weighted};
-          Lanes plains = {fresh_plain + x[i], second_plain};
-          Lanes fresh_weighteds = {0.0, 0.0}, fresh_plains = fresh_weighteds;
-          const Lanes firsts = weighteds / divisor;
-          out[i] = static_cast<Out>(firsts[0]);
-          out[i + period] = static_cast<Out>(firsts[1]);
-          weight = 1.0;
-          for (ptrdiff_t j = i + 1; j < i + period; ++j) {
-            const Lanes value = {x[j], x[j + period]}, leaving = {x[j - period], x[j]};
-            fresh_weighteds += weight * value;
-            weight += 1.0;
-            fresh_plains += value;
-            weighteds = (weighteds - plains) + n * value;
-            plains -= leaving;
-            plains += value;
-            const Lanes values = weighteds / divisor;
-            out[j] = static_cast<Out>(values[0]);
-            out[j + period] = static_cast<Out>(values[1]);
-          }
-          weighted = weighteds[1], plain = plains[1];
-          fresh_weighted = fresh_weighteds[1], fresh_plain = fresh_plains[1];
+        const auto took_spans = [&]<int W>() {
+          run_spans<W>(x, i, out, weighted, plain, fresh_weighted, fresh_plain);
           since_resum = period - 1;
-          i += 2 * period;
-          continue;
-        }
+          i += W * period;
+          return true;
+        };
+        if (took_side_by_side<Width>(count - i, period, took_spans)) continue;
 #endif
         fresh_weighted += n * x[i];  // its weight since_resum + 1 is the period
         fresh_plain += x[i];
@@ -175,6 +149,43 @@ class WeightedAverage {
   }
 
  private:
+#if defined(VELK_CLASSIC_LANES)
+  // Bars i .. i + W * period - 1 of run_full from a scheduled re-adding at i: the span from the
+  // re-adding at i + k * period to the next in lane k, each lane the scalar operations in their
+  // order. A re-adding takes the sums of its window, from 0 and oldest first (the bits of the
+  // sums accumulated since the one before), so every lane starts from the input alone. The sums
+  // after the last span are left in the last four arguments.
+  template <int W, class Out>
+  void run_spans(const double* x, ptrdiff_t i, Out* __restrict out, double& last_weighted, double& last_plain,
+                 double& last_fresh_weighted, double& last_fresh_plain) const {
+    using V = DoubleLanes<W>;
+    const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
+    const double n = static_cast<double>(period), divisor = divisor_;
+    V weighteds = {}, plains = {}, weight = {};
+    for (ptrdiff_t v = i + 1 - period; v <= i; ++v) {
+      const V value = across_spans<W>(x, v, period);
+      weight += 1.0;
+      weighteds += weight * value;
+      plains += value;
+    }
+    V fresh_weighteds = {}, fresh_plains = {};
+    store_across_spans(out, i, period, weighteds / divisor);
+    weight = V{} + 1.0;
+    for (ptrdiff_t j = i + 1; j < i + period; ++j) {
+      const V value = across_spans<W>(x, j, period), leaving = spans_before<W>(value, x[j - period]);
+      fresh_weighteds += weight * value;
+      weight += 1.0;
+      fresh_plains += value;
+      weighteds = (weighteds - plains) + n * value;
+      plains -= leaving;
+      plains += value;
+      store_across_spans(out, j, period, weighteds / divisor);
+    }
+    last_weighted = weighteds[W - 1], last_plain = plains[W - 1];
+    last_fresh_weighted = fresh_weighteds[W - 1], last_fresh_plain = fresh_plains[W - 1];
+  }
+#endif
+
   int64_t period_ = 1;
   double divisor_ = 1.0;
   Ring window_;

@@ -22,6 +22,85 @@ inline Lanes select_greater(Lanes a, Lanes b) {
   return a > b ? a : b;
 #endif
 }
+#if defined(__x86_64__) && !defined(__clang__)
+// The same in each of four lanes (vmaxpd), for the span kernels of the AVX2 copy.
+__attribute__((target("avx2,fma"))) inline DoubleLanes<4> select_greater(DoubleLanes<4> a, DoubleLanes<4> b) {
+  return (DoubleLanes<4>)_mm256_max_pd((__m256d)a, (__m256d)b);
+}
+__attribute__((target("avx2,fma"))) inline DoubleLanes<4> or_less_avx2(DoubleLanes<4> mask, DoubleLanes<4> a, DoubleLanes<4> b) {
+  return (DoubleLanes<4>)_mm256_or_pd((__m256d)mask, _mm256_cmp_pd((__m256d)a, (__m256d)b, _CMP_LT_OQ));
+}
+#endif
+// y[i], y[i + apart], ... in the W lanes of a vector: bar i of W spans laid side by side.
+template <int W>
+inline DoubleLanes<W> across_spans(const double* y, ptrdiff_t i, ptrdiff_t apart) {
+  if constexpr (W == 2)
+    return DoubleLanes<2>{y[i], y[i + apart]};
+  else
+    return DoubleLanes<4>{y[i], y[i + apart], y[i + 2 * apart], y[i + 3 * apart]};
+}
+// {first, v[0], .., v[W - 2]}: the lanes' bars `apart` earlier, given v = across_spans(y, i,
+// apart) and first = y[i - apart] (one load and a lane shift instead of W loads).
+template <int W>
+inline DoubleLanes<W> spans_before(DoubleLanes<W> v, double first) {
+  if constexpr (W == 2)
+    return __builtin_shufflevector(v, DoubleLanes<2>{first, first}, 2, 0);
+  else
+    return __builtin_shufflevector(v, DoubleLanes<4>{first, first, first, first}, 4, 0, 1, 2);
+}
+// across_spans for the value type of a span kernel's outputs (a double: y[i] alone).
+template <class V>
+inline V across_spans_of(const double* y, ptrdiff_t i, ptrdiff_t apart) {
+  if constexpr (std::is_same_v<V, double>)
+    return y[i];
+  else
+    return across_spans<lane_width<V>>(y, i, apart);
+}
+// values[k] into out[at + k * apart] for each lane k (a double into out[at]).
+template <class Out, class V>
+inline void store_across_spans(Out* out, ptrdiff_t at, ptrdiff_t apart, V values) {
+  if constexpr (std::is_same_v<V, double>) {
+    out[at] = static_cast<Out>(values);
+  } else {
+    out[at] = static_cast<Out>(values[0]);
+    out[at + apart] = static_cast<Out>(values[1]);
+    if constexpr (lane_width<V> == 4) {
+      out[at + 2 * apart] = static_cast<Out>(values[2]);
+      out[at + 3 * apart] = static_cast<Out>(values[3]);
+    }
+  }
+}
+// The plain sums of the windows ending at bars t, t + period, ..., in the W lanes, each oldest
+// first from 0 (as a re-adding at its end takes it), the W chains side by side.
+template <int W>
+inline DoubleLanes<W> windows_ending(const double* y, ptrdiff_t t, ptrdiff_t period) {
+  DoubleLanes<W> sums = {};
+  for (ptrdiff_t i = 1 - period; i <= 0; ++i) sums += across_spans<W>(y, t + i, period);
+  return sums;
+}
+// mask | (a < b) in each lane, as one compare and one or.
+template <class V>
+inline V or_less(V mask, V a, V b) {
+#if defined(__x86_64__) && !defined(__clang__)
+  if constexpr (lane_width<V> == 4)
+    return or_less_avx2(mask, a, b);
+  else
+    return (V)_mm_or_pd((__m128d)mask, _mm_cmplt_pd((__m128d)a, (__m128d)b));
+#else
+  using Mask = typename LaneVectors<lane_width<V>>::Mask;
+  return (V)((Mask)mask | (Mask)(a < b));
+#endif
+}
+// A run kernel's choice at a scheduled re-adding: took.template operator()<W>() runs the block of
+// W spans side by side (false if it had to give up), four where Width allows and `left` bars
+// hold them, else two; true once a block was taken.
+template <int Width, class Took>
+inline bool took_side_by_side(ptrdiff_t left, ptrdiff_t period, Took& took) {
+  if constexpr (Width == 4) {
+    if (left >= 4 * period && took.template operator()<4>()) return true;
+  }
+  return left >= 2 * period && took.template operator()<2>();
+}
 inline bool any_lane_set(Lanes mask) {
 #if defined(__SSE2__)
   return _mm_movemask_pd(mask) != 0;
@@ -333,8 +412,10 @@ class GuardedWeightedAverage {
   // push(x[i]) for i < count on a full window, calling emit(i, value()) after each, with the
   // sums in `s` and the window read off the array (x[-period .. -1]: the window before the run):
   // the same operations as push, the re-adding schedule split into spans so the bar loop has no
-  // branch but the collapse test. The ring is not touched: end the run with end_run.
-  template <class Emit>
+  // branch but the collapse test. The ring is not touched: end the run with end_run. Where lanes
+  // exist, Width (2, or 4 inside the AVX2 copy) spans between re-addings run side by side: emit
+  // then takes the values of bars i, i + period, ... in the lanes of a DoubleLanes<W>.
+  template <int Width = 2, class Emit>
   void run_full(Sums& s, const double* x, ptrdiff_t count, Emit&& emit) const {
     const int64_t period = static_cast<int64_t>(window_.capacity());
     const double n = static_cast<double>(period), divisor = divisor_;
@@ -342,19 +423,36 @@ class GuardedWeightedAverage {
     double fresh_weighted = s.fresh_weighted, fresh_plain = s.fresh_plain, fresh_magnitude = s.fresh_magnitude;
     int64_t since_resum = s.since_resum;
     ptrdiff_t i = 0;
+    // After spans, the sums of the values since the last re-adding (x[i + 1 - period .. i - 1]) are
+    // owed: only a scalar re-adding or the run's end needs them, so they are taken then, with the
+    // operations the bars would have run.
+    bool fresh_owed = false;
+    const auto settle_fresh = [&] {
+      if (!fresh_owed) return;
+      fresh_owed = false;
+      fresh_weighted = fresh_plain = fresh_magnitude = 0.0;
+      double weight = 1.0;
+      for (const double* v = x + i + 1 - period; v < x + i; ++v) {
+        fresh_weighted += weight * *v;
+        weight += 1.0;
+        fresh_plain += *v;
+        fresh_magnitude += std::fabs(*v);
+      }
+    };
     while (i < count) {
       if (since_resum + 1 >= period) {  // the scheduled re-adding at i
 #if defined(VELK_CLASSIC_LANES)
-        if (count - i >= 2 * period) {
-          Sums pair = {weighted, plain, magnitude, peak, fresh_weighted, fresh_plain, fresh_magnitude, since_resum};
-          if (run_two_spans(pair, x, i, emit)) {
-            weighted = pair.weighted, plain = pair.plain, magnitude = pair.magnitude, peak = pair.peak;
-            fresh_weighted = pair.fresh_weighted, fresh_plain = pair.fresh_plain, fresh_magnitude = pair.fresh_magnitude;
-            since_resum = pair.since_resum;
-            i += 2 * period;
-            continue;
-          }
-        }
+        const auto took_spans = [&]<int W>() {
+          Sums last;
+          if (!run_spans<W>(last, x, i, emit)) return false;
+          weighted = last.weighted, plain = last.plain, magnitude = last.magnitude, peak = last.peak;
+          since_resum = last.since_resum;
+          fresh_owed = true;
+          i += W * period;
+          return true;
+        };
+        if (took_side_by_side<Width>(count - i, period, took_spans)) continue;
+        settle_fresh();
 #endif
         const double value = x[i];
         fresh_weighted += n * value;  // its weight since_resum + 1 is the period
@@ -403,6 +501,7 @@ class GuardedWeightedAverage {
       }
       since_resum += i - span_start;
     }
+    settle_fresh();
     s = {weighted, plain, magnitude, peak, fresh_weighted, fresh_plain, fresh_magnitude, since_resum};
   }
   // After run_full over values[0 .. count - 1]: the sums and the ring as push would leave them.
@@ -457,52 +556,42 @@ class GuardedWeightedAverage {
   }
 
 #if defined(VELK_CLASSIC_LANES)
-  // Bars i .. i + 2 * period - 1 of run_full from a scheduled re-adding at i: the span from i in
-  // lane 0 and the next in lane 1 (its re-adding at i + period takes the sums of x[i + 1 ..
-  // i + period] from 0, summed here first), each lane the scalar operations in the same order.
-  // False if the magnitude collapses in either lane (run_full then takes these bars again,
-  // rewriting their values); else `s` after the two spans.
-  template <class Emit>
-  bool run_two_spans(Sums& s, const double* x, ptrdiff_t i, Emit& emit) const {
+  // Bars i .. i + W * period - 1 of run_full from a scheduled re-adding at i: the span from the
+  // re-adding at i + k * period to the next in lane k, each lane the scalar operations in the
+  // same order. A re-adding takes the sums of its window, from 0 and oldest first (the bits of
+  // the sums accumulated since the one before), so every lane starts from the input alone.
+  // False if the magnitude collapses in any lane (run_full then takes these bars again,
+  // rewriting their values); else `last`, the sums after the last span but those since its
+  // re-adding (run_full takes them if it needs them).
+  template <int W, class Emit>
+  bool run_spans(Sums& last, const double* x, ptrdiff_t i, Emit& emit) const {
+    using V = DoubleLanes<W>;
     const ptrdiff_t period = static_cast<ptrdiff_t>(window_.capacity());
     const double n = static_cast<double>(period), divisor = divisor_;
-    double second_weighted = 0.0, second_plain = 0.0, second_magnitude = 0.0, weight = 0.0;
-    for (const double* v = x + i + 1; v <= x + i + period; ++v) {
+    V weighted = {}, plain = {}, sizes = {}, weight = {};
+    for (ptrdiff_t v = i + 1 - period; v <= i; ++v) {
+      const V value = across_spans<W>(x, v, period);
       weight += 1.0;
-      second_weighted += weight * *v;
-      second_plain += *v;
-      second_magnitude += std::fabs(*v);
+      weighted += weight * value;
+      plain += value;
+      sizes += classic::magnitude(value);
     }
-    const double first = x[i];
-    Lanes weighted = {s.fresh_weighted + n * first, second_weighted};
-    Lanes plain = {s.fresh_plain + first, second_plain};
-    Lanes sizes = {s.fresh_magnitude + std::fabs(first), second_magnitude};
-    Lanes peak = sizes;
-    Lanes fresh_weighted = {0.0, 0.0}, fresh_plain = fresh_weighted, fresh_magnitude = fresh_weighted;
-    LaneMask collapsed = {0, 0};
-    const Lanes firsts = weighted / divisor;
-    emit(i, firsts[0]);
-    emit(i + period, firsts[1]);
-    weight = 1.0;
+    V peak = sizes;
+    V collapsed = {};  // a lane mask
+    emit(i, weighted / divisor);
     for (ptrdiff_t j = i + 1; j < i + period; ++j) {
-      const Lanes value = {x[j], x[j + period]}, leaving = {x[j - period], x[j]};
-      fresh_weighted += weight * value;
-      weight += 1.0;
-      fresh_plain += value;
-      fresh_magnitude += classic::magnitude(value);
+      const V value = across_spans<W>(x, j, period), leaving = spans_before<W>(value, x[j - period]);
       weighted = (weighted - plain) + n * value;
       plain += value;
       sizes += classic::magnitude(value);
       plain -= leaving;
       sizes -= classic::magnitude(leaving);
       peak = select_greater(sizes, peak);
-      collapsed |= sizes < peak * (1.0 / 16384.0);
-      const Lanes values = weighted / divisor;
-      emit(j, values[0]);
-      emit(j + period, values[1]);
+      collapsed = or_less(collapsed, sizes, peak * (1.0 / 16384.0));
+      emit(j, weighted / divisor);
     }
-    if ((collapsed[0] | collapsed[1]) != 0) [[unlikely]] return false;
-    s = {weighted[1], plain[1], sizes[1], peak[1], fresh_weighted[1], fresh_plain[1], fresh_magnitude[1], period - 1};
+    if (any_set((FlagOf<V>)collapsed)) [[unlikely]] return false;
+    last = {weighted[W - 1], plain[W - 1], sizes[W - 1], peak[W - 1], 0.0, 0.0, 0.0, period - 1};  // the fresh sums owed
     return true;
   }
 #endif

@@ -28,15 +28,11 @@ inline Lanes square_root(Lanes v) {
   return Lanes{std::sqrt(v[0]), std::sqrt(v[1])};
 #endif
 }
-// `mask` with the lanes where variance_has_cancelled(squares_now, peak, shift, count) holds
-// set, `limit` being 1e-20 * count * shift * shift.
-inline Lanes or_where_cancelled(Lanes mask, Lanes squares_now, Lanes peak, Lanes limit) {
-#if defined(__SSE2__)
-  const __m128d below = _mm_cmplt_pd(squares_now, peak * kRedoShare);
-  return _mm_or_pd(mask, _mm_and_pd(below, _mm_cmpgt_pd(peak, limit)));
-#else
-  return (Lanes)((LaneMask)mask | ((squares_now < peak * kRedoShare) & (peak > limit)));
 #endif
+#if defined(__x86_64__) && !defined(__clang__)
+// sqrt in each of four lanes (vsqrtpd, correctly rounded as std::sqrt), for the AVX2 copy.
+__attribute__((target("avx2,fma"))) inline DoubleLanes<4> square_root(DoubleLanes<4> v) {
+  return (DoubleLanes<4>)_mm256_sqrt_pd((__m256d)v);
 }
 #endif
 inline double square_root(double v) { return std::sqrt(v); }
@@ -126,7 +122,18 @@ class WindowMoments {
     double shift = shift_, deviations = deviations_, squares = squares_, peak = peak_, fresh = fresh_;
     int64_t since_resum = since_resum_;
 #if defined(VELK_CLASSIC_LANES)
-    AheadSum ahead;
+    // The spans from a scheduled re-adding at t side by side; true (the state after them taken
+    // over) unless a lane cancelled.
+    const auto took_spans = [&]<int W>() {
+      Sums last;
+      double last_peak, last_fresh;
+      if (!run_spans<W>(y, t, out, values, last, last_peak, last_fresh)) return false;
+      shift = last.shift, deviations = last.deviations, squares = last.squares, peak = last_peak;
+      fresh = last_fresh;
+      since_resum = period_ - 1;
+      t += W * period - 1;
+      return true;
+    };
 #endif
     // Re-adds the sums about the mean of the window y[at + 1 - period .. at], oldest first.
     const auto resum_at = [&](ptrdiff_t at, double window_sum) {
@@ -143,31 +150,8 @@ class WindowMoments {
     };
     for (; t < to; ++t) {
       const double x = y[t];
-      if constexpr (Width == 4) {
-        if (since_resum + 1 >= period_ && to - t >= 4 * period) {
-          Sums last;
-          double last_peak, last_fresh;
-          if (run_four_spans(y, t, fresh + x, out, values, last, last_peak, last_fresh)) {
-            shift = last.shift, deviations = last.deviations, squares = last.squares, peak = last_peak;
-            fresh = last_fresh;
-            since_resum = period_ - 1;
-            t += 4 * period - 1;
-            continue;
-          }
-        }
-      }
 #if defined(VELK_CLASSIC_LANES)
-      if (since_resum + 1 >= period_ && to - t >= 2 * period) {
-        Sums last;
-        double last_peak, last_fresh;
-        if (run_two_spans(y, t, to, fresh + x, ahead, out, values, last, last_peak, last_fresh)) {
-          shift = last.shift, deviations = last.deviations, squares = last.squares, peak = last_peak;
-          fresh = last_fresh;
-          since_resum = period_ - 1;
-          t += 2 * period - 1;
-          continue;
-        }
-      }
+      if (since_resum + 1 >= period_ && took_side_by_side<Width>(to - t, period, took_spans)) continue;
 #endif
       fresh += x;
       if (++since_resum >= period_) {
@@ -195,83 +179,32 @@ class WindowMoments {
 
  private:
 #if defined(VELK_CLASSIC_LANES)
-  // Bars t .. t + 2 * period - 1 of run_real's loop from a scheduled re-adding at t, whose window
-  // sums `first_sum`, as WindowRegression::run_two_spans does them.
-  template <class Out, class Values>
-  bool run_two_spans(const double* y, ptrdiff_t t, ptrdiff_t to, double first_sum, AheadSum& ahead, Out* const* out, Values& values, Sums& last,
-                     double& last_peak, double& last_fresh) const {
-    const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
-    const double n = static_cast<double>(period_);
-    const double second_sum = ahead.take(y, t, period, to);
-    const Lanes shift = Lanes{first_sum, second_sum} / n;
-    Lanes deviations = {0.0, 0.0}, squares = deviations, fresh = deviations;
-    for (ptrdiff_t i = 1 - period; i <= 0; ++i) {
-      const Lanes d = Lanes{y[t + i], y[t + period + i]} - shift;
-      deviations += d;
-      squares += d * d;
-    }
-    Lanes peak = squares;
-    const Lanes limit = 1e-20 * n * shift * shift;
-    Lanes cancelled = {0.0, 0.0};  // a lane mask, tested after the spans (outputs are rewritten if set)
-    for (ptrdiff_t j = 0; j < period; ++j) {
-      if (j > 0) {
-        const Lanes x = {y[t + j], y[t + period + j]};
-        const Lanes leaving = {y[t + j - period], y[t + j]};
-        fresh += x;
-        const Lanes d = x - shift;
-        deviations += d;
-        squares += d * d;
-        const Lanes l = leaving - shift;
-        deviations -= l;
-        squares -= l * l;
-        peak = select_greater(squares, peak);
-      }
-      cancelled = or_where_cancelled(cancelled, squares - deviations * (deviations * reciprocal_), peak, limit);
-      const auto outputs = values(SumsOf<Lanes>{shift, deviations, squares});
-      for (size_t k = 0; k < outputs.size(); ++k) {
-        out[k][t + j] = static_cast<Out>(outputs[k][0]);
-        out[k][t + period + j] = static_cast<Out>(outputs[k][1]);
-      }
-    }
-    if (any_lane_set(cancelled)) [[unlikely]] return false;
-    last = {shift[1], deviations[1], squares[1]};
-    last_peak = peak[1];
-    last_fresh = fresh[1];
-    return true;
-  }
-#endif
-  // Bars t .. t + 4 * period - 1 of run_real's loop from a scheduled re-adding at t, whose window
-  // sums `first_sum`: the spans between the next four re-addings in the lanes of one vector, each
-  // lane run_real's operations in its order (the later lanes' window sums added oldest first, as
-  // their re-addings take them). False, the outputs to be rewritten, where a lane cancelled.
-  template <class Out, class Values>
-  bool run_four_spans(const double* y, ptrdiff_t t, double first_sum, Out* const* out, Values& values, Sums& last, double& last_peak,
-                      double& last_fresh) const {
-    using V = DoubleLanes<4>;
-    using Mask = LaneVectors<4>::Mask;
+  // Bars t .. t + W * period - 1 of run_real's loop from a scheduled re-adding at t: the span
+  // from the re-adding at t + k * period to the next in lane k, each lane run_real's operations in
+  // its order; a re-adding takes the plain sum of its window from 0, oldest first (the bits of the
+  // sum accumulated since the one before), so every lane starts from the input alone. False, the
+  // outputs to be rewritten, where a lane cancelled (the peak condition taken after the spans:
+  // the peak only grows between re-addings).
+  template <int W, class Out, class Values>
+  bool run_spans(const double* y, ptrdiff_t t, Out* const* out, Values& values, Sums& last, double& last_peak,
+                 double& last_fresh) const {
+    using V = DoubleLanes<W>;
     const ptrdiff_t p = static_cast<ptrdiff_t>(period_);
-    const double n = static_cast<double>(period_);
-    double later[3] = {0.0, 0.0, 0.0};
-    for (ptrdiff_t i = 1; i <= p; ++i) {
-      later[0] += y[t + i];
-      later[1] += y[t + p + i];
-      later[2] += y[t + 2 * p + i];
-    }
-    const auto at = [&](ptrdiff_t i) { return V{y[i], y[i + p], y[i + 2 * p], y[i + 3 * p]}; };
-    const V shift = V{first_sum, later[0], later[1], later[2]} / n;
-    V deviations = {0.0, 0.0, 0.0, 0.0}, squares = deviations, fresh = deviations;
+    const double n = static_cast<double>(period_), reciprocal = reciprocal_;
+    const V shift = windows_ending<W>(y, t, p) / n;
+    V deviations = {}, squares = deviations, fresh = deviations;
     for (ptrdiff_t i = 1 - p; i <= 0; ++i) {
-      const V d = at(t + i) - shift;
+      const V d = across_spans<W>(y, t + i, p) - shift;
       deviations += d;
       squares += d * d;
     }
     V peak = squares;
     const V limit = 1e-20 * n * shift * shift;
-    Mask cancelled = {0, 0, 0, 0};
+    V dipped = {};  // a lane mask: the variance fell below its share of the peak
     for (ptrdiff_t j = 0; j < p; ++j) {
       if (j > 0) {
-        const V x = at(t + j);
-        const V leaving = at(t + j - p);
+        const V x = across_spans<W>(y, t + j, p);
+        const V leaving = spans_before<W>(x, y[t + j - p]);
         fresh += x;
         const V d = x - shift;
         deviations += d;
@@ -279,19 +212,19 @@ class WindowMoments {
         const V l = leaving - shift;
         deviations -= l;
         squares -= l * l;
-        peak = squares > peak ? squares : peak;  // select_greater per lane
+        peak = select_greater(squares, peak);
       }
-      cancelled |= (squares - deviations * (deviations * reciprocal_) < peak * kRedoShare) & (peak > limit);
+      dipped = or_less(dipped, squares - deviations * (deviations * reciprocal), peak * kRedoShare);
       const auto outputs = values(SumsOf<V>{shift, deviations, squares});
-      for (size_t k = 0; k < outputs.size(); ++k)
-        for (int lane = 0; lane < 4; ++lane) out[k][t + lane * p + j] = static_cast<Out>(outputs[k][lane]);
+      for (size_t k = 0; k < outputs.size(); ++k) store_across_spans(out[k], t + j, p, outputs[k]);
     }
-    if ((cancelled[0] | cancelled[1] | cancelled[2] | cancelled[3]) != 0) [[unlikely]] return false;
-    last = {shift[3], deviations[3], squares[3]};
-    last_peak = peak[3];
-    last_fresh = fresh[3];
+    if (any_set((FlagOf<V>)dipped & greater(peak, limit))) [[unlikely]] return false;
+    last = {shift[W - 1], deviations[W - 1], squares[W - 1]};
+    last_peak = peak[W - 1];
+    last_fresh = fresh[W - 1];
     return true;
   }
+#endif
 
  public:
 
@@ -380,9 +313,9 @@ class WindowCoMoments {
   // push(xs[i], ys[i]) for i < count on a full window whose pairs are also xs, ys[-period .. -1]
   // (the rings are not read; they take the bars at the end), calling emit(i, xx, yy, xy) with
   // the centred sums after each: push's operations with the sums in locals, the re-adding
-  // schedule in spans, and where lanes exist two spans between re-addings side by side (as
-  // WindowMoments::run_real), emit then taking Lanes for bars i and i + period.
-  template <class Emit>
+  // schedule in spans, and where lanes exist Width (2, or 4 inside the AVX2 copy) spans between
+  // re-addings side by side (run_spans), emit then taking DoubleLanes<W> for bars i, i + period, ...
+  template <int Width = 2, class Emit>
   void run_full(const double* xs, const double* ys, ptrdiff_t count, Emit&& emit) {
     const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
     const double n = static_cast<double>(period_), reciprocal = reciprocal_;
@@ -411,17 +344,17 @@ class WindowCoMoments {
     while (i < count) {
       if (since_resum + 1 >= period) {  // the scheduled re-adding at i
 #if defined(VELK_CLASSIC_LANES)
-        if (count - i >= 2 * period) {
+        const auto took_spans = [&]<int W>() {
           CoSumsOf<double> last;
-          if (run_two_spans(xs, ys, i, fresh_x + xs[i], fresh_y + ys[i], emit, last)) {
-            shift_x = last.shift_x, shift_y = last.shift_y, sx = last.sx, sy = last.sy;
-            sxx = last.sxx, syy = last.syy, sxy = last.sxy, peak_x = last.peak_x, peak_y = last.peak_y;
-            fresh_x = last.fresh_x, fresh_y = last.fresh_y;
-            since_resum = period - 1;
-            i += 2 * period;
-            continue;
-          }
-        }
+          if (!run_spans<W>(xs, ys, i, emit, last)) return false;
+          shift_x = last.shift_x, shift_y = last.shift_y, sx = last.sx, sy = last.sy;
+          sxx = last.sxx, syy = last.syy, sxy = last.sxy, peak_x = last.peak_x, peak_y = last.peak_y;
+          fresh_x = last.fresh_x, fresh_y = last.fresh_y;
+          since_resum = period - 1;
+          i += W * period;
+          return true;
+        };
+        if (took_side_by_side<Width>(count - i, period, took_spans)) continue;
 #endif
         fresh_x += xs[i];
         fresh_y += ys[i];
@@ -499,43 +432,43 @@ class WindowCoMoments {
     V shift_x, shift_y, sx, sy, sxx, syy, sxy, peak_x, peak_y, fresh_x, fresh_y;
   };
 #if defined(VELK_CLASSIC_LANES)
-  // Bars i .. i + 2 * period - 1 of run_full from a scheduled re-adding at i, whose window sums
-  // `first_x`, `first_y`: the span from i in lane 0 and the next in lane 1, each lane the scalar
-  // operations in their order. False if a variance cancels in either lane (run_full then takes
-  // these bars again, rewriting their values); else the sums after the second span in `last`.
-  template <class Emit>
-  bool run_two_spans(const double* xs, const double* ys, ptrdiff_t i, double first_x, double first_y, Emit& emit,
-                     CoSumsOf<double>& last) const {
+  // Bars i .. i + W * period - 1 of run_full from a scheduled re-adding at i: the span from the
+  // re-adding at i + k * period to the next in lane k, each lane the scalar operations in their
+  // order; a re-adding takes the plain sums of its window from 0, oldest first (the bits of the
+  // sums accumulated since the one before), so every lane starts from the input alone. False if
+  // a variance cancels in any lane (run_full then takes these bars again, rewriting their values;
+  // the test's peak condition is taken after the spans, the peaks only growing between
+  // re-addings); else the sums after the last span in `last`.
+  template <int W, class Emit>
+  bool run_spans(const double* xs, const double* ys, ptrdiff_t i, Emit& emit, CoSumsOf<double>& last) const {
+    using V = DoubleLanes<W>;
     const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
     const double n = static_cast<double>(period_), reciprocal = reciprocal_;
-    double second_x = 0.0, second_y = 0.0;
-    for (ptrdiff_t k = i + 1; k <= i + period; ++k) second_x += xs[k];
-    for (ptrdiff_t k = i + 1; k <= i + period; ++k) second_y += ys[k];
-    const Lanes shift_x = Lanes{first_x, second_x} / n, shift_y = Lanes{first_y, second_y} / n;
-    Lanes sx = {0.0, 0.0}, sy = sx, sxx = sx, syy = sx, sxy = sx, fresh_x = sx, fresh_y = sx;
+    const V shift_x = windows_ending<W>(xs, i, period) / n, shift_y = windows_ending<W>(ys, i, period) / n;
+    V sx = {}, sy = sx, sxx = sx, syy = sx, sxy = sx, fresh_x = sx, fresh_y = sx;
     for (ptrdiff_t k = i + 1 - period; k <= i; ++k) {
-      const Lanes dx = Lanes{xs[k], xs[k + period]} - shift_x, dy = Lanes{ys[k], ys[k + period]} - shift_y;
+      const V dx = across_spans<W>(xs, k, period) - shift_x, dy = across_spans<W>(ys, k, period) - shift_y;
       sx += dx;
       sy += dy;
       sxx += dx * dx;
       syy += dy * dy;
       sxy += dx * dy;
     }
-    Lanes peak_x = sxx, peak_y = syy;
-    const Lanes limit_x = 1e-20 * n * shift_x * shift_x, limit_y = 1e-20 * n * shift_y * shift_y;
-    Lanes cancelled = {0.0, 0.0};  // a lane mask, tested after the spans
+    V peak_x = sxx, peak_y = syy;
+    const V limit_x = 1e-20 * n * shift_x * shift_x, limit_y = 1e-20 * n * shift_y * shift_y;
+    V dipped_x = {}, dipped_y = {};  // lane masks: a variance fell below its share of the peak
     for (ptrdiff_t j = i; j < i + period; ++j) {
       if (j > i) {
-        const Lanes x = {xs[j], xs[j + period]}, y = {ys[j], ys[j + period]};
+        const V x = across_spans<W>(xs, j, period), y = across_spans<W>(ys, j, period);
         fresh_x += x;
         fresh_y += y;
-        const Lanes dx = x - shift_x, dy = y - shift_y;
+        const V dx = x - shift_x, dy = y - shift_y;
         sx += dx;
         sy += dy;
         sxx += dx * dx;
         syy += dy * dy;
         sxy += dx * dy;
-        const Lanes lx = Lanes{xs[j - period], xs[j]} - shift_x, ly = Lanes{ys[j - period], ys[j]} - shift_y;
+        const V lx = spans_before<W>(x, xs[j - period]) - shift_x, ly = spans_before<W>(y, ys[j - period]) - shift_y;
         sx -= lx;
         sy -= ly;
         sxx -= lx * lx;
@@ -544,13 +477,15 @@ class WindowCoMoments {
         peak_x = select_greater(sxx, peak_x);
         peak_y = select_greater(syy, peak_y);
       }
-      const Lanes xx = sxx - sx * (sx * reciprocal), yy = syy - sy * (sy * reciprocal);
-      cancelled = or_where_cancelled(cancelled, xx, peak_x, limit_x);
-      cancelled = or_where_cancelled(cancelled, yy, peak_y, limit_y);
+      const V xx = sxx - sx * (sx * reciprocal), yy = syy - sy * (sy * reciprocal);
+      dipped_x = or_less(dipped_x, xx, peak_x * kRedoShare);
+      dipped_y = or_less(dipped_y, yy, peak_y * kRedoShare);
       emit(j, xx, yy, sxy - sx * (sy * reciprocal));
     }
-    if (any_lane_set(cancelled)) [[unlikely]] return false;
-    last = {shift_x[1], shift_y[1], sx[1], sy[1], sxx[1], syy[1], sxy[1], peak_x[1], peak_y[1], fresh_x[1], fresh_y[1]};
+    if (any_set(((FlagOf<V>)dipped_x & greater(peak_x, limit_x)) | ((FlagOf<V>)dipped_y & greater(peak_y, limit_y)))) [[unlikely]]
+      return false;
+    constexpr int e = W - 1;
+    last = {shift_x[e], shift_y[e], sx[e], sy[e], sxx[e], syy[e], sxy[e], peak_x[e], peak_y[e], fresh_x[e], fresh_y[e]};
     return true;
   }
 #endif
@@ -638,12 +573,15 @@ class WindowRegression {
     return l.shift + l.sum * reciprocal_ + slope(l) * (half_span_ + ahead);
   }
   double value_at(double ahead) const { return value_at(line(), ahead); }
+  // Values in the window (period once full).
+  int64_t size() const { return static_cast<int64_t>(window_.size()); }
 
   // push(y[t]) for t = from .. to - 1 (the `real_before` values before `from` were pushed last),
   // writing value(line) where the window is full and NaN before; the same operations as push,
   // with the sums in locals and the window read off y wherever it lies there. `value` takes a
-  // LineOf<double> and, where lanes exist, a LineOf<Lanes>.
-  template <class Out, class Value>
+  // LineOf<double> and, where lanes exist, a LineOf<Lanes>; width 4 (inside the AVX2 copy) also
+  // a LineOf<DoubleLanes<4>>: four spans side by side where they fit.
+  template <int Width = 2, class Out, class Value>
   void run_real(const double* y, ptrdiff_t from, ptrdiff_t to, Out* out, ptrdiff_t real_before, Value&& value) {
     const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
     ptrdiff_t t = from;
@@ -658,6 +596,22 @@ class WindowRegression {
     int64_t since_resum = since_resum_;
 #if defined(VELK_CLASSIC_LANES)
     AheadSum ahead;
+    // The spans from a scheduled re-adding at t side by side; true (the state after them taken
+    // over) unless a lane cancelled.
+    const auto took_spans = [&]<int W>() {
+      DoubleLanes<W> starts;
+      if constexpr (W == 2)
+        starts = Lanes{fresh + y[t], ahead.take(y, t, period, to)};
+      else
+        starts = windows_ending<W>(y, t, period);
+      SpanEnd last;
+      if (!run_spans<W>(y, t, starts, out, value, last)) return false;
+      shift = last.shift, sum = last.sum, weighted = last.weighted, squares = last.squares, peak = last.peak;
+      fresh = last.fresh;
+      since_resum = period_ - 1;
+      t += W * period - 1;
+      return true;
+    };
 #endif
     // Re-adds the sums about the mean of the window y[at + 1 - period .. at], oldest first.
     const auto resum_at = [&](ptrdiff_t at, double window_sum) {
@@ -678,17 +632,7 @@ class WindowRegression {
     for (; t < to; ++t) {
       const double x = y[t];
 #if defined(VELK_CLASSIC_LANES)
-      if (since_resum + 1 >= period_ && to - t >= 2 * period) {
-        LineOf<double> last;
-        double last_squares, last_peak, last_fresh;
-        if (run_two_spans(y, t, to, fresh + x, ahead, out, value, last, last_squares, last_peak, last_fresh)) {
-          shift = last.shift, sum = last.sum, weighted = last.weighted, squares = last_squares, peak = last_peak;
-          fresh = last_fresh;
-          since_resum = period_ - 1;
-          t += 2 * period - 1;
-          continue;
-        }
-      }
+      if (since_resum + 1 >= period_ && took_side_by_side<Width>(to - t, period, took_spans)) continue;
 #endif
       fresh += x;
       if (++since_resum >= period_) {
@@ -718,56 +662,55 @@ class WindowRegression {
 
  private:
 #if defined(VELK_CLASSIC_LANES)
-  // Bars t .. t + 2 * period - 1 of run_real's loop from a scheduled re-adding at t, whose window
-  // sums `first_sum`: the span t .. t + period - 1 in lane 0 and the next in lane 1 (the re-adding
-  // at t + period needs only the input), each lane the loop's operations in the same order. A
-  // variance that cancels in either lane would move the later re-addings: then false is returned
-  // (the scalar loop takes those bars again, rewriting their outputs); else the state after the
-  // second span.
-  template <class Out, class Value>
-  bool run_two_spans(const double* y, ptrdiff_t t, ptrdiff_t to, double first_sum, AheadSum& ahead, Out* out, Value& value, Line& last,
-                     double& last_squares, double& last_peak, double& last_fresh) const {
+  // The sums after the last of a run of spans.
+  struct SpanEnd {
+    double shift, sum, weighted, squares, peak, fresh;
+  };
+  // Bars t .. t + W * period - 1 of run_real's loop from a scheduled re-adding at t: the span
+  // between the re-addings at t + k * period and the next in lane k (a re-adding needs only the
+  // input: `starts` holds the plain sums of the windows they take, oldest first), each lane the
+  // loop's operations in the same order. A variance that cancels in any lane would move the later
+  // re-addings: then false is returned (the scalar loop takes those bars again, rewriting their
+  // outputs); else the state after the last span. (The cancellation test's second condition,
+  // a peak above the limit, is taken after the spans: the peak only grows between re-addings.)
+  template <int W, class Out, class Value>
+  bool run_spans(const double* y, ptrdiff_t t, DoubleLanes<W> starts, Out* __restrict out, Value& value, SpanEnd& last) const {
+    using V = DoubleLanes<W>;
     const ptrdiff_t period = static_cast<ptrdiff_t>(period_);
-    const double n = static_cast<double>(period_);
-    const double second_sum = ahead.take(y, t, period, to);
-    const Lanes shift = Lanes{first_sum, second_sum} / n;
-    Lanes sum = {0.0, 0.0}, weighted = sum, squares = sum, fresh = sum;
-    double age = n;
+    const double n = static_cast<double>(period_), reciprocal = reciprocal_;
+    const V shift = starts / n;
+    V sum = {}, weighted = sum, squares = sum, fresh = sum;
+    V age = sum + n;
     for (ptrdiff_t i = 1 - period; i <= 0; ++i) {
-      const Lanes d = Lanes{y[t + i], y[t + period + i]} - shift;
+      const V d = across_spans<W>(y, t + i, period) - shift;
       age -= 1.0;
       sum += d;
       weighted += age * d;
       squares += d * d;
     }
-    Lanes peak = squares;
-    const Lanes limit = 1e-20 * n * shift * shift;
-    Lanes cancelled = {0.0, 0.0};  // a lane mask, tested after the spans (outputs are rewritten if set)
+    V peak = squares;
+    const V limit = 1e-20 * n * shift * shift;
+    V dipped = {};  // a lane mask: the variance fell below its share of the peak
     for (ptrdiff_t j = 0; j < period; ++j) {
       if (j > 0) {
-        const Lanes x = {y[t + j], y[t + period + j]};
-        const Lanes leaving = {y[t + j - period], y[t + j]};
+        const V x = across_spans<W>(y, t + j, period);
+        const V leaving = spans_before<W>(x, y[t + j - period]);
         fresh += x;
         weighted += sum;
-        const Lanes l = leaving - shift;
+        const V l = leaving - shift;
         sum -= l;
         squares -= l * l;
         weighted -= n * l;
-        const Lanes d = x - shift;
+        const V d = x - shift;
         sum += d;
         squares += d * d;
         peak = select_greater(squares, peak);
       }
-      cancelled = or_where_cancelled(cancelled, squares - sum * (sum * reciprocal_), peak, limit);
-      const Lanes values = value(LineOf<Lanes>{shift, sum, weighted});
-      out[t + j] = static_cast<Out>(values[0]);
-      out[t + period + j] = static_cast<Out>(values[1]);
+      dipped = or_less(dipped, squares - sum * (sum * reciprocal), peak * kRedoShare);
+      store_across_spans(out, t + j, period, value(LineOf<V>{shift, sum, weighted}));
     }
-    if (any_lane_set(cancelled)) [[unlikely]] return false;
-    last = {shift[1], sum[1], weighted[1]};
-    last_squares = squares[1];
-    last_peak = peak[1];
-    last_fresh = fresh[1];
+    if (any_set((FlagOf<V>)dipped & greater(peak, limit))) [[unlikely]] return false;
+    last = {shift[W - 1], sum[W - 1], weighted[W - 1], squares[W - 1], peak[W - 1], fresh[W - 1]};
     return true;
   }
 #endif

@@ -16,6 +16,7 @@ int64_t root_period(int64_t period) {
 struct State {
   static constexpr int inputs = 1, outputs = 1;
   static constexpr bool vex_loop = true;
+  static constexpr int vex_lane_width = 4;
   explicit State(const double* params)
       : half(int_param(params, 0) / 2), full(int_param(params, 0)), smooth(root_period(int_param(params, 0))) {}
   bool step(const double* bar, double* out) {
@@ -31,7 +32,7 @@ struct State {
   // smooth average's window.
   static constexpr ptrdiff_t run_span = 2048;
   static constexpr int64_t max_root = 316;  // isqrt of the largest period
-  template <class Out>
+  template <class Out, int Width = 2>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
     const ptrdiff_t start = from;
     const ptrdiff_t reach = static_cast<ptrdiff_t>(full.period());
@@ -44,10 +45,14 @@ struct State {
     smooth.copy_window(corrected);
     double* lagged = corrected + smooth.period();  // the value for bar from + i at lagged[i]
     auto half_sums = half.sums(), full_sums = full.sums(), smooth_sums = smooth.sums();
-    half.run_full(half_sums, x, count, [&](ptrdiff_t i, double value) { halves[i] = value; });
-    full.run_full(full_sums, x, count, [&](ptrdiff_t i, double value) { lagged[i] = 2.0 * halves[i] - value; });
+    // Each pass's values arrive a bar at a time or as lanes of bars its period apart.
+    const ptrdiff_t half_apart = static_cast<ptrdiff_t>(half.period()), smooth_apart = static_cast<ptrdiff_t>(smooth.period());
+    half.run_full<Width>(half_sums, x, count, [&](ptrdiff_t i, auto value) { store_across_spans(halves, i, half_apart, value); });
+    full.run_full<Width>(full_sums, x, count, [&](ptrdiff_t i, auto value) {
+      store_across_spans(lagged, i, reach, 2.0 * across_spans_of<decltype(value)>(halves, i, reach) - value);
+    });
     Out* target = out[0] + from;
-    smooth.run_full(smooth_sums, lagged, count, [&](ptrdiff_t i, double value) { target[i] = static_cast<Out>(value); });
+    smooth.run_full<Width>(smooth_sums, lagged, count, [&](ptrdiff_t i, auto value) { store_across_spans(target, i, smooth_apart, value); });
     half.end_run(half_sums, x, static_cast<size_t>(count));
     full.end_run(full_sums, x, static_cast<size_t>(count));
     smooth.end_run(smooth_sums, lagged, static_cast<size_t>(count));

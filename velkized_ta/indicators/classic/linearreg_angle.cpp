@@ -7,27 +7,29 @@ namespace {
 struct State {
   static constexpr int inputs = 1, outputs = 1;
   static constexpr bool vex_loop = true;
+  static constexpr int vex_lane_width = 4;
   explicit State(const double* params) : period(int_param(params, 0)), regression(period) {}
   bool step(const double* bar, double* out) {
     const bool ready = regression.push(bar[0]);
     out[0] = value(regression.line());
     return ready;
   }
-  template <class Out>
+  // The slopes first, into scratch (the regression's loop then free of calls, which would spill its
+  // vectors), then the angles in a loop of their own; bars before the window fills stay NaN.
+  static constexpr ptrdiff_t run_span = 2048;
+  template <class Out, int Width = 2>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
-    regression.run_real(in[0], from, to, out[0], real_before, [this](const auto& line) { return value(line); });
+    double slopes[run_span];
+    const ptrdiff_t count = to - from;
+    const ptrdiff_t filling = std::clamp<ptrdiff_t>(period - 1 - regression.size(), 0, count);
+    regression.run_real<Width>(in[0] + from, 0, count, slopes, real_before, [this](const auto& line) { return regression.slope(line); });
+    Out* target = out[0] + from;
+    for (ptrdiff_t i = 0; i < filling; ++i) target[i] = static_cast<Out>(nan_value);
+    for (ptrdiff_t i = filling; i < count; ++i) target[i] = static_cast<Out>(angle_of(slopes[i]));
   }
-  // In degrees; lanes take atan one at a time.
-  template <class V>
-  V value(const WindowRegression::LineOf<V>& line) const {
-    constexpr double degrees = 180.0 / 3.14159265358979323846;
-    const V slope = regression.slope(line);
-    if constexpr (std::is_same_v<V, double>) {
-      return std::atan(slope) * degrees;
-    } else {
-      return V{std::atan(slope[0]), std::atan(slope[1])} * degrees;
-    }
-  }
+  // In degrees.
+  static double angle_of(double slope) { return std::atan(slope) * (180.0 / 3.14159265358979323846); }
+  double value(const WindowRegression::Line& line) const { return angle_of(regression.slope(line)); }
   template <class Archive>
   void fields(Archive& a) {
     regression.fields(a);

@@ -7,15 +7,16 @@ namespace {
 struct State {
   static constexpr int inputs = 1, outputs = 1;
   static constexpr bool vex_loop = true;
+  static constexpr int vex_lane_width = 4;
   explicit State(const double* params) : period(int_param(params, 0)), regression(period) {}
   bool step(const double* bar, double* out) {
     const bool ready = regression.push(bar[0]);
     out[0] = value(regression.line());
     return ready;
   }
-  template <class Out>
+  template <class Out, int Width = 2>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
-    regression.run_real(in[0], from, to, out[0], real_before, [this](const auto& line) { return value(line); });
+    regression.run_real<Width>(in[0], from, to, out[0], real_before, [this](const auto& line) { return value(line); });
   }
   template <class V>
   V value(const WindowRegression::LineOf<V>& line) const {

@@ -7,15 +7,16 @@ namespace {
 struct State {
   static constexpr int inputs = 1, outputs = 1;
   static constexpr bool vex_loop = true;
+  static constexpr int vex_lane_width = 4;
   explicit State(const double* params) : moments(int_param(params, 0)), nbdev(params[1]) {}
   bool step(const double* bar, double* out) {
     const bool ready = moments.push(bar[0]);
     out[0] = value(moments.sums());
     return ready;
   }
-  template <class Out>
+  template <class Out, int Width = 2>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
-    moments.run_real(in[0], from, to, out, real_before, [this](const auto& sums) { return std::array{value(sums)}; });
+    moments.run_real<Width>(in[0], from, to, out, real_before, [this](const auto& sums) { return std::array{value(sums)}; });
   }
   template <class V>
   V value(const WindowMoments::SumsOf<V>& sums) const {

@@ -7,6 +7,7 @@ namespace {
 struct State {
   static constexpr int inputs = 1, outputs = 1;
   static constexpr bool vex_loop = true;
+  static constexpr int vex_lane_width = 4;
   explicit State(const double* params) : average(int_param(params, 0)) {}
   bool step(const double* bar, double* out) {
     if (!average.push(bar[0])) return false;
@@ -15,14 +16,14 @@ struct State {
   }
   // The values leaving are read from the ring until the window's bars are also in the input
   // before the run (run), then off the input (run_full).
-  template <class Out>
+  template <class Out, int Width = 2>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
     const ptrdiff_t start = from;
     for (; from < to && !average.full(); ++from) step_at(*this, in, from, out);
     const ptrdiff_t before_reach = std::clamp<ptrdiff_t>(average.period() - real_before - (from - start), 0, to - from);
     average.run(in[0] + from, before_reach, out[0] + from);
     from += before_reach;
-    average.run_full(in[0] + from, to - from, out[0] + from);
+    average.run_full<Width>(in[0] + from, to - from, out[0] + from);
   }
   template <class Archive>
   void fields(Archive& a) {
