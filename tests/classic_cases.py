@@ -62,7 +62,8 @@ CASES = {
     "aroon": [{}, {"timeperiod": 2}, {"timeperiod": 25}],
     "aroonosc": [{}, {"timeperiod": 2}, {"timeperiod": 25}],
     "ultosc": [{}, {"timeperiod1": 1, "timeperiod2": 1, "timeperiod3": 1}, {"timeperiod1": 20, "timeperiod2": 3, "timeperiod3": 9}],
-    "sar": [{}, {"acceleration": 0.5, "maximum": 0.1}, {"acceleration": 0.01, "maximum": 0.5}],
+    "sar": [{}, {"acceleration": 0.5, "maximum": 0.1}, {"acceleration": 0.01, "maximum": 0.5},
+            {"acceleration": 0.001, "maximum": 0.2}],  # more factor steps than the kernel lists
     "keltner": [{}, {"timeperiod": 1, "multiplier": 0.5}, {"timeperiod": 10, "multiplier": -1.0}],
     "donchian": [{}, {"timeperiod": 1}, {"timeperiod": 55}],
     "supertrend": [{}, {"timeperiod": 1, "multiplier": 0.0}, {"timeperiod": 7, "multiplier": 1.5}],

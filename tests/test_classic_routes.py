@@ -237,6 +237,29 @@ def test_nan_bars_are_skipped_and_each_output_starts_at_its_first_position(entry
         assert np.array_equal(g[kept], c, equal_nan=True)
 
 
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("entry", classic.REGISTRY, ids=classic.NAMES)
+def test_nan_bars_at_every_offset_of_a_block_and_across_span_edges(entry):
+    """Kernels that test bars for NaN a block at a time and step a block holding one bar by bar:
+    single NaN bars at every offset modulo 16, each in one input, and runs across the 2048-bar
+    spans the driver hands over; the other bars' values are those of the series without them."""
+    function = getattr(classic, entry["name"])
+    series = [s.copy() for s in inputs_of(entry, bars(5000, 6))]
+    missing = np.zeros(5000, dtype=bool)
+    for j in range(48):
+        at = 300 + 17 * j
+        series[j % len(series)][at] = np.nan
+        missing[at] = True
+    for start, stop in ((2040, 2057), (4095, 4097), (4999, 5000)):
+        series[0][start:stop] = np.nan
+        missing[start:stop] = True
+    gaps = as_tuple(function(*series))
+    compact = as_tuple(function(*(s[~missing] for s in series)))
+    for g, c in zip(gaps, compact):
+        assert np.isnan(g[missing]).all()
+        assert np.array_equal(g[~missing], c, equal_nan=True)
+
+
 @pytest.mark.parametrize("entry", classic.REGISTRY, ids=classic.NAMES)
 def test_flat_prices_and_zero_volume_stay_finite(entry):
     function = getattr(classic, entry["name"])

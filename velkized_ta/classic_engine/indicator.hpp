@@ -913,44 +913,55 @@ class AverageTrueRangeOf {
   // Whether push is the Wilder step of the true range alone.
   bool seeded() const { return all_set(has_previous_) && average_.seeded(); }
 
-  // push on bars from .. to - 1 (all real, once seeded) with the value and the previous close in
-  // locals; emit(t, value) after each bar.
-  template <class Emit>
+  // push on bars from .. to - 1 once seeded, real or not, with the value and the previous close in
+  // locals: emit(t, value) after a real bar, missing(t) at a bar with a NaN input (which leaves the
+  // state alone). Bars are tested for NaN in the pass that reads them for their true ranges, so
+  // long series are read once rather than scanned first and read again.
+  template <class Emit, class Missing>
   void run_seeded(const double* high, const double* low, const double* close, ptrdiff_t from, ptrdiff_t to,
-                  Emit&& emit) {
-    if (from >= to) return;
+                  Emit&& emit, Missing&& missing) {
     const double kept = average_.kept(), share = average_.share();
-    double value = fused(average_.value(), kept, share * true_range(high[from], low[from], previous_close_));
-    emit(from, value);
-    ptrdiff_t t = from + 1;  // from here on the previous close is the input's
+    double value = average_.value(), previous = previous_close_;
+    const auto bar_at = [&](ptrdiff_t at) {
+      if (high[at] == high[at] && low[at] == low[at] && close[at] == close[at]) {
+        value = fused(value, kept, share * true_range(high[at], low[at], previous));
+        previous = close[at];
+        emit(at, value);
+      } else {
+        missing(at);
+      }
+    };
+    ptrdiff_t t = from;
 #if defined(VELK_CLASSIC_LANES)
     // Two bars' shares of the true range at once (each lane the scalar operations), then their
     // steps: off the chain, and without the scalar form's moves into and out of vector registers.
-    const auto pair_at = [&](ptrdiff_t at) {
-      const Lanes shares =
-          true_range(load_as<Lanes>(high + at), load_as<Lanes>(low + at), load_as<Lanes>(close + at - 1)) * share;
+    const auto pair_at = [&](ptrdiff_t at, Lanes previous_closes) {
+      const Lanes shares = true_range(load_as<Lanes>(high + at), load_as<Lanes>(low + at), previous_closes) * share;
       value = fused(value, kept, shares[0]);
       emit(at, value);
       value = fused(value, kept, shares[1]);
       emit(at + 1, value);
     };
-    // A cache line of each input at a time, asking for the line a run span on: the driver's scan
-    // for NaN bars then finds the next span cached instead of waiting on memory with nothing to do.
-    constexpr ptrdiff_t line = 8, ahead = 2048;
+    // A cache line of each input at a time, asking for the line a span on; a line holding a NaN
+    // bar goes bar by bar (the previous close is then the last real bar's, not the input's).
+    const double* const columns[3] = {high, low, close};
+    constexpr ptrdiff_t line = 4 * lane_count, ahead = 2048;
     for (; t + line <= to; t += line) {
       __builtin_prefetch(high + t + ahead);
       __builtin_prefetch(low + t + ahead);
       __builtin_prefetch(close + t + ahead);
-      for (ptrdiff_t k = 0; k < line; k += lane_count) pair_at(t + k);
+      if (block_real_at<3>(columns, t) && block_real_at<3>(columns, t + 2 * lane_count)) {
+        pair_at(t, Lanes{previous, close[t]});
+        for (ptrdiff_t k = lane_count; k < line; k += lane_count) pair_at(t + k, load_as<Lanes>(close + t + k - 1));
+        previous = close[t + line - 1];
+      } else {
+        for (ptrdiff_t k = 0; k < line; ++k) bar_at(t + k);
+      }
     }
-    for (; t + lane_count <= to; t += lane_count) pair_at(t);
 #endif
-    for (; t < to; ++t) {
-      value = fused(value, kept, share * true_range(high[t], low[t], close[t - 1]));
-      emit(t, value);
-    }
+    for (; t < to; ++t) bar_at(t);
     average_.take(value);
-    previous_close_ = close[to - 1];
+    previous_close_ = previous;
   }
 
   template <class Archive>

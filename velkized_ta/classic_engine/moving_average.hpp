@@ -515,7 +515,29 @@ class TillsonT3 {
     const double k = k_, rest = rest_, c1 = c1_, c2 = c2_, c3 = c3_, c4 = c4_;
     double e1 = stages_[0].value, e2 = stages_[1].value, e3 = stages_[2].value;
     double e4 = stages_[3].value, e5 = stages_[4].value, e6 = stages_[5].value;
-    for (ptrdiff_t i = 0; i < count; ++i) {
+    ptrdiff_t i = 0;
+#if defined(VELK_CLASSIC_LANES)
+    // Two bars at a time, the first stage's shares (k * x) and the combination in Lanes (each
+    // lane the scalar operations): fewer multiplies and adds on a loop bound by them rather than
+    // by its chains. The stages stay bar by bar, so a bar's six steps overlap the next bar's.
+    for (; i + lane_count <= count; i += lane_count) {
+      const Lanes shares = k * load_as<Lanes>(x + i);
+      const auto stages = [&](double share) {
+        e1 = fused(e1, rest, share);
+        e2 = fused(e2, rest, k * e1);
+        e3 = fused(e3, rest, k * e2);
+        e4 = fused(e4, rest, k * e3);
+        e5 = fused(e5, rest, k * e4);
+        e6 = fused(e6, rest, k * e5);
+      };
+      stages(shares[0]);
+      const double f3 = e3, f4 = e4, f5 = e5, f6 = e6;
+      stages(shares[1]);
+      const Lanes v3 = {f3, e3}, v4 = {f4, e4}, v5 = {f5, e5}, v6 = {f6, e6};
+      store_as<Out>(out + i, c1 * v6 + c2 * v5 + c3 * v4 + c4 * v3);
+    }
+#endif
+    for (; i < count; ++i) {
       e1 = fused(e1, rest, k * x[i]);
       e2 = fused(e2, rest, k * e1);
       e3 = fused(e3, rest, k * e2);

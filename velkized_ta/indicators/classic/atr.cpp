@@ -16,13 +16,14 @@ struct State {
     out[0] = atr.value();
     return ready;
   }
-  // Once seeded, runs of real bars go to the block's loop (the value and the close in registers).
+  // Spans of bars as they come, real or not: once seeded, the block's loop tests them for NaN
+  // as it reads them (the value and the close in registers).
   template <class Out>
-  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
-    from = step_while(*this, in, from, to, out, [&] { return !atr.seeded(); });
-    atr.run_seeded(in[0], in[1], in[2], from, to, [&](ptrdiff_t t, double value) {
-      out[0][t] = static_cast<Out>(value);
-    });
+  void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
+    for (; from < to && !atr.seeded(); ++from) step_at(*this, in, from, out);
+    atr.run_seeded(
+        in[0], in[1], in[2], from, to, [&](ptrdiff_t t, double value) { out[0][t] = static_cast<Out>(value); },
+        [&](ptrdiff_t t) { out[0][t] = static_cast<Out>(std::numeric_limits<double>::quiet_NaN()); });
   }
   template <class Archive>
   void fields(Archive& a) {

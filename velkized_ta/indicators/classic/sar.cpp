@@ -58,6 +58,52 @@ struct State {
   template <class Out>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
     for (; from < to && bars < 2; ++from) step_at(*this, in, from, out);
+    if (from >= to) return;
+    // The factor only ever runs through step_size, min(step_size + step_size, maximum), ...: as an
+    // index into that sequence its bar-to-bar chain is an integer add, where the factor's own
+    // (add, min, select) was the longest chain of the loop once branches are learnt.
+    double factors[kFactorSteps];
+    const int last = factor_sequence(factors);
+    const bool listed = last < kFactorSteps;
+    int at = 0;
+    while (listed && at <= last && factors[at] != factor) ++at;
+    if (listed && at <= last) {
+      run_trend(in, from, to, out, [&](bool restart, bool further) {
+        at = restart ? 0 : std::min(at + static_cast<int>(further), last);
+        return factors[at];
+      });
+    } else {
+      double af = factor;
+      run_trend(in, from, to, out, [&](bool restart, bool further) {
+        af = restart ? step_size : pick(further, select_less(maximum, af + step_size), af);
+        return af;
+      });
+    }
+  }
+  // The factors step_size, then min(previous + step_size, maximum) until they stop changing (as
+  // `advance` computes them); returns the index of the last, or kFactorSteps if there are more.
+  static constexpr int kFactorSteps = 128;
+  int factor_sequence(double* factors) const {
+    factors[0] = step_size;
+    for (int k = 1; k < kFactorSteps; ++k) {
+      factors[k] = select_less(maximum, factors[k - 1] + step_size);
+      if (factors[k] == factors[k - 1]) return k - 1;
+    }
+    return kFactorSteps;
+  }
+  // further ? a : b as a mask select.
+  static double pick(bool further, double a, double b) {
+#if defined(__SSE2__)
+    const __m128d mask = _mm_castsi128_pd(_mm_set1_epi64x(-static_cast<int64_t>(further)));
+    return _mm_cvtsd_f64(_mm_or_pd(_mm_and_pd(mask, _mm_set_sd(a)), _mm_andnot_pd(mask, _mm_set_sd(b))));
+#else
+    return further ? a : b;
+#endif
+  }
+  // next_factor(restart, further): the factor after a reversal (restart) or after a bar that does
+  // (further) or does not make a new extreme.
+  template <class Out, class NextFactor>
+  void run_trend(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, NextFactor&& next_factor) {
     const auto highest = [](double a, double b, double c) {
       if (__builtin_expect(a < b, 0)) a = b;
       if (__builtin_expect(a < c, 0)) a = c;
@@ -68,16 +114,6 @@ struct State {
       if (__builtin_expect(c < a, 0)) a = c;
       return a;
     };
-    // further ? a : b as a mask select.
-    const auto pick = [](bool further, double a, double b) {
-#if defined(__SSE2__)
-      const __m128d mask = _mm_castsi128_pd(_mm_set1_epi64x(-static_cast<int64_t>(further)));
-      return _mm_cvtsd_f64(_mm_or_pd(_mm_and_pd(mask, _mm_set_sd(a)), _mm_andnot_pd(mask, _mm_set_sd(b))));
-#else
-      return further ? a : b;
-#endif
-    };
-    const double step_by = step_size, most = maximum;
     bool up = is_long;
     double stop = sar, best = extreme, af = factor, high_before = previous_high, low_before = previous_low;
     for (ptrdiff_t t = from; t < to; ++t) {
@@ -87,14 +123,13 @@ struct State {
         if (low <= stop) {
           value = highest(best, high_before, high);
           up = false;
-          af = step_by;
+          af = next_factor(true, false);
           best = low;
           stop = value + af * (best - value);
           stop = highest(stop, high_before, high);
         } else {
           value = stop;
-          const bool further = high > best;
-          af = pick(further, select_less(most, af + step_by), af);
+          af = next_factor(false, high > best);
           best = select_greater(high, best);
           stop = stop + af * (best - stop);
           stop = lowest(stop, low_before, low);
@@ -103,14 +138,13 @@ struct State {
         if (high >= stop) {
           value = lowest(best, low_before, low);
           up = true;
-          af = step_by;
+          af = next_factor(true, false);
           best = high;
           stop = value + af * (best - value);
           stop = lowest(stop, low_before, low);
         } else {
           value = stop;
-          const bool further = low < best;
-          af = pick(further, select_less(most, af + step_by), af);
+          af = next_factor(false, low < best);
           best = select_less(low, best);
           stop = stop + af * (best - stop);
           stop = highest(stop, high_before, high);

@@ -50,20 +50,39 @@ struct State {
     const auto choose = [](__m128d mask, __m128d a, __m128d b) {
       return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
     };
-    for (ptrdiff_t t = from; t < to; ++t) {
-      const double high = in[0][t], low = in[1][t], close_now = in[2][t];
-      average = fused(average, kept, true_range(high, low, close_before) * share);
-      const double middle = 0.5 * (high + low);
+    // The bands' step at bar t, given its ATR and middle.
+    const auto bands_at = [&](ptrdiff_t t, double middle) {
       const double width = factor * average;
       const __m128d basic_upper = _mm_set_sd(middle + width), basic_lower = _mm_set_sd(middle - width);
-      const __m128d before = _mm_set_sd(close_before), close = _mm_set_sd(close_now);
+      const __m128d before = _mm_set_sd(close_before), close = _mm_set_sd(in[2][t]);
       up = choose(_mm_or_pd(_mm_cmplt_sd(basic_upper, up), _mm_cmplt_sd(up, before)), basic_upper, up);
       down = choose(_mm_or_pd(_mm_cmplt_sd(down, basic_lower), _mm_cmplt_sd(before, down)), basic_lower, down);
       up_trend = choose(up_trend, _mm_cmpnlt_sd(close, down), _mm_cmplt_sd(up, close));
       out[0][t] = static_cast<Out>(_mm_cvtsd_f64(choose(up_trend, down, up)));
       out[1][t] = static_cast<Out>(_mm_cvtsd_f64(choose(up_trend, plus_one, minus_one)));
-      close_before = close_now;
+      close_before = in[2][t];
+    };
+    const auto bar_at = [&](ptrdiff_t t) {
+      const double high = in[0][t], low = in[1][t];
+      average = fused(average, kept, true_range(high, low, close_before) * share);
+      bands_at(t, 0.5 * (high + low));
+    };
+    ptrdiff_t t = from;
+    if (t < to) bar_at(t++);  // from here on the previous close is the input's
+#if defined(VELK_CLASSIC_LANES)
+    // Two bars' true-range shares and middles at once (each lane the scalar operations): the loop
+    // runs out of issue slots before its chains, and this halves that part of its work.
+    for (; t + lane_count <= to; t += lane_count) {
+      const Lanes high = load_as<Lanes>(in[0] + t), low = load_as<Lanes>(in[1] + t);
+      const Lanes shares = true_range(high, low, load_as<Lanes>(in[2] + t - 1)) * share;
+      const Lanes middles = 0.5 * (high + low);
+      average = fused(average, kept, shares[0]);
+      bands_at(t, middles[0]);
+      average = fused(average, kept, shares[1]);
+      bands_at(t + 1, middles[1]);
     }
+#endif
+    for (; t < to; ++t) bar_at(t);
     upper = _mm_cvtsd_f64(up);
     lower = _mm_cvtsd_f64(down);
     rising = (_mm_movemask_pd(up_trend) & 1) != 0;
