@@ -53,8 +53,8 @@ struct State {
   // Bars after the first two: step's rules with the trend's values in locals. The bounds by the
   // last two bars are std::max/min of three (the first of equals) as branches marked unlikely: the
   // SAR rarely crosses them, so they are predicted and stay off the bar-to-bar chain, where
-  // selects (GCC's choice for a plain `if`) would add their latencies. The new extreme and its
-  // factor are selects (a new high is a coin toss).
+  // selects (GCC's choice for a plain `if`) would add their latencies. The new extreme is a select
+  // (a new high is a coin toss); the factor an index into its sequence.
   template <class Out>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
     for (; from < to && bars < 2; ++from) step_at(*this, in, from, out);
