@@ -24,6 +24,14 @@ def same(a, b):
     return len(a) == len(b) and all(np.array_equal(x, y, equal_nan=True) and x.dtype == y.dtype for x, y in zip(a, b))
 
 
+def stepped_bar_by_bar(handle, series, bars=None):
+    """The outputs of `handle` updated with the bars of `series` one at a time (every bar unless
+    `bars` says which), as arrays to compare with a whole-array call."""
+    bars = range(len(series[0])) if bars is None else bars
+    got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in bars]
+    return tuple(np.array(column) for column in zip(*got))
+
+
 def test_every_entry_has_cases_and_every_case_an_entry():
     assert set(CASES) == set(classic.NAMES)
     for name, rows in CASES.items():
@@ -550,8 +558,7 @@ def test_whole_series_match_the_live_update_across_nan_runs(name, params):
     series = inputs_of(entry, gappy(700, 5))
     whole = as_tuple(getattr(classic, name)(*series, **params))
     handle = getattr(stream, name)(*(s[:0] for s in series), **params)
-    got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
-    assert same(tuple(np.array(column) for column in zip(*got)), whole)
+    assert same(stepped_bar_by_bar(handle, series), whole)
     for cut in (1, 17, 350):
         handle = getattr(stream, name)(*(s[:cut] for s in series), **params)
         assert same(as_tuple(handle.update_many(*(s[cut:] for s in series))), tuple(w[cut:] for w in whole))
@@ -571,16 +578,6 @@ def runs_of_every_length(longest, seed):
     return data
 
 
-@pytest.mark.every_dispatch
-@pytest.mark.parametrize("entry", classic.REGISTRY, ids=classic.NAMES)
-def test_whole_series_match_the_live_update_on_runs_of_every_length(entry):
-    series = inputs_of(entry, runs_of_every_length(40, 9))
-    whole = as_tuple(getattr(classic, entry["name"])(*series))
-    handle = getattr(stream, entry["name"])(*(s[:0] for s in series))
-    got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
-    assert same(tuple(np.array(column) for column in zip(*got)), whole)
-
-
 def sparse_gaps(n, seed):
     """Long real runs with a NaN bar now and then, in one input at a time, placed at the edges of
     the blocks and spans whole-array kernels take (multiples of 32 and 256, one either side), a
@@ -597,13 +594,14 @@ def sparse_gaps(n, seed):
 
 
 @pytest.mark.every_dispatch
+@pytest.mark.parametrize("gaps", [lambda: runs_of_every_length(40, 9), lambda: sparse_gaps(3000, 13)],
+                         ids=["runs-of-every-length", "sparse-nan-bars"])
 @pytest.mark.parametrize("entry", classic.REGISTRY, ids=classic.NAMES)
-def test_whole_series_match_the_live_update_with_sparse_nan_bars(entry):
-    series = inputs_of(entry, sparse_gaps(3000, 13))
+def test_whole_series_match_the_live_update_around_nan_bars(entry, gaps):
+    series = inputs_of(entry, gaps())
     whole = as_tuple(getattr(classic, entry["name"])(*series))
     handle = getattr(stream, entry["name"])(*(s[:0] for s in series))
-    got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
-    assert same(tuple(np.array(column) for column in zip(*got)), whole)
+    assert same(stepped_bar_by_bar(handle, series), whole)
     assert same(as_tuple(getattr(classic, entry["name"])(*series, dtype=np.float32)),
                 tuple(w.astype(np.float32) for w in whole))
 
@@ -625,8 +623,7 @@ def test_run_kernels_at_their_parameter_edges_match_the_live_update(name, params
     series = inputs_of(classic.descriptor(name), sparse_gaps(6000, 21))
     whole = as_tuple(getattr(classic, name)(*series, **params))
     handle = getattr(stream, name)(*(s[:0] for s in series), **params)
-    got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
-    assert same(tuple(np.array(column) for column in zip(*got)), whole)
+    assert same(stepped_bar_by_bar(handle, series), whole)
     for cut in (700, 1029, 2501):
         handle = pickle.loads(pickle.dumps(getattr(stream, name)(*(s[:cut] for s in series), **params)))
         assert same(as_tuple(handle.update_many(*(s[cut:] for s in series))), tuple(w[cut:] for w in whole)), cut
@@ -678,8 +675,7 @@ def test_whole_series_match_the_live_update_through_level_changes(entry):
     for period in sorted({max(low_end, p) for p in (1, 2, 3, 14, 61)}):
         whole = as_tuple(getattr(classic, entry["name"])(*series, timeperiod=period))
         handle = getattr(stream, entry["name"])(*(s[:0] for s in series), timeperiod=period)
-        got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
-        assert same(tuple(np.array(column) for column in zip(*got)), whole), period
+        assert same(stepped_bar_by_bar(handle, series), whole), period
 
 
 def price_grid(n, seed):
@@ -700,8 +696,7 @@ def test_whole_series_match_the_live_update_on_a_price_grid(name, params):
     series = inputs_of(entry, price_grid(1200, 4))
     whole = as_tuple(getattr(classic, name)(*series, **params))
     handle = getattr(stream, name)(*(s[:0] for s in series), **params)
-    got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
-    assert same(tuple(np.array(column) for column in zip(*got)), whole)
+    assert same(stepped_bar_by_bar(handle, series), whole)
 
 
 @pytest.mark.every_dispatch
@@ -747,8 +742,7 @@ def test_a_window_of_zeros_inside_a_run_of_window_sums(name, extra):
     series = inputs_of(entry, data)
     whole = as_tuple(getattr(classic, name)(*series, **params))
     stepped = getattr(stream, name)(*(s[:0] for s in series), **params)
-    got = [as_tuple(stepped.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
-    assert same(tuple(np.array(column) for column in zip(*got)), whole)
+    assert same(stepped_bar_by_bar(stepped, series), whole)
     assert pickle.dumps(getattr(stream, name)(*series, **params)) == pickle.dumps(stepped)
 
 
@@ -780,8 +774,7 @@ def test_runs_longer_than_a_loop_chunk_match_the_live_update(name, params):
         series[-1][start:start + length] = np.nan
     whole = as_tuple(getattr(classic, name)(*series, **params))
     handle = getattr(stream, name)(*(s[:0] for s in series), **params)
-    got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
-    assert same(tuple(np.array(column) for column in zip(*got)), whole)
+    assert same(stepped_bar_by_bar(handle, series), whole)
     handle = getattr(stream, name)(*(s[:3000] for s in series), **params)
     assert same(as_tuple(handle.update_many(*(s[3000:] for s in series))), tuple(w[3000:] for w in whole))
     assert same(as_tuple(getattr(classic, name)(*series, **params, dtype=np.float32)),
@@ -811,14 +804,12 @@ def test_long_real_runs_through_level_drops_match_the_live_update(name, params):
     series = inputs_of(entry, long_runs(1400, 9))
     whole = as_tuple(getattr(classic, name)(*series, **params))
     handle = getattr(stream, name)(*(s[:0] for s in series), **params)
-    got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
-    assert same(tuple(np.array(column) for column in zip(*got)), whole)
+    assert same(stepped_bar_by_bar(handle, series), whole)
     # A handle opened on history (the whole-array loop) leaves the state the step would: it
     # continues bar by bar from a cut inside a long run with the same bits.
     for cut in (300, 1001):
         handle = getattr(stream, name)(*(s[:cut] for s in series), **params)
-        got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(cut, cut + 120)]
-        assert same(tuple(np.array(column) for column in zip(*got)), tuple(w[cut:cut + 120] for w in whole)), cut
+        assert same(stepped_bar_by_bar(handle, series, range(cut, cut + 120)), tuple(w[cut:cut + 120] for w in whole)), cut
 
 
 SIDE_BY_SIDE = ["var", "stddev", "linearreg", "linearreg_angle", "tsf", "wma", "hma", "correl", "beta"]
@@ -838,8 +829,6 @@ def test_a_level_drop_in_any_lane_of_side_by_side_spans_matches_the_live_update(
         series = [np.concatenate([s[:drop], s[drop:] * 1e-8]) for s in base]
         whole = as_tuple(getattr(classic, name)(*series, timeperiod=period))
         handle = getattr(stream, name)(*(s[:0] for s in series), timeperiod=period)
-        got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(len(series[0]))]
-        assert same(tuple(np.array(column) for column in zip(*got)), whole), drop
+        assert same(stepped_bar_by_bar(handle, series), whole), drop
         handle = getattr(stream, name)(*(s[:drop + 7] for s in series), timeperiod=period)
-        got = [as_tuple(handle.update(*(float(s[t]) for s in series))) for t in range(drop + 7, drop + 67)]
-        assert same(tuple(np.array(column) for column in zip(*got)), tuple(w[drop + 7:drop + 67] for w in whole)), drop
+        assert same(stepped_bar_by_bar(handle, series, range(drop + 7, drop + 67)), tuple(w[drop + 7:drop + 67] for w in whole)), drop
