@@ -3,10 +3,12 @@
 // with the same pickled fields. A run of bars takes a fast loop: the sums' chains only (and the
 // magnitudes' where a sum's values may be negative), with the tests the step makes every bar (a
 // collapse, a window of zeros) settled for the whole run from bounds and counts.
-// Callers divide the sums in a pass of their own after push_run. Handing blocks of 2 to 16 bars to
+// Callers divide the sums in a pass of their own after push_run. Handing each two bars' sums to
 // the divisions from inside the sums' loop, so the divider would work beside the chains, measured
-// slower (vortex up to 2x, ultosc 1.0-1.9x): on two-lane vectors the loop's sums spill around
-// each block, and a vector load of sums stored one double at a time waits for the stores.
+// slower (vortex 1.1-1.2x, ultosc 1.1x; blocks of 8 and 16 bars no faster than the pass): the
+// loop's sums are spilled around each block, and the blocks' two-lane loads must read the sums a
+// double at a time (a 16-byte load of two 8-byte stores just made is not forwarded from them and
+// waits: 2x slower).
 #pragma once
 
 #include <algorithm>
