@@ -746,6 +746,25 @@ def test_a_window_of_zeros_inside_a_run_of_window_sums(name, extra):
     assert pickle.dumps(getattr(stream, name)(*series, **params)) == pickle.dumps(stepped)
 
 
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize(("signed_flows", "signed_volume"), [(False, False), (True, False), (False, True), (True, True)])
+def test_window_sums_with_and_without_negative_values_match_the_live_update(signed_flows, signed_volume):
+    """The window sums' fast loop adds the magnitudes of only the sums with negative values: cmf's
+    money flows and volumes each with and without them (a close at the high where the volume is
+    not negative and at the low where it is keeps every flow >= 0)."""
+    entry = classic.descriptor("cmf")
+    data = bars(1500, 5)
+    sign = np.where(np.arange(1500) % 3 == 0, -1.0, 1.0) if signed_volume else np.ones(1500)
+    data["volume"] = data["volume"] * sign + sign
+    if not signed_flows:
+        data["close"] = np.where(sign > 0, data["high"], data["low"])
+    series = inputs_of(entry, data)
+    whole = as_tuple(classic.cmf(*series, timeperiod=14))
+    stepped = stream.cmf(*(s[:0] for s in series), timeperiod=14)
+    assert same(stepped_bar_by_bar(stepped, series), whole)
+    assert pickle.dumps(stream.cmf(*series, timeperiod=14)) == pickle.dumps(stepped)
+
+
 # Long windows for the states whose whole-array loop reads leaving values off the input once a run
 # of real bars is longer than the window, and from the state's ring before that.
 # sma's and trima's kernels pair spans only for windows that fit a chunk a few times (longer ones
