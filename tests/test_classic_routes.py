@@ -629,6 +629,29 @@ def test_run_kernels_at_their_parameter_edges_match_the_live_update(name, params
         assert same(as_tuple(handle.update_many(*(s[cut:] for s in series))), tuple(w[cut:] for w in whole)), cut
 
 
+
+# Kernels that take the driver's spans whole and test them for NaN bars themselves, trusting the
+# bars before a span when enough of them were real.
+MIXED_RUN_KERNELS = [("kama", {"timeperiod": 30}), ("kama", {"timeperiod": 3}), ("atr", {}), ("cmf", {}), ("ad", {})]
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize(("name", "params"), MIXED_RUN_KERNELS,
+                         ids=[f"{n}-{'-'.join(map(str, p.values()))}" for n, p in MIXED_RUN_KERNELS])
+def test_a_nan_bar_a_window_or_less_before_a_span_matches_the_live_update(name, params):
+    """One NaN bar at a time, a window's length or a bar either side of it before the start of a
+    real 2048-bar span (and at the span's last bar): the span must not read the bars before the
+    NaN as its window."""
+    period = next(iter(params.values()), 14)
+    entry = classic.descriptor(name)
+    for offset in (1, 2, period - 1, period, period + 1, period + 2, -2047):
+        data = bars(7000, 4)
+        series = [s.copy() for s in inputs_of(entry, data)]
+        series[-1 if offset > 1 else 0][2 * 2048 - offset] = np.nan
+        whole = as_tuple(getattr(classic, name)(*series, **params))
+        handle = getattr(stream, name)(*(s[:0] for s in series), **params)
+        assert same(stepped_bar_by_bar(handle, series), whole), offset
+
 CYCLES = [entry for entry in classic.REGISTRY if entry["group"] == "cycle"]
 
 
