@@ -7,6 +7,8 @@ namespace {
 struct State {
   static constexpr int inputs = 1, outputs = 1;
   static constexpr bool fused_steps = true;  // its averages step by fused multiply-adds
+  // Longer than the block loop's chunks: a span's first and last bars step one at a time.
+  static constexpr ptrdiff_t run_span = 8192;
   explicit State(const double* params) : average(int_param(params, 0)) {}
   bool step(const double* bar, double* out) {
     if (!average.push(bar[0])) return false;
