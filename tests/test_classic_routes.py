@@ -651,6 +651,25 @@ def test_a_nan_bar_a_window_or_less_before_a_span_matches_the_live_update(name, 
         handle = getattr(stream, name)(*(s[:0] for s in series), **params)
         assert same(stepped_bar_by_bar(handle, series), whole), offset
 
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("nan_every", [0, 7, 2], ids=["real", "nan-every-7th", "nan-every-other"])
+def test_long_element_wise_outputs_written_past_the_caches_are_the_formula(nan_every):
+    """bop writes long float64 outputs by streaming stores where a pair of bars is aligned, plain
+    stores elsewhere (blocks restarting after a NaN bar at an odd bar): every bar is the formula."""
+    n = 40_001
+    data = bars(n, 12)
+    o, h, low, c = (data[k].copy() for k in ("open", "high", "low", "close"))
+    h[::97] = low[::97]  # flat bars give 0
+    if nan_every:
+        for k, column in enumerate((o, h, low, c)):
+            column[k + 1::nan_every * (k + 1)] = np.nan
+    with np.errstate(invalid="ignore", divide="ignore"):
+        expected = np.where(h - low > 0, (c - o) / (h - low), 0.0)
+    expected[np.isnan(o) | np.isnan(h) | np.isnan(low) | np.isnan(c)] = np.nan
+    assert same((classic.bop(o, h, low, c),), (expected,))
+    assert same((classic.bop(o, h, low, c, dtype=np.float32),), (expected.astype(np.float32),))
+
 CYCLES = [entry for entry in classic.REGISTRY if entry["group"] == "cycle"]
 
 
