@@ -629,6 +629,47 @@ def test_run_kernels_at_their_parameter_edges_match_the_live_update(name, params
         assert same(as_tuple(handle.update_many(*(s[cut:] for s in series))), tuple(w[cut:] for w in whole)), cut
 
 
+
+# Kernels that take the driver's spans whole and test them for NaN bars themselves, trusting the
+# bars before a span when enough of them were real.
+MIXED_RUN_KERNELS = [("kama", {"timeperiod": 30}), ("kama", {"timeperiod": 3}), ("atr", {}), ("cmf", {}), ("ad", {})]
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize(("name", "params"), MIXED_RUN_KERNELS,
+                         ids=[f"{n}-{'-'.join(map(str, p.values()))}" for n, p in MIXED_RUN_KERNELS])
+def test_a_nan_bar_a_window_or_less_before_a_span_matches_the_live_update(name, params):
+    """One NaN bar at a time, a window's length or a bar either side of it before the start of a
+    real span (bar 8192 starts one in every kernel's schedule), or just after it: the span must not
+    read the bars before the NaN as its window."""
+    period = next(iter(params.values()), 14)
+    entry = classic.descriptor(name)
+    for offset in (1, 2, period - 1, period, period + 1, period + 2, -1):
+        series = [s.copy() for s in inputs_of(entry, bars(8600, 4))]
+        series[-1 if offset > 1 else 0][8192 - offset] = np.nan
+        whole = as_tuple(getattr(classic, name)(*series, **params))
+        handle = getattr(stream, name)(*(s[:0] for s in series), **params)
+        assert same(stepped_bar_by_bar(handle, series), whole), offset
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("nan_every", [0, 7, 2], ids=["real", "nan-every-7th", "nan-every-other"])
+def test_long_element_wise_outputs_written_past_the_caches_are_the_formula(nan_every):
+    """bop writes long float64 outputs by streaming stores where a pair of bars is aligned, plain
+    stores elsewhere (blocks restarting after a NaN bar at an odd bar): every bar is the formula."""
+    n = 40_001
+    data = bars(n, 12)
+    o, h, low, c = (data[k].copy() for k in ("open", "high", "low", "close"))
+    h[::97] = low[::97]  # flat bars give 0
+    if nan_every:
+        for k, column in enumerate((o, h, low, c)):
+            column[k + 1::nan_every * (k + 1)] = np.nan
+    with np.errstate(invalid="ignore", divide="ignore"):
+        expected = np.where(h - low > 0, (c - o) / (h - low), 0.0)
+    expected[np.isnan(o) | np.isnan(h) | np.isnan(low) | np.isnan(c)] = np.nan
+    assert same((classic.bop(o, h, low, c),), (expected,))
+    assert same((classic.bop(o, h, low, c, dtype=np.float32),), (expected.astype(np.float32),))
+
 CYCLES = [entry for entry in classic.REGISTRY if entry["group"] == "cycle"]
 
 

@@ -276,6 +276,19 @@ inline bool block_real_in(const double* const* columns, ptrdiff_t t) {
 }
 #endif
 
+#if defined(VELK_CLASSIC_LANES)
+// Whether the loop below writes a state's outputs by streaming stores (`static constexpr bool
+// stream_outputs = true`): float64 outputs in two-lane units, which the loop takes on series too
+// long for the caches.
+template <class State, class Out, class V>
+constexpr bool streams_outputs() {
+  if constexpr (requires { State::stream_outputs; })
+    return State::stream_outputs && std::is_same_v<Out, double> && std::is_same_v<V, Lanes>;
+  else
+    return false;
+}
+#endif
+
 // The unit-stride loop of a state with a kernel; `V`: the lanes its kernel_lanes takes (where it
 // has one), two doubles unless the caller compiled the loop for a wider unit.
 template <class State, class Out, class V = Lanes>
@@ -285,6 +298,11 @@ inline void run_kernel_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesO
   for (int k = 0; k < State::inputs; ++k) columns[k] = in.columns[k];
   for (int k = 0; k < State::outputs; ++k) targets[k] = out.columns[k];
   const ptrdiff_t lag = static_cast<ptrdiff_t>(state.kernel_lag());
+#if defined(VELK_CLASSIC_LANES)
+  // Shorter outputs stay cached for whatever reads them next.
+  constexpr ptrdiff_t kStreamOutputsFrom = ptrdiff_t{1} << 15;
+  const bool stream = streams_outputs<State, Out, V>() && length >= kStreamOutputsFrom;
+#endif
   ptrdiff_t real_before = 0;  // real bars in a row just before t
   ptrdiff_t t = 0;
   while (t < length) {
@@ -296,12 +314,29 @@ inline void run_kernel_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesO
         const auto lanes_at = [&](ptrdiff_t at) {
           V values[State::outputs];
           state.kernel_lanes(columns, at, values);
-          unrolled<State::outputs>([&](int k) { store_as<Out>(targets[k] + at, values[k]); });
+          unrolled<State::outputs>([&](int k) {
+#if defined(__SSE2__)
+            // Stores that skip the caches need not read the output's lines in first: a long
+            // series through a light formula is bound by memory traffic, a fifth of it that read.
+            if constexpr (streams_outputs<State, Out, V>()) {
+              if (stream && reinterpret_cast<uintptr_t>(targets[k] + at) % sizeof(V) == 0) {
+                _mm_stream_pd(targets[k] + at, values[k]);
+                return;
+              }
+            }
+#endif
+            store_as<Out>(targets[k] + at, values[k]);
+          });
         };
         for (; end + 2 * W <= length && block_real_in<State::inputs, V>(columns, end); end += 2 * W) {
           lanes_at(end);
           lanes_at(end + W);
         }
+      }
+#endif
+#if defined(__SSE2__) && defined(VELK_CLASSIC_LANES)
+      if constexpr (streams_outputs<State, Out, V>()) {
+        if (stream) _mm_sfence();  // ordered before the plain stores
       }
 #endif
       for (; end < length && all_real_at<State::inputs>(columns, end); ++end) {

@@ -374,9 +374,12 @@ class AdaptiveAverage {
     // operations in order. The loop over a pair also sums the next pair's moves from 0 (the
     // lengths its re-addings take) and steps the average over the previous pair's bars, so that
     // the three chains overlap.
-    const ptrdiff_t first_resum = period - 1 - since_resum;  // the bar re-adding next
+    // A chunk of pairs at a time, the next starting right after the last's final re-adding.
     const LaneMask magnitude_bits = {std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::max()};
-    if (period <= kLongestPaired && first_resum >= 0 && first_resum + 1 + 2 * period <= count) {
+    while (period <= kLongestPaired && since_resum < period) {
+      // The bar re-adding next (none to step to where the last bar re-added).
+      const ptrdiff_t first_resum = since_resum == 0 ? i - 1 : i + period - 1 - since_resum;
+      if (first_resum + 1 + 2 * period > count) break;
       for (; i <= first_resum; ++i) step(i);
       double moves_from[kLongestPaired + kPairedRun];  // the moves of bars i - period on
       double paths[kPairedRun];                          // the path lengths of bars i on
@@ -400,6 +403,9 @@ class AdaptiveAverage {
         Lanes smoothing = efficiency * span + slowest;
         smoothing *= smoothing;
         const Lanes kept = one - smoothing, share = (one - kept) * value;
+        // The bars a span later toward the caches (into L2): the loop waits on its chains, not
+        // on memory, while the next span's first pass would wait on nothing else.
+        __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(x + t) + kPrefetchAhead), 0, 1);
         kama = fused(kama, kept[0], share[0]);
         out[t] = static_cast<Out>(kama);
         kama = fused(kama, kept[1], share[1]);
@@ -428,11 +434,9 @@ class AdaptiveAverage {
         fresh_sums = next_fresh;
         if (has_previous) average_pair(s - 2);
       }
-      for (i = end > start ? end - 2 * period : start; i < end; i += 2) average_pair(i);
-      if (end > start) {
-        since_resum = 0;
-        fresh = 0.0;
-      }
+      for (i = end - 2 * period; i < end; i += 2) average_pair(i);
+      since_resum = 0;
+      fresh = 0.0;
     }
 #endif
     for (; i < count; ++i) step(i);
@@ -470,6 +474,7 @@ class AdaptiveAverage {
 
   // Windows paired in lanes by run(): at most this long, within this many bars at a time.
   static constexpr ptrdiff_t kLongestPaired = 512, kPairedRun = 2048;
+  static constexpr uintptr_t kPrefetchAhead = 8192 * sizeof(double);  // bytes
 
   bool identity_ = false;
   int64_t period_ = 1;

@@ -7,24 +7,60 @@ namespace {
 struct State {
   static constexpr int inputs = 1, outputs = 1;
   static constexpr bool fused_steps = true;  // its averages step by fused multiply-adds
+  // Longer than the block loop's chunks: a span's first and last bars step one at a time.
+  static constexpr ptrdiff_t run_span = 8192;
   explicit State(const double* params) : average(int_param(params, 0)) {}
   bool step(const double* bar, double* out) {
     if (!average.push(bar[0])) return false;
     out[0] = average.value();
     return true;
   }
-  // Once started, bars whose windows lie in this run go to the block's loop.
+  // Bars whose window's bars were all real go to the block's loop: from `real_before` real bars
+  // on (the state took them, so its rings hold the window the loop reads off the input).
   template <class Out>
-  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
-    const ptrdiff_t start = from;
-    for (; from < to && !(average.started() && from - start > average.period()); ++from) step_at(*this, in, from, out);
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
+    const ptrdiff_t reach = from - real_before;  // the first of the real bars
+    for (; from < to && !(average.started() && from - reach > average.period()); ++from) step_at(*this, in, from, out);
     average.run(in[0] + from, to - from, out[0] + from);
   }
+#if defined(VELK_CLASSIC_LANES)
+  // Spans as they come: where the span is real (one pass over bars the loop reads next, so
+  // cached, testing eight at a time) and so were the window's bars before it, straight to the
+  // block's loop; otherwise the spans of real bars between the NaN bars, as the driver finds them.
+  template <class Out>
+  void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
+    const double* const x = in[0];
+    if (from == 0) real_before_span_ = 0;  // a new series: bars before it are not in the input
+    if (average.started() && real_before_span_ > average.period()) {
+      NanTest test;
+      ptrdiff_t t = from;
+      for (; t + 4 * lane_count <= to; t += 4 * lane_count) {
+        test.add(load_as<Lanes>(x + t), load_as<Lanes>(x + t + lane_count), load_as<Lanes>(x + t + 2 * lane_count),
+                 load_as<Lanes>(x + t + 3 * lane_count));
+      }
+      bool real = !test.any();
+      for (; t < to; ++t) real &= x[t] == x[t];
+      if (real) {
+        average.run(x + from, to - from, out[0] + from);
+        real_before_span_ += to - from;
+        return;
+      }
+    }
+    run_real_spans<State, Out>(*this, in, from, to, out);
+    ptrdiff_t real_at_end = 0;  // at most the window's worth counted: only whether it reaches past it matters
+    while (real_at_end <= average.period() && to - real_at_end > from && x[to - real_at_end - 1] == x[to - real_at_end - 1])
+      ++real_at_end;
+    real_before_span_ = to - real_at_end > from ? real_at_end : real_before_span_ + real_at_end;
+  }
+#endif
   template <class Archive>
   void fields(Archive& a) {
     average.fields(a);
   }
   AdaptiveAverage average;
+  // Real bars in a row before the span run_mixed takes next, within the series being run (so
+  // not a field: every series starts with none).
+  ptrdiff_t real_before_span_ = 0;
 };
 
 const Registrar<State> registered{Descriptor{
