@@ -165,9 +165,9 @@ def cpu_time(function, rounds):
     return statistics.median(times)
 
 
-def wide_table_section(rounds, threads):
-    """Every function on wide tables, (bars, series) row-major: the Python loop over pre-split
-    contiguous series against batch's column layout, rows (the transposed table, each series
+def wide_table_section(rounds, threads, functions=FUNCTION_NAMES):
+    """Every function (or those named) on wide tables, (bars, series) row-major: the Python loop over
+    pre-split contiguous series against batch's column layout, rows (the transposed table, each series
     contiguous) and offsets, one thread; then two threads against one."""
     lines = ["### Wide tables: one series per column of a row-major (bars, series) float32 table", "",
              f"CPU time of the calling thread for one thread (median of {rounds}), wall clock for two; "
@@ -179,7 +179,7 @@ def wide_table_section(rounds, threads):
                   "| function | loop ms | columns ms | columns ratio (target) | rows ratio (target 1) "
                   "| offsets ratio (target 1) | 2 threads (target 1.8) |",
                   "|---|---:|---:|---:|---:|---:|---:|"]
-        for name in FUNCTION_NAMES:
+        for name in functions:
             table = wide_arguments(name, high, low, close)
             arrays = {k: v for k, v in table.items() if isinstance(v, np.ndarray)}
             scalars = {k: v for k, v in table.items() if not isinstance(v, np.ndarray)}
@@ -273,14 +273,23 @@ def main(argv=None):
     parser.add_argument("--out", default=str(HERE / "MANY_SERIES.md"))
     parser.add_argument("--wide-only", action="store_true", help="only the wide-table sections")
     parser.add_argument("--classic-wide-only", action="store_true", help="only the classic wide-table section")
+    parser.add_argument("--functions", help="with --wide-only: only these functions' rows (comma-separated "
+                        "names, velk_willr,velk_stochf), and no classic section; for checking a few rows quickly")
     args = parser.parse_args(argv)
+    functions = FUNCTION_NAMES
+    if args.functions:
+        functions = [name.strip() for name in args.functions.split(",") if name.strip()]
+        unknown = sorted(set(functions) - set(FUNCTION_NAMES))
+        if unknown or not args.wide_only:
+            parser.error(f"--functions needs --wide-only and names of functions (unknown: {unknown})")
     rounds = 3 if args.quick else 7
     threads = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
     if args.wide_only or args.classic_wide_only:
         lines = [f"## Many series per call", ""]
         if not args.classic_wide_only:
-            lines += wide_table_section(rounds, threads)
-        lines += classic_wide_table_section(rounds)
+            lines += wide_table_section(rounds, threads, functions)
+        if not args.functions:
+            lines += classic_wide_table_section(rounds)
         Path(args.out).write_text("\n".join(lines) + "\n")
         print(f"wrote {args.out}")
         return 0
