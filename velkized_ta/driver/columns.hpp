@@ -68,11 +68,17 @@ struct ColumnGroup {
     return {Rows{rows.base + s * rows.across, rows.along, rows.across}, std::min(width, count - s)};
   }
 
+  // Whether a lane group's row lies whole and contiguous: one vector load or store.
   template <class L>
+  bool dense() const {
+    return count == L::kWidth && rows.across == int64_t{sizeof(float)};
+  }
+  // kDense: the caller has checked dense<L>() once for all rows, so none asks again.
+  template <class L, bool kDense = false>
   typename L::Floats load(int64_t i) const {
     const char* row = rows.base + i * rows.along;
     typename L::Floats lanes;
-    if (count == L::kWidth && rows.across == int64_t{sizeof(float)}) {
+    if (kDense || dense<L>()) {
       std::memcpy(&lanes, row, sizeof lanes);
       return lanes;
     }
@@ -84,10 +90,10 @@ struct ColumnGroup {
     }
     return lanes;
   }
-  template <class L>
+  template <class L, bool kDense = false>
   void store(int64_t i, typename L::Floats lanes) const {
     char* row = rows.base + i * rows.along;
-    if (count == L::kWidth && rows.across == int64_t{sizeof(float)}) {
+    if (kDense || dense<L>()) {
       std::memcpy(row, &lanes, sizeof lanes);
       return;
     }
