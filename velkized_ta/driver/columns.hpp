@@ -68,17 +68,11 @@ struct ColumnGroup {
     return {Rows{rows.base + s * rows.across, rows.along, rows.across}, std::min(width, count - s)};
   }
 
-  // Whether a lane group's row lies whole and contiguous: one vector load or store.
   template <class L>
-  bool dense() const {
-    return count == L::kWidth && rows.across == int64_t{sizeof(float)};
-  }
-  // kDense: the caller has checked dense<L>() once for all rows, so none asks again.
-  template <class L, bool kDense = false>
   typename L::Floats load(int64_t i) const {
     const char* row = rows.base + i * rows.along;
     typename L::Floats lanes;
-    if (kDense || dense<L>()) {
+    if (count == L::kWidth && rows.across == int64_t{sizeof(float)}) {
       std::memcpy(&lanes, row, sizeof lanes);
       return lanes;
     }
@@ -90,10 +84,10 @@ struct ColumnGroup {
     }
     return lanes;
   }
-  template <class L, bool kDense = false>
+  template <class L>
   void store(int64_t i, typename L::Floats lanes) const {
     char* row = rows.base + i * rows.along;
-    if (kDense || dense<L>()) {
+    if (count == L::kWidth && rows.across == int64_t{sizeof(float)}) {
       std::memcpy(row, &lanes, sizeof lanes);
       return;
     }

@@ -838,8 +838,7 @@ namespace {
 // Longer windows take the per-series path: the kernels' rows grow with the period.
 constexpr int32_t kLongestFoldedWindow = 4096;
 
-// Row i from `start` on is finish(dense, prices, i, highest high, lowest low, failing), `dense` a
-// std::bool_constant saying whether the group's rows are whole and contiguous (ColumnGroup::dense).
+// Row i from `start` on is finish(prices, i, highest high, lowest low, failing).
 template <class L, class Finish>
 class WindowExtremesKernel {
  public:
@@ -847,32 +846,13 @@ class WindowExtremesKernel {
   WindowExtremesKernel(const LanePrices<L>& prices, const ColumnGroup& out, int32_t period, int32_t start,
                        Finish finish)
       : prices_(prices), out_(out), finish_(finish), period_(period), start_(start), first_(int64_t{start} - period + 1),
+        block_(static_cast<size_t>(2 * period) * L::kWidth),
         suffix_(static_cast<size_t>(2 * (period + 1)) * L::kWidth) {
     // Before the first block ends, the suffixes of the block before it are empty.
     for (int64_t t = 0; t <= period_; ++t) put(suffix_, t, splat<L>(-kInfinity), splat<L>(kInfinity));
-    dense_ = prices_.high.template dense<L>() && prices_.low.template dense<L>() &&
-             prices_.close.template dense<L>() && out_.template dense<L>();
   }
 
   void rows(int64_t r0, int64_t r1) {
-    if (dense_)
-      rows_of<true>(r0, r1);
-    else
-      rows_of<false>(r0, r1);
-  }
-  uint32_t failed() const { return lanes_set<L>(failing_, out_.count); }
-  // Row by row, the groups' state spills from L1 between a group's turns on wide tables: past
-  // about 700 columns at period 14 four rows a turn measured 20-25 % faster (and slower below it).
-  int64_t rows_per_turn(int columns) const {
-    const int64_t window_bytes = int64_t{columns} * (4 * period_ + 2) * int64_t{sizeof(float)};
-    return window_bytes > (int64_t{128} << 10) ? 4 : 1;
-  }
-
- private:
-  // kDense: every table's rows of this group are whole and contiguous (ColumnGroup::dense), so
-  // each load and store is one vector access, without asking again for each row.
-  template <bool kDense>
-  void rows_of(int64_t r0, int64_t r1) {
     const F unwritten = unwritten_lanes<L>();
     // Locals, so the state stays in registers across the stores to the table.
     F prefix_high = prefix_high_, prefix_low = prefix_low_;
@@ -882,51 +862,59 @@ class WindowExtremesKernel {
       prices_.prefetch(i);
       out_.prefetch_for_store(i);
       if (i < first_) {
-        out_.store<L, kDense>(i, unwritten);
+        out_.store<L>(i, unwritten);
         continue;
       }
-      const F h = prices_.high.template load<L, kDense>(i);
-      const F l = prices_.low.template load<L, kDense>(i);
+      const F h = prices_.high.template load<L>(i);
+      const F l = prices_.low.template load<L>(i);
       failing |= missing<L>(h) | missing<L>(l);
       const int64_t t = position;
       position = position + 1 == period_ ? 0 : position + 1;
       if (t == 0) {
-        if (i > first_) fold_suffixes<kDense>(i);
+        if (i > first_) fold_suffixes();
         prefix_high = h;
         prefix_low = l;
       } else {
         prefix_high = later(prefix_high, h);
         prefix_low = earlier_low(prefix_low, l);
       }
+      put(block_, t, h, l);
       if (i < start_) {
-        out_.store<L, kDense>(i, unwritten);
+        out_.store<L>(i, unwritten);
         continue;
       }
       F suffix_high, suffix_low;
       get(suffix_, t + 1, suffix_high, suffix_low);
-      out_.store<L, kDense>(i, finish_(std::bool_constant<kDense>{}, prices_, i, later(suffix_high, prefix_high),
-                                       earlier_low(suffix_low, prefix_low), failing));
+      out_.store<L>(i, finish_(prices_, i, later(suffix_high, prefix_high), earlier_low(suffix_low, prefix_low),
+                               failing));
     }
     prefix_high_ = prefix_high;
     prefix_low_ = prefix_low;
     failing_ = failing;
     position_ = position;
   }
+  uint32_t failed() const { return lanes_set<L>(failing_, out_.count); }
+  // Row by row, a block's groups hold block_ and suffix_ for every column: past about 128 KB
+  // (700 columns at period 14) they spill from L1 between a group's turns, where four rows a
+  // turn measured 20-25 % faster (and slower below it).
+  int64_t rows_per_turn(int columns) const {
+    const int64_t window_bytes = int64_t{columns} * (4 * period_ + 2) * int64_t{sizeof(float)};
+    return window_bytes > (int64_t{128} << 10) ? 4 : 1;
+  }
+
+ private:
   static constexpr float kInfinity = __builtin_inff();
   // later_high and later_low in every lane: the older value only where it is strictly beyond.
   static F later(F older, F newer) { return greater_of(older, newer); }
   static F earlier_low(F older, F newer) { return less_of(older, newer); }
 
-  // The suffixes of the block ending before row `end`, folded backwards from its last row. The
-  // block's rows are read again from the tables (a few rows back, still cached): a copy of them
-  // cost two stores a row and doubled the state that must stay in L1 (10-15 % slower).
-  template <bool kDense>
-  void fold_suffixes(int64_t end) {
+  // The suffixes of the block just completed, folded backwards from its last row.
+  void fold_suffixes() {
     F high = splat<L>(-kInfinity), low = splat<L>(kInfinity);
     put(suffix_, period_, high, low);
     for (int64_t t = period_ - 1; t >= 0; --t) {
-      const F h = prices_.high.template load<L, kDense>(end - period_ + t);
-      const F l = prices_.low.template load<L, kDense>(end - period_ + t);
+      F h, l;
+      get(block_, t, h, l);
       high = later(h, high);
       low = earlier_low(l, low);
       put(suffix_, t, high, low);
@@ -945,16 +933,15 @@ class WindowExtremesKernel {
   ColumnGroup out_;
   Finish finish_;
   int64_t period_, start_, first_;
+  std::vector<float> block_;   // the current block's rows, high and low
   std::vector<float> suffix_;  // the previous block's suffix extremes, period + 1 of them
   int64_t position_ = 0;  // of row i in its block
-  bool dense_ = false;     // every table's rows whole and contiguous in this group
   F prefix_high_{}, prefix_low_{};
   typename L::Mask failing_{};
 };
 
-// The window extremes of every row from `start` on, written by finish(lanes, dense, prices, i,
-// highest, lowest, failing). The window's rows are read again from the tables, which must not be
-// the output.
+// The window extremes of every row from `start` on, written by finish(lanes, prices, i,
+// highest, lowest, failing).
 template <class Finish>
 bool window_extremes_in_lanes(const PriceGroups& groups, const ColumnGroup& out, int32_t period, int32_t start,
                               int32_t n, uint8_t* failed, Finish finish) {
@@ -963,9 +950,9 @@ bool window_extremes_in_lanes(const PriceGroups& groups, const ColumnGroup& out,
   return declining_on_memory([&] {
     for_widest_lanes(out.count, n, failed, [&](auto lanes, int s) {
       using L = decltype(lanes);
-      auto finish_lanes = [finish](auto dense, const LanePrices<L>& prices, int64_t i, typename L::Floats highest,
+      auto finish_lanes = [finish](const LanePrices<L>& prices, int64_t i, typename L::Floats highest,
                                    typename L::Floats lowest, typename L::Mask& failing) {
-        return finish(L{}, dense, prices, i, highest, lowest, failing);
+        return finish(L{}, prices, i, highest, lowest, failing);
       };
       return WindowExtremesKernel<L, decltype(finish_lanes)>(LanePrices<L>(groups, s), out.part(s, L::kWidth), period,
                                                             start, finish_lanes);
@@ -978,10 +965,9 @@ template <bool kFromHigh>
 bool range_fractions_in_lanes(const PriceGroups& groups, const ColumnGroup& out, int32_t period, int32_t start,
                               int32_t n, uint8_t* failed) {
   return window_extremes_in_lanes(groups, out, period, start, n, failed,
-                                  [](auto lanes, auto dense, const auto& prices, int64_t i, auto highest, auto lowest,
-                                     auto&) {
+                                  [](auto lanes, const auto& prices, int64_t i, auto highest, auto lowest, auto&) {
                                     using L = decltype(lanes);
-                                    const auto close = prices.close.template load<L, dense()>(i);
+                                    const auto close = prices.close.template load<L>(i);
                                     const auto fraction = kFromHigh ? (highest - close) / (highest - lowest)
                                                                     : (close - lowest) / (highest - lowest);
                                     return choose<L>(equal(highest, lowest), unwritten_lanes<L>(), fraction);
@@ -1016,13 +1002,13 @@ bool columns_in_lanes<Mid>(const Mid::Args& args, const GroupTables& tables, con
   const bool normalize = args.normalize;
   return window_extremes_in_lanes(
       groups, out, args.timeperiod, trailing_start(sub32(args.timeperiod, 1), n, args.n_values), n, failed,
-      [normalize](auto lanes, auto dense, const auto& prices, int64_t i, auto highest, auto lowest, auto& failing) {
+      [normalize](auto lanes, const auto& prices, int64_t i, auto highest, auto lowest, auto& failing) {
         using L = decltype(lanes);
         using F = typename L::Floats;
         // window_midpoint in every lane: half the float range in double, plus the low.
         const typename L::Doubles midpoint = widen<L>(highest - lowest) * 0.5 + widen<L>(lowest);
         if (!normalize) return narrow<L>(midpoint);
-        const F close = prices.close.template load<L, dense()>(i);
+        const F close = prices.close.template load<L>(i);
         failing |= equal(close, F{});
         return narrow<L>(midpoint - widen<L>(close)) / close;
       });
@@ -1037,12 +1023,12 @@ bool columns_in_lanes<Wick>(const Wick::Args& args, const GroupTables& tables, c
   const int64_t period = args.timeperiod;
   return window_extremes_in_lanes(
       groups, out, args.timeperiod, trailing_start(sub32(args.timeperiod, 1), n, args.n_values), n, failed,
-      [period](auto lanes, auto dense, const auto& prices, int64_t i, auto highest, auto lowest, auto& failing) {
+      [period](auto lanes, const auto& prices, int64_t i, auto highest, auto lowest, auto& failing) {
         using L = decltype(lanes);
         using F = typename L::Floats;
         if (i < period) return splat<L>(__builtin_nanf(""));
-        const F open = prices.close.template load<L, dense()>(i - period);
-        const F close = prices.close.template load<L, dense()>(i);
+        const F open = prices.close.template load<L>(i - period);
+        const F close = prices.close.template load<L>(i);
         // wick_balance in every lane: a NaN on either side takes the open as the upper side.
         const typename L::Mask rising = greater(close, open);
         const F upper = choose<L>(rising, close, open);
