@@ -202,6 +202,54 @@ def wide_table_section(rounds, threads, functions=FUNCTION_NAMES):
     return lines
 
 
+def against_section(other_module, rounds, functions=FUNCTION_NAMES):
+    """The column layout's native pass of this build against another build's `_many` module (a path to
+    its .so), both loaded in this process and run in turn on the same tables into outputs of their own
+    (checked equal bit for bit), one thread, CPU time. On a shared machine, times taken in separate
+    processes moved by more than the differences sought; in one process they agree from run to run."""
+    import importlib.util
+
+    from velkized_ta import _many
+
+    # The extension's init function is named for the module's last component, so it loads as `_many`.
+    spec = importlib.util.spec_from_file_location("_many", other_module)
+    other = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(other)
+    lines = [f"### Column layout, this build against `{other_module}`", "",
+             f"CPU time of the calling thread, one thread, reused outputs (median and best of {rounds}); "
+             f"load average {os.getloadavg()[0]:.2f}.", "",
+             "| table | function | other ms | this ms | this / other (median) | this / other (best) |",
+             "|---|---|---:|---:|---:|---:|"]
+    for series, bars in WIDE_SIZES:
+        high, low, close = make_bars(series, bars)
+        for name in functions:
+            table = wide_arguments(name, high, low, close)
+            arrays = {k: v for k, v in table.items() if isinstance(v, np.ndarray)}
+            scalars = {k: v for k, v in table.items() if not isinstance(v, np.ndarray)}
+            params = batch._native_parameters(name, scalars, arrays)
+            index = FUNCTION_NAMES.index(name)
+            outs = {module: np.empty_like(close) for module in (other, _many)}
+            run = {module: (lambda module=module: module.run(index, params, outs[module], None, 0, 1, True))
+                   for module in (other, _many)}
+            statuses = {module: np.frombuffer(call(), dtype=np.uint8) for module, call in run.items()}
+            done = (statuses[other] == 0) & (statuses[_many] == 0)  # the rest is left to the exact function
+            if not np.array_equal(statuses[other], statuses[_many]) or not np.array_equal(
+                    outs[other][:, done].view(np.int32), outs[_many][:, done].view(np.int32)):
+                raise AssertionError(f"{name}: the two builds' statuses or values differ")
+            times = {module: [] for module in run}
+            for _ in range(rounds):
+                for module, call in run.items():
+                    begin = time.thread_time()
+                    call()
+                    times[module].append(time.thread_time() - begin)
+            median = {module: statistics.median(t) for module, t in times.items()}
+            best = {module: min(t) for module, t in times.items()}
+            lines.append(f"| {series} x {bars} | `{name}` | {median[other] * 1e3:.2f} | {median[_many] * 1e3:.2f} "
+                         f"| {median[_many] / median[other]:.2f} | {best[_many] / best[other]:.2f} |")
+            print(lines[-1], flush=True)
+    return lines + [""]
+
+
 def classic_wide_table_section(rounds):
     """The classic indicators whose columns step in vector lanes (registry rows with "lanes") on
     the same wide tables in float64: the Python loop over pre-split contiguous columns calling the
@@ -275,14 +323,23 @@ def main(argv=None):
     parser.add_argument("--classic-wide-only", action="store_true", help="only the classic wide-table section")
     parser.add_argument("--functions", help="with --wide-only: only these functions' rows (comma-separated "
                         "names, velk_willr,velk_stochf), and no classic section; for checking a few rows quickly")
+    parser.add_argument("--against", metavar="SO", help="with --wide-only: time the column layout's native pass "
+                        "against another build's _many module (path to its .so), both in this process")
     args = parser.parse_args(argv)
+    rounds = 3 if args.quick else 7
     functions = FUNCTION_NAMES
     if args.functions:
         functions = [name.strip() for name in args.functions.split(",") if name.strip()]
         unknown = sorted(set(functions) - set(FUNCTION_NAMES))
         if unknown or not args.wide_only:
             parser.error(f"--functions needs --wide-only and names of functions (unknown: {unknown})")
-    rounds = 3 if args.quick else 7
+    if args.against:
+        if not args.wide_only:
+            parser.error("--against needs --wide-only")
+        lines = ["## Many series per call", ""] + against_section(args.against, 3 * rounds, functions)
+        Path(args.out).write_text("\n".join(lines) + "\n")
+        print(f"wrote {args.out}")
+        return 0
     threads = len(os.sched_getaffinity(0)) if hasattr(os, "sched_getaffinity") else os.cpu_count()
     if args.wide_only or args.classic_wide_only:
         lines = [f"## Many series per call", ""]
