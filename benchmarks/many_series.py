@@ -1,11 +1,16 @@
 """Many series per call: batch against the routes users write today, and the front-ends' overhead.
 
     python benchmarks/many_series.py [--quick] [--series 2000] [--bars 2500] [--out benchmarks/MANY_SERIES.md]
+    python benchmarks/many_series.py --wide-only [--functions velk_willr,velk_stochf] [--against OTHER/_many.so]
 
 Workload: `--series` symbols x `--bars` daily bars (ten years of 2,000 stocks by default), float32
 random walks. Every route is checked to give the batch values (bit for bit where it calls the
 exact function, within float tolerance for TA-Lib) before timing; times are medians of
 interleaved rounds. Writes a Markdown section that `make bench` appends to RESULTS.md.
+
+To tell whether a change to the lanes is faster, `--against` loads the other build's `_many` module
+into this process beside this build's and times the two in turn on the same tables: on a machine
+shared with other work, times taken in separate processes moved by more than such a change.
 """
 
 from __future__ import annotations
