@@ -70,7 +70,25 @@ struct State {
   template <class Out>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
     for (; from < to && bars < 2; ++from) step_at(*this, in, from, out);
-    if (from >= to) return;
+    run_trend_bars<false>(in, from, to, out);
+  }
+  // Spans as they come: one holding no NaN bar (nearly all) runs as real bars, each bar tested on
+  // the way, instead of after a separate scan; one that held a NaN bar runs again from the state
+  // it started with, by its runs of real bars.
+  template <class Out>
+  void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
+    if (bars >= 2) {
+      const State start = *this;
+      if (run_trend_bars<true>(in, from, to, out)) return;
+      *this = start;
+    }
+    run_real_spans(*this, in, from, to, out);
+  }
+  // Bars from .. to - 1 of a started trend; with test_nan, whether none of them held a NaN (their
+  // outputs and the state are then those of the real bars; otherwise to be thrown away).
+  template <bool test_nan, class Out>
+  bool run_trend_bars(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
+    if (from >= to) return true;
     // The factor only ever runs through step_size, min(step_size + step_size, maximum), ...: as an
     // index into that sequence its bar-to-bar chain is an integer add, where the factor's own
     // (add, min, select) was the longest chain of the loop once branches are learnt.
@@ -80,17 +98,16 @@ struct State {
     int at = 0;
     while (listed && at <= last && factors[at] != factor) ++at;
     if (listed && at <= last) {
-      run_trend(in, from, to, out, [&](bool restart, bool further) {
+      return run_trend<test_nan>(in, from, to, out, [&](bool restart, bool further) {
         at = restart ? 0 : std::min(at + static_cast<int>(further), last);
         return factors[at];
       });
-    } else {
-      double af = factor;
-      run_trend(in, from, to, out, [&](bool restart, bool further) {
-        af = restart ? step_size : pick(further, select_less(maximum, af + step_size), af);
-        return af;
-      });
     }
+    double af = factor;
+    return run_trend<test_nan>(in, from, to, out, [&](bool restart, bool further) {
+      af = restart ? step_size : pick(further, select_less(maximum, af + step_size), af);
+      return af;
+    });
   }
   // The factors step_size, then min(previous + step_size, maximum) until they stop changing (as
   // `advance` computes them); returns the index of the last, or kFactorSteps if there are more.
@@ -113,9 +130,11 @@ struct State {
 #endif
   }
   // next_factor(restart, further): the factor after a reversal (restart) or after a bar that does
-  // (further) or does not make a new extreme.
-  template <class Out, class NextFactor>
-  void run_trend(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, NextFactor&& next_factor) {
+  // (further) or does not make a new extreme. With test_nan, returns whether every bar was real:
+  // high - low summed is NaN if a bar held one (or, rarely, from infinite prices: then the span
+  // only runs again, by runs of real bars).
+  template <bool test_nan, class Out, class NextFactor>
+  bool run_trend(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, NextFactor&& next_factor) {
     const auto highest = [](double a, double b, double c) {
       if (__builtin_expect(a < b, 0)) a = keep_in_register(b);
       if (__builtin_expect(a < c, 0)) a = keep_in_register(c);
@@ -128,6 +147,7 @@ struct State {
     };
     bool up = is_long;
     double stop = sar, best = extreme, af = factor, high_before = previous_high, low_before = previous_low;
+    double probe = 0.0;
     ptrdiff_t t = from;
     // Each trend's bars in a loop of their own, left at the bar that reverses it: the trend is
     // not tested per bar, and a bar's path is one straight run of code.
@@ -135,6 +155,7 @@ struct State {
       if (up) {
         for (; t < to; ++t) {
           const double high = in[0][t], low = in[1][t];
+          if constexpr (test_nan) probe += high - low;
           if (__builtin_expect(low <= stop, 0)) break;
           out[0][t] = static_cast<Out>(stop);
           af = next_factor(false, high > best);
@@ -158,6 +179,7 @@ struct State {
       } else {
         for (; t < to; ++t) {
           const double high = in[0][t], low = in[1][t];
+          if constexpr (test_nan) probe += high - low;
           if (__builtin_expect(high >= stop, 0)) break;
           out[0][t] = static_cast<Out>(stop);
           af = next_factor(false, low < best);
@@ -186,6 +208,7 @@ struct State {
     factor = af;
     previous_high = high_before;
     previous_low = low_before;
+    return probe == probe;
   }
   // The trend turns: the SAR restarts at the old extreme (kept outside the last two bars), which
   // is this bar's value; the new trend's extreme is this bar's price.
