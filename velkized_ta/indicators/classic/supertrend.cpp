@@ -51,6 +51,27 @@ struct State {
   template <class Out>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
     for (; from < to && !started; ++from) step_at(*this, in, from, out);
+    run_started<false>(in, from, to, out);
+  }
+  // Spans as they come: one holding no NaN bar (nearly all) runs as real bars, each bar tested on
+  // the way, instead of after a separate scan; one that held a NaN bar runs again from the state
+  // it started with, by its runs of real bars.
+  template <class Out>
+  void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
+    if (started) {
+      const State start = *this;
+      if (run_started<true>(in, from, to, out)) return;
+      *this = start;
+    }
+    run_real_spans(*this, in, from, to, out);
+  }
+  // Bars from .. to - 1 once started; with test_nan, whether none of them held a NaN (their
+  // outputs and the state are then those of the real bars; otherwise to be thrown away):
+  // (high - low) + close summed is NaN if one did (or, rarely, from infinite prices: then the span
+  // only runs again, by runs of real bars).
+  template <bool test_nan, class Out>
+  bool run_started(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
+    double probe = 0.0;
     const double kept = atr.kept, share = atr.share, factor = multiplier;
     double average = atr.value, close_before = previous_close, up = upper, down = lower;
     bool up_trend = rising;
@@ -77,19 +98,23 @@ struct State {
     };
     const auto bar_at = [&](ptrdiff_t t) {
       const double high = in[0][t], low = in[1][t];
+      if constexpr (test_nan) probe += (high - low) + in[2][t];
       bands_at(t, true_range(high, low, close_before) * share, 0.5 * (high + low));
     };
     ptrdiff_t t = from;
     if (t < to) bar_at(t++);  // from here on the previous close is the input's
 #if defined(VELK_CLASSIC_LANES)
     // Two bars' true-range shares and middles at once (each lane the scalar operations).
+    Lanes lanes_probe = {0.0, 0.0};
     for (; t + lane_count <= to; t += lane_count) {
       const Lanes high = load_as<Lanes>(in[0] + t), low = load_as<Lanes>(in[1] + t);
+      if constexpr (test_nan) lanes_probe += (high - low) + load_as<Lanes>(in[2] + t);
       const Lanes shares = true_range(high, low, load_as<Lanes>(in[2] + t - 1)) * share;
       const Lanes middles = 0.5 * (high + low);
       bands_at(t, shares[0], middles[0]);
       bands_at(t + 1, shares[1], middles[1]);
     }
+    probe += lanes_probe[0] + lanes_probe[1];
 #endif
     for (; t < to; ++t) bar_at(t);
     upper = up;
@@ -97,6 +122,7 @@ struct State {
     rising = up_trend;
     atr.value = average;
     previous_close = close_before;
+    return probe == probe;
   }
   template <class Archive>
   void fields(Archive& a) {
