@@ -4,6 +4,17 @@
 namespace velk::classic {
 namespace {
 
+// x through an empty asm: GCC cannot evaluate it ahead of its branch, so a rarely taken branch
+// stays a branch instead of becoming a select whose latency joins the bar-to-bar chain.
+inline double keep_in_register(double x) {
+#if defined(__x86_64__)
+  asm volatile("" : "+x"(x));
+#elif defined(__aarch64__)
+  asm volatile("" : "+w"(x));
+#endif
+  return x;
+}
+
 struct State {
   static constexpr int inputs = 2, outputs = 1;
   explicit State(const double* params)
@@ -51,14 +62,33 @@ struct State {
     return true;
   }
   // Bars after the first two: step's rules with the trend's values in locals. The bounds by the
-  // last two bars are std::max/min of three (the first of equals) as branches marked unlikely: the
-  // SAR rarely crosses them, so they are predicted and stay off the bar-to-bar chain, where
-  // selects (GCC's choice for a plain `if`) would add their latencies. The new extreme is a select
+  // last two bars are std::max/min of three (the first of equals) as branches marked unlikely and
+  // kept branches by an empty asm: the SAR rarely crosses them, so they are predicted and stay off
+  // the bar-to-bar chain, where selects (GCC's choice for a plain `if`, even marked) would add
+  // their latencies (measured 10^6 bars 6.1 -> 8.4 ms). The new extreme is a select
   // (a new high is a coin toss); the factor an index into its sequence.
   template <class Out>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
     for (; from < to && bars < 2; ++from) step_at(*this, in, from, out);
-    if (from >= to) return;
+    run_trend_bars<false>(in, from, to, out);
+  }
+  // Spans as they come: one holding no NaN bar (nearly all) runs as real bars, each bar tested on
+  // the way, instead of after a separate scan; one that held a NaN bar runs again from the state
+  // it started with, by its runs of real bars.
+  template <class Out>
+  void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
+    if (bars >= 2) {
+      const State start = *this;
+      if (run_trend_bars<true>(in, from, to, out)) return;
+      *this = start;
+    }
+    run_real_spans(*this, in, from, to, out);
+  }
+  // Bars from .. to - 1 of a started trend; with test_nan, whether none of them held a NaN (their
+  // outputs and the state are then those of the real bars; otherwise to be thrown away).
+  template <bool test_nan, class Out>
+  bool run_trend_bars(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
+    if (from >= to) return true;
     // The factor only ever runs through step_size, min(step_size + step_size, maximum), ...: as an
     // index into that sequence its bar-to-bar chain is an integer add, where the factor's own
     // (add, min, select) was the longest chain of the loop once branches are learnt.
@@ -68,17 +98,16 @@ struct State {
     int at = 0;
     while (listed && at <= last && factors[at] != factor) ++at;
     if (listed && at <= last) {
-      run_trend(in, from, to, out, [&](bool restart, bool further) {
+      return run_trend<test_nan>(in, from, to, out, [&](bool restart, bool further) {
         at = restart ? 0 : std::min(at + static_cast<int>(further), last);
         return factors[at];
       });
-    } else {
-      double af = factor;
-      run_trend(in, from, to, out, [&](bool restart, bool further) {
-        af = restart ? step_size : pick(further, select_less(maximum, af + step_size), af);
-        return af;
-      });
     }
+    double af = factor;
+    return run_trend<test_nan>(in, from, to, out, [&](bool restart, bool further) {
+      af = restart ? step_size : pick(further, select_less(maximum, af + step_size), af);
+      return af;
+    });
   }
   // The factors step_size, then min(previous + step_size, maximum) until they stop changing (as
   // `advance` computes them); returns the index of the last, or kFactorSteps if there are more.
@@ -101,58 +130,77 @@ struct State {
 #endif
   }
   // next_factor(restart, further): the factor after a reversal (restart) or after a bar that does
-  // (further) or does not make a new extreme.
-  template <class Out, class NextFactor>
-  void run_trend(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, NextFactor&& next_factor) {
+  // (further) or does not make a new extreme. With test_nan, returns whether every bar was real:
+  // high - low summed is NaN if a bar held one (or, rarely, from infinite prices: then the span
+  // only runs again, by runs of real bars).
+  template <bool test_nan, class Out, class NextFactor>
+  bool run_trend(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, NextFactor&& next_factor) {
     const auto highest = [](double a, double b, double c) {
-      if (__builtin_expect(a < b, 0)) a = b;
-      if (__builtin_expect(a < c, 0)) a = c;
+      if (__builtin_expect(a < b, 0)) a = keep_in_register(b);
+      if (__builtin_expect(a < c, 0)) a = keep_in_register(c);
       return a;
     };
     const auto lowest = [](double a, double b, double c) {
-      if (__builtin_expect(b < a, 0)) a = b;
-      if (__builtin_expect(c < a, 0)) a = c;
+      if (__builtin_expect(b < a, 0)) a = keep_in_register(b);
+      if (__builtin_expect(c < a, 0)) a = keep_in_register(c);
       return a;
     };
     bool up = is_long;
     double stop = sar, best = extreme, af = factor, high_before = previous_high, low_before = previous_low;
-    for (ptrdiff_t t = from; t < to; ++t) {
-      const double high = in[0][t], low = in[1][t];
-      double value;
+    double probe = 0.0;
+    ptrdiff_t t = from;
+    // Each trend's bars in a loop of their own, left at the bar that reverses it: the trend is
+    // not tested per bar, and a bar's path is one straight run of code.
+    while (t < to) {
       if (up) {
-        if (low <= stop) {
-          value = highest(best, high_before, high);
-          up = false;
-          af = next_factor(true, false);
-          best = low;
-          stop = value + af * (best - value);
-          stop = highest(stop, high_before, high);
-        } else {
-          value = stop;
+        for (; t < to; ++t) {
+          const double high = in[0][t], low = in[1][t];
+          if constexpr (test_nan) probe += high - low;
+          if (__builtin_expect(low <= stop, 0)) break;
+          out[0][t] = static_cast<Out>(stop);
           af = next_factor(false, high > best);
           best = select_greater(high, best);
           stop = stop + af * (best - stop);
           stop = lowest(stop, low_before, low);
+          high_before = high;
+          low_before = low;
         }
+        if (t == to) break;
+        const double high = in[0][t], low = in[1][t];
+        const double value = highest(best, high_before, high);
+        up = false;
+        af = next_factor(true, false);
+        best = low;
+        stop = value + af * (best - value);
+        stop = highest(stop, high_before, high);
+        high_before = high;
+        low_before = low;
+        out[0][t++] = static_cast<Out>(value);
       } else {
-        if (high >= stop) {
-          value = lowest(best, low_before, low);
-          up = true;
-          af = next_factor(true, false);
-          best = high;
-          stop = value + af * (best - value);
-          stop = lowest(stop, low_before, low);
-        } else {
-          value = stop;
+        for (; t < to; ++t) {
+          const double high = in[0][t], low = in[1][t];
+          if constexpr (test_nan) probe += high - low;
+          if (__builtin_expect(high >= stop, 0)) break;
+          out[0][t] = static_cast<Out>(stop);
           af = next_factor(false, low < best);
           best = select_less(low, best);
           stop = stop + af * (best - stop);
           stop = highest(stop, high_before, high);
+          high_before = high;
+          low_before = low;
         }
+        if (t == to) break;
+        const double high = in[0][t], low = in[1][t];
+        const double value = lowest(best, low_before, low);
+        up = true;
+        af = next_factor(true, false);
+        best = high;
+        stop = value + af * (best - value);
+        stop = lowest(stop, low_before, low);
+        high_before = high;
+        low_before = low;
+        out[0][t++] = static_cast<Out>(value);
       }
-      high_before = high;
-      low_before = low;
-      out[0][t] = static_cast<Out>(value);
     }
     is_long = up;
     sar = stop;
@@ -160,6 +208,7 @@ struct State {
     factor = af;
     previous_high = high_before;
     previous_low = low_before;
+    return probe == probe;
   }
   // The trend turns: the SAR restarts at the old extreme (kept outside the last two bars), which
   // is this bar's value; the new trend's extreme is this bar's price.

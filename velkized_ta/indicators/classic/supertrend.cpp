@@ -4,6 +4,17 @@
 namespace velk::classic {
 namespace {
 
+// x through an empty asm: GCC cannot evaluate it ahead of its branch, so a rarely taken branch
+// stays a branch instead of becoming a select whose latency joins the bar-to-bar chain.
+inline double keep_in_register(double x) {
+#if defined(__x86_64__)
+  asm volatile("" : "+x"(x));
+#elif defined(__aarch64__)
+  asm volatile("" : "+w"(x));
+#endif
+  return x;
+}
+
 struct State {
   static constexpr int inputs = 3, outputs = 2;
   static constexpr bool fused_steps = true;  // its ATR steps by fused multiply-adds
@@ -33,81 +44,85 @@ struct State {
     out[1] = rising ? 1.0 : -1.0;
     return true;
   }
-  // Once started: step's rules with the bands and the ATR in locals, each choice a select (the
-  // band and trend choices are coin tosses on prices).
+  // Once started: step's rules with the bands and the ATR in locals. A band tightens on about a
+  // fifth of the bars, a coin toss: a select (minsd / maxsd, the ternary's own rule for NaN and
+  // ties), the only step on the band's bar-to-bar chain. A band resets (the previous close left
+  // it) and the trend turns on about 2% of the bars: branches, predicted, off the chains.
   template <class Out>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
     for (; from < to && !started; ++from) step_at(*this, in, from, out);
+    run_started<false>(in, from, to, out);
+  }
+  // Spans as they come: one holding no NaN bar (nearly all) runs as real bars, each bar tested on
+  // the way, instead of after a separate scan; one that held a NaN bar runs again from the state
+  // it started with, by its runs of real bars.
+  template <class Out>
+  void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
+    if (started) {
+      const State start = *this;
+      if (run_started<true>(in, from, to, out)) return;
+      *this = start;
+    }
+    run_real_spans(*this, in, from, to, out);
+  }
+  // Bars from .. to - 1 once started; with test_nan, whether none of them held a NaN (their
+  // outputs and the state are then those of the real bars; otherwise to be thrown away):
+  // (high - low) + close summed is NaN if one did (or, rarely, from infinite prices: then the span
+  // only runs again, by runs of real bars).
+  template <bool test_nan, class Out>
+  bool run_started(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
+    double probe = 0.0;
     const double kept = atr.kept, share = atr.share, factor = multiplier;
-    double average = atr.value, close_before = previous_close;
-#if defined(__SSE2__)
-    // Comparisons as all-ones masks in SSE registers, choices as and/andnot/or: no transfers to
-    // integer registers on the band's bar-to-bar chain. Each mask is the C comparison's value
-    // (false when unordered), !(a < b) the negated mask.
-    __m128d up = _mm_set_sd(upper), down = _mm_set_sd(lower);
-    __m128d up_trend = _mm_castsi128_pd(_mm_set1_epi64x(rising ? -1 : 0));
-    const __m128d plus_one = _mm_set_sd(1.0), minus_one = _mm_set_sd(-1.0);
-    const auto choose = [](__m128d mask, __m128d a, __m128d b) {
-      return _mm_or_pd(_mm_and_pd(mask, a), _mm_andnot_pd(mask, b));
-    };
-    // The bands' step at bar t, given its ATR and middle.
-    const auto bands_at = [&](ptrdiff_t t, double middle) {
+    double average = atr.value, close_before = previous_close, up = upper, down = lower;
+    bool up_trend = rising;
+    // The bands' step at bar t, given its true-range share and middle.
+    const auto bands_at = [&](ptrdiff_t t, double range_share, double middle) {
+      average = fused(average, kept, range_share);
       const double width = factor * average;
-      const __m128d basic_upper = _mm_set_sd(middle + width), basic_lower = _mm_set_sd(middle - width);
-      const __m128d before = _mm_set_sd(close_before), close = _mm_set_sd(in[2][t]);
-      up = choose(_mm_or_pd(_mm_cmplt_sd(basic_upper, up), _mm_cmplt_sd(up, before)), basic_upper, up);
-      down = choose(_mm_or_pd(_mm_cmplt_sd(down, basic_lower), _mm_cmplt_sd(before, down)), basic_lower, down);
-      up_trend = choose(up_trend, _mm_cmpnlt_sd(close, down), _mm_cmplt_sd(up, close));
-      out[0][t] = static_cast<Out>(_mm_cvtsd_f64(choose(up_trend, down, up)));
-      out[1][t] = static_cast<Out>(_mm_cvtsd_f64(choose(up_trend, plus_one, minus_one)));
-      close_before = in[2][t];
+      const double basic_upper = middle + width, basic_lower = middle - width;
+      const double close = in[2][t];
+      if (__builtin_expect(close_before > up, 0)) {
+        up = keep_in_register(basic_upper);
+      } else {
+        up = select_less(basic_upper, up);
+      }
+      if (__builtin_expect(close_before < down, 0)) {
+        down = keep_in_register(basic_lower);
+      } else {
+        down = select_greater(basic_lower, down);
+      }
+      if (__builtin_expect(up_trend ? close < down : close > up, 0)) up_trend = !up_trend;
+      out[0][t] = static_cast<Out>(up_trend ? down : up);
+      out[1][t] = static_cast<Out>(up_trend ? 1.0 : -1.0);
+      close_before = close;
     };
     const auto bar_at = [&](ptrdiff_t t) {
       const double high = in[0][t], low = in[1][t];
-      average = fused(average, kept, true_range(high, low, close_before) * share);
-      bands_at(t, 0.5 * (high + low));
+      if constexpr (test_nan) probe += (high - low) + in[2][t];
+      bands_at(t, true_range(high, low, close_before) * share, 0.5 * (high + low));
     };
     ptrdiff_t t = from;
     if (t < to) bar_at(t++);  // from here on the previous close is the input's
 #if defined(VELK_CLASSIC_LANES)
-    // Two bars' true-range shares and middles at once (each lane the scalar operations): the loop
-    // runs out of issue slots before its chains, and this halves that part of its work.
+    // Two bars' true-range shares and middles at once (each lane the scalar operations).
+    Lanes lanes_probe = {0.0, 0.0};
     for (; t + lane_count <= to; t += lane_count) {
       const Lanes high = load_as<Lanes>(in[0] + t), low = load_as<Lanes>(in[1] + t);
+      if constexpr (test_nan) lanes_probe += (high - low) + load_as<Lanes>(in[2] + t);
       const Lanes shares = true_range(high, low, load_as<Lanes>(in[2] + t - 1)) * share;
       const Lanes middles = 0.5 * (high + low);
-      average = fused(average, kept, shares[0]);
-      bands_at(t, middles[0]);
-      average = fused(average, kept, shares[1]);
-      bands_at(t + 1, middles[1]);
+      bands_at(t, shares[0], middles[0]);
+      bands_at(t + 1, shares[1], middles[1]);
     }
+    probe += lanes_probe[0] + lanes_probe[1];
 #endif
     for (; t < to; ++t) bar_at(t);
-    upper = _mm_cvtsd_f64(up);
-    lower = _mm_cvtsd_f64(down);
-    rising = (_mm_movemask_pd(up_trend) & 1) != 0;
-#else
-    double up = upper, down = lower;
-    bool up_trend = rising;
-    for (ptrdiff_t t = from; t < to; ++t) {
-      const double high = in[0][t], low = in[1][t], close = in[2][t];
-      average = fused(average, kept, true_range(high, low, close_before) * share);
-      const double middle = 0.5 * (high + low);
-      const double width = factor * average;
-      const double basic_upper = middle + width, basic_lower = middle - width;
-      up = (basic_upper < up) | (close_before > up) ? basic_upper : up;
-      down = (basic_lower > down) | (close_before < down) ? basic_lower : down;
-      up_trend = up_trend ? !(close < down) : close > up;
-      out[0][t] = static_cast<Out>(up_trend ? down : up);
-      out[1][t] = static_cast<Out>(up_trend ? 1.0 : -1.0);
-      close_before = close;
-    }
     upper = up;
     lower = down;
     rising = up_trend;
-#endif
     atr.value = average;
     previous_close = close_before;
+    return probe == probe;
   }
   template <class Archive>
   void fields(Archive& a) {
