@@ -267,6 +267,17 @@ inline size_t select_index(bool first, size_t a, size_t b) {
   return (a & mask) | (b & ~mask);
 }
 
+// x through an empty asm: GCC cannot evaluate it ahead of its branch, so a rarely taken branch
+// stays a branch instead of becoming a select whose latency joins the bar-to-bar chain.
+inline double keep_in_register(double x) {
+#if defined(__x86_64__)
+  asm volatile("" : "+x"(x));
+#elif defined(__aarch64__)
+  asm volatile("" : "+w"(x));
+#endif
+  return x;
+}
+
 // Highest and/or lowest of the last `period` values in a few selects per value, never a rescan
 // of the window. Ring slots split the window in two: the slots written since the ring's position
 // last wrapped (a prefix, whose extremes run along with each push) and the older slots from the

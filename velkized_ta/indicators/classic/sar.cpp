@@ -4,17 +4,6 @@
 namespace velk::classic {
 namespace {
 
-// x through an empty asm: GCC cannot evaluate it ahead of its branch, so a rarely taken branch
-// stays a branch instead of becoming a select whose latency joins the bar-to-bar chain.
-inline double keep_in_register(double x) {
-#if defined(__x86_64__)
-  asm volatile("" : "+x"(x));
-#elif defined(__aarch64__)
-  asm volatile("" : "+w"(x));
-#endif
-  return x;
-}
-
 struct State {
   static constexpr int inputs = 2, outputs = 1;
   explicit State(const double* params)
