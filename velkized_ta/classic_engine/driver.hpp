@@ -328,6 +328,17 @@ inline void run_kernel_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesO
             store_as<Out>(targets[k] + at, values[k]);
           });
         };
+        if constexpr (streams_outputs<State, Out, V>()) {
+          // A run starting on an odd address (a lag of 1, or after a NaN bar) takes one bar alone,
+          // so every pair after it streams.
+          if (stream && reinterpret_cast<uintptr_t>(targets[0] + end) % sizeof(V) != 0 && end < length &&
+              all_real_at<State::inputs>(columns, end)) {
+            double values[State::outputs];
+            state.kernel_bar(columns, end, values);
+            unrolled<State::outputs>([&](int k) { targets[k][end] = values[k]; });
+            ++end;
+          }
+        }
         for (; end + 2 * W <= length && block_real_in<State::inputs, V>(columns, end); end += 2 * W) {
           lanes_at(end);
           lanes_at(end + W);
