@@ -95,6 +95,22 @@ def test_batch_layouts_and_threads_match_the_function(name, params):
     assert same(stored, tuple(o.astype(np.float32) for o in by_column))
 
 
+@pytest.mark.parametrize("name", ["ema", "sma", "macd", "trange"])
+def test_results_over_a_megabyte_split_among_threads_match_one_thread(name):
+    """Results of 1 MB or more have their pages made present by the workers, each its share of
+    the bytes (cuts off page boundaries with three workers): columns in lanes (ema, macd's three
+    results), one series per column or per row, float32 results half the size."""
+    entry = classic.descriptor(name)
+    columns = [inputs_of(entry, bars(4200, j)) for j in range(64)]
+    wide = [np.stack([c[k] for c in columns], axis=1) for k in range(len(entry["inputs"]))]
+    for dtype in (np.float64, np.float32):
+        for axis, tables in ((0, wide), (1, [w.T.copy() for w in wide])):
+            alone = as_tuple(batch.batch(name, *tables, axis=axis, threads=1, dtype=dtype))
+            assert alone[0].nbytes >= 1 << 20
+            for threads in (2, 3):
+                assert same(as_tuple(batch.batch(name, *tables, axis=axis, threads=threads, dtype=dtype)), alone)
+
+
 @pytest.mark.every_dispatch
 @pytest.mark.parametrize(("name", "params"), cases(), ids=CASE_IDS)
 def test_long_columns_of_a_row_major_table_match_the_function(name, params):
