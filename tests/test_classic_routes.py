@@ -101,7 +101,7 @@ def test_results_over_a_megabyte_split_among_threads_match_one_thread(name):
     the bytes (cuts off page boundaries with three workers): columns in lanes (ema, macd's three
     results), one series per column or per row, float32 results half the size."""
     entry = classic.descriptor(name)
-    columns = [inputs_of(entry, bars(4200, j)) for j in range(64)]
+    columns = [inputs_of(entry, bars(4200, j)) for j in range(70)]  # blocks of 16 columns and one of 6
     wide = [np.stack([c[k] for c in columns], axis=1) for k in range(len(entry["inputs"]))]
     for dtype in (np.float64, np.float32):
         for axis, tables in ((0, wide), (1, [w.T.copy() for w in wide])):
