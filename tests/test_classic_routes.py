@@ -96,10 +96,10 @@ def test_batch_layouts_and_threads_match_the_function(name, params):
 
 
 @pytest.mark.parametrize("name", ["ema", "sma", "macd", "trange"])
-def test_results_over_a_megabyte_split_among_threads_match_one_thread(name):
-    """Results of 1 MB or more have their pages made present by the workers, each its share of
-    the bytes (cuts off page boundaries with three workers): columns in lanes (ema, macd's three
-    results), one series per column or per row, float32 results half the size."""
+def test_large_results_split_among_threads_match_one_thread(name):
+    """Large results split among workers: columns in lanes (ema, macd's three results), the
+    columns of a row-major table in blocks of sixteen and a last one of six (sma, trange), one
+    series per row, float32 results too."""
     entry = classic.descriptor(name)
     columns = [inputs_of(entry, bars(4200, j)) for j in range(70)]  # blocks of 16 columns and one of 6
     wide = [np.stack([c[k] for c in columns], axis=1) for k in range(len(entry["inputs"]))]

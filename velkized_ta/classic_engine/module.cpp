@@ -23,13 +23,7 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
 
 #include "classic_engine/indicator.hpp"
 
@@ -602,27 +596,6 @@ struct ChunkScratch {
   }
 };
 
-// A fresh result's pages are zeroed by the kernel on first write. Taken while the workers write
-// their columns, every thread faults pages the others write too (a row holds every column) and
-// waits on the one zeroing it; instead each worker first has its own part of the result's bytes
-// made present (Linux 5.14's MADV_POPULATE_WRITE: no access to the values, so no race with the
-// others' writes), and the zeroing splits evenly. Elsewhere, or on older kernels, nothing happens.
-void populate_share(void* result, size_t size, size_t part, size_t parts) {
-#if defined(__linux__)
-  constexpr int kPopulateWrite = 23;  // MADV_POPULATE_WRITE, where the headers lack it
-  static const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-  const uintptr_t begin = reinterpret_cast<uintptr_t>(result), bytes = size;
-  // Whole pages (those the result overlaps are all mapped writable); a page across a cut goes to
-  // the part before it.
-  const auto page_up = [&](uintptr_t at) { return (at + page - 1) / page * page; };
-  const uintptr_t from = part == 0 ? begin / page * page : page_up(begin + bytes / parts * part);
-  const uintptr_t to = page_up(part + 1 == parts ? begin + bytes : begin + bytes / parts * (part + 1));
-  if (to > from) madvise(reinterpret_cast<void*>(from), to - from, kPopulateWrite);
-#else
-  (void)result, (void)size, (void)part, (void)parts;
-#endif
-}
-
 // run_many(index, params, inputs, outputs, offsets, axis, threads): each series of the 2-D inputs
 // (or each segment of 1-D ones) through a fresh state into the matching place of the outputs.
 PyObject* run_many(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
@@ -768,14 +741,7 @@ PyObject* run_many(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
       }
     }
   };
-  // Results of at least this many bytes are made present by the workers, each its share.
-  constexpr Py_ssize_t kPopulateFrom = Py_ssize_t{1} << 20;
-  std::vector<std::pair<void*, size_t>> populated;
-  for (const auto& b : out)
-    if (workers > 1 && b.view.len >= kPopulateFrom && PyBuffer_IsContiguous(&b.view, 'A'))
-      populated.emplace_back(b.view.buf, static_cast<size_t>(b.view.len));
-  auto work = [&](size_t worker) {
-    for (const auto& [result, size] : populated) populate_share(result, size, worker, workers);
+  auto work = [&] {
     if (in_lanes) {
       work_in_lanes();
       return;
@@ -846,11 +812,11 @@ PyObject* run_many(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   Py_BEGIN_ALLOW_THREADS
   std::vector<std::thread> pool;
   try {
-    for (size_t w = 1; w < workers; ++w) pool.emplace_back(work, w);
+    for (size_t w = 1; w < workers; ++w) pool.emplace_back(work);
   } catch (const std::exception&) {
     // Fewer threads than asked: the remaining series run on those started and this one.
   }
-  work(0);
+  work();
   for (auto& t : pool) t.join();
   Py_END_ALLOW_THREADS
   if (out_of_memory) return PyErr_NoMemory();
