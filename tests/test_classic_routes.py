@@ -95,6 +95,22 @@ def test_batch_layouts_and_threads_match_the_function(name, params):
     assert same(stored, tuple(o.astype(np.float32) for o in by_column))
 
 
+@pytest.mark.parametrize("name", ["ema", "sma", "macd", "trange"])
+def test_large_results_split_among_threads_match_one_thread(name):
+    """Large results split among workers: columns in lanes (ema, macd's three results), the
+    columns of a row-major table in blocks of sixteen and a last one of six (sma, trange), one
+    series per row, float32 results too."""
+    entry = classic.descriptor(name)
+    columns = [inputs_of(entry, bars(4200, j)) for j in range(70)]  # blocks of 16 columns and one of 6
+    wide = [np.stack([c[k] for c in columns], axis=1) for k in range(len(entry["inputs"]))]
+    for dtype in (np.float64, np.float32):
+        for axis, tables in ((0, wide), (1, [w.T.copy() for w in wide])):
+            alone = as_tuple(batch.batch(name, *tables, axis=axis, threads=1, dtype=dtype))
+            assert alone[0].nbytes >= 1 << 20
+            for threads in (2, 3):
+                assert same(as_tuple(batch.batch(name, *tables, axis=axis, threads=threads, dtype=dtype)), alone)
+
+
 @pytest.mark.every_dispatch
 @pytest.mark.parametrize(("name", "params"), cases(), ids=CASE_IDS)
 def test_long_columns_of_a_row_major_table_match_the_function(name, params):
@@ -652,23 +668,36 @@ def test_a_nan_bar_a_window_or_less_before_a_span_matches_the_live_update(name, 
         assert same(stepped_bar_by_bar(handle, series), whole), offset
 
 
+# Element-wise entries whose long float64 outputs are written by streaming stores.
+STREAMED = ["avgprice", "medprice", "typprice", "wclprice", "bop", "trange", "mom"]
+
+
 @pytest.mark.every_dispatch
 @pytest.mark.parametrize("nan_every", [0, 7, 2], ids=["real", "nan-every-7th", "nan-every-other"])
-def test_long_element_wise_outputs_written_past_the_caches_are_the_formula(nan_every):
-    """bop writes long float64 outputs by streaming stores where a pair of bars is aligned, plain
-    stores elsewhere (blocks restarting after a NaN bar at an odd bar): every bar is the formula."""
-    n = 40_001
+@pytest.mark.parametrize("name", STREAMED)
+def test_long_element_wise_outputs_written_past_the_caches_match_the_live_update(name, nan_every):
+    """Long float64 outputs on pages already present go out by streaming stores in aligned pairs
+    of bars, plain stores elsewhere: a run starting on an odd address (a lag of 1, after a NaN bar, a segment at an odd
+    offset of a batch) takes one bar alone first. Every bar must be the live update's."""
+    n = 70_001
     data = bars(n, 12)
-    o, h, low, c = (data[k].copy() for k in ("open", "high", "low", "close"))
-    h[::97] = low[::97]  # flat bars give 0
+    data["high"][::97] = data["low"][::97]  # flat bars
+    series = [s.copy() for s in inputs_of(classic.descriptor(name), data)]
     if nan_every:
-        for k, column in enumerate((o, h, low, c)):
+        for k, column in enumerate(series):
             column[k + 1::nan_every * (k + 1)] = np.nan
-    with np.errstate(invalid="ignore", divide="ignore"):
-        expected = np.where(h - low > 0, (c - o) / (h - low), 0.0)
-    expected[np.isnan(o) | np.isnan(h) | np.isnan(low) | np.isnan(c)] = np.nan
-    assert same((classic.bop(o, h, low, c),), (expected,))
-    assert same((classic.bop(o, h, low, c, dtype=np.float32),), (expected.astype(np.float32),))
+    handle = getattr(stream, name)(*(s[:0] for s in series))
+    expected = stepped_bar_by_bar(handle, series)
+    for _ in range(2):  # outputs of this size then land on pages already present, which stream
+        getattr(classic, name)(*series)
+    assert same(as_tuple(getattr(classic, name)(*series)), expected)
+    assert same(as_tuple(getattr(classic, name)(*series, dtype=np.float32)), tuple(e.astype(np.float32) for e in expected))
+    # Segments starting at odd offsets, each long enough to stream.
+    offsets = np.array([0, 3, 35_003, n])
+    joined = as_tuple(getattr(batch, name)(*series, offsets=offsets))
+    for start, stop in zip(offsets[:-1], offsets[1:]):
+        want = as_tuple(getattr(classic, name)(*(s[start:stop] for s in series)))
+        assert same(tuple(o[start:stop] for o in joined), want), start
 
 CYCLES = [entry for entry in classic.REGISTRY if entry["group"] == "cycle"]
 

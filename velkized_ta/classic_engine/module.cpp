@@ -524,25 +524,37 @@ PyObject* compute(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 }
 
 // Contiguous scratch for series strided in time (the columns of a row-major table): kChunkBars
-// bars of every input and output, gathered and scattered around the driver, so the states' contiguous
-// loops and run kernels take them (the same bits: a run continues from any cut as the step would).
+// bars of every input and output of a block of series, gathered and scattered around the driver,
+// so the states' contiguous loops and run kernels take them (the same bits: a run continues from
+// any cut as the step would). A row's values of the whole block move together: one pass over the
+// chunk's rows per array, rather than one per series (each row a page apart on wide tables).
 struct ChunkScratch {
   static constexpr ptrdiff_t kChunkBars = 1024;
-  static constexpr size_t kBlockSeries = 8;  // a row's 64-byte line of float64 columns
+  // Series moved together: two 64-byte lines of float64 columns a row (the pair the CPU fetches
+  // together), where enough columns leave every worker blocks of that width.
+  static constexpr size_t kBlockSeries = 16;
+  // Each array's scratch a line further from the previous one's than a multiple of 4 KB: values
+  // moved to or from the same row then fall in different L1 sets and addresses the CPU cannot
+  // mistake for one another (same low 12 bits), which stalled each move.
+  static constexpr size_t kStride = kChunkBars + 8;
   std::vector<double> inputs, outputs64;
   std::vector<float> outputs32;
+  // Series j's array k at [j * count + k] (count: inputs or outputs).
   std::vector<const double*> in_at;
   std::vector<double*> out64_at;
   std::vector<float*> out32_at;
 
-  void allocate(size_t n_in, size_t n_out) {  // throws std::bad_alloc
-    inputs.resize(n_in * kChunkBars);
-    outputs64.resize(n_out * kChunkBars);
-    outputs32.resize(n_out * kChunkBars);
-    for (size_t k = 0; k < n_in; ++k) in_at.push_back(inputs.data() + k * kChunkBars);
-    for (size_t k = 0; k < n_out; ++k) out64_at.push_back(outputs64.data() + k * kChunkBars);
-    for (size_t k = 0; k < n_out; ++k) out32_at.push_back(outputs32.data() + k * kChunkBars);
+  void allocate(size_t n_in, size_t n_out, size_t block) {  // throws std::bad_alloc
+    inputs.resize(block * n_in * kStride);
+    outputs64.resize(block * n_out * kStride);
+    outputs32.resize(block * n_out * kStride);
+    for (size_t k = 0; k < block * n_in; ++k) in_at.push_back(inputs.data() + k * kStride);
+    for (size_t k = 0; k < block * n_out; ++k) out64_at.push_back(outputs64.data() + k * kStride);
+    for (size_t k = 0; k < block * n_out; ++k) out32_at.push_back(outputs32.data() + k * kStride);
+    n_inputs = n_in;
+    n_outputs = n_out;
   }
+  size_t n_inputs = 0, n_outputs = 0;
 
   // Series `first` .. `first + count - 1` of a table strided in time (series j's arrays start
   // `j * in_series` / `j * out_series` elements after `in` / `out`), each through its own state,
@@ -551,27 +563,34 @@ struct ChunkScratch {
   void run_block(const Operations& ops, void* const* states, size_t count, const double* const* in,
                  const ptrdiff_t* in_series, ptrdiff_t in_stride, Out* const* out, const ptrdiff_t* out_series,
                  ptrdiff_t out_stride, ptrdiff_t length) {
-    const Out* results = nullptr;
+    const size_t n_in = n_inputs, n_out = n_outputs;
+    Out* results = nullptr;
     if constexpr (std::is_same_v<Out, float>) results = outputs32.data(); else results = outputs64.data();
     for (ptrdiff_t from = 0; from < length; from += kChunkBars) {
       const ptrdiff_t bars = std::min(kChunkBars, length - from);
+      for (size_t k = 0; k < n_in; ++k) {
+        const double* rows = in[k] + from * in_stride;
+        const ptrdiff_t between = in_series[k];
+        double* const into = inputs.data() + k * kStride;
+        const size_t next = n_in * kStride;  // from one series' scratch to the next's
+        for (ptrdiff_t t = 0; t < bars; ++t, rows += in_stride)
+          for (size_t j = 0; j < count; ++j) into[j * next + static_cast<size_t>(t)] = rows[static_cast<ptrdiff_t>(j) * between];
+      }
       for (size_t j = 0; j < count; ++j) {
-        for (size_t k = 0; k < in_at.size(); ++k) {
-          const double* column = in[k] + static_cast<ptrdiff_t>(j) * in_series[k] + from * in_stride;
-          double* into = inputs.data() + k * kChunkBars;
-          for (ptrdiff_t t = 0; t < bars; ++t) into[t] = column[t * in_stride];
-        }
-        const SeriesIn chunk{in_at.data(), 1};
+        const SeriesIn chunk{in_at.data() + j * n_in, 1};
         if constexpr (std::is_same_v<Out, float>) {
-          ops.run_f32(states[j], chunk, bars, SeriesOut<float>{out32_at.data(), 1});
+          ops.run_f32(states[j], chunk, bars, SeriesOut<float>{out32_at.data() + j * n_out, 1});
         } else {
-          ops.run_f64(states[j], chunk, bars, SeriesOut<double>{out64_at.data(), 1});
+          ops.run_f64(states[j], chunk, bars, SeriesOut<double>{out64_at.data() + j * n_out, 1});
         }
-        for (size_t k = 0; k < out64_at.size(); ++k) {
-          Out* column = out[k] + static_cast<ptrdiff_t>(j) * out_series[k] + from * out_stride;
-          const Out* from_chunk = results + k * kChunkBars;
-          for (ptrdiff_t t = 0; t < bars; ++t) column[t * out_stride] = from_chunk[t];
-        }
+      }
+      for (size_t k = 0; k < n_out; ++k) {
+        Out* rows = out[k] + from * out_stride;
+        const ptrdiff_t between = out_series[k];
+        const Out* const from_chunk = results + k * kStride;
+        const size_t next = n_out * kStride;
+        for (ptrdiff_t t = 0; t < bars; ++t, rows += out_stride)
+          for (size_t j = 0; j < count; ++j) rows[static_cast<ptrdiff_t>(j) * between] = from_chunk[j * next + static_cast<size_t>(t)];
       }
     }
   }
@@ -679,7 +698,8 @@ PyObject* run_many(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   const size_t lane_blocks = (count + lane_block - 1) / lane_block;
   // Series of a table strided in time go in blocks of consecutive columns (ChunkScratch).
   const bool strided = !segmented && !in_lanes && (in_time[0] != 1 || out_time[0] != 1);
-  const size_t series_blocks = (count + ChunkScratch::kBlockSeries - 1) / ChunkScratch::kBlockSeries;
+  const size_t block_series = std::min(ChunkScratch::kBlockSeries, std::max<size_t>(8, (share + 7) / 8 * 8));
+  const size_t series_blocks = (count + block_series - 1) / block_series;
   const size_t tasks = in_lanes ? lane_blocks : strided ? series_blocks : count;
   const size_t workers = std::min<size_t>(tasks ? tasks : 1, wanted);
   std::atomic<size_t> next{0};
@@ -742,10 +762,10 @@ PyObject* run_many(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
         out32[k] = static_cast<float*>(out[k].view.buf);
       }
       for (size_t b; (b = next.fetch_add(1)) < series_blocks && !out_of_memory.load();) {
-        const size_t first = b * ChunkScratch::kBlockSeries;
-        const size_t block = std::min(ChunkScratch::kBlockSeries, count - first);
+        const size_t first = b * block_series;
+        const size_t block = std::min(block_series, count - first);
         try {
-          if (scratch.in_at.empty()) scratch.allocate(in.size(), out.size());
+          if (scratch.in_at.empty()) scratch.allocate(in.size(), out.size(), block_series);
           for (size_t j = 0; j < block; ++j) {
             owned[j].reset(&e->ops, e->ops.create(params.data()));
             states[j] = owned[j].state;

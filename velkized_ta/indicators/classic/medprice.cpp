@@ -6,6 +6,7 @@ namespace {
 
 struct State : BarFormula<State, 2> {
   using BarFormula::BarFormula;
+  static constexpr bool stream_outputs = true;  // a light formula: bound by memory on long series
   // Scalar or lanes of bars alike.
   template <class T>
   static T value(T high, T low) {

@@ -7,6 +7,7 @@ namespace {
 // window: the last timeperiod + 1 closes.
 struct State : LagFormula<State> {
   explicit State(const double* params) : LagFormula(params, 1) {}
+  static constexpr bool stream_outputs = true;  // a light formula: bound by memory on long series
   // Scalar or lanes of bars alike.
   template <class T>
   static T value(T now, T then) { return now - then; }

@@ -10,6 +10,7 @@ struct State {
   // No lanes across series (no OnLanes): with no recurrence, each column's vector kernel already
   // runs at the speed of memory, and a wide table's columns in lanes measured no faster.
   explicit State(const double*) {}
+  static constexpr bool stream_outputs = true;  // a light formula: bound by memory on long series
   FlagOf<T> step(const T* bar, T* out) {
     const FlagOf<T> first = flag_not(has_previous);
     const T previous = previous_close;
