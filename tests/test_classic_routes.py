@@ -927,21 +927,6 @@ def test_long_real_runs_through_level_drops_match_the_live_update(name, params):
         assert same(stepped_bar_by_bar(handle, series, range(cut, cut + 120)), tuple(w[cut:cut + 120] for w in whole)), cut
 
 
-@pytest.mark.every_dispatch
-@pytest.mark.parametrize("name", ["cmf", "vortex", "ultosc"])
-def test_ratios_divided_inside_the_sums_loop_are_redone_when_the_span_falls_back(name):
-    """These divide most bars' window sums from inside the sums' fast loop, before it knows
-    whether its span stands; a drop of every input (volume too) to 1e-8 of its level collapses
-    the sums, and the span is taken again bar by bar. Drops early, midway and late in a span."""
-    entry = classic.descriptor(name)
-    base = inputs_of(entry, bars(1200, 5, level=1e5))
-    for drop in (256 + 40, 512 + 101, 768 + 250):
-        series = [np.concatenate([s[:drop], s[drop:] * 1e-8]) for s in base]
-        whole = as_tuple(getattr(classic, name)(*series))
-        handle = getattr(stream, name)(*(s[:0] for s in series))
-        assert same(stepped_bar_by_bar(handle, series), whole), drop
-
-
 SIDE_BY_SIDE = ["var", "stddev", "linearreg", "linearreg_angle", "tsf", "wma", "hma", "correl", "beta"]
 
 

@@ -3,13 +3,12 @@
 // with the same pickled fields. A run of bars takes a fast loop: the sums' chains only (and the
 // magnitudes' where a sum's values may be negative), with the tests the step makes every bar (a
 // collapse, a window of zeros) settled for the whole run from bounds and counts.
-// Callers divide the sums two bars at a time. The fast loop hands them each pair of bars from
-// within (push_run with `pairs`), kPairsLag bars behind the newest, so the divider works beside
-// the chains; the bars the loop did not hand (the last few, or all of a run that fell back) are
-// divided in a pass after it. Handing the newest pair, or blocks of 8 and 16 bars, measured slower
-// (vortex 1.1-1.2x, ultosc 1.1x): a 16-byte load of two 8-byte stores just made is not forwarded
-// from them and waits (2x slower), and a block's sums were spilled around it. Sums stored 16 bars
-// before have left the store buffer.
+// Callers divide the sums in a pass of their own after push_run. Handing each two bars' sums to
+// the divisions from inside the sums' loop, so the divider would work beside the chains, measured
+// slower (vortex 1.1-1.2x, ultosc 1.1x; blocks of 8 and 16 bars no faster than the pass): the
+// loop's sums are spilled around each block, and the blocks' two-lane loads must read the sums a
+// double at a time (a 16-byte load of two 8-byte stores just made is not forwarded from them and
+// waits: 2x slower).
 #pragma once
 
 #include <algorithm>
@@ -114,16 +113,6 @@ class GuardedWindowSums {
   // re-added on schedule (which take push), the sums' state in locals and every sum taking the
   // bar in one pass.
   void push_run(const double* const* values, size_t count, double* const* sums) {
-    push_run(values, count, sums, NoPairs{});
-  }
-  // push_run, and where every ring is full at the start and the fast loop takes the whole run,
-  // `pairs(i)` is called from within that loop for bars i and i + 1 (i = 0, 2, ..) once their
-  // sums are stored, kPairsLag bars behind the newest: a caller's divisions on them then run
-  // beside the sums' chains (the divider idles in the loop of the chains alone), and read sums
-  // stored long enough before to be read two at a time. Returns the bars so handed (from 0; 0
-  // if none: the caller takes the rest, whose sums it finds in `sums`).
-  template <class Pairs>
-  size_t push_run(const double* const* values, size_t count, double* const* sums, Pairs&& pairs) {
     size_t i = 0;
     const auto push_at = [&](size_t at) {
       double bar[K], out[K];
@@ -137,14 +126,7 @@ class GuardedWindowSums {
       return full;
     };
     for (; i < count && !all_full(); ++i) push_at(i);
-    size_t paired = 0;
-    if (i < count) {
-      const bool whole = i == 0 && !std::is_same_v<std::decay_t<Pairs>, NoPairs>
-                             ? run_unchecked(values, i, count, sums, pairs, paired)
-                             : run_unchecked(values, i, count, sums, NoPairs{}, paired);
-      if (whole) return paired;
-      paired = 0;
-    }
+    if (i < count && run_unchecked(values, i, count, sums)) return;
     while (i < count) {
       // Pushes before the next scheduled re-adding or ring wrap of any sum.
       size_t stop = count;
@@ -159,9 +141,7 @@ class GuardedWindowSums {
       }
       i += run_between(values, i, stop, sums);
     }
-    return 0;
   }
-  static constexpr size_t kPairsLag = 16;
 
   // Sum k's fields, as GuardedWindowSum::fields.
   template <class Archive>
@@ -232,13 +212,7 @@ class GuardedWindowSums {
   // operations are kept as they are; a bar leaving the ring is read from a copy of it (oldest
   // first), later ones from the run's values. If a sum collapses, nothing is committed and false
   // is returned (the bars then take run_between).
-  struct NoPairs {
-    void operator()(size_t) const {}
-  };
-  template <class Pairs>
-  bool run_unchecked(const double* const* values, size_t from, size_t stop, double* const* sums, Pairs&& pairs,
-                     size_t& paired) {
-    constexpr bool kPairing = !std::is_same_v<std::decay_t<Pairs>, NoPairs>;
+  bool run_unchecked(const double* const* values, size_t from, size_t stop, double* const* sums) {
     const size_t n = stop - from;
     bool fast = true;
     size_t zeros[K];         // among the values the run adds
@@ -315,13 +289,6 @@ class GuardedWindowSums {
           }
         });
         for (size_t i = lo; i < hi; ++i) {
-          if constexpr (kPairing) {
-            // Bars i - lag - 1 and i - lag, from before this bar's stores (i odd).
-            if ((i & 1) != 0 && i > kPairsLag) {
-              pairs(i - kPairsLag - 1);
-              paired = i - kPairsLag + 1;
-            }
-          }
           unrolled<K>([&](int k) {
             const double value = values[k][from + i];
             fresh_sum[k] += value;

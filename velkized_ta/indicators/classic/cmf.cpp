@@ -89,18 +89,13 @@ struct State {
     double flow_sums[run_span], volume_sums[run_span];
     const double* const values[2] = {flows, in[3] + from};
     double* const windows[2] = {flow_sums, volume_sums};
-#if defined(VELK_CLASSIC_LANES)
-    // Bars at, at + 1 from their sums; most pairs inside the sums' loop, the rest here.
-    const auto divide = [&](ptrdiff_t at) {
-      const Lanes none{}, total = load_as<Lanes>(volume_sums + at);
-      store_as(out[0] + from + at, total != none ? load_as<Lanes>(flow_sums + at) / total : none);
-    };
-    ptrdiff_t i = static_cast<ptrdiff_t>(
-        sums.push_run(values, static_cast<size_t>(n), windows, [&](size_t at) { divide(static_cast<ptrdiff_t>(at)); }));
-    for (; i + lane_count <= n; i += lane_count) divide(i);
-#else
     sums.push_run(values, static_cast<size_t>(n), windows);
     ptrdiff_t i = 0;
+#if defined(VELK_CLASSIC_LANES)
+    for (; i + lane_count <= n; i += lane_count) {
+      const Lanes none{}, total = load_as<Lanes>(volume_sums + i);
+      store_as(out[0] + from + i, total != none ? load_as<Lanes>(flow_sums + i) / total : none);
+    }
 #endif
     for (; i < n; ++i) out[0][from + i] = static_cast<Out>(share(flow_sums[i], volume_sums[i]));
   }

@@ -66,25 +66,19 @@ struct State {
     previous_close = close[n - 1];
     const double* const values[6] = {buying, buying, buying, tr, tr, tr};
     double* const windows[6] = {pressures[0], pressures[1], pressures[2], ranges[0], ranges[1], ranges[2]};
-#if defined(VELK_CLASSIC_LANES)
-    // Bars at, at + 1 from their sums.
-    const auto divide = [&](ptrdiff_t at) {
-      const Lanes none{};
-      Lanes total{};
-      unrolled<3>([&](int k) {
-        const Lanes p = load_as<Lanes>(pressures[k] + at), r = load_as<Lanes>(ranges[k] + at);
-        // Adding +0 where the range is 0 leaves the total as the step's skip does (never -0).
-        total += r != none ? weights[k] * (p / r) : none;
-      });
-      store_as(out[0] + from + at, 100.0 * (total / 7.0));
-    };
-    // Most pairs are divided inside the sums' loop; the rest here.
-    i = static_cast<ptrdiff_t>(sums.push_run(values, static_cast<size_t>(n), windows,
-                                             [&](size_t at) { divide(static_cast<ptrdiff_t>(at)); }));
-    for (; i + lane_count <= n; i += lane_count) divide(i);
-#else
     sums.push_run(values, static_cast<size_t>(n), windows);
     i = 0;
+#if defined(VELK_CLASSIC_LANES)
+    for (; i + lane_count <= n; i += lane_count) {
+      const Lanes none{};
+      Lanes total{};
+      for (int k = 0; k < 3; ++k) {
+        const Lanes p = load_as<Lanes>(pressures[k] + i), r = load_as<Lanes>(ranges[k] + i);
+        // Adding +0 where the range is 0 leaves the total as the step's skip does (never -0).
+        total += r != none ? weights[k] * (p / r) : none;
+      }
+      store_as(out[0] + from + i, 100.0 * (total / 7.0));
+    }
 #endif
     for (; i < n; ++i) {
       out[0][from + i] = static_cast<Out>(oscillator({pressures[0][i], pressures[1][i], pressures[2][i]},

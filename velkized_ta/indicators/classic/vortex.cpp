@@ -69,19 +69,14 @@ struct State {
     double plus_sums[run_span], minus_sums[run_span], total_sums[run_span];
     const double* const movements[3] = {plus, minus, total};
     double* const windows[3] = {plus_sums, minus_sums, total_sums};
-#if defined(VELK_CLASSIC_LANES)
-    // Bars at, at + 1 from their sums; most pairs inside the sums' loop, the rest here.
-    const auto divide = [&](ptrdiff_t at) {
-      const Lanes none{}, ranges = load_as<Lanes>(total_sums + at);
-      store_as(out[0] + from + at, ranges != none ? load_as<Lanes>(plus_sums + at) / ranges : none);
-      store_as(out[1] + from + at, ranges != none ? load_as<Lanes>(minus_sums + at) / ranges : none);
-    };
-    i = static_cast<ptrdiff_t>(sums.push_run(movements, static_cast<size_t>(n), windows,
-                                             [&](size_t at) { divide(static_cast<ptrdiff_t>(at)); }));
-    for (; i + lane_count <= n; i += lane_count) divide(i);
-#else
     sums.push_run(movements, static_cast<size_t>(n), windows);
     i = 0;
+#if defined(VELK_CLASSIC_LANES)
+    for (; i + lane_count <= n; i += lane_count) {
+      const Lanes none{}, ranges = load_as<Lanes>(total_sums + i);
+      store_as(out[0] + from + i, ranges != none ? load_as<Lanes>(plus_sums + i) / ranges : none);
+      store_as(out[1] + from + i, ranges != none ? load_as<Lanes>(minus_sums + i) / ranges : none);
+    }
 #endif
     for (; i < n; ++i) {
       out[0][from + i] = static_cast<Out>(share(plus_sums[i], total_sums[i]));
