@@ -10,14 +10,20 @@
 // scalar IEEE operation in the same order, so each series keeps the bits of its scalar run.
 //
 // A lane block holds lane-typed members only (values, counts, flags; all of one vector size), so
-// `keep_lanes` may blend two of them lane by lane as plain arrays of vectors.
+// `keep_lanes` may blend two of them lane by lane as plain arrays of vectors. The one exception is
+// a pointer to storage outside the block (adxr's past ADX values), the same in every copy, which
+// the blend therefore keeps.
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 #include <optional>
 #include <type_traits>
 
@@ -141,6 +147,7 @@ VELK_LANE_INLINE inline M choose(M keep, M a, M b) {
 }
 
 // fabs in every lane: the sign bit cleared.
+inline double magnitude(double v) { return std::fabs(v); }
 template <LaneValues T>
 VELK_LANE_INLINE inline T magnitude(T v) {
   FlagOf<T> bits;
@@ -335,6 +342,19 @@ VELK_LANE_INLINE inline void run_block(const double* params, TableArrays<const I
   // less than the wide build's aligned moves assume.
   std::optional<S> states[kLaneBlockColumns / W];
   for (int g = 0; g < groups; ++g) states[g].emplace(params);
+  // A state that looks back over its own past values (adxr's ADX) keeps them outside the block:
+  // `lane_history(params)` slots of W doubles per group, zero pages until first written, so a
+  // table shorter than the look-back commits little of it.
+  struct FreeSlots {
+    void operator()(double* slots) const { std::free(slots); }
+  };
+  std::unique_ptr<double, FreeSlots> history;
+  if constexpr (requires { S::lane_history(params); }) {
+    const size_t each = static_cast<size_t>(S::lane_history(params)) * W;
+    history.reset(static_cast<double*>(std::calloc(each * static_cast<size_t>(groups), sizeof(double))));
+    if (!history) throw std::bad_alloc();
+    for (int g = 0; g < groups; ++g) states[g]->attach(history.get() + static_cast<size_t>(g) * each);
+  }
   const V missing = splat<V>(std::numeric_limits<double>::quiet_NaN());
   // The hardware prefetchers do not follow a walk down rows pages apart: each group asks for its
   // inputs' and outputs' row kAhead rows on (a hint, which never faults, also past the end).

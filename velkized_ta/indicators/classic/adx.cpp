@@ -1,26 +1,29 @@
 // Average directional index.
-#include "classic_engine/indicator.hpp"
+#include "classic_engine/directional_states.hpp"
 
 namespace velk::classic {
 namespace {
 
+template <class T>
 struct State {
   static constexpr int inputs = 3, outputs = 1;
   static constexpr bool fused_steps = true;  // its averages step by fused multiply-adds
+  template <class V>
+  using OnLanes = State<V>;
   explicit State(const double* params) : adx(int_param(params, 0)) {}
-  bool step(const double* bar, double* out) {
-    if (!adx.push(bar[0], bar[1], bar[2])) return false;
+  VELK_LANE_INLINE FlagOf<T> step(const T* bar, T* out) {
+    const FlagOf<T> ready = adx.push(bar[0], bar[1], bar[2]);
     out[0] = adx.value();
-    return true;
+    return ready;
   }
   template <class Archive>
   void fields(Archive& a) {
     adx.fields(a);
   }
-  AverageDirectional adx;
+  AverageDirectionalOf<T> adx;
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<State<double>> registered{Descriptor{
     "adx", "directional", "Average directional index: Wilder's average of DX, the spread of +DI and -DI.",
     R"(dx = 100 * |plus_di - minus_di| / (plus_di + minus_di)
 adx = mean of the first timeperiod DX values, then adx = (adx * (timeperiod - 1) + dx) / timeperiod

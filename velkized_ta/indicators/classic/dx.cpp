@@ -1,32 +1,36 @@
 // Directional movement index.
-#include "classic_engine/indicator.hpp"
+#include "classic_engine/directional_states.hpp"
 
 namespace velk::classic {
 namespace {
 
+template <class T>
 struct State {
   static constexpr int inputs = 3, outputs = 1;
   static constexpr bool fused_steps = true;  // its averages step by fused multiply-adds
+  template <class V>
+  using OnLanes = State<V>;
   explicit State(const double* params) : sums(int_param(params, 0)) {}
-  bool step(const double* bar, double* out) {
-    if (!sums.push(bar[0], bar[1], bar[2])) return false;
-    const double plus = sums.plus_di(), minus = sums.minus_di();
-    const double total = plus + minus;
+  VELK_LANE_INLINE FlagOf<T> step(const T* bar, T* out) {
+    const FlagOf<T> ready = sums.push(bar[0], bar[1], bar[2]);
+    if (!any_set(ready)) return ready;
     // A bar without direction repeats the previous DX (0 at the first value), as TA-Lib does.
-    if (sums.range() != 0.0 && total != 0.0) dx = 100.0 * (std::fabs(minus - plus) / total);
+    FlagOf<T> moved;
+    const T index = sums.index(moved);
+    dx = choose(ready & moved, index, dx);
     out[0] = dx;
-    return true;
+    return ready;
   }
   template <class Archive>
   void fields(Archive& a) {
     sums.fields(a);
     a(dx);
   }
-  DirectionalSums sums;
-  double dx = 0.0;
+  DirectionalSumsOf<T> sums;
+  T dx = splat<T>(0.0);
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<State<double>> registered{Descriptor{
     "dx", "directional", "Directional movement index: the spread of +DI and -DI over their sum, in percent.",
     R"(dx = 100 * |plus_di - minus_di| / (plus_di + minus_di)
 with plus_di and minus_di as in plus_di/minus_di (Wilder's sums of +DM, -DM and the true range)
