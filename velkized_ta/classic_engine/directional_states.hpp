@@ -36,7 +36,8 @@ class DirectionalSumsOf {
       return flag_of<T>(true);
     }
     const FlagOf<T> ready = not_less(seen_, period_);
-    const FlagOf<T> adding = flag_not(ready) & not_equal(seen_, count_of<T>(0));
+    const FlagOf<T> started = not_equal(seen_, count_of<T>(0));
+    const FlagOf<T> adding = flag_not(ready) & started;
     plus_ = choose(ready, fused(plus_, kept_, plus_move), choose(adding, plus_ + plus_move, plus_));
     minus_ = choose(ready, fused(minus_, kept_, minus_move), choose(adding, minus_ + minus_move, minus_));
     range_ = choose(ready, fused(range_, kept_, range), choose(adding, range_ + range, range_));
@@ -54,7 +55,8 @@ class DirectionalSumsOf {
     const T zero = splat<T>(0.0);
     const T plus = plus_di(), minus = minus_di();
     const T total = plus + minus;
-    moved = not_equal(range_, zero) & not_equal(total, zero);
+    const FlagOf<T> ranged = not_equal(range_, zero);
+    moved = ranged & not_equal(total, zero);
     return choose(moved, 100.0 * (magnitude(minus - plus) / total), zero);
   }
 
