@@ -503,7 +503,8 @@ template <class T>
 class TillsonT3Of {
  public:
   TillsonT3Of() = default;
-  TillsonT3Of(int64_t period, double vfactor) : period_(count_of<T>(period)), size_(splat<T>(static_cast<double>(period))) {
+  TillsonT3Of(int64_t period, double vfactor)
+      : period_(count_of<T>(period)), size_(splat<T>(static_cast<double>(period))) {
     const double k = 1.0 - (1.0 - 2.0 / (static_cast<double>(period) + 1.0));
     const double v = vfactor;
     const double squared = v * v;
@@ -518,7 +519,8 @@ class TillsonT3Of {
 
   VELK_LANE_INLINE FlagOf<T> push(T x) {
     FlagOf<T> ready = stages_[0].push(x, period_, size_, k_, rest_);
-    for (int s = 1; s < 6; ++s) ready = push_where(ready, stages_[s], stages_[s - 1].value, period_, size_, k_, rest_);
+    for (int s = 1; s < 6; ++s)
+      ready = push_where(ready, stages_[s], stages_[s - 1].value, period_, size_, k_, rest_);
     return ready;
   }
   VELK_LANE_INLINE T value() const {
