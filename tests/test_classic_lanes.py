@@ -97,6 +97,28 @@ def test_a_column_of_nan_and_inf_bars_leaves_its_neighbours_alone(entry):
     assert_columns(getattr(batch, name)(*tables, axis=0), expected_columns(name, tables, {}))
 
 
+PRICED = [entry for entry in LANES if {"high", "volume"} & set(entry["inputs"])]
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("entry", PRICED, ids=[entry["name"] for entry in PRICED])
+def test_bars_without_range_or_volume_in_some_columns(entry):
+    """Stretches of bars without range (high == low == close) and without volume, each in some
+    columns only: the selects of such a bar (ad's zero term for no range, the true range) pick
+    lane by lane, beside lanes with ordinary bars."""
+    name, inputs = entry["name"], entry["inputs"]
+    tables = table(entry, 9, 160, seed=5)
+    close = tables[inputs.index("close")]
+    for j in range(0, 9, 2):
+        rows = slice(20 + 7 * j, 70 + 7 * j)
+        for price in ("open", "high", "low"):
+            if price in inputs:
+                tables[inputs.index(price)][rows, j] = close[rows, j]
+    if "volume" in inputs:
+        tables[inputs.index("volume")][90:150, 1::3] = 0.0
+    assert_columns(getattr(batch, name)(*tables, axis=0), expected_columns(name, tables, {}))
+
+
 def test_float32_tables_on_routes_without_lanes_are_converted():
     """Only a lane entry's column layout reads float32 in place; rows, offsets and per-series
     entries take the float64 conversion and give the same values."""

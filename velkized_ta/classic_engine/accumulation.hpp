@@ -12,10 +12,13 @@
 
 namespace velk::classic {
 
-class AccumulationLine {
+// T: one series (double) or lanes of series (lanes.hpp), each lane the same operations in the
+// same order; `push_run` is the one series' loop.
+template <class T>
+class AccumulationLineOf {
  public:
   // Adds the bar's money flow volume; returns the line's value.
-  double push(double high, double low, double close, double volume) {
+  VELK_LANE_INLINE T push(T high, T low, T close, T volume) {
     return push_term(total_, compensation_, high, low, close, volume);
   }
 
@@ -106,25 +109,26 @@ class AccumulationLine {
   }
 
  private:
-  static double push_term(double& total, double& compensation, double high, double low, double close,
-                          double volume) {
-    const double range = high - low;
-    add(total, compensation, range > 0.0 ? ((close - low) - (high - close)) / range * volume : 0.0);
+  VELK_LANE_INLINE static T push_term(T& total, T& compensation, T high, T low, T close, T volume) {
+    const T range = high - low;
+    add(total, compensation,
+        choose(greater(range, splat<T>(0.0)), ((close - low) - (high - close)) / range * volume, splat<T>(0.0)));
     return total + compensation;
   }
   // total += value, its rounding error (exact, by Knuth's branch-free two-sum: the error
   // Neumaier's test of magnitudes picks, without a branch that mispredicts as the total crosses
   // the size of the terms) into the compensation. A bar without range adds +0, which leaves both
   // as they are: neither is ever -0.
-  static void add(double& total, double& compensation, double value) {
-    const double sum = total + value;
-    const double value_part = sum - total;
+  VELK_LANE_INLINE static void add(T& total, T& compensation, T value) {
+    const T sum = total + value;
+    const T value_part = sum - total;
     compensation += (total - (sum - value_part)) + (value - value_part);
     total = sum;
   }
 
-  double total_ = 0.0;
-  double compensation_ = 0.0;  // what the rounded total has lost
+  T total_ = splat<T>(0.0);
+  T compensation_ = splat<T>(0.0);  // what the rounded total has lost
 };
+using AccumulationLine = AccumulationLineOf<double>;
 
 }  // namespace velk::classic

@@ -676,6 +676,25 @@ using SeededEma = SeededEmaOf<double>;
 // fused(value, kept, share * x) with kept = (period - 1) / period rounded and share = 1 - kept
 // (exact): no division on the bar-to-bar chain, the value alone on it, and kept + share == 1
 // exactly, so flat inputs keep the value at the input (0 stays exactly 0).
+// One step of an average seeded with the mean of its first `period` values (summed into `value`,
+// divided by `size`, the period as a double, at the period-th) and then stepped by
+// value = fused(value, kept, share * x): Wilder's average, and T3's stages with the EMA's weights.
+// True once seeded.
+template <class T>
+VELK_LANE_INLINE inline FlagOf<T> summed_seed_step(T& value, CountOf<T>& seen, CountOf<T> period, T size, T kept,
+                                                   T share, T x) {
+  if (all_set(not_less(seen, period))) {
+    value = fused(value, kept, share * x);
+    return flag_of<T>(true);
+  }
+  const FlagOf<T> seeding = less(seen, period);
+  const T summed = value + x;
+  seen = choose(seeding, seen + count_of<T>(1), seen);
+  const T seeded = choose(equal(seen, period), summed / size, summed);
+  value = choose(seeding, seeded, fused(value, kept, share * x));
+  return not_less(seen, period);
+}
+
 template <class T>
 class WilderAverageOf {
  public:
@@ -686,18 +705,7 @@ class WilderAverageOf {
         share_(splat<T>(1.0 - wilder_kept(period))),
         size_(splat<T>(static_cast<double>(period))) {}
 
-  VELK_LANE_INLINE FlagOf<T> push(T x) {
-    if (all_set(not_less(seen_, period_))) {
-      value_ = fused(value_, kept_, share_ * x);
-      return flag_of<T>(true);
-    }
-    const FlagOf<T> seeding = less(seen_, period_);
-    const T summed = value_ + x;
-    seen_ = choose(seeding, seen_ + count_of<T>(1), seen_);
-    const T seeded = choose(equal(seen_, period_), summed / size_, summed);
-    value_ = choose(seeding, seeded, fused(value_, kept_, share_ * x));
-    return not_less(seen_, period_);
-  }
+  VELK_LANE_INLINE FlagOf<T> push(T x) { return summed_seed_step(value_, seen_, period_, size_, kept_, share_, x); }
   VELK_LANE_INLINE T value() const { return value_; }
   VELK_LANE_INLINE T kept() const { return kept_; }
   VELK_LANE_INLINE T share() const { return share_; }

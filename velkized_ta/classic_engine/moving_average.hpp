@@ -196,14 +196,19 @@ class WeightedAverage {
   int64_t since_resum_ = 0;
 };
 
-// 2 EMA - EMA(EMA), each EMA seeded with the mean of its first `period` values.
-class DoubleEma {
+// 2 EMA - EMA(EMA), each EMA seeded with the mean of its first `period` values. T: one series
+// (double) or lanes of series (lanes.hpp); the second EMA steps in the lanes whose first is ready.
+template <class T>
+class DoubleEmaOf {
  public:
-  DoubleEma() = default;
-  explicit DoubleEma(int64_t period) : first_(period), second_(period) {}
+  DoubleEmaOf() = default;
+  explicit DoubleEmaOf(int64_t period) : first_(period), second_(period) {}
 
-  bool push(double x) { return first_.push(x) && second_.push(first_.value()); }
-  double value() const { return 2.0 * first_.value() - second_.value(); }
+  VELK_LANE_INLINE FlagOf<T> push(T x) {
+    const FlagOf<T> first = first_.push(x);
+    return push_where(first, second_, first_.value());
+  }
+  VELK_LANE_INLINE T value() const { return 2.0 * first_.value() - second_.value(); }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -212,19 +217,23 @@ class DoubleEma {
   }
 
  private:
-  SeededEma first_, second_;
+  SeededEmaOf<T> first_, second_;
 };
+using DoubleEma = DoubleEmaOf<double>;
 
 // EMA(EMA(EMA)) + 3 EMA - 3 EMA(EMA), each EMA seeded with the mean of its first `period` values.
-class TripleEma {
+template <class T>
+class TripleEmaOf {
  public:
-  TripleEma() = default;
-  explicit TripleEma(int64_t period) : first_(period), second_(period), third_(period) {}
+  TripleEmaOf() = default;
+  explicit TripleEmaOf(int64_t period) : first_(period), second_(period), third_(period) {}
 
-  bool push(double x) {
-    return first_.push(x) && second_.push(first_.value()) && third_.push(second_.value());
+  VELK_LANE_INLINE FlagOf<T> push(T x) {
+    const FlagOf<T> first = first_.push(x);
+    const FlagOf<T> second = push_where(first, second_, first_.value());
+    return push_where(second, third_, second_.value());
   }
-  double value() const { return third_.value() + (3.0 * first_.value() - 3.0 * second_.value()); }
+  VELK_LANE_INLINE T value() const { return third_.value() + (3.0 * first_.value() - 3.0 * second_.value()); }
 
   template <class Archive>
   void fields(Archive& a) {
@@ -234,8 +243,9 @@ class TripleEma {
   }
 
  private:
-  SeededEma first_, second_, third_;
+  SeededEmaOf<T> first_, second_, third_;
 };
+using TripleEma = TripleEmaOf<double>;
 
 // A SimpleAverage's push with its sums in locals (registers, in a loop), written back by
 // `store`; the ring stays in the block.
@@ -486,33 +496,37 @@ class AdaptiveAverage {
 
 // Tillson's T3: six chained EMAs, each seeded with the mean of its first `period` values and
 // stepped as the EMA block steps (SeededEmaOf: e = fused(e, c, k' * x), c = 1 - k rounded,
-// k' = 1 - c), combined with the volume factor's coefficients.
-class TillsonT3 {
+// k' = 1 - c), combined with the volume factor's coefficients. T: one series (double) or lanes of
+// series (lanes.hpp: each stage steps in the lanes whose stage before it is ready); `run` is the
+// one series' loop.
+template <class T>
+class TillsonT3Of {
  public:
-  TillsonT3() = default;
-  TillsonT3(int64_t period, double vfactor)
-      : period_(period),
-        k_(1.0 - (1.0 - 2.0 / (static_cast<double>(period) + 1.0))),
-        rest_(1.0 - k_) {
+  TillsonT3Of() = default;
+  TillsonT3Of(int64_t period, double vfactor)
+      : period_(count_of<T>(period)), size_(splat<T>(static_cast<double>(period))) {
+    const double k = 1.0 - (1.0 - 2.0 / (static_cast<double>(period) + 1.0));
     const double v = vfactor;
     const double squared = v * v;
-    c1_ = -(squared * v);
-    c2_ = 3.0 * (squared - c1_);
-    c3_ = -6.0 * squared - 3.0 * (v - c1_);
-    c4_ = 1.0 + 3.0 * v - c1_ + 3.0 * squared;
+    const double c1 = -(squared * v);
+    k_ = splat<T>(k);
+    rest_ = splat<T>(1.0 - k);
+    c1_ = splat<T>(c1);
+    c2_ = splat<T>(3.0 * (squared - c1));
+    c3_ = splat<T>(-6.0 * squared - 3.0 * (v - c1));
+    c4_ = splat<T>(1.0 + 3.0 * v - c1 + 3.0 * squared);
   }
 
-  bool push(double x) {
-    for (Stage& stage : stages_) {
-      if (!stage.push(x, period_, k_, rest_)) return false;
-      x = stage.value;
-    }
-    return true;
+  VELK_LANE_INLINE FlagOf<T> push(T x) {
+    FlagOf<T> ready = stages_[0].push(x, period_, size_, k_, rest_);
+    for (int s = 1; s < 6; ++s)
+      ready = push_where(ready, stages_[s], stages_[s - 1].value, period_, size_, k_, rest_);
+    return ready;
   }
-  double value() const {
+  VELK_LANE_INLINE T value() const {
     return c1_ * stages_[5].value + c2_ * stages_[4].value + c3_ * stages_[3].value + c4_ * stages_[2].value;
   }
-  bool seeded() const { return stages_[5].seen >= period_; }
+  bool seeded() const { return all_set(not_less(stages_[5].seen, period_)); }
 
   // push(x[i]) and value() into out[i] for i < count, once seeded: the six stages in registers.
   template <class Out>
@@ -568,25 +582,21 @@ class TillsonT3 {
   }
 
  private:
+  // Seeded with the mean of its first `period` values, then the EMA's step (summed_seed_step).
   struct Stage {
-    bool push(double x, int64_t period, double k, double rest) {
-      if (seen < period) {
-        value += x;
-        if (++seen < period) return false;
-        value /= static_cast<double>(period);
-        return true;
-      }
-      value = fused(value, rest, k * x);
-      return true;
+    VELK_LANE_INLINE FlagOf<T> push(T x, CountOf<T> period, T size, T k, T rest) {
+      return summed_seed_step(value, seen, period, size, rest, k, x);
     }
-    double value = 0.0;
-    int64_t seen = 0;
+    T value = splat<T>(0.0);
+    CountOf<T> seen = count_of<T>(0);
   };
-  int64_t period_ = 1;
-  double k_ = 1.0, rest_ = 0.0;
-  double c1_ = 0.0, c2_ = 0.0, c3_ = 0.0, c4_ = 1.0;
+  CountOf<T> period_ = count_of<T>(1);
+  T size_ = splat<T>(1.0);
+  T k_ = splat<T>(1.0), rest_ = splat<T>(0.0);
+  T c1_ = splat<T>(0.0), c2_ = splat<T>(0.0), c3_ = splat<T>(0.0), c4_ = splat<T>(1.0);
   Stage stages_[6];
 };
+using TillsonT3 = TillsonT3Of<double>;
 
 // One tap set of Ehlers' Hilbert transformer, 0.0962 u + 0.5769 u[1] - 0.5769 u[2] - 0.0962 u[3]
 // over the values of one bar parity (u[1] is two bars back), scaled by 0.075 period + 0.54; the

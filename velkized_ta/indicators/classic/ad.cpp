@@ -4,12 +4,15 @@
 namespace velk::classic {
 namespace {
 
+template <class T>
 struct State {
   static constexpr int inputs = 4, outputs = 1;
+  template <class V>
+  using OnLanes = State<V>;
   explicit State(const double*) {}
-  bool step(const double* bar, double* out) {
+  VELK_LANE_INLINE FlagOf<T> step(const T* bar, T* out) {
     out[0] = line.push(bar[0], bar[1], bar[2], bar[3]);
-    return true;
+    return flag_of<T>(true);
   }
   static constexpr bool vex_loop = true;
   static constexpr ptrdiff_t run_span = 256;  // the length of the scratch array in run_mixed
@@ -34,10 +37,10 @@ struct State {
   void fields(Archive& a) {
     line.fields(a);
   }
-  AccumulationLine line;
+  AccumulationLineOf<T> line;
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<State<double>> registered{Descriptor{
     "ad", "volume", "Accumulation/distribution line: the running total of volume weighted by where the close sits in the bar's range.",
     R"(clv = ((close - low) - (high - close)) / (high - low)   (-1 at the low, 1 at the high)
 ad[t] = ad[t-1] + clv * volume[t], starting from 0 before the first bar

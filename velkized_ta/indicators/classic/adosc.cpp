@@ -6,32 +6,34 @@ namespace {
 
 // Exponential average seeded with its first value; the step is SeededEma's (one fused
 // multiply-add, c = 1 - k rounded and k' = 1 - c, so c + k' == 1 exactly).
+template <class T>
 struct FirstValueEma {
-  explicit FirstValueEma(double k) : kept(1.0 - k), rate(1.0 - kept) {}
-  double kept, rate;
-  double value = 0.0;
-  void push(double x, bool first) { value = first ? x : fused(value, kept, rate * x); }
+  explicit FirstValueEma(double k) : kept(splat<T>(1.0 - k)), rate(splat<T>(1.0 - (1.0 - k))) {}
+  T kept, rate;
+  T value = splat<T>(0.0);
+  VELK_LANE_INLINE void push(T x, FlagOf<T> first) { value = choose(first, x, fused(value, kept, rate * x)); }
 };
 
+template <class T>
 struct State {
   static constexpr int inputs = 4, outputs = 1;
   static constexpr bool fused_steps = true;
+  template <class V>
+  using OnLanes = State<V>;
   explicit State(const double* params)
       : fast{2.0 / (params[0] + 1.0)},
         slow{2.0 / (params[1] + 1.0)},
-        warmup(std::max(int_param(params, 0), int_param(params, 1)) - 1) {}
-  bool step(const double* bar, double* out) {
-    const double ad = line.push(bar[0], bar[1], bar[2], bar[3]);
-    const bool first = seen == 0;
+        warmup(count_of<T>(std::max(int_param(params, 0), int_param(params, 1)) - 1)) {}
+  VELK_LANE_INLINE FlagOf<T> step(const T* bar, T* out) {
+    const T ad = line.push(bar[0], bar[1], bar[2], bar[3]);
+    const FlagOf<T> first = equal(seen, count_of<T>(0));
     fast.push(ad, first);
     slow.push(ad, first);
-    if (seen < warmup) {
-      ++seen;
-      return false;
-    }
-    seen = warmup + 1;  // stays put once warm, so a long series cannot overflow it
+    const FlagOf<T> warming = less(seen, warmup);
+    // Stays put once warm, so a long series cannot overflow it.
+    seen = choose(warming, seen + count_of<T>(1), warmup + count_of<T>(1));
     out[0] = fast.value - slow.value;
-    return true;
+    return flag_not(warming);
   }
   static constexpr bool vex_loop = true;
   static constexpr ptrdiff_t run_span = 256;  // the length of the scratch array in run_mixed
@@ -68,13 +70,13 @@ struct State {
     a(slow.value);
     a(seen);
   }
-  AccumulationLine line;
-  FirstValueEma fast, slow;
-  int64_t warmup;
-  int64_t seen = 0;
+  AccumulationLineOf<T> line;
+  FirstValueEma<T> fast, slow;
+  CountOf<T> warmup;
+  CountOf<T> seen = count_of<T>(0);
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<State<double>> registered{Descriptor{
     "adosc", "volume", "Chaikin A/D oscillator: the fast minus the slow exponential average of the accumulation/distribution line.",
     R"(ad as in the ad indicator; ema_p[first] = ad[first], ema_p[t] = c * ema_p[t-1] + k' * ad[t],
 k = 2 / (p + 1), c = 1 - k rounded, k' = 1 - c, one fused multiply-add (as the ema indicator)

@@ -4,23 +4,26 @@
 namespace velk::classic {
 namespace {
 
+template <class T>
 struct State {
   static constexpr int inputs = 1, outputs = 1;
   static constexpr bool fused_steps = true;  // its averages step by fused multiply-adds
+  template <class V>
+  using OnLanes = State<V>;
   explicit State(const double* params) : average(int_param(params, 0)) {}
-  bool step(const double* bar, double* out) {
-    if (!average.push(bar[0])) return false;
+  VELK_LANE_INLINE FlagOf<T> step(const T* bar, T* out) {
+    const FlagOf<T> ready = average.push(bar[0]);
     out[0] = average.value();
-    return true;
+    return ready;
   }
   template <class Archive>
   void fields(Archive& a) {
     average.fields(a);
   }
-  DoubleEma average;
+  DoubleEmaOf<T> average;
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<State<double>> registered{Descriptor{
     "dema", "overlap", "Double exponential moving average: 2 EMA - EMA(EMA).",
     R"(e1 = ema(close, timeperiod), e2 = ema(e1, timeperiod), each seeded with the mean of its first
 timeperiod values

@@ -4,29 +4,27 @@
 namespace velk::classic {
 namespace {
 
+template <class T>
 struct State {
   static constexpr int inputs = 3, outputs = 3;
   static constexpr bool fused_steps = true;  // its averages step by fused multiply-adds
+  template <class V>
+  using OnLanes = State<V>;
   explicit State(const double* params)
-      : multiplier(params[1]), middle(int_param(params, 0)), range(int_param(params, 0)) {}
-  bool step(const double* bar, double* out) {
-    const bool middle_ready = middle.push(bar[2]);
-    const bool first = !has_previous;
-    const double previous = previous_close;
+      : multiplier(splat<T>(params[1])), middle(int_param(params, 0)), range(int_param(params, 0)) {}
+  VELK_LANE_INLINE FlagOf<T> step(const T* bar, T* out) {
+    const FlagOf<T> middle_ready = middle.push(bar[2]);
+    const FlagOf<T> had_previous = has_previous;
+    const T previous = previous_close;
     previous_close = bar[2];
-    has_previous = true;
-    const bool range_ready = !first && range.push(true_range(bar[0], bar[1], previous));
-    if (!middle_ready) return false;
-    if (!range_ready) {  // the middle line starts a bar before the ATR that sets the bands
-      out[0] = out[2] = nan_value;
-      out[1] = middle.value();
-      return true;
-    }
-    const double width = multiplier * range.value();
-    out[0] = middle.value() + width;
+    has_previous = flag_of<T>(true);
+    const FlagOf<T> range_ready = push_where(had_previous, range, true_range(bar[0], bar[1], previous));
+    // The middle line starts a bar before the ATR that sets the bands.
+    const T width = multiplier * range.value(), missing = splat<T>(nan_value);
+    out[0] = choose(range_ready, middle.value() + width, missing);
     out[1] = middle.value();
-    out[2] = middle.value() - width;
-    return true;
+    out[2] = choose(range_ready, middle.value() - width, missing);
+    return middle_ready;
   }
   template <class Archive>
   void fields(Archive& a) {
@@ -35,14 +33,14 @@ struct State {
     a(previous_close);
     a(has_previous);
   }
-  double multiplier;
-  SeededEma middle;
-  WilderAverage range;
-  double previous_close = 0.0;
-  bool has_previous = false;
+  T multiplier;
+  SeededEmaOf<T> middle;
+  WilderAverageOf<T> range;
+  T previous_close = splat<T>(0.0);
+  FlagOf<T> has_previous = flag_of<T>(false);
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<State<double>> registered{Descriptor{
     "keltner", "volatility", "Keltner channels: the EMA of the close plus and minus a multiple of the ATR.",
     R"(middle = ema(close, timeperiod)            (seeded with the simple average, as ema)
 upper  = middle + multiplier * atr(high, low, close, timeperiod)

@@ -8,35 +8,43 @@
 namespace velk::classic {
 namespace {
 
+template <class T>
 struct State {
   static constexpr int inputs = 2, outputs = 1;
+  template <class V>
+  using OnLanes = State<V>;
   explicit State(const double*) {}
-  bool step(const double* bar, double* out) {
-    const double close = bar[0], volume = bar[1];
-    if (!started) {
-      total = volume;
-      started = true;
-    } else {
+  VELK_LANE_INLINE FlagOf<T> step(const T* bar, T* out) {
+    const T close = bar[0], volume = bar[1];
+    if (all_set(started)) {
       total = moved_total(close, volume);
+    } else {
+      total = choose(started, moved_total(close, volume), volume);
+      started = flag_of<T>(true);
     }
     previous_close = close;
     out[0] = total;
-    return true;
+    return flag_of<T>(true);
   }
   // total + volume on a higher close, total - volume on a lower one, else total unchanged, as
   // masks: the direction of a close is a coin toss on price data, and as branches it
   // mispredicted every other bar.
-  double moved_total(double close, double volume) const {
+  VELK_LANE_INLINE T moved_total(T close, T volume) const {
+    if constexpr (LaneValues<T>) {
+      return choose(greater(close, previous_close), total + volume,
+                    choose(less(close, previous_close), total - volume, total));
+    } else {
 #if defined(__SSE2__)
-    const __m128d now = _mm_set_sd(close), before = _mm_set_sd(previous_close), kept = _mm_set_sd(total);
-    const __m128d higher = _mm_cmpgt_sd(now, before), lower = _mm_cmplt_sd(now, before);
-    const __m128d up = _mm_and_pd(higher, _mm_set_sd(total + volume));
-    const __m128d down = _mm_and_pd(lower, _mm_set_sd(total - volume));
-    const __m128d same = _mm_andnot_pd(_mm_or_pd(higher, lower), kept);
-    return _mm_cvtsd_f64(_mm_or_pd(_mm_or_pd(up, down), same));
+      const __m128d now = _mm_set_sd(close), before = _mm_set_sd(previous_close), kept = _mm_set_sd(total);
+      const __m128d higher = _mm_cmpgt_sd(now, before), lower = _mm_cmplt_sd(now, before);
+      const __m128d up = _mm_and_pd(higher, _mm_set_sd(total + volume));
+      const __m128d down = _mm_and_pd(lower, _mm_set_sd(total - volume));
+      const __m128d same = _mm_andnot_pd(_mm_or_pd(higher, lower), kept);
+      return _mm_cvtsd_f64(_mm_or_pd(_mm_or_pd(up, down), same));
 #else
-    return close > previous_close ? total + volume : close < previous_close ? total - volume : total;
+      return close > previous_close ? total + volume : close < previous_close ? total - volume : total;
 #endif
+    }
   }
   template <class Archive>
   void fields(Archive& a) {
@@ -44,12 +52,12 @@ struct State {
     a(previous_close);
     a(started);
   }
-  double total = 0.0;
-  double previous_close = 0.0;
-  bool started = false;
+  T total = splat<T>(0.0);
+  T previous_close = splat<T>(0.0);
+  FlagOf<T> started = flag_of<T>(false);
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<State<double>> registered{Descriptor{
     "obv", "volume", "On-balance volume: volume added on up closes, subtracted on down closes.",
     R"(obv[first] = volume[first]
 obv[t] = obv[t-1] + volume[t] if close[t] > close[t-1], - volume[t] if below, unchanged if equal

@@ -4,14 +4,17 @@
 namespace velk::classic {
 namespace {
 
+template <class T>
 struct State {
   static constexpr int inputs = 1, outputs = 1;
   static constexpr bool fused_steps = true;  // its averages step by fused multiply-adds
+  template <class V>
+  using OnLanes = State<V>;
   explicit State(const double* params) : average(int_param(params, 0), params[1]) {}
-  bool step(const double* bar, double* out) {
-    if (!average.push(bar[0])) return false;
+  VELK_LANE_INLINE FlagOf<T> step(const T* bar, T* out) {
+    const FlagOf<T> ready = average.push(bar[0]);
     out[0] = average.value();
-    return true;
+    return ready;
   }
   template <class Out>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
@@ -22,10 +25,10 @@ struct State {
   void fields(Archive& a) {
     average.fields(a);
   }
-  TillsonT3 average;
+  TillsonT3Of<T> average;
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<State<double>> registered{Descriptor{
     "t3", "overlap", "Tillson's T3: six chained EMAs combined with the volume factor's coefficients.",
     R"(e1 .. e6: EMAs chained on the close, e = k * x + (1 - k) * e with k = 2 / (timeperiod + 1), each
 seeded with the mean of its first timeperiod values

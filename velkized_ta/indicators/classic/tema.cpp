@@ -4,23 +4,26 @@
 namespace velk::classic {
 namespace {
 
+template <class T>
 struct State {
   static constexpr int inputs = 1, outputs = 1;
   static constexpr bool fused_steps = true;  // its averages step by fused multiply-adds
+  template <class V>
+  using OnLanes = State<V>;
   explicit State(const double* params) : average(int_param(params, 0)) {}
-  bool step(const double* bar, double* out) {
-    if (!average.push(bar[0])) return false;
+  VELK_LANE_INLINE FlagOf<T> step(const T* bar, T* out) {
+    const FlagOf<T> ready = average.push(bar[0]);
     out[0] = average.value();
-    return true;
+    return ready;
   }
   template <class Archive>
   void fields(Archive& a) {
     average.fields(a);
   }
-  TripleEma average;
+  TripleEmaOf<T> average;
 };
 
-const Registrar<State> registered{Descriptor{
+const Registrar<State<double>> registered{Descriptor{
     "tema", "overlap", "Triple exponential moving average: 3 EMA - 3 EMA(EMA) + EMA(EMA(EMA)).",
     R"(e1 = ema(close), e2 = ema(e1), e3 = ema(e2), each seeded with the mean of its first timeperiod
 values
