@@ -512,6 +512,14 @@ def test_live_columns_of_trailing_handles_take_the_lanes_and_equal_their_handles
         walks = wide_walks(rng, 131, 700)
         # A fall from 5,000 to 2, then small steps: the full call's slid sums drift from fresh ones.
         walks[:, 4] = np.concatenate([np.linspace(5000, 2, 50), 2 + np.cumsum(rng.normal(0, 1e-3, 81))])
+        # Series priced from the first bar, whose first windows read bar 0 (ULT's previous close
+        # there is the newest close, which a jump at that bar sets apart); one with a NaN run longer
+        # than LIN's searched bars, its NaN of another payload (which the slope would pass on where
+        # the handle writes its own NaN).
+        walks[:, 5:41] = 100 + np.cumsum(rng.normal(0.0, 1.0, (131, 36)), axis=0)
+        walks[:, 41] = walks[:, 5] + np.where(np.arange(131) >= 28, 1000, 0)  # a jump at ULT's first bar
+        walks[60:100, 40] = np.nan
+        walks.view(np.uint32)[np.isnan(walks[:, 40]), 40] = 0x7FC01234
         return walks
 
     arrays = series_arguments(rng, function, table)
