@@ -730,17 +730,6 @@ class NatrKernel {
   typename L::Mask failing_{};
 };
 
-// Allocation failures decline the call: the per-series path takes it.
-template <class Run>
-bool declining_on_memory(Run&& run) {
-  try {
-    run();
-    return true;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-}
-
 }  // namespace
 
 template <>

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 
 #include "driver/columns.hpp"
 #include "frame/declaration.hpp"
@@ -54,6 +55,17 @@ struct PriceGroups {
 inline bool groups_of(const Series& high, const Series& low, const Series& close, const GroupTables& tables,
                       int32_t n, PriceGroups& prices) {
   return n >= 1 && tables.find(high, prices.high) && tables.find(low, prices.low) && tables.find(close, prices.close);
+}
+
+// Allocation failures decline the call: the per-series path (or, for live values, the handles) takes it.
+template <class Run>
+inline bool declining_on_memory(Run&& run) {
+  try {
+    run();
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 // Steps of indicators/oscillator_steps.hpp and frame/fma.hpp in every lane, for the lanes of the

@@ -8,12 +8,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <new>
 #include <type_traits>
 #include <vector>
 
 #include "frame/fma.hpp"
-#include "indicators/momentum.hpp"
 #include "indicators/regression_steps.hpp"
 #include "many/columns.hpp"
 
@@ -33,26 +31,29 @@ int64_t turn_for_windows(int columns, int64_t window_rows) {
   return window_bytes > (int64_t{32} << 10) ? 8 : 1;
 }
 
-// The last `size` rows' vectors of one lane group, W floats a row; row j at slot j % size.
-template <class L>
+// The last `size` rows' terms of one lane group, kTerms vectors of W floats a row; row j at slot
+// j % size.
+template <class L, int kTerms = 1>
 class LaneRing {
  public:
   using F = typename L::Floats;
-  explicit LaneRing(int64_t size) : size_(size), data_(static_cast<size_t>(size) * L::kWidth) {}
-  void put(int64_t j, F v) { std::memcpy(data_.data() + slot(j) * L::kWidth, &v, sizeof v); }
-  F get(int64_t j) const {
+  explicit LaneRing(int64_t size) : size_(size), data_(static_cast<size_t>(size) * kTerms * L::kWidth) {}
+  void put(int64_t j, const F (&terms)[kTerms]) {
+    std::memcpy(data_.data() + slot(j) * kTerms * L::kWidth, terms, sizeof terms);
+  }
+  F get(int64_t j, int term = 0) const {
     F v;
-    std::memcpy(&v, data_.data() + slot(j) * L::kWidth, sizeof v);
+    std::memcpy(&v, data_.data() + (slot(j) * kTerms + term) * L::kWidth, sizeof v);
     return v;
   }
-  // Calls visit(j, row j) for j = from .. to - 1 in order (to - from at most size).
+  // Calls visit(j, terms) for rows j = from .. to - 1 in order (to - from at most size).
   template <class Visit>
   void each(int64_t from, int64_t to, Visit&& visit) const {
     int64_t s = slot(from);
     for (int64_t j = from; j < to; ++j) {
-      F v;
-      std::memcpy(&v, data_.data() + s * L::kWidth, sizeof v);
-      visit(j, v);
+      F terms[kTerms];
+      std::memcpy(terms, data_.data() + s * kTerms * L::kWidth, sizeof terms);
+      visit(j, terms);
       s = s + 1 == size_ ? 0 : s + 1;
     }
   }
@@ -188,7 +189,7 @@ class LiveCmo {
  public:
   using F = typename L::Floats;
   LiveCmo(const ColumnGroup& close, const ColumnGroup& out, int32_t period)
-      : close_(close), out_(out), period_(period), gains_(period), losses_(period) {}
+      : close_(close), out_(out), period_(period), terms_(period) {}
 
   void rows(int64_t r0, int64_t r1) {
     for (int64_t i = r0; i < r1; ++i) {
@@ -199,16 +200,17 @@ class LiveCmo {
       previous_ = current;
       if (i >= 1) {
         // kept(change >= 0, change) and kept(change < 0, -change): +0 where not kept.
-        gains_.put(i, choose<L>(greater_equal(change, F{}), change, F{}));
-        losses_.put(i, choose<L>(less(change, F{}), -change, F{}));
+        terms_.put(i, {choose<L>(greater_equal(change, F{}), change, F{}), choose<L>(less(change, F{}), -change, F{})});
       }
       if (i < period_) {
         out_.store<L>(i, live_nan<L>());
         continue;
       }
       F gains{}, losses{};
-      gains_.each(i - period_ + 1, i + 1, [&](int64_t, F g) { gains += g; });
-      losses_.each(i - period_ + 1, i + 1, [&](int64_t, F l) { losses += l; });
+      terms_.each(i - period_ + 1, i + 1, [&](int64_t, const F* t) {
+        gains += t[0];
+        losses += t[1];
+      });
       const F total = gains + losses;
       out_.store<L>(i, choose<L>(not_equal(total, F{}), (gains - losses) / total, F{}));
     }
@@ -218,7 +220,7 @@ class LiveCmo {
  private:
   ColumnGroup close_, out_;
   int64_t period_;
-  LaneRing<L> gains_, losses_;
+  LaneRing<L, 2> terms_;  // each change's gain and loss
   F previous_{};
 };
 
@@ -236,7 +238,7 @@ class LiveUlt {
       : high_(groups.high.part(part, L::kWidth)), low_(groups.low.part(part, L::kWidth)),
         close_(groups.close.part(part, L::kWidth)), out_(out), periods_{s, m, l},
         lanes_{splat<L>(static_cast<float>(s)), splat<L>(static_cast<float>(m)), splat<L>(static_cast<float>(l))},
-        weights_(splat<L>(static_cast<float>(weights))), bp_(int64_t{l} + 1), tr_(int64_t{l} + 1) {}
+        weights_(splat<L>(static_cast<float>(weights))), terms_(int64_t{l} + 1) {}
 
   void rows(int64_t r0, int64_t r1) {
     const int64_t s = periods_[0], m = periods_[1], l = periods_[2];
@@ -247,28 +249,25 @@ class LiveUlt {
       F bp, tr;
       if (i >= 1) {
         pressure_and_range_lanes<L>(close_.load<L>(i - 1), low_.load<L>(i), high_.load<L>(i), close, bp, tr);
-        bp_.put(i, bp), tr_.put(i, tr);
+        terms_.put(i, {bp, tr});
       }
       if (i < l) {
         out_.store<L>(i, live_nan<L>());
         continue;
       }
-      if (i == l) {
-        pressure_and_range_lanes<L>(close, low_.load<L>(0), high_.load<L>(0), close_.load<L>(0), bp, tr);
-        first_bp_ = bp, first_tr_ = tr;
-      }
+      if (i == l)
+        pressure_and_range_lanes<L>(close, low_.load<L>(0), high_.load<L>(0), close_.load<L>(0), first_bp_, first_tr_);
       F sum_bp[3] = {}, sum_tr[3] = {};
-      for (int64_t j = i - l; j < i; ++j) {
-        const F b = pressure(j), t = range(j);
+      terms_.each(i - l, i, [&](int64_t j, const F* terms) {
+        const F b = j == 0 ? first_bp_ : terms[0], t = j == 0 ? first_tr_ : terms[1];
         sum_bp[2] += b, sum_tr[2] += t;
         if (j >= i - m) sum_bp[1] += b, sum_tr[1] += t;
         if (j >= i - s) sum_bp[0] += b, sum_tr[0] += t;
-      }
-      const F bp_now = pressure(i), tr_now = range(i);
+      });
       for (int k = 0; k < 3; ++k) {
         const int64_t gone = i - periods_[k];
-        sum_bp[k] = sum_bp[k] + (bp_now - pressure(gone));
-        sum_tr[k] = sum_tr[k] + (tr_now - range(gone));
+        sum_bp[k] = sum_bp[k] + (bp - (gone == 0 ? first_bp_ : terms_.get(gone, 0)));
+        sum_tr[k] = sum_tr[k] + (tr - (gone == 0 ? first_tr_ : terms_.get(gone, 1)));
         sum_tr[k] = guarded_range<L>(sum_tr[k]);
       }
       out_.store<L>(i, ultimate_lanes<L>(sum_bp[0], sum_tr[0], sum_bp[1], sum_tr[1], sum_bp[2], sum_tr[2], lanes_[0],
@@ -279,14 +278,11 @@ class LiveUlt {
   int64_t rows_per_turn(int columns) const { return turn_for_windows(columns, 2 * (int64_t{periods_[2]} + 1)); }
 
  private:
-  F pressure(int64_t j) const { return j == 0 ? first_bp_ : bp_.get(j); }
-  F range(int64_t j) const { return j == 0 ? first_tr_ : tr_.get(j); }
-
   ColumnGroup high_, low_, close_, out_;
   int64_t periods_[3];
   F lanes_[3];
   F weights_;
-  LaneRing<L> bp_, tr_;
+  LaneRing<L, 2> terms_;  // each bar's buying pressure and true range from bar 1 on
   F first_bp_{}, first_tr_{};
 };
 
@@ -310,7 +306,7 @@ class LiveCci {
       high_.prefetch(i), low_.prefetch(i), close_.prefetch(i);
       out_.prefetch_for_store(i);
       const F v = ((high_.load<L>(i) + low_.load<L>(i)) + close_.load<L>(i)) / splat<L>(3.0f);
-      ring_.put(i, v);
+      ring_.put(i, {v});
       if (i < period_ - 1) {
         out_.store<L>(i, live_nan<L>());
         continue;
@@ -318,9 +314,9 @@ class LiveCci {
       const bool slid = i >= period_;
       const int64_t first = slid ? i - period_ : 0;
       F sum{}, squares{};
-      ring_.each(first, first + period_, [&](int64_t, F e) {
-        sum += e;
-        squares += e * e;
+      ring_.each(first, first + period_, [&](int64_t, const F* e) {
+        sum += e[0];
+        squares += e[0] * e[0];
       });
       if (slid) {
         const F old = ring_.get(i - period_);
@@ -347,16 +343,10 @@ class LiveCci {
   M negative_{};
 };
 
-// Runs make(lanes, s) over the groups of `out` unless a ring cannot be allocated (the live
-// route then takes the call).
+// Runs make(lanes, s) over the groups of `out` unless a ring cannot be allocated.
 template <class Make>
 bool live_lanes(const ColumnGroup& out, int32_t n, uint8_t* failed, Make&& make) {
-  try {
-    for_widest_lanes(out.count, n, failed, make);
-    return true;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+  return declining_on_memory([&] { for_widest_lanes(out.count, n, failed, make); });
 }
 
 }  // namespace
