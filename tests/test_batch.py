@@ -490,6 +490,66 @@ def test_live_columns_of_a_wide_table_equal_their_handles(function, width, layou
                 assert same_bits(result[:, j], live_reference(function, alone, scalars)), (scalars, j)
 
 
+# Handles that follow the call with n_values=1 sum each bar's window afresh, so their live values are
+# not the exact function's: their columns take lanes of their own.
+TRAILING_FUNCTIONS = ["velk_sma", "velk_lin", "velk_cmo", "velk_ult", "velk_cci"]
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.filterwarnings("ignore:invalid value encountered in sqrt:RuntimeWarning")
+@pytest.mark.parametrize("function", TRAILING_FUNCTIONS)
+@pytest.mark.parametrize("threads", [1, 2])
+def test_live_columns_of_trailing_handles_take_the_lanes_and_equal_their_handles(function, threads):
+    # 700 columns at period 14 (ULT: 7, 14, 28) hold more window than L1, so each group takes several
+    # rows a turn, and 131 rows leave a short last turn. The lanes leave only columns whose handle
+    # raises or calls numpy (CCI's root of a negative variance) at some bar.
+    from velkized_ta import _many, stream
+    from velkized_ta.batch import _native_parameters
+
+    rng = np.random.default_rng(zlib.crc32(f"trailing {function}".encode()))
+
+    def table():
+        walks = wide_walks(rng, 131, 700)
+        # A fall from 5,000 to 2, then small steps: the full call's slid sums drift from fresh ones.
+        walks[:, 4] = np.concatenate([np.linspace(5000, 2, 50), 2 + np.cumsum(rng.normal(0, 1e-3, 81))])
+        # Series priced from the first bar, whose first windows read bar 0 (ULT's previous close
+        # there is the newest close, which a jump at that bar sets apart); one with a NaN run longer
+        # than LIN's searched bars, its NaN of another payload (which the slope would pass on where
+        # the handle writes its own NaN).
+        walks[:, 5:41] = 100 + np.cumsum(rng.normal(0.0, 1.0, (131, 36)), axis=0)
+        walks[:, 41] = walks[:, 5] + np.where(np.arange(131) >= 28, 1000, 0)  # a jump at ULT's first bar
+        walks[60:100, 40] = np.nan
+        walks.view(np.uint32)[np.isnan(walks[:, 40]), 40] = 0x7FC01234
+        return walks
+
+    arrays = series_arguments(rng, function, table)
+    periods = {"timeperiod": 14, "short_period": 7, "medium_period": 14, "long_period": 28}
+    scalars = {name: periods[name] for name, _, _ in parameters(function) if name in periods}
+    out = np.empty((131, 700), dtype=np.float32)
+    statuses = _many.run(FUNCTION_NAMES.index(function), _native_parameters(function, scalars, arrays), out, None, 0,
+                         threads, True, True, True)
+    left = np.flatnonzero(np.frombuffer(statuses, dtype=np.uint8)).tolist()
+    assert len(left) < 10, left
+    result = getattr(batch, function)(**arrays, **scalars, live=True, threads=threads, errors="nan")
+    for j in range(700):
+        alone = {name: np.ascontiguousarray(value[:, j]) for name, value in arrays.items()}
+        handle = getattr(stream, function)(**{name: value[:0] for name, value in alone.items()}, **scalars)
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            try:
+                expected = handle.update_many(*bar_series(function, alone, scalars, 131))
+            except Exception:  # noqa: BLE001 - the batch call with errors="nan" gives NaN there
+                expected = None
+        if expected is None or caught:
+            assert j in left, j
+        if expected is None:
+            assert np.isnan(result[:, j]).all(), j
+            continue
+        assert same_bits(result[:, j], expected), j
+        if j not in left:
+            assert same_bits(out[:, j], expected), j
+
+
 # The element-wise ones (ROC, the relative difference) take a thread's whole share of the columns
 # at once, as one long row where the table is taken whole.
 LANE_FUNCTIONS = ["velk_ema", "velk_tema", "velk_trix", "velk_macd", "velk_rsi", "velk_cmo", "velk_adx", "velk_adxr",

@@ -252,25 +252,18 @@ def _trailing_window(function, bound, layout, out):
         out[np.arange(out.shape[0]) < ends - keep] = np.nan
 
 
-# Functions whose live values, from an empty handle, are the exact function's values over the
-# whole series wherever the exact function computes them natively: their columns may take the
-# lanes across series for live values too. (The SMA, the regression slope and the ultimate
-# oscillator update their windows in another order live; CCI has no lanes.)
-_LIVE_LANES = frozenset(FUNCTION_NAMES) - {"velk_sma", "velk_lin", "velk_ult", "velk_cci"}
-
-
 def _live_columns_in_lanes(function, bound, series_args, layout, out, threads):
     """The columns the lanes across series leave (to be computed live), after writing the others'
-    values into `out`; None when the lanes do not apply to this call."""
-    if (function not in _LIVE_LANES or layout.axis != 0
-            or any(value is not None and value.dtype != np.float32 for value in series_args.values())):
+    live values into `out` (over the whole series: `n_values` is applied after); None when the
+    lanes do not apply to this call."""
+    if layout.axis != 0 or any(value is not None and value.dtype != np.float32 for value in series_args.values()):
         return None
     whole_series = {name: value for name, value in bound.items() if name != "n_values"}
     params = _native_parameters(function, whole_series, series_args)
     if params is None:
         return None
     statuses = _many.run(FUNCTION_NAMES.index(function), params, out, None, 0, threads or _available_cores(),
-                         _numpy_arithmetic_own(), True)
+                         _numpy_arithmetic_own(), True, True)
     return np.flatnonzero(np.frombuffer(statuses, dtype=np.uint8))
 
 

@@ -29,6 +29,7 @@
 #include "frame/numpy_interface.hpp"
 #include "indicators/declarations.hpp"
 #include "live/kernels.hpp"
+#include "many/columns.hpp"
 
 namespace velk::live {
 namespace {
@@ -224,6 +225,7 @@ struct StreamOf final : Stream {
 struct Entry {
   const char* name;
   std::unique_ptr<Stream> (*make)(const Params&);
+  bool full;  // the kernel's kFull
 };
 
 // ---------------------------------------------------------------- parameters
@@ -260,14 +262,19 @@ std::unique_ptr<Stream> make(const Params& p) {
   return std::make_unique<StreamOf<K>>(p);
 }
 
+template <class K>
+constexpr Entry entry(const char* name) {
+  return {name, make<K>, K::kFull};
+}
+
 constexpr Entry kEntries[] = {
-    {"velk_sma", make<SmaKernel>},     {"velk_lin", make<LinKernel>},       {"velk_mid", make<MidKernel>},
-    {"velk_ema", make<EmaKernel>},     {"chain", make<ChainKernel>},        {"velk_trix", make<TrixKernel>},
-    {"velk_macd", make<MacdKernel>},   {"velk_roc", make<RocKernel>},       {"velk_rsi", make<RsiKernel>},
-    {"velk_cmo", make<CmoKernel>},     {"velk_willr", make<WillrKernel>},   {"velk_stochf", make<StochfKernel>},
-    {"velk_ult", make<UltKernel>},     {"velk_cci", make<CciKernel>},       {"velk_dx", make<DxKernel>},
-    {"velk_adx", make<AdxKernel>},     {"velk_adxr", make<AdxrKernel>},     {"velk_natr", make<NatrKernel>},
-    {"velk_wick", make<WickKernel>},   {"velk_adif", make<AdifKernel>},     {"velk_rdif", make<RdifKernel>},
+    entry<SmaKernel>("velk_sma"),     entry<LinKernel>("velk_lin"),       entry<MidKernel>("velk_mid"),
+    entry<EmaKernel>("velk_ema"),     entry<ChainKernel>("chain"),        entry<TrixKernel>("velk_trix"),
+    entry<MacdKernel>("velk_macd"),   entry<RocKernel>("velk_roc"),       entry<RsiKernel>("velk_rsi"),
+    entry<CmoKernel>("velk_cmo"),     entry<WillrKernel>("velk_willr"),   entry<StochfKernel>("velk_stochf"),
+    entry<UltKernel>("velk_ult"),     entry<CciKernel>("velk_cci"),       entry<DxKernel>("velk_dx"),
+    entry<AdxKernel>("velk_adx"),     entry<AdxrKernel>("velk_adxr"),     entry<NatrKernel>("velk_natr"),
+    entry<WickKernel>("velk_wick"),   entry<AdifKernel>("velk_adif"),     entry<RdifKernel>("velk_rdif"),
 };
 
 // The kernel each exported function's stream opener takes (velkized_ta/stream.py): the chain
@@ -286,12 +293,22 @@ constexpr bool has_kernel(std::string_view kernel) {
   return false;
 }
 
-// A declaration without a live kernel fails the build here, naming the declaration.
+constexpr bool follows_full_call(std::string_view kernel) {
+  for (const Entry& e : kEntries)
+    if (std::string_view(e.name) == kernel) return e.full;
+  return false;
+}
+
+// A declaration without a live kernel fails the build here, naming the declaration; so does one
+// whose kernel follows the call with n_values=1 while the batch layer's lanes take its exact
+// values for live ones, or the other way round (many/columns.hpp).
 template <class I>
 constexpr bool has_live_kernel() {
   static_assert(has_kernel(live_kernel_of(I::name)),
                 "an exported function has no live kernel: add its kernel to kEntries (live/module.cpp, "
                 "live/kernels.hpp)");
+  static_assert(follows_full_call(live_kernel_of(I::name)) != indicators::kLiveFollowsTrailingCall<I>,
+                "a live kernel's kFull disagrees with kLiveFollowsTrailingCall (many/columns.hpp)");
   return true;
 }
 template <class... I>

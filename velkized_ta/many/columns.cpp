@@ -27,11 +27,6 @@ typename L::Floats unwritten_lanes() {
   return splat<L>(kUnwritten);
 }
 
-// The prices of a group, when present and the series is not empty.
-bool group_of(const Series& series, const GroupTables& tables, int32_t n, ColumnGroup& group) {
-  return n >= 1 && tables.find(series, group);
-}
-
 // ---------------------------------------------------------------------------
 // The EMA chain. A stage is velk_ema fed one row at a time, as the one-pass form of
 // the composites feeds it (`StreamedEma`, smoothing.cpp), each lane seeded at its
@@ -497,16 +492,6 @@ struct LaneWilder {
   }
 };
 
-// The high, low and close of a call's group.
-struct PriceGroups {
-  ColumnGroup high, low, close;
-};
-
-bool groups_of(const Series& high, const Series& low, const Series& close, const GroupTables& tables, int32_t n,
-               PriceGroups& prices) {
-  return n >= 1 && tables.find(high, prices.high) && tables.find(low, prices.low) && tables.find(close, prices.close);
-}
-
 // The prices of one lane group, read row by row; each row's prices are kept for the
 // next bar, which reads them as the previous ones.
 template <class L>
@@ -744,17 +729,6 @@ class NatrKernel {
   F average_{};
   typename L::Mask failing_{};
 };
-
-// Allocation failures decline the call: the per-series path takes it.
-template <class Run>
-bool declining_on_memory(Run&& run) {
-  try {
-    run();
-    return true;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-}
 
 }  // namespace
 
@@ -1224,7 +1198,7 @@ class LinKernel {
       const F leaving = x_.load<L>(r - period_);
       const F second = x_.load<L>(r - period_ + 1);
       sum_y_ += v - leaving;
-      sum_xy_ += fused_minus_lanes(v, p_lanes_, leaving) - deduction_;
+      sum_xy_ += fused_minus_lanes<L>(v, p_lanes_, leaving) - deduction_;
       out_.store<L>(r, denominator_ != 0.0f ? slope() : unwritten_lanes<L>());
       deduction_ += v - second;
     }
@@ -1232,9 +1206,9 @@ class LinKernel {
   uint32_t failed() const { return lanes_set<L>(failing_, out_.count); }
 
  private:
-  // fused_minus in every lane: a NaN c passes on as it is.
-  static F fused_minus_lanes(F a, F b, F c) { return choose<L>(missing<L>(c), c, fused_lanes<L>(a, b, -c)); }
-  F slope() const { return fused_minus_lanes(p_lanes_, sum_xy_, sum_x_lanes_ * sum_y_) / splat<L>(denominator_); }
+  F slope() const {
+    return fused_minus_lanes<L>(p_lanes_, sum_xy_, sum_x_lanes_ * sum_y_) / splat<L>(denominator_);
+  }
 
   ColumnGroup x_, out_;
   int64_t period_, tail_;
@@ -1320,13 +1294,11 @@ class UltKernel {
       bar(i - l_, gone_bp, gone_tr);
       bp_long_ = bp_long_ + (bp - gone_bp);
       tr_long_ = tr_long_ + (tr - gone_tr);
-      tr_short_ = guarded(tr_short_);
-      tr_medium_ = guarded(tr_medium_);
-      tr_long_ = guarded(tr_long_);
-      // ultimate_value in every lane.
-      out_.store<L>(i, ((bp_short_ * l_lanes_ / tr_short_ + bp_medium_ * m_lanes_ / tr_medium_) +
-                        bp_long_ * s_lanes_ / tr_long_) /
-                           w_lanes_);
+      tr_short_ = guarded_range<L>(tr_short_);
+      tr_medium_ = guarded_range<L>(tr_medium_);
+      tr_long_ = guarded_range<L>(tr_long_);
+      out_.store<L>(i, ultimate_lanes<L>(bp_short_, tr_short_, bp_medium_, tr_medium_, bp_long_, tr_long_, s_lanes_,
+                                         m_lanes_, l_lanes_, w_lanes_));
     }
   }
   uint32_t failed() const { return 0; }
@@ -1336,17 +1308,9 @@ class UltKernel {
   F at(const ColumnGroup& series, int64_t p) const { return series.load<L>(p < 0 ? p + n_ : p); }
   // pressure_and_range of bar j in every lane.
   void bar(int64_t j, F& bp, F& tr) const {
-    const F previous = at(prices_.close, j - 1);
-    const F low = at(prices_.low, j);
-    const F high = at(prices_.high, j);
-    const F close = at(prices_.close, j);
-    const F lower = choose<L>(less(previous, low), previous, low);
-    const F upper = choose<L>(greater(previous, high), previous, high);
-    bp = close - lower;
-    tr = upper - lower;
+    pressure_and_range_lanes<L>(at(prices_.close, j - 1), at(prices_.low, j), at(prices_.high, j),
+                                at(prices_.close, j), bp, tr);
   }
-  // guard_range in every lane: +0 added elsewhere leaves a sum that is not -0 as it is.
-  static F guarded(F tr) { return tr + choose<L>(equal(tr, F{}), splat<L>(1e-10f), F{}); }
 
   LanePrices<L> prices_;
   ColumnGroup out_;

@@ -1,11 +1,13 @@
 // velkized_ta._many: many series per call on native worker threads.
 //
-// run(index, params, out, offsets, axis, threads, numpy_arithmetic_own[, lanes_only])
+// run(index, params, out, offsets, axis, threads, numpy_arithmetic_own[, lanes_only[, live]])
 // computes every series of a batch call with the native entry of declaration `index`
 // (indicators/many.hpp) and returns one status byte per series: 0 done, 1 left to
 // the exported function. With lanes_only, only the columns the lanes across series
 // compute (many/columns.hpp) are written; every other series is left (status 1)
-// without running the per-series entry: the live route takes those. The Python layer (velkized_ta/batch.py) has validated
+// without running the per-series entry: the live route takes those. With live as well,
+// the lanes write what a handle opened on an empty series gives (live_columns_in_lanes
+// for the functions whose handles follow the call with n_values=1). The Python layer (velkized_ta/batch.py) has validated
 // the arrays and scalars and recomputes the series marked 1 with the GIL, in order.
 // Work is split by series only, so no bit depends on the thread count.
 
@@ -91,6 +93,7 @@ struct Arguments {
   const Py_buffer* out = nullptr;
   Layout layout;
   bool lanes_only = false;
+  bool live = false;
   BatchContext context;
 };
 
@@ -151,11 +154,7 @@ using LanesEntry = bool (*)(const Arguments&, const SeriesViews&, const indicato
                             int32_t, uint8_t*);
 
 template <class I>
-bool run_lanes(const Arguments& a, const SeriesViews& first_column, const indicators::GroupTables& tables,
-               const ColumnGroup& out, int32_t n, uint8_t* failed) {
-  // CCI's typical price is native only while ndarray `+` and `/` are numpy's own.
-  if constexpr (std::is_same_v<I, indicators::Cci>)
-    if (!a.context.numpy_arithmetic_own) return false;
+typename I::Args arguments_of_group(const Arguments& a, const SeriesViews& first_column) {
   typename I::Args args{};
   std::apply(
       [&](const auto&... fields) {
@@ -165,7 +164,23 @@ bool run_lanes(const Arguments& a, const SeriesViews& first_column, const indica
          ...);
       },
       I::params);
-  return indicators::columns_in_lanes<I>(args, tables, out, n, failed);
+  return args;
+}
+
+template <class I>
+bool run_lanes(const Arguments& a, const SeriesViews& first_column, const indicators::GroupTables& tables,
+               const ColumnGroup& out, int32_t n, uint8_t* failed) {
+  // CCI's typical price is native only while ndarray `+` and `/` are numpy's own.
+  if constexpr (std::is_same_v<I, indicators::Cci>)
+    if (!a.context.numpy_arithmetic_own) return false;
+  return indicators::columns_in_lanes<I>(arguments_of_group<I>(a, first_column), tables, out, n, failed);
+}
+
+// A handle forms CCI's typical price natively whatever numpy's arithmetic is.
+template <class I>
+bool run_live_lanes(const Arguments& a, const SeriesViews& first_column, const indicators::GroupTables& tables,
+                    const ColumnGroup& out, int32_t n, uint8_t* failed) {
+  return indicators::live_columns_in_lanes<I>(arguments_of_group<I>(a, first_column), tables, out, n, failed);
 }
 
 template <class... I>
@@ -173,6 +188,15 @@ std::vector<LanesEntry> lanes_entries_of(std::tuple<I...>*) {
   return {(indicators::kHasColumnLanes<I> ? run_lanes<I> : nullptr)...};
 }
 const std::vector<LanesEntry> kLanesEntries = lanes_entries_of(static_cast<indicators::Exported*>(nullptr));
+
+// With `live`: the live lanes where the handles follow the call with n_values=1, else the same lanes.
+template <class... I>
+std::vector<LanesEntry> live_lanes_entries_of(std::tuple<I...>*) {
+  return {(indicators::kLiveFollowsTrailingCall<I> ? run_live_lanes<I>
+           : indicators::kHasColumnLanes<I>        ? run_lanes<I>
+                                                   : nullptr)...};
+}
+const std::vector<LanesEntry> kLiveLanesEntries = live_lanes_entries_of(static_cast<indicators::Exported*>(nullptr));
 
 template <class... I>
 std::vector<bool> whole_rows_of(std::tuple<I...>*) {
@@ -440,8 +464,8 @@ void run_all(const Arguments& a, SeriesEntry entry, LanesEntry lanes, bool whole
 }
 
 PyObject* run(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  if (nargs != 7 && nargs != 8) {
-    PyErr_SetString(PyExc_TypeError, "_many.run takes 7 or 8 arguments");
+  if (nargs < 7 || nargs > 9) {
+    PyErr_SetString(PyExc_TypeError, "_many.run takes 7 to 9 arguments");
     return nullptr;
   }
   const long index = PyLong_AsLong(args[0]);
@@ -523,10 +547,20 @@ PyObject* run(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   const int truth = PyObject_IsTrue(args[6]);
   if (truth < 0) return nullptr;
   a.context.numpy_arithmetic_own = truth != 0;
-  if (nargs == 8) {
+  if (nargs >= 8) {
     const int lanes_only = PyObject_IsTrue(args[7]);
     if (lanes_only < 0) return nullptr;
     a.lanes_only = lanes_only != 0;
+  }
+  if (nargs == 9) {
+    const int live = PyObject_IsTrue(args[8]);
+    if (live < 0) return nullptr;
+    // Live values come from the lanes or from the handles, never from the per-series entry.
+    if (live != 0 && !a.lanes_only) {
+      PyErr_SetString(PyExc_ValueError, "_many.run: live values take lanes_only");
+      return nullptr;
+    }
+    a.live = live != 0;
   }
 
   PyObject* result = PyBytes_FromStringAndSize(nullptr, a.layout.count);
@@ -537,7 +571,8 @@ PyObject* run(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   const int threads = static_cast<int>(std::clamp<int64_t>(requested, 1, std::min<int64_t>(useful, std::max<int64_t>(a.layout.count, 1))));
   {
     GilRelease unlocked(true);
-    run_all(a, kEntries[index], kLanesEntries[index], kLanesTakeWholeRows[index], std::min(threads, 256), statuses);
+    const LanesEntry lanes = a.live ? kLiveLanesEntries[index] : kLanesEntries[index];
+    run_all(a, kEntries[index], lanes, kLanesTakeWholeRows[index], std::min(threads, 256), statuses);
   }
   return result;
 }
@@ -685,7 +720,8 @@ PyObject* put_columns(PyObject*, PyObject* args) { return move_columns(args, fal
 
 PyMethodDef methods[] = {
     {"run", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(run)), METH_FASTCALL,
-     "run(index, params, out, offsets, axis, threads, numpy_arithmetic_own[, lanes_only]) -> bytes of statuses"},
+     "run(index, params, out, offsets, axis, threads, numpy_arithmetic_own[, lanes_only[, live]]) -> bytes of "
+     "statuses"},
     {"run_starts", run_starts, METH_O,
      "run_starts(keys) -> bytes of int64: the positions 0 < i < n where element i of a 1-D buffer of 1, 2, 4 or "
      "8-byte elements differs in its bytes from element i - 1."},
