@@ -108,12 +108,12 @@ def test_bars_without_range_or_volume_in_some_columns(entry):
     lane by lane, beside lanes with ordinary bars."""
     name, inputs = entry["name"], entry["inputs"]
     tables = table(entry, 9, 160, seed=5)
-    close = tables[inputs.index("close")]
+    level = tables[inputs.index("close" if "close" in inputs else "low")]
     for j in range(0, 9, 2):
         rows = slice(20 + 7 * j, 70 + 7 * j)
         for price in ("open", "high", "low"):
             if price in inputs:
-                tables[inputs.index(price)][rows, j] = close[rows, j]
+                tables[inputs.index(price)][rows, j] = level[rows, j]
     if "volume" in inputs:
         tables[inputs.index("volume")][90:150, 1::3] = 0.0
     assert_columns(getattr(batch, name)(*tables, axis=0), expected_columns(name, tables, {}))
