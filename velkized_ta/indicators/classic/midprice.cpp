@@ -20,6 +20,15 @@ struct State {
                         [&](ptrdiff_t t, double highest, double lowest) { out[0][t] = static_cast<Out>(value(highest, lowest)); });
   }
   static double value(double highest, double lowest) { return (highest + lowest) / 2.0; }
+  // Columns of a table in lanes (window_lanes.hpp): `value`'s operations per lane.
+  template <class V>
+  struct WindowLanes : WindowOfFirstParam<0, 1> {
+    using WindowOfFirstParam<0, 1>::WindowOfFirstParam;
+    VELK_LANE_INLINE FlagOf<V> finish(FlagOf<V> full, V highest, V lowest, const V*, V* out) {
+      out[0] = (highest + lowest) / splat<V>(2.0);
+      return full;
+    }
+  };
   template <class Archive>
   void fields(Archive& a) {
     highs.fields(a);
