@@ -53,6 +53,16 @@ struct WindowOfFirstParam {
   explicit WindowOfFirstParam(const double*) {}
 };
 
+// The WindowLanes of the window's midpoint, (highest + lowest) / 2 (midpoint, midprice).
+template <class V, int High, int Low>
+struct WindowMidpointLanes : WindowOfFirstParam<High, Low> {
+  using WindowOfFirstParam<High, Low>::WindowOfFirstParam;
+  VELK_LANE_INLINE FlagOf<V> finish(FlagOf<V> full, V highest, V lowest, const V*, V* out) {
+    out[0] = (highest + lowest) / splat<V>(2.0);
+    return full;
+  }
+};
+
 namespace window_lanes_detail {
 
 template <class V>

@@ -22,13 +22,7 @@ struct State {
   static double value(double highest, double lowest) { return (highest + lowest) / 2.0; }
   // Columns of a table in lanes (window_lanes.hpp): `value`'s operations per lane.
   template <class V>
-  struct WindowLanes : WindowOfFirstParam<0, 1> {
-    using WindowOfFirstParam<0, 1>::WindowOfFirstParam;
-    VELK_LANE_INLINE FlagOf<V> finish(FlagOf<V> full, V highest, V lowest, const V*, V* out) {
-      out[0] = (highest + lowest) / splat<V>(2.0);
-      return full;
-    }
-  };
+  using WindowLanes = WindowMidpointLanes<V, 0, 1>;
   template <class Archive>
   void fields(Archive& a) {
     highs.fields(a);
