@@ -591,35 +591,42 @@ template <class State>
 }
 
 // The listed columns of a row-major table each through a fresh state's run over the series, as
-// run_many's per-series route computes them: eight columns at a time gathered row by row into
-// contiguous float64 (a row's line read once), run, and scattered back as Out.
+// run_many's per-series route computes them (ChunkScratch): eight columns at a time, 1,024 rows
+// at a time gathered row by row into contiguous float64 (a row's line read once; each series'
+// scratch a line off a multiple of 4 KB), run on, and scattered back as Out.
 template <class State, class In, class Out>
 void run_columns_per_series(const double* params, TableArrays<const In> in, TableArrays<Out> out, ptrdiff_t length,
                             const std::vector<ptrdiff_t>& columns) {
   constexpr size_t kTogether = 8;
+  constexpr ptrdiff_t kRows = 1024, kSeriesStride = kRows + 8;
   constexpr int inputs = State::inputs, outputs = State::outputs;
-  const size_t together = std::min(kTogether, columns.size());
-  std::vector<double> scratch(together * static_cast<size_t>(length) * (inputs + outputs));
-  const auto series = [&](size_t s, int k) { return scratch.data() + (s * (inputs + outputs) + k) * length; };
+  std::vector<double> scratch(kTogether * (inputs + outputs) * kSeriesStride);
+  const auto series = [&](size_t s, int k) { return scratch.data() + (s * (inputs + outputs) + k) * kSeriesStride; };
+  std::vector<State> states;
+  states.reserve(kTogether);
   for (size_t at = 0; at < columns.size(); at += kTogether) {
     const size_t m = std::min(kTogether, columns.size() - at);
     const ptrdiff_t* these = columns.data() + at;
-    for (ptrdiff_t i = 0; i < length; ++i)
-      for (size_t s = 0; s < m; ++s)
-        for (int k = 0; k < inputs; ++k)
-          series(s, k)[i] = static_cast<double>(in.bases[k][i * in.rows[k] + these[s] * in.columns[k]]);
-    for (size_t s = 0; s < m; ++s) {
-      const double* from[inputs];
-      double* into[outputs];
-      for (int k = 0; k < inputs; ++k) from[k] = series(s, k);
-      for (int k = 0; k < outputs; ++k) into[k] = series(s, inputs + k);
-      State state(params);
-      run_series<State, double>(&state, SeriesIn{from, 1}, length, SeriesOut<double>{into, 1});
+    states.clear();
+    for (size_t s = 0; s < m; ++s) states.emplace_back(params);
+    for (ptrdiff_t top = 0; top < length; top += kRows) {
+      const ptrdiff_t rows = std::min(kRows, length - top);
+      for (ptrdiff_t i = 0; i < rows; ++i)
+        for (size_t s = 0; s < m; ++s)
+          for (int k = 0; k < inputs; ++k)
+            series(s, k)[i] = static_cast<double>(in.bases[k][(top + i) * in.rows[k] + these[s] * in.columns[k]]);
+      for (size_t s = 0; s < m; ++s) {
+        const double* from[inputs];
+        double* into[outputs];
+        for (int k = 0; k < inputs; ++k) from[k] = series(s, k);
+        for (int k = 0; k < outputs; ++k) into[k] = series(s, inputs + k);
+        run_series<State, double>(&states[s], SeriesIn{from, 1}, rows, SeriesOut<double>{into, 1});
+      }
+      for (ptrdiff_t i = 0; i < rows; ++i)
+        for (size_t s = 0; s < m; ++s)
+          for (int k = 0; k < outputs; ++k)
+            out.bases[k][(top + i) * out.rows[k] + these[s] * out.columns[k]] = static_cast<Out>(series(s, inputs + k)[i]);
     }
-    for (ptrdiff_t i = 0; i < length; ++i)
-      for (size_t s = 0; s < m; ++s)
-        for (int k = 0; k < outputs; ++k)
-          out.bases[k][i * out.rows[k] + these[s] * out.columns[k]] = static_cast<Out>(series(s, inputs + k)[i]);
   }
 }
 
