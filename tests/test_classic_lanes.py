@@ -20,8 +20,9 @@ def as_tuple(values):
 
 
 def table(entry, width, length, seed):
-    """One input table per input: each column its own series, with a leading NaN run and a gap
-    whose place and length differ from column to column (some columns all NaN at the start)."""
+    """One input table per input: each column its own series, with a leading NaN run and (in two
+    columns of three) a gap whose place and length differ from column to column (some columns all
+    NaN at the start)."""
     columns = []
     for j in range(width):
         data = bars(length, seed + j)
@@ -30,7 +31,8 @@ def table(entry, width, length, seed):
         gap = 40 + (11 * j) % 60
         for k, x in enumerate(series):
             x[:lead] = np.nan
-            x[gap + k:gap + k + 1 + j % 5] = np.nan  # inputs missing at different bars
+            if j % 3 != 2:
+                x[gap + k:gap + k + 1 + j % 5] = np.nan  # inputs missing at different bars
         if j % 4 == 1:
             series[0][length // 2:length // 2 + 30] = series[0][length // 2]  # flat stretch
         columns.append(series)
@@ -94,6 +96,8 @@ def test_a_column_of_nan_and_inf_bars_leaves_its_neighbours_alone(entry):
     tables[0][:, 2] = np.nan  # never a real bar
     tables[-1][60:, 5] = np.inf  # infinite bars are real: they reach the state
     tables[-1][70:, 6] = -np.inf
+    for t in tables:  # +0 and -0 in one window: the newest of equal extremes
+        t[:, 7] = np.where(np.arange(len(t)) % 3 == 0, -0.0, 0.0)
     assert_columns(getattr(batch, name)(*tables, axis=0), expected_columns(name, tables, {}))
 
 
@@ -117,6 +121,22 @@ def test_bars_without_range_or_volume_in_some_columns(entry):
     if "volume" in inputs:
         tables[inputs.index("volume")][90:150, 1::3] = 0.0
     assert_columns(getattr(batch, name)(*tables, axis=0), expected_columns(name, tables, {}))
+
+
+WINDOW_LIMIT = 4096  # kWindowLanesMaxPeriod: longer windows take the per-series route
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize(("name", "params"), [
+    ("willr", {"timeperiod": WINDOW_LIMIT}),
+    ("midpoint", {"timeperiod": WINDOW_LIMIT + 1}),
+    ("stochf", {"fastd_period": WINDOW_LIMIT + 1}),
+    ("stochf", {"fastd_period": 1, "fastd_matype": 1}),  # fastk itself, in lanes
+], ids=lambda v: v if isinstance(v, str) else "-".join(f"{k}={x}" for k, x in v.items()))
+def test_window_lanes_at_their_limits(name, params):
+    entry = classic.descriptor(name)
+    tables = table(entry, 9, WINDOW_LIMIT + 300, seed=5)
+    assert_columns(getattr(batch, name)(*tables, **params, axis=0), expected_columns(name, tables, params))
 
 
 def test_float32_tables_on_routes_without_lanes_are_converted():

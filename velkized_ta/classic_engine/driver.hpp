@@ -5,6 +5,7 @@
 // series loop; nothing virtual runs per bar.
 #pragma once
 
+#include <algorithm>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
@@ -26,6 +27,7 @@
 #endif
 
 #include "classic_engine/lanes.hpp"
+#include "classic_engine/window_lanes.hpp"
 
 namespace velk::classic {
 
@@ -588,6 +590,55 @@ template <class State>
   }
 }
 
+// The listed columns of a row-major table each through a fresh state's run over the series, as
+// run_many's per-series route computes them (ChunkScratch): eight columns at a time, 1,024 rows
+// at a time gathered row by row into contiguous float64 (a row's line read once; each series'
+// scratch a line off a multiple of 4 KB), run on, and scattered back as Out.
+template <class State, class In, class Out>
+void run_columns_per_series(const double* params, TableArrays<const In> in, TableArrays<Out> out, ptrdiff_t length,
+                            const std::vector<ptrdiff_t>& columns) {
+  constexpr size_t kTogether = 8;
+  constexpr ptrdiff_t kRows = 1024, kSeriesStride = kRows + 8;
+  constexpr int inputs = State::inputs, outputs = State::outputs;
+  std::vector<double> scratch(kTogether * (inputs + outputs) * kSeriesStride);
+  const auto series = [&](size_t s, int k) { return scratch.data() + (s * (inputs + outputs) + k) * kSeriesStride; };
+  std::vector<State> states;
+  states.reserve(kTogether);
+  for (size_t at = 0; at < columns.size(); at += kTogether) {
+    const size_t m = std::min(kTogether, columns.size() - at);
+    const ptrdiff_t* these = columns.data() + at;
+    states.clear();
+    for (size_t s = 0; s < m; ++s) states.emplace_back(params);
+    for (ptrdiff_t top = 0; top < length; top += kRows) {
+      const ptrdiff_t rows = std::min(kRows, length - top);
+      for (ptrdiff_t i = 0; i < rows; ++i)
+        for (size_t s = 0; s < m; ++s)
+          for (int k = 0; k < inputs; ++k)
+            series(s, k)[i] = static_cast<double>(in.bases[k][(top + i) * in.rows[k] + these[s] * in.columns[k]]);
+      for (size_t s = 0; s < m; ++s) {
+        const double* from[inputs];
+        double* into[outputs];
+        for (int k = 0; k < inputs; ++k) from[k] = series(s, k);
+        for (int k = 0; k < outputs; ++k) into[k] = series(s, inputs + k);
+        run_series<State, double>(&states[s], SeriesIn{from, 1}, rows, SeriesOut<double>{into, 1});
+      }
+      for (ptrdiff_t i = 0; i < rows; ++i)
+        for (size_t s = 0; s < m; ++s)
+          for (int k = 0; k < outputs; ++k)
+            out.bases[k][(top + i) * out.rows[k] + these[s] * out.columns[k]] = static_cast<Out>(series(s, inputs + k)[i]);
+    }
+  }
+}
+
+// run_window_columns (window_lanes.hpp) with the per-series route for the columns it hands back.
+template <class State, class In, class Out>
+void run_window_columns_of(const double* params, TableArrays<const In> in, TableArrays<Out> out, ptrdiff_t length,
+                           ptrdiff_t first, ptrdiff_t count) {
+  run_window_columns<State>(params, in, out, length, first, count, [&](const std::vector<ptrdiff_t>& columns) {
+    run_columns_per_series<State>(params, in, out, length, columns);
+  });
+}
+
 template <class State>
 Operations operations_of() {
   Operations ops;
@@ -604,6 +655,11 @@ Operations operations_of() {
     ops.columns_f64_f32 = &run_columns_in_lanes<State, double, float>;
     ops.columns_f32_f64 = &run_columns_in_lanes<State, float, double>;
     ops.columns_f32_f32 = &run_columns_in_lanes<State, float, float>;
+  } else if constexpr (HasWindowLanes<State>) {
+    ops.columns_f64_f64 = &run_window_columns_of<State, double, double>;
+    ops.columns_f64_f32 = &run_window_columns_of<State, double, float>;
+    ops.columns_f32_f64 = &run_window_columns_of<State, float, double>;
+    ops.columns_f32_f32 = &run_window_columns_of<State, float, float>;
   }
   ops.save = [](const void* state, std::string& bytes) {
     StateWriter writer;

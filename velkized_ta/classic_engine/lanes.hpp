@@ -415,15 +415,10 @@ constexpr bool fused_steps_of() {
 template <class State>
 concept HasLanes = requires { typename State::template OnLanes<DoubleLanes<2>>; };
 
-// Columns [first, first + count) (at most kLaneBlockColumns) of a row-major table through fresh
-// lane states; each column's values are, bit for bit, the scalar state's run over that column.
-template <class State, class In, class Out>
-void run_columns_in_lanes(const double* params, TableArrays<const In> in, TableArrays<Out> out,
-                          ptrdiff_t length, ptrdiff_t first, ptrdiff_t count) {
-  auto with = [&](auto lanes) VELK_LANE_INLINE {
-    using V = DoubleLanes<decltype(lanes)::value>;
-    lanes_detail::run_block<typename State::template OnLanes<V>, V, In, Out>(params, in, out, length, first, count);
-  };
+// with(std::integral_constant<int, W>{}) for the process's lane count W, inside the target code
+// of its unit (AVX-512, AVX2; two lanes inside `with_fma` when `Fused`, the steps calling `fused`).
+template <bool Fused, class With>
+void with_widest_lanes(With&& with) {
 #if defined(__x86_64__)
   switch (widest_lane_unit()) {
     case LaneUnit::Eight: {
@@ -440,10 +435,21 @@ void run_columns_in_lanes(const double* params, TableArrays<const In> in, TableA
   }
 #endif
   auto run = [&] { with(std::integral_constant<int, 2>{}); };
-  if constexpr (fused_steps_of<State>())
+  if constexpr (Fused)
     with_fma(run);
   else
     run();
+}
+
+// Columns [first, first + count) (at most kLaneBlockColumns) of a row-major table through fresh
+// lane states; each column's values are, bit for bit, the scalar state's run over that column.
+template <class State, class In, class Out>
+void run_columns_in_lanes(const double* params, TableArrays<const In> in, TableArrays<Out> out,
+                          ptrdiff_t length, ptrdiff_t first, ptrdiff_t count) {
+  with_widest_lanes<fused_steps_of<State>()>([&](auto lanes) VELK_LANE_INLINE {
+    using V = DoubleLanes<decltype(lanes)::value>;
+    lanes_detail::run_block<typename State::template OnLanes<V>, V, In, Out>(params, in, out, length, first, count);
+  });
 }
 
 }  // namespace velk::classic

@@ -28,6 +28,17 @@ struct State {
     out[1] = 0.5 * (highest + lowest);
     out[2] = lowest;
   }
+  // Columns of a table in lanes (window_lanes.hpp): `channel`'s operations per lane.
+  template <class V>
+  struct WindowLanes : WindowOfFirstParam<0, 1> {
+    using WindowOfFirstParam<0, 1>::WindowOfFirstParam;
+    VELK_LANE_INLINE FlagOf<V> finish(FlagOf<V> full, V highest, V lowest, const V*, V* out) {
+      out[0] = highest;
+      out[1] = splat<V>(0.5) * (highest + lowest);
+      out[2] = lowest;
+      return full;
+    }
+  };
   template <class Archive>
   void fields(Archive& a) {
     highs.fields(a);

@@ -19,6 +19,9 @@ struct State {
                         [&](ptrdiff_t t, double highest, double lowest) { out[0][t] = static_cast<Out>(value(highest, lowest)); });
   }
   static double value(double highest, double lowest) { return (highest + lowest) / 2.0; }
+  // Columns of a table in lanes (window_lanes.hpp): `value`'s operations per lane.
+  template <class V>
+  using WindowLanes = WindowMidpointLanes<V, 0, 0>;
   template <class Archive>
   void fields(Archive& a) {
     window.fields(a);

@@ -26,6 +26,31 @@ struct State {
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
     run_close_in_window(*this, in, from, to, out, real_before);
   }
+  // Columns of a table in lanes (window_lanes.hpp): range_percent's operations per lane, and
+  // fastd as a simple average (or fastk itself for a period of 1); other averages per series.
+  template <class V>
+  struct WindowLanes : WindowOfFirstParam<0, 1> {
+    static bool simple(const double* params) { return int_param(params, 2) == static_cast<int64_t>(MaType::sma); }
+    static bool covers(const double* params) {
+      return int_param(params, 1) <= (simple(params) ? kWindowLanesMaxPeriod : 1);
+    }
+    explicit WindowLanes(const double* params)
+        : WindowOfFirstParam<0, 1>(params), fastd(simple(params) ? int_param(params, 1) : 1), identity(!simple(params)) {}
+    VELK_LANE_INLINE FlagOf<V> finish(FlagOf<V> full, V highest, V lowest, const V* bar, V* out) {
+      const V scale = (highest - lowest) / splat<V>(100.0);
+      const V fastk = choose(not_equal(scale, splat<V>(0.0)), (bar[2] - lowest) / scale, splat<V>(0.0));
+      out[0] = fastk;
+      if (identity) {
+        out[1] = fastk;
+        return full;
+      }
+      const FlagOf<V> ready = fastd.push_where(full, fastk);
+      out[1] = fastd.value();
+      return ready;
+    }
+    SimpleAverageLanes<V> fastd;
+    bool identity;
+  };
   template <class Archive>
   void fields(Archive& a) {
     highs.fields(a);

@@ -54,6 +54,16 @@ struct State {
     return (Lanes)((LaneMask)((highest - close) / scale) & (scale != zero));
   }
 #endif
+  // Columns of a table in lanes (window_lanes.hpp): `value`'s operations per lane.
+  template <class V>
+  struct WindowLanes : WindowOfFirstParam<0, 1> {
+    using WindowOfFirstParam<0, 1>::WindowOfFirstParam;
+    VELK_LANE_INLINE FlagOf<V> finish(FlagOf<V> full, V highest, V lowest, const V* bar, V* out) {
+      const V scale = (highest - lowest) / splat<V>(-100.0);
+      out[0] = choose(not_equal(scale, splat<V>(0.0)), (highest - bar[2]) / scale, splat<V>(0.0));
+      return full;
+    }
+  };
   template <class Archive>
   void fields(Archive& a) {
     highs.fields(a);
