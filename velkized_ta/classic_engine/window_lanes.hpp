@@ -102,20 +102,22 @@ struct Track {
 // SimpleAverage (indicator.hpp) in lanes, for a WindowLanes that averages its values: each lane
 // pushed on every row from its first push on (the lanes hand back columns with later gaps), so one
 // ring position serves all lanes and a lane's slots hold 0 until it starts, as a filling Ring
-// gives. The same operations as WindowSum's push per lane, in the same order.
+// gives. The same operations as WindowSum's push per lane, in the same order. Its ring (period
+// slots of W doubles, zeroed) is the driver's (`attach`): a member owning memory would give the
+// formula a constructor and destructor that clang leaves out of line, compiled for the baseline.
 template <class V>
 class SimpleAverageLanes {
  public:
   explicit SimpleAverageLanes(int64_t period)
-      : ring_(static_cast<size_t>(period * lane_width<V>), 0.0),
-        capacity_(static_cast<size_t>(period)),
-        period_(splat<V>(static_cast<double>(period))) {}
+      : capacity_(static_cast<size_t>(period)), period_(splat<V>(static_cast<double>(period))) {}
+  static int64_t slots(int64_t period) { return period; }
+  void attach(double* ring) { ring_ = ring; }
 
   // push(x) in the lanes where `active` holds; returns where the average is full (and pushed).
   VELK_LANE_INLINE FlagOf<V> push_where(FlagOf<V> active, V x) {
     using Flag = FlagOf<V>;
     const V zero = splat<V>(0.0);
-    double* slot = ring_.data() + position_ * lane_width<V>;
+    double* slot = ring_ + position_ * lane_width<V>;
     const V leaving = window_lanes_detail::load<V>(slot);
     window_lanes_detail::save(slot, choose(active, x, zero));
     position_ = position_ + 1 == capacity_ ? 0 : position_ + 1;
@@ -132,7 +134,7 @@ class SimpleAverageLanes {
   VELK_LANE_INLINE V value() const { return average_; }
 
  private:
-  std::vector<double> ring_;
+  double* ring_ = nullptr;
   size_t capacity_;
   size_t position_ = 0;
   V period_;
@@ -166,6 +168,13 @@ VELK_LANE_INLINE inline void run_block(const double* params, TableArrays<const I
   std::optional<Formula> formulas[kLaneBlockColumns / W];
   Track<V> tracks[kLaneBlockColumns / W];
   for (int g = 0; g < groups; ++g) formulas[g].emplace(params);
+  // A formula's own window of past values (`lane_history(params)` slots of W doubles, zeroed).
+  std::vector<double> history;
+  if constexpr (requires { Formula::lane_history(params); }) {
+    const size_t each = static_cast<size_t>(Formula::lane_history(params)) * W;
+    history.assign(each * static_cast<size_t>(groups), 0.0);
+    for (int g = 0; g < groups; ++g) formulas[g]->attach(history.data() + static_cast<size_t>(g) * each);
+  }
   const V missing = splat<V>(std::numeric_limits<double>::quiet_NaN());
   const V full_count = splat<V>(static_cast<double>(n));
   // Groups walked together hold their windows within about half of L2; a stripe of rows at a

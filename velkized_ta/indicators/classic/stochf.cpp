@@ -36,6 +36,10 @@ struct State {
     }
     explicit WindowLanes(const double* params)
         : WindowOfFirstParam<0, 1>(params), fastd(simple(params) ? int_param(params, 1) : 1), identity(!simple(params)) {}
+    static int64_t lane_history(const double* params) {
+      return SimpleAverageLanes<V>::slots(simple(params) ? int_param(params, 1) : 1);
+    }
+    void attach(double* slots) { fastd.attach(slots); }
     VELK_LANE_INLINE FlagOf<V> finish(FlagOf<V> full, V highest, V lowest, const V* bar, V* out) {
       const V scale = (highest - lowest) / splat<V>(100.0);
       const V fastk = choose(not_equal(scale, splat<V>(0.0)), (bar[2] - lowest) / scale, splat<V>(0.0));
