@@ -26,23 +26,26 @@ struct State {
     out[0] = total;
     return flag_of<T>(true);
   }
-  // total + volume on a higher close, total - volume on a lower one, else total unchanged, as
-  // masks: the direction of a close is a coin toss on price data, and as branches it
-  // mispredicted every other bar.
+  // total + volume on a higher close, total - volume on a lower one, else total unchanged. The
+  // close's direction picks the move by masks (a coin toss on price data: as branches it
+  // mispredicted every other bar), and only the addition is on the total's chain: x - v is
+  // x + (-v), and x + (-0.0) is x for every x, signed zeros included, so the bits are the select's.
   VELK_LANE_INLINE T moved_total(T close, T volume) const {
-    if constexpr (LaneValues<T>) {
-      return choose(greater(close, previous_close), total + volume,
-                    choose(less(close, previous_close), total - volume, total));
+    if constexpr (LaneValues<T>) {  // -0.0 in lanes as -splat(0.0): splat(-0.0) is +0.0 + -0.0
+      return total + choose(greater(close, previous_close), volume,
+                            choose(less(close, previous_close), -volume, -splat<T>(0.0)));
     } else {
 #if defined(__SSE2__)
-      const __m128d now = _mm_set_sd(close), before = _mm_set_sd(previous_close), kept = _mm_set_sd(total);
+      const __m128d now = _mm_set_sd(close), before = _mm_set_sd(previous_close), moved = _mm_set_sd(volume);
       const __m128d higher = _mm_cmpgt_sd(now, before), lower = _mm_cmplt_sd(now, before);
-      const __m128d up = _mm_and_pd(higher, _mm_set_sd(total + volume));
-      const __m128d down = _mm_and_pd(lower, _mm_set_sd(total - volume));
-      const __m128d same = _mm_andnot_pd(_mm_or_pd(higher, lower), kept);
-      return _mm_cvtsd_f64(_mm_or_pd(_mm_or_pd(up, down), same));
+      const __m128d sign = _mm_set_sd(-0.0);
+      // -volume where lower, -0.0 where unchanged, volume where higher: the sign bit flipped
+      // unless higher, the magnitude kept where the close moved.
+      const __m128d magnitude = _mm_and_pd(_mm_or_pd(higher, lower), moved);
+      const __m128d flip = _mm_andnot_pd(higher, sign);
+      return total + _mm_cvtsd_f64(_mm_xor_pd(magnitude, flip));
 #else
-      return close > previous_close ? total + volume : close < previous_close ? total - volume : total;
+      return total + (close > previous_close ? volume : close < previous_close ? -volume : -0.0);
 #endif
     }
   }
