@@ -8,6 +8,7 @@ import pytest
 from classic_cases import CASES, SESSION_BARS, TALIB_FACTOR, TALIB_NAMES, bars, cases, inputs_of
 
 from velkized_ta import classic
+from velkized_ta.classic import batch
 
 CASE_IDS = [f"{name}-{'-'.join(f'{k}={v}' for k, v in params.items()) or 'defaults'}" for name, params in cases()]
 
@@ -386,6 +387,26 @@ def test_accumulation_line_is_the_exactly_rounded_running_total():
     for t in (999, 123_456, 500_000, len(terms) - 1):
         exact = math.fsum(terms[:t + 1])
         assert abs(ours[t] - exact) <= 1e-15 * max(abs(exact), np.abs(volume).max())
+
+
+def test_obv_is_the_textbook_branches_bit_for_bit_with_signed_zeros():
+    """An unchanged close leaves the total as it was, sign of zero included (a total of -0.0 stays
+    -0.0), a higher close adds the volume and a lower one subtracts it: on a coarse price grid with
+    many equal closes and volumes of +0.0 and -0.0, the one-series route and a table's lanes."""
+    rng = np.random.default_rng(3)
+    closes = rng.integers(0, 3, size=(400, 9)).astype(np.float64)
+    volumes = rng.choice([-0.0, 0.0, 1.5, 4.0], size=(400, 9))
+    volumes[0, ::2] = -0.0
+    for j in range(closes.shape[1]):
+        total, want = volumes[0, j], [volumes[0, j]]
+        for t in range(1, len(closes)):
+            if closes[t, j] > closes[t - 1, j]:
+                total = total + volumes[t, j]
+            elif closes[t, j] < closes[t - 1, j]:
+                total = total - volumes[t, j]
+            want.append(total)
+        assert classic.obv(closes[:, j].copy(), volumes[:, j].copy()).tobytes() == np.array(want).tobytes()
+        assert batch.obv(closes, volumes, axis=0)[:, j].tobytes() == np.array(want).tobytes()
 
 
 # ---------------------------------------------------------------- definitions beyond TA-Lib
