@@ -246,7 +246,7 @@ class LiveUlt {
       high_.prefetch(i), low_.prefetch(i), close_.prefetch(i);
       out_.prefetch_for_store(i);
       const F close = close_.load<L>(i);
-      F bp, tr;
+      F bp{}, tr{};  // set from bar 1 on, before the first value reads them
       if (i >= 1) {
         pressure_and_range_lanes<L>(close_.load<L>(i - 1), low_.load<L>(i), high_.load<L>(i), close, bp, tr);
         terms_.put(i, {bp, tr});
