@@ -2,7 +2,10 @@
 offsets at several thread counts, float32 storage, stream bar by bar, update_many, copies and
 pickles. Also the registry's own rules (cases for every entry, argument checks, NaN rules)."""
 
+import hashlib
 import inspect
+import json
+import pathlib
 import pickle
 
 import numpy as np
@@ -947,3 +950,33 @@ def test_a_level_drop_in_any_lane_of_side_by_side_spans_matches_the_live_update(
         assert same(stepped_bar_by_bar(handle, series), whole), drop
         handle = getattr(stream, name)(*(s[:drop + 7] for s in series), timeperiod=period)
         assert same(stepped_bar_by_bar(handle, series, range(drop + 7, drop + 67)), tuple(w[drop + 7:drop + 67] for w in whole)), drop
+
+
+PICKLES = pathlib.Path(__file__).resolve().parent / "snapshot" / "classic_pickles.json"
+
+
+def pickled_state_digests():
+    """Per registry case, a digest of what a handle's pickle carries (name, parameters, state
+    version, state bytes) after 400 bars: plain Python values, the same on every interpreter,
+    numpy and platform."""
+    data = bars(400, 17)
+    digests = {}
+    for name, params in cases():
+        handle = getattr(stream, name)(*inputs_of(classic.descriptor(name), data), **params)
+        _, arguments = handle.__reduce__()
+        digests[f"{name}:{json.dumps(params, sort_keys=True)}"] = hashlib.sha256(repr(arguments).encode()).hexdigest()
+    return digests
+
+
+def test_pickled_states_keep_their_bytes():
+    """Saved handles outlive a release: a state whose fields change order or kind (a template over
+    lanes, a new member) changes every pickle users hold. Such a change bumps the state version
+    (old pickles are then refused with a clear error) and re-records the digests:
+    `python tests/test_classic_routes.py`."""
+    recorded = json.loads(PICKLES.read_text())
+    changed = [case for case, digest in pickled_state_digests().items() if recorded.get(case) != digest]
+    assert not changed, f"{len(changed)} cases pickle differently, first: {changed[:5]}"
+
+
+if __name__ == "__main__":
+    PICKLES.write_text(json.dumps(pickled_state_digests(), indent=1, sort_keys=True) + "\n")
