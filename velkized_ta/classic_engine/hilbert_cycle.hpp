@@ -51,15 +51,6 @@ class HilbertCycle {
     if (with_trendline) price_history_.push(x);
     const int64_t bar = seen_++;
     if (bar < start_) return bar;
-    // The trendline's sums for every cycle length, read off the array: they need only prices,
-    // so they run beside the period's long chain instead of after it.
-    double sums[kHistory + 1];
-    const bool summed = with_trendline && contiguous >= kHistory;
-    if (summed) {
-      double sum = 0.0;
-      sums[0] = sum;
-      for (int i = 0; i < kHistory; ++i) sums[i + 1] = sum += newest[-i];
-    }
     const double smoothed = smoothed_price(prices_);
     if (with_phase) smoothed_history_.push(smoothed);
     const HomodynePeriod::Phasor phasor = homodyne_.push(smoothed, bar);
@@ -71,7 +62,10 @@ class HilbertCycle {
     const double rounded = smooth_period_ + 0.5;
     const int64_t cycle = !(rounded > 0.0) ? 0 : rounded >= kHistory ? kHistory : static_cast<int64_t>(rounded);
     if (with_phase) measure_phase(cycle);
-    if (with_trendline) measure_trendline(cycle, summed ? sums : nullptr);
+    // The trendline reads its prices off the array where it holds them: summing all 50 lengths
+    // beside the period's chain (to take the cycle's after it) measured slower, the sums
+    // competing with the chain for the same units.
+    if (with_trendline) measure_trendline(cycle, contiguous >= kHistory ? newest : nullptr);
     return bar;
   }
 
@@ -160,13 +154,13 @@ class HilbertCycle {
     if (phase_ > 315.0) phase_ -= 360.0;
   }
 
-  // The mean price over the last `cycle` bars, smoothed by a 4-bar WMA of those means.
-  // `sums`: the newest-first sums of the last 0 .. kHistory prices, or nullptr (then summed here
-  // off the ring, in the same order).
-  void measure_trendline(int64_t cycle, const double* sums) {
+  // The mean price over the last `cycle` bars, smoothed by a 4-bar WMA of those means, summed
+  // newest first: off `newest` (this bar's price in an array holding the last kHistory) or, when
+  // that is nullptr, off the ring.
+  void measure_trendline(int64_t cycle, const double* newest) {
     double mean = 0.0;
-    if (sums) {
-      mean = sums[cycle];
+    if (newest) {
+      for (int64_t i = 0; i < cycle; ++i) mean += newest[-i];
     } else {
       const size_t held = price_history_.size();
       for (int64_t i = 0; i < cycle && static_cast<size_t>(i) < held; ++i) {
