@@ -299,6 +299,12 @@ inline bool page_present(const void* at) {
 #endif
 }
 
+// The bytes a bar of a series moves: its inputs read and its outputs written.
+template <class State, class Out>
+constexpr ptrdiff_t bytes_per_bar() {
+  return State::inputs * static_cast<ptrdiff_t>(sizeof(double)) + State::outputs * static_cast<ptrdiff_t>(sizeof(Out));
+}
+
 #if defined(VELK_CLASSIC_LANES)
 // Whether the loop below writes a state's outputs by streaming stores (`static constexpr bool
 // stream_outputs = true`): float64 outputs in two-lane units, which the loop takes on series too
@@ -322,10 +328,9 @@ inline void run_kernel_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesO
   for (int k = 0; k < State::outputs; ++k) targets[k] = out.columns[k];
   const ptrdiff_t lag = static_cast<ptrdiff_t>(state.kernel_lag());
 #if defined(VELK_CLASSIC_LANES)
-  constexpr ptrdiff_t kStreamOutputsFrom = ptrdiff_t{1} << 15;
-  // Shorter outputs stay cached for whatever reads them next; fresh pages take plain stores.
-  const bool stream = streams_outputs<State, Out, V>() && length >= kStreamOutputsFrom && page_present(targets[0]) &&
-                      page_present(targets[0] + length - 1);
+  // Outputs that fit the cache stay there for whatever reads them next; fresh pages take plain stores.
+  const bool stream = streams_outputs<State, Out, V>() && !stays_cached(length * bytes_per_bar<State, Out>()) &&
+                      page_present(targets[0]) && page_present(targets[0] + length - 1);
 #endif
   ptrdiff_t real_before = 0;  // real bars in a row just before t
   ptrdiff_t t = 0;
@@ -537,9 +542,8 @@ inline void run_local(void* raw, SeriesIn in, ptrdiff_t length, SeriesOut<Out> o
       // An element-wise kernel's lanes in the widest unit (each lane the scalar operations, so
       // the same bits at every width), for series that stay cached: longer ones are bound by
       // memory, where the two-lane loop measured 3-5% faster than the AVX-512 and AVX2 ones.
-      constexpr ptrdiff_t kWideLanesBelow = ptrdiff_t{1} << 15;
       if constexpr (HasLaneKernel<State>) {
-        switch (length < kWideLanesBelow ? widest_lane_unit() : LaneUnit::Two) {
+        switch (stays_cached(length * bytes_per_bar<State, Out>()) ? widest_lane_unit() : LaneUnit::Two) {
           case LaneUnit::Eight: {
             auto run = [&] { run_kernel_bars<State, Out, DoubleLanes<8>>(state, in, length, out); };
             run_with_avx512(run);

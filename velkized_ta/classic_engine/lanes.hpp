@@ -284,6 +284,11 @@ struct TableArrays {
 enum class LaneUnit { Two, Four, Eight };
 LaneUnit widest_lane_unit();
 
+// Whether a call moving `bytes` (its inputs read, its outputs written) stays in the last-level
+// cache (the largest cache sysfs lists for CPU 0; 8 MB where none is listed), read once per
+// process. Beyond it a light loop is bound by memory traffic.
+bool stays_cached(ptrdiff_t bytes);
+
 // Most columns in one call of the lanes' entry: groups of W stepped together row by row, so a
 // row is read left to right once, the groups' independent steps overlap, and each page of a wide
 // table a row lies in serves many groups before the walk moves down (rows are pages apart).
