@@ -101,15 +101,19 @@ def test_batch_layouts_and_threads_match_the_function(name, params):
 @pytest.mark.parametrize("name", ["ema", "sma", "macd", "trange"])
 def test_large_results_split_among_threads_match_one_thread(name):
     """Large results split among workers: columns in lanes (ema, macd's three results), the
-    columns of a row-major table in blocks of sixteen and a last one of six (sma, trange), one
-    series per row, float32 results too."""
+    columns of a row-major table gathered a chunk of rows at a time, whose length follows the
+    worker's share of the columns (so 1, 2 and 3 threads cut the series at different bars: sma,
+    trange), one series per row, float32 results too."""
     entry = classic.descriptor(name)
-    columns = [inputs_of(entry, bars(4200, j)) for j in range(70)]  # blocks of 16 columns and one of 6
+    columns = [inputs_of(entry, bars(900, j)) for j in range(301)]
     wide = [np.stack([c[k] for c in columns], axis=1) for k in range(len(entry["inputs"]))]
     for dtype in (np.float64, np.float32):
         for axis, tables in ((0, wide), (1, [w.T.copy() for w in wide])):
             alone = as_tuple(batch.batch(name, *tables, axis=axis, threads=1, dtype=dtype))
             assert alone[0].nbytes >= 1 << 20
+            for j in (0, 150, 300):
+                want = as_tuple(getattr(classic, name)(*columns[j], dtype=dtype))
+                assert same(tuple(o[:, j] if axis == 0 else o[j] for o in alone), want), (j, axis)
             for threads in (2, 3):
                 assert same(as_tuple(batch.batch(name, *tables, axis=axis, threads=threads, dtype=dtype)), alone)
 
@@ -117,8 +121,9 @@ def test_large_results_split_among_threads_match_one_thread(name):
 @pytest.mark.every_dispatch
 @pytest.mark.parametrize(("name", "params"), cases(), ids=CASE_IDS)
 def test_long_columns_of_a_row_major_table_match_the_function(name, params):
-    """Columns of a row-major table longer than the chunk the batch gathers them in (1,024 rows),
-    nine of them (a block of eight and one more), with NaN gaps across the chunks' edges."""
+    """Columns of a row-major table longer than the chunk the batch gathers them in (1,024 rows
+    for so few columns), nine of them on two threads (a block of eight and one more), with NaN
+    gaps across the chunks' edges."""
     entry = classic.descriptor(name)
     columns = [[s.copy() for s in inputs_of(entry, level_changes(2600, j))] for j in range(9)]
     for j, series in enumerate(columns):
