@@ -39,6 +39,8 @@ namespace velk::classic {
 // Longest window the lanes take: a block of columns keeps two windows of rows per column (about
 // 16 MB at this length), and longer ones measured no faster than the per-series route.
 constexpr int64_t kWindowLanesMaxPeriod = 4096;
+// Most columns a block of window lanes takes at once (a worker's share goes in several).
+constexpr ptrdiff_t kWindowBlockColumns = 256;
 
 template <class State>
 concept HasWindowLanes = requires { typename State::template WindowLanes<DoubleLanes<2>>; };
@@ -164,16 +166,14 @@ VELK_LANE_INLINE inline void run_block(const double* params, TableArrays<const I
     std::fill_n(slots.data() + 2 * side * g, side, -std::numeric_limits<double>::infinity());
     std::fill_n(slots.data() + 2 * side * g + side, side, std::numeric_limits<double>::infinity());
   }
-  // On the stack, as lanes.hpp keeps its states.
-  std::optional<Formula> formulas[kLaneBlockColumns / W];
-  Track<V> tracks[kLaneBlockColumns / W];
-  for (int g = 0; g < groups; ++g) formulas[g].emplace(params);
+  AlignedStates<Formula> formulas(groups, params);
+  AlignedStates<Track<V>> tracks(groups);
   // A formula's own window of past values (`lane_history(params)` slots of W doubles, zeroed).
   std::vector<double> history;
   if constexpr (requires { Formula::lane_history(params); }) {
     const size_t each = static_cast<size_t>(Formula::lane_history(params)) * W;
     history.assign(each * static_cast<size_t>(groups), 0.0);
-    for (int g = 0; g < groups; ++g) formulas[g]->attach(history.data() + static_cast<size_t>(g) * each);
+    for (int g = 0; g < groups; ++g) formulas[g].attach(history.data() + static_cast<size_t>(g) * each);
   }
   const V missing = splat<V>(std::numeric_limits<double>::quiet_NaN());
   const V full_count = splat<V>(static_cast<double>(n));
@@ -218,7 +218,7 @@ VELK_LANE_INLINE inline void run_block(const double* params, TableArrays<const I
           const V highest = higher(load<V>(high_slots + (pos + 1) * W), track.high_prefix);
           const V lowest = lower(load<V>(low_slots + (pos + 1) * W), track.low_prefix);
           V values[outputs] = {};
-          const Flag ready = formulas[g]->finish(not_less(track.seen, full_count), highest, lowest, bar, values) & real;
+          const Flag ready = formulas[g].finish(not_less(track.seen, full_count), highest, lowest, bar, values) & real;
           for (int k = 0; k < outputs; ++k)
             lanes_detail::store_row(out.bases[k] + i * out.rows[k] + column * out.columns[k], out.columns[k], lanes,
                                     choose(ready, values[k], missing));
@@ -255,10 +255,15 @@ void run_window_columns(const double* params, TableArrays<const In> in, TableArr
   using Description = typename State::template WindowLanes<DoubleLanes<2>>;
   std::vector<ptrdiff_t> handed_back;
   if (Description::covers(params) && Description::period(params) <= kWindowLanesMaxPeriod) {
-    with_widest_lanes<false>([&](auto lanes) VELK_LANE_INLINE {
-      using V = DoubleLanes<decltype(lanes)::value>;
-      window_lanes_detail::run_block<State, V, In, Out>(params, in, out, length, first, count, handed_back);
-    });
+    // Each group's windows take (period + 1) vectors a side: blocks of kWindowBlockColumns keep
+    // a worker's allocation bounded whatever its share.
+    for (ptrdiff_t from = first; from < first + count; from += kWindowBlockColumns) {
+      const ptrdiff_t columns = std::min(kWindowBlockColumns, first + count - from);
+      with_widest_lanes<false>([&](auto lanes) VELK_LANE_INLINE {
+        using V = DoubleLanes<decltype(lanes)::value>;
+        window_lanes_detail::run_block<State, V, In, Out>(params, in, out, length, from, columns, handed_back);
+      });
+    }
   } else {
     for (ptrdiff_t j = first; j < first + count; ++j) handed_back.push_back(j);
   }
