@@ -481,7 +481,13 @@ void run_columns_in_lanes(const double* params, TableArrays<const In> in, TableA
                           ptrdiff_t length, ptrdiff_t first, ptrdiff_t count) {
   with_widest_lanes<fused_steps_of<State>()>([&](auto lanes) VELK_LANE_INLINE {
     using V = DoubleLanes<decltype(lanes)::value>;
-    lanes_detail::run_block<typename State::template OnLanes<V>, V, In, Out>(params, in, out, length, first, count);
+    using S = typename State::template OnLanes<V>;
+    // A state keeping its own past values (adxr's) reserves `lane_history` slots a column, up
+    // to the period's: blocks of 256 columns bound that reservation whatever the share.
+    ptrdiff_t most = count;
+    if constexpr (requires { S::lane_history(params); }) most = 256;
+    for (ptrdiff_t from = first; from < first + count; from += most)
+      lanes_detail::run_block<S, V, In, Out>(params, in, out, length, from, std::min(most, first + count - from));
   });
 }
 
