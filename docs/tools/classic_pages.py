@@ -321,7 +321,9 @@ def against_talib(entry):
         _, _, comparison = split_doc(entry.doc)
         return "same first value" if re.search(r"same first value", comparison, re.I) else "see its page"
     largest, same_first = measured
-    parts = [("same first value" if same_first else "first value differs") + f", within {max(largest, 1e-16):.0e}"]
+    # A deliberate difference (supertrend's first direction) is told on the page, not as a tolerance.
+    spread = f"within {max(largest, 1e-16):.0e}" if largest < 1e-6 else f"differs by up to {largest:.2g}: see its page"
+    parts = [("same first value" if same_first else "first value differs") + f", {spread}"]
     parts.append(defaults or "same defaults")
     return "; ".join(parts)
 
