@@ -104,8 +104,13 @@ TALIB_FACTOR = {("plus_di", 1): 100.0, ("minus_di", 1): 100.0}
 
 TALIB_NAMES = {}  # our name -> TA-Lib's, where not simply upper-cased
 # Not in TA-Lib: compared with the references of test_classic_reference.py (PEERS) instead.
-TALIB_NAMES.update(dict.fromkeys(["keltner", "donchian", "supertrend", "ichimoku", "hma", "zlema", "heikin_ashi",
-                                  "cmf", "vortex", "zscore", "vwap"]))
+TALIB_NAMES.update(dict.fromkeys(["keltner", "ichimoku", "heikin_ashi", "zscore"]))
+
+# Parameter sets TA-Lib refuses, by (name, case index): its timeperiod starts at 2 there.
+TALIB_REFUSES = {("cmf", 1), ("donchian", 1), ("supertrend", 1)}
+
+# Defaults that differ from TA-Lib's Python package (talib.abstract), by (name, parameter): ours.
+TALIB_OTHER_DEFAULTS = {("bbands", "timeperiod"): 5, ("zlema", "timeperiod"): 20}
 
 
 SESSION_BARS = 390

@@ -5,7 +5,8 @@ import math
 
 import numpy as np
 import pytest
-from classic_cases import CASES, SESSION_BARS, TALIB_FACTOR, TALIB_NAMES, bars, cases, inputs_of
+from classic_cases import (CASES, SESSION_BARS, TALIB_FACTOR, TALIB_NAMES, TALIB_OTHER_DEFAULTS, TALIB_REFUSES,
+                           bars, cases, inputs_of)
 
 from velkized_ta import classic
 from velkized_ta.classic import batch
@@ -26,6 +27,25 @@ def full_params(name, params):
 TALIB_CASES = [(name, params) for name, params in cases() if TALIB_NAMES.get(name, name) is not None]
 
 
+def talib_inputs(entry, data):
+    """The inputs TA-Lib takes: ours less the optional per-bar labels (without vwap's anchor the
+    series is one session, as TA-Lib's VWAP)."""
+    return [data[name] for name in entry["inputs"] if name not in entry["optional_inputs"]]
+
+
+def first_agreeing_direction(data, ours, theirs):
+    first = np.flatnonzero(~np.isnan(ours[1]))[0]
+    return first + np.flatnonzero(ours[1][first:] == theirs[1][first:])[0]
+
+
+# Deliberate differences at the start of a series: the bar from which ours and TA-Lib's agree (the
+# tests after test_agrees_with_talib check the bars before it).
+TALIB_AGREE_FROM = {
+    "supertrend": first_agreeing_direction,  # TA-Lib's first value starts an uptrend, ours a downtrend
+    "vwap": lambda data, ours, theirs: np.flatnonzero(np.cumsum(data["volume"]) != 0)[0],  # TA-Lib: 0 until then
+}
+
+
 @pytest.mark.parametrize("seed", [0, 1])
 @pytest.mark.parametrize(("name", "params"), TALIB_CASES,
                          ids=[i for i, case in zip(CASE_IDS, cases()) if case in TALIB_CASES])
@@ -34,19 +54,62 @@ def test_agrees_with_talib(name, params, seed):
     pytest.importorskip("talib.abstract")
     entry = classic.descriptor(name)
     data = bars(3000, seed)
-    series = inputs_of(entry, data)
-    ours = as_tuple(getattr(classic, name)(*series, **params))
-    factor = TALIB_FACTOR.get((name, CASES[name].index(params)), 1.0)
+    series = talib_inputs(entry, data)
+    case = (name, CASES[name].index(params))
     talib_name = TALIB_NAMES.get(name, name.upper())
+    if case in TALIB_REFUSES:  # a range that starts lower here: TA-Lib must still refuse it
+        with pytest.raises(Exception, match="Bad Parameter"):
+            getattr(talib, talib_name)(*series, **full_params(name, params))
+        return
+    ours = as_tuple(getattr(classic, name)(*series, **params))
     theirs = as_tuple(getattr(talib, talib_name)(*series, **full_params(name, params)))
     if any(t.dtype.kind == "i" for t in theirs):  # integers (ht_trendmode) hold 0 before the first value
         first = talib.abstract.Function(talib_name, **full_params(name, params)).lookback
         theirs = tuple(np.where(np.arange(len(t)) < first, np.nan, t) for t in theirs)
-    theirs = tuple(factor * t for t in theirs)
-    scale = np.max(np.abs(data["close"]))
+    theirs = tuple(TALIB_FACTOR.get(case, 1.0) * t for t in theirs)
+    start = TALIB_AGREE_FROM[name](data, ours, theirs) if name in TALIB_AGREE_FROM else 0
     for mine, peer in zip(ours, theirs):
         assert np.flatnonzero(~np.isnan(mine))[0] == np.flatnonzero(~np.isnan(peer))[0]
-        np.testing.assert_allclose(mine, peer, rtol=1e-9, atol=1e-9 * scale, equal_nan=True)
+        scale = np.nanmax(np.abs(peer))  # the output's own size: ratios near 0 are not measured in prices
+        np.testing.assert_allclose(mine[start:], peer[start:], rtol=1e-9, atol=1e-9 * scale, equal_nan=True)
+
+
+@pytest.mark.parametrize("name", sorted({name for name, _ in TALIB_CASES}))
+def test_defaults_are_talibs(name):
+    """Our defaults are those of TA-Lib's Python package (talib.abstract), but the listed ones."""
+    abstract = pytest.importorskip("talib.abstract")
+    theirs = dict(abstract.Function(TALIB_NAMES.get(name, name.upper())).parameters)
+    for spec in classic.descriptor(name)["params"]:
+        key = (name, spec["name"])
+        assert spec["default"] == TALIB_OTHER_DEFAULTS.get(key, theirs[spec["name"]]), key
+        assert key not in TALIB_OTHER_DEFAULTS or theirs[spec["name"]] != spec["default"], key
+
+
+@pytest.mark.parametrize("params", [p for i, p in enumerate(CASES["supertrend"]) if ("supertrend", i) not in TALIB_REFUSES])
+def test_talib_supertrend_is_these_rules_started_in_an_uptrend(params):
+    """TA-Lib's SUPERTREND is our rules (test_agrees_with_its_reference) from an uptrend at the first
+    value, where ours starts a downtrend: the whole series, not only from the bar they agree."""
+    talib = pytest.importorskip("talib")
+    data = bars(3000, 2)  # with the defaults the two directions first agree 89 bars after the first value
+    hlc = data["high"], data["low"], data["close"]
+    full = full_params("supertrend", params)
+    theirs = talib.SUPERTREND(*hlc, **full)
+    first = classic.lookback("supertrend", **params)
+    want = ref_supertrend(talib, *hlc, full["timeperiod"], full["multiplier"], rising=True)
+    for got, expected in zip(theirs, want):
+        np.testing.assert_allclose(got[first:], expected[first:], rtol=1e-12)
+    assert theirs[1][first] == 1 and classic.supertrend(*hlc, **params)[1][first] == -1
+
+
+def test_vwap_before_any_volume_is_the_typical_price_where_talib_gives_0():
+    talib = pytest.importorskip("talib")
+    data = bars(600, 3)
+    high, low, close, volume = data["high"], data["low"], data["close"], data["volume"].copy()
+    volume[:7] = 0.0
+    ours, theirs = classic.vwap(high, low, close, volume), talib.VWAP(high, low, close, volume)
+    np.testing.assert_allclose(ours[:7], (high + low + close)[:7] / 3, rtol=1e-15)
+    assert np.all(theirs[:7] == 0.0)
+    np.testing.assert_allclose(ours[7:], theirs[7:], rtol=1e-13)
 
 
 # ---------------------------------------------------------------- exact window sums
@@ -244,15 +307,16 @@ def ref_hma(x, period):
     return (ref_wma(inner, math.isqrt(period)),)
 
 
-def ref_supertrend(talib, high, low, close, period, multiplier):
+def ref_supertrend(talib, high, low, close, period, multiplier, rising=False):
+    """The rules over TA-Lib's ATR, the first value in a downtrend (ours) or an uptrend (TA-Lib's)."""
     atr = talib.ATR(high, low, close, period)
     trend, direction = np.full(len(close), np.nan), np.full(len(close), np.nan)
-    rising = None
+    first = True
     for t in np.flatnonzero(~np.isnan(atr)):
         middle = (high[t] + low[t]) / 2
         basic_upper, basic_lower = middle + multiplier * atr[t], middle - multiplier * atr[t]
-        if rising is None:
-            upper, lower, rising = basic_upper, basic_lower, False
+        if first:
+            upper, lower, first = basic_upper, basic_lower, False
         else:
             upper = basic_upper if basic_upper < upper or close[t - 1] > upper else upper
             lower = basic_lower if basic_lower > lower or close[t - 1] < lower else lower
@@ -276,13 +340,6 @@ def ref_ichimoku(talib, high, low, tenkan, kijun, senkou):
     return tuple(lines)
 
 
-def ref_zlema(talib, close, period):
-    lag = (period - 1) // 2
-    corrected = np.full(len(close), np.nan)
-    corrected[lag:] = 2 * close[lag:] - close[:len(close) - lag]
-    return (talib.EMA(corrected, period) if period > 1 else corrected,)
-
-
 def ref_vwap(high, low, close, volume, session):
     """Per run of equal anchor labels, from cumulative sums in extended precision."""
     typical = (high + low + close) / 3
@@ -302,16 +359,14 @@ def ref_keltner(talib, high, low, close, period, multiplier):
     return middle + width, middle, middle - width
 
 
-# Definitions beyond TA-Lib: a reference per indicator (TA-Lib's blocks composed, or exact sums).
+# A reference per indicator TA-Lib lacks (TA-Lib's blocks composed, or exact sums), and beside
+# TA-Lib's function where it checks more: exact sums where TA-Lib's running sums drift (cmf, vortex,
+# hma), supertrend's rules as ours start them, vwap's sessions.
 PEERS = {
     "keltner": lambda t, d, p: ref_keltner(t, d["high"], d["low"], d["close"], p["timeperiod"], p["multiplier"]),
-    "donchian": lambda t, d, p: ((windows(d["high"], p["timeperiod"]).max(axis=1),
-                                  (windows(d["high"], p["timeperiod"]).max(axis=1) + windows(d["low"], p["timeperiod"]).min(axis=1)) / 2,
-                                  windows(d["low"], p["timeperiod"]).min(axis=1))),
     "supertrend": lambda t, d, p: ref_supertrend(t, d["high"], d["low"], d["close"], p["timeperiod"], p["multiplier"]),
     "ichimoku": lambda t, d, p: ref_ichimoku(t, d["high"], d["low"], p["tenkan"], p["kijun"], p["senkou"]),
     "hma": lambda t, d, p: ref_hma(d["close"], p["timeperiod"]),
-    "zlema": lambda t, d, p: ref_zlema(t, d["close"], p["timeperiod"]),
     "heikin_ashi": lambda t, d, p: ref_heikin_ashi(d["open"], d["high"], d["low"], d["close"]),
     "cmf": lambda t, d, p: ref_cmf(d["high"], d["low"], d["close"], d["volume"], p["timeperiod"]),
     "vortex": lambda t, d, p: ref_vortex(d["high"], d["low"], d["close"], p["timeperiod"]),
@@ -413,7 +468,7 @@ def test_obv_is_the_textbook_branches_bit_for_bit_with_signed_zeros():
 
 
 def test_every_entry_outside_talib_has_a_peer():
-    assert {name for name, peer in TALIB_NAMES.items() if peer is None} == set(PEERS)
+    assert {name for name, peer in TALIB_NAMES.items() if peer is None} <= set(PEERS)
 
 
 @pytest.mark.parametrize("seed", [0, 1])

@@ -158,7 +158,8 @@ def _talib_difference(name, n):
     if function is None:
         return None
     bars = sample_frame(n)
-    inputs = [bars[sample_column(i)] for i in entry.inputs]
+    # TA-Lib takes no per-bar labels: without them (vwap's anchor) the series is one session.
+    inputs = [bars[sample_column(i)] for i in entry.inputs if i not in entry.optional_inputs]
     defaults = {p["name"]: p["default"] for p in entry.params}
     try:
         theirs = function(*inputs, **defaults)
@@ -166,6 +167,12 @@ def _talib_difference(name, n):
         return None
     ours = getattr(classic, entry.name)(*inputs)
     ours, theirs = (v if isinstance(v, tuple) else (v,) for v in (ours, theirs))
+    # Integer outputs (supertrend's trend, ht_trendmode) hold 0 before TA-Lib's first value.
+    from talib import abstract
+
+    lookback = abstract.Function(entry.talib, **defaults).lookback
+    theirs = tuple(np.where(np.arange(len(t)) < lookback, np.nan, t) if t.dtype.kind == "i" else t
+                   for t in theirs)
     largest, same_first = 0.0, True
     for mine, peer in zip(ours, theirs):
         both = ~np.isnan(mine) & ~np.isnan(peer)
@@ -314,7 +321,9 @@ def against_talib(entry):
         _, _, comparison = split_doc(entry.doc)
         return "same first value" if re.search(r"same first value", comparison, re.I) else "see its page"
     largest, same_first = measured
-    parts = [("same first value" if same_first else "first value differs") + f", within {max(largest, 1e-16):.0e}"]
+    # A deliberate difference (supertrend's first direction) is told on the page, not as a tolerance.
+    spread = f"within {max(largest, 1e-16):.0e}" if largest < 1e-6 else f"differs by up to {largest:.2g}: see its page"
+    parts = [("same first value" if same_first else "first value differs") + f", {spread}"]
     parts.append(defaults or "same defaults")
     return "; ".join(parts)
 

@@ -74,8 +74,13 @@ Alan Hull's definition, with the periods rounded down (as pandas-ta's hma). Firs
 timeperiod + isqrt(timeperiod) - 2 (22 with the default 20). The weighted sums are re-added
 every period bars and after a collapse of their size, so they do not drift. Flat prices give the
 price.
-TA-Lib has no HMA; the values equal TA-Lib's WMA composed as above (the tests check 1e-9
-relative), and so pandas-ta's hma, which calls TA-Lib's WMA when it is installed.)",
+TA-Lib HMA: same definition, default, first value and period rounding. TA-Lib's weighted sums
+are never re-added, so after a level drop they keep the old level's rounding (2.8e-9 relative on
+3000 bars falling from 1e5 to 1, where this stays within 1e-13 of exact sums). TA-Lib accepts
+timeperiod 1 (no smoothing); the range starts at 2 here.
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 4.3e-14 on a 10^6-bar random walk, 6.2e-14 on a level drop 1e5 -> 1.
+pandas-ta's hma calls TA-Lib's WMA when it is installed: the same values.)",
     {"close"},
     {{"timeperiod", ParamKind::integer, 20, 2, 100000, "Period of the slow average."}},
     {"hma"},

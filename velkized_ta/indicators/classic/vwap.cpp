@@ -47,8 +47,15 @@ the current session. Labels are compared as float64, so integer labels beyond 2*
 First value at 0. While the session has traded no volume the value is the bar's typical price.
 The sums are compensated (Neumaier), so a session of millions of bars does not drift. A NaN
 label skips the bar, as any NaN input.
-TA-Lib has no VWAP; the tests compare with sums in extended precision. pandas-ta's vwap is the
-same per-anchor cumulative ratio, with NaN where a session has traded no volume.)",
+TA-Lib VWAP: no anchor, one session from the first bar (anchor=None here). Same first value;
+until the first bar with volume TA-Lib gives 0 where this gives the typical price (and where
+negative volumes bring the summed volume back to 0 it repeats its previous value). From the first
+traded bar on the values agree within 4e-15 relative on 3000-bar random walks. The tests also
+compare with sums in extended precision, session by session.
+Measured with the defaults, largest difference relative to the value (or to the output's median
+size near zero): 2.3e-14 on a 10^6-bar random walk, 5.6e-15 on a level drop 1e5 -> 1.
+pandas-ta's vwap is the same per-anchor cumulative ratio, with NaN where a session has traded no
+volume.)",
     {"high", "low", "close", "volume", optional_input("anchor")},
     {},
     {"vwap"},
