@@ -86,11 +86,12 @@ def main(argv=None):
         name = entry["name"]
         params = {spec["name"]: spec["default"] for spec in entry["params"]}
         ours, theirs = getattr(classic, name), getattr(talib, name.upper(), None)
-        if theirs is None or not set(entry["inputs"]) <= set(data[100]):  # not in TA-Lib, or not its inputs
+        required = [key for key in entry["inputs"] if key not in entry.get("optional_inputs", ())]
+        if theirs is None or not set(required) <= set(data[100]):  # not in TA-Lib, or not its inputs
             continue
         cells = []
         for n in sizes:
-            inputs = [data[n][key] for key in entry["inputs"]]
+            inputs = [data[n][key] for key in required]  # vwap without its anchor, as TA-Lib's VWAP
             calls = max(1, 200_000 // n) if n > 100 else 2000
             mine = best_time(lambda: ours(*inputs, **params), calls, rounds)
             peer = best_time(lambda: theirs(*inputs, **params), calls, rounds)

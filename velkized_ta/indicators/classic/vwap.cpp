@@ -22,6 +22,31 @@ struct State {
     out[0] = total != 0.0 ? traded.value() / total : typical;
     return true;
   }
+  // The step over a run of real bars with the sums in locals (the same operations in its order).
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
+    CompensatedSum traded_sum = traded, volume_sum = volumes;
+    bool open = in_session;
+    double current = session;
+    for (ptrdiff_t t = from; t < to; ++t) {
+      const double typical = (in[0][t] + in[1][t] + in[2][t]) / 3.0;
+      const double volume = in[3][t], label = in[4][t];
+      if (__builtin_expect(!open || label != current, 0)) {
+        open = true;
+        current = label;
+        traded_sum.reset();
+        volume_sum.reset();
+      }
+      traded_sum.add(typical * volume);
+      volume_sum.add(volume);
+      const double total = volume_sum.value();
+      out[0][t] = static_cast<Out>(total != 0.0 ? traded_sum.value() / total : typical);
+    }
+    traded = traded_sum;
+    volumes = volume_sum;
+    in_session = open;
+    session = current;
+  }
   template <class Archive>
   void fields(Archive& a) {
     a(in_session);
