@@ -8,8 +8,11 @@ struct State {
   static constexpr int inputs = 5, outputs = 1;
   explicit State(const double*) {}
   bool step(const double* bar, double* out) {
-    const double typical = (bar[0] + bar[1] + bar[2]) / 3.0;
-    const double volume = bar[3], label = bar[4];  // label: 0 on every bar without an anchor
+    out[0] = next(bar[0], bar[1], bar[2], bar[3], bar[4]);
+    return true;
+  }
+  double next(double high, double low, double close, double volume, double label) {  // label: 0 without an anchor
+    const double typical = (high + low + close) / 3.0;
     if (!in_session || label != session) {
       in_session = true;
       session = label;
@@ -19,33 +22,15 @@ struct State {
     traded.add(typical * volume);
     volumes.add(volume);
     const double total = volumes.value();
-    out[0] = total != 0.0 ? traded.value() / total : typical;
-    return true;
+    return total != 0.0 ? traded.value() / total : typical;
   }
-  // The step over a run of real bars with the sums in locals (the same operations in its order).
+  // The steps over a run of real bars on a local copy, whose fields stay in registers.
   template <class Out>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
-    CompensatedSum traded_sum = traded, volume_sum = volumes;
-    bool open = in_session;
-    double current = session;
-    for (ptrdiff_t t = from; t < to; ++t) {
-      const double typical = (in[0][t] + in[1][t] + in[2][t]) / 3.0;
-      const double volume = in[3][t], label = in[4][t];
-      if (__builtin_expect(!open || label != current, 0)) {
-        open = true;
-        current = label;
-        traded_sum.reset();
-        volume_sum.reset();
-      }
-      traded_sum.add(typical * volume);
-      volume_sum.add(volume);
-      const double total = volume_sum.value();
-      out[0][t] = static_cast<Out>(total != 0.0 ? traded_sum.value() / total : typical);
-    }
-    traded = traded_sum;
-    volumes = volume_sum;
-    in_session = open;
-    session = current;
+    State local = *this;
+    for (ptrdiff_t t = from; t < to; ++t)
+      out[0][t] = static_cast<Out>(local.next(in[0][t], in[1][t], in[2][t], in[3][t], in[4][t]));
+    *this = local;
   }
   template <class Archive>
   void fields(Archive& a) {
