@@ -52,15 +52,14 @@ struct State {
   static constexpr bool vex_loop = true;
   static constexpr ptrdiff_t run_span = 512;
   // Once started: the moves two bars at a time (the masks of moved_total in lanes), the total's
-  // additions in order, the NaN test riding along; a span holding a NaN bar is undone (the total
-  // and close restored) and stepped.
+  // additions in order in a local, the NaN test riding along; a span holding a NaN bar is then
+  // stepped from the members, which the pass leaves alone.
   template <class Out>
   void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
     for (; from < to && !all_set(started); ++from) step_at(*this, in, from, out);
     if (from >= to) return;
     const double *close = in[0], *volume = in[1];
     Out* const target = out[0];
-    const T total_before = total, close_before = previous_close;
     ptrdiff_t t = from;
 #if defined(VELK_CLASSIC_LANES) && defined(__SSE2__)
     if constexpr (std::is_same_v<T, double>) {
@@ -79,9 +78,7 @@ struct State {
         target[t + 1] = static_cast<Out>(sum);
         before = now;
       }
-      if (_mm_movemask_pd(missing) != 0) {
-        previous_close = close_before;
-        total = total_before;
+      if (_mm_movemask_pd(missing) != 0) {  // the members are as the span found them
         for (t = from; t < to; ++t) step_at(*this, in, t, out);
         return;
       }
