@@ -633,10 +633,12 @@ def test_whole_series_match_the_live_update_around_nan_bars(entry, gaps):
 
 # Parameters at the edges of the run kernels' paths: kama pairs its path length's spans for periods
 # up to 512 (twice the period fitting in a run), adosc's averages start at the longer period, cmf's
-# sums take their fast run for windows up to 1,024.
+# sums take their fast run for windows up to 1,024, mfi's windows for windows shorter than its span
+# (512 bars).
 KERNEL_EDGES = ([("kama", {"timeperiod": p}) for p in (2, 3, 511, 512, 513, 1100)]
                 + [("adosc", {"fastperiod": 2, "slowperiod": 2}), ("adosc", {"fastperiod": 40, "slowperiod": 300})]
-                + [("cmf", {"timeperiod": p}) for p in (2, 1024, 1025)])
+                + [("cmf", {"timeperiod": p}) for p in (2, 1024, 1025)]
+                + [("mfi", {"timeperiod": p}) for p in (2, 3, 511, 512, 513)])
 
 
 @pytest.mark.every_dispatch
@@ -657,7 +659,8 @@ def test_run_kernels_at_their_parameter_edges_match_the_live_update(name, params
 
 # Kernels that take the driver's spans whole and test them for NaN bars themselves, trusting the
 # bars before a span when enough of them were real.
-MIXED_RUN_KERNELS = [("kama", {"timeperiod": 30}), ("kama", {"timeperiod": 3}), ("atr", {}), ("cmf", {}), ("ad", {})]
+MIXED_RUN_KERNELS = [("kama", {"timeperiod": 30}), ("kama", {"timeperiod": 3}), ("atr", {}), ("cmf", {}), ("ad", {}),
+                     ("obv", {})]
 
 
 @pytest.mark.every_dispatch

@@ -31,7 +31,9 @@ class AccumulationLineOf {
   // block holding a NaN bar is undone (its total restored) and handed to `stepped(at, n)` with the
   // line's members current, for the caller to step bars at .. at + n - 1 under the NaN rule; so
   // are the bars after the last whole block.
-  template <class Line, class Stepped>
+  // W: the lanes of the bar terms and errors (4 inside the AVX2 copy of a run kernel, whose
+  // divider then takes four bars at a time; the chains are the same scalar additions).
+  template <int W = 2, class Line, class Stepped>
   void push_run(const double* const* in, size_t count, Line&& line, Stepped&& stepped) {
     const double *high = in[0], *low = in[1], *close = in[2], *volume = in[3];
     size_t i = 0;
@@ -45,20 +47,29 @@ class AccumulationLineOf {
     } blocks[2];
     const Block* pending = nullptr;  // a block whose compensation and lines are still to come
     size_t pending_at = 0;
+    using V = DoubleLanes<W>;
     for (; i + kBlock <= count; i += kBlock) {
       Block& b = blocks[(i / kBlock) & 1];
       b.totals[0] = total;
       NanTest missing;
+      FlagOf<V> absent = flag_of<V>(false);
       const auto add_block = [&](auto with_pending) {
-        for (size_t j = 0; j < kBlock; j += lane_count) {
+        for (size_t j = 0; j < kBlock; j += W) {
           const size_t t = i + j;
-          const Lanes h = load_as<Lanes>(high + t), l = load_as<Lanes>(low + t), c = load_as<Lanes>(close + t),
-                      v = load_as<Lanes>(volume + t);
-          missing.add(h, l, c, v);
-          const Lanes range = h - l, none{};
-          const Lanes terms = range > none ? ((c - l) - (h - c)) / range * v : none;
+          const V h = load_as<V>(high + t), l = load_as<V>(low + t), c = load_as<V>(close + t),
+                  v = load_as<V>(volume + t);
+          V terms;
+          if constexpr (W == 2) {
+            missing.add(h, l, c, v);
+            const V range = h - l, none{};
+            terms = range > none ? ((c - l) - (h - c)) / range * v : none;
+          } else {
+            absent = absent | not_equal(h, h) | not_equal(l, l) | not_equal(c, c) | not_equal(v, v);
+            const V range = h - l, none{};
+            terms = choose(greater(range, none), ((c - l) - (h - c)) / range * v, none);
+          }
           store_as(b.terms + j, terms);
-          for (size_t k = 0; k < lane_count; ++k) {
+          for (size_t k = 0; k < static_cast<size_t>(W); ++k) {
             total += terms[k];
             b.totals[j + k + 1] = total;
             if constexpr (decltype(with_pending)::value) {
@@ -73,7 +84,7 @@ class AccumulationLineOf {
       else
         add_block(std::false_type{});
       pending = nullptr;
-      if (missing.any()) [[unlikely]] {
+      if (missing.any() || any_set(absent)) [[unlikely]] {
         total_ = b.totals[0];
         compensation_ = compensation;
         stepped(i, kBlock);
@@ -82,9 +93,9 @@ class AccumulationLineOf {
         continue;
       }
       // Each addition's error, two-sum as in add(), summed into the compensation with the next block.
-      for (size_t j = 0; j < kBlock; j += lane_count) {
-        const Lanes before = load_as<Lanes>(b.totals + j), sum = load_as<Lanes>(b.totals + j + 1);
-        const Lanes value = load_as<Lanes>(b.terms + j), value_part = sum - before;
+      for (size_t j = 0; j < kBlock; j += W) {
+        const V before = load_as<V>(b.totals + j), sum = load_as<V>(b.totals + j + 1);
+        const V value = load_as<V>(b.terms + j), value_part = sum - before;
         store_as(b.errors + j, (before - (sum - value_part)) + (value - value_part));
       }
       pending = &b;

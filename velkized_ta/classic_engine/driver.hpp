@@ -488,8 +488,8 @@ inline void run_real_spans(State& state, const double* const* columns, ptrdiff_t
 
 // The unit-stride loop of a state with a run kernel: NaN bars between the runs give NaN outputs
 // and never reach the state, as in step_bar (a mixed run kernel sees them and does the same).
-// Width: the lanes a kernel may run its spans in (`run_real<Out, Width>`); 2 unless the state
-// asks for wider ones inside the AVX2 copy (`vex_lane_width`).
+// Width: the lanes a kernel may run its spans in (`run_real<Out, Width>`, `run_mixed<Out, Width>`);
+// 2 unless the state asks for wider ones inside the AVX2 copy (`vex_lane_width`).
 template <class State, class Out, int Width = 2>
 inline void run_real_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesOut<Out> out) {
   const double* columns[State::inputs];
@@ -498,7 +498,13 @@ inline void run_real_bars(State& state, SeriesIn in, ptrdiff_t length, SeriesOut
   for (int k = 0; k < State::outputs; ++k) targets[k] = out.columns[k];
   if constexpr (HasMixedRunKernel<State>) {
     constexpr ptrdiff_t span = run_span_of<State>();
-    for (ptrdiff_t t = 0; t < length; t += span) state.run_mixed(columns, t, length - t < span ? length : t + span, targets);
+    for (ptrdiff_t t = 0; t < length; t += span) {
+      const ptrdiff_t end = length - t < span ? length : t + span;
+      if constexpr (Width != 2)
+        state.template run_mixed<Out, Width>(columns, t, end, targets);
+      else
+        state.run_mixed(columns, t, end, targets);
+    }
   } else {
     run_real_spans<State, Out, Width>(state, columns, 0, length, targets);
   }

@@ -15,8 +15,9 @@ struct State {
     return flag_of<T>(true);
   }
   static constexpr bool vex_loop = true;
+  static constexpr int vex_lane_width = 4;
   static constexpr ptrdiff_t run_span = 256;  // the length of the scratch array in run_mixed
-  template <class Out>
+  template <class Out, int Width = 2>
   void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
     const size_t n = static_cast<size_t>(to - from);
     const double* const columns[4] = {in[0] + from, in[1] + from, in[2] + from, in[3] + from};
@@ -28,7 +29,7 @@ struct State {
         step_bar(*this, bar, lines + i);
       }
     };
-    line.push_run(columns, n, [&](size_t i, double value) { lines[i] = value; }, stepped);
+    line.template push_run<Width>(columns, n, [&](size_t i, double value) { lines[i] = value; }, stepped);
     if constexpr (!std::is_same_v<Out, double>) {
       for (size_t i = 0; i < n; ++i) out[0][from + static_cast<ptrdiff_t>(i)] = static_cast<Out>(lines[i]);
     }

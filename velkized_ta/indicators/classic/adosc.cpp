@@ -36,10 +36,11 @@ struct State {
     return flag_not(warming);
   }
   static constexpr bool vex_loop = true;
+  static constexpr int vex_lane_width = 4;
   static constexpr ptrdiff_t run_span = 256;  // the length of the scratch array in run_mixed
   // Once warm, both averages step along the line's own loop, their values in locals; blocks
   // holding a NaN bar, and the warm-up, take step.
-  template <class Out>
+  template <class Out, int Width = 2>
   void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
     for (; from < to && seen <= warmup; ++from) step_at(*this, in, from, out);
     if (from >= to) return;
@@ -59,7 +60,7 @@ struct State {
       fast_value = fast.value;
       slow_value = slow.value;
     };
-    line.push_run(columns, static_cast<size_t>(to - from), averaged, stepped);
+    line.template push_run<Width>(columns, static_cast<size_t>(to - from), averaged, stepped);
     fast.value = fast_value;
     slow.value = slow_value;
   }

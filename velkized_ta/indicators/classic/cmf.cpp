@@ -12,8 +12,12 @@ V money_flow(V high, V low, V close, V volume) {
   const V range = high - low;
   const V none{};
   // A bar without range has no location within it: it moves no money.
-  const V location = range != none ? ((close - low) - (high - close)) / range : none;
-  return location * volume;
+  if constexpr (lane_width<V> > 2) {  // the comparison compiled for the unit that runs it
+    return choose(not_equal(range, none), ((close - low) - (high - close)) / range, none) * volume;
+  } else {
+    const V location = range != none ? ((close - low) - (high - close)) / range : none;
+    return location * volume;
+  }
 }
 
 // Zero volume over the window moves no money.
@@ -32,26 +36,37 @@ struct State {
     return true;
   }
   static constexpr bool vex_loop = true;
+  // Inside the AVX2 copy the money flows and shares take four lanes: two divides a bar, which
+  // four lanes run about twice as fast as two.
+  static constexpr int vex_lane_width = 4;
   static constexpr ptrdiff_t run_span = 256;  // the length of the scratch arrays
   // A span once the window is full, with the NaN test in the pass computing the money flows; a
   // span holding a NaN bar (or the warm-up) goes through run_real between its NaN bars.
-  template <class Out>
+  template <class Out, int Width = 2>
   void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
     if (sums.full(1)) {
       double flows[run_span];
 #if defined(VELK_CLASSIC_LANES)
+      using V = DoubleLanes<Width>;
       NanTest missing;
+      FlagOf<V> absent = flag_of<V>(false);
       const ptrdiff_t n = to - from;
       ptrdiff_t i = 0;
-      for (; i + lane_count <= n; i += lane_count) {
+      for (; i + Width <= n; i += Width) {
         const ptrdiff_t t = from + i;
-        const Lanes high = load_as<Lanes>(in[0] + t), low = load_as<Lanes>(in[1] + t),
-                    close = load_as<Lanes>(in[2] + t), volume = load_as<Lanes>(in[3] + t);
-        missing.add(high, low, close, volume);
-        const Lanes lanes = money_flow(high, low, close, volume);
+        // The next span's bars on their way while this one waits on its sums' chains.
+        if (i % 8 == 0) unrolled<inputs>([&](int k) { __builtin_prefetch(in[k] + t + run_span); });
+        const V high = load_as<V>(in[0] + t), low = load_as<V>(in[1] + t), close = load_as<V>(in[2] + t),
+                volume = load_as<V>(in[3] + t);
+        if constexpr (Width == 2)
+          missing.add(high, low, close, volume);
+        else
+          absent = absent | not_equal(high, high) | not_equal(low, low) | not_equal(close, close) |
+                   not_equal(volume, volume);
+        const V lanes = money_flow(high, low, close, volume);
         std::memcpy(flows + i, &lanes, sizeof lanes);
       }
-      bool real = !missing.any();
+      bool real = !missing.any() && !any_set(absent);
       for (; i < n; ++i) {
         const ptrdiff_t t = from + i;
         real &= all_real_at<inputs>(in, t);
@@ -60,7 +75,7 @@ struct State {
 #else
       bool real = false;
 #endif
-      if (real) return run_flows(in, from, to, out, flows);
+      if (real) return run_flows<Out, Width>(in, from, to, out, flows);
     }
     run_real_spans(*this, in, from, to, out);
   }
@@ -83,7 +98,7 @@ struct State {
     run_flows(in, from, to, out, flows);
   }
   // Bars from .. to - 1 (real, the window full) from their money flows.
-  template <class Out>
+  template <class Out, int Width = 2>
   void run_flows(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, const double* flows) {
     const ptrdiff_t n = to - from;
     double flow_sums[run_span], volume_sums[run_span];
@@ -92,9 +107,13 @@ struct State {
     sums.push_run(values, static_cast<size_t>(n), windows);
     ptrdiff_t i = 0;
 #if defined(VELK_CLASSIC_LANES)
-    for (; i + lane_count <= n; i += lane_count) {
-      const Lanes none{}, total = load_as<Lanes>(volume_sums + i);
-      store_as(out[0] + from + i, total != none ? load_as<Lanes>(flow_sums + i) / total : none);
+    using V = DoubleLanes<Width>;
+    for (; i + Width <= n; i += Width) {
+      const V none{}, total = load_as<V>(volume_sums + i);
+      if constexpr (Width == 2)
+        store_as(out[0] + from + i, total != none ? load_as<V>(flow_sums + i) / total : none);
+      else
+        store_as(out[0] + from + i, choose(not_equal(total, none), load_as<V>(flow_sums + i) / total, none));
     }
 #endif
     for (; i < n; ++i) out[0][from + i] = static_cast<Out>(share(flow_sums[i], volume_sums[i]));

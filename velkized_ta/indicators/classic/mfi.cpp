@@ -1,5 +1,7 @@
 // Money flow index.
-#include "classic_engine/indicator.hpp"
+#include <vector>
+
+#include "classic_engine/sums.hpp"
 
 namespace velk::classic {
 namespace {
@@ -22,6 +24,78 @@ struct State {
     out[0] = total != 0.0 ? 100.0 * (up / total) : 0.0;
     return true;
   }
+  static constexpr bool vex_loop = true;
+  static constexpr ptrdiff_t run_span = 512;  // bounds the scratch arrays
+  // Once both windows are full and hold fewer bars than the run: the bars' typical prices and
+  // rising and falling flows in a pass of lanes, each window's sums by run_window_sum (two spans
+  // between re-addings side by side) over its values laid after a copy of its ring, then the
+  // ratios in lanes. Every value through the step's operations in its order.
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
+    from = step_while(*this, in, from, to, out, [&] { return !rising.full(); });
+    const ptrdiff_t n = to - from;
+    const ptrdiff_t period = static_cast<ptrdiff_t>(rising.ring.capacity());
+    if (n <= period) {
+      for (; from < to; ++from) step_at(*this, in, from, out);
+      return;
+    }
+    // ups and downs: the ring's values (oldest first) then the run's; then the two windows' sums.
+    scratch.resize(static_cast<size_t>(4 * n + 2 * period));
+    double* const ups = scratch.data() + period;
+    double* const downs = ups + n + period;
+    double* const up_sums = downs + n;
+    double* const down_sums = up_sums + n;
+    size_t at = 0;
+    rising.ring.each_oldest([&](double value) { scratch[at++] = value; });
+    at = static_cast<size_t>(n + period);
+    falling.ring.each_oldest([&](double value) { scratch[at++] = value; });
+    const double *high = in[0] + from, *low = in[1] + from, *close = in[2] + from, *volume = in[3] + from;
+    double before = previous;
+    ptrdiff_t i = 0;
+#if defined(VELK_CLASSIC_LANES)
+    const Lanes none{};
+    for (; i + lane_count <= n; i += lane_count) {
+      const Lanes typical = (load_as<Lanes>(high + i) + load_as<Lanes>(low + i) + load_as<Lanes>(close + i)) / 3.0;
+      const Lanes flow = typical * load_as<Lanes>(volume + i);
+      const Lanes earlier = {before, typical[0]};
+      store_as(ups + i, typical > earlier ? flow : none);
+      store_as(downs + i, typical < earlier ? flow : none);
+      before = typical[1];
+    }
+#endif
+    for (; i < n; ++i) {
+      const double typical = (high[i] + low[i] + close[i]) / 3.0;
+      const double flow = typical * volume[i];
+      ups[i] = typical > before ? flow : 0.0;
+      downs[i] = typical < before ? flow : 0.0;
+      before = typical;
+    }
+    previous = before;
+    const auto into = [&](double* sums) {
+      return [sums, period](ptrdiff_t t, auto sum) {
+        if constexpr (std::is_same_v<decltype(sum), double>) {
+          sums[t] = sum;
+        } else {
+          sums[t] = sum[0];
+          sums[t + period] = sum[1];
+        }
+      };
+    };
+    run_window_sum(rising, ups, n, into(up_sums));
+    run_window_sum(falling, downs, n, into(down_sums));
+    Out* const target = out[0] + from;
+    i = 0;
+#if defined(VELK_CLASSIC_LANES)
+    for (; i + lane_count <= n; i += lane_count) {
+      const Lanes up = load_as<Lanes>(up_sums + i), total = up + load_as<Lanes>(down_sums + i);
+      store_as(target + i, total != none ? 100.0 * (up / total) : none);
+    }
+#endif
+    for (; i < n; ++i) {
+      const double total = up_sums[i] + down_sums[i];
+      target[i] = static_cast<Out>(total != 0.0 ? 100.0 * (up_sums[i] / total) : 0.0);
+    }
+  }
   template <class Archive>
   void fields(Archive& a) {
     a(previous);
@@ -32,6 +106,7 @@ struct State {
   double previous = 0.0;
   bool has_previous = false;
   WindowSum rising, falling;
+  std::vector<double> scratch;  // run_real's arrays (not state)
 };
 
 const Registrar<State> registered{Descriptor{

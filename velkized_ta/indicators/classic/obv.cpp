@@ -49,6 +49,45 @@ struct State {
 #endif
     }
   }
+  static constexpr bool vex_loop = true;
+  static constexpr ptrdiff_t run_span = 512;
+  // Once started: the moves two bars at a time (the masks of moved_total in lanes), the total's
+  // additions in order in a local, the NaN test riding along; a span holding a NaN bar is then
+  // stepped from the members, which the pass leaves alone.
+  template <class Out>
+  void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
+    for (; from < to && !all_set(started); ++from) step_at(*this, in, from, out);
+    if (from >= to) return;
+    const double *close = in[0], *volume = in[1];
+    Out* const target = out[0];
+    ptrdiff_t t = from;
+#if defined(VELK_CLASSIC_LANES) && defined(__SSE2__)
+    if constexpr (std::is_same_v<T, double>) {
+      T sum = total;
+      const __m128d sign = _mm_set1_pd(-0.0);
+      __m128d missing = _mm_setzero_pd(), before = _mm_set1_pd(previous_close);
+      for (; t + lane_count <= to; t += lane_count) {
+        const __m128d now = _mm_loadu_pd(close + t), moved = _mm_loadu_pd(volume + t);
+        missing = _mm_or_pd(missing, _mm_cmpunord_pd(now, moved));
+        const __m128d earlier = _mm_shuffle_pd(before, now, 1);  // {close[t - 1], close[t]}
+        const __m128d higher = _mm_cmpgt_pd(now, earlier), lower = _mm_cmplt_pd(now, earlier);
+        const __m128d moves = _mm_xor_pd(_mm_and_pd(_mm_or_pd(higher, lower), moved), _mm_andnot_pd(higher, sign));
+        sum += _mm_cvtsd_f64(moves);
+        target[t] = static_cast<Out>(sum);
+        sum += _mm_cvtsd_f64(_mm_unpackhi_pd(moves, moves));
+        target[t + 1] = static_cast<Out>(sum);
+        before = now;
+      }
+      if (_mm_movemask_pd(missing) != 0) {  // the members are as the span found them
+        for (t = from; t < to; ++t) step_at(*this, in, t, out);
+        return;
+      }
+      total = sum;
+      if (t > from) previous_close = close[t - 1];
+    }
+#endif
+    for (; t < to; ++t) step_at(*this, in, t, out);
+  }
   template <class Archive>
   void fields(Archive& a) {
     a(total);
