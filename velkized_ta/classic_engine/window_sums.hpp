@@ -40,15 +40,17 @@ namespace window_sums_detail {
 __attribute__((target("avx512f,avx512dq,popcnt"))) inline bool scan_avx512(const double* values, size_t n,
                                                                           size_t& zeros, bool& negative) {
   const __m512d none = _mm512_setzero_pd(), largest = _mm512_set1_pd(std::numeric_limits<double>::max());
-  __mmask8 every = 0xFF, some = 0;
+  // The lanes not finite (not <= the largest double, NaN included) and below zero ORed together:
+  // `every &= (<=)` compiled to a masked compare, whose latency then chained the iterations.
+  unsigned beyond = 0, some = 0;
   size_t j = 0, zero = 0;
   for (; j + 8 <= n; j += 8) {
     const __m512d v = _mm512_loadu_pd(values + j);
-    every &= _mm512_cmp_pd_mask(_mm512_abs_pd(v), largest, _CMP_LE_OQ);
+    beyond |= _mm512_cmp_pd_mask(_mm512_abs_pd(v), largest, _CMP_NLE_UQ);
     some |= _mm512_cmp_pd_mask(v, none, _CMP_LT_OQ);
     zero += static_cast<size_t>(__builtin_popcount(_mm512_cmp_pd_mask(v, none, _CMP_EQ_OQ)));
   }
-  bool finite = every == 0xFF, below = some != 0;
+  bool finite = beyond == 0, below = some != 0;
   for (; j < n; ++j) {
     finite &= std::fabs(values[j]) <= std::numeric_limits<double>::max();
     below |= values[j] < 0.0;
@@ -58,9 +60,10 @@ __attribute__((target("avx512f,avx512dq,popcnt"))) inline bool scan_avx512(const
   negative = below;
   return finite;
 }
-__attribute__((target("avx512f"))) inline void bounds_avx512(const double* values, size_t n, double& lowest,
-                                                             double& highest) {
-  lowest = highest = values[0];
+__attribute__((target("avx512f"))) inline void bounds_avx512(const double* values, size_t n, double& lowest_out,
+                                                             double& highest_out) {
+  // In locals: stores through the references each bar would wait on each other (they may alias values).
+  double lowest = values[0], highest = values[0];
   size_t j = 0;
   if (n >= 16) {
     using Wide = DoubleLanes<8>;
@@ -89,6 +92,8 @@ __attribute__((target("avx512f"))) inline void bounds_avx512(const double* value
     lowest = std::min(lowest, values[j]);
     highest = std::max(highest, values[j]);
   }
+  lowest_out = lowest;
+  highest_out = highest;
 }
 
 }  // namespace window_sums_detail
@@ -362,11 +367,11 @@ class GuardedWindowSums {
   }
   // The smallest and largest of values[0 .. n - 1] (n >= 1, none NaN), four pairs of lanes
   // apart so that the comparisons' latencies overlap.
-  static void bounds(const double* values, size_t n, double& lowest, double& highest) {
+  static void bounds(const double* values, size_t n, double& lowest_out, double& highest_out) {
 #if defined(__x86_64__) && !defined(__clang__)
-    if (widest_lane_unit() == LaneUnit::Eight) return window_sums_detail::bounds_avx512(values, n, lowest, highest);
+    if (widest_lane_unit() == LaneUnit::Eight) return window_sums_detail::bounds_avx512(values, n, lowest_out, highest_out);
 #endif
-    lowest = highest = values[0];
+    double lowest = values[0], highest = values[0];  // in locals, as bounds_avx512's
     size_t j = 0;
 #if defined(VELK_CLASSIC_LANES)
     constexpr size_t kApart = 4;
@@ -394,6 +399,8 @@ class GuardedWindowSums {
       lowest = std::min(lowest, values[j]);
       highest = std::max(highest, values[j]);
     }
+    lowest_out = lowest;
+    highest_out = highest;
   }
   // Rings longer than this take run_between (a copy per run would cost more than it saves).
   static constexpr size_t kLongestCopied = 1024;
