@@ -327,7 +327,11 @@ class GuardedWindowSums {
     int mask = 0;
     unrolled<K>([&](int k) { mask |= static_cast<int>(own_magnitude[k]) << k; });
     if (mask == 0) {
-      run(std::integral_constant<int, 0>{});
+      bool paired = false;
+#if defined(VELK_CLASSIC_LANES)
+      paired = run_paired(values, from, n, sums, ring_copy, sum, fresh_sum, until_resum, last_resum);
+#endif
+      if (!paired) run(std::integral_constant<int, 0>{});
     } else if constexpr (K <= 3) {
       [&]<int... Masks>(std::integer_sequence<int, Masks...>) {
         ((mask == Masks ? run(std::integral_constant<int, Masks>{}) : void()), ...);
@@ -365,6 +369,95 @@ class GuardedWindowSums {
     });
     return true;
   }
+#if defined(VELK_CLASSIC_LANES)
+  // run_unchecked's loop where no sum adds its magnitudes and sums k and k + K / 2 have one
+  // length and one schedule of re-addings (ultosc's buying pressure and true range over a
+  // period; vortex's two movements, its true range alone): each such pair as the two lanes of a
+  // vector, each lane the loop's scalar operations in their order, so half the additions.
+  // Returns false (nothing done) where the pairs differ.
+  bool run_paired(const double* const* values, size_t from, size_t n, double* const* sums,
+                  const double* const* ring_copy, double* sum, double* fresh_sum, int64_t* until_resum,
+                  size_t* last_resum) const {
+    constexpr int H = K / 2;
+    if constexpr (H == 0) {
+      return false;
+    } else {
+      bool paired = true;
+      unrolled<H>([&](int p) {
+        paired &= rings_[p].capacity() == rings_[p + H].capacity() && until_resum[p] == until_resum[p + H];
+      });
+      if (!paired) return false;
+      Lanes pair_sum[H], pair_fresh[H];
+      int64_t until[K], capacity[K];
+      unrolled<K>([&](int k) {
+        until[k] = until_resum[k];
+        capacity[k] = static_cast<int64_t>(rings_[k].capacity());
+      });
+      unrolled<H>([&](int p) {
+        pair_sum[p] = Lanes{sum[p], sum[p + H]};
+        pair_fresh[p] = Lanes{fresh_sum[p], fresh_sum[p + H]};
+      });
+      constexpr int S = K - 1;  // the sum left alone when K is odd
+      double single_sum = sum[S], single_fresh = fresh_sum[S];
+      for (size_t lo = 0; lo < n;) {
+        // As in run: each sum's leaving values from its ring's copy, then from the run's values.
+        size_t hi = n;
+        const double* leaving[K];
+        unrolled<K>([&](int k) {
+          const size_t length = static_cast<size_t>(capacity[k]);
+          if (lo < length) {
+            hi = std::min(hi, length);
+            leaving[k] = ring_copy[k];
+          } else {
+            leaving[k] = values[k] + from - length;
+          }
+        });
+        for (size_t i = lo; i < hi; ++i) {
+          unrolled<H>([&](int p) {
+            const Lanes value = {values[p][from + i], values[p + H][from + i]};
+            pair_fresh[p] += value;
+            if (--until[p] == 0) {
+              until[p] = capacity[p];
+              last_resum[p] = last_resum[p + H] = i;
+              pair_sum[p] = pair_fresh[p];
+              pair_fresh[p] = Lanes{};
+            } else {
+              pair_sum[p] += value;
+              pair_sum[p] -= Lanes{leaving[p][i], leaving[p + H][i]};
+            }
+            sums[p][from + i] = pair_sum[p][0];
+            sums[p + H][from + i] = pair_sum[p][1];
+          });
+          if constexpr (K % 2 == 1) {
+            const double value = values[S][from + i];
+            single_fresh += value;
+            if (--until[S] == 0) {
+              until[S] = capacity[S];
+              last_resum[S] = i;
+              single_sum = single_fresh;
+              single_fresh = 0.0;
+            } else {
+              single_sum += value;
+              single_sum -= leaving[S][i];
+            }
+            sums[S][from + i] = single_sum;
+          }
+        }
+        lo = hi;
+      }
+      unrolled<H>([&](int p) {
+        sum[p] = pair_sum[p][0], sum[p + H] = pair_sum[p][1];
+        fresh_sum[p] = pair_fresh[p][0], fresh_sum[p + H] = pair_fresh[p][1];
+        until_resum[p] = until[p], until_resum[p + H] = until[p];
+      });
+      if constexpr (K % 2 == 1) {
+        sum[S] = single_sum, fresh_sum[S] = single_fresh;
+        until_resum[S] = until[S];
+      }
+      return true;
+    }
+  }
+#endif
   // The smallest and largest of values[0 .. n - 1] (n >= 1, none NaN), four pairs of lanes
   // apart so that the comparisons' latencies overlap.
   static void bounds(const double* values, size_t n, double& lowest_out, double& highest_out) {
