@@ -40,16 +40,21 @@ namespace window_sums_detail {
 __attribute__((target("avx512f,avx512dq,popcnt"))) inline bool scan_avx512(const double* values, size_t n,
                                                                           size_t& zeros, bool& negative) {
   const __m512d none = _mm512_setzero_pd(), largest = _mm512_set1_pd(std::numeric_limits<double>::max());
-  // The lanes not finite (not <= the largest double, NaN included) and below zero ORed together:
-  // `every &= (<=)` compiled to a masked compare, whose latency then chained the iterations.
-  unsigned beyond = 0, some = 0;
-  size_t j = 0, zero = 0;
+  // The lanes not finite (not <= the largest double, NaN included) and below zero ORed together
+  // in mask registers, the zeros counted per lane: `every &= (<=)` compiled to a masked compare,
+  // whose latency chained the iterations, and moving three masks a step to general registers
+  // (for OR and popcount) cost more than the compares.
+  __mmask8 beyond = 0, some = 0;
+  __m512i zeros_per_lane = _mm512_setzero_si512();
+  const __m512i one = _mm512_set1_epi64(1);
+  size_t j = 0;
   for (; j + 8 <= n; j += 8) {
     const __m512d v = _mm512_loadu_pd(values + j);
-    beyond |= _mm512_cmp_pd_mask(_mm512_abs_pd(v), largest, _CMP_NLE_UQ);
-    some |= _mm512_cmp_pd_mask(v, none, _CMP_LT_OQ);
-    zero += static_cast<size_t>(__builtin_popcount(_mm512_cmp_pd_mask(v, none, _CMP_EQ_OQ)));
+    beyond = _kor_mask8(beyond, _mm512_cmp_pd_mask(_mm512_abs_pd(v), largest, _CMP_NLE_UQ));
+    some = _kor_mask8(some, _mm512_cmp_pd_mask(v, none, _CMP_LT_OQ));
+    zeros_per_lane = _mm512_mask_add_epi64(zeros_per_lane, _mm512_cmp_pd_mask(v, none, _CMP_EQ_OQ), zeros_per_lane, one);
   }
+  size_t zero = static_cast<size_t>(_mm512_reduce_add_epi64(zeros_per_lane));
   bool finite = beyond == 0, below = some != 0;
   for (; j < n; ++j) {
     finite &= std::fabs(values[j]) <= std::numeric_limits<double>::max();
@@ -282,17 +287,8 @@ class GuardedWindowSums {
         capacity[k] = static_cast<int64_t>(rings_[k].capacity());
       });
       for (size_t lo = 0; lo < n;) {
-        size_t hi = n;
         const double* leaving[K];
-        unrolled<K>([&](int k) {
-          const size_t length = static_cast<size_t>(capacity[k]);
-          if (lo < length) {
-            hi = std::min(hi, length);
-            leaving[k] = ring_copy[k];
-          } else {
-            leaving[k] = values[k] + from - length;
-          }
-        });
+        const size_t hi = leaving_stretch(lo, n, capacity, ring_copy, values, from, leaving);
         for (size_t i = lo; i < hi; ++i) {
           unrolled<K>([&](int k) {
             const double value = values[k][from + i];
@@ -369,6 +365,23 @@ class GuardedWindowSums {
     });
     return true;
   }
+  // The end of the stretch of run_unchecked's bars from `lo` (of n) within which each sum's
+  // leaving values come from one array: the copy of its ring for its first `capacity` bars, the
+  // run's values after (into `leaving`).
+  static size_t leaving_stretch(size_t lo, size_t n, const int64_t* capacity, const double* const* ring_copy,
+                                const double* const* values, size_t from, const double** leaving) {
+    size_t hi = n;
+    unrolled<K>([&](int k) {
+      const size_t length = static_cast<size_t>(capacity[k]);
+      if (lo < length) {
+        hi = std::min(hi, length);
+        leaving[k] = ring_copy[k];
+      } else {
+        leaving[k] = values[k] + from - length;
+      }
+    });
+    return hi;
+  }
 #if defined(VELK_CLASSIC_LANES)
   // run_unchecked's loop where no sum adds its magnitudes and sums k and k + K / 2 have one
   // length and one schedule of re-addings (ultosc's buying pressure and true range over a
@@ -400,18 +413,8 @@ class GuardedWindowSums {
       constexpr int S = K - 1;  // the sum left alone when K is odd
       double single_sum = sum[S], single_fresh = fresh_sum[S];
       for (size_t lo = 0; lo < n;) {
-        // As in run: each sum's leaving values from its ring's copy, then from the run's values.
-        size_t hi = n;
         const double* leaving[K];
-        unrolled<K>([&](int k) {
-          const size_t length = static_cast<size_t>(capacity[k]);
-          if (lo < length) {
-            hi = std::min(hi, length);
-            leaving[k] = ring_copy[k];
-          } else {
-            leaving[k] = values[k] + from - length;
-          }
-        });
+        const size_t hi = leaving_stretch(lo, n, capacity, ring_copy, values, from, leaving);
         for (size_t i = lo; i < hi; ++i) {
           unrolled<H>([&](int p) {
             const Lanes value = {values[p][from + i], values[p + H][from + i]};
