@@ -638,7 +638,11 @@ def test_whole_series_match_the_live_update_around_nan_bars(entry, gaps):
 KERNEL_EDGES = ([("kama", {"timeperiod": p}) for p in (2, 3, 511, 512, 513, 1100)]
                 + [("adosc", {"fastperiod": 2, "slowperiod": 2}), ("adosc", {"fastperiod": 40, "slowperiod": 300})]
                 + [("cmf", {"timeperiod": p}) for p in (2, 1024, 1025)]
-                + [("mfi", {"timeperiod": p}) for p in (2, 3, 511, 512, 513)])
+                + [("mfi", {"timeperiod": p}) for p in (2, 3, 511, 512, 513)]
+                # Simple averages filling across the kernel's spans of 1024 bars, and of one bar.
+                + [("stoch", {"slowk_period": 1100, "slowd_period": 2}),
+                   ("stoch", {"fastk_period": 1030, "slowk_period": 2, "slowd_period": 1025}),
+                   ("stoch", {"fastk_period": 1, "slowk_period": 1, "slowd_period": 1})])
 
 
 @pytest.mark.every_dispatch

@@ -40,15 +40,22 @@ namespace window_sums_detail {
 __attribute__((target("avx512f,avx512dq,popcnt"))) inline bool scan_avx512(const double* values, size_t n,
                                                                           size_t& zeros, bool& negative) {
   const __m512d none = _mm512_setzero_pd(), largest = _mm512_set1_pd(std::numeric_limits<double>::max());
-  __mmask8 every = 0xFF, some = 0;
-  size_t j = 0, zero = 0;
+  // The lanes not finite (not <= the largest double, NaN included) and below zero ORed together
+  // in mask registers, the zeros counted per lane: `every &= (<=)` compiled to a masked compare,
+  // whose latency chained the iterations, and moving three masks a step to general registers
+  // (for OR and popcount) cost more than the compares.
+  __mmask8 beyond = 0, some = 0;
+  __m512i zeros_per_lane = _mm512_setzero_si512();
+  const __m512i one = _mm512_set1_epi64(1);
+  size_t j = 0;
   for (; j + 8 <= n; j += 8) {
     const __m512d v = _mm512_loadu_pd(values + j);
-    every &= _mm512_cmp_pd_mask(_mm512_abs_pd(v), largest, _CMP_LE_OQ);
-    some |= _mm512_cmp_pd_mask(v, none, _CMP_LT_OQ);
-    zero += static_cast<size_t>(__builtin_popcount(_mm512_cmp_pd_mask(v, none, _CMP_EQ_OQ)));
+    beyond = _kor_mask8(beyond, _mm512_cmp_pd_mask(_mm512_abs_pd(v), largest, _CMP_NLE_UQ));
+    some = _kor_mask8(some, _mm512_cmp_pd_mask(v, none, _CMP_LT_OQ));
+    zeros_per_lane = _mm512_mask_add_epi64(zeros_per_lane, _mm512_cmp_pd_mask(v, none, _CMP_EQ_OQ), zeros_per_lane, one);
   }
-  bool finite = every == 0xFF, below = some != 0;
+  size_t zero = static_cast<size_t>(_mm512_reduce_add_epi64(zeros_per_lane));
+  bool finite = beyond == 0, below = some != 0;
   for (; j < n; ++j) {
     finite &= std::fabs(values[j]) <= std::numeric_limits<double>::max();
     below |= values[j] < 0.0;
@@ -58,9 +65,10 @@ __attribute__((target("avx512f,avx512dq,popcnt"))) inline bool scan_avx512(const
   negative = below;
   return finite;
 }
-__attribute__((target("avx512f"))) inline void bounds_avx512(const double* values, size_t n, double& lowest,
-                                                             double& highest) {
-  lowest = highest = values[0];
+__attribute__((target("avx512f"))) inline void bounds_avx512(const double* values, size_t n, double& lowest_out,
+                                                             double& highest_out) {
+  // In locals: stores through the references each bar would wait on each other (they may alias values).
+  double lowest = values[0], highest = values[0];
   size_t j = 0;
   if (n >= 16) {
     using Wide = DoubleLanes<8>;
@@ -89,6 +97,8 @@ __attribute__((target("avx512f"))) inline void bounds_avx512(const double* value
     lowest = std::min(lowest, values[j]);
     highest = std::max(highest, values[j]);
   }
+  lowest_out = lowest;
+  highest_out = highest;
 }
 
 }  // namespace window_sums_detail
@@ -277,17 +287,8 @@ class GuardedWindowSums {
         capacity[k] = static_cast<int64_t>(rings_[k].capacity());
       });
       for (size_t lo = 0; lo < n;) {
-        size_t hi = n;
         const double* leaving[K];
-        unrolled<K>([&](int k) {
-          const size_t length = static_cast<size_t>(capacity[k]);
-          if (lo < length) {
-            hi = std::min(hi, length);
-            leaving[k] = ring_copy[k];
-          } else {
-            leaving[k] = values[k] + from - length;
-          }
-        });
+        const size_t hi = leaving_stretch(lo, n, capacity, ring_copy, values, from, leaving);
         for (size_t i = lo; i < hi; ++i) {
           unrolled<K>([&](int k) {
             const double value = values[k][from + i];
@@ -322,7 +323,11 @@ class GuardedWindowSums {
     int mask = 0;
     unrolled<K>([&](int k) { mask |= static_cast<int>(own_magnitude[k]) << k; });
     if (mask == 0) {
-      run(std::integral_constant<int, 0>{});
+      bool paired = false;
+#if defined(VELK_CLASSIC_LANES)
+      paired = run_paired(values, from, n, sums, ring_copy, sum, fresh_sum, until_resum, last_resum);
+#endif
+      if (!paired) run(std::integral_constant<int, 0>{});
     } else if constexpr (K <= 3) {
       [&]<int... Masks>(std::integer_sequence<int, Masks...>) {
         ((mask == Masks ? run(std::integral_constant<int, Masks>{}) : void()), ...);
@@ -360,13 +365,111 @@ class GuardedWindowSums {
     });
     return true;
   }
+  // The end of the stretch of run_unchecked's bars from `lo` (of n) within which each sum's
+  // leaving values come from one array: the copy of its ring for its first `capacity` bars, the
+  // run's values after (into `leaving`).
+  static size_t leaving_stretch(size_t lo, size_t n, const int64_t* capacity, const double* const* ring_copy,
+                                const double* const* values, size_t from, const double** leaving) {
+    size_t hi = n;
+    unrolled<K>([&](int k) {
+      const size_t length = static_cast<size_t>(capacity[k]);
+      if (lo < length) {
+        hi = std::min(hi, length);
+        leaving[k] = ring_copy[k];
+      } else {
+        leaving[k] = values[k] + from - length;
+      }
+    });
+    return hi;
+  }
+#if defined(VELK_CLASSIC_LANES)
+  // run_unchecked's loop where no sum adds its magnitudes and sums k and k + K / 2 have one
+  // length and one schedule of re-addings (ultosc's buying pressure and true range over a
+  // period; vortex's two movements, its true range alone): each such pair as the two lanes of a
+  // vector, each lane the loop's scalar operations in their order, so half the additions.
+  // Returns false (nothing done) where the pairs differ.
+  bool run_paired(const double* const* values, size_t from, size_t n, double* const* sums,
+                  const double* const* ring_copy, double* sum, double* fresh_sum, int64_t* until_resum,
+                  size_t* last_resum) const {
+    constexpr int H = K / 2;
+    // Not for fewer than three sums: cmf's two, whose money flows are signed (so its fast runs
+    // add magnitudes and never reach here), would only lengthen its compile.
+    if constexpr (K < 3) {
+      return false;
+    } else {
+      bool paired = true;
+      unrolled<H>([&](int p) {
+        paired &= rings_[p].capacity() == rings_[p + H].capacity() && until_resum[p] == until_resum[p + H];
+      });
+      if (!paired) return false;
+      Lanes pair_sum[H], pair_fresh[H];
+      int64_t until[K], capacity[K];
+      unrolled<K>([&](int k) {
+        until[k] = until_resum[k];
+        capacity[k] = static_cast<int64_t>(rings_[k].capacity());
+      });
+      unrolled<H>([&](int p) {
+        pair_sum[p] = Lanes{sum[p], sum[p + H]};
+        pair_fresh[p] = Lanes{fresh_sum[p], fresh_sum[p + H]};
+      });
+      constexpr int S = K - 1;  // the sum left alone when K is odd
+      double single_sum = sum[S], single_fresh = fresh_sum[S];
+      for (size_t lo = 0; lo < n;) {
+        const double* leaving[K];
+        const size_t hi = leaving_stretch(lo, n, capacity, ring_copy, values, from, leaving);
+        for (size_t i = lo; i < hi; ++i) {
+          unrolled<H>([&](int p) {
+            const Lanes value = {values[p][from + i], values[p + H][from + i]};
+            pair_fresh[p] += value;
+            if (--until[p] == 0) {
+              until[p] = capacity[p];
+              last_resum[p] = last_resum[p + H] = i;
+              pair_sum[p] = pair_fresh[p];
+              pair_fresh[p] = Lanes{};
+            } else {
+              pair_sum[p] += value;
+              pair_sum[p] -= Lanes{leaving[p][i], leaving[p + H][i]};
+            }
+            sums[p][from + i] = pair_sum[p][0];
+            sums[p + H][from + i] = pair_sum[p][1];
+          });
+          if constexpr (K % 2 == 1) {
+            const double value = values[S][from + i];
+            single_fresh += value;
+            if (--until[S] == 0) {
+              until[S] = capacity[S];
+              last_resum[S] = i;
+              single_sum = single_fresh;
+              single_fresh = 0.0;
+            } else {
+              single_sum += value;
+              single_sum -= leaving[S][i];
+            }
+            sums[S][from + i] = single_sum;
+          }
+        }
+        lo = hi;
+      }
+      unrolled<H>([&](int p) {
+        sum[p] = pair_sum[p][0], sum[p + H] = pair_sum[p][1];
+        fresh_sum[p] = pair_fresh[p][0], fresh_sum[p + H] = pair_fresh[p][1];
+        until_resum[p] = until[p], until_resum[p + H] = until[p];
+      });
+      if constexpr (K % 2 == 1) {
+        sum[S] = single_sum, fresh_sum[S] = single_fresh;
+        until_resum[S] = until[S];
+      }
+      return true;
+    }
+  }
+#endif
   // The smallest and largest of values[0 .. n - 1] (n >= 1, none NaN), four pairs of lanes
   // apart so that the comparisons' latencies overlap.
-  static void bounds(const double* values, size_t n, double& lowest, double& highest) {
+  static void bounds(const double* values, size_t n, double& lowest_out, double& highest_out) {
 #if defined(__x86_64__) && !defined(__clang__)
-    if (widest_lane_unit() == LaneUnit::Eight) return window_sums_detail::bounds_avx512(values, n, lowest, highest);
+    if (widest_lane_unit() == LaneUnit::Eight) return window_sums_detail::bounds_avx512(values, n, lowest_out, highest_out);
 #endif
-    lowest = highest = values[0];
+    double lowest = values[0], highest = values[0];  // in locals, as bounds_avx512's
     size_t j = 0;
 #if defined(VELK_CLASSIC_LANES)
     constexpr size_t kApart = 4;
@@ -394,6 +497,8 @@ class GuardedWindowSums {
       lowest = std::min(lowest, values[j]);
       highest = std::max(highest, values[j]);
     }
+    lowest_out = lowest;
+    highest_out = highest;
   }
   // Rings longer than this take run_between (a copy per run would cost more than it saves).
   static constexpr size_t kLongestCopied = 1024;

@@ -1,4 +1,7 @@
 // Slow stochastic oscillator.
+#include <algorithm>
+#include <cstring>
+
 #include "classic_engine/moving_average.hpp"
 
 namespace velk::classic {
@@ -23,9 +26,49 @@ struct State {
     out[1] = slowd.value();
     return true;
   }
+  static constexpr ptrdiff_t run_span = 1024;  // the length of the scratch arrays in run_real
+  // With simple averages (the defaults): the window's extremes into scratch arrays, fastk from
+  // them two bars at a time in lanes (its two divisions off the bar-by-bar path), then both
+  // averages with their sums in registers. Other types take from_window per bar.
   template <class Out>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
-    run_close_in_window(*this, in, from, to, out, real_before);
+    SimpleAverage *k_block = slowk.simple(), *d_block = slowd.simple();
+    if (!k_block || !d_block) return run_close_in_window(*this, in, from, to, out, real_before);
+    double highest[run_span], lowest[run_span], fastk[run_span];
+    ptrdiff_t begin = to;  // the first bar of the extremes
+    run_window_extremes(*this, in, from, to, out, real_before, period, in[0], in[1], highs, lows, scratch,
+                        [&](ptrdiff_t t, double high, double low) {
+                          begin = std::min(begin, t);
+                          highest[t - from] = high;
+                          lowest[t - from] = low;
+                        });
+    const ptrdiff_t first = begin - from, last = to - from;
+    const double* close = in[2] + from;
+    ptrdiff_t i = first;
+#if defined(VELK_CLASSIC_LANES)
+    for (; i + lane_count <= last; i += lane_count) {
+      // range_percent's operations per lane.
+      const Lanes low = load_as<Lanes>(lowest + i), scale = (load_as<Lanes>(highest + i) - low) / 100.0;
+      const Lanes none{}, percent = (load_as<Lanes>(close + i) - low) / scale;
+      const Lanes lanes_fastk = scale != none ? percent : none;
+      std::memcpy(fastk + i, &lanes_fastk, sizeof(Lanes));
+    }
+#endif
+    for (; i < last; ++i) fastk[i] = range_percent(close[i], highest[i], lowest[i]);
+    SimpleAverageRun k_run(*k_block), d_run(*d_block);
+    for (i = first; i < last; ++i) {
+      double k = k_run.push(fastk[i]), d = nan_value;
+      if (k_block->full()) {
+        d = d_run.push(k);
+        if (!d_block->full()) k = d = nan_value;
+      } else {
+        k = nan_value;
+      }
+      out[0][from + i] = static_cast<Out>(k);
+      out[1][from + i] = static_cast<Out>(d);
+    }
+    k_run.store();
+    d_run.store();
   }
   template <class Archive>
   void fields(Archive& a) {

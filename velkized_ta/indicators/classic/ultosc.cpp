@@ -39,7 +39,11 @@ struct State {
     return true;
   }
   static constexpr ptrdiff_t run_span = 256;  // the length of the scratch arrays in run_real
-  template <class Out>
+  // Inside the AVX2 copy the passes before and after the sums take four bars at a time (the
+  // divisions' share of a bar halves).
+  static constexpr bool vex_loop = true;
+  static constexpr int vex_lane_width = 4;
+  template <class Out, int Width = 2>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
     from = step_while(*this, in, from, to, out, [&] { return !sums.full(5); });
     const ptrdiff_t n = to - from;
@@ -51,12 +55,13 @@ struct State {
     tr[0] = true_range(high[0], low[0], previous_close);
     ptrdiff_t i = 1;
 #if defined(VELK_CLASSIC_LANES)
-    for (; i + lane_count <= n; i += lane_count) {
-      const Lanes now_low = load_as<Lanes>(low + i), previous = load_as<Lanes>(close + i - 1);
-      const Lanes lanes_buying = load_as<Lanes>(close + i) - (previous < now_low ? previous : now_low);  // std::min's choice
-      const Lanes lanes_tr = true_range(load_as<Lanes>(high + i), now_low, previous);
-      std::memcpy(buying + i, &lanes_buying, sizeof(Lanes));
-      std::memcpy(tr + i, &lanes_tr, sizeof(Lanes));
+    using V = DoubleLanes<Width>;
+    for (; i + Width <= n; i += Width) {
+      const V now_low = load_as<V>(low + i), previous = load_as<V>(close + i - 1);
+      const V lanes_buying = load_as<V>(close + i) - (previous < now_low ? previous : now_low);  // std::min's choice
+      const V lanes_tr = true_range(load_as<V>(high + i), now_low, previous);
+      std::memcpy(buying + i, &lanes_buying, sizeof(V));
+      std::memcpy(tr + i, &lanes_tr, sizeof(V));
     }
 #endif
     for (; i < n; ++i) {
@@ -69,11 +74,11 @@ struct State {
     sums.push_run(values, static_cast<size_t>(n), windows);
     i = 0;
 #if defined(VELK_CLASSIC_LANES)
-    for (; i + lane_count <= n; i += lane_count) {
-      const Lanes none{};
-      Lanes total{};
+    for (; i + Width <= n; i += Width) {
+      const V none{};
+      V total{};
       for (int k = 0; k < 3; ++k) {
-        const Lanes p = load_as<Lanes>(pressures[k] + i), r = load_as<Lanes>(ranges[k] + i);
+        const V p = load_as<V>(pressures[k] + i), r = load_as<V>(ranges[k] + i);
         // Adding +0 where the range is 0 leaves the total as the step's skip does (never -0).
         total += r != none ? weights[k] * (p / r) : none;
       }

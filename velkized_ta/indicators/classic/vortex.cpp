@@ -32,9 +32,11 @@ struct State {
     out[1] = share(totals[1], totals[2]);
     return true;
   }
+  // Inside the AVX2 copy the passes before and after the sums take four bars at a time.
   static constexpr bool vex_loop = true;
+  static constexpr int vex_lane_width = 4;
   static constexpr ptrdiff_t run_span = 256;  // the length of the scratch arrays in run_real
-  template <class Out>
+  template <class Out, int Width = 2>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
     from = step_while(*this, in, from, to, out, [&] { return !sums.full(2); });
     const ptrdiff_t n = to - from;
@@ -47,15 +49,15 @@ struct State {
     total[0] = true_range(high[0], low[0], previous_close);
     ptrdiff_t i = 1;
 #if defined(VELK_CLASSIC_LANES)
-    const LaneMask magnitude_bits = {std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::max()};
-    for (; i + lane_count <= n; i += lane_count) {
-      const Lanes now_high = load_as<Lanes>(high + i), now_low = load_as<Lanes>(low + i);
-      const Lanes lanes_plus = (Lanes)((LaneMask)(now_high - load_as<Lanes>(low + i - 1)) & magnitude_bits);
-      const Lanes lanes_minus = (Lanes)((LaneMask)(now_low - load_as<Lanes>(high + i - 1)) & magnitude_bits);
-      const Lanes lanes_total = true_range(now_high, now_low, load_as<Lanes>(close + i - 1));
-      std::memcpy(plus + i, &lanes_plus, sizeof(Lanes));
-      std::memcpy(minus + i, &lanes_minus, sizeof(Lanes));
-      std::memcpy(total + i, &lanes_total, sizeof(Lanes));
+    using V = DoubleLanes<Width>;
+    for (; i + Width <= n; i += Width) {
+      const V now_high = load_as<V>(high + i), now_low = load_as<V>(low + i);
+      const V lanes_plus = magnitude(now_high - load_as<V>(low + i - 1));
+      const V lanes_minus = magnitude(now_low - load_as<V>(high + i - 1));
+      const V lanes_total = true_range(now_high, now_low, load_as<V>(close + i - 1));
+      std::memcpy(plus + i, &lanes_plus, sizeof(V));
+      std::memcpy(minus + i, &lanes_minus, sizeof(V));
+      std::memcpy(total + i, &lanes_total, sizeof(V));
     }
 #endif
     for (; i < n; ++i) {
@@ -72,10 +74,10 @@ struct State {
     sums.push_run(movements, static_cast<size_t>(n), windows);
     i = 0;
 #if defined(VELK_CLASSIC_LANES)
-    for (; i + lane_count <= n; i += lane_count) {
-      const Lanes none{}, ranges = load_as<Lanes>(total_sums + i);
-      store_as(out[0] + from + i, ranges != none ? load_as<Lanes>(plus_sums + i) / ranges : none);
-      store_as(out[1] + from + i, ranges != none ? load_as<Lanes>(minus_sums + i) / ranges : none);
+    for (; i + Width <= n; i += Width) {
+      const V none{}, ranges = load_as<V>(total_sums + i);
+      store_as(out[0] + from + i, ranges != none ? load_as<V>(plus_sums + i) / ranges : none);
+      store_as(out[1] + from + i, ranges != none ? load_as<V>(minus_sums + i) / ranges : none);
     }
 #endif
     for (; i < n; ++i) {
