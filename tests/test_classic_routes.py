@@ -98,10 +98,11 @@ def test_batch_layouts_and_threads_match_the_function(name, params):
     assert same(stored, tuple(o.astype(np.float32) for o in by_column))
 
 
-@pytest.mark.parametrize("name", ["ema", "sma", "macd", "trange", "donchian"])
+@pytest.mark.parametrize("name", ["ema", "sma", "macd", "trange", "donchian", "adxr"])
 def test_large_results_split_among_threads_match_one_thread(name):
     """Large results split among workers: columns in lanes (ema, macd's three results; a
-    worker's share of over 256 columns in one block, donchian's window lanes in several), the
+    worker's share of over 256 columns in one block, donchian's window lanes and adxr's past
+    values in blocks of 256), the
     columns of a row-major table gathered a chunk of rows at a time, whose length follows the
     worker's share of the columns (so 1, 2 and 3 threads cut the series at different bars: sma,
     trange), one series per row, float32 results too."""
