@@ -54,7 +54,11 @@ __attribute__((target("avx512f,avx512dq,popcnt"))) inline bool scan_avx512(const
     some = _kor_mask8(some, _mm512_cmp_pd_mask(v, none, _CMP_LT_OQ));
     zeros_per_lane = _mm512_mask_add_epi64(zeros_per_lane, _mm512_cmp_pd_mask(v, none, _CMP_EQ_OQ), zeros_per_lane, one);
   }
-  size_t zero = static_cast<size_t>(_mm512_reduce_add_epi64(zeros_per_lane));
+  // Added through memory: GCC 12's _mm512_reduce_add_epi64 trips its own uninitialized warning.
+  alignas(64) int64_t counts[8];
+  _mm512_store_si512(counts, zeros_per_lane);
+  size_t zero = 0;
+  for (const int64_t count : counts) zero += static_cast<size_t>(count);
   bool finite = beyond == 0, below = some != 0;
   for (; j < n; ++j) {
     finite &= std::fabs(values[j]) <= std::numeric_limits<double>::max();
