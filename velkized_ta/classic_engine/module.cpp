@@ -564,32 +564,18 @@ struct ChunkScratch {
     stride = static_cast<size_t>(chunk_bars) + 8;
     if (stride % 512 == 0) stride += 8;
     inputs.resize(block * n_in * stride);
-    (float32 ? outputs32.resize(block * n_out * stride) : outputs64.resize(block * n_out * stride));
     for (size_t k = 0; k < block * n_in; ++k) in_at.push_back(inputs.data() + k * stride);
-    for (size_t k = 0; k < block * n_out; ++k) {
-      if (float32)
-        out32_at.push_back(outputs32.data() + k * stride);
-      else
-        out64_at.push_back(outputs64.data() + k * stride);
+    if (float32) {
+      outputs32.resize(block * n_out * stride);
+      for (size_t k = 0; k < block * n_out; ++k) out32_at.push_back(outputs32.data() + k * stride);
+    } else {
+      outputs64.resize(block * n_out * stride);
+      for (size_t k = 0; k < block * n_out; ++k) out64_at.push_back(outputs64.data() + k * stride);
     }
     n_inputs = n_in;
     n_outputs = n_out;
   }
   size_t n_inputs = 0, n_outputs = 0;
-
-  // Rows of a wide table lie pages apart, a walk the hardware prefetchers do not follow: each
-  // row's block is asked for kRowsAhead rows early (a hint, which never faults, also past the end).
-  static constexpr ptrdiff_t kRowsAhead = 8;
-  template <class T>
-  static void prefetch_row(const T* row, ptrdiff_t last, bool for_store) {
-    if (for_store) {
-      __builtin_prefetch(row, 1);
-      __builtin_prefetch(row + last, 1);
-    } else {
-      __builtin_prefetch(row);
-      __builtin_prefetch(row + last);
-    }
-  }
 
   // Series `first` .. `first + count - 1` of a table strided in time (series j's arrays start
   // `j * in_series` / `j * out_series` elements after `in` / `out`), each through its own state,
@@ -608,11 +594,8 @@ struct ChunkScratch {
         const ptrdiff_t between = in_series[k];
         double* const into = inputs.data() + k * stride;
         const size_t next = n_in * stride;  // from one series' scratch to the next's
-        const ptrdiff_t last = static_cast<ptrdiff_t>(count - 1) * between;
-        for (ptrdiff_t t = 0; t < bars; ++t, rows += in_stride) {
-          prefetch_row(rows + kRowsAhead * in_stride, last, false);
+        for (ptrdiff_t t = 0; t < bars; ++t, rows += in_stride)
           for (size_t j = 0; j < count; ++j) into[j * next + static_cast<size_t>(t)] = rows[static_cast<ptrdiff_t>(j) * between];
-        }
       }
       for (size_t j = 0; j < count; ++j) {
         const SeriesIn chunk{in_at.data() + j * n_in, 1};
@@ -627,11 +610,8 @@ struct ChunkScratch {
         const ptrdiff_t between = out_series[k];
         const Out* const from_chunk = results + k * stride;
         const size_t next = n_out * stride;
-        const ptrdiff_t last = static_cast<ptrdiff_t>(count - 1) * between;
-        for (ptrdiff_t t = 0; t < bars; ++t, rows += out_stride) {
-          prefetch_row(rows + kRowsAhead * out_stride, last, true);
+        for (ptrdiff_t t = 0; t < bars; ++t, rows += out_stride)
           for (size_t j = 0; j < count; ++j) rows[static_cast<ptrdiff_t>(j) * between] = from_chunk[j * next + static_cast<size_t>(t)];
-        }
       }
     }
   }
