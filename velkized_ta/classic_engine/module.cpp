@@ -21,9 +21,14 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "classic_engine/indicator.hpp"
 
@@ -288,21 +293,36 @@ PyObject* run_columns(const Entry& e, void* state, const double* const* columns,
   return one_or_tuple(outs);
 }
 
-// The zeros an optional input left out reads: calloc's fresh pages, which a long series maps to
-// the kernel's shared zero page as it reads them rather than writing zeros first (vwap without
-// an anchor over 10^6 bars spent a fifth of its time filling them).
-struct ZeroColumn {
-  double* data = nullptr;
-  ZeroColumn() = default;
-  ZeroColumn(const ZeroColumn&) = delete;
-  ZeroColumn& operator=(const ZeroColumn&) = delete;
-  ~ZeroColumn() { std::free(data); }
-};
+// The zeros an optional input left out reads: one read-only mapping of zero pages for the
+// process, grown as longer series come. Its pages map the kernel's shared zero page when first
+// read and stay mapped, so a later call reads them without a fault (a fresh calloc'd column per
+// call cost vwap without an anchor over 10^6 bars as much again as its own work whenever the
+// allocator handed back used memory, which it then filled, or fresh pages, which fault as read).
+// An outgrown mapping is kept: a call that released the GIL may still be reading it.
+const double* zero_column(ptrdiff_t length) {
+  static std::mutex guard;
+  static const double* zeros = nullptr;
+  static size_t held = 0;
+  const size_t wanted = static_cast<size_t>(std::max<ptrdiff_t>(length, 1));
+  std::lock_guard<std::mutex> lock(guard);
+  if (wanted <= held) return zeros;
+  const size_t count = std::max({wanted, 2 * held, size_t{4096}});
+#if defined(__linux__)
+  void* mapped = mmap(nullptr, count * sizeof(double), PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (mapped == MAP_FAILED) return nullptr;
+  zeros = static_cast<const double*>(mapped);
+#else
+  const double* allocated = static_cast<const double*>(std::calloc(count, sizeof(double)));
+  if (!allocated) return nullptr;
+  zeros = allocated;
+#endif
+  held = count;
+  return zeros;
+}
 
 // Checks that `in` holds the entry's inputs, all of one length; fills `columns`. A buffer not
-// held is an optional input left out: it reads `zeros`, sized here.
-bool input_columns(const Entry& e, Buffer* in, const double** columns, ptrdiff_t& length, const char* what,
-                   ZeroColumn* zeros = nullptr) {
+// held is an optional input left out: it reads zero_column.
+bool input_columns(const Entry& e, Buffer* in, const double** columns, ptrdiff_t& length, const char* what) {
   const auto& d = e.descriptor;
   length = -1;
   for (int k = 0; k < e.ops.inputs; ++k) {
@@ -321,12 +341,11 @@ bool input_columns(const Entry& e, Buffer* in, const double** columns, ptrdiff_t
   }
   for (int k = 0; k < e.ops.inputs; ++k) {
     if (in[k].held) continue;
-    if (!zeros->data) zeros->data = static_cast<double*>(std::calloc(static_cast<size_t>(std::max<ptrdiff_t>(length, 1)), sizeof(double)));
-    if (!zeros->data) {
+    columns[k] = zero_column(length);
+    if (!columns[k]) {
       PyErr_NoMemory();
       return false;
     }
-    columns[k] = zeros->data;
   }
   return true;
 }
@@ -526,8 +545,7 @@ PyObject* compute(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   if (!parse_params(e->descriptor, args[2], params)) return nullptr;
   const double* columns[kMaxInputs];
   ptrdiff_t length = 0;
-  ZeroColumn zeros;
-  if (!input_columns(*e, in, columns, length, "input", &zeros)) return nullptr;
+  if (!input_columns(*e, in, columns, length, "input")) return nullptr;
   StatePtr state(&e->ops, create_state(*e, params));
   if (!state.state) return nullptr;
   return run_columns(*e, state.state, columns, length, float32);

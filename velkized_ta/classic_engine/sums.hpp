@@ -641,6 +641,13 @@ class CompensatedSum {
     compensation_ = 0.0;
   }
   double value() const { return sum_ + compensation_; }
+  // The rounded total and what it has lost, apart (for a run kernel's locals), and set back.
+  double total() const { return sum_; }
+  double compensation() const { return compensation_; }
+  void set(double total, double compensation) {
+    sum_ = total;
+    compensation_ = compensation;
+  }
 
   template <class Archive>
   void fields(Archive& a) {

@@ -24,13 +24,89 @@ struct State {
     const double total = volumes.value();
     return total != 0.0 ? traded.value() / total : typical;
   }
-  // The steps over a run of real bars on a local copy, whose fields stay in registers.
-  template <class Out>
-  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
-    State local = *this;
-    for (ptrdiff_t t = from; t < to; ++t)
-      out[0][t] = static_cast<Out>(local.next(in[0][t], in[1][t], in[2][t], in[3][t], in[4][t]));
-    *this = local;
+  // The bars from .. to - 1, real or not, a block of 2 * Width bars at a time: the typical prices,
+  // their products with the volume, the sums' errors and the ratios in lanes (the divider takes
+  // Width bars at once), and only the two sums' additions and their compensations' additions as
+  // scalar chains, in the bars' order. Each lane does the step's operations in the step's order
+  // (the error Neumaier's test picks, chosen by the same test), so the same bits. A block holding
+  // a NaN bar or a new session's bar, and the bars after the last whole block, are stepped.
+  static constexpr bool vex_loop = true;
+  static constexpr int vex_lane_width = 4;
+  template <class Out, int Width = 2>
+  void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
+    ptrdiff_t t = from;
+#if defined(VELK_CLASSIC_LANES)
+    using V = DoubleLanes<Width>;
+    constexpr int kBlock = 2 * Width;
+    const double *high = in[0], *low = in[1], *close = in[2], *volume = in[3], *label = in[4];
+    double traded_total = traded.total(), traded_lost = traded.compensation();
+    double volume_total = volumes.total(), volume_lost = volumes.compensation();
+    for (; t + kBlock <= to; t += kBlock) {
+      V h[2], l[2], c[2], v[2];
+      auto same = flag_of<V>(in_session);
+      const V current = splat<V>(session);
+      unrolled<2>([&](int j) VELK_LANE_INLINE {
+        const ptrdiff_t at = t + j * Width;
+        h[j] = load_as<V>(high + at);
+        l[j] = load_as<V>(low + at);
+        c[j] = load_as<V>(close + at);
+        v[j] = load_as<V>(volume + at);
+        same &= equal(load_as<V>(label + at), current);  // false at a NaN label
+      });
+      bool missing;
+      if constexpr (Width == 2) {
+        NanTest test;
+        test.add(h[0], l[0], c[0], v[0]);
+        test.add(h[1], l[1], c[1], v[1]);
+        missing = test.any();
+      } else {
+        auto absent = flag_of<V>(false);
+        for (int j = 0; j < 2; ++j)
+          absent = absent | not_equal(h[j], h[j]) | not_equal(l[j], l[j]) | not_equal(c[j], c[j]) | not_equal(v[j], v[j]);
+        missing = any_set(absent);
+      }
+      if (missing || !all_set(same)) [[unlikely]] {
+        traded.set(traded_total, traded_lost);
+        volumes.set(volume_total, volume_lost);
+        for (ptrdiff_t k = t; k < t + kBlock; ++k) step_at(*this, in, k, out);
+        traded_total = traded.total(), traded_lost = traded.compensation();
+        volume_total = volumes.total(), volume_lost = volumes.compensation();
+        continue;
+      }
+      // CompensatedSum::add's error for each addition, then its compensation as of each bar
+      // (vectors built in registers: stored lanes read back whole wait for every store).
+      const auto errors = [](V before, V after, V value) VELK_LANE_INLINE {
+        return choose(not_less(magnitude(before), magnitude(value)), (before - after) + value, (value - after) + before);
+      };
+      unrolled<2>([&](int j) VELK_LANE_INLINE {
+        const V typical = (h[j] + l[j] + c[j]) / splat<V>(3.0);
+        const V flow = typical * v[j];
+        V traded_before{}, traded_after{}, volume_before{}, volume_after{};
+        unrolled<Width>([&](int k) VELK_LANE_INLINE {
+          traded_before[k] = traded_total;
+          volume_before[k] = volume_total;
+          traded_total += flow[k];
+          volume_total += v[j][k];
+          traded_after[k] = traded_total;
+          volume_after[k] = volume_total;
+        });
+        const V traded_errors = errors(traded_before, traded_after, flow);
+        const V volume_errors = errors(volume_before, volume_after, v[j]);
+        V traded_lost_at{}, volume_lost_at{};
+        unrolled<Width>([&](int k) VELK_LANE_INLINE {
+          traded_lost += traded_errors[k];
+          volume_lost += volume_errors[k];
+          traded_lost_at[k] = traded_lost;
+          volume_lost_at[k] = volume_lost;
+        });
+        const V traded_value = traded_after + traded_lost_at, volume_value = volume_after + volume_lost_at;
+        store_as(out[0] + t + j * Width, choose(not_equal(volume_value, V{}), traded_value / volume_value, typical));
+      });
+    }
+    traded.set(traded_total, traded_lost);
+    volumes.set(volume_total, volume_lost);
+#endif
+    for (; t < to; ++t) step_at(*this, in, t, out);
   }
   template <class Archive>
   void fields(Archive& a) {
