@@ -665,7 +665,7 @@ def test_run_kernels_at_their_parameter_edges_match_the_live_update(name, params
 # Kernels that take the driver's spans whole and test them for NaN bars themselves, trusting the
 # bars before a span when enough of them were real.
 MIXED_RUN_KERNELS = [("kama", {"timeperiod": 30}), ("kama", {"timeperiod": 3}), ("atr", {}), ("cmf", {}), ("ad", {}),
-                     ("obv", {})]
+                     ("obv", {}), ("vwap", {})]
 
 
 @pytest.mark.every_dispatch
@@ -683,6 +683,30 @@ def test_a_nan_bar_a_window_or_less_before_a_span_matches_the_live_update(name, 
         whole = as_tuple(getattr(classic, name)(*series, **params))
         handle = getattr(stream, name)(*(s[:0] for s in series), **params)
         assert same(stepped_bar_by_bar(handle, series), whole), offset
+
+
+@pytest.mark.every_dispatch
+def test_vwap_blocks_around_nan_bars_new_sessions_and_a_missing_anchor_match():
+    """vwap's kernel takes blocks of 32 bars, three in flight (summed, compensated, written): a NaN
+    in each input and a new session at every offset of a block and of the blocks in flight, an
+    infinite price near the end, against the live update, in float64 and float32. Without an
+    anchor, series of growing lengths (each reading the shared zero column, grown as they come)
+    must equal an explicit zero anchor."""
+    n = 4200
+    data = bars(n, 17)
+    series = [data[k].copy() for k in ("high", "low", "close", "volume")]
+    series.append(np.cumsum(np.isin(np.arange(n), 100 + 41 * np.arange(80))) * 1.0)
+    for i in range(85):
+        series[i % 5][150 + 47 * i] = np.nan
+    series[0][n - 20] = np.inf
+    whole = classic.vwap(*series)
+    assert same(stepped_bar_by_bar(stream.vwap(*(s[:0] for s in series)), series), whole)
+    assert same(classic.vwap(*series, dtype=np.float32), whole.astype(np.float32))
+    for length in (10, 5000, 20_000, 70_000):
+        data = bars(length, length)
+        data["volume"][length // 3] = np.nan
+        prices = [data[k] for k in ("high", "low", "close", "volume")]
+        assert same(classic.vwap(*prices), classic.vwap(*prices, np.zeros(length))), length
 
 
 # Element-wise entries whose long float64 outputs are written by streaming stores.

@@ -24,87 +24,137 @@ struct State {
     const double total = volumes.value();
     return total != 0.0 ? traded.value() / total : typical;
   }
-  // The bars from .. to - 1, real or not, a block of 2 * Width bars at a time: the typical prices,
-  // their products with the volume, the sums' errors and the ratios in lanes (the divider takes
-  // Width bars at once), and only the two sums' additions and their compensations' additions as
-  // scalar chains, in the bars' order. Each lane does the step's operations in the step's order
-  // (the error Neumaier's test picks, chosen by the same test), so the same bits. A block holding
-  // a NaN bar or a new session's bar, and the bars after the last whole block, are stepped.
+  // The steps over a run of real bars on a local copy, whose fields stay in registers.
+  template <class Out>
+  void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
+    State local = *this;
+    for (ptrdiff_t t = from; t < to; ++t)
+      out[0][t] = static_cast<Out>(local.next(in[0][t], in[1][t], in[2][t], in[3][t], in[4][t]));
+    *this = local;
+  }
+  // The bars from .. to - 1, real or not, a block of kBlock bars at a time: the typical prices,
+  // the products with the volume, the sums' errors and the ratios in lanes (the divider takes
+  // Width bars at once), and the sums' additions and their compensations' additions as scalar
+  // chains in the bars' order, in one loop carrying this block's sums beside the previous block's
+  // compensations (whose errors are known by then), so that the four chains overlap. The errors
+  // and the ratios of a block wait one block more, so that the lanes read whole what the chains
+  // stored value by value only once those stores are done (rather than wait on each). Each lane
+  // does the step's operations in the step's order (the error Neumaier's test picks, chosen by
+  // the same test), so the same bits. A block holding a NaN bar (NaN in a product: a NaN input,
+  // or inf - inf, which the step then gives) or a new session's bar, and the bars after the last
+  // whole block, are stepped.
   static constexpr bool vex_loop = true;
   static constexpr int vex_lane_width = 4;
   template <class Out, int Width = 2>
   void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
+    if constexpr (Width == 2) {
+      // Two lanes (SSE2 or narrow vectors): run_real over the real spans; the blocks measured
+      // slower at this width, where the divider gains little.
+      run_real_spans<State, Out>(*this, in, from, to, out);
+      return;
+    }
     ptrdiff_t t = from;
 #if defined(VELK_CLASSIC_LANES)
     using V = DoubleLanes<Width>;
-    constexpr int kBlock = 2 * Width;
+    constexpr int kBlock = 32;
+    struct Block {
+      double typical[kBlock], flow[kBlock];
+      double traded[kBlock + 1], volume[kBlock + 1];  // the sums as of each bar; [0]: before the block
+      double traded_lost[kBlock], volume_lost[kBlock];  // the errors, then the compensations
+      const double* volumes;                           // the block's volumes in the input
+      ptrdiff_t at;                                    // its first bar
+    };
+    alignas(64) Block blocks[3];
     const double *high = in[0], *low = in[1], *close = in[2], *volume = in[3], *label = in[4];
     double traded_total = traded.total(), traded_lost = traded.compensation();
     double volume_total = volumes.total(), volume_lost = volumes.compensation();
-    for (; t + kBlock <= to; t += kBlock) {
-      V h[2], l[2], c[2], v[2];
-      auto same = flag_of<V>(in_session);
-      const V current = splat<V>(session);
-      unrolled<2>([&](int j) VELK_LANE_INLINE {
-        const ptrdiff_t at = t + j * Width;
-        h[j] = load_as<V>(high + at);
-        l[j] = load_as<V>(low + at);
-        c[j] = load_as<V>(close + at);
-        v[j] = load_as<V>(volume + at);
-        same &= equal(load_as<V>(label + at), current);  // false at a NaN label
-      });
-      bool missing;
-      if constexpr (Width == 2) {
-        NanTest test;
-        test.add(h[0], l[0], c[0], v[0]);
-        test.add(h[1], l[1], c[1], v[1]);
-        missing = test.any();
-      } else {
-        auto absent = flag_of<V>(false);
-        for (int j = 0; j < 2; ++j)
-          absent = absent | not_equal(h[j], h[j]) | not_equal(l[j], l[j]) | not_equal(c[j], c[j]) | not_equal(v[j], v[j]);
-        missing = any_set(absent);
+    Block* summed = nullptr;       // a block with its sums, its errors still to come
+    Block* compensated = nullptr;  // a block with its compensations, its values still to come
+    // CompensatedSum::add's error for each addition.
+    const auto errors = [](V before, V after, V value) VELK_LANE_INLINE {
+      return choose(not_less(magnitude(before), magnitude(value)), (before - after) + value, (value - after) + before);
+    };
+    const auto find_errors = [&](Block& b) VELK_LANE_INLINE {
+      for (int j = 0; j < kBlock; j += Width) {
+        store_as(b.traded_lost + j, errors(load_as<V>(b.traded + j), load_as<V>(b.traded + j + 1), load_as<V>(b.flow + j)));
+        store_as(b.volume_lost + j, errors(load_as<V>(b.volume + j), load_as<V>(b.volume + j + 1), load_as<V>(b.volumes + j)));
       }
-      if (missing || !all_set(same)) [[unlikely]] {
-        traded.set(traded_total, traded_lost);
-        volumes.set(volume_total, volume_lost);
+    };
+    const auto write_values = [&](const Block& b) VELK_LANE_INLINE {
+      for (int j = 0; j < kBlock; j += Width) {
+        const V traded_value = load_as<V>(b.traded + j + 1) + load_as<V>(b.traded_lost + j);
+        const V volume_value = load_as<V>(b.volume + j + 1) + load_as<V>(b.volume_lost + j);
+        store_as(out[0] + b.at + j, choose(not_equal(volume_value, V{}), traded_value / volume_value, load_as<V>(b.typical + j)));
+      }
+    };
+    const auto compensate = [&](Block& b) VELK_LANE_INLINE {
+      for (int k = 0; k < kBlock; ++k) {
+        traded_lost += b.traded_lost[k];
+        volume_lost += b.volume_lost[k];
+        b.traded_lost[k] = traded_lost;
+        b.volume_lost[k] = volume_lost;
+      }
+    };
+    // Every block in flight finished, in order: the members are then current.
+    const auto finish = [&] VELK_LANE_INLINE {
+      if (summed != nullptr) {
+        find_errors(*summed);
+        compensate(*summed);
+      }
+      if (compensated != nullptr) write_values(*compensated);
+      if (summed != nullptr) write_values(*summed);
+      summed = compensated = nullptr;
+      traded.set(traded_total, traded_lost);
+      volumes.set(volume_total, volume_lost);
+    };
+    for (int turn = 0; t + kBlock <= to; t += kBlock, turn = turn == 2 ? 0 : turn + 1) {
+      Block& b = blocks[turn];
+      auto usable = flag_of<V>(in_session);
+      const V current = splat<V>(session);
+      for (int j = 0; j < kBlock; j += Width) {
+        const ptrdiff_t at = t + j;
+        const V price = (load_as<V>(high + at) + load_as<V>(low + at) + load_as<V>(close + at)) / splat<V>(3.0);
+        const V product = price * load_as<V>(volume + at);
+        usable &= equal(product, product) & equal(load_as<V>(label + at), current);  // false at a NaN label
+        store_as(b.typical + j, price);
+        store_as(b.flow + j, product);
+      }
+      if (!all_set(usable)) [[unlikely]] {
+        finish();
         for (ptrdiff_t k = t; k < t + kBlock; ++k) step_at(*this, in, k, out);
         traded_total = traded.total(), traded_lost = traded.compensation();
         volume_total = volumes.total(), volume_lost = volumes.compensation();
         continue;
       }
-      // CompensatedSum::add's error for each addition, then its compensation as of each bar
-      // (vectors built in registers: stored lanes read back whole wait for every store).
-      const auto errors = [](V before, V after, V value) VELK_LANE_INLINE {
-        return choose(not_less(magnitude(before), magnitude(value)), (before - after) + value, (value - after) + before);
-      };
-      unrolled<2>([&](int j) VELK_LANE_INLINE {
-        const V typical = (h[j] + l[j] + c[j]) / splat<V>(3.0);
-        const V flow = typical * v[j];
-        V traded_before{}, traded_after{}, volume_before{}, volume_after{};
-        unrolled<Width>([&](int k) VELK_LANE_INLINE {
-          traded_before[k] = traded_total;
-          volume_before[k] = volume_total;
-          traded_total += flow[k];
-          volume_total += v[j][k];
-          traded_after[k] = traded_total;
-          volume_after[k] = volume_total;
-        });
-        const V traded_errors = errors(traded_before, traded_after, flow);
-        const V volume_errors = errors(volume_before, volume_after, v[j]);
-        V traded_lost_at{}, volume_lost_at{};
-        unrolled<Width>([&](int k) VELK_LANE_INLINE {
-          traded_lost += traded_errors[k];
-          volume_lost += volume_errors[k];
-          traded_lost_at[k] = traded_lost;
-          volume_lost_at[k] = volume_lost;
-        });
-        const V traded_value = traded_after + traded_lost_at, volume_value = volume_after + volume_lost_at;
-        store_as(out[0] + t + j * Width, choose(not_equal(volume_value, V{}), traded_value / volume_value, typical));
-      });
+      b.volumes = volume + t;
+      b.at = t;
+      if (summed != nullptr) find_errors(*summed);
+      if (compensated != nullptr) write_values(*compensated);
+      b.traded[0] = traded_total;
+      b.volume[0] = volume_total;
+      if (summed != nullptr) {
+        for (int k = 0; k < kBlock; ++k) {
+          traded_total += b.flow[k];
+          volume_total += b.volumes[k];
+          b.traded[k + 1] = traded_total;
+          b.volume[k + 1] = volume_total;
+          traded_lost += summed->traded_lost[k];
+          volume_lost += summed->volume_lost[k];
+          summed->traded_lost[k] = traded_lost;
+          summed->volume_lost[k] = volume_lost;
+        }
+      } else {
+        for (int k = 0; k < kBlock; ++k) {
+          traded_total += b.flow[k];
+          volume_total += b.volumes[k];
+          b.traded[k + 1] = traded_total;
+          b.volume[k + 1] = volume_total;
+        }
+      }
+      compensated = summed;
+      summed = &b;
     }
-    traded.set(traded_total, traded_lost);
-    volumes.set(volume_total, volume_lost);
+    finish();
 #endif
     for (; t < to; ++t) step_at(*this, in, t, out);
   }
