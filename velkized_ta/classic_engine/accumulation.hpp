@@ -40,6 +40,7 @@ class AccumulationLineOf {
 #if defined(VELK_CLASSIC_LANES)
     double total = total_, compensation = compensation_;
     constexpr size_t kBlock = 32;
+    constexpr size_t kAhead = 1024;
     struct Block {
       double terms[kBlock];
       double totals[kBlock + 1];  // totals[0]: the total before the block
@@ -56,6 +57,8 @@ class AccumulationLineOf {
       const auto add_block = [&](auto with_pending) {
         for (size_t j = 0; j < kBlock; j += W) {
           const size_t t = i + j;
+          // Bars further on, on their way while the chains wait (a prefetch past the end is dropped).
+          if (j % 8 == 0) unrolled<4>([&](int k) { __builtin_prefetch(in[k] + t + kAhead); });
           const V h = load_as<V>(high + t), l = load_as<V>(low + t), c = load_as<V>(close + t),
                   v = load_as<V>(volume + t);
           V terms;
@@ -69,14 +72,14 @@ class AccumulationLineOf {
             terms = choose(greater(range, none), ((c - l) - (h - c)) / range * v, none);
           }
           store_as(b.terms + j, terms);
-          for (size_t k = 0; k < static_cast<size_t>(W); ++k) {
+          unrolled<W>([&](int k) VELK_LANE_INLINE {
             total += terms[k];
             b.totals[j + k + 1] = total;
             if constexpr (decltype(with_pending)::value) {
               compensation += pending->errors[j + k];
               line(pending_at + j + k, pending->totals[j + k + 1] + compensation);
             }
-          }
+          });
         }
       };
       if (pending != nullptr)
