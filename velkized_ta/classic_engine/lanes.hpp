@@ -306,7 +306,7 @@ class AlignedStates {
   static constexpr size_t kAlignment = 64;
   static_assert(alignof(S) <= kAlignment);
   template <class... Args>
-  AlignedStates(int count, const Args&... args) {
+  VELK_LANE_INLINE AlignedStates(int count, const Args&... args) {
     const size_t bytes = (sizeof(S) * static_cast<size_t>(count) + kAlignment - 1) / kAlignment * kAlignment;
     states_ = static_cast<S*>(std::aligned_alloc(kAlignment, bytes ? bytes : kAlignment));
     if (!states_) throw std::bad_alloc();
@@ -314,7 +314,7 @@ class AlignedStates {
   }
   AlignedStates(const AlignedStates&) = delete;
   AlignedStates& operator=(const AlignedStates&) = delete;
-  ~AlignedStates() {
+  VELK_LANE_INLINE ~AlignedStates() {
     while (count_ > 0) states_[--count_].~S();
     std::free(states_);
   }
