@@ -553,25 +553,29 @@ def test_live_columns_of_trailing_handles_take_the_lanes_and_equal_their_handles
 # The element-wise ones (ROC, the relative difference) take a thread's whole share of the columns
 # at once, as one long row where the table is taken whole.
 LANE_FUNCTIONS = ["velk_ema", "velk_tema", "velk_trix", "velk_macd", "velk_rsi", "velk_cmo", "velk_adx", "velk_adxr",
-                  "velk_natr", "velk_willr", "velk_roc", "velk_rdif", "velk_cci"]
+                  "velk_natr", "velk_willr", "velk_roc", "velk_rdif", "velk_cci", "velk_sma", "velk_lin", "velk_mid"]
 
 
 @pytest.mark.filterwarnings("ignore::velkized_ta.batch.BatchWarning")
 @pytest.mark.parametrize("function", LANE_FUNCTIONS)
 @pytest.mark.parametrize("threads", [1, 3])
-def test_tables_wider_than_a_block_equal_the_exact_function(function, threads):
+@pytest.mark.parametrize(("bars", "width"), [(120, 300), (63, 2101)])
+def test_tables_wider_than_a_block_equal_the_exact_function(function, threads, bars, width):
     # 300 columns: more than one block of columns per thread, and blocks split between threads.
-    rng = np.random.default_rng(zlib.crc32(function.encode()))
+    # 2,101 columns: one thread's blocks of 2,048 and 53 columns, or two of about half the table
+    # (the threads capped by its size), those of 1,000 columns or more stepped four rows a turn
+    # (63 rows: a last turn of three).
+    rng = np.random.default_rng(zlib.crc32(f"{function} {width}".encode()))
     scalars = {name: 5 for name, kind, _ in parameters(function) if kind == "int" and name != "n_values"}
     if function == "velk_macd":
         scalars.update(short_period=3, long_period=7)
-    arrays = series_arguments(rng, function, lambda: wide_walks(rng, 120, 300))
+    arrays = series_arguments(rng, function, lambda: wide_walks(rng, bars, width))
     result = getattr(batch, function)(**arrays, **scalars, threads=threads, errors="nan")
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
-        for j in range(300):
+        for j in range(width):
             alone = {name: np.ascontiguousarray(value[:, j]) for name, value in arrays.items()}
-            assert same_bits(result[:, j], exact_or_nan(function, alone, scalars, 120)), j
+            assert same_bits(result[:, j], exact_or_nan(function, alone, scalars, bars)), j
 
 
 @pytest.mark.filterwarnings("ignore::velkized_ta.batch.BatchWarning")

@@ -141,6 +141,7 @@ class ChainKernel {
       out_.store<L>(i, combine_(i, level));
     }
   }
+  int64_t rows_per_turn(int columns) const { return turn_for_small_states(columns); }
   // The lanes whose stages would fail or never find a seed.
   uint32_t failed() const {
     M unseeded{};
@@ -421,6 +422,7 @@ class CmoKernel {
       out_.store<L>(i, choose<L>(not_equal(total, F{}), (gains_ - losses_) / total, F{}));
     }
   }
+  int64_t rows_per_turn(int columns) const { return turn_for_small_states(columns); }
   uint32_t failed() const { return 0; }
 
  private:
@@ -868,13 +870,10 @@ class WindowExtremesKernel {
     position_ = position;
   }
   uint32_t failed() const { return lanes_set<L>(failing_, out_.count); }
-  // Row by row, a block's groups hold block_ and suffix_ for every column: past about 128 KB
-  // (700 columns at period 14) they spill from L1 between a group's turns, where four rows a
-  // turn measured 20-25 % faster (and slower below it).
-  int64_t rows_per_turn(int columns) const {
-    const int64_t window_bytes = int64_t{columns} * (4 * period_ + 2) * int64_t{sizeof(float)};
-    return window_bytes > (int64_t{128} << 10) ? 4 : 1;
-  }
+  // Two rows a turn on blocks of kWideBlockColumns or more (8-20 % faster on 1,000-4,000
+  // columns), one on narrower blocks (two measured 40 % slower on 200); four rows a turn, three
+  // tables' rows and the output's side by side, measured slower on every width.
+  int64_t rows_per_turn(int columns) const { return columns >= kWideBlockColumns ? 2 : 1; }
 
  private:
   static constexpr float kInfinity = __builtin_inff();
@@ -1203,6 +1202,7 @@ class LinKernel {
       deduction_ += v - second;
     }
   }
+  int64_t rows_per_turn(int columns) const { return turn_for_small_states(columns); }
   uint32_t failed() const { return lanes_set<L>(failing_, out_.count); }
 
  private:
@@ -1452,6 +1452,7 @@ class SmaKernel {
       out_.store<L>(i, choose<L>(written, mean, unwritten_lanes<L>()));
     }
   }
+  int64_t rows_per_turn(int columns) const { return turn_for_small_states(columns); }
   uint32_t failed() const { return lanes_set<L>(failing_, out_.count); }
 
  private:
