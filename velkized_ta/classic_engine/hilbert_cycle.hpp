@@ -112,8 +112,9 @@ class HilbertCycle {
   double phase() const { return phase_; }
   double previous_phase() const { return previous_phase_; }
   double trendline() const { return trendline_; }
-  // The prices taken so far (the next one's bar index).
+  // The prices taken so far (the next one's bar index), and whether the measurement has started.
   int64_t seen() const { return seen_; }
+  bool started() const { return seen_ >= start_; }
   // The newest smoothed price (with_phase only).
   double smoothed() const { return smoothed_history_.oldest(smoothed_history_.size() - 1); }
 
@@ -273,7 +274,10 @@ struct HilbertReadingState {
     ptrdiff_t t = from;
     if constexpr (requires { Reading::trendline_only; }) {
       const ptrdiff_t behind = real_before + 1 >= HilbertCycle::kHistory ? 0 : HilbertCycle::kHistory - 1 - real_before;
-      const ptrdiff_t blocks_from = to - from < behind ? to : from + behind;
+      ptrdiff_t blocks_from = to - from < behind ? to : from + behind;
+      for (; t < blocks_from; ++t) step_real(prices, t, out, real_before + (t - from) + 1);
+      // Only a state restored with fewer prices taken than the start has not started here.
+      if (!cycle.started()) blocks_from = to;
       for (; t < blocks_from; ++t) step_real(prices, t, out, real_before + (t - from) + 1);
       double trendlines[HilbertCycle::kTrendlineBlock];
       for (; t < to; t += HilbertCycle::kTrendlineBlock) {
