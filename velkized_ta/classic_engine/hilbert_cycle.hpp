@@ -263,9 +263,8 @@ struct HilbertReadingState {
     return true;
   }
   // Run kernel of the trendline: the prices it averages are read off the input where the run
-  // (and the real bars before it) holds them.
-  // The trendline alone (`Reading::trendline_only`) runs its bars with kHistory prices in a row
-  // behind them through run_trendline, a block at a time.
+  // (and the real bars before it) holds them. The trendline alone (`Reading::trendline_only`) runs
+  // its bars with kHistory prices in a row behind them through run_trendline, a block at a time.
   template <class Out>
     requires(Reading::with_trendline)
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t real_before) {
