@@ -1018,3 +1018,20 @@ def test_pickled_states_keep_their_bytes():
 
 if __name__ == "__main__":
     PICKLES.write_text(json.dumps(pickled_state_digests(), indent=1, sort_keys=True) + "\n")
+
+
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("rewound_to", [-300, 0])
+def test_a_trendline_restored_with_its_count_of_prices_rewound_runs_as_it_steps(rewound_to):
+    """ht_trendline's run kernel takes the bars with 50 real prices behind them in blocks that assume
+    the measurement has started (37 prices taken); a restored state whose count of prices taken
+    still lies before that once those 50 are in (a corrupt pickle's) runs on as updates bar by bar do."""
+    series = inputs_of(classic.descriptor("ht_trendline"), bars(700, 3))
+    restore, (name, params, version, state) = stream.ht_trendline(*(s[:100] for s in series)).__reduce__()
+    count = np.int64(100).tobytes()
+    assert state.count(count) == 1
+    rewound = state.replace(count, np.int64(rewound_to).tobytes())
+    whole = restore(name, params, version, rewound).update_many(*(s[100:] for s in series))
+    stepped = stepped_bar_by_bar(restore(name, params, version, rewound), [s[100:] for s in series])
+    assert same(whole, stepped)
+    assert np.isnan(whole[:63 - rewound_to]).all() and not np.isnan(whole[-1])

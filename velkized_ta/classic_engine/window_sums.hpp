@@ -125,8 +125,14 @@ class GuardedWindowSums {
   // sums[k][i] (which must not overlap any values array; several sums may read one array). Once
   // every ring is full: run_unchecked, else between the bars where a ring wraps or a sum is
   // re-added on schedule (which take push), the sums' state in locals and every sum taking the
-  // bar in one pass.
-  void push_run(const double* const* values, size_t count, double* const* sums) {
+  // bar in one pass. `facts`, where the caller took them while computing the values: what the
+  // scan of each values array would give (scan's finite, zeros and negative), so it is not read again.
+  struct RunFacts {
+    bool finite[K];
+    size_t zeros[K];
+    bool negative[K];
+  };
+  void push_run(const double* const* values, size_t count, double* const* sums, const RunFacts* facts = nullptr) {
     size_t i = 0;
     const auto push_at = [&](size_t at) {
       double bar[K], out[K];
@@ -140,7 +146,7 @@ class GuardedWindowSums {
       return full;
     };
     for (; i < count && !all_full(); ++i) push_at(i);
-    if (i < count && run_unchecked(values, i, count, sums)) return;
+    if (i < count && run_unchecked(values, i, count, sums, i == 0 ? facts : nullptr)) return;
     while (i < count) {
       // Pushes before the next scheduled re-adding or ring wrap of any sum.
       size_t stop = count;
@@ -226,7 +232,8 @@ class GuardedWindowSums {
   // operations are kept as they are; a bar leaving the ring is read from a copy of it (oldest
   // first), later ones from the run's values. If a sum collapses, nothing is committed and false
   // is returned (the bars then take run_between).
-  bool run_unchecked(const double* const* values, size_t from, size_t stop, double* const* sums) {
+  bool run_unchecked(const double* const* values, size_t from, size_t stop, double* const* sums,
+                     const RunFacts* facts) {
     const size_t n = stop - from;
     bool fast = true;
     size_t zeros[K];         // among the values the run adds
@@ -236,7 +243,11 @@ class GuardedWindowSums {
       fast &= rings_[k].capacity() <= kLongestCopied;
       int read_by = k;  // the first sum reading this input array
       for (int e = k - 1; e >= 0; --e) read_by = values[e] == values[k] ? e : read_by;
-      if (read_by == k) {
+      if (facts) {
+        fast &= facts->finite[k];
+        zeros[k] = facts->zeros[k];
+        negative[k] = facts->negative[k];
+      } else if (read_by == k) {
         fast &= scan(values[k] + from, n, zeros[k], negative[k]);
       } else {
         zeros[k] = zeros[read_by];

@@ -6,7 +6,7 @@ namespace {
 
 struct Trendline {
   static constexpr int outputs = 1;
-  static constexpr bool with_phase = false, with_trendline = true;
+  static constexpr bool with_phase = false, with_trendline = true, trendline_only = true;
   static constexpr int64_t first_value = HilbertCycle::phase_first_value;
   static void read(const HilbertCycle& cycle, double* out) {
     out[0] = cycle.trendline();

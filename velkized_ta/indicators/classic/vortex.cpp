@@ -47,9 +47,27 @@ struct State {
     plus[0] = std::fabs(high[0] - previous_low);
     minus[0] = std::fabs(low[0] - previous_high);
     total[0] = true_range(high[0], low[0], previous_close);
+    // The window sums' facts of the movements, taken as they are computed (the movements are
+    // magnitudes: none is below zero).
+    Sums::RunFacts facts{};
+    const auto note = [&](double plus_value, double minus_value, double total_value) {
+      constexpr double largest = std::numeric_limits<double>::max();
+      facts.finite[0] &= plus_value <= largest;
+      facts.finite[1] &= minus_value <= largest;
+      facts.finite[2] &= std::fabs(total_value) <= largest;
+      facts.zeros[0] += plus_value == 0.0;
+      facts.zeros[1] += minus_value == 0.0;
+      facts.zeros[2] += total_value == 0.0;
+      facts.negative[2] |= total_value < 0.0;
+    };
+    for (int k = 0; k < 3; ++k) facts.finite[k] = true;
+    note(plus[0], minus[0], total[0]);
     ptrdiff_t i = 1;
 #if defined(VELK_CLASSIC_LANES)
     using V = DoubleLanes<Width>;
+    using Flag = FlagOf<V>;
+    const V largest = splat<V>(std::numeric_limits<double>::max()), none{};
+    Flag finite = flag_of<V>(true), below = flag_of<V>(false), zeros_plus{}, zeros_minus{}, zeros_total{};
     for (; i + Width <= n; i += Width) {
       const V now_high = load_as<V>(high + i), now_low = load_as<V>(low + i);
       const V lanes_plus = magnitude(now_high - load_as<V>(low + i - 1));
@@ -58,12 +76,27 @@ struct State {
       std::memcpy(plus + i, &lanes_plus, sizeof(V));
       std::memcpy(minus + i, &lanes_minus, sizeof(V));
       std::memcpy(total + i, &lanes_total, sizeof(V));
+      finite &= not_less(largest, lanes_plus) & not_less(largest, lanes_minus) &
+                not_less(largest, magnitude(lanes_total));
+      below |= less(lanes_total, none);
+      zeros_plus -= equal(lanes_plus, none);  // a set lane is -1
+      zeros_minus -= equal(lanes_minus, none);
+      zeros_total -= equal(lanes_total, none);
+    }
+    facts.finite[0] = facts.finite[1] = facts.finite[2] = all_set(finite) && facts.finite[0] && facts.finite[1] &&
+                                                          facts.finite[2];
+    facts.negative[2] |= any_set(below);
+    for (int lane = 0; lane < Width; ++lane) {
+      facts.zeros[0] += static_cast<size_t>(zeros_plus[lane]);
+      facts.zeros[1] += static_cast<size_t>(zeros_minus[lane]);
+      facts.zeros[2] += static_cast<size_t>(zeros_total[lane]);
     }
 #endif
     for (; i < n; ++i) {
       plus[i] = std::fabs(high[i] - low[i - 1]);
       minus[i] = std::fabs(low[i] - high[i - 1]);
       total[i] = true_range(high[i], low[i], close[i - 1]);
+      note(plus[i], minus[i], total[i]);
     }
     previous_high = high[n - 1];
     previous_low = low[n - 1];
@@ -71,7 +104,7 @@ struct State {
     double plus_sums[run_span], minus_sums[run_span], total_sums[run_span];
     const double* const movements[3] = {plus, minus, total};
     double* const windows[3] = {plus_sums, minus_sums, total_sums};
-    sums.push_run(movements, static_cast<size_t>(n), windows);
+    sums.push_run(movements, static_cast<size_t>(n), windows, &facts);
     i = 0;
 #if defined(VELK_CLASSIC_LANES)
     for (; i + Width <= n; i += Width) {
@@ -93,7 +126,8 @@ struct State {
     a(previous_close);
     a(has_previous);
   }
-  GuardedWindowSums<3> sums;  // of the upward and downward movements and the true range
+  using Sums = GuardedWindowSums<3>;
+  Sums sums;  // of the upward and downward movements and the true range
   double previous_high = 0.0, previous_low = 0.0, previous_close = 0.0;
   bool has_previous = false;
 };
