@@ -19,6 +19,8 @@ from pathlib import Path
 
 import numpy as np
 
+from harness import memory_scaling
+
 HERE = Path(__file__).resolve().parent
 
 
@@ -111,6 +113,9 @@ def main(argv=None):
                          f"{' (in lanes)' if name == 'ema' else ''}: 1 thread {one * 1e3:.1f} ms, "
                          f"2 threads {two * 1e3:.1f} ms ({one / two:.2f}x; table and result moved at "
                          f"{2 * wide.nbytes / min(one, two) / 1e9:.1f} GB/s).")
+    alone, shared = memory_scaling()
+    threading.append(f"Memory, for scale: numpy copying 160 MB moves {alone:.1f} GB/s on one thread, {shared:.1f} GB/s "
+                     f"on two ({shared / alone:.2f}x).")
     lines += ["", f"Live `rsi` update from Python: {update * 1e9:.0f} ns per bar in a loop over a price list "
               f"(the same loop calling an empty C function, `math.isfinite`: {floor * 1e9:.0f} ns); on a flat price, "
               f"where Wilder's averages decay into subnormal numbers: {on_flat * 1e9:.0f} ns.",

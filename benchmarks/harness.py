@@ -230,6 +230,35 @@ def _repeat(f, calls: int, barrier: threading.Barrier):
         f()
 
 
+def memory_scaling(megabytes: int = 160, rounds: int = 7) -> tuple[float, float]:
+    """What the machine's memory gives one thread and two: GB/s read and written by numpy copying an
+    array too large for the caches, whole on one thread, and by two threads a half each. Where two
+    threads move little more than one, a batch bound by memory gains little from the second thread
+    (and two threads splitting each row of a table then wait on memory twice as long each)."""
+    n = megabytes * 2**20 // 8
+    source, target = np.ones(n), np.empty(n)
+    half = n // 2
+
+    def one():
+        np.copyto(target, source)
+
+    def two():
+        other = threading.Thread(target=np.copyto, args=(target[half:], source[half:]))
+        other.start()
+        np.copyto(target[:half], source[:half])
+        other.join()
+
+    speeds = []
+    for run in (one, two):
+        times = []
+        for _ in range(rounds):
+            begin = time.perf_counter()
+            run()
+            times.append(time.perf_counter() - begin)
+        speeds.append(2 * source.nbytes / min(times) / 1e9)
+    return speeds[0], speeds[1]
+
+
 # ---------------------------------------------------------------- memory
 
 

@@ -25,6 +25,7 @@ from pathlib import Path
 
 import numpy as np
 
+from harness import memory_scaling
 from velkized_ta import FUNCTION_NAMES, batch, velk_ta_funcs
 
 HERE = Path(__file__).resolve().parent
@@ -178,6 +179,10 @@ def wide_table_section(rounds, threads, functions=FUNCTION_NAMES):
              f"CPU time of the calling thread for one thread (median of {rounds}), wall clock for two; "
              f"ratio = Python loop / route (two threads: one thread / two); load average "
              f"{os.getloadavg()[0]:.2f} on {threads} usable cores.", ""]
+    alone, shared = memory_scaling()
+    lines += [f"Memory, for scale: numpy copying 160 MB moves {alone:.1f} GB/s on one thread and {shared:.1f} GB/s on "
+              f"two ({shared / alone:.2f}x): where the second thread brings little more memory traffic, functions "
+              "bound by it cannot reach the two-thread target.", ""]
     for series, bars in WIDE_SIZES:
         high, low, close = make_bars(series, bars)
         lines += [f"#### {series} series x {bars} bars", "",
