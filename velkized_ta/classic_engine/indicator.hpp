@@ -840,14 +840,12 @@ class AverageTrueRangeOf {
       value = fused(value, kept, shares[1]);
       emit(at + 1, value);
     };
-    // A cache line of each input at a time, asking for the line a span on; a line holding a NaN
-    // bar goes bar by bar (the previous close is then the last real bar's, not the input's).
+    // A cache line of each input at a time; a line holding a NaN bar goes bar by bar (the previous
+    // close is then the last real bar's, not the input's). No software prefetch: the hardware
+    // follows three sequential streams, and asking for lines 16 KB on made 10^6 bars 5 % slower.
     const double* const columns[3] = {high, low, close};
-    constexpr ptrdiff_t line = 4 * lane_count, ahead = 2048;
+    constexpr ptrdiff_t line = 4 * lane_count;
     for (; t + line <= to; t += line) {
-      __builtin_prefetch(high + t + ahead);
-      __builtin_prefetch(low + t + ahead);
-      __builtin_prefetch(close + t + ahead);
       if (block_real_at<3>(columns, t) && block_real_at<3>(columns, t + 2 * lane_count)) {
         pair_at(t, Lanes{previous, close[t]});
         for (ptrdiff_t k = lane_count; k < line; k += lane_count) pair_at(t + k, load_as<Lanes>(close + t + k - 1));
