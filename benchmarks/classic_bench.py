@@ -101,18 +101,22 @@ def main(argv=None):
         lines.append(f"| {name} | " + " | ".join(cells) + " |")
         print(lines[-1], flush=True)
     update, floor, on_flat = live_update_times(stream, data[10**4]["close"], rounds)
-    # Columns of a wide table step in vector lanes (ema) or one series at a time (sma): each thread
-    # needs several lane groups, or its one group runs at the latency of the recursion.
+    # Columns of a wide table step in vector lanes (ema: light, bound by memory; adx: more work a
+    # byte) or one series at a time (sma): each thread needs several lane groups, or its one group
+    # runs at the latency of the recursion.
     threading = []
-    for name, n_series, n_bars in (("ema", 256, 2 * 10**4), ("sma", 16, 10**5)):
-        wide = np.ascontiguousarray(np.stack([series(n_bars, seed)["close"] for seed in range(n_series)], axis=1))
+    entries = {entry["name"]: entry for entry in classic.REGISTRY}
+    for name, n_series, n_bars in (("ema", 256, 2 * 10**4), ("adx", 64, 10**5), ("sma", 16, 10**5)):
+        each = [series(n_bars, seed) for seed in range(n_series)]
+        wide = [np.ascontiguousarray(np.stack([bars[key] for bars in each], axis=1)) for key in entries[name]["inputs"]]
         function = getattr(batch, name)
-        one = best_time(lambda: function(wide, threads=1), 3, rounds, time.perf_counter)
-        two = best_time(lambda: function(wide, threads=2), 3, rounds, time.perf_counter)
+        one = best_time(lambda: function(*wide, threads=1), 3, rounds, time.perf_counter)
+        two = best_time(lambda: function(*wide, threads=2), 3, rounds, time.perf_counter)
+        moved = sum(table.nbytes for table in wide) + wide[0].nbytes * len(entries[name]["outputs"])
         threading.append(f"Batch `{name}` over {n_series} series of {n_bars:,} bars"
-                         f"{' (in lanes)' if name == 'ema' else ''}: 1 thread {one * 1e3:.1f} ms, "
-                         f"2 threads {two * 1e3:.1f} ms ({one / two:.2f}x; table and result moved at "
-                         f"{2 * wide.nbytes / min(one, two) / 1e9:.1f} GB/s).")
+                         f"{' (in lanes)' if entries[name]['lanes'] else ''}: 1 thread {one * 1e3:.1f} ms, "
+                         f"2 threads {two * 1e3:.1f} ms ({one / two:.2f}x; tables and result moved at "
+                         f"{moved / min(one, two) / 1e9:.1f} GB/s).")
     alone, shared = memory_scaling()
     threading.append(f"Memory, for scale: numpy copying 160 MB moves {alone:.1f} GB/s on one thread, {shared:.1f} GB/s "
                      f"on two ({shared / alone:.2f}x).")
