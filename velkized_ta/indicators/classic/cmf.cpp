@@ -1,5 +1,7 @@
 // Chaikin money flow.
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "classic_engine/window_sums.hpp"
 
@@ -25,6 +27,7 @@ inline double share(double flows, double total) { return total != 0.0 ? flows / 
 
 struct State {
   static constexpr int inputs = 4, outputs = 1;
+  using Sums = GuardedWindowSums<2>;
   explicit State(const double* params) : State(int_param(params, 0)) {}
   explicit State(int64_t period) : sums({period, period}) {}
   bool step(const double* bar, double* out) {
@@ -46,10 +49,16 @@ struct State {
   void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
     if (sums.full(1)) {
       double flows[run_span];
+      // The window sums' facts of the flows and volumes, taken as they are computed, so that
+      // push_run does not read them again.
+      Sums::RunFacts facts{};
 #if defined(VELK_CLASSIC_LANES)
       using V = DoubleLanes<Width>;
+      using Flag = FlagOf<V>;
       NanTest missing;
-      FlagOf<V> absent = flag_of<V>(false);
+      Flag absent = flag_of<V>(false), finite = flag_of<V>(true), below_flow = flag_of<V>(false),
+           below_volume = flag_of<V>(false), zero_flows{}, zero_volumes{};
+      const V largest = splat<V>(std::numeric_limits<double>::max()), none{};
       const ptrdiff_t n = to - from;
       ptrdiff_t i = 0;
       for (; i + Width <= n; i += Width) {
@@ -65,19 +74,39 @@ struct State {
                    not_equal(volume, volume);
         const V lanes = money_flow(high, low, close, volume);
         std::memcpy(flows + i, &lanes, sizeof lanes);
+        finite &= not_less(largest, magnitude(lanes)) & not_less(largest, magnitude(volume));
+        below_flow |= less(lanes, none);
+        below_volume |= less(volume, none);
+        zero_flows -= equal(lanes, none);  // a set lane is -1
+        zero_volumes -= equal(volume, none);
       }
       bool real = !missing.any() && !any_set(absent);
+      facts.finite[0] = facts.finite[1] = all_set(finite);
+      facts.negative[0] = any_set(below_flow);
+      facts.negative[1] = any_set(below_volume);
+      for (int lane = 0; lane < Width; ++lane) {
+        facts.zeros[0] += static_cast<size_t>(zero_flows[lane]);
+        facts.zeros[1] += static_cast<size_t>(zero_volumes[lane]);
+      }
       for (; i < n; ++i) {
         const ptrdiff_t t = from + i;
         real &= all_real_at<inputs>(in, t);
         flows[i] = money_flow(in[0][t], in[1][t], in[2][t], in[3][t]);
+        note(facts, 0, flows[i]);
+        note(facts, 1, in[3][t]);
       }
 #else
       bool real = false;
 #endif
-      if (real) return run_flows<Out, Width>(in, from, to, out, flows);
+      if (real) return run_flows<Out, Width>(in, from, to, out, flows, &facts);
     }
     run_real_spans(*this, in, from, to, out);
+  }
+  // What GuardedWindowSums' scan would note of `value` in sum k's facts.
+  static void note(Sums::RunFacts& facts, int k, double value) {
+    facts.finite[k] &= std::fabs(value) <= std::numeric_limits<double>::max();
+    facts.zeros[k] += value == 0.0;
+    facts.negative[k] |= value < 0.0;
   }
   template <class Out>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
@@ -99,12 +128,13 @@ struct State {
   }
   // Bars from .. to - 1 (real, the window full) from their money flows.
   template <class Out, int Width = 2>
-  void run_flows(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, const double* flows) {
+  void run_flows(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, const double* flows,
+                 const Sums::RunFacts* facts = nullptr) {
     const ptrdiff_t n = to - from;
     double flow_sums[run_span], volume_sums[run_span];
     const double* const values[2] = {flows, in[3] + from};
     double* const windows[2] = {flow_sums, volume_sums};
-    sums.push_run(values, static_cast<size_t>(n), windows);
+    sums.push_run(values, static_cast<size_t>(n), windows, facts);
     ptrdiff_t i = 0;
 #if defined(VELK_CLASSIC_LANES)
     using V = DoubleLanes<Width>;
@@ -123,7 +153,7 @@ struct State {
     sums.fields(0, a);  // money flow volume
     sums.fields(1, a);  // volume
   }
-  GuardedWindowSums<2> sums;  // of the money flow volume and of the volume
+  Sums sums;  // of the money flow volume and of the volume
 };
 
 const Registrar<State> registered{Descriptor{
