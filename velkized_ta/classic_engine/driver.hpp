@@ -530,6 +530,15 @@ inline void run_local(void* raw, SeriesIn in, ptrdiff_t length, SeriesOut<Out> o
             return 2;
         }();
         auto loop = [&] { run_real_bars<State, Out, width>(state, in, length, out); };
+        // A kernel short of registers may ask for the same loop in AVX-512's encoding too
+        // (`evex_loop`): its lanes as wide as before, but 32 vector registers instead of 16.
+        if constexpr (requires { State::evex_loop; }) {
+          if (widest_lane_unit() == LaneUnit::Eight) {
+            run_with_avx512(loop);
+            *static_cast<State*>(raw) = std::move(state);
+            return;
+          }
+        }
         run_with_avx2(loop);
         *static_cast<State*>(raw) = std::move(state);
         return;

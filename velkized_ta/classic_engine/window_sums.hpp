@@ -350,24 +350,170 @@ class GuardedWindowSums {
     } else {
       run(std::integral_constant<int, -1>{});
     }
-    // The step's peak (the largest magnitude since the last re-adding) never exceeds the larger
-    // of the peak before the run and the run's largest magnitude: where the run's smallest
-    // magnitude is at least kCollapse times that, no bar collapses.
-    double peak[K];
+    const double* tracked[K];
+    const double* run_values[K];
     unrolled<K>([&](int k) {
-      const double* run = own_magnitude[k] ? magnitudes_[k].data() : sums[k] + from;
-      double lowest, highest;
-      bounds(run, n, lowest, highest);
-      fast &= !(lowest < std::max(highest, peak_[k]) * kCollapse);
-      if (last_resum[k] == n) {
-        peak[k] = std::max(highest, peak_[k]);
-      } else {
-        bounds(run + last_resum[k], n - last_resum[k], lowest, peak[k]);
-      }
+      tracked[k] = own_magnitude[k] ? magnitudes_[k].data() : sums[k] + from;
+      run_values[k] = values[k] + from;
+    });
+    return finish_run(run_values, n, tracked, own_magnitude, sum, fresh_sum, magnitude, fresh_magnitude, until_resum,
+                      last_resum);
+  }
+#if defined(VELK_CLASSIC_LANES)
+ public:
+  // A fast run of two sums of one length and schedule, the first's values signed (cmf's money
+  // flows and volumes), whose values are computed inside the loop stepping the sums and whose
+  // sums are handed on as each block of four bars has them: the caller's divisions then run in
+  // the shadow of the sums' chains (two dependent additions a bar), where passes of their own
+  // before and after the chains would add to the chains' time. The chains step as the four lanes
+  // of one vector: the two sums, the first's magnitude and the second's (which is its sum, so
+  // never read), each lane the step's scalar operations in its order.
+  //   produce(i, values): values[k] of bars i .. i + 3 (lanes of V); false if the caller refuses
+  //     them (the run is then declined when it ends);
+  //   consume(i, sums): sums[k] of those bars.
+  // n is a multiple of four. False where the values, the state or a bound refuse the run: nothing
+  // is committed (consume may have been called for any of its bars).
+  template <class V, class Produce, class Consume>
+  bool run_fused(size_t n, Produce&& produce, Consume&& consume) {
+    static_assert(K == 2 && lane_width<V> == 4);
+    using Pair = DoubleLanes<2>;
+    using Mask = LaneVectors<4>::Mask;
+    const size_t capacity = rings_[0].capacity();
+    if (n == 0 || n % 4 != 0 || !rings_[0].full() || !rings_[1].full() || rings_[1].capacity() != capacity ||
+        capacity > kLongestCopied || since_resum_[0] != since_resum_[1])
+      return false;
+    // Each bar's lanes, the rings' bars oldest first and then the run's: bar i's leaving ones are
+    // quad i.
+    std::vector<double>& quad_history = history_[0];
+    quad_history.resize(4 * (capacity + n));
+    double* const quads = quad_history.data();
+    size_t ring_zeros[2] = {};
+    bool ring_finite = true, ring_negative = false;
+    unrolled<2>([&](int k) {
+      size_t at = 0;
+      rings_[k].each_oldest([&](double value) {
+        quads[4 * at + k] = value;
+        quads[4 * at + 2 + k] = std::fabs(value);
+        ++at;
+        ring_finite &= std::fabs(value) <= std::numeric_limits<double>::max();
+        ring_zeros[k] += value == 0.0;
+        ring_negative |= k == 1 && value < 0.0;
+      });
+    });
+    if (!ring_finite || ring_negative || !bits_equal(sum_[1], magnitude_[1]) ||
+        !bits_equal(fresh_sum_[1], fresh_magnitude_[1]))
+      return false;
+    std::vector<double>& values_kept = history_[1];  // each sum's run values, for its ring
+    values_kept.resize(2 * n);
+    double* const values_of[2] = {values_kept.data(), values_kept.data() + n};
+    V sum = {sum_[0], sum_[1], magnitude_[0], magnitude_[1]};
+    V fresh = {fresh_sum_[0], fresh_sum_[1], fresh_magnitude_[0], fresh_magnitude_[1]};
+    // The bounds finish_run takes from the magnitudes (lane 2: the first sum's; lane 1: the
+    // second's, its sum), as the run goes: the smallest, the largest with the peak before the
+    // run, and the peak (the largest since the last re-adding).
+    V lowest = splat<V>(std::numeric_limits<double>::infinity()), most = {0.0, peak_[1], peak_[0], 0.0}, peak = most;
+    const Mask sizes = {-1, -1, std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::max()};
+    int64_t until = static_cast<int64_t>(capacity) - since_resum_[0];
+    size_t last_resum = n;
+    bool accepted = true;
+    // The values a block ahead: their divisions' latency, were they on the chains' way, would add
+    // to the chains' (the out-of-order window does not reach that far on its own).
+    V ahead[2], behind[2];
+    accepted &= produce(0, ahead);
+    for (size_t i = 0; i < n; i += 4) {
+      const V values[2] = {ahead[0], ahead[1]};
+      if (i + 4 < n) accepted &= produce(i + 4, ahead);
+      std::memcpy(values_of[0] + i, &values[0], sizeof(V));
+      std::memcpy(values_of[1] + i, &values[1], sizeof(V));
+      const Pair pairs[4] = {__builtin_shufflevector(values[0], values[1], 0, 4),
+                             __builtin_shufflevector(values[0], values[1], 1, 5),
+                             __builtin_shufflevector(values[0], values[1], 2, 6),
+                             __builtin_shufflevector(values[0], values[1], 3, 7)};
+      V windows[4];
+      unrolled<4>([&](int j) {
+        const V value = (V)((Mask)__builtin_shufflevector(pairs[j], pairs[j], 0, 1, 0, 1) & sizes);
+        std::memcpy(quads + 4 * (capacity + i + j), &value, sizeof(V));
+        V leaving;
+        std::memcpy(&leaving, quads + 4 * (i + j), sizeof(V));
+        fresh += value;
+        if (--until == 0) [[unlikely]] {
+          until = static_cast<int64_t>(capacity);
+          last_resum = i + j;
+          sum = fresh;
+          fresh = V{};
+          peak = sum;
+        } else {
+          sum += value;
+          sum -= leaving;
+          peak = sum > peak ? sum : peak;
+        }
+        lowest = sum < lowest ? sum : lowest;
+        most = sum > most ? sum : most;
+        windows[j] = sum;
+      });
+      // The block before this one handed on only now, so that its divisions start behind this
+      // block's chains rather than hold back what comes after them.
+      if (i > 0) consume(i - 4, behind);
+      const V low = __builtin_shufflevector(windows[0], windows[1], 0, 4, 1, 5);
+      const V high = __builtin_shufflevector(windows[2], windows[3], 0, 4, 1, 5);
+      behind[0] = __builtin_shufflevector(low, high, 0, 1, 4, 5);
+      behind[1] = __builtin_shufflevector(low, high, 2, 3, 6, 7);
+    }
+    consume(n - 4, behind);
+    if (!accepted) return false;
+    bool fast = true;
+    unrolled<2>([&](int k) {
+      size_t zeros;
+      bool negative;
+      fast &= scan(values_of[k], n, zeros, negative) && ring_zeros[k] + zeros < capacity;
+      if (k == 1) fast &= !negative;
     });
     if (!fast) return false;
+    const double* const run_values[2] = {values_of[0], values_of[1]};
+    const bool own_magnitude[2] = {true, false};
+    const double sums[2] = {sum[0], sum[1]}, fresh_sums[2] = {fresh[0], fresh[1]};
+    const double magnitudes[2] = {sum[2], sum[3]}, fresh_magnitudes[2] = {fresh[2], fresh[3]};
+    const double lowests[2] = {lowest[2], lowest[1]}, mosts[2] = {most[2], most[1]}, peaks[2] = {peak[2], peak[1]};
+    const int64_t untils[2] = {until, until};
+    return commit_run(run_values, n, lowests, mosts, peaks, own_magnitude, sums, fresh_sums, magnitudes,
+                      fresh_magnitudes, untils);
+  }
+
+ private:
+#endif
+  // The end of a fast run of n bars: the bounds of each sum's magnitude at each bar (`tracked`:
+  // the magnitudes, or the sums where they are the magnitudes), for commit_run.
+  bool finish_run(const double* const* run_values, size_t n, const double* const* tracked, const bool* own_magnitude,
+                  const double* sum, const double* fresh_sum, const double* magnitude, const double* fresh_magnitude,
+                  const int64_t* until_resum, const size_t* last_resum) {
+    double lowest[K], most[K], peak[K];
     unrolled<K>([&](int k) {
-      rings_[k].push_many(values[k] + from, n);
+      const double* run = tracked[k];
+      double highest;
+      bounds(run, n, lowest[k], highest);
+      most[k] = std::max(highest, peak_[k]);
+      if (last_resum[k] == n) {
+        peak[k] = most[k];
+      } else {
+        double ignored;
+        bounds(run + last_resum[k], n - last_resum[k], ignored, peak[k]);
+      }
+    });
+    return commit_run(run_values, n, lowest, most, peak, own_magnitude, sum, fresh_sum, magnitude, fresh_magnitude,
+                      until_resum);
+  }
+  // The step's peak (the largest magnitude since the last re-adding) never exceeds the larger of
+  // the peak before the run and the run's largest magnitude (`most`): where the run's smallest
+  // magnitude is at least kCollapse times that, no bar collapses, and the state after the run is
+  // committed (`peak`: the peak after it). False where a bar may collapse: nothing committed.
+  bool commit_run(const double* const* run_values, size_t n, const double* lowest, const double* most,
+                  const double* peak, const bool* own_magnitude, const double* sum, const double* fresh_sum,
+                  const double* magnitude, const double* fresh_magnitude, const int64_t* until_resum) {
+    bool fast = true;
+    unrolled<K>([&](int k) { fast &= !(lowest[k] < most[k] * kCollapse); });
+    if (!fast) return false;
+    unrolled<K>([&](int k) {
+      rings_[k].push_many(run_values[k], n);
       sum_[k] = sum[k];
       fresh_sum_[k] = fresh_sum[k];
       magnitude_[k] = own_magnitude[k] ? magnitude[k] : sum[k];

@@ -42,11 +42,17 @@ struct State {
   // Inside the AVX2 copy the money flows and shares take four lanes: two divides a bar, which
   // four lanes run about twice as fast as two.
   static constexpr int vex_lane_width = 4;
+  static constexpr bool evex_loop = true;
   static constexpr ptrdiff_t run_span = 256;  // the length of the scratch arrays
   // A span once the window is full, with the NaN test in the pass computing the money flows; a
   // span holding a NaN bar (or the warm-up) goes through run_real between its NaN bars.
   template <class Out, int Width = 2>
   void run_mixed(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
+#if defined(VELK_CLASSIC_LANES)
+    if constexpr (Width == 4) {
+      if (sums.full(1) && run_fused<Out, Width>(in, from, to, out)) return;
+    }
+#endif
     if (sums.full(1)) {
       double flows[run_span];
       // The window sums' facts of the flows and volumes, taken as they are computed, so that
@@ -102,6 +108,30 @@ struct State {
     }
     run_real_spans(*this, in, from, to, out);
   }
+#if defined(VELK_CLASSIC_LANES)
+  // A span once the window is full, every bar real: the money flows computed and the shares
+  // divided inside the sums' loop (GuardedWindowSums::run_fused), the divisions in the shadow of
+  // the sums' chains. False where the span is to be taken another way.
+  template <class Out, int Width>
+  bool run_fused(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out) {
+    using V = DoubleLanes<Width>;
+    const auto produce = [&](size_t i, V(&values)[2]) {
+      const ptrdiff_t t = from + static_cast<ptrdiff_t>(i);
+      if (i % 8 == 0) unrolled<inputs>([&](int k) { __builtin_prefetch(in[k] + t + run_span); });
+      const V high = load_as<V>(in[0] + t), low = load_as<V>(in[1] + t), close = load_as<V>(in[2] + t);
+      values[0] = money_flow(high, low, close, load_as<V>(in[3] + t));
+      values[1] = load_as<V>(in[3] + t);
+      // A NaN high, low or volume gives a NaN flow or volume, which the sums' scan refuses; a NaN
+      // close may not (a bar without range).
+      return all_set(equal(close, close));
+    };
+    const auto consume = [&](size_t i, const V(&windows)[2]) {
+      const V none{}, total = windows[1];
+      store_as(out[0] + from + i, choose(not_equal(total, none), windows[0] / total, none));
+    };
+    return sums.template run_fused<V>(static_cast<size_t>(to - from), produce, consume);
+  }
+#endif
   // What GuardedWindowSums' scan would note of `value` in sum k's facts.
   static void note(Sums::RunFacts& facts, int k, double value) {
     facts.finite[k] &= std::fabs(value) <= std::numeric_limits<double>::max();
