@@ -376,7 +376,6 @@ class GuardedWindowSums {
   template <class V, class Produce, class Consume>
   bool run_fused(size_t n, Produce&& produce, Consume&& consume) {
     static_assert(K == 2 && lane_width<V> == 4);
-    using Pair = DoubleLanes<2>;
     using Mask = LaneVectors<4>::Mask;
     const size_t capacity = rings_[0].capacity();
     if (n == 0 || n % 4 != 0 || !rings_[0].full() || !rings_[1].full() || rings_[1].capacity() != capacity ||
@@ -409,8 +408,8 @@ class GuardedWindowSums {
     V sum = {sum_[0], sum_[1], magnitude_[0], magnitude_[1]};
     V fresh = {fresh_sum_[0], fresh_sum_[1], fresh_magnitude_[0], fresh_magnitude_[1]};
     // The bounds finish_run takes from the magnitudes (lane 2: the first sum's; lane 1: the
-    // second's, its sum), as the run goes: the smallest, the largest with the peak before the
-    // run, and the peak (the largest since the last re-adding).
+    // second's, its sum), as the run goes: the smallest, the peak (the largest since the last
+    // re-adding, or with the peak before the run) and the largest of the peaks.
     V lowest = splat<V>(std::numeric_limits<double>::infinity()), most = {0.0, peak_[1], peak_[0], 0.0}, peak = most;
     const Mask sizes = {-1, -1, std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::max()};
     int64_t until = static_cast<int64_t>(capacity) - since_resum_[0];
@@ -425,13 +424,14 @@ class GuardedWindowSums {
       if (i + 4 < n) accepted &= produce(i + 4, ahead);
       std::memcpy(values_of[0] + i, &values[0], sizeof(V));
       std::memcpy(values_of[1] + i, &values[1], sizeof(V));
-      const Pair pairs[4] = {__builtin_shufflevector(values[0], values[1], 0, 4),
-                             __builtin_shufflevector(values[0], values[1], 1, 5),
-                             __builtin_shufflevector(values[0], values[1], 2, 6),
-                             __builtin_shufflevector(values[0], values[1], 3, 7)};
+      // Bar j's value of each sum in lanes 0 and 1, again in lanes 2 and 3 for their sizes.
+      const V both[4] = {__builtin_shufflevector(values[0], values[1], 0, 4, 0, 4),
+                         __builtin_shufflevector(values[0], values[1], 1, 5, 1, 5),
+                         __builtin_shufflevector(values[0], values[1], 2, 6, 2, 6),
+                         __builtin_shufflevector(values[0], values[1], 3, 7, 3, 7)};
       V windows[4];
       unrolled<4>([&](int j) {
-        const V value = (V)((Mask)__builtin_shufflevector(pairs[j], pairs[j], 0, 1, 0, 1) & sizes);
+        const V value = (V)((Mask)both[j] & sizes);
         std::memcpy(quads + 4 * (capacity + i + j), &value, sizeof(V));
         V leaving;
         std::memcpy(&leaving, quads + 4 * (i + j), sizeof(V));
@@ -441,6 +441,7 @@ class GuardedWindowSums {
           last_resum = i + j;
           sum = fresh;
           fresh = V{};
+          most = peak > most ? peak : most;
           peak = sum;
         } else {
           sum += value;
@@ -448,7 +449,6 @@ class GuardedWindowSums {
           peak = sum > peak ? sum : peak;
         }
         lowest = sum < lowest ? sum : lowest;
-        most = sum > most ? sum : most;
         windows[j] = sum;
       });
       // The block before this one handed on only now, so that its divisions start behind this
@@ -460,6 +460,7 @@ class GuardedWindowSums {
       behind[1] = __builtin_shufflevector(low, high, 2, 3, 6, 7);
     }
     consume(n - 4, behind);
+    most = peak > most ? peak : most;
     if (!accepted) return false;
     bool fast = true;
     unrolled<2>([&](int k) {

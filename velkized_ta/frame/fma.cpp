@@ -3,6 +3,7 @@
 #include "frame/fma.hpp"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace velk {
 
@@ -19,10 +20,13 @@ bool use_fma_unit() {
 
 VectorUnit widest_vector_unit() {
   static const VectorUnit unit = [] {
+    // "avx2" stops at AVX2 (to check on an AVX-512 machine what one without it runs); any other
+    // value but "0" takes the narrow build.
     const char* forced = std::getenv("VELKIZED_TA_NARROW_VECTORS");
-    if (forced != nullptr && forced[0] != '\0' && forced[0] != '0') return VectorUnit::Narrow;
+    const bool at_most_avx2 = forced != nullptr && std::strcmp(forced, "avx2") == 0;
+    if (forced != nullptr && forced[0] != '\0' && forced[0] != '0' && !at_most_avx2) return VectorUnit::Narrow;
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+    if (!at_most_avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
         __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq"))
       return VectorUnit::Avx512;
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return VectorUnit::Avx2;
