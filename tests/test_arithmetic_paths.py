@@ -1,5 +1,5 @@
 """The builds a loop can run from must give identical bits: the FMA unit or the C library's fma
-for the fused steps, and the widest vector unit or the narrow build for element-wise passes."""
+for the fused steps, and the widest vector unit, AVX2 or the narrow build for the lanes."""
 
 import json
 import os
@@ -41,6 +41,16 @@ for n in (0, 15, 16, 17, 33, 63):
     results[f"velk_rdif {n}"] = velk_ta_funcs.velk_rdif(x[:n], x[1:n + 1]).tobytes().hex()
     results[f"velk_adif {n}"] = velk_ta_funcs.velk_adif(x[:n], x[1:n + 1]).tobytes().hex()
     results[f"velk_roc {n}"] = velk_ta_funcs.velk_roc(x[:n], 3).tobytes().hex()
+# Every classic indicator with its defaults, on float64 bars long enough for the run kernels' spans.
+from velkized_ta import classic
+from velkized_ta.sample import sample_ohlcv
+wide = {key: np.asarray(value, dtype=np.float64) for key, value in sample_ohlcv(3000).items()}
+columns = {"open": wide["open"], "high": wide["high"], "low": wide["low"], "close": wide["close"],
+           "real": wide["close"], "real0": wide["high"], "real1": wide["low"], "volume": wide["volume"]}
+for entry in classic.REGISTRY:
+    inputs = [columns[key] for key in entry["inputs"] if key not in entry["optional_inputs"]]
+    out = getattr(classic, entry["name"])(*inputs)
+    results["classic " + entry["name"]] = b"".join(o.tobytes() for o in (out if isinstance(out, tuple) else (out,))).hex()
 json.dump(results, sys.stdout)
 """
 
@@ -50,17 +60,19 @@ def run(*forced):
     for name in ("VELKIZED_TA_PORTABLE_FMA", "VELKIZED_TA_NARROW_VECTORS"):
         env.pop(name, None)
     for name in forced:
-        env[name] = "1"
+        name, _, value = name.partition("=")
+        env[name] = value or "1"
     out = subprocess.run([sys.executable, "-c", SCRIPT], env=env, capture_output=True, text=True, check=True,
                          cwd=os.path.dirname(__file__))
     return json.loads(out.stdout)
 
 
 @pytest.mark.parametrize("forced", [("VELKIZED_TA_PORTABLE_FMA",), ("VELKIZED_TA_NARROW_VECTORS",),
+                                    ("VELKIZED_TA_NARROW_VECTORS=avx2",),
                                     ("VELKIZED_TA_PORTABLE_FMA", "VELKIZED_TA_NARROW_VECTORS")])
 def test_every_build_agrees_bit_for_bit(forced):
     hardware, portable = run(), run(*forced)
-    assert hardware.keys() == portable.keys() and "velk_ema" in hardware
+    assert hardware.keys() == portable.keys() and "velk_ema" in hardware and "classic cmf" in hardware
     differing = [name for name in hardware if hardware[name] != portable[name]]
     assert differing == []
     some = np.frombuffer(bytes.fromhex(hardware["velk_ema"]), dtype=np.float32)
