@@ -294,6 +294,33 @@ def test_nan_bars_at_every_offset_of_a_block_and_across_span_edges(entry):
         assert np.array_equal(g[~missing], c, equal_nan=True)
 
 
+@pytest.mark.every_dispatch
+@pytest.mark.parametrize("entry", [e for e in classic.REGISTRY if len(e["inputs"]) > 1],
+                         ids=[e["name"] for e in classic.REGISTRY if len(e["inputs"]) > 1])
+def test_a_nan_the_bars_arithmetic_would_hide_still_makes_it_missing(entry):
+    """A NaN in one input of a flat bar without volume, where a formula's terms would not carry it
+    (cmf's location is 0 for a bar without range, whatever its close): the bar is missing all the
+    same, on every route, inside the long runs the kernels take whole."""
+    function = getattr(classic, entry["name"])
+    data = bars(6000, 8)
+    missing = np.zeros(6000, dtype=bool)
+    for j, at in enumerate(range(400, 5900, 300)):  # a span (256 bars) holds at most one
+        for key in ("open", "high", "low", "close"):
+            data[key][at] = data["close"][at - 1]
+        data["volume"][at] = 0.0
+        series = inputs_of(entry, data)
+        series[j % len(series)][at] = np.nan
+        missing[at] = True
+    series = inputs_of(entry, data)
+    gaps = as_tuple(function(*series))
+    compact = as_tuple(function(*(s[~missing] for s in series)))
+    for g, c in zip(gaps, compact):
+        assert np.isnan(g[missing]).all()
+        assert np.array_equal(g[~missing], c, equal_nan=True)
+    stepped = getattr(stream, entry["name"])(*(s[:0] for s in series))
+    assert same(stepped_bar_by_bar(stepped, series), gaps)
+
+
 @pytest.mark.parametrize("entry", classic.REGISTRY, ids=classic.NAMES)
 def test_flat_prices_and_zero_volume_stay_finite(entry):
     function = getattr(classic, entry["name"])

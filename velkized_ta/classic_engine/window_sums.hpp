@@ -2,8 +2,8 @@
 // (ultosc's six, vortex's three). Each sum is GuardedWindowSum (sums.hpp) operation for operation,
 // with the same pickled fields. A run of bars takes a fast loop: the sums' chains only (and the
 // magnitudes' where a sum's values may be negative), with the tests the step makes every bar (a
-// collapse, a window of zeros) settled for the whole run from bounds and counts.
-// Callers divide the sums in a pass of their own after push_run. Handing each two bars' sums to
+// collapse, a window of zeros) settled for the whole run from bounds.
+// Callers divide the sums in a pass of their own after push_run (cmf: run_fused). Handing each two bars' sums to
 // the divisions from inside the sums' loop, so the divider would work beside the chains, measured
 // slower (vortex 1.1-1.2x, ultosc 1.1x; blocks of 8 and 16 bars no faster than the pass): the
 // loop's sums are spilled around each block, and the blocks' two-lane loads must read the sums a
@@ -226,8 +226,7 @@ class GuardedWindowSums {
   }
 
   // Bars from .. stop - 1 of a run (all rings full) where every value entering or leaving is
-  // finite and fewer than a window's worth are zeros, so that every window holds a nonzero value.
-  // Where a sum's values are also all >= 0 and its magnitudes equal it bit for bit, |x| is x and
+  // finite. Where a sum's values are also all >= 0 and its magnitudes equal it bit for bit, |x| is x and
   // the magnitude chains would repeat the sum chains: only the sum is added. The step's other
   // operations are kept as they are; a bar leaving the ring is read from a copy of it (oldest
   // first), later ones from the run's values. If a sum collapses, nothing is committed and false
@@ -264,8 +263,6 @@ class GuardedWindowSums {
       size_t ring_zeros;
       bool ring_negative;
       fast &= scan(copy.data(), copy.size(), ring_zeros, ring_negative);
-      // Fewer zeros than a window holds: no window of the run is all zeros.
-      fast &= ring_zeros + zeros[k] < copy.size();
       own_magnitude[k] = negative[k] | ring_negative | !bits_equal(sum_[k], magnitude_[k]) |
                          !bits_equal(fresh_sum_[k], fresh_magnitude_[k]);
       ring_copy[k] = copy.data();
@@ -386,7 +383,6 @@ class GuardedWindowSums {
     std::vector<double>& quad_history = history_[0];
     quad_history.resize(4 * (capacity + n));
     double* const quads = quad_history.data();
-    size_t ring_zeros[2] = {};
     bool ring_finite = true, ring_negative = false;
     unrolled<2>([&](int k) {
       size_t at = 0;
@@ -395,7 +391,6 @@ class GuardedWindowSums {
         quads[4 * at + 2 + k] = std::fabs(value);
         ++at;
         ring_finite &= std::fabs(value) <= std::numeric_limits<double>::max();
-        ring_zeros[k] += value == 0.0;
         ring_negative |= k == 1 && value < 0.0;
       });
     });
@@ -466,7 +461,7 @@ class GuardedWindowSums {
     unrolled<2>([&](int k) {
       size_t zeros;
       bool negative;
-      fast &= scan(values_of[k], n, zeros, negative) && ring_zeros[k] + zeros < capacity;
+      fast &= scan(values_of[k], n, zeros, negative);
       if (k == 1) fast &= !negative;
     });
     if (!fast) return false;
@@ -507,6 +502,12 @@ class GuardedWindowSums {
   // the peak before the run and the run's largest magnitude (`most`): where the run's smallest
   // magnitude is at least kCollapse times that, no bar collapses, and the state after the run is
   // committed (`peak`: the peak after it). False where a bar may collapse: nothing committed.
+  // The same test settles the step's other one, a window all zeros (whose sum the step gives as
+  // 0, not as its running sum): such a window's magnitude is only the rounding left by the
+  // additions since the last re-adding, each off by at most 2^-53 of a magnitude at most twice
+  // `most`, so at most 3 * 1024 * 2 * 2^-53 * most (rings longer than 1,024 never get here), far
+  // below kCollapse * most. Where `most` is 0 every value was +-0, and the chains' sums are +0 as
+  // the step's 0.
   bool commit_run(const double* const* run_values, size_t n, const double* lowest, const double* most,
                   const double* peak, const bool* own_magnitude, const double* sum, const double* fresh_sum,
                   const double* magnitude, const double* fresh_magnitude, const int64_t* until_resum) {
