@@ -22,6 +22,7 @@ import numpy as np
 from harness import memory_scaling
 
 HERE = Path(__file__).resolve().parent
+TRADED = 10**4
 
 
 def best_time(function, calls, rounds, clock=time.thread_time):
@@ -66,6 +67,21 @@ def series(n, seed=0):
             "real0": close, "real1": 500.0 + np.cumsum(rng.normal(size=n))}
 
 
+def traded_series(n, seed=0):
+    """`series` shaped more like traded bars: prices on a cent grid, one bar in twelve closing at its
+    low and one at its high, and a tenth of the volumes zero (paths that only such data takes,
+    flat windows and windows of zeros, show here)."""
+    bars = series(n, seed)
+    rng = np.random.default_rng(seed + 1)
+    for key in ("open", "close", "high", "low", "real0", "real1"):
+        bars[key] = np.round(bars[key], 2)
+    at_low, at_high = rng.random(n) < 1 / 12, rng.random(n) < 1 / 12
+    bars["close"] = np.where(at_low, bars["low"], np.where(at_high, bars["high"], bars["close"]))
+    bars["real0"] = bars["close"]
+    bars["volume"][rng.random(n) < 0.1] = 0.0
+    return bars
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser()
     parser.add_argument("--quick", action="store_true")
@@ -82,8 +98,12 @@ def main(argv=None):
              f"TA-Lib {talib.__version__}, numpy {np.__version__}, {os.cpu_count()} CPUs, "
              f"load average {os.getloadavg()[0]:.1f} at the start. Ratio: our time / TA-Lib's (CPU time of "
              f"the calling thread, best of {rounds} rounds, interleaved); indicators TA-Lib lacks are left out.", "",
-             "| indicator | " + " | ".join(f"n={n:,}" for n in sizes) + " |", "|---|" + "---|" * len(sizes)]
+             f"The last column times n={TRADED:,} bars shaped like traded ones (`traded_series`: cent prices, "
+             "closes at the low or high, a tenth of the volumes zero).", "",
+             "| indicator | " + " | ".join(f"n={n:,}" for n in sizes) + f" | n={TRADED:,}, traded |",
+             "|---|" + "---|" * (len(sizes) + 1)]
     data = {n: series(n) for n in sizes}
+    traded = traded_series(TRADED)
     for entry in classic.REGISTRY:
         name = entry["name"]
         params = {spec["name"]: spec["default"] for spec in entry["params"]}
@@ -98,6 +118,11 @@ def main(argv=None):
             mine = best_time(lambda: ours(*inputs, **params), calls, rounds)
             peer = best_time(lambda: theirs(*inputs, **params), calls, rounds)
             cells.append(f"{mine / peer:.2f}")
+        inputs = [traded[key] for key in required]
+        calls = max(1, 200_000 // TRADED)
+        mine = best_time(lambda: ours(*inputs, **params), calls, rounds)
+        peer = best_time(lambda: theirs(*inputs, **params), calls, rounds)
+        cells.append(f"{mine / peer:.2f}")
         lines.append(f"| {name} | " + " | ".join(cells) + " |")
         print(lines[-1], flush=True)
     update, floor, on_flat = live_update_times(stream, data[10**4]["close"], rounds)

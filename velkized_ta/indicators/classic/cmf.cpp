@@ -42,7 +42,11 @@ struct State {
   // Inside the AVX2 copy the money flows and shares take four lanes: two divides a bar, which
   // four lanes run about twice as fast as two.
   static constexpr int vex_lane_width = 4;
+#if !defined(__SANITIZE_ADDRESS__)
+  // The fused loop holds more vectors than AVX2's 16 registers. (Not in the sanitizer's build:
+  // the same source as the AVX2 copy, which that build checks, at twice its compile time.)
   static constexpr bool evex_loop = true;
+#endif
   static constexpr ptrdiff_t run_span = 256;  // the length of the scratch arrays
   // A span once the window is full, with the NaN test in the pass computing the money flows; a
   // span holding a NaN bar (or the warm-up) goes through run_real between its NaN bars.
