@@ -163,6 +163,39 @@ class GuardedWindowSums {
     }
   }
 
+  // push_run for an even K with each pair of sums p and p + K / 2 (p < K / 2) stored interleaved:
+  // pair_values[p][2 i] is sum p's value of push i and pair_values[p][2 i + 1] sum p + K / 2's,
+  // and their sums go into pair_sums[p] the same way (which must not overlap any values array;
+  // several pairs may read one array). A caller whose passes around the sums work in pairs (ultosc:
+  // buying pressure and true range over one period) saves the sums' loop half its loads and
+  // stores: one 16-byte load of the values, one of the leaving values and one store a pair and
+  // bar. Where the pairs' run would not take run_paired (a ring not full or longer than
+  // kLongestCopied, values not finite, a sum adding its magnitudes, pairs on different schedules,
+  // too many zeros, a collapse), the run takes push_run on separated copies.
+  void push_run_pairs(const double* const* pair_values, size_t count, double* const* pair_sums) {
+    static_assert(K % 2 == 0, "push_run_pairs: an even number of sums");
+    constexpr int H = K / 2;
+    if (count == 0) return;
+#if defined(VELK_CLASSIC_LANES)
+    if (run_pairs_unchecked(pair_values, count, pair_sums)) return;
+#endif
+    std::vector<double> apart(2 * K * count);
+    const double* values[K];
+    double* sums[K];
+    unrolled<K>([&](int k) {
+      double* value = apart.data() + k * count;
+      const int p = k % H, lane = k / H;
+      for (size_t i = 0; i < count; ++i) value[i] = pair_values[p][2 * i + lane];
+      values[k] = value;
+      sums[k] = apart.data() + (K + k) * count;
+    });
+    push_run(values, count, sums);
+    unrolled<K>([&](int k) {
+      const int p = k % H, lane = k / H;
+      for (size_t i = 0; i < count; ++i) pair_sums[p][2 * i + lane] = sums[k][i];
+    });
+  }
+
   // Sum k's fields, as GuardedWindowSum::fields.
   template <class Archive>
   void fields(int k, Archive& a) {
@@ -476,6 +509,150 @@ class GuardedWindowSums {
       }
       return true;
     }
+  }
+#endif
+#if defined(VELK_CLASSIC_LANES)
+  // push_run_pairs' fast run: run_unchecked's checks and run_paired's loop on interleaved pairs,
+  // each lane the scalar operations in their order (so the bits of push_run). A zero count or a
+  // ring's zeros are taken for both sums of a pair together, which only sends more runs to
+  // push_run. Returns false with nothing changed where that route must be taken.
+  bool run_pairs_unchecked(const double* const* pair_values, size_t n, double* const* pair_sums) {
+    constexpr int H = K / 2;
+    bool fast = true;
+    unrolled<K>([&](int k) {
+      fast &= rings_[k].full() && rings_[k].capacity() <= kLongestCopied && bits_equal(sum_[k], magnitude_[k]) &&
+              bits_equal(fresh_sum_[k], fresh_magnitude_[k]);
+    });
+    unrolled<H>([&](int p) {
+      fast &= rings_[p].capacity() == rings_[p + H].capacity() && since_resum_[p] == since_resum_[p + H];
+    });
+    if (!fast) return false;
+    size_t zeros[H];
+    bool negative[H];
+    unrolled<H>([&](int p) {
+      int read_by = p;  // the first pair reading this array
+      for (int e = p - 1; e >= 0; --e) read_by = pair_values[e] == pair_values[p] ? e : read_by;
+      if (read_by == p) {
+        fast &= scan(pair_values[p], 2 * n, zeros[p], negative[p]);
+      } else {
+        zeros[p] = zeros[read_by];
+        negative[p] = negative[read_by];
+      }
+      fast &= !negative[p];
+    });
+    if (!fast) return false;
+    // Each pair's rings interleaved, oldest first: the leaving values of its first `capacity` bars.
+    const double* ring_copy[H];
+    int64_t capacity[H], until[H];
+    size_t last_resum[H];  // the run's bar of the last scheduled re-adding (n: none)
+    unrolled<H>([&](int p) {
+      const size_t length = rings_[p].capacity();
+      std::vector<double>& copy = history_[p];
+      copy.resize(2 * length);
+      size_t at = 0;
+      rings_[p].each_oldest([&](double value) { copy[at++ * 2] = value; });
+      at = 0;
+      rings_[p + H].each_oldest([&](double value) { copy[at++ * 2 + 1] = value; });
+      size_t ring_zeros;
+      bool ring_negative;
+      fast &= scan(copy.data(), copy.size(), ring_zeros, ring_negative);
+      fast &= !ring_negative && ring_zeros + zeros[p] < length;
+      ring_copy[p] = copy.data();
+      capacity[p] = static_cast<int64_t>(length);
+      until[p] = capacity[p] - since_resum_[p];
+      last_resum[p] = n;
+    });
+    if (!fast) return false;
+    Lanes pair_sum[H], pair_fresh[H];
+    unrolled<H>([&](int p) {
+      pair_sum[p] = Lanes{sum_[p], sum_[p + H]};
+      pair_fresh[p] = Lanes{fresh_sum_[p], fresh_sum_[p + H]};
+    });
+    for (size_t lo = 0; lo < n;) {
+      // The stretch within which each pair's leaving values come from one array.
+      size_t hi = n;
+      const double* leaving[H];
+      unrolled<H>([&](int p) {
+        const size_t length = static_cast<size_t>(capacity[p]);
+        if (lo < length) {
+          hi = std::min(hi, length);
+          leaving[p] = ring_copy[p];
+        } else {
+          leaving[p] = pair_values[p] - 2 * length;
+        }
+      });
+      for (size_t i = lo; i < hi; ++i) {
+        unrolled<H>([&](int p) {
+          const Lanes value = load_as<Lanes>(pair_values[p] + 2 * i);
+          pair_fresh[p] += value;
+          if (--until[p] == 0) {
+            until[p] = capacity[p];
+            last_resum[p] = i;
+            pair_sum[p] = pair_fresh[p];
+            pair_fresh[p] = Lanes{};
+          } else {
+            pair_sum[p] += value;
+            pair_sum[p] -= load_as<Lanes>(leaving[p] + 2 * i);
+          }
+          store_as(pair_sums[p] + 2 * i, pair_sum[p]);
+        });
+      }
+      lo = hi;
+    }
+    // As run_unchecked: no collapse where each sum's smallest is at least kCollapse times the
+    // larger of its peak and its largest. A largest of zero (either sign) leaves the run to
+    // push_run, whose bounds choose between +0 and -0 as they always have.
+    double peak[K];
+    unrolled<H>([&](int p) {
+      Lanes lowest, highest;
+      pair_bounds(pair_sums[p], n, lowest, highest);
+      Lanes suffix_lowest, suffix_highest = highest;
+      if (last_resum[p] != n) pair_bounds(pair_sums[p] + 2 * last_resum[p], n - last_resum[p], suffix_lowest, suffix_highest);
+      for (int lane = 0; lane < 2; ++lane) {
+        const int k = p + lane * H;
+        fast &= highest[lane] != 0.0 && !(lowest[lane] < std::max(highest[lane], peak_[k]) * kCollapse);
+        peak[k] = last_resum[p] == n ? std::max(highest[lane], peak_[k]) : suffix_highest[lane];
+      }
+    });
+    if (!fast) return false;
+    unrolled<K>([&](int k) {
+      const int p = k % H, lane = k / H;
+      const size_t length = rings_[k].capacity(), kept = std::min(n, length);
+      magnitudes_[k].resize(kept);
+      double* newest = magnitudes_[k].data();  // scratch: the values kept, sum k's lane apart
+      for (size_t i = 0; i < kept; ++i) newest[i] = pair_values[p][2 * (n - kept + i) + lane];
+      rings_[k].pass_over(n - kept);
+      rings_[k].push_many(newest, kept);
+      sum_[k] = magnitude_[k] = pair_sum[p][lane];
+      fresh_sum_[k] = fresh_magnitude_[k] = pair_fresh[p][lane];
+      peak_[k] = peak[k];
+      int64_t nonzero = 0;
+      rings_[k].each_oldest([&](double value) { nonzero += value != 0.0; });
+      nonzero_[k] = nonzero;
+      since_resum_[k] = capacity[p] - until[p];
+    });
+    return true;
+  }
+  // The smallest and largest of each lane of interleaved pairs values[0 .. 2 n - 1] (n >= 1, none
+  // NaN), in two pairs of lanes apart.
+  static void pair_bounds(const double* values, size_t n, Lanes& lowest_out, Lanes& highest_out) {
+    Lanes low[2], high[2];
+    low[0] = low[1] = high[0] = high[1] = load_as<Lanes>(values);
+    size_t i = 0;
+    for (; i + 2 <= n; i += 2) {
+      for (int a = 0; a < 2; ++a) {
+        const Lanes v = load_as<Lanes>(values + 2 * (i + a));
+        low[a] = v < low[a] ? v : low[a];
+        high[a] = v > high[a] ? v : high[a];
+      }
+    }
+    if (i < n) {
+      const Lanes v = load_as<Lanes>(values + 2 * i);
+      low[0] = v < low[0] ? v : low[0];
+      high[0] = v > high[0] ? v : high[0];
+    }
+    lowest_out = low[1] < low[0] ? low[1] : low[0];
+    highest_out = high[1] > high[0] ? high[1] : high[0];
   }
 #endif
   // The smallest and largest of values[0 .. n - 1] (n >= 1, none NaN), four pairs of lanes
