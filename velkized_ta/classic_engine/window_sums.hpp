@@ -634,25 +634,36 @@ class GuardedWindowSums {
     return true;
   }
   // The smallest and largest of each lane of interleaved pairs values[0 .. 2 n - 1] (n >= 1, none
-  // NaN), in two pairs of lanes apart.
+  // NaN): two bars at a time in four lanes, two such apart.
   static void pair_bounds(const double* values, size_t n, Lanes& lowest_out, Lanes& highest_out) {
-    Lanes low[2], high[2];
-    low[0] = low[1] = high[0] = high[1] = load_as<Lanes>(values);
+    using Quad = DoubleLanes<4>;
+    const Lanes first = load_as<Lanes>(values);
+    Lanes lowest = first, highest = first;
     size_t i = 0;
-    for (; i + 2 <= n; i += 2) {
-      for (int a = 0; a < 2; ++a) {
-        const Lanes v = load_as<Lanes>(values + 2 * (i + a));
-        low[a] = v < low[a] ? v : low[a];
-        high[a] = v > high[a] ? v : high[a];
+    if (n >= 4) {
+      Quad low[2], high[2];
+      low[0] = low[1] = high[0] = high[1] = Quad{first[0], first[1], first[0], first[1]};
+      for (; i + 4 <= n; i += 4) {
+        for (int a = 0; a < 2; ++a) {
+          const Quad v = load_as<Quad>(values + 2 * i + 4 * a);
+          low[a] = v < low[a] ? v : low[a];
+          high[a] = v > high[a] ? v : high[a];
+        }
       }
+      const Quad lows = low[1] < low[0] ? low[1] : low[0], highs = high[1] > high[0] ? high[1] : high[0];
+      const Lanes low_half = {lows[2], lows[3]}, high_half = {highs[2], highs[3]};
+      lowest = Lanes{lows[0], lows[1]};
+      highest = Lanes{highs[0], highs[1]};
+      lowest = low_half < lowest ? low_half : lowest;
+      highest = high_half > highest ? high_half : highest;
     }
-    if (i < n) {
+    for (; i < n; ++i) {
       const Lanes v = load_as<Lanes>(values + 2 * i);
-      low[0] = v < low[0] ? v : low[0];
-      high[0] = v > high[0] ? v : high[0];
+      lowest = v < lowest ? v : lowest;
+      highest = v > highest ? v : highest;
     }
-    lowest_out = low[1] < low[0] ? low[1] : low[0];
-    highest_out = high[1] > high[0] ? high[1] : high[0];
+    lowest_out = lowest;
+    highest_out = highest;
   }
 #endif
   // The smallest and largest of values[0 .. n - 1] (n >= 1, none NaN), four pairs of lanes
