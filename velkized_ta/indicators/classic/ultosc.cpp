@@ -75,6 +75,7 @@ struct State {
     i = 0;
 #if defined(VELK_CLASSIC_LANES)
     for (; i + Width <= n; i += Width) {
+      prefetch_inputs<inputs>(in, to, i);  // the next span's
       const V none{};
       V total{};
       for (int k = 0; k < 3; ++k) {
