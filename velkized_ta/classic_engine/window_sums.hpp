@@ -415,17 +415,18 @@ class GuardedWindowSums {
   }
   // The end of the stretch of run_unchecked's bars from `lo` (of n) within which each sum's
   // leaving values come from one array: the copy of its ring for its first `capacity` bars, the
-  // run's values after (into `leaving`).
+  // run's values after (into `leaving`). N sums, or N pairs of sums interleaved (Stride 2).
+  template <int N = K, size_t Stride = 1>
   static size_t leaving_stretch(size_t lo, size_t n, const int64_t* capacity, const double* const* ring_copy,
                                 const double* const* values, size_t from, const double** leaving) {
     size_t hi = n;
-    unrolled<K>([&](int k) {
+    unrolled<N>([&](int k) {
       const size_t length = static_cast<size_t>(capacity[k]);
       if (lo < length) {
         hi = std::min(hi, length);
         leaving[k] = ring_copy[k];
       } else {
-        leaving[k] = values[k] + from - length;
+        leaving[k] = values[k] + Stride * from - Stride * length;
       }
     });
     return hi;
@@ -569,18 +570,8 @@ class GuardedWindowSums {
       pair_fresh[p] = Lanes{fresh_sum_[p], fresh_sum_[p + H]};
     });
     for (size_t lo = 0; lo < n;) {
-      // The stretch within which each pair's leaving values come from one array.
-      size_t hi = n;
       const double* leaving[H];
-      unrolled<H>([&](int p) {
-        const size_t length = static_cast<size_t>(capacity[p]);
-        if (lo < length) {
-          hi = std::min(hi, length);
-          leaving[p] = ring_copy[p];
-        } else {
-          leaving[p] = pair_values[p] - 2 * length;
-        }
-      });
+      const size_t hi = leaving_stretch<H, 2>(lo, n, capacity, ring_copy, pair_values, 0, leaving);
       for (size_t i = lo; i < hi; ++i) {
         unrolled<H>([&](int p) {
           const Lanes value = load_as<Lanes>(pair_values[p] + 2 * i);
