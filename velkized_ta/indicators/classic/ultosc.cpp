@@ -84,7 +84,7 @@ struct State {
         // Adding +0 where the range is 0 leaves the total as the step's skip does (never -0).
         total += r != none ? weights[k] * (p / r) : none;
       }
-      store_as(out[0] + from + i, 100.0 * (total / 7.0));
+      store_as(out[0] + from + i, bar_order(100.0 * (total / 7.0)));
     }
 #endif
     for (; i < n; ++i) {
@@ -100,8 +100,10 @@ struct State {
       store_as(at, __builtin_shufflevector(a, b, 0, 2));
       store_as(at + 2, __builtin_shufflevector(a, b, 1, 3));
     } else {
-      store_as(at, __builtin_shufflevector(a, b, 0, 4, 1, 5));
-      store_as(at + 4, __builtin_shufflevector(a, b, 2, 6, 3, 7));
+      // In-lane unpacks, then the halves swapped (four shuffles; GCC made six of the direct ones).
+      const V low = __builtin_shufflevector(a, b, 0, 4, 2, 6), high = __builtin_shufflevector(a, b, 1, 5, 3, 7);
+      store_as(at, __builtin_shufflevector(low, high, 0, 1, 4, 5));
+      store_as(at + 4, __builtin_shufflevector(low, high, 2, 3, 6, 7));
     }
   }
   template <class V>
@@ -112,9 +114,17 @@ struct State {
       a = __builtin_shufflevector(first, second, 0, 2);
       b = __builtin_shufflevector(first, second, 1, 3);
     } else {
-      a = __builtin_shufflevector(first, second, 0, 2, 4, 6);
-      b = __builtin_shufflevector(first, second, 1, 3, 5, 7);
+      // In-lane unpacks: bars 0, 2, 1, 3 (bar_order puts a result of them back in order).
+      a = __builtin_shufflevector(first, second, 0, 4, 2, 6);
+      b = __builtin_shufflevector(first, second, 1, 5, 3, 7);
     }
+  }
+  template <class V>
+  static V bar_order(V v) {
+    if constexpr (lane_width<V> == 2)
+      return v;
+    else
+      return __builtin_shufflevector(v, v, 0, 2, 1, 3);
   }
 #endif
   static constexpr double weights[3] = {4.0, 2.0, 1.0};
