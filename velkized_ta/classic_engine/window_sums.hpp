@@ -146,8 +146,8 @@ class GuardedWindowSums {
   // stores: one 16-byte load of the values, one of the leaving values and one store a pair and
   // bar. Where the pairs' run would not take run_paired (a ring not full or longer than
   // kLongestCopied, values not finite, a sum adding its magnitudes, pairs on different schedules,
-  // too many zeros, a collapse), the run takes push_run's steps between ring wraps and re-addings
-  // (run_between) on separated copies.
+  // a collapse), the run takes push_run's steps between ring wraps and re-addings (run_between)
+  // on separated copies.
   void push_run_pairs(const double* const* pair_values, size_t count, double* const* pair_sums) {
     static_assert(K % 2 == 0, "push_run_pairs: an even number of sums");
     constexpr int H = K / 2;
@@ -528,9 +528,9 @@ class GuardedWindowSums {
 #endif
 #if defined(VELK_CLASSIC_LANES)
   // push_run_pairs' fast run: run_unchecked's checks and run_paired's loop on interleaved pairs,
-  // each lane the scalar operations in their order (so the bits of push_run). A zero count or a
-  // ring's zeros are taken for both sums of a pair together, which only sends more runs to
-  // push_run. Returns false with nothing changed where that route must be taken.
+  // each lane the scalar operations in their order (so the bits of push_run). Returns false with
+  // nothing changed where the steps must be taken. A largest sum of zero (either sign) is left to
+  // them too, whose bounds choose between +0 and -0 as they always have.
   bool run_pairs_unchecked(const double* const* pair_values, size_t n, double* const* pair_sums) {
     constexpr int H = K / 2;
     bool fast = true;
@@ -571,7 +571,7 @@ class GuardedWindowSums {
       size_t ring_zeros;
       bool ring_negative;
       fast &= scan(copy.data(), copy.size(), ring_zeros, ring_negative);
-      fast &= !ring_negative && ring_zeros + zeros[p] < length;
+      fast &= !ring_negative;  // a window all zeros is refused by the bounds (its sums collapse)
       ring_copy[p] = copy.data();
       capacity[p] = static_cast<int64_t>(length);
       until[p] = capacity[p] - since_resum_[p];
@@ -605,8 +605,7 @@ class GuardedWindowSums {
       lo = hi;
     }
     // As run_unchecked: no collapse where each sum's smallest is at least kCollapse times the
-    // larger of its peak and its largest. A largest of zero (either sign) leaves the run to
-    // push_run, whose bounds choose between +0 and -0 as they always have.
+    // larger of its peak and its largest.
     double peak[K];
     unrolled<H>([&](int p) {
       Lanes lowest, highest;
