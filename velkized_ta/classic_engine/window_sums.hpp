@@ -133,34 +133,45 @@ class GuardedWindowSums {
     bool negative[K];
   };
   void push_run(const double* const* values, size_t count, double* const* sums, const RunFacts* facts = nullptr) {
-    size_t i = 0;
-    const auto push_at = [&](size_t at) {
-      double bar[K], out[K];
-      unrolled<K>([&](int k) { bar[k] = values[k][at]; });
-      push(bar, out);
-      unrolled<K>([&](int k) { sums[k][at] = out[k]; });
-    };
-    const auto all_full = [&] {
-      bool full = true;
-      unrolled<K>([&](int k) { full &= rings_[k].full(); });
-      return full;
-    };
-    for (; i < count && !all_full(); ++i) push_at(i);
+    const size_t i = push_until_full(values, count, sums);
     if (i < count && run_unchecked(values, i, count, sums, i == 0 ? facts : nullptr)) return;
-    while (i < count) {
-      // Pushes before the next scheduled re-adding or ring wrap of any sum.
-      size_t stop = count;
-      unrolled<K>([&](int k) {
-        const size_t capacity = rings_[k].capacity();
-        stop = std::min(stop, i + (capacity - 1 - static_cast<size_t>(since_resum_[k])));
-        stop = std::min(stop, i + (capacity - rings_[k].position()));
-      });
-      if (stop == i) {
-        push_at(i++);
-        continue;
-      }
-      i += run_between(values, i, stop, sums);
-    }
+    push_between(values, i, count, sums);
+  }
+
+  // push_run for an even K with each pair of sums p and p + K / 2 (p < K / 2) stored interleaved:
+  // pair_values[p][2 i] is sum p's value of push i and pair_values[p][2 i + 1] sum p + K / 2's,
+  // and their sums go into pair_sums[p] the same way (which must not overlap any values array;
+  // several pairs may read one array). A caller whose passes around the sums work in pairs (ultosc:
+  // buying pressure and true range over one period) saves the sums' loop half its loads and
+  // stores: one 16-byte load of the values, one of the leaving values and one store a pair and
+  // bar. Where the pairs' run would not take run_paired (a ring not full or longer than
+  // kLongestCopied, values not finite, a sum adding its magnitudes, pairs on different schedules,
+  // a collapse), the run takes push_run's steps between ring wraps and re-addings (run_between)
+  // on separated copies.
+  void push_run_pairs(const double* const* pair_values, size_t count, double* const* pair_sums) {
+    static_assert(K % 2 == 0, "push_run_pairs: an even number of sums");
+    constexpr int H = K / 2;
+    if (count == 0) return;
+#if defined(VELK_CLASSIC_LANES)
+    if (run_pairs_unchecked(pair_values, count, pair_sums)) return;
+#endif
+    std::vector<double> apart(2 * K * count);
+    const double* values[K];
+    double* sums[K];
+    unrolled<K>([&](int k) {
+      double* value = apart.data() + k * count;
+      const int p = k % H, lane = k / H;
+      for (size_t i = 0; i < count; ++i) value[i] = pair_values[p][2 * i + lane];
+      values[k] = value;
+      sums[k] = apart.data() + (K + k) * count;
+    });
+    // Without run_unchecked, which would decline these runs too (and compiling it beside
+    // run_pairs_unchecked lengthened ultosc's sanitizer build by 80 %).
+    push_between(values, push_until_full(values, count, sums), count, sums);
+    unrolled<K>([&](int k) {
+      const int p = k % H, lane = k / H;
+      for (size_t i = 0; i < count; ++i) pair_sums[p][2 * i + lane] = sums[k][i];
+    });
   }
 
   // Sum k's fields, as GuardedWindowSum::fields.
@@ -183,6 +194,42 @@ class GuardedWindowSums {
 
  private:
   static constexpr double kCollapse = 1.0 / 16384.0;  // as GuardedWindowSum's
+
+  // push at bar `at` of push_run's arrays.
+  void push_at(const double* const* values, size_t at, double* const* sums) {
+    double bar[K], out[K];
+    unrolled<K>([&](int k) { bar[k] = values[k][at]; });
+    push(bar, out);
+    unrolled<K>([&](int k) { sums[k][at] = out[k]; });
+  }
+  // push_run's bars from 0 while a ring is not full; returns the first bar left.
+  size_t push_until_full(const double* const* values, size_t count, double* const* sums) {
+    const auto all_full = [&] {
+      bool full = true;
+      unrolled<K>([&](int k) { full &= rings_[k].full(); });
+      return full;
+    };
+    size_t i = 0;
+    for (; i < count && !all_full(); ++i) push_at(values, i, sums);
+    return i;
+  }
+  // push_run's bars from i .. count - 1 (every ring full) with each step's tests: run_between up
+  // to the next scheduled re-adding or ring wrap of any sum, push at it.
+  void push_between(const double* const* values, size_t i, size_t count, double* const* sums) {
+    while (i < count) {
+      size_t stop = count;
+      unrolled<K>([&](int k) {
+        const size_t capacity = rings_[k].capacity();
+        stop = std::min(stop, i + (capacity - 1 - static_cast<size_t>(since_resum_[k])));
+        stop = std::min(stop, i + (capacity - rings_[k].position()));
+      });
+      if (stop == i) {
+        push_at(values, i++, sums);
+        continue;
+      }
+      i += run_between(values, i, stop, sums);
+    }
+  }
 
   double sum_of(int k) const { return nonzero_[k] == 0 ? 0.0 : sum_[k]; }
 
@@ -530,17 +577,18 @@ class GuardedWindowSums {
   }
   // The end of the stretch of run_unchecked's bars from `lo` (of n) within which each sum's
   // leaving values come from one array: the copy of its ring for its first `capacity` bars, the
-  // run's values after (into `leaving`).
+  // run's values after (into `leaving`). N sums, or N pairs of sums interleaved (Stride 2).
+  template <int N = K, size_t Stride = 1>
   static size_t leaving_stretch(size_t lo, size_t n, const int64_t* capacity, const double* const* ring_copy,
                                 const double* const* values, size_t from, const double** leaving) {
     size_t hi = n;
-    unrolled<K>([&](int k) {
+    unrolled<N>([&](int k) {
       const size_t length = static_cast<size_t>(capacity[k]);
       if (lo < length) {
         hi = std::min(hi, length);
         leaving[k] = ring_copy[k];
       } else {
-        leaving[k] = values[k] + from - length;
+        leaving[k] = values[k] + Stride * from - Stride * length;
       }
     });
     return hi;
@@ -624,6 +672,150 @@ class GuardedWindowSums {
       }
       return true;
     }
+  }
+#endif
+#if defined(VELK_CLASSIC_LANES)
+  // push_run_pairs' fast run: run_unchecked's checks and run_paired's loop on interleaved pairs,
+  // each lane the scalar operations in their order (so the bits of push_run). Returns false with
+  // nothing changed where the steps must be taken. A largest sum of zero (either sign) is left to
+  // them too, whose bounds choose between +0 and -0 as they always have.
+  bool run_pairs_unchecked(const double* const* pair_values, size_t n, double* const* pair_sums) {
+    constexpr int H = K / 2;
+    bool fast = true;
+    unrolled<K>([&](int k) {
+      fast &= rings_[k].full() && rings_[k].capacity() <= kLongestCopied && bits_equal(sum_[k], magnitude_[k]) &&
+              bits_equal(fresh_sum_[k], fresh_magnitude_[k]);
+    });
+    unrolled<H>([&](int p) {
+      fast &= rings_[p].capacity() == rings_[p + H].capacity() && since_resum_[p] == since_resum_[p + H];
+    });
+    if (!fast) return false;
+    size_t zeros[H];
+    bool negative[H];
+    unrolled<H>([&](int p) {
+      int read_by = p;  // the first pair reading this array
+      for (int e = p - 1; e >= 0; --e) read_by = pair_values[e] == pair_values[p] ? e : read_by;
+      if (read_by == p) {
+        fast &= scan(pair_values[p], 2 * n, zeros[p], negative[p]);
+      } else {
+        zeros[p] = zeros[read_by];
+        negative[p] = negative[read_by];
+      }
+      fast &= !negative[p];
+    });
+    if (!fast) return false;
+    // Each pair's rings interleaved, oldest first: the leaving values of its first `capacity` bars.
+    const double* ring_copy[H];
+    int64_t capacity[H], until[H];
+    size_t last_resum[H];  // the run's bar of the last scheduled re-adding (n: none)
+    unrolled<H>([&](int p) {
+      const size_t length = rings_[p].capacity();
+      std::vector<double>& copy = history_[p];
+      copy.resize(2 * length);
+      size_t at = 0;
+      rings_[p].each_oldest([&](double value) { copy[at++ * 2] = value; });
+      at = 0;
+      rings_[p + H].each_oldest([&](double value) { copy[at++ * 2 + 1] = value; });
+      size_t ring_zeros;
+      bool ring_negative;
+      fast &= scan(copy.data(), copy.size(), ring_zeros, ring_negative);
+      fast &= !ring_negative;  // a window all zeros is refused by the bounds (its sums collapse)
+      ring_copy[p] = copy.data();
+      capacity[p] = static_cast<int64_t>(length);
+      until[p] = capacity[p] - since_resum_[p];
+      last_resum[p] = n;
+    });
+    if (!fast) return false;
+    Lanes pair_sum[H], pair_fresh[H];
+    unrolled<H>([&](int p) {
+      pair_sum[p] = Lanes{sum_[p], sum_[p + H]};
+      pair_fresh[p] = Lanes{fresh_sum_[p], fresh_sum_[p + H]};
+    });
+    for (size_t lo = 0; lo < n;) {
+      const double* leaving[H];
+      const size_t hi = leaving_stretch<H, 2>(lo, n, capacity, ring_copy, pair_values, 0, leaving);
+      for (size_t i = lo; i < hi; ++i) {
+        unrolled<H>([&](int p) {
+          const Lanes value = load_as<Lanes>(pair_values[p] + 2 * i);
+          pair_fresh[p] += value;
+          if (--until[p] == 0) {
+            until[p] = capacity[p];
+            last_resum[p] = i;
+            pair_sum[p] = pair_fresh[p];
+            pair_fresh[p] = Lanes{};
+          } else {
+            pair_sum[p] += value;
+            pair_sum[p] -= load_as<Lanes>(leaving[p] + 2 * i);
+          }
+          store_as(pair_sums[p] + 2 * i, pair_sum[p]);
+        });
+      }
+      lo = hi;
+    }
+    // As run_unchecked: no collapse where each sum's smallest is at least kCollapse times the
+    // larger of its peak and its largest.
+    double peak[K];
+    unrolled<H>([&](int p) {
+      Lanes lowest, highest;
+      pair_bounds(pair_sums[p], n, lowest, highest);
+      Lanes suffix_lowest, suffix_highest = highest;
+      if (last_resum[p] != n) pair_bounds(pair_sums[p] + 2 * last_resum[p], n - last_resum[p], suffix_lowest, suffix_highest);
+      for (int lane = 0; lane < 2; ++lane) {
+        const int k = p + lane * H;
+        fast &= highest[lane] != 0.0 && !(lowest[lane] < std::max(highest[lane], peak_[k]) * kCollapse);
+        peak[k] = last_resum[p] == n ? std::max(highest[lane], peak_[k]) : suffix_highest[lane];
+      }
+    });
+    if (!fast) return false;
+    unrolled<K>([&](int k) {
+      const int p = k % H, lane = k / H;
+      const size_t length = rings_[k].capacity(), kept = std::min(n, length);
+      magnitudes_[k].resize(kept);
+      double* newest = magnitudes_[k].data();  // scratch: the values kept, sum k's lane apart
+      for (size_t i = 0; i < kept; ++i) newest[i] = pair_values[p][2 * (n - kept + i) + lane];
+      rings_[k].pass_over(n - kept);
+      rings_[k].push_many(newest, kept);
+      sum_[k] = magnitude_[k] = pair_sum[p][lane];
+      fresh_sum_[k] = fresh_magnitude_[k] = pair_fresh[p][lane];
+      peak_[k] = peak[k];
+      int64_t nonzero = 0;
+      rings_[k].each_oldest([&](double value) { nonzero += value != 0.0; });
+      nonzero_[k] = nonzero;
+      since_resum_[k] = capacity[p] - until[p];
+    });
+    return true;
+  }
+  // The smallest and largest of each lane of interleaved pairs values[0 .. 2 n - 1] (n >= 1, none
+  // NaN): two bars at a time in four lanes, two such apart.
+  static void pair_bounds(const double* values, size_t n, Lanes& lowest_out, Lanes& highest_out) {
+    using Quad = DoubleLanes<4>;
+    const Lanes first = load_as<Lanes>(values);
+    Lanes lowest = first, highest = first;
+    size_t i = 0;
+    if (n >= 4) {
+      Quad low[2], high[2];
+      low[0] = low[1] = high[0] = high[1] = Quad{first[0], first[1], first[0], first[1]};
+      for (; i + 4 <= n; i += 4) {
+        for (int a = 0; a < 2; ++a) {
+          const Quad v = load_as<Quad>(values + 2 * i + 4 * a);
+          low[a] = v < low[a] ? v : low[a];
+          high[a] = v > high[a] ? v : high[a];
+        }
+      }
+      const Quad lows = low[1] < low[0] ? low[1] : low[0], highs = high[1] > high[0] ? high[1] : high[0];
+      const Lanes low_half = {lows[2], lows[3]}, high_half = {highs[2], highs[3]};
+      lowest = Lanes{lows[0], lows[1]};
+      highest = Lanes{highs[0], highs[1]};
+      lowest = low_half < lowest ? low_half : lowest;
+      highest = high_half > highest ? high_half : highest;
+    }
+    for (; i < n; ++i) {
+      const Lanes v = load_as<Lanes>(values + 2 * i);
+      lowest = v < lowest ? v : lowest;
+      highest = v > highest ? v : highest;
+    }
+    lowest_out = lowest;
+    highest_out = highest;
   }
 #endif
   // The smallest and largest of values[0 .. n - 1] (n >= 1, none NaN), four pairs of lanes

@@ -38,58 +38,95 @@ struct State {
     out[0] = oscillator({totals[0], totals[1], totals[2]}, {totals[3], totals[4], totals[5]});
     return true;
   }
-  static constexpr ptrdiff_t run_span = 256;  // the length of the scratch arrays in run_real
+  static constexpr ptrdiff_t run_span = 256;  // the bars of the scratch arrays in run_real
   // Inside the AVX2 copy the passes before and after the sums take four bars at a time (the
   // divisions' share of a bar halves).
   static constexpr bool vex_loop = true;
   static constexpr int vex_lane_width = 4;
+  // Each bar's buying pressure and true range side by side, and each period's two sums likewise
+  // (GuardedWindowSums::push_run_pairs: one load and one store a period and bar in the sums' loop).
   template <class Out, int Width = 2>
   void run_real(const double* const* in, ptrdiff_t from, ptrdiff_t to, Out* const* out, ptrdiff_t) {
     from = step_while(*this, in, from, to, out, [&] { return !sums.full(5); });
     const ptrdiff_t n = to - from;
     if (n <= 0) return;
     const double *high = in[0] + from, *low = in[1] + from, *close = in[2] + from;
-    double buying[run_span], tr[run_span], pressures[3][run_span], ranges[3][run_span];
+    double moves[2 * run_span], windows[3][2 * run_span];
     // Bar 0's previous close is the state's; the others' is in the span.
-    buying[0] = close[0] - std::min(low[0], previous_close);
-    tr[0] = true_range(high[0], low[0], previous_close);
+    moves[0] = close[0] - std::min(low[0], previous_close);
+    moves[1] = true_range(high[0], low[0], previous_close);
     ptrdiff_t i = 1;
 #if defined(VELK_CLASSIC_LANES)
     using V = DoubleLanes<Width>;
     for (; i + Width <= n; i += Width) {
       const V now_low = load_as<V>(low + i), previous = load_as<V>(close + i - 1);
-      const V lanes_buying = load_as<V>(close + i) - (previous < now_low ? previous : now_low);  // std::min's choice
-      const V lanes_tr = true_range(load_as<V>(high + i), now_low, previous);
-      std::memcpy(buying + i, &lanes_buying, sizeof(V));
-      std::memcpy(tr + i, &lanes_tr, sizeof(V));
+      const V buying = load_as<V>(close + i) - (previous < now_low ? previous : now_low);  // std::min's choice
+      interleave(moves + 2 * i, buying, true_range(load_as<V>(high + i), now_low, previous));
     }
 #endif
     for (; i < n; ++i) {
-      buying[i] = close[i] - std::min(low[i], close[i - 1]);
-      tr[i] = true_range(high[i], low[i], close[i - 1]);
+      moves[2 * i] = close[i] - std::min(low[i], close[i - 1]);
+      moves[2 * i + 1] = true_range(high[i], low[i], close[i - 1]);
     }
     previous_close = close[n - 1];
-    const double* const values[6] = {buying, buying, buying, tr, tr, tr};
-    double* const windows[6] = {pressures[0], pressures[1], pressures[2], ranges[0], ranges[1], ranges[2]};
-    sums.push_run(values, static_cast<size_t>(n), windows);
+    const double* const values[3] = {moves, moves, moves};
+    double* const totals[3] = {windows[0], windows[1], windows[2]};
+    sums.push_run_pairs(values, static_cast<size_t>(n), totals);
     i = 0;
 #if defined(VELK_CLASSIC_LANES)
     for (; i + Width <= n; i += Width) {
+      prefetch_inputs<inputs>(in, to, i);  // the next span's
       const V none{};
       V total{};
       for (int k = 0; k < 3; ++k) {
-        const V p = load_as<V>(pressures[k] + i), r = load_as<V>(ranges[k] + i);
+        V p, r;
+        deinterleave(windows[k] + 2 * i, p, r);
         // Adding +0 where the range is 0 leaves the total as the step's skip does (never -0).
         total += r != none ? weights[k] * (p / r) : none;
       }
-      store_as(out[0] + from + i, 100.0 * (total / 7.0));
+      store_as(out[0] + from + i, bar_order(100.0 * (total / 7.0)));
     }
 #endif
     for (; i < n; ++i) {
-      out[0][from + i] = static_cast<Out>(oscillator({pressures[0][i], pressures[1][i], pressures[2][i]},
-                                                     {ranges[0][i], ranges[1][i], ranges[2][i]}));
+      out[0][from + i] = static_cast<Out>(oscillator({windows[0][2 * i], windows[1][2 * i], windows[2][2 * i]},
+                                                     {windows[0][2 * i + 1], windows[1][2 * i + 1], windows[2][2 * i + 1]}));
     }
   }
+#if defined(VELK_CLASSIC_LANES)
+  // Lanes a and b stored as the pairs (a[0], b[0]), (a[1], b[1]), .. at `at`, and back.
+  template <class V>
+  static void interleave(double* at, V a, V b) {
+    if constexpr (lane_width<V> == 2) {
+      store_as(at, __builtin_shufflevector(a, b, 0, 2));
+      store_as(at + 2, __builtin_shufflevector(a, b, 1, 3));
+    } else {
+      // In-lane unpacks, then the halves swapped (four shuffles; GCC made six of the direct ones).
+      const V low = __builtin_shufflevector(a, b, 0, 4, 2, 6), high = __builtin_shufflevector(a, b, 1, 5, 3, 7);
+      store_as(at, __builtin_shufflevector(low, high, 0, 1, 4, 5));
+      store_as(at + 4, __builtin_shufflevector(low, high, 2, 3, 6, 7));
+    }
+  }
+  template <class V>
+  static void deinterleave(const double* at, V& a, V& b) {
+    constexpr int W = lane_width<V>;
+    const V first = load_as<V>(at), second = load_as<V>(at + W);
+    if constexpr (W == 2) {
+      a = __builtin_shufflevector(first, second, 0, 2);
+      b = __builtin_shufflevector(first, second, 1, 3);
+    } else {
+      // In-lane unpacks: bars 0, 2, 1, 3 (bar_order puts a result of them back in order).
+      a = __builtin_shufflevector(first, second, 0, 4, 2, 6);
+      b = __builtin_shufflevector(first, second, 1, 5, 3, 7);
+    }
+  }
+  template <class V>
+  static V bar_order(V v) {
+    if constexpr (lane_width<V> == 2)
+      return v;
+    else
+      return __builtin_shufflevector(v, v, 0, 2, 1, 3);
+  }
+#endif
   static constexpr double weights[3] = {4.0, 2.0, 1.0};
   // From the three periods' sums, shortest first; a window without range contributes 0.
   static double oscillator(const std::array<double, 3>& pressures, const std::array<double, 3>& ranges) {

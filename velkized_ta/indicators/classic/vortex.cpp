@@ -108,6 +108,7 @@ struct State {
     i = 0;
 #if defined(VELK_CLASSIC_LANES)
     for (; i + Width <= n; i += Width) {
+      prefetch_inputs<inputs>(in, to, i);  // the next span's
       const V none{}, ranges = load_as<V>(total_sums + i);
       store_as(out[0] + from + i, ranges != none ? load_as<V>(plus_sums + i) / ranges : none);
       store_as(out[1] + from + i, ranges != none ? load_as<V>(minus_sums + i) / ranges : none);
