@@ -37,35 +37,23 @@ namespace window_sums_detail {
 
 // The checks of GuardedWindowSums' fast runs eight lanes at a time (decisions and exact bounds
 // only: no value they give depends on the width).
-__attribute__((target("avx512f,avx512dq,popcnt"))) inline bool scan_avx512(const double* values, size_t n,
-                                                                          size_t& zeros, bool& negative) {
+__attribute__((target("avx512f,avx512dq"))) inline bool scan_avx512(const double* values, size_t n, bool& negative) {
   const __m512d none = _mm512_setzero_pd(), largest = _mm512_set1_pd(std::numeric_limits<double>::max());
   // The lanes not finite (not <= the largest double, NaN included) and below zero ORed together
-  // in mask registers, the zeros counted per lane: `every &= (<=)` compiled to a masked compare,
-  // whose latency chained the iterations, and moving three masks a step to general registers
-  // (for OR and popcount) cost more than the compares.
+  // in mask registers: `every &= (<=)` compiled to a masked compare, whose latency chained the
+  // iterations, and moving the masks a step to general registers cost more than the compares.
   __mmask8 beyond = 0, some = 0;
-  __m512i zeros_per_lane = _mm512_setzero_si512();
-  const __m512i one = _mm512_set1_epi64(1);
   size_t j = 0;
   for (; j + 8 <= n; j += 8) {
     const __m512d v = _mm512_loadu_pd(values + j);
     beyond = _kor_mask8(beyond, _mm512_cmp_pd_mask(_mm512_abs_pd(v), largest, _CMP_NLE_UQ));
     some = _kor_mask8(some, _mm512_cmp_pd_mask(v, none, _CMP_LT_OQ));
-    zeros_per_lane = _mm512_mask_add_epi64(zeros_per_lane, _mm512_cmp_pd_mask(v, none, _CMP_EQ_OQ), zeros_per_lane, one);
   }
-  // Added through memory: GCC 12's _mm512_reduce_add_epi64 trips its own uninitialized warning.
-  alignas(64) int64_t counts[8];
-  _mm512_store_si512(counts, zeros_per_lane);
-  size_t zero = 0;
-  for (const int64_t count : counts) zero += static_cast<size_t>(count);
   bool finite = beyond == 0, below = some != 0;
   for (; j < n; ++j) {
     finite &= std::fabs(values[j]) <= std::numeric_limits<double>::max();
     below |= values[j] < 0.0;
-    zero += values[j] == 0.0;
   }
-  zeros = zero;
   negative = below;
   return finite;
 }
@@ -126,10 +114,9 @@ class GuardedWindowSums {
   // every ring is full: run_unchecked, else between the bars where a ring wraps or a sum is
   // re-added on schedule (which take push), the sums' state in locals and every sum taking the
   // bar in one pass. `facts`, where the caller took them while computing the values: what the
-  // scan of each values array would give (scan's finite, zeros and negative), so it is not read again.
+  // scan of each values array would give (scan's finite and negative), so it is not read again.
   struct RunFacts {
     bool finite[K];
-    size_t zeros[K];
     bool negative[K];
   };
   void push_run(const double* const* values, size_t count, double* const* sums, const RunFacts* facts = nullptr) {
@@ -282,8 +269,7 @@ class GuardedWindowSums {
                      const RunFacts* facts) {
     const size_t n = stop - from;
     bool fast = true;
-    size_t zeros[K];         // among the values the run adds
-    bool negative[K];        // among them
+    bool negative[K];        // among the values the run adds
     bool own_magnitude[K];   // the magnitudes are added apart from the sum
     unrolled<K>([&](int k) {
       fast &= rings_[k].capacity() <= kLongestCopied;
@@ -291,12 +277,10 @@ class GuardedWindowSums {
       for (int e = k - 1; e >= 0; --e) read_by = values[e] == values[k] ? e : read_by;
       if (facts) {
         fast &= facts->finite[k];
-        zeros[k] = facts->zeros[k];
         negative[k] = facts->negative[k];
       } else if (read_by == k) {
-        fast &= scan(values[k] + from, n, zeros[k], negative[k]);
+        fast &= scan(values[k] + from, n, negative[k]);
       } else {
-        zeros[k] = zeros[read_by];
         negative[k] = negative[read_by];
       }
     });
@@ -307,9 +291,8 @@ class GuardedWindowSums {
       copy.resize(rings_[k].capacity());
       size_t at = 0;
       rings_[k].each_oldest([&](double value) { copy[at++] = value; });
-      size_t ring_zeros;
       bool ring_negative;
-      fast &= scan(copy.data(), copy.size(), ring_zeros, ring_negative);
+      fast &= scan(copy.data(), copy.size(), ring_negative);
       own_magnitude[k] = negative[k] | ring_negative | !bits_equal(sum_[k], magnitude_[k]) |
                          !bits_equal(fresh_sum_[k], fresh_magnitude_[k]);
       ring_copy[k] = copy.data();
@@ -506,9 +489,8 @@ class GuardedWindowSums {
     if (!accepted) return false;
     bool fast = true;
     unrolled<2>([&](int k) {
-      size_t zeros;
       bool negative;
-      fast &= scan(values_of[k], n, zeros, negative);
+      fast &= scan(values_of[k], n, negative);
       if (k == 1) fast &= !negative;
     });
     if (!fast) return false;
@@ -690,15 +672,13 @@ class GuardedWindowSums {
       fast &= rings_[p].capacity() == rings_[p + H].capacity() && since_resum_[p] == since_resum_[p + H];
     });
     if (!fast) return false;
-    size_t zeros[H];
     bool negative[H];
     unrolled<H>([&](int p) {
       int read_by = p;  // the first pair reading this array
       for (int e = p - 1; e >= 0; --e) read_by = pair_values[e] == pair_values[p] ? e : read_by;
       if (read_by == p) {
-        fast &= scan(pair_values[p], 2 * n, zeros[p], negative[p]);
+        fast &= scan(pair_values[p], 2 * n, negative[p]);
       } else {
-        zeros[p] = zeros[read_by];
         negative[p] = negative[read_by];
       }
       fast &= !negative[p];
@@ -716,9 +696,8 @@ class GuardedWindowSums {
       rings_[p].each_oldest([&](double value) { copy[at++ * 2] = value; });
       at = 0;
       rings_[p + H].each_oldest([&](double value) { copy[at++ * 2 + 1] = value; });
-      size_t ring_zeros;
       bool ring_negative;
-      fast &= scan(copy.data(), copy.size(), ring_zeros, ring_negative);
+      fast &= scan(copy.data(), copy.size(), ring_negative);
       fast &= !ring_negative;  // a window all zeros is refused by the bounds (its sums collapse)
       ring_copy[p] = copy.data();
       capacity[p] = static_cast<int64_t>(length);
@@ -859,14 +838,13 @@ class GuardedWindowSums {
   static constexpr size_t kLongestCopied = 1024;
 
   static bool bits_equal(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
-  // Whether all of values[0 .. n - 1] are finite; the zeros among them and whether any is
-  // negative (-0 is not).
-  static bool scan(const double* values, size_t n, size_t& zeros, bool& negative) {
+  // Whether all of values[0 .. n - 1] are finite, and whether any is negative (-0 is not).
+  static bool scan(const double* values, size_t n, bool& negative) {
 #if defined(__x86_64__) && !defined(__clang__)
-    if (widest_lane_unit() == LaneUnit::Eight) return window_sums_detail::scan_avx512(values, n, zeros, negative);
+    if (widest_lane_unit() == LaneUnit::Eight) return window_sums_detail::scan_avx512(values, n, negative);
 #endif
     constexpr double kLargest = std::numeric_limits<double>::max();
-    size_t j = 0, zero = 0;
+    size_t j = 0;
     bool finite = true, below = false;
 #if defined(__SSE2__)
     // Masks in SSE registers (GCC lowers a vector-extension mask's `&` to a select per lane).
@@ -877,8 +855,6 @@ class GuardedWindowSums {
       const __m128d size = _mm_andnot_pd(_mm_set1_pd(-0.0), v);
       every = _mm_and_pd(every, _mm_cmple_pd(size, largest));
       some = _mm_or_pd(some, _mm_cmplt_pd(v, none));
-      const int zero_lanes = _mm_movemask_pd(_mm_cmpeq_pd(v, none));
-      zero += static_cast<size_t>((zero_lanes & 1) + (zero_lanes >> 1));
     }
     finite = _mm_movemask_pd(every) == 0x3;
     below = _mm_movemask_pd(some) != 0;
@@ -886,9 +862,7 @@ class GuardedWindowSums {
     for (; j < n; ++j) {
       finite &= std::fabs(values[j]) <= kLargest;
       below |= values[j] < 0.0;
-      zero += values[j] == 0.0;
     }
-    zeros = zero;
     negative = below;
     return finite;
   }

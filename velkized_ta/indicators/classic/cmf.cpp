@@ -67,7 +67,7 @@ struct State {
       using Flag = FlagOf<V>;
       NanTest missing;
       Flag absent = flag_of<V>(false), finite = flag_of<V>(true), below_flow = flag_of<V>(false),
-           below_volume = flag_of<V>(false), zero_flows{}, zero_volumes{};
+           below_volume = flag_of<V>(false);
       const V largest = splat<V>(std::numeric_limits<double>::max()), none{};
       const ptrdiff_t n = to - from;
       ptrdiff_t i = 0;
@@ -87,17 +87,11 @@ struct State {
         finite &= not_less(largest, magnitude(lanes)) & not_less(largest, magnitude(volume));
         below_flow |= less(lanes, none);
         below_volume |= less(volume, none);
-        zero_flows -= equal(lanes, none);  // a set lane is -1
-        zero_volumes -= equal(volume, none);
       }
       bool real = !missing.any() && !any_set(absent);
       facts.finite[0] = facts.finite[1] = all_set(finite);
       facts.negative[0] = any_set(below_flow);
       facts.negative[1] = any_set(below_volume);
-      for (int lane = 0; lane < Width; ++lane) {
-        facts.zeros[0] += static_cast<size_t>(zero_flows[lane]);
-        facts.zeros[1] += static_cast<size_t>(zero_volumes[lane]);
-      }
       for (; i < n; ++i) {
         const ptrdiff_t t = from + i;
         real &= all_real_at<inputs>(in, t);
@@ -139,7 +133,6 @@ struct State {
   // What GuardedWindowSums' scan would note of `value` in sum k's facts.
   static void note(Sums::RunFacts& facts, int k, double value) {
     facts.finite[k] &= std::fabs(value) <= std::numeric_limits<double>::max();
-    facts.zeros[k] += value == 0.0;
     facts.negative[k] |= value < 0.0;
   }
   template <class Out>

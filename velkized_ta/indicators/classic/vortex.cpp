@@ -55,9 +55,6 @@ struct State {
       facts.finite[0] &= plus_value <= largest;
       facts.finite[1] &= minus_value <= largest;
       facts.finite[2] &= std::fabs(total_value) <= largest;
-      facts.zeros[0] += plus_value == 0.0;
-      facts.zeros[1] += minus_value == 0.0;
-      facts.zeros[2] += total_value == 0.0;
       facts.negative[2] |= total_value < 0.0;
     };
     for (int k = 0; k < 3; ++k) facts.finite[k] = true;
@@ -67,7 +64,7 @@ struct State {
     using V = DoubleLanes<Width>;
     using Flag = FlagOf<V>;
     const V largest = splat<V>(std::numeric_limits<double>::max()), none{};
-    Flag finite = flag_of<V>(true), below = flag_of<V>(false), zeros_plus{}, zeros_minus{}, zeros_total{};
+    Flag finite = flag_of<V>(true), below = flag_of<V>(false);
     for (; i + Width <= n; i += Width) {
       const V now_high = load_as<V>(high + i), now_low = load_as<V>(low + i);
       const V lanes_plus = magnitude(now_high - load_as<V>(low + i - 1));
@@ -79,18 +76,10 @@ struct State {
       finite &= not_less(largest, lanes_plus) & not_less(largest, lanes_minus) &
                 not_less(largest, magnitude(lanes_total));
       below |= less(lanes_total, none);
-      zeros_plus -= equal(lanes_plus, none);  // a set lane is -1
-      zeros_minus -= equal(lanes_minus, none);
-      zeros_total -= equal(lanes_total, none);
     }
     facts.finite[0] = facts.finite[1] = facts.finite[2] = all_set(finite) && facts.finite[0] && facts.finite[1] &&
                                                           facts.finite[2];
     facts.negative[2] |= any_set(below);
-    for (int lane = 0; lane < Width; ++lane) {
-      facts.zeros[0] += static_cast<size_t>(zeros_plus[lane]);
-      facts.zeros[1] += static_cast<size_t>(zeros_minus[lane]);
-      facts.zeros[2] += static_cast<size_t>(zeros_total[lane]);
-    }
 #endif
     for (; i < n; ++i) {
       plus[i] = std::fabs(high[i] - low[i - 1]);
