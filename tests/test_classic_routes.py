@@ -5,11 +5,14 @@ pickles. Also the registry's own rules (cases for every entry, argument checks, 
 import hashlib
 import inspect
 import json
+import os
 import pathlib
 import pickle
 
 import numpy as np
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 from classic_cases import CASES, bars, cases, inputs_of
 
 from velkized_ta import classic
@@ -949,6 +952,38 @@ def test_ultosc_with_negative_buying_pressure_matches_the_live_update(below, per
         assert same(stepped_bar_by_bar(stepped, [s[done:cut] for s in series]), tuple(w[done:cut] for w in whole))
         assert pickle.dumps(stream.ultosc(*(s[:cut] for s in series), **params)) == pickle.dumps(stepped), cut
         done = cut
+
+
+@settings(max_examples=25 if os.environ.get("VELK_SANITIZE_RUN") else 60, derandomize=True, database=None,
+          deadline=None)
+@given(name=st.sampled_from(["cmf", "ultosc", "vortex"]), period=st.integers(1, 24), seed=st.integers(0, 2**32 - 1),
+       stretches=st.integers(0, 12), zero_share=st.sampled_from([0.0, 0.1, 0.5, 0.9]))
+def test_window_sums_on_data_full_of_zeros_match_the_live_update(name, period, seed, stretches, zero_share):
+    """The window sums' fast runs take spans holding any number of zeros, and leave a window all
+    zeros (whose sum the step gives as 0) to the collapse test: cent prices with flat stretches,
+    volumes that are mostly or often zero (+0 and -0), closes at the low, on runs of every length
+    around the period; values and state as the step leaves them."""
+    rng = np.random.default_rng(seed)
+    n = 700
+    close = np.round(100 + np.cumsum(rng.integers(-2, 3, n)) * 0.01, 2)
+    spread = rng.integers(0, 3, n) * 0.01
+    high, low = close + spread, close - spread
+    volume = rng.integers(1, 1000, n).astype(np.float64)
+    volume[rng.random(n) < zero_share] = 0.0
+    volume[rng.random(n) < 0.05] = -0.0
+    for _ in range(stretches):
+        start, length = rng.integers(0, n), rng.integers(period - 1, 3 * period + 2)
+        high[start:start + length] = low[start:start + length] = close[start:start + length] = close[start]
+        volume[start:start + length] = 0.0 if rng.random() < 0.5 else volume[start:start + length]
+    close = np.where(rng.random(n) < 0.2, low, close)
+    data = {"high": high, "low": low, "close": close, "volume": volume}
+    params = {"timeperiod": period} if name != "ultosc" else {"timeperiod1": period, "timeperiod2": period + 3,
+                                                                  "timeperiod3": 2 * period + 1}
+    series = inputs_of(classic.descriptor(name), data)
+    whole = as_tuple(getattr(classic, name)(*series, **params))
+    stepped = getattr(stream, name)(*(s[:0] for s in series), **params)
+    assert same(stepped_bar_by_bar(stepped, series), whole)
+    assert pickle.dumps(getattr(stream, name)(*series, **params)) == pickle.dumps(stepped)
 
 
 # Long windows for the states whose whole-array loop reads leaving values off the input once a run
