@@ -73,8 +73,6 @@ struct State {
       ptrdiff_t i = 0;
       for (; i + Width <= n; i += Width) {
         const ptrdiff_t t = from + i;
-        // The next span's bars on their way while this one waits on its sums' chains.
-        if (i % 8 == 0) unrolled<inputs>([&](int k) { __builtin_prefetch(in[k] + t + run_span); });
         const V high = load_as<V>(in[0] + t), low = load_as<V>(in[1] + t), close = load_as<V>(in[2] + t),
                 volume = load_as<V>(in[3] + t);
         if constexpr (Width == 2)
@@ -115,7 +113,6 @@ struct State {
     using V = DoubleLanes<Width>;
     const auto produce = [&](size_t i, V(&values)[2]) {
       const ptrdiff_t t = from + static_cast<ptrdiff_t>(i);
-      if (i % 8 == 0) unrolled<inputs>([&](int k) { __builtin_prefetch(in[k] + t + run_span); });
       const V high = load_as<V>(in[0] + t), low = load_as<V>(in[1] + t), close = load_as<V>(in[2] + t);
       values[0] = money_flow(high, low, close, load_as<V>(in[3] + t));
       values[1] = load_as<V>(in[3] + t);
