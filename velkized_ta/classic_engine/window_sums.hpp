@@ -772,8 +772,8 @@ class GuardedWindowSums {
     Lanes lowest = first, highest = first;
     size_t i = 0;
     if (n >= 4) {
-      Quad low[2], high[2];
-      low[0] = low[1] = high[0] = high[1] = Quad{first[0], first[1], first[0], first[1]};
+      const Quad seed = {first[0], first[1], first[0], first[1]};
+      Quad low[2] = {seed, seed}, high[2] = {seed, seed};
       for (; i + 4 <= n; i += 4) {
         for (int a = 0; a < 2; ++a) {
           const Quad v = load_as<Quad>(values + 2 * i + 4 * a);
