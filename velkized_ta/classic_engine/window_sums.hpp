@@ -438,7 +438,6 @@ class GuardedWindowSums {
     V lowest = splat<V>(std::numeric_limits<double>::infinity()), most = {0.0, peak_[1], peak_[0], 0.0}, peak = most;
     const Mask sizes = {-1, -1, std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::max()};
     int64_t until = static_cast<int64_t>(capacity) - since_resum_[0];
-    size_t last_resum = n;
     bool accepted = true;
     // The values a block ahead: their divisions' latency, were they on the chains' way, would add
     // to the chains' (the out-of-order window does not reach that far on its own).
@@ -463,7 +462,6 @@ class GuardedWindowSums {
         fresh += value;
         if (--until == 0) [[unlikely]] {
           until = static_cast<int64_t>(capacity);
-          last_resum = i + j;
           sum = fresh;
           fresh = V{};
           most = peak > most ? peak : most;
