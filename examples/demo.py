@@ -45,7 +45,7 @@ def print_table(bars):
 def print_classic_table():
     """Every classic indicator with its default parameters: the last value of each output."""
     bars = {name: np.asarray(values, dtype=np.float64) for name, values in sample_ohlcv().items()}
-    bars.update(real0=bars["close"], real1=bars["open"])
+    bars.update(real0=bars["close"], real1=bars["open"], anchor=bars["session"])
     print(f"\nClassic indicators (velkized_ta.classic, float64, textbook values) with their defaults, "
           f"last bar of sample_ohlcv()")
     for group, entries in classic_by_group():

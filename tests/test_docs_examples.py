@@ -64,3 +64,18 @@ def test_generated_route_examples_run(name, tmp_path, monkeypatch):
     code = FENCE.findall(block + "\n")[0][2]
     monkeypatch.chdir(tmp_path)
     exec(compile(code, f"{name} routes", "exec"), {"__name__": "__docs_example__"})
+
+
+def test_the_demo_prints_every_indicator_of_both_families(capsys):
+    """`make demo` (examples/demo.py) without its chart: a row for every indicator of both families,
+    each classic one called with every input it takes, optional ones included."""
+    spec = importlib.util.spec_from_file_location("demo", ROOT / "examples" / "demo.py")
+    demo = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(demo)
+    demo.print_table(demo.sample_ohlc())
+    demo.print_classic_table()
+    printed = capsys.readouterr().out
+    from velkized_ta import classic
+
+    for name in list(INDICATORS) + list(classic.NAMES):
+        assert re.search(rf"^{name}\s", printed, re.M), name
