@@ -446,6 +446,7 @@ class GuardedWindowSums {
     for (size_t i = 0; i < n; i += 4) {
       const V values[2] = {ahead[0], ahead[1]};
       if (i + 4 < n) accepted &= produce(i + 4, ahead);
+      if (!accepted) [[unlikely]] return false;  // the rest of the run would be thrown away
       std::memcpy(values_of[0] + i, &values[0], sizeof(V));
       std::memcpy(values_of[1] + i, &values[1], sizeof(V));
       // Bar j's value of each sum in lanes 0 and 1, again in lanes 2 and 3 for their sizes.
